@@ -1,0 +1,53 @@
+// The few things core code asks of the desktop: message boxes, the message pump,
+// the beep and the wait cursor. The GUI installs real handlers; without one,
+// messages go to stderr and the rest does nothing, so tools and tests run headless.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace kestrune {
+
+enum class MessageIcon { Error, Warning, Information, Question };
+
+// Buttons and answers of the message boxes the core asks for.
+enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class MessageAnswer { Ok, Cancel, Yes, No };
+
+struct MessageRequest {
+  std::string text;
+  std::string caption;
+  MessageIcon icon = MessageIcon::Error;
+  MessageButtons buttons = MessageButtons::Ok;
+};
+
+using MessageHandler = std::function<MessageAnswer(const MessageRequest&)>;
+
+// Shows a message (already translated) and returns the user's answer.
+MessageAnswer ShowMessage(const MessageRequest& request);
+inline MessageAnswer ShowMessage(const std::string& text, const std::string& caption = {},
+                                 MessageIcon icon = MessageIcon::Error) {
+  return ShowMessage(MessageRequest{text, caption, icon, MessageButtons::Ok});
+}
+// Installs a handler and returns the previous one (tests capture messages this way).
+MessageHandler SetMessageHandler(MessageHandler handler);
+
+// Dispatches waiting window events so windows stay live during long work.
+void PumpMessages();
+std::function<void()> SetPumpHandler(std::function<void()> handler);
+
+// The system beep that tells of a zoom limit.
+void Beep();
+std::function<void()> SetBeepHandler(std::function<void()> handler);
+
+// Shows the wait cursor for the life of the object.
+class WaitCursor {
+ public:
+  WaitCursor();
+  ~WaitCursor();
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+void SetWaitCursorHandlers(std::function<void()> begin, std::function<void()> end);
+
+}  // namespace kestrune
