@@ -1,0 +1,191 @@
+#include "mapview/MapView.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "app/Platform.h"
+
+namespace kestrune {
+
+namespace {
+
+// Keeps 64-bit intermediate results inside the 32-bit map range.
+int32_t Clamp32(int64_t v) {
+  return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max()));
+}
+
+// Truncates a double toward zero into the 64-bit range.
+int64_t Trunc64(double v) {
+  if (!(v == v)) return 0;
+  constexpr double kLimit = 9.0e18;
+  return static_cast<int64_t>(std::clamp(v, -kLimit, kLimit));
+}
+
+}  // namespace
+
+MapView::MapView() {
+  transform_.SetWorldOrigin({1500000000, 1500000000});
+  transform_.SetWorldExtent(1501000000, 1501000000);
+}
+
+int32_t MapView::Width() const {
+  int32_t w = 0, h = 0;
+  transform_.GetWorldExtent(w, h);
+  return w;
+}
+
+int32_t MapView::Height() const {
+  int32_t w = 0, h = 0;
+  transform_.GetWorldExtent(w, h);
+  return h;
+}
+
+void MapView::SetView(int64_t originX, int64_t originY, int64_t width, int64_t height) {
+  transform_.SetWorldOrigin({Clamp32(originX), Clamp32(originY)});
+  transform_.SetWorldExtent(Clamp32(width), Clamp32(height));
+}
+
+void MapView::Invalidate() {
+  if (invalidate_) invalidate_();
+}
+
+// New client size: the centre and width stay, the height follows the aspect.
+void MapView::Resize(int clientWidth, int clientHeight) {
+  clientWidth_ = std::max(0, clientWidth);
+  clientHeight_ = std::max(0, clientHeight);
+  transform_.SetDeviceOrigin(0, 0);
+  transform_.SetDeviceExtent(clientWidth_, clientHeight_);
+  ZoomToWidth(Width(), nullptr);
+}
+
+// Zooms to a width, keeping the centre or the given map point under its pixel.
+void MapView::ZoomToWidth(int32_t width, const MapPoint* fixed) {
+  // A minimised window has no aspect to follow: keep the last good view.
+  if (!HasClientArea()) return;
+  const MapPoint origin = transform_.GetWorldOrigin();
+  const int64_t oldWidth = Width();
+  const int64_t oldHeight = Height();
+  const int64_t newWidth = width;
+  const int64_t newHeight = Trunc64(static_cast<double>(width) / clientWidth_ * clientHeight_);
+  int64_t x = origin.x;
+  int64_t y = origin.y;
+  if (!fixed) {
+    x += (oldWidth - newWidth) / 2;
+    y += (oldHeight - newHeight) / 2;
+  } else {
+    // A zero old extent has no pixel to keep the point under; the origin stays.
+    if (oldWidth != 0) {
+      x = fixed->x - Trunc64(static_cast<double>(fixed->x - origin.x) * newWidth / oldWidth);
+    }
+    if (oldHeight != 0) {
+      y = fixed->y - Trunc64(static_cast<double>(fixed->y - origin.y) * newHeight / oldHeight);
+    }
+  }
+  SetView(x, y, newWidth, newHeight);
+  Invalidate();
+}
+
+// Sets the width (height from the aspect) and leaves the origin.
+void MapView::SetZoomWidth(int32_t width) {
+  if (!HasClientArea()) return;
+  const MapPoint origin = transform_.GetWorldOrigin();
+  SetView(origin.x, origin.y, width, Trunc64(static_cast<double>(width) / clientWidth_ * clientHeight_));
+  Invalidate();
+}
+
+// Shows the rectangle (grown by a margin and to the window's aspect); the rectangle is updated.
+void MapView::ZoomToRect(MapRect& rect, bool margin) {
+  if (!HasClientArea()) return;
+  int64_t left = rect.left, top = rect.top, right = rect.right, bottom = rect.bottom;
+  int64_t w = right - left;
+  int64_t h = bottom - top;
+  if (margin) {
+    left -= w / 20;
+    right += w / 20;
+    top -= h / 20;
+    bottom += h / 20;
+    w = right - left;
+    h = bottom - top;
+  }
+  if (w < kMinRectExtent) {
+    left -= (kMinRectExtent - w) / 2;
+    right += (kMinRectExtent - w) / 2;
+  }
+  if (h < kMinRectExtent) {
+    top -= (kMinRectExtent - h) / 2;
+    bottom += (kMinRectExtent - h) / 2;
+  }
+  w = right - left;
+  h = bottom - top;
+  const int64_t neededWidth = Trunc64(static_cast<double>(h) / clientHeight_ * clientWidth_);
+  const int64_t neededHeight = Trunc64(static_cast<double>(w) / clientWidth_ * clientHeight_);
+  if (w < neededWidth) {
+    left -= (neededWidth - w) / 2;
+    right += (neededWidth - w) / 2;
+  }
+  if (h < neededHeight) {
+    top -= (neededHeight - h) / 2;
+    bottom += (neededHeight - h) / 2;
+  }
+  rect = {Clamp32(left), Clamp32(top), Clamp32(right), Clamp32(bottom)};
+  SetView(left, top, right - left, bottom - top);
+  Invalidate();
+}
+
+// Puts the point at the centre; negative coordinates are not map positions.
+void MapView::CenterOn(const MapPoint& point) {
+  if (point.x < 0 || point.y < 0) return;
+  SetView(static_cast<int64_t>(point.x) - Width() / 2, static_cast<int64_t>(point.y) - Height() / 2, Width(),
+          Height());
+  Invalidate();
+}
+
+// Moves the origin by map units.
+void MapView::Pan(int32_t dx, int32_t dy) {
+  const MapPoint origin = transform_.GetWorldOrigin();
+  SetView(static_cast<int64_t>(origin.x) + dx, static_cast<int64_t>(origin.y) + dy, Width(), Height());
+  Invalidate();
+}
+
+// Halves the width about the point (or the centre); beeps at the closest zoom.
+void MapView::ZoomIn(const MapPoint* point) {
+  if (Width() * 0.5 > kMinHalfExtent && Height() * 0.5 > kMinHalfExtent) {
+    ZoomToWidth(static_cast<int32_t>(Width() * 0.5), point);
+  } else {
+    Beep();
+  }
+}
+
+// Doubles the width about the point (or the centre); beeps at the widest zoom.
+void MapView::ZoomOut(const MapPoint* point) {
+  if (Width() < kMaxZoomOutExtent && Height() < kMaxZoomOutExtent) {
+    ZoomToWidth(Width() * 2, point);
+  } else {
+    Beep();
+  }
+}
+
+// Zooms to the union of all layers' bounds, or to the default width with none.
+void MapView::ZoomAll(const std::vector<MapRect>& layerBounds) {
+  MapRect all{kBoundsMax, kBoundsMax, 0, 0};
+  for (const MapRect& b : layerBounds) {
+    all.left = std::min(all.left, b.left);
+    all.top = std::min(all.top, b.top);
+    all.right = std::max(all.right, b.right);
+    all.bottom = std::max(all.bottom, b.bottom);
+  }
+  if (all.left != kBoundsMax && all.top != kBoundsMax) {
+    ZoomToRect(all, true);
+  } else {
+    SetZoomWidth(kDefaultWidth);
+  }
+}
+
+void MapView::PanLeft() { Pan(static_cast<int32_t>(-Width() * 0.25), 0); }
+void MapView::PanRight() { Pan(static_cast<int32_t>(Width() * 0.25), 0); }
+void MapView::PanUp() { Pan(0, static_cast<int32_t>(-Height() * 0.25)); }
+void MapView::PanDown() { Pan(0, static_cast<int32_t>(Height() * 0.25)); }
+
+}  // namespace kestrune

@@ -1,0 +1,61 @@
+// Which part of the map the map window shows: zoom, pan, centre and resize,
+// acting on the window's transform. Headless, so the rules are tested without a window.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "mapview/CMapTransform.h"
+#include "mapview/MapPoint.h"
+
+namespace kestrune {
+
+class MapView {
+ public:
+  // Widths and heights at or past these are refused with the beep.
+  static constexpr double kMinHalfExtent = 50.0;
+  static constexpr int32_t kMaxZoomOutExtent = 536870911;
+  static constexpr int32_t kDefaultWidth = 5000;
+  static constexpr int32_t kMinRectExtent = 50;
+
+  MapView();
+
+  CMapTransform& Transform() { return transform_; }
+  const CMapTransform& Transform() const { return transform_; }
+
+  // Called after every change of origin or extent (the window repaints everything).
+  void SetInvalidateHandler(std::function<void()> handler) { invalidate_ = std::move(handler); }
+
+  int ClientWidth() const { return clientWidth_; }
+  int ClientHeight() const { return clientHeight_; }
+  int32_t Width() const;
+  int32_t Height() const;
+
+  void Resize(int clientWidth, int clientHeight);
+  void ZoomToWidth(int32_t width, const MapPoint* fixed = nullptr);
+  void SetZoomWidth(int32_t width);
+  void ZoomToRect(MapRect& rect, bool margin);
+  void CenterOn(const MapPoint& point);
+  void Pan(int32_t dx, int32_t dy);
+  void ZoomIn(const MapPoint* point = nullptr);
+  void ZoomOut(const MapPoint* point = nullptr);
+  // Zooms to the union of the bounds, in list order; with none, to the default width.
+  void ZoomAll(const std::vector<MapRect>& layerBounds);
+  void PanLeft();
+  void PanRight();
+  void PanUp();
+  void PanDown();
+
+ private:
+  bool HasClientArea() const { return clientWidth_ > 0 && clientHeight_ > 0; }
+  void SetView(int64_t originX, int64_t originY, int64_t width, int64_t height);
+  void Invalidate();
+
+  CMapTransform transform_;
+  int clientWidth_ = 0;
+  int clientHeight_ = 0;
+  std::function<void()> invalidate_;
+};
+
+}  // namespace kestrune
