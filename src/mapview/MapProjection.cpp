@@ -16,13 +16,12 @@ constexpr double kMapOffset = 1050000000.0;
 constexpr double kUnitsPerMetre = 50.0;
 constexpr double kMetresPerUnit = 0.02;
 
-// Brings a longitude in radians into [-pi, pi] the way the cartographic
-// package does, so a longitude past 180 degrees lands on the other side.
+// Brings a longitude in radians into [-pi, pi] as the cartographic libraries
+// do, so a longitude past 180 degrees lands on the other side. The tolerance
+// keeps 180 degrees itself (which converts to a hair above pi) in the east.
 double AdjustLongitude(double lambda) {
-  if (std::fabs(lambda) <= kPi) return lambda;
-  // Several turns can be folded at once; one step of 2 pi matches the usual case.
-  lambda = std::remainder(lambda, 2.0 * kPi);
-  return lambda;
+  if (std::fabs(lambda) <= kPi + 1e-12) return lambda;
+  return std::remainder(lambda, 2.0 * kPi);
 }
 
 // Truncates toward zero into a 32-bit map unit; values beyond the range
