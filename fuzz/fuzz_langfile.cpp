@@ -55,6 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* shown = GetLangString(literal.c_str());
     if (!shown) std::abort();
   }
+  // Formats from the file must never be used with arguments they do not match.
+  const std::string formatted = LangFormat("#12:%d of %s", 5, "seven");
+  const std::string alone = LangFormat("#7:%.*s", 2, "abc");
+  if (formatted.size() > maxText + 4096 || alone.size() > maxText + 4096) std::abort();
 
   std::vector<LangEntry> entries;
   bool wide = false;
