@@ -118,6 +118,17 @@ PjPtr ProjectedCrs(const char* name, int datum, PJ* conversion) {
 PjPtr MakeUtm(int zone, int datum) {
   PJ_CONTEXT* ctx = ProjContext();
   const int number = zone < 0 ? -zone : zone;
+  if (datum == kDatumSphere) {
+    // PROJ recognises a transverse Mercator CRS of UTM's constants as UTM, and
+    // its UTM refuses a sphere; the sphere has no datum to shift either, so a
+    // plain pipeline from degrees serves.
+    char definition[200];
+    std::snprintf(definition, sizeof definition,
+                  "+proj=pipeline +step +proj=unitconvert +xy_in=deg +xy_out=rad "
+                  "+step +proj=tmerc +lat_0=0 +lon_0=%d +k=0.9996 +x_0=500000 +y_0=%d +R=6370997",
+                  -183 + 6 * number, zone < 0 ? 10000000 : 0);
+    return PjPtr(proj_create(ctx, definition));
+  }
   PjPtr conversion(proj_create_conversion_utm(ctx, number, zone > 0 ? 1 : 0));
   PjPtr crs = ProjectedCrs("UTM", datum, conversion.get());
   return MakeTransformFromWgs84(crs.get());
