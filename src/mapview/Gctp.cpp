@@ -2,6 +2,7 @@
 // UTM and State Plane zones, and the NAD27 datum shift.
 #include "mapview/Gctp.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -184,8 +185,19 @@ bool Transform(PJ* op, PJ_DIRECTION direction, double a, double b, double& outA,
 }
 
 // The bare Mercator operation for a projection code, parameters and spheroid.
+// Callers initialise before every point, so the last answer is kept at hand.
 PJ* MercatorOperation(int projectionCode, const double* params, int spheroid) {
   if (projectionCode != kProjectionMercator || params == nullptr) return nullptr;
+  struct Last {
+    bool valid = false;
+    int spheroid = 0;
+    double params[kParamCount] = {};
+    PJ* op = nullptr;
+  };
+  static Last last;
+  if (last.valid && last.spheroid == spheroid && std::equal(params, params + kParamCount, last.params)) {
+    return last.op;
+  }
   const std::string ellipsoid = SpheroidDefinition(spheroid);
   if (ellipsoid.empty()) return nullptr;
   for (int i = 0; i < kParamCount; ++i) {
@@ -197,11 +209,14 @@ PJ* MercatorOperation(int projectionCode, const double* params, int spheroid) {
                 params[kParamFalseEasting], params[kParamFalseNorthing], ellipsoid.c_str());
   State& state = GetState();
   auto it = state.mercator.find(definition);
-  if (it != state.mercator.end()) return it->second.get();
-  PjPtr op(proj_create(ProjContext(), definition));
-  PJ* result = op.get();
-  state.mercator.emplace(definition, std::move(op));
-  return result;
+  if (it == state.mercator.end()) {
+    it = state.mercator.emplace(definition, PjPtr(proj_create(ProjContext(), definition))).first;
+  }
+  last.valid = true;
+  last.spheroid = spheroid;
+  std::copy(params, params + kParamCount, last.params);
+  last.op = it->second.get();
+  return last.op;
 }
 
 }  // namespace
