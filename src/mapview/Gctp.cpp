@@ -18,6 +18,7 @@ namespace kestrune {
 
 namespace {
 
+// Swallows PROJ's log lines: failures reach callers as results.
 void QuietLog(void*, int, const char*) {}
 
 }  // namespace
@@ -36,6 +37,7 @@ PJ_CONTEXT* ProjContext() {
   return context;
 }
 
+// The lock around every use of the context.
 std::mutex& ProjMutex() {
   static std::mutex* mutex = new std::mutex;
   return *mutex;
@@ -75,6 +77,7 @@ struct State {
   PJ* inverse = nullptr;  // set by InverseInit
 };
 
+// The calls' shared state, made on first use and kept for the process.
 State& GetState() {
   static State* state = new State;
   return *state;
@@ -170,6 +173,7 @@ PJ* ZoneTransform(ZoneKind kind, int zone, int datum) {
   return result;
 }
 
+// Whether a zone code names a UTM zone (1..60 north, -1..-60 south).
 bool IsUtmZone(int zone) { return zone != 0 && zone >= -60 && zone <= 60; }
 
 // Runs one position through a transformation; false when PROJ reports failure.
@@ -221,6 +225,7 @@ PJ* MercatorOperation(int projectionCode, const double* params, int spheroid) {
 
 }  // namespace
 
+// Six-degree zones from 180 W, southern ones negative.
 int UtmZoneOf(double longitudeDegrees, double latitudeDegrees) {
   double lon = std::fmod(longitudeDegrees + 180.0, 360.0);
   if (lon < 0.0) lon += 360.0;
@@ -230,6 +235,7 @@ int UtmZoneOf(double longitudeDegrees, double latitudeDegrees) {
   return latitudeDegrees < 0.0 ? -zone : zone;
 }
 
+// Call 2: selects the Mercator operation for ForwardTransform.
 bool ForwardInit(int projectionCode, int /*zone*/, const double* params, int spheroid, int* errorFlag) {
   std::lock_guard<std::mutex> lock(ProjMutex());
   PJ* op = MercatorOperation(projectionCode, params, spheroid);
@@ -238,6 +244,7 @@ bool ForwardInit(int projectionCode, int /*zone*/, const double* params, int sph
   return op != nullptr;
 }
 
+// Call 8: radians to metres through the selected operation.
 bool ForwardTransform(double longitude, double latitude, double* x, double* y) {
   std::lock_guard<std::mutex> lock(ProjMutex());
   double ox = 0.0, oy = 0.0;
@@ -247,6 +254,7 @@ bool ForwardTransform(double longitude, double latitude, double* x, double* y) {
   return true;
 }
 
+// Call 3: selects the Mercator operation for InverseTransform.
 bool InverseInit(int projectionCode, int /*zone*/, const double* params, int spheroid, int* errorFlag) {
   std::lock_guard<std::mutex> lock(ProjMutex());
   PJ* op = MercatorOperation(projectionCode, params, spheroid);
@@ -255,6 +263,7 @@ bool InverseInit(int projectionCode, int /*zone*/, const double* params, int sph
   return op != nullptr;
 }
 
+// Call 21: metres to radians through the selected operation.
 bool InverseTransform(double x, double y, double* longitude, double* latitude) {
   std::lock_guard<std::mutex> lock(ProjMutex());
   double lon = 0.0, lat = 0.0;
@@ -264,6 +273,7 @@ bool InverseTransform(double x, double y, double* longitude, double* latitude) {
   return true;
 }
 
+// Call 32: WGS 84 radians to UTM metres of a zone and datum.
 bool ZoneForward(double longitude, double latitude, double* x, double* y, int zone, int datum) {
   const double lonDeg = longitude * kDegreesPerRadian;
   const double latDeg = latitude * kDegreesPerRadian;
@@ -278,6 +288,7 @@ bool ZoneForward(double longitude, double latitude, double* x, double* y, int zo
   return true;
 }
 
+// Call 33: UTM metres of a zone and datum to WGS 84 radians.
 bool ZoneInverse(double x, double y, double* longitude, double* latitude, int zone, int datum) {
   if (!IsUtmZone(zone)) return false;
   std::lock_guard<std::mutex> lock(ProjMutex());
@@ -288,6 +299,7 @@ bool ZoneInverse(double x, double y, double* longitude, double* latitude, int zo
   return true;
 }
 
+// Call 34: WGS 84 radians to State Plane metres of a FIPS zone.
 bool StatePlaneForward(double longitude, double latitude, double* x, double* y, int zone, int datum) {
   std::lock_guard<std::mutex> lock(ProjMutex());
   double ox = 0.0, oy = 0.0;
@@ -300,6 +312,7 @@ bool StatePlaneForward(double longitude, double latitude, double* x, double* y, 
   return true;
 }
 
+// Call 36: NAD27 degrees to WGS 84 degrees, in place.
 bool ShiftNad27(double* latitude, double* longitude) {
   std::lock_guard<std::mutex> lock(ProjMutex());
   State& state = GetState();

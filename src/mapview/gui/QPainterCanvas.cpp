@@ -20,7 +20,9 @@ QColor ToQColor(Color color) { return QColor(RedOf(color), GreenOf(color), BlueO
 QPen QPainterCanvas::ToQPen(const Pen& pen) {
   if (pen.style == PenStyle::Null) return QPen(Qt::NoPen);
   if (pen.width <= 1) {
-    QPen q(ToQColor(pen.color), 0, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+    // Square caps make Qt draw both end pixels of every segment; with flat
+    // caps it drops one end chosen by direction, not always the last.
+    QPen q(ToQColor(pen.color), 0, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
     q.setCosmetic(true);
     return q;
   }
@@ -73,18 +75,20 @@ bool QPainterCanvas::Polyline(const DevicePoint* points, int count) {
     return true;
   }
   // Everything up to the last vertex is drawn whole; the last segment is
-  // drawn under a clip that excludes only its end pixel. Qt rasterises the
-  // same segment the same way with or without the clip, so the other pixels
-  // match an unclipped line exactly.
-  if (count > 2) painter_.drawPolyline(polygon.constData(), count - 1);
+  // drawn under a clip that excludes its end pixel, and its start pixel which
+  // the first part drew already (every pixel is touched once, as exclusive-or
+  // drawing needs). Qt rasterises a segment the same way with or without the
+  // clip, so the other pixels match an unclipped line exactly.
   const QPoint before = polygon.at(count - 2);
   const QPoint last = polygon.at(count - 1);
+  if (count > 2) painter_.drawPolyline(polygon.constData(), count - 1);
   // A last segment of no length draws nothing, as on the desktop.
   if (before != last) {
     constexpr int kFar = 1 << 20;
-    QRegion allButLast(QRect(-kFar, -kFar, 2 * kFar, 2 * kFar));
-    allButLast -= QRegion(QRect(last, QSize(1, 1)));
-    painter_.setClipRegion(allButLast, Qt::IntersectClip);
+    QRegion allowed(QRect(-kFar, -kFar, 2 * kFar, 2 * kFar));
+    allowed -= QRegion(QRect(last, QSize(1, 1)));
+    if (count > 2) allowed -= QRegion(QRect(before, QSize(1, 1)));
+    painter_.setClipRegion(allowed, Qt::IntersectClip);
     painter_.drawLine(before, last);
   }
   painter_.restore();
@@ -141,12 +145,15 @@ bool QPainterCanvas::Rectangle(int left, int top, int right, int bottom) {
     if (right - left > 2 && bottom - top > 2 && brush.style() != Qt::NoBrush) {
       painter_.fillRect(QRect(left + 1, top + 1, right - left - 2, bottom - top - 2), brush);
     }
-    // The outline is the border pixels of l..r-1 by t..b-1.
+    // The outline is the border pixels of l..r-1 by t..b-1, each touched
+    // once so that exclusive-or drawing (rubber bands) toggles every pixel.
     const QColor colour = ToQColor(pen_.color);
     painter_.fillRect(QRect(left, top, right - left, 1), colour);
-    painter_.fillRect(QRect(left, bottom - 1, right - left, 1), colour);
-    painter_.fillRect(QRect(left, top, 1, bottom - top), colour);
-    painter_.fillRect(QRect(right - 1, top, 1, bottom - top), colour);
+    if (bottom - top > 1) painter_.fillRect(QRect(left, bottom - 1, right - left, 1), colour);
+    if (bottom - top > 2) {
+      painter_.fillRect(QRect(left, top + 1, 1, bottom - top - 2), colour);
+      if (right - left > 1) painter_.fillRect(QRect(right - 1, top + 1, 1, bottom - top - 2), colour);
+    }
     return true;
   }
   // Wide pens straddle the border line.

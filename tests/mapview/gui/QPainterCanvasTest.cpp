@@ -154,11 +154,29 @@ TEST(QPainterCanvasPolyline, OnePixelLinesLeaveOutTheLastPixel) {
   }
 }
 
+TEST(QPainterCanvasPolyline, TheLastPointIsLeftOutInEveryDirection) {
+  const DevicePoint centre{10, 10};
+  const DevicePoint ends[8] = {{18, 10}, {2, 10}, {10, 2}, {10, 18}, {17, 13}, {3, 7}, {4, 16}, {16, 4}};
+  for (const DevicePoint& end : ends) {
+    QImage image = Blank();
+    const DevicePoint pts[2] = {centre, end};
+    Draw(image, [&](Canvas& c) { c.Polyline(pts, 2); });
+    EXPECT_EQ(image.pixel(centre.x, centre.y), kBlack) << end.x << "," << end.y;
+    EXPECT_EQ(image.pixel(end.x, end.y), kWhite) << end.x << "," << end.y;
+    // And the line reaches the pixel before its end.
+    const int dx = end.x > centre.x ? 1 : end.x < centre.x ? -1 : 0;
+    const int dy = end.y > centre.y ? 1 : end.y < centre.y ? -1 : 0;
+    const bool near = image.pixel(end.x - dx, end.y - dy) == kBlack ||
+                      image.pixel(end.x - dx, end.y) == kBlack || image.pixel(end.x, end.y - dy) == kBlack;
+    EXPECT_TRUE(near) << end.x << "," << end.y;
+  }
+}
+
 TEST(QPainterCanvasPolyline, SlantedLineMatchesQtsLineWithoutItsEnd) {
   QImage reference = Blank();
   {
     QPainter p(&reference);
-    QPen pen(Qt::black, 0);
+    QPen pen(Qt::black, 0, Qt::SolidLine, Qt::SquareCap);
     pen.setCosmetic(true);
     p.setPen(pen);
     p.drawLine(QPoint(2, 3), QPoint(19, 11));
@@ -193,6 +211,61 @@ TEST(QPainterCanvasPolyline, WidePensNullPensAndTooFewPoints) {
     EXPECT_FALSE(c.Polyline(pts, 1));
   });
   EXPECT_TRUE(Extent(none).isNull());
+}
+
+// Exclusive-or drawing (the rubber band) needs every pixel of an outline
+// touched exactly once: drawn once it shows the same pixels as plain drawing,
+// drawn twice it leaves no trace.
+TEST(QPainterCanvasXor, OutlinesTouchEachPixelOnce) {
+  const DevicePoint open[4] = {{1, 1}, {12, 1}, {12, 7}, {8, 17}};
+  const DevicePoint ring[5] = {{2, 2}, {20, 3}, {15, 15}, {4, 12}, {2, 2}};
+  auto drawAll = [&](Canvas& c) {
+    c.SetPen({PenStyle::Solid, 1, 0xFFFFFF});
+    c.SetBrush({BrushStyle::Null, 0});
+    c.Rectangle(5, 4, 17, 13);
+    c.Rectangle(18, 16, 20, 18);
+    c.Polyline(open, 4);
+    c.Polyline(ring, 5);
+  };
+  for (int times : {1, 2}) {
+    QImage xored(24, 20, QImage::Format_RGB32);
+    xored.fill(Qt::black);
+    {
+      QPainter painter(&xored);
+      painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+      QPainterCanvas canvas(painter);
+      for (int i = 0; i < times; ++i) drawAll(canvas);
+    }
+    if (times == 2) {
+      EXPECT_EQ(Count(xored, kBlack), 24 * 20);
+      continue;
+    }
+    // Each shape alone, drawn plainly: a pixel drawn by two different shapes cancels under XOR.
+    QImage expected(24, 20, QImage::Format_RGB32);
+    expected.fill(Qt::black);
+    for (int shape = 0; shape < 4; ++shape) {
+      QImage one(24, 20, QImage::Format_RGB32);
+      one.fill(Qt::black);
+      Draw(one, [&](Canvas& c) {
+        c.SetPen({PenStyle::Solid, 1, 0xFFFFFF});
+        c.SetBrush({BrushStyle::Null, 0});
+        if (shape == 0) c.Rectangle(5, 4, 17, 13);
+        if (shape == 1) c.Rectangle(18, 16, 20, 18);
+        if (shape == 2) c.Polyline(open, 4);
+        if (shape == 3) c.Polyline(ring, 5);
+      });
+      for (int y = 0; y < 20; ++y) {
+        for (int x = 0; x < 24; ++x) {
+          if (one.pixel(x, y) != kBlack) expected.setPixel(x, y, expected.pixel(x, y) ^ 0x00FFFFFF);
+        }
+      }
+    }
+    EXPECT_EQ(xored, expected);
+    EXPECT_GT(Count(xored, kWhite), 60);
+    // The ring's start pixel is drawn (once); the open line's end is not.
+    EXPECT_EQ(xored.pixel(2, 2), kWhite);
+    EXPECT_EQ(xored.pixel(8, 17), kBlack);
+  }
 }
 
 TEST(QPainterCanvasPolyPolygon, AlternateFillLeavesHolesAndExcludesFarEdges) {
