@@ -209,5 +209,27 @@ TEST(IniFileDisk, AReadOnlyFolderKeepsTheOldFile) {
   EXPECT_EQ(ReadFileBytes(path), "[Options]\r\nA=1\r\n");
 }
 
+TEST(IniFileDisk, AnUnreadableFileIsNotReplacedByOneHoldingOnlyTheNewKey) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  TempDir dir;
+  const std::string path = (dir / "field.gpe").string();
+  WriteFileBytes(path, "[Options]\r\nA=1\r\nB=2\r\n");
+  chmod(path.c_str(), 0200);
+  EXPECT_FALSE(WriteProfileString(path, "Options", "A", "5"));
+  chmod(path.c_str(), 0644);
+  EXPECT_EQ(ReadFileBytes(path), "[Options]\r\nA=1\r\nB=2\r\n");
+}
+
+TEST(IniFileDisk, ARewrittenFileKeepsItsPermissions) {
+  TempDir dir;
+  const std::string path = (dir / "field.gpe").string();
+  WriteFileBytes(path, "[Options]\r\nA=1\r\n");
+  chmod(path.c_str(), 0640);
+  ASSERT_TRUE(WriteProfileString(path, "Options", "A", "2"));
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
 }  // namespace
 }  // namespace kestrune

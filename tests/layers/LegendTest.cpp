@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -393,8 +396,31 @@ TEST(LegendFile, AMissingFileIsSilentAndChangesNothing) {
   Legend legend;
   legend.Insert(1.0, 1);
   EXPECT_FALSE(legend.LoadFile((dir / "none.lgd").string()));
+  // A folder in the file's place cannot be opened as a file either.
+  std::filesystem::create_directory(dir / "folder.lgd");
+  EXPECT_FALSE(legend.LoadFile((dir / "folder.lgd").string()));
   EXPECT_EQ(legend.GetCount(), 1u);
   EXPECT_TRUE(messages.seen.empty());
+}
+
+TEST(LegendFile, AFailedSaveLeavesTheOldFileWhole) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  TempDir dir;
+  const std::filesystem::path sub = dir / "ro";
+  std::filesystem::create_directory(sub);
+  const std::string path = (sub / "x.lgd").string();
+  Legend old;
+  old.Insert(1.0, 1);
+  ASSERT_TRUE(old.SaveFile(path));
+  const std::string before = ReadFileBytes(path);
+  chmod(sub.c_str(), 0555);
+  MessageCapture messages;
+  Legend legend;
+  legend.BuildAutomatic(70.0, 0.0);
+  EXPECT_FALSE(legend.SaveFile(path));
+  chmod(sub.c_str(), 0755);
+  EXPECT_EQ(messages.seen.size(), 1u);
+  EXPECT_EQ(ReadFileBytes(path), before);
 }
 
 TEST(LegendFile, AFileThatCannotBeCreatedIsReportedAndNothingIsWritten) {
