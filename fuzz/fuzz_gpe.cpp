@@ -45,6 +45,7 @@ std::vector<std::optional<std::string>> Lookups(const IniFile& file) {
   return out;
 }
 
+// True when every field of the two settings is equal.
 bool SameSettings(const LayerSettings& a, const LayerSettings& b) {
   // Display sizes come from the same integer, so they compare exactly.
   return a.displaySizeFt == b.displaySizeFt && a.drawBorder == b.drawBorder &&

@@ -40,11 +40,13 @@ class MessageCapture {
   MessageHandler old_;
 };
 
+// The break values, lowest first.
 std::vector<double> Values(const Legend& legend) {
   std::vector<double> v;
   for (const LegendEntry& e : legend.GetEntries()) v.push_back(e.value);
   return v;
 }
+// The colours, lowest class first.
 std::vector<Color> Colors(const Legend& legend) {
   std::vector<Color> v;
   for (const LegendEntry& e : legend.GetEntries()) v.push_back(e.color);
