@@ -87,7 +87,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // The same text on disk loads to the same settings, and the default size it may
-  // write back reads as written.
+  // write back reads as written. Safe writes sync the disk, so only one input in
+  // eight (chosen by its bytes) takes this path, to keep the parser's pace.
+  unsigned sum = 0;
+  for (size_t i = 0; i < size; ++i) sum += data[i];
+  if (sum % 8 != 0) return 0;
   const std::string& path = ScratchPath();
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) std::abort();
