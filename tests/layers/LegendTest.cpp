@@ -291,11 +291,6 @@ TEST(LegendLabels, FirstClassTopClassAndRangesUseTwoDecimals) {
   Legend top;
   top.Insert(kLegendTopValue, 1);
   EXPECT_EQ(top.GetClassLabels(), (std::vector<std::string>{"999999.00 and below "}));
-  // Huge values are printed whole, not cut.
-  Legend huge;
-  huge.Insert(1e300, 1);
-  ASSERT_EQ(huge.GetClassLabels().size(), 1u);
-  EXPECT_EQ(huge.GetClassLabels()[0].size(), 301u + 3u + std::string(" and below ").size());
 }
 
 TEST(LegendFile, BytesAreTheMagicThenLittleEndianValueAndColour) {
