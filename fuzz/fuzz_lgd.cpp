@@ -23,14 +23,16 @@ using kestrune::Color;
 using kestrune::Legend;
 using kestrune::LegendEntry;
 
-// One scratch file per fuzzing process, rewritten for every input.
+// One scratch file per fuzzing process, rewritten for every input and removed at
+// exit (its name lives in a plain array, which outlasts every destructor).
+char gScratchName[] = "/tmp/fuzz_lgd_XXXXXX";
 const std::string& ScratchPath() {
   static const std::string path = [] {
-    char name[] = "/tmp/fuzz_lgd_XXXXXX";
-    int fd = mkstemp(name);
+    int fd = mkstemp(gScratchName);
     if (fd < 0) std::abort();
     close(fd);
-    return std::string(name);
+    std::atexit([] { std::remove(gScratchName); });
+    return std::string(gScratchName);
   }();
   return path;
 }
