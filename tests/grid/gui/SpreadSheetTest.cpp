@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
+#include <QWheelEvent>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -712,6 +714,87 @@ TEST(SpreadSheetPaint, ButtonCellsShowTheirBitmapForThePressedState) {
   EXPECT_EQ(PixelAt(grid->grab().toImage(), *grid, 10, 10), QColor(Qt::yellow));
   QTest::mouseRelease(grid, Qt::LeftButton, Qt::NoModifier, CellCentre(*grid, 0, 0));
   EXPECT_EQ(PixelAt(grid->grab().toImage(), *grid, 10, 10), QColor(Qt::blue));
+}
+
+}  // namespace
+}  // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+TEST(SpreadSheetDialog, EnterStoresTheTypedValueAndPressesTheDefaultButton) {
+  QDialog dialog;
+  dialog.resize(400, 260);
+  auto* grid = new CSpreadSheet;
+  grid->Create(&dialog, QRect(8, 8, 300, 200));
+  ASSERT_TRUE(grid->AllocateCells(2, 2));
+  grid->SetCellLocked(-1, 0, true);
+  auto* ok = new QPushButton(QStringLiteral("OK"), &dialog);
+  ok->setGeometry(320, 8, 70, 24);
+  ok->setDefault(true);
+  double seen = -1;
+  QObject::connect(ok, &QPushButton::clicked, [&] {
+    grid->EndEdit();  // what an OK handler does before reading
+    grid->GetCellNumber(1, 1, seen, true);
+    dialog.accept();
+  });
+  dialog.show();
+  dialog.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+  grid->SetCurrentCell(1, 1);
+  QTest::keyClicks(QApplication::focusWidget(), "7.519");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_DOUBLE_EQ(seen, 7.51);
+}
+
+TEST(SpreadSheetDialog, FocusComingBackFromAClosedWindowMovesOnToTheNextControl) {
+  ButtonGrid w;
+  ASSERT_TRUE(w.Show());
+  QTest::mouseClick(w.grid, Qt::LeftButton, Qt::NoModifier, CellCentre(*w.grid, 1, 2));
+  ASSERT_EQ(QApplication::focusWidget(), w.grid);
+  {
+    // A colour picker opened from the click, then closed.
+    QDialog picker;
+    auto* button = new QPushButton(QStringLiteral("Pick"), &picker);
+    button->setFocus();
+    picker.show();
+    picker.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&picker));
+    picker.hide();
+  }
+  w.window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w.window));
+  EXPECT_EQ(QApplication::focusWidget(), w.after);
+  EXPECT_EQ(w.grid->CurrentRow(), 1);
+  EXPECT_EQ(w.grid->CurrentCol(), 2);
+}
+
+TEST(SpreadSheetDialog, NoActiveCellClosesTheEditorAfterStoringIt) {
+  GridWindow w;
+  w.FillNameValue(3, kCellText);
+  ASSERT_TRUE(w.Show());
+  w.grid->SetCurrentCell(1, 1);
+  QTest::keyClicks(QApplication::focusWidget(), "Rye");
+  w.grid->SetCurrentCell(-1, -1);
+  EXPECT_EQ(w.grid->CellText(1, 1), "Rye");
+  EXPECT_FALSE(w.grid->IsEditOpen());
+  EXPECT_EQ(w.grid->CurrentRow(), -1);
+}
+
+TEST(SpreadSheetDialog, TheWheelScrollsLinesAndClosesTheEditor) {
+  GridWindow w;
+  w.FillNameValue(30, kCellText);
+  ASSERT_TRUE(w.Show());
+  w.grid->SetCurrentCell(0, 1);
+  QTest::keyClicks(QApplication::focusWidget(), "kept");
+  const QPointF at = CellCentre(*w.grid, 2, 0);
+  QWheelEvent wheel(at, w.grid->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(w.grid, &wheel);
+  EXPECT_EQ(w.grid->TopRow(), QApplication::wheelScrollLines());
+  EXPECT_EQ(w.grid->CellText(0, 1), "kept");
+  EXPECT_FALSE(w.grid->IsEditOpen());
 }
 
 }  // namespace
