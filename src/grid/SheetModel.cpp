@@ -11,10 +11,12 @@ namespace kestrune {
 
 namespace {
 
+// Reads a 32-bit attribute as a pixel size within the cell limits.
 int ClampExtent(uint32_t value) {
   return std::clamp(static_cast<int32_t>(value), 0, kMaxCellExtent);
 }
 
+// Narrows a pixel sum, far from the ends of the int range.
 int ClampToInt(long long v) {
   return static_cast<int>(std::clamp<long long>(v, INT_MIN / 2, INT_MAX / 2));
 }
@@ -53,7 +55,9 @@ void ApplyAttribute(CSheetCell& cell, int attribute, uint32_t value, int32_t ext
 
 }  // namespace
 
+// An empty table: no cells until AllocateCells.
 SheetModel::SheetModel() = default;
+// Destroys the rows, their cells and the owned objects.
 SheetModel::~SheetModel() = default;
 
 // A row of default cells of the grid's width.
@@ -134,16 +138,19 @@ bool SheetModel::DeleteRow(int at) {
   return true;
 }
 
+// The cell at (row, col), or nullptr outside the table.
 CSheetCell* SheetModel::Cell(int row, int col) {
   return IsValidCell(row, col) ? &(*rows_[static_cast<size_t>(row)])[static_cast<size_t>(col)]
                                : nullptr;
 }
 
+// The cell at (row, col), or nullptr outside the table.
 const CSheetCell* SheetModel::Cell(int row, int col) const {
   return IsValidCell(row, col) ? &(*rows_[static_cast<size_t>(row)])[static_cast<size_t>(col)]
                                : nullptr;
 }
 
+// Sets the height new cells start with.
 void SheetModel::SetDefaultCellHeight(int height) {
   defaultCellHeight_ = std::clamp(height, 0, kMaxCellExtent);
 }
@@ -161,35 +168,42 @@ void SheetModel::ForEachTarget(int row, int col, const std::function<void(CSheet
   }
 }
 
+// Applies an attribute number to the cells named under the broadcast rule.
 void SheetModel::SetCellAttr(int row, int col, int attribute, uint32_t value, int32_t extra) {
   ForEachTarget(row, col, [&](CSheetCell& cell) { ApplyAttribute(cell, attribute, value, extra); });
   // Widths and heights of frozen cells move the pane boundaries.
   if (attribute == kAttrWidth || attribute == kAttrHeight) UpdateLayout();
 }
 
+// Gives the named cells one shared copy of a choice list.
 void SheetModel::SetCellChoices(int row, int col, const SheetChoiceList& choices) {
   auto shared = std::make_shared<const SheetChoiceList>(choices);
   ForEachTarget(row, col, [&](CSheetCell& cell) { cell.choices = shared; });
 }
 
+// The cell's fill colour, or kNoColour outside the table.
 Color SheetModel::GetCellBackColour(int row, int col) const {
   const CSheetCell* cell = Cell(row, col);
   return cell ? cell->backColour : kNoColour;
 }
 
+// The caller's value of the cell, or 0 outside the table.
 uint32_t SheetModel::GetCellData(int row, int col) const {
   const CSheetCell* cell = Cell(row, col);
   return cell ? cell->itemData : 0;
 }
 
+// The row's height (its cell in column 0), or -1.
 int SheetModel::GetRowHeight(int row) const {
   return row >= 0 && row < RowCount() ? RowHeight(row) : -1;
 }
 
+// The column's width (its cell in row 0), or -1.
 int SheetModel::GetColumnWidth(int col) const {
   return col >= 0 && col < colCount_ && !rows_.empty() ? ColWidth(col) : -1;
 }
 
+// Sets the width of every cell of a column.
 void SheetModel::SetColumnWidth(int col, int width) {
   if (col < 0 || col >= colCount_) return;
   const int w = std::clamp(width, 0, kMaxCellExtent);
@@ -197,6 +211,7 @@ void SheetModel::SetColumnWidth(int col, int width) {
   UpdateLayout();
 }
 
+// Stores a number and tells how the store went.
 SheetModel::Store SheetModel::SetNumber(int row, int col, double value) {
   CSheetCell* cell = Cell(row, col);
   if (!cell) return Store::NoCell;
@@ -205,6 +220,7 @@ SheetModel::Store SheetModel::SetNumber(int row, int col, double value) {
   return changed ? Store::Changed : Store::Unchanged;
 }
 
+// Stores a text and tells how the store went.
 SheetModel::Store SheetModel::SetText(int row, int col, const QString& text) {
   CSheetCell* cell = Cell(row, col);
   if (!cell) return Store::NoCell;
@@ -213,6 +229,7 @@ SheetModel::Store SheetModel::SetText(int row, int col, const QString& text) {
   return changed ? Store::Changed : Store::Unchanged;
 }
 
+// Reads the display text of a cell.
 bool SheetModel::GetText(int row, int col, QString& text, int size) const {
   const CSheetCell* cell = Cell(row, col);
   if (!cell) return false;
@@ -220,6 +237,7 @@ bool SheetModel::GetText(int row, int col, QString& text, int size) const {
   return true;
 }
 
+// Reads the number of a Number cell.
 bool SheetModel::GetNumber(int row, int col, double& value) const {
   const CSheetCell* cell = Cell(row, col);
   if (!cell) return false;
@@ -233,8 +251,10 @@ bool SheetModel::GetNumber(int row, int col, double& value) const {
 
 // ---- Geometry
 
+// Height of an existing row (its cell in column 0).
 int SheetModel::RowHeight(int row) const { return (*rows_[static_cast<size_t>(row)])[0].height; }
 
+// Width of a column (0 while there are no rows).
 int SheetModel::ColWidth(int col) const {
   return rows_.empty() ? 0 : (*rows_[0])[static_cast<size_t>(col)].width;
 }
@@ -245,36 +265,43 @@ int SheetModel::FixedRight() const { return std::min(fixedRightCols_, colCount_ 
 int SheetModel::FixedTop() const { return std::min(fixedTopRows_, RowCount()); }
 int SheetModel::FixedBottom() const { return std::min(fixedBottomRows_, RowCount() - FixedTop()); }
 
+// The rows of the scrolling pane.
 SheetModel::Range SheetModel::MiddleRows() const {
   return {FixedTop(), RowCount() - FixedBottom() - 1};
 }
 
+// The columns of the scrolling pane.
 SheetModel::Range SheetModel::MiddleCols() const {
   return {FixedLeft(), colCount_ - FixedRight() - 1};
 }
 
+// Takes the client size and recomputes the panes.
 void SheetModel::SetClientSize(int width, int height) {
   clientWidth_ = std::max(width, 0);
   clientHeight_ = std::max(height, 0);
   UpdateLayout();
 }
 
+// Takes the desktop's scroll bar extents.
 void SheetModel::SetScrollBarMetrics(int vertWidth, int horzHeight) {
   sysVertWidth_ = std::max(vertWidth, 0);
   sysHorzHeight_ = std::max(horzHeight, 0);
   UpdateLayout();
 }
 
+// Shows or hides the vertical bar in the pane geometry.
 void SheetModel::SetVertBarShown(bool shown) {
   showVert_ = shown;
   UpdateLayout();
 }
 
+// Shows or hides the horizontal bar in the pane geometry.
 void SheetModel::SetHorzBarShown(bool shown) {
   showHorz_ = shown;
   UpdateLayout();
 }
 
+// Sets the frozen edge counts and keeps the view off them.
 void SheetModel::SetFixedCells(int leftCols, int rightCols, int topRows, int bottomRows) {
   fixedLeftCols_ = std::max(leftCols, 0);
   fixedRightCols_ = std::max(rightCols, 0);
@@ -317,9 +344,12 @@ int SheetModel::LastVisible(bool rows) const {
   return std::max(last, first);
 }
 
+// The last row of the scrolling pane that fits whole.
 int SheetModel::LastVisibleRow() const { return LastVisible(true); }
+// The last column of the scrolling pane that fits whole.
 int SheetModel::LastVisibleCol() const { return LastVisible(false); }
 
+// Top-left corner of a cell in the current scroll state.
 bool SheetModel::CellOrigin(int row, int col, int& x, int& y) const {
   if (!IsValidCell(row, col)) return false;
   long long px = 0;
@@ -356,6 +386,7 @@ bool SheetModel::CellOrigin(int row, int col, int& x, int& y) const {
   return true;
 }
 
+// The pixels a cell covers in the current scroll state.
 SheetRect SheetModel::CellRect(int row, int col) const {
   int x = 0;
   int y = 0;
@@ -364,18 +395,22 @@ SheetRect SheetModel::CellRect(int row, int col) const {
   return {x, y, x + cell->width, y + cell->height};
 }
 
+// The client area less the scroll bars.
 SheetRect SheetModel::CellArea() const {
   return {0, 0, clientWidth_ - VertBarWidth(), clientHeight_ - HorzBarHeight()};
 }
 
+// What vertical scrolling repaints.
 SheetRect SheetModel::VertScrollStrip() const {
   return {0, fixedTopHeight_, clientWidth_ - VertBarWidth(), scrollBottom_};
 }
 
+// What horizontal scrolling repaints.
 SheetRect SheetModel::HorzScrollStrip() const {
   return {fixedLeftWidth_, 0, scrollRight_, clientHeight_ - HorzBarHeight()};
 }
 
+// Finds the cell under a client point.
 bool SheetModel::HitTest(int x, int y, int& row, int& col, int& cellLeft, int& cellTop) const {
   if (x < 0 || y < 0 || !HasCells()) return false;
   // Walks one pane's columns (rows) until the edge passes the point.
@@ -411,6 +446,7 @@ bool SheetModel::HitTest(int x, int y, int& row, int& col, int& cellLeft, int& c
   return found;
 }
 
+// Whether the cell lies within the rows and columns on view.
 bool SheetModel::IsCellShown(int row, int col) const {
   if (!IsValidCell(row, col)) return false;
   const Range rows = MiddleRows();
@@ -424,6 +460,7 @@ bool SheetModel::IsCellShown(int row, int col) const {
   return true;
 }
 
+// Scrolls the least that brings the cell into view.
 bool SheetModel::EnsureVisible(int row, int col, ViewChange* change) {
   if (change) *change = {};
   if (!IsValidCell(row, col)) return false;
@@ -453,6 +490,7 @@ bool SheetModel::EnsureVisible(int row, int col, ViewChange* change) {
 
 // ---- Scroll bars
 
+// Sets the vertical bar's range, pulling the view into it.
 bool SheetModel::SetVertScrollRange(int min, int max) {
   // Rows before the first do not exist; a negative start would scroll into nothing.
   min = std::max(min, 0);
@@ -465,6 +503,7 @@ bool SheetModel::SetVertScrollRange(int min, int max) {
   return topRow_ != oldTop;
 }
 
+// Sets the horizontal bar's range, pulling the view into it.
 bool SheetModel::SetHorzScrollRange(int min, int max) {
   min = std::max(min, 0);
   max = std::max(max, min);
@@ -476,9 +515,11 @@ bool SheetModel::SetHorzScrollRange(int min, int max) {
   return leftCol_ != oldLeft;
 }
 
+// Page steps of the bars, never less than one row or column.
 void SheetModel::SetRowsPerPage(int n) { rowsPerPage_ = std::max(n, 1); }
 void SheetModel::SetColsPerPage(int n) { colsPerPage_ = std::max(n, 1); }
 
+// Applies a vertical bar request to the view.
 bool SheetModel::VScroll(ScrollCode code, int trackPos) {
   long long pos = vertPos_;
   switch (code) {
@@ -500,6 +541,7 @@ bool SheetModel::VScroll(ScrollCode code, int trackPos) {
   return true;
 }
 
+// Applies a horizontal bar request to the view.
 bool SheetModel::HScroll(ScrollCode code, int trackPos) {
   long long pos = horzPos_;
   switch (code) {
@@ -520,18 +562,21 @@ bool SheetModel::HScroll(ScrollCode code, int trackPos) {
 
 // ---- Keyboard
 
+// The rows of the pane a row belongs to.
 SheetModel::Range SheetModel::RowBlockOf(int row) const {
   if (row < FixedTop()) return {0, FixedTop() - 1};
   if (row >= RowCount() - FixedBottom()) return {RowCount() - FixedBottom(), RowCount() - 1};
   return MiddleRows();
 }
 
+// The columns of the pane a column belongs to.
 SheetModel::Range SheetModel::ColBlockOf(int col) const {
   if (col < FixedLeft()) return {0, FixedLeft() - 1};
   if (col >= colCount_ - FixedRight()) return {colCount_ - FixedRight(), colCount_ - 1};
   return MiddleCols();
 }
 
+// Whether the keyboard may land on the cell.
 bool SheetModel::IsFreeCell(int row, int col) const {
   const CSheetCell* cell = Cell(row, col);
   return cell && !cell->locked && cell->kind != kCellButton;
@@ -575,6 +620,7 @@ CellPos SheetModel::FindMoveTarget(MoveDirection direction,
   return {};
 }
 
+// Finds the first or last cell the keyboard may land on.
 CellPos SheetModel::FirstFreeCell(bool last) const {
   const int count = RowCount();
   if (last) {
@@ -595,6 +641,7 @@ CellPos SheetModel::FirstFreeCell(bool last) const {
 
 // ---- Painting
 
+// Paints every pane that meets the area being repainted.
 void SheetModel::Paint(SheetCanvas& canvas, const SheetRect& update, Color buttonFace) const {
   const int xb[4] = {0, fixedLeftWidth_, scrollRight_, clientWidth_ - VertBarWidth() - 1};
   const int yb[4] = {0, fixedTopHeight_, scrollBottom_, clientHeight_ - HorzBarHeight() - 1};
@@ -644,6 +691,7 @@ void SheetModel::PaintPane(SheetCanvas& canvas, int left, int top, int right, in
   }
 }
 
+// Takes an object to destroy with the table.
 void SheetModel::AddOwnedObject(std::unique_ptr<SheetOwnedObject> object) {
   if (object) owned_.push_back(std::move(object));
 }

@@ -12,12 +12,14 @@ namespace {
 // Captures the message boxes the table asks for.
 class MessageCapture {
  public:
+  // Installs the capturing handler.
   MessageCapture() {
     old_ = SetMessageHandler([this](const MessageRequest& r) {
       requests.push_back(r);
       return MessageAnswer::Ok;
     });
   }
+  // Puts the previous handler back.
   ~MessageCapture() { SetMessageHandler(old_); }
   std::vector<MessageRequest> requests;
 

@@ -17,6 +17,7 @@ struct Call {
   uint32_t format = 0;
 };
 
+// A canvas that records every call instead of drawing.
 class RecordingCanvas : public SheetCanvas {
  public:
   void FillRect(int l, int t, int r, int b, Color colour) override {
@@ -42,6 +43,7 @@ class RecordingCanvas : public SheetCanvas {
   }
   void RestoreClip() override { calls.push_back({"restore", 0, 0, 0, 0, 0, {}, 0}); }
 
+  // The recorded calls of one kind.
   std::vector<Call> Of(const std::string& op) const {
     std::vector<Call> out;
     for (const Call& c : calls) {
@@ -49,6 +51,7 @@ class RecordingCanvas : public SheetCanvas {
     }
     return out;
   }
+  // Whether exactly this fill was recorded.
   bool HasFill(int l, int t, int r, int b, Color colour) const {
     for (const Call& c : calls) {
       if (c.op == "fill" && c.a == l && c.b == t && c.c == r && c.d == b && c.colour == colour) {

@@ -25,12 +25,15 @@ namespace kestrune {
 
 namespace {
 
+// A 0x00BBGGRR colour as a QColor.
 QColor ToQColor(Color c) { return QColor(RedOf(c), GreenOf(c), BlueOf(c)); }
 
+// A half-open pixel rectangle as a QRect.
 QRect ToQRect(const SheetRect& r) {
   return QRect(r.left, r.top, std::max(0, r.right - r.left), std::max(0, r.bottom - r.top));
 }
 
+// Kinds edited with the edit line, and kinds edited with a combo box.
 bool IsTextKind(int32_t kind) { return kind == kCellText || kind == kCellNumber; }
 bool IsListKind(int32_t kind) { return kind == kCellDropList || kind == kCellDropCombo; }
 
@@ -44,6 +47,7 @@ QWidget* FindControl(QWidget* parent, int id) {
   return nullptr;
 }
 
+// The key-state flags of the mouse-move hooks.
 uint32_t KeyFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
   uint32_t flags = 0;
   if (buttons & Qt::LeftButton) flags |= kMkLButton;
@@ -59,12 +63,15 @@ uint32_t KeyFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
 // The grid's canvas over a QPainter in client coordinates.
 class QtSheetCanvas : public SheetCanvas {
  public:
+  // Draws with the painter inside the area being repainted.
   QtSheetCanvas(QPainter& painter, const QRegion& area, const CSpreadSheet& grid)
       : painter_(painter), area_(area), grid_(grid), font_(grid.font()) {}
 
+  // Fills exactly the pixels of the rectangle.
   void FillRect(int l, int t, int r, int b, Color colour) override {
     if (r > l && b > t) painter_.fillRect(QRect(l, t, r - l, b - t), ToQColor(colour));
   }
+  // Draws the one-pixel edge of the rectangle.
   void FrameRect(int l, int t, int r, int b, Color colour) override {
     if (r <= l || b <= t) return;
     const QColor c = ToQColor(colour);
@@ -73,6 +80,7 @@ class QtSheetCanvas : public SheetCanvas {
     painter_.fillRect(QRect(l, t, 1, b - t), c);
     painter_.fillRect(QRect(r - 1, t, 1, b - t), c);
   }
+  // Draws a one-pixel line without its end point.
   void Line(int x0, int y0, int x1, int y1, Color colour) override {
     const QColor c = ToQColor(colour);
     // The end point is not drawn, as on the desktop's line drawing.
@@ -87,6 +95,7 @@ class QtSheetCanvas : public SheetCanvas {
       painter_.drawLine(x0, y0, x1, y1);
     }
   }
+  // Draws one line of text placed by the cell's drawing flags.
   void Text(const QString& text, int l, int t, int r, int b, uint32_t format) override {
     if (r <= l || b <= t) return;
     int flags = Qt::TextSingleLine;
@@ -109,19 +118,25 @@ class QtSheetCanvas : public SheetCanvas {
     painter_.setPen(ToQColor(textColour_));
     painter_.drawText(QRect(l, t, r - l, b - t), flags, text);
   }
+  // Whether the grid holds the image.
   bool HasBitmap(int32_t set, int index) const override {
     return grid_.BitmapFor(set, index) != nullptr;
   }
+  // Copies the top-left part of an image, unscaled.
   void Bitmap(int32_t set, int index, int x, int y, int w, int h) override {
     if (const QPixmap* pixmap = grid_.BitmapFor(set, index)) {
       painter_.drawPixmap(x, y, *pixmap, 0, 0, w, h);
     }
   }
+  // Takes the font of a slot for the following text.
   void SelectFont(int32_t slot) override { font_ = grid_.FontForSlot(slot); }
+  // Takes the colour of the following text.
   void SetTextColour(Color colour) override { textColour_ = colour; }
+  // Limits drawing to the rectangle within the repaint area.
   void SetClip(int l, int t, int r, int b) override {
     painter_.setClipRegion(area_.intersected(QRect(l, t, std::max(0, r - l), std::max(0, b - t))));
   }
+  // Back to the whole repaint area.
   void RestoreClip() override { painter_.setClipRegion(area_); }
 
  private:
@@ -132,6 +147,7 @@ class QtSheetCanvas : public SheetCanvas {
   Color textColour_ = kBlack;
 };
 
+// Makes the grid with its bars, corner box and editors, all laid out.
 CSpreadSheet::CSpreadSheet(QWidget* parent) : QWidget(parent) {
   setWindowTitle(QStringLiteral("TZELSpreadSheet"));
   setObjectName(QStringLiteral("TZELSpreadSheet"));
@@ -187,6 +203,7 @@ CSpreadSheet::CSpreadSheet(QWidget* parent) : QWidget(parent) {
   Layout();
 }
 
+// Cuts the children off before the base class tears them down.
 CSpreadSheet::~CSpreadSheet() {
   // The children outlive this part of the object: their focus changes during
   // the base class's teardown must not reach it.
@@ -203,6 +220,7 @@ CSpreadSheet::~CSpreadSheet() {
 
 // ---- Set-up
 
+// Places the grid in its dialog, over a placeholder control when one is named.
 bool CSpreadSheet::Create(QWidget* parent, const QRect& rect, int placeholderId, bool bordered) {
   if (!parent) return false;
   QWidget* placeholder = placeholderId >= 1 ? FindControl(parent, placeholderId) : nullptr;
@@ -215,6 +233,7 @@ bool CSpreadSheet::Create(QWidget* parent, const QRect& rect, int placeholderId,
   return true;
 }
 
+// Places the grid in its dialog where the placeholder control was.
 bool CSpreadSheet::Create(QWidget* parent, QWidget* placeholder, bool bordered) {
   if (!parent) return false;
   border_ = bordered ? 1 : 0;
@@ -236,6 +255,7 @@ bool CSpreadSheet::Create(QWidget* parent, QWidget* placeholder, bool bordered) 
   return true;
 }
 
+// Makes the cell table once, rows sized for the grid's font.
 bool CSpreadSheet::AllocateCells(int rows, int cols) {
   model_.SetDefaultCellHeight(RowHeightForFont(font()));
   if (!model_.AllocateCells(rows, cols)) return false;
@@ -243,6 +263,7 @@ bool CSpreadSheet::AllocateCells(int rows, int cols) {
   return true;
 }
 
+// Shows or hides the vertical bar and lays the panes out again.
 void CSpreadSheet::ShowVertScrollBar(bool show) {
   if (show == model_.VertBarShown()) return;
   model_.SetVertBarShown(show);
@@ -250,6 +271,7 @@ void CSpreadSheet::ShowVertScrollBar(bool show) {
   update();
 }
 
+// Shows or hides the horizontal bar and lays the panes out again.
 void CSpreadSheet::ShowHorzScrollBar(bool show) {
   if (show == model_.HorzBarShown()) return;
   model_.SetHorzBarShown(show);
@@ -257,6 +279,7 @@ void CSpreadSheet::ShowHorzScrollBar(bool show) {
   update();
 }
 
+// Sets the vertical range and hands it to the bar.
 void CSpreadSheet::SetVertScrollRange(int min, int max) {
   const bool moved = model_.SetVertScrollRange(min, max);
   SyncVertBar();
@@ -266,6 +289,7 @@ void CSpreadSheet::SetVertScrollRange(int min, int max) {
   }
 }
 
+// Sets the horizontal range and hands it to the bar.
 void CSpreadSheet::SetHorzScrollRange(int min, int max) {
   const bool moved = model_.SetHorzScrollRange(min, max);
   SyncHorzBar();
@@ -275,16 +299,19 @@ void CSpreadSheet::SetHorzScrollRange(int min, int max) {
   }
 }
 
+// Sets the vertical page step.
 void CSpreadSheet::SetRowsPerPage(int n) {
   model_.SetRowsPerPage(n);
   SyncVertBar();
 }
 
+// Sets the horizontal page step.
 void CSpreadSheet::SetColsPerPage(int n) {
   model_.SetColsPerPage(n);
   SyncHorzBar();
 }
 
+// Sets a column's width and fits an open editor to it.
 void CSpreadSheet::SetColumnWidth(int col, double width, bool inDialogUnits) {
   const double pixels = inDialogUnits ? width * DialogBaseUnitX() * 0.25 : width;
   if (!std::isfinite(pixels)) return;
@@ -296,6 +323,7 @@ void CSpreadSheet::SetColumnWidth(int col, double width, bool inDialogUnits) {
 
 // ---- Rows
 
+// Inserts a row of default cells and follows the scroll rule.
 bool CSpreadSheet::InsertRow(int at) {
   if (!model_.InsertRow(at)) return false;
   SyncVertBar();
@@ -304,6 +332,7 @@ bool CSpreadSheet::InsertRow(int at) {
   return true;
 }
 
+// Deletes a row and follows the scroll rule.
 bool CSpreadSheet::DeleteRow(int at) {
   if (!model_.DeleteRow(at)) return false;
   SyncVertBar();
@@ -314,16 +343,19 @@ bool CSpreadSheet::DeleteRow(int at) {
 
 // ---- Attributes
 
+// Applies an attribute number under the broadcast rule and repaints.
 void CSpreadSheet::SetCellAttr(int row, int col, int attribute, uint32_t value, int32_t extra) {
   model_.SetCellAttr(row, col, attribute, value, extra);
   if (attribute == kAttrWidth || attribute == kAttrHeight) SyncEditorPlacement();
   Redraw();
 }
 
+// Sets the kind (and text capacity) of the named cells.
 void CSpreadSheet::SetCellKind(int row, int col, int kind, int textCapacity) {
   SetCellAttr(row, col, kAttrKind, static_cast<uint32_t>(kind), textCapacity);
 }
 
+// Sets the font of the named cells, raising rows that are too low for it.
 void CSpreadSheet::SetCellFont(int row, int col, const QFont& font) {
   const int32_t slot = RegisterFont(font);
   const int needed = RowHeightForFont(font);
@@ -337,58 +369,72 @@ void CSpreadSheet::SetCellFont(int row, int col, const QFont& font) {
   Redraw();
 }
 
+// Sets the text-drawing flags of the named cells.
 void CSpreadSheet::SetCellFormat(int row, int col, uint32_t textFormat) {
   SetCellAttr(row, col, kAttrTextFormat, textFormat);
 }
 
+// Sets the fill colour of the named cells.
 void CSpreadSheet::SetCellBackColour(int row, int col, Color colour) {
   SetCellAttr(row, col, kAttrBackColour, colour);
 }
 
+// Sets the text colour of the named cells.
 void CSpreadSheet::SetCellTextColour(int row, int col, Color colour) {
   SetCellAttr(row, col, kAttrTextColour, colour);
 }
 
+// Sets the caller's value of the named cells.
 void CSpreadSheet::SetCellData(int row, int col, uint32_t data) {
   model_.SetCellAttr(row, col, kAttrItemData, data);
 }
 
+// Locks or unlocks the named cells.
 void CSpreadSheet::SetCellLocked(int row, int col, bool locked) {
   SetCellAttr(row, col, kAttrLocked, locked ? 1u : 0u);
 }
 
+// Sets the decimals of the named Number cells.
 void CSpreadSheet::SetCellDecimals(int row, int col, int decimals) {
   SetCellAttr(row, col, kAttrDecimals, static_cast<uint32_t>(decimals));
 }
 
+// Sets the border bits of the named cells.
 void CSpreadSheet::SetCellBorders(int row, int col, uint32_t borders) {
   SetCellAttr(row, col, kAttrBorders, borders);
 }
 
+// Makes the named Number cells show 0 as nothing, or not.
 void CSpreadSheet::SetCellBlankZero(int row, int col, bool blankZero) {
   SetCellAttr(row, col, kAttrBlankZero, blankZero ? 1u : 0u);
 }
 
+// Sets or clears the modified mark of the named cells.
 void CSpreadSheet::SetCellModified(int row, int col, bool modified) {
   model_.SetCellAttr(row, col, kAttrModified, modified ? 1u : 0u);
 }
 
+// Sets the list offered by the named list cells.
 void CSpreadSheet::SetCellChoices(int row, int col, const SheetChoiceList& choices) {
   model_.SetCellChoices(row, col, choices);
 }
 
+// Sets the item value the keyboard steps over in the named list cells.
 void CSpreadSheet::SetCellSkipData(int row, int col, uint32_t skipData) {
   model_.SetCellAttr(row, col, kAttrSkipData, skipData);
 }
 
+// Sets the room of the open list of the named list cells.
 void CSpreadSheet::SetCellDropHeight(int row, int col, int height) {
   model_.SetCellAttr(row, col, kAttrDropHeight, static_cast<uint32_t>(height));
 }
 
+// Sets the images of the named Button cells.
 void CSpreadSheet::SetCellBitmaps(int row, int col, const std::array<QPixmap, 3>& bitmaps) {
   SetCellAttr(row, col, kAttrBitmaps, static_cast<uint32_t>(RegisterBitmaps(bitmaps)));
 }
 
+// The slot of a font in the grid's table, added when new.
 int32_t CSpreadSheet::RegisterFont(const QFont& font) {
   for (size_t i = 0; i < fonts_.size(); ++i) {
     if (fonts_[i] == font) return static_cast<int32_t>(i + 1);
@@ -397,11 +443,13 @@ int32_t CSpreadSheet::RegisterFont(const QFont& font) {
   return static_cast<int32_t>(fonts_.size());
 }
 
+// Adds a set of Button images and returns its slot.
 int32_t CSpreadSheet::RegisterBitmaps(const std::array<QPixmap, 3>& bitmaps) {
   bitmapSets_.push_back(bitmaps);
   return static_cast<int32_t>(bitmapSets_.size());
 }
 
+// The font of a slot; the grid's own font for 0 or an unknown slot.
 QFont CSpreadSheet::FontForSlot(int32_t slot) const {
   if (slot >= 1 && static_cast<size_t>(slot) <= fonts_.size()) {
     return fonts_[static_cast<size_t>(slot - 1)];
@@ -409,6 +457,7 @@ QFont CSpreadSheet::FontForSlot(int32_t slot) const {
   return font();
 }
 
+// The image of a set for a pressed state, or nullptr when there is none.
 const QPixmap* CSpreadSheet::BitmapFor(int32_t set, int index) const {
   if (set < 1 || static_cast<size_t>(set) > bitmapSets_.size() || index < 0 || index > 2) {
     return nullptr;
@@ -417,29 +466,36 @@ const QPixmap* CSpreadSheet::BitmapFor(int32_t set, int index) const {
   return pixmap.isNull() ? nullptr : &pixmap;
 }
 
+// The cell's fill colour, or kNoColour.
 Color CSpreadSheet::GetCellBackColour(int row, int col) const {
   return model_.GetCellBackColour(row, col);
 }
 
+// The cell's caller value, or 0.
 uint32_t CSpreadSheet::GetCellData(int row, int col) const { return model_.GetCellData(row, col); }
+// Row height and column width, -1 when they do not exist.
 int CSpreadSheet::GetRowHeight(int row) const { return model_.GetRowHeight(row); }
 int CSpreadSheet::GetColumnWidth(int col) const { return model_.GetColumnWidth(col); }
 
+// Whether a store changed the cell since its mark was cleared.
 bool CSpreadSheet::IsCellModified(int row, int col) const {
   const CSheetCell* cell = model_.Cell(row, col);
   return cell && cell->modified;
 }
 
+// Sets the colour of the lines between cells.
 void CSpreadSheet::SetGridLineColour(Color colour) {
   model_.gridLineColour = colour;
   Redraw();
 }
 
+// Turns the lines between cells on or off.
 void CSpreadSheet::SetDrawGridLines(bool draw) {
   model_.drawGridLines = draw;
   Redraw();
 }
 
+// Sets the frozen rows and columns at the edges.
 void CSpreadSheet::SetFixedCells(int leftCols, int rightCols, int topRows, int bottomRows) {
   model_.SetFixedCells(leftCols, rightCols, topRows, bottomRows);
   SyncVertBar();
@@ -448,12 +504,14 @@ void CSpreadSheet::SetFixedCells(int leftCols, int rightCols, int topRows, int b
   update();
 }
 
+// Takes an object to destroy with the grid.
 void CSpreadSheet::AddOwnedObject(std::unique_ptr<SheetOwnedObject> object) {
   model_.AddOwnedObject(std::move(object));
 }
 
 // ---- Values
 
+// Stores a text, runs the change hook, and reloads an open editor if asked.
 bool CSpreadSheet::SetCellText(int row, int col, const QString& text, bool refreshEditor) {
   const SheetModel::Store result = model_.SetText(row, col, text);
   if (result == SheetModel::Store::NoCell || result == SheetModel::Store::Refused) return false;
@@ -465,10 +523,12 @@ bool CSpreadSheet::SetCellText(int row, int col, const QString& text, bool refre
   return true;
 }
 
+// Stores a UTF-8 text.
 bool CSpreadSheet::SetCellText(int row, int col, const char* text, bool refreshEditor) {
   return SetCellText(row, col, QString::fromUtf8(text ? text : ""), refreshEditor);
 }
 
+// Stores a number, runs the change hook, and reloads the editor if asked.
 bool CSpreadSheet::SetCellNumber(int row, int col, double value, bool refreshEditor) {
   const SheetModel::Store result = model_.SetNumber(row, col, value);
   if (result == SheetModel::Store::NoCell || result == SheetModel::Store::Refused) return false;
@@ -478,18 +538,21 @@ bool CSpreadSheet::SetCellNumber(int row, int col, double value, bool refreshEdi
   return true;
 }
 
+// Reads a cell's display text, storing its open editor first if asked.
 bool CSpreadSheet::GetCellText(int row, int col, QString& text, int size, bool commitFirst) {
   const CellPos current = model_.Current();
   if (commitFirst && current.row == row && current.col == col) EndEdit();
   return model_.GetText(row, col, text, size);
 }
 
+// Reads a Number cell, storing its open editor first if asked.
 bool CSpreadSheet::GetCellNumber(int row, int col, double& value, bool commitFirst) {
   const CellPos current = model_.Current();
   if (commitFirst && current.row == row && current.col == col) EndEdit();
   return model_.GetNumber(row, col, value);
 }
 
+// Reads a Number cell truncated toward zero into 32 bits.
 bool CSpreadSheet::GetCellNumber(int row, int col, int32_t& value, bool commitFirst) {
   double v = 0.0;
   if (!model_.IsValidCell(row, col)) return false;
@@ -500,6 +563,7 @@ bool CSpreadSheet::GetCellNumber(int row, int col, int32_t& value, bool commitFi
   return ok;
 }
 
+// Reads a Number cell truncated toward zero into 32 unsigned bits.
 bool CSpreadSheet::GetCellNumber(int row, int col, uint32_t& value, bool commitFirst) {
   double v = 0.0;
   if (!model_.IsValidCell(row, col)) return false;
@@ -510,12 +574,14 @@ bool CSpreadSheet::GetCellNumber(int row, int col, uint32_t& value, bool commitF
   return ok;
 }
 
+// A cell's display text, or "" when it does not exist.
 QString CSpreadSheet::CellText(int row, int col) const {
   QString text;
   model_.GetText(row, col, text, kMaxEditorText + 1);
   return text;
 }
 
+// Stores the open editor's text into the active cell, leaving it open.
 void CSpreadSheet::EndEdit() {
   const CellPos current = model_.Current();
   const CSheetCell* cell = model_.Cell(current.row, current.col);
@@ -529,6 +595,7 @@ void CSpreadSheet::EndEdit() {
 
 // ---- View
 
+// Scrolls the cell into view and repaints what moved.
 bool CSpreadSheet::EnsureVisible(int row, int col) {
   SheetModel::ViewChange change;
   if (!model_.EnsureVisible(row, col, &change)) return false;
@@ -537,6 +604,7 @@ bool CSpreadSheet::EnsureVisible(int row, int col) {
   return true;
 }
 
+// Moves the bars and repaints the strips a scroll changed.
 void CSpreadSheet::ApplyViewChange(const SheetModel::ViewChange& change) {
   if (change.top) {
     SyncVertBar();
@@ -548,47 +616,58 @@ void CSpreadSheet::ApplyViewChange(const SheetModel::ViewChange& change) {
   }
 }
 
+// Repaints the client area less the scroll bars, without erasing.
 void CSpreadSheet::Redraw() { InvalidateClient(model_.CellArea()); }
 
+// Repaints part of the client area later, without erasing.
 void CSpreadSheet::InvalidateClient(const SheetRect& rect) {
   if (rect.IsEmpty()) return;
   update(ToQRect(rect).translated(border_, border_));
 }
 
+// Top-left corner of a cell in client coordinates.
 bool CSpreadSheet::CellOrigin(int row, int col, int& x, int& y) const {
   return model_.CellOrigin(row, col, x, y);
 }
 
+// Finds the cell under a client point.
 bool CSpreadSheet::HitTest(const QPoint& p, int& row, int& col, int& cellLeft,
                            int& cellTop) const {
   return model_.HitTest(p.x(), p.y(), row, col, cellLeft, cellTop);
 }
 
+// The client area, inside the border.
 QRect CSpreadSheet::ClientRect() const {
   return QRect(0, 0, std::max(0, width() - 2 * border_), std::max(0, height() - 2 * border_));
 }
 
+// A client point in the widget's own coordinates.
 QPoint CSpreadSheet::ClientToWidget(const QPoint& p) const { return p + QPoint(border_, border_); }
 
+// A cell's pixels in the widget's own coordinates.
 QRect CSpreadSheet::CellRectInWidget(int row, int col) const {
   return ToQRect(model_.CellRect(row, col)).translated(border_, border_);
 }
 
+// The horizontal dialog base unit of the grid's font.
 int CSpreadSheet::DialogBaseUnitX() const {
   return std::max(1, QFontMetrics(font()).averageCharWidth());
 }
 
+// The desktop's button-face colour as a 0x00BBGGRR value.
 Color CSpreadSheet::ButtonFaceColour() const {
   const QColor c = palette().color(QPalette::Button);
   return RGBColor(c.red(), c.green(), c.blue());
 }
 
+// The height a row needs for a line of text in the font.
 int CSpreadSheet::RowHeightForFont(const QFont& font) {
   // The cells' 20 pixels hold 16-pixel text with room for the grid line and
   // the editor's frame; other fonts keep the same margin.
   return QFontMetrics(font).height() + 4;
 }
 
+// Places the bars and the corner box and recomputes the panes.
 void CSpreadSheet::Layout() {
   const QRect client = ClientRect();
   model_.SetClientSize(client.width(), client.height());
@@ -613,6 +692,7 @@ void CSpreadSheet::Layout() {
   SyncEditorPlacement();
 }
 
+// Shows the vertical range, page and position on the bar.
 void CSpreadSheet::SyncVertBar() {
   const QSignalBlocker block(vbar_);
   vbar_->setRange(model_.VertScrollMin(), model_.VertScrollMax());
@@ -620,6 +700,7 @@ void CSpreadSheet::SyncVertBar() {
   vbar_->setValue(model_.VertScrollPos());
 }
 
+// Shows the horizontal range, page and position on the bar.
 void CSpreadSheet::SyncHorzBar() {
   const QSignalBlocker block(hbar_);
   hbar_->setRange(model_.HorzScrollMin(), model_.HorzScrollMax());
@@ -627,6 +708,7 @@ void CSpreadSheet::SyncHorzBar() {
   hbar_->setValue(model_.HorzScrollPos());
 }
 
+// Turns a scroll bar action into a scroll request.
 void CSpreadSheet::OnBarAction(bool vertical, int action) {
   QScrollBar* bar = vertical ? vbar_ : hbar_;
   ScrollCode code = ScrollCode::EndScroll;
@@ -651,6 +733,7 @@ void CSpreadSheet::OnBarAction(bool vertical, int action) {
   }
 }
 
+// Stores and closes the editors, then scrolls vertically.
 void CSpreadSheet::OnVScroll(ScrollCode code, int trackPos) {
   CloseEditors();
   const bool moved = model_.VScroll(code, trackPos);
@@ -658,6 +741,7 @@ void CSpreadSheet::OnVScroll(ScrollCode code, int trackPos) {
   if (moved) InvalidateClient(model_.VertScrollStrip());
 }
 
+// Stores and closes the editors, then scrolls horizontally.
 void CSpreadSheet::OnHScroll(ScrollCode code, int trackPos) {
   CloseEditors();
   const bool moved = model_.HScroll(code, trackPos);
@@ -667,6 +751,7 @@ void CSpreadSheet::OnHScroll(ScrollCode code, int trackPos) {
 
 // ---- Events
 
+// Takes Tab for cell moves before the dialog's focus chain sees it.
 bool CSpreadSheet::event(QEvent* event) {
   // Tab on the grid itself (after a Button cell took the focus) moves the
   // active cell instead of leaving the grid.
@@ -681,6 +766,7 @@ bool CSpreadSheet::event(QEvent* event) {
   return QWidget::event(event);
 }
 
+// Paints the border, the background and the panes in the repaint area.
 void CSpreadSheet::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   const Color face = ButtonFaceColour();
@@ -700,17 +786,20 @@ void CSpreadSheet::paintEvent(QPaintEvent* event) {
   model_.Paint(canvas, {box.left(), box.top(), box.right() + 1, box.bottom() + 1}, face);
 }
 
+// Lays the children and panes out for the new size.
 void CSpreadSheet::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   Layout();
 }
 
+// Follows a change of the grid's font.
 void CSpreadSheet::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   // Rows made from now on fit the grid's new font.
   if (event->type() == QEvent::FontChange) model_.SetDefaultCellHeight(RowHeightForFont(font()));
 }
 
+// Maps a button press to the cell hooks.
 void CSpreadSheet::mousePressEvent(QMouseEvent* event) {
   const QPoint p = event->position().toPoint() - QPoint(border_, border_);
   int row = -1, col = -1, left = 0, top = 0;
@@ -728,6 +817,7 @@ void CSpreadSheet::mousePressEvent(QMouseEvent* event) {
   }
 }
 
+// Maps a button release to the cell hooks.
 void CSpreadSheet::mouseReleaseEvent(QMouseEvent* event) {
   const QPoint p = event->position().toPoint() - QPoint(border_, border_);
   int row = -1, col = -1, left = 0, top = 0;
@@ -743,6 +833,7 @@ void CSpreadSheet::mouseReleaseEvent(QMouseEvent* event) {
   }
 }
 
+// Maps pointer moves to the cell hooks.
 void CSpreadSheet::mouseMoveEvent(QMouseEvent* event) {
   const QPoint p = event->position().toPoint() - QPoint(border_, border_);
   int row = -1, col = -1, left = 0, top = 0;
@@ -756,6 +847,7 @@ void CSpreadSheet::mouseMoveEvent(QMouseEvent* event) {
   }
 }
 
+// Maps a double click to its hook.
 void CSpreadSheet::mouseDoubleClickEvent(QMouseEvent* event) {
   // Only the hook: a double click is not a second press of a Button cell.
   if (event->button() != Qt::LeftButton) return;
@@ -764,6 +856,7 @@ void CSpreadSheet::mouseDoubleClickEvent(QMouseEvent* event) {
   if (model_.HitTest(p.x(), p.y(), row, col, left, top)) OnCellLButtonDblClk(row, col, left, top);
 }
 
+// Scrolls by lines for the mouse wheel.
 void CSpreadSheet::wheelEvent(QWheelEvent* event) {
   wheelRemainder_ += event->angleDelta().y();
   const int lines = std::max(1, QApplication::wheelScrollLines());
@@ -775,6 +868,7 @@ void CSpreadSheet::wheelEvent(QWheelEvent* event) {
   event->accept();
 }
 
+// Activates a cell or passes the focus on, by where the focus came from.
 void CSpreadSheet::focusInEvent(QFocusEvent* event) {
   QWidget::focusInEvent(event);
   QWidget* from = lastFocus_.data();
@@ -801,6 +895,7 @@ void CSpreadSheet::focusInEvent(QFocusEvent* event) {
 
 // ---- Mouse hooks
 
+// Presses a Button cell and activates the clicked cell.
 void CSpreadSheet::OnCellLButtonDown(int row, int col, int cellLeft, int cellTop) {
   CSheetCell* cell = model_.Cell(row, col);
   if (!cell || cell->locked) return;
@@ -813,6 +908,7 @@ void CSpreadSheet::OnCellLButtonDown(int row, int col, int cellLeft, int cellTop
   ActivateCell(row, col, cellLeft, cellTop);
 }
 
+// Releases a pressed Button cell, notifying when released over it.
 void CSpreadSheet::OnCellLButtonUp(int row, int col, int cellLeft, int cellTop) {
   capturing_ = false;
   const CellPos current = model_.Current();
@@ -824,6 +920,7 @@ void CSpreadSheet::OnCellLButtonUp(int row, int col, int cellLeft, int cellTop) 
   }
 }
 
+// Shows a held Button cell pressed only while the pointer is over it.
 void CSpreadSheet::OnCellMouseMove(int row, int col, int, int, uint32_t keyFlags) {
   if (!capturing_ || !(keyFlags & kMkLButton)) return;
   const CellPos current = model_.Current();
@@ -835,10 +932,12 @@ void CSpreadSheet::OnCellMouseMove(int row, int col, int, int, uint32_t keyFlags
   InvalidateClient(model_.CellRect(current.row, current.col));
 }
 
+// Tells the parent that a Button cell was clicked.
 void CSpreadSheet::OnButtonCellClicked(int row, int col, int, int) { emit buttonClicked(row, col); }
 
 // ---- Keyboard
 
+// Acts on a key handed over by an editor.
 void CSpreadSheet::OnEditKey(int key, Qt::KeyboardModifiers modifiers) {
   const bool shift = modifiers & Qt::ShiftModifier;
   switch (key) {
@@ -858,12 +957,14 @@ void CSpreadSheet::OnEditKey(int key, Qt::KeyboardModifiers modifiers) {
   }
 }
 
+// Moves the active cell inside its block or passes the focus on.
 void CSpreadSheet::Move(MoveDirection direction) {
   const CellPos target =
       model_.FindMoveTarget(direction, [this](bool forward) { return PassFocus(forward); });
   if (!target.IsNone()) SetCurrentCell(target.row, target.col);
 }
 
+// The next (previous) control in the dialog's Tab order, or nullptr.
 QWidget* CSpreadSheet::FindTabNeighbour(bool forward) const {
   QWidget* w = const_cast<CSpreadSheet*>(this);
   // The focus chain is a ring; the bound only guards against a broken one.
@@ -879,6 +980,7 @@ QWidget* CSpreadSheet::FindTabNeighbour(bool forward) const {
   return nullptr;
 }
 
+// Stores the editor and gives the focus to the neighbouring control.
 bool CSpreadSheet::PassFocus(bool forward) {
   QWidget* target = FindTabNeighbour(forward);
   if (!target) return false;
@@ -894,6 +996,7 @@ bool CSpreadSheet::PassFocus(bool forward) {
   return true;
 }
 
+// Gives a window the focus once the current event is handled.
 void CSpreadSheet::SetFocusLater(QWidget* window) {
   QPointer<QWidget> target(window);
   QTimer::singleShot(0, this, [target] {
@@ -903,9 +1006,11 @@ void CSpreadSheet::SetFocusLater(QWidget* window) {
 
 // ---- Editors
 
+// Whether the edit line (the current combo) is open over the active cell.
 bool CSpreadSheet::IsEditOpen() const { return !edit_->isHidden(); }
 bool CSpreadSheet::IsComboOpen() const { return !currentCombo_->isHidden(); }
 
+// Activates a cell at its current position.
 void CSpreadSheet::SetCurrentCell(int row, int col) {
   int x = 0;
   int y = 0;
@@ -913,6 +1018,7 @@ void CSpreadSheet::SetCurrentCell(int row, int col) {
   ActivateCell(row, col, x, y);
 }
 
+// Stores the old cell's editor, makes the cell active and opens its editor.
 void CSpreadSheet::ActivateCell(int row, int col, int, int) {
   const bool wasBusy = busy_;
   busy_ = true;
@@ -952,12 +1058,14 @@ void CSpreadSheet::ActivateCell(int row, int col, int, int) {
   busy_ = wasBusy;
 }
 
+// Lays an editor over a cell.
 void CSpreadSheet::PlaceEditor(QWidget* editor, int x, int y, const CSheetCell& cell) {
   // One pixel up and left, one larger: the editor covers the cell's grid lines.
   editor->setGeometry(QRect(ClientToWidget(QPoint(x - 1, y - 1)),
                             QSize(cell.width + 1, cell.height + 1)));
 }
 
+// Opens the edit line over the active cell and gives it the focus.
 void CSpreadSheet::OpenEdit(int x, int y) {
   const CellPos current = model_.Current();
   const CSheetCell* cell = model_.Cell(current.row, current.col);
@@ -974,6 +1082,7 @@ void CSpreadSheet::OpenEdit(int x, int y) {
   edit_->selectAll();
 }
 
+// Opens the right combo box over the active cell and gives it the focus.
 void CSpreadSheet::OpenCombo(int x, int y) {
   const CellPos current = model_.Current();
   const CSheetCell* cell = model_.Cell(current.row, current.col);
@@ -993,6 +1102,7 @@ void CSpreadSheet::OpenCombo(int x, int y) {
   currentCombo_->setFocus(Qt::OtherFocusReason);
 }
 
+// Fills the open editor from the active cell.
 void CSpreadSheet::LoadEditor() {
   const CellPos current = model_.Current();
   const CSheetCell* cell = model_.Cell(current.row, current.col);
@@ -1011,6 +1121,7 @@ void CSpreadSheet::LoadEditor() {
   }
 }
 
+// Fills the current combo with the cell's choices and selects its text.
 void CSpreadSheet::LoadCombo(const CSheetCell& cell) {
   CCellCombo* combo = currentCombo_;
   loadingCombo_ = true;
@@ -1036,6 +1147,7 @@ void CSpreadSheet::LoadCombo(const CSheetCell& cell) {
   loadingCombo_ = false;
 }
 
+// Stores the edit line's text into the cell and tells the parent at once.
 bool CSpreadSheet::CommitEdit(int row, int col) {
   const CSheetCell* cell = model_.Cell(row, col);
   if (!cell || !IsEditOpen()) return false;
@@ -1049,6 +1161,7 @@ bool CSpreadSheet::CommitEdit(int row, int col) {
   return true;
 }
 
+// Stores the combo's text and item value and tells the parent afterwards.
 bool CSpreadSheet::CommitCombo(int row, int col) {
   const CSheetCell* cell = model_.Cell(row, col);
   if (!cell || !IsComboOpen()) return false;
@@ -1071,6 +1184,7 @@ bool CSpreadSheet::CommitCombo(int row, int col) {
   return true;
 }
 
+// Stores the value of a newly selected list item.
 void CSpreadSheet::OnComboIndexChanged(CCellCombo* combo, int index) {
   if (loadingCombo_ || combo != currentCombo_ || combo->isHidden()) return;
   const CellPos current = model_.Current();
@@ -1087,6 +1201,7 @@ void CSpreadSheet::OnComboIndexChanged(CCellCombo* combo, int index) {
   SetCellData(current.row, current.col, data);
 }
 
+// Stores and closes the edit line when the focus leaves it.
 void CSpreadSheet::OnEditFocusLost() {
   if (busy_ || !IsEditOpen()) return;
   const CellPos current = model_.Current();
@@ -1094,6 +1209,7 @@ void CSpreadSheet::OnEditFocusLost() {
   HideEditor(edit_);
 }
 
+// Stores and closes the combo when the focus leaves it.
 void CSpreadSheet::OnComboFocusLost() {
   if (busy_) return;
   busy_ = true;
@@ -1104,6 +1220,7 @@ void CSpreadSheet::OnComboFocusLost() {
   busy_ = false;
 }
 
+// Hides an editor without sending the focus to another control.
 void CSpreadSheet::HideEditor(QWidget* editor) {
   if (editor->isHidden()) return;
   QWidget* focus = QApplication::focusWidget();
@@ -1118,6 +1235,7 @@ void CSpreadSheet::HideEditor(QWidget* editor) {
   editor->hide();
 }
 
+// Stores and closes whatever editor is open, as scrolling does.
 void CSpreadSheet::CloseEditors() {
   const bool wasBusy = busy_;
   busy_ = true;
@@ -1134,6 +1252,7 @@ void CSpreadSheet::CloseEditors() {
   busy_ = wasBusy;
 }
 
+// Keeps an open editor over its cell after the view or the rows changed.
 void CSpreadSheet::SyncEditorPlacement() {
   QWidget* open = IsEditOpen() ? static_cast<QWidget*>(edit_)
                                : (IsComboOpen() ? static_cast<QWidget*>(currentCombo_) : nullptr);
@@ -1160,6 +1279,7 @@ void CSpreadSheet::SyncEditorPlacement() {
   PlaceEditor(open, x, y, *cell);
 }
 
+// Closes the edit line without storing it.
 void CSpreadSheet::DestroyEdit() {
   const bool wasBusy = busy_;
   busy_ = true;
@@ -1168,6 +1288,7 @@ void CSpreadSheet::DestroyEdit() {
   busy_ = wasBusy;
 }
 
+// Closes the current combo without storing it.
 void CSpreadSheet::DestroyCombo() {
   const bool wasBusy = busy_;
   busy_ = true;
@@ -1180,6 +1301,7 @@ void CSpreadSheet::DestroyCombo() {
   busy_ = wasBusy;
 }
 
+// Repaints a changed cell (every cell for a number that others may follow).
 void CSpreadSheet::OnCellChanged(int row, int col) {
   if (!model_.redrawOnChange) return;
   const CSheetCell* cell = model_.Cell(row, col);

@@ -26,6 +26,7 @@ namespace {
 // A dialog-like window: an edit before the grid, the grid, a button after it.
 class GridWindow {
  public:
+  // Builds the window around the given grid (or a new one).
   explicit GridWindow(CSpreadSheet* grid = nullptr) {
     window.resize(420, 320);
     before = new QLineEdit(&window);
@@ -56,6 +57,7 @@ class GridWindow {
     grid->SetVertScrollRange(0, std::max(0, rows - 5));
   }
 
+  // The widget with the keyboard focus.
   static QWidget* Focus() { return QApplication::focusWidget(); }
 
   QWidget window;
@@ -64,10 +66,12 @@ class GridWindow {
   QPushButton* after = nullptr;
 };
 
+// The middle of a cell, in the grid widget's coordinates.
 QPoint CellCentre(const CSpreadSheet& grid, int row, int col) {
   return grid.CellRectInWidget(row, col).center();
 }
 
+// Types a text as key presses into a widget.
 void TypeInto(QWidget* widget, const QString& text) {
   ASSERT_NE(widget, nullptr);
   QTest::keyClicks(widget, text);
@@ -314,6 +318,7 @@ TEST(SpreadSheetKeys, FocusArrivingOnAGridWithoutFreeCellsPassesOn) {
 
 class ButtonGrid : public GridWindow {
  public:
+  // Three rows, column 2 of Button cells.
   ButtonGrid() {
     EXPECT_TRUE(grid->AllocateCells(3, 3));
     grid->SetCellKind(-1, 2, kCellButton);
@@ -491,6 +496,7 @@ TEST(SpreadSheetScrolling, NarrowingTheActiveColumnResizesItsEditorAtOnce) {
 
 class ComboGrid : public GridWindow {
  public:
+  // A fixed list, an editable list and a fixed list, over one crop list.
   ComboGrid() {
     EXPECT_TRUE(grid->AllocateCells(3, 2));
     grid->SetColumnWidth(1, 150);
@@ -581,6 +587,7 @@ TEST(SpreadSheetCombos, AFixedListKeepsACellTextThatIsNotOneOfItsItems) {
 // above, as the legend grid does with its break values.
 class MirrorGrid : public CSpreadSheet {
  public:
+  // Mirrors column 1 into column 0 of the row above.
   void OnCellChanged(int row, int col) override {
     CSpreadSheet::OnCellChanged(row, col);
     ++changes;
@@ -655,6 +662,7 @@ TEST(SpreadSheetLayout, RowsAreTallEnoughForTheirFont) {
   EXPECT_EQ(grid.GetRowHeight(0), QFontMetrics(grid.font()).height() + 4);
 }
 
+// The colour of a client pixel in a grab of the grid.
 QColor PixelAt(const QImage& image, const CSpreadSheet& grid, int x, int y) {
   return image.pixelColor(grid.ClientToWidget(QPoint(x, y)));
 }
