@@ -59,7 +59,7 @@ class GeographicConverter : public CoordConverter {
   bool ToGeographic(double x, double y, double& longitude, double& latitude) override;
 };
 
-// Projected metres of a zone and datum (see gctp/Gctp.h for the codes).
+// Projected metres of a zone and datum (see mapview/Gctp.h for the codes).
 class ProjectedConverter : public CoordConverter {
  public:
   ProjectedConverter(int datum, int zone);
