@@ -578,7 +578,8 @@ bool DbfTable::SetString(int field, const std::string& input) {
   if (used > std::size_t(f->length)) {
     // The buffer shows the text cut at the field length, as it always has, but
     // the refusal is remembered so that WriteRecord never stores the cut text.
-    StoreText(*f, text.substr(0, used));
+    // A date field keeps its date: a cut text would be no date at all.
+    if (f->type != kDbfDate) StoreText(*f, text.substr(0, used));
     MarkRejected(field);
     return Fail(DbfError::ValueTooWide, "field " + Num(field) + " (" + f->name + "): a text of " +
                                             Num(used) + " characters, the field " + Num(f->length));
