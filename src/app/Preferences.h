@@ -1,6 +1,10 @@
 // The user's preferences: units, position style, datum and zone for the position
 // display, default symbol size and the last folders. Stored with QSettings under
-// organisation "Quillmer Software, Inc.", application "Kestrune", group "Prefs".
+// organisation "Quillmer Software, Inc.", application "Kestrune", group "Prefs":
+// on Linux the file $XDG_CONFIG_HOME/Quillmer Software, Inc./Kestrune.conf (usually
+// under ~/.config), section [Prefs]. Values: OpenFileDir, SaveFileDir (strings),
+// IsMetric, LatLongStyle, GCTPDatum, GCTPZone (numbers), DefDisplaySizeFt (number,
+// hundredths of a foot) and Edition (string, read only).
 #pragma once
 
 #include <string>

@@ -1,0 +1,50 @@
+// Translation of whole windows and menus through GetLangString, and the dialog
+// base class that translates itself when it first opens.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QMenu;
+class QMenuBar;
+class QShowEvent;
+class QWidget;
+
+namespace kestrune {
+
+// GetLangString over a QString (UTF-8 on the way through).
+QString LangQString(const QString& text);
+inline QString LangQString(const char* text) { return LangQString(QString::fromUtf8(text)); }
+
+// Translates the widget's own text (the window title of a window, else its caption)
+// and the captions of its direct child widgets: label and button texts, group box
+// titles and tab labels. Grandchildren and child windows are left to themselves;
+// empty captions are left alone, and so are editable contents (user data).
+void TranslateWindow(QWidget* window);
+
+// Translates every action text of a menu or menu bar and, recursively, of its
+// submenus, in place: the actions (their data, check state, shortcuts) and the
+// submenus stay the same objects. Separators and actions without text are left.
+void TranslateMenu(QMenu* menu);
+void TranslateMenu(QMenuBar* menuBar);
+
+// Base of every dialog: built from a template id and a parent, it runs
+// OnInitDialog once, just before it is shown for the first time.
+class CLangDialog : public QDialog {
+  Q_OBJECT
+ public:
+  explicit CLangDialog(int templateId, QWidget* parent = nullptr);
+
+  int GetTemplateId() const { return templateId_; }
+
+ protected:
+  // Translates the dialog and its controls. Dialogs that override it call this one first.
+  virtual void OnInitDialog();
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  int templateId_;
+  bool initialised_ = false;
+};
+
+}  // namespace kestrune
