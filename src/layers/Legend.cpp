@@ -209,11 +209,18 @@ LegendLoadResult Legend::LoadBytes(std::string_view bytes) {
 std::string Legend::SaveBytes() const {
   std::string out(kLegendMagic, kLegendMagicSize);
   out.reserve(kLegendMagicSize + entries_.size() * kLegendEntrySize);
-  for (const LegendEntry& entry : entries_) {
-    uint64_t bits = 0;
-    std::memcpy(&bits, &entry.value, sizeof bits);
-    AppendLe(out, bits, 8);
-    AppendLe(out, entry.color, 4);
+  // Ascending, but each run of equal values backwards: the reader puts an equal
+  // value in front of the one before it, so the run loads in its present order.
+  for (std::size_t start = 0; start < entries_.size();) {
+    std::size_t end = start + 1;
+    while (end < entries_.size() && entries_[end].value == entries_[start].value) ++end;
+    for (std::size_t i = end; i-- > start;) {
+      uint64_t bits = 0;
+      std::memcpy(&bits, &entries_[i].value, sizeof bits);
+      AppendLe(out, bits, 8);
+      AppendLe(out, entries_[i].color, 4);
+    }
+    start = end;
   }
   return out;
 }

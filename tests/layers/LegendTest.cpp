@@ -323,6 +323,20 @@ TEST(LegendFile, SaveThenLoadGivesTheSameLegend) {
   EXPECT_FALSE(loaded.IsChanged());  // nor does loading set it
   EXPECT_EQ(loaded.GetEntries(), legend.GetEntries());
 
+  // Equal breaks keep their order (and so the colour of their value) through a save
+  // and a load, although the reader puts each equal value in front of the earlier one.
+  Legend twins;
+  twins.Insert(50.0, 1);
+  twins.Insert(50.0, 2);
+  twins.Insert(10.0, 3);
+  twins.Insert(10.0, 4);
+  twins.Insert(10.0, 5);
+  ASSERT_EQ(Colors(twins), (std::vector<Color>{5, 4, 3, 2, 1}));
+  ASSERT_TRUE(twins.SaveFile(path));
+  ASSERT_TRUE(loaded.LoadFile(path));
+  EXPECT_EQ(Colors(loaded), (std::vector<Color>{5, 4, 3, 2, 1}));
+  EXPECT_EQ(loaded.GetColor(50.0), 2u);
+
   // Saving again replaces the old file.
   Legend shorter;
   shorter.Insert(1.0, 1);
