@@ -20,8 +20,10 @@ namespace {
 
 constexpr int kHeaderSize = 32;
 constexpr int kDescriptorSize = 32;
-// Rows are read in blocks of at least this many bytes.
+// Rows read in order come in blocks of this many bytes; a row asked for out of
+// order (identify, the Attributes dialog) reads a small block around it only.
 constexpr std::size_t kWindowBytes = 256 * 1024;
+constexpr std::size_t kSmallWindowBytes = 4 * 1024;
 
 // Little-endian integers of the header.
 std::uint32_t ReadU32(const unsigned char* p) {
@@ -305,6 +307,7 @@ void DbfTable::Close() {
   headerLength_ = 0;
   recordLength_ = 0;
   currentRow_ = 1;
+  lastReadRow_ = 0;
   fields_.clear();
   record_.clear();
   rejected_.clear();
@@ -371,8 +374,8 @@ int DbfTable::FindField(const std::string& name) const {
 
 // Reads a block of the file starting at offset into the window; true when it
 // holds at least length bytes from there.
-bool DbfTable::FillWindow(std::int64_t offset, std::size_t length) {
-  const std::size_t want = std::max(length, kWindowBytes);
+bool DbfTable::FillWindow(std::int64_t offset, std::size_t length, bool sequential) {
+  const std::size_t want = std::max(length, sequential ? kWindowBytes : kSmallWindowBytes);
   if (window_.size() < want) window_.resize(want);
   const std::int64_t got = PreadAll(fd_, window_.data(), want, offset);
   if (got < 0) {
@@ -386,11 +389,11 @@ bool DbfTable::FillWindow(std::int64_t offset, std::size_t length) {
 
 // Copies length bytes at offset, through the window; false when they are not all
 // in the file.
-bool DbfTable::ReadAt(std::int64_t offset, unsigned char* out, std::size_t length) {
+bool DbfTable::ReadAt(std::int64_t offset, unsigned char* out, std::size_t length, bool sequential) {
   if (length == 0) return offset <= fileSize_;
   const bool inWindow = windowLength_ > 0 && offset >= windowStart_ &&
                         offset + std::int64_t(length) <= windowStart_ + std::int64_t(windowLength_);
-  if (!inWindow && !FillWindow(offset, length)) return false;
+  if (!inWindow && !FillWindow(offset, length, sequential)) return false;
   std::memcpy(out, window_.data() + (offset - windowStart_), length);
   return true;
 }
@@ -400,12 +403,14 @@ bool DbfTable::ReadRecord(int row) {
   if (row < 1 || std::int64_t(row) > recordCount_) {
     return Fail(DbfError::BadRow, "row " + Num(row) + " is outside 1 to " + Num(recordCount_));
   }
+  const bool sequential = row == lastReadRow_ + 1 || row == lastReadRow_;
   currentRow_ = row;
+  lastReadRow_ = row;
   rejected_.clear();
   const std::int64_t offset = headerLength_ + std::int64_t(row - 1) * recordLength_;
   // ReadAt copies nothing unless the whole row is there, so a row past the end
   // leaves the buffer as it was and never shows bytes from beyond the file.
-  if (!ReadAt(offset, record_.data(), record_.size())) {
+  if (!ReadAt(offset, record_.data(), record_.size(), sequential)) {
     return Fail(DbfError::RowPastEnd, "row " + Num(row) + " needs bytes " + Num(offset) + " to " +
                                           Num(offset + recordLength_) + ", the file has " +
                                           Num(fileSize_));
