@@ -196,8 +196,9 @@ bool DbfTable::Open(const std::string& path) {
     ::close(fd);
     return Fail(DbfError::CannotOpen, "\"" + path + "\" is not a regular file");
   }
-  // No sharing: a second table object on the same file is not ready.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  // No sharing: a second table object on the same file is not ready. A file
+  // system without locks (some network shares) still gives its values.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EAGAIN)) {
     ::close(fd);
     return Fail(DbfError::Locked, "\"" + path + "\" is in use by another table");
   }

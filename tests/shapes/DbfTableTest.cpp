@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -811,6 +813,41 @@ TEST(DbfTableWrite, ARowCutOffByAnotherProgramIsNotWrittenAndNotReportedWritten)
   EXPECT_EQ(t.GetLastError(), DbfError::RowPastEnd);
   EXPECT_EQ(file.bytes().size(), std::size_t(t.GetHeaderLength() + 2 * 28 + 10));
   EXPECT_NE(t.GetLastErrorText().find("row 3"), std::string::npos) << t.GetLastErrorText();
+}
+
+TEST(DbfTableWrite, AWriteTheSystemRefusesHalfWayReportsFailureAndLeavesTheFile) {
+  DbfFile file(MakeDbf(MixedSpec()));
+  const std::string original = file.bytes();
+  DbfTable t(file.path());
+  ASSERT_TRUE(t.ReadRecord(1));
+  ASSERT_TRUE(t.SetString(1, "Changed"));
+  // A file size limit in the middle of row 2 makes the system take the first
+  // half of the row and refuse the rest (EFBIG), as a full disk would.
+  const rlim_t limit = rlim_t(t.GetHeaderLength() + 28 + 14);
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit lowered = old;
+  lowered.rlim_cur = limit;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
+  const bool written = t.WriteRecord(2);
+  const DbfError error = t.GetLastError();
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+
+  EXPECT_FALSE(written);
+  EXPECT_EQ(error, DbfError::IoFailed) << t.GetLastErrorText();
+  // The half that reached the file was put back.
+  EXPECT_EQ(file.bytes(), original);
+  // Reads after the failure show the file as it is.
+  ASSERT_TRUE(t.ReadRecord(2));
+  EXPECT_EQ(Field(t, 1), "Beta");
+  // Without the limit the same row is written.
+  ASSERT_TRUE(t.ReadRecord(1));
+  ASSERT_TRUE(t.SetString(1, "Changed"));
+  ASSERT_TRUE(t.WriteRecord(2));
+  ASSERT_TRUE(t.ReadRecord(2));
+  EXPECT_EQ(Field(t, 1), "Changed");
 }
 
 }  // namespace
