@@ -1,0 +1,172 @@
+#include "layers/LayerSettings.h"
+
+#include <cmath>
+#include <limits>
+
+namespace kestrune {
+
+namespace {
+
+bool IsCSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+
+const char* SettingKeyName(SettingKey key) {
+  switch (key) {
+    case SettingKey::DisplaySize: return kKeyDisplaySize;
+    case SettingKey::DrawBorder: return kKeyDrawBorder;
+    case SettingKey::ColorMethod: return kKeyColorMethod;
+    case SettingKey::SolidColor: return kKeySolidColor;
+    case SettingKey::LegendColumn: return kKeyLegendColumn;
+  }
+  return "";
+}
+
+int32_t ParseSettingInt(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsCSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  // Accumulate in 64 bits and stop growing past the 32-bit range, which saturates.
+  const int64_t limit = negative ? -static_cast<int64_t>(std::numeric_limits<int32_t>::min())
+                                 : std::numeric_limits<int32_t>::max();
+  int64_t magnitude = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    magnitude = magnitude * 10 + (text[i] - '0');
+    if (magnitude > limit) magnitude = limit;
+  }
+  return static_cast<int32_t>(negative ? -magnitude : magnitude);
+}
+
+int32_t DisplaySizeToSetting(double feet) {
+  const double hundredths = feet * 100.0;
+  if (std::isnan(hundredths)) return 0;
+  // Beyond the range of the stored long the nearest limit is the honest value.
+  if (hundredths >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+  if (hundredths <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(hundredths);  // truncates toward zero
+}
+
+int16_t LegendColumnFromSetting(int32_t value) {
+  const int32_t low = static_cast<int32_t>(static_cast<uint32_t>(value) & 0xFFFFu);
+  return static_cast<int16_t>(low >= 0x8000 ? low - 0x10000 : low);
+}
+
+double GetDisplaySize(const LayerSettings& settings, bool metric) {
+  return metric ? settings.displaySizeFt * kMetresPerFoot : settings.displaySizeFt;
+}
+
+void SetDisplaySize(LayerSettings& settings, double value, bool metric) {
+  settings.displaySizeFt = metric ? value * kFeetPerMetre : value;
+}
+
+std::string SettingValueText(const LayerSettings& settings, SettingKey key) {
+  switch (key) {
+    case SettingKey::DisplaySize:
+      return std::to_string(DisplaySizeToSetting(settings.displaySizeFt));
+    case SettingKey::DrawBorder: return settings.drawBorder ? "1" : "0";
+    case SettingKey::ColorMethod: return std::to_string(settings.colorMethod);
+    // A COLORREF's top byte is zero, so as a long it is the same positive number;
+    // any other top byte is kept as the same 32 bits.
+    case SettingKey::SolidColor:
+      return std::to_string(static_cast<int32_t>(settings.solidColor));
+    case SettingKey::LegendColumn: return std::to_string(settings.legendColumn);
+  }
+  return {};
+}
+
+bool ReadSetting(const IniFile& file, std::string_view key, int32_t& value) {
+  std::string text = file.GetString(kSettingsSection, key, "");
+  // The text is read into a fixed buffer, so longer values are cut there.
+  if (text.size() > kSettingBufferSize - 1) text.resize(kSettingBufferSize - 1);
+  value = ParseSettingInt(text);
+  return !text.empty();
+}
+
+bool ReadSetting(const std::string& settingsPath, std::string_view key, int32_t& value) {
+  IniFile file;
+  file.Load(settingsPath);
+  return ReadSetting(file, key, value);
+}
+
+bool WriteSetting(const std::string& settingsPath, std::string_view key, std::string_view value) {
+  return WriteProfileString(settingsPath, kSettingsSection, key, value);
+}
+
+bool WriteIntSetting(const std::string& settingsPath, std::string_view key, int32_t value) {
+  return WriteSetting(settingsPath, key, std::to_string(value));
+}
+
+int ApplySettingsKeys(const IniFile& file, LayerSettings& settings) {
+  int present = 0;
+  for (SettingKey key : kSettingReadOrder) {
+    int32_t value = 0;
+    if (!ReadSetting(file, SettingKeyName(key), value)) continue;
+    ++present;
+    switch (key) {
+      case SettingKey::DisplaySize: settings.displaySizeFt = DisplaySizeFromSetting(value); break;
+      case SettingKey::DrawBorder: settings.drawBorder = value == 1; break;
+      case SettingKey::ColorMethod: settings.colorMethod = value; break;
+      case SettingKey::SolidColor: settings.solidColor = static_cast<Color>(value); break;
+      case SettingKey::LegendColumn: settings.legendColumn = LegendColumnFromSetting(value); break;
+    }
+  }
+  return present;
+}
+
+SettingsLoadResult LoadLayerSettings(const std::string& settingsPath, LayerSettings& settings,
+                                     double defaultDisplaySizeFt) {
+  SettingsLoadResult result;
+  IniFile file;
+  file.Load(settingsPath);
+  result.keysRead = ApplySettingsKeys(file, settings);
+  // Legend colours need a column to read the values from.
+  if (settings.legendColumn <= 0) {
+    result.colorMethodForced = settings.colorMethod != kColorMethodSolid;
+    settings.colorMethod = kColorMethodSolid;
+  }
+  // "Not at least 1" so that a size that is not a number is replaced too.
+  if (!(settings.displaySizeFt >= 1.0)) {
+    SetDisplaySize(settings, defaultDisplaySizeFt, false);
+    result.displaySizeDefaulted = true;
+    result.displaySizeWritten = WriteLayerSetting(settingsPath, settings, SettingKey::DisplaySize);
+  }
+  return result;
+}
+
+bool WriteLayerSetting(const std::string& settingsPath, const LayerSettings& settings,
+                       SettingKey key) {
+  return WriteSetting(settingsPath, SettingKeyName(key), SettingValueText(settings, key));
+}
+
+namespace {
+
+// One read and one rewrite of the file for any number of keys.
+template <typename Keys>
+bool WriteKeys(const std::string& settingsPath, const LayerSettings& settings, const Keys& keys) {
+  IniFile file;
+  // A file that exists but cannot be read must not be replaced by one holding only these keys.
+  if (file.Load(settingsPath) == IniLoadStatus::Unreadable) return false;
+  for (SettingKey key : keys) {
+    file.SetString(kSettingsSection, SettingKeyName(key), SettingValueText(settings, key));
+  }
+  return file.Save(settingsPath);
+}
+
+}  // namespace
+
+bool WriteLayerSettings(const std::string& settingsPath, const LayerSettings& settings,
+                        std::initializer_list<SettingKey> keys) {
+  return WriteKeys(settingsPath, settings, keys);
+}
+
+bool WriteDisplayDialogSettings(const std::string& settingsPath, const LayerSettings& settings) {
+  return WriteKeys(settingsPath, settings, kDisplayDialogWriteOrder);
+}
+
+}  // namespace kestrune
