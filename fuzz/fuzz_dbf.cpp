@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@ const std::string& ScratchPath() {
     const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     return std::string(dir) + "/fuzz_dbf_" + std::to_string(getpid()) + ".dbf";
   }();
+  static const bool cleanup = [] { return std::atexit([] { std::remove(path.c_str()); }) == 0; }();
+  (void)cleanup;
   return path;
 }
 
@@ -80,6 +83,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
 
+    // Rows out of order take another read path.
+    for (int r = (rows < 50 ? rows : 50); r >= 1; r -= 7) {
+      if (table.ReadRecord(r)) {
+        double v;
+        for (int f = 1; f <= fields; ++f) table.GetNumber(f, v);
+      }
+    }
+
+    // Values made of the input's last bytes: any double, any text.
+    if (table.IsReady() && size >= 8) {
+      double odd;
+      std::memcpy(&odd, data + size - 8, 8);
+      const std::string oddText(reinterpret_cast<const char*>(data + size - 8), 8);
+      for (int f = 1; f <= fields; ++f) {
+        const bool numberSet = table.SetNumber(f, odd);
+        const bool textSet = table.SetString(f, oddText);
+        (void)numberSet;
+        (void)textSet;
+        double v;
+        table.GetNumber(f, v);
+        table.GetString(f, text);
+      }
+    }
+
     // Write row 1 back with every field set from its own value.
     if (table.IsReady() && rows >= 1 && table.ReadRecord(1)) {
       const std::vector<uint8_t> before = ReadAll(path);
@@ -93,6 +120,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else if (type == kestrune::kDbfCharacter) {
           table.GetString(f, text);
           table.SetString(f, text);
+        }
+      }
+      // One field takes a value made of the input instead.
+      if (size >= 9 && fields > 0) {
+        const int f = 1 + data[size - 9] % fields;
+        double odd;
+        std::memcpy(&odd, data + size - 8, 8);
+        if (data[size - 9] & 0x80) {
+          table.SetNumber(f, odd);
+        } else {
+          table.SetString(f, std::string(reinterpret_cast<const char*>(data + size - 8), 8));
         }
       }
       const bool written = table.WriteRecord(1);

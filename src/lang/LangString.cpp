@@ -63,10 +63,10 @@ bool Conversions(const char* format, std::string& out) {
     if (*p != '%') continue;
     ++p;
     if (*p == '%') continue;
-    std::string spec;
+    std::string conversion;
     int digits = 0;
     while (*p && std::strchr("-+ #0123456789.$'*hlLqjzt", *p)) {
-      if (*p == '*' || *p == '$' || std::isalpha(static_cast<unsigned char>(*p))) spec.push_back(*p);
+      if (*p == '*' || *p == '$' || std::isalpha(static_cast<unsigned char>(*p))) conversion.push_back(*p);
       // A width or precision of thousands of characters is no wording, only a way
       // to make the formatted text huge.
       digits = std::isdigit(static_cast<unsigned char>(*p)) ? digits + 1 : 0;
@@ -74,8 +74,8 @@ bool Conversions(const char* format, std::string& out) {
       ++p;
     }
     if (!*p || *p == 'n') return false;
-    spec.push_back(*p);
-    out += spec;
+    conversion.push_back(*p);
+    out += conversion;
     out.push_back('|');
   }
   return true;

@@ -20,8 +20,10 @@ namespace {
 
 constexpr int kHeaderSize = 32;
 constexpr int kDescriptorSize = 32;
-// Rows are read in blocks of at least this many bytes.
+// Rows read in order come in blocks of this many bytes; a row asked for out of
+// order (identify, the Attributes dialog) reads a small block around it only.
 constexpr std::size_t kWindowBytes = 256 * 1024;
+constexpr std::size_t kSmallWindowBytes = 4 * 1024;
 
 // Little-endian integers of the header.
 std::uint32_t ReadU32(const unsigned char* p) {
@@ -58,7 +60,9 @@ class CLocaleScope {
   locale_t old_;
 };
 
+// White space as the C library's scan skips it in the "C" locale.
 bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+// A decimal digit, whatever the locale.
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // pread until the whole length arrives, the file ends or an error occurs.
@@ -91,6 +95,7 @@ bool PwriteAll(int fd, const unsigned char* data, std::size_t length, std::int64
   return true;
 }
 
+// A number as text for the diagnostics.
 std::string Num(std::int64_t v) { return std::to_string(v); }
 
 }  // namespace
@@ -156,8 +161,10 @@ bool IsValidDbfDate(const std::string& text) {
   return day <= last;
 }
 
+// A table opened on path at once.
 DbfTable::DbfTable(const std::string& path) { Open(path); }
 
+// Lets go of the file.
 DbfTable::~DbfTable() { Close(); }
 
 // Records why an operation failed; always false so callers can return it.
@@ -194,8 +201,9 @@ bool DbfTable::Open(const std::string& path) {
     ::close(fd);
     return Fail(DbfError::CannotOpen, "\"" + path + "\" is not a regular file");
   }
-  // No sharing: a second table object on the same file is not ready.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  // No sharing: a second table object on the same file is not ready. A file
+  // system without locks (some network shares) still gives its values.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EAGAIN)) {
     ::close(fd);
     return Fail(DbfError::Locked, "\"" + path + "\" is in use by another table");
   }
@@ -305,6 +313,7 @@ void DbfTable::Close() {
   headerLength_ = 0;
   recordLength_ = 0;
   currentRow_ = 1;
+  lastReadRow_ = 0;
   fields_.clear();
   record_.clear();
   rejected_.clear();
@@ -314,18 +323,22 @@ void DbfTable::Close() {
   windowLength_ = 0;
 }
 
+// The rows the header announces (capped to int), or 0 when not ready.
 int DbfTable::GetRecordCount() const {
   if (!IsReady()) return 0;
   return int(std::min<std::int64_t>(recordCount_, INT_MAX));
 }
 
+// The fields of the table, or 0 when not ready.
 int DbfTable::GetFieldCount() const { return IsReady() ? int(fields_.size()) : 0; }
 
+// The descriptor of a field number from 1, or null.
 const DbfField* DbfTable::GetField(int field) const {
   if (!IsReady() || field < 1 || field > int(fields_.size())) return nullptr;
   return &fields_[std::size_t(field) - 1];
 }
 
+// The field's name as stored.
 bool DbfTable::GetFieldName(int field, std::string& name) const {
   const DbfField* f = GetField(field);
   if (!f) return false;
@@ -333,6 +346,7 @@ bool DbfTable::GetFieldName(int field, std::string& name) const {
   return true;
 }
 
+// The field's type code (kDbfCharacter, kDbfNumeric, kDbfDate, kDbfLogical).
 bool DbfTable::GetFieldType(int field, int& type) const {
   const DbfField* f = GetField(field);
   if (!f) return false;
@@ -340,6 +354,7 @@ bool DbfTable::GetFieldType(int field, int& type) const {
   return true;
 }
 
+// The field's width in bytes.
 bool DbfTable::GetFieldLength(int field, int& length) const {
   const DbfField* f = GetField(field);
   if (!f) return false;
@@ -347,6 +362,7 @@ bool DbfTable::GetFieldLength(int field, int& length) const {
   return true;
 }
 
+// The field's decimal count.
 bool DbfTable::GetFieldDecimals(int field, int& decimals) const {
   const DbfField* f = GetField(field);
   if (!f) return false;
@@ -354,6 +370,7 @@ bool DbfTable::GetFieldDecimals(int field, int& decimals) const {
   return true;
 }
 
+// The field's type letter as stored.
 bool DbfTable::GetFieldLetter(int field, char& letter) const {
   const DbfField* f = GetField(field);
   if (!f) return false;
@@ -361,6 +378,7 @@ bool DbfTable::GetFieldLetter(int field, char& letter) const {
   return true;
 }
 
+// The number of the first field named exactly so, or 0.
 int DbfTable::FindField(const std::string& name) const {
   if (!IsReady()) return 0;
   for (std::size_t i = 0; i < fields_.size(); ++i) {
@@ -371,8 +389,8 @@ int DbfTable::FindField(const std::string& name) const {
 
 // Reads a block of the file starting at offset into the window; true when it
 // holds at least length bytes from there.
-bool DbfTable::FillWindow(std::int64_t offset, std::size_t length) {
-  const std::size_t want = std::max(length, kWindowBytes);
+bool DbfTable::FillWindow(std::int64_t offset, std::size_t length, bool sequential) {
+  const std::size_t want = std::max(length, sequential ? kWindowBytes : kSmallWindowBytes);
   if (window_.size() < want) window_.resize(want);
   const std::int64_t got = PreadAll(fd_, window_.data(), want, offset);
   if (got < 0) {
@@ -386,26 +404,29 @@ bool DbfTable::FillWindow(std::int64_t offset, std::size_t length) {
 
 // Copies length bytes at offset, through the window; false when they are not all
 // in the file.
-bool DbfTable::ReadAt(std::int64_t offset, unsigned char* out, std::size_t length) {
+bool DbfTable::ReadAt(std::int64_t offset, unsigned char* out, std::size_t length, bool sequential) {
   if (length == 0) return offset <= fileSize_;
   const bool inWindow = windowLength_ > 0 && offset >= windowStart_ &&
                         offset + std::int64_t(length) <= windowStart_ + std::int64_t(windowLength_);
-  if (!inWindow && !FillWindow(offset, length)) return false;
+  if (!inWindow && !FillWindow(offset, length, sequential)) return false;
   std::memcpy(out, window_.data() + (offset - windowStart_), length);
   return true;
 }
 
+// Reads a row into the record buffer and makes it the current row.
 bool DbfTable::ReadRecord(int row) {
   if (!IsReady()) return Fail(DbfError::NotReady, "the table is not open");
   if (row < 1 || std::int64_t(row) > recordCount_) {
     return Fail(DbfError::BadRow, "row " + Num(row) + " is outside 1 to " + Num(recordCount_));
   }
+  const bool sequential = row == lastReadRow_ + 1 || row == lastReadRow_;
   currentRow_ = row;
+  lastReadRow_ = row;
   rejected_.clear();
   const std::int64_t offset = headerLength_ + std::int64_t(row - 1) * recordLength_;
   // ReadAt copies nothing unless the whole row is there, so a row past the end
   // leaves the buffer as it was and never shows bytes from beyond the file.
-  if (!ReadAt(offset, record_.data(), record_.size())) {
+  if (!ReadAt(offset, record_.data(), record_.size(), sequential)) {
     return Fail(DbfError::RowPastEnd, "row " + Num(row) + " needs bytes " + Num(offset) + " to " +
                                           Num(offset + recordLength_) + ", the file has " +
                                           Num(fileSize_));
@@ -413,6 +434,7 @@ bool DbfTable::ReadRecord(int row) {
   return Succeed();
 }
 
+// Writes the record buffer over a row that lies wholly inside the file.
 bool DbfTable::WriteRecord(int row) {
   if (!IsReady()) return Fail(DbfError::NotReady, "the table is not open");
   if (row < 1 || std::int64_t(row) > recordCount_) {
@@ -466,8 +488,10 @@ bool DbfTable::WriteRecord(int row) {
   return Succeed();
 }
 
+// True when the buffered row carries the deletion mark.
 bool DbfTable::IsDeleted() const { return IsReady() && !record_.empty() && record_[0] == '*'; }
 
+// The number a field of the buffered row holds, or 0.
 bool DbfTable::GetNumber(int field, double& value) const {
   value = 0.0;
   const DbfField* f = GetField(field);
@@ -476,6 +500,7 @@ bool DbfTable::GetNumber(int field, double& value) const {
   return true;
 }
 
+// A field's text into a C buffer, cut to size - 1 bytes, trailing spaces removed.
 bool DbfTable::GetString(int field, char* buffer, int size) const {
   const DbfField* f = GetField(field);
   if (!f) return Fail(DbfError::BadField, "field " + Num(field) + " is outside 1 to " + Num(GetFieldCount()));
@@ -489,6 +514,7 @@ bool DbfTable::GetString(int field, char* buffer, int size) const {
   return true;
 }
 
+// A field's whole text up to its first NUL, trailing spaces removed.
 bool DbfTable::GetString(int field, std::string& text) const {
   const DbfField* f = GetField(field);
   if (!f) return Fail(DbfError::BadField, "field " + Num(field) + " is outside 1 to " + Num(GetFieldCount()));
@@ -500,15 +526,18 @@ bool DbfTable::GetString(int field, std::string& text) const {
   return true;
 }
 
+// The lowest field refused since the last read, or 0.
 int DbfTable::GetRejectedField() const {
   if (rejected_.empty()) return 0;
   return *std::min_element(rejected_.begin(), rejected_.end());
 }
 
+// Remembers that a field refused its value.
 void DbfTable::MarkRejected(int field) {
   if (std::find(rejected_.begin(), rejected_.end(), field) == rejected_.end()) rejected_.push_back(field);
 }
 
+// Forgets a refusal once the field took a value.
 void DbfTable::ClearRejected(int field) {
   rejected_.erase(std::remove(rejected_.begin(), rejected_.end(), field), rejected_.end());
 }
@@ -560,6 +589,7 @@ bool DbfTable::StoreText(const DbfField& f, const std::string& text) {
   return true;
 }
 
+// Writes a number into a field of the buffer, if it fits.
 bool DbfTable::SetNumber(int field, double value) {
   if (!GetField(field)) {
     return Fail(DbfError::BadField, "field " + Num(field) + " is outside 1 to " + Num(GetFieldCount()));
@@ -567,6 +597,7 @@ bool DbfTable::SetNumber(int field, double value) {
   return StoreNumber(field, value, true);
 }
 
+// Writes a text into a field of the buffer, if it fits.
 bool DbfTable::SetString(int field, const std::string& input) {
   const DbfField* f = GetField(field);
   if (!f) return Fail(DbfError::BadField, "field " + Num(field) + " is outside 1 to " + Num(GetFieldCount()));

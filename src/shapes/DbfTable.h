@@ -135,8 +135,8 @@ class DbfTable {
   bool StoreText(const DbfField& f, const std::string& text);
   void MarkRejected(int field);
   void ClearRejected(int field);
-  bool ReadAt(std::int64_t offset, unsigned char* out, std::size_t length);
-  bool FillWindow(std::int64_t offset, std::size_t length);
+  bool ReadAt(std::int64_t offset, unsigned char* out, std::size_t length, bool sequential);
+  bool FillWindow(std::int64_t offset, std::size_t length, bool sequential);
 
   std::string path_;
   int fd_ = -1;
@@ -147,6 +147,7 @@ class DbfTable {
   int headerLength_ = 0;
   int recordLength_ = 0;
   int currentRow_ = 1;
+  int lastReadRow_ = 0;  // decides between a large and a small read block
   std::vector<DbfField> fields_;
   std::vector<unsigned char> record_;
   std::vector<int> rejected_;  // field numbers refused since the last read

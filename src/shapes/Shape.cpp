@@ -10,6 +10,8 @@
 #include "mapview/CMapTransform.h"
 #include "mapview/MapProjection.h"
 
+// Under AddressSanitizer every point record gets its own allocation, so
+// use-after-free and overflows of records are caught.
 #if defined(__SANITIZE_ADDRESS__)
 #define KESTRUNE_POOL_OFF 1
 #elif defined(__has_feature)
@@ -70,6 +72,7 @@ class ScopedTools {
   bool brushSet_;
 };
 
+#ifndef KESTRUNE_POOL_OFF
 // Point records come by the million; each would cost a heap header and
 // alignment slack. They are carved from 1 MiB blocks instead, with freed slots
 // reused, and the blocks go back when the last point record is destroyed.
@@ -131,6 +134,7 @@ PointPool& GetPointPool() {
   static auto* pool = new PointPool();
   return *pool;
 }
+#endif  // KESTRUNE_POOL_OFF
 
 // The last computed line widths, shared by every line drawn in one view.
 struct WidthCache {
@@ -288,12 +292,11 @@ void* PointShape::operator new(size_t size) {
 }
 
 // Gives the slot back to the point pool.
-void PointShape::operator delete(void* p, size_t size) {
+void PointShape::operator delete(void* p, size_t /*size*/) {
   if (!p) return;
 #ifdef KESTRUNE_POOL_OFF
-  ::operator delete(p, size);
+  ::operator delete(p);
 #else
-  (void)size;
   GetPointPool().Free(p);
 #endif
 }

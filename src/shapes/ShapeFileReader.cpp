@@ -287,11 +287,7 @@ bool ShapeFileReader::ToDegrees(double x, double y, double& longitude, double& l
 }
 
 MapPoint ShapeFileReader::DegreesToMap(double longitude, double latitude) const {
-  // Longitudes beyond ±180° wrap as the projection's own arithmetic would; no
-  // map x then leaves the 32-bit range.
-  if (longitude > 180.0 || longitude < -180.0) {
-    longitude = std::remainder(longitude, 360.0);
-  }
+  // Longitudes beyond ±180° are wrapped by the projection itself.
   latitude = std::clamp(latitude, -kMaxLatitude, kMaxLatitude);
   MapPoint p;
   projection_->GeoToMap(latitude, longitude, p);

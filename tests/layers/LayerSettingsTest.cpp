@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -167,6 +170,20 @@ TEST(SettingsLoad, AFileThatCannotBeWrittenKeepsTheChangeInMemory) {
   EXPECT_TRUE(std::filesystem::is_directory(folder));
 }
 
+TEST(SettingsLoad, AReadOnlyFileIsLeftAsItIs) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  TempDir dir;
+  const std::string path = (dir / "field.gpe").string();
+  WriteFileBytes(path, "[Options]\r\nDISPLAY_SIZE=50\r\n");
+  chmod(path.c_str(), 0444);
+  LayerSettings settings;
+  const SettingsLoadResult result = LoadLayerSettings(path, settings, kDefaultSizeFt);
+  EXPECT_TRUE(result.displaySizeDefaulted);
+  EXPECT_FALSE(result.displaySizeWritten);
+  EXPECT_DOUBLE_EQ(settings.displaySizeFt, kDefaultSizeFt);
+  EXPECT_EQ(ReadFileBytes(path), "[Options]\r\nDISPLAY_SIZE=50\r\n");
+}
+
 TEST(SettingsWrite, SettersWriteTheirKeyAndValuesReadBack) {
   TempDir dir;
   const std::string path = (dir / "field.gpe").string();
@@ -217,6 +234,9 @@ TEST(SettingsRealFiles, TheFieldFilesLoadAsTheViewerShowsThem) {
   auto load = [&](const std::string& name, LayerSettings& settings) {
     const std::filesystem::path copy = dir / (name + ".gpe");
     std::filesystem::copy_file(data / "field" / (name + ".gpe"), copy);
+    // The test data is read-only; the copy stands for a user's own file.
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
     LoadLayerSettings(copy.string(), settings, kDefaultSizeFt);
     return ReadFileBytes(copy);
   };

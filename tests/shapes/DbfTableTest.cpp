@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,8 +23,8 @@
 namespace kestrune {
 namespace {
 
-using test::DbfFieldSpec;
-using test::DbfTableSpec;
+using test::DbfFieldLayout;
+using test::DbfTableLayout;
 using test::Left;
 using test::MakeDbf;
 using test::ReadFileBytes;
@@ -31,13 +33,13 @@ using test::TempDir;
 using test::WriteFileBytes;
 
 // NAME C10, RATE N8.2, WHEN D8, OK L1: three rows, the second one deleted.
-DbfTableSpec MixedSpec() {
-  DbfTableSpec spec;
-  spec.fields = {{"NAME", 'C', 10, 0}, {"RATE", 'N', 8, 2}, {"WHEN", 'D', 8, 0}, {"OK", 'L', 1, 0}};
-  spec.rows = {" " + Left("Alpha", 10) + Right("12.50", 8) + "20240229" + "T",
+DbfTableLayout MixedLayout() {
+  DbfTableLayout layout;
+  layout.fields = {{"NAME", 'C', 10, 0}, {"RATE", 'N', 8, 2}, {"WHEN", 'D', 8, 0}, {"OK", 'L', 1, 0}};
+  layout.rows = {" " + Left("Alpha", 10) + Right("12.50", 8) + "20240229" + "T",
                "*" + Left("Beta", 10) + Right("-3.25", 8) + Left("", 8) + "F",
                " " + Left("Gamma", 10) + Left("1e3", 8) + "19991231" + "?"};
-  return spec;
+  return layout;
 }
 
 // A scratch folder holding one table file.
@@ -76,7 +78,7 @@ double Number(const DbfTable& t, int field) {
 }
 
 TEST(DbfTableOpen, ReadsHeaderAndDescriptorsOfAMixedTable) {
-  DbfFile file(MakeDbf(MixedSpec()));
+  DbfFile file(MakeDbf(MixedLayout()));
   DbfTable t(file.path());
   ASSERT_TRUE(t.IsReady()) << t.GetLastErrorText();
   EXPECT_TRUE(t.IsWritable());
@@ -109,7 +111,7 @@ TEST(DbfTableOpen, ReadsHeaderAndDescriptorsOfAMixedTable) {
 }
 
 TEST(DbfTableOpen, FieldNumbersOutsideTheTableAreRefused) {
-  DbfFile file(MakeDbf(MixedSpec()));
+  DbfFile file(MakeDbf(MixedLayout()));
   DbfTable t(file.path());
   ASSERT_TRUE(t.IsReady());
   std::string s = "kept";
@@ -135,11 +137,11 @@ TEST(DbfTableOpen, FieldNumbersOutsideTheTableAreRefused) {
 }
 
 TEST(DbfTableOpen, TypeLettersMapToCodesAndFIsText) {
-  DbfTableSpec spec;
-  spec.fields = {{"A", 'C', 2, 0}, {"B", 'N', 2, 0}, {"C", 'F', 6, 2}, {"D", 'D', 8, 0},
+  DbfTableLayout layout;
+  layout.fields = {{"A", 'C', 2, 0}, {"B", 'N', 2, 0}, {"C", 'F', 6, 2}, {"D", 'D', 8, 0},
                  {"E", 'L', 1, 0}, {"F", 'M', 10, 0}, {"G", 'X', 1, 0}, {"H", 'n', 1, 0}};
-  spec.rows = {" " + std::string(31, ' ')};
-  DbfFile file(MakeDbf(spec));
+  layout.rows = {" " + std::string(31, ' ')};
+  DbfFile file(MakeDbf(layout));
   DbfTable t(file.path());
   ASSERT_TRUE(t.IsReady()) << t.GetLastErrorText();
   const int expected[] = {kDbfCharacter, kDbfNumeric, kDbfCharacter, kDbfDate,
@@ -155,10 +157,10 @@ TEST(DbfTableOpen, TypeLettersMapToCodesAndFIsText) {
 }
 
 TEST(DbfTableOpen, NamesAreCutAtTheirFirstNulAndAtElevenBytes) {
-  DbfTableSpec spec;
-  spec.fields = {{"ELEVENCHARS", 'C', 1, 0}, {std::string("AB\0CD", 5), 'C', 1, 0}, {"", 'C', 1, 0}};
-  spec.rows = {"    "};
-  DbfFile file(MakeDbf(spec));
+  DbfTableLayout layout;
+  layout.fields = {{"ELEVENCHARS", 'C', 1, 0}, {std::string("AB\0CD", 5), 'C', 1, 0}, {"", 'C', 1, 0}};
+  layout.rows = {"    "};
+  DbfFile file(MakeDbf(layout));
   DbfTable t(file.path());
   ASSERT_TRUE(t.IsReady());
   std::string name;
@@ -172,18 +174,18 @@ TEST(DbfTableOpen, NamesAreCutAtTheirFirstNulAndAtElevenBytes) {
 
 TEST(DbfTableOpen, VersionByteDecidesWhetherItIsATable) {
   for (int version : {0x03, 0x83}) {
-    DbfTableSpec spec = MixedSpec();
-    spec.version = std::uint8_t(version);
-    DbfFile file(MakeDbf(spec));
+    DbfTableLayout layout = MixedLayout();
+    layout.version = std::uint8_t(version);
+    DbfFile file(MakeDbf(layout));
     DbfTable t(file.path());
     EXPECT_TRUE(t.IsReady()) << version;
     ASSERT_TRUE(t.ReadRecord(1));
     EXPECT_EQ(Field(t, 1), "Alpha");
   }
   for (int version : {0x30, 0x00, 0x04, 0x8B, 0xF5}) {
-    DbfTableSpec spec = MixedSpec();
-    spec.version = std::uint8_t(version);
-    DbfFile file(MakeDbf(spec));
+    DbfTableLayout layout = MixedLayout();
+    layout.version = std::uint8_t(version);
+    DbfFile file(MakeDbf(layout));
     DbfTable t(file.path());
     EXPECT_FALSE(t.IsReady()) << version;
     EXPECT_EQ(t.GetLastError(), DbfError::NotATable);
@@ -195,11 +197,11 @@ TEST(DbfTableOpen, VersionByteDecidesWhetherItIsATable) {
 
 TEST(DbfTableOpen, HeaderLengthsBelowOneDescriptorGiveNoFields) {
   for (int headerLength : {32, 33, 40, 63}) {
-    DbfTableSpec spec;
-    spec.headerLength = headerLength;
-    spec.recordLength = 3;
-    spec.rows = {"abc", "def"};
-    DbfFile file(MakeDbf(spec));
+    DbfTableLayout layout;
+    layout.headerLength = headerLength;
+    layout.recordLength = 3;
+    layout.rows = {"abc", "def"};
+    DbfFile file(MakeDbf(layout));
     DbfTable t(file.path());
     ASSERT_TRUE(t.IsReady()) << headerLength << ": " << t.GetLastErrorText();
     EXPECT_EQ(t.GetFieldCount(), 0);
@@ -210,11 +212,11 @@ TEST(DbfTableOpen, HeaderLengthsBelowOneDescriptorGiveNoFields) {
     EXPECT_EQ(std::string(b.begin(), b.end()), "def") << headerLength;
   }
   // 64 gives one descriptor, read from the bytes after the header.
-  DbfTableSpec spec;
-  spec.fields = {{"ONE", 'N', 4, 1}};
-  spec.headerLength = 64;
-  spec.rows = {" 12.5"};
-  DbfFile file(MakeDbf(spec));
+  DbfTableLayout layout;
+  layout.fields = {{"ONE", 'N', 4, 1}};
+  layout.headerLength = 64;
+  layout.rows = {" 12.5"};
+  DbfFile file(MakeDbf(layout));
   DbfTable t(file.path());
   ASSERT_TRUE(t.IsReady());
   EXPECT_EQ(t.GetFieldCount(), 1);
@@ -231,24 +233,24 @@ TEST(DbfTableOpen, DamagedHeadersLeaveTheTableNotReady) {
   std::vector<Case> cases;
   cases.push_back({"empty file", "", DbfError::NotATable});
   cases.push_back({"one byte", "\x03", DbfError::NotATable});
-  cases.push_back({"31 bytes", MakeDbf(MixedSpec()).substr(0, 31), DbfError::NotATable});
+  cases.push_back({"31 bytes", MakeDbf(MixedLayout()).substr(0, 31), DbfError::NotATable});
   {
     // Four descriptors announced, the file ends inside the third.
-    cases.push_back({"descriptors past the end", MakeDbf(MixedSpec()).substr(0, 32 + 32 * 2 + 10),
+    cases.push_back({"descriptors past the end", MakeDbf(MixedLayout()).substr(0, 32 + 32 * 2 + 10),
                      DbfError::BadHeader});
   }
   {
-    DbfTableSpec spec = MixedSpec();
-    spec.headerLength = 20;  // rows would start inside the header
-    cases.push_back({"header length below 32", MakeDbf(spec), DbfError::BadHeader});
+    DbfTableLayout layout = MixedLayout();
+    layout.headerLength = 20;  // rows would start inside the header
+    cases.push_back({"header length below 32", MakeDbf(layout), DbfError::BadHeader});
   }
   {
-    DbfTableSpec spec = MixedSpec();
-    spec.recordLength = 20;  // the fields need 28 bytes
-    cases.push_back({"fields longer than the row", MakeDbf(spec), DbfError::BadHeader});
+    DbfTableLayout layout = MixedLayout();
+    layout.recordLength = 20;  // the fields need 28 bytes
+    cases.push_back({"fields longer than the row", MakeDbf(layout), DbfError::BadHeader});
   }
   {
-    std::string bytes = MakeDbf(MixedSpec());
+    std::string bytes = MakeDbf(MixedLayout());
     bytes[8] = bytes[9] = '\xFF';  // 2046 descriptors, far past the end
     cases.push_back({"huge header length", bytes, DbfError::BadHeader});
   }
@@ -295,7 +297,7 @@ TEST(DbfTableOpen, ANotReadyTableAnswersEverythingWithFalse) {
 }
 
 TEST(DbfTableOpen, TheFileIsHeldSoASecondTableIsNotReadyUntilClose) {
-  DbfFile file(MakeDbf(MixedSpec()));
+  DbfFile file(MakeDbf(MixedLayout()));
   DbfTable first(file.path());
   ASSERT_TRUE(first.IsReady());
   DbfTable second(file.path());
@@ -308,7 +310,7 @@ TEST(DbfTableOpen, TheFileIsHeldSoASecondTableIsNotReadyUntilClose) {
   EXPECT_TRUE(first.GetRecordBuffer().empty());
   EXPECT_TRUE(second.Open(file.path()));
   // Reopening an open table lets go of the first file.
-  DbfFile other(MakeDbf(MixedSpec()), "other.dbf");
+  DbfFile other(MakeDbf(MixedLayout()), "other.dbf");
   EXPECT_TRUE(second.Open(other.path()));
   DbfTable third(file.path());
   EXPECT_TRUE(third.IsReady());
@@ -349,7 +351,7 @@ class Unwritable {
 };
 
 TEST(DbfTableOpen, ReadOnlyFileIsReadButNeverWritten) {
-  DbfFile file(MakeDbf(MixedSpec()));
+  DbfFile file(MakeDbf(MixedLayout()));
   Unwritable guard(file.path());
   if (!guard.ok()) GTEST_SKIP() << "cannot make a file unwritable here";
   const std::string before = file.bytes();
@@ -364,10 +366,10 @@ TEST(DbfTableOpen, ReadOnlyFileIsReadButNeverWritten) {
 }
 
 TEST(DbfTableBlankRow, OpeningBlanksTheBufferByFieldType) {
-  DbfTableSpec spec = MixedSpec();
-  spec.fields.push_back({"TOO", 'N', 3, 5});  // 0 with 5 decimals does not fit in 3
-  for (auto& row : spec.rows) row += "   ";
-  DbfFile file(MakeDbf(spec));
+  DbfTableLayout layout = MixedLayout();
+  layout.fields.push_back({"TOO", 'N', 3, 5});  // 0 with 5 decimals does not fit in 3
+  for (auto& row : layout.rows) row += "   ";
+  DbfFile file(MakeDbf(layout));
   DbfTable t(file.path());
   ASSERT_TRUE(t.IsReady());
   EXPECT_EQ(t.GetCurrentRow(), 1);
@@ -384,7 +386,7 @@ TEST(DbfTableBlankRow, OpeningBlanksTheBufferByFieldType) {
 }
 
 TEST(DbfTableRead, RowsAndTheirFields) {
-  DbfFile file(MakeDbf(MixedSpec()));
+  DbfFile file(MakeDbf(MixedLayout()));
   DbfTable t(file.path());
   ASSERT_TRUE(t.ReadRecord(2));
   EXPECT_EQ(t.GetCurrentRow(), 2);
@@ -408,7 +410,7 @@ TEST(DbfTableRead, RowsAndTheirFields) {
 }
 
 TEST(DbfTableRead, RowsOutsideTheCountLeaveTheCurrentRow) {
-  DbfFile file(MakeDbf(MixedSpec()));
+  DbfFile file(MakeDbf(MixedLayout()));
   DbfTable t(file.path());
   ASSERT_TRUE(t.ReadRecord(2));
   const auto before = t.GetRecordBuffer();
@@ -422,10 +424,10 @@ TEST(DbfTableRead, RowsOutsideTheCountLeaveTheCurrentRow) {
 
 TEST(DbfTableRead, ARowPastTheEndFailsAndShowsNothingFromBeyondIt) {
   // The header claims 5 rows, the file holds 3 and half of a fourth.
-  DbfTableSpec spec = MixedSpec();
-  spec.recordCount = 5;
-  spec.tail = (" " + Left("Delta", 10)).substr(0, 9);
-  DbfFile file(MakeDbf(spec));
+  DbfTableLayout layout = MixedLayout();
+  layout.recordCount = 5;
+  layout.tail = (" " + Left("Delta", 10)).substr(0, 9);
+  DbfFile file(MakeDbf(layout));
   DbfTable t(file.path());
   ASSERT_TRUE(t.IsReady());
   EXPECT_EQ(t.GetRecordCount(), 5);
@@ -444,9 +446,9 @@ TEST(DbfTableRead, ARowPastTheEndFailsAndShowsNothingFromBeyondIt) {
 TEST(DbfTableRead, EndOfFileByteOrSpareBytesAfterTheLastRowAreFine) {
   for (const std::string& tail : {std::string(), std::string("\x1a"), std::string("\x1a\0\0\0\0", 5),
                                   std::string(100, 'x')}) {
-    DbfTableSpec spec = MixedSpec();
-    spec.tail = tail;
-    DbfFile file(MakeDbf(spec));
+    DbfTableLayout layout = MixedLayout();
+    layout.tail = tail;
+    DbfFile file(MakeDbf(layout));
     DbfTable t(file.path());
     ASSERT_TRUE(t.ReadRecord(3)) << tail.size();
     EXPECT_EQ(Field(t, 1), "Gamma");
@@ -455,9 +457,9 @@ TEST(DbfTableRead, EndOfFileByteOrSpareBytesAfterTheLastRowAreFine) {
 }
 
 TEST(DbfTableRead, ZeroRecordTableHasNoRowsButABlankBuffer) {
-  DbfTableSpec spec = MixedSpec();
-  spec.rows.clear();
-  DbfFile file(MakeDbf(spec));
+  DbfTableLayout layout = MixedLayout();
+  layout.rows.clear();
+  DbfFile file(MakeDbf(layout));
   DbfTable t(file.path());
   ASSERT_TRUE(t.IsReady());
   EXPECT_EQ(t.GetRecordCount(), 0);
@@ -467,9 +469,9 @@ TEST(DbfTableRead, ZeroRecordTableHasNoRowsButABlankBuffer) {
 }
 
 TEST(DbfTableRead, RecordCountsBeyondIntAreCappedAndTheirRowsFail) {
-  DbfTableSpec spec = MixedSpec();
-  spec.recordCount = 0xFFFFFFFFll;
-  DbfFile file(MakeDbf(spec));
+  DbfTableLayout layout = MixedLayout();
+  layout.recordCount = 0xFFFFFFFFll;
+  DbfFile file(MakeDbf(layout));
   DbfTable t(file.path());
   ASSERT_TRUE(t.IsReady());
   EXPECT_EQ(t.GetRecordCount(), std::numeric_limits<int>::max());
@@ -480,11 +482,11 @@ TEST(DbfTableRead, RecordCountsBeyondIntAreCappedAndTheirRowsFail) {
 
 TEST(DbfTableRead, ColumnOfManyRowsCrossesReadBlocks) {
   // Rows of 7 bytes do not divide the read block, so some rows straddle blocks.
-  DbfTableSpec spec;
-  spec.fields = {{"V", 'N', 6, 0}};
+  DbfTableLayout layout;
+  layout.fields = {{"V", 'N', 6, 0}};
   const int rows = 100000;
-  for (int i = 1; i <= rows; ++i) spec.rows.push_back(" " + Right(std::to_string(i), 6));
-  DbfFile file(MakeDbf(spec));
+  for (int i = 1; i <= rows; ++i) layout.rows.push_back(" " + Right(std::to_string(i), 6));
+  DbfFile file(MakeDbf(layout));
   DbfTable t(file.path());
   ASSERT_TRUE(t.IsReady());
   double sum = 0;
@@ -538,10 +540,10 @@ TEST(DbfTableGetNumber, DecimalsAreReadExactly) {
 }
 
 TEST(DbfTableGetString, TrimsTrailingSpacesAndFitsTheBuffer) {
-  DbfTableSpec spec;
-  spec.fields = {{"TEN", 'C', 10, 0}, {"FOUR", 'C', 4, 0}};
-  spec.rows = {" " + Left("  lead tail", 10) + "ab  "};
-  DbfFile file(MakeDbf(spec));
+  DbfTableLayout layout;
+  layout.fields = {{"TEN", 'C', 10, 0}, {"FOUR", 'C', 4, 0}};
+  layout.rows = {" " + Left("  lead tail", 10) + "ab  "};
+  DbfFile file(MakeDbf(layout));
   DbfTable t(file.path());
   ASSERT_TRUE(t.ReadRecord(1));
   EXPECT_EQ(Field(t, 1), "  lead tai");  // leading spaces stay
@@ -563,10 +565,10 @@ TEST(DbfTableGetString, TrimsTrailingSpacesAndFitsTheBuffer) {
 }
 
 TEST(DbfTableGetString, EndsAtAnEmbeddedNulLikeTheBufferForm) {
-  DbfTableSpec spec;
-  spec.fields = {{"T", 'C', 6, 0}};
-  spec.rows = {std::string(" ab\0cd ", 7)};
-  DbfFile file(MakeDbf(spec));
+  DbfTableLayout layout;
+  layout.fields = {{"T", 'C', 6, 0}};
+  layout.rows = {std::string(" ab\0cd ", 7)};
+  DbfFile file(MakeDbf(layout));
   DbfTable t(file.path());
   ASSERT_TRUE(t.ReadRecord(1));
   char buf[8];
@@ -576,11 +578,11 @@ TEST(DbfTableGetString, EndsAtAnEmbeddedNulLikeTheBufferForm) {
 }
 
 TEST(DbfTableSetNumber, FormatsRightAlignedWithTheFieldDecimals) {
-  DbfTableSpec spec;
-  spec.fields = {{"N52", 'N', 5, 2}, {"N60", 'N', 6, 0}, {"N2415", 'N', 24, 15}, {"C8", 'C', 8, 0},
+  DbfTableLayout layout;
+  layout.fields = {{"N52", 'N', 5, 2}, {"N60", 'N', 6, 0}, {"N2415", 'N', 24, 15}, {"C8", 'C', 8, 0},
                  {"L", 'L', 1, 0}};
-  spec.rows = {" " + std::string(5 + 6 + 24 + 8 + 1, ' ')};
-  DbfFile file(MakeDbf(spec));
+  layout.rows = {" " + std::string(5 + 6 + 24 + 8 + 1, ' ')};
+  DbfFile file(MakeDbf(layout));
   DbfTable t(file.path());
   ASSERT_TRUE(t.ReadRecord(1));
 
@@ -608,10 +610,10 @@ TEST(DbfTableSetNumber, FormatsRightAlignedWithTheFieldDecimals) {
 }
 
 TEST(DbfTableSetNumber, TooWideOrUndefinedNumbersAreRefusedAndTheRowIsNotWritten) {
-  DbfTableSpec spec;
-  spec.fields = {{"N52", 'N', 5, 2}, {"RATE", 'N', 8, 1}};
-  spec.rows = {" " + Right("1.00", 5) + Right("7.5", 8), " " + Right("2.00", 5) + Right("8.5", 8)};
-  DbfFile file(MakeDbf(spec));
+  DbfTableLayout layout;
+  layout.fields = {{"N52", 'N', 5, 2}, {"RATE", 'N', 8, 1}};
+  layout.rows = {" " + Right("1.00", 5) + Right("7.5", 8), " " + Right("2.00", 5) + Right("8.5", 8)};
+  DbfFile file(MakeDbf(layout));
   const std::string original = file.bytes();
   DbfTable t(file.path());
   ASSERT_TRUE(t.ReadRecord(2));
@@ -666,10 +668,10 @@ TEST(DbfTableSetNumber, WritesWithAPointWhateverTheLocale) {
 }
 
 TEST(DbfTableSetString, PadsCutsAndReportsTooLongTexts) {
-  DbfTableSpec spec;
-  spec.fields = {{"FOUR", 'C', 4, 0}, {"TEN", 'C', 10, 0}};
-  spec.rows = {" " + Left("old", 4) + Left("keep", 10)};
-  DbfFile file(MakeDbf(spec));
+  DbfTableLayout layout;
+  layout.fields = {{"FOUR", 'C', 4, 0}, {"TEN", 'C', 10, 0}};
+  layout.rows = {" " + Left("old", 4) + Left("keep", 10)};
+  DbfFile file(MakeDbf(layout));
   const std::string original = file.bytes();
   DbfTable t(file.path());
   ASSERT_TRUE(t.ReadRecord(1));
@@ -702,10 +704,10 @@ TEST(DbfTableSetString, PadsCutsAndReportsTooLongTexts) {
 }
 
 TEST(DbfTableSetString, DateFieldsTakeOnlyRealDatesOrBlank) {
-  DbfTableSpec spec;
-  spec.fields = {{"WHEN", 'D', 8, 0}};
-  spec.rows = {" 20200101"};
-  DbfFile file(MakeDbf(spec));
+  DbfTableLayout layout;
+  layout.fields = {{"WHEN", 'D', 8, 0}};
+  layout.rows = {" 20200101"};
+  DbfFile file(MakeDbf(layout));
   DbfTable t(file.path());
   ASSERT_TRUE(t.ReadRecord(1));
   for (const char* good : {"20240229", "20000229", "19991231", "00010101", "99991231"}) {
@@ -737,7 +739,7 @@ TEST(DbfTableSetString, DateFieldsTakeOnlyRealDatesOrBlank) {
 }
 
 TEST(DbfTableWrite, OnlyTheWrittenRowChanges) {
-  DbfFile file(MakeDbf(MixedSpec()));
+  DbfFile file(MakeDbf(MixedLayout()));
   const std::string original = file.bytes();
   DbfTable t(file.path());
   ASSERT_TRUE(t.ReadRecord(2));
@@ -765,7 +767,7 @@ TEST(DbfTableWrite, OnlyTheWrittenRowChanges) {
 }
 
 TEST(DbfTableWrite, TheBufferGoesToTheRowNamedEvenFromAnotherRow) {
-  DbfFile file(MakeDbf(MixedSpec()));
+  DbfFile file(MakeDbf(MixedLayout()));
   DbfTable t(file.path());
   ASSERT_TRUE(t.ReadRecord(1));
   ASSERT_TRUE(t.WriteRecord(3));
@@ -782,10 +784,10 @@ TEST(DbfTableWrite, TheBufferGoesToTheRowNamedEvenFromAnotherRow) {
 }
 
 TEST(DbfTableWrite, RowsOutsideTheCountOrPastTheEndAreNeverWritten) {
-  DbfTableSpec spec = MixedSpec();
-  spec.recordCount = 5;
-  spec.tail = " Delta";  // a partial fourth row
-  DbfFile file(MakeDbf(spec));
+  DbfTableLayout layout = MixedLayout();
+  layout.recordCount = 5;
+  layout.tail = " Delta";  // a partial fourth row
+  DbfFile file(MakeDbf(layout));
   const std::string original = file.bytes();
   DbfTable t(file.path());
   ASSERT_TRUE(t.ReadRecord(1));
@@ -803,7 +805,7 @@ TEST(DbfTableWrite, RowsOutsideTheCountOrPastTheEndAreNeverWritten) {
 
 TEST(DbfTableWrite, ARowCutOffByAnotherProgramIsNotWrittenAndNotReportedWritten) {
   // Another program shortened the file while the table was open.
-  DbfFile file(MakeDbf(MixedSpec()));
+  DbfFile file(MakeDbf(MixedLayout()));
   DbfTable t(file.path());
   ASSERT_TRUE(t.ReadRecord(3));
   ASSERT_EQ(truncate(file.path().c_str(), t.GetHeaderLength() + 2 * 28 + 10), 0);
@@ -811,6 +813,41 @@ TEST(DbfTableWrite, ARowCutOffByAnotherProgramIsNotWrittenAndNotReportedWritten)
   EXPECT_EQ(t.GetLastError(), DbfError::RowPastEnd);
   EXPECT_EQ(file.bytes().size(), std::size_t(t.GetHeaderLength() + 2 * 28 + 10));
   EXPECT_NE(t.GetLastErrorText().find("row 3"), std::string::npos) << t.GetLastErrorText();
+}
+
+TEST(DbfTableWrite, AWriteTheSystemRefusesHalfWayReportsFailureAndLeavesTheFile) {
+  DbfFile file(MakeDbf(MixedLayout()));
+  const std::string original = file.bytes();
+  DbfTable t(file.path());
+  ASSERT_TRUE(t.ReadRecord(1));
+  ASSERT_TRUE(t.SetString(1, "Changed"));
+  // A file size limit in the middle of row 2 makes the system take the first
+  // half of the row and refuse the rest (EFBIG), as a full disk would.
+  const rlim_t limit = rlim_t(t.GetHeaderLength() + 28 + 14);
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit lowered = old;
+  lowered.rlim_cur = limit;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
+  const bool written = t.WriteRecord(2);
+  const DbfError error = t.GetLastError();
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+
+  EXPECT_FALSE(written);
+  EXPECT_EQ(error, DbfError::IoFailed) << t.GetLastErrorText();
+  // The half that reached the file was put back.
+  EXPECT_EQ(file.bytes(), original);
+  // Reads after the failure show the file as it is.
+  ASSERT_TRUE(t.ReadRecord(2));
+  EXPECT_EQ(Field(t, 1), "Beta");
+  // Without the limit the same row is written.
+  ASSERT_TRUE(t.ReadRecord(1));
+  ASSERT_TRUE(t.SetString(1, "Changed"));
+  ASSERT_TRUE(t.WriteRecord(2));
+  ASSERT_TRUE(t.ReadRecord(2));
+  EXPECT_EQ(Field(t, 1), "Changed");
 }
 
 }  // namespace

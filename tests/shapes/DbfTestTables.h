@@ -7,15 +7,15 @@
 
 namespace kestrune::test {
 
-struct DbfFieldSpec {
+struct DbfFieldLayout {
   std::string name;  // written NUL-padded into 11 bytes (longer names fill all 11)
   char letter;
   int length;
   int decimals;
 };
 
-struct DbfTableSpec {
-  std::vector<DbfFieldSpec> fields;
+struct DbfTableLayout {
+  std::vector<DbfFieldLayout> fields;
   std::vector<std::string> rows;  // whole rows, deletion flag first
   std::uint8_t version = 0x03;
   int headerLength = -1;          // -1: 32 + 32 per field + 1 terminator
@@ -29,23 +29,23 @@ inline void PutLe(std::string& out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(char((value >> (8 * i)) & 0xFF));
 }
 
-// The bytes of a table as the spec describes it.
-inline std::string MakeDbf(const DbfTableSpec& spec) {
+// The bytes of a table laid out as described.
+inline std::string MakeDbf(const DbfTableLayout& layout) {
   int rowLength = 1;
-  for (const auto& f : spec.fields) rowLength += f.length;
+  for (const auto& f : layout.fields) rowLength += f.length;
   const int headerLength =
-      spec.headerLength >= 0 ? spec.headerLength : 32 + 32 * int(spec.fields.size()) + 1;
-  const int recordLength = spec.recordLength >= 0 ? spec.recordLength : rowLength;
-  const std::int64_t count = spec.recordCount >= 0 ? spec.recordCount : std::int64_t(spec.rows.size());
+      layout.headerLength >= 0 ? layout.headerLength : 32 + 32 * int(layout.fields.size()) + 1;
+  const int recordLength = layout.recordLength >= 0 ? layout.recordLength : rowLength;
+  const std::int64_t count = layout.recordCount >= 0 ? layout.recordCount : std::int64_t(layout.rows.size());
 
   std::string out;
-  out.push_back(char(spec.version));
+  out.push_back(char(layout.version));
   out += std::string("\x7c\x01\x02", 3);  // last update 2024-01-02
   PutLe(out, std::uint64_t(count), 4);
   PutLe(out, std::uint64_t(headerLength), 2);
   PutLe(out, std::uint64_t(recordLength), 2);
   out += std::string(20, '\0');
-  for (const auto& f : spec.fields) {
+  for (const auto& f : layout.fields) {
     std::string name = f.name.substr(0, 11);
     name.resize(11, '\0');
     out += name;
@@ -60,8 +60,8 @@ inline std::string MakeDbf(const DbfTableSpec& spec) {
     out.push_back('\r');
     out.resize(std::size_t(headerLength), '\0');
   }
-  for (const auto& row : spec.rows) out += row;
-  out += spec.tail;
+  for (const auto& row : layout.rows) out += row;
+  out += layout.tail;
   return out;
 }
 

@@ -10,6 +10,9 @@
 #include "app/Platform.h"
 #include "mapview/MapPoint.h"
 #include "mapview/MapProjection.h"
+#include "shapes/ShapeCollection.h"
+#include "shapes/ShapeFileReader.h"
+#include "support/TestSupport.h"
 
 namespace kestrune::test {
 
@@ -145,5 +148,66 @@ class MessageCatcher {
  private:
   MessageHandler old_;
 };
+
+// One record as the tests compare it: number, class and its points (areas:
+// all rings one after another, ringSizes telling them apart).
+struct RecordView {
+  int number = 0;
+  int recordClass = 0;
+  std::vector<MapPoint> points;
+  std::vector<int32_t> ringSizes;
+};
+
+inline RecordView ViewOf(Shape* s) {
+  RecordView v;
+  v.number = s->GetRecordNumber();
+  v.recordClass = s->GetRecordClass();
+  if (auto* a = dynamic_cast<AreaShape*>(s)) {
+    v.points = a->GetPoints();
+    v.ringSizes = a->GetRingSizes();
+  } else if (auto* l = dynamic_cast<LineShape*>(s)) {
+    v.points = l->GetPoints();
+  } else if (auto* p = dynamic_cast<PointShape*>(s)) {
+    v.points = {p->GetPoint()};
+  }
+  return v;
+}
+
+// The records of a collection in drawing order.
+inline std::vector<RecordView> Views(const ShapeCollection& c) {
+  std::vector<RecordView> out;
+  for (Shape* s : c.Records()) out.push_back(ViewOf(s));
+  return out;
+}
+
+// A file loaded the way a layer loads it: header check, then the records.
+struct LoadedFile {
+  std::unique_ptr<ShapeCollection> records = std::make_unique<ShapeCollection>();
+  bool headerOk = false;
+  int coordSystemKind = 1;
+  int shapeKind = -1;
+  ShapeFileReader::LoadStats stats;
+  std::vector<RecordView> Views() const { return test::Views(*records); }
+};
+
+inline LoadedFile LoadShp(const std::filesystem::path& shp, int datum = 8, int zone = -1) {
+  LoadedFile f;
+  f.records->SetPathName(shp.string());
+  {
+    ShapeFileReader reader;
+    f.headerOk = reader.CheckHeader(shp.string(), f.coordSystemKind, datum, zone, f.shapeKind);
+  }
+  if (!f.headerOk) return f;
+  ShapeFileReader reader;
+  reader.LoadRecords(*f.records, f.coordSystemKind, datum, zone);
+  f.stats = reader.GetLoadStats();
+  return f;
+}
+
+// Writes the bytes as a ".shp" in the folder and loads it.
+inline LoadedFile LoadBytes(const TempDir& dir, const std::string& bytes, const std::string& name = "t.shp") {
+  WriteFileBytes(dir / name, bytes);
+  return LoadShp(dir / name);
+}
 
 }  // namespace kestrune::test
