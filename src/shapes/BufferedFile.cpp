@@ -59,7 +59,8 @@ int64_t BufferedFile::ReadCall(void* buffer, size_t n) {
 }
 
 bool BufferedFile::Refill() {
-  if (buffer_.empty()) buffer_.resize(kBufferSize);
+  // A small file needs no more buffer than its own size.
+  if (buffer_.empty()) buffer_.resize(static_cast<size_t>(std::clamp<uint64_t>(size_, 4096, kBufferSize)));
   if (begin_ > 0) {
     std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
     end_ -= begin_;
@@ -86,7 +87,7 @@ bool BufferedFile::ReadExact(void* buffer, size_t n) {
     }
     if (need == 0) return true;
     // A large read goes straight to the caller's memory.
-    if (need >= kBufferSize) {
+    if (need >= kBufferSize || (!buffer_.empty() && need >= buffer_.size())) {
       const int64_t got = ReadCall(out, need);
       if (got <= 0) return false;
       position_ += static_cast<uint64_t>(got);

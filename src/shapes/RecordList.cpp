@@ -102,15 +102,11 @@ bool RecordList::Segment::Remove(const Shape* shape) {
 
 // ---------------------------------------------------------------- RecordList
 
-// Appends; an area that keeps the sorted head sorted joins it while nothing follows.
+// Appends after everything. An appended record never joins the sorted head:
+// it may still be empty and gain its area afterwards.
 void RecordList::Append(Shape* shape) {
   if (!shape) return;
-  if (tail_.count == 0 && IsArea(shape) &&
-      (head_.count == 0 || OuterArea(head_.blocks.back()->back()) >= OuterArea(shape))) {
-    head_.PushBack(shape);
-  } else {
-    tail_.PushBack(shape);
-  }
+  tail_.PushBack(shape);
 }
 
 // The walk from the head stops at the first record that does not precede the

@@ -20,6 +20,7 @@ class RecordList {
   void Append(Shape* shape);
   // Places the record where a walk from the head would: before the first
   // record that does not precede it in drawing order (PrecedesInDrawOrder).
+  // The record's geometry must be complete: its outer area places it.
   void InsertOrdered(Shape* shape);
   // Unlinks the first entry holding the record; false when it is not listed.
   bool Remove(const Shape* shape);

@@ -569,8 +569,10 @@ bool AreaShape::AddPoints(const MapPoint* points, int count) {
     if (points_.empty()) {
       points_.reserve(static_cast<size_t>(count));
     } else if (points_.capacity() - points_.size() < static_cast<size_t>(count)) {
-      // Grow geometrically: a record of many rings must not copy its points per ring.
-      points_.reserve(std::max(points_.size() + static_cast<size_t>(count), points_.size() * 2));
+      // A few rings are fitted exactly; beyond that the array grows
+      // geometrically, so a record of many rings does not copy its points per ring.
+      const size_t exact = points_.size() + static_cast<size_t>(count);
+      points_.reserve(ringSizes_.size() < 8 ? exact : std::max(exact, points_.size() * 2));
     }
     points_.insert(points_.end(), points, points + count);
     ringSizes_.push_back(count);
