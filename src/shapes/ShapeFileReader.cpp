@@ -113,7 +113,7 @@ ShapeFileHeader ShapeFileHeader::FromBytes(const unsigned char* bytes, size_t co
   PutBig32(image + 0, 9994);
   PutBig32(image + 24, 50);
   PutLittle32(image + 28, 1000);
-  std::memcpy(image, bytes, std::min(count, kSize));
+  if (bytes && count > 0) std::memcpy(image, bytes, std::min(count, kSize));
   ShapeFileHeader h;
   h.fileCode = AsInt(Big32(image));
   for (int i = 0; i < 5; ++i) h.unused[i] = AsInt(Big32(image + 4 + 4 * i));
