@@ -72,7 +72,7 @@ bool BufferedFile::Refill() {
   return true;
 }
 
-bool BufferedFile::ReadExact(void* buffer, size_t n) {
+bool BufferedFile::ReadExactSlow(void* buffer, size_t n) {
   auto* out = static_cast<unsigned char*>(buffer);
   size_t need = n;
   for (;;) {
