@@ -38,6 +38,7 @@ int32_t RoundHalfAway(double value) {
   return SaturatingTruncate(value <= 0.0 ? value - 0.5 : value + 0.5);
 }
 
+// Keeps a value within [low, high].
 int Clamp(int value, int low, int high) { return std::min(std::max(value, low), high); }
 
 struct ClipBox {
@@ -93,6 +94,7 @@ bool ClipSegment(DevicePoint& a, DevicePoint& b, const ClipBox& box) {
 
 enum class Edge { Top, Right, Bottom, Left };
 
+// Whether a point lies on the kept side of one clip edge.
 bool InsideEdge(const DevicePoint& p, Edge edge, const ClipBox& box) {
   switch (edge) {
     case Edge::Top: return p.y >= box.ymin;
@@ -166,36 +168,43 @@ CMapTransform* g_mapTransform = nullptr;
 CMapTransform::CMapTransform()
     : clipXMin_(kClipMin), clipXMax_(kClipMax), clipYMin_(kClipMin), clipYMax_(kClipMax) {}
 
+// The map point shown at the device origin.
 void CMapTransform::SetWorldOrigin(const MapPoint& origin) {
   worldOriginX_ = origin.x;
   worldOriginY_ = origin.y;
 }
 
+// The size of the view in map units.
 void CMapTransform::SetWorldExtent(int32_t width, int32_t height) {
   worldWidth_ = width;
   worldHeight_ = height;
 }
 
+// The size of the client area in pixels.
 void CMapTransform::SetDeviceExtent(int32_t cx, int32_t cy) {
   deviceWidth_ = cx;
   deviceHeight_ = cy;
 }
 
+// The pixel of the world origin.
 void CMapTransform::SetDeviceOrigin(int32_t x, int32_t y) {
   deviceOriginX_ = x;
   deviceOriginY_ = y;
 }
 
+// Reads back the world extent.
 void CMapTransform::GetWorldExtent(int32_t& width, int32_t& height) const {
   width = worldWidth_;
   height = worldHeight_;
 }
 
+// Reads back the device extent.
 void CMapTransform::GetDeviceExtent(int32_t& cx, int32_t& cy) const {
   cx = deviceWidth_;
   cy = deviceHeight_;
 }
 
+// Reads back the device origin.
 void CMapTransform::GetDeviceOrigin(int32_t& x, int32_t& y) const {
   x = deviceOriginX_;
   y = deviceOriginY_;
@@ -275,6 +284,7 @@ int CMapTransform::DrawWorldEllipse(Canvas& dc, int32_t left, int32_t top, int32
              : 0;
 }
 
+// Draws a vector of map points as clipped polylines.
 bool CMapTransform::DrawWorldPolyline(Canvas& dc, const std::vector<MapPoint>& points) const {
   // Sizes past INT_MAX cannot come from a shape file; draw what an int can count.
   const size_t n = std::min<size_t>(points.size(), static_cast<size_t>(std::numeric_limits<int>::max()));
@@ -457,6 +467,7 @@ bool PointInPolygon(const MapPoint& point, const MapPoint* ring, int count) {
 
 // The map window's transform while one exists.
 CMapTransform* GetMapTransform() { return g_mapTransform; }
+// Installs or clears the map window's transform.
 void SetMapTransform(CMapTransform* transform) { g_mapTransform = transform; }
 
 }  // namespace kestrune

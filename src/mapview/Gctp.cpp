@@ -2,6 +2,7 @@
 // UTM and State Plane zones, and the NAD27 datum shift.
 #include "mapview/Gctp.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,7 @@ namespace kestrune {
 
 namespace {
 
+// Swallows PROJ's log lines: failures reach callers as results.
 void QuietLog(void*, int, const char*) {}
 
 }  // namespace
@@ -35,6 +37,7 @@ PJ_CONTEXT* ProjContext() {
   return context;
 }
 
+// The lock around every use of the context.
 std::mutex& ProjMutex() {
   static std::mutex* mutex = new std::mutex;
   return *mutex;
@@ -74,6 +77,7 @@ struct State {
   PJ* inverse = nullptr;  // set by InverseInit
 };
 
+// The calls' shared state, made on first use and kept for the process.
 State& GetState() {
   static State* state = new State;
   return *state;
@@ -118,6 +122,17 @@ PjPtr ProjectedCrs(const char* name, int datum, PJ* conversion) {
 PjPtr MakeUtm(int zone, int datum) {
   PJ_CONTEXT* ctx = ProjContext();
   const int number = zone < 0 ? -zone : zone;
+  if (datum == kDatumSphere) {
+    // PROJ recognises a transverse Mercator CRS of UTM's constants as UTM, and
+    // its UTM refuses a sphere; the sphere has no datum to shift either, so a
+    // plain pipeline from degrees serves.
+    char definition[200];
+    std::snprintf(definition, sizeof definition,
+                  "+proj=pipeline +step +proj=unitconvert +xy_in=deg +xy_out=rad "
+                  "+step +proj=tmerc +lat_0=0 +lon_0=%d +k=0.9996 +x_0=500000 +y_0=%d +R=6370997",
+                  -183 + 6 * number, zone < 0 ? 10000000 : 0);
+    return PjPtr(proj_create(ctx, definition));
+  }
   PjPtr conversion(proj_create_conversion_utm(ctx, number, zone > 0 ? 1 : 0));
   PjPtr crs = ProjectedCrs("UTM", datum, conversion.get());
   return MakeTransformFromWgs84(crs.get());
@@ -158,6 +173,7 @@ PJ* ZoneTransform(ZoneKind kind, int zone, int datum) {
   return result;
 }
 
+// Whether a zone code names a UTM zone (1..60 north, -1..-60 south).
 bool IsUtmZone(int zone) { return zone != 0 && zone >= -60 && zone <= 60; }
 
 // Runs one position through a transformation; false when PROJ reports failure.
@@ -173,8 +189,19 @@ bool Transform(PJ* op, PJ_DIRECTION direction, double a, double b, double& outA,
 }
 
 // The bare Mercator operation for a projection code, parameters and spheroid.
+// Callers initialise before every point, so the last answer is kept at hand.
 PJ* MercatorOperation(int projectionCode, const double* params, int spheroid) {
   if (projectionCode != kProjectionMercator || params == nullptr) return nullptr;
+  struct Last {
+    bool valid = false;
+    int spheroid = 0;
+    double params[kParamCount] = {};
+    PJ* op = nullptr;
+  };
+  static Last last;
+  if (last.valid && last.spheroid == spheroid && std::equal(params, params + kParamCount, last.params)) {
+    return last.op;
+  }
   const std::string ellipsoid = SpheroidDefinition(spheroid);
   if (ellipsoid.empty()) return nullptr;
   for (int i = 0; i < kParamCount; ++i) {
@@ -186,15 +213,19 @@ PJ* MercatorOperation(int projectionCode, const double* params, int spheroid) {
                 params[kParamFalseEasting], params[kParamFalseNorthing], ellipsoid.c_str());
   State& state = GetState();
   auto it = state.mercator.find(definition);
-  if (it != state.mercator.end()) return it->second.get();
-  PjPtr op(proj_create(ProjContext(), definition));
-  PJ* result = op.get();
-  state.mercator.emplace(definition, std::move(op));
-  return result;
+  if (it == state.mercator.end()) {
+    it = state.mercator.emplace(definition, PjPtr(proj_create(ProjContext(), definition))).first;
+  }
+  last.valid = true;
+  last.spheroid = spheroid;
+  std::copy(params, params + kParamCount, last.params);
+  last.op = it->second.get();
+  return last.op;
 }
 
 }  // namespace
 
+// Six-degree zones from 180 W, southern ones negative.
 int UtmZoneOf(double longitudeDegrees, double latitudeDegrees) {
   double lon = std::fmod(longitudeDegrees + 180.0, 360.0);
   if (lon < 0.0) lon += 360.0;
@@ -204,6 +235,7 @@ int UtmZoneOf(double longitudeDegrees, double latitudeDegrees) {
   return latitudeDegrees < 0.0 ? -zone : zone;
 }
 
+// Call 2: selects the Mercator operation for ForwardTransform.
 bool ForwardInit(int projectionCode, int /*zone*/, const double* params, int spheroid, int* errorFlag) {
   std::lock_guard<std::mutex> lock(ProjMutex());
   PJ* op = MercatorOperation(projectionCode, params, spheroid);
@@ -212,6 +244,7 @@ bool ForwardInit(int projectionCode, int /*zone*/, const double* params, int sph
   return op != nullptr;
 }
 
+// Call 8: radians to metres through the selected operation.
 bool ForwardTransform(double longitude, double latitude, double* x, double* y) {
   std::lock_guard<std::mutex> lock(ProjMutex());
   double ox = 0.0, oy = 0.0;
@@ -221,6 +254,7 @@ bool ForwardTransform(double longitude, double latitude, double* x, double* y) {
   return true;
 }
 
+// Call 3: selects the Mercator operation for InverseTransform.
 bool InverseInit(int projectionCode, int /*zone*/, const double* params, int spheroid, int* errorFlag) {
   std::lock_guard<std::mutex> lock(ProjMutex());
   PJ* op = MercatorOperation(projectionCode, params, spheroid);
@@ -229,6 +263,7 @@ bool InverseInit(int projectionCode, int /*zone*/, const double* params, int sph
   return op != nullptr;
 }
 
+// Call 21: metres to radians through the selected operation.
 bool InverseTransform(double x, double y, double* longitude, double* latitude) {
   std::lock_guard<std::mutex> lock(ProjMutex());
   double lon = 0.0, lat = 0.0;
@@ -238,6 +273,7 @@ bool InverseTransform(double x, double y, double* longitude, double* latitude) {
   return true;
 }
 
+// Call 32: WGS 84 radians to UTM metres of a zone and datum.
 bool ZoneForward(double longitude, double latitude, double* x, double* y, int zone, int datum) {
   const double lonDeg = longitude * kDegreesPerRadian;
   const double latDeg = latitude * kDegreesPerRadian;
@@ -252,6 +288,7 @@ bool ZoneForward(double longitude, double latitude, double* x, double* y, int zo
   return true;
 }
 
+// Call 33: UTM metres of a zone and datum to WGS 84 radians.
 bool ZoneInverse(double x, double y, double* longitude, double* latitude, int zone, int datum) {
   if (!IsUtmZone(zone)) return false;
   std::lock_guard<std::mutex> lock(ProjMutex());
@@ -262,6 +299,7 @@ bool ZoneInverse(double x, double y, double* longitude, double* latitude, int zo
   return true;
 }
 
+// Call 34: WGS 84 radians to State Plane metres of a FIPS zone.
 bool StatePlaneForward(double longitude, double latitude, double* x, double* y, int zone, int datum) {
   std::lock_guard<std::mutex> lock(ProjMutex());
   double ox = 0.0, oy = 0.0;
@@ -274,6 +312,7 @@ bool StatePlaneForward(double longitude, double latitude, double* x, double* y, 
   return true;
 }
 
+// Call 36: NAD27 degrees to WGS 84 degrees, in place.
 bool ShiftNad27(double* latitude, double* longitude) {
   std::lock_guard<std::mutex> lock(ProjMutex());
   State& state = GetState();

@@ -471,14 +471,5 @@ TEST(MapGeometry, PointInConcaveAndSlantedRings) {
   EXPECT_FALSE(PointInPolygon({5, 5}, tri, 4));
 }
 
-TEST(MapTransformAccessor, SetAndClear) {
-  EXPECT_EQ(GetMapTransform(), nullptr);
-  CMapTransform t;
-  SetMapTransform(&t);
-  EXPECT_EQ(GetMapTransform(), &t);
-  SetMapTransform(nullptr);
-  EXPECT_EQ(GetMapTransform(), nullptr);
-}
-
 }  // namespace
 }  // namespace kestrune
