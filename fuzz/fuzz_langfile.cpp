@@ -13,16 +13,22 @@
 
 namespace {
 
-// One scratch file per fuzzing process, rewritten for every input.
-const std::string& ScratchPath() {
-  static const std::string path = [] {
+// One scratch file per fuzzing process, rewritten for every input and removed at exit.
+struct ScratchFile {
+  std::string path;
+  ScratchFile() {
     char name[] = "/tmp/fuzz_langfile_XXXXXX";
     int fd = mkstemp(name);
     if (fd < 0) std::abort();
     close(fd);
-    return std::string(name);
-  }();
-  return path;
+    path = name;
+  }
+  ~ScratchFile() { unlink(path.c_str()); }
+};
+
+const std::string& ScratchPath() {
+  static const ScratchFile file;
+  return file.path;
 }
 
 uint32_t U32At(const uint8_t* data, size_t size, size_t at) {
@@ -55,6 +61,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* shown = GetLangString(literal.c_str());
     if (!shown) std::abort();
   }
+  // Formats from the file must never be used with arguments they do not match.
+  const std::string formatted = LangFormat("#12:%d of %s", 5, "seven");
+  const std::string alone = LangFormat("#7:%.*s", 2, "abc");
+  if (formatted.size() > maxText + 4096 || alone.size() > maxText + 4096) std::abort();
 
   std::vector<LangEntry> entries;
   bool wide = false;

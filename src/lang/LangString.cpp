@@ -1,7 +1,9 @@
 // The text lookup: "#id:default" texts to the language file's wording.
 #include "lang/LangString.h"
 
+#include <cctype>
 #include <cstdarg>
+#include <cstring>
 #include <cstdio>
 #include <vector>
 
@@ -41,9 +43,60 @@ const char* GetLangString(const char* text) {
   return GetLangStringCache().Lookup(id, defaultText).c_str();
 }
 
+namespace {
+
+// The default part of a "#id:default" text (the whole text when it has no colon).
+const char* DefaultPart(const char* text) {
+  if (!text || text[0] != '#') return text;
+  const char* p = text + 1;
+  while (*p >= '0' && *p <= '9') ++p;
+  return *p == ':' ? p + 1 : text;
+}
+
+// The conversions of a printf format in order, flags, widths and precisions left
+// out ("%-5.2f %s" gives "f|s|"); "*" takes an argument, so it is kept. False for
+// "%n" (writes through an argument), for widths or precisions over 999 and for a
+// format that ends inside a conversion.
+bool Conversions(const char* format, std::string& out) {
+  out.clear();
+  for (const char* p = format; *p; ++p) {
+    if (*p != '%') continue;
+    ++p;
+    if (*p == '%') continue;
+    std::string conversion;
+    int digits = 0;
+    while (*p && std::strchr("-+ #0123456789.$'*hlLqjzt", *p)) {
+      if (*p == '*' || *p == '$' || std::isalpha(static_cast<unsigned char>(*p))) conversion.push_back(*p);
+      // A width or precision of thousands of characters is no wording, only a way
+      // to make the formatted text huge.
+      digits = std::isdigit(static_cast<unsigned char>(*p)) ? digits + 1 : 0;
+      if (digits > 3) return false;
+      ++p;
+    }
+    if (!*p || *p == 'n') return false;
+    conversion.push_back(*p);
+    out += conversion;
+    out.push_back('|');
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string LangFormat(const char* format, ...) {
   const char* translated = GetLangString(format);
   if (!translated) return {};
+  // The arguments were written for the default's placeholders. A language file
+  // whose text asks for others would read arguments of the wrong type, so such a
+  // text is not used for formatting.
+  if (translated != format) {
+    const char* fallback = DefaultPart(format);
+    std::string expected, got;
+    if (translated != fallback &&
+        (!Conversions(fallback, expected) || !Conversions(translated, got) || expected != got)) {
+      translated = fallback;
+    }
+  }
   va_list args;
   va_start(args, format);
   va_list copy;

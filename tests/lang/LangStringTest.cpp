@@ -197,5 +197,30 @@ TEST_F(LangLookup, LangFormatTranslatesThenFormatsAnyLength) {
   EXPECT_EQ(LangFormat("plain %s", "text"), "plain text");
 }
 
+TEST_F(LangLookup, LangFormatIgnoresTranslationsWithOtherPlaceholders) {
+  WriteLang(PlacedLangFile(101, {{LangHomeSlot(40, 101), 40, "%s Datensätze"},
+                                 {LangHomeSlot(41, 101), 41, "in %2$s: %1$d"},
+                                 {LangHomeSlot(42, 101), 42, "%d Datensätze%n"},
+                                 {LangHomeSlot(43, 101), 43, "%5d Datensätze (100%%)"},
+                                 {LangHomeSlot(44, 101), 44, "%d von %d"},
+                                 {LangHomeSlot(45, 101), 45, "%.*s|"},
+                                 {LangHomeSlot(46, 101), 46, "kaputt %"},
+                                 {LangHomeSlot(47, 101), 47, "%2000000000d"}}));
+  // A %s where the program passes an int would read a wild pointer: the default is used.
+  EXPECT_EQ(LangFormat("#40:%d records", 12), "12 records");
+  EXPECT_EQ(LangFormat("#41:%d in %s", 3, "a.shp"), "3 in a.shp");
+  EXPECT_EQ(LangFormat("#42:%d records", 12), "12 records");
+  EXPECT_EQ(LangFormat("#46:broken %d", 1), "broken 1");
+  EXPECT_EQ(LangFormat("#47:%d", 7), "7") << "no two-gigabyte padding from a language file";
+  // Other widths, flags and literal percent signs are fine.
+  EXPECT_EQ(LangFormat("#43:%d records", 12), "   12 Datensätze (100%)");
+  EXPECT_EQ(LangFormat("#45:%.*s", 3, "abcdef"), "abc|");
+  // The check is against this call's default, even when the cache holds another.
+  EXPECT_EQ(LangFormat("#44:%d of %d", 1, 2), "1 von 2");
+  EXPECT_EQ(LangFormat("#44:%s", "x"), "x");
+  // The lookup itself still gives the file's text.
+  EXPECT_STREQ(GetLangString("#40:%d records"), "%s Datensätze");
+}
+
 }  // namespace
 }  // namespace kestrune::test
