@@ -8,6 +8,7 @@ namespace kestrune {
 
 namespace {
 
+// Whether the record is an area (the only class ordered by size).
 bool IsArea(const Shape* shape) { return shape->GetRecordClass() == kRecordArea; }
 
 }  // namespace
@@ -92,17 +93,20 @@ Shape* RecordList::back() const {
 
 // ---------------------------------------------------------------- iterator
 
+// The record under the iterator.
 RecordList::const_iterator::reference RecordList::const_iterator::operator*() const {
   if (segment_ == 0) return (*list_->head_.blocks[block_])[offset_].shape;
   return (*list_->tail_.blocks[block_])[offset_];
 }
 
+// Steps to the next record.
 RecordList::const_iterator& RecordList::const_iterator::operator++() {
   ++offset_;
   Settle();
   return *this;
 }
 
+// Skips the ends of blocks and of the head.
 void RecordList::const_iterator::Settle() {
   while (segment_ < 2) {
     const size_t blockCount = segment_ == 0 ? list_->head_.blocks.size() : list_->tail_.blocks.size();

@@ -111,11 +111,13 @@ class RecordList {
     Blocks& operator=(const Blocks&) = delete;
     ~Blocks() { Clear(); }
 
+    // Frees the blocks (not the records).
     void Clear() {
       for (auto* block : blocks) delete block;
       blocks.clear();
       count = 0;
     }
+    // Appends to the last block, starting a new one when it is full.
     void PushBack(const T& item) {
       if (blocks.empty() || blocks.back()->size() >= kBlockSize) blocks.push_back(NewBlock());
       blocks.back()->push_back(item);
@@ -168,6 +170,7 @@ class RecordList {
       }
       return false;
     }
+    // Unlinks every entry the predicate accepts, in one pass.
     template <class Predicate>
     size_t RemoveIf(Predicate predicate) {
       size_t removed = 0;
@@ -194,6 +197,7 @@ class RecordList {
     }
 
    private:
+    // An empty block with room for kBlockSize entries.
     static std::vector<T>* NewBlock() {
       auto* block = new std::vector<T>();
       block->reserve(kBlockSize);

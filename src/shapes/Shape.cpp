@@ -41,11 +41,13 @@ struct LabelEntry {
   MapPoint point;  // cached label point; x == 0 means not computed
 };
 
+// The label table, never destroyed (records may outlive static destruction).
 std::unordered_map<const Shape*, LabelEntry>& Labels() {
   static auto* labels = new std::unordered_map<const Shape*, LabelEntry>();
   return *labels;
 }
 
+// What ShowAttributes calls.
 std::function<void(Shape&, void*)>& AttributesHandler() {
   static auto* handler = new std::function<void(Shape&, void*)>();
   return *handler;
@@ -80,6 +82,7 @@ class ScopedTools {
 // User-interface thread only, like the records themselves.
 class PointPool {
  public:
+  // A slot: a freed one, else the next of the current block.
   void* Allocate(size_t size) {
     ++live_;
     if (free_) {
@@ -102,6 +105,7 @@ class PointPool {
     return p;
   }
 
+  // Takes a slot back; the last one back releases every block.
   void Free(void* p) {
     auto* slot = static_cast<FreeSlot*>(p);
     slot->next = free_;
@@ -127,6 +131,7 @@ class PointPool {
     return static_cast<char*>(p);
   }
 
+  // Gives every block back to the system.
   void ReleaseAll() {
     for (char* block : blocks_) std::free(block);
     blocks_.clear();
@@ -142,6 +147,7 @@ class PointPool {
   size_t live_ = 0;
 };
 
+// The process-wide pool of point records.
 PointPool& GetPointPool() {
   // Never destroyed: records may outlive static destruction order.
   static auto* pool = new PointPool();
@@ -159,6 +165,7 @@ struct WidthCache {
   int32_t penWidth = 0;
   int32_t mapWidth = 0;
 };
+// The process-wide line width cache.
 WidthCache& GetWidthCache() {
   static WidthCache cache;
   return cache;
@@ -540,6 +547,7 @@ MapPoint LineShape::GetCurrentPoint() const {
 
 // ---------------------------------------------------------------- AreaShape
 
+// Shoelace area of a closed ring, relative to its bounding corner.
 double RingArea(const MapPoint* points, int64_t count) {
   if (!points || count < 4) return 0.0;
   const MapRect b = PointBounds(points, count);
@@ -554,6 +562,7 @@ double RingArea(const MapPoint* points, int64_t count) {
   return std::fabs(sum * 0.5);
 }
 
+// The smallest rectangle holding the points.
 MapRect PointBounds(const MapPoint* points, int64_t count) {
   if (!points || count < 1) return kEmptyBounds;
   MapRect b{points[0].x, points[0].y, points[0].x, points[0].y};
