@@ -21,6 +21,7 @@ constexpr int kHeight = 720;
 
 }  // namespace
 
+// Opens the files in a main window and saves its picture.
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   if (argc < 3) {

@@ -61,6 +61,7 @@ Layer* AddLayerShowingProgress(const std::string& path, QWidget* owner, bool mus
 
 }  // namespace
 
+// Creates the process-wide projection and layer list, owned by the frame.
 void CreateLayerCore(QWidget* owner) {
   g_projection = std::make_unique<SphereMercatorProjection>();
   SetMapProjection(g_projection.get());
@@ -68,6 +69,7 @@ void CreateLayerCore(QWidget* owner) {
   SetLayerList(g_layers.get());
 }
 
+// Deletes the projection, then the layer list.
 void DestroyLayerCore() {
   // The projection goes first, then the list (which writes changed legends).
   SetMapProjection(nullptr);
@@ -76,10 +78,13 @@ void DestroyLayerCore() {
   g_layers.reset();
 }
 
+// How many layers are open.
 int LayerCount() { return g_layers ? g_layers->GetCount() : 0; }
 
+// The open layers, newest first.
 std::vector<Layer*> Layers() { return g_layers ? g_layers->Layers() : std::vector<Layer*>(); }
 
+// The Open command: the file dialog, then the chosen file as the newest layer.
 bool OpenLayerCommand(QWidget* owner) {
   if (!g_layers) return false;
   const std::string path = ChooseOpenFile(owner, QString::fromStdString(GetPreferences().GetOpenFolder())).toStdString();
@@ -92,28 +97,35 @@ bool OpenLayerCommand(QWidget* owner) {
   return AddLayerShowingProgress(path, owner, false) != nullptr;
 }
 
+// Opens an existing file as the newest layer.
 Layer* OpenLayerByName(const std::string& path, QWidget* owner) {
   return AddLayerShowingProgress(path, owner, true);
 }
 
+// Writes the layer's changed legend and closes it.
 void CloseLayer(Layer* layer) {
   if (g_layers && layer) g_layers->RemoveLayer(layer, true);
 }
 
+// Closes every layer.
 void CloseAllLayers() {
   if (g_layers) g_layers->RemoveAll();
 }
 
+// A layer's file name, path and base path.
 std::string LayerFileName(Layer* layer) { return layer ? layer->GetFileName() : std::string(); }
 std::string LayerPath(Layer* layer) { return layer ? layer->GetPathName() : std::string(); }
 std::string LayerBasePath(Layer* layer) { return layer ? layer->GetBasePath() : std::string(); }
 
+// Points a layer at another file (after Save As).
 void SetLayerPathName(Layer* layer, const std::string& path) {
   if (layer) layer->SetPathName(path);
 }
 
+// A layer's bounds, or the empty bounds.
 MapRect LayerBounds(Layer* layer) { return layer ? layer->GetBounds() : kEmptyBounds; }
 
+// Every layer's bounds, newest first.
 std::vector<MapRect> AllLayerBounds() {
   std::vector<MapRect> bounds;
   if (!g_layers) return bounds;
@@ -127,6 +139,7 @@ void ShowFilterDialog(Layer*) {}
 void EditNotes(Layer*) {}
 void ShowTotals() {}
 
+// Whether Summary Totals applies to the layer.
 bool TotalsAvailable(Layer* layer) { return CanShowTotals(layer); }
 
 }  // namespace kestrune::shell

@@ -10,6 +10,7 @@
 
 namespace kestrune {
 
+// The layers window, with what it asks of the frame and of the map.
 ILayersPane* CreateLayersPane(QWidget* parent) {
   auto* pane = new CLayersWnd(parent);
   // The frame's pointers are read when asked, as the map pane is made after this one.
@@ -23,6 +24,7 @@ ILayersPane* CreateLayersPane(QWidget* parent) {
   return pane;
 }
 
+// The map window.
 IMapPane* CreateMapPane(QWidget* parent) { return new CMapWnd(parent); }
 
 }  // namespace kestrune

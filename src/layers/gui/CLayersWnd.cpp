@@ -52,14 +52,17 @@ bool IsOpenLayer(const Layer* layer) {
   return std::find(layers.begin(), layers.end(), layer) != layers.end();
 }
 
+// An item's text for display.
 QString TextOf(const std::string& text) { return QString::fromStdString(text); }
 
 // Draws the lines of both lists as the window's items say: file lines with
 // the icon and the active mark, colour lines with a swatch, two-column lines.
 class LayersItemDelegate : public QStyledItemDelegate {
  public:
+  // Draws with the window's fonts and pictures.
   explicit LayersItemDelegate(CLayersWnd* window) : QStyledItemDelegate(window), window_(window) {}
 
+  // Draws one line by its item's kind.
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     const LayerListItem* item = reinterpret_cast<const LayerListItem*>(index.data(kItemRole).value<quintptr>());
     // A line without an item is not drawn.
@@ -102,6 +105,7 @@ class LayersItemDelegate : public QStyledItemDelegate {
     painter->restore();
   }
 
+  // Every line is 20 pixels high.
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
     return QSize(option.rect.width(), kLayersItemHeight);
   }
@@ -125,6 +129,7 @@ QListWidget* MakeList(CLayersWnd* window, int id, QAbstractItemDelegate* delegat
   return list;
 }
 
+// A label as the window's three are: bold, translated, top left.
 QLabel* MakeLabel(CLayersWnd* window, int id, const char* text, const QFont& font) {
   auto* label = new QLabel(LangQString(text), window);
   label->setObjectName(QStringLiteral("Label%1").arg(id));
@@ -135,8 +140,10 @@ QLabel* MakeLabel(CLayersWnd* window, int id, const char* text, const QFont& fon
 
 }  // namespace
 
+// The layers window while it exists.
 CLayersWnd* GetLayersWnd() { return g_layersWnd; }
 
+// Makes the fonts, the pictures and the children; the first size places them.
 CLayersWnd::CLayersWnd(QWidget* parent) : QWidget(parent) {
   g_layersWnd = this;
   setObjectName(QStringLiteral("LayersWnd"));
@@ -171,6 +178,7 @@ CLayersWnd::CLayersWnd(QWidget* parent) : QWidget(parent) {
   Layout();
 }
 
+// Empties the lists before the items they point at go.
 CLayersWnd::~CLayersWnd() {
   if (g_layersWnd == this) g_layersWnd = nullptr;
   // The lines point at the items; they go first.
@@ -179,16 +187,19 @@ CLayersWnd::~CLayersWnd() {
   legendList_->clear();
 }
 
+// The item a list line keeps.
 const LayerListItem* CLayersWnd::ItemOf(const QListWidgetItem* line) {
   if (!line) return nullptr;
   return reinterpret_cast<const LayerListItem*>(line->data(kItemRole).value<quintptr>());
 }
 
+// The active layer, while it is still open.
 Layer* CLayersWnd::GetActiveLayer() const {
   // A layer closed since the last refresh is no longer anyone's to act on.
   return IsOpenLayer(active_) ? active_ : nullptr;
 }
 
+// Makes a layer the active one, for the map's tools too, and tells the frame.
 void CLayersWnd::SetActive(Layer* layer) {
   const bool changed = layer != active_;
   active_ = layer;
@@ -196,6 +207,7 @@ void CLayersWnd::SetActive(Layer* layer) {
   if (changed && activeChanged_) activeChanged_();
 }
 
+// Adds a line for an item the window keeps.
 void CLayersWnd::AddLine(QListWidget* list, std::vector<std::unique_ptr<LayerListItem>>& items,
                          std::unique_ptr<LayerListItem> item, bool atTop) {
   auto* line = new QListWidgetItem();
@@ -211,6 +223,7 @@ void CLayersWnd::AddLine(QListWidget* list, std::vector<std::unique_ptr<LayerLis
   }
 }
 
+// Lists the open files newest first; the newest becomes active; then the theme.
 void CLayersWnd::RefreshFileList() {
   {
     const QSignalBlocker block(fileList_);
@@ -234,6 +247,7 @@ void CLayersWnd::RefreshFileList() {
   RefreshTheme();
 }
 
+// The selected line's layer becomes active, clearing the old active layer's selection.
 void CLayersWnd::ActivateSelectedLine() {
   const QList<QListWidgetItem*> selected = fileList_->selectedItems();
   const LayerListItem* item = selected.isEmpty() ? nullptr : ItemOf(selected.front());
@@ -242,6 +256,7 @@ void CLayersWnd::ActivateSelectedLine() {
   SetActive(item->layer);
 }
 
+// A new file line chosen: its layer is active and the theme follows.
 void CLayersWnd::OnFileSelected() {
   if (Layer* before = GetActiveLayer()) before->ClearSelection();
   const QList<QListWidgetItem*> selected = fileList_->selectedItems();
@@ -250,6 +265,7 @@ void CLayersWnd::OnFileSelected() {
   RefreshTheme();
 }
 
+// Zooms the map to the active file.
 void CLayersWnd::OnFileDoubleClicked() {
   Layer* layer = GetActiveLayer();
   if (!layer || !zoom_) return;
@@ -259,6 +275,7 @@ void CLayersWnd::OnFileDoubleClicked() {
   zoom_(bounds);
 }
 
+// Offers the active layer's numeric fields, its legend column chosen; then the legend.
 void CLayersWnd::RefreshTheme() {
   {
     // Filling the box is no choice of the user's.
@@ -286,6 +303,7 @@ void CLayersWnd::RefreshTheme() {
   RefreshLegend();
 }
 
+// Shows the active layer's legend, highest class first, or its solid colour.
 void CLayersWnd::RefreshLegend() {
   legendList_->clear();
   legendItems_.clear();
@@ -312,6 +330,7 @@ void CLayersWnd::RefreshLegend() {
   }
 }
 
+// Colours the active layer by the chosen field.
 void CLayersWnd::OnThemeSelected(int index) {
   Layer* layer = GetActiveLayer();
   // A layer still being read has no values to colour by yet.
@@ -321,6 +340,7 @@ void CLayersWnd::OnThemeSelected(int index) {
   RefreshLegend();
 }
 
+// Edits the legend (or, under the solid colour, the display settings).
 void CLayersWnd::OnLegendDoubleClicked() {
   Layer* layer = GetActiveLayer();
   if (!layer || layer->IsLoading()) return;
@@ -344,16 +364,19 @@ void CLayersWnd::OnLegendDoubleClicked() {
   RefreshLegend();
 }
 
+// Fills the window in the colour of button faces.
 void CLayersWnd::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), palette().color(QPalette::Button));
 }
 
+// Places the children for the new size.
 void CLayersWnd::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   Layout();
 }
 
+// Places the labels, lists and box from the client height.
 void CLayersWnd::Layout() {
   const int top = 0;
   const int right = width();

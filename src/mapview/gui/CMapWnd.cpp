@@ -46,10 +46,12 @@ bool IsOpenLayer(const Layer* layer) {
   return std::find(layers.begin(), layers.end(), layer) != layers.end();
 }
 
+// The client pixel of a mouse event.
 QPoint EventPoint(const QMouseEvent* event) { return event->position().toPoint(); }
 
 }  // namespace
 
+// The key-state word of a mouse message from Qt's buttons and modifiers.
 unsigned MouseFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
   unsigned flags = 0;
   if (buttons & Qt::LeftButton) flags |= kMouseLeftButton;
@@ -60,6 +62,7 @@ unsigned MouseFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
   return flags;
 }
 
+// Makes the window with its select tool and publishes its transform and itself.
 CMapWnd::CMapWnd(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("MapWnd"));
   setFocusPolicy(Qt::StrongFocus);
@@ -75,6 +78,7 @@ CMapWnd::CMapWnd(QWidget* parent) : QWidget(parent) {
   SetMapWindowHost(this);
 }
 
+// Drops any band and the tools, and withdraws what the constructor published.
 CMapWnd::~CMapWnd() {
   delete CRubberBand::Current();
   zoomTool_.reset();
@@ -83,11 +87,13 @@ CMapWnd::~CMapWnd() {
   if (GetMapTransform() == &view_.Transform()) SetMapTransform(nullptr);
 }
 
+// The zoom tool while it exists, else the select tool.
 CMapTool* CMapWnd::ActiveTool() const {
   if (zoomTool_) return zoomTool_.get();
   return selectTool_.get();
 }
 
+// Creates the zoom tool, or deletes it when it exists.
 void CMapWnd::ToggleZoomTool() {
   // A drag in progress ends with the tool that began it, without its action.
   if (capture_) {
@@ -104,11 +110,13 @@ void CMapWnd::ToggleZoomTool() {
   }
 }
 
+// Repaints the whole map from the layers.
 void CMapWnd::InvalidateMap(bool) {
   invalid_ = QRegion(rect());
   update();
 }
 
+// Prints through the handler the frame installed.
 void CMapWnd::Print() {
   if (print_) print_();
 }
@@ -136,6 +144,7 @@ void CMapWnd::DrawRecordsNow(Layer& layer, Shape* const* records, std::size_t co
   update();
 }
 
+// Redraws the invalid part of the picture of the layers.
 void CMapWnd::RenderPending() {
   const qreal ratio = devicePixelRatioF();
   const QSize pixels(static_cast<int>(std::ceil(width() * ratio)), static_cast<int>(std::ceil(height() * ratio)));
@@ -175,6 +184,7 @@ void CMapWnd::RenderPending() {
   painter.drawImage(area.topLeft(), part);
 }
 
+// Shows the picture of the layers and the active tool's band over it.
 void CMapWnd::paintEvent(QPaintEvent*) {
   RenderPending();
   QPainter painter(this);
@@ -183,12 +193,14 @@ void CMapWnd::paintEvent(QPaintEvent*) {
   if (CMapTool* tool = ActiveTool()) tool->DrawOverlay(painter);
 }
 
+// Keeps the centre and the width of the view as the window changes size.
 void CMapWnd::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   view_.Resize(event->size().width(), event->size().height());
   InvalidateMap(true);
 }
 
+// Arrow keys pan; A zooms to all files, I in and O out.
 void CMapWnd::keyPressEvent(QKeyEvent* event) {
   switch (VirtualKeyOf(event->key())) {
     case kKeyLeft: view_.PanLeft(); break;
@@ -211,6 +223,7 @@ void CMapWnd::keyPressEvent(QKeyEvent* event) {
   QWidget::keyPressEvent(event);
 }
 
+// Hands a button press to the active tool; the left button also takes the focus.
 void CMapWnd::mousePressEvent(QMouseEvent* event) {
   const QPoint at = EventPoint(event);
   const unsigned flags = MouseFlags(event->buttons(), event->modifiers());
@@ -223,6 +236,7 @@ void CMapWnd::mousePressEvent(QMouseEvent* event) {
   event->accept();
 }
 
+// Hands a button release to the active tool.
 void CMapWnd::mouseReleaseEvent(QMouseEvent* event) {
   const QPoint at = EventPoint(event);
   const unsigned flags = MouseFlags(event->buttons(), event->modifiers());
@@ -232,6 +246,7 @@ void CMapWnd::mouseReleaseEvent(QMouseEvent* event) {
   event->accept();
 }
 
+// Hands a move to the active tool.
 void CMapWnd::mouseMoveEvent(QMouseEvent* event) {
   // A drag whose button came up elsewhere (a menu or dialog took the release)
   // is over; its band goes without an action.
@@ -257,6 +272,7 @@ void CMapWnd::mouseDoubleClickEvent(QMouseEvent* event) {
   event->accept();
 }
 
+// Hands a turn of the wheel, in screen pixels, to the active tool.
 void CMapWnd::wheelEvent(QWheelEvent* event) {
   event->accept();
   // Sideways scrolling and a touchpad's bookkeeping events carry no vertical
@@ -269,10 +285,13 @@ void CMapWnd::wheelEvent(QWheelEvent* event) {
   }
 }
 
+// Marks a drag as begun in this window.
 void CMapWnd::SetCapture() { capture_ = true; }
 
+// Marks the drag as over.
 void CMapWnd::ReleaseCapture() { capture_ = false; }
 
+// The layers window's active layer, unless it is still being read.
 Layer* CMapWnd::GetActiveLayer() const {
   LayerList* list = GetLayerList();
   Layer* layer = list ? list->GetActiveLayer() : nullptr;
@@ -281,14 +300,17 @@ Layer* CMapWnd::GetActiveLayer() const {
   return layer;
 }
 
+// Selects records of the active layer in a map rectangle.
 bool CMapWnd::SelectInRect(const MapRect& rect, bool extend) {
   return LayerList::SelectInRect(GetActiveLayer(), rect, extend);
 }
 
+// Opens the attributes of the active layer's one selected record.
 void CMapWnd::EditSelectedAttributes() {
   if (Layer* layer = GetActiveLayer()) layer->EditSelectedAttributes();
 }
 
+// Shows the active layer's menu at a map point and hands the choice back.
 void CMapWnd::ShowContextMenu(const MapPoint& at) {
   Layer* layer = GetActiveLayer();
   if (!layer) return;

@@ -51,12 +51,15 @@ CRubberBand::CRubberBand(int anchorX, int anchorY)
   g_rubberBand = this;
 }
 
+// Clears the process-wide band when it is this one.
 CRubberBand::~CRubberBand() {
   if (g_rubberBand == this) g_rubberBand = nullptr;
 }
 
+// The band of the drag in progress, or none.
 CRubberBand* CRubberBand::Current() { return g_rubberBand; }
 
+// Moves the corner opposite the anchor.
 void CRubberBand::SetCurrentPoint(int x, int y) {
   currentX_ = x;
   currentY_ = y;
@@ -110,6 +113,7 @@ CMapTool::CMapTool(CMapWnd& window, std::optional<QCursor> cursor)
   }
 }
 
+// Puts back the window's cursor when the tool had its own.
 CMapTool::~CMapTool() {
   if (!toolCursor_) return;
   if (savedCursor_) {
@@ -119,6 +123,7 @@ CMapTool::~CMapTool() {
   }
 }
 
+// The base tool ignores every mouse message.
 void CMapTool::OnLButtonDown(unsigned, int, int) {}
 void CMapTool::OnLButtonUp(unsigned, int, int) {}
 void CMapTool::OnRButtonDown(unsigned, int, int) {}
@@ -128,10 +133,12 @@ void CMapTool::OnLButtonDblClk(unsigned, int, int) {}
 void CMapTool::OnRButtonDblClk(unsigned, int, int) {}
 void CMapTool::OnMouseWheel(unsigned, int, int, int) {}
 
+// Paints the band of a drag in progress.
 void CMapTool::DrawOverlay(QPainter& painter) {
   if (CRubberBand* band = CRubberBand::Current()) band->Paint(painter);
 }
 
+// A client pixel as a map point.
 MapPoint CMapTool::ToMap(int x, int y) const {
   const DevicePoint pixel{x, y};
   MapPoint point;
@@ -139,11 +146,13 @@ MapPoint CMapTool::ToMap(int x, int y) const {
   return point;
 }
 
+// Captures the mouse and anchors a band at the pixel.
 void CMapTool::BeginDrag(int x, int y) {
   window_.SetCapture();
   new CRubberBand(x, y);
 }
 
+// Ends a drag at the pixel: erases and deletes the band, returns its rectangle in order.
 bool CMapTool::EndDrag(int x, int y, DeviceRect& rect, bool collapseClick) {
   if (!window_.HasCapture()) return false;
   window_.ReleaseCapture();
@@ -161,6 +170,7 @@ bool CMapTool::EndDrag(int x, int y, DeviceRect& rect, bool collapseClick) {
   return true;
 }
 
+// Zooms one step about the map point under the wheel, if it is over the window.
 void CMapTool::WheelZoom(int delta, int screenX, int screenY) {
   const QPoint topLeft = window_.mapToGlobal(QPoint(0, 0));
   // A wheel message can come to the window while the mouse is elsewhere (it
@@ -176,10 +186,13 @@ void CMapTool::WheelZoom(int delta, int screenX, int screenY) {
 
 // ---------------------------------------------------------------- select tool
 
+// The select tool shows the window's own cursor.
 CSelectTool::CSelectTool(CMapWnd& window) : CMapTool(window, std::nullopt) {}
 
+// Starts a selection drag.
 void CSelectTool::OnLButtonDown(unsigned, int x, int y) { BeginDrag(x, y); }
 
+// Moves the band of a drag in progress.
 void CSelectTool::OnMouseMove(unsigned, int x, int y) {
   CRubberBand* band = CRubberBand::Current();
   if (!Window().HasCapture() || !band) return;
@@ -205,8 +218,10 @@ void CSelectTool::OnLButtonDblClk(unsigned, int x, int y) {
   Window().EditSelectedAttributes();
 }
 
+// Opens the selection's menu at the pixel.
 void CSelectTool::OnRButtonDown(unsigned, int x, int y) { Window().ShowContextMenu(ToMap(x, y)); }
 
+// Zooms about the pointer.
 void CSelectTool::OnMouseWheel(unsigned, int delta, int screenX, int screenY) {
   WheelZoom(delta, screenX, screenY);
 }
@@ -216,8 +231,10 @@ void CSelectTool::OnMouseWheel(unsigned, int delta, int screenX, int screenY) {
 // The zoom tool shows cursor 134 over the map while it exists.
 CZoomTool::CZoomTool(CMapWnd& window) : CMapTool(window, ZoomCursor()) {}
 
+// Starts a zoom drag.
 void CZoomTool::OnLButtonDown(unsigned, int x, int y) { BeginDrag(x, y); }
 
+// Moves the band of a drag in progress.
 void CZoomTool::OnMouseMove(unsigned, int x, int y) {
   CRubberBand* band = CRubberBand::Current();
   if (!Window().HasCapture() || !band) return;
@@ -243,12 +260,14 @@ void CZoomTool::OnLButtonUp(unsigned, int x, int y) {
   }
 }
 
+// Centres on the pixel and zooms out by two.
 void CZoomTool::OnRButtonDown(unsigned, int x, int y) {
   MapView& view = Window().GetMapView();
   view.CenterOn(ToMap(x, y));
   view.ZoomOut(nullptr);
 }
 
+// Zooms about the pointer.
 void CZoomTool::OnMouseWheel(unsigned, int delta, int screenX, int screenY) {
   WheelZoom(delta, screenX, screenY);
 }
