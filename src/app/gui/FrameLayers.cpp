@@ -43,7 +43,9 @@ Layer* AddLayerShowingProgress(const std::string& path, QWidget* owner, bool mus
   const std::string name = FileNameOf(path);
   if (frame) {
     g_layers->SetLoadProgressHandler([frame, name](int64_t recordsRead) {
-      if (!frame) return;
+      // A small file is read before anyone could read its count; the bar
+      // would only make the map jump.
+      if (!frame || recordsRead < Layer::kProgressInterval) return;
       frame->statusBar()->show();
       frame->statusBar()->showMessage(
           QString::fromStdString(LangFormat(kTextReadingRecords, name.c_str(), static_cast<long long>(recordsRead))));
