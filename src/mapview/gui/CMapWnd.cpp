@@ -158,27 +158,31 @@ void CMapWnd::RenderPending() {
   invalid_ = QRegion();
   if (area.isEmpty()) return;
 
-  const auto drawLayers = [this](QPainter& painter, const QRect& where) {
+  const auto drawLayers = [](QPainter& painter, const QRect& where, const CMapTransform& transform) {
     painter.fillRect(where, ToQColor(kMapBackground));
     if (LayerList* list = GetLayerList()) {
       QPainterCanvas canvas(painter);
-      list->DrawAll(canvas, view_.Transform());
+      list->DrawAll(canvas, transform);
     }
   };
   if (area == rect()) {
     QPainter painter(&picture_);
-    drawLayers(painter, area);
+    drawLayers(painter, area, view_.Transform());
     return;
   }
-  // A part is drawn on a picture of its own size, so the layers' visibility
-  // test leaves out every record outside it without a clip region.
+  // A part is drawn on a picture of its own size through the view moved by
+  // the part's corner, so the layers pass over every record outside it as
+  // cheaply as over those outside the window.
   QImage part(QSize(static_cast<int>(std::ceil(area.width() * ratio)), static_cast<int>(std::ceil(area.height() * ratio))),
               QImage::Format_RGB32);
   part.setDevicePixelRatio(ratio);
+  CMapTransform shifted = view_.Transform();
+  int32_t originX = 0, originY = 0;
+  shifted.GetDeviceOrigin(originX, originY);
+  shifted.SetDeviceOrigin(originX - area.left(), originY - area.top());
   {
     QPainter painter(&part);
-    painter.translate(-area.topLeft());
-    drawLayers(painter, area);
+    drawLayers(painter, QRect(QPoint(0, 0), area.size()), shifted);
   }
   QPainter painter(&picture_);
   painter.drawImage(area.topLeft(), part);

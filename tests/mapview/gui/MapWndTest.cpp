@@ -505,6 +505,28 @@ TEST_F(MapWndTest, LayersAreDrawnOldestFirstSoTheNewestLiesOnTop) {
   EXPECT_EQ(over.pixelColor(PixelOf(copy->GetPoint())), QColor(RedOf(c), GreenOf(c), BlueOf(c)));
 }
 
+TEST_F(MapWndTest, APartDrawnAgainMatchesTheWholePicture) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  ASSERT_TRUE(Open(CopyTestSet("field/ssurgo-simple1.shp")));
+  Layer* points = OpenPoints();
+  ASSERT_NE(points, nullptr);
+  points->Select(MiddleRecord(points));
+  MapWnd()->InvalidateMap(true);
+  const QImage whole = MapWnd()->grab().toImage();
+  // Parts at odd places, one reaching past the window's edge.
+  for (const DeviceRect& part : {DeviceRect{101, 83, 297, 211}, DeviceRect{0, 0, 17, 9},
+                                 DeviceRect{MapWnd()->width() - 50, 300, MapWnd()->width() + 40, 333}}) {
+    MapWnd()->InvalidateRect(part, true);
+    const QImage again = MapWnd()->grab().toImage();
+    ASSERT_EQ(again.size(), whole.size());
+    int differing = 0;
+    for (int y = 0; y < whole.height(); ++y) {
+      for (int x = 0; x < whole.width(); ++x) differing += whole.pixel(x, y) != again.pixel(x, y);
+    }
+    EXPECT_EQ(differing, 0) << "part at " << part.left << "," << part.top;
+  }
+}
+
 TEST_F(MapWndTest, ResizingKeepsTheCentreAndTheWidth) {
   KESTRUNE_TESTDATA_OR_SKIP(data);
   ASSERT_NE(OpenPoints(), nullptr);
