@@ -138,7 +138,14 @@ bool Layer::Load(void* /*ownerWindow*/, bool keepRecords) {
     SetModified(false);
     result = true;
   }
-  LoadLayerSettings(GetSettingsPath(), settings_, GetPreferences().GetDefaultDisplaySize(false));
+  const double defaultSize = GetPreferences().GetDefaultDisplaySize(false);
+  if (!basePath_.empty()) {
+    LoadLayerSettings(GetSettingsPath(), settings_, defaultSize);
+  } else {
+    // No file, no settings file: the same rules on what is in memory.
+    if (settings_.legendColumn <= 0) settings_.colorMethod = kColorMethodSolid;
+    if (!(settings_.displaySizeFt >= 1.0)) settings_.displaySizeFt = defaultSize;
+  }
   loaded_ = result;
   ComputeValues();
   legend_.LoadFile(GetLegendPath());
@@ -212,39 +219,49 @@ bool Layer::IsModified() {
 
 void Layer::SetDisplaySize(double value, bool metric) {
   kestrune::SetDisplaySize(settings_, value, metric);
-  WriteLayerSetting(GetSettingsPath(), settings_, SettingKey::DisplaySize);
+  WriteKey(SettingKey::DisplaySize);
 }
 
 void Layer::SetDrawBorder(bool on) {
   settings_.drawBorder = on;
-  WriteLayerSetting(GetSettingsPath(), settings_, SettingKey::DrawBorder);
+  WriteKey(SettingKey::DrawBorder);
 }
 
 void Layer::SetColorMethod(int method) {
   settings_.colorMethod = method;
-  WriteLayerSetting(GetSettingsPath(), settings_, SettingKey::ColorMethod);
+  WriteKey(SettingKey::ColorMethod);
 }
 
 void Layer::SetSolidColor(Color color) {
   settings_.solidColor = color;
-  WriteLayerSetting(GetSettingsPath(), settings_, SettingKey::SolidColor);
+  WriteKey(SettingKey::SolidColor);
 }
 
 void Layer::SetLegendColumn(int16_t column) {
   settings_.legendColumn = column;
-  WriteLayerSetting(GetSettingsPath(), settings_, SettingKey::LegendColumn);
+  WriteKey(SettingKey::LegendColumn);
 }
 
+// A layer without a file has no settings file: nothing is read or written
+// (a relative ".gpe" in the current folder is no file of the layer's).
 bool Layer::ReadSetting(const std::string& key, int32_t& value) const {
+  if (basePath_.empty()) {
+    value = 0;
+    return false;
+  }
   return kestrune::ReadSetting(GetSettingsPath(), key, value);
 }
 
 void Layer::WriteSetting(const std::string& key, const std::string& value) const {
-  kestrune::WriteSetting(GetSettingsPath(), key, value);
+  if (!basePath_.empty()) kestrune::WriteSetting(GetSettingsPath(), key, value);
 }
 
 void Layer::WriteIntSetting(const std::string& key, int32_t value) const {
-  kestrune::WriteIntSetting(GetSettingsPath(), key, value);
+  if (!basePath_.empty()) kestrune::WriteIntSetting(GetSettingsPath(), key, value);
+}
+
+void Layer::WriteKey(SettingKey key) const {
+  if (!basePath_.empty()) WriteLayerSetting(GetSettingsPath(), settings_, key);
 }
 
 // ---------------------------------------------------------------- colours
