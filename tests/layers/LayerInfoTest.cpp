@@ -162,5 +162,23 @@ TEST(InfoCommand, RealFilesLoadAsTheirSideFilesSay) {
             test::ReadFileBytes(data / "field" / "as-applied-simple1.gpe"));
 }
 
+TEST(InfoCommand, AProjectedCopyLoadsOntoTheSamePointsAsItsSource) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  TempDir dir;
+  Layer geographic, projected;
+  ASSERT_TRUE(test::OpenAndLoad(geographic, test::CopyFileSet(data / "field" / "yield-simple1.shp", dir.path()).string()));
+  ASSERT_TRUE(test::OpenAndLoad(projected, test::CopyFileSet(data / "projected" / "yield-utm28.shp", dir.path()).string()));
+  EXPECT_EQ(projected.GetCoordSystemKind(), kCoordProjected);
+  ASSERT_EQ(projected.GetRecordCount(), geographic.GetRecordCount());
+  auto g = geographic.Records().begin();
+  for (Shape* p : projected.Records()) {
+    const MapPoint a = static_cast<PointShape*>(p)->GetPoint();
+    const MapPoint b = static_cast<PointShape*>(*g)->GetPoint();
+    ASSERT_LE(std::abs(a.x - b.x), 2) << "record " << p->GetRecordNumber();
+    ASSERT_LE(std::abs(a.y - b.y), 2) << "record " << p->GetRecordNumber();
+    ++g;
+  }
+}
+
 }  // namespace
 }  // namespace kestrune
