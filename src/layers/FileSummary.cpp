@@ -34,6 +34,7 @@ void CivilFromDays(int64_t z, int64_t& year, unsigned& month, unsigned& day) {
 
 }  // namespace
 
+// A clock time on the 12-hour dial.
 std::string FormatClockTime(double hour, double minute) {
   long long h = TruncateClock(hour);
   const long long m = TruncateClock(minute);
@@ -47,10 +48,13 @@ std::string FormatClockTime(double hour, double minute) {
   return text;
 }
 
+// The start time.
 std::string FileSummary::FormatStartTime() const { return FormatClockTime(startHour, startMinute); }
 
+// The end time.
 std::string FileSummary::FormatEndTime() const { return FormatClockTime(endHour, endMinute); }
 
+// Hours and minutes from start to end.
 std::string FileSummary::FormatDuration() const {
   const long long startM = TruncateClock(startMinute);
   const long long endM = TruncateClock(endMinute);
@@ -63,6 +67,7 @@ std::string FileSummary::FormatDuration() const {
   return text;
 }
 
+// The logging date as month/day/year.
 std::string FileSummary::FormatDate() const {
   // The platform's conversion refuses file times with the top bit set.
   if (date > 0x7FFFFFFFFFFFFFFFULL) return {};
