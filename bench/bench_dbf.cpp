@@ -1,0 +1,175 @@
+// Reading one numeric column of a 1,000,000-row dBase table, against the floor of
+// reading the whole file into memory and scanning the same column in place.
+//
+// The table is KESTRUNE_BENCH_DBF when set (for example the points.dbf of
+// make_field_log.py OUT --points 1000000); otherwise a table of the same layout
+// is generated once under the temp folder.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "shapes/DbfTable.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kRows = 1000000;
+
+// Appends a little-endian integer.
+void Put(std::string& out, unsigned long value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(char((value >> (8 * i)) & 0xFF));
+}
+
+// Writes a field log table: Rate N10.2, Target N10.2, Boom N1, Speed N6.2,
+// Elev N8.2, Product C12, Logged D8, as an applicator log carries.
+void GenerateTable(const fs::path& path) {
+  struct F { const char* name; char letter; int length; int decimals; };
+  const F fields[] = {{"Rate", 'N', 10, 2}, {"Target", 'N', 10, 2}, {"Boom", 'N', 1, 0},
+                      {"Speed", 'N', 6, 2}, {"Elev", 'N', 8, 2},   {"Product", 'C', 12, 0},
+                      {"Logged", 'D', 8, 0}};
+  int recordLength = 1;
+  for (const F& f : fields) recordLength += f.length;
+  const int headerLength = 32 + 32 * 7 + 1;
+  std::string out;
+  out += std::string("\x03\x7c\x01\x02", 4);
+  Put(out, kRows, 4);
+  Put(out, unsigned(headerLength), 2);
+  Put(out, unsigned(recordLength), 2);
+  out += std::string(20, '\0');
+  for (const F& f : fields) {
+    std::string name(f.name);
+    name.resize(11, '\0');
+    out += name;
+    out.push_back(f.letter);
+    out += std::string(4, '\0');
+    out.push_back(char(f.length));
+    out.push_back(char(f.decimals));
+    out += std::string(14, '\0');
+  }
+  out.push_back('\r');
+  unsigned seed = 12345;
+  char row[128];
+  for (int i = 0; i < kRows; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    const double rate = 140.0 + double(seed % 4000) / 100.0;
+    std::snprintf(row, sizeof row, " %10.2f%10.2f%1d%6.2f%8.2f%-12s%8s", rate, 150.0, int(seed >> 31),
+                  4.5, 300.0 + double(i % 500) / 10.0, "UAN-28", "20240501");
+    out.append(row, std::size_t(recordLength));
+  }
+  out.push_back('\x1a');
+  std::ofstream(path, std::ios::binary).write(out.data(), std::streamsize(out.size()));
+}
+
+// The table to measure, generated on first use.
+const std::string& TablePath() {
+  static const std::string path = [] {
+    if (const char* env = std::getenv("KESTRUNE_BENCH_DBF")) return std::string(env);
+    const fs::path p = fs::temp_directory_path() / "kestrune-bench-1000000.dbf";
+    if (!fs::exists(p)) GenerateTable(p);
+    return p.string();
+  }();
+  return path;
+}
+
+// The floor: the whole file read into memory, the first field of every row
+// scanned in place with strtod. No checks, no table.
+void BM_Floor_ReadFileAndScanColumn(benchmark::State& state) {
+  const std::string path = TablePath();
+  for (auto _ : state) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes.data());
+    const long count = long(b[4]) | long(b[5]) << 8 | long(b[6]) << 16 | long(b[7]) << 24;
+    const int headerLength = b[8] | b[9] << 8;
+    const int recordLength = b[10] | b[11] << 8;
+    const int length = b[32 + 16];
+    double sum = 0;
+    char field[256];
+    for (long r = 0; r < count; ++r) {
+      std::memcpy(field, bytes.data() + headerLength + r * recordLength + 1, std::size_t(length));
+      field[length] = '\0';
+      sum += std::strtod(field, nullptr);
+    }
+    benchmark::DoNotOptimize(sum);
+    state.counters["rows"] = double(count);
+  }
+  state.SetItemsProcessed(state.iterations() * kRows);
+}
+BENCHMARK(BM_Floor_ReadFileAndScanColumn)->Unit(benchmark::kMillisecond);
+
+// The table: open, ReadRecord and GetNumber of the first field for every row.
+void BM_DbfTable_ReadColumn(benchmark::State& state) {
+  const std::string path = TablePath();
+  for (auto _ : state) {
+    kestrune::DbfTable table(path);
+    if (!table.IsReady()) {
+      state.SkipWithError(table.GetLastErrorText().c_str());
+      return;
+    }
+    const int rows = table.GetRecordCount();
+    double sum = 0;
+    for (int r = 1; r <= rows; ++r) {
+      double v = 0;
+      if (table.ReadRecord(r) && table.GetNumber(1, v)) sum += v;
+    }
+    benchmark::DoNotOptimize(sum);
+    state.counters["rows"] = double(rows);
+  }
+  state.SetItemsProcessed(state.iterations() * kRows);
+}
+BENCHMARK(BM_DbfTable_ReadColumn)->Unit(benchmark::kMillisecond);
+
+// Every field of every row, numbers and texts, as a full scan of the table.
+void BM_DbfTable_ReadEveryField(benchmark::State& state) {
+  const std::string path = TablePath();
+  for (auto _ : state) {
+    kestrune::DbfTable table(path);
+    const int rows = table.GetRecordCount();
+    const int fields = table.GetFieldCount();
+    double sum = 0;
+    std::size_t chars = 0;
+    std::string text;
+    for (int r = 1; r <= rows; ++r) {
+      if (!table.ReadRecord(r)) continue;
+      for (int f = 1; f <= fields; ++f) {
+        double v = 0;
+        table.GetNumber(f, v);
+        table.GetString(f, text);
+        sum += v;
+        chars += text.size();
+      }
+    }
+    benchmark::DoNotOptimize(sum);
+    benchmark::DoNotOptimize(chars);
+  }
+  state.SetItemsProcessed(state.iterations() * kRows);
+}
+BENCHMARK(BM_DbfTable_ReadEveryField)->Unit(benchmark::kMillisecond);
+
+// Random single rows, as identify and the Attributes dialog read them.
+void BM_DbfTable_ReadScatteredRows(benchmark::State& state) {
+  kestrune::DbfTable table(TablePath());
+  const int rows = table.GetRecordCount();
+  unsigned seed = 7;
+  double sum = 0;
+  for (auto _ : state) {
+    seed = seed * 1103515245u + 12345u;
+    const int r = 1 + int(seed % unsigned(rows));
+    double v = 0;
+    if (table.ReadRecord(r) && table.GetNumber(1, v)) sum += v;
+  }
+  benchmark::DoNotOptimize(sum);
+}
+BENCHMARK(BM_DbfTable_ReadScatteredRows)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

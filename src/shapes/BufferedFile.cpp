@@ -1,0 +1,143 @@
+#include "shapes/BufferedFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace kestrune {
+
+BufferedFile::~BufferedFile() { Close(); }
+
+bool BufferedFile::Open(const std::string& path, int& error) {
+  Close();
+  // Non-blocking so that a named pipe given as a file cannot hang the program;
+  // it then fails on its first read like any file that cannot be read.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd_ < 0) {
+    error = errno;
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
+    size_ = static_cast<uint64_t>(st.st_size);
+    // Regular files never block; reads may as well wait for the disk.
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+  } else {
+    size_ = 0;
+    failed_ = true;  // only regular files are read
+  }
+  position_ = 0;
+  begin_ = end_ = 0;
+  error = 0;
+  return true;
+}
+
+void BufferedFile::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  failed_ = false;
+  size_ = position_ = 0;
+  begin_ = end_ = 0;
+  buffer_.clear();
+  buffer_.shrink_to_fit();
+}
+
+int64_t BufferedFile::ReadCall(void* buffer, size_t n) {
+  if (failed_ || fd_ < 0) return -1;
+  for (;;) {
+    const ssize_t got = ::read(fd_, buffer, n);
+    if (got >= 0) return got;
+    if (errno != EINTR) {
+      failed_ = true;
+      return -1;
+    }
+  }
+}
+
+bool BufferedFile::Refill() {
+  if (buffer_.empty()) buffer_.resize(kBufferSize);
+  if (begin_ > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  const int64_t got = ReadCall(buffer_.data() + end_, buffer_.size() - end_);
+  if (got <= 0) return false;
+  end_ += static_cast<size_t>(got);
+  return true;
+}
+
+bool BufferedFile::ReadExact(void* buffer, size_t n) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  size_t need = n;
+  for (;;) {
+    const size_t avail = end_ - begin_;
+    const size_t take = avail < need ? avail : need;
+    if (take) {
+      std::memcpy(out, buffer_.data() + begin_, take);
+      begin_ += take;
+      position_ += take;
+      out += take;
+      need -= take;
+    }
+    if (need == 0) return true;
+    // A large read goes straight to the caller's memory.
+    if (need >= kBufferSize) {
+      const int64_t got = ReadCall(out, need);
+      if (got <= 0) return false;
+      position_ += static_cast<uint64_t>(got);
+      out += got;
+      need -= static_cast<size_t>(got);
+      continue;
+    }
+    if (!Refill()) return false;
+  }
+}
+
+int64_t BufferedFile::ReadUpTo(void* buffer, size_t n) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  size_t done = 0;
+  while (done < n) {
+    if (begin_ == end_) {
+      const bool had = Refill();
+      if (failed_) return -1;
+      if (!had) break;
+    }
+    const size_t take = std::min(end_ - begin_, n - done);
+    std::memcpy(out + done, buffer_.data() + begin_, take);
+    begin_ += take;
+    position_ += take;
+    done += take;
+  }
+  return static_cast<int64_t>(done);
+}
+
+bool BufferedFile::Skip(uint64_t n) {
+  const size_t avail = end_ - begin_;
+  if (n <= avail) {
+    begin_ += static_cast<size_t>(n);
+    position_ += n;
+    return true;
+  }
+  n -= avail;
+  position_ += avail;
+  begin_ = end_ = 0;
+  if (n > Remaining()) {
+    // Past the end: the position goes to the end and the skip comes short.
+    position_ = size_;
+    ::lseek(fd_, static_cast<off_t>(size_), SEEK_SET);
+    return false;
+  }
+  if (::lseek(fd_, static_cast<off_t>(position_ + n), SEEK_SET) < 0) {
+    failed_ = true;
+    return false;
+  }
+  position_ += n;
+  return true;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,54 @@
+// Sequential reading of a file through one buffer: many small exact reads
+// cost a memory copy each, not a system call each.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrune {
+
+class BufferedFile {
+ public:
+  BufferedFile() = default;
+  ~BufferedFile();
+  BufferedFile(const BufferedFile&) = delete;
+  BufferedFile& operator=(const BufferedFile&) = delete;
+
+  // Opens an existing file for reading; on failure gives the system error number.
+  bool Open(const std::string& path, int& error);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // Reads exactly n bytes; false (with the position at the end of what came)
+  // when the file ends first or the read call fails.
+  bool ReadExact(void* buffer, size_t n);
+  // Reads up to n bytes, fewer at the end of the file; -1 when a read call
+  // fails (a folder, a device that cannot be read).
+  int64_t ReadUpTo(void* buffer, size_t n);
+  // Moves the position forward; false when the file ends first.
+  bool Skip(uint64_t n);
+  // Bytes between the position and the file's size when it was opened.
+  uint64_t Remaining() const { return position_ < size_ ? size_ - position_ : 0; }
+  uint64_t Position() const { return position_; }
+  uint64_t Size() const { return size_; }
+
+  static constexpr size_t kBufferSize = 256 * 1024;
+
+ private:
+  // Refills the buffer after moving what is left to its start; false at the end.
+  bool Refill();
+  // One read call that retries when interrupted; -1 on failure.
+  int64_t ReadCall(void* buffer, size_t n);
+
+  int fd_ = -1;
+  bool failed_ = false;
+  uint64_t size_ = 0;
+  uint64_t position_ = 0;
+  std::vector<unsigned char> buffer_;
+  size_t begin_ = 0;  // first unread byte in the buffer
+  size_t end_ = 0;    // one past the last byte in the buffer
+};
+
+}  // namespace kestrune

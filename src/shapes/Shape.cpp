@@ -1,0 +1,720 @@
+#include "shapes/Shape.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <new>
+#include <unordered_map>
+
+#include "app/Preferences.h"
+#include "mapview/CMapTransform.h"
+#include "mapview/MapProjection.h"
+
+// Under AddressSanitizer every point record gets its own allocation, so
+// use-after-free and overflows of records are caught.
+#if defined(__SANITIZE_ADDRESS__)
+#define KESTRUNE_POOL_OFF 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KESTRUNE_POOL_OFF 1
+#endif
+#endif
+
+namespace kestrune {
+
+namespace {
+
+constexpr Color kShadowColor = 0xE0E0E0;
+constexpr Color kSelectedLineColor = 0xFF0000;  // pure blue
+constexpr Color kSelectedAreaPenColor = 0x0000FF;  // pure red
+
+// Keeps a map coordinate computed in 64 bits within the 32-bit map range.
+int32_t ClampToInt32(int64_t v) {
+  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+// The label of a record that has one (no record gets one today).
+struct LabelEntry {
+  std::string text;
+  bool opaque = false;
+  MapPoint point;  // cached label point; x == 0 means not computed
+};
+
+std::unordered_map<const Shape*, LabelEntry>& Labels() {
+  static auto* labels = new std::unordered_map<const Shape*, LabelEntry>();
+  return *labels;
+}
+
+std::function<void(Shape&, void*)>& AttributesHandler() {
+  static auto* handler = new std::function<void(Shape&, void*)>();
+  return *handler;
+}
+
+// Sets a pen and a brush for one drawing call and puts the previous ones back.
+class ScopedTools {
+ public:
+  ScopedTools(Canvas& dc, const Pen& pen, const Brush* brush)
+      : dc_(dc), oldPen_(dc.GetPen()), oldBrush_(dc.GetBrush()), brushSet_(brush != nullptr) {
+    dc.SetPen(pen);
+    if (brush) dc.SetBrush(*brush);
+  }
+  ~ScopedTools() {
+    dc_.SetPen(oldPen_);
+    if (brushSet_) dc_.SetBrush(oldBrush_);
+  }
+  ScopedTools(const ScopedTools&) = delete;
+  ScopedTools& operator=(const ScopedTools&) = delete;
+
+ private:
+  Canvas& dc_;
+  Pen oldPen_;
+  Brush oldBrush_;
+  bool brushSet_;
+};
+
+#ifndef KESTRUNE_POOL_OFF
+// Point records come by the million; each would cost a heap header and
+// alignment slack. They are carved from 1 MiB blocks instead, with freed slots
+// reused, and the blocks go back when the last point record is destroyed.
+// User-interface thread only, like the records themselves.
+class PointPool {
+ public:
+  void* Allocate(size_t size) {
+    ++live_;
+    if (free_) {
+      FreeSlot* slot = free_;
+      free_ = slot->next;
+      return slot;
+    }
+    if (static_cast<size_t>(end_ - next_) < size) {
+      char* block = static_cast<char*>(std::malloc(kBlockBytes));
+      if (!block) {
+        --live_;
+        throw std::bad_alloc();
+      }
+      blocks_.push_back(block);
+      next_ = block;
+      end_ = block + kBlockBytes;
+    }
+    void* p = next_;
+    next_ += size;
+    return p;
+  }
+
+  void Free(void* p) {
+    auto* slot = static_cast<FreeSlot*>(p);
+    slot->next = free_;
+    free_ = slot;
+    if (--live_ == 0) ReleaseAll();
+  }
+
+ private:
+  struct FreeSlot {
+    FreeSlot* next;
+  };
+  static constexpr size_t kBlockBytes = size_t{1} << 20;
+
+  void ReleaseAll() {
+    for (char* block : blocks_) std::free(block);
+    blocks_.clear();
+    blocks_.shrink_to_fit();
+    free_ = nullptr;
+    next_ = end_ = nullptr;
+  }
+
+  std::vector<char*> blocks_;
+  char* next_ = nullptr;
+  char* end_ = nullptr;
+  FreeSlot* free_ = nullptr;
+  size_t live_ = 0;
+};
+
+PointPool& GetPointPool() {
+  // Never destroyed: records may outlive static destruction order.
+  static auto* pool = new PointPool();
+  return *pool;
+}
+#endif  // KESTRUNE_POOL_OFF
+
+// The last computed line widths, shared by every line drawn in one view.
+struct WidthCache {
+  bool valid = false;
+  MapPoint origin;
+  int32_t width = 0;
+  int32_t height = 0;
+  double widthFt = 0.0;
+  int32_t penWidth = 0;
+  int32_t mapWidth = 0;
+};
+WidthCache& GetWidthCache() {
+  static WidthCache cache;
+  return cache;
+}
+
+}  // namespace
+
+double Shape::mapUnitsPerPixel_ = 0.0;
+
+// ---------------------------------------------------------------- Shape
+
+// Starts an empty record for its 1-based position in the shape file.
+Shape::Shape(int recordNumber) : recordNumber_(recordNumber) {}
+
+// Frees the record's label entry, if it ever had one.
+Shape::~Shape() {
+  if (HasLabelEntry()) Labels().erase(this);
+}
+
+// The cached label point (records that compute one override this).
+MapPoint Shape::GetLabelPoint() { return CachedLabelPoint(); }
+
+// Only areas order themselves among each other.
+bool Shape::PrecedesInDrawOrder(const Shape&) const { return false; }
+
+// Records that keep a single point or a vertex list override this.
+const MapPoint* Shape::SetPoint(const MapPoint&) { return nullptr; }
+
+// Records that take rings or point runs override this.
+bool Shape::AddPoints(const MapPoint*, int) { return false; }
+
+// The base record has no geometry of its own.
+bool Shape::HasGeometry() const { return false; }
+
+// Draws the label text at the label point. The text is never set in this
+// program and the canvas has no text operation, so nothing is drawn.
+void Shape::DrawLabel(const CMapTransform&, Canvas&) {}
+
+// Marks the record selected or not.
+void Shape::SetSelected(bool selected) { SetFlag(kSelected, selected); }
+
+// Whether the record is selected.
+bool Shape::IsSelected() const { return (flags_ & kSelected) != 0; }
+
+// A record that cannot be hit answers "very far".
+double Shape::HitDistance(const MapPoint&) { return kNoHit; }
+
+// Opens the attribute report through the installed handler.
+void Shape::ShowAttributes(void* parentWindow) {
+  if (AttributesHandler()) AttributesHandler()(*this, parentWindow);
+}
+
+// Only areas contain points.
+bool Shape::Contains(const MapPoint&) const { return false; }
+
+// Nothing to finish for most records.
+void Shape::FinishGeometry() {}
+
+// Only areas have a ground area.
+double Shape::GetArea(bool) { return 0.0; }
+
+// No record computes a length.
+double Shape::GetLength(bool) { return 0.0; }
+
+// No record computes this measure.
+double Shape::GetThirdMeasure() { return 0.0; }
+
+// The record's colour, set by the layer from its legend.
+Color Shape::GetColor() const { return color_; }
+
+// Sets the label text and its opaque flag (an empty text removes the label).
+void Shape::SetLabel(const std::string& text, bool opaque) {
+  if (text.empty() && !HasLabelEntry()) return;
+  LabelEntry& entry = Labels()[this];
+  entry.text = text;
+  entry.opaque = opaque;
+  SetFlag(kHasLabel, true);
+}
+
+// The label text, empty for records without one.
+std::string Shape::GetLabel() const {
+  if (!HasLabelEntry()) return {};
+  auto it = Labels().find(this);
+  return it == Labels().end() ? std::string() : it->second.text;
+}
+
+// The label point kept for a labelled record, or (0, 0).
+MapPoint Shape::CachedLabelPoint() const {
+  if (!HasLabelEntry()) return {};
+  auto it = Labels().find(this);
+  return it == Labels().end() ? MapPoint{} : it->second.point;
+}
+
+// Keeps a computed label point, only for records that carry a label.
+void Shape::CacheLabelPoint(const MapPoint& point) {
+  if (!HasLabelEntry()) return;
+  Labels()[this].point = point;
+}
+
+// East-west map units per foot of ground at the point, computed on first use.
+int Shape::MapUnitsPerFoot(const MapPoint& at) {
+  if (unitsPerFoot_ == 0) {
+    MapPoint moved = at;
+    GetMapProjection().OffsetEast(moved, 1.0, true);
+    const int64_t diff = int64_t{moved.x} - at.x;
+    unitsPerFoot_ = static_cast<int16_t>(std::clamp<int64_t>(diff, INT16_MIN, INT16_MAX));
+  }
+  return unitsPerFoot_;
+}
+
+// Map units per device pixel of the view about to be drawn, measured at the
+// centre pixel and the pixel to its right.
+void Shape::PrepareView(const CMapTransform& transform) {
+  int32_t ox = 0, oy = 0, cx = 0, cy = 0;
+  transform.GetDeviceOrigin(ox, oy);
+  transform.GetDeviceExtent(cx, cy);
+  const DevicePoint pixels[2] = {{ox + cx / 2, oy + cy / 2}, {ox + cx / 2 + 1, oy + cy / 2}};
+  MapPoint map[2];
+  // A window without a size keeps the last good scale.
+  if (transform.DeviceToWorld(pixels, 2, map)) {
+    mapUnitsPerPixel_ = static_cast<double>(int64_t{map[1].x} - map[0].x);
+  }
+}
+
+// One record selected: "Attributes"; several: nothing.
+void Shape::AppendContextMenu(MenuItems& menu, bool several) {
+  if (!several) menu.push_back({kCommandAttributes, "Attributes"});
+}
+
+// Installs what ShowAttributes calls (the attribute report, once it exists).
+void Shape::SetShowAttributesHandler(std::function<void(Shape&, void*)> handler) {
+  AttributesHandler() = std::move(handler);
+}
+
+// ---------------------------------------------------------------- PointShape
+
+// Takes a slot from the point pool.
+void* PointShape::operator new(size_t size) {
+#ifdef KESTRUNE_POOL_OFF
+  return ::operator new(size);
+#else
+  return GetPointPool().Allocate(size);
+#endif
+}
+
+// Gives the slot back to the point pool.
+void PointShape::operator delete(void* p, size_t /*size*/) {
+  if (!p) return;
+#ifdef KESTRUNE_POOL_OFF
+  ::operator delete(p);
+#else
+  GetPointPool().Free(p);
+#endif
+}
+
+// The point itself is the label point.
+MapPoint PointShape::GetLabelPoint() {
+  MapPoint cached = CachedLabelPoint();
+  if (cached.x != 0) return cached;
+  CacheLabelPoint(point_);
+  return point_;
+}
+
+// Stores the record's point.
+const MapPoint* PointShape::SetPoint(const MapPoint& point) {
+  point_ = point;
+  return &point_;
+}
+
+// The half side of the symbol: half the display size in map units at the point.
+int32_t PointShape::HalfSize() {
+  const double sizeFt = owner_ ? owner_->GetDisplaySize(false) : 0.0;
+  const double half = sizeFt * MapUnitsPerFoot(point_) * 0.5;
+  // A nonsense size must not overflow the integer arithmetic of the bounds.
+  if (!(half > 0.0)) return 0;
+  return static_cast<int32_t>(std::min(half, 1.0e9));
+}
+
+// The symbol square, or empty bounds without geometry or layer.
+MapRect PointShape::GetBounds() {
+  if (!owner_ || !HasGeometry()) return kEmptyBounds;
+  const int64_t h = HalfSize();
+  return {ClampToInt32(point_.x - h), ClampToInt32(point_.y - h), ClampToInt32(point_.x + h),
+          ClampToInt32(point_.y + h)};
+}
+
+// Draws the symbol square one map unit larger than its bounds on each side.
+void PointShape::Draw(const CMapTransform& transform, Canvas& dc) {
+  if (!owner_ || !HasGeometry()) return;
+  const int64_t d = int64_t{HalfSize()} + 1;
+  const Pen pen = owner_->GetDrawBorder() ? BlackPen() : NullPen();
+  Brush brush;
+  if (IsSelected()) {
+    brush = Brush{BrushStyle::SelectionHatch, 0};
+  } else if (IsFilteredOut()) {
+    brush = SolidBrush(kShadowColor);
+  } else {
+    brush = SolidBrush(color_);
+  }
+  ScopedTools tools(dc, pen, &brush);
+  transform.DrawWorldRectangle(dc, ClampToInt32(point_.x - d), ClampToInt32(point_.y - d),
+                               ClampToInt32(point_.x + d), ClampToInt32(point_.y + d));
+}
+
+// Squared distance from the point when the click falls on the symbol.
+double PointShape::HitDistance(const MapPoint& point) {
+  if (!HasGeometry()) return kNoHit;
+  const MapRect b = GetHitBounds();
+  if (point.x < b.left || point.x >= b.right || point.y < b.top || point.y >= b.bottom) return kNoHit;
+  const double dx = static_cast<double>(int64_t{point.x} - point_.x);
+  const double dy = static_cast<double>(int64_t{point.y} - point_.y);
+  return dx * dx + dy * dy;
+}
+
+// A point has one position, at cursor 0.
+void PointShape::BeginPoints(bool) { pointCursor_ = 0; }
+
+// Moves the cursor on; it saturates far beyond the one point it can reach.
+void PointShape::NextPoint() {
+  if (pointCursor_ < INT8_MAX) ++pointCursor_;
+}
+
+// Moves the cursor back; it saturates far before the one point it can reach.
+void PointShape::PrevPoint() {
+  if (pointCursor_ > -INT8_MAX) --pointCursor_;
+}
+
+// ---------------------------------------------------------------- LineShape
+
+// The vertex reached by stepping half the vertex count from the first.
+MapPoint LineShape::GetLabelPoint() {
+  MapPoint cached = CachedLabelPoint();
+  if (cached.x != 0) return cached;
+  if (points_.empty()) return {};
+  const MapPoint p = points_[points_.size() / 2];
+  CacheLabelPoint(p);
+  return p;
+}
+
+// Appends a vertex, grows the bounds and marks the record changed.
+const MapPoint* LineShape::SetPoint(const MapPoint& point) {
+  points_.push_back(point);
+  bounds_.left = std::min(bounds_.left, point.x);
+  bounds_.top = std::min(bounds_.top, point.y);
+  bounds_.right = std::max(bounds_.right, point.x);
+  bounds_.bottom = std::max(bounds_.bottom, point.y);
+  SetModified(true);
+  return &points_.back();
+}
+
+// Appends each point as a vertex.
+bool LineShape::AddPoints(const MapPoint* points, int count) {
+  if (count > 0 && points) {
+    points_.reserve(points_.size() + static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) SetPoint(points[i]);
+  }
+  return true;
+}
+
+// Gives back spare vertex capacity once the line is complete.
+void LineShape::FinishGeometry() {
+  if (points_.capacity() > points_.size()) points_.shrink_to_fit();
+}
+
+// The layer's display size, or 1.0 for a line outside any layer.
+double LineShape::GetWidth(bool metric) const {
+  return owner_ ? owner_->GetDisplaySize(metric) : 1.0;
+}
+
+// Forgets the widths computed for the last view.
+void LineShape::ResetWidthCache() { GetWidthCache() = WidthCache{}; }
+
+// Pen width in pixels and width in map units for the current view, measured
+// at the view's centre; one cache serves every line of the same view.
+void LineShape::UpdateWidths(const CMapTransform& transform) {
+  widthFt_ = GetWidth(false);
+  if (!(widthFt_ > 0.0)) {
+    penWidth_ = 0;
+    mapWidth_ = 0;
+    return;
+  }
+  const MapPoint origin = transform.GetWorldOrigin();
+  int32_t w = 0, h = 0;
+  transform.GetWorldExtent(w, h);
+  WidthCache& cache = GetWidthCache();
+  if (cache.valid && cache.origin == origin && cache.width == w && cache.height == h &&
+      cache.widthFt == widthFt_) {
+    penWidth_ = cache.penWidth;
+    mapWidth_ = cache.mapWidth;
+    return;
+  }
+  const MapPoint centre{ClampToInt32(int64_t{origin.x} + w / 2), ClampToInt32(int64_t{origin.y} + h / 2)};
+  MapPoint east = centre;
+  GetMapProjection().OffsetEast(east, widthFt_, true);
+  MapPoint centrePx = centre;
+  MapPoint eastPx = east;
+  transform.WorldToDevice(centrePx);
+  transform.WorldToDevice(eastPx);
+  // Across the 180th meridian the offset wraps; no width is better than a negative one.
+  penWidth_ = static_cast<int32_t>(std::clamp<int64_t>(int64_t{eastPx.x} - centrePx.x + 1, 0, 32767));
+  mapWidth_ = ClampToInt32(std::max<int64_t>(0, int64_t{east.x} - centre.x));
+  cache = WidthCache{true, origin, w, h, widthFt_, penWidth_, mapWidth_};
+}
+
+// Draws the vertices as a polyline in the record's colour, blue when selected.
+void LineShape::Draw(const CMapTransform& transform, Canvas& dc) {
+  UpdateWidths(transform);
+  const Pen pen{PenStyle::Solid, penWidth_, IsSelected() ? kSelectedLineColor : color_};
+  ScopedTools tools(dc, pen, nullptr);
+  transform.DrawWorldPolyline(dc, points_);
+}
+
+// The vertex bounds widened by half the line width on each side.
+MapRect LineShape::GetHitBounds() {
+  MapRect b = bounds_;
+  if (b.left == kBoundsMax) return b;
+  const double width = GetWidth(false);
+  if (width != widthFt_) {
+    widthFt_ = width;
+    if (!points_.empty() && width > 0.0) {
+      MapPoint moved = points_.front();
+      GetMapProjection().OffsetEast(moved, width, true);
+      mapWidth_ = ClampToInt32(std::max<int64_t>(0, int64_t{moved.x} - points_.front().x));
+    } else if (!(width > 0.0)) {
+      // A line without width has nothing to widen by.
+      mapWidth_ = 0;
+    }
+  }
+  if (b.left >= 1 && b.top >= 1 && b.right >= 1 && b.bottom >= 1) {
+    const int64_t half = mapWidth_ / 2;
+    b = {ClampToInt32(b.left - half), ClampToInt32(b.top - half), ClampToInt32(b.right + half),
+         ClampToInt32(b.bottom + half)};
+  }
+  return b;
+}
+
+// Distance from the click to the nearest segment within the pick tolerance:
+// the perpendicular distance beside a segment, else the overshoot past an end.
+double LineShape::HitDistance(const MapPoint& point) {
+  if (points_.size() < 2) return kNoHit;
+  const double tolerance = std::max(penWidth_ / 2, 10) * mapUnitsPerPixel_;
+  double best = kNoHit;
+  double beyond = kNoHit;
+  for (size_t i = 0; i + 1 < points_.size(); ++i) {
+    const MapPoint& a = points_[i];
+    const MapPoint& b = points_[i + 1];
+    const double px = static_cast<double>(int64_t{point.x} - a.x);
+    const double py = static_cast<double>(int64_t{point.y} - a.y);
+    const double dx = static_cast<double>(int64_t{b.x} - a.x);
+    const double dy = static_cast<double>(int64_t{b.y} - a.y);
+    const double len = std::sqrt(dx * dx + dy * dy);
+    if (len == 0.0) continue;
+    const double perp = std::fabs(px * dy - dx * py) / len;
+    const double along = (dx * px + dy * py) / len;
+    if (perp > tolerance) continue;
+    if (along >= 0.0 && along < len && perp <= best) {
+      best = perp;
+    } else if (along >= -tolerance && along < len + tolerance && perp <= beyond) {
+      beyond = along >= 0.0 ? along - len : -along;
+    }
+  }
+  return best < kNoHit ? best : beyond;
+}
+
+// Starts the vertex walk at the first vertex, or at the last.
+void LineShape::BeginPoints(bool fromEnd) {
+  cursor_ = fromEnd ? static_cast<int64_t>(points_.size()) - 1 : 0;
+}
+
+// Whether the cursor is on a vertex.
+bool LineShape::HasCurrentPoint() const {
+  return cursor_ >= 0 && cursor_ < static_cast<int64_t>(points_.size());
+}
+
+// The vertex under the cursor (a zero point when off the list).
+MapPoint LineShape::GetCurrentPoint() const {
+  return HasCurrentPoint() ? points_[static_cast<size_t>(cursor_)] : MapPoint{};
+}
+
+// ---------------------------------------------------------------- AreaShape
+
+double RingArea(const MapPoint* points, int64_t count) {
+  if (!points || count < 4) return 0.0;
+  const MapRect b = PointBounds(points, count);
+  double sum = 0.0;
+  for (int64_t i = 0; i + 1 < count; ++i) {
+    const double x0 = static_cast<double>(int64_t{points[i].x} - b.left);
+    const double y0 = static_cast<double>(int64_t{points[i].y} - b.top);
+    const double x1 = static_cast<double>(int64_t{points[i + 1].x} - b.left);
+    const double y1 = static_cast<double>(int64_t{points[i + 1].y} - b.top);
+    sum += y1 * x0 - y0 * x1;
+  }
+  return std::fabs(sum * 0.5);
+}
+
+MapRect PointBounds(const MapPoint* points, int64_t count) {
+  if (!points || count < 1) return kEmptyBounds;
+  MapRect b{points[0].x, points[0].y, points[0].x, points[0].y};
+  for (int64_t i = 1; i < count; ++i) {
+    b.left = std::min(b.left, points[i].x);
+    b.top = std::min(b.top, points[i].y);
+    b.right = std::max(b.right, points[i].x);
+    b.bottom = std::max(b.bottom, points[i].y);
+  }
+  return b;
+}
+
+// Larger outer areas are drawn first, so smaller areas lie on top of them.
+bool AreaShape::PrecedesInDrawOrder(const Shape& other) const {
+  if (other.GetRecordClass() != kRecordArea) return false;
+  return outerArea_ > static_cast<const AreaShape&>(other).outerArea_;
+}
+
+// Appends one ring: the first ring sets the outer and net areas and the
+// bounds, later rings are holes taken off the net area. Ring sizes are 32-bit,
+// so rings and ring counts beyond 32767 are kept whole.
+bool AreaShape::AddPoints(const MapPoint* points, int count) {
+  if (count < 0 || (count > 0 && !points)) return false;
+  try {
+    ringSizes_.reserve(ringSizes_.size() + 1);
+    if (points_.empty()) {
+      points_.reserve(static_cast<size_t>(count));
+    } else if (points_.capacity() - points_.size() < static_cast<size_t>(count)) {
+      // Grow geometrically: a record of many rings must not copy its points per ring.
+      points_.reserve(std::max(points_.size() + static_cast<size_t>(count), points_.size() * 2));
+    }
+    points_.insert(points_.end(), points, points + count);
+    ringSizes_.push_back(count);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  const double area = RingArea(points, count);
+  if (ringSizes_.size() == 1) {
+    outerArea_ = netArea_ = area;
+    bounds_ = PointBounds(points, count);
+  } else {
+    netArea_ -= area;
+  }
+  return true;
+}
+
+// Gives back spare point capacity once all rings are in.
+void AreaShape::FinishGeometry() {
+  if (points_.capacity() > points_.size()) points_.shrink_to_fit();
+  if (ringSizes_.capacity() > ringSizes_.size()) ringSizes_.shrink_to_fit();
+}
+
+// Fills all rings at once; holes show through in alternate fill mode.
+void AreaShape::Draw(const CMapTransform& transform, Canvas& dc) {
+  if (!owner_ || points_.empty()) return;
+  Pen pen;
+  Brush brush;
+  if (IsSelected()) {
+    pen = Pen{PenStyle::Solid, 1, kSelectedAreaPenColor};
+    brush = Brush{BrushStyle::SelectionHatch, 0};
+  } else {
+    pen = owner_->GetDrawBorder() ? BlackPen() : NullPen();
+    brush = SolidBrush(color_);
+  }
+  ScopedTools tools(dc, pen, &brush);
+  transform.DrawWorldPolyPolygon(dc, points_.data(), ringSizes_.data(), GetRingCount());
+}
+
+// Inside the outer ring and outside every hole.
+bool AreaShape::Contains(const MapPoint& point) const {
+  if (ringSizes_.empty()) return false;
+  size_t offset = 0;
+  for (size_t r = 0; r < ringSizes_.size(); ++r) {
+    const int size = ringSizes_[r];
+    const bool inside = PointInPolygon(point, points_.data() + offset, size);
+    if (r == 0 && !inside) return false;
+    if (r > 0 && inside) return false;
+    offset += static_cast<size_t>(size);
+  }
+  return true;
+}
+
+// 1.0 inside the area, else "very far".
+double AreaShape::HitDistance(const MapPoint& point) { return Contains(point) ? 1.0 : kNoHit; }
+
+// Starts the walk over the outer ring at its first point, or at its last.
+void AreaShape::BeginPoints(bool fromEnd) {
+  currentRing_ = 0;
+  ringOffset_ = 0;
+  const int64_t size = ringSizes_.empty() ? 0 : ringSizes_[0];
+  index_ = fromEnd ? size - 1 : 0;
+}
+
+// Whether the walk is still within the current ring.
+bool AreaShape::HasCurrentPoint() const {
+  if (currentRing_ < 0 || currentRing_ >= GetRingCount()) return false;
+  return index_ >= 0 && index_ < ringSizes_[static_cast<size_t>(currentRing_)];
+}
+
+// The point under the walk (a zero point when off the ring).
+MapPoint AreaShape::GetCurrentPoint() const {
+  if (!HasCurrentPoint()) return {};
+  return points_[static_cast<size_t>(ringOffset_ + index_)];
+}
+
+// Ground area from the net area in map units, scaled by the ground size of the
+// bounds: square feet with U.S. units, square metres with metric.
+double AreaShape::GetArea(bool) {
+  if (points_.empty()) return 0.0;
+  const MapRect b = bounds_;
+  const bool inFeet = GetPreferences().GetMetric() == 0;
+  const MapProjection& projection = GetMapProjection();
+  const double height = projection.Distance({b.left, b.top}, {b.left, b.bottom}, inFeet);
+  const double width = projection.Distance({b.left, b.top}, {b.right, b.top}, inFeet);
+  const double box = (static_cast<double>(b.top) - b.bottom) * (static_cast<double>(b.right) - b.left);
+  if (!(std::fabs(box) > 0.0)) return 0.0;
+  return std::fabs(width * height * netArea_ / box);
+}
+
+// A point inside the area on the vertical line through the centre of its
+// bounds, between the ring crossings nearest to the centre.
+MapPoint AreaShape::GetLabelPoint() {
+  MapPoint cached = CachedLabelPoint();
+  if (cached.x != 0) return cached;
+  if (points_.empty()) return {};
+  const MapRect b = GetHitBounds();
+  const int64_t cx = b.left + (int64_t{b.right} - b.left) / 2;
+  const int64_t cy = b.top + (int64_t{b.bottom} - b.top) / 2;
+  const bool inside = Contains({static_cast<int32_t>(cx), static_cast<int32_t>(cy)});
+
+  // Two slots per side of the centre; -1 marks an empty slot.
+  int64_t lowA = -1, lowB = -1, upA = -1, upB = -1;
+  size_t offset = 0;
+  for (int32_t size : ringSizes_) {
+    for (int32_t i = 0; i + 1 < size; ++i) {
+      const MapPoint& s = points_[offset + static_cast<size_t>(i)];
+      const MapPoint& e = points_[offset + static_cast<size_t>(i) + 1];
+      const bool crosses = (s.x < cx && cx <= e.x) || (e.x < cx && cx <= s.x);
+      if (!crosses) continue;
+      const double slope = static_cast<double>(int64_t{e.y} - s.y) / static_cast<double>(int64_t{e.x} - s.x);
+      const int64_t y = static_cast<int64_t>(slope * static_cast<double>(cx - s.x)) + s.y;
+      if (y >= cy) {
+        if (lowA == -1) {
+          lowA = y;
+        } else if (lowB == -1) {
+          lowB = y;
+        } else if (!(y >= lowA && y >= lowB)) {
+          (lowA > lowB ? lowA : lowB) = y;
+        }
+      } else {
+        if (upA == -1) {
+          upA = y;
+        } else if (upB == -1) {
+          upB = y;
+        } else if (!(y <= upA && y <= upB)) {
+          (upA < upB ? upA : upB) = y;
+        }
+      }
+    }
+    offset += static_cast<size_t>(size);
+  }
+  int64_t ly = cy;
+  if (!inside) {
+    if (upA != -1 && upB != -1) {
+      ly = upA + (upB - upA) / 2;
+    } else if (lowA != -1 && lowB != -1) {
+      ly = lowA + (lowB - lowA) / 2;
+    }
+  } else if (upA != -1 && lowA != -1) {
+    ly = upA + (lowA - upA) / 2;
+  }
+  const MapPoint p{static_cast<int32_t>(cx), ClampToInt32(ly)};
+  CacheLabelPoint(p);
+  return p;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,268 @@
+// Shape records: one drawable, selectable feature of a layer (a point, one part
+// of a polyline, or a polygon with its rings), held in map units.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "mapview/Canvas.h"
+#include "mapview/MapPoint.h"
+
+namespace kestrune {
+
+class CMapTransform;
+class Shape;
+
+// Record classes as the layer's CreateRecord takes them.
+enum RecordClass : int { kRecordLine = 2, kRecordPoint = 4, kRecordArea = 8 };
+
+// What a record asks of the layer that holds it.
+class ShapeOwner {
+ public:
+  virtual ~ShapeOwner() = default;
+  // The point symbol size or line width: feet, or metres when metric.
+  virtual double GetDisplaySize(bool metric) const = 0;
+  // Whether point symbols and areas are outlined.
+  virtual bool GetDrawBorder() const = 0;
+};
+
+// One item of a context menu, kept as data until a window shows it.
+struct MenuItem {
+  int commandId = 0;
+  std::string text;
+  friend bool operator==(const MenuItem& a, const MenuItem& b) {
+    return a.commandId == b.commandId && a.text == b.text;
+  }
+};
+using MenuItems = std::vector<MenuItem>;
+
+constexpr int kCommandAttributes = 101;
+constexpr double kNoHit = 1e99;
+
+// The base of all records. Kept small: a layer of a million points holds a
+// million of these, so flags are packed and the rarely used label lives in a
+// side table keyed by the record.
+class Shape {
+ public:
+  explicit Shape(int recordNumber);
+  Shape(const Shape&) = delete;
+  Shape& operator=(const Shape&) = delete;
+
+  // Virtual operations, in the order the record classes define them.
+  virtual MapPoint GetLabelPoint();
+  virtual ~Shape();
+  virtual bool PrecedesInDrawOrder(const Shape& other) const;
+  virtual int GetRecordClass() const = 0;
+  virtual const MapPoint* SetPoint(const MapPoint& point);
+  virtual bool AddPoints(const MapPoint* points, int count);
+  virtual bool HasGeometry() const;
+  virtual void Draw(const CMapTransform& transform, Canvas& dc) = 0;
+  virtual void DrawLabel(const CMapTransform& transform, Canvas& dc);
+  virtual MapRect GetBounds() = 0;
+  virtual MapRect GetHitBounds() = 0;
+  virtual void SetSelected(bool selected);
+  virtual bool IsSelected() const;
+  virtual double HitDistance(const MapPoint& point);
+  // Opens the attribute report of the record; until the report exists this
+  // calls the handler installed with SetShowAttributesHandler, if any.
+  virtual void ShowAttributes(void* parentWindow);
+  virtual bool Contains(const MapPoint& point) const;
+  virtual int GetPointCount() const = 0;
+  virtual void BeginPoints(bool fromEnd) = 0;
+  virtual bool HasCurrentPoint() const = 0;
+  virtual void NextPoint() = 0;
+  virtual void PrevPoint() = 0;
+  virtual MapPoint GetCurrentPoint() const = 0;
+  virtual void FinishGeometry();
+  virtual double GetArea(bool flag);
+  virtual double GetLength(bool flag);
+  // A measure no class computes; kept so every record answers it alike.
+  virtual double GetThirdMeasure();
+  virtual Color GetColor() const;
+
+  // Non-virtual state the layer reads and writes.
+  void SetLabel(const std::string& text, bool opaque);
+  std::string GetLabel() const;
+  void SetColor(Color color) { color_ = color; }
+  double GetValue() const { return value_; }
+  void SetValue(double value) { value_ = value; }
+  ShapeOwner* GetOwner() const { return owner_; }
+  void SetOwner(ShapeOwner* owner) { owner_ = owner; }
+  int GetRecordNumber() const { return recordNumber_; }
+  bool IsModified() const { return (flags_ & kModified) != 0; }
+  void SetModified(bool on) { SetFlag(kModified, on); }
+  bool IsVisible() const { return (flags_ & kVisible) != 0; }
+  void SetVisible(bool on) { SetFlag(kVisible, on); }
+  bool IsFilteredOut() const { return (flags_ & kFilteredOut) != 0; }
+  void SetFilteredOut(bool on) { SetFlag(kFilteredOut, on); }
+  // Filter bits of the record (0x1 boom on, 0x2 boom off, 0x4 rate above zero,
+  // 0x8 rate zero); initially 0xFFFF. Only the low 16 bits are kept.
+  uint32_t GetFilterFlags() const { return filterFlags_; }
+  void SetFilterFlags(uint32_t flags) { filterFlags_ = static_cast<uint16_t>(flags); }
+
+  // Recomputes the process-wide map units per device pixel for one drawing.
+  static void PrepareView(const CMapTransform& transform);
+  static double GetMapUnitsPerPixel() { return mapUnitsPerPixel_; }
+  static void SetMapUnitsPerPixel(double value) { mapUnitsPerPixel_ = value; }
+  // Adds the record commands to a context menu ("Attributes" for one record).
+  static void AppendContextMenu(MenuItems& menu, bool several);
+  static void SetShowAttributesHandler(std::function<void(Shape&, void*)> handler);
+
+ protected:
+  enum Flag : uint8_t {
+    kModified = 0x01,
+    kSelected = 0x02,
+    kVisible = 0x04,
+    kFilteredOut = 0x08,
+    kHasLabel = 0x10,
+  };
+  void SetFlag(uint8_t flag, bool on) {
+    flags_ = static_cast<uint8_t>(on ? (flags_ | flag) : (flags_ & ~flag));
+  }
+  bool HasLabelEntry() const { return (flags_ & kHasLabel) != 0; }
+  // The cached label point, or (0, 0) when none is cached.
+  MapPoint CachedLabelPoint() const;
+  void CacheLabelPoint(const MapPoint& point);
+  // East-west map units of one foot of ground at the point, computed once.
+  int MapUnitsPerFoot(const MapPoint& at);
+
+  ShapeOwner* owner_ = nullptr;
+  double value_ = 0.0;
+  Color color_ = kNeutralColor;
+  int32_t recordNumber_ = 0;
+  int16_t unitsPerFoot_ = 0;  // 0 until computed
+  uint16_t filterFlags_ = 0xFFFF;
+  uint8_t flags_ = kVisible;
+  int8_t pointCursor_ = 0;  // used by PointShape; here to fill the padding
+
+  static double mapUnitsPerPixel_;
+};
+
+// One point of a Point or MultiPoint record.
+class PointShape final : public Shape {
+ public:
+  explicit PointShape(int recordNumber) : Shape(recordNumber) {}
+
+  MapPoint GetLabelPoint() override;
+  int GetRecordClass() const override { return kRecordPoint; }
+  const MapPoint* SetPoint(const MapPoint& point) override;
+  bool HasGeometry() const override { return point_.x >= 1 && point_.y > 0; }
+  void Draw(const CMapTransform& transform, Canvas& dc) override;
+  MapRect GetBounds() override;
+  MapRect GetHitBounds() override { return GetBounds(); }
+  double HitDistance(const MapPoint& point) override;
+  int GetPointCount() const override { return HasGeometry() ? 1 : 0; }
+  void BeginPoints(bool fromEnd) override;
+  bool HasCurrentPoint() const override { return pointCursor_ == 0 && HasGeometry(); }
+  void NextPoint() override;
+  void PrevPoint() override;
+  MapPoint GetCurrentPoint() const override { return point_; }
+
+  const MapPoint& GetPoint() const { return point_; }
+
+  // Point records come by the million: they are carved from large blocks.
+  static void* operator new(size_t size);
+  static void operator delete(void* p, size_t size);
+
+ private:
+  // The half side of the symbol square in map units.
+  int32_t HalfSize();
+
+  MapPoint point_;
+};
+
+// One part of a PolyLine record.
+class LineShape final : public Shape {
+ public:
+  explicit LineShape(int recordNumber) : Shape(recordNumber) {}
+
+  MapPoint GetLabelPoint() override;
+  int GetRecordClass() const override { return kRecordLine; }
+  const MapPoint* SetPoint(const MapPoint& point) override;
+  bool AddPoints(const MapPoint* points, int count) override;
+  void Draw(const CMapTransform& transform, Canvas& dc) override;
+  MapRect GetBounds() override { return bounds_; }
+  MapRect GetHitBounds() override;
+  double HitDistance(const MapPoint& point) override;
+  int GetPointCount() const override { return static_cast<int>(points_.size()); }
+  void BeginPoints(bool fromEnd) override;
+  bool HasCurrentPoint() const override;
+  void NextPoint() override { ++cursor_; }
+  void PrevPoint() override { --cursor_; }
+  MapPoint GetCurrentPoint() const override;
+  void FinishGeometry() override;
+  // The owning layer's display size (feet, or metres when metric), 1.0 without one.
+  virtual double GetWidth(bool metric) const;
+
+  const std::vector<MapPoint>& GetPoints() const { return points_; }
+  int GetPenWidth() const { return penWidth_; }
+  int32_t GetMapWidth() const { return mapWidth_; }
+
+  // Forgets the process-wide pen width cache (a new view or a test).
+  static void ResetWidthCache();
+
+ private:
+  // Refreshes the pen and map-unit widths for the view about to be drawn.
+  void UpdateWidths(const CMapTransform& transform);
+
+  std::vector<MapPoint> points_;
+  MapRect bounds_ = kEmptyBounds;
+  double widthFt_ = 0.0;
+  int32_t penWidth_ = 0;
+  int32_t mapWidth_ = 0;
+  int64_t cursor_ = -1;
+};
+
+// One Polygon record: its outer ring first, then its holes, each stored closed.
+class AreaShape final : public Shape {
+ public:
+  explicit AreaShape(int recordNumber) : Shape(recordNumber) {}
+
+  MapPoint GetLabelPoint() override;
+  bool PrecedesInDrawOrder(const Shape& other) const override;
+  int GetRecordClass() const override { return kRecordArea; }
+  bool AddPoints(const MapPoint* points, int count) override;
+  bool HasGeometry() const override { return points_.size() >= 3; }
+  void Draw(const CMapTransform& transform, Canvas& dc) override;
+  MapRect GetBounds() override { return bounds_; }
+  MapRect GetHitBounds() override { return bounds_; }
+  double HitDistance(const MapPoint& point) override;
+  bool Contains(const MapPoint& point) const override;
+  int GetPointCount() const override { return static_cast<int>(points_.size()); }
+  void BeginPoints(bool fromEnd) override;
+  bool HasCurrentPoint() const override;
+  void NextPoint() override { ++index_; }
+  void PrevPoint() override { --index_; }
+  MapPoint GetCurrentPoint() const override;
+  void FinishGeometry() override;
+  // Ground area: square feet with U.S. units, square metres with metric.
+  double GetArea(bool flag) override;
+
+  double GetOuterArea() const { return outerArea_; }
+  double GetNetArea() const { return netArea_; }
+  int GetRingCount() const { return static_cast<int>(ringSizes_.size()); }
+  int GetRingSize(int ring) const { return ringSizes_[static_cast<size_t>(ring)]; }
+  const std::vector<MapPoint>& GetPoints() const { return points_; }
+  const std::vector<int32_t>& GetRingSizes() const { return ringSizes_; }
+
+ private:
+  std::vector<MapPoint> points_;
+  std::vector<int32_t> ringSizes_;
+  MapRect bounds_ = kEmptyBounds;
+  double netArea_ = 0.0;
+  double outerArea_ = 0.0;
+  // Iteration over the outer ring.
+  int64_t ringOffset_ = 0;
+  int64_t index_ = 0;
+  int32_t currentRing_ = 0;
+};
+
+// Area of a closed ring in square map units (0 for fewer than four points).
+double RingArea(const MapPoint* points, int64_t count);
+
+// Bounds of a run of points, or kEmptyBounds for none.
+MapRect PointBounds(const MapPoint* points, int64_t count);
+
+}  // namespace kestrune

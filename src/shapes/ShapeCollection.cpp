@@ -1,0 +1,50 @@
+#include "shapes/ShapeCollection.h"
+
+#include "mapview/MapPoint.h"
+
+namespace kestrune {
+
+Shape* MakeRecord(int recordClass, int recordNumber) {
+  switch (recordClass) {
+    case kRecordLine: return new LineShape(recordNumber);
+    case kRecordPoint: return new PointShape(recordNumber);
+    case kRecordArea: return new AreaShape(recordNumber);
+    default: return nullptr;
+  }
+}
+
+// Destroys the records it holds.
+ShapeCollection::~ShapeCollection() { Clear(); }
+
+// Makes a record and, with addNow, appends it at once.
+Shape* ShapeCollection::CreateRecord(int recordClass, int recordNumber, bool addNow) {
+  Shape* shape = MakeRecord(recordClass, recordNumber);
+  if (shape && addNow) {
+    shape->SetOwner(this);
+    AddRecord(shape, true);
+  }
+  return shape;
+}
+
+// Takes the record: appended, or placed in drawing order.
+void ShapeCollection::AddRecord(Shape* shape, bool append) {
+  if (!shape) return;
+  shape->SetOwner(this);
+  if (append) {
+    records_.Append(shape);
+  } else {
+    records_.InsertOrdered(shape);
+  }
+}
+
+// The symbol size or line width: feet, or metres when metric.
+double ShapeCollection::GetDisplaySize(bool metric) const {
+  return metric ? displaySizeFt_ * kMetresPerFoot : displaySizeFt_;
+}
+
+void ShapeCollection::Clear() {
+  records_.ForEach([](Shape* shape) { delete shape; });
+  records_.Clear();
+}
+
+}  // namespace kestrune

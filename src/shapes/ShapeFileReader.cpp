@@ -1,0 +1,473 @@
+#include "shapes/ShapeFileReader.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "app/Platform.h"
+#include "lang/LangString.h"
+#include "mapview/MapProjection.h"
+#include "shapes/BufferedFile.h"
+#include "shapes/FileSet.h"
+#include "shapes/RecordSink.h"
+#include "shapes/Shape.h"
+
+namespace kestrune {
+
+namespace {
+
+constexpr const char* kMsgNoFile = "#10000069:File or path does not exist.";
+constexpr const char* kMsgErrorCode = "#10000070:Error Code";
+constexpr const char* kMsgBadHeader = "#10000071:Invalid Shape file header.";
+constexpr const char* kMsgUnknownType = "#10000072:Unknown Shape file type.";
+
+constexpr double kMaxLatitude = 85.0;
+constexpr size_t kRecordHeaderSize = 8;
+constexpr size_t kBoxSize = 32;
+constexpr size_t kPointSize = 16;
+// A ".prj" is a line of text; anything far larger is not one.
+constexpr uint64_t kMaxPrjBytes = 64 * 1024;
+
+uint32_t Big32(const unsigned char* b) {
+  return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | uint32_t{b[3]};
+}
+uint32_t Little32(const unsigned char* b) {
+  return uint32_t{b[0]} | (uint32_t{b[1]} << 8) | (uint32_t{b[2]} << 16) | (uint32_t{b[3]} << 24);
+}
+double LittleDouble(const unsigned char* b) {
+  const uint64_t bits = uint64_t{Little32(b)} | (uint64_t{Little32(b + 4)} << 32);
+  double d;
+  std::memcpy(&d, &bits, sizeof d);
+  return d;
+}
+void PutBig32(unsigned char* b, uint32_t v) {
+  b[0] = static_cast<unsigned char>(v >> 24);
+  b[1] = static_cast<unsigned char>(v >> 16);
+  b[2] = static_cast<unsigned char>(v >> 8);
+  b[3] = static_cast<unsigned char>(v);
+}
+void PutLittle32(unsigned char* b, uint32_t v) {
+  b[0] = static_cast<unsigned char>(v);
+  b[1] = static_cast<unsigned char>(v >> 8);
+  b[2] = static_cast<unsigned char>(v >> 16);
+  b[3] = static_cast<unsigned char>(v >> 24);
+}
+int32_t AsInt(uint32_t v) {
+  int32_t i;
+  std::memcpy(&i, &v, sizeof i);
+  return i;
+}
+
+// Shows one of the reader's messages with the ".shp" path as its caption.
+void ShowReaderMessage(const std::string& text, const std::string& shpPath) {
+  ShowMessage(text, shpPath, MessageIcon::Error);
+}
+
+// Lets the message queue run about every kPumpIntervalMs of loading: the
+// clock is read only every so many units of work, so a file of tiny records
+// does not pay for a clock read (or a pump) per record.
+class PumpTimer {
+ public:
+  explicit PumpTimer(int64_t& pumps) : pumps_(pumps), last_(Clock::now()) {}
+  void Tick(uint64_t work) {
+    work_ += work;
+    if (work_ < kWorkPerCheck) return;
+    work_ = 0;
+    const auto now = Clock::now();
+    if (now - last_ >= std::chrono::milliseconds(ShapeFileReader::kPumpIntervalMs)) {
+      PumpMessages();
+      ++pumps_;
+      last_ = Clock::now();
+    }
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  static constexpr uint64_t kWorkPerCheck = 2048;
+  int64_t& pumps_;
+  Clock::time_point last_;
+  uint64_t work_ = 0;
+};
+
+// Reads a small text file whole; empty when absent or implausibly large.
+std::string ReadSmallText(const std::string& path) {
+  BufferedFile file;
+  int error = 0;
+  if (path.empty() || !file.Open(path, error)) return {};
+  if (file.Size() == 0 || file.Size() > kMaxPrjBytes) return {};
+  std::string text(static_cast<size_t>(file.Size()), '\0');
+  const int64_t got = file.ReadUpTo(text.data(), text.size());
+  if (got <= 0) return {};
+  text.resize(static_cast<size_t>(got));
+  return text;
+}
+
+}  // namespace
+
+ShapeFileHeader ShapeFileHeader::FromBytes(const unsigned char* bytes, size_t count) {
+  // The defaults as file bytes, so that a partly read field mixes read and
+  // default bytes exactly as the file's image would.
+  unsigned char image[kSize] = {};
+  PutBig32(image + 0, 9994);
+  PutBig32(image + 24, 50);
+  PutLittle32(image + 28, 1000);
+  std::memcpy(image, bytes, std::min(count, kSize));
+  ShapeFileHeader h;
+  h.fileCode = AsInt(Big32(image));
+  for (int i = 0; i < 5; ++i) h.unused[i] = AsInt(Big32(image + 4 + 4 * i));
+  h.fileLengthWords = AsInt(Big32(image + 24));
+  h.version = AsInt(Little32(image + 28));
+  h.shapeType = AsInt(Little32(image + 32));
+  h.xMin = LittleDouble(image + 36);
+  h.yMin = LittleDouble(image + 44);
+  h.xMax = LittleDouble(image + 52);
+  h.yMax = LittleDouble(image + 60);
+  h.zMin = LittleDouble(image + 68);
+  h.zMax = LittleDouble(image + 76);
+  h.mMin = LittleDouble(image + 84);
+  h.mMax = LittleDouble(image + 92);
+  return h;
+}
+
+int ShapeKindOfType(int32_t shapeType) {
+  switch (shapeType) {
+    case kShapePoint:
+    case kShapeMultiPoint: return kShapeKindPoints;
+    case kShapePolyLine: return kShapeKindLines;
+    case kShapePolygon: return kShapeKindAreas;
+    default: return kShapeKindNone;
+  }
+}
+
+ShapeFileReader::ShapeFileReader() = default;
+ShapeFileReader::~ShapeFileReader() = default;
+
+void ShapeFileReader::BuildFileNames(const std::string& path) {
+  const std::string base = BasePathOf(path);
+  // The named file itself when it is the geometry file, in whatever case.
+  auto find = [&base](const char* ext) {
+    std::string found = FindSideFile(base, ext);
+    return found.empty() ? base + "." + ext : found;
+  };
+  shpPath_ = find("shp");
+  dbfPath_ = find("dbf");
+  shxPath_ = find("shx");
+}
+
+bool ShapeFileReader::ReadExact(BufferedFile& file, void* buffer, size_t n) { return file.ReadExact(buffer, n); }
+
+bool ShapeFileReader::CheckHeader(const std::string& path, int& coordSystemKind, int /*datum*/, int /*zone*/,
+                                  int& shapeKind) {
+  BuildFileNames(path);
+  BufferedFile file;
+  int error = 0;
+  if (!file.Open(shpPath_, error)) {
+    // Composed in a string: a translation of any length fits.
+    const std::string text = std::string(GetLangString(kMsgNoFile)) + "\n" + GetLangString(kMsgErrorCode) +
+                             ": " + std::to_string(static_cast<long>(error));
+    ShowReaderMessage(text, shpPath_);
+    return false;
+  }
+  unsigned char bytes[ShapeFileHeader::kSize];
+  const int64_t got = file.ReadUpTo(bytes, sizeof bytes);
+  file.Close();
+  if (got < 0) {
+    ShowReaderMessage(GetLangString(kMsgBadHeader), shpPath_);
+    return false;
+  }
+  const ShapeFileHeader header = ShapeFileHeader::FromBytes(bytes, static_cast<size_t>(got));
+  shapeKind = ShapeKindOfType(header.shapeType);
+  if (shapeKind == kShapeKindNone) {
+    ShowReaderMessage(GetLangString(kMsgUnknownType), shpPath_);
+    return false;
+  }
+  // Strict comparisons: a box of exactly -180..180 by -90..90 is still degrees.
+  if (header.xMin < -180.0 || header.xMax > 180.0 || header.yMin < -90.0 || header.yMax > 90.0) {
+    coordSystemKind = kCoordProjected;
+  }
+  return true;
+}
+
+std::unique_ptr<CoordConverter> ShapeFileReader::MakeConverter(int coordSystemKind, int datum, int zone,
+                                                               bool& fromPrj) const {
+  fromPrj = false;
+  const std::string prj = FindSideFile(BasePathOf(shpPath_), "prj");
+  if (!prj.empty()) {
+    const std::string wkt = ReadSmallText(prj);
+    if (!wkt.empty()) {
+      std::unique_ptr<CoordConverter> converter = MakePrjConverter(wkt);
+      if (converter) {
+        fromPrj = true;
+        return converter;
+      }
+    }
+  }
+  return MakeCoordConverter(coordSystemKind, datum, zone);
+}
+
+bool ShapeFileReader::LoadRecords(RecordSink& sink, int coordSystemKind, int datum, int zone) {
+  WaitCursor wait;
+  stats_ = LoadStats{};
+  BuildFileNames(sink.GetPathName());
+  PumpMessages();
+
+  std::unique_ptr<CoordConverter> converter = MakeConverter(coordSystemKind, datum, zone, stats_.usedPrj);
+  BufferedFile file;
+  int error = 0;
+  const bool opened = file.Open(shpPath_, error);
+  PumpMessages();
+  if (!opened || !converter) return true;
+
+  sink_ = &sink;
+  file_ = &file;
+  converter_ = converter.get();
+  projection_ = &GetMapProjection();
+
+  unsigned char header[ShapeFileHeader::kSize];
+  bool finished = !ReadExact(file, header, sizeof header);
+  int recordNumber = 0;
+  PumpTimer pump(stats_.pumps);
+  while (!finished) {
+    unsigned char recordHeader[kRecordHeaderSize] = {};
+    if (!ReadExact(file, recordHeader, sizeof recordHeader)) break;
+    // Record numbers count every record header in file order, null records
+    // included; the number stored in the file is not used.
+    ++recordNumber;
+    ++stats_.recordHeaders;
+    unsigned char typeBytes[4];
+    if (!ReadExact(file, typeBytes, sizeof typeBytes)) {
+      stats_.stoppedEarly = true;
+      break;
+    }
+    const int32_t type = AsInt(Little32(typeBytes));
+    const uint64_t before = file.Position();
+    bool ok = true;
+    switch (type) {
+      case kShapePoint: ok = ParsePoint(recordNumber); break;
+      case kShapePolyLine: ok = ParsePolyLine(recordNumber); break;
+      case kShapePolygon: ok = ParsePolygon(recordNumber); break;
+      case kShapeMultiPoint: ok = ParseMultiPoint(recordNumber); break;
+      case kShapeNull: break;
+      default: {
+        // A record of a type the viewer does not read is stepped over by its
+        // declared length, so the records after it are still read in step.
+        const int64_t contentBytes = int64_t{AsInt(Big32(recordHeader + 4))} * 2 - 4;
+        ok = contentBytes >= 0 && static_cast<uint64_t>(contentBytes) <= file.Remaining() &&
+             file.Skip(static_cast<uint64_t>(contentBytes));
+        break;
+      }
+    }
+    if (!ok) {
+      stats_.stoppedEarly = true;
+      finished = true;
+    }
+    pump.Tick(1 + (file.Position() - before) / kPointSize);
+  }
+
+  sink_ = nullptr;
+  file_ = nullptr;
+  converter_ = nullptr;
+  projection_ = nullptr;
+  // The scratch buffers of a large record are not kept beyond the load.
+  parts_ = {};
+  raw_ = {};
+  mapped_ = {};
+  convertible_ = {};
+  kept_ = {};
+  ringStart_ = {};
+  ringCount_ = {};
+  return true;
+}
+
+bool ShapeFileReader::ToDegrees(double x, double y, double& longitude, double& latitude) {
+  if (!converter_->ToGeographic(x, y, longitude, latitude)) return false;
+  return std::isfinite(longitude) && std::isfinite(latitude);
+}
+
+MapPoint ShapeFileReader::DegreesToMap(double longitude, double latitude) const {
+  // Longitudes beyond ±180° are wrapped by the projection itself.
+  latitude = std::clamp(latitude, -kMaxLatitude, kMaxLatitude);
+  MapPoint p;
+  projection_->GeoToMap(latitude, longitude, p);
+  return p;
+}
+
+bool ShapeFileReader::ParsePoint(int recordNumber) {
+  unsigned char xy[kPointSize];
+  if (!ReadExact(*file_, xy, sizeof xy)) return false;
+  double longitude = 0.0, latitude = 0.0;
+  if (!ToDegrees(LittleDouble(xy), LittleDouble(xy + 8), longitude, latitude)) {
+    ++stats_.pointsDropped;
+    return true;
+  }
+  // Points at or next to (0, 0) are the logger's "no position yet".
+  if (latitude >= -1.0 && latitude <= 1.0 && longitude >= -1.0 && longitude <= 1.0) {
+    ++stats_.pointsDropped;
+    return true;
+  }
+  const MapPoint p = DegreesToMap(longitude, latitude);
+  Shape* shape = sink_->CreateRecord(kRecordPoint, recordNumber, true);
+  if (shape) {
+    shape->SetPoint(p);
+    shape->FinishGeometry();
+    ++stats_.recordsMade;
+  }
+  return true;
+}
+
+bool ShapeFileReader::ParseMultiPoint(int recordNumber) {
+  unsigned char head[kBoxSize + 4];
+  if (!ReadExact(*file_, head, sizeof head)) return false;
+  const int32_t numPoints = AsInt(Little32(head + kBoxSize));
+  if (numPoints < 1) return true;
+  // A count beyond the bytes left is a truncated or broken record.
+  if (uint64_t(numPoints) * kPointSize > file_->Remaining()) return false;
+  for (int32_t i = 0; i < numPoints; ++i) {
+    if (!ParsePoint(recordNumber)) return false;
+  }
+  return true;
+}
+
+bool ShapeFileReader::ReadPartsAndPoints(int recordNumber, bool& valid) {
+  valid = false;
+  unsigned char head[kBoxSize + 8];
+  if (!ReadExact(*file_, head, sizeof head)) return false;
+  const int32_t numParts = AsInt(Little32(head + kBoxSize));
+  const int32_t numPoints = AsInt(Little32(head + kBoxSize + 4));
+  // Negative counts leave no way to find the next record.
+  if (numParts < 0 || numPoints < 0) return false;
+  const uint64_t need = uint64_t(numParts) * 4 + uint64_t(numPoints) * kPointSize;
+  if (need > file_->Remaining()) return false;
+
+  const size_t nParts = static_cast<size_t>(numParts);
+  const size_t nPoints = static_cast<size_t>(numPoints);
+  try {
+    parts_.resize(nParts);
+    raw_.resize(nPoints * kPointSize);
+    mapped_.resize(nPoints);
+    convertible_.resize(nPoints);
+  } catch (const std::bad_alloc&) {
+    // The record cannot be held: it yields nothing, the load goes on.
+    ++stats_.brokenRecords;
+    return file_->Skip(need);
+  }
+  if (nParts && !ReadExact(*file_, parts_.data(), nParts * 4)) return false;
+  for (size_t j = 0; j < nParts; ++j) {
+    parts_[j] = AsInt(Little32(reinterpret_cast<const unsigned char*>(&parts_[j])));
+  }
+  if (nPoints && !ReadExact(*file_, raw_.data(), raw_.size())) return false;
+
+  // Each part starts inside the record's points and after the part before it;
+  // any other array (the format forbids them) makes the record unusable, as
+  // no reading of it can be trusted.
+  for (size_t j = 0; j < nParts; ++j) {
+    const bool inRange = parts_[j] >= 0 && parts_[j] < numPoints;
+    const bool ascending = j == 0 || parts_[j] > parts_[j - 1];
+    if (!inRange || !ascending) {
+      ++stats_.brokenRecords;
+      return true;
+    }
+  }
+  (void)recordNumber;
+  for (size_t i = 0; i < nPoints; ++i) {
+    double longitude = 0.0, latitude = 0.0;
+    const unsigned char* xy = raw_.data() + i * kPointSize;
+    const bool ok = ToDegrees(LittleDouble(xy), LittleDouble(xy + 8), longitude, latitude);
+    convertible_[i] = ok;
+    mapped_[i] = ok ? DegreesToMap(longitude, latitude) : MapPoint{};
+  }
+  valid = nParts > 0;
+  return true;
+}
+
+bool ShapeFileReader::ParsePolyLine(int recordNumber) {
+  bool valid = false;
+  if (!ReadPartsAndPoints(recordNumber, valid)) return false;
+  if (!valid) return true;
+  const size_t nParts = parts_.size();
+  const size_t nPoints = mapped_.size();
+  for (size_t j = 0; j < nParts; ++j) {
+    const size_t start = static_cast<size_t>(parts_[j]);
+    const size_t end = j + 1 < nParts ? static_cast<size_t>(parts_[j + 1]) : nPoints;
+    // A part with a point that has no position is left out whole.
+    if (!std::all_of(convertible_.begin() + static_cast<std::ptrdiff_t>(start),
+                     convertible_.begin() + static_cast<std::ptrdiff_t>(end), [](unsigned char c) { return c != 0; })) {
+      stats_.pointsDropped += static_cast<int64_t>(end - start);
+      continue;
+    }
+    Shape* shape = sink_->CreateRecord(kRecordLine, recordNumber, true);
+    if (!shape) continue;
+    // Lines keep every point, repeated ones included.
+    shape->AddPoints(mapped_.data() + start, static_cast<int>(end - start));
+    shape->FinishGeometry();
+    ++stats_.recordsMade;
+  }
+  return true;
+}
+
+bool ShapeFileReader::ParsePolygon(int recordNumber) {
+  bool valid = false;
+  if (!ReadPartsAndPoints(recordNumber, valid)) return false;
+  if (!valid) return true;
+  const size_t nParts = parts_.size();
+  const size_t nPoints = mapped_.size();
+  if (!std::all_of(convertible_.begin(), convertible_.end(), [](unsigned char c) { return c != 0; })) {
+    // An area with a vertex that has no position cannot be drawn faithfully.
+    ++stats_.brokenRecords;
+    return true;
+  }
+  try {
+    kept_.clear();
+    kept_.reserve(nParts + nPoints);  // each ring may gain one closing point
+    ringStart_.resize(nParts);
+    ringCount_.resize(nParts);
+  } catch (const std::bad_alloc&) {
+    ++stats_.brokenRecords;
+    return true;
+  }
+  // Rings: consecutive points on the same map point are kept once, and every
+  // ring is closed.
+  for (size_t j = 0; j < nParts; ++j) {
+    const size_t start = static_cast<size_t>(parts_[j]);
+    const size_t end = j + 1 < nParts ? static_cast<size_t>(parts_[j + 1]) : nPoints;
+    const size_t first = kept_.size();
+    for (size_t i = start; i < end; ++i) {
+      if (kept_.size() == first || mapped_[i] != kept_.back()) kept_.push_back(mapped_[i]);
+    }
+    if (kept_.back() != kept_[first]) kept_.push_back(kept_[first]);
+    ringStart_[j] = static_cast<int64_t>(first);
+    ringCount_[j] = static_cast<int64_t>(kept_.size() - first);
+  }
+  // The outer ring is the one of largest area; on a tie the earlier one.
+  size_t outer = 0;
+  double best = -1.0;
+  for (size_t j = 0; j < nParts; ++j) {
+    const MapPoint* p = kept_.data() + ringStart_[j];
+    double sum = 0.0;
+    for (int64_t i = 0; i + 1 < ringCount_[j]; ++i) {
+      sum += static_cast<double>(p[i].x) * static_cast<double>(p[i + 1].y) -
+             static_cast<double>(p[i + 1].x) * static_cast<double>(p[i].y);
+    }
+    const double area = std::fabs(sum);
+    if (area > best) {
+      best = area;
+      outer = j;
+    }
+  }
+  Shape* shape = sink_->CreateRecord(kRecordArea, recordNumber, false);
+  if (!shape) return true;
+  shape->AddPoints(kept_.data() + ringStart_[outer], static_cast<int>(ringCount_[outer]));
+  // Holes of three points or fewer (a closed two-point sliver) are dropped.
+  for (size_t j = 0; j < nParts; ++j) {
+    if (j == outer || ringCount_[j] <= 3) continue;
+    shape->AddPoints(kept_.data() + ringStart_[j], static_cast<int>(ringCount_[j]));
+  }
+  shape->FinishGeometry();
+  sink_->AddRecord(shape, false);
+  ++stats_.recordsMade;
+  return true;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,136 @@
+// Reads one shape file set's ".shp" geometry into shape records: CheckHeader
+// when a layer opens the file, LoadRecords whenever it (re)loads its records.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mapview/MapPoint.h"
+
+namespace kestrune {
+
+class BufferedFile;
+class CoordConverter;
+class MapProjection;
+class RecordSink;
+
+// The geometry kind of a whole file.
+enum ShapeKind : int { kShapeKindNone = 0, kShapeKindPoints = 1, kShapeKindLines = 2, kShapeKindAreas = 3 };
+// Whether the file's coordinates are geographic degrees or projected.
+enum CoordSystemKind : int { kCoordGeographic = 1, kCoordProjected = 2 };
+
+// Shape types of the file format that the reader parses.
+enum ShapeType : int32_t {
+  kShapeNull = 0,
+  kShapePoint = 1,
+  kShapePolyLine = 3,
+  kShapePolygon = 5,
+  kShapeMultiPoint = 8,
+};
+
+// The first 100 bytes of a ".shp" file.
+struct ShapeFileHeader {
+  int32_t fileCode = 9994;
+  int32_t unused[5] = {0, 0, 0, 0, 0};
+  int32_t fileLengthWords = 50;
+  int32_t version = 1000;
+  int32_t shapeType = 0;
+  double xMin = 0.0, yMin = 0.0, xMax = 0.0, yMax = 0.0;
+  double zMin = 0.0, zMax = 0.0, mMin = 0.0, mMax = 0.0;
+
+  static constexpr size_t kSize = 100;
+  // The header made of the bytes read laid over the defaults (a short file
+  // keeps the defaults for the bytes it lacks).
+  static ShapeFileHeader FromBytes(const unsigned char* bytes, size_t count);
+};
+
+// The geometry kind of a file shape type; 0 for types the viewer does not read.
+int ShapeKindOfType(int32_t shapeType);
+
+class ShapeFileReader {
+ public:
+  ShapeFileReader();
+  virtual ~ShapeFileReader();
+  ShapeFileReader(const ShapeFileReader&) = delete;
+  ShapeFileReader& operator=(const ShapeFileReader&) = delete;
+
+  // Makes the set's ".shp", ".dbf" and ".shx" names from any of its paths; an
+  // existing file is found whatever the case of its extension.
+  void BuildFileNames(const std::string& path);
+  const std::string& GetShpPath() const { return shpPath_; }
+  const std::string& GetDbfPath() const { return dbfPath_; }
+  const std::string& GetShxPath() const { return shxPath_; }
+
+  // Validates the header: stores the file's geometry kind (0 too) and marks
+  // the coordinates projected when the box leaves the range of degrees. False
+  // (after a message) when the file cannot be opened, read, or is of a type
+  // the viewer does not read. Datum and zone are not used here.
+  bool CheckHeader(const std::string& path, int& coordSystemKind, int datum, int zone, int& shapeKind);
+
+  // Reads every record into the sink. Coordinates go to degrees through the
+  // ".prj" beside the file when PROJ reads it, else through the converter of
+  // the kind, datum and zone. Stops silently at the end of the file or at a
+  // truncated or broken record; the records handed over stay. Always true.
+  bool LoadRecords(RecordSink& sink, int coordSystemKind, int datum, int zone);
+
+  // Reads exactly n bytes; false when the read fails or fewer bytes came.
+  static bool ReadExact(BufferedFile& file, void* buffer, size_t n);
+
+  // Facts of the last load, for tests and tools.
+  struct LoadStats {
+    int64_t recordHeaders = 0;     // record headers read (the last record number)
+    int64_t recordsMade = 0;       // records handed to the sink
+    int64_t pointsDropped = 0;     // points near (0, 0) or that could not be converted
+    int64_t brokenRecords = 0;     // records skipped for bad counts or part indexes
+    bool usedPrj = false;          // coordinates went through the ".prj"
+    bool stoppedEarly = false;     // a truncated or unreadable record ended the load
+    int64_t pumps = 0;             // message pumps during the record loop
+  };
+  const LoadStats& GetLoadStats() const { return stats_; }
+
+  // The converter a load would use for the file set: its ".prj" when PROJ
+  // reads it, else the one of the kind, datum and zone.
+  std::unique_ptr<CoordConverter> MakeConverter(int coordSystemKind, int datum, int zone, bool& fromPrj) const;
+
+  // How often the record loop looks at the clock, and how long it lets the
+  // message queue wait (milliseconds).
+  static constexpr int kPumpIntervalMs = 50;
+
+ private:
+  // One record's content after its type word, by type; false ends the load.
+  bool ParsePoint(int recordNumber);
+  bool ParseMultiPoint(int recordNumber);
+  bool ParsePolyLine(int recordNumber);
+  bool ParsePolygon(int recordNumber);
+  // Reads the count words and the parts and points of a polyline or polygon,
+  // checked against the bytes left; false ends the load. Sets valid to false
+  // for a record that was consumed but is not usable.
+  bool ReadPartsAndPoints(int recordNumber, bool& valid);
+  // File coordinates to degrees; false when they cannot be converted.
+  bool ToDegrees(double x, double y, double& longitude, double& latitude);
+  // Degrees to the map, with latitude held within ±85°.
+  MapPoint DegreesToMap(double longitude, double latitude) const;
+
+  std::string shpPath_;
+  std::string dbfPath_;
+  std::string shxPath_;
+
+  // Working state of one load.
+  RecordSink* sink_ = nullptr;
+  BufferedFile* file_ = nullptr;
+  CoordConverter* converter_ = nullptr;
+  const MapProjection* projection_ = nullptr;
+  std::vector<int32_t> parts_;
+  std::vector<unsigned char> raw_;
+  std::vector<MapPoint> mapped_;
+  std::vector<unsigned char> convertible_;
+  std::vector<MapPoint> kept_;
+  std::vector<int64_t> ringStart_;
+  std::vector<int64_t> ringCount_;
+  LoadStats stats_;
+};
+
+}  // namespace kestrune

@@ -1,0 +1,358 @@
+// The record parsers on hand-made files: points, multipoints, lines, areas,
+// null and unknown records, truncated and broken records, ".prj" files.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+
+#include "app/Platform.h"
+#include "shapes/ShapeFileReader.h"
+#include "ShapeTestFiles.h"
+
+namespace kestrune {
+namespace {
+
+using namespace kestrune::test;
+
+std::vector<int> Numbers(const LoadedFile& f) {
+  std::vector<int> out;
+  for (const RecordView& v : f.Views()) out.push_back(v.number);
+  return out;
+}
+
+TEST(ReaderPoints, PointsNearZeroAreDroppedButStillCountAndLatitudesAreClamped) {
+  TempDir dir;
+  ShpBuilder b(1);
+  b.Point(0.5, -0.3)     // 1: dropped, near (0, 0)
+      .Point(10.0, 1.5)  // 2: kept
+      .Point(-1.0, 1.0)  // 3: dropped, the range is inclusive
+      .Point(1.0, -1.0)  // 4: dropped
+      .Point(0.5, 1.5)   // 5: kept, latitude outside the range
+      .Point(10.0, 89.0)   // 6: stored at 85
+      .Point(10.0, -90.0)  // 7: stored at -85
+      .Point(-1.0001, 0.0);  // 8: kept, just outside
+  const LoadedFile f = LoadBytes(dir, b.Bytes());
+  ASSERT_TRUE(f.headerOk);
+  const auto v = f.Views();
+  ASSERT_EQ(v.size(), 5u);
+  EXPECT_EQ(Numbers(f), (std::vector<int>{2, 5, 6, 7, 8}));
+  for (const RecordView& r : v) EXPECT_EQ(r.recordClass, kRecordPoint);
+  EXPECT_EQ(v[0].points[0], Map(10.0, 1.5));
+  EXPECT_EQ(v[1].points[0], Map(0.5, 1.5));
+  EXPECT_EQ(v[2].points[0], Map(10.0, 85.0));
+  EXPECT_EQ(v[3].points[0], Map(10.0, -85.0));
+  EXPECT_EQ(f.stats.recordHeaders, 8);
+  EXPECT_EQ(f.stats.pointsDropped, 3);
+  EXPECT_FALSE(f.stats.stoppedEarly);
+}
+
+TEST(ReaderPoints, NonFinitePositionsAreDroppedWithoutUndefinedArithmetic) {
+  TempDir dir;
+  ShpBuilder b(1);
+  b.Point(std::nan(""), 45.0).Point(10.0, INFINITY).Point(1e300, 45.0).Point(10.0, 45.0);
+  const LoadedFile f = LoadBytes(dir, b.Bytes());
+  // A huge longitude wraps inside the projection; NaN and infinity are dropped.
+  EXPECT_EQ(Numbers(f), (std::vector<int>{3, 4}));
+  EXPECT_EQ(f.Views()[1].points[0], Map(10.0, 45.0));
+}
+
+TEST(ReaderPoints, MultiPointMakesOneRecordPerPointWithTheSameNumber) {
+  TempDir dir;
+  ShpBuilder b(8);
+  b.MultiPoint({{10, 45}, {11, 45}, {12, 45}, {13, 45}, {14, 45}})
+      .MultiPoint({})
+      .MultiPoint({{20, 50}, {0.2, 0.2}, {21, 50}});
+  const LoadedFile f = LoadBytes(dir, b.Bytes());
+  EXPECT_EQ(f.shapeKind, kShapeKindPoints);
+  EXPECT_EQ(Numbers(f), (std::vector<int>{1, 1, 1, 1, 1, 3, 3}));
+  EXPECT_EQ(f.Views()[4].points[0], Map(14, 45));
+  EXPECT_EQ(f.Views()[6].points[0], Map(21, 50));
+}
+
+TEST(ReaderLines, EachPartIsALineRecordAndRepeatedPointsStay) {
+  TempDir dir;
+  ShpBuilder b(3);
+  b.Poly(3, {{{10, 45}, {10.001, 45}, {10.001, 45}}, {{11, 46}, {11.5, 46.5}}}).Poly(3, {{{0.1, 0.1}, {0.2, 0.2}}});
+  const LoadedFile f = LoadBytes(dir, b.Bytes());
+  EXPECT_EQ(f.shapeKind, kShapeKindLines);
+  const auto v = f.Views();
+  ASSERT_EQ(v.size(), 3u);
+  EXPECT_EQ(v[0].number, 1);
+  EXPECT_EQ(v[0].recordClass, kRecordLine);
+  EXPECT_EQ(v[0].points, (std::vector<MapPoint>{Map(10, 45), Map(10.001, 45), Map(10.001, 45)}));
+  EXPECT_EQ(v[1].number, 1);
+  EXPECT_EQ(v[1].points, (std::vector<MapPoint>{Map(11, 46), Map(11.5, 46.5)}));
+  // Lines near (0, 0) are not dropped: that rule is for points only.
+  EXPECT_EQ(v[2].number, 2);
+  EXPECT_EQ(v[2].points.size(), 2u);
+}
+
+TEST(ReaderAreas, RingsAreClosedOnceAndRepeatedMapPointsKeptOnce) {
+  TempDir dir;
+  ShpBuilder b(5);
+  // Open ring, with a repeated point and a point within a map unit of the one before.
+  b.Poly(5, {{{10, 45}, {10.01, 45}, {10.01, 45}, {10.01, 45.0000000001}, {10.01, 45.01}}});
+  // Closed ring: not doubled.
+  b.Poly(5, {{{20, 45}, {20.01, 45}, {20.01, 45.01}, {20, 45}}});
+  const LoadedFile f = LoadBytes(dir, b.Bytes());
+  const auto v = f.Views();
+  ASSERT_EQ(v.size(), 2u);
+  const RecordView& open = v[0].number == 1 ? v[0] : v[1];
+  const RecordView& closed = v[0].number == 1 ? v[1] : v[0];
+  EXPECT_EQ(open.points,
+            (std::vector<MapPoint>{Map(10, 45), Map(10.01, 45), Map(10.01, 45.01), Map(10, 45)}));
+  EXPECT_EQ(open.ringSizes, (std::vector<int32_t>{4}));
+  EXPECT_EQ(closed.points, (std::vector<MapPoint>{Map(20, 45), Map(20.01, 45), Map(20.01, 45.01), Map(20, 45)}));
+}
+
+TEST(ReaderAreas, TheLargestRingLeadsAndSliverHolesAreDropped) {
+  TempDir dir;
+  ShpBuilder b(5);
+  const Ring hole = {{10.4, 45.4}, {10.6, 45.4}, {10.6, 45.6}, {10.4, 45.6}, {10.4, 45.4}};
+  const Ring outer = {{10, 45}, {11, 45}, {11, 46}, {10, 46}, {10, 45}};
+  const Ring sliver = {{10.2, 45.2}, {10.3, 45.3}};                       // closes to 3 points
+  const Ring triangle = {{10.1, 45.1}, {10.2, 45.1}, {10.1, 45.2}};       // closes to 4 points
+  b.Poly(5, {hole, sliver, outer, triangle});
+  const LoadedFile f = LoadBytes(dir, b.Bytes());
+  const auto v = f.Views();
+  ASSERT_EQ(v.size(), 1u);
+  EXPECT_EQ(v[0].recordClass, kRecordArea);
+  EXPECT_EQ(v[0].ringSizes, (std::vector<int32_t>{5, 5, 4}));
+  EXPECT_EQ(v[0].points.front(), Map(10, 45));    // outer first
+  EXPECT_EQ(v[0].points[5], Map(10.4, 45.4));     // then the holes in file order
+  EXPECT_EQ(v[0].points[10], Map(10.1, 45.1));
+}
+
+TEST(ReaderAreas, NullRecordsKeepTheNumbersOfTheRecordsAfterThem) {
+  TempDir dir;
+  ShpBuilder b(5);
+  const Ring sq = {{10, 45}, {11, 45}, {11, 46}, {10, 46}, {10, 45}};
+  b.Null().Poly(5, {sq}).Null().Null().Poly(5, {sq});
+  const LoadedFile f = LoadBytes(dir, b.Bytes());
+  // Equal areas: the later record is drawn first.
+  EXPECT_EQ(Numbers(f), (std::vector<int>{5, 2}));
+  EXPECT_EQ(f.stats.recordHeaders, 5);
+}
+
+TEST(ReaderAreas, AreasAreDrawnLargestFirstWithLaterEqualsBeforeEarlierOnes) {
+  TempDir dir;
+  ShpBuilder b(5);
+  auto square = [](double x, double side) {
+    return Ring{{x, 45}, {x + side, 45}, {x + side, 45 + side}, {x, 45 + side}, {x, 45}};
+  };
+  b.Poly(5, {square(10, 0.1)}).Poly(5, {square(20, 0.5)}).Poly(5, {square(10, 0.1)}).Poly(5, {square(30, 0.01)});
+  const LoadedFile f = LoadBytes(dir, b.Bytes());
+  EXPECT_EQ(Numbers(f), (std::vector<int>{2, 3, 1, 4}));
+}
+
+TEST(ReaderAreas, RingsAndRecordsBeyondSixteenBitCountsLoadWhole) {
+  TempDir dir;
+  ShpBuilder b(5);
+  Ring big;
+  for (int i = 0; i < 40000; ++i) {
+    const double a = 2 * M_PI * i / 40000;
+    big.push_back({10 + std::cos(a), 45 + std::sin(a)});
+  }
+  std::vector<Ring> rings = {big};
+  for (int r = 0; r < 33000; ++r) {
+    const double x = 9.5 + (r % 200) * 0.005, y = 44.5 + (r / 200) * 0.005;
+    rings.push_back({{x, y}, {x + 0.001, y}, {x + 0.001, y + 0.001}, {x, y}});
+  }
+  b.Poly(5, rings);
+  const LoadedFile f = LoadBytes(dir, b.Bytes());
+  const auto v = f.Views();
+  ASSERT_EQ(v.size(), 1u);
+  ASSERT_EQ(v[0].ringSizes.size(), 33001u);
+  EXPECT_EQ(v[0].ringSizes[0], 40001);
+  EXPECT_EQ(v[0].ringSizes[33000], 4);
+  EXPECT_EQ(v[0].points.size(), 40001u + 33000u * 4u);
+}
+
+TEST(ReaderBroken, ATruncatedLastRecordEndsTheLoadSilentlyWherever) {
+  const Ring sq = {{10, 45}, {11, 45}, {11, 46}, {10, 46}, {10, 45}};
+  for (int type : {1, 3, 5, 8}) {
+    ShpBuilder b(type);
+    for (int i = 0; i < 3; ++i) {
+      if (type == 1) b.Point(10 + i, 45);
+      if (type == 8) b.MultiPoint({{10 + i, 45}, {10 + i, 46}});
+      if (type == 3 || type == 5) b.Poly(type, {sq});
+    }
+    const std::string whole = b.Bytes();
+    const size_t recordSize = (whole.size() - 100) / 3;
+    TempDir dir;
+    MessageCatcher messages;
+    const size_t full = LoadBytes(dir, whole).Views().size();
+    const size_t perRecord = full / 3;
+    for (size_t cut = whole.size() - 1; cut > whole.size() - recordSize; --cut) {
+      const LoadedFile f = LoadBytes(dir, whole.substr(0, cut));
+      ASSERT_EQ(f.Views().size(), 2 * perRecord) << "type " << type << " cut " << cut;
+    }
+    EXPECT_TRUE(messages.messages.empty());
+  }
+}
+
+TEST(ReaderBroken, CountsBeyondTheFileEndTheLoadWithoutHugeAllocations) {
+  TempDir dir;
+  for (int32_t numPoints : {0x7FFFFFFF, 1000, -1}) {
+    for (int type : {3, 5}) {
+      ShpBuilder b(type);
+      b.Point(10, 45);  // a point record in a line file is read all the same
+      b.PolyRaw(type, 1, numPoints, {0}, {{10, 45}, {11, 45}, {11, 46}, {10, 45}});
+      b.Point(12, 45);
+      const LoadedFile f = LoadBytes(dir, b.Bytes());
+      EXPECT_EQ(Numbers(f), (std::vector<int>{1})) << numPoints;
+      EXPECT_TRUE(f.stats.stoppedEarly);
+    }
+  }
+  ShpBuilder many(3);
+  many.PolyRaw(3, 0x7FFFFFFF, 2, {0}, {{10, 45}, {11, 45}});
+  EXPECT_TRUE(LoadBytes(dir, many.Bytes()).Views().empty());
+  ShpBuilder multi(8);
+  std::string content;
+  AppendLittle32(content, 8);
+  content += std::string(32, '\0');
+  AppendLittle32(content, 0x40000000);
+  multi.Record(content);
+  EXPECT_TRUE(LoadBytes(dir, multi.Bytes()).Views().empty());
+}
+
+TEST(ReaderBroken, BadPartArraysSkipTheRecordAndKeepTheNextInStep) {
+  TempDir dir;
+  const std::vector<XY> pts = {{10, 45}, {11, 45}, {11, 46}, {10, 46}, {10, 45}};
+  const std::vector<std::vector<int32_t>> bad = {{0, 3, 2}, {0, 5}, {0, -1}, {0, 0}, {2, 1}, {0, 7}};
+  for (int type : {3, 5}) {
+    for (const auto& parts : bad) {
+      ShpBuilder b(type);
+      b.PolyRaw(type, static_cast<int32_t>(parts.size()), 5, parts, pts);
+      b.Poly(type, {pts});
+      const LoadedFile f = LoadBytes(dir, b.Bytes());
+      EXPECT_EQ(Numbers(f), (std::vector<int>{2})) << "type " << type << " parts " << parts[1];
+      EXPECT_EQ(f.stats.brokenRecords, 1);
+    }
+    // No parts but points: nothing from it, and the points are stepped over.
+    ShpBuilder b(type);
+    b.PolyRaw(type, 0, 5, {}, pts);
+    b.Poly(type, {pts});
+    EXPECT_EQ(Numbers(LoadBytes(dir, b.Bytes())), (std::vector<int>{2}));
+    // Parts that start after point 0: the points before the first part are not drawn.
+    ShpBuilder late(type);
+    late.PolyRaw(type, 1, 5, {1}, pts);
+    const auto v = LoadBytes(dir, late.Bytes()).Views();
+    ASSERT_EQ(v.size(), 1u);
+    EXPECT_EQ(v[0].points.front(), Map(11, 45));
+  }
+}
+
+TEST(ReaderBroken, RecordsOfOtherTypesAreSteppedOverByTheirLength) {
+  TempDir dir;
+  ShpBuilder b(1);
+  std::string pointZ;
+  AppendLittle32(pointZ, 11);
+  for (double d : {10.0, 45.0, 100.0, 0.0}) AppendDouble(pointZ, d);
+  b.Point(10, 45).Record(pointZ).Point(11, 45);
+  EXPECT_EQ(Numbers(LoadBytes(dir, b.Bytes())), (std::vector<int>{1, 3}));
+  // A length running past the end stops the load there.
+  ShpBuilder c(1);
+  c.Point(10, 45).RawBytes(std::string("\0\0\0\2\0\0\x10\0", 8)).RawBytes(std::string("\x0b\0\0\0", 4));
+  const LoadedFile f = LoadBytes(dir, c.Bytes());
+  EXPECT_EQ(Numbers(f), (std::vector<int>{1}));
+  EXPECT_TRUE(f.stats.stoppedEarly);
+}
+
+TEST(ReaderFiles, AMissingFileLoadsNothingAndSaysNothing) {
+  TempDir dir;
+  MessageCatcher messages;
+  ShapeCollection sink((dir / "none.shp").string());
+  ShapeFileReader reader;
+  EXPECT_TRUE(reader.LoadRecords(sink, 1, 8, -1));
+  EXPECT_TRUE(sink.Records().empty());
+  EXPECT_TRUE(messages.messages.empty());
+}
+
+TEST(ReaderFiles, MessagesArePumpedByTheClockNotPerRecord) {
+  TempDir dir;
+  ShpBuilder b(1);
+  for (int i = 0; i < 200000; ++i) b.Point(10 + i * 1e-5, 45);
+  WriteFileBytes(dir / "many.shp", b.Bytes());
+  int pumps = 0, waits = 0, waitEnds = 0;
+  auto old = SetPumpHandler([&] { ++pumps; });
+  SetWaitCursorHandlers([&] { ++waits; }, [&] { ++waitEnds; });
+  ShapeCollection sink((dir / "many.shp").string());
+  ShapeFileReader reader;
+  const auto start = std::chrono::steady_clock::now();
+  reader.LoadRecords(sink, 1, 8, -1);
+  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  SetPumpHandler(old);
+  SetWaitCursorHandlers(nullptr, nullptr);
+  EXPECT_EQ(sink.Records().size(), 200000u);
+  // Two pumps around opening the file, then about one per 50 ms of work.
+  EXPECT_GE(pumps, 2);
+  EXPECT_LE(pumps, 2 + static_cast<int>(ms / 50.0) + 1);
+  EXPECT_EQ(pumps - 2, reader.GetLoadStats().pumps);
+  EXPECT_EQ(waits, 1);
+  EXPECT_EQ(waitEnds, 1);
+}
+
+// Forward transverse Mercator on WGS 84 (the series of the surveying
+// textbooks, good to millimetres), independent of PROJ.
+void Utm(double lon, double lat, double centralMeridian, double& x, double& y) {
+  const double a = 6378137.0, f = 1 / 298.257223563, k0 = 0.9996;
+  const double e2 = f * (2 - f), ep2 = e2 / (1 - e2);
+  const double phi = lat * M_PI / 180, lam = (lon - centralMeridian) * M_PI / 180;
+  const double n = a / std::sqrt(1 - e2 * std::sin(phi) * std::sin(phi));
+  const double t = std::tan(phi) * std::tan(phi), c = ep2 * std::cos(phi) * std::cos(phi);
+  const double aa = std::cos(phi) * lam;
+  const double m = a * ((1 - e2 / 4 - 3 * e2 * e2 / 64 - 5 * e2 * e2 * e2 / 256) * phi -
+                        (3 * e2 / 8 + 3 * e2 * e2 / 32 + 45 * e2 * e2 * e2 / 1024) * std::sin(2 * phi) +
+                        (15 * e2 * e2 / 256 + 45 * e2 * e2 * e2 / 1024) * std::sin(4 * phi) -
+                        (35 * e2 * e2 * e2 / 3072) * std::sin(6 * phi));
+  x = k0 * n * (aa + (1 - t + c) * std::pow(aa, 3) / 6 + (5 - 18 * t + t * t + 72 * c - 58 * ep2) * std::pow(aa, 5) / 120) +
+      500000.0;
+  y = k0 * (m + n * std::tan(phi) *
+                    (aa * aa / 2 + (5 - t + 9 * c + 4 * c * c) * std::pow(aa, 4) / 24 +
+                     (61 - 58 * t + t * t + 600 * c - 330 * ep2) * std::pow(aa, 6) / 720));
+}
+
+TEST(ReaderPrj, AProjectedFileWithItsPrjLandsWhereItsDegreesWould) {
+  TempDir dir;
+  const std::string utm28 =
+      "PROJCS[\"WGS_1984_UTM_Zone_28N\",GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\","
+      "6378137.0,298.257223563]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]],"
+      "PROJECTION[\"Transverse_Mercator\"],PARAMETER[\"False_Easting\",500000.0],PARAMETER["
+      "\"False_Northing\",0.0],PARAMETER[\"Central_Meridian\",-15.0],PARAMETER[\"Scale_Factor\",0.9996],"
+      "PARAMETER[\"Latitude_Of_Origin\",0.0],UNIT[\"Meter\",1.0]]";
+  const std::vector<XY> degrees = {{-15.0, 0.0}, {-16.2, 14.5}, {-13.9, 28.1}, {-15.5, 60.0}};
+  ShpBuilder b(1, 400000, 0, 600000, 7000000);
+  for (const XY& d : degrees) {
+    double x = 0, y = 0;
+    Utm(d.first, d.second, -15.0, x, y);
+    b.Point(x, y);
+  }
+  // Upper-case names, as file sets from Windows often have.
+  WriteFileBytes(dir / "FIELD.SHP", b.Bytes());
+  WriteFileBytes(dir / "FIELD.PRJ", utm28);
+  const LoadedFile f = LoadShp(dir / "FIELD.SHP");
+  ASSERT_TRUE(f.headerOk);
+  EXPECT_EQ(f.coordSystemKind, kCoordProjected);  // the header test still decides the kind
+  EXPECT_TRUE(f.stats.usedPrj);
+  const auto v = f.Views();
+  ASSERT_EQ(v.size(), degrees.size());
+  for (size_t i = 0; i < degrees.size(); ++i) {
+    const MapPoint want = Map(degrees[i].first, degrees[i].second);
+    EXPECT_NEAR(v[i].points[0].x, want.x, 1) << i;
+    EXPECT_NEAR(v[i].points[0].y, want.y, 1) << i;
+  }
+
+  // A ".prj" PROJ cannot read leaves the datum and zone in charge.
+  WriteFileBytes(dir / "FIELD.PRJ", "not a coordinate system");
+  ShpBuilder g(1);
+  g.Point(10, 45);
+  WriteFileBytes(dir / "FIELD.SHP", g.Bytes());
+  const LoadedFile h = LoadShp(dir / "FIELD.SHP");
+  EXPECT_FALSE(h.stats.usedPrj);
+  ASSERT_EQ(h.Views().size(), 1u);
+  EXPECT_EQ(h.Views()[0].points[0], Map(10, 45));
+}
+
+}  // namespace
+}  // namespace kestrune
