@@ -55,6 +55,7 @@ std::string RefusalMessage(const DbfTable& table, const AttributeRow& row) {
 
 }  // namespace
 
+// Table bytes to text through code page 1252.
 QString DecodeTableText(const std::string& bytes) {
   QString text;
   text.reserve(static_cast<qsizetype>(bytes.size()));
@@ -68,6 +69,7 @@ QString DecodeTableText(const std::string& bytes) {
   return text;
 }
 
+// Text to table bytes through code page 1252, naming the first character it lacks.
 bool EncodeTableText(const QString& text, std::string& bytes, QString* bad) {
   bytes.clear();
   bytes.reserve(static_cast<size_t>(text.size()));
@@ -86,11 +88,13 @@ bool EncodeTableText(const QString& text, std::string& bytes, QString* bad) {
   return true;
 }
 
+// Whether the user changed the value since the row was loaded.
 bool AttributeRow::IsEdited() const {
   if (IsNumeric()) return value != loadedValue;
   return valueText != loadedText;
 }
 
+// One row per shown field of the record, in field order.
 bool AttributeRowList::LoadFileRows(const std::string& dbfPath, int recordIndex) {
   if (dbfPath.empty()) return false;
   DbfTable table;
@@ -143,6 +147,7 @@ bool AttributeRowList::LoadFileRows(const std::string& dbfPath, int recordIndex)
   return true;
 }
 
+// Replaces the row of the same identity or puts a new row on top.
 void AttributeRowList::AddRow(const QString& name, const QString& valueText, int key, bool editable) {
   for (AttributeRow& row : rows_) {
     const bool same = key != kRowKeyByName ? row.key == key : row.key == kRowKeyByName && row.name == name;
@@ -165,11 +170,13 @@ void AttributeRowList::AddRow(const QString& name, const QString& valueText, int
   rows_.insert(rows_.begin(), std::move(row));
 }
 
+// Whether any value of the file was changed.
 bool AttributeRowList::AnyFileRowEdited() const {
   return std::any_of(rows_.begin(), rows_.end(),
                      [](const AttributeRow& row) { return row.IsFileRow() && row.IsEdited(); });
 }
 
+// Stores every file row into the record and writes it, or says why not.
 SaveOutcome SaveAttributeRows(const std::string& dbfPath, int recordIndex,
                               const std::vector<AttributeRow>& rows) {
   SaveOutcome outcome;

@@ -8,6 +8,7 @@
 
 namespace kestrune {
 
+// The computed rows of a point, a line or an area, in the order they are added.
 std::vector<ReportRow> ComputeReportRows(Shape& shape) {
   const CPreferences& prefs = GetPreferences();
   const bool metric = prefs.IsMetric();

@@ -69,6 +69,7 @@ CAttributesDlg::CAttributesDlg(QWidget* parent, const std::string& dbfPath, int 
   if (recordIndex_ >= 0) rows_.LoadFileRows(dbfPath_, recordIndex_);
 }
 
+// The grid, its cells and the font go with the dialog.
 CAttributesDlg::~CAttributesDlg() = default;
 
 // Adds or replaces a computed row.

@@ -422,6 +422,22 @@ TEST_F(AttributesOnSmallTable, ATextTakesItsFieldLengthAndADateOnlyARealDay) {
   EXPECT_EQ(day, "20240229");
 }
 
+TEST_F(AttributesOnSmallTable, EnterWhileTypingStoresTheValueAndPressesOk) {
+  CAttributesDlg dialog(nullptr, path.string(), 2);
+  ShowDialog(dialog);
+  CSpreadSheet& grid = *dialog.Grid();
+  // Typed with more decimals than the field: the cell keeps the field's three.
+  TypeIntoValue(grid, "RATE", "2.71828");
+  QTest::keyClick(grid.EditEditor(), Qt::Key_Return);
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_FALSE(dialog.isVisible());
+  DbfTable table(path.string());
+  ASSERT_TRUE(table.ReadRecord(2));
+  std::string rate;
+  table.GetString(2, rate);
+  EXPECT_EQ(rate, "   2.718");
+}
+
 TEST(AttributesWithoutTable, OnlyAddedRowsShowAndOkWritesNothing) {
   MessageLog log;
   CAttributesDlg dialog(nullptr, "", 3);
