@@ -8,6 +8,7 @@
 #include "app/Platform.h"
 #include "app/Preferences.h"
 #include "layers/MapWindowHost.h"
+#include "layers/PixelMapper.h"
 #include "mapview/CMapTransform.h"
 #include "mapview/Canvas.h"
 #include "shapes/DbfTable.h"
@@ -209,8 +210,6 @@ bool Layer::IsModified() {
 
 // ---------------------------------------------------------------- display state
 
-double Layer::GetDisplaySize(bool metric) const { return kestrune::GetDisplaySize(settings_, metric); }
-
 void Layer::SetDisplaySize(double value, bool metric) {
   kestrune::SetDisplaySize(settings_, value, metric);
   WriteLayerSetting(GetSettingsPath(), settings_, SettingKey::DisplaySize);
@@ -298,13 +297,17 @@ void Layer::SetThemeField(int16_t field) {
 
 // ---------------------------------------------------------------- drawing
 
-// Point symbols of one pass are collected and handed to the canvas together;
-// anything else draws itself. The batch gives the same calls, in the same
-// order, as each symbol drawing itself would.
-template <class Predicate>
-void Layer::DrawPass(const CMapTransform& transform, Canvas& dc, Predicate draw) {
-  std::vector<DeviceRect> rects;
-  std::vector<Color> fills;
+// Point symbols of the normal pass are collected and handed to the canvas
+// together; anything else draws itself. A batch gives the same calls, in the
+// same order, as each symbol drawing itself would. Without a shadow pass
+// before it, the normal pass also decides each record's visibility.
+void Layer::DrawPass(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass) {
+  const bool normal = pass != DrawPassKind::Shadows;
+  const bool setVisibility = pass == DrawPassKind::NormalDecidingVisibility;
+  std::vector<DeviceRect>& rects = batchRects_;
+  std::vector<Color>& fills = batchFills_;
+  rects.clear();
+  fills.clear();
   const auto flush = [&]() {
     if (rects.empty()) return;
     const Pen old = dc.GetPen();
@@ -314,56 +317,69 @@ void Layer::DrawPass(const CMapTransform& transform, Canvas& dc, Predicate draw)
     rects.clear();
     fills.clear();
   };
-  int32_t worldWidth = 0, worldHeight = 0;
-  transform.GetWorldExtent(worldWidth, worldHeight);
-  const bool canBatch = worldWidth != 0 && worldHeight != 0;
-  for (Shape* shape : records_) {
-    if (!draw(*shape)) continue;
-    // Selected and shadowed symbols use other brushes; they draw themselves.
-    if (canBatch && shape->GetRecordClass() == kRecordPoint && shape->GetOwner() == this &&
-        !shape->IsSelected() && !shape->IsFilteredOut()) {
+  const bool batching = normal && mapper.Usable();
+  records_.ForEach([&](Shape* shape) {
+    if (batching && shape->GetRecordClass() == kRecordPoint && shape->GetOwner() == this) {
       auto* point = static_cast<PointShape*>(shape);
-      if (!point->HasGeometry()) continue;
-      if (rects.empty()) {
-        rects.reserve(kBatchSize);
-        fills.reserve(kBatchSize);
+      // Selected and shadowed symbols use other brushes; they draw themselves.
+      if (!point->IsSelected() && !point->IsFilteredOut()) {
+        const bool geometry = point->HasGeometry();
+        // The symbol is drawn one map unit outside its bounds, as the record does.
+        const MapRect b = point->GetBounds();
+        const DeviceRect box =
+            geometry ? mapper.RectangleBox(Clamp32(int64_t{b.left} - 1), Clamp32(int64_t{b.top} - 1),
+                                           Clamp32(int64_t{b.right} + 1), Clamp32(int64_t{b.bottom} + 1))
+                     : DeviceRect{};
+        if (setVisibility) {
+          // The drawing box settles most symbols' visibility without converting the bounds too.
+          const bool visible = (geometry && mapper.BoxShowsWholeBounds(box)) || mapper.IsRectVisible(dc, b);
+          // Written only when it changes: a million records stay clean in the cache.
+          if (point->IsVisible() != visible) point->SetVisible(visible);
+        }
+        if (!geometry || !point->IsVisible()) return;
+        labelled_ = labelled_ || point->HasLabel();
+        rects.push_back(box);
+        fills.push_back(point->GetColor());
+        if (rects.size() >= kBatchSize) flush();
+        return;
       }
-      // The symbol is drawn one map unit outside its bounds, as the record does.
-      const MapRect b = point->GetBounds();
-      MapPoint a{Clamp32(int64_t{b.left} - 1), Clamp32(int64_t{b.top} - 1)};
-      MapPoint c{Clamp32(int64_t{b.right} + 1), Clamp32(int64_t{b.bottom} + 1)};
-      transform.WorldToDevice(a);
-      transform.WorldToDevice(c);
-      constexpr int kRectClamp = 32767;
-      const int l = std::clamp(a.x, -kRectClamp, kRectClamp);
-      const int t = std::clamp(a.y, -kRectClamp, kRectClamp);
-      const int r = std::clamp(c.x, -kRectClamp, kRectClamp);
-      const int bt = std::clamp(c.y, -kRectClamp, kRectClamp);
-      rects.push_back(DeviceRect{l - 1, t - 1, r + 1, bt + 1});
-      fills.push_back(point->GetColor());
-      if (rects.size() >= kBatchSize) flush();
-      continue;
     }
+    if (setVisibility) shape->SetVisible(mapper.IsRectVisible(dc, shape->GetHitBounds()));
+    if (!shape->IsVisible()) return;
+    labelled_ = labelled_ || shape->HasLabel();
+    if (normal ? (shape->IsSelected() || shape->IsFilteredOut()) : !shape->IsFilteredOut()) return;
     flush();
     shape->Draw(transform, dc);
-  }
+  });
   flush();
 }
 
 void Layer::Draw(const CMapTransform& transform, Canvas& dc) {
   Shape::PrepareView(transform);
-  for (Shape* shape : records_) shape->SetVisible(transform.IsWorldRectVisible(dc, shape->GetHitBounds()));
-  if (filterMask_ & kFilterShowShadows) {
-    DrawPass(transform, dc, [](const Shape& s) { return s.IsVisible() && s.IsFilteredOut(); });
+  PixelMapper mapper(transform);
+  DeviceRect area;
+  if (dc.GetPlainVisibleArea(area)) mapper.SetPlainArea(area);
+  labelled_ = false;
+  if ((filterMask_ & kFilterShowShadows) && anyFilteredOut_) {
+    records_.ForEach([&](Shape* shape) { shape->SetVisible(mapper.IsRectVisible(dc, shape->GetHitBounds())); });
+    DrawPass(mapper, transform, dc, DrawPassKind::Shadows);
+    DrawPass(mapper, transform, dc, DrawPassKind::Normal);
+  } else {
+    // Without shadows the visibility is decided on the way, in one pass.
+    DrawPass(mapper, transform, dc, DrawPassKind::NormalDecidingVisibility);
   }
-  DrawPass(transform, dc,
-           [](const Shape& s) { return s.IsVisible() && !s.IsSelected() && !s.IsFilteredOut(); });
   for (Shape* shape : GetSelectionDrawOrder()) {
     if (shape->IsVisible()) shape->Draw(transform, dc);
   }
-  for (Shape* shape : records_) {
-    if (shape->IsVisible()) shape->DrawLabel(transform, dc);
+  // Only records with a label draw one; when no visible record has one
+  // (the passes above saw them all) the pass is skipped.
+  if (labelled_) {
+    records_.ForEach([&](Shape* shape) {
+      if (shape->IsVisible() && shape->HasLabel()) shape->DrawLabel(transform, dc);
+    });
   }
+  batchRects_ = {};
+  batchFills_ = {};
 }
 
 void Layer::DrawRecords(const CMapTransform& transform, Canvas& dc, Shape* const* records, size_t count) {
@@ -531,9 +547,12 @@ bool Layer::EditSelectedAttributes() {
 
 void Layer::ApplyFilter() {
   const uint32_t mask = static_cast<uint32_t>(filterMask_);
+  anyFilteredOut_ = false;
   for (Shape* shape : records_) {
     const uint32_t flags = shape->GetFilterFlags();
-    shape->SetFilteredOut((mask & flags) != flags);
+    const bool out = (mask & flags) != flags;
+    shape->SetFilteredOut(out);
+    anyFilteredOut_ = anyFilteredOut_ || out;
   }
 }
 

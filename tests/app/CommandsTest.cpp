@@ -173,3 +173,24 @@ TEST(CommandLine, WordsThatAreNotSwitchesJoinWithSingleSpaces) {
 
 }  // namespace
 }  // namespace kestrune::test
+
+#include "app/FileFilter.h"
+
+namespace kestrune::test {
+namespace {
+
+TEST(FileFilter, PipeFiltersBecomeQtNameFilters) {
+  EXPECT_EQ(NameFiltersFromPipeFilter("Shape Files (*.shp)|*.shp|"),
+            (std::vector<std::string>{"Shape Files (*.shp)"}));
+  // A translation whose description shows other patterns still filters by the listed ones.
+  EXPECT_EQ(NameFiltersFromPipeFilter("Formdateien (*.SHP)|*.shp;*.SHP||"),
+            (std::vector<std::string>{"Formdateien (*.shp *.SHP)"}));
+  EXPECT_EQ(NameFiltersFromPipeFilter("Shapes|*.shp|All files|*|"),
+            (std::vector<std::string>{"Shapes (*.shp)", "All files (*)"}));
+  EXPECT_EQ(NameFiltersFromPipeFilter("Dangling description"), std::vector<std::string>{});
+  EXPECT_EQ(NameFiltersFromPipeFilter("|*.shp|"), (std::vector<std::string>{"*.shp"}));
+  EXPECT_EQ(NameFiltersFromPipeFilter(""), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace kestrune::test

@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -20,6 +19,7 @@
 #include "app/Preferences.h"
 #include "app/gui/AboutDlg.h"
 #include "app/gui/AppResources.h"
+#include "app/gui/FileDialogs.h"
 #include "app/gui/FrameLayers.h"
 #include "app/gui/PaneInterfaces.h"
 #include "lang/gui/LangWidgets.h"
@@ -40,18 +40,6 @@ bool IsEmptyRect(const MapRect& r) { return r.left > r.right || r.top > r.bottom
 }  // namespace
 
 CMainFrame* GetMainFrame() { return g_frame; }
-
-QString ChooseSaveFile(QWidget* parent, const QString& startFolder) {
-  QFileDialog dialog(parent);
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setNameFilter(QStringLiteral("Shape Files (*.shp)"));
-  dialog.setDefaultSuffix(QStringLiteral("shp"));
-  if (!startFolder.isEmpty()) dialog.setDirectory(startFolder);
-  if (dialog.exec() != QDialog::Accepted) return QString();
-  const QStringList files = dialog.selectedFiles();
-  return files.isEmpty() ? QString() : files.front();
-}
 
 CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
     : QMainWindow(parent), set_(GetResourceSet(resourceSet)), saveChooser_(ChooseSaveFile) {

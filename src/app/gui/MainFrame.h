@@ -112,8 +112,4 @@ class CMainFrame : public QMainWindow {
 // The main frame while it exists, or none.
 CMainFrame* GetMainFrame();
 
-// The Save As dialog of the platform: "Shape Files (*.shp)", default
-// extension ".shp", asks before overwriting, starts in startFolder.
-QString ChooseSaveFile(QWidget* parent, const QString& startFolder);
-
 }  // namespace kestrune
