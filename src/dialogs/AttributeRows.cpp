@@ -41,15 +41,15 @@ int StoredDecimals(const std::string& text) {
 
 // The translated message for a field that refused its value.
 std::string RefusalMessage(const DbfTable& table, const AttributeRow& row) {
-  const DbfField* field = table.GetField(row.fieldNumber);
-  const std::string name = field ? field->name : row.name.toStdString();
+  // The name as the dialog shows it, so a name in the Western code page reads right.
+  const QByteArray name = row.name.toUtf8();
   switch (table.GetLastError()) {
     case DbfError::ValueTooWide:
-      return LangFormat(kDbfValueTooWideText, name.c_str(), field ? field->length : row.width);
+      return LangFormat(kDbfValueTooWideText, name.constData(), row.width);
     case DbfError::BadDate:
-      return LangFormat(kDbfBadDateText, name.c_str());
+      return LangFormat(kDbfBadDateText, name.constData());
     default:
-      return LangFormat(kAttrFieldRefusedText, name.c_str());
+      return LangFormat(kAttrFieldRefusedText, name.constData());
   }
 }
 
@@ -170,12 +170,6 @@ void AttributeRowList::AddRow(const QString& name, const QString& valueText, int
   rows_.insert(rows_.begin(), std::move(row));
 }
 
-// Whether any value of the file was changed.
-bool AttributeRowList::AnyFileRowEdited() const {
-  return std::any_of(rows_.begin(), rows_.end(),
-                     [](const AttributeRow& row) { return row.IsFileRow() && row.IsEdited(); });
-}
-
 // Stores every file row into the record and writes it, or says why not.
 SaveOutcome SaveAttributeRows(const std::string& dbfPath, int recordIndex,
                               const std::vector<AttributeRow>& rows) {
@@ -212,10 +206,10 @@ SaveOutcome SaveAttributeRows(const std::string& dbfPath, int recordIndex,
       std::string bytes;
       QString bad;
       if (!EncodeTableText(row.valueText, bytes, &bad)) {
-        const DbfField* field = table.GetField(row.fieldNumber);
         outcome.status = SaveStatus::Refused;
         outcome.refusedRow = static_cast<int>(i);
-        outcome.message = LangFormat(kAttrCharacterNotStorableText, field->name.c_str(), bad.toUtf8().constData());
+        outcome.message = LangFormat(kAttrCharacterNotStorableText, row.name.toUtf8().constData(),
+                                     bad.toUtf8().constData());
         return outcome;
       }
       std::string held;

@@ -69,8 +69,6 @@ class AttributeRowList {
   const std::vector<AttributeRow>& Rows() const { return rows_; }
   std::vector<AttributeRow>& Rows() { return rows_; }
   size_t Count() const { return rows_.size(); }
-  // True when any file row's value differs from what was loaded.
-  bool AnyFileRowEdited() const;
 
  private:
   std::vector<AttributeRow> rows_;

@@ -285,6 +285,21 @@ TEST(AttributeRowsSave, ATextOutsideTheCodePageNamesFieldAndCharacter) {
   EXPECT_EQ(ReadFileBytes(file.path), file.bytes);
 }
 
+TEST(AttributeRowsSave, AFieldNameInTheWesternCodePageIsNamedReadably) {
+  DbfTableLayout t;
+  t.fields = {{"DOS\xC9", 'N', 4, 1}};
+  t.rows = {" " + Right("1.5", 4)};
+  TableFile file(t);
+  AttributeRowList list = Loaded(file, 1);
+  ASSERT_EQ(list.Count(), 1u);
+  EXPECT_EQ(list.Rows()[0].name, QString::fromUtf8("DOS\xC3\x89"));
+  list.Rows()[0].value = 100.0;  // "100.0" needs 5 characters
+  const SaveOutcome out = SaveAttributeRows(file.path.string(), 1, list.Rows());
+  EXPECT_EQ(out.status, SaveStatus::Refused);
+  EXPECT_NE(out.message.find("\"DOS\xC3\x89\""), std::string::npos) << out.message;
+  EXPECT_EQ(ReadFileBytes(file.path), file.bytes);
+}
+
 TEST(AttributeRowsSave, ATableThatCannotBeWrittenTellsOnlyWhenEditsAreLost) {
   TableFile file(MixedTable());
   AttributeRowList list = Loaded(file, 1);
