@@ -1,0 +1,378 @@
+#include "app/gui/MainFrame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QSplitter>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+#include "app/FileSetCopy.h"
+#include "app/Platform.h"
+#include "app/Preferences.h"
+#include "app/gui/AboutDlg.h"
+#include "app/gui/AppResources.h"
+#include "app/gui/FileDialogs.h"
+#include "app/gui/FrameLayers.h"
+#include "app/gui/PaneInterfaces.h"
+#include "lang/gui/LangWidgets.h"
+#include "mapview/MapView.h"
+
+namespace kestrune {
+
+namespace {
+
+CMainFrame* g_frame = nullptr;
+
+// The layers pane's initial width.
+constexpr int kLayersPaneWidth = 150;
+
+// True for a rectangle that encloses nothing (a layer without records).
+bool IsEmptyRect(const MapRect& r) { return r.left > r.right || r.top > r.bottom; }
+
+}  // namespace
+
+CMainFrame* GetMainFrame() { return g_frame; }
+
+CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
+    : QMainWindow(parent), set_(GetResourceSet(resourceSet)), saveChooser_(ChooseSaveFile) {
+  g_frame = this;
+  setObjectName(QStringLiteral("MainFrame%1").arg(set_.id));
+  shell::CreateLayerCore(this);
+  setWindowIcon(AppIcon(set_.id));
+  // The toolbar belongs to the frame; no menu offers to hide it.
+  setContextMenuPolicy(Qt::NoContextMenu);
+
+  splitter_ = new QSplitter(Qt::Horizontal, this);
+  splitter_->setObjectName(QStringLiteral("Splitter"));
+  splitter_->setChildrenCollapsible(false);
+  layersPane_ = CreateLayersPane(splitter_);
+  mapPane_ = CreateMapPane(splitter_);
+  splitter_->addWidget(layersPane_->AsWidget());
+  splitter_->addWidget(mapPane_->AsWidget());
+  // The map takes every pixel the window gains; the layers pane keeps its width.
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 1);
+  resize(800, 600);
+  splitter_->setSizes({kLayersPaneWidth, 800 - kLayersPaneWidth});
+  setCentralWidget(splitter_);
+  // The frame's focus goes to the map window.
+  setFocusProxy(mapPane_->AsWidget());
+
+  BuildMenus();
+  BuildToolBar();
+  TranslateMenu(menuBar());
+  // Tips come from the translated menu texts.
+  for (const auto& [id, action] : actions_) {
+    action->setToolTip(QString::fromStdString(TipFromMenuText(action->text().toStdString())));
+  }
+  setWindowTitle(set_.id == kVantrelSet ? LangQString(QString::fromStdString(set_.title))
+                                        : LangQString(kFrameTitle));
+  setAcceptDrops(true);
+  UpdateCommandStates();
+}
+
+CMainFrame::~CMainFrame() {
+  g_frame = nullptr;
+  // The panes hold pointers into the layers; they go first.
+  delete splitter_;
+  splitter_ = nullptr;
+  layersPane_ = nullptr;
+  mapPane_ = nullptr;
+  shell::DestroyLayerCore();
+}
+
+QAction* CMainFrame::MakeAction(int commandId, const std::string& text) {
+  auto* action = new QAction(QString::fromStdString(text), this);
+  action->setObjectName(QStringLiteral("ID_%1").arg(commandId));
+  action->setData(commandId);
+  action->setIcon(CommandIcon(commandId));
+  // Menus show texts only, as the toolbar shows pictures only.
+  action->setIconVisibleInMenu(false);
+  action->setCheckable(GetCommandState(commandId, CommandContext{}).checkable);
+  connect(action, &QAction::triggered, this, [this, commandId] { ExecuteCommand(commandId); });
+  actions_[commandId] = action;
+  return action;
+}
+
+void CMainFrame::AddMenuEntries(QMenu* menu, const std::vector<MenuEntry>& entries) {
+  for (const MenuEntry& entry : entries) {
+    if (entry.IsSeparator()) {
+      menu->addSeparator();
+    } else if (entry.IsPopup()) {
+      QMenu* sub = menu->addMenu(QString::fromStdString(entry.text));
+      connect(sub, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
+      AddMenuEntries(sub, entry.children);
+    } else {
+      menu->addAction(MakeAction(entry.id, entry.text));
+    }
+  }
+}
+
+void CMainFrame::BuildMenus() {
+  for (const MenuEntry& popup : set_.menu) {
+    QMenu* menu = menuBar()->addMenu(QString::fromStdString(popup.text));
+    connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
+    AddMenuEntries(menu, popup.children);
+  }
+}
+
+void CMainFrame::BuildToolBar() {
+  toolBar_ = new QToolBar(this);
+  toolBar_->setObjectName(QStringLiteral("ToolBar%1").arg(set_.id));
+  toolBar_->setMovable(false);
+  toolBar_->setFloatable(false);
+  toolBar_->setIconSize(QSize(kToolImageWidth, kToolImageHeight));
+  addToolBar(Qt::TopToolBarArea, toolBar_);
+  for (int id : set_.toolbar) {
+    if (id == kToolbarSeparator) {
+      toolBar_->addSeparator();
+      continue;
+    }
+    QAction* action = Action(id);
+    if (!action) continue;
+    toolBar_->addAction(action);
+    if (QWidget* button = toolBar_->widgetForAction(action)) button->setFixedSize(kToolButtonWidth, kToolButtonHeight);
+  }
+}
+
+QAction* CMainFrame::Action(int commandId) const {
+  const auto it = actions_.find(commandId);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+Layer* CMainFrame::ActiveLayer() const { return layersPane_ ? layersPane_->GetActiveLayer() : nullptr; }
+
+CommandContext CMainFrame::CurrentContext() const {
+  CommandContext context;
+  context.layerCount = shell::LayerCount();
+  Layer* active = ActiveLayer();
+  context.hasActiveLayer = active != nullptr;
+  context.totalsAvailable = active && shell::TotalsAvailable(active);
+  context.zoomToolActive = mapPane_ && mapPane_->IsZoomToolActive();
+  context.metric = GetPreferences().IsMetric();
+  context.busy = IsBusy();
+  return context;
+}
+
+void CMainFrame::UpdateCommandStates() {
+  const CommandContext context = CurrentContext();
+  for (const auto& [id, action] : actions_) {
+    const CommandState state = GetCommandState(id, context);
+    action->setEnabled(state.enabled);
+    if (state.checkable) action->setChecked(state.checked);
+  }
+}
+
+void CMainFrame::ExecuteCommand(int commandId) {
+  // The state may have changed since the menu was drawn (a layer closed by a
+  // pane, a load started by a hand-over).
+  if (!GetCommandState(commandId, CurrentContext()).enabled) {
+    UpdateCommandStates();
+    return;
+  }
+  switch (commandId) {
+    case kIdFileOpen: OnFileOpen(); break;
+    case kIdFileClose: OnFileClose(); break;
+    case kIdFileCloseAll: OnFileCloseAll(); break;
+    case kIdFileSaveAs: OnFileSaveAs(); break;
+    case kIdFilePrint: OnFilePrint(); break;
+    case kIdAppExit: OnAppExit(); break;
+    case kIdUnitsUS: OnUnits(false); break;
+    case kIdUnitsMetric: OnUnits(true); break;
+    case kIdZoomTool: OnZoomTool(); break;
+    case kIdZoomIn: OnZoomIn(); break;
+    case kIdZoomOut: OnZoomOut(); break;
+    case kIdZoomAll: OnZoomAll(); break;
+    case kIdZoomActiveFile: OnZoomActiveFile(); break;
+    case kIdDisplaySettings: OnDisplaySettings(); break;
+    case kIdSummaryTotals: OnSummaryTotals(); break;
+    case kIdShowMe: OnShowMe(); break;
+    case kIdNotes: OnNotes(); break;
+    case kIdAppAbout: OnAppAbout(); break;
+    default: break;
+  }
+  // Exit may have closed the window; the actions still exist until it is deleted.
+  UpdateCommandStates();
+}
+
+void CMainFrame::RunBusy(const std::function<void()>& work) {
+  ++busy_;
+  UpdateCommandStates();
+  work();
+  --busy_;
+  UpdateCommandStates();
+  if (busy_ > 0) return;
+  if (closePending_) {
+    QTimer::singleShot(0, this, [this] { close(); });
+  } else if (!pendingNames_.isEmpty()) {
+    QTimer::singleShot(0, this, [this] { OpenPendingNames(); });
+  }
+}
+
+void CMainFrame::OpenPendingNames() {
+  while (!pendingNames_.isEmpty() && !IsBusy() && !closePending_) OpenByName(pendingNames_.takeFirst());
+}
+
+bool CMainFrame::OpenByName(const QString& path) {
+  // A second load inside the first (the loader dispatches events) would work
+  // on a half-filled list; the name waits its turn.
+  if (IsBusy()) {
+    pendingNames_.append(path);
+    return false;
+  }
+  Layer* layer = nullptr;
+  RunBusy([&] { layer = shell::OpenLayerByName(path.toStdString(), this); });
+  if (!layersPane_) return false;
+  layersPane_->RefreshFileList();
+  OnZoomActiveFile();
+  UpdateCommandStates();
+  return layer != nullptr;
+}
+
+void CMainFrame::OnHandOver(const QString& path) {
+  // Restored when minimised, kept maximised when it was, and brought forward.
+  if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  raise();
+  activateWindow();
+  // A dialog the user left open comes first, as it owns the input.
+  if (QWidget* modal = QApplication::activeModalWidget()) {
+    modal->raise();
+    modal->activateWindow();
+  }
+  if (!path.isEmpty()) OpenByName(path);
+}
+
+void CMainFrame::OnFileOpen() {
+  RunBusy([this] { shell::OpenLayerCommand(this); });
+  layersPane_->RefreshFileList();
+  OnZoomActiveFile();
+}
+
+void CMainFrame::OnFileClose() {
+  Layer* active = ActiveLayer();
+  if (!active) return;
+  shell::CloseLayer(active);
+  mapPane_->InvalidateMap(true);
+  layersPane_->RefreshFileList();
+}
+
+void CMainFrame::OnFileCloseAll() {
+  shell::CloseAllLayers();
+  mapPane_->InvalidateMap(true);
+  layersPane_->RefreshFileList();
+}
+
+void CMainFrame::OnFileSaveAs() {
+  Layer* active = ActiveLayer();
+  if (!active) return;
+  const QString chosen = saveChooser_ ? saveChooser_(this, QString::fromStdString(GetPreferences().GetSaveFolder()))
+                                      : QString();
+  if (chosen.isEmpty()) return;
+  const std::string path = chosen.toStdString();
+  const FileSetCopyResult result = CopyShapeFileSet(shell::LayerBasePath(active), SaveAsBasePath(path));
+  if (!result.ok) {
+    ShowMessage(FileSetCopyErrorText(result), FileSetCopyErrorCaption(), MessageIcon::Warning);
+  } else {
+    // The layer now stands for the copy; its records are not read again.
+    shell::SetLayerPathName(active, result.newShpPath);
+    layersPane_->RefreshFileList();
+  }
+  const std::string folder = SaveAsFolder(path);
+  if (!folder.empty()) {
+    GetPreferences().SetSaveFolder(folder);
+    GetPreferences().SaveToRegistry();
+  }
+}
+
+void CMainFrame::OnFilePrint() { mapPane_->Print(); }
+
+void CMainFrame::OnAppExit() { close(); }
+
+void CMainFrame::OnUnits(bool metric) { GetPreferences().SetMetric(metric); }
+
+void CMainFrame::OnZoomTool() { mapPane_->ToggleZoomTool(); }
+
+void CMainFrame::OnZoomIn() { mapPane_->GetMapView().ZoomIn(); }
+
+void CMainFrame::OnZoomOut() { mapPane_->GetMapView().ZoomOut(); }
+
+void CMainFrame::OnZoomAll() { mapPane_->GetMapView().ZoomAll(shell::AllLayerBounds()); }
+
+void CMainFrame::OnZoomActiveFile() {
+  Layer* active = ActiveLayer();
+  if (!active) return;
+  MapRect bounds = shell::LayerBounds(active);
+  // A layer without records has no place to zoom to; the view stays.
+  if (IsEmptyRect(bounds)) return;
+  mapPane_->GetMapView().ZoomToRect(bounds, true);
+}
+
+void CMainFrame::OnDisplaySettings() {
+  Layer* active = ActiveLayer();
+  if (!active) return;
+  shell::ShowDisplayDialog(active);
+  layersPane_->RefreshLegend();
+}
+
+void CMainFrame::OnSummaryTotals() { shell::ShowTotals(); }
+
+void CMainFrame::OnShowMe() {
+  if (Layer* active = ActiveLayer()) shell::ShowFilterDialog(active);
+}
+
+void CMainFrame::OnNotes() {
+  if (Layer* active = ActiveLayer()) shell::EditNotes(active);
+}
+
+void CMainFrame::OnAppAbout() {
+  CAboutDlg about(set_.aboutDialogId, this);
+  about.exec();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  // Closing while a layer is being read would delete the list under the
+  // reader; the window closes as soon as the reading ends.
+  if (IsBusy()) {
+    closePending_ = true;
+    event->ignore();
+    return;
+  }
+  closePending_ = false;
+  QMainWindow::closeEvent(event);
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+  const QMimeData* mime = event->mimeData();
+  if (!mime->hasUrls()) return;
+  for (const QUrl& url : mime->urls()) {
+    if (url.isLocalFile()) {
+      event->acceptProposedAction();
+      return;
+    }
+  }
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+  QStringList names;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile()) names << url.toLocalFile();
+  }
+  if (names.isEmpty()) return;
+  event->acceptProposedAction();
+  // The drag source waits for the drop to finish; the files open afterwards,
+  // each as if named on the command line.
+  QTimer::singleShot(0, this, [this, names] {
+    for (const QString& name : names) OpenByName(name);
+  });
+}
+
+}  // namespace kestrune

@@ -1,0 +1,40 @@
+// The summary block of one logged file (and the totals over all open files):
+// product slots with their field area and volume, the logging times and date.
+// Nothing fills it from a file yet, so it reads as zero.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace kestrune {
+
+constexpr int kProductSlots = 10;
+
+struct FileSummary {
+  std::array<std::string, 4> texts;  // free texts of the logger
+  int productCount = 0;              // product slots in use
+  std::array<double, kProductSlots> fieldArea{};
+  std::array<double, kProductSlots> fieldVolume{};
+  std::array<double, kProductSlots> extraA{};  // further per-slot figures (not read yet)
+  std::array<double, kProductSlots> extraB{};
+  double startHour = 0.0;
+  double startMinute = 0.0;
+  double endHour = 0.0;
+  double endMinute = 0.0;
+  uint64_t date = 0;  // 100-nanosecond ticks since 1 January 1601, as stored
+
+  // "1:05 PM" from the start hour and minute.
+  std::string FormatStartTime() const;
+  // "1:05 PM" from the end hour and minute.
+  std::string FormatEndTime() const;
+  // "2:30" from start to end, across midnight when the end is earlier.
+  std::string FormatDuration() const;
+  // "MM/DD/YYYY" of the date; empty when the value is no date.
+  std::string FormatDate() const;
+};
+
+// "h:mm AM" or "h:mm PM" of an hour and minute (12 stays 12, 13 is 1 PM).
+std::string FormatClockTime(double hour, double minute);
+
+}  // namespace kestrune

@@ -1,0 +1,630 @@
+#include "layers/Layer.h"
+
+#include <algorithm>
+#include <limits>
+#include <map>
+#include <unordered_set>
+
+#include "app/Platform.h"
+#include "app/Preferences.h"
+#include "layers/MapWindowHost.h"
+#include "layers/PixelMapper.h"
+#include "mapview/CMapTransform.h"
+#include "mapview/Canvas.h"
+#include "shapes/DbfTable.h"
+#include "shapes/FileSet.h"
+#include "shapes/ShapeCollection.h"
+
+namespace kestrune {
+
+namespace {
+
+MapWindowHost* g_mapWindowHost = nullptr;
+
+// The start and end of the lowest and highest values ComputeValues looks for.
+constexpr double kValueMaxStart = -1e99;
+constexpr double kValueMinStart = 1e99;
+
+// Points symbols handed to the canvas per batch.
+constexpr size_t kBatchSize = 4096;
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsIgnoringCase(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i] != '\0'; ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return i == a.size() && b[i] == '\0';
+}
+
+int32_t Clamp32(int64_t v) {
+  return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max()));
+}
+
+// Grows a union of rectangles by one more.
+void Unite(MapRect& into, const MapRect& r) {
+  into.left = std::min(into.left, r.left);
+  into.top = std::min(into.top, r.top);
+  into.right = std::max(into.right, r.right);
+  into.bottom = std::max(into.bottom, r.bottom);
+}
+
+// The outer area of a record that is an area, for the selection's drawing order.
+double OuterAreaOf(const Shape* shape) { return static_cast<const AreaShape*>(shape)->GetOuterArea(); }
+
+// The order an ordered insert of each record, one after the other, into an
+// empty list would give: a record that is not an area goes to the front; an
+// area goes after the leading areas of strictly larger outer area. The list is
+// always [leading areas, largest first] + [the rest, which starts with a
+// record that is not an area]; the rest only ever grows at its front.
+std::vector<Shape*> OrderedInsertOrder(const std::vector<Shape*>& inserted) {
+  // Leading areas keyed largest first; among equal areas the newest first.
+  std::multimap<double, Shape*, std::greater<double>> leading;
+  std::vector<Shape*> restReversed;
+  for (Shape* shape : inserted) {
+    if (shape->GetRecordClass() == kRecordArea) {
+      const double area = OuterAreaOf(shape);
+      // In front of the first leading area that is not larger.
+      leading.emplace_hint(leading.lower_bound(area), area, shape);
+    } else {
+      for (auto it = leading.rbegin(); it != leading.rend(); ++it) restReversed.push_back(it->second);
+      leading.clear();
+      restReversed.push_back(shape);
+    }
+  }
+  std::vector<Shape*> order;
+  order.reserve(inserted.size());
+  for (const auto& entry : leading) order.push_back(entry.second);
+  order.insert(order.end(), restReversed.rbegin(), restReversed.rend());
+  return order;
+}
+
+}  // namespace
+
+MapWindowHost* GetMapWindowHost() { return g_mapWindowHost; }
+void SetMapWindowHost(MapWindowHost* host) { g_mapWindowHost = host; }
+
+// ---------------------------------------------------------------- life
+
+// A layer with no file yet and the initial display state.
+Layer::Layer(void* ownerWindow) : cursor_(records_.end()), ownerWindow_(ownerWindow) {}
+
+// Destroys any records still held.
+Layer::~Layer() { Clear(); }
+
+// Destroys every record and empties the selection.
+void Layer::Clear() {
+  records_.ForEach([](Shape* shape) { delete shape; });
+  records_.Clear();
+  cursor_ = records_.end();
+  selection_.clear();
+  selection_.shrink_to_fit();
+  selectionOrder_.clear();
+  selectionOrder_.shrink_to_fit();
+  selectionOrderValid_ = true;
+}
+
+// Recognises the file kind by its extension; a shape file's header decides.
+bool Layer::Open(void* /*ownerWindow*/) {
+  if (fileKind_ == kFileKindUnknown) {
+    if (EqualsIgnoringCase(extension_, "shp")) {
+      fileKind_ = kFileKindShape;
+    } else if (EqualsIgnoringCase(extension_, "gpl")) {
+      fileKind_ = kFileKindGpl;
+    }
+  }
+  if (fileKind_ != kFileKindShape) return false;
+  return reader_.CheckHeader(path_, coordSystemKind_, datum_, zone_, shapeKind_);
+}
+
+// Reads the records once, then on every call the settings, values, legend and colours.
+bool Layer::Load(void* /*ownerWindow*/, bool keepRecords) {
+  bool result = loaded_;
+  if (!loaded_) {
+    WaitCursor wait;
+    if (!keepRecords) {
+      Clear();
+      PumpMessages();
+    }
+    if (fileKind_ == kFileKindShape) {
+      loading_ = true;
+      loadedSinceReport_ = 0;
+      reader_.LoadRecords(*this, coordSystemKind_, datum_, zone_);
+      loading_ = false;
+      NotifyProgress(true);
+    }
+    SetModified(false);
+    result = true;
+  }
+  LoadLayerSettings(GetSettingsPath(), settings_, GetPreferences().GetDefaultDisplaySize(false));
+  loaded_ = result;
+  ComputeValues();
+  legend_.LoadFile(GetLegendPath());
+  ApplyColors();
+  return result;
+}
+
+// Writes the legend when the legend dialog changed it.
+bool Layer::SaveLegend() {
+  if (legend_.IsChanged()) legend_.SaveFile(GetLegendPath());
+  return true;
+}
+
+// Drops the records and forgets the file.
+bool Layer::Close() {
+  Clear();
+  SetPathName(std::string());
+  return true;
+}
+
+// ---------------------------------------------------------------- paths
+
+void Layer::SetPathName(const std::string& path) {
+  path_ = path;
+  const size_t slash = path.find_last_of("/\\");
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  fileName_ = path.substr(nameStart);
+  const size_t dot = path.rfind('.');
+  // A "." in a folder name, or the one that starts a file name, is no extension.
+  if (dot == std::string::npos || dot <= nameStart) {
+    basePath_ = path;
+    extension_.clear();
+  } else {
+    basePath_ = path.substr(0, dot);
+    extension_ = path.substr(dot + 1);
+  }
+}
+
+std::string Layer::GetTablePath() const {
+  return SideFilePath(basePath_, extension_ == "gpl" ? "gpd" : "dbf");
+}
+
+std::string Layer::GetLegendPath() const { return SideFilePath(basePath_, "lgd"); }
+
+std::string Layer::GetSettingsPath() const { return SideFilePath(basePath_, "gpe"); }
+
+std::string Layer::GetNotesPath() const { return SideFilePath(basePath_, "txt"); }
+
+// ---------------------------------------------------------------- state
+
+// Stores the mark; clearing it also clears every record's changed mark.
+void Layer::SetModified(bool modified) {
+  modified_ = modified;
+  if (!modified) records_.ForEach([](Shape* shape) { shape->SetModified(false); });
+}
+
+// The layer's mark, taken from the first changed record when it is clear.
+bool Layer::IsModified() {
+  if (!modified_) {
+    for (Shape* shape : records_) {
+      if (shape->IsModified()) {
+        modified_ = true;
+        break;
+      }
+    }
+  }
+  return modified_;
+}
+
+// ---------------------------------------------------------------- display state
+
+void Layer::SetDisplaySize(double value, bool metric) {
+  kestrune::SetDisplaySize(settings_, value, metric);
+  WriteLayerSetting(GetSettingsPath(), settings_, SettingKey::DisplaySize);
+}
+
+void Layer::SetDrawBorder(bool on) {
+  settings_.drawBorder = on;
+  WriteLayerSetting(GetSettingsPath(), settings_, SettingKey::DrawBorder);
+}
+
+void Layer::SetColorMethod(int method) {
+  settings_.colorMethod = method;
+  WriteLayerSetting(GetSettingsPath(), settings_, SettingKey::ColorMethod);
+}
+
+void Layer::SetSolidColor(Color color) {
+  settings_.solidColor = color;
+  WriteLayerSetting(GetSettingsPath(), settings_, SettingKey::SolidColor);
+}
+
+void Layer::SetLegendColumn(int16_t column) {
+  settings_.legendColumn = column;
+  WriteLayerSetting(GetSettingsPath(), settings_, SettingKey::LegendColumn);
+}
+
+bool Layer::ReadSetting(const std::string& key, int32_t& value) const {
+  return kestrune::ReadSetting(GetSettingsPath(), key, value);
+}
+
+void Layer::WriteSetting(const std::string& key, const std::string& value) const {
+  kestrune::WriteSetting(GetSettingsPath(), key, value);
+}
+
+void Layer::WriteIntSetting(const std::string& key, int32_t value) const {
+  kestrune::WriteIntSetting(GetSettingsPath(), key, value);
+}
+
+// ---------------------------------------------------------------- colours
+
+void Layer::ComputeValues() {
+  WaitCursor wait;
+  if (!loaded_) return;
+  DbfTable table;
+  const int16_t column = settings_.legendColumn;
+  // Without a column nothing is read, so the table need not be opened.
+  if (column > 0) table.Open(GetTablePath());
+  double value = 0.0;
+  double max = kValueMaxStart;
+  double min = kValueMinStart;
+  for (Shape* shape : records_) {
+    if (column > 0) {
+      // A row that cannot be read leaves the value of the record before.
+      if (table.ReadRecord(shape->GetRecordNumber())) table.GetNumber(column, value);
+      shape->SetValue(value);
+    } else {
+      shape->SetValue(value);
+    }
+    shape->SetFilterFlags(kComputedRecordFlags);
+    if (value > max) max = value;
+    if (value < min) min = value;
+  }
+  if (column > 0) legend_.BuildAutomatic(max, min);
+  table.Close();
+}
+
+Color Layer::ColorFor(const Shape& shape) const {
+  if (settings_.colorMethod != kColorMethodSolid && settings_.legendColumn != kNoLegendColumn) {
+    return GetValueColor(shape.GetValue());
+  }
+  return settings_.solidColor;
+}
+
+void Layer::ApplyColors() {
+  for (Shape* shape : records_) shape->SetColor(ColorFor(*shape));
+}
+
+void Layer::SetThemeField(int16_t field) {
+  if (field < 1 || field == settings_.legendColumn) return;
+  SetLegendColumn(field);
+  SetColorMethod(kColorMethodLegend);
+  ComputeValues();
+  ApplyColors();
+  if (MapWindowHost* host = GetMapWindowHost()) host->InvalidateAll(true);
+}
+
+// ---------------------------------------------------------------- drawing
+
+// Point symbols of the normal pass are collected and handed to the canvas
+// together; anything else draws itself. A batch gives the same calls, in the
+// same order, as each symbol drawing itself would. Without a shadow pass
+// before it, the normal pass also decides each record's visibility.
+void Layer::DrawPass(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass) {
+  const bool normal = pass != DrawPassKind::Shadows;
+  const bool setVisibility = pass == DrawPassKind::NormalDecidingVisibility;
+  std::vector<DeviceRect>& rects = batchRects_;
+  std::vector<Color>& fills = batchFills_;
+  rects.clear();
+  fills.clear();
+  const auto flush = [&]() {
+    if (rects.empty()) return;
+    const Pen old = dc.GetPen();
+    dc.SetPen(settings_.drawBorder ? BlackPen() : NullPen());
+    dc.SolidRectangles(rects.data(), fills.data(), static_cast<int>(rects.size()));
+    dc.SetPen(old);
+    rects.clear();
+    fills.clear();
+  };
+  const bool batching = normal && mapper.Usable();
+  records_.ForEach([&](Shape* shape) {
+    if (batching && shape->GetRecordClass() == kRecordPoint && shape->GetOwner() == this) {
+      auto* point = static_cast<PointShape*>(shape);
+      // Selected and shadowed symbols use other brushes; they draw themselves.
+      if (!point->IsSelected() && !point->IsFilteredOut()) {
+        const bool geometry = point->HasGeometry();
+        // The symbol is drawn one map unit outside its bounds, as the record does.
+        const MapRect b = point->GetBounds();
+        const DeviceRect box =
+            geometry ? mapper.RectangleBox(Clamp32(int64_t{b.left} - 1), Clamp32(int64_t{b.top} - 1),
+                                           Clamp32(int64_t{b.right} + 1), Clamp32(int64_t{b.bottom} + 1))
+                     : DeviceRect{};
+        if (setVisibility) {
+          // The drawing box settles most symbols' visibility without converting the bounds too.
+          const bool visible = (geometry && mapper.BoxShowsWholeBounds(box)) || mapper.IsRectVisible(dc, b);
+          // Written only when it changes: a million records stay clean in the cache.
+          if (point->IsVisible() != visible) point->SetVisible(visible);
+        }
+        if (!geometry || !point->IsVisible()) return;
+        labelled_ = labelled_ || point->HasLabel();
+        rects.push_back(box);
+        fills.push_back(point->GetColor());
+        if (rects.size() >= kBatchSize) flush();
+        return;
+      }
+    }
+    if (setVisibility) shape->SetVisible(mapper.IsRectVisible(dc, shape->GetHitBounds()));
+    if (!shape->IsVisible()) return;
+    labelled_ = labelled_ || shape->HasLabel();
+    if (normal ? (shape->IsSelected() || shape->IsFilteredOut()) : !shape->IsFilteredOut()) return;
+    flush();
+    shape->Draw(transform, dc);
+  });
+  flush();
+}
+
+void Layer::Draw(const CMapTransform& transform, Canvas& dc) {
+  Shape::PrepareView(transform);
+  PixelMapper mapper(transform);
+  DeviceRect area;
+  if (dc.GetPlainVisibleArea(area)) mapper.SetPlainArea(area);
+  labelled_ = false;
+  if ((filterMask_ & kFilterShowShadows) && anyFilteredOut_) {
+    records_.ForEach([&](Shape* shape) { shape->SetVisible(mapper.IsRectVisible(dc, shape->GetHitBounds())); });
+    DrawPass(mapper, transform, dc, DrawPassKind::Shadows);
+    DrawPass(mapper, transform, dc, DrawPassKind::Normal);
+  } else {
+    // Without shadows the visibility is decided on the way, in one pass.
+    DrawPass(mapper, transform, dc, DrawPassKind::NormalDecidingVisibility);
+  }
+  for (Shape* shape : GetSelectionDrawOrder()) {
+    if (shape->IsVisible()) shape->Draw(transform, dc);
+  }
+  // Only records with a label draw one; when no visible record has one
+  // (the passes above saw them all) the pass is skipped.
+  if (labelled_) {
+    records_.ForEach([&](Shape* shape) {
+      if (shape->IsVisible() && shape->HasLabel()) shape->DrawLabel(transform, dc);
+    });
+  }
+  batchRects_ = {};
+  batchFills_ = {};
+}
+
+void Layer::DrawRecords(const CMapTransform& transform, Canvas& dc, Shape* const* records, size_t count) {
+  Shape::PrepareView(transform);
+  for (size_t i = 0; i < count; ++i) {
+    if (records[i]) records[i]->Draw(transform, dc);
+  }
+}
+
+// The union of the records' hit bounds; right and bottom start from 0.
+MapRect Layer::GetBounds() const {
+  MapRect bounds = kEmptyBounds;
+  for (Shape* shape : records_) Unite(bounds, shape->GetHitBounds());
+  return bounds;
+}
+
+// ---------------------------------------------------------------- selection
+
+bool Layer::AddToSelection(Shape* shape) {
+  // Only the layer's own records: it destroys what it removes from the selection.
+  if (!shape || shape->GetOwner() != this || shape->IsSelected()) return false;
+  selection_.push_back(shape);
+  shape->SetSelected(true);
+  selectionOrderValid_ = false;
+  return true;
+}
+
+void Layer::Select(Shape* shape) {
+  if (!AddToSelection(shape)) return;
+  if (MapWindowHost* host = GetMapWindowHost()) host->DrawRecordsNow(*this, &shape, 1);
+}
+
+void Layer::SelectRecords(const std::vector<Shape*>& shapes) {
+  std::vector<Shape*> added;
+  for (Shape* shape : shapes) {
+    if (AddToSelection(shape)) added.push_back(shape);
+  }
+  MapWindowHost* host = GetMapWindowHost();
+  if (host && !added.empty()) host->DrawRecordsNow(*this, added.data(), added.size());
+}
+
+void Layer::ClearSelection() {
+  if (selection_.empty()) return;
+  MapRect rect{std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max(),
+               -std::numeric_limits<int32_t>::max(), -std::numeric_limits<int32_t>::max()};
+  for (Shape* shape : selection_) {
+    shape->SetSelected(false);
+    Unite(rect, shape->GetHitBounds());
+  }
+  MapWindowHost* host = GetMapWindowHost();
+  if (host && GetMapTransform()) GetMapTransform()->InvalidateWorldRect(*host, rect, true, 1);
+  selection_.clear();
+  selectionOrder_.clear();
+  selectionOrderValid_ = true;
+}
+
+const std::vector<Shape*>& Layer::GetSelectionDrawOrder() const {
+  if (!selectionOrderValid_) {
+    selectionOrder_ = OrderedInsertOrder(selection_);
+    selectionOrderValid_ = true;
+  }
+  return selectionOrder_;
+}
+
+std::vector<Shape*> Layer::FindInRect(const MapRect& rect) {
+  std::vector<Shape*> found;
+  if (rect.left == rect.right && rect.top == rect.bottom) {
+    if (Shape* hit = HitTestPoint({rect.left, rect.top})) found.push_back(hit);
+    return found;
+  }
+  for (Shape* shape : records_) {
+    const MapRect b = shape->GetHitBounds();
+    if (b.left <= b.right && b.left >= rect.left && b.right <= rect.right && b.top >= rect.top &&
+        b.bottom <= rect.bottom) {
+      found.push_back(shape);
+    }
+  }
+  return found;
+}
+
+Shape* Layer::HitTestPoint(const MapPoint& point) {
+  Shape* best = nullptr;
+  double bestDistance = kNoHit;
+  int bestClass = 0;
+  for (Shape* shape : records_) {
+    const double d = shape->HitDistance(point);
+    if (!(d < kNoHit)) continue;
+    const int c = shape->GetRecordClass();
+    bool wins = false;
+    if (c == bestClass) {
+      wins = d <= bestDistance;
+    } else if (c == kRecordPoint) {
+      wins = true;
+    } else if (c == kRecordLine) {
+      wins = bestClass != kRecordPoint;
+    } else {
+      wins = bestClass == 0;
+    }
+    if (wins) {
+      best = shape;
+      bestDistance = d;
+      bestClass = c;
+    }
+  }
+  return best;
+}
+
+// ---------------------------------------------------------------- context menu
+
+bool Layer::BuildContextMenu(MenuItems& menu) const {
+  if (selection_.empty()) return false;
+  int classes = 0;
+  for (const Shape* shape : selection_) classes |= shape->GetRecordClass();
+  const bool several = selection_.size() > 1;
+  for (int recordClass : {kRecordLine, kRecordPoint, kRecordArea}) {
+    if (classes & recordClass) Shape::AppendContextMenu(menu, several);
+  }
+  return true;
+}
+
+void Layer::DoContextCommand(int command) {
+  if (selection_.empty()) return;
+  if (command == kCommandShowAttributes) {
+    GetSelectionDrawOrder().front()->ShowAttributes(ownerWindow_);
+  } else if (command == kCommandRemoveRecords) {
+    // Removed in one pass over the records (one search per record would be
+    // quadratic), and the map repaints where they were: once they are gone
+    // the selection is empty and clearing it would repaint nothing.
+    MapRect rect{std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max(),
+                 -std::numeric_limits<int32_t>::max(), -std::numeric_limits<int32_t>::max()};
+    std::vector<Shape*> doomed;
+    doomed.swap(selection_);
+    for (Shape* shape : doomed) Unite(rect, shape->GetHitBounds());
+    records_.RemoveIf([](const Shape* shape) { return shape->IsSelected(); });
+    cursor_ = records_.end();
+    for (Shape* shape : doomed) delete shape;
+    selectionOrder_.clear();
+    selectionOrderValid_ = true;
+    SetModified(true);
+    MapWindowHost* host = GetMapWindowHost();
+    if (host && GetMapTransform()) GetMapTransform()->InvalidateWorldRect(*host, rect, true, 1);
+  }
+}
+
+bool Layer::EditSelectedAttributes() {
+  if (selection_.size() != 1) return false;
+  Shape* shape = selection_.front();
+  MapWindowHost* host = GetMapWindowHost();
+  shape->ShowAttributes(host ? host->GetWindowHandle() : nullptr);
+  if (settings_.legendColumn != kNoLegendColumn) {
+    DbfTable table;
+    table.Open(GetTablePath());
+    double value = 0.0;
+    if (table.ReadRecord(shape->GetRecordNumber())) table.GetNumber(settings_.legendColumn, value);
+    shape->SetValue(value);
+    table.Close();
+  }
+  shape->SetColor(ColorFor(*shape));
+  // The new colour shows at once rather than at the next repaint.
+  if (host && GetMapTransform()) GetMapTransform()->InvalidateWorldRect(*host, shape->GetHitBounds(), true, 1);
+  return true;
+}
+
+// ---------------------------------------------------------------- filter
+
+void Layer::ApplyFilter() {
+  const uint32_t mask = static_cast<uint32_t>(filterMask_);
+  anyFilteredOut_ = false;
+  for (Shape* shape : records_) {
+    const uint32_t flags = shape->GetFilterFlags();
+    const bool out = (mask & flags) != flags;
+    shape->SetFilteredOut(out);
+    anyFilteredOut_ = anyFilteredOut_ || out;
+  }
+}
+
+// ---------------------------------------------------------------- records
+
+Shape* Layer::CreateRecord(int recordClass, int recordNumber, bool addNow) {
+  Shape* shape = MakeRecord(recordClass, recordNumber);
+  if (shape && addNow) {
+    shape->SetOwner(this);
+    AddRecord(shape, true);
+  }
+  return shape;
+}
+
+void Layer::AddRecord(Shape* shape, bool append) {
+  if (!shape) return;
+  shape->SetOwner(this);
+  if (append) {
+    records_.Append(shape);
+  } else {
+    records_.InsertOrdered(shape);
+  }
+  cursor_ = records_.end();
+  if (loading_ && ++loadedSinceReport_ >= kProgressInterval) NotifyProgress(false);
+}
+
+void Layer::RemoveRecord(Shape* shape) {
+  if (!shape) return;
+  const bool listed = records_.Remove(shape);
+  cursor_ = records_.end();
+  auto it = std::find(selection_.begin(), selection_.end(), shape);
+  if (it != selection_.end()) {
+    selection_.erase(it);
+    selectionOrderValid_ = false;
+  }
+  // A record the layer does not hold is not the layer's to destroy.
+  if (!listed) return;
+  delete shape;
+  SetModified(true);
+}
+
+Shape* Layer::First() {
+  cursor_ = records_.begin();
+  return Current();
+}
+
+Shape* Layer::Next() {
+  if (HasMore()) ++cursor_;
+  return Current();
+}
+
+void Layer::NotifyProgress(bool force) {
+  if (!progress_) return;
+  if (!force && loadedSinceReport_ < kProgressInterval) return;
+  loadedSinceReport_ = 0;
+  progress_(static_cast<int64_t>(records_.size()));
+}
+
+// ---------------------------------------------------------------- product slots
+
+bool Layer::IsFieldAreaKnown(int slot) const {
+  return slot >= 0 && slot < kProductSlots && fieldAreaKnown_[static_cast<size_t>(slot)];
+}
+
+bool Layer::IsFieldVolumeKnown(int slot) const {
+  return slot >= 0 && slot < kProductSlots && fieldVolumeKnown_[static_cast<size_t>(slot)];
+}
+
+void Layer::SetFieldKnown(int slot, bool area, bool volume) {
+  if (slot < 0 || slot >= kProductSlots) return;
+  fieldAreaKnown_[static_cast<size_t>(slot)] = area;
+  fieldVolumeKnown_[static_cast<size_t>(slot)] = volume;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,252 @@
+// One opened shape file set as the viewer holds it: its records in drawing
+// order, its display state (kept in the ".gpe" beside the file), its legend,
+// its selection and its filter mask. Layers are owned by the LayerList.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "layers/FileSummary.h"
+#include "layers/LayerSettings.h"
+#include "layers/Legend.h"
+#include "mapview/Canvas.h"
+#include "mapview/MapPoint.h"
+#include "shapes/RecordList.h"
+#include "shapes/RecordSink.h"
+#include "shapes/Shape.h"
+#include "shapes/ShapeFileReader.h"
+
+namespace kestrune {
+
+class Canvas;
+class CMapTransform;
+class PixelMapper;
+
+// What a layer's file was recognised as, from its extension.
+enum LayerFileKind : int { kFileKindUnknown = 0, kFileKindShape = 1, kFileKindGpl = 2 };
+
+// Filter bits of the layer's mask and of each record's flags.
+constexpr int kFilterBoomOn = 0x1;
+constexpr int kFilterBoomOff = 0x2;
+constexpr int kFilterRateAboveZero = 0x4;
+constexpr int kFilterRateZero = 0x8;
+constexpr int kFilterShowShadows = 0x1000;  // mask only
+constexpr int kDefaultFilterMask = 0x1005;
+// Every record's flags once its values are computed: boom on, rate above zero.
+constexpr int kComputedRecordFlags = kFilterBoomOn | kFilterRateAboveZero;
+
+// Context commands of a layer's selection.
+constexpr int kCommandShowAttributes = kCommandAttributes;  // 101
+constexpr int kCommandRemoveRecords = 102;
+
+// Datum and zone a layer hands to the reader until told otherwise.
+constexpr int kDefaultLayerDatum = 8;
+constexpr int kDefaultLayerZone = -1;
+
+class Layer : public RecordSink, public ShapeOwner {
+ public:
+  // Records read so far, reported now and then while loading.
+  using LoadProgress = std::function<void(int64_t recordsRead)>;
+  // How many records pass between two progress reports.
+  static constexpr int64_t kProgressInterval = 4096;
+
+  explicit Layer(void* ownerWindow = nullptr);
+  ~Layer() override;
+  Layer(const Layer&) = delete;
+  Layer& operator=(const Layer&) = delete;
+
+  // ---- Virtual operations.
+  virtual void Clear();
+  // Recognises the file by its extension and checks the shape file header.
+  virtual bool Open(void* ownerWindow = nullptr);
+  // Reads the records (unless already loaded), the settings, the values, the
+  // legend and the colours. True once the records are loaded.
+  virtual bool Load(void* ownerWindow = nullptr, bool keepRecords = false);
+  virtual bool Validate(int) { return true; }
+  // Writes the legend to its ".lgd" when it carries its changed mark.
+  virtual bool SaveLegend();
+  virtual bool Close();
+  virtual void Draw(const CMapTransform& transform, Canvas& dc);
+  virtual MapRect GetBounds() const;
+  // The selection's commands (one record: "Attributes"); false when nothing is selected.
+  virtual bool BuildContextMenu(MenuItems& menu) const;
+  virtual void DoContextCommand(int command);
+  // Opens the attribute report of the one selected record and recolours it
+  // afterwards; false unless exactly one record is selected.
+  virtual bool EditSelectedAttributes();
+  virtual int GetSelectionCount() const { return static_cast<int>(selection_.size()); }
+  virtual void Update() {}
+  virtual bool IsModified();
+  Shape* CreateRecord(int recordClass, int recordNumber, bool addNow) override;
+  void AddRecord(Shape* shape, bool append) override;
+  // Unlinks and destroys a record; the layer is then modified.
+  virtual void RemoveRecord(Shape* shape);
+
+  // ---- Paths.
+  void SetPathName(const std::string& path);
+  std::string GetPathName() const override { return path_; }
+  // The path without its extension (cut at the last "." of the file name,
+  // unless that "." starts the name).
+  const std::string& GetBasePath() const { return basePath_; }
+  // The part after the last "/" or "\".
+  const std::string& GetFileName() const { return fileName_; }
+  // The extension without its "." (empty when there is none).
+  const std::string& GetExtension() const { return extension_; }
+  // The attribute table: ".gpd" beside a "gpl" file, else ".dbf", found
+  // whatever the case of its extension.
+  std::string GetTablePath() const;
+  std::string GetLegendPath() const;
+  std::string GetSettingsPath() const;
+  std::string GetNotesPath() const;
+
+  // ---- State.
+  void SetModified(bool modified);
+  bool IsLoaded() const { return loaded_; }
+  void SetLoaded(bool loaded) { loaded_ = loaded; }
+  int GetFileKind() const { return fileKind_; }
+  int GetShapeKind() const { return shapeKind_; }
+  int GetCoordSystemKind() const { return coordSystemKind_; }
+  int GetDatum() const { return datum_; }
+  void SetDatum(int datum) { datum_ = datum; }
+  int GetZone() const { return zone_; }
+  void SetZone(int zone) { zone_ = zone; }
+  void* GetOwnerWindow() const { return ownerWindow_; }
+
+  // ---- Display state; every setter writes its ".gpe" key at once.
+  double GetDisplaySize(bool metric) const override {
+    return metric ? settings_.displaySizeFt * kMetresPerFoot : settings_.displaySizeFt;
+  }
+  void SetDisplaySize(double value, bool metric);
+  bool GetDrawBorder() const override { return settings_.drawBorder; }
+  void SetDrawBorder(bool on);
+  int GetColorMethod() const { return settings_.colorMethod; }
+  void SetColorMethod(int method);
+  Color GetSolidColor() const { return settings_.solidColor; }
+  void SetSolidColor(Color color);
+  int16_t GetLegendColumn() const { return settings_.legendColumn; }
+  void SetLegendColumn(int16_t column);
+  const LayerSettings& GetSettings() const { return settings_; }
+
+  // Settings file access: section "Options" of the ".gpe".
+  bool ReadSetting(const std::string& key, int32_t& value) const;
+  void WriteSetting(const std::string& key, const std::string& value) const;
+  void WriteIntSetting(const std::string& key, int32_t value) const;
+
+  // ---- Legend and colours.
+  Legend& GetLegend() { return legend_; }
+  const Legend& GetLegend() const { return legend_; }
+  void SetLegend(const Legend& legend) { legend_ = legend; }
+  // Reads each record's value of the legend column and rebuilds the legend from their range.
+  void ComputeValues();
+  void ApplyColors();
+  Color GetValueColor(double value) const { return legend_.GetColor(value); }
+  // Colours the records by another field (1-based) and repaints the map.
+  void SetThemeField(int16_t field);
+
+  // ---- Selection.
+  void Select(Shape* shape);
+  // Select for many records, with one immediate drawing of the new ones.
+  void SelectRecords(const std::vector<Shape*>& shapes);
+  void ClearSelection();
+  // The selection in the order records were selected.
+  const std::vector<Shape*>& GetSelection() const { return selection_; }
+  // The selection in drawing order: each record placed as an ordered insert
+  // would have placed it (areas largest first, other records in front).
+  const std::vector<Shape*>& GetSelectionDrawOrder() const;
+
+  // Records wholly inside the rectangle, or for a one-point rectangle the one
+  // record hit there.
+  std::vector<Shape*> FindInRect(const MapRect& rect);
+  // The best record at a map point: a point beats a line beats an area;
+  // among equals the nearest, the later of equal distances.
+  Shape* HitTestPoint(const MapPoint& point);
+
+  // ---- Filter.
+  int GetFilterMask() const { return filterMask_; }
+  void SetFilterMask(int mask) { filterMask_ = mask; }
+  void ApplyFilter();
+
+  // ---- Records.
+  const RecordList& Records() const { return records_; }
+  size_t GetRecordCount() const { return records_.size(); }
+  // Iteration over the records by the layer's own cursor.
+  Shape* First();
+  bool HasMore() const { return cursor_ != records_.end(); }
+  Shape* Next();
+  Shape* Current() const { return HasMore() ? *cursor_ : nullptr; }
+
+  // Draws the records through the transform at once (the map window's
+  // immediate drawing of a selection).
+  void DrawRecords(const CMapTransform& transform, Canvas& dc, Shape* const* records, size_t count);
+
+  // ---- Summary and product slots.
+  const FileSummary& GetSummary() const { return summary_; }
+  FileSummary& GetSummary() { return summary_; }
+  int GetProductSlot() const { return productSlot_; }
+  void SetProductSlot(int slot) { productSlot_ = slot; }
+  bool IsFieldAreaKnown(int slot) const;
+  bool IsFieldVolumeKnown(int slot) const;
+  void SetFieldKnown(int slot, bool area, bool volume);
+
+  // ---- Loading.
+  void SetLoadProgressHandler(LoadProgress handler) { progress_ = std::move(handler); }
+  const ShapeFileReader& GetReader() const { return reader_; }
+  bool IsLoading() const { return loading_; }
+
+ private:
+  // The colour a record gets by the layer's method.
+  Color ColorFor(const Shape& shape) const;
+  // Drawing of one pass in list order, point symbols in batches.
+  enum class DrawPassKind { Shadows, Normal, NormalDecidingVisibility };
+  void DrawPass(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass);
+  // Selection bookkeeping shared by Select and SelectRecords; true when added.
+  bool AddToSelection(Shape* shape);
+  void NotifyProgress(bool force);
+
+  RecordList records_;
+  RecordList::const_iterator cursor_;
+  std::string path_;
+  std::string basePath_;
+  std::string fileName_;
+  std::string extension_;
+  bool modified_ = false;
+  bool loaded_ = false;
+  int fileKind_ = kFileKindUnknown;
+  LayerSettings settings_;
+  int filterMask_ = kDefaultFilterMask;
+  Legend legend_;
+  std::array<bool, kProductSlots> fieldAreaKnown_{};
+  std::array<bool, kProductSlots> fieldVolumeKnown_{};
+  int productSlot_ = 0;
+  void* ownerWindow_ = nullptr;
+  // Selected records in the order they were selected; each also carries its
+  // selected flag, so membership is a flag test, not a search.
+  std::vector<Shape*> selection_;
+  mutable std::vector<Shape*> selectionOrder_;
+  mutable bool selectionOrderValid_ = true;
+  int coordSystemKind_ = kCoordGeographic;
+  int datum_ = kDefaultLayerDatum;
+  int zone_ = kDefaultLayerZone;
+  int shapeKind_ = kShapeKindNone;
+  FileSummary summary_;
+
+  // Scratch of the point symbol batches while drawing.
+  std::vector<DeviceRect> batchRects_;
+  std::vector<Color> batchFills_;
+  // Whether a record drawn in this drawing carries a label.
+  bool labelled_ = false;
+
+  ShapeFileReader reader_;
+  LoadProgress progress_;
+  int64_t loadedSinceReport_ = 0;
+  bool loading_ = false;
+  // Whether the last ApplyFilter filtered any record out (records added
+  // since are not), so drawing knows whether shadows need a pass of their own.
+  bool anyFilteredOut_ = false;
+};
+
+}  // namespace kestrune

@@ -1,0 +1,231 @@
+#include "layers/LayerInfo.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "app/JsonText.h"
+#include "app/Platform.h"
+#include "lang/LangString.h"
+#include "layers/Layer.h"
+#include "layers/LayerList.h"
+#include "shapes/DbfTable.h"
+
+namespace kestrune {
+
+namespace {
+
+void AppendRect(std::string& out, const MapRect& r) {
+  out += '[';
+  AppendJsonInt(out, r.left);
+  out += ", ";
+  AppendJsonInt(out, r.top);
+  out += ", ";
+  AppendJsonInt(out, r.right);
+  out += ", ";
+  AppendJsonInt(out, r.bottom);
+  out += ']';
+}
+
+void AppendPoints(std::string& out, const MapPoint* points, size_t count) {
+  out += '[';
+  for (size_t i = 0; i < count; ++i) {
+    if (i) out += ", ";
+    out += '[';
+    AppendJsonInt(out, points[i].x);
+    out += ", ";
+    AppendJsonInt(out, points[i].y);
+    out += ']';
+  }
+  out += ']';
+}
+
+// "key": with the separator of every key but the first.
+void Key(std::string& out, const char* key, bool first = false) {
+  if (!first) out += ", ";
+  AppendJsonString(out, key);
+  out += ": ";
+}
+
+// Shows the usage of the subcommand.
+int Usage(std::ostream& err) {
+  err << LangText(kMsgUsagePrefix) << ' ' << LangText(kInfoUsage) << '\n';
+  return kCliUsage;
+}
+
+}  // namespace
+
+std::string LayerSummaryJson(Layer& layer, const std::string& path) {
+  std::string out = "{";
+  Key(out, "file", true);
+  AppendJsonString(out, path);
+  Key(out, "shape_kind");
+  AppendJsonInt(out, layer.GetShapeKind());
+  Key(out, "coord_system");
+  AppendJsonInt(out, layer.GetCoordSystemKind());
+  Key(out, "records");
+  AppendJsonInt(out, static_cast<int64_t>(layer.GetRecordCount()));
+  Key(out, "bounds");
+  AppendRect(out, layer.GetBounds());
+  Key(out, "display_size_ft");
+  AppendJsonDouble(out, layer.GetDisplaySize(false));
+  Key(out, "draw_border");
+  AppendJsonBool(out, layer.GetDrawBorder());
+  Key(out, "color_method");
+  AppendJsonInt(out, layer.GetColorMethod());
+  Key(out, "solid_color");
+  AppendJsonInt(out, layer.GetSolidColor());
+  Key(out, "legend_column");
+  AppendJsonInt(out, layer.GetLegendColumn());
+  Key(out, "legend");
+  out += '[';
+  bool firstEntry = true;
+  for (const LegendEntry& e : layer.GetLegend().GetEntries()) {
+    if (!firstEntry) out += ", ";
+    firstEntry = false;
+    out += '[';
+    AppendJsonDouble(out, e.value);
+    out += ", ";
+    AppendJsonInt(out, e.color);
+    out += ']';
+  }
+  out += ']';
+  Key(out, "fields");
+  out += '[';
+  DbfTable table;
+  if (table.Open(layer.GetTablePath())) {
+    for (int f = 1; f <= table.GetFieldCount(); ++f) {
+      const DbfField* field = table.GetField(f);
+      if (f > 1) out += ", ";
+      out += '{';
+      Key(out, "name", true);
+      AppendJsonString(out, field->name);
+      Key(out, "type");
+      AppendJsonInt(out, field->type);
+      Key(out, "length");
+      AppendJsonInt(out, field->length);
+      Key(out, "decimals");
+      AppendJsonInt(out, field->decimals);
+      out += '}';
+    }
+  }
+  out += "]}";
+  return out;
+}
+
+std::string RecordJson(Shape& shape) {
+  std::string out = "{";
+  Key(out, "rec", true);
+  AppendJsonInt(out, shape.GetRecordNumber());
+  Key(out, "class");
+  AppendJsonInt(out, shape.GetRecordClass());
+  Key(out, "color");
+  AppendJsonInt(out, shape.GetColor());
+  Key(out, "value");
+  AppendJsonDouble(out, shape.GetValue());
+  Key(out, "bounds");
+  AppendRect(out, shape.GetHitBounds());
+  switch (shape.GetRecordClass()) {
+    case kRecordPoint: {
+      Key(out, "points");
+      const auto& point = static_cast<PointShape&>(shape);
+      if (point.HasGeometry()) {
+        AppendPoints(out, &point.GetPoint(), 1);
+      } else {
+        out += "[]";
+      }
+      break;
+    }
+    case kRecordLine: {
+      Key(out, "points");
+      const auto& points = static_cast<LineShape&>(shape).GetPoints();
+      AppendPoints(out, points.data(), points.size());
+      break;
+    }
+    case kRecordArea: {
+      auto& area = static_cast<AreaShape&>(shape);
+      Key(out, "rings");
+      out += '[';
+      size_t offset = 0;
+      const auto& points = area.GetPoints();
+      for (int r = 0; r < area.GetRingCount(); ++r) {
+        if (r) out += ", ";
+        const size_t size = static_cast<size_t>(std::max(area.GetRingSize(r), 0));
+        // Ring sizes come from the points themselves; the check keeps a
+        // mismatch from reading past them.
+        const size_t n = offset <= points.size() ? std::min(size, points.size() - offset) : 0;
+        AppendPoints(out, points.data() + offset, n);
+        offset += size;
+      }
+      out += ']';
+      Key(out, "area");
+      AppendJsonDouble(out, area.GetArea(false));
+      break;
+    }
+    default: break;
+  }
+  out += '}';
+  return out;
+}
+
+std::vector<std::string> LayerInfoLines(Layer& layer, const std::string& path, bool records) {
+  std::vector<std::string> lines;
+  lines.push_back(LayerSummaryJson(layer, path));
+  if (records) {
+    lines.reserve(layer.GetRecordCount() + 1);
+    for (Shape* shape : layer.Records()) lines.push_back(RecordJson(*shape));
+  }
+  return lines;
+}
+
+int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  bool records = false;
+  std::string path;
+  bool havePath = false;
+  bool optionsEnded = false;
+  for (const std::string& arg : args) {
+    if (!optionsEnded && arg == "--records") {
+      records = true;
+    } else if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+      return Usage(err);
+    } else if (havePath) {
+      return Usage(err);
+    } else {
+      path = arg;
+      havePath = true;
+    }
+  }
+  if (!havePath || path.empty()) return Usage(err);
+
+  std::error_code ec;
+  if (!std::filesystem::exists(std::filesystem::path(path), ec)) {
+    err << LangText(kMsgFileMissing) << '\n';
+    return kCliFailed;
+  }
+
+  // The viewer's messages (a refused header, a bad legend file) go to err.
+  MessageHandler previous = SetMessageHandler([&err](const MessageRequest& request) {
+    err << request.text << '\n';
+    return MessageAnswer::Ok;
+  });
+  std::vector<std::string> lines;
+  int status = kCliOk;
+  {
+    LayerList list;
+    Layer* layer = list.AddLayer(path, nullptr, true, false);
+    if (layer) {
+      lines = LayerInfoLines(*layer, path, records);
+    } else {
+      status = kCliFailed;
+    }
+  }
+  SetMessageHandler(std::move(previous));
+  for (const std::string& line : lines) out << line << '\n';
+  out.flush();
+  return status;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,267 @@
+#include "layers/LayerList.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QString>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <new>
+#include <system_error>
+
+#include "app/Platform.h"
+#include "mapview/CMapTransform.h"
+#include "mapview/Canvas.h"
+
+namespace kestrune {
+
+namespace {
+
+LayerList* g_layerList = nullptr;
+
+bool FileExists(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && std::filesystem::exists(std::filesystem::path(path), ec);
+}
+
+std::string FormatTwoDecimals(double value) {
+  char text[512];
+  std::snprintf(text, sizeof text, "%.2f", value);
+  return text;
+}
+
+}  // namespace
+
+LayerList* GetLayerList() { return g_layerList; }
+void SetLayerList(LayerList* list) { g_layerList = list; }
+
+LayerList::LayerList(void* ownerWindow) : ownerWindow_(ownerWindow) {}
+
+LayerList::~LayerList() {
+  RemoveAll();
+  if (g_layerList == this) g_layerList = nullptr;
+}
+
+Layer* LayerList::AddLayer(const std::string& path, void* ownerWindow, bool mustExist, bool atTail) {
+  if (!ownerWindow) ownerWindow = ownerWindow_;
+  const bool exists = FileExists(path);
+  if (mustExist && !exists) return nullptr;
+  auto* layer = new Layer(ownerWindow_);
+  layer->SetPathName(path);
+  if (exists) {
+    layer->SetLoadProgressHandler(progress_);
+    if (!layer->Open(ownerWindow) || !layer->Load(ownerWindow, false)) {
+      delete layer;
+      return nullptr;
+    }
+  }
+  if (atTail) {
+    layers_.push_back(layer);
+  } else {
+    layers_.insert(layers_.begin(), layer);
+    // The cursor keeps pointing at the same layer.
+    if (cursor_ < layers_.size()) ++cursor_;
+  }
+  return layer;
+}
+
+void LayerList::RemoveLayer(Layer* layer, bool unlinkAndDelete) {
+  if (!layer) return;
+  layer->SaveLegend();
+  layer->Close();
+  if (!unlinkAndDelete) return;
+  auto it = std::find(layers_.begin(), layers_.end(), layer);
+  if (it != layers_.end()) {
+    const auto index = static_cast<std::size_t>(it - layers_.begin());
+    layers_.erase(it);
+    if (index < cursor_) --cursor_;
+  }
+  if (active_ == layer) active_ = nullptr;
+  delete layer;
+}
+
+void LayerList::RemoveAll() {
+  // Taken out of the list first, so nothing reached during the removals
+  // (a repaint, say) finds a layer half destroyed.
+  std::vector<Layer*> layers;
+  layers.swap(layers_);
+  cursor_ = 0;
+  active_ = nullptr;
+  for (Layer* layer : layers) {
+    RemoveLayer(layer, false);
+    delete layer;
+  }
+}
+
+Layer* LayerList::First() {
+  cursor_ = 0;
+  return Current();
+}
+
+Layer* LayerList::Next() {
+  if (HasMore()) ++cursor_;
+  return Current();
+}
+
+void LayerList::DrawAll(Canvas& dc, const CMapTransform& transform) {
+  for (auto it = layers_.rbegin(); it != layers_.rend(); ++it) (*it)->Draw(transform, dc);
+}
+
+MapRect LayerList::GetBounds() const {
+  MapRect bounds = kEmptyBounds;
+  for (const Layer* layer : layers_) {
+    const MapRect b = layer->GetBounds();
+    bounds.left = std::min(bounds.left, b.left);
+    bounds.top = std::min(bounds.top, b.top);
+    bounds.right = std::max(bounds.right, b.right);
+    bounds.bottom = std::max(bounds.bottom, b.bottom);
+  }
+  return bounds;
+}
+
+std::string LayerList::GatherNotes() const {
+  std::string all;
+  for (const Layer* layer : layers_) {
+    std::string notes;
+    LoadNotes(*layer, notes);
+    if (notes.empty()) continue;
+    if (!all.empty()) all += kNotesSeparator;
+    all += notes;
+  }
+  return all;
+}
+
+const std::string& LayerList::GetNamesText() {
+  namesText_.clear();
+  for (const Layer* layer : layers_) {
+    if (!namesText_.empty()) namesText_ += ", ";
+    namesText_ += NameWithoutExtension(layer->GetFileName());
+  }
+  return namesText_;
+}
+
+const FileSummary& LayerList::ComputeTotals() {
+  totals_ = FileSummary{};
+  for (const Layer* layer : layers_) {
+    const FileSummary& s = layer->GetSummary();
+    // A count outside the ten slots would read past the arrays.
+    const int n = std::clamp(s.productCount, 0, kProductSlots);
+    for (int i = 0; i < n; ++i) {
+      totals_.fieldArea[static_cast<std::size_t>(i)] += s.fieldArea[static_cast<std::size_t>(i)];
+      totals_.fieldVolume[static_cast<std::size_t>(i)] += s.fieldVolume[static_cast<std::size_t>(i)];
+    }
+    totals_.productCount = std::max(totals_.productCount, n);
+  }
+  return totals_;
+}
+
+void LayerList::GetTotalsTexts(std::string& area, std::string& volume) {
+  int slot = layers_.empty() ? 0 : layers_.front()->GetProductSlot();
+  // The command is only offered for slots 0 to 9; anything else reads slot 0.
+  if (slot < 0 || slot >= kProductSlots) slot = 0;
+  ComputeTotals();
+  area = FormatTwoDecimals(totals_.fieldArea[static_cast<std::size_t>(slot)]);
+  volume = FormatTwoDecimals(totals_.fieldVolume[static_cast<std::size_t>(slot)]);
+}
+
+bool LayerList::SelectInRect(Layer* layer, const MapRect& rect, bool extend) {
+  if (!layer) return false;
+  const std::vector<Shape*> found = layer->FindInRect(rect);
+  if (!extend) layer->ClearSelection();
+  if (!found.empty()) layer->SelectRecords(found);
+  return !found.empty();
+}
+
+// ---------------------------------------------------------------- notes
+
+bool LoadNotes(const Layer& layer, std::string& text) {
+  text.clear();
+  QFile file(QString::fromStdString(layer.GetNotesPath()));
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  // Read in pieces rather than trusting the size the file claims.
+  constexpr qint64 kChunk = 64 * 1024;
+  std::string content;
+  try {
+    for (;;) {
+      const std::size_t before = content.size();
+      content.resize(before + kChunk);
+      const qint64 got = file.read(content.data() + before, kChunk);
+      if (got <= 0) {
+        content.resize(before);
+        break;
+      }
+      content.resize(before + static_cast<std::size_t>(got));
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  // The notes are text: they end at a zero byte.
+  const std::size_t zero = content.find('\0');
+  if (zero != std::string::npos) content.resize(zero);
+  text.swap(content);
+  return true;
+}
+
+bool SaveNotes(const Layer& layer, const std::string& text) {
+  QSaveFile file(QString::fromStdString(layer.GetNotesPath()));
+  bool ok = file.open(QIODevice::WriteOnly);
+  if (ok) {
+    ok = file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size());
+    // Only a complete write replaces the old notes.
+    ok = ok && file.commit();
+    if (!ok) file.cancelWriting();
+  }
+  if (!ok) {
+    ShowMessage(MessageRequest{kMsgCannotSaveNotes, kMsgNotesCaption, MessageIcon::Warning, MessageButtons::Ok});
+  }
+  return ok;
+}
+
+// ---------------------------------------------------------------- Show Me
+
+ShowMeChoices ShowMeChoicesFromMask(int mask) {
+  ShowMeChoices c;
+  const auto choice = [mask](int first, int second) {
+    if ((mask & first) && (mask & second)) return 2;
+    if (mask & second) return 1;
+    return 0;
+  };
+  c.boom = choice(kFilterBoomOn, kFilterBoomOff);
+  c.rate = choice(kFilterRateAboveZero, kFilterRateZero);
+  c.shadows = (mask & kFilterShowShadows) != 0;
+  return c;
+}
+
+int ShowMeMaskFromChoices(const ShowMeChoices& choices) {
+  int mask = 0;
+  switch (choices.boom) {
+    case 0: mask |= kFilterBoomOn; break;
+    case 1: mask |= kFilterBoomOff; break;
+    case 2: mask |= kFilterBoomOn | kFilterBoomOff; break;
+    default: break;
+  }
+  switch (choices.rate) {
+    case 0: mask |= kFilterRateAboveZero; break;
+    case 1: mask |= kFilterRateZero; break;
+    case 2: mask |= kFilterRateAboveZero | kFilterRateZero; break;
+    default: break;
+  }
+  if (choices.shadows) mask |= kFilterShowShadows;
+  return mask;
+}
+
+bool CanShowTotals(const Layer* layer) {
+  if (!layer) return false;
+  const int slot = layer->GetProductSlot();
+  return slot >= 0 && slot < kProductSlots && layer->IsFieldAreaKnown(slot) && layer->IsFieldVolumeKnown(slot);
+}
+
+std::string NameWithoutExtension(const std::string& fileName) {
+  const std::size_t dot = fileName.rfind('.');
+  if (dot == std::string::npos || dot == 0) return fileName;
+  return fileName.substr(0, dot);
+}
+
+}  // namespace kestrune

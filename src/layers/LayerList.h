@@ -1,0 +1,133 @@
+// The open layers of the process, newest first, with what works over all of
+// them (drawing, bounds, names, notes, totals) and the per-layer tools the main
+// window's commands open: notes beside the shape file, the "Show Me" filter
+// mask rules, summary totals, and selection by rectangle or click on the
+// active layer.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "layers/FileSummary.h"
+#include "layers/Layer.h"
+#include "mapview/MapPoint.h"
+
+namespace kestrune {
+
+class Canvas;
+class CMapTransform;
+
+// The notes save failure, shown untranslated as it always was.
+constexpr const char* kMsgCannotSaveNotes = "Unable to save notes to file.";
+constexpr const char* kMsgNotesCaption = "Vantrel Notes";
+// Separator of the notes of several layers.
+constexpr const char* kNotesSeparator = "\r\n";
+
+class LayerList {
+ public:
+  explicit LayerList(void* ownerWindow = nullptr);
+  // Removes every layer (writing changed legends).
+  ~LayerList();
+  LayerList(const LayerList&) = delete;
+  LayerList& operator=(const LayerList&) = delete;
+
+  // Opens path as a new layer: with mustExist a missing file gives none; a file
+  // whose header is refused or that fails to load gives none; a missing file
+  // otherwise gives an empty layer. Linked at the head unless atTail.
+  Layer* AddLayer(const std::string& path, void* ownerWindow = nullptr, bool mustExist = false,
+                  bool atTail = false);
+  // Writes the layer's legend and closes it; with unlinkAndDelete it also
+  // leaves the list and is destroyed.
+  void RemoveLayer(Layer* layer, bool unlinkAndDelete);
+  void RemoveAll();
+
+  // Iteration from the head (newest first).
+  Layer* First();
+  bool HasMore() const { return cursor_ < layers_.size(); }
+  Layer* Next();
+  Layer* Current() const { return HasMore() ? layers_[cursor_] : nullptr; }
+  int GetCount() const { return static_cast<int>(layers_.size()); }
+  // The layers, head (newest) first.
+  const std::vector<Layer*>& Layers() const { return layers_; }
+  Layer* Head() const { return layers_.empty() ? nullptr : layers_.front(); }
+
+  // Draws every layer, oldest first, so the newest lies on top.
+  void DrawAll(Canvas& dc, const CMapTransform& transform);
+  // The union of the layers' bounds; right and bottom start from 0.
+  MapRect GetBounds() const;
+  // Every layer's non-empty notes, newest first, separated by CR LF.
+  std::string GatherNotes() const;
+  // The file names without extensions, newest first, joined by ", ".
+  const std::string& GetNamesText();
+  // Adds up the layers' field areas and volumes per product slot.
+  const FileSummary& ComputeTotals();
+  const FileSummary& GetTotals() const { return totals_; }
+  // The Summary Totals texts ("%.2lf") of the head layer's product slot.
+  void GetTotalsTexts(std::string& area, std::string& volume);
+
+  // The layer the layers window shows as active (null for none).
+  void SetActiveLayer(Layer* layer) { active_ = layer; }
+  Layer* GetActiveLayer() const { return active_; }
+
+  // Selects the active layer's records wholly inside the rectangle (for a
+  // one-point rectangle, the record hit there); without extend the old
+  // selection goes first, with extend and nothing found it stays. True when
+  // anything was found.
+  bool SelectInRect(const MapRect& rect, bool extend) { return SelectInRect(active_, rect, extend); }
+  static bool SelectInRect(Layer* layer, const MapRect& rect, bool extend);
+  // The active layer's best record at a map point, or none.
+  Shape* HitTestPoint(const MapPoint& point) const { return active_ ? active_->HitTestPoint(point) : nullptr; }
+  // The right-button menu of the active layer; false when it has nothing to offer.
+  bool BuildContextMenu(MenuItems& menu) const { return active_ ? active_->BuildContextMenu(menu) : false; }
+
+  // Each new layer reports its loading through this.
+  void SetLoadProgressHandler(Layer::LoadProgress handler) { progress_ = std::move(handler); }
+  void* GetOwnerWindow() const { return ownerWindow_; }
+
+ private:
+  std::vector<Layer*> layers_;  // head first
+  std::size_t cursor_ = 0;
+  void* ownerWindow_ = nullptr;
+  FileSummary totals_;
+  std::string namesText_;
+  Layer* active_ = nullptr;
+  Layer::LoadProgress progress_;
+};
+
+// The process-wide list (set by the main frame, or by a tool), else null.
+LayerList* GetLayerList();
+void SetLayerList(LayerList* list);
+
+// ---- Notes, kept in the ".txt" beside the shape file.
+
+// The whole notes file, up to its first zero byte; empty (false) when there is none.
+bool LoadNotes(const Layer& layer, std::string& text);
+// Replaces the notes file with the text, whole or not at all: on failure the
+// old notes stay and the user is told. False on failure.
+bool SaveNotes(const Layer& layer, const std::string& text);
+
+// ---- The "Show Me" dialog's choices and the filter mask.
+
+struct ShowMeChoices {
+  int boom = 0;  // 0 booms on only, 1 booms off only, 2 no boom filter
+  int rate = 0;  // 0 rates above zero, 1 zero rates only, 2 no rate filter
+  bool shadows = false;
+  friend bool operator==(const ShowMeChoices& a, const ShowMeChoices& b) {
+    return a.boom == b.boom && a.rate == b.rate && a.shadows == b.shadows;
+  }
+};
+
+// The choices the dialog starts with for a mask.
+ShowMeChoices ShowMeChoicesFromMask(int mask);
+// The mask the dialog's OK makes of its choices.
+int ShowMeMaskFromChoices(const ShowMeChoices& choices);
+
+// Whether the Summary Totals command applies to the layer: its product slot is
+// one of the ten and both its area and volume are known there.
+bool CanShowTotals(const Layer* layer);
+
+// The file name of a path without its extension (a leading "." stays).
+std::string NameWithoutExtension(const std::string& fileName);
+
+}  // namespace kestrune

@@ -1,0 +1,49 @@
+// kestrune-cli: the viewer's rules from the command line, for scripts and for
+// checking files. Each subcommand lives with the code it exposes; this file
+// only lists them and hands over the arguments.
+#include <QCoreApplication>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/CliCommand.h"
+#include "app/Preferences.h"
+#include "lang/LangString.h"
+#include "layers/LayerInfo.h"
+
+namespace {
+
+using kestrune::CliCommand;
+
+// Every subcommand, in the order the usage lists them.
+const CliCommand* const kCommands[] = {&kestrune::kInfoCommand};
+
+constexpr const char* kUsagePrefix = kestrune::kMsgUsagePrefix;
+
+// The usage of every subcommand on stderr.
+int Usage() {
+  for (const CliCommand* command : kCommands) {
+    std::cerr << kestrune::LangText(kUsagePrefix) << ' ' << kestrune::LangText(command->usage) << '\n';
+  }
+  return kestrune::kCliUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Taken before Qt sees them: it removes the arguments it knows.
+  const std::vector<std::string> words(argv + 1, argv + argc);
+  int qtArgc = 1;
+  QCoreApplication app(qtArgc, argv);
+  if (words.empty()) return Usage();
+  const CliCommand* chosen = nullptr;
+  for (const CliCommand* command : kCommands) {
+    if (words[0] == command->name) chosen = command;
+  }
+  if (!chosen) return Usage();
+  // The files are read with the user's own units and sizes, as the viewer would.
+  kestrune::GetPreferences().LoadFromRegistry();
+  const std::vector<std::string> args(words.begin() + 1, words.end());
+  return chosen->run(args, std::cout, std::cerr);
+}
