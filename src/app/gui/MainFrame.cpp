@@ -5,10 +5,12 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -20,9 +22,12 @@
 #include "app/gui/AboutDlg.h"
 #include "app/gui/AppResources.h"
 #include "app/gui/FileDialogs.h"
-#include "app/gui/FrameLayers.h"
+#include "app/gui/LayerDialogs.h"
 #include "app/gui/PaneInterfaces.h"
+#include "lang/LangString.h"
 #include "lang/gui/LangWidgets.h"
+#include "layers/LayerList.h"
+#include "mapview/MapProjection.h"
 #include "mapview/MapView.h"
 
 namespace kestrune {
@@ -42,10 +47,17 @@ bool IsEmptyRect(const MapRect& r) { return r.left > r.right || r.top > r.bottom
 CMainFrame* GetMainFrame() { return g_frame; }
 
 CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
-    : QMainWindow(parent), set_(GetResourceSet(resourceSet)), saveChooser_(ChooseSaveFile) {
+    : QMainWindow(parent),
+      set_(GetResourceSet(resourceSet)),
+      layers_(std::make_unique<LayerList>(static_cast<QWidget*>(this))),
+      projection_(std::make_unique<SphereMercatorProjection>()),
+      openChooser_(ChooseOpenFile),
+      saveChooser_(ChooseSaveFile) {
   g_frame = this;
   setObjectName(QStringLiteral("MainFrame%1").arg(set_.id));
-  shell::CreateLayerCore(this);
+  SetLayerList(layers_.get());
+  SetMapProjection(projection_.get());
+  layers_->SetLoadProgressHandler([this](int64_t recordsRead) { ShowLoadProgress(recordsRead); });
   setWindowIcon(AppIcon(set_.id));
   // The toolbar belongs to the frame; no menu offers to hide it.
   setContextMenuPolicy(Qt::NoContextMenu);
@@ -76,6 +88,8 @@ CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
   setWindowTitle(set_.id == kVantrelSet ? LangQString(QString::fromStdString(set_.title))
                                         : LangQString(kFrameTitle));
   setAcceptDrops(true);
+  // Tells how far the reading of a large file has come.
+  statusBar()->setSizeGripEnabled(true);
   UpdateCommandStates();
 }
 
@@ -86,7 +100,10 @@ CMainFrame::~CMainFrame() {
   splitter_ = nullptr;
   layersPane_ = nullptr;
   mapPane_ = nullptr;
-  shell::DestroyLayerCore();
+  // The projection goes first, then the layers (writing changed legends).
+  if (&GetMapProjection() == projection_.get()) SetMapProjection(nullptr);
+  projection_.reset();
+  layers_.reset();
 }
 
 QAction* CMainFrame::MakeAction(int commandId, const std::string& text) {
@@ -152,10 +169,10 @@ Layer* CMainFrame::ActiveLayer() const { return layersPane_ ? layersPane_->GetAc
 
 CommandContext CMainFrame::CurrentContext() const {
   CommandContext context;
-  context.layerCount = shell::LayerCount();
+  context.layerCount = layers_ ? layers_->GetCount() : 0;
   Layer* active = ActiveLayer();
   context.hasActiveLayer = active != nullptr;
-  context.totalsAvailable = active && shell::TotalsAvailable(active);
+  context.totalsAvailable = CanShowTotals(active);
   context.zoomToolActive = mapPane_ && mapPane_->IsZoomToolActive();
   context.metric = GetPreferences().IsMetric();
   context.busy = IsBusy();
@@ -229,7 +246,9 @@ bool CMainFrame::OpenByName(const QString& path) {
     return false;
   }
   Layer* layer = nullptr;
-  RunBusy([&] { layer = shell::OpenLayerByName(path.toStdString(), this); });
+  loadingName_ = QFileInfo(path).fileName();
+  RunBusy([&] { layer = layers_->AddLayer(path.toStdString(), static_cast<QWidget*>(this), true, false); });
+  statusBar()->clearMessage();
   if (!layersPane_) return false;
   layersPane_->RefreshFileList();
   OnZoomActiveFile();
@@ -251,8 +270,32 @@ void CMainFrame::OnHandOver(const QString& path) {
   if (!path.isEmpty()) OpenByName(path);
 }
 
+bool CMainFrame::OpenLayerCommand() {
+  CPreferences& prefs = GetPreferences();
+  const QString chosen = openChooser_ ? openChooser_(this, QString::fromStdString(prefs.GetOpenFolder())) : QString();
+  if (chosen.isEmpty()) return false;
+  const std::string path = chosen.toStdString();
+  // The folder is remembered for the next Open, also when the file fails.
+  const std::string folder = SaveAsFolder(path);
+  if (!folder.empty()) {
+    prefs.SetOpenFolder(folder);
+    prefs.SaveToRegistry();
+  }
+  Layer* layer = nullptr;
+  loadingName_ = QFileInfo(chosen).fileName();
+  RunBusy([&] { layer = layers_->AddLayer(path, static_cast<QWidget*>(this), false, false); });
+  statusBar()->clearMessage();
+  return layer != nullptr;
+}
+
+void CMainFrame::ShowLoadProgress(int64_t recordsRead) {
+  statusBar()->showMessage(QString::fromStdString(
+      LangFormat("#20000800:Reading %s: %lld records", loadingName_.toUtf8().constData(),
+                 static_cast<long long>(recordsRead))));
+}
+
 void CMainFrame::OnFileOpen() {
-  RunBusy([this] { shell::OpenLayerCommand(this); });
+  OpenLayerCommand();
   layersPane_->RefreshFileList();
   OnZoomActiveFile();
 }
@@ -260,13 +303,13 @@ void CMainFrame::OnFileOpen() {
 void CMainFrame::OnFileClose() {
   Layer* active = ActiveLayer();
   if (!active) return;
-  shell::CloseLayer(active);
+  layers_->RemoveLayer(active, true);
   mapPane_->InvalidateMap(true);
   layersPane_->RefreshFileList();
 }
 
 void CMainFrame::OnFileCloseAll() {
-  shell::CloseAllLayers();
+  layers_->RemoveAll();
   mapPane_->InvalidateMap(true);
   layersPane_->RefreshFileList();
 }
@@ -278,12 +321,12 @@ void CMainFrame::OnFileSaveAs() {
                                       : QString();
   if (chosen.isEmpty()) return;
   const std::string path = chosen.toStdString();
-  const FileSetCopyResult result = CopyShapeFileSet(shell::LayerBasePath(active), SaveAsBasePath(path));
+  const FileSetCopyResult result = CopyShapeFileSet(active->GetBasePath(), SaveAsBasePath(path));
   if (!result.ok) {
     ShowMessage(FileSetCopyErrorText(result), FileSetCopyErrorCaption(), MessageIcon::Warning);
   } else {
     // The layer now stands for the copy; its records are not read again.
-    shell::SetLayerPathName(active, result.newShpPath);
+    active->SetPathName(result.newShpPath);
     layersPane_->RefreshFileList();
   }
   const std::string folder = SaveAsFolder(path);
@@ -305,12 +348,16 @@ void CMainFrame::OnZoomIn() { mapPane_->GetMapView().ZoomIn(); }
 
 void CMainFrame::OnZoomOut() { mapPane_->GetMapView().ZoomOut(); }
 
-void CMainFrame::OnZoomAll() { mapPane_->GetMapView().ZoomAll(shell::AllLayerBounds()); }
+void CMainFrame::OnZoomAll() {
+  std::vector<MapRect> bounds;
+  for (Layer* layer : layers_->Layers()) bounds.push_back(layer->GetBounds());
+  mapPane_->GetMapView().ZoomAll(bounds);
+}
 
 void CMainFrame::OnZoomActiveFile() {
   Layer* active = ActiveLayer();
   if (!active) return;
-  MapRect bounds = shell::LayerBounds(active);
+  MapRect bounds = active->GetBounds();
   // A layer without records has no place to zoom to; the view stays.
   if (IsEmptyRect(bounds)) return;
   mapPane_->GetMapView().ZoomToRect(bounds, true);
@@ -319,18 +366,24 @@ void CMainFrame::OnZoomActiveFile() {
 void CMainFrame::OnDisplaySettings() {
   Layer* active = ActiveLayer();
   if (!active) return;
-  shell::ShowDisplayDialog(active);
+  if (const auto& open = GetLayerDialogOpeners().showDisplayDialog) open(*active, this);
   layersPane_->RefreshLegend();
 }
 
-void CMainFrame::OnSummaryTotals() { shell::ShowTotals(); }
+void CMainFrame::OnSummaryTotals() {
+  if (const auto& open = GetLayerDialogOpeners().showTotals) open(*layers_, this);
+}
 
 void CMainFrame::OnShowMe() {
-  if (Layer* active = ActiveLayer()) shell::ShowFilterDialog(active);
+  Layer* active = ActiveLayer();
+  if (!active) return;
+  if (const auto& open = GetLayerDialogOpeners().showFilterDialog) open(*active, this);
 }
 
 void CMainFrame::OnNotes() {
-  if (Layer* active = ActiveLayer()) shell::EditNotes(active);
+  Layer* active = ActiveLayer();
+  if (!active) return;
+  if (const auto& open = GetLayerDialogOpeners().editNotes) open(*active, this);
 }
 
 void CMainFrame::OnAppAbout() {

@@ -4,8 +4,9 @@
 #include <QResizeEvent>
 
 #include "app/gui/AppResources.h"
-#include "app/gui/FrameLayers.h"
 #include "app/gui/MainFrame.h"
+#include "layers/LayerList.h"
+#include "mapview/gui/QPainterCanvas.h"
 
 namespace kestrune {
 
@@ -22,10 +23,12 @@ void CFileListPane::RefreshFileList() {
   const QSignalBlocker block(this);
   clear();
   active_ = nullptr;
-  for (Layer* layer : shell::Layers()) {
-    auto* item = new QListWidgetItem(QString::fromStdString(shell::LayerFileName(layer)), this);
-    item->setData(Qt::UserRole, QVariant::fromValue(static_cast<void*>(layer)));
-    item->setToolTip(QString::fromStdString(shell::LayerPath(layer)));
+  if (LayerList* list = GetLayerList()) {
+    for (Layer* layer : list->Layers()) {
+      auto* item = new QListWidgetItem(QString::fromStdString(layer->GetFileName()), this);
+      item->setData(Qt::UserRole, QVariant::fromValue(static_cast<void*>(layer)));
+      item->setToolTip(QString::fromStdString(layer->GetPathName()));
+    }
   }
   // The newest layer, at the head, becomes the active one.
   if (count() > 0) setCurrentRow(0);
@@ -35,6 +38,8 @@ void CFileListPane::RefreshFileList() {
 void CFileListPane::OnSelectionChanged() {
   const QList<QListWidgetItem*> selected = selectedItems();
   active_ = selected.isEmpty() ? nullptr : static_cast<Layer*>(selected.front()->data(Qt::UserRole).value<void*>());
+  // The map's selection tools work on the list's active layer.
+  if (LayerList* list = GetLayerList()) list->SetActiveLayer(active_);
   if (CMainFrame* frame = GetMainFrame()) frame->UpdateCommandStates();
 }
 
@@ -60,6 +65,11 @@ void CBlankMapPane::resizeEvent(QResizeEvent* event) {
 void CBlankMapPane::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), Qt::white);
+  // Every layer, oldest first, through the view's transform.
+  if (LayerList* list = GetLayerList()) {
+    QPainterCanvas canvas(p);
+    list->DrawAll(canvas, view_.Transform());
+  }
 }
 
 }  // namespace kestrune
