@@ -13,6 +13,7 @@
 #include "app/Commands.h"
 #include "app/gui/MainFrame.h"
 
+// Opens the files, zooms to all and saves the window's picture.
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   if (argc < 5) {

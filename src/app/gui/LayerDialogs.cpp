@@ -2,6 +2,7 @@
 
 namespace kestrune {
 
+// The one set of openers of the process.
 LayerDialogOpeners& GetLayerDialogOpeners() {
   static LayerDialogOpeners openers;
   return openers;

@@ -44,8 +44,10 @@ bool IsEmptyRect(const MapRect& r) { return r.left > r.right || r.top > r.bottom
 
 }  // namespace
 
+// The frame while it exists.
 CMainFrame* GetMainFrame() { return g_frame; }
 
+// Builds the frame: layers, projection, panes, menus, toolbar and title.
 CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
     : QMainWindow(parent),
       set_(GetResourceSet(resourceSet)),
@@ -93,6 +95,7 @@ CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
   UpdateCommandStates();
 }
 
+// Takes the panes down, then the projection, then the layers.
 CMainFrame::~CMainFrame() {
   g_frame = nullptr;
   // The panes hold pointers into the layers; they go first.
@@ -106,6 +109,7 @@ CMainFrame::~CMainFrame() {
   layers_.reset();
 }
 
+// The one action of a command, shared by the menu and the toolbar.
 QAction* CMainFrame::MakeAction(int commandId, const std::string& text) {
   auto* action = new QAction(QString::fromStdString(text), this);
   action->setObjectName(QStringLiteral("ID_%1").arg(commandId));
@@ -119,6 +123,7 @@ QAction* CMainFrame::MakeAction(int commandId, const std::string& text) {
   return action;
 }
 
+// Fills a menu from its table entries, submenus included.
 void CMainFrame::AddMenuEntries(QMenu* menu, const std::vector<MenuEntry>& entries) {
   for (const MenuEntry& entry : entries) {
     if (entry.IsSeparator()) {
@@ -133,6 +138,7 @@ void CMainFrame::AddMenuEntries(QMenu* menu, const std::vector<MenuEntry>& entri
   }
 }
 
+// The menu bar of the set.
 void CMainFrame::BuildMenus() {
   for (const MenuEntry& popup : set_.menu) {
     QMenu* menu = menuBar()->addMenu(QString::fromStdString(popup.text));
@@ -141,6 +147,7 @@ void CMainFrame::BuildMenus() {
   }
 }
 
+// The toolbar of the set with its 24 x 23 buttons.
 void CMainFrame::BuildToolBar() {
   toolBar_ = new QToolBar(this);
   toolBar_->setObjectName(QStringLiteral("ToolBar%1").arg(set_.id));
@@ -160,13 +167,16 @@ void CMainFrame::BuildToolBar() {
   }
 }
 
+// The action of a command id.
 QAction* CMainFrame::Action(int commandId) const {
   const auto it = actions_.find(commandId);
   return it == actions_.end() ? nullptr : it->second;
 }
 
+// The layers pane's active layer.
 Layer* CMainFrame::ActiveLayer() const { return layersPane_ ? layersPane_->GetActiveLayer() : nullptr; }
 
+// Gathers what the enabling rules look at.
 CommandContext CMainFrame::CurrentContext() const {
   CommandContext context;
   context.layerCount = layers_ ? layers_->GetCount() : 0;
@@ -179,6 +189,7 @@ CommandContext CMainFrame::CurrentContext() const {
   return context;
 }
 
+// Applies the enabling rules and check marks to every action.
 void CMainFrame::UpdateCommandStates() {
   const CommandContext context = CurrentContext();
   for (const auto& [id, action] : actions_) {
@@ -188,6 +199,7 @@ void CMainFrame::UpdateCommandStates() {
   }
 }
 
+// Runs the handler of an enabled command.
 void CMainFrame::ExecuteCommand(int commandId) {
   // The state may have changed since the menu was drawn (a layer closed by a
   // pane, a load started by a hand-over).
@@ -220,6 +232,7 @@ void CMainFrame::ExecuteCommand(int commandId) {
   UpdateCommandStates();
 }
 
+// Runs a load with the layer commands held back.
 void CMainFrame::RunBusy(const std::function<void()>& work) {
   ++busy_;
   UpdateCommandStates();
@@ -234,10 +247,12 @@ void CMainFrame::RunBusy(const std::function<void()>& work) {
   }
 }
 
+// Opens the names that waited for a load.
 void CMainFrame::OpenPendingNames() {
   while (!pendingNames_.isEmpty() && !IsBusy() && !closePending_) OpenByName(pendingNames_.takeFirst());
 }
 
+// Opens an existing file as the newest layer and zooms to it.
 bool CMainFrame::OpenByName(const QString& path) {
   // A second load inside the first (the loader dispatches events) would work
   // on a half-filled list; the name waits its turn.
@@ -256,6 +271,7 @@ bool CMainFrame::OpenByName(const QString& path) {
   return layer != nullptr;
 }
 
+// Comes forward and opens a handed-over file.
 void CMainFrame::OnHandOver(const QString& path) {
   // Restored when minimised, kept maximised when it was, and brought forward.
   if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -270,6 +286,7 @@ void CMainFrame::OnHandOver(const QString& path) {
   if (!path.isEmpty()) OpenByName(path);
 }
 
+// The Open dialog, the folder it leaves in the preferences, and the opening.
 bool CMainFrame::OpenLayerCommand() {
   CPreferences& prefs = GetPreferences();
   const QString chosen = openChooser_ ? openChooser_(this, QString::fromStdString(prefs.GetOpenFolder())) : QString();
@@ -288,18 +305,21 @@ bool CMainFrame::OpenLayerCommand() {
   return layer != nullptr;
 }
 
+// Writes the reading report into the status bar.
 void CMainFrame::ShowLoadProgress(int64_t recordsRead) {
   statusBar()->showMessage(QString::fromStdString(
       LangFormat("#20000800:Reading %s: %lld records", loadingName_.toUtf8().constData(),
                  static_cast<long long>(recordsRead))));
 }
 
+// Open: the dialog and the opening, then the file list and the zoom.
 void CMainFrame::OnFileOpen() {
   OpenLayerCommand();
   layersPane_->RefreshFileList();
   OnZoomActiveFile();
 }
 
+// Close: removes the active layer.
 void CMainFrame::OnFileClose() {
   Layer* active = ActiveLayer();
   if (!active) return;
@@ -308,12 +328,14 @@ void CMainFrame::OnFileClose() {
   layersPane_->RefreshFileList();
 }
 
+// Close All: removes every layer.
 void CMainFrame::OnFileCloseAll() {
   layers_->RemoveAll();
   mapPane_->InvalidateMap(true);
   layersPane_->RefreshFileList();
 }
 
+// Save As: copies the active layer's set and renames the layer.
 void CMainFrame::OnFileSaveAs() {
   Layer* active = ActiveLayer();
   if (!active) return;
@@ -336,24 +358,32 @@ void CMainFrame::OnFileSaveAs() {
   }
 }
 
+// Print: the map window prints its page.
 void CMainFrame::OnFilePrint() { mapPane_->Print(); }
 
+// Exit: closes the window without asking.
 void CMainFrame::OnAppExit() { close(); }
 
+// U.S. and Metric: the preference in memory only.
 void CMainFrame::OnUnits(bool metric) { GetPreferences().SetMetric(metric); }
 
+// Zoom Tool: creates or deletes the map's zoom tool.
 void CMainFrame::OnZoomTool() { mapPane_->ToggleZoomTool(); }
 
+// Zoom In about the centre.
 void CMainFrame::OnZoomIn() { mapPane_->GetMapView().ZoomIn(); }
 
+// Zoom Out about the centre.
 void CMainFrame::OnZoomOut() { mapPane_->GetMapView().ZoomOut(); }
 
+// Zoom All: every layer in view.
 void CMainFrame::OnZoomAll() {
   std::vector<MapRect> bounds;
   for (Layer* layer : layers_->Layers()) bounds.push_back(layer->GetBounds());
   mapPane_->GetMapView().ZoomAll(bounds);
 }
 
+// Zoom Active File: the active layer's bounds with a margin.
 void CMainFrame::OnZoomActiveFile() {
   Layer* active = ActiveLayer();
   if (!active) return;
@@ -363,6 +393,7 @@ void CMainFrame::OnZoomActiveFile() {
   mapPane_->GetMapView().ZoomToRect(bounds, true);
 }
 
+// Display Settings of the active layer, then its legend anew.
 void CMainFrame::OnDisplaySettings() {
   Layer* active = ActiveLayer();
   if (!active) return;
@@ -370,27 +401,32 @@ void CMainFrame::OnDisplaySettings() {
   layersPane_->RefreshLegend();
 }
 
+// Summary Totals over all layers.
 void CMainFrame::OnSummaryTotals() {
   if (const auto& open = GetLayerDialogOpeners().showTotals) open(*layers_, this);
 }
 
+// Show Me: the filter dialog of the active layer.
 void CMainFrame::OnShowMe() {
   Layer* active = ActiveLayer();
   if (!active) return;
   if (const auto& open = GetLayerDialogOpeners().showFilterDialog) open(*active, this);
 }
 
+// Notes of the active layer.
 void CMainFrame::OnNotes() {
   Layer* active = ActiveLayer();
   if (!active) return;
   if (const auto& open = GetLayerDialogOpeners().editNotes) open(*active, this);
 }
 
+// About: the set's About dialog.
 void CMainFrame::OnAppAbout() {
   CAboutDlg about(set_.aboutDialogId, this);
   about.exec();
 }
 
+// Closes now, or after the load in progress.
 void CMainFrame::closeEvent(QCloseEvent* event) {
   // Closing while a layer is being read would delete the list under the
   // reader; the window closes as soon as the reading ends.
@@ -403,6 +439,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   QMainWindow::closeEvent(event);
 }
 
+// Accepts drags that carry local files.
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
   const QMimeData* mime = event->mimeData();
   if (!mime->hasUrls()) return;
@@ -414,6 +451,7 @@ void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
   }
 }
 
+// Opens dropped local files as layers.
 void CMainFrame::dropEvent(QDropEvent* event) {
   QStringList names;
   for (const QUrl& url : event->mimeData()->urls()) {

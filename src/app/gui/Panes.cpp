@@ -10,14 +10,18 @@
 
 namespace kestrune {
 
+// The layers pane the frame puts on the left.
 ILayersPane* CreateLayersPane(QWidget* parent) { return new CFileListPane(parent); }
+// The map pane the frame puts on the right.
 IMapPane* CreateMapPane(QWidget* parent) { return new CBlankMapPane(parent); }
 
+// A one-choice list that follows its selection.
 CFileListPane::CFileListPane(QWidget* parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   connect(this, &QListWidget::itemSelectionChanged, this, &CFileListPane::OnSelectionChanged);
 }
 
+// Lists the layers newest first and makes the newest active.
 void CFileListPane::RefreshFileList() {
   // The rebuild selects nothing until the head is chosen below.
   const QSignalBlocker block(this);
@@ -35,6 +39,7 @@ void CFileListPane::RefreshFileList() {
   OnSelectionChanged();
 }
 
+// Makes the selected line's layer the active one.
 void CFileListPane::OnSelectionChanged() {
   const QList<QListWidgetItem*> selected = selectedItems();
   active_ = selected.isEmpty() ? nullptr : static_cast<Layer*>(selected.front()->data(Qt::UserRole).value<void*>());
@@ -43,25 +48,30 @@ void CFileListPane::OnSelectionChanged() {
   if (CMainFrame* frame = GetMainFrame()) frame->UpdateCommandStates();
 }
 
+// A map that repaints whenever its view changes.
 CBlankMapPane::CBlankMapPane(QWidget* parent) : QWidget(parent) {
   setFocusPolicy(Qt::StrongFocus);
   setAttribute(Qt::WA_OpaquePaintEvent);
   view_.SetInvalidateHandler([this] { update(); });
 }
 
+// Switches the zoom tool and its cursor.
 void CBlankMapPane::ToggleZoomTool() {
   zoomTool_ = !zoomTool_;
   if (zoomTool_) setCursor(ZoomCursor());
   else unsetCursor();
 }
 
+// Repaints the whole map.
 void CBlankMapPane::InvalidateMap(bool) { update(); }
 
+// Keeps the view the size of the window.
 void CBlankMapPane::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   view_.Resize(event->size().width(), event->size().height());
 }
 
+// White ground, then every layer.
 void CBlankMapPane::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), Qt::white);
