@@ -7,13 +7,13 @@ namespace kestrune {
 
 namespace {
 
-// A command entry.
-MenuEntry Item(int id, const char* text) { return MenuEntry{id, text, {}}; }
+// A command entry, with the key that runs it from the map window.
+MenuEntry Item(int id, const char* text, const char* shortcut = "") { return MenuEntry{id, text, {}, shortcut}; }
 // A separator entry.
 MenuEntry Separator() { return MenuEntry{}; }
 // A popup entry with its items.
 MenuEntry Popup(const char* text, std::vector<MenuEntry> children) {
-  return MenuEntry{0, text, std::move(children)};
+  return MenuEntry{0, text, std::move(children), {}};
 }
 
 // The texts both sets share.
@@ -47,8 +47,8 @@ ResourceSet MakeStandardSet() {
                     Separator(), Item(kIdFileSaveAs, kSaveAs), Item(kIdFilePrint, kPrint), Separator(),
                     Popup("Units", {Item(kIdUnitsUS, "&U.S."), Item(kIdUnitsMetric, "Metric")}), Separator(),
                     Item(kIdAppExit, kExit)}),
-      Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn), Item(kIdZoomOut, kZoomOut),
-                    Item(kIdZoomAll, kZoomAll), Item(kIdZoomActiveFile, kZoomActive), Separator(),
+      Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
+                    Item(kIdZoomAll, kZoomAll, "A"), Item(kIdZoomActiveFile, kZoomActive), Separator(),
                     Item(kIdDisplaySettings, kDisplay)}),
       Popup(kLog, {Item(kIdNotes, kNotes)}),
       Popup(kHelp, {Item(kIdAppAbout, kAbout)}),
@@ -71,8 +71,8 @@ ResourceSet MakeVantrelSet() {
       Popup(kFile, {Item(kIdFileOpen, kOpen), Item(kIdFileClose, kClose), Item(kIdFileCloseAll, kCloseAll),
                     Separator(), Item(kIdFileSaveAs, kSaveAs), Item(kIdFilePrint, kPrint), Separator(),
                     Item(kIdAppExit, kExit)}),
-      Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn), Item(kIdZoomOut, kZoomOut),
-                    Item(kIdZoomAll, kZoomAll), Item(kIdZoomActiveFile, kZoomActive), Separator(),
+      Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
+                    Item(kIdZoomAll, kZoomAll, "A"), Item(kIdZoomActiveFile, kZoomActive), Separator(),
                     Item(kIdDisplaySettings, kDisplay), Item(kIdShowMe, kShowMe)}),
       Popup(kLog, {Item(kIdSummaryTotals, kTotals), Item(kIdNotes, kNotes)}),
       Popup(kHelp, {Item(kIdAppAbout, kAbout)}),
@@ -126,6 +126,12 @@ int ResourceSetForEdition(const std::string& edition) {
 std::string MenuTextOf(const ResourceSet& set, int commandId) {
   const MenuEntry* entry = FindEntry(set.menu, commandId);
   return entry ? entry->text : std::string();
+}
+
+// The shortcut of a command.
+std::string ShortcutOf(const ResourceSet& set, int commandId) {
+  const MenuEntry* entry = FindEntry(set.menu, commandId);
+  return entry ? entry->shortcut : std::string();
 }
 
 // The tip form of a menu text.

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QKeySequence>
 #include <QMimeData>
 #include <QSplitter>
 #include <QStatusBar>
@@ -133,7 +134,14 @@ void CMainFrame::AddMenuEntries(QMenu* menu, const std::vector<MenuEntry>& entri
       connect(sub, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
       AddMenuEntries(sub, entry.children);
     } else {
-      menu->addAction(MakeAction(entry.id, entry.text));
+      QAction* action = MakeAction(entry.id, entry.text);
+      if (!entry.shortcut.empty()) {
+        // The key works where the menu text says it does: in the map window.
+        action->setShortcut(QKeySequence(QString::fromStdString(entry.shortcut)));
+        action->setShortcutContext(Qt::WidgetShortcut);
+        mapPane_->AsWidget()->addAction(action);
+      }
+      menu->addAction(action);
     }
   }
 }

@@ -24,6 +24,8 @@ CSplashWnd::CSplashWnd(const QPixmap& picture, int milliseconds)
   if (g_splash) g_splash->Dismiss();
   g_splash = this;
   setAttribute(Qt::WA_DeleteOnClose);
+  // Closing the main window ends the program even while the picture shows.
+  setAttribute(Qt::WA_QuitOnClose, false);
   setWindowTitle(QString());
   setCursor(Qt::ArrowCursor);
   QPalette pal = palette();

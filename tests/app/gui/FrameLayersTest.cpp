@@ -285,6 +285,36 @@ TEST_F(FrameLayersTest, ZoomCommandsMoveTheView) {
   EXPECT_FALSE(frame.Action(kIdZoomTool)->isChecked());
 }
 
+TEST_F(FrameLayersTest, TheZoomKeysWorkInTheMapWindowOnly) {
+  NEED_TESTDATA();
+  CMainFrame frame(kStandardSet);
+  frame.resize(900, 600);
+  frame.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+  frame.activateWindow();
+  ASSERT_TRUE(frame.OpenByName(Copy("field/boundary-simple1.shp")));
+  MapView& view = frame.MapPane()->GetMapView();
+  const int32_t fitted = view.Width();
+  QWidget* map = frame.MapPane()->AsWidget();
+  map->setFocus();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return map->hasFocus(); }, 2000));
+  QTest::keyClick(map, Qt::Key_I);
+  EXPECT_LT(view.Width(), fitted);
+  const int32_t zoomedIn = view.Width();
+  QTest::keyClick(map, Qt::Key_O);
+  EXPECT_GT(view.Width(), zoomedIn);
+  QTest::keyClick(map, Qt::Key_A);
+  EXPECT_TRUE(ViewShows(frame, frame.Layers().GetBounds()));
+  // Typed in the layers pane, the letters are the list's own.
+  const int32_t before = view.Width();
+  QWidget* list = frame.LayersPane()->AsWidget();
+  list->setFocus();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return list->hasFocus(); }, 2000));
+  QTest::keyClick(list, Qt::Key_I);
+  QTest::keyClick(list, Qt::Key_O);
+  EXPECT_EQ(view.Width(), before);
+}
+
 TEST_F(FrameLayersTest, SummaryTotalsFollowsTheActiveLayersProductSlot) {
   NEED_TESTDATA();
   CMainFrame frame(kVantrelSet);
