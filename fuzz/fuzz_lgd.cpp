@@ -23,18 +23,21 @@ using kestrune::Color;
 using kestrune::Legend;
 using kestrune::LegendEntry;
 
-// One scratch file per fuzzing process, rewritten for every input.
+// One scratch file per fuzzing process, rewritten for every input and removed at
+// exit (its name lives in a plain array, which outlasts every destructor).
+char gScratchName[] = "/tmp/fuzz_lgd_XXXXXX";
 const std::string& ScratchPath() {
   static const std::string path = [] {
-    char name[] = "/tmp/fuzz_lgd_XXXXXX";
-    int fd = mkstemp(name);
+    int fd = mkstemp(gScratchName);
     if (fd < 0) std::abort();
     close(fd);
-    return std::string(name);
+    std::atexit([] { std::remove(gScratchName); });
+    return std::string(gScratchName);
   }();
   return path;
 }
 
+// The 8 input bytes at at as a double, 0 past the end.
 double DoubleAt(const uint8_t* data, size_t size, size_t at) {
   double v = 0.0;
   if (at + 8 <= size) std::memcpy(&v, data + at, 8);
@@ -51,6 +54,7 @@ Color WalkColor(const Legend& legend, double value) {
   return entries.back().color;
 }
 
+// Aborts unless the entries are ascending and free of NaN (and finite if asked).
 void CheckAscending(const Legend& legend, bool finite) {
   const auto& entries = legend.GetEntries();
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -60,6 +64,7 @@ void CheckAscending(const Legend& legend, bool finite) {
   }
 }
 
+// Aborts unless GetColor agrees with the plain walk on values around every break.
 void CheckColors(const Legend& legend, const uint8_t* data, size_t size) {
   std::vector<double> probes = {0.0, -1.0, 1e300, -1e300, NAN, INFINITY, -INFINITY,
                                 DoubleAt(data, size, 10), DoubleAt(data, size, 22)};

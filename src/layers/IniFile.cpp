@@ -11,14 +11,17 @@ namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
+// The blanks the profile functions trim around names and values.
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
+// s without leading and trailing blanks.
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
   return s;
 }
 
+// Lower case of an ASCII letter; other bytes unchanged.
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Names compare as the profile functions compare them: ASCII letters without case.
@@ -30,6 +33,7 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
+// True when s would end the line it is written on.
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
 // A name that reads back as itself: not empty, not blank-padded, one line.
@@ -39,6 +43,7 @@ bool IsWritableName(std::string_view name) {
 
 }  // namespace
 
+// Sorts one raw line into section header, key line or other, with its name and value.
 IniFile::Line IniFile::Classify(std::string raw) {
   Line line;
   line.raw = std::move(raw);
@@ -68,6 +73,7 @@ IniFile::Line IniFile::Classify(std::string raw) {
   return line;
 }
 
+// Splits text into lines at CRLF, LF or CR and classifies each.
 IniFile IniFile::Parse(std::string_view text) {
   IniFile file;
   if (text.substr(0, kBom.size()) == kBom) {
@@ -88,6 +94,7 @@ IniFile IniFile::Parse(std::string_view text) {
   return file;
 }
 
+// Reads and parses a file, telling a missing file from one that cannot be read.
 IniLoadStatus IniFile::Load(const std::string& path) {
   lines_.clear();
   bom_ = false;
@@ -103,6 +110,7 @@ IniLoadStatus IniFile::Load(const std::string& path) {
   return IniLoadStatus::Ok;
 }
 
+// The line of the first key of that name in any section of that name.
 std::size_t IniFile::FindKeyLine(std::string_view section, std::string_view key) const {
   bool inSection = false;
   for (std::size_t i = 0; i < lines_.size(); ++i) {
@@ -116,12 +124,14 @@ std::size_t IniFile::FindKeyLine(std::string_view section, std::string_view key)
   return std::string::npos;
 }
 
+// The value of a key, or nothing when absent.
 std::optional<std::string> IniFile::Find(std::string_view section, std::string_view key) const {
   const std::size_t i = FindKeyLine(section, key);
   if (i == std::string::npos) return std::nullopt;
   return lines_[i].value;
 }
 
+// The value of a key, or the default with its trailing blanks dropped.
 std::string IniFile::GetString(std::string_view section, std::string_view key,
                                std::string_view def) const {
   std::optional<std::string> value = Find(section, key);
@@ -131,6 +141,7 @@ std::string IniFile::GetString(std::string_view section, std::string_view key,
   return std::string(def);
 }
 
+// Replaces or adds one key, changing no other line.
 bool IniFile::SetString(std::string_view section, std::string_view key, std::string_view value) {
   if (!IsWritableName(section) || section.find(']') != std::string_view::npos) return false;
   if (!IsWritableName(key) || key.find('=') != std::string_view::npos || key.front() == '[' ||
@@ -172,6 +183,7 @@ bool IniFile::SetString(std::string_view section, std::string_view key, std::str
   return true;
 }
 
+// Drops the first line of a key.
 bool IniFile::RemoveKey(std::string_view section, std::string_view key) {
   const std::size_t i = FindKeyLine(section, key);
   if (i == std::string::npos) return false;
@@ -179,6 +191,7 @@ bool IniFile::RemoveKey(std::string_view section, std::string_view key) {
   return true;
 }
 
+// The whole file as text with CRLF line ends.
 std::string IniFile::ToText() const {
   std::string text;
   if (bom_) text += kBom;
@@ -189,6 +202,7 @@ std::string IniFile::ToText() const {
   return text;
 }
 
+// Writes the file through a temporary file renamed over the old one.
 bool IniFile::Save(const std::string& path) const {
   QSaveFile file(QString::fromStdString(path));
   if (!file.open(QIODevice::WriteOnly)) return false;
@@ -200,6 +214,7 @@ bool IniFile::Save(const std::string& path) const {
   return file.commit();
 }
 
+// The raw lines, for callers that compare files.
 std::vector<std::string> IniFile::GetLines() const {
   std::vector<std::string> out;
   out.reserve(lines_.size());
@@ -207,6 +222,7 @@ std::vector<std::string> IniFile::GetLines() const {
   return out;
 }
 
+// Loads a file and reads one key.
 std::string ReadProfileString(const std::string& path, std::string_view section,
                               std::string_view key, std::string_view def) {
   IniFile file;
@@ -214,6 +230,7 @@ std::string ReadProfileString(const std::string& path, std::string_view section,
   return file.GetString(section, key, def);
 }
 
+// Loads a file, sets one key and saves it.
 bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
                         std::string_view value) {
   IniFile file;

@@ -7,12 +7,14 @@ namespace kestrune {
 
 namespace {
 
+// The white space the C library skips before a number.
 bool IsCSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 }  // namespace
 
+// The key text of a setting.
 const char* SettingKeyName(SettingKey key) {
   switch (key) {
     case SettingKey::DisplaySize: return kKeyDisplaySize;
@@ -24,6 +26,7 @@ const char* SettingKeyName(SettingKey key) {
   return "";
 }
 
+// atol of a 32-bit long: blanks, sign, digits, saturating.
 int32_t ParseSettingInt(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && IsCSpace(text[i])) ++i;
@@ -43,6 +46,7 @@ int32_t ParseSettingInt(std::string_view text) {
   return static_cast<int32_t>(negative ? -magnitude : magnitude);
 }
 
+// Feet to the stored hundredths, truncated and kept in range.
 int32_t DisplaySizeToSetting(double feet) {
   const double hundredths = feet * 100.0;
   if (std::isnan(hundredths)) return 0;
@@ -52,19 +56,23 @@ int32_t DisplaySizeToSetting(double feet) {
   return static_cast<int32_t>(hundredths);  // truncates toward zero
 }
 
+// The low 16 bits of a stored legend column, as a signed field number.
 int16_t LegendColumnFromSetting(int32_t value) {
   const int32_t low = static_cast<int32_t>(static_cast<uint32_t>(value) & 0xFFFFu);
   return static_cast<int16_t>(low >= 0x8000 ? low - 0x10000 : low);
 }
 
+// The display size in feet or metres.
 double GetDisplaySize(const LayerSettings& settings, bool metric) {
   return metric ? settings.displaySizeFt * kMetresPerFoot : settings.displaySizeFt;
 }
 
+// Stores a display size given in feet or metres.
 void SetDisplaySize(LayerSettings& settings, double value, bool metric) {
   settings.displaySizeFt = metric ? value * kFeetPerMetre : value;
 }
 
+// The decimal text written for one setting.
 std::string SettingValueText(const LayerSettings& settings, SettingKey key) {
   switch (key) {
     case SettingKey::DisplaySize:
@@ -80,6 +88,7 @@ std::string SettingValueText(const LayerSettings& settings, SettingKey key) {
   return {};
 }
 
+// Reads one key of section "Options" as the layer reads its settings.
 bool ReadSetting(const IniFile& file, std::string_view key, int32_t& value) {
   std::string text = file.GetString(kSettingsSection, key, "");
   // The text is read into a fixed buffer, so longer values are cut there.
@@ -88,20 +97,24 @@ bool ReadSetting(const IniFile& file, std::string_view key, int32_t& value) {
   return !text.empty();
 }
 
+// Reads one key of a settings file on disk.
 bool ReadSetting(const std::string& settingsPath, std::string_view key, int32_t& value) {
   IniFile file;
   file.Load(settingsPath);
   return ReadSetting(file, key, value);
 }
 
+// Writes one key text into section "Options" of a settings file.
 bool WriteSetting(const std::string& settingsPath, std::string_view key, std::string_view value) {
   return WriteProfileString(settingsPath, kSettingsSection, key, value);
 }
 
+// Writes one integer key into section "Options" of a settings file.
 bool WriteIntSetting(const std::string& settingsPath, std::string_view key, int32_t value) {
   return WriteSetting(settingsPath, key, std::to_string(value));
 }
 
+// Copies every present key into the settings.
 int ApplySettingsKeys(const IniFile& file, LayerSettings& settings) {
   int present = 0;
   for (SettingKey key : kSettingReadOrder) {
@@ -119,6 +132,7 @@ int ApplySettingsKeys(const IniFile& file, LayerSettings& settings) {
   return present;
 }
 
+// Reads a layer's settings file and applies the load rules.
 SettingsLoadResult LoadLayerSettings(const std::string& settingsPath, LayerSettings& settings,
                                      double defaultDisplaySizeFt) {
   SettingsLoadResult result;
@@ -139,6 +153,7 @@ SettingsLoadResult LoadLayerSettings(const std::string& settingsPath, LayerSetti
   return result;
 }
 
+// Writes the key of one setting.
 bool WriteLayerSetting(const std::string& settingsPath, const LayerSettings& settings,
                        SettingKey key) {
   return WriteSetting(settingsPath, SettingKeyName(key), SettingValueText(settings, key));
@@ -160,11 +175,13 @@ bool WriteKeys(const std::string& settingsPath, const LayerSettings& settings, c
 
 }  // namespace
 
+// Writes the keys of several settings at once.
 bool WriteLayerSettings(const std::string& settingsPath, const LayerSettings& settings,
                         std::initializer_list<SettingKey> keys) {
   return WriteKeys(settingsPath, settings, keys);
 }
 
+// Writes all five keys in the Display dialog's order.
 bool WriteDisplayDialogSettings(const std::string& settingsPath, const LayerSettings& settings) {
   return WriteKeys(settingsPath, settings, kDisplayDialogWriteOrder);
 }

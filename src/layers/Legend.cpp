@@ -61,6 +61,7 @@ void AppendLe(std::string& out, uint64_t v, int bytes) {
 
 }  // namespace
 
+// Inserts an entry in ascending order, in front of equal values.
 bool Legend::Insert(const LegendEntry& entry) {
   // A NaN break would never close a class and would break the ascending order
   // that GetColor and Insert search by.
@@ -72,6 +73,7 @@ bool Legend::Insert(const LegendEntry& entry) {
   return true;
 }
 
+// The colour of the class a value falls in.
 Color Legend::GetColor(double value) const {
   if (entries_.empty()) return kNeutralColor;
   // NaN is not <= any break, so it falls above them all.
@@ -81,6 +83,7 @@ Color Legend::GetColor(double value) const {
   return it == entries_.end() ? entries_.back().color : it->color;
 }
 
+// Rounds to a number of decimal places, halves away from zero.
 double Legend::RoundTo(double x, int digits) {
   if (!std::isfinite(x)) return x;
   const double p = std::pow(10.0, digits);
@@ -95,12 +98,14 @@ double Legend::RoundTo(double x, int digits) {
   return (std::trunc(shifted) + 0.0) / p;
 }
 
+// One break at value plus the open top class.
 void Legend::BuildSingleBreak(double value) {
   Insert(kLegendTopValue, kLegendPalette[7]);
   // A value on the top break already has its class.
   if (value != kLegendTopValue) Insert(value, kLegendPalette[6]);
 }
 
+// Seven rounded breaks over [min, max] plus the open top class.
 void Legend::BuildAutomatic(double max, double min) {
   entries_.clear();
   changed_ = false;
@@ -145,6 +150,7 @@ void Legend::BuildAutomatic(double max, double min) {
   }
 }
 
+// Entries from the dialog's rows, checking that breaks descend from top to bottom.
 bool Legend::BuildFromRows(const std::vector<LegendRow>& rowsTopToBottom) {
   entries_.clear();
   double previous = kLegendBottomValue;
@@ -163,6 +169,7 @@ bool Legend::BuildFromRows(const std::vector<LegendRow>& rowsTopToBottom) {
   return true;
 }
 
+// One label per class, lowest first.
 std::vector<std::string> Legend::GetClassLabels() const {
   std::vector<std::string> labels;
   labels.reserve(entries_.size());
@@ -180,6 +187,7 @@ std::vector<std::string> Legend::GetClassLabels() const {
   return labels;
 }
 
+// Reads a legend file's contents.
 LegendLoadResult Legend::LoadBytes(std::string_view bytes) {
   if (bytes.size() < kLegendMagicSize ||
       std::memcmp(bytes.data(), kLegendMagic, kLegendMagicSize) != 0) {
@@ -206,6 +214,7 @@ LegendLoadResult Legend::LoadBytes(std::string_view bytes) {
   return LegendLoadResult::Ok;
 }
 
+// A legend file's contents.
 std::string Legend::SaveBytes() const {
   std::string out(kLegendMagic, kLegendMagicSize);
   out.reserve(kLegendMagicSize + entries_.size() * kLegendEntrySize);
@@ -225,6 +234,7 @@ std::string Legend::SaveBytes() const {
   return out;
 }
 
+// Reads a legend file from disk, reporting a wrong header.
 bool Legend::LoadFile(const std::string& path) {
   QFile file(QString::fromStdString(path));
   if (!file.open(QIODevice::ReadOnly)) return false;
@@ -239,6 +249,7 @@ bool Legend::LoadFile(const std::string& path) {
   return true;
 }
 
+// Writes a legend file, reporting failures.
 bool Legend::SaveFile(const std::string& path) const {
   // The new file is written beside the old one and renamed over it on commit, so
   // a failed write leaves the old legend whole.

@@ -98,8 +98,9 @@ class Legend {
   // One display text per entry, lowest class first.
   std::vector<std::string> GetClassLabels() const;
 
-  // Reads a ".lgd" file. False without a message when it cannot be opened (the
-  // legend is unchanged); false with the invalid-file message on a wrong header.
+  // Reads a ".lgd" file; the changed mark is not touched. False without a message
+  // when it cannot be opened, false with the invalid-file message on a wrong
+  // header; either way the legend is unchanged.
   bool LoadFile(const std::string& path);
   // Writes a ".lgd" file, replacing any old one only once the new one is whole.
   bool SaveFile(const std::string& path) const;

@@ -89,7 +89,10 @@ double SphereMercatorProjection::Distance(const MapPoint& a, const MapPoint& b, 
   const double phi2 = lat2 / kDegreesPerRadian;
   const double lambda1 = lon1 / kDegreesPerRadian;
   const double lambda2 = lon2 / kDegreesPerRadian;
-  const double east = std::fabs(lambda1 - lambda2) * std::cos((phi1 + phi2) / 2.0) * kSphereRadius;
+  double dLambda = std::fabs(lambda1 - lambda2);
+  // Two points either side of the 180 degree meridian are near, not a world apart.
+  if (dLambda > kPi) dLambda = 2.0 * kPi - dLambda;
+  const double east = dLambda * std::cos((phi1 + phi2) / 2.0) * kSphereRadius;
   const double north = std::fabs(phi1 - phi2) * kSphereRadius;
   const double d = std::sqrt(east * east + north * north);
   return inFeet ? d * kFeetPerMetre : d;

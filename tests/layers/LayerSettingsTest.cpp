@@ -215,19 +215,6 @@ TEST(SettingsWrite, SettersWriteTheirKeyAndValuesReadBack) {
             "COLOR_METHOD=0\r\nLEGEND_COL=-1\r\n");
 }
 
-TEST(SettingsWrite, ManyKeysGoInTheOrderGivenAfterTheOnesAlreadyThere) {
-  TempDir dir;
-  const std::string path = (dir / "field.gpe").string();
-  WriteFileBytes(path, "[Options]\nLEGEND_COL=2\n[Keep]\nA=1\n");
-  LayerSettings s;
-  s.displaySizeFt = 1.5;
-  s.legendColumn = 3;
-  ASSERT_TRUE(WriteLayerSettings(path, s, {SettingKey::LegendColumn, SettingKey::DisplaySize,
-                                           SettingKey::DrawBorder}));
-  EXPECT_EQ(ReadFileBytes(path),
-            "[Options]\r\nLEGEND_COL=3\r\nDISPLAY_SIZE=150\r\nDRAW_BORDER=1\r\n[Keep]\r\nA=1\r\n");
-}
-
 TEST(SettingsRealFiles, TheFieldFilesLoadAsTheViewerShowsThem) {
   KESTRUNE_TESTDATA_OR_SKIP(data);
   TempDir dir;

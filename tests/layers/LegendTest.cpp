@@ -40,11 +40,13 @@ class MessageCapture {
   MessageHandler old_;
 };
 
+// The break values, lowest first.
 std::vector<double> Values(const Legend& legend) {
   std::vector<double> v;
   for (const LegendEntry& e : legend.GetEntries()) v.push_back(e.value);
   return v;
 }
+// The colours, lowest class first.
 std::vector<Color> Colors(const Legend& legend) {
   std::vector<Color> v;
   for (const LegendEntry& e : legend.GetEntries()) v.push_back(e.color);
@@ -289,11 +291,6 @@ TEST(LegendLabels, FirstClassTopClassAndRangesUseTwoDecimals) {
   Legend top;
   top.Insert(kLegendTopValue, 1);
   EXPECT_EQ(top.GetClassLabels(), (std::vector<std::string>{"999999.00 and below "}));
-  // Huge values are printed whole, not cut.
-  Legend huge;
-  huge.Insert(1e300, 1);
-  ASSERT_EQ(huge.GetClassLabels().size(), 1u);
-  EXPECT_EQ(huge.GetClassLabels()[0].size(), 301u + 3u + std::string(" and below ").size());
 }
 
 TEST(LegendFile, BytesAreTheMagicThenLittleEndianValueAndColour) {

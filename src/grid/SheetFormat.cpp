@@ -1,0 +1,98 @@
+#include "grid/SheetFormat.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <string>
+#include <system_error>
+
+namespace kestrune {
+
+namespace {
+
+// Large enough for the fixed form of any double (denormals reach ~330 digits)
+// plus kMaxCellDecimals.
+constexpr int kFixedBufferSize = 1200;
+
+int ClampDecimals(int decimals) { return std::clamp(decimals, 0, kMaxCellDecimals); }
+
+}  // namespace
+
+// Writes the value in fixed notation with the given decimals.
+QString FormatFixed(double value, int decimals) {
+  if (!std::isfinite(value)) return std::isnan(value) ? QStringLiteral("nan")
+                                                      : (value < 0 ? QStringLiteral("-inf")
+                                                                   : QStringLiteral("inf"));
+  decimals = ClampDecimals(decimals);
+  char buffer[kFixedBufferSize];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed,
+                                 decimals);
+  if (ec != std::errc()) return QString();
+  std::string text(buffer, end);
+  // "-0.00" reads as a negative amount of nothing; show it as zero.
+  if (!text.empty() && text[0] == '-' &&
+      text.find_first_not_of("0.", 1) == std::string::npos) {
+    text.erase(0, 1);
+  }
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Cuts the value's shortest decimal form after the given number of decimals.
+double TruncateToDecimals(double value, int decimals) {
+  if (!std::isfinite(value)) return value;
+  decimals = ClampDecimals(decimals);
+  char buffer[kFixedBufferSize];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+  if (ec != std::errc()) return value;
+  char* point = std::find(buffer, end, '.');
+  if (point != end) {
+    // Keep the point only when digits follow it; from_chars reads "12." badly.
+    char* cut = decimals == 0 ? point : std::min(end, point + 1 + decimals);
+    end = cut;
+  }
+  double result = 0.0;
+  auto parsed = std::from_chars(buffer, end, result, std::chars_format::fixed);
+  if (parsed.ec != std::errc()) return value;
+  return result == 0.0 ? 0.0 : result;
+}
+
+// Reads the longest number prefix the way "%lf" does for plain decimals.
+double ParseNumberPrefix(const QString& text) {
+  const QByteArray bytes = text.toLatin1();
+  const char* p = bytes.constData();
+  const char* const end = p + bytes.size();
+  while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' ||
+                     *p == '\r')) {
+    ++p;
+  }
+  bool negative = false;
+  if (p < end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  const char* digitsStart = p;
+  int mantissaDigits = 0;
+  while (p < end && *p >= '0' && *p <= '9') { ++p; ++mantissaDigits; }
+  if (p < end && *p == '.') {
+    ++p;
+    while (p < end && *p >= '0' && *p <= '9') { ++p; ++mantissaDigits; }
+  }
+  if (mantissaDigits == 0) return 0.0;
+  const char* numberEnd = p;
+  // An exponent counts only when at least one digit follows the 'e' and its sign.
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    const char* q = p + 1;
+    if (q < end && (*q == '+' || *q == '-')) ++q;
+    if (q < end && *q >= '0' && *q <= '9') {
+      while (q < end && *q >= '0' && *q <= '9') ++q;
+      numberEnd = q;
+    }
+  }
+  double magnitude = 0.0;
+  auto parsed = std::from_chars(digitsStart, numberEnd, magnitude, std::chars_format::general);
+  if (parsed.ec != std::errc() || !std::isfinite(magnitude)) return 0.0;
+  const double value = negative ? -magnitude : magnitude;
+  return value == 0.0 ? 0.0 : value;
+}
+
+}  // namespace kestrune
