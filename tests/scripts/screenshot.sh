@@ -7,10 +7,10 @@
 set -u
 build="$1"
 output="${4:-}"
-tool="$build/make_screenshot"
+tool="$build/kestrune_screenshot"
 here=$(cd "$(dirname "$0")/../.." && pwd)
 if [ ! -x "$tool" ]; then
-  echo "make_screenshot not built in $build" >&2
+  echo "kestrune_screenshot not built in $build" >&2
   exit 77
 fi
 if ! /usr/bin/python3 -c "import shapefile" 2>/dev/null; then
@@ -22,8 +22,8 @@ trap 'rm -rf "$work"' EXIT
 
 /usr/bin/python3 "$here/tools/make_sample_farm.py" "$work/farm" || exit 1
 # Oldest first, as ./run.sh opens them: the log last, so its legend shows.
-QT_QPA_PLATFORM=offscreen "$tool" "$work/shot.png" "$work/farm/field-boundary.shp" "$work/farm/soil-zones.shp" \
-  "$work/farm/guidance.shp" "$work/farm/as-applied.shp" || { echo "FAIL: make_screenshot" >&2; exit 1; }
+QT_QPA_PLATFORM=offscreen "$tool" "$work/shot.png" 1100 720 "$work/farm/field-boundary.shp" "$work/farm/soil-zones.shp" \
+  "$work/farm/guidance.shp" "$work/farm/as-applied.shp" || { echo "FAIL: kestrune_screenshot" >&2; exit 1; }
 
 # Size from the PNG header; colours from the decoded rows (8-bit RGB or RGBA).
 /usr/bin/python3 - "$work/shot.png" <<'PY' || exit 1

@@ -2,7 +2,7 @@
 // asks of the frame and of the other.
 #include "app/gui/PaneInterfaces.h"
 
-#include "app/gui/FrameLayers.h"
+#include "app/gui/LayerDialogs.h"
 #include "app/gui/MainFrame.h"
 #include "layers/gui/CLayersWnd.h"
 #include "mapview/MapView.h"
@@ -17,7 +17,14 @@ ILayersPane* CreateLayersPane(QWidget* parent) {
   pane->SetZoomHandler([](MapRect& rect) {
     if (CMainFrame* frame = GetMainFrame(); frame && frame->MapPane()) frame->MapPane()->GetMapView().ZoomToRect(rect, true);
   });
-  pane->SetDisplayDialogHandler([](Layer* layer) { shell::ShowDisplayDialog(layer); });
+  pane->SetDisplayDialogHandler([](Layer* layer) {
+    const auto& open = GetLayerDialogOpeners().showDisplayDialog;
+    if (open && layer) open(*layer, GetMainFrame());
+  });
+  pane->SetLegendSetupHandler([](Legend& copy, QWidget* parent) {
+    const auto& run = GetLayerDialogOpeners().runLegendSetup;
+    return run ? run(copy, parent) : false;
+  });
   pane->SetActiveLayerChangedHandler([] {
     if (CMainFrame* frame = GetMainFrame()) frame->UpdateCommandStates();
   });
