@@ -25,9 +25,7 @@
 #include <QPainter>
 
 #include <cstdlib>
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -257,14 +255,6 @@ void BM_LoadGeometry(benchmark::State& state) {
   state.counters["records"] = static_cast<double>(records);
 }
 
-// Resident set size in bytes.
-int64_t ResidentBytes() {
-  std::ifstream statm("/proc/self/statm");
-  int64_t pages = 0, resident = 0;
-  statm >> pages >> resident;
-  return resident * 4096;
-}
-
 void BM_LoadLayer(benchmark::State& state) {
   const std::string path = DataPath();
   if (!std::filesystem::exists(path)) {
@@ -272,9 +262,7 @@ void BM_LoadLayer(benchmark::State& state) {
     return;
   }
   size_t records = 0;
-  double bytesPerRecord = 0.0;
   for (auto _ : state) {
-    const int64_t before = ResidentBytes();
     Layer layer;
     layer.SetPathName(path);
     layer.WriteIntSetting("LEGEND_COL", 1);
@@ -282,12 +270,9 @@ void BM_LoadLayer(benchmark::State& state) {
     layer.Open();
     layer.Load();
     records = layer.GetRecordCount();
-    // What the loaded layer holds: the records, their list and pool blocks.
-    bytesPerRecord = static_cast<double>(ResidentBytes() - before) / static_cast<double>(std::max<size_t>(records, 1));
     benchmark::DoNotOptimize(layer.GetLegend().GetCount());
   }
   state.counters["records"] = static_cast<double>(records);
-  state.counters["bytes_per_record"] = bytesPerRecord;
 }
 
 BENCHMARK(BM_Floor)->Unit(benchmark::kMillisecond)->MinTime(2.0);
