@@ -13,6 +13,7 @@ std::string Trimmed(const std::string& s) {
 
 }  // namespace
 
+// Pairs of description and patterns as Qt name filters.
 std::vector<std::string> NameFiltersFromPipeFilter(const std::string& filter) {
   std::vector<std::string> parts;
   size_t start = 0;

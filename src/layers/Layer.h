@@ -198,6 +198,8 @@ class Layer : public RecordSink, public ShapeOwner {
   bool IsLoading() const { return loading_; }
 
  private:
+  // Writes one display setting's key, when the layer has a file.
+  void WriteKey(SettingKey key) const;
   // The colour a record gets by the layer's method.
   Color ColorFor(const Shape& shape) const;
   // Drawing of one pass in list order, point symbols in batches.

@@ -70,6 +70,20 @@ TEST(CommandTables, VantrelMenuAddsShowMeAndSummaryTotalsAndHasNoUnits) {
   EXPECT_EQ(MenuTextOf(GetResourceSet(kStandardSet), kIdShowMe), "");
 }
 
+TEST(CommandTables, TheZoomsCarryTheMapWindowsKeys) {
+  for (int id : {kStandardSet, kVantrelSet}) {
+    const ResourceSet& set = GetResourceSet(id);
+    EXPECT_EQ(ShortcutOf(set, kIdZoomIn), "I");
+    EXPECT_EQ(ShortcutOf(set, kIdZoomOut), "O");
+    EXPECT_EQ(ShortcutOf(set, kIdZoomAll), "A");
+    // Every other command has none: the keys are the ones the menu texts name.
+    for (int command : MenuCommandIds(set)) {
+      if (command == kIdZoomIn || command == kIdZoomOut || command == kIdZoomAll) continue;
+      EXPECT_EQ(ShortcutOf(set, command), "") << command;
+    }
+  }
+}
+
 TEST(CommandTables, EveryToolbarButtonIsAMenuCommandOfItsSet) {
   for (int id : {kStandardSet, kVantrelSet}) {
     const ResourceSet& set = GetResourceSet(id);

@@ -9,6 +9,7 @@
 
 namespace kestrune {
 
+// Runs the Open Layer dialog.
 QString ChooseOpenFile(QWidget* parent, const QString& startFolder) {
   QFileDialog dialog(parent, LangQString("#10000024:Open Layer"));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -25,6 +26,7 @@ QString ChooseOpenFile(QWidget* parent, const QString& startFolder) {
   return files.isEmpty() ? QString() : files.front();
 }
 
+// Runs the Save As dialog.
 QString ChooseSaveFile(QWidget* parent, const QString& startFolder) {
   QFileDialog dialog(parent);
   dialog.setAcceptMode(QFileDialog::AcceptSave);

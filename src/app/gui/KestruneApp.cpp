@@ -27,10 +27,13 @@ int ChosenResourceSet() {
 
 }  // namespace
 
+// Keeps the channel name; nothing starts before InitInstance.
 CKestruneApp::CKestruneApp(QString channelName) : channelName_(std::move(channelName)) {}
 
+// The frame goes before the listening socket.
 CKestruneApp::~CKestruneApp() = default;
 
+// The start-up steps, in order.
 bool CKestruneApp::InitInstance(const std::vector<std::string>& words) {
   QCoreApplication::setOrganizationName(QStringLiteral("Corvane Industries"));
   QCoreApplication::setApplicationName(QStringLiteral("Kestrune"));

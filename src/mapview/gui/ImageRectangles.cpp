@@ -19,6 +19,7 @@ uint32_t ToPixel(Color c) {
          (uint32_t{static_cast<uint32_t>(GreenOf(c))} << 8) | uint32_t{static_cast<uint32_t>(BlueOf(c))};
 }
 
+// The 32-bit formats whose pixels are written as 0xAARRGGBB words.
 bool IsDirectFormat(QImage::Format format) {
   return format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
          format == QImage::Format_ARGB32_Premultiplied;
@@ -79,6 +80,7 @@ class Pixels {
 
 }  // namespace
 
+// The painter's image when nothing stands between its pixels and a direct write.
 QImage* DirectWritableImage(const QPainter& painter) {
   QPaintDevice* device = painter.device();
   if (!device || device->devType() != QInternal::Image) return nullptr;
@@ -91,6 +93,7 @@ QImage* DirectWritableImage(const QPainter& painter) {
   return image;
 }
 
+// Writes each rectangle's outline and fill, clipped to the image.
 bool WriteSolidRectangles(QImage& image, const Pen& pen, const DeviceRect* rects, const Color* fills,
                           int count) {
   if (!IsDirectFormat(image.format())) return false;
