@@ -1,0 +1,207 @@
+#include "app/Commands.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace kestrune {
+
+namespace {
+
+// A command entry, with the key that runs it from the map window.
+MenuEntry Item(int id, const char* text, const char* shortcut = "") { return MenuEntry{id, text, {}, shortcut}; }
+// A separator entry.
+MenuEntry Separator() { return MenuEntry{}; }
+// A popup entry with its items.
+MenuEntry Popup(const char* text, std::vector<MenuEntry> children) {
+  return MenuEntry{0, text, std::move(children), {}};
+}
+
+// The texts both sets share.
+const char kFile[] = "#10244:&File  ";
+const char kOpen[] = "#10245:&Open...";
+const char kClose[] = "#10246:&Close";
+const char kCloseAll[] = "#10247:&Close &All";
+const char kSaveAs[] = "#10248:Save As...";
+const char kPrint[] = "#10249:&Print";
+const char kExit[] = "#10250:E&xit";
+const char kView[] = "#10251:&View  ";
+const char kZoomTool[] = "#10252:&Zoom Tool";
+const char kZoomIn[] = "#10253:Zoom In \t &I";
+const char kZoomOut[] = "#10254:Zoom Out \t &O";
+const char kZoomAll[] = "#10255:Zoom All \t &A";
+const char kZoomActive[] = "#10256:Zoom Active &File";
+const char kDisplay[] = "#10257:&Display Settings";
+const char kLog[] = "#10259:&Log  ";
+const char kNotes[] = "#10261:&Notes";
+const char kHelp[] = "#10262:&Help";
+const char kAbout[] = "#10263:&About...";
+const char kShowMe[] = "#10096:&Show Me";
+const char kTotals[] = "#10098:&Summary Totals";
+
+// The viewer's own set 128.
+ResourceSet MakeStandardSet() {
+  ResourceSet set;
+  set.id = kStandardSet;
+  set.menu = {
+      Popup(kFile, {Item(kIdFileOpen, kOpen), Item(kIdFileClose, kClose), Item(kIdFileCloseAll, kCloseAll),
+                    Separator(), Item(kIdFileSaveAs, kSaveAs), Item(kIdFilePrint, kPrint), Separator(),
+                    Popup("Units", {Item(kIdUnitsUS, "&U.S."), Item(kIdUnitsMetric, "Metric")}), Separator(),
+                    Item(kIdAppExit, kExit)}),
+      Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
+                    Item(kIdZoomAll, kZoomAll, "A"), Item(kIdZoomActiveFile, kZoomActive), Separator(),
+                    Item(kIdDisplaySettings, kDisplay)}),
+      Popup(kLog, {Item(kIdNotes, kNotes)}),
+      Popup(kHelp, {Item(kIdAppAbout, kAbout)}),
+  };
+  set.toolbar = {kIdFileOpen, kIdFileClose, kIdFileCloseAll, 0, kIdFileSaveAs, 0, kIdFilePrint, 0,
+                 kIdZoomTool, 0, kIdZoomIn, kIdZoomOut, kIdZoomAll, kIdZoomActiveFile, 0,
+                 kIdDisplaySettings, kIdNotes};
+  set.title = "Kestrune";
+  set.aboutDialogId = kAboutDialogId;
+  set.aboutBitmapId = kSplashBitmapId;
+  return set;
+}
+
+// The Vantrel set lists its items without separators; the groups of the
+// viewer's own menu are kept so both menus read alike.
+ResourceSet MakeVantrelSet() {
+  ResourceSet set;
+  set.id = kVantrelSet;
+  set.menu = {
+      Popup(kFile, {Item(kIdFileOpen, kOpen), Item(kIdFileClose, kClose), Item(kIdFileCloseAll, kCloseAll),
+                    Separator(), Item(kIdFileSaveAs, kSaveAs), Item(kIdFilePrint, kPrint), Separator(),
+                    Item(kIdAppExit, kExit)}),
+      Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
+                    Item(kIdZoomAll, kZoomAll, "A"), Item(kIdZoomActiveFile, kZoomActive), Separator(),
+                    Item(kIdDisplaySettings, kDisplay), Item(kIdShowMe, kShowMe)}),
+      Popup(kLog, {Item(kIdSummaryTotals, kTotals), Item(kIdNotes, kNotes)}),
+      Popup(kHelp, {Item(kIdAppAbout, kAbout)}),
+  };
+  set.toolbar = {kIdFileOpen, kIdFileClose, kIdFileCloseAll, 0, kIdFileSaveAs, 0, kIdFilePrint, 0,
+                 kIdZoomTool, 0, kIdZoomIn, kIdZoomOut, kIdZoomAll, kIdZoomActiveFile, 0,
+                 kIdDisplaySettings, kIdShowMe, 0, kIdNotes, 0, kIdSummaryTotals};
+  set.title = "Vantrel";
+  set.aboutDialogId = kVantrelAboutDialogId;
+  set.aboutBitmapId = kVantrelBitmapId;
+  return set;
+}
+
+// Depth-first search of a menu table for a command's text.
+const MenuEntry* FindEntry(const std::vector<MenuEntry>& entries, int commandId) {
+  for (const MenuEntry& e : entries) {
+    if (e.id == commandId && commandId != 0) return &e;
+    if (const MenuEntry* found = FindEntry(e.children, commandId)) return found;
+  }
+  return nullptr;
+}
+
+// Appends the command ids of a menu tree in menu order.
+void CollectIds(const std::vector<MenuEntry>& entries, std::vector<int>& ids) {
+  for (const MenuEntry& e : entries) {
+    if (e.id != 0) ids.push_back(e.id);
+    CollectIds(e.children, ids);
+  }
+}
+
+}  // namespace
+
+// The tables of a set, built once.
+const ResourceSet& GetResourceSet(int setId) {
+  static const ResourceSet standard = MakeStandardSet();
+  static const ResourceSet vantrel = MakeVantrelSet();
+  return setId == kVantrelSet ? vantrel : standard;
+}
+
+// Set 156 for the Vantrel edition, else 128.
+int ResourceSetForEdition(const std::string& edition) {
+  std::string e = edition;
+  auto notBlank = [](unsigned char c) { return !std::isspace(c); };
+  e.erase(e.begin(), std::find_if(e.begin(), e.end(), notBlank));
+  e.erase(std::find_if(e.rbegin(), e.rend(), notBlank).base(), e.end());
+  std::transform(e.begin(), e.end(), e.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+  return e == "vantrel" ? kVantrelSet : kStandardSet;
+}
+
+// The stored menu text of a command.
+std::string MenuTextOf(const ResourceSet& set, int commandId) {
+  const MenuEntry* entry = FindEntry(set.menu, commandId);
+  return entry ? entry->text : std::string();
+}
+
+// The shortcut of a command.
+std::string ShortcutOf(const ResourceSet& set, int commandId) {
+  const MenuEntry* entry = FindEntry(set.menu, commandId);
+  return entry ? entry->shortcut : std::string();
+}
+
+// The tip form of a menu text.
+std::string TipFromMenuText(const std::string& text) {
+  std::string tip = text.substr(0, text.find('\t'));
+  tip.erase(std::remove(tip.begin(), tip.end(), '&'), tip.end());
+  while (!tip.empty() && (tip.back() == ' ' || tip.back() == '.')) tip.pop_back();
+  return tip;
+}
+
+// The enabling rule and check mark of each command.
+CommandState GetCommandState(int commandId, const CommandContext& context) {
+  CommandState state;
+  const bool anyLayer = context.layerCount > 0;
+  switch (commandId) {
+    // Always available; Exit waits for a load in progress to end.
+    case kIdFileOpen:
+      state.enabled = !context.busy;
+      break;
+    case kIdAppExit:
+    case kIdAppAbout:
+      state.enabled = true;
+      break;
+    case kIdUnitsUS:
+      state.enabled = true;
+      state.checkable = true;
+      state.checked = !context.metric;
+      break;
+    case kIdUnitsMetric:
+      state.enabled = true;
+      state.checkable = true;
+      state.checked = context.metric;
+      break;
+    case kIdZoomTool:
+      state.enabled = anyLayer;
+      state.checkable = true;
+      state.checked = context.zoomToolActive;
+      break;
+    // Moving the view never touches a layer, so it stays open during a load.
+    case kIdZoomIn:
+    case kIdZoomOut:
+    case kIdZoomAll:
+    case kIdZoomActiveFile:
+      state.enabled = anyLayer;
+      break;
+    case kIdFileClose:
+    case kIdFileCloseAll:
+    case kIdFileSaveAs:
+    case kIdFilePrint:
+    case kIdDisplaySettings:
+    case kIdShowMe:
+    case kIdNotes:
+      // A layer being filled must not be closed, copied, re-themed or drawn
+      // onto paper half-read.
+      state.enabled = anyLayer && !context.busy;
+      break;
+    case kIdSummaryTotals:
+      state.enabled = context.hasActiveLayer && context.totalsAvailable && !context.busy;
+      break;
+    default:
+      break;
+  }
+  return state;
+}
+
+// The command ids of a set's menu.
+std::vector<int> MenuCommandIds(const ResourceSet& set) {
+  std::vector<int> ids;
+  CollectIds(set.menu, ids);
+  return ids;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,66 @@
+#include "app/gui/KestruneApp.h"
+
+#include <QApplication>
+
+#include "app/CommandLine.h"
+#include "app/Commands.h"
+#include "app/Preferences.h"
+#include "app/gui/AppResources.h"
+#include "app/gui/GuiPlatform.h"
+#include "dialogs/gui/AttributeReportDlg.h"
+#include "app/gui/MainFrame.h"
+#include "app/gui/SplashWnd.h"
+#include "lang/gui/LangWidgets.h"
+
+namespace kestrune {
+
+namespace {
+
+// The menus and toolbar to build: the edition is a preference, but the
+// preferences keep their defaults until after the frame is up, so it is read
+// on its own.
+int ChosenResourceSet() {
+  CPreferences stored;
+  stored.LoadFromRegistry();
+  return ResourceSetForEdition(stored.GetEdition());
+}
+
+}  // namespace
+
+// Keeps the channel name; nothing starts before InitInstance.
+CKestruneApp::CKestruneApp(QString channelName) : channelName_(std::move(channelName)) {}
+
+// The frame goes before the listening socket.
+CKestruneApp::~CKestruneApp() = default;
+
+// The start-up steps, in order.
+bool CKestruneApp::InitInstance(const std::vector<std::string>& words) {
+  QCoreApplication::setOrganizationName(QStringLiteral("Corvane Industries"));
+  QCoreApplication::setApplicationName(QStringLiteral("Kestrune"));
+  fileName_ = FileNameFromCommandLine(words);
+  const QString fileName = QString::fromStdString(fileName_);
+
+  if (channelName_.isEmpty()) channelName_ = InstanceChannelName(LangQString(kFrameTitle), CurrentUserName());
+  role_ = SettleInstance(channelName_, fileName, server_);
+  if (role_ == InstanceRole::HandedOver) return false;
+
+  const int set = ChosenResourceSet();
+  frame_ = std::make_unique<CMainFrame>(set);
+  InstallGuiPlatform(frame_.get());
+  InstallAttributeReport();
+  QApplication::setWindowIcon(AppIcon(set));
+  // Hand-overs are opened from the event loop, never inside the socket's
+  // own notification.
+  CMainFrame* frame = frame_.get();
+  QObject::connect(&server_, &CInstanceServer::HandOverReceived, frame,
+                   [frame](const QString& name) { frame->OnHandOver(name); }, Qt::QueuedConnection);
+  frame_->showMaximized();
+
+  if (fileName_.empty()) CSplashWnd::ShowSplash();
+  GetPreferences().LoadFromRegistry();
+  frame_->UpdateCommandStates();
+  if (!fileName_.empty()) frame_->OpenByName(fileName);
+  return true;
+}
+
+}  // namespace kestrune

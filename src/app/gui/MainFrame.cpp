@@ -1,0 +1,477 @@
+#include "app/gui/MainFrame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QKeySequence>
+#include <QMimeData>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+#include "app/FileSetCopy.h"
+#include "app/Platform.h"
+#include "app/Preferences.h"
+#include "app/gui/AboutDlg.h"
+#include "app/gui/AppResources.h"
+#include "app/gui/FileDialogs.h"
+#include "app/gui/LayerDialogs.h"
+#include "app/gui/PaneInterfaces.h"
+#include "lang/LangString.h"
+#include "lang/gui/LangWidgets.h"
+#include "layers/LayerList.h"
+#include "mapview/MapProjection.h"
+#include "mapview/MapView.h"
+
+namespace kestrune {
+
+namespace {
+
+CMainFrame* g_frame = nullptr;
+
+// The layers pane's initial width.
+constexpr int kLayersPaneWidth = 150;
+
+// True for a rectangle that encloses nothing (a layer without records).
+bool IsEmptyRect(const MapRect& r) { return r.left > r.right || r.top > r.bottom; }
+
+}  // namespace
+
+// The frame while it exists.
+CMainFrame* GetMainFrame() { return g_frame; }
+
+// Builds the frame: layers, projection, panes, menus, toolbar and title.
+CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
+    : QMainWindow(parent),
+      set_(GetResourceSet(resourceSet)),
+      layers_(std::make_unique<LayerList>(static_cast<QWidget*>(this))),
+      projection_(std::make_unique<SphereMercatorProjection>()),
+      openChooser_(ChooseOpenFile),
+      saveChooser_(ChooseSaveFile) {
+  g_frame = this;
+  setObjectName(QStringLiteral("MainFrame%1").arg(set_.id));
+  SetLayerList(layers_.get());
+  SetMapProjection(projection_.get());
+  layers_->SetLoadProgressHandler([this](int64_t recordsRead) { ShowLoadProgress(recordsRead); });
+  setWindowIcon(AppIcon(set_.id));
+  // The toolbar belongs to the frame; no menu offers to hide it.
+  setContextMenuPolicy(Qt::NoContextMenu);
+
+  splitter_ = new QSplitter(Qt::Horizontal, this);
+  splitter_->setObjectName(QStringLiteral("Splitter"));
+  splitter_->setChildrenCollapsible(false);
+  layersPane_ = CreateLayersPane(splitter_);
+  mapPane_ = CreateMapPane(splitter_);
+  splitter_->addWidget(layersPane_->AsWidget());
+  splitter_->addWidget(mapPane_->AsWidget());
+  // The map takes every pixel the window gains; the layers pane keeps its width.
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 1);
+  resize(800, 600);
+  splitter_->setSizes({kLayersPaneWidth, 800 - kLayersPaneWidth});
+  setCentralWidget(splitter_);
+  // The frame's focus goes to the map window.
+  setFocusProxy(mapPane_->AsWidget());
+
+  BuildMenus();
+  BuildToolBar();
+  TranslateMenu(menuBar());
+  // Tips come from the translated menu texts.
+  for (const auto& [id, action] : actions_) {
+    action->setToolTip(QString::fromStdString(TipFromMenuText(action->text().toStdString())));
+  }
+  setWindowTitle(set_.id == kVantrelSet ? LangQString(QString::fromStdString(set_.title))
+                                        : LangQString(kFrameTitle));
+  setAcceptDrops(true);
+  // Tells how far the reading of a large file has come.
+  statusBar()->setSizeGripEnabled(true);
+  UpdateCommandStates();
+}
+
+// Takes the panes down, then the projection, then the layers.
+CMainFrame::~CMainFrame() {
+  g_frame = nullptr;
+  // The panes hold pointers into the layers; they go first.
+  delete splitter_;
+  splitter_ = nullptr;
+  layersPane_ = nullptr;
+  mapPane_ = nullptr;
+  // The projection goes first, then the layers (writing changed legends).
+  if (&GetMapProjection() == projection_.get()) SetMapProjection(nullptr);
+  projection_.reset();
+  layers_.reset();
+}
+
+// The one action of a command, shared by the menu and the toolbar.
+QAction* CMainFrame::MakeAction(int commandId, const std::string& text) {
+  auto* action = new QAction(QString::fromStdString(text), this);
+  action->setObjectName(QStringLiteral("ID_%1").arg(commandId));
+  action->setData(commandId);
+  action->setIcon(CommandIcon(commandId));
+  // Menus show texts only, as the toolbar shows pictures only.
+  action->setIconVisibleInMenu(false);
+  action->setCheckable(GetCommandState(commandId, CommandContext{}).checkable);
+  connect(action, &QAction::triggered, this, [this, commandId] { ExecuteCommand(commandId); });
+  actions_[commandId] = action;
+  return action;
+}
+
+// Fills a menu from its table entries, submenus included.
+void CMainFrame::AddMenuEntries(QMenu* menu, const std::vector<MenuEntry>& entries) {
+  for (const MenuEntry& entry : entries) {
+    if (entry.IsSeparator()) {
+      menu->addSeparator();
+    } else if (entry.IsPopup()) {
+      QMenu* sub = menu->addMenu(QString::fromStdString(entry.text));
+      connect(sub, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
+      AddMenuEntries(sub, entry.children);
+    } else {
+      QAction* action = MakeAction(entry.id, entry.text);
+      if (!entry.shortcut.empty()) {
+        // The key works where the menu text says it does: in the map window.
+        action->setShortcut(QKeySequence(QString::fromStdString(entry.shortcut)));
+        action->setShortcutContext(Qt::WidgetShortcut);
+        mapPane_->AsWidget()->addAction(action);
+      }
+      menu->addAction(action);
+    }
+  }
+}
+
+// The menu bar of the set.
+void CMainFrame::BuildMenus() {
+  for (const MenuEntry& popup : set_.menu) {
+    QMenu* menu = menuBar()->addMenu(QString::fromStdString(popup.text));
+    connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
+    AddMenuEntries(menu, popup.children);
+  }
+}
+
+// The toolbar of the set with its 24 x 23 buttons.
+void CMainFrame::BuildToolBar() {
+  toolBar_ = new QToolBar(this);
+  toolBar_->setObjectName(QStringLiteral("ToolBar%1").arg(set_.id));
+  toolBar_->setMovable(false);
+  toolBar_->setFloatable(false);
+  toolBar_->setIconSize(QSize(kToolImageWidth, kToolImageHeight));
+  addToolBar(Qt::TopToolBarArea, toolBar_);
+  for (int id : set_.toolbar) {
+    if (id == kToolbarSeparator) {
+      toolBar_->addSeparator();
+      continue;
+    }
+    QAction* action = Action(id);
+    if (!action) continue;
+    toolBar_->addAction(action);
+    if (QWidget* button = toolBar_->widgetForAction(action)) button->setFixedSize(kToolButtonWidth, kToolButtonHeight);
+  }
+}
+
+// The action of a command id.
+QAction* CMainFrame::Action(int commandId) const {
+  const auto it = actions_.find(commandId);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+// The layers pane's active layer.
+Layer* CMainFrame::ActiveLayer() const { return layersPane_ ? layersPane_->GetActiveLayer() : nullptr; }
+
+// Gathers what the enabling rules look at.
+CommandContext CMainFrame::CurrentContext() const {
+  CommandContext context;
+  context.layerCount = layers_ ? layers_->GetCount() : 0;
+  Layer* active = ActiveLayer();
+  context.hasActiveLayer = active != nullptr;
+  context.totalsAvailable = CanShowTotals(active);
+  context.zoomToolActive = mapPane_ && mapPane_->IsZoomToolActive();
+  context.metric = GetPreferences().IsMetric();
+  context.busy = IsBusy();
+  return context;
+}
+
+// Applies the enabling rules and check marks to every action.
+void CMainFrame::UpdateCommandStates() {
+  const CommandContext context = CurrentContext();
+  for (const auto& [id, action] : actions_) {
+    const CommandState state = GetCommandState(id, context);
+    action->setEnabled(state.enabled);
+    if (state.checkable) action->setChecked(state.checked);
+  }
+}
+
+// Runs the handler of an enabled command.
+void CMainFrame::ExecuteCommand(int commandId) {
+  // The state may have changed since the menu was drawn (a layer closed by a
+  // pane, a load started by a hand-over).
+  if (!GetCommandState(commandId, CurrentContext()).enabled) {
+    UpdateCommandStates();
+    return;
+  }
+  switch (commandId) {
+    case kIdFileOpen: OnFileOpen(); break;
+    case kIdFileClose: OnFileClose(); break;
+    case kIdFileCloseAll: OnFileCloseAll(); break;
+    case kIdFileSaveAs: OnFileSaveAs(); break;
+    case kIdFilePrint: OnFilePrint(); break;
+    case kIdAppExit: OnAppExit(); break;
+    case kIdUnitsUS: OnUnits(false); break;
+    case kIdUnitsMetric: OnUnits(true); break;
+    case kIdZoomTool: OnZoomTool(); break;
+    case kIdZoomIn: OnZoomIn(); break;
+    case kIdZoomOut: OnZoomOut(); break;
+    case kIdZoomAll: OnZoomAll(); break;
+    case kIdZoomActiveFile: OnZoomActiveFile(); break;
+    case kIdDisplaySettings: OnDisplaySettings(); break;
+    case kIdSummaryTotals: OnSummaryTotals(); break;
+    case kIdShowMe: OnShowMe(); break;
+    case kIdNotes: OnNotes(); break;
+    case kIdAppAbout: OnAppAbout(); break;
+    default: break;
+  }
+  // Exit may have closed the window; the actions still exist until it is deleted.
+  UpdateCommandStates();
+}
+
+// Runs a load with the layer commands held back.
+void CMainFrame::RunBusy(const std::function<void()>& work) {
+  ++busy_;
+  UpdateCommandStates();
+  work();
+  --busy_;
+  UpdateCommandStates();
+  if (busy_ > 0) return;
+  if (closePending_) {
+    QTimer::singleShot(0, this, [this] { close(); });
+  } else if (!pendingNames_.isEmpty()) {
+    QTimer::singleShot(0, this, [this] { OpenPendingNames(); });
+  }
+}
+
+// Opens the names that waited for a load.
+void CMainFrame::OpenPendingNames() {
+  while (!pendingNames_.isEmpty() && !IsBusy() && !closePending_) OpenByName(pendingNames_.takeFirst());
+}
+
+// Opens an existing file as the newest layer and zooms to it.
+bool CMainFrame::OpenByName(const QString& path) {
+  // A second load inside the first (the loader dispatches events) would work
+  // on a half-filled list; the name waits its turn.
+  if (IsBusy()) {
+    pendingNames_.append(path);
+    return false;
+  }
+  Layer* layer = nullptr;
+  loadingName_ = QFileInfo(path).fileName();
+  RunBusy([&] { layer = layers_->AddLayer(path.toStdString(), static_cast<QWidget*>(this), true, false); });
+  statusBar()->clearMessage();
+  if (!layersPane_) return false;
+  layersPane_->RefreshFileList();
+  OnZoomActiveFile();
+  UpdateCommandStates();
+  return layer != nullptr;
+}
+
+// Comes forward and opens a handed-over file.
+void CMainFrame::OnHandOver(const QString& path) {
+  // Restored when minimised, kept maximised when it was, and brought forward.
+  if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  raise();
+  activateWindow();
+  // A dialog the user left open comes first, as it owns the input.
+  if (QWidget* modal = QApplication::activeModalWidget()) {
+    modal->raise();
+    modal->activateWindow();
+  }
+  if (!path.isEmpty()) OpenByName(path);
+}
+
+// The Open dialog, the folder it leaves in the preferences, and the opening.
+bool CMainFrame::OpenLayerCommand() {
+  CPreferences& prefs = GetPreferences();
+  const QString chosen = openChooser_ ? openChooser_(this, QString::fromStdString(prefs.GetOpenFolder())) : QString();
+  if (chosen.isEmpty()) return false;
+  const std::string path = chosen.toStdString();
+  // The folder is remembered for the next Open, also when the file fails.
+  const std::string folder = SaveAsFolder(path);
+  if (!folder.empty()) {
+    prefs.SetOpenFolder(folder);
+    prefs.SaveToRegistry();
+  }
+  Layer* layer = nullptr;
+  loadingName_ = QFileInfo(chosen).fileName();
+  RunBusy([&] { layer = layers_->AddLayer(path, static_cast<QWidget*>(this), false, false); });
+  statusBar()->clearMessage();
+  return layer != nullptr;
+}
+
+// Writes the reading report into the status bar.
+void CMainFrame::ShowLoadProgress(int64_t recordsRead) {
+  statusBar()->showMessage(QString::fromStdString(
+      LangFormat("#20000800:Reading %s: %lld records", loadingName_.toUtf8().constData(),
+                 static_cast<long long>(recordsRead))));
+}
+
+// Open: the dialog and the opening, then the file list and the zoom.
+void CMainFrame::OnFileOpen() {
+  OpenLayerCommand();
+  layersPane_->RefreshFileList();
+  OnZoomActiveFile();
+}
+
+// Close: removes the active layer.
+void CMainFrame::OnFileClose() {
+  Layer* active = ActiveLayer();
+  if (!active) return;
+  layers_->RemoveLayer(active, true);
+  mapPane_->InvalidateMap(true);
+  layersPane_->RefreshFileList();
+}
+
+// Close All: removes every layer.
+void CMainFrame::OnFileCloseAll() {
+  layers_->RemoveAll();
+  mapPane_->InvalidateMap(true);
+  layersPane_->RefreshFileList();
+}
+
+// Save As: copies the active layer's set and renames the layer.
+void CMainFrame::OnFileSaveAs() {
+  Layer* active = ActiveLayer();
+  if (!active) return;
+  const QString chosen = saveChooser_ ? saveChooser_(this, QString::fromStdString(GetPreferences().GetSaveFolder()))
+                                      : QString();
+  if (chosen.isEmpty()) return;
+  const std::string path = chosen.toStdString();
+  const FileSetCopyResult result = CopyShapeFileSet(active->GetBasePath(), SaveAsBasePath(path));
+  if (!result.ok) {
+    ShowMessage(FileSetCopyErrorText(result), FileSetCopyErrorCaption(), MessageIcon::Warning);
+  } else {
+    // The layer now stands for the copy; its records are not read again.
+    active->SetPathName(result.newShpPath);
+    layersPane_->RefreshFileList();
+  }
+  const std::string folder = SaveAsFolder(path);
+  if (!folder.empty()) {
+    GetPreferences().SetSaveFolder(folder);
+    GetPreferences().SaveToRegistry();
+  }
+}
+
+// Print: the map window prints its page.
+void CMainFrame::OnFilePrint() { mapPane_->Print(); }
+
+// Exit: closes the window without asking.
+void CMainFrame::OnAppExit() { close(); }
+
+// U.S. and Metric: the preference in memory only.
+void CMainFrame::OnUnits(bool metric) { GetPreferences().SetMetric(metric); }
+
+// Zoom Tool: creates or deletes the map's zoom tool.
+void CMainFrame::OnZoomTool() { mapPane_->ToggleZoomTool(); }
+
+// Zoom In about the centre.
+void CMainFrame::OnZoomIn() { mapPane_->GetMapView().ZoomIn(); }
+
+// Zoom Out about the centre.
+void CMainFrame::OnZoomOut() { mapPane_->GetMapView().ZoomOut(); }
+
+// Zoom All: every layer in view.
+void CMainFrame::OnZoomAll() {
+  std::vector<MapRect> bounds;
+  for (Layer* layer : layers_->Layers()) bounds.push_back(layer->GetBounds());
+  mapPane_->GetMapView().ZoomAll(bounds);
+}
+
+// Zoom Active File: the active layer's bounds with a margin.
+void CMainFrame::OnZoomActiveFile() {
+  Layer* active = ActiveLayer();
+  if (!active) return;
+  MapRect bounds = active->GetBounds();
+  // A layer without records has no place to zoom to; the view stays.
+  if (IsEmptyRect(bounds)) return;
+  mapPane_->GetMapView().ZoomToRect(bounds, true);
+}
+
+// Display Settings of the active layer, then its legend anew.
+void CMainFrame::OnDisplaySettings() {
+  Layer* active = ActiveLayer();
+  if (!active) return;
+  if (const auto& open = GetLayerDialogOpeners().showDisplayDialog) open(*active, this);
+  layersPane_->RefreshLegend();
+}
+
+// Summary Totals over all layers.
+void CMainFrame::OnSummaryTotals() {
+  if (const auto& open = GetLayerDialogOpeners().showTotals) open(*layers_, this);
+}
+
+// Show Me: the filter dialog of the active layer.
+void CMainFrame::OnShowMe() {
+  Layer* active = ActiveLayer();
+  if (!active) return;
+  if (const auto& open = GetLayerDialogOpeners().showFilterDialog) open(*active, this);
+}
+
+// Notes of the active layer.
+void CMainFrame::OnNotes() {
+  Layer* active = ActiveLayer();
+  if (!active) return;
+  if (const auto& open = GetLayerDialogOpeners().editNotes) open(*active, this);
+}
+
+// About: the set's About dialog.
+void CMainFrame::OnAppAbout() {
+  CAboutDlg about(set_.aboutDialogId, this);
+  about.exec();
+}
+
+// Closes now, or after the load in progress.
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  // Closing while a layer is being read would delete the list under the
+  // reader; the window closes as soon as the reading ends.
+  if (IsBusy()) {
+    closePending_ = true;
+    event->ignore();
+    return;
+  }
+  closePending_ = false;
+  QMainWindow::closeEvent(event);
+}
+
+// Accepts drags that carry local files.
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+  const QMimeData* mime = event->mimeData();
+  if (!mime->hasUrls()) return;
+  for (const QUrl& url : mime->urls()) {
+    if (url.isLocalFile()) {
+      event->acceptProposedAction();
+      return;
+    }
+  }
+}
+
+// Opens dropped local files as layers.
+void CMainFrame::dropEvent(QDropEvent* event) {
+  QStringList names;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile()) names << url.toLocalFile();
+  }
+  if (names.isEmpty()) return;
+  event->acceptProposedAction();
+  // The drag source waits for the drop to finish; the files open afterwards,
+  // each as if named on the command line.
+  QTimer::singleShot(0, this, [this, names] {
+    for (const QString& name : names) OpenByName(name);
+  });
+}
+
+}  // namespace kestrune

@@ -1,0 +1,164 @@
+#include "app/gui/SingleInstance.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QPointer>
+#include <QTimer>
+#include <QtEndian>
+
+#include "app/Commands.h"
+
+namespace kestrune {
+
+namespace {
+
+// A connection that has not sent a whole message by then is dropped.
+constexpr int kIncompleteMessageMs = 10000;
+// Header of a hand-over: the message number and the name's length.
+constexpr int kHeaderBytes = 8;
+
+// The letters, digits, "-" and "_" of a text, blanks as "_", at most 40.
+QString Readable(const QString& text) {
+  QString out;
+  for (QChar c : text) {
+    if (out.size() >= 40) break;
+    if (c.isSpace()) out += QLatin1Char('_');
+    else if (c.unicode() < 128 && (c.isLetterOrNumber() || c == QLatin1Char('-') || c == QLatin1Char('_'))) out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+// The socket name of a title and user.
+QString InstanceChannelName(const QString& translatedTitle, const QString& userName) {
+  QCryptographicHash hash(QCryptographicHash::Sha1);
+  hash.addData(translatedTitle.toUtf8());
+  hash.addData(QByteArray(1, '\0'));
+  hash.addData(userName.toUtf8());
+  const QString digest = QString::fromLatin1(hash.result().toHex().left(12));
+  return QStringLiteral("kestrune-%1-%2-%3").arg(Readable(translatedTitle), Readable(userName), digest);
+}
+
+// The login name, or the user id.
+QString CurrentUserName() {
+  if (const passwd* pw = ::getpwuid(::geteuid())) {
+    if (pw->pw_name && *pw->pw_name) return QString::fromLocal8Bit(pw->pw_name);
+  }
+  const QString user = qEnvironmentVariable("USER");
+  // Without a name the user id still keeps users apart.
+  return user.isEmpty() ? QString::number(::geteuid()) : user;
+}
+
+// Header and name of a hand-over.
+QByteArray EncodeHandOver(const QString& fileName) {
+  const QByteArray name = fileName.toUtf8();
+  QByteArray out(kHeaderBytes, '\0');
+  qToBigEndian<quint32>(kFileHandOverMessage, out.data());
+  qToBigEndian<quint32>(quint32(name.size()), out.data() + 4);
+  return out + name;
+}
+
+// Checks the number and the length before taking the name.
+int DecodeHandOver(const QByteArray& data, QString& fileName, int& used) {
+  if (data.size() >= 4 && qFromBigEndian<quint32>(data.constData()) != kFileHandOverMessage) return -1;
+  if (data.size() < kHeaderBytes) return 0;
+  const quint32 length = qFromBigEndian<quint32>(data.constData() + 4);
+  if (length > quint32(kMaxHandOverBytes)) return -1;
+  if (quint32(data.size() - kHeaderBytes) < length) return 0;
+  fileName = QString::fromUtf8(data.constData() + kHeaderBytes, int(length));
+  used = kHeaderBytes + int(length);
+  return 1;
+}
+
+// A listener open to this user only.
+CInstanceServer::CInstanceServer(QObject* parent) : QObject(parent), server_(new QLocalServer(this)) {
+  // Only this user may hand files to this user's viewer.
+  server_->setSocketOptions(QLocalServer::UserAccessOption);
+  connect(server_, &QLocalServer::newConnection, this, &CInstanceServer::OnNewConnection);
+}
+
+// Closing the server removes its socket.
+CInstanceServer::~CInstanceServer() = default;
+
+// Starts listening under the name.
+bool CInstanceServer::Listen(const QString& name) { return server_->listen(name); }
+
+// The socket's full path.
+QString CInstanceServer::ServerName() const { return server_->fullServerName(); }
+
+// Takes each connection and gives it a deadline.
+void CInstanceServer::OnNewConnection() {
+  while (QLocalSocket* socket = server_->nextPendingConnection()) {
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] { OnReadyRead(socket); });
+    QPointer<QLocalSocket> guard(socket);
+    QTimer::singleShot(kIncompleteMessageMs, this, [guard] {
+      if (guard && guard->property("kestrune.done").isNull()) guard->abort();
+    });
+    // Bytes may have arrived with the connection.
+    if (socket->bytesAvailable() > 0) OnReadyRead(socket);
+  }
+}
+
+// Gathers a connection's bytes until a whole message, then answers it.
+void CInstanceServer::OnReadyRead(QLocalSocket* socket) {
+  if (!socket->property("kestrune.done").isNull()) {
+    socket->readAll();
+    return;
+  }
+  QByteArray buffer = socket->property("kestrune.buffer").toByteArray() + socket->readAll();
+  QString fileName;
+  int used = 0;
+  const int state = DecodeHandOver(buffer, fileName, used);
+  if (state == 0) {
+    socket->setProperty("kestrune.buffer", buffer);
+    return;
+  }
+  socket->setProperty("kestrune.done", true);
+  socket->setProperty("kestrune.buffer", QVariant());
+  if (state < 0) {
+    socket->abort();
+    return;
+  }
+  // The answer tells the later start it may end.
+  socket->write(QByteArray(1, '\0'));
+  socket->flush();
+  socket->disconnectFromServer();
+  emit HandOverReceived(fileName);
+}
+
+// Sends the name and waits for the answer.
+bool HandOverToRunningInstance(const QString& name, const QString& fileName, int timeoutMs) {
+  QLocalSocket socket;
+  socket.connectToServer(name);
+  if (!socket.waitForConnected(timeoutMs)) return false;
+  socket.write(EncodeHandOver(fileName));
+  if (!socket.waitForBytesWritten(timeoutMs)) return false;
+  while (socket.bytesAvailable() < 1) {
+    if (!socket.waitForReadyRead(timeoutMs)) return false;
+  }
+  char answer = 1;
+  return socket.read(&answer, 1) == 1 && answer == 0;
+}
+
+// Hands over, or listens as the first instance.
+InstanceRole SettleInstance(const QString& name, const QString& fileName, CInstanceServer& server) {
+  QLockFile lock(QDir(QDir::tempPath()).filePath(name + QStringLiteral(".lock")));
+  // A lock nobody releases (a start killed mid-way) is taken over after this.
+  lock.setStaleLockTime(15000);
+  const bool locked = lock.tryLock(10000);
+  if (HandOverToRunningInstance(name, fileName)) return InstanceRole::HandedOver;
+  // Nobody answered: a socket still there belongs to a dead instance. Without
+  // the lock another start may be listening by now, so leave its socket alone.
+  if (locked) QLocalServer::removeServer(name);
+  return server.Listen(name) ? InstanceRole::First : InstanceRole::Unavailable;
+}
+
+}  // namespace kestrune
