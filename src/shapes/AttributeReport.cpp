@@ -71,6 +71,12 @@ std::string DegreeText(double value, int style, char positive, char negative) {
   }
 }
 
+// Truncates toward zero; values no clock holds (NaN, beyond ±1e15) count as 0.
+long long WholeNumber(double v) {
+  if (!std::isfinite(v) || std::fabs(v) > 1e15) return 0;
+  return static_cast<long long>(std::trunc(v));
+}
+
 }  // namespace
 
 LatLongText FormatLatLong(double latitude, double longitude, int style, int zone, int datum) {
@@ -132,8 +138,8 @@ double GroundLength(const std::vector<MapPoint>& points, bool inFeet) {
 }
 
 std::string FormatClockTime(double hour, double minute) {
-  long long h = static_cast<long long>(std::isfinite(hour) ? std::trunc(hour) : 0);
-  const long long m = static_cast<long long>(std::isfinite(minute) ? std::trunc(minute) : 0);
+  long long h = WholeNumber(hour);
+  const long long m = WholeNumber(minute);
   const char* suffix = "AM";
   if (h >= 12) {
     suffix = "PM";
@@ -143,7 +149,7 @@ std::string FormatClockTime(double hour, double minute) {
 }
 
 std::string FormatDuration(double startHour, double startMinute, double endHour, double endMinute) {
-  auto whole = [](double v) { return static_cast<long long>(std::isfinite(v) ? std::trunc(v) : 0); };
+  const auto whole = WholeNumber;
   const long long borrow = whole(endMinute) < whole(startMinute) ? 1 : 0;
   const long long minutes = whole(endMinute) - whole(startMinute) + 60 * borrow;
   long long hours = whole(endHour) - whole(startHour) - borrow;

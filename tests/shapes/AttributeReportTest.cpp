@@ -112,6 +112,9 @@ TEST(SummaryTimes, TwelveHourClockAndDurationsPastMidnight) {
   EXPECT_EQ(FormatDuration(12, 0, 12, 0), "0:00");
   EXPECT_EQ(FormatDuration(11, 59, 12, 1), "0:02");
   EXPECT_EQ(FormatDuration(10, 50, 10, 20), "23:30");
+  // A summary field holding garbage must not overflow the conversion.
+  EXPECT_EQ(FormatClockTime(1e300, -1e300), "0:00 AM");
+  EXPECT_EQ(FormatDuration(1e300, 0, 0, 0), "0:00");
 }
 
 TEST(SummaryDate, FileTimesBecomeMonthDayYear) {
