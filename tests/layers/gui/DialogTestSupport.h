@@ -21,6 +21,7 @@
 #include "app/Preferences.h"
 #include "layers/Layer.h"
 #include "layers/MapWindowHost.h"
+#include "layers/gui/DialogSupport.h"
 #include "support/TestSupport.h"
 
 namespace kestrune::test {
@@ -76,6 +77,24 @@ inline void ClickIndicator(QWidget* button) {
   ASSERT_NE(button, nullptr);
   QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, QPoint(6, button->height() / 2));
 }
+
+// Installs a file chooser for the life of the object and records its requests.
+class ChooserScope {
+ public:
+  explicit ChooserScope(QString answer) : answer_(std::move(answer)) {
+    old_ = SetFileChooser([this](const FileDialogRequest& r) {
+      requests.push_back(r);
+      return answer_;
+    });
+  }
+  ~ChooserScope() { SetFileChooser(old_); }
+  void SetAnswer(const QString& answer) { answer_ = answer; }
+  std::vector<FileDialogRequest> requests;
+
+ private:
+  QString answer_;
+  FileChooser old_;
+};
 
 // Preferences in a scratch folder, restored to their old values afterwards.
 class PreferencesSandbox {
