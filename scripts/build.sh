@@ -8,4 +8,7 @@ if [ "${KESTRUNE_SANITIZE:-0}" = "1" ]; then
   sanitize=ON
 fi
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_SANITIZE=$sanitize
+# Files come and go through globs; make moc look again so a new header's
+# meta-object code is never missing from an incremental build.
+find build -maxdepth 2 -path '*_autogen/timestamp' -delete 2>/dev/null || true
 cmake --build build "$@"

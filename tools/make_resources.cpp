@@ -55,6 +55,7 @@ QImage Render(int w, int h, double scale, const Drawing& draw) {
   return image;
 }
 
+// A pen with round joins and caps.
 QPen Pen(const QColor& c, double width = 1.0) {
   QPen pen(c, width);
   pen.setJoinStyle(Qt::RoundJoin);
@@ -95,6 +96,7 @@ void Magnifier(QPainter& p, double cx, double cy, double r) {
   p.drawEllipse(QPointF(cx, cy), r, r);
 }
 
+// Open: an open folder.
 void DrawOpen(QPainter& p) {
   QPainterPath back;
   back.moveTo(1, 3);
@@ -117,17 +119,20 @@ void DrawOpen(QPainter& p) {
   p.drawPath(front);
 }
 
+// Close: a page with a cross.
 void DrawClose(QPainter& p) {
   Page(p, 2, 1, 10, 13);
   Cross(p, 11.5, 10.5, 2.5);
 }
 
+// Close All: two pages with a cross.
 void DrawCloseAll(QPainter& p) {
   Page(p, 4.5, 0.5, 9, 11);
   Page(p, 1.5, 3, 9, 11);
   Cross(p, 11.5, 11, 2.5);
 }
 
+// Save As: a disk.
 void DrawSaveAs(QPainter& p) {
   p.setPen(Pen(kInk));
   p.setBrush(kBlue);
@@ -147,6 +152,7 @@ void DrawSaveAs(QPainter& p) {
   p.drawLine(QPointF(9, 2.2), QPointF(9, 4.8));
 }
 
+// Print: a printer with paper.
 void DrawPrint(QPainter& p) {
   Page(p, 4, 0.5, 8, 6);
   p.setPen(Pen(kInk));
@@ -157,6 +163,7 @@ void DrawPrint(QPainter& p) {
   p.drawPoint(QPointF(13, 7.5));
 }
 
+// Zoom Tool: a magnifier over a dashed box.
 void DrawZoomTool(QPainter& p) {
   QPen dashed = Pen(kInk, 1.0);
   dashed.setDashPattern({1.5, 1.5});
@@ -166,6 +173,7 @@ void DrawZoomTool(QPainter& p) {
   Magnifier(p, 8.5, 7.5, 3.5);
 }
 
+// Zoom In: a magnifier with a plus.
 void DrawZoomIn(QPainter& p) {
   Magnifier(p, 6.5, 6, 5);
   p.setPen(Pen(kInk, 1.6));
@@ -173,12 +181,14 @@ void DrawZoomIn(QPainter& p) {
   p.drawLine(QPointF(6.5, 3.5), QPointF(6.5, 8.5));
 }
 
+// Zoom Out: a magnifier with a minus.
 void DrawZoomOut(QPainter& p) {
   Magnifier(p, 6.5, 6, 5);
   p.setPen(Pen(kInk, 1.6));
   p.drawLine(QPointF(4, 6), QPointF(9, 6));
 }
 
+// Zoom All: a field with arrows to the corners.
 void DrawZoomAll(QPainter& p) {
   p.setPen(Pen(kInk));
   p.setBrush(QColor(150, 200, 120));
@@ -194,6 +204,7 @@ void DrawZoomAll(QPainter& p) {
   }
 }
 
+// Zoom Active File: a magnifier over a page.
 void DrawZoomActive(QPainter& p) {
   Page(p, 1, 0.5, 9, 12);
   p.setPen(Pen(kGreen, 1.0));
@@ -201,6 +212,7 @@ void DrawZoomActive(QPainter& p) {
   Magnifier(p, 10, 8.5, 3.5);
 }
 
+// Display Settings: legend swatches.
 void DrawDisplay(QPainter& p) {
   const QColor swatches[3] = {QColor(220, 60, 40), QColor(240, 200, 40), QColor(60, 160, 60)};
   for (int i = 0; i < 3; ++i) {
@@ -212,6 +224,7 @@ void DrawDisplay(QPainter& p) {
   }
 }
 
+// Show Me: a funnel.
 void DrawShowMe(QPainter& p) {
   QPainterPath funnel;
   funnel.moveTo(1, 1.5);
@@ -226,6 +239,7 @@ void DrawShowMe(QPainter& p) {
   p.drawPath(funnel);
 }
 
+// Notes: a notepad.
 void DrawNotes(QPainter& p) {
   p.setPen(Pen(kInk));
   p.setBrush(QColor(255, 246, 170));
@@ -236,6 +250,7 @@ void DrawNotes(QPainter& p) {
   for (double x = 4; x < 13; x += 3) p.drawLine(QPointF(x, 0.5), QPointF(x, 3.5));
 }
 
+// Summary Totals: a sigma.
 void DrawTotals(QPainter& p) {
   p.setPen(Pen(kInk, 1.8));
   p.setBrush(Qt::NoBrush);
@@ -361,6 +376,7 @@ void DrawZoomCursor(QPainter& p) {
   p.drawLine(QPointF(cx, cy - 2), QPointF(cx, cy + 2));
 }
 
+// Writes a PNG and reports a failure.
 bool Save(const QImage& image, const QString& path) {
   if (!image.save(path, "PNG")) {
     std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
@@ -371,6 +387,7 @@ bool Save(const QImage& image, const QString& path) {
 
 }  // namespace
 
+// Draws every picture and writes the resource file.
 int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);
   if (argc != 2 && argc != 3) {

@@ -2,8 +2,10 @@
 
 namespace kestrune {
 
+// Switches start with "-"; "/" starts absolute paths here.
 bool IsCommandLineSwitch(const std::string& word) { return !word.empty() && word[0] == '-'; }
 
+// Joins the words that are not switches with single spaces.
 std::string FileNameFromCommandLine(const std::vector<std::string>& words) {
   std::string name;
   bool first = true;

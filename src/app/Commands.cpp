@@ -7,10 +7,13 @@ namespace kestrune {
 
 namespace {
 
-MenuEntry Item(int id, const char* text) { return MenuEntry{id, text, {}}; }
+// A command entry, with the key that runs it from the map window.
+MenuEntry Item(int id, const char* text, const char* shortcut = "") { return MenuEntry{id, text, {}, shortcut}; }
+// A separator entry.
 MenuEntry Separator() { return MenuEntry{}; }
+// A popup entry with its items.
 MenuEntry Popup(const char* text, std::vector<MenuEntry> children) {
-  return MenuEntry{0, text, std::move(children)};
+  return MenuEntry{0, text, std::move(children), {}};
 }
 
 // The texts both sets share.
@@ -35,6 +38,7 @@ const char kAbout[] = "#10263:&About...";
 const char kShowMe[] = "#10096:&Show Me";
 const char kTotals[] = "#10098:&Summary Totals";
 
+// The viewer's own set 128.
 ResourceSet MakeStandardSet() {
   ResourceSet set;
   set.id = kStandardSet;
@@ -43,8 +47,8 @@ ResourceSet MakeStandardSet() {
                     Separator(), Item(kIdFileSaveAs, kSaveAs), Item(kIdFilePrint, kPrint), Separator(),
                     Popup("Units", {Item(kIdUnitsUS, "&U.S."), Item(kIdUnitsMetric, "Metric")}), Separator(),
                     Item(kIdAppExit, kExit)}),
-      Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn), Item(kIdZoomOut, kZoomOut),
-                    Item(kIdZoomAll, kZoomAll), Item(kIdZoomActiveFile, kZoomActive), Separator(),
+      Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
+                    Item(kIdZoomAll, kZoomAll, "A"), Item(kIdZoomActiveFile, kZoomActive), Separator(),
                     Item(kIdDisplaySettings, kDisplay)}),
       Popup(kLog, {Item(kIdNotes, kNotes)}),
       Popup(kHelp, {Item(kIdAppAbout, kAbout)}),
@@ -67,8 +71,8 @@ ResourceSet MakeVantrelSet() {
       Popup(kFile, {Item(kIdFileOpen, kOpen), Item(kIdFileClose, kClose), Item(kIdFileCloseAll, kCloseAll),
                     Separator(), Item(kIdFileSaveAs, kSaveAs), Item(kIdFilePrint, kPrint), Separator(),
                     Item(kIdAppExit, kExit)}),
-      Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn), Item(kIdZoomOut, kZoomOut),
-                    Item(kIdZoomAll, kZoomAll), Item(kIdZoomActiveFile, kZoomActive), Separator(),
+      Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
+                    Item(kIdZoomAll, kZoomAll, "A"), Item(kIdZoomActiveFile, kZoomActive), Separator(),
                     Item(kIdDisplaySettings, kDisplay), Item(kIdShowMe, kShowMe)}),
       Popup(kLog, {Item(kIdSummaryTotals, kTotals), Item(kIdNotes, kNotes)}),
       Popup(kHelp, {Item(kIdAppAbout, kAbout)}),
@@ -91,6 +95,7 @@ const MenuEntry* FindEntry(const std::vector<MenuEntry>& entries, int commandId)
   return nullptr;
 }
 
+// Appends the command ids of a menu tree in menu order.
 void CollectIds(const std::vector<MenuEntry>& entries, std::vector<int>& ids) {
   for (const MenuEntry& e : entries) {
     if (e.id != 0) ids.push_back(e.id);
@@ -100,12 +105,14 @@ void CollectIds(const std::vector<MenuEntry>& entries, std::vector<int>& ids) {
 
 }  // namespace
 
+// The tables of a set, built once.
 const ResourceSet& GetResourceSet(int setId) {
   static const ResourceSet standard = MakeStandardSet();
   static const ResourceSet vantrel = MakeVantrelSet();
   return setId == kVantrelSet ? vantrel : standard;
 }
 
+// Set 156 for the Vantrel edition, else 128.
 int ResourceSetForEdition(const std::string& edition) {
   std::string e = edition;
   auto notBlank = [](unsigned char c) { return !std::isspace(c); };
@@ -115,11 +122,19 @@ int ResourceSetForEdition(const std::string& edition) {
   return e == "vantrel" ? kVantrelSet : kStandardSet;
 }
 
+// The stored menu text of a command.
 std::string MenuTextOf(const ResourceSet& set, int commandId) {
   const MenuEntry* entry = FindEntry(set.menu, commandId);
   return entry ? entry->text : std::string();
 }
 
+// The shortcut of a command.
+std::string ShortcutOf(const ResourceSet& set, int commandId) {
+  const MenuEntry* entry = FindEntry(set.menu, commandId);
+  return entry ? entry->shortcut : std::string();
+}
+
+// The tip form of a menu text.
 std::string TipFromMenuText(const std::string& text) {
   std::string tip = text.substr(0, text.find('\t'));
   tip.erase(std::remove(tip.begin(), tip.end(), '&'), tip.end());
@@ -127,6 +142,7 @@ std::string TipFromMenuText(const std::string& text) {
   return tip;
 }
 
+// The enabling rule and check mark of each command.
 CommandState GetCommandState(int commandId, const CommandContext& context) {
   CommandState state;
   const bool anyLayer = context.layerCount > 0;
@@ -181,6 +197,7 @@ CommandState GetCommandState(int commandId, const CommandContext& context) {
   return state;
 }
 
+// The command ids of a set's menu.
 std::vector<int> MenuCommandIds(const ResourceSet& set) {
   std::vector<int> ids;
   CollectIds(set.menu, ids);

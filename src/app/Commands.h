@@ -54,11 +54,14 @@ constexpr int kToolbarSeparator = 0;
 
 // One entry of a menu table: a command (id > 0), a separator (id 0, no text)
 // or a popup (id 0, text, children). Texts are the "#id:default" literals,
-// translated when the menu is built.
+// translated when the menu is built. A shortcut is the key (Qt's key sequence
+// text) that runs the command while the map window has the keyboard focus,
+// the key the menu text names after its tab.
 struct MenuEntry {
   int id = 0;
   std::string text;
   std::vector<MenuEntry> children;
+  std::string shortcut;
 
   bool IsSeparator() const { return id == 0 && text.empty(); }
   bool IsPopup() const { return id == 0 && !text.empty(); }
@@ -86,6 +89,8 @@ constexpr const char* kFrameTitle = "Quillmer Kestrune";
 // The text of a command in a set's menu (the "#id:default" literal), or empty
 // when the set's menu does not hold it. Toolbar tips are made from it.
 std::string MenuTextOf(const ResourceSet& set, int commandId);
+// The shortcut of a command in a set's menu, or empty.
+std::string ShortcutOf(const ResourceSet& set, int commandId);
 
 // A menu text as a tip: the part before a tab, without "&" markers and
 // trailing blanks or dots ("Zoom In \t &I" gives "Zoom In", "&Open..." "Open").

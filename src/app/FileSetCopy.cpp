@@ -14,6 +14,7 @@ namespace kestrune {
 
 namespace {
 
+// The installed test fault, if any.
 FileCopyFault& FaultSlot() {
   static FileCopyFault fault;
   return fault;
@@ -141,6 +142,7 @@ std::string SourceOf(const std::string& oldBase, const char* ext) {
 
 }  // namespace
 
+// The new base name of a chosen Save As path.
 std::string SaveAsBasePath(const std::string& chosenPath) {
   const size_t slash = chosenPath.rfind('/');
   const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
@@ -150,18 +152,21 @@ std::string SaveAsBasePath(const std::string& chosenPath) {
   return chosenPath.substr(0, dot);
 }
 
+// The folder a chosen path lies in, for the preferences.
 std::string SaveAsFolder(const std::string& chosenPath) {
   const size_t slash = chosenPath.rfind('/');
   if (slash == std::string::npos || slash == 0) return {};
   return chosenPath.substr(0, slash);
 }
 
+// Compares device and inode, so any spelling of one file matches.
 bool IsSameFile(const std::string& a, const std::string& b) {
   struct stat sa {}, sb {};
   if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+// Copies the set: required files through temporaries, then the optional ones.
 FileSetCopyResult CopyShapeFileSet(const std::string& oldBase, const std::string& newBase) {
   FileSetCopyResult result;
   // Every name is settled before anything is written: a renamed ".shp" would
@@ -238,14 +243,17 @@ FileSetCopyResult CopyShapeFileSet(const std::string& oldBase, const std::string
   return result;
 }
 
+// The failure message with the paths and the error number filled in.
 std::string FileSetCopyErrorText(const FileSetCopyResult& result) {
   return LangFormat("#10000048:Unable to copy %s to %s.\n\nError Code = %ld",
                     result.failedSource.c_str(), result.failedDestination.c_str(),
                     long(result.errorCode));
 }
 
+// The failure message's title.
 std::string FileSetCopyErrorCaption() { return LangText("#10000049:File Save As Error"); }
 
+// Installs (or with null removes) the test fault.
 void SetFileCopyFaultForTesting(FileCopyFault fault) { FaultSlot() = std::move(fault); }
 
 }  // namespace kestrune

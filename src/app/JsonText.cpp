@@ -40,6 +40,7 @@ std::size_t Utf8Length(std::string_view s, std::size_t i) {
 
 }  // namespace
 
+// Shortest round-trip text of a double, kept a float.
 void AppendJsonDouble(std::string& out, double value) {
   if (std::isnan(value)) {
     out += "NaN";
@@ -56,8 +57,10 @@ void AppendJsonDouble(std::string& out, double value) {
   if (s.find_first_of(".e") == std::string_view::npos) out += ".0";
 }
 
+// An integer in decimal.
 void AppendJsonInt(std::string& out, int64_t value) { out += std::to_string(value); }
 
+// A quoted string with JSON escapes.
 void AppendJsonString(std::string& out, std::string_view text) {
   out += '"';
   for (std::size_t i = 0; i < text.size();) {

@@ -6,6 +6,7 @@
 
 #include "app/gui/KestruneApp.h"
 
+// Starts the viewer or hands over to the running one.
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   // Qt has taken its own options (-platform, -style ...) out of argv by now.

@@ -34,7 +34,4 @@ struct FileSummary {
   std::string FormatDate() const;
 };
 
-// "h:mm AM" or "h:mm PM" of an hour and minute (12 stays 12, 13 is 1 PM).
-std::string FormatClockTime(double hour, double minute);
-
 }  // namespace kestrune

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <limits>
 #include <map>
-#include <unordered_set>
 
 #include "app/Platform.h"
 #include "app/Preferences.h"
 #include "layers/MapWindowHost.h"
+#include "layers/PixelMapper.h"
 #include "mapview/CMapTransform.h"
 #include "mapview/Canvas.h"
 #include "shapes/DbfTable.h"
@@ -27,8 +27,10 @@ constexpr double kValueMinStart = 1e99;
 // Points symbols handed to the canvas per batch.
 constexpr size_t kBatchSize = 4096;
 
+// Lower case of an ASCII letter; other bytes unchanged.
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
+// ASCII comparison ignoring case, for extensions.
 bool EqualsIgnoringCase(const std::string& a, const char* b) {
   size_t i = 0;
   for (; i < a.size() && b[i] != '\0'; ++i) {
@@ -37,6 +39,7 @@ bool EqualsIgnoringCase(const std::string& a, const char* b) {
   return i == a.size() && b[i] == '\0';
 }
 
+// Keeps a widened map coordinate within the 32-bit map range.
 int32_t Clamp32(int64_t v) {
   return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
                                                   std::numeric_limits<int32_t>::max()));
@@ -82,7 +85,9 @@ std::vector<Shape*> OrderedInsertOrder(const std::vector<Shape*>& inserted) {
 
 }  // namespace
 
+// The map window while one exists.
 MapWindowHost* GetMapWindowHost() { return g_mapWindowHost; }
+// Installed by the map window when it is made, cleared when it goes.
 void SetMapWindowHost(MapWindowHost* host) { g_mapWindowHost = host; }
 
 // ---------------------------------------------------------------- life
@@ -137,7 +142,14 @@ bool Layer::Load(void* /*ownerWindow*/, bool keepRecords) {
     SetModified(false);
     result = true;
   }
-  LoadLayerSettings(GetSettingsPath(), settings_, GetPreferences().GetDefaultDisplaySize(false));
+  const double defaultSize = GetPreferences().GetDefaultDisplaySize(false);
+  if (!basePath_.empty()) {
+    LoadLayerSettings(GetSettingsPath(), settings_, defaultSize);
+  } else {
+    // No file, no settings file: the same rules on what is in memory.
+    if (settings_.legendColumn <= 0) settings_.colorMethod = kColorMethodSolid;
+    if (!(settings_.displaySizeFt >= 1.0)) settings_.displaySizeFt = defaultSize;
+  }
   loaded_ = result;
   ComputeValues();
   legend_.LoadFile(GetLegendPath());
@@ -160,6 +172,7 @@ bool Layer::Close() {
 
 // ---------------------------------------------------------------- paths
 
+// Stores the path and caches its base path, file name and extension.
 void Layer::SetPathName(const std::string& path) {
   path_ = path;
   const size_t slash = path.find_last_of("/\\");
@@ -176,14 +189,18 @@ void Layer::SetPathName(const std::string& path) {
   }
 }
 
+// The attribute table beside the file, whatever the case of its extension.
 std::string Layer::GetTablePath() const {
   return SideFilePath(basePath_, extension_ == "gpl" ? "gpd" : "dbf");
 }
 
+// The legend file beside the shape file.
 std::string Layer::GetLegendPath() const { return SideFilePath(basePath_, "lgd"); }
 
+// The display settings file beside the shape file.
 std::string Layer::GetSettingsPath() const { return SideFilePath(basePath_, "gpe"); }
 
+// The notes file beside the shape file.
 std::string Layer::GetNotesPath() const { return SideFilePath(basePath_, "txt"); }
 
 // ---------------------------------------------------------------- state
@@ -209,47 +226,63 @@ bool Layer::IsModified() {
 
 // ---------------------------------------------------------------- display state
 
-double Layer::GetDisplaySize(bool metric) const { return kestrune::GetDisplaySize(settings_, metric); }
-
+// Stores a symbol size or line width (metres when metric) and writes "DISPLAY_SIZE".
 void Layer::SetDisplaySize(double value, bool metric) {
   kestrune::SetDisplaySize(settings_, value, metric);
-  WriteLayerSetting(GetSettingsPath(), settings_, SettingKey::DisplaySize);
+  WriteKey(SettingKey::DisplaySize);
 }
 
+// Stores the border choice and writes "DRAW_BORDER".
 void Layer::SetDrawBorder(bool on) {
   settings_.drawBorder = on;
-  WriteLayerSetting(GetSettingsPath(), settings_, SettingKey::DrawBorder);
+  WriteKey(SettingKey::DrawBorder);
 }
 
+// Stores the colour method and writes "COLOR_METHOD".
 void Layer::SetColorMethod(int method) {
   settings_.colorMethod = method;
-  WriteLayerSetting(GetSettingsPath(), settings_, SettingKey::ColorMethod);
+  WriteKey(SettingKey::ColorMethod);
 }
 
+// Stores the solid colour and writes "SOLID_COLOR".
 void Layer::SetSolidColor(Color color) {
   settings_.solidColor = color;
-  WriteLayerSetting(GetSettingsPath(), settings_, SettingKey::SolidColor);
+  WriteKey(SettingKey::SolidColor);
 }
 
+// Stores the legend column and writes "LEGEND_COL".
 void Layer::SetLegendColumn(int16_t column) {
   settings_.legendColumn = column;
-  WriteLayerSetting(GetSettingsPath(), settings_, SettingKey::LegendColumn);
+  WriteKey(SettingKey::LegendColumn);
 }
 
+// A layer without a file has no settings file: nothing is read or written
+// (a relative ".gpe" in the current folder is no file of the layer's).
 bool Layer::ReadSetting(const std::string& key, int32_t& value) const {
+  if (basePath_.empty()) {
+    value = 0;
+    return false;
+  }
   return kestrune::ReadSetting(GetSettingsPath(), key, value);
 }
 
+// Writes key = value into the settings file.
 void Layer::WriteSetting(const std::string& key, const std::string& value) const {
-  kestrune::WriteSetting(GetSettingsPath(), key, value);
+  if (!basePath_.empty()) kestrune::WriteSetting(GetSettingsPath(), key, value);
 }
 
+// Writes key = a decimal number into the settings file.
 void Layer::WriteIntSetting(const std::string& key, int32_t value) const {
-  kestrune::WriteIntSetting(GetSettingsPath(), key, value);
+  if (!basePath_.empty()) kestrune::WriteIntSetting(GetSettingsPath(), key, value);
+}
+
+void Layer::WriteKey(SettingKey key) const {
+  if (!basePath_.empty()) WriteLayerSetting(GetSettingsPath(), settings_, key);
 }
 
 // ---------------------------------------------------------------- colours
 
+// Reads each record's value of the legend column (in list order) and rebuilds the legend from their range.
 void Layer::ComputeValues() {
   WaitCursor wait;
   if (!loaded_) return;
@@ -276,6 +309,7 @@ void Layer::ComputeValues() {
   table.Close();
 }
 
+// The legend colour of the record's value, or the solid colour.
 Color Layer::ColorFor(const Shape& shape) const {
   if (settings_.colorMethod != kColorMethodSolid && settings_.legendColumn != kNoLegendColumn) {
     return GetValueColor(shape.GetValue());
@@ -283,10 +317,12 @@ Color Layer::ColorFor(const Shape& shape) const {
   return settings_.solidColor;
 }
 
+// Gives every record its colour by the layer's method.
 void Layer::ApplyColors() {
   for (Shape* shape : records_) shape->SetColor(ColorFor(*shape));
 }
 
+// Colours by another field: writes the keys, recomputes, recolours and repaints.
 void Layer::SetThemeField(int16_t field) {
   if (field < 1 || field == settings_.legendColumn) return;
   SetLegendColumn(field);
@@ -298,13 +334,17 @@ void Layer::SetThemeField(int16_t field) {
 
 // ---------------------------------------------------------------- drawing
 
-// Point symbols of one pass are collected and handed to the canvas together;
-// anything else draws itself. The batch gives the same calls, in the same
-// order, as each symbol drawing itself would.
-template <class Predicate>
-void Layer::DrawPass(const CMapTransform& transform, Canvas& dc, Predicate draw) {
-  std::vector<DeviceRect> rects;
-  std::vector<Color> fills;
+// Point symbols of the normal pass are collected and handed to the canvas
+// together; anything else draws itself. A batch gives the same calls, in the
+// same order, as each symbol drawing itself would. Without a shadow pass
+// before it, the normal pass also decides each record's visibility.
+void Layer::DrawPass(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass) {
+  const bool normal = pass != DrawPassKind::Shadows;
+  const bool setVisibility = pass == DrawPassKind::NormalDecidingVisibility;
+  std::vector<DeviceRect>& rects = batchRects_;
+  std::vector<Color>& fills = batchFills_;
+  rects.clear();
+  fills.clear();
   const auto flush = [&]() {
     if (rects.empty()) return;
     const Pen old = dc.GetPen();
@@ -314,58 +354,73 @@ void Layer::DrawPass(const CMapTransform& transform, Canvas& dc, Predicate draw)
     rects.clear();
     fills.clear();
   };
-  int32_t worldWidth = 0, worldHeight = 0;
-  transform.GetWorldExtent(worldWidth, worldHeight);
-  const bool canBatch = worldWidth != 0 && worldHeight != 0;
-  for (Shape* shape : records_) {
-    if (!draw(*shape)) continue;
-    // Selected and shadowed symbols use other brushes; they draw themselves.
-    if (canBatch && shape->GetRecordClass() == kRecordPoint && shape->GetOwner() == this &&
-        !shape->IsSelected() && !shape->IsFilteredOut()) {
+  const bool batching = normal && mapper.Usable();
+  records_.ForEach([&](Shape* shape) {
+    if (batching && shape->GetRecordClass() == kRecordPoint && shape->GetOwner() == this) {
       auto* point = static_cast<PointShape*>(shape);
-      if (!point->HasGeometry()) continue;
-      if (rects.empty()) {
-        rects.reserve(kBatchSize);
-        fills.reserve(kBatchSize);
+      // Selected and shadowed symbols use other brushes; they draw themselves.
+      if (!point->IsSelected() && !point->IsFilteredOut()) {
+        const bool geometry = point->HasGeometry();
+        // The symbol is drawn one map unit outside its bounds, as the record does.
+        const MapRect b = point->GetBounds();
+        const DeviceRect box =
+            geometry ? mapper.RectangleBox(Clamp32(int64_t{b.left} - 1), Clamp32(int64_t{b.top} - 1),
+                                           Clamp32(int64_t{b.right} + 1), Clamp32(int64_t{b.bottom} + 1))
+                     : DeviceRect{};
+        if (setVisibility) {
+          // The drawing box settles most symbols' visibility without converting the bounds too.
+          const bool visible = (geometry && mapper.BoxShowsWholeBounds(box)) || mapper.IsRectVisible(dc, b);
+          // Written only when it changes: a million records stay clean in the cache.
+          if (point->IsVisible() != visible) point->SetVisible(visible);
+        }
+        if (!geometry || !point->IsVisible()) return;
+        labelled_ = labelled_ || point->HasLabel();
+        rects.push_back(box);
+        fills.push_back(point->GetColor());
+        if (rects.size() >= kBatchSize) flush();
+        return;
       }
-      // The symbol is drawn one map unit outside its bounds, as the record does.
-      const MapRect b = point->GetBounds();
-      MapPoint a{Clamp32(int64_t{b.left} - 1), Clamp32(int64_t{b.top} - 1)};
-      MapPoint c{Clamp32(int64_t{b.right} + 1), Clamp32(int64_t{b.bottom} + 1)};
-      transform.WorldToDevice(a);
-      transform.WorldToDevice(c);
-      constexpr int kRectClamp = 32767;
-      const int l = std::clamp(a.x, -kRectClamp, kRectClamp);
-      const int t = std::clamp(a.y, -kRectClamp, kRectClamp);
-      const int r = std::clamp(c.x, -kRectClamp, kRectClamp);
-      const int bt = std::clamp(c.y, -kRectClamp, kRectClamp);
-      rects.push_back(DeviceRect{l - 1, t - 1, r + 1, bt + 1});
-      fills.push_back(point->GetColor());
-      if (rects.size() >= kBatchSize) flush();
-      continue;
     }
+    if (setVisibility) shape->SetVisible(mapper.IsRectVisible(dc, shape->GetHitBounds()));
+    if (!shape->IsVisible()) return;
+    labelled_ = labelled_ || shape->HasLabel();
+    if (normal ? (shape->IsSelected() || shape->IsFilteredOut()) : !shape->IsFilteredOut()) return;
     flush();
     shape->Draw(transform, dc);
-  }
+  });
   flush();
 }
 
+// Draws the visible records in passes: shadows, normal, selected on top, labels.
 void Layer::Draw(const CMapTransform& transform, Canvas& dc) {
   Shape::PrepareView(transform);
-  for (Shape* shape : records_) shape->SetVisible(transform.IsWorldRectVisible(dc, shape->GetHitBounds()));
-  if (filterMask_ & kFilterShowShadows) {
-    DrawPass(transform, dc, [](const Shape& s) { return s.IsVisible() && s.IsFilteredOut(); });
+  PixelMapper mapper(transform);
+  DeviceRect area;
+  if (dc.GetPlainVisibleArea(area)) mapper.SetPlainArea(area);
+  labelled_ = false;
+  if ((filterMask_ & kFilterShowShadows) && anyFilteredOut_) {
+    records_.ForEach([&](Shape* shape) { shape->SetVisible(mapper.IsRectVisible(dc, shape->GetHitBounds())); });
+    DrawPass(mapper, transform, dc, DrawPassKind::Shadows);
+    DrawPass(mapper, transform, dc, DrawPassKind::Normal);
+  } else {
+    // Without shadows the visibility is decided on the way, in one pass.
+    DrawPass(mapper, transform, dc, DrawPassKind::NormalDecidingVisibility);
   }
-  DrawPass(transform, dc,
-           [](const Shape& s) { return s.IsVisible() && !s.IsSelected() && !s.IsFilteredOut(); });
   for (Shape* shape : GetSelectionDrawOrder()) {
     if (shape->IsVisible()) shape->Draw(transform, dc);
   }
-  for (Shape* shape : records_) {
-    if (shape->IsVisible()) shape->DrawLabel(transform, dc);
+  // Only records with a label draw one; when no visible record has one
+  // (the passes above saw them all) the pass is skipped.
+  if (labelled_) {
+    records_.ForEach([&](Shape* shape) {
+      if (shape->IsVisible() && shape->HasLabel()) shape->DrawLabel(transform, dc);
+    });
   }
+  batchRects_ = {};
+  batchFills_ = {};
 }
 
+// Draws the given records as they are (selected ones hatched) for the immediate drawing of a selection.
 void Layer::DrawRecords(const CMapTransform& transform, Canvas& dc, Shape* const* records, size_t count) {
   Shape::PrepareView(transform);
   for (size_t i = 0; i < count; ++i) {
@@ -382,6 +437,7 @@ MapRect Layer::GetBounds() const {
 
 // ---------------------------------------------------------------- selection
 
+// Marks one of the layer's records selected and keeps it in the selection.
 bool Layer::AddToSelection(Shape* shape) {
   // Only the layer's own records: it destroys what it removes from the selection.
   if (!shape || shape->GetOwner() != this || shape->IsSelected()) return false;
@@ -391,11 +447,13 @@ bool Layer::AddToSelection(Shape* shape) {
   return true;
 }
 
+// Selects a record unless it is already, and has the map window draw it at once.
 void Layer::Select(Shape* shape) {
   if (!AddToSelection(shape)) return;
   if (MapWindowHost* host = GetMapWindowHost()) host->DrawRecordsNow(*this, &shape, 1);
 }
 
+// Selects many records with one immediate drawing of those newly selected.
 void Layer::SelectRecords(const std::vector<Shape*>& shapes) {
   std::vector<Shape*> added;
   for (Shape* shape : shapes) {
@@ -405,6 +463,7 @@ void Layer::SelectRecords(const std::vector<Shape*>& shapes) {
   if (host && !added.empty()) host->DrawRecordsNow(*this, added.data(), added.size());
 }
 
+// Unselects every record and repaints where they lie.
 void Layer::ClearSelection() {
   if (selection_.empty()) return;
   MapRect rect{std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max(),
@@ -420,6 +479,7 @@ void Layer::ClearSelection() {
   selectionOrderValid_ = true;
 }
 
+// The selection in drawing order, worked out again only after a change.
 const std::vector<Shape*>& Layer::GetSelectionDrawOrder() const {
   if (!selectionOrderValid_) {
     selectionOrder_ = OrderedInsertOrder(selection_);
@@ -428,6 +488,7 @@ const std::vector<Shape*>& Layer::GetSelectionDrawOrder() const {
   return selectionOrder_;
 }
 
+// The records a selection rectangle (or a click) takes.
 std::vector<Shape*> Layer::FindInRect(const MapRect& rect) {
   std::vector<Shape*> found;
   if (rect.left == rect.right && rect.top == rect.bottom) {
@@ -444,6 +505,7 @@ std::vector<Shape*> Layer::FindInRect(const MapRect& rect) {
   return found;
 }
 
+// The best record under a map point.
 Shape* Layer::HitTestPoint(const MapPoint& point) {
   Shape* best = nullptr;
   double bestDistance = kNoHit;
@@ -473,6 +535,7 @@ Shape* Layer::HitTestPoint(const MapPoint& point) {
 
 // ---------------------------------------------------------------- context menu
 
+// The selection's commands by record class; false without a selection.
 bool Layer::BuildContextMenu(MenuItems& menu) const {
   if (selection_.empty()) return false;
   int classes = 0;
@@ -484,6 +547,7 @@ bool Layer::BuildContextMenu(MenuItems& menu) const {
   return true;
 }
 
+// Runs a context command on the selection.
 void Layer::DoContextCommand(int command) {
   if (selection_.empty()) return;
   if (command == kCommandShowAttributes) {
@@ -508,6 +572,7 @@ void Layer::DoContextCommand(int command) {
   }
 }
 
+// Opens the report of the one selected record, then reads its value again and recolours it.
 bool Layer::EditSelectedAttributes() {
   if (selection_.size() != 1) return false;
   Shape* shape = selection_.front();
@@ -529,16 +594,21 @@ bool Layer::EditSelectedAttributes() {
 
 // ---------------------------------------------------------------- filter
 
+// Marks every record whose flags the mask does not cover as filtered out.
 void Layer::ApplyFilter() {
   const uint32_t mask = static_cast<uint32_t>(filterMask_);
+  anyFilteredOut_ = false;
   for (Shape* shape : records_) {
     const uint32_t flags = shape->GetFilterFlags();
-    shape->SetFilteredOut((mask & flags) != flags);
+    const bool out = (mask & flags) != flags;
+    shape->SetFilteredOut(out);
+    anyFilteredOut_ = anyFilteredOut_ || out;
   }
 }
 
 // ---------------------------------------------------------------- records
 
+// Makes an empty record of a class, appended at once with addNow.
 Shape* Layer::CreateRecord(int recordClass, int recordNumber, bool addNow) {
   Shape* shape = MakeRecord(recordClass, recordNumber);
   if (shape && addNow) {
@@ -548,6 +618,7 @@ Shape* Layer::CreateRecord(int recordClass, int recordNumber, bool addNow) {
   return shape;
 }
 
+// Takes a record: appended, or placed in drawing order.
 void Layer::AddRecord(Shape* shape, bool append) {
   if (!shape) return;
   shape->SetOwner(this);
@@ -560,6 +631,7 @@ void Layer::AddRecord(Shape* shape, bool append) {
   if (loading_ && ++loadedSinceReport_ >= kProgressInterval) NotifyProgress(false);
 }
 
+// Unlinks a record from the records and the selection and destroys it.
 void Layer::RemoveRecord(Shape* shape) {
   if (!shape) return;
   const bool listed = records_.Remove(shape);
@@ -575,16 +647,19 @@ void Layer::RemoveRecord(Shape* shape) {
   SetModified(true);
 }
 
+// Starts the cursor at the first record.
 Shape* Layer::First() {
   cursor_ = records_.begin();
   return Current();
 }
 
+// Moves the cursor on one record.
 Shape* Layer::Next() {
   if (HasMore()) ++cursor_;
   return Current();
 }
 
+// Reports the records read so far, every so many records or when forced.
 void Layer::NotifyProgress(bool force) {
   if (!progress_) return;
   if (!force && loadedSinceReport_ < kProgressInterval) return;
@@ -594,14 +669,17 @@ void Layer::NotifyProgress(bool force) {
 
 // ---------------------------------------------------------------- product slots
 
+// Whether the field area of a product slot is known.
 bool Layer::IsFieldAreaKnown(int slot) const {
   return slot >= 0 && slot < kProductSlots && fieldAreaKnown_[static_cast<size_t>(slot)];
 }
 
+// Whether the field volume of a product slot is known.
 bool Layer::IsFieldVolumeKnown(int slot) const {
   return slot >= 0 && slot < kProductSlots && fieldVolumeKnown_[static_cast<size_t>(slot)];
 }
 
+// Records which figures of a product slot are known.
 void Layer::SetFieldKnown(int slot, bool area, bool volume) {
   if (slot < 0 || slot >= kProductSlots) return;
   fieldAreaKnown_[static_cast<size_t>(slot)] = area;

@@ -13,6 +13,7 @@
 #include "layers/FileSummary.h"
 #include "layers/LayerSettings.h"
 #include "layers/Legend.h"
+#include "mapview/Canvas.h"
 #include "mapview/MapPoint.h"
 #include "shapes/RecordList.h"
 #include "shapes/RecordSink.h"
@@ -23,6 +24,7 @@ namespace kestrune {
 
 class Canvas;
 class CMapTransform;
+class PixelMapper;
 
 // What a layer's file was recognised as, from its extension.
 enum LayerFileKind : int { kFileKindUnknown = 0, kFileKindShape = 1, kFileKindGpl = 2 };
@@ -115,7 +117,9 @@ class Layer : public RecordSink, public ShapeOwner {
   void* GetOwnerWindow() const { return ownerWindow_; }
 
   // ---- Display state; every setter writes its ".gpe" key at once.
-  double GetDisplaySize(bool metric) const override;
+  double GetDisplaySize(bool metric) const override {
+    return metric ? settings_.displaySizeFt * kMetresPerFoot : settings_.displaySizeFt;
+  }
   void SetDisplaySize(double value, bool metric);
   bool GetDrawBorder() const override { return settings_.drawBorder; }
   void SetDrawBorder(bool on);
@@ -194,11 +198,13 @@ class Layer : public RecordSink, public ShapeOwner {
   bool IsLoading() const { return loading_; }
 
  private:
+  // Writes one display setting's key, when the layer has a file.
+  void WriteKey(SettingKey key) const;
   // The colour a record gets by the layer's method.
   Color ColorFor(const Shape& shape) const;
   // Drawing of one pass in list order, point symbols in batches.
-  template <class Predicate>
-  void DrawPass(const CMapTransform& transform, Canvas& dc, Predicate draw);
+  enum class DrawPassKind { Shadows, Normal, NormalDecidingVisibility };
+  void DrawPass(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass);
   // Selection bookkeeping shared by Select and SelectRecords; true when added.
   bool AddToSelection(Shape* shape);
   void NotifyProgress(bool force);
@@ -230,10 +236,19 @@ class Layer : public RecordSink, public ShapeOwner {
   int shapeKind_ = kShapeKindNone;
   FileSummary summary_;
 
+  // Scratch of the point symbol batches while drawing.
+  std::vector<DeviceRect> batchRects_;
+  std::vector<Color> batchFills_;
+  // Whether a record drawn in this drawing carries a label.
+  bool labelled_ = false;
+
   ShapeFileReader reader_;
   LoadProgress progress_;
   int64_t loadedSinceReport_ = 0;
   bool loading_ = false;
+  // Whether the last ApplyFilter filtered any record out (records added
+  // since are not), so drawing knows whether shadows need a pass of their own.
+  bool anyFilteredOut_ = false;
 };
 
 }  // namespace kestrune

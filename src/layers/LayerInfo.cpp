@@ -16,6 +16,7 @@ namespace kestrune {
 
 namespace {
 
+// Appends a rectangle as [l, t, r, b].
 void AppendRect(std::string& out, const MapRect& r) {
   out += '[';
   AppendJsonInt(out, r.left);
@@ -28,6 +29,7 @@ void AppendRect(std::string& out, const MapRect& r) {
   out += ']';
 }
 
+// Appends points as [[x, y], ...].
 void AppendPoints(std::string& out, const MapPoint* points, size_t count) {
   out += '[';
   for (size_t i = 0; i < count; ++i) {
@@ -56,6 +58,7 @@ int Usage(std::ostream& err) {
 
 }  // namespace
 
+// The summary line: kind, records, bounds, display state, legend, fields.
 std::string LayerSummaryJson(Layer& layer, const std::string& path) {
   std::string out = "{";
   Key(out, "file", true);
@@ -114,6 +117,7 @@ std::string LayerSummaryJson(Layer& layer, const std::string& path) {
   return out;
 }
 
+// One record's line: number, class, colour, value, bounds and geometry.
 std::string RecordJson(Shape& shape) {
   std::string out = "{";
   Key(out, "rec", true);
@@ -169,6 +173,7 @@ std::string RecordJson(Shape& shape) {
   return out;
 }
 
+// The summary line and, when asked, the records' lines in drawing order.
 std::vector<std::string> LayerInfoLines(Layer& layer, const std::string& path, bool records) {
   std::vector<std::string> lines;
   lines.push_back(LayerSummaryJson(layer, path));
@@ -179,6 +184,7 @@ std::vector<std::string> LayerInfoLines(Layer& layer, const std::string& path, b
   return lines;
 }
 
+// Parses the arguments, opens the file as a layer and writes its lines.
 int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   bool records = false;
   std::string path;

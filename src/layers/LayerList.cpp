@@ -21,11 +21,13 @@ namespace {
 
 LayerList* g_layerList = nullptr;
 
+// Whether anything exists at the path.
 bool FileExists(const std::string& path) {
   std::error_code ec;
   return !path.empty() && std::filesystem::exists(std::filesystem::path(path), ec);
 }
 
+// A figure as "%.2f" writes it.
 std::string FormatTwoDecimals(double value) {
   char text[512];
   std::snprintf(text, sizeof text, "%.2f", value);
@@ -34,16 +36,21 @@ std::string FormatTwoDecimals(double value) {
 
 }  // namespace
 
+// The process-wide list, once the main frame (or a tool) has set one.
 LayerList* GetLayerList() { return g_layerList; }
+// Makes a list the process-wide one (null for none).
 void SetLayerList(LayerList* list) { g_layerList = list; }
 
+// An empty list whose layers belong to the owner window.
 LayerList::LayerList(void* ownerWindow) : ownerWindow_(ownerWindow) {}
 
+// Removes every layer and, if it is the process-wide list, forgets it.
 LayerList::~LayerList() {
   RemoveAll();
   if (g_layerList == this) g_layerList = nullptr;
 }
 
+// Opens and loads a file as a new layer and links it in.
 Layer* LayerList::AddLayer(const std::string& path, void* ownerWindow, bool mustExist, bool atTail) {
   if (!ownerWindow) ownerWindow = ownerWindow_;
   const bool exists = FileExists(path);
@@ -67,6 +74,7 @@ Layer* LayerList::AddLayer(const std::string& path, void* ownerWindow, bool must
   return layer;
 }
 
+// Saves a changed legend, closes the layer and, when asked, unlinks and destroys it.
 void LayerList::RemoveLayer(Layer* layer, bool unlinkAndDelete) {
   if (!layer) return;
   layer->SaveLegend();
@@ -82,6 +90,7 @@ void LayerList::RemoveLayer(Layer* layer, bool unlinkAndDelete) {
   delete layer;
 }
 
+// Removes and destroys every layer.
 void LayerList::RemoveAll() {
   // Taken out of the list first, so nothing reached during the removals
   // (a repaint, say) finds a layer half destroyed.
@@ -95,20 +104,24 @@ void LayerList::RemoveAll() {
   }
 }
 
+// Starts the cursor at the head layer.
 Layer* LayerList::First() {
   cursor_ = 0;
   return Current();
 }
 
+// Moves the cursor on one layer.
 Layer* LayerList::Next() {
   if (HasMore()) ++cursor_;
   return Current();
 }
 
+// Draws every layer from the tail, so the newest lies on top.
 void LayerList::DrawAll(Canvas& dc, const CMapTransform& transform) {
   for (auto it = layers_.rbegin(); it != layers_.rend(); ++it) (*it)->Draw(transform, dc);
 }
 
+// The union of the layers' bounds.
 MapRect LayerList::GetBounds() const {
   MapRect bounds = kEmptyBounds;
   for (const Layer* layer : layers_) {
@@ -121,6 +134,7 @@ MapRect LayerList::GetBounds() const {
   return bounds;
 }
 
+// The non-empty notes of every layer, newest first.
 std::string LayerList::GatherNotes() const {
   std::string all;
   for (const Layer* layer : layers_) {
@@ -133,6 +147,7 @@ std::string LayerList::GatherNotes() const {
   return all;
 }
 
+// The layers' names without extensions, newest first.
 const std::string& LayerList::GetNamesText() {
   namesText_.clear();
   for (const Layer* layer : layers_) {
@@ -142,6 +157,7 @@ const std::string& LayerList::GetNamesText() {
   return namesText_;
 }
 
+// Adds up field areas and volumes per product slot over the layers.
 const FileSummary& LayerList::ComputeTotals() {
   totals_ = FileSummary{};
   for (const Layer* layer : layers_) {
@@ -157,6 +173,7 @@ const FileSummary& LayerList::ComputeTotals() {
   return totals_;
 }
 
+// The totals of the head layer's product slot as the totals dialog shows them.
 void LayerList::GetTotalsTexts(std::string& area, std::string& volume) {
   int slot = layers_.empty() ? 0 : layers_.front()->GetProductSlot();
   // The command is only offered for slots 0 to 9; anything else reads slot 0.
@@ -166,6 +183,7 @@ void LayerList::GetTotalsTexts(std::string& area, std::string& volume) {
   volume = FormatTwoDecimals(totals_.fieldVolume[static_cast<std::size_t>(slot)]);
 }
 
+// Selects what a rectangle or click takes on a layer.
 bool LayerList::SelectInRect(Layer* layer, const MapRect& rect, bool extend) {
   if (!layer) return false;
   const std::vector<Shape*> found = layer->FindInRect(rect);
@@ -176,6 +194,7 @@ bool LayerList::SelectInRect(Layer* layer, const MapRect& rect, bool extend) {
 
 // ---------------------------------------------------------------- notes
 
+// Reads the whole notes file.
 bool LoadNotes(const Layer& layer, std::string& text) {
   text.clear();
   QFile file(QString::fromStdString(layer.GetNotesPath()));
@@ -204,6 +223,7 @@ bool LoadNotes(const Layer& layer, std::string& text) {
   return true;
 }
 
+// Replaces the notes file safely, or tells the user it could not.
 bool SaveNotes(const Layer& layer, const std::string& text) {
   QSaveFile file(QString::fromStdString(layer.GetNotesPath()));
   bool ok = file.open(QIODevice::WriteOnly);
@@ -221,6 +241,7 @@ bool SaveNotes(const Layer& layer, const std::string& text) {
 
 // ---------------------------------------------------------------- Show Me
 
+// The Show Me dialog's starting choices for a mask.
 ShowMeChoices ShowMeChoicesFromMask(int mask) {
   ShowMeChoices c;
   const auto choice = [mask](int first, int second) {
@@ -234,6 +255,7 @@ ShowMeChoices ShowMeChoicesFromMask(int mask) {
   return c;
 }
 
+// The mask of the Show Me dialog's choices.
 int ShowMeMaskFromChoices(const ShowMeChoices& choices) {
   int mask = 0;
   switch (choices.boom) {
@@ -252,12 +274,14 @@ int ShowMeMaskFromChoices(const ShowMeChoices& choices) {
   return mask;
 }
 
+// Whether the totals apply to the layer.
 bool CanShowTotals(const Layer* layer) {
   if (!layer) return false;
   const int slot = layer->GetProductSlot();
   return slot >= 0 && slot < kProductSlots && layer->IsFieldAreaKnown(slot) && layer->IsFieldVolumeKnown(slot);
 }
 
+// A file name cut at its last ".", unless that starts it.
 std::string NameWithoutExtension(const std::string& fileName) {
   const std::size_t dot = fileName.rfind('.');
   if (dot == std::string::npos || dot == 0) return fileName;

@@ -68,6 +68,15 @@ class Canvas {
   // current pen and a solid brush of its own colour; the current brush is
   // kept. Canvases that can write pixels faster (point symbols come by the
   // million) override this.
+  // When RectVisible answers for every rectangle exactly whether it (put in
+  // order, right and bottom excluded) overlaps one device area, because there
+  // is no clip region and no transform, gives that area and true, so callers
+  // testing many rectangles can skip the call. False by default.
+  virtual bool GetPlainVisibleArea(DeviceRect& area) const {
+    (void)area;
+    return false;
+  }
+
   virtual void SolidRectangles(const DeviceRect* rects, const Color* fills, int count) {
     const Brush old = GetBrush();
     for (int i = 0; i < count; ++i) {

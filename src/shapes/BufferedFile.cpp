@@ -10,8 +10,10 @@
 
 namespace kestrune {
 
+// Closes the file.
 BufferedFile::~BufferedFile() { Close(); }
 
+// Opens a file for reading and notes its size.
 bool BufferedFile::Open(const std::string& path, int& error) {
   Close();
   // Non-blocking so that a named pipe given as a file cannot hang the program;
@@ -36,6 +38,7 @@ bool BufferedFile::Open(const std::string& path, int& error) {
   return true;
 }
 
+// Closes the file and frees the buffer.
 void BufferedFile::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
@@ -46,6 +49,7 @@ void BufferedFile::Close() {
   buffer_.shrink_to_fit();
 }
 
+// One read call, repeated when a signal interrupts it.
 int64_t BufferedFile::ReadCall(void* buffer, size_t n) {
   if (failed_ || fd_ < 0) return -1;
   for (;;) {
@@ -58,8 +62,10 @@ int64_t BufferedFile::ReadCall(void* buffer, size_t n) {
   }
 }
 
+// Tops up the buffer from the file.
 bool BufferedFile::Refill() {
-  if (buffer_.empty()) buffer_.resize(kBufferSize);
+  // A small file needs no more buffer than its own size.
+  if (buffer_.empty()) buffer_.resize(static_cast<size_t>(std::clamp<uint64_t>(size_, 4096, kBufferSize)));
   if (begin_ > 0) {
     std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
     end_ -= begin_;
@@ -71,7 +77,8 @@ bool BufferedFile::Refill() {
   return true;
 }
 
-bool BufferedFile::ReadExact(void* buffer, size_t n) {
+// Exact reads that need the file: across the buffer's end or larger than it.
+bool BufferedFile::ReadExactSlow(void* buffer, size_t n) {
   auto* out = static_cast<unsigned char*>(buffer);
   size_t need = n;
   for (;;) {
@@ -86,7 +93,7 @@ bool BufferedFile::ReadExact(void* buffer, size_t n) {
     }
     if (need == 0) return true;
     // A large read goes straight to the caller's memory.
-    if (need >= kBufferSize) {
+    if (need >= kBufferSize || (!buffer_.empty() && need >= buffer_.size())) {
       const int64_t got = ReadCall(out, need);
       if (got <= 0) return false;
       position_ += static_cast<uint64_t>(got);
@@ -98,6 +105,7 @@ bool BufferedFile::ReadExact(void* buffer, size_t n) {
   }
 }
 
+// Reads what there is, up to n bytes.
 int64_t BufferedFile::ReadUpTo(void* buffer, size_t n) {
   auto* out = static_cast<unsigned char*>(buffer);
   size_t done = 0;
@@ -116,6 +124,7 @@ int64_t BufferedFile::ReadUpTo(void* buffer, size_t n) {
   return static_cast<int64_t>(done);
 }
 
+// Steps over bytes, within the buffer or by seeking.
 bool BufferedFile::Skip(uint64_t n) {
   const size_t avail = end_ - begin_;
   if (n <= avail) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,16 @@ class BufferedFile {
 
   // Reads exactly n bytes; false (with the position at the end of what came)
   // when the file ends first or the read call fails.
-  bool ReadExact(void* buffer, size_t n);
+  bool ReadExact(void* buffer, size_t n) {
+    // The common case, a few bytes already in the buffer, stays inline.
+    if (n <= end_ - begin_) {
+      if (n) std::memcpy(buffer, buffer_.data() + begin_, n);
+      begin_ += n;
+      position_ += n;
+      return true;
+    }
+    return ReadExactSlow(buffer, n);
+  }
   // Reads up to n bytes, fewer at the end of the file; -1 when a read call
   // fails (a folder, a device that cannot be read).
   int64_t ReadUpTo(void* buffer, size_t n);
@@ -37,6 +47,7 @@ class BufferedFile {
   static constexpr size_t kBufferSize = 256 * 1024;
 
  private:
+  bool ReadExactSlow(void* buffer, size_t n);
   // Refills the buffer after moving what is left to its start; false at the end.
   bool Refill();
   // One read call that retries when interrupted; -1 on failure.

@@ -10,9 +10,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Case changes of ASCII letters only: other bytes are parts of names as they are.
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
+// Equal but for the case of ASCII letters.
 bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -21,6 +23,7 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
   return true;
 }
 
+// Whether something other than a folder is there.
 bool IsRegularOrLink(const fs::path& p) {
   std::error_code ec;
   return fs::exists(p, ec) && !fs::is_directory(p, ec);
@@ -28,6 +31,7 @@ bool IsRegularOrLink(const fs::path& p) {
 
 }  // namespace
 
+// The path cut at the extension of its file name.
 std::string BasePathOf(const std::string& path) {
   // UTF-8 never uses the byte of "." inside a multi-byte character, so a byte
   // search from the end is safe for any file name.
@@ -37,11 +41,13 @@ std::string BasePathOf(const std::string& path) {
   return path.substr(0, dot);
 }
 
+// What follows the base path and its ".".
 std::string ExtensionOf(const std::string& path) {
   const std::string base = BasePathOf(path);
   return base.size() < path.size() ? path.substr(base.size() + 1) : std::string();
 }
 
+// The existing file of the set with the extension in any case.
 std::string FindSideFile(const std::string& base, const std::string& ext) {
   const std::string exact = base + "." + ext;
   if (IsRegularOrLink(exact)) return exact;
@@ -75,6 +81,7 @@ std::string FindSideFile(const std::string& base, const std::string& ext) {
   return (basePath.parent_path() / found).string();
 }
 
+// Whether the set's geometry file (or table) has an upper-case extension.
 bool SetUsesUpperCase(const std::string& base) {
   for (const char* ext : {"shp", "dbf"}) {
     const std::string file = FindSideFile(base, ext);
@@ -85,6 +92,7 @@ bool SetUsesUpperCase(const std::string& base) {
   return false;
 }
 
+// The side file's path: the existing spelling, or the set's case.
 std::string SideFilePath(const std::string& base, const std::string& ext) {
   std::string existing = FindSideFile(base, ext);
   if (!existing.empty()) return existing;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <new>
+#include <sys/mman.h>
 #include <unordered_map>
 
 #include "app/Preferences.h"
@@ -40,11 +41,13 @@ struct LabelEntry {
   MapPoint point;  // cached label point; x == 0 means not computed
 };
 
+// The label table, never destroyed (records may outlive static destruction).
 std::unordered_map<const Shape*, LabelEntry>& Labels() {
   static auto* labels = new std::unordered_map<const Shape*, LabelEntry>();
   return *labels;
 }
 
+// What ShowAttributes calls.
 std::function<void(Shape&, void*)>& AttributesHandler() {
   static auto* handler = new std::function<void(Shape&, void*)>();
   return *handler;
@@ -74,11 +77,12 @@ class ScopedTools {
 
 #ifndef KESTRUNE_POOL_OFF
 // Point records come by the million; each would cost a heap header and
-// alignment slack. They are carved from 1 MiB blocks instead, with freed slots
+// alignment slack. They are carved from 2 MiB blocks instead, with freed slots
 // reused, and the blocks go back when the last point record is destroyed.
 // User-interface thread only, like the records themselves.
 class PointPool {
  public:
+  // A slot: a freed one, else the next of the current block.
   void* Allocate(size_t size) {
     ++live_;
     if (free_) {
@@ -87,7 +91,7 @@ class PointPool {
       return slot;
     }
     if (static_cast<size_t>(end_ - next_) < size) {
-      char* block = static_cast<char*>(std::malloc(kBlockBytes));
+      char* block = NewBlock();
       if (!block) {
         --live_;
         throw std::bad_alloc();
@@ -101,6 +105,7 @@ class PointPool {
     return p;
   }
 
+  // Takes a slot back; the last one back releases every block.
   void Free(void* p) {
     auto* slot = static_cast<FreeSlot*>(p);
     slot->next = free_;
@@ -112,8 +117,21 @@ class PointPool {
   struct FreeSlot {
     FreeSlot* next;
   };
-  static constexpr size_t kBlockBytes = size_t{1} << 20;
+  // One huge page: a layer of many points takes its memory in few page faults.
+  static constexpr size_t kBlockBytes = size_t{2} << 20;
 
+  // A block aligned to its size; from the second block on (a layer of more
+  // than some 40,000 points) the kernel is asked to back it with a huge page.
+  char* NewBlock() {
+    void* p = nullptr;
+    if (posix_memalign(&p, kBlockBytes, kBlockBytes) != 0) return nullptr;
+#ifdef MADV_HUGEPAGE
+    if (!blocks_.empty()) madvise(p, kBlockBytes, MADV_HUGEPAGE);
+#endif
+    return static_cast<char*>(p);
+  }
+
+  // Gives every block back to the system.
   void ReleaseAll() {
     for (char* block : blocks_) std::free(block);
     blocks_.clear();
@@ -129,6 +147,7 @@ class PointPool {
   size_t live_ = 0;
 };
 
+// The process-wide pool of point records.
 PointPool& GetPointPool() {
   // Never destroyed: records may outlive static destruction order.
   static auto* pool = new PointPool();
@@ -146,6 +165,7 @@ struct WidthCache {
   int32_t penWidth = 0;
   int32_t mapWidth = 0;
 };
+// The process-wide line width cache.
 WidthCache& GetWidthCache() {
   static WidthCache cache;
   return cache;
@@ -527,6 +547,7 @@ MapPoint LineShape::GetCurrentPoint() const {
 
 // ---------------------------------------------------------------- AreaShape
 
+// Shoelace area of a closed ring, relative to its bounding corner.
 double RingArea(const MapPoint* points, int64_t count) {
   if (!points || count < 4) return 0.0;
   const MapRect b = PointBounds(points, count);
@@ -541,6 +562,7 @@ double RingArea(const MapPoint* points, int64_t count) {
   return std::fabs(sum * 0.5);
 }
 
+// The smallest rectangle holding the points.
 MapRect PointBounds(const MapPoint* points, int64_t count) {
   if (!points || count < 1) return kEmptyBounds;
   MapRect b{points[0].x, points[0].y, points[0].x, points[0].y};
@@ -569,8 +591,10 @@ bool AreaShape::AddPoints(const MapPoint* points, int count) {
     if (points_.empty()) {
       points_.reserve(static_cast<size_t>(count));
     } else if (points_.capacity() - points_.size() < static_cast<size_t>(count)) {
-      // Grow geometrically: a record of many rings must not copy its points per ring.
-      points_.reserve(std::max(points_.size() + static_cast<size_t>(count), points_.size() * 2));
+      // A few rings are fitted exactly; beyond that the array grows
+      // geometrically, so a record of many rings does not copy its points per ring.
+      const size_t exact = points_.size() + static_cast<size_t>(count);
+      points_.reserve(ringSizes_.size() < 8 ? exact : std::max(exact, points_.size() * 2));
     }
     points_.insert(points_.end(), points, points + count);
     ringSizes_.push_back(count);

@@ -85,6 +85,8 @@ class Shape {
   // Non-virtual state the layer reads and writes.
   void SetLabel(const std::string& text, bool opaque);
   std::string GetLabel() const;
+  // Whether the record carries a label (DrawLabel draws nothing without one).
+  bool HasLabel() const { return HasLabelEntry(); }
   void SetColor(Color color) { color_ = color; }
   double GetValue() const { return value_; }
   void SetValue(double value) { value_ = value; }

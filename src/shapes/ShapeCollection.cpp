@@ -4,6 +4,7 @@
 
 namespace kestrune {
 
+// A new empty record of the class, or none.
 Shape* MakeRecord(int recordClass, int recordNumber) {
   switch (recordClass) {
     case kRecordLine: return new LineShape(recordNumber);
@@ -42,6 +43,7 @@ double ShapeCollection::GetDisplaySize(bool metric) const {
   return metric ? displaySizeFt_ * kMetresPerFoot : displaySizeFt_;
 }
 
+// Destroys every record and empties the list.
 void ShapeCollection::Clear() {
   records_.ForEach([](Shape* shape) { delete shape; });
   records_.Clear();

@@ -30,6 +30,7 @@ constexpr size_t kPointSize = 16;
 // A ".prj" is a line of text; anything far larger is not one.
 constexpr uint64_t kMaxPrjBytes = 64 * 1024;
 
+// Decoding and encoding of the file's big- and little-endian words.
 uint32_t Big32(const unsigned char* b) {
   return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | uint32_t{b[3]};
 }
@@ -54,6 +55,7 @@ void PutLittle32(unsigned char* b, uint32_t v) {
   b[2] = static_cast<unsigned char>(v >> 16);
   b[3] = static_cast<unsigned char>(v >> 24);
 }
+// The signed value of a 32-bit word.
 int32_t AsInt(uint32_t v) {
   int32_t i;
   std::memcpy(&i, &v, sizeof i);
@@ -106,6 +108,7 @@ std::string ReadSmallText(const std::string& path) {
 
 }  // namespace
 
+// The header of the bytes read, laid over the default header bytes.
 ShapeFileHeader ShapeFileHeader::FromBytes(const unsigned char* bytes, size_t count) {
   // The defaults as file bytes, so that a partly read field mixes read and
   // default bytes exactly as the file's image would.
@@ -113,7 +116,7 @@ ShapeFileHeader ShapeFileHeader::FromBytes(const unsigned char* bytes, size_t co
   PutBig32(image + 0, 9994);
   PutBig32(image + 24, 50);
   PutLittle32(image + 28, 1000);
-  std::memcpy(image, bytes, std::min(count, kSize));
+  if (bytes && count > 0) std::memcpy(image, bytes, std::min(count, kSize));
   ShapeFileHeader h;
   h.fileCode = AsInt(Big32(image));
   for (int i = 0; i < 5; ++i) h.unused[i] = AsInt(Big32(image + 4 + 4 * i));
@@ -131,6 +134,7 @@ ShapeFileHeader ShapeFileHeader::FromBytes(const unsigned char* bytes, size_t co
   return h;
 }
 
+// The geometry kind of a file shape type.
 int ShapeKindOfType(int32_t shapeType) {
   switch (shapeType) {
     case kShapePoint:
@@ -141,9 +145,11 @@ int ShapeKindOfType(int32_t shapeType) {
   }
 }
 
+// A reader keeps nothing between calls but the names it builds.
 ShapeFileReader::ShapeFileReader() = default;
 ShapeFileReader::~ShapeFileReader() = default;
 
+// The set's ".shp", ".dbf" and ".shx" paths from any path of the set.
 void ShapeFileReader::BuildFileNames(const std::string& path) {
   const std::string base = BasePathOf(path);
   // The named file itself when it is the geometry file, in whatever case.
@@ -156,8 +162,10 @@ void ShapeFileReader::BuildFileNames(const std::string& path) {
   shxPath_ = find("shx");
 }
 
+// Reads exactly n bytes or reports failure.
 bool ShapeFileReader::ReadExact(BufferedFile& file, void* buffer, size_t n) { return file.ReadExact(buffer, n); }
 
+// Validates the 100-byte header and reports the kinds the layer keeps.
 bool ShapeFileReader::CheckHeader(const std::string& path, int& coordSystemKind, int /*datum*/, int /*zone*/,
                                   int& shapeKind) {
   BuildFileNames(path);
@@ -190,6 +198,7 @@ bool ShapeFileReader::CheckHeader(const std::string& path, int& coordSystemKind,
   return true;
 }
 
+// The ".prj" converter when PROJ reads the file beside the set, else the layer's.
 std::unique_ptr<CoordConverter> ShapeFileReader::MakeConverter(int coordSystemKind, int datum, int zone,
                                                                bool& fromPrj) const {
   fromPrj = false;
@@ -207,6 +216,7 @@ std::unique_ptr<CoordConverter> ShapeFileReader::MakeConverter(int coordSystemKi
   return MakeCoordConverter(coordSystemKind, datum, zone);
 }
 
+// Reads every record in file order and hands the records made to the sink.
 bool ShapeFileReader::LoadRecords(RecordSink& sink, int coordSystemKind, int datum, int zone) {
   WaitCursor wait;
   stats_ = LoadStats{};
@@ -281,11 +291,13 @@ bool ShapeFileReader::LoadRecords(RecordSink& sink, int coordSystemKind, int dat
   return true;
 }
 
+// File coordinates to finite degrees through the load's converter.
 bool ShapeFileReader::ToDegrees(double x, double y, double& longitude, double& latitude) {
   if (!converter_->ToGeographic(x, y, longitude, latitude)) return false;
   return std::isfinite(longitude) && std::isfinite(latitude);
 }
 
+// Degrees to a map point, latitude held within the map's range.
 MapPoint ShapeFileReader::DegreesToMap(double longitude, double latitude) const {
   // Longitudes beyond ±180° are wrapped by the projection itself.
   latitude = std::clamp(latitude, -kMaxLatitude, kMaxLatitude);
@@ -294,6 +306,7 @@ MapPoint ShapeFileReader::DegreesToMap(double longitude, double latitude) const 
   return p;
 }
 
+// One point: a point record unless it lies at (0, 0) or has no position.
 bool ShapeFileReader::ParsePoint(int recordNumber) {
   unsigned char xy[kPointSize];
   if (!ReadExact(*file_, xy, sizeof xy)) return false;
@@ -317,6 +330,7 @@ bool ShapeFileReader::ParsePoint(int recordNumber) {
   return true;
 }
 
+// Every point of a multipoint as its own point record.
 bool ShapeFileReader::ParseMultiPoint(int recordNumber) {
   unsigned char head[kBoxSize + 4];
   if (!ReadExact(*file_, head, sizeof head)) return false;
@@ -330,6 +344,7 @@ bool ShapeFileReader::ParseMultiPoint(int recordNumber) {
   return true;
 }
 
+// The counts, part starts and points of a polyline or polygon, mapped.
 bool ShapeFileReader::ReadPartsAndPoints(int recordNumber, bool& valid) {
   valid = false;
   unsigned char head[kBoxSize + 8];
@@ -382,6 +397,7 @@ bool ShapeFileReader::ReadPartsAndPoints(int recordNumber, bool& valid) {
   return true;
 }
 
+// Every part of a polyline as its own line record.
 bool ShapeFileReader::ParsePolyLine(int recordNumber) {
   bool valid = false;
   if (!ReadPartsAndPoints(recordNumber, valid)) return false;
@@ -407,6 +423,7 @@ bool ShapeFileReader::ParsePolyLine(int recordNumber) {
   return true;
 }
 
+// All rings of a polygon as one area record, its largest ring first.
 bool ShapeFileReader::ParsePolygon(int recordNumber) {
   bool valid = false;
   if (!ReadPartsAndPoints(recordNumber, valid)) return false;

@@ -70,6 +70,20 @@ TEST(CommandTables, VantrelMenuAddsShowMeAndSummaryTotalsAndHasNoUnits) {
   EXPECT_EQ(MenuTextOf(GetResourceSet(kStandardSet), kIdShowMe), "");
 }
 
+TEST(CommandTables, TheZoomsCarryTheMapWindowsKeys) {
+  for (int id : {kStandardSet, kVantrelSet}) {
+    const ResourceSet& set = GetResourceSet(id);
+    EXPECT_EQ(ShortcutOf(set, kIdZoomIn), "I");
+    EXPECT_EQ(ShortcutOf(set, kIdZoomOut), "O");
+    EXPECT_EQ(ShortcutOf(set, kIdZoomAll), "A");
+    // Every other command has none: the keys are the ones the menu texts name.
+    for (int command : MenuCommandIds(set)) {
+      if (command == kIdZoomIn || command == kIdZoomOut || command == kIdZoomAll) continue;
+      EXPECT_EQ(ShortcutOf(set, command), "") << command;
+    }
+  }
+}
+
 TEST(CommandTables, EveryToolbarButtonIsAMenuCommandOfItsSet) {
   for (int id : {kStandardSet, kVantrelSet}) {
     const ResourceSet& set = GetResourceSet(id);
@@ -169,6 +183,27 @@ TEST(CommandLine, WordsThatAreNotSwitchesJoinWithSingleSpaces) {
   EXPECT_FALSE(IsCommandLineSwitch("/p"));
   EXPECT_FALSE(IsCommandLineSwitch(""));
   EXPECT_EQ(FileNameFromCommandLine({"relative", "name.shp"}), "relative name.shp");
+}
+
+}  // namespace
+}  // namespace kestrune::test
+
+#include "app/FileFilter.h"
+
+namespace kestrune::test {
+namespace {
+
+TEST(FileFilter, PipeFiltersBecomeQtNameFilters) {
+  EXPECT_EQ(NameFiltersFromPipeFilter("Shape Files (*.shp)|*.shp|"),
+            (std::vector<std::string>{"Shape Files (*.shp)"}));
+  // A translation whose description shows other patterns still filters by the listed ones.
+  EXPECT_EQ(NameFiltersFromPipeFilter("Formdateien (*.SHP)|*.shp;*.SHP||"),
+            (std::vector<std::string>{"Formdateien (*.shp *.SHP)"}));
+  EXPECT_EQ(NameFiltersFromPipeFilter("Shapes|*.shp|All files|*|"),
+            (std::vector<std::string>{"Shapes (*.shp)", "All files (*)"}));
+  EXPECT_EQ(NameFiltersFromPipeFilter("Dangling description"), std::vector<std::string>{});
+  EXPECT_EQ(NameFiltersFromPipeFilter("|*.shp|"), (std::vector<std::string>{"*.shp"}));
+  EXPECT_EQ(NameFiltersFromPipeFilter(""), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 namespace kestrune {
 
+// The picture above an OK button; texts translated when shown.
 CAboutDlg::CAboutDlg(int templateId, QWidget* parent)
     : CLangDialog(templateId, parent), picture_(new QLabel(this)), ok_(new QPushButton(this)) {
   setWindowTitle("#10285:About");

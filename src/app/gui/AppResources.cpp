@@ -10,11 +10,13 @@ static void InitKestruneResources() { Q_INIT_RESOURCE(kestrune); }
 
 namespace kestrune {
 
+// Registers the pictures once per process.
 void EnsureAppResources() {
   static const bool done = (InitKestruneResources(), true);
   (void)done;
 }
 
+// The application icon of a set in all its sizes.
 QIcon AppIcon(int setId) {
   EnsureAppResources();
   QIcon icon;
@@ -26,6 +28,7 @@ QIcon AppIcon(int setId) {
   return icon;
 }
 
+// The toolbar picture of a command.
 QIcon CommandIcon(int commandId) {
   EnsureAppResources();
   const QString path = QString(":/toolbar/%1.png").arg(commandId);
@@ -33,12 +36,14 @@ QIcon CommandIcon(int commandId) {
   return QFile::exists(path) ? QIcon(path) : QIcon();
 }
 
+// A splash or About picture.
 QPixmap AppBitmap(int bitmapId) {
   EnsureAppResources();
   if (bitmapId != kSplashBitmapId && bitmapId != kVantrelBitmapId) return QPixmap();
   return QPixmap(QString(":/bitmaps/%1.png").arg(bitmapId));
 }
 
+// The zoom tool's cursor.
 QCursor ZoomCursor() {
   EnsureAppResources();
   const QPixmap picture(QString(":/cursors/%1.png").arg(kZoomCursorId));

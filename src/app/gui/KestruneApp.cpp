@@ -7,6 +7,7 @@
 #include "app/Preferences.h"
 #include "app/gui/AppResources.h"
 #include "app/gui/GuiPlatform.h"
+#include "dialogs/gui/AttributeReportDlg.h"
 #include "app/gui/MainFrame.h"
 #include "app/gui/SplashWnd.h"
 #include "lang/gui/LangWidgets.h"
@@ -26,10 +27,13 @@ int ChosenResourceSet() {
 
 }  // namespace
 
+// Keeps the channel name; nothing starts before InitInstance.
 CKestruneApp::CKestruneApp(QString channelName) : channelName_(std::move(channelName)) {}
 
+// The frame goes before the listening socket.
 CKestruneApp::~CKestruneApp() = default;
 
+// The start-up steps, in order.
 bool CKestruneApp::InitInstance(const std::vector<std::string>& words) {
   QCoreApplication::setOrganizationName(QStringLiteral("Corvane Industries"));
   QCoreApplication::setApplicationName(QStringLiteral("Kestrune"));
@@ -43,6 +47,7 @@ bool CKestruneApp::InitInstance(const std::vector<std::string>& words) {
   const int set = ChosenResourceSet();
   frame_ = std::make_unique<CMainFrame>(set);
   InstallGuiPlatform(frame_.get());
+  InstallAttributeReport();
   QApplication::setWindowIcon(AppIcon(set));
   // Hand-overs are opened from the event loop, never inside the socket's
   // own notification.

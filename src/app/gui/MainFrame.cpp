@@ -5,11 +5,13 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileDialog>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QKeySequence>
 #include <QMimeData>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -20,9 +22,13 @@
 #include "app/Preferences.h"
 #include "app/gui/AboutDlg.h"
 #include "app/gui/AppResources.h"
-#include "app/gui/FrameLayers.h"
+#include "app/gui/FileDialogs.h"
+#include "app/gui/LayerDialogs.h"
 #include "app/gui/PaneInterfaces.h"
+#include "lang/LangString.h"
 #include "lang/gui/LangWidgets.h"
+#include "layers/LayerList.h"
+#include "mapview/MapProjection.h"
 #include "mapview/MapView.h"
 
 namespace kestrune {
@@ -39,25 +45,22 @@ bool IsEmptyRect(const MapRect& r) { return r.left > r.right || r.top > r.bottom
 
 }  // namespace
 
+// The frame while it exists.
 CMainFrame* GetMainFrame() { return g_frame; }
 
-QString ChooseSaveFile(QWidget* parent, const QString& startFolder) {
-  QFileDialog dialog(parent);
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setNameFilter(QStringLiteral("Shape Files (*.shp)"));
-  dialog.setDefaultSuffix(QStringLiteral("shp"));
-  if (!startFolder.isEmpty()) dialog.setDirectory(startFolder);
-  if (dialog.exec() != QDialog::Accepted) return QString();
-  const QStringList files = dialog.selectedFiles();
-  return files.isEmpty() ? QString() : files.front();
-}
-
+// Builds the frame: layers, projection, panes, menus, toolbar and title.
 CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
-    : QMainWindow(parent), set_(GetResourceSet(resourceSet)), saveChooser_(ChooseSaveFile) {
+    : QMainWindow(parent),
+      set_(GetResourceSet(resourceSet)),
+      layers_(std::make_unique<LayerList>(static_cast<QWidget*>(this))),
+      projection_(std::make_unique<SphereMercatorProjection>()),
+      openChooser_(ChooseOpenFile),
+      saveChooser_(ChooseSaveFile) {
   g_frame = this;
   setObjectName(QStringLiteral("MainFrame%1").arg(set_.id));
-  shell::CreateLayerCore(this);
+  SetLayerList(layers_.get());
+  SetMapProjection(projection_.get());
+  layers_->SetLoadProgressHandler([this](int64_t recordsRead) { ShowLoadProgress(recordsRead); });
   setWindowIcon(AppIcon(set_.id));
   // The toolbar belongs to the frame; no menu offers to hide it.
   setContextMenuPolicy(Qt::NoContextMenu);
@@ -88,9 +91,12 @@ CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
   setWindowTitle(set_.id == kVantrelSet ? LangQString(QString::fromStdString(set_.title))
                                         : LangQString(kFrameTitle));
   setAcceptDrops(true);
+  // Tells how far the reading of a large file has come.
+  statusBar()->setSizeGripEnabled(true);
   UpdateCommandStates();
 }
 
+// Takes the panes down, then the projection, then the layers.
 CMainFrame::~CMainFrame() {
   g_frame = nullptr;
   // The panes hold pointers into the layers; they go first.
@@ -98,9 +104,13 @@ CMainFrame::~CMainFrame() {
   splitter_ = nullptr;
   layersPane_ = nullptr;
   mapPane_ = nullptr;
-  shell::DestroyLayerCore();
+  // The projection goes first, then the layers (writing changed legends).
+  if (&GetMapProjection() == projection_.get()) SetMapProjection(nullptr);
+  projection_.reset();
+  layers_.reset();
 }
 
+// The one action of a command, shared by the menu and the toolbar.
 QAction* CMainFrame::MakeAction(int commandId, const std::string& text) {
   auto* action = new QAction(QString::fromStdString(text), this);
   action->setObjectName(QStringLiteral("ID_%1").arg(commandId));
@@ -114,6 +124,7 @@ QAction* CMainFrame::MakeAction(int commandId, const std::string& text) {
   return action;
 }
 
+// Fills a menu from its table entries, submenus included.
 void CMainFrame::AddMenuEntries(QMenu* menu, const std::vector<MenuEntry>& entries) {
   for (const MenuEntry& entry : entries) {
     if (entry.IsSeparator()) {
@@ -123,11 +134,19 @@ void CMainFrame::AddMenuEntries(QMenu* menu, const std::vector<MenuEntry>& entri
       connect(sub, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
       AddMenuEntries(sub, entry.children);
     } else {
-      menu->addAction(MakeAction(entry.id, entry.text));
+      QAction* action = MakeAction(entry.id, entry.text);
+      if (!entry.shortcut.empty()) {
+        // The key works where the menu text says it does: in the map window.
+        action->setShortcut(QKeySequence(QString::fromStdString(entry.shortcut)));
+        action->setShortcutContext(Qt::WidgetShortcut);
+        mapPane_->AsWidget()->addAction(action);
+      }
+      menu->addAction(action);
     }
   }
 }
 
+// The menu bar of the set.
 void CMainFrame::BuildMenus() {
   for (const MenuEntry& popup : set_.menu) {
     QMenu* menu = menuBar()->addMenu(QString::fromStdString(popup.text));
@@ -136,6 +155,7 @@ void CMainFrame::BuildMenus() {
   }
 }
 
+// The toolbar of the set with its 24 x 23 buttons.
 void CMainFrame::BuildToolBar() {
   toolBar_ = new QToolBar(this);
   toolBar_->setObjectName(QStringLiteral("ToolBar%1").arg(set_.id));
@@ -155,25 +175,29 @@ void CMainFrame::BuildToolBar() {
   }
 }
 
+// The action of a command id.
 QAction* CMainFrame::Action(int commandId) const {
   const auto it = actions_.find(commandId);
   return it == actions_.end() ? nullptr : it->second;
 }
 
+// The layers pane's active layer.
 Layer* CMainFrame::ActiveLayer() const { return layersPane_ ? layersPane_->GetActiveLayer() : nullptr; }
 
+// Gathers what the enabling rules look at.
 CommandContext CMainFrame::CurrentContext() const {
   CommandContext context;
-  context.layerCount = shell::LayerCount();
+  context.layerCount = layers_ ? layers_->GetCount() : 0;
   Layer* active = ActiveLayer();
   context.hasActiveLayer = active != nullptr;
-  context.totalsAvailable = active && shell::TotalsAvailable(active);
+  context.totalsAvailable = CanShowTotals(active);
   context.zoomToolActive = mapPane_ && mapPane_->IsZoomToolActive();
   context.metric = GetPreferences().IsMetric();
   context.busy = IsBusy();
   return context;
 }
 
+// Applies the enabling rules and check marks to every action.
 void CMainFrame::UpdateCommandStates() {
   const CommandContext context = CurrentContext();
   for (const auto& [id, action] : actions_) {
@@ -183,6 +207,7 @@ void CMainFrame::UpdateCommandStates() {
   }
 }
 
+// Runs the handler of an enabled command.
 void CMainFrame::ExecuteCommand(int commandId) {
   // The state may have changed since the menu was drawn (a layer closed by a
   // pane, a load started by a hand-over).
@@ -215,6 +240,7 @@ void CMainFrame::ExecuteCommand(int commandId) {
   UpdateCommandStates();
 }
 
+// Runs a load with the layer commands held back.
 void CMainFrame::RunBusy(const std::function<void()>& work) {
   ++busy_;
   UpdateCommandStates();
@@ -229,10 +255,12 @@ void CMainFrame::RunBusy(const std::function<void()>& work) {
   }
 }
 
+// Opens the names that waited for a load.
 void CMainFrame::OpenPendingNames() {
   while (!pendingNames_.isEmpty() && !IsBusy() && !closePending_) OpenByName(pendingNames_.takeFirst());
 }
 
+// Opens an existing file as the newest layer and zooms to it.
 bool CMainFrame::OpenByName(const QString& path) {
   // A second load inside the first (the loader dispatches events) would work
   // on a half-filled list; the name waits its turn.
@@ -241,7 +269,9 @@ bool CMainFrame::OpenByName(const QString& path) {
     return false;
   }
   Layer* layer = nullptr;
-  RunBusy([&] { layer = shell::OpenLayerByName(path.toStdString(), this); });
+  loadingName_ = QFileInfo(path).fileName();
+  RunBusy([&] { layer = layers_->AddLayer(path.toStdString(), static_cast<QWidget*>(this), true, false); });
+  statusBar()->clearMessage();
   if (!layersPane_) return false;
   layersPane_->RefreshFileList();
   OnZoomActiveFile();
@@ -249,6 +279,7 @@ bool CMainFrame::OpenByName(const QString& path) {
   return layer != nullptr;
 }
 
+// Comes forward and opens a handed-over file.
 void CMainFrame::OnHandOver(const QString& path) {
   // Restored when minimised, kept maximised when it was, and brought forward.
   if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -263,26 +294,56 @@ void CMainFrame::OnHandOver(const QString& path) {
   if (!path.isEmpty()) OpenByName(path);
 }
 
+// The Open dialog, the folder it leaves in the preferences, and the opening.
+bool CMainFrame::OpenLayerCommand() {
+  CPreferences& prefs = GetPreferences();
+  const QString chosen = openChooser_ ? openChooser_(this, QString::fromStdString(prefs.GetOpenFolder())) : QString();
+  if (chosen.isEmpty()) return false;
+  const std::string path = chosen.toStdString();
+  // The folder is remembered for the next Open, also when the file fails.
+  const std::string folder = SaveAsFolder(path);
+  if (!folder.empty()) {
+    prefs.SetOpenFolder(folder);
+    prefs.SaveToRegistry();
+  }
+  Layer* layer = nullptr;
+  loadingName_ = QFileInfo(chosen).fileName();
+  RunBusy([&] { layer = layers_->AddLayer(path, static_cast<QWidget*>(this), false, false); });
+  statusBar()->clearMessage();
+  return layer != nullptr;
+}
+
+// Writes the reading report into the status bar.
+void CMainFrame::ShowLoadProgress(int64_t recordsRead) {
+  statusBar()->showMessage(QString::fromStdString(
+      LangFormat("#20000800:Reading %s: %lld records", loadingName_.toUtf8().constData(),
+                 static_cast<long long>(recordsRead))));
+}
+
+// Open: the dialog and the opening, then the file list and the zoom.
 void CMainFrame::OnFileOpen() {
-  RunBusy([this] { shell::OpenLayerCommand(this); });
+  OpenLayerCommand();
   layersPane_->RefreshFileList();
   OnZoomActiveFile();
 }
 
+// Close: removes the active layer.
 void CMainFrame::OnFileClose() {
   Layer* active = ActiveLayer();
   if (!active) return;
-  shell::CloseLayer(active);
+  layers_->RemoveLayer(active, true);
   mapPane_->InvalidateMap(true);
   layersPane_->RefreshFileList();
 }
 
+// Close All: removes every layer.
 void CMainFrame::OnFileCloseAll() {
-  shell::CloseAllLayers();
+  layers_->RemoveAll();
   mapPane_->InvalidateMap(true);
   layersPane_->RefreshFileList();
 }
 
+// Save As: copies the active layer's set and renames the layer.
 void CMainFrame::OnFileSaveAs() {
   Layer* active = ActiveLayer();
   if (!active) return;
@@ -290,12 +351,12 @@ void CMainFrame::OnFileSaveAs() {
                                       : QString();
   if (chosen.isEmpty()) return;
   const std::string path = chosen.toStdString();
-  const FileSetCopyResult result = CopyShapeFileSet(shell::LayerBasePath(active), SaveAsBasePath(path));
+  const FileSetCopyResult result = CopyShapeFileSet(active->GetBasePath(), SaveAsBasePath(path));
   if (!result.ok) {
     ShowMessage(FileSetCopyErrorText(result), FileSetCopyErrorCaption(), MessageIcon::Warning);
   } else {
     // The layer now stands for the copy; its records are not read again.
-    shell::SetLayerPathName(active, result.newShpPath);
+    active->SetPathName(result.newShpPath);
     layersPane_->RefreshFileList();
   }
   const std::string folder = SaveAsFolder(path);
@@ -305,51 +366,75 @@ void CMainFrame::OnFileSaveAs() {
   }
 }
 
+// Print: the map window prints its page.
 void CMainFrame::OnFilePrint() { mapPane_->Print(); }
 
+// Exit: closes the window without asking.
 void CMainFrame::OnAppExit() { close(); }
 
+// U.S. and Metric: the preference in memory only.
 void CMainFrame::OnUnits(bool metric) { GetPreferences().SetMetric(metric); }
 
+// Zoom Tool: creates or deletes the map's zoom tool.
 void CMainFrame::OnZoomTool() { mapPane_->ToggleZoomTool(); }
 
+// Zoom In about the centre.
 void CMainFrame::OnZoomIn() { mapPane_->GetMapView().ZoomIn(); }
 
+// Zoom Out about the centre.
 void CMainFrame::OnZoomOut() { mapPane_->GetMapView().ZoomOut(); }
 
-void CMainFrame::OnZoomAll() { mapPane_->GetMapView().ZoomAll(shell::AllLayerBounds()); }
+// Zoom All: every layer in view.
+void CMainFrame::OnZoomAll() {
+  std::vector<MapRect> bounds;
+  for (Layer* layer : layers_->Layers()) bounds.push_back(layer->GetBounds());
+  mapPane_->GetMapView().ZoomAll(bounds);
+}
 
+// Zoom Active File: the active layer's bounds with a margin.
 void CMainFrame::OnZoomActiveFile() {
   Layer* active = ActiveLayer();
   if (!active) return;
-  MapRect bounds = shell::LayerBounds(active);
+  MapRect bounds = active->GetBounds();
   // A layer without records has no place to zoom to; the view stays.
   if (IsEmptyRect(bounds)) return;
   mapPane_->GetMapView().ZoomToRect(bounds, true);
 }
 
+// Display Settings of the active layer, then its legend anew.
 void CMainFrame::OnDisplaySettings() {
   Layer* active = ActiveLayer();
   if (!active) return;
-  shell::ShowDisplayDialog(active);
+  if (const auto& open = GetLayerDialogOpeners().showDisplayDialog) open(*active, this);
   layersPane_->RefreshLegend();
 }
 
-void CMainFrame::OnSummaryTotals() { shell::ShowTotals(); }
+// Summary Totals over all layers.
+void CMainFrame::OnSummaryTotals() {
+  if (const auto& open = GetLayerDialogOpeners().showTotals) open(*layers_, this);
+}
 
+// Show Me: the filter dialog of the active layer.
 void CMainFrame::OnShowMe() {
-  if (Layer* active = ActiveLayer()) shell::ShowFilterDialog(active);
+  Layer* active = ActiveLayer();
+  if (!active) return;
+  if (const auto& open = GetLayerDialogOpeners().showFilterDialog) open(*active, this);
 }
 
+// Notes of the active layer.
 void CMainFrame::OnNotes() {
-  if (Layer* active = ActiveLayer()) shell::EditNotes(active);
+  Layer* active = ActiveLayer();
+  if (!active) return;
+  if (const auto& open = GetLayerDialogOpeners().editNotes) open(*active, this);
 }
 
+// About: the set's About dialog.
 void CMainFrame::OnAppAbout() {
   CAboutDlg about(set_.aboutDialogId, this);
   about.exec();
 }
 
+// Closes now, or after the load in progress.
 void CMainFrame::closeEvent(QCloseEvent* event) {
   // Closing while a layer is being read would delete the list under the
   // reader; the window closes as soon as the reading ends.
@@ -362,6 +447,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   QMainWindow::closeEvent(event);
 }
 
+// Accepts drags that carry local files.
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
   const QMimeData* mime = event->mimeData();
   if (!mime->hasUrls()) return;
@@ -373,6 +459,7 @@ void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
   }
 }
 
+// Opens dropped local files as layers.
 void CMainFrame::dropEvent(QDropEvent* event) {
   QStringList names;
   for (const QUrl& url : event->mimeData()->urls()) {

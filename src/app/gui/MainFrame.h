@@ -4,8 +4,10 @@
 // and opens the files handed over by later starts and dropped onto it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 
 #include <QMainWindow>
 #include <QStringList>
@@ -21,6 +23,8 @@ namespace kestrune {
 class ILayersPane;
 class IMapPane;
 class Layer;
+class LayerList;
+class MapProjection;
 
 class CMainFrame : public QMainWindow {
   Q_OBJECT
@@ -55,10 +59,14 @@ class CMainFrame : public QMainWindow {
   // True while a layer is being read (commands that touch layers wait).
   bool IsBusy() const { return busy_ > 0; }
 
-  // The Save As file dialog: given the starting folder, returns the chosen
-  // path or an empty string. Tests put their own in its place.
-  using SaveFileChooser = std::function<QString(QWidget* parent, const QString& startFolder)>;
-  void SetSaveFileChooser(SaveFileChooser chooser) { saveChooser_ = std::move(chooser); }
+  // The layers this frame owns (also reachable through GetLayerList).
+  LayerList& Layers() const { return *layers_; }
+
+  // The Open and Save As file dialogs: given the starting folder, they return
+  // the chosen path or an empty string. Tests put their own in their place.
+  using FileChooser = std::function<QString(QWidget* parent, const QString& startFolder)>;
+  void SetOpenFileChooser(FileChooser chooser) { openChooser_ = std::move(chooser); }
+  void SetSaveFileChooser(FileChooser chooser) { saveChooser_ = std::move(chooser); }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -91,6 +99,10 @@ class CMainFrame : public QMainWindow {
   void OnAppAbout();
 
   Layer* ActiveLayer() const;
+  // The Open dialog and the opening of the chosen file; true when a layer was added.
+  bool OpenLayerCommand();
+  // Shows how many records of the file being read have arrived.
+  void ShowLoadProgress(int64_t recordsRead);
   // Runs work that may read a layer: the layer commands stay disabled
   // meanwhile, and a close asked for during it happens afterwards.
   void RunBusy(const std::function<void()>& work);
@@ -98,12 +110,16 @@ class CMainFrame : public QMainWindow {
   void OpenPendingNames();
 
   const ResourceSet& set_;
+  std::unique_ptr<LayerList> layers_;
+  std::unique_ptr<MapProjection> projection_;
   QToolBar* toolBar_ = nullptr;
   QSplitter* splitter_ = nullptr;
   IMapPane* mapPane_ = nullptr;
   ILayersPane* layersPane_ = nullptr;
   std::map<int, QAction*> actions_;
-  SaveFileChooser saveChooser_;
+  FileChooser openChooser_;
+  FileChooser saveChooser_;
+  QString loadingName_;
   int busy_ = 0;
   bool closePending_ = false;
   QStringList pendingNames_;
@@ -111,9 +127,5 @@ class CMainFrame : public QMainWindow {
 
 // The main frame while it exists, or none.
 CMainFrame* GetMainFrame();
-
-// The Save As dialog of the platform: "Shape Files (*.shp)", default
-// extension ".shp", asks before overwriting, starts in startFolder.
-QString ChooseSaveFile(QWidget* parent, const QString& startFolder);
 
 }  // namespace kestrune

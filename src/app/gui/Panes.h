@@ -1,6 +1,7 @@
 // Stand-in panes used until the real layers window and map window exist: a
 // plain list of the open files (its selected line is the active layer) and a
-// blank map that keeps the view and the zoom tool's state.
+// map that draws every layer through its view and keeps the zoom tool's state
+// (without mouse tools).
 #pragma once
 
 #include <QListWidget>

@@ -36,6 +36,7 @@ QString Readable(const QString& text) {
 
 }  // namespace
 
+// The socket name of a title and user.
 QString InstanceChannelName(const QString& translatedTitle, const QString& userName) {
   QCryptographicHash hash(QCryptographicHash::Sha1);
   hash.addData(translatedTitle.toUtf8());
@@ -45,6 +46,7 @@ QString InstanceChannelName(const QString& translatedTitle, const QString& userN
   return QStringLiteral("kestrune-%1-%2-%3").arg(Readable(translatedTitle), Readable(userName), digest);
 }
 
+// The login name, or the user id.
 QString CurrentUserName() {
   if (const passwd* pw = ::getpwuid(::geteuid())) {
     if (pw->pw_name && *pw->pw_name) return QString::fromLocal8Bit(pw->pw_name);
@@ -54,6 +56,7 @@ QString CurrentUserName() {
   return user.isEmpty() ? QString::number(::geteuid()) : user;
 }
 
+// Header and name of a hand-over.
 QByteArray EncodeHandOver(const QString& fileName) {
   const QByteArray name = fileName.toUtf8();
   QByteArray out(kHeaderBytes, '\0');
@@ -62,6 +65,7 @@ QByteArray EncodeHandOver(const QString& fileName) {
   return out + name;
 }
 
+// Checks the number and the length before taking the name.
 int DecodeHandOver(const QByteArray& data, QString& fileName, int& used) {
   if (data.size() >= 4 && qFromBigEndian<quint32>(data.constData()) != kFileHandOverMessage) return -1;
   if (data.size() < kHeaderBytes) return 0;
@@ -73,18 +77,23 @@ int DecodeHandOver(const QByteArray& data, QString& fileName, int& used) {
   return 1;
 }
 
+// A listener open to this user only.
 CInstanceServer::CInstanceServer(QObject* parent) : QObject(parent), server_(new QLocalServer(this)) {
   // Only this user may hand files to this user's viewer.
   server_->setSocketOptions(QLocalServer::UserAccessOption);
   connect(server_, &QLocalServer::newConnection, this, &CInstanceServer::OnNewConnection);
 }
 
+// Closing the server removes its socket.
 CInstanceServer::~CInstanceServer() = default;
 
+// Starts listening under the name.
 bool CInstanceServer::Listen(const QString& name) { return server_->listen(name); }
 
+// The socket's full path.
 QString CInstanceServer::ServerName() const { return server_->fullServerName(); }
 
+// Takes each connection and gives it a deadline.
 void CInstanceServer::OnNewConnection() {
   while (QLocalSocket* socket = server_->nextPendingConnection()) {
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
@@ -98,6 +107,7 @@ void CInstanceServer::OnNewConnection() {
   }
 }
 
+// Gathers a connection's bytes until a whole message, then answers it.
 void CInstanceServer::OnReadyRead(QLocalSocket* socket) {
   if (!socket->property("kestrune.done").isNull()) {
     socket->readAll();
@@ -124,6 +134,7 @@ void CInstanceServer::OnReadyRead(QLocalSocket* socket) {
   emit HandOverReceived(fileName);
 }
 
+// Sends the name and waits for the answer.
 bool HandOverToRunningInstance(const QString& name, const QString& fileName, int timeoutMs) {
   QLocalSocket socket;
   socket.connectToServer(name);
@@ -137,6 +148,7 @@ bool HandOverToRunningInstance(const QString& name, const QString& fileName, int
   return socket.read(&answer, 1) == 1 && answer == 0;
 }
 
+// Hands over, or listens as the first instance.
 InstanceRole SettleInstance(const QString& name, const QString& fileName, CInstanceServer& server) {
   QLockFile lock(QDir(QDir::tempPath()).filePath(name + QStringLiteral(".lock")));
   // A lock nobody releases (a start killed mid-way) is taken over after this.

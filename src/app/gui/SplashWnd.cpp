@@ -16,6 +16,7 @@ namespace {
 CSplashWnd* g_splash = nullptr;
 }  // namespace
 
+// Shows the picture centred on the screen and starts the timer.
 CSplashWnd::CSplashWnd(const QPixmap& picture, int milliseconds)
     : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       picture_(picture) {
@@ -23,6 +24,8 @@ CSplashWnd::CSplashWnd(const QPixmap& picture, int milliseconds)
   if (g_splash) g_splash->Dismiss();
   g_splash = this;
   setAttribute(Qt::WA_DeleteOnClose);
+  // Closing the main window ends the program even while the picture shows.
+  setAttribute(Qt::WA_QuitOnClose, false);
   setWindowTitle(QString());
   setCursor(Qt::ArrowCursor);
   QPalette pal = palette();
@@ -42,12 +45,15 @@ CSplashWnd::CSplashWnd(const QPixmap& picture, int milliseconds)
   repaint();
 }
 
+// Clears the process-wide pointer.
 CSplashWnd::~CSplashWnd() {
   if (g_splash == this) g_splash = nullptr;
 }
 
+// The start-up splash of picture 146.
 CSplashWnd* CSplashWnd::ShowSplash() { return new CSplashWnd(AppBitmap(kSplashBitmapId), kSplashMilliseconds); }
 
+// White ground, the picture centred, the thin border.
 void CSplashWnd::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), Qt::white);
@@ -61,23 +67,28 @@ void CSplashWnd::paintEvent(QPaintEvent*) {
   p.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
+// The timer ends the splash.
 void CSplashWnd::timerEvent(QTimerEvent* event) {
   if (event->timerId() == timer_.timerId()) Dismiss();
   else QWidget::timerEvent(event);
 }
 
+// Any key ends the splash.
 void CSplashWnd::keyPressEvent(QKeyEvent*) { Dismiss(); }
 
+// A left click ends the splash.
 void CSplashWnd::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) Dismiss();
 }
 
+// Stops the timer and closes the window once.
 void CSplashWnd::Dismiss() {
   timer_.stop();
   if (g_splash == this) g_splash = nullptr;
   close();
 }
 
+// The splash while it exists.
 CSplashWnd* GetSplashWnd() { return g_splash; }
 
 }  // namespace kestrune

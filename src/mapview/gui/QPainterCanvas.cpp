@@ -1,6 +1,8 @@
 // The canvas over a QPainter with the desktop's pixel conventions.
 #include "mapview/gui/QPainterCanvas.h"
 
+#include "mapview/gui/ImageRectangles.h"
+
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -172,6 +174,24 @@ bool QPainterCanvas::Ellipse(int left, int top, int right, int bottom) {
   }
   painter_.drawEllipse(QRect(left, top, right - left - 1, bottom - top - 1));
   return true;
+}
+
+// RectVisible below reduces to an overlap with the device's area when the
+// painter neither transforms nor clips.
+bool QPainterCanvas::GetPlainVisibleArea(DeviceRect& area) const {
+  const QPaintDevice* device = painter_.device();
+  if (!device || painter_.worldTransform().type() != QTransform::TxNone || painter_.hasClipping()) return false;
+  area = DeviceRect{0, 0, device->width(), device->height()};
+  return true;
+}
+
+// Point symbols in bulk: straight into the image's pixels when the painter
+// draws on a plain image, else one Rectangle each.
+void QPainterCanvas::SolidRectangles(const DeviceRect* rects, const Color* fills, int count) {
+  if (QImage* image = DirectWritableImage(painter_)) {
+    if (WriteSolidRectangles(*image, pen_, rects, fills, count)) return;
+  }
+  Canvas::SolidRectangles(rects, fills, count);
 }
 
 // Whether any pixel of the rectangle (right and bottom excluded) is on the device and in the clip.

@@ -37,6 +37,10 @@ class QPainterCanvas : public Canvas {
   bool Rectangle(int left, int top, int right, int bottom) override;
   bool Ellipse(int left, int top, int right, int bottom) override;
   bool RectVisible(const DeviceRect& rect) const override;
+  // The device's area when the painter has neither transform nor clipping.
+  bool GetPlainVisibleArea(DeviceRect& area) const override;
+  // Writes the pixels straight into the image when the painter allows it.
+  void SolidRectangles(const DeviceRect* rects, const Color* fills, int count) override;
 
   // The Qt forms of the canvas's pen and brush (0x00BBGGRR colours converted).
   static QPen ToQPen(const Pen& pen);

@@ -8,6 +8,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QDragEnterEvent>
+#include <QUrl>
 #include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
@@ -252,6 +255,30 @@ TEST_F(MainFrameTest, ZoomToolTogglesWithItsCheckMarkOnceEnabled) {
   frame.MapPane()->ToggleZoomTool();
   frame.UpdateCommandStates();
   EXPECT_FALSE(frame.Action(kIdZoomTool)->isChecked());
+}
+
+}  // namespace
+}  // namespace kestrune::test
+
+namespace kestrune::test {
+namespace {
+
+TEST_F(MainFrameTest, OnlyLocalFilesAreAcceptedForDropping) {
+  CMainFrame frame(kStandardSet);
+  frame.show();
+  EXPECT_TRUE(frame.acceptDrops());
+  auto enter = [&](const QList<QUrl>& urls) {
+    QMimeData mime;
+    mime.setUrls(urls);
+    QDragEnterEvent event(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    event.setAccepted(false);
+    QApplication::sendEvent(&frame, &event);
+    return event.isAccepted();
+  };
+  EXPECT_TRUE(enter({QUrl::fromLocalFile("/data/north.shp")}));
+  EXPECT_TRUE(enter({QUrl("https://example.com/a.shp"), QUrl::fromLocalFile("/data/My Fields/b.shp")}));
+  EXPECT_FALSE(enter({QUrl("https://example.com/a.shp")}));
+  EXPECT_FALSE(enter({}));
 }
 
 }  // namespace

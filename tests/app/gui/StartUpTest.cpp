@@ -1,6 +1,8 @@
 // Start-up: the splash rule, the preferences and edition read at start, and the
 // real viewer started twice as separate processes.
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <cstdlib>
 #include <string>
 
@@ -25,6 +27,8 @@
 #include "app/gui/MainFrame.h"
 #include "app/gui/SingleInstance.h"
 #include "app/gui/SplashWnd.h"
+#include "layers/Layer.h"
+#include "layers/LayerList.h"
 #include "lang/LangFile.h"
 #include "lang/LangStringCache.h"
 #include "support/TestSupport.h"
@@ -111,6 +115,23 @@ TEST_F(StartUpTest, TheVantrelEditionBuildsTheSecondSet) {
   EXPECT_EQ(app.Frame()->ResourceSetId(), kVantrelSet);
   EXPECT_EQ(app.Frame()->windowTitle(), "Vantrel");
   EXPECT_NE(app.Frame()->Action(kIdShowMe), nullptr);
+}
+
+TEST_F(StartUpTest, AHandOverReachesTheFrameAndOpensTheFile) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  const std::string file = CopyFileSet(data / "field" / "ab-line-simple1.shp", dir_.path()).string();
+  const QString channel = UniqueChannel();
+  CKestruneApp app(channel);
+  ASSERT_TRUE(app.InitInstance({}));
+  // The later start runs on another thread: it waits for the answer this
+  // thread's event loop gives.
+  auto later = std::async(std::launch::async, [channel, file] {
+    return HandOverToRunningInstance(channel, QString::fromStdString(file), 5000);
+  });
+  while (later.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) QTest::qWait(5);
+  EXPECT_TRUE(later.get());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return app.Frame()->Layers().GetCount() == 1; }, 5000));
+  EXPECT_EQ(app.Frame()->Layers().Head()->GetPathName(), file);
 }
 
 TEST_F(StartUpTest, SplashEndsOnItsTimerAndOnALeftClickOnly) {

@@ -1,0 +1,36 @@
+// The rows the identify report adds to a record's Attributes dialog: the
+// position of a point, the calculated area of an area, the ground length of
+// a line, as labels and texts ready for AddRow.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestrune {
+
+class Shape;
+
+// Keys of the computed rows: -1 for the two position rows (told apart by their
+// labels), -2 for the area and -3 for the length.
+constexpr int kReportKeyPosition = -1;
+constexpr int kReportKeyArea = -2;
+constexpr int kReportKeyLength = -3;
+
+constexpr const char* kLongitudeLabel = "#10000019:Longitude";
+constexpr const char* kLatitudeLabel = "#10000020:Latitude";
+constexpr const char* kAreaLabel = "#10000021:Area (calc)";
+constexpr const char* kLengthLabel = "#10000022:Length";
+
+// One computed row: translated label, value text (UTF-8) and key.
+struct ReportRow {
+  std::string label;
+  std::string value;
+  int key = kReportKeyPosition;
+};
+
+// The rows for a record in the order they are added (a point: Longitude, then
+// Latitude, so that the dialog shows Latitude on top). Units, position style,
+// zone and datum come from the preferences.
+std::vector<ReportRow> ComputeReportRows(Shape& shape);
+
+}  // namespace kestrune

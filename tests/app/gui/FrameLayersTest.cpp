@@ -1,0 +1,416 @@
+// The frame's layer commands on real shape files: opening by name, by the
+// Open command, by dropping and by hand-over; Close and Close All; Save As
+// with the file dialog bypassed; zooming; and what waits while a file loads.
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <QAction>
+#include <QApplication>
+#include <QListWidget>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QSettings>
+#include <QStatusBar>
+#include <QUrl>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+#include "app/Commands.h"
+#include "app/Platform.h"
+#include "app/Preferences.h"
+#include "app/gui/MainFrame.h"
+#include "app/gui/PaneInterfaces.h"
+#include "layers/Layer.h"
+#include "layers/LayerList.h"
+#include "lang/LangFile.h"
+#include "lang/LangStringCache.h"
+#include "mapview/MapView.h"
+#include "support/TestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace kestrune::test {
+namespace {
+
+class FrameLayersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir_.path().string()));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(dir_.path().string()));
+    GetPreferences() = CPreferences();
+    SetLangFilePath((dir_ / "KRLang.dat").string());
+    ResetLangStringCacheForTesting();
+    oldHandler_ = SetMessageHandler([this](const MessageRequest& r) {
+      messages_.push_back(r);
+      return MessageAnswer::Ok;
+    });
+  }
+  void TearDown() override {
+    SetMessageHandler(oldHandler_);
+    GetPreferences() = CPreferences();
+    SetLangFilePath("KRLang.dat");
+    ResetLangStringCacheForTesting();
+  }
+
+  // Copies a set of the real test data into the scratch folder (sub-folder data/).
+  QString Copy(const std::string& relative) {
+    const fs::path data = dir_ / "data";
+    fs::create_directories(data);
+    return QString::fromStdString(CopyFileSet(testData_ / relative, data).string());
+  }
+
+  // The file names the layers pane lists, top first.
+  static std::vector<std::string> Listed(CMainFrame& frame) {
+    std::vector<std::string> names;
+    auto* list = qobject_cast<QListWidget*>(frame.LayersPane()->AsWidget());
+    if (!list) return names;
+    for (int i = 0; i < list->count(); ++i) names.push_back(list->item(i)->text().toStdString());
+    return names;
+  }
+
+  // True when the view shows the whole rectangle.
+  static bool ViewShows(CMainFrame& frame, const MapRect& r) {
+    const CMapTransform& t = frame.MapPane()->GetMapView().Transform();
+    const MapPoint origin = t.GetWorldOrigin();
+    int32_t w = 0, h = 0;
+    t.GetWorldExtent(w, h);
+    return origin.x <= r.left && origin.y <= r.top && int64_t(origin.x) + w >= r.right &&
+           int64_t(origin.y) + h >= r.bottom;
+  }
+
+  fs::path testData_;
+  TempDir dir_;
+  MessageHandler oldHandler_;
+  std::vector<MessageRequest> messages_;
+};
+
+#define NEED_TESTDATA()                    \
+  KESTRUNE_TESTDATA_OR_SKIP(testDataDir);  \
+  testData_ = testDataDir
+
+TEST_F(FrameLayersTest, OpenByNameListsNewestFirstMakesItActiveAndZoomsToIt) {
+  NEED_TESTDATA();
+  CMainFrame frame(kStandardSet);
+  frame.resize(900, 600);
+  frame.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+
+  EXPECT_TRUE(frame.OpenByName(Copy("field/boundary-simple1.shp")));
+  EXPECT_TRUE(frame.OpenByName(Copy("field/as-applied-simple1.shp")));
+  EXPECT_EQ(frame.Layers().GetCount(), 2);
+  EXPECT_EQ(Listed(frame), (std::vector<std::string>{"as-applied-simple1.shp", "boundary-simple1.shp"}));
+  Layer* active = frame.LayersPane()->GetActiveLayer();
+  ASSERT_NE(active, nullptr);
+  EXPECT_EQ(active, frame.Layers().Head());
+  EXPECT_EQ(frame.Layers().GetActiveLayer(), active);
+  EXPECT_TRUE(ViewShows(frame, active->GetBounds()));
+  for (int id : {kIdFileClose, kIdFileCloseAll, kIdFileSaveAs, kIdFilePrint, kIdZoomTool, kIdZoomIn, kIdZoomOut,
+                 kIdZoomAll, kIdZoomActiveFile, kIdDisplaySettings, kIdNotes}) {
+    EXPECT_TRUE(frame.Action(id)->isEnabled()) << id;
+  }
+  EXPECT_TRUE(messages_.empty());
+  // The status bar's reading report is gone once the file is in.
+  EXPECT_TRUE(frame.statusBar()->currentMessage().isEmpty());
+}
+
+TEST_F(FrameLayersTest, MissingAndRefusedFilesAddNothing) {
+  NEED_TESTDATA();
+  CMainFrame frame(kStandardSet);
+  EXPECT_FALSE(frame.OpenByName(QString::fromStdString((dir_ / "no such file.shp").string())));
+  EXPECT_TRUE(messages_.empty()) << "a missing file named on the command line is passed over silently";
+  EXPECT_FALSE(frame.OpenByName(Copy("shapes/pointz.shp")));
+  EXPECT_EQ(frame.Layers().GetCount(), 0);
+  EXPECT_EQ(messages_.size(), 1u) << "the refused type is reported by the reader";
+  EXPECT_FALSE(frame.Action(kIdFileClose)->isEnabled());
+}
+
+TEST_F(FrameLayersTest, OpenCommandStartsInTheLastFolderAndRemembersTheNewOne) {
+  NEED_TESTDATA();
+  GetPreferences().SetOpenFolder("/home/grower/last");
+  const QString file = Copy("field/yield-simple1.shp");
+  CMainFrame frame(kStandardSet);
+  QString startedIn;
+  frame.SetOpenFileChooser([&](QWidget*, const QString& start) {
+    startedIn = start;
+    return file;
+  });
+  frame.Action(kIdFileOpen)->trigger();
+  EXPECT_EQ(startedIn, "/home/grower/last");
+  EXPECT_EQ(frame.Layers().GetCount(), 1);
+  EXPECT_EQ(Listed(frame), (std::vector<std::string>{"yield-simple1.shp"}));
+  const std::string folder = (dir_ / "data").string();
+  EXPECT_EQ(GetPreferences().GetOpenFolder(), folder);
+  CPreferences stored;
+  stored.LoadFromRegistry();
+  EXPECT_EQ(stored.GetOpenFolder(), folder) << "the Open dialog's folder is saved at once";
+
+  // Cancel adds nothing.
+  frame.SetOpenFileChooser([](QWidget*, const QString&) { return QString(); });
+  frame.Action(kIdFileOpen)->trigger();
+  EXPECT_EQ(frame.Layers().GetCount(), 1);
+}
+
+TEST_F(FrameLayersTest, SaveAsCopiesTheWholeSetAndRenamesTheLayer) {
+  NEED_TESTDATA();
+  const QString source = Copy("field/as-applied-simple1.shp");
+  const fs::path out = dir_ / "out";
+  fs::create_directories(out);
+  CMainFrame frame(kStandardSet);
+  ASSERT_TRUE(frame.OpenByName(source));
+  GetPreferences().SetSaveFolder("/somewhere/before");
+  QString startedIn;
+  frame.SetSaveFileChooser([&](QWidget*, const QString& start) {
+    startedIn = start;
+    return QString::fromStdString((out / "trial.v2").string());  // "v2" is taken as the extension
+  });
+  frame.Action(kIdFileSaveAs)->trigger();
+  EXPECT_EQ(startedIn, "/somewhere/before");
+  EXPECT_TRUE(messages_.empty());
+  const fs::path src = dir_ / "data";
+  for (const char* ext : {"shp", "dbf", "shx", "lgd", "gpe"}) {
+    EXPECT_EQ(ReadFileBytes(out / (std::string("trial.") + ext)),
+              ReadFileBytes(src / (std::string("as-applied-simple1.") + ext)))
+        << ext;
+  }
+  EXPECT_FALSE(fs::exists(out / "trial.txt")) << "notes stay with their file";
+  EXPECT_FALSE(fs::exists(out / "trial.prj"));
+  Layer* layer = frame.LayersPane()->GetActiveLayer();
+  ASSERT_NE(layer, nullptr);
+  EXPECT_EQ(layer->GetPathName(), (out / "trial.shp").string());
+  EXPECT_EQ(Listed(frame), (std::vector<std::string>{"trial.shp"}));
+  EXPECT_EQ(GetPreferences().GetSaveFolder(), out.string());
+  CPreferences stored;
+  stored.LoadFromRegistry();
+  EXPECT_EQ(stored.GetSaveFolder(), out.string());
+}
+
+TEST_F(FrameLayersTest, SaveAsOntoItselfKeepsEveryFileIntact) {
+  NEED_TESTDATA();
+  const QString source = Copy("field/as-applied-simple1.shp");
+  const fs::path src = dir_ / "data";
+  std::vector<std::string> before;
+  for (const char* ext : {"shp", "dbf", "shx", "lgd", "gpe", "txt"}) {
+    before.push_back(ReadFileBytes(src / (std::string("as-applied-simple1.") + ext)));
+  }
+  CMainFrame frame(kStandardSet);
+  ASSERT_TRUE(frame.OpenByName(source));
+  frame.SetSaveFileChooser([&](QWidget*, const QString&) { return source; });
+  frame.Action(kIdFileSaveAs)->trigger();
+  EXPECT_TRUE(messages_.empty());
+  int i = 0;
+  for (const char* ext : {"shp", "dbf", "shx", "lgd", "gpe", "txt"}) {
+    const std::string now = ReadFileBytes(src / (std::string("as-applied-simple1.") + ext));
+    EXPECT_EQ(now.size(), before[size_t(i)].size()) << ext;
+    EXPECT_EQ(now, before[size_t(i)]) << ext;
+    ++i;
+  }
+  EXPECT_EQ(frame.LayersPane()->GetActiveLayer()->GetPathName(), source.toStdString());
+}
+
+TEST_F(FrameLayersTest, AFailedSaveAsSaysWhichFileAndLeavesTheLayerAlone) {
+  NEED_TESTDATA();
+  const QString source = Copy("field/boundary-simple1.shp");
+  CMainFrame frame(kStandardSet);
+  ASSERT_TRUE(frame.OpenByName(source));
+  const fs::path missing = dir_ / "gone";
+  frame.SetSaveFileChooser([&](QWidget*, const QString&) { return QString::fromStdString((missing / "x.shp").string()); });
+  frame.Action(kIdFileSaveAs)->trigger();
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].text, "Unable to copy " + (dir_ / "data" / "boundary-simple1.shp").string() + " to " +
+                                   (missing / "x.shp").string() + ".\n\nError Code = 2");
+  EXPECT_EQ(messages_[0].caption, "File Save As Error");
+  EXPECT_EQ(messages_[0].icon, MessageIcon::Warning);
+  EXPECT_EQ(frame.LayersPane()->GetActiveLayer()->GetPathName(), source.toStdString());
+  // The folder is remembered either way.
+  EXPECT_EQ(GetPreferences().GetSaveFolder(), missing.string());
+
+  // Cancel does nothing at all.
+  messages_.clear();
+  frame.SetSaveFileChooser([](QWidget*, const QString&) { return QString(); });
+  frame.Action(kIdFileSaveAs)->trigger();
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(FrameLayersTest, CloseTakesTheActiveLayerAndCloseAllTheRest) {
+  NEED_TESTDATA();
+  CMainFrame frame(kStandardSet);
+  ASSERT_TRUE(frame.OpenByName(Copy("field/boundary-simple1.shp")));
+  ASSERT_TRUE(frame.OpenByName(Copy("field/ab-line-simple1.shp")));
+  ASSERT_TRUE(frame.OpenByName(Copy("field/ssurgo-simple1.shp")));
+  // Choosing a line in the list makes its layer the active one at once.
+  auto* list = qobject_cast<QListWidget*>(frame.LayersPane()->AsWidget());
+  ASSERT_NE(list, nullptr);
+  list->setCurrentRow(1);
+  EXPECT_EQ(frame.LayersPane()->GetActiveLayer()->GetFileName(), "ab-line-simple1.shp");
+
+  frame.Action(kIdFileClose)->trigger();
+  EXPECT_EQ(Listed(frame), (std::vector<std::string>{"ssurgo-simple1.shp", "boundary-simple1.shp"}));
+  EXPECT_EQ(frame.LayersPane()->GetActiveLayer(), frame.Layers().Head());
+
+  frame.Action(kIdFileCloseAll)->trigger();
+  EXPECT_EQ(frame.Layers().GetCount(), 0);
+  EXPECT_TRUE(Listed(frame).empty());
+  EXPECT_EQ(frame.LayersPane()->GetActiveLayer(), nullptr);
+  EXPECT_FALSE(frame.Action(kIdFileClose)->isEnabled());
+  EXPECT_FALSE(frame.Action(kIdZoomAll)->isEnabled());
+  EXPECT_TRUE(frame.Action(kIdFileOpen)->isEnabled());
+}
+
+TEST_F(FrameLayersTest, ZoomCommandsMoveTheView) {
+  NEED_TESTDATA();
+  CMainFrame frame(kStandardSet);
+  frame.resize(900, 600);
+  frame.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+  ASSERT_TRUE(frame.OpenByName(Copy("field/boundary-simple1.shp")));
+  ASSERT_TRUE(frame.OpenByName(Copy("field/ab-line-simple1.shp")));
+  MapView& view = frame.MapPane()->GetMapView();
+  const int32_t fitted = view.Width();
+  frame.Action(kIdZoomIn)->trigger();
+  EXPECT_LT(view.Width(), fitted);
+  frame.Action(kIdZoomOut)->trigger();
+  frame.Action(kIdZoomOut)->trigger();
+  EXPECT_GT(view.Width(), fitted);
+  frame.Action(kIdZoomAll)->trigger();
+  EXPECT_TRUE(ViewShows(frame, frame.Layers().GetBounds()));
+  frame.Action(kIdZoomActiveFile)->trigger();
+  EXPECT_EQ(view.Width(), fitted);
+  frame.Action(kIdZoomTool)->trigger();
+  EXPECT_TRUE(frame.MapPane()->IsZoomToolActive());
+  EXPECT_TRUE(frame.Action(kIdZoomTool)->isChecked());
+  frame.Action(kIdZoomTool)->trigger();
+  EXPECT_FALSE(frame.Action(kIdZoomTool)->isChecked());
+}
+
+TEST_F(FrameLayersTest, TheZoomKeysWorkInTheMapWindowOnly) {
+  NEED_TESTDATA();
+  CMainFrame frame(kStandardSet);
+  frame.resize(900, 600);
+  frame.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+  frame.activateWindow();
+  ASSERT_TRUE(frame.OpenByName(Copy("field/boundary-simple1.shp")));
+  MapView& view = frame.MapPane()->GetMapView();
+  const int32_t fitted = view.Width();
+  QWidget* map = frame.MapPane()->AsWidget();
+  map->setFocus();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return map->hasFocus(); }, 2000));
+  QTest::keyClick(map, Qt::Key_I);
+  EXPECT_LT(view.Width(), fitted);
+  const int32_t zoomedIn = view.Width();
+  QTest::keyClick(map, Qt::Key_O);
+  EXPECT_GT(view.Width(), zoomedIn);
+  QTest::keyClick(map, Qt::Key_A);
+  EXPECT_TRUE(ViewShows(frame, frame.Layers().GetBounds()));
+  // Typed in the layers pane, the letters are the list's own.
+  const int32_t before = view.Width();
+  QWidget* list = frame.LayersPane()->AsWidget();
+  list->setFocus();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return list->hasFocus(); }, 2000));
+  QTest::keyClick(list, Qt::Key_I);
+  QTest::keyClick(list, Qt::Key_O);
+  EXPECT_EQ(view.Width(), before);
+}
+
+TEST_F(FrameLayersTest, SummaryTotalsFollowsTheActiveLayersProductSlot) {
+  NEED_TESTDATA();
+  CMainFrame frame(kVantrelSet);
+  ASSERT_TRUE(frame.OpenByName(Copy("field/yield-simple1.shp")));
+  EXPECT_FALSE(frame.Action(kIdSummaryTotals)->isEnabled());
+  EXPECT_TRUE(frame.Action(kIdShowMe)->isEnabled());
+  Layer* layer = frame.LayersPane()->GetActiveLayer();
+  layer->SetFieldKnown(0, true, false);
+  frame.UpdateCommandStates();
+  EXPECT_FALSE(frame.Action(kIdSummaryTotals)->isEnabled());
+  layer->SetFieldKnown(0, true, true);
+  frame.UpdateCommandStates();
+  EXPECT_TRUE(frame.Action(kIdSummaryTotals)->isEnabled());
+  layer->SetProductSlot(10);
+  frame.UpdateCommandStates();
+  EXPECT_FALSE(frame.Action(kIdSummaryTotals)->isEnabled());
+}
+
+TEST_F(FrameLayersTest, DroppedFilesOpenInOrderAsIfNamedOnTheCommandLine) {
+  NEED_TESTDATA();
+  const QString a = Copy("field/boundary-simple1.shp");
+  const QString b = Copy("field/ab-line-simple1.shp");
+  CMainFrame frame(kStandardSet);
+  frame.show();
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(a), QUrl("https://example.com/x.shp"), QUrl::fromLocalFile(b)});
+  QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  // Without a drag in progress the application does not route a drop; the
+  // window's own handler gets it as a real drag's end would.
+  static_cast<QObject*>(&frame)->event(&drop);
+  EXPECT_TRUE(drop.isAccepted());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return frame.Layers().GetCount() == 2; }, 5000));
+  EXPECT_EQ(Listed(frame), (std::vector<std::string>{"ab-line-simple1.shp", "boundary-simple1.shp"}));
+}
+
+TEST_F(FrameLayersTest, AHandOverRestoresTheWindowAndOpensTheFile) {
+  NEED_TESTDATA();
+  CMainFrame frame(kStandardSet);
+  frame.showMinimized();
+  frame.OnHandOver(Copy("field/ssurgo-simple1.shp"));
+  EXPECT_FALSE(frame.isMinimized());
+  EXPECT_TRUE(frame.isVisible());
+  EXPECT_EQ(Listed(frame), (std::vector<std::string>{"ssurgo-simple1.shp"}));
+  // Without a name it only comes forward.
+  frame.OnHandOver(QString());
+  EXPECT_EQ(frame.Layers().GetCount(), 1);
+}
+
+TEST_F(FrameLayersTest, WhileAFileLoadsLayerCommandsWaitAndACloseIsDeferred) {
+  NEED_TESTDATA();
+  const QString first = Copy("field/yield-simple1.shp");
+  const QString second = Copy("field/boundary-simple1.shp");
+  CMainFrame frame(kStandardSet);
+  frame.show();
+  ASSERT_TRUE(frame.OpenByName(Copy("field/ab-line-simple1.shp")));
+  bool sawBusy = false, closeEnabled = true, saveEnabled = true, zoomEnabled = false;
+  QString report;
+  bool handOverOpenedAtOnce = true;
+  int calls = 0;
+  // In the middle of the load: what a user clicking around would meet.
+  frame.Layers().SetLoadProgressHandler([&](int64_t) {
+    if (calls++ > 0) return;
+    sawBusy = frame.IsBusy();
+    frame.UpdateCommandStates();
+    closeEnabled = frame.Action(kIdFileClose)->isEnabled();
+    saveEnabled = frame.Action(kIdFileSaveAs)->isEnabled();
+    zoomEnabled = frame.Action(kIdZoomAll)->isEnabled();
+    frame.ExecuteCommand(kIdFileCloseAll);  // refused: disabled
+    handOverOpenedAtOnce = frame.OpenByName(second);
+    frame.close();
+  });
+  EXPECT_TRUE(frame.OpenByName(first));
+  EXPECT_GT(calls, 0);
+  EXPECT_TRUE(sawBusy);
+  EXPECT_FALSE(closeEnabled);
+  EXPECT_FALSE(saveEnabled);
+  EXPECT_TRUE(zoomEnabled);
+  EXPECT_FALSE(handOverOpenedAtOnce) << "a name arriving during a load waits";
+  EXPECT_EQ(frame.Layers().GetCount(), 2) << "Close All did not run during the load";
+  EXPECT_TRUE(frame.isVisible()) << "the close waits for the load to end";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !frame.isVisible(); }, 5000)) << "and then happens";
+}
+
+TEST_F(FrameLayersTest, LoadingReportsItsProgressInTheStatusBar) {
+  NEED_TESTDATA();
+  CMainFrame frame(kStandardSet);
+  frame.show();
+  QSignalSpy spy(frame.statusBar(), &QStatusBar::messageChanged);
+  ASSERT_TRUE(frame.OpenByName(Copy("field/yield-simple1.shp")));
+  std::vector<std::string> shown;
+  for (const QList<QVariant>& args : spy) shown.push_back(args.at(0).toString().toStdString());
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.front().rfind("Reading yield-simple1.shp: ", 0), 0u) << shown.front();
+  EXPECT_NE(std::find(shown.begin(), shown.end(), "Reading yield-simple1.shp: 3365 records"), shown.end());
+  EXPECT_EQ(shown.back(), "") << "cleared when the file is in";
+}
+
+}  // namespace
+}  // namespace kestrune::test
