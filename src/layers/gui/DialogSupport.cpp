@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QStringList>
 
+#include "app/FileFilter.h"
 #include "layers/MapWindowHost.h"
 #include "mapview/gui/QPainterCanvas.h"
 
@@ -67,22 +68,10 @@ QString RunFileDialog(const FileDialogRequest& request) {
   return files.isEmpty() ? QString() : files.front();
 }
 
-// "desc|pat;pat|desc|pat|" pairs to "desc (pat pat);;desc (pat)".
+// The Qt filter list of a "description|patterns|" filter text.
 QString QtFilterFromPairs(const QString& pairs) {
-  const QStringList parts = pairs.split(QLatin1Char('|'));
   QStringList filters;
-  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-    const QString description = parts[i].trimmed();
-    // An empty description ends the list, as the terminator pair does.
-    if (description.isEmpty()) break;
-    QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
-    for (QString& p : patterns) p = p.trimmed();
-    patterns.removeAll(QString());
-    if (patterns.isEmpty()) patterns << QStringLiteral("*");
-    const QString bracket = QLatin1Char('(') + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
-    filters << (description.endsWith(bracket) ? description
-                                              : description + QLatin1Char(' ') + bracket);
-  }
+  for (const std::string& f : NameFiltersFromPipeFilter(pairs.toStdString())) filters << QString::fromStdString(f);
   return filters.join(QStringLiteral(";;"));
 }
 

@@ -57,8 +57,8 @@ FileChooser SetFileChooser(FileChooser chooser);
 QString RunFileDialog(const FileDialogRequest& request);
 
 // Turns a filter of "description|patterns|" pairs (patterns separated by ";")
-// into Qt's form: "description (patterns)" entries joined by ";;". A
-// description that already ends in its patterns in brackets keeps them once.
+// into Qt's form: "description (patterns)" entries joined by ";;" (the
+// conversion of NameFiltersFromPipeFilter).
 QString QtFilterFromPairs(const QString& pairs);
 
 // Repaints the whole map window (erasing first), when there is one.

@@ -102,9 +102,10 @@ class CDisplayDialog : public CLangDialog {
   bool legendAssigned_ = false;
 };
 
-// Runs the Display dialog on a layer (parented to its owner window) and, however
-// it ends, recomputes the values when the colouring field changed, recolours
-// the records and repaints the map. Returns the dialog's result.
-int ShowDisplayDialog(Layer& layer);
+// Runs the Display dialog on a layer (parented to parent, or without one to the
+// layer's owner window) and, however it ends, recomputes the values when the
+// colouring field changed, recolours the records and repaints the map.
+// Returns the dialog's result.
+int ShowDisplayDialog(Layer& layer, QWidget* parent = nullptr);
 
 }  // namespace kestrune

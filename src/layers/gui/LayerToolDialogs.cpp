@@ -18,9 +18,11 @@
 #include <QVBoxLayout>
 
 #include "app/Preferences.h"
+#include "app/gui/LayerDialogs.h"
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
 #include "layers/gui/DialogSupport.h"
+#include "layers/gui/DisplayDialog.h"
 
 namespace kestrune {
 
@@ -166,14 +168,14 @@ void CNotesDialog::accept() {
 }
 
 // Loads, edits and saves the layer's notes.
-bool EditNotes(Layer& layer) {
+bool EditNotes(Layer& layer, QWidget* parent) {
   std::string bytes;
   LoadNotes(layer, bytes);
   NotesEncoding encoding;
   const QString original = NotesTextFromBytes(bytes, encoding);
   QString text = original;
   bool saved = false;
-  CNotesDialog dialog(text, OwnerWidget(layer.GetOwnerWindow()), [&](const QString& edited) {
+  CNotesDialog dialog(text, parent ? parent : OwnerWidget(layer.GetOwnerWindow()), [&](const QString& edited) {
     // Untouched notes go back exactly as they were read, whatever their line ends.
     saved = SaveNotes(layer, edited == original ? bytes : NotesBytesFromText(edited, encoding));
     return saved;
@@ -232,9 +234,9 @@ void CShowMeDialog::accept() {
 }
 
 // Edits a copy of the mask; the layer filters by whatever the copy holds after.
-int ShowFilterDialog(Layer& layer) {
+int ShowFilterDialog(Layer& layer, QWidget* parent) {
   int mask = layer.GetFilterMask();
-  CShowMeDialog dialog(mask, OwnerWidget(layer.GetOwnerWindow()));
+  CShowMeDialog dialog(mask, parent ? parent : OwnerWidget(layer.GetOwnerWindow()));
   const int result = dialog.exec();
   layer.SetFilterMask(mask);
   layer.ApplyFilter();
@@ -273,13 +275,24 @@ void CTotalSummaryDialog::OnInitDialog() {
 }
 
 // The totals of the newest file's product slot.
-void ShowTotals(LayerList& list) {
+void ShowTotals(LayerList& list, QWidget* parent) {
   std::string area;
   std::string volume;
   list.GetTotalsTexts(area, volume);
   CTotalSummaryDialog dialog(QString::fromStdString(area), QString::fromStdString(volume),
-                             OwnerWidget(list.GetOwnerWindow()));
+                             parent ? parent : OwnerWidget(list.GetOwnerWindow()));
   dialog.exec();
+}
+
+// ---------------------------------------------------------------- the frame's commands
+
+// Hands the four dialogs to the main window's command openers.
+void InstallLayerDialogs() {
+  LayerDialogOpeners& openers = GetLayerDialogOpeners();
+  openers.showDisplayDialog = [](Layer& layer, QWidget* parent) { ShowDisplayDialog(layer, parent); };
+  openers.showFilterDialog = [](Layer& layer, QWidget* parent) { ShowFilterDialog(layer, parent); };
+  openers.editNotes = [](Layer& layer, QWidget* parent) { EditNotes(layer, parent); };
+  openers.showTotals = [](LayerList& list, QWidget* parent) { ShowTotals(list, parent); };
 }
 
 }  // namespace kestrune

@@ -70,8 +70,9 @@ class CNotesDialog : public CLangDialog {
 
 // Opens the layer's notes in the Notes dialog and saves them on OK. A notes
 // file that cannot be written is reported and the dialog stays open with the
-// typed text. True when the notes were saved.
-bool EditNotes(Layer& layer);
+// typed text. True when the notes were saved. Without a parent the dialog
+// belongs to the layer's owner window (so do those below).
+bool EditNotes(Layer& layer, QWidget* parent = nullptr);
 
 // ---- Show Me
 
@@ -104,7 +105,7 @@ class CShowMeDialog : public CLangDialog {
 // Runs Show Me on a copy of the layer's filter mask; however it ends, the layer
 // takes the copy (unchanged on Cancel), filters its records and the map is
 // repainted. Returns the dialog's result.
-int ShowFilterDialog(Layer& layer);
+int ShowFilterDialog(Layer& layer, QWidget* parent = nullptr);
 
 // ---- Total summary
 
@@ -123,7 +124,13 @@ class CTotalSummaryDialog : public CLangDialog {
 };
 
 // Adds up the open files' field areas and volumes and shows those of the
-// newest file's product slot.
-void ShowTotals(LayerList& list);
+// newest file's product slot (parented to the list's owner without a parent).
+void ShowTotals(LayerList& list, QWidget* parent = nullptr);
+
+// ---- The main window's layer commands
+
+// Makes the main window's Display Settings, Show Me, Notes and Summary Totals
+// commands open these dialogs.
+void InstallLayerDialogs();
 
 }  // namespace kestrune

@@ -59,19 +59,19 @@ CLegendSetupDialog::CLegendSetupDialog(Legend& legend, QWidget* parent)
   placeholder->setObjectName(ControlName(kGridPlaceholderId));
   placeholder->setGeometry(kMargin, kMargin, kGridWidth, gridHeight);
 
-  struct ButtonSpec {
+  struct ButtonDef {
     int id;
     const char* text;
   };
-  const ButtonSpec specs[] = {{kIdLoadTemplate, kTextLoadTemplate},
+  const ButtonDef buttons[] = {{kIdLoadTemplate, kTextLoadTemplate},
                               {kIdSaveTemplate, kTextSaveTemplate},
                               {kIdAddRow, kTextAddRow},
                               {kIdRemoveRow, kTextRemoveRow}};
   const int x = kMargin + kGridWidth + kMargin;
   int y = kMargin;
-  for (const ButtonSpec& spec : specs) {
-    auto* button = new QPushButton(QString::fromUtf8(spec.text), this);
-    button->setObjectName(ControlName(spec.id));
+  for (const ButtonDef& def : buttons) {
+    auto* button = new QPushButton(QString::fromUtf8(def.text), this);
+    button->setObjectName(ControlName(def.id));
     button->setAutoDefault(false);
     button->setGeometry(x, y, kButtonWidth, kButtonHeight);
     y += kButtonHeight + kButtonGap;
@@ -87,11 +87,11 @@ CLegendSetupDialog::CLegendSetupDialog(Legend& legend, QWidget* parent)
 
   const int bottom = std::max(kMargin + gridHeight, y + kButtonHeight * 2 + kButtonGap);
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
-  ok->setObjectName(ControlName(kIdOk));
+  ok->setObjectName(ControlName(kIdLegendOk));
   ok->setDefault(true);
   ok->setGeometry(x, bottom - 2 * kButtonHeight - kButtonGap, kButtonWidth, kButtonHeight);
   auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-  cancel->setObjectName(ControlName(kIdCancel));
+  cancel->setObjectName(ControlName(kIdLegendCancel));
   cancel->setAutoDefault(false);
   cancel->setGeometry(x, bottom - kButtonHeight, kButtonWidth, kButtonHeight);
   connect(ok, &QPushButton::clicked, this, &CLegendSetupDialog::accept);

@@ -19,8 +19,8 @@ constexpr int kIdLoadTemplate = 1026;
 constexpr int kIdSaveTemplate = 1027;
 constexpr int kIdAddRow = 1023;
 constexpr int kIdRemoveRow = 1024;
-constexpr int kIdOk = 1;
-constexpr int kIdCancel = 2;
+constexpr int kIdLegendOk = 1;
+constexpr int kIdLegendCancel = 2;
 
 // Texts of the dialog.
 constexpr const char* kLegendSetupTitle = "#10292:Legend Setup";

@@ -353,7 +353,7 @@ TEST_F(DisplayDialogTest, LegendSetupAssignsAtOnceAndSurvivesCancelAndAFieldChan
     WhenModal(ControlName(kLegendSetupDialogId), [&](QDialog* legend) {
       auto* setup = static_cast<CLegendSetupDialog*>(legend);
       setup->Grid()->SetCellNumber(2, kColUnder, 7.0);
-      QTest::mouseClick(FindControl<QPushButton>(legend, kIdOk), Qt::LeftButton);
+      QTest::mouseClick(FindControl<QPushButton>(legend, kIdLegendOk), Qt::LeftButton);
     });
     QTest::mouseClick(FindControl<QPushButton>(d, kIdLegendSetup), Qt::LeftButton);
     EXPECT_TRUE(layer->GetLegend().IsChanged());
@@ -371,7 +371,7 @@ TEST_F(DisplayDialogTest, LegendSetupAssignsAtOnceAndSurvivesCancelAndAFieldChan
     FindControl<QComboBox>(d, kIdFieldList)->setCurrentIndex(1);
     WhenModal(ControlName(kLegendSetupDialogId), [&](QDialog* legend) {
       static_cast<CLegendSetupDialog*>(legend)->Grid()->SetCellNumber(2, kColUnder, 9.0);
-      QTest::mouseClick(FindControl<QPushButton>(legend, kIdOk), Qt::LeftButton);
+      QTest::mouseClick(FindControl<QPushButton>(legend, kIdLegendOk), Qt::LeftButton);
     });
     QTest::mouseClick(FindControl<QPushButton>(d, kIdLegendSetup), Qt::LeftButton);
     QTest::mouseClick(FindControl<QPushButton>(d, kIdDisplayOk), Qt::LeftButton);

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/gui/LayerDialogs.h"
 #include "lang/LangFile.h"
 #include "lang/LangStringCache.h"
 #include "layers/LayerList.h"
@@ -26,20 +27,6 @@ namespace kestrune::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// ---------------------------------------------------------------- filters
-
-TEST(FileFilters, DescriptionPatternPairsBecomeQtFilters) {
-  EXPECT_EQ(QtFilterFromPairs("Shape Files (*.shp)|*.shp|"), "Shape Files (*.shp)");
-  EXPECT_EQ(QtFilterFromPairs("Legend Templates (*.lgd)|*.lgd||"), "Legend Templates (*.lgd)");
-  // A description without its patterns gets them; several patterns and pairs.
-  EXPECT_EQ(QtFilterFromPairs("Formdateien|*.shp|Alle Dateien|*.*||"), "Formdateien (*.shp);;Alle Dateien (*.*)");
-  EXPECT_EQ(QtFilterFromPairs("Tables|*.dbf;*.gpd|"), "Tables (*.dbf *.gpd)");
-  // A translation that drops the trailing pair or the patterns still gives a usable filter.
-  EXPECT_EQ(QtFilterFromPairs("Shape Files (*.shp)|*.shp"), "Shape Files (*.shp)");
-  EXPECT_EQ(QtFilterFromPairs("Shape Files|"), "Shape Files (*)");
-  EXPECT_EQ(QtFilterFromPairs(""), "");
-}
 
 // ---------------------------------------------------------------- Open Layer
 
@@ -356,6 +343,31 @@ TEST_F(ShowMeTest, ShowFilterDialogFiltersTheLayerAndRepaintsHoweverItEnds) {
   ShowFilterDialog(*layer);
   EXPECT_EQ(layer->GetFilterMask(), 0x1007);
   EXPECT_EQ(filteredOut(), 0u);
+}
+
+TEST_F(ShowMeTest, TheMainWindowsCommandsOpenTheDialogsOverTheGivenWindow) {
+  InstallLayerDialogs();
+  LayerDialogOpeners& openers = GetLayerDialogOpeners();
+  ASSERT_TRUE(openers.showDisplayDialog && openers.showFilterDialog && openers.editNotes && openers.showTotals);
+  TempDir dir;
+  LayerList list;
+  Layer* layer = list.AddLayer((dir / "f.shp").string());
+  QWidget frame;
+  const auto expectParent = [&frame](const QString& name) {
+    WhenModal(name, [&frame](QDialog* d) {
+      EXPECT_EQ(d->parentWidget(), &frame);
+      d->reject();
+    });
+  };
+  expectParent(ControlName(kShowMeDialogId));
+  openers.showFilterDialog(*layer, &frame);
+  expectParent(ControlName(kNotesDialogId));
+  openers.editNotes(*layer, &frame);
+  expectParent(ControlName(kDisplayDialogId));
+  openers.showDisplayDialog(*layer, &frame);
+  expectParent(ControlName(kTotalSummaryDialogId));
+  openers.showTotals(list, &frame);
+  GetLayerDialogOpeners() = LayerDialogOpeners{};
 }
 
 // ---------------------------------------------------------------- translation

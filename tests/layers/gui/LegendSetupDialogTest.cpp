@@ -128,7 +128,7 @@ TEST_F(LegendSetupTest, TwoBreaksAndTheTopClassOpenAsHeaderTopMiddleAndLowestRow
   noTop.Insert(5.0, kLow);
   auto second = Open(noTop);
   EXPECT_EQ(Rows(*second->Grid()), (std::vector<Row>{{"5.00", "...", kNeutralColor}, {"...", "5.00", kLow}}));
-  QTest::mouseClick(Button(second.get(), kIdOk), Qt::LeftButton);
+  QTest::mouseClick(Button(second.get(), kIdLegendOk), Qt::LeftButton);
   EXPECT_EQ(second->result(), QDialog::Accepted);
   ASSERT_EQ(noTop.GetCount(), 2u);
   EXPECT_EQ(noTop.GetEntries()[1], (LegendEntry{kLegendTopValue, kNeutralColor, 0, 0}));
@@ -194,7 +194,7 @@ TEST_F(LegendSetupTest, RemoveRowDropsTheHighestBreakButNeverTheLast) {
   EXPECT_EQ(Rows(*grid), (std::vector<Row>{{"10.00", "...", kMid}, {"...", "10.00", kLow}}));
   QTest::mouseClick(remove, Qt::LeftButton);
   EXPECT_EQ(Rows(*grid), (std::vector<Row>{{"10.00", "...", kMid}, {"...", "10.00", kLow}}));
-  QTest::mouseClick(Button(dialog.get(), kIdOk), Qt::LeftButton);
+  QTest::mouseClick(Button(dialog.get(), kIdLegendOk), Qt::LeftButton);
   ASSERT_EQ(legend.GetCount(), 2u);
   EXPECT_EQ(legend.GetEntries()[0], (LegendEntry{10.0, kLow, 0, 0}));
   EXPECT_EQ(legend.GetEntries()[1], (LegendEntry{kLegendTopValue, kMid, 0, 0}));
@@ -207,7 +207,7 @@ TEST_F(LegendSetupTest, OkRefusesBreaksOutOfOrderAndOtherwiseMarksTheLegendChang
   {
     MessageCapture messages;
     TypeUnder(grid, 3, "25");  // the lowest break above the one over it
-    QTest::mouseClick(Button(dialog.get(), kIdOk), Qt::LeftButton);
+    QTest::mouseClick(Button(dialog.get(), kIdLegendOk), Qt::LeftButton);
     ASSERT_EQ(messages.messages.size(), 1u);
     EXPECT_EQ(messages.messages[0].text, "Break values must be in decending order.");
     EXPECT_EQ(messages.messages[0].caption, "Legend");
@@ -220,7 +220,7 @@ TEST_F(LegendSetupTest, OkRefusesBreaksOutOfOrderAndOtherwiseMarksTheLegendChang
     grid->SetCurrentCell(3, kColUnder);
     grid->EditEditor()->selectAll();
     QTest::keyClicks(grid->EditEditor(), "20");
-    QTest::mouseClick(Button(dialog.get(), kIdOk), Qt::LeftButton);
+    QTest::mouseClick(Button(dialog.get(), kIdLegendOk), Qt::LeftButton);
     EXPECT_EQ(messages.messages.size(), 1u);
     EXPECT_TRUE(dialog->isVisible());
   }
@@ -228,7 +228,7 @@ TEST_F(LegendSetupTest, OkRefusesBreaksOutOfOrderAndOtherwiseMarksTheLegendChang
   grid->SetCurrentCell(3, kColUnder);
   grid->EditEditor()->selectAll();
   QTest::keyClicks(grid->EditEditor(), "12.25");
-  QTest::mouseClick(Button(dialog.get(), kIdOk), Qt::LeftButton);
+  QTest::mouseClick(Button(dialog.get(), kIdLegendOk), Qt::LeftButton);
   EXPECT_TRUE(messages.messages.empty());
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_EQ(dialog->result(), QDialog::Accepted);
@@ -259,7 +259,7 @@ TEST_F(LegendSetupTest, AColourCellOpensThePickerOnItsColourAndTakesTheChoiceOnO
   });
   QTest::mouseClick(grid, Qt::LeftButton, Qt::NoModifier, cell);
   EXPECT_EQ(grid->GetCellBackColour(2, kColColor), RGBColor(10, 20, 30));
-  QTest::mouseClick(Button(dialog.get(), kIdOk), Qt::LeftButton);
+  QTest::mouseClick(Button(dialog.get(), kIdLegendOk), Qt::LeftButton);
   EXPECT_EQ(legend.GetEntries()[1].color, RGBColor(10, 20, 30));
 }
 
@@ -294,7 +294,7 @@ TEST_F(LegendSetupTest, ATemplateSavedAndLoadedAgainGivesTheSameLegend) {
   EXPECT_EQ(chooser.requests[1].startFolder, QDir::currentPath());
   EXPECT_EQ(Rows(*second->Grid()),
             (std::vector<Row>{{"20.00", "...", kTop}, {"12.34", "20.00", kMid}, {"...", "12.34", kLow}}));
-  QTest::mouseClick(Button(second.get(), kIdOk), Qt::LeftButton);
+  QTest::mouseClick(Button(second.get(), kIdLegendOk), Qt::LeftButton);
   Legend expected;
   expected.Insert(12.34, kLow);
   expected.Insert(20.0, kMid);
@@ -369,7 +369,7 @@ TEST_F(LegendSetupTest, TheLayerWritesTheAcceptedLegendWhenItIsClosed) {
   WhenModal(ControlName(kLegendSetupDialogId), [](QDialog* d) {
     auto* dialog = static_cast<CLegendSetupDialog*>(d);
     dialog->Grid()->SetCellNumber(2, kColUnder, 40.0);
-    QTest::mouseClick(FindControl<QPushButton>(d, kIdOk), Qt::LeftButton);
+    QTest::mouseClick(FindControl<QPushButton>(d, kIdLegendOk), Qt::LeftButton);
   });
   ASSERT_EQ(RunLegendSetup(copy, nullptr), QDialog::Accepted);
   EXPECT_TRUE(copy.IsChanged());
@@ -391,7 +391,7 @@ TEST_F(LegendSetupTest, TheLayerWritesTheAcceptedLegendWhenItIsClosed) {
   Legend untouched = second->GetLegend();
   WhenModal(ControlName(kLegendSetupDialogId), [](QDialog* d) {
     static_cast<CLegendSetupDialog*>(d)->Grid()->SetCellNumber(2, kColUnder, 40.0);
-    QTest::mouseClick(FindControl<QPushButton>(d, kIdCancel), Qt::LeftButton);
+    QTest::mouseClick(FindControl<QPushButton>(d, kIdLegendCancel), Qt::LeftButton);
   });
   EXPECT_EQ(RunLegendSetup(untouched, nullptr), QDialog::Rejected);
   EXPECT_EQ(untouched, TwoBreakLegend());
