@@ -67,8 +67,9 @@ std::vector<CMapTransform> Transforms(std::mt19937& rng) {
 
 // Map values around a transform's view, near its edges and anywhere at all.
 std::vector<int32_t> Values(std::mt19937& rng, int32_t origin, int32_t extent) {
+  const auto end = static_cast<int32_t>(std::clamp<int64_t>(int64_t{origin} + extent, INT32_MIN, INT32_MAX));
   std::vector<int32_t> v = {std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(), 0, -1, 1,
-                            origin, origin + extent};
+                            origin, end};
   std::uniform_int_distribution<int64_t> near(int64_t{origin} - std::abs(int64_t{extent}),
                                               int64_t{origin} + 2 * std::abs(int64_t{extent}));
   std::uniform_int_distribution<int32_t> any(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
