@@ -46,26 +46,44 @@ class MessageCapture {
 };
 
 // Runs action on the first modal dialog with that object name once it is the
-// active modal window. A dialog still open after the time limit is rejected
-// (so a failing test cannot hang) and the failure is recorded.
+// active modal window. A dialog that has not shown, or that the action left
+// open, by the time limit is rejected (so a failing test cannot hang) and the
+// failure is recorded.
 inline void WhenModal(const QString& name, std::function<void(QDialog*)> action, int limitMs = 10000) {
+  struct State {
+    int elapsed = 0;
+    bool acted = false;
+    QPointer<QDialog> target;
+  };
   auto* timer = new QTimer;
-  auto elapsed = std::make_shared<int>(0);
+  auto state = std::make_shared<State>();
   timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, elapsed, name, action = std::move(action), limitMs] {
-    *elapsed += 10;
-    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    if (dialog && dialog->objectName() == name && dialog->isVisible()) {
+  QObject::connect(timer, &QTimer::timeout, [timer, state, name, action = std::move(action), limitMs] {
+    state->elapsed += 10;
+    const auto finish = [timer] {
       timer->stop();
       timer->deleteLater();
-      action(dialog);
+    };
+    if (!state->acted) {
+      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      if (dialog && dialog->objectName() == name && dialog->isVisible()) {
+        // Marked first: the action may run nested event loops that tick again.
+        state->acted = true;
+        state->target = dialog;
+        action(dialog);
+        return;
+      }
+    } else if (!state->target || !state->target->isVisible()) {
+      finish();
       return;
     }
-    if (*elapsed >= limitMs) {
-      timer->stop();
-      timer->deleteLater();
-      ADD_FAILURE() << "no modal dialog named " << name.toStdString() << " showed";
-      if (dialog) dialog->reject();
+    if (state->elapsed >= limitMs) {
+      finish();
+      ADD_FAILURE() << "modal dialog " << name.toStdString()
+                    << (state->acted ? " was left open" : " did not show");
+      QDialog* open = state->target ? state->target.data()
+                                    : qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      if (open) open->reject();
     }
   });
   timer->start();
