@@ -11,6 +11,7 @@
 #include "app/gui/MainFrame.h"
 #include "app/gui/SplashWnd.h"
 #include "lang/gui/LangWidgets.h"
+#include "layers/gui/LayerToolDialogs.h"
 
 namespace kestrune {
 
@@ -48,6 +49,7 @@ bool CKestruneApp::InitInstance(const std::vector<std::string>& words) {
   frame_ = std::make_unique<CMainFrame>(set);
   InstallGuiPlatform(frame_.get());
   InstallAttributeReport();
+  InstallLayerDialogs();
   QApplication::setWindowIcon(AppIcon(set));
   // Hand-overs are opened from the event loop, never inside the socket's
   // own notification.
