@@ -21,6 +21,7 @@
 #include "app/gui/LayerDialogs.h"
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
+#include "layers/gui/LegendSetupDialog.h"
 #include "layers/gui/DialogSupport.h"
 #include "layers/gui/DisplayDialog.h"
 
@@ -286,13 +287,16 @@ void ShowTotals(LayerList& list, QWidget* parent) {
 
 // ---------------------------------------------------------------- the frame's commands
 
-// Hands the four dialogs to the main window's command openers.
+// Hands the dialogs to the main window's command openers and the layers window.
 void InstallLayerDialogs() {
   LayerDialogOpeners& openers = GetLayerDialogOpeners();
   openers.showDisplayDialog = [](Layer& layer, QWidget* parent) { ShowDisplayDialog(layer, parent); };
   openers.showFilterDialog = [](Layer& layer, QWidget* parent) { ShowFilterDialog(layer, parent); };
   openers.editNotes = [](Layer& layer, QWidget* parent) { EditNotes(layer, parent); };
   openers.showTotals = [](LayerList& list, QWidget* parent) { ShowTotals(list, parent); };
+  openers.runLegendSetup = [](Legend& copy, QWidget* parent) {
+    return RunLegendSetup(copy, parent) == QDialog::Accepted;
+  };
 }
 
 }  // namespace kestrune

@@ -20,6 +20,7 @@
 #include "layers/gui/DialogSupport.h"
 #include "layers/gui/DisplayDialog.h"
 #include "layers/gui/LayerToolDialogs.h"
+#include "layers/gui/LegendSetupDialog.h"
 #include "support/TestSupport.h"
 #include "DialogTestSupport.h"
 
@@ -353,7 +354,8 @@ TEST_F(ShowMeTest, ShowFilterDialogFiltersTheLayerAndRepaintsHoweverItEnds) {
 TEST_F(ShowMeTest, TheMainWindowsCommandsOpenTheDialogsOverTheGivenWindow) {
   InstallLayerDialogs();
   LayerDialogOpeners& openers = GetLayerDialogOpeners();
-  ASSERT_TRUE(openers.showDisplayDialog && openers.showFilterDialog && openers.editNotes && openers.showTotals);
+  ASSERT_TRUE(openers.showDisplayDialog && openers.showFilterDialog && openers.editNotes && openers.showTotals &&
+              openers.runLegendSetup);
   TempDir dir;
   LayerList list;
   Layer* layer = list.AddLayer((dir / "f.shp").string());
@@ -372,6 +374,12 @@ TEST_F(ShowMeTest, TheMainWindowsCommandsOpenTheDialogsOverTheGivenWindow) {
   openers.showDisplayDialog(*layer, &frame);
   expectParent(ControlName(kTotalSummaryDialogId));
   openers.showTotals(list, &frame);
+  // The layers window's legend double click: Cancel leaves the copy as it was.
+  expectParent(ControlName(kLegendSetupDialogId));
+  Legend copy;
+  copy.Insert(10.0, 0x0000FF);
+  EXPECT_FALSE(openers.runLegendSetup(copy, &frame));
+  EXPECT_EQ(copy.GetCount(), 1u);
   GetLayerDialogOpeners() = LayerDialogOpeners{};
 }
 
