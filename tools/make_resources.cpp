@@ -376,6 +376,36 @@ void DrawZoomCursor(QPainter& p) {
   p.drawLine(QPointF(cx, cy - 2), QPointF(cx, cy + 2));
 }
 
+// The layers window's file icon (20 x 20): a small field map in green and
+// yellow strips with its boundary.
+void DrawFileIcon(QPainter& p) {
+  QPolygonF field;
+  field << QPointF(3, 4) << QPointF(16, 2.5) << QPointF(17.5, 15) << QPointF(8, 17.5) << QPointF(2.5, 13);
+  p.save();
+  QPainterPath clip;
+  clip.addPolygon(field);
+  p.setClipPath(clip);
+  const QColor strips[4] = {QColor(96, 168, 48), QColor(232, 208, 64), QColor(60, 130, 40), QColor(200, 220, 80)};
+  for (int i = 0; i < 6; ++i) {
+    p.fillRect(QRectF(0, i * 3.5, 20, 3.5), strips[i % 4]);
+  }
+  p.restore();
+  p.setPen(Pen(QColor(40, 80, 30), 1.2));
+  p.setBrush(Qt::NoBrush);
+  p.drawPolygon(field);
+}
+
+// The layers window's active mark (20 x 20): a blue tick.
+void DrawActiveMark(QPainter& p) {
+  QPainterPath tick;
+  tick.moveTo(3.5, 10.5);
+  tick.lineTo(8, 15);
+  tick.lineTo(16.5, 4.5);
+  p.setBrush(Qt::NoBrush);
+  p.setPen(Pen(QColor(20, 60, 170), 3.2));
+  p.drawPath(tick);
+}
+
 // Writes a PNG and reports a failure.
 bool Save(const QImage& image, const QString& path) {
   if (!image.save(path, "PNG")) {
@@ -445,6 +475,12 @@ int main(int argc, char** argv) {
              out.filePath(QString("bitmaps/%1.png").arg(kestrune::kVantrelBitmapId)));
   files << QString("bitmaps/%1.png").arg(kestrune::kSplashBitmapId)
         << QString("bitmaps/%1.png").arg(kestrune::kVantrelBitmapId);
+  for (const auto& [id, draw] : std::map<int, Drawing>{{kestrune::kFileIconBitmapId, DrawFileIcon},
+                                                        {kestrune::kActiveMarkBitmapId, DrawActiveMark}}) {
+    const QString name = QString("bitmaps/%1.png").arg(id);
+    ok &= Save(Render(20, 20, 1.0, draw), out.filePath(name));
+    files << name;
+  }
   ok &= Save(Render(32, 32, 1.0, DrawZoomCursor), out.filePath(QString("cursors/%1.png").arg(kestrune::kZoomCursorId)));
   files << QString("cursors/%1.png").arg(kestrune::kZoomCursorId);
 

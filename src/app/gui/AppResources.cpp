@@ -39,7 +39,10 @@ QIcon CommandIcon(int commandId) {
 // A splash or About picture.
 QPixmap AppBitmap(int bitmapId) {
   EnsureAppResources();
-  if (bitmapId != kSplashBitmapId && bitmapId != kVantrelBitmapId) return QPixmap();
+  if (bitmapId != kSplashBitmapId && bitmapId != kVantrelBitmapId && bitmapId != kFileIconBitmapId &&
+      bitmapId != kActiveMarkBitmapId) {
+    return QPixmap();
+  }
   return QPixmap(QString(":/bitmaps/%1.png").arg(bitmapId));
 }
 

@@ -18,6 +18,10 @@ constexpr int kSplashHeight = 250;
 constexpr int kZoomCursorHotX = 12;
 constexpr int kZoomCursorHotY = 12;
 
+// The layers window's file icon and active mark, 20 x 20.
+constexpr int kFileIconBitmapId = 151;
+constexpr int kActiveMarkBitmapId = 152;
+
 // Makes the compiled-in pictures reachable (they live in a static library).
 void EnsureAppResources();
 
@@ -25,7 +29,7 @@ void EnsureAppResources();
 QIcon AppIcon(int setId);
 // The toolbar image of a command (with its double-size variant), or an empty icon.
 QIcon CommandIcon(int commandId);
-// Bitmap 146 or 157; a null pixmap for other numbers.
+// Bitmap 146, 151, 152 or 157; a null pixmap for other numbers.
 QPixmap AppBitmap(int bitmapId);
 // Cursor 134 with its hot spot on the lens.
 QCursor ZoomCursor();

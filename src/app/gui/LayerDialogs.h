@@ -1,7 +1,7 @@
-// The dialogs the frame's layer commands open: Display Settings, Show Me,
-// Notes and Summary Totals. They are built beside the layers window; each
-// installs its opener here, and until one is installed its command does
-// nothing.
+// The dialogs the frame's layer commands open (Display Settings, Show Me,
+// Notes and Summary Totals) and the layers window's Legend Setup. They are
+// built beside the layers window; each installs its opener here, and until
+// one is installed its command does nothing.
 #pragma once
 
 #include <functional>
@@ -12,6 +12,7 @@ namespace kestrune {
 
 class Layer;
 class LayerList;
+class Legend;
 
 struct LayerDialogOpeners {
   // The Display dialog of a layer (its display settings and legend).
@@ -22,6 +23,9 @@ struct LayerDialogOpeners {
   std::function<void(Layer& layer, QWidget* parent)> editNotes;
   // The Summary Totals dialog over every open layer.
   std::function<void(LayerList& layers, QWidget* parent)> showTotals;
+  // The Legend Setup dialog on a copy of a layer's legend (a double click on
+  // the layers window's legend); true when it ended with OK.
+  std::function<bool(Legend& copy, QWidget* parent)> runLegendSetup;
 };
 
 // The openers in use (empty ones until installed).

@@ -1,0 +1,340 @@
+#include "mapview/gui/CMapWnd.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QAction>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QResizeEvent>
+#include <QWheelEvent>
+
+#include "lang/gui/LangWidgets.h"
+#include "layers/Layer.h"
+#include "layers/LayerList.h"
+#include "mapview/gui/MapTools.h"
+#include "mapview/gui/QPainterCanvas.h"
+
+namespace kestrune {
+
+namespace {
+
+// The desktop key code of a Qt key, for the keys the map window knows.
+int VirtualKeyOf(int qtKey) {
+  switch (qtKey) {
+    case Qt::Key_Left: return kKeyLeft;
+    case Qt::Key_Up: return kKeyUp;
+    case Qt::Key_Right: return kKeyRight;
+    case Qt::Key_Down: return kKeyDown;
+    case Qt::Key_A: return kKeyZoomAll;
+    case Qt::Key_I: return kKeyZoomIn;
+    case Qt::Key_O: return kKeyZoomOut;
+    default: return 0;
+  }
+}
+
+// Whether the layer is still one of the open layers (a menu or dialog runs
+// its own event loop, during which a layer may have gone).
+bool IsOpenLayer(const Layer* layer) {
+  const LayerList* list = GetLayerList();
+  if (!list || !layer) return false;
+  const std::vector<Layer*>& layers = list->Layers();
+  return std::find(layers.begin(), layers.end(), layer) != layers.end();
+}
+
+// The client pixel of a mouse event.
+QPoint EventPoint(const QMouseEvent* event) { return event->position().toPoint(); }
+
+}  // namespace
+
+// The key-state word of a mouse message from Qt's buttons and modifiers.
+unsigned MouseFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
+  unsigned flags = 0;
+  if (buttons & Qt::LeftButton) flags |= kMouseLeftButton;
+  if (buttons & Qt::RightButton) flags |= kMouseRightButton;
+  if (buttons & Qt::MiddleButton) flags |= kMouseMiddleButton;
+  if (modifiers & Qt::ShiftModifier) flags |= kMouseShift;
+  if (modifiers & Qt::ControlModifier) flags |= kMouseControl;
+  return flags;
+}
+
+// Makes the window with its select tool and publishes its transform and itself.
+CMapWnd::CMapWnd(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("MapWnd"));
+  setFocusPolicy(Qt::StrongFocus);
+  // Every pixel comes from the picture of the layers; nothing to erase first.
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  // Moves arrive without a button too, as the tools expect of a desktop window.
+  setMouseTracking(true);
+  // The right button belongs to the tools; no menu of the frame's comes up.
+  setContextMenuPolicy(Qt::PreventContextMenu);
+  view_.SetInvalidateHandler([this] { InvalidateMap(true); });
+  selectTool_ = std::make_unique<CSelectTool>(*this);
+  SetMapTransform(&view_.Transform());
+  SetMapWindowHost(this);
+}
+
+// Drops any band and the tools, and withdraws what the constructor published.
+CMapWnd::~CMapWnd() {
+  delete CRubberBand::Current();
+  zoomTool_.reset();
+  selectTool_.reset();
+  if (GetMapWindowHost() == this) SetMapWindowHost(nullptr);
+  if (GetMapTransform() == &view_.Transform()) SetMapTransform(nullptr);
+}
+
+// The zoom tool while it exists, else the select tool.
+CMapTool* CMapWnd::ActiveTool() const {
+  if (zoomTool_) return zoomTool_.get();
+  return selectTool_.get();
+}
+
+// Creates the zoom tool, or deletes it when it exists.
+void CMapWnd::ToggleZoomTool() {
+  // A drag in progress ends with the tool that began it, without its action.
+  if (capture_) {
+    ReleaseCapture();
+    if (CRubberBand* band = CRubberBand::Current()) {
+      band->Draw(*this, kBandEraseOnly);
+      delete band;
+    }
+  }
+  if (zoomTool_) {
+    zoomTool_.reset();
+  } else {
+    zoomTool_ = std::make_unique<CZoomTool>(*this);
+  }
+}
+
+// Repaints the whole map from the layers.
+void CMapWnd::InvalidateMap(bool) {
+  invalid_ = QRegion(rect());
+  update();
+}
+
+// Prints through the handler the frame installed.
+void CMapWnd::Print() {
+  if (print_) print_();
+}
+
+// A part of the map to draw again; erasing is implied, as every repaint of
+// the picture starts from the background.
+void CMapWnd::InvalidateRect(const DeviceRect& rect, bool) {
+  QRect r(QPoint(std::min(rect.left, rect.right), std::min(rect.top, rect.bottom)),
+          QPoint(std::max(rect.left, rect.right) - 1, std::max(rect.top, rect.bottom) - 1));
+  r &= this->rect();
+  if (r.isEmpty()) return;
+  invalid_ += r;
+  update(r);
+}
+
+// Draws records (a selection just made) over the current picture at once.
+void CMapWnd::DrawRecordsNow(Layer& layer, Shape* const* records, std::size_t count) {
+  // Without a picture yet, the first paint draws everything anyway.
+  if (picture_.isNull() || count == 0) return;
+  {
+    QPainter painter(&picture_);
+    QPainterCanvas canvas(painter);
+    layer.DrawRecords(view_.Transform(), canvas, records, count);
+  }
+  update();
+}
+
+// Redraws the invalid part of the picture of the layers.
+void CMapWnd::RenderPending() {
+  const qreal ratio = devicePixelRatioF();
+  const QSize pixels(static_cast<int>(std::ceil(width() * ratio)), static_cast<int>(std::ceil(height() * ratio)));
+  if (picture_.size() != pixels || picture_.devicePixelRatio() != ratio) {
+    picture_ = QImage(pixels, QImage::Format_RGB32);
+    picture_.setDevicePixelRatio(ratio);
+    invalid_ = QRegion(rect());
+  }
+  if (picture_.isNull()) return;
+  const QRect area = invalid_.boundingRect() & rect();
+  invalid_ = QRegion();
+  if (area.isEmpty()) return;
+
+  const auto drawLayers = [](QPainter& painter, const QRect& where, const CMapTransform& transform) {
+    painter.fillRect(where, ToQColor(kMapBackground));
+    if (LayerList* list = GetLayerList()) {
+      QPainterCanvas canvas(painter);
+      list->DrawAll(canvas, transform);
+    }
+  };
+  if (area == rect()) {
+    QPainter painter(&picture_);
+    drawLayers(painter, area, view_.Transform());
+    return;
+  }
+  // A part is drawn on a picture of its own size through the view moved by
+  // the part's corner, so the layers pass over every record outside it as
+  // cheaply as over those outside the window.
+  QImage part(QSize(static_cast<int>(std::ceil(area.width() * ratio)), static_cast<int>(std::ceil(area.height() * ratio))),
+              QImage::Format_RGB32);
+  part.setDevicePixelRatio(ratio);
+  CMapTransform shifted = view_.Transform();
+  int32_t originX = 0, originY = 0;
+  shifted.GetDeviceOrigin(originX, originY);
+  shifted.SetDeviceOrigin(originX - area.left(), originY - area.top());
+  {
+    QPainter painter(&part);
+    drawLayers(painter, QRect(QPoint(0, 0), area.size()), shifted);
+  }
+  QPainter painter(&picture_);
+  painter.drawImage(area.topLeft(), part);
+}
+
+// Shows the picture of the layers and the active tool's band over it.
+void CMapWnd::paintEvent(QPaintEvent*) {
+  RenderPending();
+  QPainter painter(this);
+  painter.drawImage(QPoint(0, 0), picture_);
+  // A drag's band goes over the layers again after every repaint.
+  if (CMapTool* tool = ActiveTool()) tool->DrawOverlay(painter);
+}
+
+// Keeps the centre and the width of the view as the window changes size.
+void CMapWnd::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  view_.Resize(event->size().width(), event->size().height());
+  InvalidateMap(true);
+}
+
+// Arrow keys pan; A zooms to all files, I in and O out.
+void CMapWnd::keyPressEvent(QKeyEvent* event) {
+  switch (VirtualKeyOf(event->key())) {
+    case kKeyLeft: view_.PanLeft(); break;
+    case kKeyUp: view_.PanUp(); break;
+    case kKeyRight: view_.PanRight(); break;
+    case kKeyDown: view_.PanDown(); break;
+    case kKeyZoomAll: {
+      std::vector<MapRect> bounds;
+      if (LayerList* list = GetLayerList()) {
+        for (const Layer* layer : list->Layers()) bounds.push_back(layer->GetBounds());
+      }
+      view_.ZoomAll(bounds);
+      break;
+    }
+    case kKeyZoomIn: view_.ZoomIn(nullptr); break;
+    case kKeyZoomOut: view_.ZoomOut(nullptr); break;
+    default: break;
+  }
+  // Every key, handled or not, goes on as the default handling would take it.
+  QWidget::keyPressEvent(event);
+}
+
+// Hands a button press to the active tool; the left button also takes the focus.
+void CMapWnd::mousePressEvent(QMouseEvent* event) {
+  const QPoint at = EventPoint(event);
+  const unsigned flags = MouseFlags(event->buttons(), event->modifiers());
+  if (event->button() == Qt::LeftButton) {
+    if (CMapTool* tool = ActiveTool()) tool->OnLButtonDown(flags, at.x(), at.y());
+    setFocus(Qt::MouseFocusReason);
+  } else if (event->button() == Qt::RightButton) {
+    if (CMapTool* tool = ActiveTool()) tool->OnRButtonDown(flags, at.x(), at.y());
+  }
+  event->accept();
+}
+
+// Hands a button release to the active tool.
+void CMapWnd::mouseReleaseEvent(QMouseEvent* event) {
+  const QPoint at = EventPoint(event);
+  const unsigned flags = MouseFlags(event->buttons(), event->modifiers());
+  CMapTool* tool = ActiveTool();
+  if (tool && event->button() == Qt::LeftButton) tool->OnLButtonUp(flags, at.x(), at.y());
+  if (tool && event->button() == Qt::RightButton) tool->OnRButtonUp(flags, at.x(), at.y());
+  event->accept();
+}
+
+// Hands a move to the active tool.
+void CMapWnd::mouseMoveEvent(QMouseEvent* event) {
+  // A drag whose button came up elsewhere (a menu or dialog took the release)
+  // is over; its band goes without an action.
+  if (capture_ && !(event->buttons() & Qt::LeftButton)) {
+    ReleaseCapture();
+    if (CRubberBand* band = CRubberBand::Current()) {
+      band->Draw(*this, kBandEraseOnly);
+      delete band;
+    }
+  }
+  const QPoint at = EventPoint(event);
+  if (CMapTool* tool = ActiveTool()) tool->OnMouseMove(MouseFlags(event->buttons(), event->modifiers()), at.x(), at.y());
+  event->accept();
+}
+
+// The second press of a double click comes as this alone, not as a press.
+void CMapWnd::mouseDoubleClickEvent(QMouseEvent* event) {
+  const QPoint at = EventPoint(event);
+  const unsigned flags = MouseFlags(event->buttons(), event->modifiers());
+  CMapTool* tool = ActiveTool();
+  if (tool && event->button() == Qt::LeftButton) tool->OnLButtonDblClk(flags, at.x(), at.y());
+  if (tool && event->button() == Qt::RightButton) tool->OnRButtonDblClk(flags, at.x(), at.y());
+  event->accept();
+}
+
+// Hands a turn of the wheel, in screen pixels, to the active tool.
+void CMapWnd::wheelEvent(QWheelEvent* event) {
+  event->accept();
+  // Sideways scrolling and a touchpad's bookkeeping events carry no vertical
+  // turn; only a turn of the wheel zooms.
+  const int delta = event->angleDelta().y();
+  if (delta == 0) return;
+  const QPoint global = event->globalPosition().toPoint();
+  if (CMapTool* tool = ActiveTool()) {
+    tool->OnMouseWheel(MouseFlags(event->buttons(), event->modifiers()), delta, global.x(), global.y());
+  }
+}
+
+// Marks a drag as begun in this window.
+void CMapWnd::SetCapture() { capture_ = true; }
+
+// Marks the drag as over.
+void CMapWnd::ReleaseCapture() { capture_ = false; }
+
+// The layers window's active layer, unless it is still being read.
+Layer* CMapWnd::GetActiveLayer() const {
+  LayerList* list = GetLayerList();
+  Layer* layer = list ? list->GetActiveLayer() : nullptr;
+  // A layer still being read is not the tools' to select in or edit.
+  if (layer && layer->IsLoading()) return nullptr;
+  return layer;
+}
+
+// Selects records of the active layer in a map rectangle.
+bool CMapWnd::SelectInRect(const MapRect& rect, bool extend) {
+  return LayerList::SelectInRect(GetActiveLayer(), rect, extend);
+}
+
+// Opens the attributes of the active layer's one selected record.
+void CMapWnd::EditSelectedAttributes() {
+  if (Layer* layer = GetActiveLayer()) layer->EditSelectedAttributes();
+}
+
+// Shows the active layer's menu at a map point and hands the choice back.
+void CMapWnd::ShowContextMenu(const MapPoint& at) {
+  Layer* layer = GetActiveLayer();
+  if (!layer) return;
+  MenuItems items;
+  const bool wantsChoice = layer->BuildContextMenu(items);
+  if (items.empty()) return;
+  // No parent: the menu must not be deleted with the window while it runs.
+  QMenu menu;
+  menu.setObjectName(QStringLiteral("MapContextMenu"));
+  for (const MenuItem& item : items) {
+    QAction* action = menu.addAction(LangQString(item.text.c_str()));
+    action->setData(item.commandId);
+  }
+  MapPoint pixel = at;
+  view_.Transform().WorldToDevice(pixel);
+  QPointer<CMapWnd> self(this);
+  QAction* chosen = menu.exec(mapToGlobal(QPoint(pixel.x, pixel.y)));
+  // The menu ran its own event loop: the window or the layer may be gone.
+  if (!self || !chosen || !wantsChoice || !IsOpenLayer(layer)) return;
+  layer->DoContextCommand(chosen->data().toInt());
+}
+
+}  // namespace kestrune

@@ -1,0 +1,110 @@
+// The map window: the right-hand pane of the main window. It draws every open
+// layer, oldest first, through its view, hands every mouse message to the
+// active tool (the zoom tool while it exists, else the select tool), and turns
+// the arrow keys and A, I and O into pans and zooms.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <QImage>
+#include <QRegion>
+#include <QWidget>
+
+#include "app/gui/PaneInterfaces.h"
+#include "layers/MapWindowHost.h"
+#include "mapview/MapView.h"
+#include "shapes/Shape.h"
+
+namespace kestrune {
+
+class CMapTool;
+class CSelectTool;
+class CZoomTool;
+class Layer;
+
+// Keys the map window handles.
+constexpr int kKeyLeft = 37;
+constexpr int kKeyUp = 38;
+constexpr int kKeyRight = 39;
+constexpr int kKeyDown = 40;
+constexpr int kKeyZoomAll = 65;  // A
+constexpr int kKeyZoomIn = 73;   // I
+constexpr int kKeyZoomOut = 79;  // O
+
+// The map's background where no layer draws.
+constexpr Color kMapBackground = 0xFFFFFF;
+
+class CMapWnd : public QWidget, public IMapPane, public MapWindowHost {
+  Q_OBJECT
+ public:
+  explicit CMapWnd(QWidget* parent = nullptr);
+  ~CMapWnd() override;
+
+  // ---- The pane as the main frame sees it.
+  QWidget* AsWidget() override { return this; }
+  void ToggleZoomTool() override;
+  bool IsZoomToolActive() const override { return zoomTool_ != nullptr; }
+  MapView& GetMapView() override { return view_; }
+  void InvalidateMap(bool erase) override;
+  void Print() override;
+
+  // ---- What the layers ask of the map window.
+  void DrawRecordsNow(Layer& layer, Shape* const* records, std::size_t count) override;
+  void InvalidateAll(bool erase) override { InvalidateMap(erase); }
+  void InvalidateRect(const DeviceRect& rect, bool erase) override;
+  void* GetWindowHandle() override { return static_cast<QWidget*>(this); }
+
+  CMapTransform& Transform() { return view_.Transform(); }
+  // The tool mouse messages go to.
+  CMapTool* ActiveTool() const;
+
+  // ---- What the tools use.
+  // The mouse capture of a drag: set by a button down, released by its button up.
+  void SetCapture();
+  void ReleaseCapture();
+  bool HasCapture() const { return capture_; }
+  // The layer the tools work on: the layers window's active layer, unless it
+  // is still being read.
+  Layer* GetActiveLayer() const;
+  // Selects in the active layer (see LayerList::SelectInRect); false with none.
+  bool SelectInRect(const MapRect& rect, bool extend);
+  // The active layer's attribute report of its one selected record.
+  void EditSelectedAttributes();
+  // The active layer's right-button menu at a map point; its choice goes back
+  // to the layer.
+  void ShowContextMenu(const MapPoint& at);
+
+  // Printing is another window's work; the frame installs it here.
+  void SetPrintHandler(std::function<void()> handler) { print_ = std::move(handler); }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+
+ private:
+  // Redraws the invalid part of the picture of the layers.
+  void RenderPending();
+
+  MapView view_;
+  std::unique_ptr<CSelectTool> selectTool_;
+  std::unique_ptr<CZoomTool> zoomTool_;
+  bool capture_ = false;
+  // The layers as last drawn, and the part of it that must be drawn again.
+  // Rubber bands and repaints of uncovered parts reuse the picture, so a map
+  // of a million points is not redrawn on every mouse move.
+  QImage picture_;
+  QRegion invalid_;
+  std::function<void()> print_;
+};
+
+// Key-state bits of a Qt mouse or wheel event, as the tools read them.
+unsigned MouseFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);
+
+}  // namespace kestrune
