@@ -212,8 +212,9 @@ void CLayersWnd::AddLine(QListWidget* list, std::vector<std::unique_ptr<LayerLis
                          std::unique_ptr<LayerListItem> item, bool atTop) {
   auto* line = new QListWidgetItem();
   line->setData(kItemRole, QVariant::fromValue(reinterpret_cast<quintptr>(item.get())));
-  // The text serves accessibility and tests; the delegate draws the line.
-  line->setData(Qt::AccessibleTextRole, TextOf(item->text));
+  // The text lets a typed letter find the line (and serves accessibility);
+  // the delegate draws the line.
+  line->setText(TextOf(item->text));
   line->setSizeHint(QSize(0, kLayersItemHeight));
   items.push_back(std::move(item));
   if (atTop) {

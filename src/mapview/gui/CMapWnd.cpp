@@ -23,6 +23,9 @@ namespace kestrune {
 
 namespace {
 
+// How far past a part being drawn again the layers are drawn, in pixels.
+constexpr int kPartMargin = 4;
+
 // The desktop key code of a Qt key, for the keys the map window knows.
 int VirtualKeyOf(int qtKey) {
   switch (qtKey) {
@@ -172,20 +175,24 @@ void CMapWnd::RenderPending() {
   }
   // A part is drawn on a picture of its own size through the view moved by
   // the part's corner, so the layers pass over every record outside it as
-  // cheaply as over those outside the window.
-  QImage part(QSize(static_cast<int>(std::ceil(area.width() * ratio)), static_cast<int>(std::ceil(area.height() * ratio))),
+  // cheaply as over those outside the window. Records are passed over by
+  // their hit bounds while their symbols reach a pixel or two further: the
+  // picture is drawn a few pixels larger and only the part is kept.
+  const QRect drawn = area.adjusted(-kPartMargin, -kPartMargin, kPartMargin, kPartMargin);
+  QImage part(QSize(static_cast<int>(std::ceil(drawn.width() * ratio)), static_cast<int>(std::ceil(drawn.height() * ratio))),
               QImage::Format_RGB32);
   part.setDevicePixelRatio(ratio);
   CMapTransform shifted = view_.Transform();
   int32_t originX = 0, originY = 0;
   shifted.GetDeviceOrigin(originX, originY);
-  shifted.SetDeviceOrigin(originX - area.left(), originY - area.top());
+  shifted.SetDeviceOrigin(originX - drawn.left(), originY - drawn.top());
   {
     QPainter painter(&part);
-    drawLayers(painter, QRect(QPoint(0, 0), area.size()), shifted);
+    drawLayers(painter, QRect(QPoint(0, 0), drawn.size()), shifted);
   }
   QPainter painter(&picture_);
-  painter.drawImage(area.topLeft(), part);
+  const QPointF offset(area.left() - drawn.left(), area.top() - drawn.top());
+  painter.drawImage(QRectF(area), part, QRectF(offset * ratio, QSizeF(area.size()) * ratio));
 }
 
 // Shows the picture of the layers and the active tool's band over it.

@@ -62,10 +62,17 @@ class FrameLayersTest : public ::testing::Test {
     return QString::fromStdString(CopyFileSet(testData_ / relative, data).string());
   }
 
+  // The layers pane's file list (control 101 of the layers window).
+  static QListWidget* FileList(CMainFrame& frame) {
+    QWidget* pane = frame.LayersPane()->AsWidget();
+    if (auto* list = qobject_cast<QListWidget*>(pane)) return list;
+    return pane->findChild<QListWidget*>(QStringLiteral("List101"));
+  }
+
   // The file names the layers pane lists, top first.
   static std::vector<std::string> Listed(CMainFrame& frame) {
     std::vector<std::string> names;
-    auto* list = qobject_cast<QListWidget*>(frame.LayersPane()->AsWidget());
+    QListWidget* list = FileList(frame);
     if (!list) return names;
     for (int i = 0; i < list->count(); ++i) names.push_back(list->item(i)->text().toStdString());
     return names;
@@ -241,7 +248,7 @@ TEST_F(FrameLayersTest, CloseTakesTheActiveLayerAndCloseAllTheRest) {
   ASSERT_TRUE(frame.OpenByName(Copy("field/ab-line-simple1.shp")));
   ASSERT_TRUE(frame.OpenByName(Copy("field/ssurgo-simple1.shp")));
   // Choosing a line in the list makes its layer the active one at once.
-  auto* list = qobject_cast<QListWidget*>(frame.LayersPane()->AsWidget());
+  QListWidget* list = FileList(frame);
   ASSERT_NE(list, nullptr);
   list->setCurrentRow(1);
   EXPECT_EQ(frame.LayersPane()->GetActiveLayer()->GetFileName(), "ab-line-simple1.shp");
