@@ -46,8 +46,11 @@ PrintDialogRunner& DialogRunner() {
 
 // Starts the document and its one page, lays it out and ends both.
 PrintResult PrintPageOn(QPrinter& printer, const PrintSource& source, PrintedPage* printed) {
-  // A printer the dialog could not name gives nothing to print on.
-  if (!printer.isValid()) return PrintResult::NoPrinter;
+  // A printer Qt could not find gives nothing to print on; Qt turns an unknown
+  // printer into a PDF printer without a file, which has nothing either.
+  if (!printer.isValid() || (printer.outputFormat() == QPrinter::PdfFormat && printer.outputFileName().isEmpty())) {
+    return PrintResult::NoPrinter;
+  }
   printer.setDocName(QString::fromStdString(LangText(kFrameTitle)));
   QPainter painter;
   if (!painter.begin(&printer)) return PrintResult::NotInitialised;

@@ -233,6 +233,9 @@ QFont PageFont(int pointSize, int dpiY, bool bold, const QPaintDevice* device) {
   QFont font(QString::fromLatin1(kPageFontFamily));
   font.setPixelSize(height);
   font.setWeight(bold ? QFont::Bold : QFont::Normal);
+  // Letters as they are, without ligatures: a printed file name reads (and
+  // searches) as it is spelled.
+  font.setStyleStrategy(QFont::PreferNoShaping);
   const int cell = QFontMetrics(font, device).height();
   if (cell > height) font.setPixelSize(std::max(1, static_cast<int>(int64_t{height} * height / cell)));
   return font;
