@@ -152,14 +152,14 @@ bool Layer::Load(void* /*ownerWindow*/, bool keepRecords) {
   }
   loaded_ = result;
   ComputeValues();
-  legend_.LoadFile(GetLegendPath());
+  if (!basePath_.empty()) legend_.LoadFile(GetLegendPath());
   ApplyColors();
   return result;
 }
 
 // Writes the legend when the legend dialog changed it.
 bool Layer::SaveLegend() {
-  if (legend_.IsChanged()) legend_.SaveFile(GetLegendPath());
+  if (legend_.IsChanged() && !basePath_.empty()) legend_.SaveFile(GetLegendPath());
   return true;
 }
 
@@ -276,6 +276,7 @@ void Layer::WriteIntSetting(const std::string& key, int32_t value) const {
   if (!basePath_.empty()) kestrune::WriteIntSetting(GetSettingsPath(), key, value);
 }
 
+// Writes one display setting's key from the layer's state.
 void Layer::WriteKey(SettingKey key) const {
   if (!basePath_.empty()) WriteLayerSetting(GetSettingsPath(), settings_, key);
 }
@@ -294,13 +295,9 @@ void Layer::ComputeValues() {
   double max = kValueMaxStart;
   double min = kValueMinStart;
   for (Shape* shape : records_) {
-    if (column > 0) {
-      // A row that cannot be read leaves the value of the record before.
-      if (table.ReadRecord(shape->GetRecordNumber())) table.GetNumber(column, value);
-      shape->SetValue(value);
-    } else {
-      shape->SetValue(value);
-    }
+    // A row that cannot be read leaves the value of the record before.
+    if (column > 0 && table.ReadRecord(shape->GetRecordNumber())) table.GetNumber(column, value);
+    shape->SetValue(value);
     shape->SetFilterFlags(kComputedRecordFlags);
     if (value > max) max = value;
     if (value < min) min = value;

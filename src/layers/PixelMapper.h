@@ -145,12 +145,21 @@ class PixelMapper {
       }
     }
 #endif
+    return RectangleBoxExact(left, top, right, bottom);
+  }
+
+ private:
+  // RectangleBox the careful way, kept out of the quick path's code.
+#if defined(__GNUC__)
+  __attribute__((noinline, cold))
+#endif
+  DeviceRect RectangleBoxExact(int32_t left, int32_t top, int32_t right, int32_t bottom) const {
+    constexpr int kRectClamp = 32767;
     return DeviceRect{std::clamp(X(left), -kRectClamp, kRectClamp) - 1, std::clamp(Y(top), -kRectClamp, kRectClamp) - 1,
                       std::clamp(X(right), -kRectClamp, kRectClamp) + 1,
                       std::clamp(Y(bottom), -kRectClamp, kRectClamp) + 1};
   }
 
- private:
   // (v - origin) * device / world + deviceOrigin, rounded half away from
   // zero. A division per coordinate is most of the cost of drawing a point,
   // so the quotient is first taken by the reciprocal; it can differ from the

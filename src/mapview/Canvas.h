@@ -64,10 +64,6 @@ class Canvas {
   // Whether any part of the rectangle falls in the clip region.
   virtual bool RectVisible(const DeviceRect& rect) const = 0;
 
-  // Draws the rectangles in order, each exactly as Rectangle would with the
-  // current pen and a solid brush of its own colour; the current brush is
-  // kept. Canvases that can write pixels faster (point symbols come by the
-  // million) override this.
   // When RectVisible answers for every rectangle exactly whether it (put in
   // order, right and bottom excluded) overlaps one device area, because there
   // is no clip region and no transform, gives that area and true, so callers
@@ -77,6 +73,10 @@ class Canvas {
     return false;
   }
 
+  // Draws the rectangles in order, each exactly as Rectangle would with the
+  // current pen and a solid brush of its own colour; the current brush is
+  // kept. Canvases that can write pixels faster (point symbols come by the
+  // million) override this.
   virtual void SolidRectangles(const DeviceRect* rects, const Color* fills, int count) {
     const Brush old = GetBrush();
     for (int i = 0; i < count; ++i) {

@@ -315,6 +315,11 @@ TEST(LayerRecords, CreateAddRemoveAndTheModifiedMark) {
   EXPECT_EQ(layer.GetPathName(), "");
 }
 
+TEST(LayerRecords, APointRecordAndItsListEntryFitSixtyFourBytes) {
+  // A million points must not need more than 64 MB beside their file.
+  EXPECT_LE(sizeof(PointShape) + sizeof(Shape*), 64u);
+}
+
 TEST(LayerRecords, AreasInsertedInOrderNeverCostQuadraticTime) {
   // Every new area is the largest so far, so each ordered insert goes to the
   // front of all the others: a walk per insert would take minutes.

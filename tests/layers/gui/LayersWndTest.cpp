@@ -132,7 +132,7 @@ TEST_F(LayersWndTest, TheThemeBoxOffersOnlyNumericFieldsAndShowsTheLegendColumn)
   EXPECT_EQ(box->currentText().toStdString(), "clay");
 }
 
-TEST_F(LayersWndTest, FloatCharacterDateAndLogicalFieldsAreNeverOffered) {
+TEST_F(LayersWndTest, OnlyNumericFieldsAreOfferedNeverFloatCharacterDateOrLogical) {
   const std::filesystem::path shp = dir_ / "mixed.shp";
   WriteFileBytes(shp, ShpBuilder(1).Point(-93.6, 42.0).Point(-93.61, 42.01).Bytes());
   DbfTableLayout table;
@@ -149,18 +149,17 @@ TEST_F(LayersWndTest, FloatCharacterDateAndLogicalFieldsAreNeverOffered) {
   EXPECT_EQ(wnd->ThemeBox()->currentIndex(), -1);
   EXPECT_EQ(LineTexts(wnd->LegendList()), (std::vector<std::string>{"Solid Color"}));
   EXPECT_EQ(LineColors(wnd->LegendList()), (std::vector<Color>{kNeutralColor}));
-}
 
-TEST_F(LayersWndTest, ATableWithoutNumericFieldsGivesAnEmptyThemeBox) {
-  const std::filesystem::path shp = dir_ / "names.shp";
-  WriteFileBytes(shp, ShpBuilder(1).Point(-93.6, 42.0).Bytes());
-  DbfTableLayout table;
-  table.fields = {{"NAME", 'C', 8, 0}};
-  table.rows = {" " + Left("a", 8)};
-  WriteFileBytes(dir_ / "names.dbf", MakeDbf(table));
-  ASSERT_TRUE(Open(shp));
-  EXPECT_EQ(LayersWnd()->ThemeBox()->count(), 0);
-  EXPECT_EQ(LineTexts(LayersWnd()->LegendList()), (std::vector<std::string>{"Solid Color"}));
+  // A table without a numeric field gives an empty box.
+  const std::filesystem::path names = dir_ / "names.shp";
+  WriteFileBytes(names, ShpBuilder(1).Point(-93.6, 42.0).Bytes());
+  DbfTableLayout text;
+  text.fields = {{"NAME", 'C', 8, 0}};
+  text.rows = {" " + Left("a", 8)};
+  WriteFileBytes(dir_ / "names.dbf", MakeDbf(text));
+  ASSERT_TRUE(Open(names));
+  EXPECT_EQ(wnd->ThemeBox()->count(), 0);
+  EXPECT_EQ(LineTexts(wnd->LegendList()), (std::vector<std::string>{"Solid Color"}));
 }
 
 TEST_F(LayersWndTest, ChoosingAFieldRecoloursByItAndWritesTheSettings) {
