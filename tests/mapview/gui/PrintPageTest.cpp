@@ -216,7 +216,9 @@ TEST_F(PrintPageTest, LegendLinesAtTheRightWithTheHighestClassOnTop) {
     EXPECT_EQ(image.pixel(row.swatch.bottomRight()), qRgb(0, 0, 0));
     EXPECT_GT(DarkPixels(image, row.firstBox), 10);
     // The middle classes have a second text; the others' one text may run on into it, unclipped.
-    if (!texts[i].second.empty()) EXPECT_GT(DarkPixels(image, row.secondBox), 10);
+    if (!texts[i].second.empty()) {
+      EXPECT_GT(DarkPixels(image, row.secondBox), 10);
+    }
   }
   // The widths are the measured sample texts of the largest break below the top class.
   EXPECT_GT(page.legendRows[0].firstBox.width(), page.legendRows[0].secondBox.width());
