@@ -28,6 +28,7 @@ bool ParseDimension(const std::string& text, int limit, int& value) {
 
 }  // namespace
 
+// Two dimensions around an "x"; the outputs change only when both are good.
 bool ParseSizeArgument(const std::string& text, int limit, int& width, int& height) {
   const std::size_t x = text.find_first_of("xX");
   if (x == std::string::npos) return false;
@@ -44,6 +45,7 @@ CliMapFiles::CliMapFiles() : oldList_(GetLayerList()), oldTransform_(GetMapTrans
   SetMapTransform(&view_.Transform());
 }
 
+// Closes the files, then gives the process back its own list and view.
 CliMapFiles::~CliMapFiles() {
   list_.RemoveAll();
   SetMapTransform(oldTransform_);

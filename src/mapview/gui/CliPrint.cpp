@@ -14,6 +14,7 @@ namespace kestrune {
 
 namespace {
 
+// Shows the usage of the subcommand.
 int Usage(std::ostream& err) {
   err << LangText(kMsgUsagePrefix) << ' ' << LangText(kPrintUsage) << '\n';
   return kCliUsage;
@@ -21,6 +22,7 @@ int Usage(std::ostream& err) {
 
 }  // namespace
 
+// Looks the name up among every page size Qt defines.
 bool PageSizeByName(const std::string& name, QPageSize& size) {
   const QString wanted = QString::fromStdString(name).trimmed();
   if (wanted.isEmpty()) return false;
@@ -37,6 +39,7 @@ bool PageSizeByName(const std::string& name, QPageSize& size) {
   return false;
 }
 
+// Opens the files, zooms the virtual window to them and prints the page to the PDF.
 int RunPrintCommand(const std::vector<std::string>& args, std::ostream&, std::ostream& err) {
   CliMapArguments parsed;
   if (!ParseMapArguments(args, {"--view", "--page"}, parsed) || parsed.timings) return Usage(err);

@@ -20,8 +20,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A duration in milliseconds.
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
+// Shows the usage of the subcommand.
 int Usage(std::ostream& err) {
   err << LangText(kMsgUsagePrefix) << ' ' << LangText(kRenderUsage) << '\n';
   return kCliUsage;
@@ -29,6 +31,7 @@ int Usage(std::ostream& err) {
 
 }  // namespace
 
+// Opens the files, zooms the virtual window to them, paints it and writes the image.
 int RunRenderCommand(const std::vector<std::string>& args, std::ostream&, std::ostream& err) {
   CliMapArguments parsed;
   if (!ParseMapArguments(args, {"--size"}, parsed)) return Usage(err);

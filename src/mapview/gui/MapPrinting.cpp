@@ -37,6 +37,7 @@ bool RunPrintDialog(QPrinter& printer, QWidget* parent) {
   return dialog.exec() == QDialog::Accepted;
 }
 
+// The runner the Print command shows its dialog with.
 PrintDialogRunner& DialogRunner() {
   static PrintDialogRunner runner = &RunPrintDialog;
   return runner;
@@ -89,6 +90,7 @@ QPrinter& GetPrinter() {
   return *g_printer;
 }
 
+// Puts a runner in the dialog's place (none: the dialog again).
 PrintDialogRunner SetPrintDialogRunner(PrintDialogRunner runner) {
   PrintDialogRunner old = std::move(DialogRunner());
   DialogRunner() = runner ? std::move(runner) : PrintDialogRunner(&RunPrintDialog);
