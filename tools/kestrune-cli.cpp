@@ -2,8 +2,10 @@
 // checking files. Each subcommand lives with the code it exposes; this file
 // only lists them and hands over the arguments.
 #include <QCoreApplication>
+#include <QGuiApplication>
 
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,13 +13,16 @@
 #include "app/Preferences.h"
 #include "lang/LangString.h"
 #include "layers/LayerInfo.h"
+#include "mapview/gui/CliPrint.h"
+#include "mapview/gui/CliRender.h"
 
 namespace {
 
 using kestrune::CliCommand;
 
 // Every subcommand, in the order the usage lists them.
-const CliCommand* const kCommands[] = {&kestrune::kInfoCommand};
+const CliCommand* const kCommands[] = {&kestrune::kInfoCommand, &kestrune::kPrintCommand,
+                                       &kestrune::kRenderCommand};
 
 constexpr const char* kUsagePrefix = kestrune::kMsgUsagePrefix;
 
@@ -34,12 +39,18 @@ int Usage() {
 int main(int argc, char** argv) {
   // Taken before Qt sees them: it removes the arguments it knows.
   const std::vector<std::string> words(argv + 1, argv + argc);
-  int qtArgc = 1;
-  QCoreApplication app(qtArgc, argv);
-  if (words.empty()) return Usage();
   const CliCommand* chosen = nullptr;
   for (const CliCommand* command : kCommands) {
-    if (words[0] == command->name) chosen = command;
+    if (!words.empty() && words[0] == command->name) chosen = command;
+  }
+  int qtArgc = 1;
+  std::unique_ptr<QCoreApplication> app;
+  if (chosen && chosen->drawing) {
+    // Drawing needs fonts and a platform, but never a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    app = std::make_unique<QGuiApplication>(qtArgc, argv);
+  } else {
+    app = std::make_unique<QCoreApplication>(qtArgc, argv);
   }
   if (!chosen) return Usage();
   // The files are read with the user's own units and sizes, as the viewer would.

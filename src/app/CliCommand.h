@@ -16,6 +16,9 @@ struct CliCommand {
   // Runs with the arguments after the subcommand's name; gives the exit status
   // (0 done, 1 the file was refused, 2 bad arguments).
   int (*run)(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+  // Whether it draws (fonts, images, printers): the tool then starts a GUI
+  // application, on the offscreen platform unless another is asked for.
+  bool drawing = false;
 };
 
 constexpr int kCliOk = 0;

@@ -7,6 +7,7 @@
 #include "layers/gui/CLayersWnd.h"
 #include "mapview/MapView.h"
 #include "mapview/gui/CMapWnd.h"
+#include "mapview/gui/MapPrinting.h"
 
 namespace kestrune {
 
@@ -31,7 +32,11 @@ ILayersPane* CreateLayersPane(QWidget* parent) {
   return pane;
 }
 
-// The map window.
-IMapPane* CreateMapPane(QWidget* parent) { return new CMapWnd(parent); }
+// The map window, which prints its view with the Print command.
+IMapPane* CreateMapPane(QWidget* parent) {
+  auto* pane = new CMapWnd(parent);
+  pane->SetPrintHandler([pane] { PrintMapView(pane, pane->GetMapView()); });
+  return pane;
+}
 
 }  // namespace kestrune

@@ -71,7 +71,9 @@ bool QPainterCanvas::Polyline(const DevicePoint* points, int count) {
   for (int i = 0; i < count; ++i) polygon.setPoint(i, points[i].x, points[i].y);
   painter_.save();
   painter_.setBrush(Qt::NoBrush);
-  if (pen_.width > 1) {
+  // Wide pens, and any line on a scaled page (where a window pixel spans many
+  // device pixels and the line's end is not a pixel of its own), draw whole.
+  if (pen_.width > 1 || IsScaling(painter_)) {
     painter_.drawPolyline(polygon);
     painter_.restore();
     return true;
@@ -132,9 +134,23 @@ void Normalise(int& left, int& top, int& right, int& bottom) {
 
 }  // namespace
 
+// Whether the painter maps a logical pixel onto more or less than one device
+// pixel (a printed page scales the map window's pixels up).
+bool QPainterCanvas::IsScaling(const QPainter& painter) {
+  const QTransform t = painter.combinedTransform();
+  return t.type() > QTransform::TxTranslate;
+}
+
 bool QPainterCanvas::Rectangle(int left, int top, int right, int bottom) {
   Normalise(left, top, right, bottom);
   const QBrush brush = ToQBrush(brush_);
+  if (pen_.style == PenStyle::Null && IsScaling(painter_)) {
+    // The pixel given up on the right and bottom is a device pixel, not a scaled window pixel.
+    if (right > left && bottom > top && brush.style() != Qt::NoBrush) {
+      painter_.fillRect(QRectF(left, top, right - left, bottom - top), brush);
+    }
+    return true;
+  }
   if (pen_.style == PenStyle::Null) {
     // Without a pen the filled area is one pixel narrower and shorter.
     if (right - left > 1 && bottom - top > 1 && brush.style() != Qt::NoBrush) {
@@ -143,6 +159,13 @@ bool QPainterCanvas::Rectangle(int left, int top, int right, int bottom) {
     return true;
   }
   if (right - left < 1 || bottom - top < 1) return true;
+  // Scaled, a one-pixel pen stays one device pixel round the scaled box, as a
+  // desktop pen does on a printer; outline pixels of the window would grow
+  // with the scale and hide a small symbol's colour.
+  if (pen_.width <= 1 && IsScaling(painter_)) {
+    painter_.drawRect(QRectF(left, top, right - left, bottom - top));
+    return true;
+  }
   if (pen_.width <= 1) {
     if (right - left > 2 && bottom - top > 2 && brush.style() != Qt::NoBrush) {
       painter_.fillRect(QRect(left + 1, top + 1, right - left - 2, bottom - top - 2), brush);
@@ -180,7 +203,8 @@ bool QPainterCanvas::Ellipse(int left, int top, int right, int bottom) {
 // painter neither transforms nor clips.
 bool QPainterCanvas::GetPlainVisibleArea(DeviceRect& area) const {
   const QPaintDevice* device = painter_.device();
-  if (!device || painter_.worldTransform().type() != QTransform::TxNone || painter_.hasClipping()) return false;
+  // The combined transform: a window and viewport move logical pixels as a world transform does.
+  if (!device || painter_.combinedTransform().type() != QTransform::TxNone || painter_.hasClipping()) return false;
   area = DeviceRect{0, 0, device->width(), device->height()};
   return true;
 }
@@ -202,7 +226,7 @@ bool QPainterCanvas::RectVisible(const DeviceRect& rect) const {
   const QRect r(left, top, right - left, bottom - top);
   if (const QPaintDevice* device = painter_.device()) {
     const QRect deviceRect(0, 0, device->width(), device->height());
-    const QRect logical = painter_.worldTransform().inverted().mapRect(deviceRect);
+    const QRect logical = painter_.combinedTransform().inverted().mapRect(deviceRect);
     if (!logical.intersects(r)) return false;
   }
   if (painter_.hasClipping()) return painter_.clipRegion().intersects(r);

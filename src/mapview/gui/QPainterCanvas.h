@@ -19,6 +19,8 @@ namespace kestrune {
 // - Polyline with pen widths 0 and 1 as one cosmetic pixel; the last point is
 //   left out, as desktop lines do.
 // - PolyPolygon filled even-odd (alternate), outlined with the pen.
+// Through a scaling transform (a printed page) one-pixel pens stay one device
+// pixel wide, rectangles are the scaled box and lines keep their last point.
 // The painter must outlive the canvas; its state is restored when the canvas is destroyed.
 class QPainterCanvas : public Canvas {
  public:
@@ -41,6 +43,9 @@ class QPainterCanvas : public Canvas {
   bool GetPlainVisibleArea(DeviceRect& area) const override;
   // Writes the pixels straight into the image when the painter allows it.
   void SolidRectangles(const DeviceRect* rects, const Color* fills, int count) override;
+
+  // Whether the painter scales (or rotates) logical pixels on their way to the device.
+  static bool IsScaling(const QPainter& painter);
 
   // The Qt forms of the canvas's pen and brush (0x00BBGGRR colours converted).
   static QPen ToQPen(const Pen& pen);

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# The whole `kestrune-cli render` process on a million logged points coloured
+# by their "Rate", to a 1920x1080 PNG, against the floor of loading them (the
+# whole file read into memory and every point projected with the sphere
+# Mercator, as bench_load measures it), both in this one run.
+#
+#   bash bench/render_process.sh BUILD_DIR [DATA_DIR] [RUNS]
+#
+# BUILD_DIR must hold kestrune-cli and bench_load. DATA_DIR (default
+# /tmp/kestrune_render_bench) gets points.shp from make_field_log.py when it
+# has none, and a points.gpe colouring by the Rate field through the legend.
+# Prints the floor, then the process's wall time and its own split into
+# loading, drawing and writing the PNG (median of RUNS, default 5).
+set -eu
+
+build=${1:?usage: render_process.sh BUILD_DIR [DATA_DIR] [RUNS]}
+data=${2:-/tmp/kestrune_render_bench}
+runs=${3:-5}
+here=$(cd "$(dirname "$0")" && pwd)
+tools=${KESTRUNE_SHARED_TOOLS_DIR:-$here/../../shared/tools}
+python=/usr/bin/python3
+
+cli=$build/kestrune-cli
+floor=$build/bench/bench_load
+for exe in "$cli" "$floor"; do
+  [ -x "$exe" ] || { echo "$exe is missing: build kestrune-cli and bench_load" >&2; exit 1; }
+done
+
+mkdir -p "$data"
+if [ ! -f "$data/points.shp" ]; then
+  echo "writing 1,000,000 points into $data (make_field_log.py)" >&2
+  "$python" "$tools/make_field_log.py" "$data" --points 1000000 >/dev/null
+fi
+# The Rate field's number (1-based, as the settings file counts fields).
+rate=$("$python" - "$data/points.dbf" <<'EOF'
+import sys
+import shapefile
+fields = [f[0] for f in shapefile.Reader(dbf=open(sys.argv[1], "rb")).fields[1:]]
+print(fields.index("Rate") + 1)
+EOF
+)
+printf '[Options]\r\nLEGEND_COL=%s\r\nCOLOR_METHOD=1\r\n' "$rate" >"$data/points.gpe"
+
+# A fresh user: the default preferences, whatever the caller has set.
+config=$(mktemp -d)
+trap 'rm -rf "$config"' EXIT
+export XDG_CONFIG_HOME=$config XDG_RUNTIME_DIR=$config
+export QT_QPA_PLATFORM=offscreen
+
+# The floor, from the same binary bench_load's figures come from (mean of its iterations).
+floor_ms=$(KESTRUNE_BENCH_POINTS=$data/points.shp "$floor" --benchmark_filter='^Points/' \
+             --benchmark_format=json 2>/dev/null |
+           "$python" -c 'import json,sys; b=json.load(sys.stdin)["benchmarks"][0]; print("%.1f %.1f" % (b["floor_ms"], b["load_ms"]))')
+read -r floor_only load_only <<<"$floor_ms"
+
+median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
+
+out=$config/points.png
+walls=() loads=() draws=() writes=()
+# One run to warm the page cache and the fonts, not counted.
+"$cli" render "$out" "$data/points.shp" --size 1920x1080 >/dev/null 2>&1
+for ((i = 0; i < runs; i++)); do
+  start=$(date +%s%N)
+  line=$("$cli" render "$out" "$data/points.shp" --size 1920x1080 --timings 2>&1 >/dev/null | grep -E '^load ')
+  end=$(date +%s%N)
+  walls+=("$(( (end - start) / 1000000 ))")
+  # "load L ms, draw D ms, write W ms"
+  read -r _ l _ _ d _ _ w _ <<<"${line//,/}"
+  loads+=("$l") draws+=("$d") writes+=("$w")
+done
+wall=$(printf '%s\n' "${walls[@]}" | median)
+load=$(printf '%s\n' "${loads[@]}" | median)
+draw=$(printf '%s\n' "${draws[@]}" | median)
+write=$(printf '%s\n' "${writes[@]}" | median)
+size=$(stat -c %s "$out")
+
+printf 'points file           %s (%s records)\n' "$data/points.shp" 1000000
+printf 'floor (read+project)  %8.1f ms\n' "$floor_only"
+printf 'layer load (bench)    %8.1f ms\n' "$load_only"
+printf 'render process, wall  %8.1f ms   (median of %d; %.1fx the floor)\n' "$wall" "$runs" \
+  "$(awk -v a="$wall" -v b="$floor_only" 'BEGIN {print a / b}')"
+printf '  loading             %8.1f ms   (open, read, project, colour; %.1fx the floor)\n' "$load" \
+  "$(awk -v a="$load" -v b="$floor_only" 'BEGIN {print a / b}')"
+printf '  drawing             %8.1f ms\n' "$draw"
+printf '  writing the PNG     %8.1f ms   (%d bytes)\n' "$write" "$size"
+printf '  the rest            %8.1f ms   (process start, Qt, fonts, exit)\n' \
+  "$(awk -v a="$wall" -v l="$load" -v d="$draw" -v w="$write" 'BEGIN {print a - l - d - w}')"

@@ -1,0 +1,89 @@
+// The printed page of files given on the command line, as a PDF.
+#include "mapview/gui/CliPrint.h"
+
+#include <QPageSize>
+#include <QPrinter>
+
+#include "lang/LangString.h"
+#include "layers/LayerInfo.h"
+#include "mapview/gui/CliMapFiles.h"
+#include "mapview/gui/MapPrinting.h"
+#include "mapview/gui/PrintPage.h"
+
+namespace kestrune {
+
+namespace {
+
+// Shows the usage of the subcommand.
+int Usage(std::ostream& err) {
+  err << LangText(kMsgUsagePrefix) << ' ' << LangText(kPrintUsage) << '\n';
+  return kCliUsage;
+}
+
+}  // namespace
+
+// Looks the name up among every page size Qt defines.
+bool PageSizeByName(const std::string& name, QPageSize& size) {
+  const QString wanted = QString::fromStdString(name).trimmed();
+  if (wanted.isEmpty()) return false;
+  for (int id = 0; id <= static_cast<int>(QPageSize::LastPageSize); ++id) {
+    const auto pageId = static_cast<QPageSize::PageSizeId>(id);
+    // Custom has no size of its own to print on.
+    if (pageId == QPageSize::Custom) continue;
+    if (QPageSize::key(pageId).compare(wanted, Qt::CaseInsensitive) == 0 ||
+        QPageSize::name(pageId).compare(wanted, Qt::CaseInsensitive) == 0) {
+      size = QPageSize(pageId);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Opens the files, zooms the virtual window to them and prints the page to the PDF.
+int RunPrintCommand(const std::vector<std::string>& args, std::ostream&, std::ostream& err) {
+  CliMapArguments parsed;
+  if (!ParseMapArguments(args, {"--view", "--page"}, parsed) || parsed.timings) return Usage(err);
+  int viewWidth = kDefaultViewWidth, viewHeight = kDefaultViewHeight;
+  std::string pageName = kDefaultPageSize;
+  for (const auto& [name, value] : parsed.options) {
+    if (name == "--view" && !ParseSizeArgument(value, kViewSizeLimit, viewWidth, viewHeight)) return Usage(err);
+    if (name == "--page") pageName = value;
+  }
+  QPageSize pageSize;
+  if (!PageSizeByName(pageName, pageSize)) {
+    err << LangFormat(kMsgUnknownPageSize, pageName.c_str()) << '\n';
+    return Usage(err);
+  }
+
+  CliMapFiles files;
+  if (!files.Open(parsed.files, err)) return kCliFailed;
+  files.ZoomAll(viewWidth, viewHeight);
+
+  // The printer the dialog's print-to-file choice makes, on the named paper.
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(QString::fromStdString(parsed.output));
+  printer.setPageSize(pageSize);
+  printer.setPageOrientation(QPageLayout::Portrait);
+
+  PrintSource source;
+  source.layers = &files.Layers();
+  source.active = files.Layers().GetActiveLayer();
+  source.clientWidth = files.View().ClientWidth();
+  source.clientHeight = files.View().ClientHeight();
+  source.transform = &files.View().Transform();
+  const PrintResult result = PrintPageOn(printer, source);
+  switch (result) {
+    case PrintResult::Printed: return kCliOk;
+    // The PDF writer fails to start only when it cannot create the file.
+    case PrintResult::NotInitialised:
+      err << LangFormat(kMsgCannotWriteOutput, parsed.output.c_str()) << '\n';
+      return kCliFailed;
+    case PrintResult::NoPrinter: err << LangText(kMsgNoPrinter) << '\n'; return kCliFailed;
+    case PrintResult::NoPage: err << LangText(kMsgCannotStartPage) << '\n'; return kCliFailed;
+    case PrintResult::Cancelled: break;
+  }
+  return kCliFailed;
+}
+
+}  // namespace kestrune

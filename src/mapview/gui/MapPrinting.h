@@ -1,0 +1,44 @@
+// The Print command: one printer for the process (the printer and settings
+// chosen last are offered again), the print dialog, and the page printed
+// through the map window's view. Printing to a PDF file, which the dialog
+// offers on every machine, needs no printer installed.
+#pragma once
+
+#include <functional>
+
+class QPrinter;
+class QWidget;
+
+namespace kestrune {
+
+class MapView;
+struct PrintSource;
+struct PrintedPage;
+
+constexpr const char* kMsgNoPrinter = "#10000050:No printer selected.";
+constexpr const char* kMsgPrinterNotInitialised = "#10000051:Printer would not initalize.";
+constexpr const char* kMsgCannotStartPage = "#10000052:Could not start page.";
+
+enum class PrintResult { Printed, Cancelled, NoPrinter, NotInitialised, NoPage };
+
+// Prints one page on a printer already chosen: the document (named with the
+// translated title), the page and its layout. Shows no message.
+PrintResult PrintPageOn(QPrinter& printer, const PrintSource& source, PrintedPage* printed = nullptr);
+
+// Shows the message of a failed print; nothing for a printed or cancelled one.
+void ShowPrintFailure(PrintResult result);
+
+// The process's printer, made on first use and kept while the application runs.
+QPrinter& GetPrinter();
+
+// Shows the print dialog over the printer; true when the user chose to print.
+// Tests put their own in place of the dialog; the previous runner is returned.
+using PrintDialogRunner = std::function<bool(QPrinter& printer, QWidget* parent)>;
+PrintDialogRunner SetPrintDialogRunner(PrintDialogRunner runner);
+
+// The Print command of the map window: the dialog over the kept printer, then
+// the open layers through the window's view, the active layer's legend, the
+// notes and the names; failures are shown as messages.
+PrintResult PrintMapView(QWidget* parent, const MapView& view);
+
+}  // namespace kestrune

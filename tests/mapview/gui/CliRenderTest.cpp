@@ -1,0 +1,181 @@
+// kestrune-cli render run in-process: the image's colours are the legend's
+// colours of the records it shows, in their places; and the arguments the
+// drawing subcommands share (sizes, paper names).
+#include <map>
+#include <set>
+#include <sstream>
+
+#include <QImage>
+#include <QPageSize>
+
+#include <gtest/gtest.h>
+
+#include "layers/LayerList.h"
+#include "layers/LayerTestFiles.h"
+#include "layers/Legend.h"
+#include "mapview/gui/CliMapFiles.h"
+#include "mapview/gui/CliPrint.h"
+#include "mapview/gui/CliRender.h"
+#include "mapview/gui/QPainterCanvas.h"
+#include "support/TestSupport.h"
+
+namespace kestrune {
+namespace {
+
+using test::TempDir;
+
+// Runs the subcommand; gives its status with what it wrote on err.
+int Render(const std::vector<std::string>& args, std::string* errText = nullptr) {
+  std::ostringstream out, err;
+  const int status = RunRenderCommand(args, out, err);
+  if (errText) *errText = err.str();
+  EXPECT_TRUE(out.str().empty());
+  return status;
+}
+
+// How many pixels of each colour the image holds.
+std::map<QRgb, int> Colours(const QImage& image) {
+  std::map<QRgb, int> counts;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) ++counts[image.pixel(x, y)];
+  }
+  return counts;
+}
+
+TEST(CliRender, TheLogsColoursAreItsLegendsColoursOfItsRecords) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  TempDir dir;
+  const std::string shp = test::CopyFileSet(data / "field" / "as-applied-simple1.shp", dir.path()).string();
+  const std::string png = (dir / "map.png").string();
+  std::string err;
+  ASSERT_EQ(Render({png, shp, "--size", "800x600"}, &err), kCliOk) << err;
+
+  const QImage image(QString::fromStdString(png));
+  ASSERT_EQ(image.size(), QSize(800, 600));
+  // The colours the records were given through the legend (the file draws no borders).
+  std::set<QRgb> expected{qRgb(255, 255, 255)};
+  std::set<QRgb> legend;
+  {
+    LayerList list;
+    Layer* layer = list.AddLayer(shp, nullptr, true);
+    ASSERT_NE(layer, nullptr);
+    ASSERT_EQ(layer->GetLegend().GetCount(), 5u);
+    for (const LegendEntry& e : layer->GetLegend().GetEntries()) legend.insert(ToQColor(e.color).rgb());
+    for (const Shape* shape : layer->Records()) expected.insert(ToQColor(shape->GetColor()).rgb());
+  }
+  EXPECT_EQ(expected.size(), 6u) << "every class holds records";
+  const std::map<QRgb, int> counts = Colours(image);
+  std::set<QRgb> seen;
+  for (const auto& [colour, n] : counts) seen.insert(colour);
+  EXPECT_EQ(seen, expected);
+  for (QRgb colour : legend) EXPECT_GT(counts.count(colour) ? counts.at(colour) : 0, 50) << std::hex << colour;
+}
+
+TEST(CliRender, ClassesLieWhereTheirRecordsAre) {
+  TempDir dir;
+  // Five points from west to east, one per class, lowest value furthest west.
+  const std::vector<double> values = {1.0, 2.0, 3.0, 4.0, 50.0};
+  const std::string shp = test::WritePointSet(dir, "row", {{-95.04, 42.0}, {-95.02, 42.0}, {-95.0, 42.0},
+                                                          {-94.98, 42.0}, {-94.96, 42.0}}, values);
+  test::WriteFileBytes(dir / "row.gpe", "[Options]\r\nLEGEND_COL=1\r\nCOLOR_METHOD=1\r\nDRAW_BORDER=0\r\nDISPLAY_SIZE=30000\r\n");
+  const std::vector<Color> colours = {0x0000FF, 0x00FFFF, 0x00FF00, 0xFFFF00, 0xFF0000};
+  Legend legend;
+  for (std::size_t i = 0; i < 4; ++i) legend.Insert(values[i], colours[i]);
+  legend.Insert(kLegendTopValue, colours[4]);
+  ASSERT_TRUE(legend.SaveFile((dir / "row.lgd").string()));
+
+  const std::string png = (dir / "row.png").string();
+  std::string err;
+  ASSERT_EQ(Render({png, shp, "--size", "600x200"}, &err), kCliOk) << err;
+  const QImage image(QString::fromStdString(png));
+  ASSERT_EQ(image.size(), QSize(600, 200));
+  // Each class's pixels, and the mean column of each.
+  std::map<QRgb, std::pair<long long, long long>> where;  // colour: sum of x, count
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      auto& w = where[image.pixel(x, y)];
+      w.first += x;
+      ++w.second;
+    }
+  }
+  double previous = -1.0;
+  for (std::size_t i = 0; i < colours.size(); ++i) {
+    SCOPED_TRACE(i);
+    const QRgb c = ToQColor(colours[i]).rgb();
+    ASSERT_TRUE(where.count(c));
+    EXPECT_GT(where[c].second, 4);
+    const double meanX = static_cast<double>(where[c].first) / where[c].second;
+    EXPECT_GT(meanX, previous) << "classes west to east";
+    previous = meanX;
+  }
+  EXPECT_EQ(where.size(), colours.size() + 1) << "nothing but the classes on white";
+}
+
+TEST(CliRender, RefusedFilesAndOutputsAndArguments) {
+  TempDir dir;
+  const std::string shp = test::WritePointSet(dir, "pts", {{-95.0, 42.0}, {-94.9, 42.1}}, {1.0, 2.0});
+  std::string err;
+  EXPECT_EQ(Render({(dir / "a.png").string(), (dir / "absent.shp").string()}, &err), kCliFailed);
+  EXPECT_NE(err.find("File or path does not exist."), std::string::npos) << err;
+  EXPECT_EQ(Render({(dir / "none" / "a.png").string(), shp}, &err), kCliFailed);
+  EXPECT_NE(err.find("Could not write"), std::string::npos) << err;
+  EXPECT_EQ(Render({(dir / "a.png").string()}, &err), kCliUsage);
+  EXPECT_EQ(Render({(dir / "a.png").string(), shp, "--size"}, &err), kCliUsage);
+  EXPECT_EQ(Render({(dir / "a.png").string(), shp, "--size", "20000x10"}, &err), kCliUsage);
+  EXPECT_FALSE(std::filesystem::exists(dir / "a.png"));
+  // A name without an image suffix still gets a PNG.
+  EXPECT_EQ(Render({(dir / "picture").string(), shp, "--size", "40x30"}, &err), kCliOk) << err;
+  EXPECT_EQ(test::ReadFileBytes(dir / "picture").substr(1, 3), "PNG");
+}
+
+TEST(CliMapArguments, SizesAreTwoPositiveNumbersWithinTheLimit) {
+  int w = 7, h = 9;
+  EXPECT_TRUE(ParseSizeArgument("1920x1080", 16384, w, h));
+  EXPECT_EQ(w, 1920);
+  EXPECT_EQ(h, 1080);
+  EXPECT_TRUE(ParseSizeArgument("1X1", 16384, w, h));
+  EXPECT_EQ(w, 1);
+  for (const char* bad : {"", "x", "0x10", "10x0", "10x", "x10", "-5x10", "10x+5", "10*10", " 10x10", "10x10 ",
+                          "16385x10", "99999999999x1", "1.5x2"}) {
+    w = h = 7;
+    EXPECT_FALSE(ParseSizeArgument(bad, 16384, w, h)) << bad;
+    EXPECT_EQ(w, 7) << bad;
+  }
+}
+
+TEST(CliMapArguments, OutputThenFilesWithOptionsAnywhere) {
+  CliMapArguments parsed;
+  ASSERT_TRUE(ParseMapArguments({"--size", "4x3", "out.png", "a.shp", "--timings", "b.shp"}, {"--size"}, parsed));
+  EXPECT_EQ(parsed.output, "out.png");
+  EXPECT_EQ(parsed.files, (std::vector<std::string>{"a.shp", "b.shp"}));
+  ASSERT_EQ(parsed.options.size(), 1u);
+  EXPECT_EQ(parsed.options[0].second, "4x3");
+  EXPECT_TRUE(parsed.timings);
+  // After "--" a name may start with a dash.
+  CliMapArguments dashed;
+  ASSERT_TRUE(ParseMapArguments({"out.png", "--", "-odd.shp"}, {}, dashed));
+  EXPECT_EQ(dashed.files, (std::vector<std::string>{"-odd.shp"}));
+  CliMapArguments bad;
+  EXPECT_FALSE(ParseMapArguments({"out.png"}, {}, bad));
+  EXPECT_FALSE(ParseMapArguments({"out.png", "a.shp", "--page"}, {"--page"}, bad));
+  EXPECT_FALSE(ParseMapArguments({"out.png", "a.shp", "--size", "1x1"}, {"--page"}, bad));
+  EXPECT_FALSE(ParseMapArguments({"", "a.shp"}, {}, bad));
+}
+
+TEST(CliMapArguments, PaperByQtsKeyOrName) {
+  QPageSize size;
+  ASSERT_TRUE(PageSizeByName("Letter", size));
+  EXPECT_EQ(size.id(), QPageSize::Letter);
+  ASSERT_TRUE(PageSizeByName("a4", size));
+  EXPECT_EQ(size.id(), QPageSize::A4);
+  ASSERT_TRUE(PageSizeByName("LEGAL", size));
+  EXPECT_EQ(size.id(), QPageSize::Legal);
+  ASSERT_TRUE(PageSizeByName(QPageSize::name(QPageSize::Tabloid).toStdString(), size));
+  EXPECT_EQ(size.id(), QPageSize::Tabloid);
+  EXPECT_FALSE(PageSizeByName("Napkin", size));
+  EXPECT_FALSE(PageSizeByName("", size));
+  EXPECT_FALSE(PageSizeByName("Custom", size));
+}
+
+}  // namespace
+}  // namespace kestrune

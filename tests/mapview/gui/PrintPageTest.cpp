@@ -1,0 +1,430 @@
+// The printed page laid out on an image of known resolution (100 dots per
+// inch, a page of 850 by 1100 pixels): where the notes, the heading, the
+// legend and the map go, what each prints, the reservation handed from block
+// to block, and the map through a scaling painter.
+#include <QImage>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+
+#include <gtest/gtest.h>
+
+#include "layers/LayerList.h"
+#include "layers/LayerTestFiles.h"
+#include "layers/Legend.h"
+#include "mapview/MapView.h"
+#include "mapview/gui/PrintPage.h"
+#include "mapview/gui/QPainterCanvas.h"
+#include "support/TestSupport.h"
+
+namespace kestrune {
+namespace {
+
+using test::TempDir;
+using test::WriteFileBytes;
+
+constexpr int kDpi = 100;
+constexpr int kPageW = 850;
+constexpr int kPageH = 1100;
+constexpr QRgb kWhite = 0xFFFFFFFF;
+
+// A white page of the test's size and resolution.
+QImage Page(int w = kPageW, int h = kPageH) {
+  QImage image(w, h, QImage::Format_RGB32);
+  image.setDotsPerMeterX(static_cast<int>(kDpi / 0.0254 + 0.5));
+  image.setDotsPerMeterY(static_cast<int>(kDpi / 0.0254 + 0.5));
+  image.fill(kWhite);
+  return image;
+}
+
+PageMetrics Metrics(int offset = 0) { return PageMetrics{kPageW, kPageH, kDpi, kDpi, offset, offset}; }
+
+bool Dark(QRgb c) { return qGray(c) < 128; }
+
+// Dark (text or rule) pixels inside a rectangle of the image.
+int DarkPixels(const QImage& image, const QRect& r) {
+  int n = 0;
+  const QRect area = r & image.rect();
+  for (int y = area.top(); y <= area.bottom(); ++y) {
+    for (int x = area.left(); x <= area.right(); ++x) n += Dark(image.pixel(x, y));
+  }
+  return n;
+}
+
+int Count(const QImage& image, QRgb colour, const QRect& r) {
+  int n = 0;
+  const QRect area = r & image.rect();
+  for (int y = area.top(); y <= area.bottom(); ++y) {
+    for (int x = area.left(); x <= area.right(); ++x) n += image.pixel(x, y) == colour;
+  }
+  return n;
+}
+
+// The 0xAARRGGBB pixel of a 0x00BBGGRR colour.
+QRgb Pixel(Color c) { return ToQColor(c).rgb(); }
+
+constexpr Color kRed = 0x0000FF;
+constexpr Color kYellow = 0x00FFFF;
+constexpr Color kGreen = 0x00FF00;
+constexpr Color kBlue = 0xFF0000;
+
+// Files made for a test, opened as the viewer opens them, and a view of them.
+class PrintPageTest : public ::testing::Test {
+ protected:
+  // A point file coloured by its Rate through the given legend, with notes when given.
+  std::string PointFile(const std::string& name, const std::vector<test::XY>& points,
+                        const std::vector<double>& values, const std::vector<LegendEntry>& legend,
+                        const std::string& notes = {}, bool border = false, int sizeHundredthsFt = 3000) {
+    const std::string shp = test::WritePointSet(dir_, name, points, values);
+    Settings(name, border, sizeHundredthsFt);
+    SaveLegend(name, legend);
+    if (!notes.empty()) WriteFileBytes(dir_ / (name + ".txt"), notes);
+    return shp;
+  }
+
+  // An area file of one square, coloured through a one-class legend.
+  std::string AreaFile(const std::string& name, double cx, double cy, double half, Color colour) {
+    const std::string shp = test::WriteAreaSet(dir_, name, {test::Square(cx, cy, half)}, {1.0});
+    Settings(name, false, 3000);
+    SaveLegend(name, {{10.0, colour}});
+    return shp;
+  }
+
+  void Settings(const std::string& name, bool border, int size) {
+    WriteFileBytes(dir_ / (name + ".gpe"), "[Options]\r\nLEGEND_COL=1\r\nCOLOR_METHOD=1\r\nDRAW_BORDER=" +
+                                               std::string(border ? "1" : "0") +
+                                               "\r\nDISPLAY_SIZE=" + std::to_string(size) + "\r\n");
+  }
+
+  void SaveLegend(const std::string& name, const std::vector<LegendEntry>& entries) {
+    Legend legend;
+    for (const LegendEntry& e : entries) legend.Insert(e);
+    ASSERT_TRUE(legend.SaveFile((dir_ / (name + ".lgd")).string()));
+  }
+
+  Layer* Open(const std::string& shp, bool active = true) {
+    Layer* layer = list_.AddLayer(shp, nullptr, true);
+    EXPECT_NE(layer, nullptr) << shp;
+    if (active) list_.SetActiveLayer(layer);
+    return layer;
+  }
+
+  // The window of the given size zoomed to every open file.
+  void View(int w, int h) {
+    view_.Resize(w, h);
+    std::vector<MapRect> bounds;
+    for (const Layer* layer : list_.Layers()) bounds.push_back(layer->GetBounds());
+    view_.ZoomAll(bounds);
+  }
+
+  PrintSource Source() {
+    PrintSource s;
+    s.layers = &list_;
+    s.active = list_.GetActiveLayer();
+    s.clientWidth = view_.ClientWidth();
+    s.clientHeight = view_.ClientHeight();
+    s.transform = &view_.Transform();
+    return s;
+  }
+
+  PrintedPage Print(QImage& image, const PageMetrics& metrics) {
+    QPainter painter(&image);
+    return DrawPrintPage(painter, metrics, Source());
+  }
+
+  TempDir dir_;
+  LayerList list_;
+  MapView view_;
+};
+
+const std::vector<LegendEntry> kFiveClasses = {
+    {1000.0, kRed}, {1200.0, kYellow}, {1400.0, kGreen}, {1600.0, 0x008000}, {kLegendTopValue, kBlue}};
+
+TEST_F(PrintPageTest, NotesSitAboveTheBottomHalfInchUnderTheirHeadingAndReserveTheirHeight) {
+  Open(PointFile("log", {{-95.0, 42.0}, {-94.99, 42.01}}, {900.0, 1500.0}, kFiveClasses,
+                 "Applied UAN 32%, 15 April.\r\nNozzles checked at the north headland.\r\n"));
+  View(400, 300);
+  QImage image = Page();
+  const PrintedPage page = Print(image, Metrics());
+
+  ASSERT_TRUE(page.notesPrinted);
+  EXPECT_EQ(page.notes, "Applied UAN 32%, 15 April.\nNozzles checked at the north headland.\n");
+  const int h = page.notesBox.height();
+  // Two lines and the empty one after the last line end, in a 14-point font at 100 dpi (19 px cells).
+  EXPECT_GE(h, 3 * 15);
+  EXPECT_LE(h, 3 * 30);
+  // Heading box: 0 to 5.5 in, 0.2 in high, its top 0.2 in + h + 0.5 in above the page's bottom.
+  EXPECT_EQ(page.notesHeadingBox, QRect(0, kPageH - 20 - h - 50, 550, 20));
+  // The notes: indented 0.25 in, right under the heading, h high; they end half an inch above the bottom.
+  EXPECT_EQ(page.notesBox, QRect(25, kPageH - h - 50, 525, h));
+  // The notes' height and the legend's 2 inches are reserved; the map keeps the rest.
+  EXPECT_EQ(page.reserved, h + 200);
+
+  // "Notes" is printed in its box, the notes in theirs, nothing in the half inch below.
+  EXPECT_GT(DarkPixels(image, page.notesHeadingBox), 20);
+  EXPECT_GT(DarkPixels(image, page.notesBox.adjusted(0, 0, 0, -h / 2)), 20);  // first line
+  EXPECT_GT(DarkPixels(image, page.notesBox.adjusted(0, h / 3, 0, 0)), 20);   // second line
+  EXPECT_EQ(DarkPixels(image, QRect(0, page.notesHeadingBox.top(), 25, h + 20).adjusted(0, 20, 0, 0)), 0)
+      << "the notes are indented";
+  EXPECT_EQ(DarkPixels(image, QRect(0, kPageH - 49, 550, 49)), 0);
+}
+
+TEST_F(PrintPageTest, WithoutNotesOnlyTheLegendReservesTwoInches) {
+  Open(PointFile("log", {{-95.0, 42.0}, {-94.99, 42.01}}, {900.0, 1500.0}, kFiveClasses));
+  View(400, 300);
+  QImage image = Page();
+  const PrintedPage page = Print(image, Metrics());
+  EXPECT_FALSE(page.notesPrinted);
+  EXPECT_EQ(page.reserved, 200);
+  // The legend block starts 2 inches above the bottom: its lowest row's top is five rows lower.
+  ASSERT_EQ(page.legendRows.size(), 5u);
+  EXPECT_EQ(page.legendRows[0].swatch.top(), kPageH - 200 + 5 * 20);
+  EXPECT_EQ(page.legendRows[4].swatch.top(), kPageH - 200 + 20);
+}
+
+TEST_F(PrintPageTest, LegendLinesAtTheRightWithTheHighestClassOnTop) {
+  Open(PointFile("log", {{-95.0, 42.0}, {-94.99, 42.01}}, {900.0, 1500.0}, kFiveClasses));
+  View(400, 300);
+  QImage image = Page();
+  const PrintedPage page = Print(image, Metrics());
+  ASSERT_EQ(page.legendRows.size(), 5u);
+  const std::vector<std::pair<std::string, std::string>> texts = {{"1000.00 and below", ""},
+                                                                  {"1000.00 -", "1200.00"},
+                                                                  {"1200.00 -", "1400.00"},
+                                                                  {"1400.00 -", "1600.00"},
+                                                                  {"Above 1600.00", ""}};
+  const int blockTop = kPageH - 200;
+  for (std::size_t i = 0; i < 5; ++i) {
+    const PrintedLegendRow& row = page.legendRows[i];
+    SCOPED_TRACE(i);
+    EXPECT_EQ(row.first, texts[i].first);
+    EXPECT_EQ(row.second, texts[i].second);
+    // Each class one 0.2-inch row higher than the one before.
+    EXPECT_EQ(row.swatch.top(), blockTop + static_cast<int>(5 - i) * 20);
+    EXPECT_EQ(row.swatch.size(), QSize(16, 16));
+    EXPECT_EQ(row.firstBox.top(), row.swatch.top());
+    EXPECT_EQ(row.firstBox.height(), 20);
+    // The boxes: 0.1 inch after the swatch, then 0.1 inch after the first.
+    EXPECT_EQ(row.firstBox.left(), row.swatch.left() + 16 + 10);
+    EXPECT_EQ(row.secondBox.left(), row.firstBox.right() + 1 + 10);
+    // The block's left is page width − W1 − W2 − 1 inch, so the second box ends 0.64 inch from the right.
+    EXPECT_EQ(row.secondBox.right() + 1, kPageW - 100 + 16 + 10 + 10);
+    // The swatch in the class's colour inside a black outline.
+    EXPECT_EQ(image.pixel(row.swatch.center()), Pixel(kFiveClasses[i].color));
+    EXPECT_EQ(image.pixel(row.swatch.topLeft()), qRgb(0, 0, 0));
+    EXPECT_EQ(image.pixel(row.swatch.bottomRight()), qRgb(0, 0, 0));
+    EXPECT_GT(DarkPixels(image, row.firstBox), 10);
+    // The middle classes have a second text; the others' one text may run on into it, unclipped.
+    if (!texts[i].second.empty()) {
+      EXPECT_GT(DarkPixels(image, row.secondBox), 10);
+    }
+  }
+  // The widths are the measured sample texts of the largest break below the top class.
+  EXPECT_GT(page.legendRows[0].firstBox.width(), page.legendRows[0].secondBox.width());
+  EXPECT_TRUE(page.productBox.isNull()) << "one product slot: no product heading";
+}
+
+TEST_F(PrintPageTest, OneClassPrintsOnlyItsAndBelowLineAndTheTopClassItsAboveLine) {
+  Open(PointFile("one", {{-95.0, 42.0}, {-94.99, 42.01}}, {5.0, 5.0}, {{5.0, kGreen}}));
+  View(400, 300);
+  QImage image = Page();
+  PrintedPage page = Print(image, Metrics());
+  ASSERT_EQ(page.legendRows.size(), 1u);
+  EXPECT_EQ(page.legendRows[0].first, "5.00 and below");
+  EXPECT_EQ(page.legendRows[0].second, "");
+  EXPECT_EQ(page.legendRows[0].swatch.top(), kPageH - 200 + 20);
+
+  Layer* two = Open(PointFile("two", {{-95.0, 42.0}, {-94.99, 42.01}}, {5.0, 7.0},
+                              {{5.0, kGreen}, {kLegendTopValue, kBlue}}));
+  ASSERT_NE(two, nullptr);
+  QImage second = Page();
+  page = Print(second, Metrics());
+  ASSERT_EQ(page.legendRows.size(), 2u);
+  EXPECT_EQ(page.legendRows[1].first, "Above 5.00");
+  EXPECT_EQ(page.legendRows[1].second, "");
+  EXPECT_LT(page.legendRows[1].swatch.top(), page.legendRows[0].swatch.top());
+  EXPECT_EQ(second.pixel(page.legendRows[1].swatch.center()), Pixel(kBlue));
+}
+
+TEST_F(PrintPageTest, ProductHeadingOnlyWhenSeveralProductSlotsAreInUse) {
+  Layer* layer = Open(PointFile("log", {{-95.0, 42.0}, {-94.99, 42.01}}, {5.0, 7.0}, {{5.0, kGreen}}));
+  ASSERT_NE(layer, nullptr);
+  layer->GetSummary().productCount = 2;
+  layer->SetProductSlot(1);
+  View(400, 300);
+  QImage image = Page();
+  const PrintedPage page = Print(image, Metrics());
+  EXPECT_EQ(page.productText, "Product 2 Legend");
+  ASSERT_EQ(page.legendRows.size(), 1u);
+  // At the block's top-left, 2 inches wide and one row high, the row above the legend's lines.
+  EXPECT_EQ(page.productBox, QRect(page.legendRows[0].swatch.left(), kPageH - 200, 200, 20));
+  EXPECT_GT(DarkPixels(image, page.productBox), 20);
+}
+
+TEST_F(PrintPageTest, HeadingNamesTheFilesNewestFirstOverARuleAcrossThePage) {
+  Open(AreaFile("field", -95.0, 42.0, 0.01, kGreen));
+  Open(PointFile("log", {{-95.0, 42.0}, {-94.99, 42.01}}, {5.0, 7.0}, {{5.0, kRed}}));
+  View(400, 300);
+  QImage image = Page();
+  const PrintedPage page = Print(image, Metrics());
+  ASSERT_TRUE(page.headingPrinted);
+  EXPECT_EQ(page.heading, "log, field");
+  // 1.25 inch from the left, 2.25 inches above the bottom whatever is reserved, 0.2 inch high.
+  EXPECT_EQ(page.headingBox.topLeft(), QPoint(125, kPageH - 225));
+  EXPECT_EQ(page.headingBox.height(), 20);
+  // The box is as wide as the widest summary text ("01/01/1601" of an empty summary and the like).
+  EXPECT_GT(page.headingBox.width(), 30);
+  EXPECT_LT(page.headingBox.width(), 150);
+  // A rule 3 pixels wide at the box's bottom, from the page's left edge to its right.
+  const int rule = kPageH - 225 + 20;
+  for (int x : {0, 60, 425, kPageW - 1}) {
+    SCOPED_TRACE(x);
+    int black = 0;
+    for (int y = rule - 2; y <= rule + 2; ++y) black += image.pixel(x, y) == qRgb(0, 0, 0);
+    EXPECT_EQ(black, 3);
+  }
+  // The names in bold in the box (which may run on past its width), nothing left of it.
+  EXPECT_GT(DarkPixels(image, QRect(125, rule - 20, 300, 19)), 50);
+  EXPECT_EQ(DarkPixels(image, QRect(0, rule - 20, 124, 19)), 0);
+}
+
+TEST_F(PrintPageTest, NoHeadingWithOneFileAndNoneActive) {
+  Open(PointFile("log", {{-95.0, 42.0}, {-94.99, 42.01}}, {5.0, 7.0}, {{5.0, kRed}}), false);
+  View(400, 300);
+  QImage image = Page();
+  const PrintedPage page = Print(image, Metrics());
+  EXPECT_FALSE(page.headingPrinted);
+  EXPECT_EQ(page.headingBox.width(), 0);
+  EXPECT_TRUE(page.legendRows.empty());
+  // No legend without an active layer, but its 2 inches are still reserved.
+  EXPECT_EQ(page.reserved, 200);
+  EXPECT_EQ(DarkPixels(image, QRect(0, kPageH - 250, kPageW, 250)), 0);
+
+  // With a second file (still none active) the combined summary heads the page.
+  Open(PointFile("more", {{-95.0, 42.0}, {-94.99, 42.01}}, {5.0, 7.0}, {{5.0, kRed}}), false);
+  list_.SetActiveLayer(nullptr);
+  QImage second = Page();
+  EXPECT_TRUE(Print(second, Metrics()).headingPrinted);
+}
+
+TEST_F(PrintPageTest, WideWindowFillsThePageWidthAndTallOneTheUsableHeight) {
+  Open(AreaFile("field", -95.0, 42.0, 0.01, kGreen));
+  // Zoomed in so the field covers the whole window and reaches past it.
+  View(400, 300);
+  view_.ZoomIn();
+  view_.ZoomIn();
+  {
+    QImage image = Page();
+    const PrintedPage page = Print(image, Metrics(10));
+    ASSERT_TRUE(page.mapPrinted);
+    // Printed height min(900, 300 × 850 ÷ 400 = 637), width 400 × 637 ÷ 300 = 849, at the offsets.
+    EXPECT_EQ(page.mapArea, QRect(10, 10, 849, 637));
+    EXPECT_EQ(image.pixel(10, 10), Pixel(kGreen));
+    EXPECT_EQ(image.pixel(kPageW - 1, 640), Pixel(kGreen));
+    // The field stops at the window's edge: nothing of it over the legend and notes below
+    // (the legend's swatch, at its right, is the field's colour).
+    const int legendLeft = page.legendRows.at(0).swatch.left();
+    EXPECT_EQ(Count(image, Pixel(kGreen), QRect(0, 648, legendLeft, kPageH - 648)), 0);
+  }
+  View(200, 800);
+  view_.ZoomIn();
+  view_.ZoomIn();
+  {
+    QImage image = Page();
+    const PrintedPage page = Print(image, Metrics());
+    // Printed height min(900, 800 × 850 ÷ 200) = 900 (page − 2 inches), width 200 × 900 ÷ 800 = 225.
+    EXPECT_EQ(page.mapArea, QRect(0, 0, 225, 900));
+    EXPECT_EQ(image.pixel(224, 899), Pixel(kGreen));
+    const int legendLeft = page.legendRows.at(0).swatch.left();
+    EXPECT_EQ(Count(image, Pixel(kGreen), QRect(226, 0, legendLeft - 226, kPageH)), 0);
+    EXPECT_EQ(Count(image, Pixel(kGreen), QRect(0, 901, legendLeft, kPageH)), 0);
+    EXPECT_EQ(Count(image, Pixel(kGreen), QRect(legendLeft, 0, kPageW, 900)), 0);
+  }
+}
+
+TEST_F(PrintPageTest, WindowWithoutAreaPrintsNoMapAndSaysSo) {
+  Open(AreaFile("field", -95.0, 42.0, 0.01, kGreen));
+  View(400, 300);
+  for (const QSize& client : {QSize(0, 300), QSize(400, 0), QSize(0, 0)}) {
+    SCOPED_TRACE(client.width());
+    QImage image = Page();
+    PrintSource source = Source();
+    source.clientWidth = client.width();
+    source.clientHeight = client.height();
+    QPainter painter(&image);
+    const PrintedPage page = DrawPrintPage(painter, Metrics(), source);
+    painter.end();
+    EXPECT_FALSE(page.mapPrinted);
+    EXPECT_EQ(page.mapMessage, "The map window has no area; the map was not printed.");
+    EXPECT_EQ(Count(image, Pixel(kGreen), QRect(0, 0, kPageW, 800)), 0);
+    EXPECT_GT(DarkPixels(image, QRect(0, 0, 550, 20)), 30) << "the message is on the page";
+    // The other blocks are printed all the same.
+    EXPECT_EQ(page.legendRows.size(), 1u);
+    EXPECT_TRUE(page.headingPrinted);
+  }
+}
+
+TEST_F(PrintPageTest, PointSymbolsScaleToThePageWithOnePixelOutlines) {
+  // Two points, far apart, coloured red and blue, with borders.
+  Open(PointFile("log", {{-95.0, 42.0}, {-94.98, 42.02}}, {1.0, 9.0}, {{5.0, kRed}, {kLegendTopValue, kBlue}}, {},
+                 true, 20000));
+  View(200, 150);
+  QImage image = Page();
+  const PrintedPage page = Print(image, Metrics());
+  ASSERT_TRUE(page.mapPrinted);
+  EXPECT_EQ(page.mapArea, QRect(0, 0, 849, 637));
+  const double scale = 849.0 / 200.0;
+  // Each record's colour at its point scaled onto the page.
+  int found = 0;
+  for (Shape* shape : list_.Head()->Records()) {
+    MapPoint p{shape->GetBounds().left, shape->GetBounds().top};
+    view_.Transform().WorldToDevice(p);
+    const QPoint at(static_cast<int>(p.x * scale), static_cast<int>(p.y * scale));
+    const QRgb colour = image.pixel(at);
+    EXPECT_TRUE(colour == Pixel(kRed) || colour == Pixel(kBlue)) << at.x() << "," << at.y();
+    // The outline is one device pixel, not a window pixel grown 4 times: walking left from
+    // the centre, the colour runs up to a black edge at most 2 pixels thick.
+    int x = at.x();
+    while (x > 0 && image.pixel(x, at.y()) == colour) --x;
+    int black = 0;
+    while (x > 0 && image.pixel(x, at.y()) == qRgb(0, 0, 0)) --x, ++black;
+    EXPECT_GE(black, 1);
+    EXPECT_LE(black, 2);
+    ++found;
+  }
+  EXPECT_EQ(found, 2);
+  EXPECT_GT(Count(image, Pixel(kRed), image.rect()), 100) << "a scaled symbol, not a window-sized one";
+}
+
+TEST(PageFontTest, CellHeightIsThePointSizeAtTheDeviceResolution) {
+  QImage image = Page(10, 10);
+  for (int points : {kPageTextPoints, kPageHeadingPoints}) {
+    SCOPED_TRACE(points);
+    const QFont font = PageFont(points, kDpi, points == kPageHeadingPoints, &image);
+    const int cell = QFontMetrics(font, &image).height();
+    EXPECT_LE(cell, points * kDpi / 72);
+    EXPECT_GE(cell, points * kDpi / 72 - 3);
+  }
+  EXPECT_TRUE(PageFont(kPageHeadingPoints, kDpi, true, &image).bold());
+  EXPECT_FALSE(PageFont(kPageTextPoints, kDpi, false, &image).bold());
+}
+
+TEST(PageMetricsTest, PdfWriterGivesItsPrintableAreaResolutionAndOffsets) {
+  TempDir dir;
+  QPdfWriter writer(QString::fromStdString((dir / "m.pdf").string()));
+  writer.setResolution(300);
+  writer.setPageLayout(QPageLayout(QPageSize(QPageSize::Letter), QPageLayout::Portrait,
+                                   QMarginsF(36, 72, 36, 72), QPageLayout::Point));
+  const PageMetrics m = PageMetricsOf(writer);
+  EXPECT_EQ(m.dpiX, 300);
+  EXPECT_EQ(m.dpiY, 300);
+  // Half an inch and an inch of margin at 300 dpi.
+  EXPECT_EQ(m.offsetX, 150);
+  EXPECT_EQ(m.offsetY, 300);
+  EXPECT_EQ(m.width, 2550 - 300);
+  EXPECT_EQ(m.height, 3300 - 600);
+}
+
+}  // namespace
+}  // namespace kestrune
