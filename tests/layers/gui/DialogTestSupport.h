@@ -55,7 +55,8 @@ inline void WhenModal(const QString& name, std::function<void(QDialog*)> action,
     bool acted = false;
     QPointer<QDialog> target;
   };
-  auto* timer = new QTimer;
+  // Owned by the application, so a watcher still ticking when the test ends goes with it.
+  auto* timer = new QTimer(QCoreApplication::instance());
   auto state = std::make_shared<State>();
   timer->setInterval(10);
   QObject::connect(timer, &QTimer::timeout, [timer, state, name, action = std::move(action), limitMs] {

@@ -106,7 +106,9 @@ TEST_F(DisplayDialogTest, EachShapeKindShowsItsSizeLabelAndEnablesItsControls) {
     for (int i = 0; i < list->count(); ++i) names << list->itemText(i);
     EXPECT_EQ(names, c.fields);
     EXPECT_EQ(list->currentText(), c.selectedField);
-    if (!c.selectedField.isEmpty()) EXPECT_EQ(list->currentData().toInt(), layer->GetLegendColumn());
+    if (!c.selectedField.isEmpty()) {
+      EXPECT_EQ(list->currentData().toInt(), layer->GetLegendColumn());
+    }
 
     EXPECT_EQ(Control<QRadioButton>(&dialog, kIdLegendColors)->isChecked(), c.legendMethod);
     EXPECT_EQ(Control<QRadioButton>(&dialog, kIdSolidColor)->isChecked(), !c.legendMethod);
