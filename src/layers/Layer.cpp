@@ -607,12 +607,7 @@ void Layer::ApplyFilter() {
 
 // Makes an empty record of a class, appended at once with addNow.
 Shape* Layer::CreateRecord(int recordClass, int recordNumber, bool addNow) {
-  Shape* shape = MakeRecord(recordClass, recordNumber);
-  if (shape && addNow) {
-    shape->SetOwner(this);
-    AddRecord(shape, true);
-  }
-  return shape;
+  return MakeAndMaybeAdd(recordClass, recordNumber, addNow);
 }
 
 // Takes a record: appended, or placed in drawing order.

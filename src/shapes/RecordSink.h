@@ -19,6 +19,10 @@ class RecordSink {
   virtual Shape* CreateRecord(int recordClass, int recordNumber, bool addNow) = 0;
   // Takes ownership of a finished record: appended, or placed in drawing order.
   virtual void AddRecord(Shape* shape, bool append) = 0;
+
+ protected:
+  // The usual CreateRecord: makes the record and, with addNow, hands it to AddRecord.
+  Shape* MakeAndMaybeAdd(int recordClass, int recordNumber, bool addNow);
 };
 
 }  // namespace kestrune

@@ -19,11 +19,13 @@ ShapeCollection::~ShapeCollection() { Clear(); }
 
 // Makes a record and, with addNow, appends it at once.
 Shape* ShapeCollection::CreateRecord(int recordClass, int recordNumber, bool addNow) {
+  return MakeAndMaybeAdd(recordClass, recordNumber, addNow);
+}
+
+// Makes a record and, with addNow, appends it at once (AddRecord sets its owner).
+Shape* RecordSink::MakeAndMaybeAdd(int recordClass, int recordNumber, bool addNow) {
   Shape* shape = MakeRecord(recordClass, recordNumber);
-  if (shape && addNow) {
-    shape->SetOwner(this);
-    AddRecord(shape, true);
-  }
+  if (shape && addNow) AddRecord(shape, true);
   return shape;
 }
 
