@@ -30,9 +30,9 @@
 #include <string>
 #include <vector>
 
+#include "geo/gui/QPainterCanvas.h"
 #include "layers/Layer.h"
 #include "mapview/MapView.h"
-#include "mapview/gui/QPainterCanvas.h"
 #include "shapes/ShapeCollection.h"
 #include "shapes/ShapeFileReader.h"
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Platform.h"
+#include "base/Platform.h"
 #include "shapes/ShapeCollection.h"
 #include "shapes/ShapeFileReader.h"
 

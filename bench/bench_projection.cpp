@@ -8,8 +8,8 @@
 #include <benchmark/benchmark.h>
 #include <proj.h>
 
-#include "mapview/Gctp.h"
-#include "mapview/MapProjection.h"
+#include "geo/MapProjection.h"
+#include "geo/ZoneCalls.h"
 
 namespace {
 
@@ -99,15 +99,15 @@ BENCHMARK(BM_ProjTransGenericBatch);
 // transform, for every point.
 void BM_NumberedCallsPerPoint(benchmark::State& state) {
   const Positions& in = Input();
-  double params[kestrune::gctp::kParamCount] = {};
+  double params[kestrune::zones::kParamCount] = {};
   constexpr double kRad = 0.017453292519943295;
   std::vector<MapPoint> out(kPoints);
   for (auto _ : state) {
     for (int i = 0; i < kPoints; ++i) {
       double x = 0, y = 0;
-      kestrune::gctp::ForwardInit(kestrune::gctp::kProjectionMercator, 0, params, kestrune::gctp::kDatumSphere,
+      kestrune::zones::PrepareMercatorForward(kestrune::zones::kProjectionMercator, 0, params, kestrune::zones::kDatumSphere,
                                   nullptr);
-      kestrune::gctp::ForwardTransform(in.lon[i] * kRad, in.lat[i] * kRad, &x, &y);
+      kestrune::zones::MercatorForward(in.lon[i] * kRad, in.lat[i] * kRad, &x, &y);
       out[i] = ToMap(x, y);
     }
     benchmark::DoNotOptimize(out.data());

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Platform.h"
+#include "base/Platform.h"
 #include "layers/Legend.h"
 
 namespace {

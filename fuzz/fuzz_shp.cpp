@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/Platform.h"
-#include "mapview/CMapTransform.h"
-#include "mapview/RecordingCanvas.h"
+#include "base/Platform.h"
+#include "geo/CMapTransform.h"
+#include "geo/RecordingCanvas.h"
 #include "shapes/ShapeCollection.h"
 #include "shapes/ShapeFileReader.h"
 

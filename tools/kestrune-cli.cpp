@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/CliCommand.h"
-#include "app/Preferences.h"
+#include "base/CliCommand.h"
+#include "base/Preferences.h"
 #include "lang/LangString.h"
 #include "layers/LayerInfo.h"
 #include "mapview/gui/CliPrint.h"
@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
   }
   if (!chosen) return Usage();
   // The files are read with the user's own units and sizes, as the viewer would.
-  kestrune::GetPreferences().LoadFromRegistry();
+  kestrune::GetPreferences().LoadFromConfigFile();
   const std::vector<std::string> args(words.begin() + 1, words.end());
   return chosen->run(args, std::cout, std::cerr);
 }

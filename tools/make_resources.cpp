@@ -25,7 +25,7 @@
 #include <QTextStream>
 
 #include "app/Commands.h"
-#include "app/gui/AppResources.h"
+#include "base/gui/AppResources.h"
 
 namespace {
 

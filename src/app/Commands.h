@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/ResourceIds.h"
+
 namespace kestrune {
 
 // Command ids, as the menus and the toolbar carry them.
@@ -32,14 +34,6 @@ enum CommandId : int {
   kIdUnitsMetric = 32809,
 };
 
-// Resource numbers.
-constexpr int kStandardSet = 128;       // menu, toolbar, icon and title string of the viewer
-constexpr int kVantrelSet = 156;        // the Vantrel edition's menu, toolbar, icon and title
-constexpr int kAboutDialogId = 100;     // About dialog of set 128
-constexpr int kVantrelAboutDialogId = 155;
-constexpr int kSplashBitmapId = 146;    // splash and About picture
-constexpr int kVantrelBitmapId = 157;   // picture of About dialog 155
-constexpr int kZoomCursorId = 134;
 constexpr int kSplashTimerId = 101;
 constexpr int kSplashMilliseconds = 2000;
 
@@ -83,8 +77,6 @@ const ResourceSet& GetResourceSet(int setId);
 // ignored) selects set 156; anything else the viewer's own set 128.
 int ResourceSetForEdition(const std::string& edition);
 
-// The window title literal of the viewer, translated by the caller.
-constexpr const char* kFrameTitle = "Quillmer Kestrune";
 
 // The text of a command in a set's menu (the "#id:default" literal), or empty
 // when the set's menu does not hold it. Toolbar tips are made from it.

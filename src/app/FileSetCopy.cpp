@@ -47,20 +47,6 @@ class FdGuard {
   int fd_;
 };
 
-// The folder a path's file lives in, "." for a bare name.
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// The file name after the last "/".
-std::string FileNameOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Writes all of size bytes, retrying short writes and interruptions; 0 or errno.
 int WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
@@ -88,7 +74,8 @@ int CopyToTemporary(const std::string& source, const std::string& destination, s
   // A folder or device under a set's name is not a file to copy.
   if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
 
-  std::string pattern = FolderOf(destination) + "/." + FileNameOf(destination) + ".kestrune-XXXXXX";
+  const std::string folder = FolderOf(destination);
+  std::string pattern = (folder.empty() ? std::string(".") : folder) + "/." + FileNameOf(destination) + ".kestrune-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   FdGuard out(::mkstemp(name.data()));
@@ -141,23 +128,6 @@ std::string SourceOf(const std::string& oldBase, const char* ext) {
 }
 
 }  // namespace
-
-// The new base name of a chosen Save As path.
-std::string SaveAsBasePath(const std::string& chosenPath) {
-  const size_t slash = chosenPath.rfind('/');
-  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  const size_t dot = chosenPath.rfind('.');
-  // A leading "." makes a hidden name, not an extension.
-  if (dot == std::string::npos || dot <= nameStart) return chosenPath;
-  return chosenPath.substr(0, dot);
-}
-
-// The folder a chosen path lies in, for the preferences.
-std::string SaveAsFolder(const std::string& chosenPath) {
-  const size_t slash = chosenPath.rfind('/');
-  if (slash == std::string::npos || slash == 0) return {};
-  return chosenPath.substr(0, slash);
-}
 
 // Compares device and inode, so any spelling of one file matches.
 bool IsSameFile(const std::string& a, const std::string& b) {

@@ -12,16 +12,6 @@
 
 namespace kestrune {
 
-// The base name a chosen Save As path stands for: cut at the last "." of the
-// file name when that "." is not the file name's first character; the whole
-// path otherwise ("a.b.shp" gives "a.b", "field" stays "field"). A "." in a
-// folder name is not an extension.
-std::string SaveAsBasePath(const std::string& chosenPath);
-
-// The folder of a chosen path (before its last "/"), or empty when the path has
-// no "/" after its first character.
-std::string SaveAsFolder(const std::string& chosenPath);
-
 // True when both paths name one existing file (same device and inode, so hard
 // links, symbolic links, "." and ".." spellings all count as one).
 bool IsSameFile(const std::string& a, const std::string& b);

@@ -8,7 +8,7 @@
 
 #include <QString>
 
-#include "mapview/MapPoint.h"
+#include "geo/MapPoint.h"
 
 namespace kestrune {
 
@@ -48,7 +48,8 @@ enum CellAttribute : int32_t {
   kAttrClipText = 23,
 };
 
-// Text-drawing flags of the cells (the desktop's DrawText numbers).
+// Text-drawing flags of the cells, as bits: horizontal alignment in the low two,
+// then vertical centring, bottom alignment, single line and no clipping.
 constexpr uint32_t kDtLeft = 0x0;
 constexpr uint32_t kDtCenter = 0x1;
 constexpr uint32_t kDtRight = 0x2;

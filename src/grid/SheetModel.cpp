@@ -4,7 +4,7 @@
 #include <climits>
 #include <new>
 
-#include "app/Platform.h"
+#include "base/Platform.h"
 #include "grid/SheetFormat.h"
 
 namespace kestrune {
@@ -282,7 +282,7 @@ void SheetModel::SetClientSize(int width, int height) {
   UpdateLayout();
 }
 
-// Takes the desktop's scroll bar extents.
+// Takes the style's scroll bar extents.
 void SheetModel::SetScrollBarMetrics(int vertWidth, int horzHeight) {
   sysVertWidth_ = std::max(vertWidth, 0);
   sysHorzHeight_ = std::max(horzHeight, 0);

@@ -103,7 +103,7 @@ class SheetModel {
 
   // ---- Pane geometry
   void SetClientSize(int width, int height);
-  // The desktop's scroll bar extents (width of a vertical, height of a horizontal bar).
+  // The style's scroll bar extents (width of a vertical, height of a horizontal bar).
   void SetScrollBarMetrics(int vertWidth, int horzHeight);
   void SetVertBarShown(bool shown);
   void SetHorzBarShown(bool shown);

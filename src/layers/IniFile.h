@@ -1,6 +1,5 @@
-// Windows initialisation-file text: "[section]" lines, each followed by
-// "KEY=value" lines. Reads and writes the same format as the Windows profile
-// functions, so files written by either side read on the other:
+// INI text: "[section]" lines, each followed by "KEY=value" lines, in the
+// form other programs that keep ".gpe" files read and write:
 // - lines end in CRLF, LF or CR when read; CRLF when written;
 // - section and key names compare ignoring ASCII case; blanks around names and
 //   values are dropped, and one pair of enclosing quotes is taken off a value;

@@ -4,12 +4,13 @@
 #include <limits>
 #include <map>
 
-#include "app/Platform.h"
-#include "app/Preferences.h"
+#include "base/Paths.h"
+#include "base/Platform.h"
+#include "base/Preferences.h"
+#include "geo/Canvas.h"
+#include "geo/CMapTransform.h"
 #include "layers/MapWindowHost.h"
 #include "layers/PixelMapper.h"
-#include "mapview/CMapTransform.h"
-#include "mapview/Canvas.h"
 #include "shapes/DbfTable.h"
 #include "shapes/FileSet.h"
 #include "shapes/ShapeCollection.h"
@@ -175,18 +176,9 @@ bool Layer::Close() {
 // Stores the path and caches its base path, file name and extension.
 void Layer::SetPathName(const std::string& path) {
   path_ = path;
-  const size_t slash = path.find_last_of("/\\");
-  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  fileName_ = path.substr(nameStart);
-  const size_t dot = path.rfind('.');
-  // A "." in a folder name, or the one that starts a file name, is no extension.
-  if (dot == std::string::npos || dot <= nameStart) {
-    basePath_ = path;
-    extension_.clear();
-  } else {
-    basePath_ = path.substr(0, dot);
-    extension_ = path.substr(dot + 1);
-  }
+  fileName_ = FileNameOf(path);
+  basePath_ = BasePathOf(path);
+  extension_ = ExtensionOf(path);
 }
 
 // The attribute table beside the file, whatever the case of its extension.

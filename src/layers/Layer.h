@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "geo/Canvas.h"
+#include "geo/MapPoint.h"
 #include "layers/FileSummary.h"
 #include "layers/LayerSettings.h"
 #include "layers/Legend.h"
-#include "mapview/Canvas.h"
-#include "mapview/MapPoint.h"
 #include "shapes/RecordList.h"
 #include "shapes/RecordSink.h"
 #include "shapes/Shape.h"

@@ -5,8 +5,8 @@
 #include <system_error>
 #include <utility>
 
-#include "app/JsonText.h"
-#include "app/Platform.h"
+#include "base/JsonText.h"
+#include "base/Platform.h"
 #include "lang/LangString.h"
 #include "layers/Layer.h"
 #include "layers/LayerList.h"

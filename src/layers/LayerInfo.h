@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/CliCommand.h"
+#include "base/CliCommand.h"
 
 namespace kestrune {
 

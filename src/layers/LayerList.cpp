@@ -11,9 +11,10 @@
 #include <new>
 #include <system_error>
 
-#include "app/Platform.h"
-#include "mapview/CMapTransform.h"
-#include "mapview/Canvas.h"
+#include "base/Paths.h"
+#include "base/Platform.h"
+#include "geo/Canvas.h"
+#include "geo/CMapTransform.h"
 
 namespace kestrune {
 
@@ -152,7 +153,7 @@ const std::string& LayerList::GetNamesText() {
   namesText_.clear();
   for (const Layer* layer : layers_) {
     if (!namesText_.empty()) namesText_ += ", ";
-    namesText_ += NameWithoutExtension(layer->GetFileName());
+    namesText_ += BasePathOf(layer->GetFileName());
   }
   return namesText_;
 }
@@ -279,13 +280,6 @@ bool CanShowTotals(const Layer* layer) {
   if (!layer) return false;
   const int slot = layer->GetProductSlot();
   return slot >= 0 && slot < kProductSlots && layer->IsFieldAreaKnown(slot) && layer->IsFieldVolumeKnown(slot);
-}
-
-// A file name cut at its last ".", unless that starts it.
-std::string NameWithoutExtension(const std::string& fileName) {
-  const std::size_t dot = fileName.rfind('.');
-  if (dot == std::string::npos || dot == 0) return fileName;
-  return fileName.substr(0, dot);
 }
 
 }  // namespace kestrune

@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "geo/MapPoint.h"
 #include "layers/FileSummary.h"
 #include "layers/Layer.h"
-#include "mapview/MapPoint.h"
 
 namespace kestrune {
 
 class Canvas;
 class CMapTransform;
 
-// The notes save failure, shown untranslated as it always was.
+// The notes save failure. It is shown untranslated: it has no text id.
 constexpr const char* kMsgCannotSaveNotes = "Unable to save notes to file.";
 constexpr const char* kMsgNotesCaption = "Vantrel Notes";
 // Separator of the notes of several layers.
@@ -126,8 +126,5 @@ int ShowMeMaskFromChoices(const ShowMeChoices& choices);
 // Whether the Summary Totals command applies to the layer: its product slot is
 // one of the ten and both its area and volume are known there.
 bool CanShowTotals(const Layer* layer);
-
-// The file name of a path without its extension (a leading "." stays).
-std::string NameWithoutExtension(const std::string& fileName);
 
 }  // namespace kestrune

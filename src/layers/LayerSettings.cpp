@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "base/Saturate.h"
+
 namespace kestrune {
 
 namespace {
@@ -47,14 +49,8 @@ int32_t ParseSettingInt(std::string_view text) {
 }
 
 // Feet to the stored hundredths, truncated and kept in range.
-int32_t DisplaySizeToSetting(double feet) {
-  const double hundredths = feet * 100.0;
-  if (std::isnan(hundredths)) return 0;
-  // Beyond the range of the stored long the nearest limit is the honest value.
-  if (hundredths >= 2147483647.0) return std::numeric_limits<int32_t>::max();
-  if (hundredths <= -2147483648.0) return std::numeric_limits<int32_t>::min();
-  return static_cast<int32_t>(hundredths);  // truncates toward zero
-}
+// Beyond the range of the stored long the nearest limit is the honest value.
+int32_t DisplaySizeToSetting(double feet) { return SaturatingTruncate(feet * 100.0); }
 
 // The low 16 bits of a stored legend column, as a signed field number.
 int16_t LegendColumnFromSetting(int32_t value) {

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "geo/MapPoint.h"
 #include "layers/IniFile.h"
-#include "mapview/MapPoint.h"
 
 namespace kestrune {
 

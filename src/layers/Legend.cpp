@@ -11,7 +11,7 @@
 #include <cstring>
 #include <limits>
 
-#include "app/Platform.h"
+#include "base/Platform.h"
 #include "lang/LangString.h"
 
 namespace kestrune {

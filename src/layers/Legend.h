@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "mapview/MapPoint.h"
+#include "geo/MapPoint.h"
 
 namespace kestrune {
 

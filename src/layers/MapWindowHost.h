@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "mapview/Canvas.h"
+#include "geo/Canvas.h"
 
 namespace kestrune {
 

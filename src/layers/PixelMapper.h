@@ -13,9 +13,10 @@
 #include <emmintrin.h>
 #endif
 
-#include "mapview/CMapTransform.h"
-#include "mapview/Canvas.h"
-#include "mapview/MapPoint.h"
+#include "base/Saturate.h"
+#include "geo/Canvas.h"
+#include "geo/CMapTransform.h"
+#include "geo/MapPoint.h"
 
 namespace kestrune {
 
@@ -216,13 +217,7 @@ class PixelMapper {
   bool quickCorners_ = false;
 
   // Half away from zero, saturating; NaN gives 0.
-  static int32_t RoundHalfAway(double value) {
-    const double v = value <= 0.0 ? value - 0.5 : value + 0.5;
-    if (std::isnan(v)) return 0;
-    if (v >= static_cast<double>(std::numeric_limits<int32_t>::max())) return std::numeric_limits<int32_t>::max();
-    if (v <= static_cast<double>(std::numeric_limits<int32_t>::min())) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(v);
-  }
+  static int32_t RoundHalfAway(double value) { return SaturatingRoundHalfAway(value); }
 
   double worldX_ = 0, worldY_ = 0, worldW_ = 0, worldH_ = 0;
   double deviceW_ = 0, deviceH_ = 0, deviceX_ = 0, deviceY_ = 0;

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "app/Platform.h"
+#include "base/Platform.h"
 
 namespace kestrune {
 

@@ -6,8 +6,8 @@
 #include <functional>
 #include <vector>
 
-#include "mapview/CMapTransform.h"
-#include "mapview/MapPoint.h"
+#include "geo/CMapTransform.h"
+#include "geo/MapPoint.h"
 
 namespace kestrune {
 

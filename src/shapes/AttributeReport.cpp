@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "geo/MapProjection.h"
+#include "geo/ZoneCalls.h"
 #include "lang/LangString.h"
-#include "mapview/Gctp.h"
-#include "mapview/MapProjection.h"
 
 namespace kestrune {
 
@@ -93,11 +93,11 @@ LatLongText FormatLatLong(double latitude, double longitude, int style, int zone
   double x = 0.0, y = 0.0;
   const double lon = longitude * kRadiansPerDegree;
   const double lat = latitude * kRadiansPerDegree;
-  const bool ok = style == kStyleZoneProjected ? gctp::ZoneForward(lon, lat, &x, &y, zone, datum)
-                                               : gctp::StatePlaneForward(lon, lat, &x, &y, zone, datum);
+  const bool ok = style == kStyleZoneProjected ? zones::UtmFromGeographic(lon, lat, &x, &y, zone, datum)
+                                               : zones::StatePlaneFromGeographic(lon, lat, &x, &y, zone, datum);
   // A zone or datum the projection cannot serve shows nothing rather than a false 0.00.
   if (!ok) return out;
-  if (style == kStyleStatePlane && datum == gctp::kDatumNad27) {
+  if (style == kStyleStatePlane && datum == zones::kDatumNad27) {
     x *= kFeetPerMetre;
     y *= kFeetPerMetre;
   }

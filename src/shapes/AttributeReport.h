@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "mapview/MapPoint.h"
+#include "geo/MapPoint.h"
 
 namespace kestrune {
 

@@ -607,7 +607,7 @@ bool DbfTable::SetString(int field, const std::string& input) {
   std::size_t used = text.size();
   while (used > 0 && text[used - 1] == ' ') --used;
   if (used > std::size_t(f->length)) {
-    // The buffer shows the text cut at the field length, as it always has, but
+    // The buffer shows the text cut at the field length, so reads see what fits, but
     // the refusal is remembered so that WriteRecord never stores the cut text.
     // A date field keeps its date: a cut text would be no date at all.
     if (f->type != kDbfDate) StoreText(*f, text.substr(0, used));

@@ -31,22 +31,6 @@ bool IsRegularOrLink(const fs::path& p) {
 
 }  // namespace
 
-// The path cut at the extension of its file name.
-std::string BasePathOf(const std::string& path) {
-  // UTF-8 never uses the byte of "." inside a multi-byte character, so a byte
-  // search from the end is safe for any file name.
-  const size_t dot = path.rfind('.');
-  const size_t slash = path.rfind('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
-  return path.substr(0, dot);
-}
-
-// What follows the base path and its ".".
-std::string ExtensionOf(const std::string& path) {
-  const std::string base = BasePathOf(path);
-  return base.size() < path.size() ? path.substr(base.size() + 1) : std::string();
-}
-
 // The existing file of the set with the extension in any case.
 std::string FindSideFile(const std::string& base, const std::string& ext) {
   const std::string exact = base + "." + ext;

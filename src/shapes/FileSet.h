@@ -7,14 +7,9 @@
 
 #include <string>
 
+#include "base/Paths.h"
+
 namespace kestrune {
-
-// The path without its extension: cut at the last "." of the file name (a "."
-// in a folder name is not an extension); the whole path when there is none.
-std::string BasePathOf(const std::string& path);
-
-// The extension of the file name without its ".", or empty.
-std::string ExtensionOf(const std::string& path);
 
 // An existing file base + "." + ext, the extension in any case (the exact
 // spelling first); empty when there is none. ext is given without the ".".

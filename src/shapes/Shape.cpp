@@ -7,9 +7,9 @@
 #include <sys/mman.h>
 #include <unordered_map>
 
-#include "app/Preferences.h"
-#include "mapview/CMapTransform.h"
-#include "mapview/MapProjection.h"
+#include "base/Preferences.h"
+#include "geo/CMapTransform.h"
+#include "geo/MapProjection.h"
 
 // Under AddressSanitizer every point record gets its own allocation, so
 // use-after-free and overflows of records are caught.
@@ -380,19 +380,6 @@ double PointShape::HitDistance(const MapPoint& point) {
   return dx * dx + dy * dy;
 }
 
-// A point has one position, at cursor 0.
-void PointShape::BeginPoints(bool) { pointCursor_ = 0; }
-
-// Moves the cursor on; it saturates far beyond the one point it can reach.
-void PointShape::NextPoint() {
-  if (pointCursor_ < INT8_MAX) ++pointCursor_;
-}
-
-// Moves the cursor back; it saturates far before the one point it can reach.
-void PointShape::PrevPoint() {
-  if (pointCursor_ > -INT8_MAX) --pointCursor_;
-}
-
 // ---------------------------------------------------------------- LineShape
 
 // The vertex reached by stepping half the vertex count from the first.
@@ -530,21 +517,6 @@ double LineShape::HitDistance(const MapPoint& point) {
   return best < kNoHit ? best : beyond;
 }
 
-// Starts the vertex walk at the first vertex, or at the last.
-void LineShape::BeginPoints(bool fromEnd) {
-  cursor_ = fromEnd ? static_cast<int64_t>(points_.size()) - 1 : 0;
-}
-
-// Whether the cursor is on a vertex.
-bool LineShape::HasCurrentPoint() const {
-  return cursor_ >= 0 && cursor_ < static_cast<int64_t>(points_.size());
-}
-
-// The vertex under the cursor (a zero point when off the list).
-MapPoint LineShape::GetCurrentPoint() const {
-  return HasCurrentPoint() ? points_[static_cast<size_t>(cursor_)] : MapPoint{};
-}
-
 // ---------------------------------------------------------------- AreaShape
 
 // Shoelace area of a closed ring, relative to its bounding corner.
@@ -649,26 +621,6 @@ bool AreaShape::Contains(const MapPoint& point) const {
 
 // 1.0 inside the area, else "very far".
 double AreaShape::HitDistance(const MapPoint& point) { return Contains(point) ? 1.0 : kNoHit; }
-
-// Starts the walk over the outer ring at its first point, or at its last.
-void AreaShape::BeginPoints(bool fromEnd) {
-  currentRing_ = 0;
-  ringOffset_ = 0;
-  const int64_t size = ringSizes_.empty() ? 0 : ringSizes_[0];
-  index_ = fromEnd ? size - 1 : 0;
-}
-
-// Whether the walk is still within the current ring.
-bool AreaShape::HasCurrentPoint() const {
-  if (currentRing_ < 0 || currentRing_ >= GetRingCount()) return false;
-  return index_ >= 0 && index_ < ringSizes_[static_cast<size_t>(currentRing_)];
-}
-
-// The point under the walk (a zero point when off the ring).
-MapPoint AreaShape::GetCurrentPoint() const {
-  if (!HasCurrentPoint()) return {};
-  return points_[static_cast<size_t>(ringOffset_ + index_)];
-}
 
 // Ground area from the net area in map units, scaled by the ground size of the
 // bounds: square feet with U.S. units, square metres with metric.

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "mapview/Canvas.h"
-#include "mapview/MapPoint.h"
+#include "geo/Canvas.h"
+#include "geo/MapPoint.h"
 
 namespace kestrune {
 
@@ -70,11 +70,6 @@ class Shape {
   virtual void ShowAttributes(void* parentWindow);
   virtual bool Contains(const MapPoint& point) const;
   virtual int GetPointCount() const = 0;
-  virtual void BeginPoints(bool fromEnd) = 0;
-  virtual bool HasCurrentPoint() const = 0;
-  virtual void NextPoint() = 0;
-  virtual void PrevPoint() = 0;
-  virtual MapPoint GetCurrentPoint() const = 0;
   virtual void FinishGeometry();
   virtual double GetArea(bool flag);
   virtual double GetLength(bool flag);
@@ -137,7 +132,6 @@ class Shape {
   int16_t unitsPerFoot_ = 0;  // 0 until computed
   uint16_t filterFlags_ = 0xFFFF;
   uint8_t flags_ = kVisible;
-  int8_t pointCursor_ = 0;  // used by PointShape; here to fill the padding
 
   static double mapUnitsPerPixel_;
 };
@@ -156,11 +150,6 @@ class PointShape final : public Shape {
   MapRect GetHitBounds() override { return GetBounds(); }
   double HitDistance(const MapPoint& point) override;
   int GetPointCount() const override { return HasGeometry() ? 1 : 0; }
-  void BeginPoints(bool fromEnd) override;
-  bool HasCurrentPoint() const override { return pointCursor_ == 0 && HasGeometry(); }
-  void NextPoint() override;
-  void PrevPoint() override;
-  MapPoint GetCurrentPoint() const override { return point_; }
 
   const MapPoint& GetPoint() const { return point_; }
 
@@ -189,11 +178,6 @@ class LineShape final : public Shape {
   MapRect GetHitBounds() override;
   double HitDistance(const MapPoint& point) override;
   int GetPointCount() const override { return static_cast<int>(points_.size()); }
-  void BeginPoints(bool fromEnd) override;
-  bool HasCurrentPoint() const override;
-  void NextPoint() override { ++cursor_; }
-  void PrevPoint() override { --cursor_; }
-  MapPoint GetCurrentPoint() const override;
   void FinishGeometry() override;
   // The owning layer's display size (feet, or metres when metric), 1.0 without one.
   virtual double GetWidth(bool metric) const;
@@ -214,7 +198,6 @@ class LineShape final : public Shape {
   double widthFt_ = 0.0;
   int32_t penWidth_ = 0;
   int32_t mapWidth_ = 0;
-  int64_t cursor_ = -1;
 };
 
 // One Polygon record: its outer ring first, then its holes, each stored closed.
@@ -233,11 +216,6 @@ class AreaShape final : public Shape {
   double HitDistance(const MapPoint& point) override;
   bool Contains(const MapPoint& point) const override;
   int GetPointCount() const override { return static_cast<int>(points_.size()); }
-  void BeginPoints(bool fromEnd) override;
-  bool HasCurrentPoint() const override;
-  void NextPoint() override { ++index_; }
-  void PrevPoint() override { --index_; }
-  MapPoint GetCurrentPoint() const override;
   void FinishGeometry() override;
   // Ground area: square feet with U.S. units, square metres with metric.
   double GetArea(bool flag) override;
@@ -255,10 +233,6 @@ class AreaShape final : public Shape {
   MapRect bounds_ = kEmptyBounds;
   double netArea_ = 0.0;
   double outerArea_ = 0.0;
-  // Iteration over the outer ring.
-  int64_t ringOffset_ = 0;
-  int64_t index_ = 0;
-  int32_t currentRing_ = 0;
 };
 
 // Area of a closed ring in square map units (0 for fewer than four points).

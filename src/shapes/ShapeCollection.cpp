@@ -1,6 +1,6 @@
 #include "shapes/ShapeCollection.h"
 
-#include "mapview/MapPoint.h"
+#include "geo/MapPoint.h"
 
 namespace kestrune {
 

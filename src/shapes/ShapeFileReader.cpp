@@ -6,9 +6,9 @@
 #include <cstring>
 #include <new>
 
-#include "app/Platform.h"
+#include "base/Platform.h"
+#include "geo/MapProjection.h"
 #include "lang/LangString.h"
-#include "mapview/MapProjection.h"
 #include "shapes/BufferedFile.h"
 #include "shapes/FileSet.h"
 #include "shapes/RecordSink.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "mapview/MapPoint.h"
+#include "geo/MapPoint.h"
 
 namespace kestrune {
 

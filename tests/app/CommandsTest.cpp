@@ -188,7 +188,7 @@ TEST(CommandLine, WordsThatAreNotSwitchesJoinWithSingleSpaces) {
 }  // namespace
 }  // namespace kestrune::test
 
-#include "app/FileFilter.h"
+#include "base/FileFilter.h"
 
 namespace kestrune::test {
 namespace {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "app/FileSetCopy.h"
+#include "base/Paths.h"
 #include "lang/LangFile.h"
 #include "lang/LangStringCache.h"
 #include "support/TestSupport.h"
@@ -20,29 +21,6 @@ namespace fs = std::filesystem;
 
 namespace kestrune::test {
 namespace {
-
-TEST(SaveAsNames, BaseIsCutAtTheLastDotOfTheFileName) {
-  EXPECT_EQ(SaveAsBasePath("/farm/north.shp"), "/farm/north");
-  EXPECT_EQ(SaveAsBasePath("/farm/a.b.shp"), "/farm/a.b");
-  EXPECT_EQ(SaveAsBasePath("/farm/NORTH.SHP"), "/farm/NORTH");
-  // No extension: the whole name is the base.
-  EXPECT_EQ(SaveAsBasePath("/farm/north"), "/farm/north");
-  // A dotted folder holds no extension of the file.
-  EXPECT_EQ(SaveAsBasePath("/farm/2024.v2/north"), "/farm/2024.v2/north");
-  // A hidden file's leading dot is part of its name.
-  EXPECT_EQ(SaveAsBasePath("/farm/.north"), "/farm/.north");
-  EXPECT_EQ(SaveAsBasePath("/farm/.north.shp"), "/farm/.north");
-  EXPECT_EQ(SaveAsBasePath("north.shp"), "north");
-  EXPECT_EQ(SaveAsBasePath(".shp"), ".shp");
-}
-
-TEST(SaveAsNames, FolderIsBeforeTheLastSlashAfterTheFirstCharacter) {
-  EXPECT_EQ(SaveAsFolder("/home/grower/fields/north.shp"), "/home/grower/fields");
-  EXPECT_EQ(SaveAsFolder("/home/grower/My Fields 2024/north"), "/home/grower/My Fields 2024");
-  EXPECT_EQ(SaveAsFolder("/north.shp"), "");
-  EXPECT_EQ(SaveAsFolder("north.shp"), "");
-  EXPECT_EQ(SaveAsFolder("rel/north.shp"), "rel");
-}
 
 // Distinct bytes per file, so a file that arrives under the wrong name shows.
 std::string Bytes(const std::string& tag, size_t size = 300) {
@@ -225,12 +203,12 @@ TEST_F(FileSetCopyTest, AnExistingSetUnderTheNewNameIsOverwrittenInItsOwnSpellin
 TEST_F(FileSetCopyTest, DottedBaseNamesKeepTheirDots) {
   MakeSet(dir_ / "a.b", {"shp", "dbf", "shx"});
   const FileSetCopyResult r =
-      CopyShapeFileSet((dir_ / "a.b").string(), SaveAsBasePath((dir_ / "x.y.shp").string()));
+      CopyShapeFileSet((dir_ / "a.b").string(), BasePathOf((dir_ / "x.y.shp").string()));
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(Names(dir_.path()), (std::vector<std::string>{"a.b.dbf", "a.b.shp", "a.b.shx", "x.y.dbf", "x.y.shp",
                                                     "x.y.shx"}));
   // A chosen name without extension: the whole name is the new base.
-  const FileSetCopyResult bare = CopyShapeFileSet((dir_ / "a.b").string(), SaveAsBasePath((dir_ / "plain").string()));
+  const FileSetCopyResult bare = CopyShapeFileSet((dir_ / "a.b").string(), BasePathOf((dir_ / "plain").string()));
   ASSERT_TRUE(bare.ok);
   EXPECT_EQ(bare.newShpPath, (dir_ / "plain.shp").string());
   EXPECT_TRUE(fs::exists(dir_ / "plain.shx"));

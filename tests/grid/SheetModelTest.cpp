@@ -2,7 +2,7 @@
 // rules, kinds and text capacity.
 #include <gtest/gtest.h>
 
-#include "app/Platform.h"
+#include "base/Platform.h"
 #include "grid/SheetFormat.h"
 #include "grid/SheetModel.h"
 

@@ -7,10 +7,10 @@
 #include <list>
 #include <random>
 
+#include "geo/RecordingCanvas.h"
 #include "layers/Layer.h"
 #include "layers/LayerTestFiles.h"
 #include "mapview/MapView.h"
-#include "mapview/RecordingCanvas.h"
 
 namespace kestrune {
 namespace {

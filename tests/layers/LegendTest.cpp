@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "support/TestSupport.h"
-#include "app/Platform.h"
+#include "base/Platform.h"
 #include "layers/Legend.h"
+#include "support/TestSupport.h"
 
 namespace kestrune {
 namespace {

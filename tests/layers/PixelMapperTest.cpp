@@ -8,9 +8,9 @@
 #include <limits>
 #include <random>
 
+#include "geo/CMapTransform.h"
+#include "geo/RecordingCanvas.h"
 #include "layers/PixelMapper.h"
-#include "mapview/CMapTransform.h"
-#include "mapview/RecordingCanvas.h"
 
 namespace kestrune {
 namespace {

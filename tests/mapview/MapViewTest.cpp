@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/Platform.h"
+#include "base/Platform.h"
 #include "mapview/MapView.h"
 
 namespace kestrune {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "mapview/Gctp.h"
-#include "mapview/MapProjection.h"
+#include "geo/MapProjection.h"
+#include "geo/ZoneCalls.h"
 #include "shapes/AttributeReport.h"
 
 namespace kestrune {
@@ -47,7 +47,7 @@ TEST(FormatLatLong, ProjectedStylesUseTheZoneAndAlwaysNorthEastLetters) {
   // Iowa, UTM 15 north on NAD83: compare with the projection call itself.
   const double lat = 42.0, lon = -93.6;
   double x = 0, y = 0;
-  ASSERT_TRUE(gctp::ZoneForward(lon * 0.017453292519943295, lat * 0.017453292519943295, &x, &y, 15, 8));
+  ASSERT_TRUE(zones::UtmFromGeographic(lon * 0.017453292519943295, lat * 0.017453292519943295, &x, &y, 15, 8));
   LatLongText t = FormatLatLong(lat, lon, kStyleZoneProjected, 15, 8);
   char expectX[64], expectY[64];
   std::snprintf(expectX, sizeof expectX, "%.2f E", x);
@@ -58,8 +58,8 @@ TEST(FormatLatLong, ProjectedStylesUseTheZoneAndAlwaysNorthEastLetters) {
 
   // State Plane: NAD83 stays metres, NAD27 turns into feet.
   double x83 = 0, y83 = 0, x27 = 0, y27 = 0;
-  ASSERT_TRUE(gctp::StatePlaneForward(lon * 0.017453292519943295, lat * 0.017453292519943295, &x83, &y83, 1401, 8));
-  ASSERT_TRUE(gctp::StatePlaneForward(lon * 0.017453292519943295, lat * 0.017453292519943295, &x27, &y27, 1401, 0));
+  ASSERT_TRUE(zones::StatePlaneFromGeographic(lon * 0.017453292519943295, lat * 0.017453292519943295, &x83, &y83, 1401, 8));
+  ASSERT_TRUE(zones::StatePlaneFromGeographic(lon * 0.017453292519943295, lat * 0.017453292519943295, &x27, &y27, 1401, 0));
   LatLongText t83 = FormatLatLong(lat, lon, kStyleStatePlane, 1401, 8);
   LatLongText t27 = FormatLatLong(lat, lon, kStyleStatePlane, 1401, 0);
   std::snprintf(expectX, sizeof expectX, "%.2f E", x83);

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cmath>
 
-#include "app/Platform.h"
+#include "base/Platform.h"
 #include "shapes/ShapeFileReader.h"
 #include "ShapeTestFiles.h"
 

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "app/Preferences.h"
+#include "base/Preferences.h"
 #include "ShapeTestFiles.h"
 
 namespace kestrune {

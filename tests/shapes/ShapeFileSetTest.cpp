@@ -10,18 +10,6 @@ namespace {
 using test::TempDir;
 using test::WriteFileBytes;
 
-TEST(FileSet, BaseAndExtensionCutOnlyTheFileName) {
-  EXPECT_EQ(BasePathOf("/data/field.shp"), "/data/field");
-  EXPECT_EQ(BasePathOf("/data/v1.2/field"), "/data/v1.2/field");
-  EXPECT_EQ(BasePathOf("/data/v1.2/field.tar.SHP"), "/data/v1.2/field.tar");
-  EXPECT_EQ(BasePathOf("field"), "field");
-  EXPECT_EQ(BasePathOf("/data/Feld_Müller.SHP"), "/data/Feld_Müller");
-  EXPECT_EQ(ExtensionOf("/data/Feld_Müller.SHP"), "SHP");
-  EXPECT_EQ(ExtensionOf("/data/v1.2/field"), "");
-  EXPECT_EQ(ExtensionOf("a."), "");
-  EXPECT_EQ(BasePathOf("a."), "a");
-}
-
 TEST(FileSet, SideFilesAreFoundInAnyCaseExactSpellingFirst) {
   TempDir dir;
   const std::string base = (dir / "FIELD").string();

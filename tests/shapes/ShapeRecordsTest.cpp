@@ -4,10 +4,10 @@
 #include <cmath>
 #include <memory>
 
-#include "app/Preferences.h"
-#include "mapview/CMapTransform.h"
-#include "mapview/MapProjection.h"
-#include "mapview/RecordingCanvas.h"
+#include "base/Preferences.h"
+#include "geo/CMapTransform.h"
+#include "geo/MapProjection.h"
+#include "geo/RecordingCanvas.h"
 #include "shapes/Shape.h"
 #include "shapes/ShapeCollection.h"
 #include "ShapeTestFiles.h"
@@ -49,8 +49,6 @@ TEST_F(PointRecord, PointAtMapXZeroHasNoGeometryAndIsNeitherDrawnNorHit) {
   RecordingCanvas dc;
   p.Draw(PixelView({0, 500}), dc);
   EXPECT_TRUE(dc.calls.empty());
-  p.BeginPoints(false);
-  EXPECT_FALSE(p.HasCurrentPoint());
   // y must be above zero too.
   p.SetPoint({5, 0});
   EXPECT_FALSE(p.HasGeometry());
@@ -137,37 +135,6 @@ TEST_F(PointRecord, PointRecordsStayWithinTheirMemoryBudget) {
   for (int i = 0; i < 50000; i += 2) many[i] = new PointShape(-i);
   for (int i = 1; i < 50000; i += 2) ASSERT_EQ(many[i]->GetPoint().x, i + 1);
   for (PointShape* p : many) delete p;
-}
-
-TEST(Records, IterationVisitsEachClassesPointsBothWays) {
-  PointShape p(1);
-  p.SetPoint({10, 20});
-  p.BeginPoints(false);
-  EXPECT_TRUE(p.HasCurrentPoint());
-  p.NextPoint();
-  EXPECT_FALSE(p.HasCurrentPoint());
-  p.PrevPoint();
-  EXPECT_TRUE(p.HasCurrentPoint());
-
-  LineShape line(2);
-  const MapPoint v[] = {{10, 10}, {20, 10}, {20, 20}};
-  line.AddPoints(v, 3);
-  std::vector<MapPoint> seen;
-  for (line.BeginPoints(true); line.HasCurrentPoint(); line.PrevPoint()) seen.push_back(line.GetCurrentPoint());
-  EXPECT_EQ(seen, (std::vector<MapPoint>{{20, 20}, {20, 10}, {10, 10}}));
-
-  // Areas walk their outer ring only.
-  AreaShape area(3);
-  auto outer = Square(0, 0, 100);
-  auto hole = Square(40, 40, 20);
-  area.AddPoints(outer.data(), 5);
-  area.AddPoints(hole.data(), 5);
-  seen.clear();
-  for (area.BeginPoints(false); area.HasCurrentPoint(); area.NextPoint()) seen.push_back(area.GetCurrentPoint());
-  EXPECT_EQ(seen, outer);
-  area.BeginPoints(true);
-  EXPECT_EQ(area.GetCurrentPoint(), outer.back());
-  EXPECT_EQ(area.GetPointCount(), 10);
 }
 
 TEST(Records, LineKeepsEveryVertexGrowsBoundsAndMarksItselfChanged) {
@@ -363,9 +330,6 @@ TEST(Records, RingsBeyondSixteenBitCountsAreKeptWhole) {
   EXPECT_EQ(area.GetPointCount(), 40001 + 40000 * 5);
   EXPECT_EQ(area.GetRingSize(40000), 5);
   EXPECT_EQ(area.GetPoints().back(), small.back());
-  int walked = 0;
-  for (area.BeginPoints(false); area.HasCurrentPoint(); area.NextPoint()) ++walked;
-  EXPECT_EQ(walked, 40001);
 }
 
 TEST(Records, GroundAreaFollowsTheUnitsSetting) {

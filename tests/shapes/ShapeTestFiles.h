@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/Platform.h"
-#include "mapview/MapPoint.h"
-#include "mapview/MapProjection.h"
+#include "base/Platform.h"
+#include "geo/MapPoint.h"
+#include "geo/MapProjection.h"
 #include "shapes/ShapeCollection.h"
 #include "shapes/ShapeFileReader.h"
 #include "support/TestSupport.h"

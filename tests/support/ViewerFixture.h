@@ -13,15 +13,15 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Platform.h"
-#include "app/Preferences.h"
 #include "app/gui/MainFrame.h"
+#include "base/Platform.h"
+#include "base/Preferences.h"
+#include "geo/CMapTransform.h"
 #include "lang/LangFile.h"
 #include "lang/LangStringCache.h"
+#include "layers/gui/CLayersWnd.h"
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
-#include "layers/gui/CLayersWnd.h"
-#include "mapview/CMapTransform.h"
 #include "mapview/gui/CMapWnd.h"
 #include "shapes/Shape.h"
 #include "support/TestSupport.h"

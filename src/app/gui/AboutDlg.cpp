@@ -6,7 +6,7 @@
 #include <QVBoxLayout>
 
 #include "app/Commands.h"
-#include "app/gui/AppResources.h"
+#include "base/gui/AppResources.h"
 
 namespace kestrune {
 

@@ -7,7 +7,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "app/Platform.h"
+#include "base/Platform.h"
 
 namespace kestrune {
 

@@ -4,14 +4,12 @@
 
 #include "app/CommandLine.h"
 #include "app/Commands.h"
-#include "app/Preferences.h"
-#include "app/gui/AppResources.h"
-#include "app/gui/GuiPlatform.h"
-#include "dialogs/gui/AttributeReportDlg.h"
 #include "app/gui/MainFrame.h"
 #include "app/gui/SplashWnd.h"
+#include "app/gui/Wiring.h"
+#include "base/gui/AppResources.h"
+#include "base/Preferences.h"
 #include "lang/gui/LangWidgets.h"
-#include "layers/gui/LayerToolDialogs.h"
 
 namespace kestrune {
 
@@ -22,7 +20,7 @@ namespace {
 // on its own.
 int ChosenResourceSet() {
   CPreferences stored;
-  stored.LoadFromRegistry();
+  stored.LoadFromConfigFile();
   return ResourceSetForEdition(stored.GetEdition());
 }
 
@@ -47,9 +45,7 @@ bool CKestruneApp::InitInstance(const std::vector<std::string>& words) {
 
   const int set = ChosenResourceSet();
   frame_ = std::make_unique<CMainFrame>(set);
-  InstallGuiPlatform(frame_.get());
-  InstallAttributeReport();
-  InstallLayerDialogs();
+  InstallHooks(frame_.get());
   QApplication::setWindowIcon(AppIcon(set));
   // Hand-overs are opened from the event loop, never inside the socket's
   // own notification.
@@ -59,7 +55,7 @@ bool CKestruneApp::InitInstance(const std::vector<std::string>& words) {
   frame_->showMaximized();
 
   if (fileName_.empty()) CSplashWnd::ShowSplash();
-  GetPreferences().LoadFromRegistry();
+  GetPreferences().LoadFromConfigFile();
   frame_->UpdateCommandStates();
   if (!fileName_.empty()) frame_->OpenByName(fileName);
   return true;

@@ -18,17 +18,20 @@
 #include <QUrl>
 
 #include "app/FileSetCopy.h"
-#include "app/Platform.h"
-#include "app/Preferences.h"
 #include "app/gui/AboutDlg.h"
-#include "app/gui/AppResources.h"
 #include "app/gui/FileDialogs.h"
-#include "app/gui/LayerDialogs.h"
-#include "app/gui/PaneInterfaces.h"
-#include "lang/LangString.h"
+#include "app/gui/Wiring.h"
+#include "attributes/gui/LayerDialogs.h"
+#include "attributes/gui/LayerToolDialogs.h"
+#include "base/gui/AppResources.h"
+#include "base/gui/PaneInterfaces.h"
+#include "base/Paths.h"
+#include "base/Platform.h"
+#include "base/Preferences.h"
+#include "geo/MapProjection.h"
 #include "lang/gui/LangWidgets.h"
+#include "lang/LangString.h"
 #include "layers/LayerList.h"
-#include "mapview/MapProjection.h"
 #include "mapview/MapView.h"
 
 namespace kestrune {
@@ -54,7 +57,6 @@ CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
       set_(GetResourceSet(resourceSet)),
       layers_(std::make_unique<LayerList>(static_cast<QWidget*>(this))),
       projection_(std::make_unique<SphereMercatorProjection>()),
-      openChooser_(ChooseOpenFile),
       saveChooser_(ChooseSaveFile) {
   g_frame = this;
   setObjectName(QStringLiteral("MainFrame%1").arg(set_.id));
@@ -294,25 +296,6 @@ void CMainFrame::OnHandOver(const QString& path) {
   if (!path.isEmpty()) OpenByName(path);
 }
 
-// The Open dialog, the folder it leaves in the preferences, and the opening.
-bool CMainFrame::OpenLayerCommand() {
-  CPreferences& prefs = GetPreferences();
-  const QString chosen = openChooser_ ? openChooser_(this, QString::fromStdString(prefs.GetOpenFolder())) : QString();
-  if (chosen.isEmpty()) return false;
-  const std::string path = chosen.toStdString();
-  // The folder is remembered for the next Open, also when the file fails.
-  const std::string folder = SaveAsFolder(path);
-  if (!folder.empty()) {
-    prefs.SetOpenFolder(folder);
-    prefs.SaveToRegistry();
-  }
-  Layer* layer = nullptr;
-  loadingName_ = QFileInfo(chosen).fileName();
-  RunBusy([&] { layer = layers_->AddLayer(path, static_cast<QWidget*>(this), false, false); });
-  statusBar()->clearMessage();
-  return layer != nullptr;
-}
-
 // Writes the reading report into the status bar.
 void CMainFrame::ShowLoadProgress(int64_t recordsRead) {
   statusBar()->showMessage(QString::fromStdString(
@@ -322,7 +305,11 @@ void CMainFrame::ShowLoadProgress(int64_t recordsRead) {
 
 // Open: the dialog and the opening, then the file list and the zoom.
 void CMainFrame::OnFileOpen() {
-  OpenLayerCommand();
+  OpenLayerCommand(*layers_, this, [this](const std::string& path, const std::function<void()>& load) {
+    loadingName_ = QFileInfo(QString::fromStdString(path)).fileName();
+    RunBusy(load);
+    statusBar()->clearMessage();
+  });
   layersPane_->RefreshFileList();
   OnZoomActiveFile();
 }
@@ -351,7 +338,7 @@ void CMainFrame::OnFileSaveAs() {
                                       : QString();
   if (chosen.isEmpty()) return;
   const std::string path = chosen.toStdString();
-  const FileSetCopyResult result = CopyShapeFileSet(active->GetBasePath(), SaveAsBasePath(path));
+  const FileSetCopyResult result = CopyShapeFileSet(active->GetBasePath(), BasePathOf(path));
   if (!result.ok) {
     ShowMessage(FileSetCopyErrorText(result), FileSetCopyErrorCaption(), MessageIcon::Warning);
   } else {
@@ -359,10 +346,10 @@ void CMainFrame::OnFileSaveAs() {
     active->SetPathName(result.newShpPath);
     layersPane_->RefreshFileList();
   }
-  const std::string folder = SaveAsFolder(path);
+  const std::string folder = FolderOf(path);
   if (!folder.empty()) {
     GetPreferences().SetSaveFolder(folder);
-    GetPreferences().SaveToRegistry();
+    GetPreferences().SaveToConfigFile();
   }
 }
 

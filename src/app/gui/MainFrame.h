@@ -62,10 +62,10 @@ class CMainFrame : public QMainWindow {
   // The layers this frame owns (also reachable through GetLayerList).
   LayerList& Layers() const { return *layers_; }
 
-  // The Open and Save As file dialogs: given the starting folder, they return
-  // the chosen path or an empty string. Tests put their own in their place.
+  // The Save As file dialog: given the starting folder, it returns the chosen
+  // path or an empty string. Tests put their own in its place. (The Open
+  // dialog is the layer dialogs' chooser, SetFileChooser.)
   using FileChooser = std::function<QString(QWidget* parent, const QString& startFolder)>;
-  void SetOpenFileChooser(FileChooser chooser) { openChooser_ = std::move(chooser); }
   void SetSaveFileChooser(FileChooser chooser) { saveChooser_ = std::move(chooser); }
 
  protected:
@@ -99,8 +99,6 @@ class CMainFrame : public QMainWindow {
   void OnAppAbout();
 
   Layer* ActiveLayer() const;
-  // The Open dialog and the opening of the chosen file; true when a layer was added.
-  bool OpenLayerCommand();
   // Shows how many records of the file being read have arrived.
   void ShowLoadProgress(int64_t recordsRead);
   // Runs work that may read a layer: the layer commands stay disabled
@@ -117,7 +115,6 @@ class CMainFrame : public QMainWindow {
   IMapPane* mapPane_ = nullptr;
   ILayersPane* layersPane_ = nullptr;
   std::map<int, QAction*> actions_;
-  FileChooser openChooser_;
   FileChooser saveChooser_;
   QString loadingName_;
   int busy_ = 0;

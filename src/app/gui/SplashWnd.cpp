@@ -8,7 +8,7 @@
 #include <QTimerEvent>
 
 #include "app/Commands.h"
-#include "app/gui/AppResources.h"
+#include "base/gui/AppResources.h"
 
 namespace kestrune {
 

@@ -18,8 +18,8 @@
 #include <QTimer>
 #include <QWheelEvent>
 
-#include "grid/SheetFormat.h"
 #include "grid/gui/CellEditors.h"
+#include "grid/SheetFormat.h"
 
 namespace kestrune {
 
@@ -83,7 +83,7 @@ class QtSheetCanvas : public SheetCanvas {
   // Draws a one-pixel line without its end point.
   void Line(int x0, int y0, int x1, int y1, Color colour) override {
     const QColor c = ToQColor(colour);
-    // The end point is not drawn, as on the desktop's line drawing.
+    // The end point is not drawn: a line covers [start, end).
     if (y0 == y1) {
       if (x1 > x0) painter_.fillRect(QRect(x0, y0, x1 - x0, 1), c);
       if (x1 < x0) painter_.fillRect(QRect(x1 + 1, y0, x0 - x1, 1), c);
@@ -654,7 +654,7 @@ int CSpreadSheet::DialogBaseUnitX() const {
   return std::max(1, QFontMetrics(font()).averageCharWidth());
 }
 
-// The desktop's button-face colour as a 0x00BBGGRR value.
+// The palette's button colour as a 0x00BBGGRR value.
 Color CSpreadSheet::ButtonFaceColour() const {
   const QColor c = palette().color(QPalette::Button);
   return RGBColor(c.red(), c.green(), c.blue());

@@ -22,15 +22,6 @@ namespace kestrune {
 class CCellEdit;
 class CCellCombo;
 
-// Message numbers of the grid, kept for the dialogs that speak of them.
-constexpr int SSN_BUTTONCLICKED = 0x6BD;  // a Button cell was clicked: buttonClicked
-constexpr int SSN_CELLCOMMITTED = 0x721;  // an editor's text was stored: cellCommitted
-constexpr int SSM_EDITKEY = 0x4B7;        // a key from an editor: OnEditKey
-constexpr int SSM_EDITMOUSEMOVE = 0x4BB;  // the pointer moved over an editor (ignored)
-constexpr int SSM_DESTROYEDIT = 0x714;    // DestroyEdit
-constexpr int SSM_DESTROYCOMBO = 0x715;   // DestroyCombo
-constexpr int SSM_SETFOCUS = 0x717;       // SetFocusLater
-
 // Control ids of the grid's children (also their "controlId" property).
 constexpr int kVertScrollBarId = 191;
 constexpr int kHorzScrollBarId = 192;
@@ -170,7 +161,7 @@ class CSpreadSheet : public QWidget {
   int SystemHorzScrollHeight() const { return model_.SystemHorzBarHeight(); }
   // Horizontal dialog base unit (average character width of the grid's font).
   int DialogBaseUnitX() const;
-  // The desktop's button-face colour, as locked cells and the background use it.
+  // The palette's button colour, as locked cells and the background use it.
   Color ButtonFaceColour() const;
   // The height a row needs for text in the font.
   static int RowHeightForFont(const QFont& font);
@@ -212,7 +203,7 @@ class CSpreadSheet : public QWidget {
   virtual void OnCellMouseMove(int row, int col, int cellLeft, int cellTop, uint32_t keyFlags);
   virtual void OnCellMouseMoveExtra(int, int, int, int, uint32_t) {}
   virtual void OnCellLButtonDblClk(int, int, int, int) {}
-  // Emits buttonClicked (SSN_BUTTONCLICKED).
+  // Emits buttonClicked.
   virtual void OnButtonCellClicked(int row, int col, int cellLeft, int cellTop);
   // Store the editor's text into the cell and notify (cellCommitted).
   virtual bool CommitEdit(int row, int col);
@@ -226,9 +217,9 @@ class CSpreadSheet : public QWidget {
   void OnComboFocusLost();
 
  signals:
-  // SSN_BUTTONCLICKED: a Button cell was pressed and released over itself.
+  // A Button cell was pressed and released over itself.
   void buttonClicked(int row, int col);
-  // SSN_CELLCOMMITTED: an editor's text was stored into (row, col);
+  // An editor's text was stored into (row, col);
   // source is kCommitFromEdit or kCommitFromCombo.
   void cellCommitted(int row, int col, int source);
 

@@ -10,13 +10,13 @@
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
 
-#include "app/gui/AppResources.h"
-#include "lang/LangString.h"
+#include "base/gui/AppResources.h"
+#include "geo/gui/QPainterCanvas.h"
 #include "lang/gui/LangWidgets.h"
+#include "lang/LangString.h"
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
 #include "layers/MapWindowHost.h"
-#include "mapview/gui/QPainterCanvas.h"
 #include "shapes/DbfTable.h"
 
 namespace kestrune {
@@ -68,7 +68,7 @@ class LayersItemDelegate : public QStyledItemDelegate {
     // A line without an item is not drawn.
     if (!item) return;
     const QRect r = option.rect;
-    const int bottom = r.top() + r.height();  // excluded, as the desktop's rectangles have it
+    const int bottom = r.top() + r.height();  // excluded: a box covers its left and top edges only
     painter->save();
     painter->fillRect(r, Qt::white);
     painter->setFont(window_->NormalFont());

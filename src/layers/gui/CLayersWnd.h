@@ -13,8 +13,8 @@
 #include <QPixmap>
 #include <QWidget>
 
-#include "app/gui/PaneInterfaces.h"
-#include "mapview/MapPoint.h"
+#include "base/gui/PaneInterfaces.h"
+#include "geo/MapPoint.h"
 
 class QComboBox;
 class QLabel;

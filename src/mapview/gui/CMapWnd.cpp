@@ -13,11 +13,11 @@
 #include <QResizeEvent>
 #include <QWheelEvent>
 
+#include "geo/gui/QPainterCanvas.h"
 #include "lang/gui/LangWidgets.h"
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
 #include "mapview/gui/MapTools.h"
-#include "mapview/gui/QPainterCanvas.h"
 
 namespace kestrune {
 

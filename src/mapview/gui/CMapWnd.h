@@ -11,7 +11,7 @@
 #include <QRegion>
 #include <QWidget>
 
-#include "app/gui/PaneInterfaces.h"
+#include "base/gui/PaneInterfaces.h"
 #include "layers/MapWindowHost.h"
 #include "mapview/MapView.h"
 #include "shapes/Shape.h"

@@ -6,11 +6,11 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/Platform.h"
+#include "base/Platform.h"
+#include "geo/CMapTransform.h"
 #include "lang/LangString.h"
 #include "layers/Layer.h"
 #include "layers/LayerInfo.h"
-#include "mapview/CMapTransform.h"
 
 namespace kestrune {
 

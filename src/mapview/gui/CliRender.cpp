@@ -8,11 +8,11 @@
 #include <QImageWriter>
 #include <QPainter>
 
+#include "geo/gui/QPainterCanvas.h"
 #include "lang/LangString.h"
 #include "layers/LayerInfo.h"
-#include "mapview/gui/CMapWnd.h"
 #include "mapview/gui/CliMapFiles.h"
-#include "mapview/gui/QPainterCanvas.h"
+#include "mapview/gui/CMapWnd.h"
 
 namespace kestrune {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/CliCommand.h"
+#include "base/CliCommand.h"
 
 namespace kestrune {
 

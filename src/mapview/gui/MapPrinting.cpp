@@ -8,12 +8,12 @@
 
 #include <utility>
 
-#include "app/Commands.h"
-#include "app/Platform.h"
+#include "base/Platform.h"
+#include "base/ResourceIds.h"
 #include "lang/LangString.h"
 #include "layers/LayerList.h"
-#include "mapview/MapView.h"
 #include "mapview/gui/PrintPage.h"
+#include "mapview/MapView.h"
 
 namespace kestrune {
 

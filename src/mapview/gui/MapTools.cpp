@@ -8,10 +8,10 @@
 #include <QRegion>
 #include <QWidget>
 
-#include "app/gui/AppResources.h"
-#include "mapview/CMapTransform.h"
+#include "base/gui/AppResources.h"
+#include "geo/CMapTransform.h"
+#include "geo/gui/QPainterCanvas.h"
 #include "mapview/gui/CMapWnd.h"
-#include "mapview/gui/QPainterCanvas.h"
 
 namespace kestrune {
 
@@ -27,7 +27,7 @@ DeviceRect Normalised(DeviceRect r) {
 }
 
 // The pixels a one-pixel outline of the rectangle covers (right and bottom
-// excluded, as the desktop's Rectangle draws it).
+// excluded, as a box covers only its left and top edges).
 QRegion OutlineRegion(const DeviceRect& rect) {
   const DeviceRect r = Normalised(rect);
   const int w = r.right - r.left;

@@ -6,7 +6,7 @@
 
 #include <QCursor>
 
-#include "mapview/Canvas.h"
+#include "geo/Canvas.h"
 
 class QPainter;
 class QWidget;
@@ -34,7 +34,7 @@ constexpr Color kRubberBandColor = 0xC0C0C0;
 // The rectangle dragged out with the left button; one at a time per process.
 // The map window paints the drawn rectangle over the layers, so "drawing" a
 // phase asks the window to repaint where the old and new outlines lie; the
-// picture is the one the desktop's not-xor pen would leave.
+// picture is the one an inverting pen would leave: drawn twice, it is gone.
 class CRubberBand {
  public:
   // Anchored at a client pixel; the band that existed before is deleted.

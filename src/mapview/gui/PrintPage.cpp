@@ -11,14 +11,14 @@
 #include <QStringDecoder>
 #include <QTransform>
 
-#include "dialogs/AttributeRows.h"
+#include "attributes/AttributeRows.h"
+#include "geo/CMapTransform.h"
+#include "geo/gui/QPainterCanvas.h"
 #include "lang/LangString.h"
 #include "layers/FileSummary.h"
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
 #include "layers/Legend.h"
-#include "mapview/CMapTransform.h"
-#include "mapview/gui/QPainterCanvas.h"
 
 namespace kestrune {
 

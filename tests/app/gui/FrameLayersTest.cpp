@@ -19,14 +19,15 @@
 #include <gtest/gtest.h>
 
 #include "app/Commands.h"
-#include "app/Platform.h"
-#include "app/Preferences.h"
 #include "app/gui/MainFrame.h"
-#include "app/gui/PaneInterfaces.h"
-#include "layers/Layer.h"
-#include "layers/LayerList.h"
+#include "attributes/gui/DialogSupport.h"
+#include "base/gui/PaneInterfaces.h"
+#include "base/Platform.h"
+#include "base/Preferences.h"
 #include "lang/LangFile.h"
 #include "lang/LangStringCache.h"
+#include "layers/Layer.h"
+#include "layers/LayerList.h"
 #include "mapview/MapView.h"
 #include "support/TestSupport.h"
 
@@ -140,8 +141,8 @@ TEST_F(FrameLayersTest, OpenCommandStartsInTheLastFolderAndRemembersTheNewOne) {
   const QString file = Copy("field/yield-simple1.shp");
   CMainFrame frame(kStandardSet);
   QString startedIn;
-  frame.SetOpenFileChooser([&](QWidget*, const QString& start) {
-    startedIn = start;
+  const FileChooser before = SetFileChooser([&](const FileDialogRequest& request) {
+    startedIn = request.startFolder;
     return file;
   });
   frame.Action(kIdFileOpen)->trigger();
@@ -151,13 +152,14 @@ TEST_F(FrameLayersTest, OpenCommandStartsInTheLastFolderAndRemembersTheNewOne) {
   const std::string folder = (dir_ / "data").string();
   EXPECT_EQ(GetPreferences().GetOpenFolder(), folder);
   CPreferences stored;
-  stored.LoadFromRegistry();
+  stored.LoadFromConfigFile();
   EXPECT_EQ(stored.GetOpenFolder(), folder) << "the Open dialog's folder is saved at once";
 
   // Cancel adds nothing.
-  frame.SetOpenFileChooser([](QWidget*, const QString&) { return QString(); });
+  SetFileChooser([](const FileDialogRequest&) { return QString(); });
   frame.Action(kIdFileOpen)->trigger();
   EXPECT_EQ(frame.Layers().GetCount(), 1);
+  SetFileChooser(before);
 }
 
 TEST_F(FrameLayersTest, SaveAsCopiesTheWholeSetAndRenamesTheLayer) {
@@ -190,7 +192,7 @@ TEST_F(FrameLayersTest, SaveAsCopiesTheWholeSetAndRenamesTheLayer) {
   EXPECT_EQ(Listed(frame), (std::vector<std::string>{"trial.shp"}));
   EXPECT_EQ(GetPreferences().GetSaveFolder(), out.string());
   CPreferences stored;
-  stored.LoadFromRegistry();
+  stored.LoadFromConfigFile();
   EXPECT_EQ(stored.GetSaveFolder(), out.string());
 }
 

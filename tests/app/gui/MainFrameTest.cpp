@@ -21,10 +21,10 @@
 #include <gtest/gtest.h>
 
 #include "app/Commands.h"
-#include "app/Preferences.h"
 #include "app/gui/AboutDlg.h"
 #include "app/gui/MainFrame.h"
-#include "app/gui/PaneInterfaces.h"
+#include "base/gui/PaneInterfaces.h"
+#include "base/Preferences.h"
 #include "lang/LangFile.h"
 #include "lang/LangStringCache.h"
 #include "mapview/MapView.h"
@@ -181,10 +181,10 @@ TEST_F(MainFrameTest, UnitsMoveTheCheckMarkAndAreSavedOnlyWithThePreferences) {
 
   // Not written by itself: a restart would still find metric.
   CPreferences stored;
-  stored.LoadFromRegistry();
+  stored.LoadFromConfigFile();
   EXPECT_TRUE(stored.IsMetric());
-  GetPreferences().SaveToRegistry();
-  stored.LoadFromRegistry();
+  GetPreferences().SaveToConfigFile();
+  stored.LoadFromConfigFile();
   EXPECT_FALSE(stored.IsMetric());
 
   frame.Action(kIdUnitsMetric)->trigger();

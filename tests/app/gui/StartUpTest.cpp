@@ -21,16 +21,16 @@
 #include <gtest/gtest.h>
 
 #include "app/Commands.h"
-#include "app/Preferences.h"
-#include "app/gui/AppResources.h"
 #include "app/gui/KestruneApp.h"
 #include "app/gui/MainFrame.h"
 #include "app/gui/SingleInstance.h"
 #include "app/gui/SplashWnd.h"
-#include "layers/Layer.h"
-#include "layers/LayerList.h"
+#include "base/gui/AppResources.h"
+#include "base/Preferences.h"
 #include "lang/LangFile.h"
 #include "lang/LangStringCache.h"
+#include "layers/Layer.h"
+#include "layers/LayerList.h"
 #include "support/TestSupport.h"
 
 namespace kestrune::test {

@@ -17,8 +17,8 @@
 
 #include <gtest/gtest.h>
 
-#include "grid/gui/CSpreadSheet.h"
 #include "grid/gui/CellEditors.h"
+#include "grid/gui/CSpreadSheet.h"
 
 namespace kestrune {
 namespace {

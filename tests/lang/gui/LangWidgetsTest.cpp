@@ -15,9 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include "lang/gui/LangWidgets.h"
 #include "lang/LangFile.h"
 #include "lang/LangStringCache.h"
-#include "lang/gui/LangWidgets.h"
 #include "support/TestSupport.h"
 
 namespace kestrune::test {

@@ -10,11 +10,11 @@
 
 #include <random>
 
+#include "geo/gui/ImageRectangles.h"
+#include "geo/gui/QPainterCanvas.h"
 #include "layers/Layer.h"
 #include "layers/LayerTestFiles.h"
 #include "mapview/MapView.h"
-#include "mapview/gui/ImageRectangles.h"
-#include "mapview/gui/QPainterCanvas.h"
 
 namespace kestrune {
 namespace {

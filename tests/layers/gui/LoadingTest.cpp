@@ -27,7 +27,7 @@ class LoadingTest : public ViewerFixture {
  protected:
   void SetUp() override {
     ViewerFixture::SetUp();
-    // The desktop's pump: windows repaint and timers fire while a file is read.
+    // The viewer's pump: windows repaint and timers fire while a file is read.
     oldPump_ = SetPumpHandler([] { QCoreApplication::processEvents(); });
   }
   void TearDown() override {

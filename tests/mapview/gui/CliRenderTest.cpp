@@ -10,13 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include "geo/gui/QPainterCanvas.h"
 #include "layers/LayerList.h"
 #include "layers/LayerTestFiles.h"
 #include "layers/Legend.h"
 #include "mapview/gui/CliMapFiles.h"
 #include "mapview/gui/CliPrint.h"
 #include "mapview/gui/CliRender.h"
-#include "mapview/gui/QPainterCanvas.h"
 #include "support/TestSupport.h"
 
 namespace kestrune {

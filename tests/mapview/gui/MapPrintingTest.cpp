@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Platform.h"
+#include "base/Platform.h"
 #include "layers/LayerTestFiles.h"
 #include "mapview/gui/MapPrinting.h"
 #include "support/ViewerFixture.h"

@@ -19,8 +19,8 @@
 #include <gtest/gtest.h>
 
 #include "app/Commands.h"
-#include "mapview/MapView.h"
 #include "mapview/gui/MapTools.h"
+#include "mapview/MapView.h"
 #include "shapes/DbfTestTables.h"
 #include "shapes/ShapeTestFiles.h"
 #include "support/ViewerFixture.h"

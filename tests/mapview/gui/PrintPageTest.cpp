@@ -10,12 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include "geo/gui/QPainterCanvas.h"
 #include "layers/LayerList.h"
 #include "layers/LayerTestFiles.h"
 #include "layers/Legend.h"
-#include "mapview/MapView.h"
 #include "mapview/gui/PrintPage.h"
-#include "mapview/gui/QPainterCanvas.h"
+#include "mapview/MapView.h"
 #include "support/TestSupport.h"
 
 namespace kestrune {

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "mapview/gui/QPainterCanvas.h"
+#include "geo/gui/QPainterCanvas.h"
 
 namespace kestrune {
 namespace {

@@ -1,0 +1,54 @@
+// The hooks of the lower levels filled in, and the frame's two panes made
+// with what each asks of the frame and of the other.
+#include "app/gui/Wiring.h"
+
+#include "app/gui/GuiPlatform.h"
+#include "app/gui/MainFrame.h"
+#include "attributes/gui/AttributeReportDlg.h"
+#include "attributes/gui/LayerDialogs.h"
+#include "attributes/gui/LayerToolDialogs.h"
+#include "base/gui/PaneInterfaces.h"
+#include "layers/gui/CLayersWnd.h"
+#include "mapview/gui/CMapWnd.h"
+#include "mapview/gui/MapPrinting.h"
+#include "mapview/MapView.h"
+
+namespace kestrune {
+
+// Messages, the message pump, the beep and the wait cursor; the Attributes
+// dialog of a double-clicked record; the layer dialogs.
+void InstallHooks(QWidget* messageParent) {
+  InstallGuiPlatform(messageParent);
+  InstallAttributeReport();
+  InstallLayerDialogs();
+}
+
+// The layers window, with what it asks of the frame and of the map.
+ILayersPane* CreateLayersPane(QWidget* parent) {
+  auto* pane = new CLayersWnd(parent);
+  // The frame's pointers are read when asked, as the map pane is made after this one.
+  pane->SetZoomHandler([](MapRect& rect) {
+    if (CMainFrame* frame = GetMainFrame(); frame && frame->MapPane()) frame->MapPane()->GetMapView().ZoomToRect(rect, true);
+  });
+  pane->SetDisplayDialogHandler([](Layer* layer) {
+    const auto& open = GetLayerDialogOpeners().showDisplayDialog;
+    if (open && layer) open(*layer, GetMainFrame());
+  });
+  pane->SetLegendSetupHandler([](Legend& copy, QWidget* parent) {
+    const auto& run = GetLayerDialogOpeners().runLegendSetup;
+    return run ? run(copy, parent) : false;
+  });
+  pane->SetActiveLayerChangedHandler([] {
+    if (CMainFrame* frame = GetMainFrame()) frame->UpdateCommandStates();
+  });
+  return pane;
+}
+
+// The map window, which prints its view with the Print command.
+IMapPane* CreateMapPane(QWidget* parent) {
+  auto* pane = new CMapWnd(parent);
+  pane->SetPrintHandler([pane] { PrintMapView(pane, pane->GetMapView()); });
+  return pane;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,47 @@
+// How the levels are wired together. Lower folders never include higher
+// ones; where a lower level must call up (a core message box, a record's
+// attributes, a dialog the layers window opens), it offers a hook that this
+// file fills at start-up. Every such hook of the program is listed here:
+//
+//   SetMessageHandler, SetPumpHandler, SetBeepHandler, SetWaitCursorHandlers
+//       (base/Platform.h): core code shows messages, keeps windows live during
+//       long loads, beeps and shows the wait cursor through their Qt
+//       implementation (InstallGuiPlatform); without them it writes to stderr.
+//   Shape::SetShowAttributesHandler (shapes/Shape.h): a double-clicked record
+//       opens the Attributes dialog of the attributes level (InstallAttributeReport).
+//   GetLayerDialogOpeners (attributes/gui/LayerDialogs.h): the frame's Display
+//       Settings, Show Me, Notes and Summary Totals commands and the layers
+//       window's Legend Setup open the dialogs of the attributes level
+//       (InstallLayerDialogs).
+//   CLayersWnd::SetZoomHandler, SetDisplayDialogHandler, SetLegendSetupHandler,
+//       SetActiveLayerChangedHandler, CMapWnd::SetPrintHandler: the two panes
+//       reach the map, the dialogs, the frame and printing (CreateLayersPane,
+//       CreateMapPane below).
+//
+// And the process-wide objects, each set by its owner:
+//
+//   GetPreferences (base/Preferences.h): the preferences, loaded at start-up.
+//   SetMapProjection / GetMapProjection (geo/MapProjection.h): the map's
+//       projection, installed by the main frame for its lifetime.
+//   GetMainFrame (app/gui/MainFrame.h): the one main window, for the panes.
+#pragma once
+
+class QWidget;
+
+namespace kestrune {
+
+class ILayersPane;
+class IMapPane;
+
+// Installs every hook above that is process-wide; messages are shown over
+// messageParent.
+void InstallHooks(QWidget* messageParent);
+
+// The panes the frame puts in its splitter. A pane that changes something the
+// frame's commands depend on (the active layer, the zoom tool) calls
+// CMainFrame::UpdateCommandStates (through GetMainFrame) so the menu and the
+// toolbar follow.
+ILayersPane* CreateLayersPane(QWidget* parent);
+IMapPane* CreateMapPane(QWidget* parent);
+
+}  // namespace kestrune

@@ -1,0 +1,97 @@
+// The drawing surface that records and the view transform draw on. The GUI
+// implements it over QPainter; tests record the calls.
+#pragma once
+
+#include <string>
+
+#include "geo/MapPoint.h"
+
+namespace kestrune {
+
+struct DevicePoint {
+  int x = 0;
+  int y = 0;
+  friend bool operator==(const DevicePoint& a, const DevicePoint& b) { return a.x == b.x && a.y == b.y; }
+};
+
+struct DeviceRect {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+};
+
+enum class PenStyle { Null, Solid };
+struct Pen {
+  PenStyle style = PenStyle::Solid;
+  int width = 0;  // 0 and 1 both mean one pixel, as on the desktop device contexts
+  Color color = 0;
+  friend bool operator==(const Pen& a, const Pen& b) {
+    return a.style == b.style && a.width == b.width && a.color == b.color;
+  }
+};
+
+// SelectionHatch is the pattern brush of the selection; Solid takes the colour.
+enum class BrushStyle { Null, Solid, SelectionHatch };
+struct Brush {
+  BrushStyle style = BrushStyle::Solid;
+  Color color = 0xFFFFFF;
+  friend bool operator==(const Brush& a, const Brush& b) {
+    return a.style == b.style && (a.style != BrushStyle::Solid || a.color == b.color);
+  }
+};
+
+inline Pen NullPen() { return {PenStyle::Null, 0, 0}; }
+inline Pen BlackPen() { return {PenStyle::Solid, 0, 0}; }
+inline Brush SolidBrush(Color c) { return {BrushStyle::Solid, c}; }
+
+// Shapes follow the desktop conventions: Rectangle and Ellipse take the
+// bounding box with right and bottom excluded, outlined with the current pen
+// and filled with the current brush; PolyPolygon fills in alternate mode.
+class Canvas {
+ public:
+  virtual ~Canvas() = default;
+
+  virtual void SetPen(const Pen& pen) = 0;
+  virtual void SetBrush(const Brush& brush) = 0;
+  virtual Pen GetPen() const = 0;
+  virtual Brush GetBrush() const = 0;
+
+  virtual bool Polyline(const DevicePoint* points, int count) = 0;
+  virtual bool PolyPolygon(const DevicePoint* points, const int* ringSizes, int ringCount) = 0;
+  virtual bool Rectangle(int left, int top, int right, int bottom) = 0;
+  virtual bool Ellipse(int left, int top, int right, int bottom) = 0;
+  // Whether any part of the rectangle falls in the clip region.
+  virtual bool RectVisible(const DeviceRect& rect) const = 0;
+
+  // When RectVisible answers for every rectangle exactly whether it (put in
+  // order, right and bottom excluded) overlaps one device area, because there
+  // is no clip region and no transform, gives that area and true, so callers
+  // testing many rectangles can skip the call. False by default.
+  virtual bool GetPlainVisibleArea(DeviceRect& area) const {
+    (void)area;
+    return false;
+  }
+
+  // Draws the rectangles in order, each exactly as Rectangle would with the
+  // current pen and a solid brush of its own colour; the current brush is
+  // kept. Canvases that can write pixels faster (point symbols come by the
+  // million) override this.
+  virtual void SolidRectangles(const DeviceRect* rects, const Color* fills, int count) {
+    const Brush old = GetBrush();
+    for (int i = 0; i < count; ++i) {
+      SetBrush(SolidBrush(fills[i]));
+      Rectangle(rects[i].left, rects[i].top, rects[i].right, rects[i].bottom);
+    }
+    SetBrush(old);
+  }
+};
+
+// A window area that can be asked to repaint part of itself.
+class InvalidateTarget {
+ public:
+  virtual ~InvalidateTarget() = default;
+  virtual void InvalidateRect(const DeviceRect& rect, bool erase) = 0;
+};
+
+}  // namespace kestrune

@@ -1,0 +1,77 @@
+// Degrees to map units and back, ground distances and offsets; file coordinates
+// to degrees. Latitude comes before longitude in every MapProjection call.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "geo/MapPoint.h"
+
+namespace kestrune {
+
+// The map's projection: Mercator of the sphere of radius 6,370,997 m on meridian 0.
+class MapProjection {
+ public:
+  virtual ~MapProjection() = default;
+  virtual void GeoToMap(double latitude, double longitude, MapPoint& out) const = 0;
+  virtual void MapToGeo(const MapPoint& point, double& latitude, double& longitude) const = 0;
+  // Ground distance in metres, or in feet when inFeet.
+  virtual double Distance(const MapPoint& a, const MapPoint& b, bool inFeet) const = 0;
+  // Moves the point east by a ground distance (metres, or feet when inFeet).
+  virtual void OffsetEast(MapPoint& point, double distance, bool inFeet) const = 0;
+};
+
+class SphereMercatorProjection : public MapProjection {
+ public:
+  void GeoToMap(double latitude, double longitude, MapPoint& out) const override;
+  void MapToGeo(const MapPoint& point, double& latitude, double& longitude) const override;
+  double Distance(const MapPoint& a, const MapPoint& b, bool inFeet) const override;
+  void OffsetEast(MapPoint& point, double distance, bool inFeet) const override;
+
+ private:
+  double centralMeridian_ = 0.0;
+};
+
+// The process-wide projection. Always answers: a default instance serves until
+// the main frame installs its own (and after it removes it).
+MapProjection& GetMapProjection();
+void SetMapProjection(MapProjection* projection);
+
+// File coordinates to degrees for one load.
+class CoordConverter {
+ public:
+  CoordConverter(int datum, int zone) : datum_(datum), zone_(zone) {}
+  virtual ~CoordConverter() = default;
+  // False when the position cannot be converted (outputs then unspecified).
+  virtual bool ToGeographic(double x, double y, double& longitude, double& latitude) = 0;
+  int GetDatum() const { return datum_; }
+  int GetZone() const { return zone_; }
+
+ protected:
+  int datum_;
+  int zone_;
+};
+
+// Geographic degrees; with datum 0 (NAD27) each position is shifted to the map's datum.
+class GeographicConverter : public CoordConverter {
+ public:
+  explicit GeographicConverter(int datum);
+  bool ToGeographic(double x, double y, double& longitude, double& latitude) override;
+};
+
+// Projected metres of a zone and datum (see geo/ZoneCalls.h for the codes).
+class ProjectedConverter : public CoordConverter {
+ public:
+  ProjectedConverter(int datum, int zone);
+  bool ToGeographic(double x, double y, double& longitude, double& latitude) override;
+};
+
+// The coordinate system of a ".prj" file (WKT), converted to WGS 84 degrees by PROJ.
+// Made by MakePrjConverter; null when PROJ cannot read the text.
+std::unique_ptr<CoordConverter> MakePrjConverter(const std::string& wkt);
+
+// The converter a load uses for the layer's coordinate system kind, datum and zone:
+// kind 1 geographic from the datum alone, anything else projected (datum, zone).
+std::unique_ptr<CoordConverter> MakeCoordConverter(int coordSystemKind, int datum, int zone);
+
+}  // namespace kestrune

@@ -1,0 +1,134 @@
+#include "geo/gui/ImageRectangles.h"
+
+#include <QImage>
+#include <QPaintDevice>
+#include <QPainter>
+#include <QTransform>
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
+namespace kestrune {
+
+namespace {
+
+// 0x00BBGGRR to the image's opaque 0xAARRGGBB.
+uint32_t ToPixel(Color c) {
+  return 0xFF000000u | (uint32_t{static_cast<uint32_t>(RedOf(c))} << 16) |
+         (uint32_t{static_cast<uint32_t>(GreenOf(c))} << 8) | uint32_t{static_cast<uint32_t>(BlueOf(c))};
+}
+
+// The 32-bit formats whose pixels are written as 0xAARRGGBB words.
+bool IsDirectFormat(QImage::Format format) {
+  return format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
+         format == QImage::Format_ARGB32_Premultiplied;
+}
+
+// The pixels of one image, written row by row and clipped to the image.
+class Pixels {
+ public:
+  explicit Pixels(QImage& image)
+      : bits_(image.bits()),
+        stride_(image.bytesPerLine()),
+        width_(image.width()),
+        height_(image.height()) {}
+
+  // Fills columns left..right-1 of rows top..bottom-1 (64-bit bounds: the
+  // rectangles' edges may sit at the ends of the int range).
+  void Fill(int64_t left, int64_t top, int64_t right, int64_t bottom, uint32_t pixel) const {
+    left = std::max<int64_t>(left, 0);
+    top = std::max<int64_t>(top, 0);
+    right = std::min<int64_t>(right, width_);
+    bottom = std::min<int64_t>(bottom, height_);
+    if (left >= right || top >= bottom) return;
+    const auto n = static_cast<size_t>(right - left);
+    for (int64_t y = top; y < bottom; ++y) {
+      auto* row = reinterpret_cast<uint32_t*>(bits_ + y * stride_) + left;
+      std::fill_n(row, n, pixel);
+    }
+  }
+
+  // Whether columns left..right-1 and rows top..bottom-1 all lie in the image.
+  bool Contains(int64_t left, int64_t top, int64_t right, int64_t bottom) const {
+    return left >= 0 && top >= 0 && right <= width_ && bottom <= height_;
+  }
+
+  // A box of at least 3 by 3 pixels inside the image: a one-pixel outline
+  // around a filled inside, each pixel written once.
+  void OutlinedBox(int64_t left, int64_t top, int64_t right, int64_t bottom, uint32_t outline, uint32_t fill) const {
+    const auto w = static_cast<size_t>(right - left);
+    uint32_t* row = Row(top) + left;
+    std::fill_n(row, w, outline);
+    for (int64_t y = top + 1; y < bottom - 1; ++y) {
+      row = Row(y) + left;
+      row[0] = outline;
+      std::fill_n(row + 1, w - 2, fill);
+      row[w - 1] = outline;
+    }
+    std::fill_n(Row(bottom - 1) + left, w, outline);
+  }
+
+ private:
+  uint32_t* Row(int64_t y) const { return reinterpret_cast<uint32_t*>(bits_ + y * stride_); }
+
+  uchar* bits_;
+  int64_t stride_;
+  int64_t width_;
+  int64_t height_;
+};
+
+}  // namespace
+
+// The painter's image when nothing stands between its pixels and a direct write.
+QImage* DirectWritableImage(const QPainter& painter) {
+  QPaintDevice* device = painter.device();
+  if (!device || device->devType() != QInternal::Image) return nullptr;
+  auto* image = static_cast<QImage*>(device);
+  if (!IsDirectFormat(image->format()) || image->devicePixelRatio() != 1.0) return nullptr;
+  if (painter.deviceTransform().type() != QTransform::TxNone || painter.hasClipping()) return nullptr;
+  if (painter.compositionMode() != QPainter::CompositionMode_SourceOver || painter.opacity() != 1.0) {
+    return nullptr;
+  }
+  return image;
+}
+
+// Writes each rectangle's outline and fill, clipped to the image.
+bool WriteSolidRectangles(QImage& image, const Pen& pen, const DeviceRect* rects, const Color* fills,
+                          int count) {
+  if (!IsDirectFormat(image.format())) return false;
+  if (pen.style != PenStyle::Null && pen.width > 1) return false;
+  const Pixels pixels(image);
+  const uint32_t outline = ToPixel(pen.color);
+  const bool nullPen = pen.style == PenStyle::Null;
+  for (int i = 0; i < count; ++i) {
+    int64_t l = rects[i].left, t = rects[i].top, r = rects[i].right, b = rects[i].bottom;
+    if (l > r) std::swap(l, r);
+    if (t > b) std::swap(t, b);
+    const int64_t w = r - l;
+    const int64_t h = b - t;
+    const uint32_t fill = ToPixel(fills[i]);
+    if (nullPen) {
+      // Without a pen the filled area is one pixel narrower and shorter.
+      if (w > 1 && h > 1) pixels.Fill(l, t, r - 1, b - 1, fill);
+      continue;
+    }
+    if (w < 1 || h < 1) continue;
+    if (pixels.Contains(l, t, r, b) && w > 2 && h > 2) {
+      // Wholly inside the image, as nearly every symbol is: row by row, unclipped.
+      pixels.OutlinedBox(l, t, r, b, outline, fill);
+      continue;
+    }
+    if (w > 2 && h > 2) pixels.Fill(l + 1, t + 1, r - 1, b - 1, fill);
+    // The outline: the border pixels of l..r-1 by t..b-1.
+    pixels.Fill(l, t, r, t + 1, outline);
+    if (h > 1) pixels.Fill(l, b - 1, r, b, outline);
+    if (h > 2) {
+      pixels.Fill(l, t + 1, l + 1, b - 1, outline);
+      if (w > 1) pixels.Fill(r - 1, t + 1, r, b - 1, outline);
+    }
+  }
+  return true;
+}
+
+}  // namespace kestrune
