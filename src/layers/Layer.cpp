@@ -112,7 +112,7 @@ void Layer::Clear() {
 }
 
 // Recognises the file kind by its extension; a shape file's header decides.
-bool Layer::Open(void* /*ownerWindow*/) {
+bool Layer::Open() {
   if (fileKind_ == kFileKindUnknown) {
     if (EqualsIgnoringCase(extension_, "shp")) {
       fileKind_ = kFileKindShape;
@@ -125,7 +125,7 @@ bool Layer::Open(void* /*ownerWindow*/) {
 }
 
 // Reads the records once, then on every call the settings, values, legend and colours.
-bool Layer::Load(void* /*ownerWindow*/, bool keepRecords) {
+bool Layer::Load(bool keepRecords) {
   bool result = loaded_;
   if (!loaded_) {
     WaitCursor wait;

@@ -62,10 +62,10 @@ class Layer : public RecordSink, public ShapeOwner {
   // ---- Virtual operations.
   virtual void Clear();
   // Recognises the file by its extension and checks the shape file header.
-  virtual bool Open(void* ownerWindow = nullptr);
+  virtual bool Open();
   // Reads the records (unless already loaded), the settings, the values, the
   // legend and the colours. True once the records are loaded.
-  virtual bool Load(void* ownerWindow = nullptr, bool keepRecords = false);
+  virtual bool Load(bool keepRecords = false);
   virtual bool Validate(int) { return true; }
   // Writes the legend to its ".lgd" when it carries its changed mark.
   virtual bool SaveLegend();

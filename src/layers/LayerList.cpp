@@ -60,7 +60,7 @@ Layer* LayerList::AddLayer(const std::string& path, void* ownerWindow, bool must
   layer->SetPathName(path);
   if (exists) {
     layer->SetLoadProgressHandler(progress_);
-    if (!layer->Open(ownerWindow) || !layer->Load(ownerWindow, false)) {
+    if (!layer->Open() || !layer->Load(false)) {
       delete layer;
       return nullptr;
     }
