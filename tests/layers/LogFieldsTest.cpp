@@ -117,6 +117,30 @@ TEST(LogFieldDetection, TheRealFilesGiveTheirOwnFields) {
   }
 }
 
+TEST(LogFieldDetection, TheRealAsAppliedLogHasFourZeroRatesAndNoTimes) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  TempDir dir;
+  LayerList list;
+  Layer* layer = list.AddLayer(test::CopyFileSet(data / "field" / "as-applied-simple1.shp", dir.path()).string(),
+                               nullptr, true);
+  ASSERT_NE(layer, nullptr);
+  std::vector<int> zero;
+  for (Shape* s : layer->Records()) {
+    if (s->GetFilterFlags() != 0x5u) {
+      zero.push_back(s->GetRecordNumber());
+      EXPECT_EQ(s->GetFilterFlags(), 0x9u);
+    }
+  }
+  EXPECT_EQ(zero, (std::vector<int>{57, 133, 1026, 1101}));
+  // A summary (there is a rate) without dates or times; points without a width cover nothing.
+  const FileSummary& s = layer->GetSummary();
+  EXPECT_EQ(s.productCount, 1);
+  EXPECT_FALSE(s.hasDate || s.hasTimes);
+  EXPECT_EQ(s.fieldArea[0], 0.0);
+  EXPECT_EQ(s.fieldVolume[0], 0.0);
+  EXPECT_EQ(s.FormatLogLine(), "");
+}
+
 // ---------------------------------------------------------------- values
 
 TEST(LogValues, DatesAndTimesInTheFormsLogsWrite) {

@@ -95,8 +95,10 @@ constexpr const char* kShowMeTitle = "#10310:Show Me";
 class CShowMeDialog : public CLangDialog {
   Q_OBJECT
  public:
-  // Starts from *mask; OK writes the mask of the choices back into it.
-  CShowMeDialog(int& mask, QWidget* parent = nullptr);
+  // Starts from *mask; OK writes the mask of the choices back into it. The boom
+  // choices are disabled for a layer without a boom field, the rate choices
+  // for one without a rate field.
+  CShowMeDialog(int& mask, QWidget* parent = nullptr, bool boomField = true, bool rateField = true);
 
  protected:
   void OnInitDialog() override;
@@ -104,6 +106,8 @@ class CShowMeDialog : public CLangDialog {
 
  private:
   int& mask_;
+  bool boomField_ = true;
+  bool rateField_ = true;
 };
 
 // Runs Show Me on a copy of the layer's filter mask; however it ends, the layer
