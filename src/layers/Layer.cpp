@@ -588,7 +588,8 @@ bool Layer::EditSelectedAttributes() {
 
 // ---------------------------------------------------------------- filter
 
-// Marks every record whose flags the mask does not cover as filtered out.
+// Marks every record whose flags the mask does not cover as filtered out, and
+// unselects those.
 void Layer::ApplyFilter() {
   const uint32_t mask = static_cast<uint32_t>(filterMask_);
   anyFilteredOut_ = false;
@@ -598,6 +599,21 @@ void Layer::ApplyFilter() {
     const bool out = (mask & flags) != flags;
     shape->SetFilteredOut(out);
     anyFilteredOut_ = anyFilteredOut_ || out;
+  }
+  // A hidden record cannot stay selected.
+  if (anyFilteredOut_ && !selection_.empty()) {
+    std::vector<Shape*> kept;
+    for (Shape* shape : selection_) {
+      if (shape->IsFilteredOut()) {
+        shape->SetSelected(false);
+      } else {
+        kept.push_back(shape);
+      }
+    }
+    if (kept.size() != selection_.size()) {
+      selection_.swap(kept);
+      selectionOrderValid_ = false;
+    }
   }
 }
 

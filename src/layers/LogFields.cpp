@@ -275,11 +275,12 @@ LogRecordValues ReadLogValues(const DbfTable& table, const LogFields& fields) {
   if (fields.Has(LogField::Rate)) table.GetNumber(fields[LogField::Rate], v.rate);
   if (fields.Has(LogField::Boom)) table.GetNumber(fields[LogField::Boom], v.boom);
   if (fields.Has(LogField::Width)) table.GetNumber(fields[LogField::Width], v.width);
-  std::string text;
-  if (fields.Has(LogField::Date) && table.GetString(fields[LogField::Date], text)) {
+  // Dates and times are short: a field's first 63 bytes hold any of their forms.
+  char text[64];
+  if (fields.Has(LogField::Date) && table.GetString(fields[LogField::Date], text, sizeof text)) {
     v.hasDate = ParseLogDate(text, v.days);
   }
-  if (fields.Has(LogField::Time) && table.GetString(fields[LogField::Time], text)) {
+  if (fields.Has(LogField::Time) && table.GetString(fields[LogField::Time], text, sizeof text)) {
     v.hasTime = ParseLogTime(text, v.seconds);
   }
   return v;
@@ -351,17 +352,12 @@ void ComputeLogValues(Layer& layer) {
   const bool tableOpen = fields.Any() && table.Open(layer.GetTablePath());
   const bool inFeet = !GetPreferences().IsMetric();
   const double perUnitArea = inFeet ? 1.0 / kSquareFeetPerAcre : 1.0 / kSquareMetresPerHectare;
-  LogSummaryBuilder builder;
-  // Points of a width field, by record number, for the steps between them.
-  struct Step {
-    int record;
-    const PointShape* point;
-    double width;
-    double rate;
-    bool applied;
-  };
-  std::vector<Step> steps;
   const bool pointSteps = hasRate && fields.Has(LogField::Width);
+  const MapProjection& projection = GetMapProjection();
+  LogSummaryBuilder builder;
+  // Points are appended as they are read, so the point before in the list is
+  // the one before in the file.
+  const PointShape* previous = nullptr;
   for (Shape* shape : layer.Records()) {
     LogRecordValues values;
     if (tableOpen && table.ReadRecord(shape->GetRecordNumber())) values = ReadLogValues(table, fields);
@@ -373,20 +369,13 @@ void ComputeLogValues(Layer& layer) {
     if (shape->GetRecordClass() == kRecordArea) {
       if (applied) builder.AddApplied(shape->GetArea(false) * perUnitArea, values.rate);
     } else if (pointSteps && shape->GetRecordClass() == kRecordPoint) {
-      steps.push_back({shape->GetRecordNumber(), static_cast<const PointShape*>(shape), values.width,
-                       values.rate, applied});
-    }
-  }
-  if (!steps.empty()) {
-    const auto byRecord = [](const Step& a, const Step& b) { return a.record < b.record; };
-    if (!std::is_sorted(steps.begin(), steps.end(), byRecord)) std::stable_sort(steps.begin(), steps.end(), byRecord);
-    const MapProjection& projection = GetMapProjection();
-    for (std::size_t i = 0; i < steps.size(); ++i) {
-      const Step& s = steps[i];
-      if (!s.applied) continue;
-      const bool first = i == 0 || !s.point->HasGeometry() || !steps[i - 1].point->HasGeometry();
-      const double step = first ? 0.0 : projection.Distance(steps[i - 1].point->GetPoint(), s.point->GetPoint(), inFeet);
-      builder.AddApplied(PointStepArea(s.width, step, first) * perUnitArea, s.rate);
+      const auto* point = static_cast<const PointShape*>(shape);
+      const bool first = !previous || !previous->HasGeometry() || !point->HasGeometry();
+      if (applied && values.width > 0.0) {
+        const double step = first ? 0.0 : projection.Distance(previous->GetPoint(), point->GetPoint(), inFeet);
+        builder.AddApplied(PointStepArea(values.width, step, first) * perUnitArea, values.rate);
+      }
+      previous = point;
     }
   }
   FileSummary& summary = layer.GetSummary();

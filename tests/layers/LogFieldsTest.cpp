@@ -333,8 +333,14 @@ TEST_F(SmallLog, HiddenRecordsCannotBeSelected) {
   Shape* off = Nth(layer, 2);
   const MapPoint at = static_cast<PointShape*>(off)->GetPoint();
   EXPECT_EQ(layer.HitTestPoint(at), off);
+  layer.Select(off);
+  layer.Select(Nth(layer, 0));
   layer.ApplyFilter();  // the default mask: booms on, rates above zero
   ASSERT_TRUE(off->IsFilteredOut());
+  // Hiding a selected record unselects it.
+  EXPECT_FALSE(off->IsSelected());
+  EXPECT_EQ(layer.GetSelection(), std::vector<Shape*>{Nth(layer, 0)});
+  EXPECT_EQ(layer.GetSelectionDrawOrder(), std::vector<Shape*>{Nth(layer, 0)});
   EXPECT_NE(layer.HitTestPoint(at), off);
   const std::vector<Shape*> all = layer.FindInRect(layer.GetBounds());
   EXPECT_EQ(all.size(), 5u);
