@@ -35,6 +35,7 @@ std::string Upper(const std::string& name) {
   return out;
 }
 
+// Whether the upper-case name holds the part.
 bool Holds(const std::string& upperName, const char* part) { return upperName.find(part) != std::string::npos; }
 
 // Blanks off both ends.
@@ -56,6 +57,7 @@ int Digits(std::string_view text, std::size_t& pos, int& count) {
   return value;
 }
 
+// Whether the numbers are a day of the calendar (from 1601 on).
 bool IsCalendarDate(int year, int month, int day) {
   if (year < 1601 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
   static const int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -65,6 +67,7 @@ bool IsCalendarDate(int year, int month, int day) {
 
 }  // namespace
 
+// The settings key of a log field.
 const char* LogFieldKey(LogField field) {
   switch (field) {
     case LogField::Rate: return "RATE_COL";
@@ -76,6 +79,7 @@ const char* LogFieldKey(LogField field) {
   return "";
 }
 
+// The info name of a log field.
 const char* LogFieldName(LogField field) {
   switch (field) {
     case LogField::Rate: return "rate";
@@ -87,10 +91,12 @@ const char* LogFieldName(LogField field) {
   return "";
 }
 
+// Whether any field is set.
 bool LogFields::Any() const {
   return std::any_of(column.begin(), column.end(), [](int c) { return c > 0; });
 }
 
+// 'N' and 'F' fields hold numbers.
 bool IsNumericLogField(const DbfField& field) { return field.letter == 'N' || field.letter == 'F'; }
 
 // The first field of each kind, by the name rules.
@@ -127,6 +133,7 @@ LogFields DetectLogFields(const std::vector<DbfField>& fields) {
   return found;
 }
 
+// The table's field descriptors, field 1 first.
 std::vector<DbfField> TableFields(const DbfTable& table) {
   std::vector<DbfField> fields;
   for (int f = 1; f <= table.GetFieldCount(); ++f) {
@@ -145,6 +152,7 @@ LogFields ApplyLogFieldKeys(const IniFile& settings, LogFields detected, int fie
   return detected;
 }
 
+// The detected fields with the keys over them; a table that cannot be read has none.
 LogFields LoadLogFields(const std::string& settingsPath, const std::string& tablePath) {
   DbfTable table;
   if (!table.Open(tablePath)) return {};
@@ -154,6 +162,7 @@ LogFields LoadLogFields(const std::string& settingsPath, const std::string& tabl
   return ApplyLogFieldKeys(settings, detected, table.GetFieldCount());
 }
 
+// The five keys in one safe rewrite of the settings file.
 bool WriteLogFieldKeys(const std::string& settingsPath, const LogFields& fields) {
   IniFile file;
   // A file that exists but cannot be read must not be replaced by one holding only these keys.
@@ -189,6 +198,7 @@ void CivilFromDays(int64_t days, int& year, int& month, int& day) {
   year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
 }
 
+// Midnight of the day as a file time.
 uint64_t FileTimeOfDay(int64_t days) { return days < 0 ? 0 : static_cast<uint64_t>(days) * kTicksPerDay; }
 
 // The date forms logs write.
@@ -254,6 +264,7 @@ bool ParseLogTime(std::string_view text, double& seconds) {
   return true;
 }
 
+// The calendar date of a file time as YYYY-MM-DD.
 std::string IsoDate(uint64_t fileTime) {
   int year = 0, month = 0, day = 0;
   CivilFromDays(static_cast<int64_t>(fileTime / kTicksPerDay), year, month, day);
@@ -262,6 +273,7 @@ std::string IsoDate(uint64_t fileTime) {
   return text;
 }
 
+// Hour and minute as HH:MM.
 std::string ClockText(double hour, double minute) {
   char text[16];
   std::snprintf(text, sizeof text, "%02d:%02d", static_cast<int>(hour), static_cast<int>(minute));
@@ -286,6 +298,7 @@ LogRecordValues ReadLogValues(const DbfTable& table, const LogFields& fields) {
   return v;
 }
 
+// Boom and rate bits of a record's values.
 uint32_t LogFilterFlags(const LogFields& fields, const LogRecordValues& values) {
   if (!values.hasRow) return kComputedRecordFlags;
   uint32_t flags = 0;
@@ -294,11 +307,13 @@ uint32_t LogFilterFlags(const LogFields& fields, const LogRecordValues& values) 
   return flags;
 }
 
+// Whether the default mask passes the flags.
 bool IsAppliedRecord(uint32_t flags) {
   const uint32_t mask = kDefaultFilterMask;
   return (mask & flags) == flags;
 }
 
+// Keeps the earliest date and the earliest and latest time.
 void LogSummaryBuilder::AddDateTime(const LogRecordValues& values) {
   if (values.hasDate && (!hasDate_ || values.days < firstDay_)) {
     firstDay_ = values.days;
@@ -311,11 +326,13 @@ void LogSummaryBuilder::AddDateTime(const LogRecordValues& values) {
   }
 }
 
+// Adds an applied area and its volume.
 void LogSummaryBuilder::AddApplied(double area, double rate) {
   area_ += area;
   volume_ += rate * area;
 }
 
+// The summary of what was added.
 FileSummary LogSummaryBuilder::Build(bool hasRateField) const {
   FileSummary s;
   if (!hasRateField) return s;
@@ -338,6 +355,7 @@ FileSummary LogSummaryBuilder::Build(bool hasRateField) const {
   return s;
 }
 
+// Width times step, unless first or too long a step.
 double PointStepArea(double width, double step, bool first) {
   if (first || !(width > 0.0) || !(step <= kMaxStepWidths * width)) return 0.0;
   return width * step;
@@ -345,6 +363,7 @@ double PointStepArea(double width, double step, bool first) {
 
 // ---------------------------------------------------------------- over a layer
 
+// Flags of every record, then the summary, in one pass over the rows.
 void ComputeLogValues(Layer& layer) {
   const LogFields& fields = layer.GetLogFields();
   const bool hasRate = fields.Has(LogField::Rate);
@@ -383,6 +402,7 @@ void ComputeLogValues(Layer& layer) {
   layer.SetFieldKnown(0, hasRate, hasRate);
 }
 
+// Digits in groups of three.
 std::string GroupedCount(uint64_t count) {
   std::string digits = std::to_string(count);
   std::string out;
@@ -393,6 +413,7 @@ std::string GroupedCount(uint64_t count) {
   return out;
 }
 
+// Hidden records over all layers that hide any.
 std::string ShowMeStatusNote(const LayerList& layers) {
   uint64_t hidden = 0;
   uint64_t total = 0;
