@@ -232,8 +232,13 @@ void CShowMeDialog::OnInitDialog() {
   FindControl<QRadioButton>(this, kRateIds[choices.rate])->setChecked(true);
   FindControl<QCheckBox>(this, kIdShadows)->setChecked(choices.shadows);
   // Without the field every record has the same state: a choice could only show all or nothing.
-  FindControl<QGroupBox>(this, kIdBoomGroup)->setEnabled(boomField_);
-  FindControl<QGroupBox>(this, kIdRateGroup)->setEnabled(rateField_);
+  const auto offer = [this](int id, bool enabled, const char* tip) {
+    auto* group = FindControl<QGroupBox>(this, id);
+    group->setEnabled(enabled);
+    group->setToolTip(enabled ? QString() : LangQString(tip));
+  };
+  offer(kIdBoomGroup, boomField_, kTipNoBoomField);
+  offer(kIdRateGroup, rateField_, kTipNoRateField);
 }
 
 // The mask of the choices.

@@ -91,6 +91,9 @@ constexpr int kIdShadows = 1051;
 constexpr int kIdBoomGroup = 1053;
 constexpr int kIdRateGroup = 1054;
 constexpr const char* kShowMeTitle = "#10310:Show Me";
+// Tips on a group disabled for want of its field.
+constexpr const char* kTipNoBoomField = "#20012030:This file has no boom field (Display Settings, Log fields).";
+constexpr const char* kTipNoRateField = "#20012031:This file has no rate field (Display Settings, Log fields).";
 
 class CShowMeDialog : public CLangDialog {
   Q_OBJECT

@@ -326,6 +326,9 @@ TEST_F(ShowMeTest, ShowFilterDialogFiltersTheLayerAndRepaintsHoweverItEnds) {
   // disabled. Zero rates only shows the 4 records whose rate is 0.
   WhenModal(ControlName(kShowMeDialogId), [](QDialog* d) {
     EXPECT_FALSE(FindControl<QGroupBox>(d, kIdBoomGroup)->isEnabled());
+    EXPECT_EQ(FindControl<QGroupBox>(d, kIdBoomGroup)->toolTip(),
+              "This file has no boom field (Display Settings, Log fields).");
+    EXPECT_TRUE(FindControl<QGroupBox>(d, kIdRateGroup)->toolTip().isEmpty());
     EXPECT_FALSE(Radio(d, kIdBoomOffOnly)->isEnabled());
     EXPECT_TRUE(Radio(d, kIdRateZeroOnly)->isEnabled());
     ClickIndicator(Radio(d, kIdBoomOffOnly));  // refused
