@@ -21,6 +21,12 @@ namespace {
 
 MapWindowHost* g_mapWindowHost = nullptr;
 
+// Who hears of selection changes.
+Layer::SelectionObserver& SelectionObserverSlot() {
+  static auto* observer = new Layer::SelectionObserver();
+  return *observer;
+}
+
 // The start and end of the lowest and highest values ComputeValues looks for.
 constexpr double kValueMaxStart = -1e99;
 constexpr double kValueMinStart = 1e99;
@@ -436,10 +442,19 @@ bool Layer::AddToSelection(Shape* shape) {
   return true;
 }
 
+// Installs the one observer of selection changes.
+void Layer::SetSelectionObserver(SelectionObserver observer) { SelectionObserverSlot() = std::move(observer); }
+
+// Tells the observer the selection changed.
+void Layer::NotifySelectionChanged() {
+  if (SelectionObserverSlot()) SelectionObserverSlot()(*this);
+}
+
 // Selects a record unless it is already, and has the map window draw it at once.
 void Layer::Select(Shape* shape) {
   if (!AddToSelection(shape)) return;
   if (MapWindowHost* host = GetMapWindowHost()) host->DrawRecordsNow(*this, &shape, 1);
+  NotifySelectionChanged();
 }
 
 // Selects many records with one immediate drawing of those newly selected.
@@ -450,6 +465,7 @@ void Layer::SelectRecords(const std::vector<Shape*>& shapes) {
   }
   MapWindowHost* host = GetMapWindowHost();
   if (host && !added.empty()) host->DrawRecordsNow(*this, added.data(), added.size());
+  if (!added.empty()) NotifySelectionChanged();
 }
 
 // Unselects every record and repaints where they lie.
@@ -466,6 +482,7 @@ void Layer::ClearSelection() {
   selection_.clear();
   selectionOrder_.clear();
   selectionOrderValid_ = true;
+  NotifySelectionChanged();
 }
 
 // The selection in drawing order, worked out again only after a change.
@@ -558,6 +575,7 @@ void Layer::DoContextCommand(int command) {
     SetModified(true);
     MapWindowHost* host = GetMapWindowHost();
     if (host && GetMapTransform()) GetMapTransform()->InvalidateWorldRect(*host, rect, true, 1);
+    NotifySelectionChanged();
   }
 }
 
@@ -624,6 +642,7 @@ void Layer::RemoveRecord(Shape* shape) {
   if (it != selection_.end()) {
     selection_.erase(it);
     selectionOrderValid_ = false;
+    NotifySelectionChanged();
   }
   // A record the layer does not hold is not the layer's to destroy.
   if (!listed) return;

@@ -157,6 +157,11 @@ class Layer : public RecordSink, public ShapeOwner {
   // The selection in drawing order: each record placed as an ordered insert
   // would have placed it (areas largest first, other records in front).
   const std::vector<Shape*>& GetSelectionDrawOrder() const;
+  // Told once per change of any layer's selection (Select, SelectRecords,
+  // ClearSelection, removing selected records), so views of the selection
+  // such as the Layer Table follow the map. One observer for the process.
+  using SelectionObserver = std::function<void(Layer&)>;
+  static void SetSelectionObserver(SelectionObserver observer);
 
   // Records wholly inside the rectangle, or for a one-point rectangle the one
   // record hit there.
@@ -207,6 +212,7 @@ class Layer : public RecordSink, public ShapeOwner {
   void DrawPass(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass);
   // Selection bookkeeping shared by Select and SelectRecords; true when added.
   bool AddToSelection(Shape* shape);
+  void NotifySelectionChanged();
   void NotifyProgress(bool force);
 
   RecordList records_;
