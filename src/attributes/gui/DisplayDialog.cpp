@@ -144,7 +144,7 @@ void CDisplayDialog::OnInitDialog() {
   UpdateData(false);
 }
 
-// The numeric fields of the layer's table, the layer's own one selected.
+// The numeric and text fields of the layer's table, the layer's own one selected.
 void CDisplayDialog::FillFieldList() {
   auto* list = FindControl<QComboBox>(this, kIdFieldList);
   list->clear();
@@ -152,10 +152,10 @@ void CDisplayDialog::FillFieldList() {
   if (!table.Open(layer_.GetTablePath())) return;
   const int count = table.GetFieldCount();
   for (int field = 1; field <= count; ++field) {
-    int type = 0;
-    if (!table.GetFieldType(field, type) || type != kDbfNumeric) continue;
-    std::string name;
-    table.GetFieldName(field, name);
+    // Numbers colour through the legend, text fields by category.
+    const DbfField* f = table.GetField(field);
+    if (!f || !IsThemeField(*f)) continue;
+    const std::string& name = f->name;
     list->addItem(QString::fromStdString(name), field);
     if (field == field_) list->setCurrentIndex(list->count() - 1);
   }
