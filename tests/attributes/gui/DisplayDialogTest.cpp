@@ -77,11 +77,12 @@ TEST_F(DisplayDialogTest, EachShapeKindShowsItsSizeLabelAndEnablesItsControls) {
       // Points with a ".gpe": 20 ft, no borders, legend colours by field 1.
       {"as-applied-simple1.shp", "Point Size", true, true, "20.00",
        {"Tgt_Rate_k", "Elevation_", "Speed_mph_"}, "Tgt_Rate_k", true},
-      // A line without numeric fields or a ".gpe": the 30 ft default, solid colour.
-      {"ab-line-simple1.shp", "Line Width", true, false, "30.00", {}, QString(), false},
-      // Areas: no size label, the size disabled; the clay field (3) colours them.
-      {"ssurgo-simple1.shp", "", false, true, "30.00", {"mukey", "clay", "sand", "silt", "wtr_str"}, "clay",
-       true},
+      // A line with one text field and no ".gpe": the 30 ft default, solid colour.
+      {"ab-line-simple1.shp", "Line Width", true, false, "30.00", {"AB_Line"}, QString(), false},
+      // Areas: no size label, the size disabled; the clay field (3) colours them;
+      // the text fields colour by category.
+      {"ssurgo-simple1.shp", "", false, true, "30.00",
+       {"musym", "mukey", "clay", "sand", "silt", "wtr_str", "muname", "drclssd", "drclssw"}, "clay", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
