@@ -264,12 +264,18 @@ void CLayerTablePanel::SyncToLayer() {
 // A selection made elsewhere is taken over once the event that made it is done
 // (a drag selects record by record).
 void CLayerTablePanel::OnLayerSelectionChanged(Layer& layer) {
-  if (syncing_ || &layer != layer_ || syncQueued_) return;
+  if (syncing_ || &layer != layer_ || syncQueued_ || isHidden()) return;
   syncQueued_ = true;
   QTimer::singleShot(0, this, [this] {
     syncQueued_ = false;
     SyncFromLayer();
   });
+}
+
+// Shown again: the map's selection as it is now.
+void CLayerTablePanel::showEvent(QShowEvent* event) {
+  QDockWidget::showEvent(event);
+  SyncFromLayer();
 }
 
 // The layer's selection into the rows, the first of them into view.

@@ -90,6 +90,10 @@ class CLayerTablePanel : public QDockWidget {
   QLineEdit* ValueEdit() const { return valueEdit_; }
   QLabel* ErrorLabel() const { return errorLabel_; }
 
+ protected:
+  // A hidden panel follows no selection; shown again, it takes the map's.
+  void showEvent(QShowEvent* event) override;
+
  private:
   // The map's selection into the view's rows (and the first one into view).
   void SyncFromLayer();
