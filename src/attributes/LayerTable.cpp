@@ -391,8 +391,8 @@ FindResult LayerTable::Find(const FindCondition& c) const {
     result.error = LangText(kFindUnreadableText);
     return result;
   }
-  // Text compares as typed, except that "contains" ignores case.
-  const QString text = c.value;
+  // Text compares as typed (blanks around it aside), except that "contains" ignores case.
+  const QString& text = value;
   for (int r = 1; r <= recordCount_; ++r) {
     if (!table.ReadRecord(r)) continue;
     const std::string bytes = CellBytes(field, table.GetRecordBuffer().data());

@@ -87,6 +87,26 @@ TEST_F(LayerTablePanelTest, SelectionIsTiedBothWaysWithEveryParcel) {
   EXPECT_TRUE(SelectedRows(panel).empty());
 }
 
+TEST_F(LayerTablePanelTest, AMapSelectionFarDownScrollsItsRowIntoView) {
+  std::vector<XY> points;
+  std::vector<double> rates;
+  for (int i = 0; i < 600; ++i) {
+    points.push_back({-95.0 + 0.001 * i, 42.0});
+    rates.push_back(i);
+  }
+  ASSERT_TRUE(Open(WritePointSet(dir_, "many", points, rates)));
+  frame_->ExecuteCommand(kIdLayerTable);
+  CLayerTablePanel* panel = frame_->LayerTablePanel();
+  ASSERT_NE(panel, nullptr);
+  QTableView* view = panel->View();
+  EXPECT_EQ(view->rowAt(0), 0);
+  Active()->SelectRecords(RecordsByNumber(*Active(), {450}));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(SelectedRows(panel), (V{449}));
+  const QRect cell = view->visualRect(panel->Model()->index(449, 0));
+  EXPECT_TRUE(view->viewport()->rect().intersects(cell)) << cell.y();
+}
+
 TEST_F(LayerTablePanelTest, HeaderClicksSortAscendingThenDescendingKeepingTheSelection) {
   CLayerTablePanel* panel = OpenPoints();
   ASSERT_NE(panel, nullptr);
