@@ -31,6 +31,10 @@ namespace kestrune {
 
 namespace {
 
+// The field list's mark of a text field, which colours by category.
+constexpr int kCategoryFieldRole = Qt::UserRole + 1;
+
+
 // A control of the dialog with its id as object name.
 template <class T>
 T* Named(T* widget, int id) {
@@ -115,6 +119,8 @@ CDisplayDialog::CDisplayDialog(Layer& layer, QWidget* parent)
   connect(legend, &QRadioButton::clicked, this, [this] { UpdateData(true); });
   connect(colorButton, &QPushButton::clicked, this, &CDisplayDialog::OnColourButton);
   connect(legendSetup, &QPushButton::clicked, this, &CDisplayDialog::OnLegendSetup);
+  connect(fields, qOverload<int>(&QComboBox::activated), this,
+          [this] { UpdateData(true); });
   connect(ok, &QPushButton::clicked, this, &CDisplayDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &CDisplayDialog::reject);
 }
@@ -157,6 +163,8 @@ void CDisplayDialog::FillFieldList() {
     if (!f || !IsThemeField(*f)) continue;
     const std::string& name = f->name;
     list->addItem(QString::fromStdString(name), field);
+    // A text field colours by category: it has no legend to set up.
+    list->setItemData(list->count() - 1, IsCategoryField(*f), kCategoryFieldRole);
     if (field == field_) list->setCurrentIndex(list->count() - 1);
   }
   // Nothing is chosen unless the layer's field is one of them.
@@ -194,7 +202,8 @@ void CDisplayDialog::UpdateData(bool save) {
   FindControl<QPushButton>(this, kIdColorButton)->setEnabled(solidMethod);
   FindControl<QLabel>(this, kIdDataItemLabel)->setEnabled(!solidMethod);
   fields->setEnabled(!solidMethod);
-  FindControl<QPushButton>(this, kIdLegendSetup)->setEnabled(!solidMethod);
+  FindControl<QPushButton>(this, kIdLegendSetup)
+      ->setEnabled(!solidMethod && !fields->currentData(kCategoryFieldRole).toBool());
 }
 
 // Sets the solid colour and repaints the swatch.

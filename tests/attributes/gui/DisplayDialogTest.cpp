@@ -335,6 +335,36 @@ TEST_F(DisplayDialogTest, ShowDisplayDialogRecomputesANewFieldRecoloursAndRepain
   }
 }
 
+TEST_F(DisplayDialogTest, ATextFieldColoursByCategoryAndHasNoLegendToSetUp) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  std::unique_ptr<Layer> layer = Open("ssurgo-simple1.shp");
+  ASSERT_NE(layer, nullptr);
+  CountingMapHost map;
+  bool setupEnabledOnClay = false;
+  bool setupEnabledOnMusym = true;
+  WhenModal(ControlName(kDisplayDialogId), [&](QDialog* d) {
+    auto* fields = FindControl<QComboBox>(d, kIdFieldList);
+    auto* setup = FindControl<QPushButton>(d, kIdLegendSetup);
+    setupEnabledOnClay = setup->isEnabled();
+    // The user steps the closed box up twice: from clay to musym.
+    fields->setFocus();
+    QTest::keyClick(fields, Qt::Key_Up);
+    QTest::keyClick(fields, Qt::Key_Up);
+    EXPECT_EQ(fields->currentText(), "musym");
+    setupEnabledOnMusym = setup->isEnabled();
+    QTest::mouseClick(FindControl<QPushButton>(d, kIdDisplayOk), Qt::LeftButton);
+  });
+  EXPECT_EQ(ShowDisplayDialog(*layer), QDialog::Accepted);
+  EXPECT_TRUE(setupEnabledOnClay);
+  EXPECT_FALSE(setupEnabledOnMusym);
+  EXPECT_EQ(layer->GetLegendColumn(), 1);
+  ASSERT_TRUE(layer->IsCategorised());
+  EXPECT_EQ(layer->GetCategories().GetCount(), 7u);
+  for (Shape* shape : layer->Records()) {
+    EXPECT_EQ(shape->GetColor(), layer->GetCategories().ColorOf(int(shape->GetValue())));
+  }
+}
+
 TEST_F(DisplayDialogTest, LegendSetupAssignsAtOnceAndSurvivesCancelAndAFieldChange) {
   KESTRUNE_TESTDATA_OR_SKIP(data);
   std::unique_ptr<Layer> layer = Open("as-applied-simple1.shp");
