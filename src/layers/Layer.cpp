@@ -21,6 +21,13 @@ namespace {
 
 MapWindowHost* g_mapWindowHost = nullptr;
 
+// A field's number in the row read (0 for a field the table cannot give).
+double ReadNumber(const DbfTable& table, int16_t column) {
+  double value = 0.0;
+  table.GetNumber(column, value);
+  return value;
+}
+
 // The start and end of the lowest and highest values ComputeValues looks for.
 constexpr double kValueMaxStart = -1e99;
 constexpr double kValueMinStart = 1e99;
@@ -121,7 +128,8 @@ bool Layer::Open(void* /*ownerWindow*/) {
     }
   }
   if (fileKind_ != kFileKindShape) return false;
-  return reader_.CheckHeader(path_, coordSystemKind_, datum_, zone_, shapeKind_);
+  return reader_.CheckHeader(path_, coordSystemKind_, datum_, zone_, shapeKind_) &&
+         reader_.CheckPlaceKnown(coordSystemKind_, zoneGiven_);
 }
 
 // Reads the records once, then on every call the settings, values, legend and colours.
@@ -153,15 +161,35 @@ bool Layer::Load(void* /*ownerWindow*/, bool keepRecords) {
   }
   loaded_ = result;
   ComputeValues();
-  if (!basePath_.empty()) legend_.LoadFile(GetLegendPath());
+  // A legend file applies only to the field it was made for.
+  if (!basePath_.empty() && LegendFileFitsColumn()) legend_.LoadFile(GetLegendPath());
   ApplyColors();
   return result;
 }
 
 // Writes the legend when the legend dialog changed it.
 bool Layer::SaveLegend() {
-  if (legend_.IsChanged() && !basePath_.empty()) legend_.SaveFile(GetLegendPath());
+  if (legend_.IsChanged() && !basePath_.empty() && legend_.SaveFile(GetLegendPath())) {
+    WriteSetting(kKeyLegendField, LegendColumnName());
+  }
   return true;
+}
+
+// The name of the legend column's field; empty without one.
+std::string Layer::LegendColumnName() const {
+  std::string name;
+  if (settings_.legendColumn > 0) {
+    DbfTable table;
+    if (table.Open(GetTablePath())) table.GetFieldName(settings_.legendColumn, name);
+  }
+  return name;
+}
+
+// Whether the legend file was made for the legend column's field: a settings
+// file that names no field (one written before the name was kept) says yes.
+bool Layer::LegendFileFitsColumn() const {
+  const std::string made = ReadSettingText(GetSettingsPath(), kKeyLegendField);
+  return made.empty() || made == LegendColumnName();
 }
 
 // Drops the records and forgets the file.
@@ -287,8 +315,8 @@ void Layer::ComputeValues() {
   double max = kValueMaxStart;
   double min = kValueMinStart;
   for (Shape* shape : records_) {
-    // A row that cannot be read leaves the value of the record before.
-    if (column > 0 && table.ReadRecord(shape->GetRecordNumber())) table.GetNumber(column, value);
+    // A record without a readable attribute row has no value.
+    if (column > 0) value = table.ReadRecord(shape->GetRecordNumber()) ? ReadNumber(table, column) : kNoValue;
     shape->SetValue(value);
     shape->SetFilterFlags(kComputedRecordFlags);
     if (value > max) max = value;
@@ -301,7 +329,7 @@ void Layer::ComputeValues() {
 // The legend colour of the record's value, or the solid colour.
 Color Layer::ColorFor(const Shape& shape) const {
   if (settings_.colorMethod != kColorMethodSolid && settings_.legendColumn != kNoLegendColumn) {
-    return GetValueColor(shape.GetValue());
+    return shape.HasValue() ? GetValueColor(shape.GetValue()) : kNeutralColor;
   }
   return settings_.solidColor;
 }
@@ -317,6 +345,8 @@ void Layer::SetThemeField(int16_t field) {
   SetLegendColumn(field);
   SetColorMethod(kColorMethodLegend);
   ComputeValues();
+  // The legend of the new field is written on close, so the next open shows it.
+  legend_.SetChanged(true);
   ApplyColors();
   if (MapWindowHost* host = GetMapWindowHost()) host->InvalidateAll(true);
 }
@@ -529,7 +559,7 @@ bool Layer::BuildContextMenu(MenuItems& menu) const {
   if (selection_.empty()) return false;
   int classes = 0;
   for (const Shape* shape : selection_) classes |= shape->GetRecordClass();
-  const bool several = selection_.size() > 1;
+  const bool several = !IsOneRecordSelected();
   for (int recordClass : {kRecordLine, kRecordPoint, kRecordArea}) {
     if (classes & recordClass) Shape::AppendContextMenu(menu, several);
   }
@@ -561,24 +591,35 @@ void Layer::DoContextCommand(int command) {
   }
 }
 
-// Opens the report of the one selected record, then reads its value again and recolours it.
+// Opens the report of the one selected record (one record number, which may
+// be several parcels), then reads its value again and recolours it.
 bool Layer::EditSelectedAttributes() {
-  if (selection_.size() != 1) return false;
+  if (!IsOneRecordSelected()) return false;
   Shape* shape = selection_.front();
   MapWindowHost* host = GetMapWindowHost();
   shape->ShowAttributes(host ? host->GetWindowHandle() : nullptr);
+  double value = shape->GetValue();
   if (settings_.legendColumn != kNoLegendColumn) {
     DbfTable table;
     table.Open(GetTablePath());
-    double value = 0.0;
-    if (table.ReadRecord(shape->GetRecordNumber())) table.GetNumber(settings_.legendColumn, value);
-    shape->SetValue(value);
+    value = table.ReadRecord(shape->GetRecordNumber()) ? ReadNumber(table, settings_.legendColumn) : kNoValue;
     table.Close();
   }
-  shape->SetColor(ColorFor(*shape));
-  // The new colour shows at once rather than at the next repaint.
-  if (host && GetMapTransform()) GetMapTransform()->InvalidateWorldRect(*host, shape->GetHitBounds(), true, 1);
+  for (Shape* part : selection_) {
+    if (settings_.legendColumn != kNoLegendColumn) part->SetValue(value);
+    part->SetColor(ColorFor(*part));
+    // The new colour shows at once rather than at the next repaint.
+    if (host && GetMapTransform()) GetMapTransform()->InvalidateWorldRect(*host, part->GetHitBounds(), true, 1);
+  }
   return true;
+}
+
+// Whether the selection is the parts of one record number.
+bool Layer::IsOneRecordSelected() const {
+  if (selection_.empty()) return false;
+  const int number = selection_.front()->GetRecordNumber();
+  return std::all_of(selection_.begin(), selection_.end(),
+                     [number](const Shape* shape) { return shape->GetRecordNumber() == number; });
 }
 
 // ---------------------------------------------------------------- filter

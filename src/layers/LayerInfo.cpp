@@ -127,7 +127,11 @@ std::string RecordJson(Shape& shape) {
   Key(out, "color");
   AppendJsonInt(out, shape.GetColor());
   Key(out, "value");
-  AppendJsonDouble(out, shape.GetValue());
+  if (shape.HasValue()) {
+    AppendJsonDouble(out, shape.GetValue());
+  } else {
+    out += "null";  // no attribute row
+  }
   Key(out, "bounds");
   AppendRect(out, shape.GetHitBounds());
   switch (shape.GetRecordClass()) {
