@@ -28,6 +28,9 @@ constexpr const char* kAttrRowWriteFailedText =
     "#20001102:Row %d of \"%s\" could not be written. The edits were not saved.";
 constexpr const char* kAttrCharacterNotStorableText =
     "#20001103:The field \"%s\" cannot hold the character \"%s\". The row was not written.";
+// Shown by the Attributes and Legend Setup dialogs for a number cell whose
+// text is not a number; filled with the field (column) name and the text.
+constexpr const char* kAttrNotANumberText = "#20011001:\"%s\" takes a number, and \"%s\" is not one.";
 constexpr const char* kAttrFieldRefusedText =
     "#20001104:The field \"%s\" refused its value. The row was not written.";
 

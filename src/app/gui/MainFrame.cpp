@@ -360,7 +360,11 @@ void CMainFrame::OnFilePrint() { mapPane_->Print(); }
 void CMainFrame::OnAppExit() { close(); }
 
 // U.S. and Metric: the preference in memory only.
-void CMainFrame::OnUnits(bool metric) { GetPreferences().SetMetric(metric); }
+void CMainFrame::OnUnits(bool metric) {
+  GetPreferences().SetMetric(metric);
+  // Kept at once, not only when an Open or Save As writes the preferences next.
+  GetPreferences().SaveToConfigFile();
+}
 
 // Zoom Tool: creates or deletes the map's zoom tool.
 void CMainFrame::OnZoomTool() { mapPane_->ToggleZoomTool(); }
