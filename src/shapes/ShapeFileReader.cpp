@@ -7,7 +7,6 @@
 #include <new>
 
 #include "base/Platform.h"
-#include "geo/CMapTransform.h"
 #include "geo/MapProjection.h"
 #include "lang/LangString.h"
 #include "shapes/BufferedFile.h"
@@ -526,42 +525,34 @@ bool ShapeFileReader::BuildParcels(int recordNumber) {
     if (ringCount_[j] > 3) rings.push_back(j);
   }
   if (rings.size() < 2) return false;
-  std::vector<MapRect> boxes(nParts);
-  for (size_t j : rings) boxes[j] = PointBounds(kept_.data() + ringStart_[j], ringCount_[j]);
-  // Whether the first point of ring a lies inside ring b (the box test first,
-  // with the same open right and bottom edges as the full test).
-  const auto inside = [this, &boxes](size_t a, size_t b) {
-    const MapPoint& p = kept_[static_cast<size_t>(ringStart_[a])];
-    const MapRect& box = boxes[b];
-    if (p.x < box.left || p.x >= box.right || p.y < box.top || p.y >= box.bottom) return false;
-    return PointInPolygon(p, kept_.data() + ringStart_[b], static_cast<int>(ringCount_[b]));
-  };
+  const std::vector<std::pair<size_t, size_t>> inside = FirstPointsInside(rings);
+  std::vector<int> containing(nParts, 0);
+  for (const auto& [a, b] : inside) ++containing[a];
   std::vector<size_t> parcels;
   std::vector<char> isParcel(nParts, 0);
   for (size_t a : rings) {
-    int containing = 0;
-    for (size_t b : rings) {
-      if (b != a && inside(a, b)) ++containing;
-    }
-    if (containing % 2 == 0) {
+    if (containing[a] % 2 == 0) {
       parcels.push_back(a);
       isParcel[a] = 1;
     }
   }
   if (parcels.size() < 2) return false;
-  // The parcel each hole belongs to.
+  // The parcel each hole belongs to: the smallest holding its first point,
+  // else the largest (the earlier one of equal areas).
   size_t largest = parcels.front();
   for (size_t p : parcels) {
     if (ringArea_[p] > ringArea_[largest]) largest = p;
   }
   std::vector<size_t> owner(nParts, nParts);
-  for (size_t a : rings) {
-    if (isParcel[a]) continue;
-    size_t chosen = nParts;
-    for (size_t p : parcels) {
-      if (inside(a, p) && (chosen == nParts || ringArea_[p] < ringArea_[chosen])) chosen = p;
+  for (const auto& [a, b] : inside) {
+    if (isParcel[a] || !isParcel[b]) continue;
+    if (owner[a] == nParts || ringArea_[b] < ringArea_[owner[a]] ||
+        (ringArea_[b] == ringArea_[owner[a]] && b < owner[a])) {
+      owner[a] = b;
     }
-    owner[a] = chosen == nParts ? largest : chosen;
+  }
+  for (size_t a : rings) {
+    if (!isParcel[a] && owner[a] == nParts) owner[a] = largest;
   }
   for (size_t p : parcels) {
     Shape* shape = sink_->CreateRecord(kRecordArea, recordNumber, false);
@@ -575,6 +566,67 @@ bool ShapeFileReader::BuildParcels(int recordNumber) {
     ++stats_.recordsMade;
   }
   return true;
+}
+
+// Every pair (a, b) of the given rings, a != b, where the first point of ring a
+// lies inside ring b as PointInPolygon decides. The first points are sorted
+// along x, so each edge of b is tested only against the points whose x it
+// spans: a record of thousands of holes in one large ring costs about one
+// pass over its points rather than one per hole.
+std::vector<std::pair<size_t, size_t>> ShapeFileReader::FirstPointsInside(const std::vector<size_t>& rings) const {
+  struct Query {
+    int32_t x, y;
+    size_t ring;
+  };
+  std::vector<Query> queries;
+  queries.reserve(rings.size());
+  for (size_t a : rings) {
+    const MapPoint& p = kept_[static_cast<size_t>(ringStart_[a])];
+    queries.push_back({p.x, p.y, a});
+  }
+  std::stable_sort(queries.begin(), queries.end(), [](const Query& l, const Query& r) { return l.x < r.x; });
+  std::vector<std::pair<size_t, size_t>> inside;
+  std::vector<Query> candidates;
+  std::vector<int> winding;
+  for (size_t b : rings) {
+    const MapPoint* ring = kept_.data() + ringStart_[b];
+    const int64_t count = ringCount_[b];
+    const MapRect box = PointBounds(ring, count);
+    // PointInPolygon's box test: left and top inclusive, right and bottom exclusive.
+    const auto from = std::lower_bound(queries.begin(), queries.end(), box.left,
+                                       [](const Query& q, int32_t x) { return q.x < x; });
+    candidates.clear();
+    for (auto it = from; it != queries.end() && it->x < box.right; ++it) {
+      if (it->ring != b && it->y >= box.top && it->y < box.bottom) candidates.push_back(*it);
+    }
+    if (candidates.empty()) continue;
+    winding.assign(candidates.size(), 0);
+    for (int64_t i = 0; i + 1 < count; ++i) {
+      const MapPoint& p = ring[i];
+      const MapPoint& q = ring[i + 1];
+      double xa = p.x, ya = p.y, xb = q.x, yb = q.y;
+      if (xa > xb) {
+        std::swap(xa, xb);
+        std::swap(ya, yb);
+      }
+      // The points with xa < x <= xb.
+      const auto first = std::upper_bound(candidates.begin(), candidates.end(), xa,
+                                          [](double x, const Query& c) { return x < c.x; });
+      const auto last = std::upper_bound(first, candidates.end(), xb,
+                                         [](double x, const Query& c) { return x < c.x; });
+      for (auto c = first; c != last; ++c) {
+        const double px = c->x;
+        const double py = c->y;
+        const bool crossed =
+            py <= std::min(ya, yb) || (py <= std::max(ya, yb) && py - ya <= (yb - ya) / (xb - xa) * (px - xa));
+        if (crossed) winding[static_cast<size_t>(c - candidates.begin())] += p.x < q.x ? 1 : -1;
+      }
+    }
+    for (size_t k = 0; k < candidates.size(); ++k) {
+      if (winding[k] != 0) inside.emplace_back(candidates[k].ring, b);
+    }
+  }
+  return inside;
 }
 
 }  // namespace kestrune

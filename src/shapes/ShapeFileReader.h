@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "geo/MapPoint.h"
@@ -112,6 +113,8 @@ class ShapeFileReader {
   bool ParsePolygon(int recordNumber);
   // The area records of a polygon of several parcels; false when it has fewer than two.
   bool BuildParcels(int recordNumber);
+  // The pairs (a, b) of those rings where the first point of a lies inside b.
+  std::vector<std::pair<size_t, size_t>> FirstPointsInside(const std::vector<size_t>& rings) const;
   // Reads the count words and the parts and points of a polyline or polygon,
   // checked against the bytes left; false ends the load. Sets valid to false
   // for a record that was consumed but is not usable.

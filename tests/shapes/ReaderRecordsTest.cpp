@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <algorithm>
 #include <cmath>
+#include <random>
 
 #include "base/Platform.h"
+#include "geo/CMapTransform.h"
+#include "shapes/Shape.h"
 #include "shapes/ShapeFileReader.h"
 #include "ShapeTestFiles.h"
 
@@ -196,6 +200,74 @@ TEST(ReaderAreas, SeparateParcelsOfOneRecordBecomeOneAreaRecordEachWithItsOwnHol
     }
     EXPECT_EQ(f.stats.recordsMade, static_cast<int64_t>(c.records.size() + 1)) << c.what;
   }
+}
+
+// The parcel rule written out plainly, ring against ring, as the model the
+// reader's faster search must agree with.
+std::vector<std::vector<size_t>> ParcelModel(const std::vector<std::vector<MapPoint>>& rings) {
+  const size_t n = rings.size();
+  const auto inside = [&](size_t a, size_t b) {
+    return PointInPolygon(rings[a][0], rings[b].data(), static_cast<int>(rings[b].size()));
+  };
+  const auto area = [&](size_t j) { return RingArea(rings[j].data(), static_cast<int64_t>(rings[j].size())); };
+  std::vector<size_t> parcels;
+  for (size_t a = 0; a < n; ++a) {
+    int count = 0;
+    for (size_t b = 0; b < n; ++b) count += b != a && inside(a, b);
+    if (count % 2 == 0) parcels.push_back(a);
+  }
+  std::vector<std::vector<size_t>> records;
+  if (parcels.size() < 2) return records;
+  size_t largest = parcels[0];
+  for (size_t p : parcels) largest = area(p) > area(largest) ? p : largest;
+  for (size_t p : parcels) records.push_back({p});
+  for (size_t a = 0; a < n; ++a) {
+    if (std::find(parcels.begin(), parcels.end(), a) != parcels.end()) continue;
+    size_t best = n;
+    for (size_t p : parcels) {
+      if (inside(a, p) && (best == n || area(p) < area(best))) best = p;
+    }
+    const size_t owner = best == n ? largest : best;
+    records[static_cast<size_t>(std::find(parcels.begin(), parcels.end(), owner) - parcels.begin())].push_back(a);
+  }
+  return records;
+}
+
+TEST(ReaderAreas, ParcelsAgreeWithTheRingByRingRuleOnRandomRecords) {
+  std::mt19937 random(1234);
+  std::uniform_real_distribution<double> centre(-0.05, 0.05), half(0.002, 0.03);
+  int severalParcels = 0;
+  for (int trial = 0; trial < 60; ++trial) {
+    std::vector<Ring> rings;
+    const int count = 2 + trial % 9;
+    for (int i = 0; i < count; ++i) rings.push_back(SquareRing(10 + centre(random), 45 + centre(random), half(random)));
+    std::vector<std::vector<MapPoint>> mapped;
+    for (const Ring& r : rings) {
+      mapped.emplace_back();
+      for (const XY& p : r) mapped.back().push_back(Map(p.first, p.second));
+    }
+    const auto model = ParcelModel(mapped);
+    TempDir dir;
+    ShpBuilder b(5);
+    b.Poly(5, rings);
+    const auto v = LoadBytes(dir, b.Bytes()).Views();
+    if (model.empty()) {
+      ASSERT_EQ(v.size(), 1u) << "trial " << trial;
+      continue;
+    }
+    ASSERT_EQ(v.size(), model.size()) << "trial " << trial;
+    ++severalParcels;
+    // Each record read is one of the model's, its rings in order.
+    std::vector<std::vector<MapPoint>> want;
+    for (const auto& record : model) {
+      want.emplace_back();
+      for (size_t j : record) want.back().insert(want.back().end(), mapped[j].begin(), mapped[j].end());
+    }
+    for (const RecordView& r : v) {
+      EXPECT_NE(std::find(want.begin(), want.end(), r.points), want.end()) << "trial " << trial;
+    }
+  }
+  EXPECT_GT(severalParcels, 20) << "the trials must mostly be records of several parcels";
 }
 
 TEST(ReaderAreas, RingsAndRecordsBeyondSixteenBitCountsLoadWhole) {
