@@ -108,9 +108,10 @@ std::vector<Band> PrintedBands(const PrintedPage& out) {
 }
 
 // The names of the open files in bold over a rule across the page, 2.25
-// inches above the page's bottom whatever has been reserved, unless the notes
-// or the legend reach up there: then just above the highest of them, so that
-// neither the names nor the rule run through another block.
+// inches above the page's bottom whatever has been reserved, and under the
+// rule the log's date, start, end and duration. When the notes or the legend
+// reach up there, the block goes just above the highest of them, so that no
+// text and no rule runs through another block.
 void DrawHeadingBlock(QPainter& painter, const PageMetrics& page, const PrintSource& source, PrintedPage& out) {
   const QFont bold = PageFont(kPageHeadingPoints, page.dpiY, true, painter.device());
   const QFont normal = PageFont(kPageTextPoints, page.dpiY, false, painter.device());
@@ -124,8 +125,10 @@ void DrawHeadingBlock(QPainter& painter, const PageMetrics& page, const PrintSou
   }
   const int boxHeight = Inches(0.2, page.dpiY);
   int bottom = static_cast<int>(page.height - 2.25 * page.dpiY) + boxHeight;
-  // The rule is drawn centred on the box's bottom; the gap keeps it off the block below.
-  const int below = kHeadingLineWidth / 2 + 1 + Inches(0.05, page.dpiY);
+  // What lies under the box's bottom: the rule drawn centred on it, or the
+  // log line under the rule; then a gap that keeps it off the block below.
+  const std::string log = summary ? summary->FormatLogLine() : std::string();
+  const int below = (log.empty() ? kHeadingLineWidth / 2 + 1 : Inches(0.25, page.dpiY)) + Inches(0.05, page.dpiY);
   const std::vector<Band> bands = PrintedBands(out);
   for (bool moved = true; moved;) {
     moved = false;
@@ -150,6 +153,13 @@ void DrawHeadingBlock(QPainter& painter, const PageMetrics& page, const PrintSou
   painter.restore();
   out.headingPrinted = true;
   out.heading = names.toStdString();
+  // Under the rule, the log's date, start, end and duration, as far as the summary has them.
+  if (log.empty()) return;
+  painter.setFont(normal);
+  out.summaryBox = Box(out.headingBox.left(), bottom + Inches(0.05, page.dpiY), SingleLineWidth(painter, LangQ(log)),
+                       Inches(0.2, page.dpiY));
+  painter.drawText(out.summaryBox, Qt::TextSingleLine | Qt::AlignTop | Qt::AlignLeft | Qt::TextDontClip, LangQ(log));
+  out.summaryText = log;
 }
 
 // The active layer's legend at the right, one line per class with the highest
