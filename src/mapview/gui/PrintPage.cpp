@@ -125,10 +125,10 @@ void DrawHeadingBlock(QPainter& painter, const PageMetrics& page, const PrintSou
   }
   const int boxHeight = Inches(0.2, page.dpiY);
   int bottom = static_cast<int>(page.height - 2.25 * page.dpiY) + boxHeight;
-  // What lies under the box's bottom: the rule drawn centred on it, or the
-  // log line under the rule; then a gap that keeps it off the block below.
+  // What lies under the box's bottom: the rule drawn centred on it, kept a
+  // twentieth of an inch off the block below, or the log line under the rule.
   const std::string log = summary ? summary->FormatLogLine() : std::string();
-  const int below = (log.empty() ? kHeadingLineWidth / 2 + 1 : Inches(0.25, page.dpiY)) + Inches(0.05, page.dpiY);
+  const int below = Inches(0.05, page.dpiY) + (log.empty() ? kHeadingLineWidth / 2 + 1 : Inches(0.2, page.dpiY));
   const std::vector<Band> bands = PrintedBands(out);
   for (bool moved = true; moved;) {
     moved = false;
