@@ -5,30 +5,11 @@
 
 #include "grid/SheetFormat.h"
 #include "lang/LangString.h"
+#include "shapes/TableEncoding.h"
 
 namespace kestrune {
 
 namespace {
-
-// Characters of code page 1252 at bytes 0x80 to 0x9F; 0 where the code page
-// defines none (those bytes stand for the control character of that number).
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-// The byte of one character in code page 1252, or -1 when it has none.
-int Cp1252Byte(char16_t c) {
-  // NUL would end the text in the table: it is no character a field can hold.
-  if (c == 0) return -1;
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return c;
-  for (int i = 0; i < 32; ++i) {
-    if (kCp1252High[i] == c) return 0x80 + i;
-    // The undefined bytes decode to their own control character and go back.
-    if (kCp1252High[i] == 0 && c == 0x80 + i) return c;
-  }
-  return -1;
-}
 
 // Digits after the decimal point in a stored number text ("12.500" gives 3).
 int StoredDecimals(const std::string& text) {
@@ -56,36 +37,11 @@ std::string RefusalMessage(const DbfTable& table, const AttributeRow& row) {
 }  // namespace
 
 // Table bytes to text through code page 1252.
-QString DecodeTableText(const std::string& bytes) {
-  QString text;
-  text.reserve(static_cast<qsizetype>(bytes.size()));
-  for (unsigned char b : bytes) {
-    if (b >= 0x80 && b < 0xA0 && kCp1252High[b - 0x80] != 0) {
-      text.append(QChar(kCp1252High[b - 0x80]));
-    } else {
-      text.append(QChar(static_cast<char16_t>(b)));
-    }
-  }
-  return text;
-}
+QString DecodeTableText(const std::string& bytes) { return TableEncoding().Decode(bytes); }
 
 // Text to table bytes through code page 1252, naming the first character it lacks.
 bool EncodeTableText(const QString& text, std::string& bytes, QString* bad) {
-  bytes.clear();
-  bytes.reserve(static_cast<size_t>(text.size()));
-  for (qsizetype i = 0; i < text.size(); ++i) {
-    const int b = Cp1252Byte(text[i].unicode());
-    if (b < 0) {
-      if (bad) {
-        // A character outside the basic plane is named whole, not by half its pair.
-        const bool pair = text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
-        *bad = text.mid(i, pair ? 2 : 1);
-      }
-      return false;
-    }
-    bytes.push_back(static_cast<char>(b));
-  }
-  return true;
+  return TableEncoding().Encode(text, bytes, bad);
 }
 
 // Whether the user changed the value since the row was loaded.
@@ -99,14 +55,18 @@ bool AttributeRowList::LoadFileRows(const std::string& dbfPath, int recordIndex)
   if (dbfPath.empty()) return false;
   DbfTable table;
   if (!table.Open(dbfPath) || !table.ReadRecord(recordIndex)) return false;
+  // Text is read in the encoding the set's ".cpg" names, else code page 1252.
+  const TableEncoding encoding = TableEncoding::ForTable(dbfPath);
   for (int f = 1; f <= table.GetFieldCount(); ++f) {
     const DbfField* field = table.GetField(f);
+    // A field running past the row has nothing to show or store.
+    if (!field->readable) continue;
     AttributeRow row;
     row.key = f;
     row.fieldNumber = f;
     row.width = field->length;
     row.editable = true;
-    row.name = DecodeTableText(field->name);
+    row.name = encoding.Decode(field->name);
     std::string stored;
     table.GetString(f, stored);
     switch (field->letter) {
@@ -123,11 +83,11 @@ bool AttributeRowList::LoadFileRows(const std::string& dbfPath, int recordIndex)
       case 'd':
         // Shown as its text; the table takes back only a valid YYYYMMDD or blank.
         row.type = kDbfDate;
-        row.valueText = DecodeTableText(stored);
+        row.valueText = encoding.Decode(stored);
         break;
       case 'C':
       case 'c':
-        row.valueText = DecodeTableText(stored);
+        row.valueText = encoding.Decode(stored);
         break;
       case 'L':
       case 'l':
@@ -136,7 +96,7 @@ bool AttributeRowList::LoadFileRows(const std::string& dbfPath, int recordIndex)
       default:
         // Memo block numbers, binary and other fields the table reads as text:
         // shown, but not editable, since a typed text would break what they point at.
-        row.valueText = DecodeTableText(stored);
+        row.valueText = encoding.Decode(stored);
         row.editable = false;
         break;
     }
@@ -191,6 +151,7 @@ SaveOutcome SaveAttributeRows(const std::string& dbfPath, int recordIndex,
     if (edited) outcome.message = LangFormat(kAttrRowUnreadableText, recordIndex, dbfPath.c_str());
     return outcome;
   }
+  const TableEncoding encoding = TableEncoding::ForTable(dbfPath);
 
   for (size_t i = 0; i < rows.size(); ++i) {
     const AttributeRow& row = rows[i];
@@ -203,18 +164,21 @@ SaveOutcome SaveAttributeRows(const std::string& dbfPath, int recordIndex,
       // The same number stays as the file writes it (its spacing and digits).
       if (held != row.value || !std::isfinite(row.value)) stored = table.SetNumber(row.fieldNumber, row.value);
     } else {
+      std::string held;
+      table.GetString(row.fieldNumber, held);
+      // A field that shows as the row's text keeps its bytes, even bytes its
+      // encoding cannot show.
+      if (encoding.Decode(held) == row.valueText) continue;
       std::string bytes;
       QString bad;
-      if (!EncodeTableText(row.valueText, bytes, &bad)) {
+      if (!encoding.Encode(row.valueText, bytes, &bad)) {
         outcome.status = SaveStatus::Refused;
         outcome.refusedRow = static_cast<int>(i);
         outcome.message = LangFormat(kAttrCharacterNotStorableText, row.name.toUtf8().constData(),
                                      bad.toUtf8().constData());
         return outcome;
       }
-      std::string held;
-      table.GetString(row.fieldNumber, held);
-      if (held != bytes) stored = table.SetString(row.fieldNumber, bytes);
+      stored = table.SetString(row.fieldNumber, bytes);
     }
     if (!stored) {
       outcome.status = SaveStatus::Refused;

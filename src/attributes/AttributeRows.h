@@ -28,6 +28,9 @@ constexpr const char* kAttrRowWriteFailedText =
     "#20001102:Row %d of \"%s\" could not be written. The edits were not saved.";
 constexpr const char* kAttrCharacterNotStorableText =
     "#20001103:The field \"%s\" cannot hold the character \"%s\". The row was not written.";
+// Shown by the Attributes and Legend Setup dialogs for a number cell whose
+// text is not a number; filled with the field (column) name and the text.
+constexpr const char* kAttrNotANumberText = "#20011001:\"%s\" takes a number, and \"%s\" is not one.";
 constexpr const char* kAttrFieldRefusedText =
     "#20001104:The field \"%s\" refused its value. The row was not written.";
 
@@ -59,8 +62,9 @@ struct AttributeRow {
 class AttributeRowList {
  public:
   // Appends a row per character, numeric and date field of the record, in
-  // field order. False, with no file rows, when the path is empty or the
-  // table or the record cannot be read.
+  // field order, its text in the encoding the set's ".cpg" names. False,
+  // with no file rows, when the path is empty or the table or the record
+  // cannot be read.
   bool LoadFileRows(const std::string& dbfPath, int recordIndex);
   // Adds a computed row at the front, or replaces the name and value of the
   // row of the same identity (the same key; for key -1 the same name).
@@ -99,8 +103,9 @@ struct SaveOutcome {
 SaveOutcome SaveAttributeRows(const std::string& dbfPath, int recordIndex,
                               const std::vector<AttributeRow>& rows);
 
-// The text of a table field read in the Western code page (1252);
-// every byte maps to one character and back, so unchanged text round-trips.
+// The text of a table field in the Western code page (1252), the encoding of
+// a table without a ".cpg" (the rows above read the set's own through
+// TableEncoding); every byte maps to one character and back.
 QString DecodeTableText(const std::string& bytes);
 // The bytes of a text in that code page. False, with the first character that
 // has no byte there in *bad, when the text cannot be stored.

@@ -80,8 +80,8 @@ void CPreferences::LoadFromConfigFile() {
   if (ReadNumber(settings, kLatLongStyle, number)) latLongStyle_ = number;
   if (ReadNumber(settings, kGctpDatum, number)) datum_ = number;
   if (ReadNumber(settings, kGctpZone, number)) zone_ = number;
-  // Whole feet: the hundredths are dropped by the integer division.
-  if (ReadNumber(settings, kDefDisplaySizeFt, number)) defaultDisplaySizeFt_ = double(number / 100);
+  // Stored in hundredths of a foot, read back as hundredths (2 m stays 6.56 ft).
+  if (ReadNumber(settings, kDefDisplaySizeFt, number)) defaultDisplaySizeFt_ = number / 100.0;
   ReadString(settings, kEdition, edition_);
 }
 

@@ -56,9 +56,11 @@ double TruncateToDecimals(double value, int decimals) {
   return result == 0.0 ? 0.0 : result;
 }
 
-// Reads the longest number prefix the way "%lf" does for plain decimals.
-double ParseNumberPrefix(const QString& text) {
-  const QByteArray bytes = text.toLatin1();
+namespace {
+
+// The number at the start of Latin-1 bytes; *whole tells whether it takes them all.
+double ScanNumber(const QByteArray& bytes, bool* whole) {
+  if (whole) *whole = false;
   const char* p = bytes.constData();
   const char* const end = p + bytes.size();
   while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' ||
@@ -91,8 +93,28 @@ double ParseNumberPrefix(const QString& text) {
   double magnitude = 0.0;
   auto parsed = std::from_chars(digitsStart, numberEnd, magnitude, std::chars_format::general);
   if (parsed.ec != std::errc() || !std::isfinite(magnitude)) return 0.0;
+  if (whole) *whole = numberEnd == end;
   const double value = negative ? -magnitude : magnitude;
   return value == 0.0 ? 0.0 : value;
+}
+
+}  // namespace
+
+// Reads the longest number prefix the way "%lf" does for plain decimals.
+double ParseNumberPrefix(const QString& text) { return ScanNumber(text.toLatin1(), nullptr); }
+
+// Reads a text that is one number and nothing else.
+bool ParseWholeNumber(const QString& text, double& value) {
+  const QString trimmed = text.trimmed();
+  value = 0.0;
+  // Characters beyond Latin-1 are never part of a number.
+  for (QChar c : trimmed) {
+    if (c.unicode() > 0xFF) return false;
+  }
+  bool whole = false;
+  const double scanned = ScanNumber(trimmed.toLatin1(), &whole);
+  if (whole) value = scanned;
+  return whole;
 }
 
 }  // namespace kestrune

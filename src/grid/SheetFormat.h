@@ -26,4 +26,9 @@ double TruncateToDecimals(double value, int decimals);
 // range of a double, gives 0.0. Hexadecimal, "inf" and "nan" are not numbers.
 double ParseNumberPrefix(const QString& text);
 
+// True, with the value, when the whole text (blanks around it aside) is one
+// such number; false for an empty text, trailing characters or a number out
+// of the range of a double.
+bool ParseWholeNumber(const QString& text, double& value);
+
 }  // namespace kestrune

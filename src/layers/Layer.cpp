@@ -27,6 +27,13 @@ Layer::SelectionObserver& SelectionObserverSlot() {
   return *observer;
 }
 
+// A field's number in the row read (0 for a field the table cannot give).
+double ReadNumber(const DbfTable& table, int16_t column) {
+  double value = 0.0;
+  table.GetNumber(column, value);
+  return value;
+}
+
 // The start and end of the lowest and highest values ComputeValues looks for.
 constexpr double kValueMaxStart = -1e99;
 constexpr double kValueMinStart = 1e99;
@@ -127,7 +134,8 @@ bool Layer::Open() {
     }
   }
   if (fileKind_ != kFileKindShape) return false;
-  return reader_.CheckHeader(path_, coordSystemKind_, datum_, zone_, shapeKind_);
+  return reader_.CheckHeader(path_, coordSystemKind_, datum_, zone_, shapeKind_) &&
+         reader_.CheckPlaceKnown(coordSystemKind_, zoneGiven_);
 }
 
 // Reads the records once, then on every call the settings, values, legend and colours.
@@ -160,7 +168,8 @@ bool Layer::Load(bool keepRecords) {
   logFields_ = basePath_.empty() ? LogFields{} : LoadLogFields(GetSettingsPath(), GetTablePath());
   loaded_ = result;
   ComputeValues();
-  if (!basePath_.empty()) legend_.LoadFile(GetLegendPath());
+  // A legend file applies only to the field it was made for.
+  if (!basePath_.empty() && LegendFileFitsColumn()) legend_.LoadFile(GetLegendPath());
   ApplyColors();
   return result;
 }
@@ -168,11 +177,31 @@ bool Layer::Load(bool keepRecords) {
 // Writes the legend when the legend dialog changed it, and the categories
 // when they differ from their file.
 bool Layer::SaveLegend() {
-  if (legend_.IsChanged() && !basePath_.empty()) legend_.SaveFile(GetLegendPath());
+  // A layer coloured by a text field has no numeric legend to keep.
+  if (!categorised_ && legend_.IsChanged() && !basePath_.empty() && legend_.SaveFile(GetLegendPath())) {
+    WriteSetting(kKeyLegendField, LegendColumnName());
+  }
   if (categorised_ && categories_.IsChanged() && !basePath_.empty() && categories_.SaveFile(GetCategoryPath())) {
     categories_.SetChanged(false);
   }
   return true;
+}
+
+// The name of the legend column's field; empty without one.
+std::string Layer::LegendColumnName() const {
+  std::string name;
+  if (settings_.legendColumn > 0) {
+    DbfTable table;
+    if (table.Open(GetTablePath())) table.GetFieldName(settings_.legendColumn, name);
+  }
+  return name;
+}
+
+// Whether the legend file was made for the legend column's field: a settings
+// file that names no field (one written before the name was kept) says yes.
+bool Layer::LegendFileFitsColumn() const {
+  const std::string made = ReadSettingText(GetSettingsPath(), kKeyLegendField);
+  return made.empty() || made == LegendColumnName();
 }
 
 // Drops the records and forgets the file.
@@ -301,14 +330,15 @@ void Layer::ComputeValues() {
   categorised_ = false;
   if (column > 0 && table.GetField(column) && IsCategoryField(*table.GetField(column))) {
     ComputeCategories(table, column);
+    ComputeLogValues(*this);
     return;
   }
   double value = 0.0;
   double max = kValueMaxStart;
   double min = kValueMinStart;
   for (Shape* shape : records_) {
-    // A row that cannot be read leaves the value of the record before.
-    if (column > 0 && table.ReadRecord(shape->GetRecordNumber())) table.GetNumber(column, value);
+    // A record without a readable attribute row has no value.
+    if (column > 0) value = table.ReadRecord(shape->GetRecordNumber()) ? ReadNumber(table, column) : kNoValue;
     shape->SetValue(value);
     if (value > max) max = value;
     if (value < min) min = value;
@@ -338,21 +368,21 @@ void Layer::ComputeCategories(DbfTable& table, int column) {
   categories_ = std::move(fresh);
   for (Shape* shape : records_) {
     const int r = shape->GetRecordNumber();
-    shape->SetValue(r >= 1 && r <= rows ? categoryOfRow[static_cast<size_t>(r)] : -1);
-    shape->SetFilterFlags(kComputedRecordFlags);
+    // A record without an attribute row has no value, as under a numeric legend.
+    shape->SetValue(r >= 1 && r <= rows ? categoryOfRow[static_cast<size_t>(r)] : kNoValue);
   }
 }
 
 // The category text of a record of a categorised layer.
 std::string Layer::GetCategoryOf(const Shape& shape) const {
-  return categorised_ ? categories_.ValueOf(static_cast<int>(shape.GetValue())) : std::string();
+  return categorised_ && shape.HasValue() ? categories_.ValueOf(static_cast<int>(shape.GetValue())) : std::string();
 }
 
 // The legend colour of the record's value, or the solid colour.
 Color Layer::ColorFor(const Shape& shape) const {
   if (settings_.colorMethod != kColorMethodSolid && settings_.legendColumn != kNoLegendColumn) {
-    if (categorised_) return categories_.ColorOf(static_cast<int>(shape.GetValue()));
-    return GetValueColor(shape.GetValue());
+    if (categorised_) return shape.HasValue() ? categories_.ColorOf(static_cast<int>(shape.GetValue())) : kNeutralColor;
+    return shape.HasValue() ? GetValueColor(shape.GetValue()) : kNeutralColor;
   }
   return settings_.solidColor;
 }
@@ -368,6 +398,8 @@ void Layer::SetThemeField(int16_t field) {
   SetLegendColumn(field);
   SetColorMethod(kColorMethodLegend);
   ComputeValues();
+  // The legend of the new field is written on close, so the next open shows it.
+  legend_.SetChanged(true);
   ApplyColors();
   if (MapWindowHost* host = GetMapWindowHost()) host->InvalidateAll(true);
 }
@@ -594,7 +626,7 @@ bool Layer::BuildContextMenu(MenuItems& menu) const {
   if (selection_.empty()) return false;
   int classes = 0;
   for (const Shape* shape : selection_) classes |= shape->GetRecordClass();
-  const bool several = selection_.size() > 1;
+  const bool several = !IsOneRecordSelected();
   for (int recordClass : {kRecordLine, kRecordPoint, kRecordArea}) {
     if (classes & recordClass) Shape::AppendContextMenu(menu, several);
   }
@@ -627,35 +659,48 @@ void Layer::DoContextCommand(int command) {
   }
 }
 
-// Opens the report of the one selected record, then reads its value again and recolours it.
+// Opens the report of the one selected record (one record number, which may
+// be several parcels), then reads its value again and recolours it.
 bool Layer::EditSelectedAttributes() {
-  if (selection_.size() != 1) return false;
+  if (!IsOneRecordSelected()) return false;
   Shape* shape = selection_.front();
   MapWindowHost* host = GetMapWindowHost();
   shape->ShowAttributes(host ? host->GetWindowHandle() : nullptr);
+  double value = shape->GetValue();
   if (settings_.legendColumn != kNoLegendColumn) {
     DbfTable table;
     table.Open(GetTablePath());
-    double value = 0.0;
     std::string text;
-    if (categorised_) {
+    if (!table.ReadRecord(shape->GetRecordNumber())) {
+      value = kNoValue;
+    } else if (categorised_) {
       // An edited text may be a new category, listed after the others.
       value = -1;
-      if (table.ReadRecord(shape->GetRecordNumber()) && table.GetString(settings_.legendColumn, text)) {
+      if (table.GetString(settings_.legendColumn, text)) {
         const size_t before = categories_.GetCount();
         value = categories_.IndexOf(text);
         if (categories_.GetCount() != before) categories_.SetChanged(true);
       }
-    } else if (table.ReadRecord(shape->GetRecordNumber())) {
-      table.GetNumber(settings_.legendColumn, value);
+    } else {
+      value = ReadNumber(table, settings_.legendColumn);
     }
-    shape->SetValue(value);
     table.Close();
   }
-  shape->SetColor(ColorFor(*shape));
-  // The new colour shows at once rather than at the next repaint.
-  if (host && GetMapTransform()) GetMapTransform()->InvalidateWorldRect(*host, shape->GetHitBounds(), true, 1);
+  for (Shape* part : selection_) {
+    if (settings_.legendColumn != kNoLegendColumn) part->SetValue(value);
+    part->SetColor(ColorFor(*part));
+    // The new colour shows at once rather than at the next repaint.
+    if (host && GetMapTransform()) GetMapTransform()->InvalidateWorldRect(*host, part->GetHitBounds(), true, 1);
+  }
   return true;
+}
+
+// Whether the selection is the parts of one record number.
+bool Layer::IsOneRecordSelected() const {
+  if (selection_.empty()) return false;
+  const int number = selection_.front()->GetRecordNumber();
+  return std::all_of(selection_.begin(), selection_.end(),
+                     [number](const Shape* shape) { return shape->GetRecordNumber() == number; });
 }
 
 // ---------------------------------------------------------------- filter

@@ -80,7 +80,8 @@ class Layer : public RecordSink, public ShapeOwner {
   virtual bool BuildContextMenu(MenuItems& menu) const;
   virtual void DoContextCommand(int command);
   // Opens the attribute report of the one selected record and recolours it
-  // afterwards; false unless exactly one record is selected.
+  // afterwards; false unless the selection is one record number (one record,
+  // or the parcels or parts of one).
   virtual bool EditSelectedAttributes();
   virtual int GetSelectionCount() const { return static_cast<int>(selection_.size()); }
   virtual void Update() {}
@@ -119,7 +120,11 @@ class Layer : public RecordSink, public ShapeOwner {
   int GetDatum() const { return datum_; }
   void SetDatum(int datum) { datum_ = datum; }
   int GetZone() const { return zone_; }
-  void SetZone(int zone) { zone_ = zone; }
+  // A zone set here places a projected file that has no ".prj".
+  void SetZone(int zone) {
+    zone_ = zone;
+    zoneGiven_ = true;
+  }
   void* GetOwnerWindow() const { return ownerWindow_; }
 
   // ---- Display state; every setter writes its ".gpe" key at once.
@@ -224,6 +229,11 @@ class Layer : public RecordSink, public ShapeOwner {
   bool IsLoading() const { return loading_; }
 
  private:
+  // Whether the selection is the parts of one record number.
+  bool IsOneRecordSelected() const;
+  // The legend column's field name, and whether the ".lgd" was made for it.
+  std::string LegendColumnName() const;
+  bool LegendFileFitsColumn() const;
   // Writes one display setting's key, when the layer has a file.
   void WriteKey(SettingKey key) const;
   // The colour a record gets by the layer's method.
@@ -269,6 +279,7 @@ class Layer : public RecordSink, public ShapeOwner {
   int coordSystemKind_ = kCoordGeographic;
   int datum_ = kDefaultLayerDatum;
   int zone_ = kDefaultLayerZone;
+  bool zoneGiven_ = false;
   int shapeKind_ = kShapeKindNone;
   FileSummary summary_;
 

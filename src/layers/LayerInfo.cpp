@@ -187,10 +187,18 @@ std::string RecordJson(Shape& shape, const Layer* layer) {
   Key(out, "color");
   AppendJsonInt(out, shape.GetColor());
   Key(out, "value");
-  AppendJsonDouble(out, shape.GetValue());
+  if (shape.HasValue()) {
+    AppendJsonDouble(out, shape.GetValue());
+  } else {
+    out += "null";  // no attribute row
+  }
   if (layer && layer->IsCategorised()) {
     Key(out, "category");
-    AppendJsonString(out, CategoryLabelText(layer->GetCategoryOf(shape)));
+    if (shape.HasValue()) {
+      AppendJsonString(out, CategoryLabelText(layer->GetCategoryOf(shape)));
+    } else {
+      out += "null";
+    }
   }
   Key(out, "bounds");
   AppendRect(out, shape.GetHitBounds());

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <limits>
 #include <new>
+#include <set>
 #include <system_error>
 
 #include "base/Paths.h"
@@ -204,7 +205,20 @@ void LayerList::GetTotalsTexts(std::string& area, std::string& volume) {
 // Selects what a rectangle or click takes on a layer.
 bool LayerList::SelectInRect(Layer* layer, const MapRect& rect, bool extend) {
   if (!layer) return false;
-  const std::vector<Shape*> found = layer->FindInRect(rect);
+  std::vector<Shape*> found = layer->FindInRect(rect);
+  // An area record of several parcels is selected whole: every parcel of its record number.
+  std::set<int> numbers;
+  for (const Shape* shape : found) {
+    if (shape->GetRecordClass() == kRecordArea) numbers.insert(shape->GetRecordNumber());
+  }
+  if (!numbers.empty()) {
+    const std::set<const Shape*> taken(found.begin(), found.end());
+    for (Shape* shape : layer->Records()) {
+      if (shape->GetRecordClass() == kRecordArea && numbers.count(shape->GetRecordNumber()) && !taken.count(shape)) {
+        found.push_back(shape);
+      }
+    }
+  }
   if (!extend) layer->ClearSelection();
   if (!found.empty()) layer->SelectRecords(found);
   return !found.empty();

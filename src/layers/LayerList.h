@@ -75,7 +75,8 @@ class LayerList {
   // Selects the active layer's records wholly inside the rectangle (for a
   // one-point rectangle, the record hit there); without extend the old
   // selection goes first, with extend and nothing found it stays. True when
-  // anything was found.
+  // anything was found. An area found brings the other parcels of its record
+  // number with it.
   bool SelectInRect(const MapRect& rect, bool extend) { return SelectInRect(active_, rect, extend); }
   static bool SelectInRect(Layer* layer, const MapRect& rect, bool extend);
   // The active layer's best record at a map point, or none.

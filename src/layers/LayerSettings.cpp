@@ -100,6 +100,13 @@ bool ReadSetting(const std::string& settingsPath, std::string_view key, int32_t&
   return ReadSetting(file, key, value);
 }
 
+// The text of one key of a settings file on disk.
+std::string ReadSettingText(const std::string& settingsPath, std::string_view key) {
+  IniFile file;
+  file.Load(settingsPath);
+  return file.GetString(kSettingsSection, key, "");
+}
+
 // Writes one key text into section "Options" of a settings file.
 bool WriteSetting(const std::string& settingsPath, std::string_view key, std::string_view value) {
   return WriteProfileString(settingsPath, kSettingsSection, key, value);

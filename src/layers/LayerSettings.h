@@ -21,6 +21,8 @@ constexpr const char* kKeyDrawBorder = "DRAW_BORDER";
 constexpr const char* kKeyColorMethod = "COLOR_METHOD";
 constexpr const char* kKeySolidColor = "SOLID_COLOR";
 constexpr const char* kKeyLegendColumn = "LEGEND_COL";
+// The name of the field the ".lgd" was made for, written with the ".lgd".
+constexpr const char* kKeyLegendField = "LEGEND_FIELD";
 // Values are read into a buffer of this many characters, the last one the terminator.
 constexpr std::size_t kSettingBufferSize = 50;
 
@@ -81,6 +83,8 @@ std::string SettingValueText(const LayerSettings& settings, SettingKey key);
 // (0 for no text) and the result tells whether the text was not empty.
 bool ReadSetting(const IniFile& file, std::string_view key, int32_t& value);
 bool ReadSetting(const std::string& settingsPath, std::string_view key, int32_t& value);
+// A key's text from section "Options"; empty when it is absent.
+std::string ReadSettingText(const std::string& settingsPath, std::string_view key);
 // The layer's WriteSetting and WriteIntSetting: key = value in section "Options",
 // creating the file or section. Failures change nothing on disk; the result is
 // only for callers that care (the layer does not report them).

@@ -35,10 +35,11 @@ int ReadU16(const unsigned char* p) { return int(p[0]) | (int(p[1]) << 8); }
 // Maps a type letter to the type code the rest of the program works with.
 int TypeCodeOf(char letter) {
   switch (letter) {
-    case 'N': return kDbfNumeric;
+    case 'N':
+    case 'F': return kDbfNumeric;  // "F" (float) holds the same number text as "N"
     case 'D': return kDbfDate;
     case 'L': return kDbfLogical;
-    default: return kDbfCharacter;  // C, F, M and anything unknown are text
+    default: return kDbfCharacter;  // C, M and anything unknown are text
   }
 }
 
@@ -132,8 +133,26 @@ double ParseDbfNumber(const char* text, std::size_t length) {
   return v;
 }
 
-// "%*.*f" in the "C" locale, into space large enough for any double.
+// The shortest decimal that reads back as the same double, padded with zeros
+// to the field's decimals, so a typed 123.45 is stored 123.450 and not with
+// the binary value's noise digits; a value needing more digits than the field
+// keeps is rounded as "%*.*f" rounds. Right-aligned in width.
 std::string FormatDbfNumber(double value, int width, int decimals) {
+  if (std::isfinite(value) && decimals >= 0) {
+    char shortest[400];
+    const auto result = std::to_chars(shortest, shortest + sizeof shortest, value, std::chars_format::fixed);
+    if (result.ec == std::errc()) {
+      std::string text(shortest, result.ptr);
+      const std::size_t point = text.find('.');
+      const int digits = point == std::string::npos ? 0 : int(text.size() - point - 1);
+      if (digits <= decimals) {
+        if (decimals > 0 && point == std::string::npos) text += '.';
+        text.append(std::size_t(decimals - digits), '0');
+        if (int(text.size()) < width) text.insert(0, std::size_t(width - int(text.size())), ' ');
+        return text;
+      }
+    }
+  }
   CLocaleScope scope;
   char small[512];
   int n = std::snprintf(small, sizeof small, "%*.*f", width, decimals, value);
@@ -172,6 +191,13 @@ bool DbfTable::Fail(DbfError error, std::string text) const {
   lastError_ = error;
   lastErrorText_ = std::move(text);
   return false;
+}
+
+// Refuses a field that runs past the row; always false.
+bool DbfTable::FailPastRow(int field) const {
+  const DbfField& f = fields_[std::size_t(field) - 1];
+  return Fail(DbfError::BadField, "field " + Num(field) + " (" + f.name + ") ends at byte " +
+                                      Num(f.offset + f.length) + " of a " + Num(recordLength_) + "-byte row");
 }
 
 // Clears the failure of an earlier operation; always true.
@@ -272,12 +298,10 @@ bool DbfTable::ReadHeader() {
     f.length = d[16];
     f.decimals = d[17];
     f.offset = offset;
-    // Every field must lie inside the row, or reading it would run off the buffer.
-    if (offset + f.length > recordLength_) {
-      return Fail(DbfError::BadHeader, "field " + Num(i + 1) + " (" + f.name + ") ends at byte " +
-                                           Num(offset + f.length) + " of a " +
-                                           Num(recordLength_) + "-byte row");
-    }
+    // A field that runs past the row cannot be read (that would run off the
+    // buffer); it stays in the list, so the fields keep their numbers, and the
+    // fields that lie inside the row are read as usual.
+    f.readable = offset + f.length <= recordLength_;
     offset += f.length;
     fields_.push_back(std::move(f));
   }
@@ -290,6 +314,7 @@ void DbfTable::BlankRecord() {
   std::fill(record_.begin(), record_.end(), 0);
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     const DbfField& f = fields_[i];
+    if (!f.readable) continue;
     if (f.type == kDbfCharacter) {
       StoreText(f, std::string());
     } else if (f.type == kDbfNumeric || f.type == kDbfLogical) {
@@ -496,6 +521,7 @@ bool DbfTable::GetNumber(int field, double& value) const {
   value = 0.0;
   const DbfField* f = GetField(field);
   if (!f) return Fail(DbfError::BadField, "field " + Num(field) + " is outside 1 to " + Num(GetFieldCount()));
+  if (!f->readable) return FailPastRow(field);
   value = ParseDbfNumber(reinterpret_cast<const char*>(record_.data()) + f->offset, std::size_t(f->length));
   return true;
 }
@@ -504,6 +530,7 @@ bool DbfTable::GetNumber(int field, double& value) const {
 bool DbfTable::GetString(int field, char* buffer, int size) const {
   const DbfField* f = GetField(field);
   if (!f) return Fail(DbfError::BadField, "field " + Num(field) + " is outside 1 to " + Num(GetFieldCount()));
+  if (!f->readable) return FailPastRow(field);
   // No room even for the terminator: nothing can be given back.
   if (!buffer || size < 1) return Fail(DbfError::BadField, "no room for the text of field " + Num(field));
   const std::size_t n = std::min<std::size_t>(std::size_t(f->length), std::size_t(size) - 1);
@@ -518,6 +545,7 @@ bool DbfTable::GetString(int field, char* buffer, int size) const {
 bool DbfTable::GetString(int field, std::string& text) const {
   const DbfField* f = GetField(field);
   if (!f) return Fail(DbfError::BadField, "field " + Num(field) + " is outside 1 to " + Num(GetFieldCount()));
+  if (!f->readable) return FailPastRow(field);
   const char* p = reinterpret_cast<const char*>(record_.data()) + f->offset;
   const void* nul = std::memchr(p, 0, std::size_t(f->length));
   std::size_t len = nul ? std::size_t(static_cast<const char*>(nul) - p) : std::size_t(f->length);
@@ -591,9 +619,9 @@ bool DbfTable::StoreText(const DbfField& f, const std::string& text) {
 
 // Writes a number into a field of the buffer, if it fits.
 bool DbfTable::SetNumber(int field, double value) {
-  if (!GetField(field)) {
-    return Fail(DbfError::BadField, "field " + Num(field) + " is outside 1 to " + Num(GetFieldCount()));
-  }
+  const DbfField* f = GetField(field);
+  if (!f) return Fail(DbfError::BadField, "field " + Num(field) + " is outside 1 to " + Num(GetFieldCount()));
+  if (!f->readable) return FailPastRow(field);
   return StoreNumber(field, value, true);
 }
 
@@ -601,6 +629,7 @@ bool DbfTable::SetNumber(int field, double value) {
 bool DbfTable::SetString(int field, const std::string& input) {
   const DbfField* f = GetField(field);
   if (!f) return Fail(DbfError::BadField, "field " + Num(field) + " is outside 1 to " + Num(GetFieldCount()));
+  if (!f->readable) return FailPastRow(field);
   // The text is a C string: it ends at its first NUL byte.
   std::string text = input.substr(0, input.find('\0'));
   // Trailing spaces are padding either way; only real characters must fit.

@@ -10,8 +10,8 @@
 namespace kestrune {
 
 // Type codes of the fields, as the layer, the dialogs and the legend see them.
-constexpr int kDbfCharacter = 1;  // "C", "F", "M" and every unknown letter
-constexpr int kDbfNumeric = 2;    // "N"
+constexpr int kDbfCharacter = 1;  // "C", "M" and every unknown letter
+constexpr int kDbfNumeric = 2;    // "N" and "F"
 constexpr int kDbfDate = 4;       // "D", text YYYYMMDD as stored
 constexpr int kDbfLogical = 11;   // "L"
 
@@ -31,6 +31,8 @@ struct DbfField {
   int length = 0;     // bytes in a row, 0 to 255
   int decimals = 0;   // 0 to 255
   int offset = 0;     // within the row; the first field starts at 1, after the deletion flag
+  // False for a field that runs past the row: listed, but never read or written.
+  bool readable = true;
 };
 
 // Why the last operation on a table failed; None after success.
@@ -39,11 +41,11 @@ enum class DbfError {
   CannotOpen,      // missing, not a regular file, or no permission
   Locked,          // another table object holds the file
   NotATable,       // short header or a version byte other than 3 or 131
-  BadHeader,       // header length below 32, descriptors past the end, fields past the row
+  BadHeader,       // header length below 32, descriptors past the end
   NotReady,        // the table is not open
   BadRow,          // row number outside 1 to the record count
   RowPastEnd,      // the row does not lie wholly inside the file
-  BadField,        // field number outside 1 to the field count
+  BadField,        // field number outside 1 to the field count, or a field past the row
   ValueTooWide,    // the formatted value is longer than the field
   BadDate,         // not YYYYMMDD or blank for a date field
   BadNumber,       // not a finite number
@@ -128,6 +130,7 @@ class DbfTable {
 
  private:
   bool Fail(DbfError error, std::string text) const;
+  bool FailPastRow(int field) const;
   bool Succeed() const;
   bool ReadHeader();
   void BlankRecord();
@@ -166,7 +169,9 @@ class DbfTable {
 // leading white space skipped, the longest number prefix taken; 0 when none.
 double ParseDbfNumber(const char* text, std::size_t length);
 
-// Formats a number as "%*.*f" does in the "C" locale (right-aligned in width).
+// Formats a number right-aligned in width: the shortest decimal that reads back
+// as the same double, padded with zeros to the decimals; a number that needs
+// more digits than that is rounded as "%*.*f" does in the "C" locale.
 std::string FormatDbfNumber(double value, int width, int decimals);
 
 // True for a valid calendar date written YYYYMMDD (years 0001 to 9999).

@@ -2,8 +2,10 @@
 // of a polyline, or a polygon with its rings), held in map units.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,8 @@ struct MenuItem {
 using MenuItems = std::vector<MenuItem>;
 
 constexpr int kCommandAttributes = 101;
+// The legend value of a record that has none (its attribute row is missing).
+constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
 constexpr double kNoHit = 1e99;
 
 // The base of all records. Kept small: a layer of a million points holds a
@@ -83,8 +87,10 @@ class Shape {
   // Whether the record carries a label (DrawLabel draws nothing without one).
   bool HasLabel() const { return HasLabelEntry(); }
   void SetColor(Color color) { color_ = color; }
+  // The legend value; kNoValue for a record without an attribute row.
   double GetValue() const { return value_; }
   void SetValue(double value) { value_ = value; }
+  bool HasValue() const { return !std::isnan(value_); }
   ShapeOwner* GetOwner() const { return owner_; }
   void SetOwner(ShapeOwner* owner) { owner_ = owner; }
   int GetRecordNumber() const { return recordNumber_; }

@@ -22,8 +22,14 @@ constexpr const char* kMsgNoFile = "#10000069:File or path does not exist.";
 constexpr const char* kMsgErrorCode = "#10000070:Error Code";
 constexpr const char* kMsgBadHeader = "#10000071:Invalid Shape file header.";
 constexpr const char* kMsgUnknownType = "#10000072:Unknown Shape file type.";
+constexpr const char* kMsgUnknownPlace =
+    "#20011000:The coordinate system of this file is unknown: its coordinates are not degrees and it has no "
+    "\".prj\" file that names them. Put the \".prj\" file of the set beside it and open it again.";
 
 constexpr double kMaxLatitude = 85.0;
+// Datum and zone of a converter made only to learn whether the ".prj" is read.
+constexpr int kUnusedDatum = 8;
+constexpr int kUnusedZone = 1;
 constexpr size_t kRecordHeaderSize = 8;
 constexpr size_t kBoxSize = 32;
 constexpr size_t kPointSize = 16;
@@ -198,6 +204,16 @@ bool ShapeFileReader::CheckHeader(const std::string& path, int& coordSystemKind,
   return true;
 }
 
+// A projected file is placed by its ".prj" or by the zone a caller gave; with
+// neither its coordinates could land anywhere, so it is refused with a message.
+bool ShapeFileReader::CheckPlaceKnown(int coordSystemKind, bool zoneGiven) {
+  if (coordSystemKind != kCoordProjected || zoneGiven) return true;
+  bool fromPrj = false;
+  if (MakeConverter(coordSystemKind, kUnusedDatum, kUnusedZone, fromPrj) && fromPrj) return true;
+  ShowReaderMessage(GetLangString(kMsgUnknownPlace), shpPath_);
+  return false;
+}
+
 // The ".prj" converter when PROJ reads the file beside the set, else the layer's.
 std::unique_ptr<CoordConverter> ShapeFileReader::MakeConverter(int coordSystemKind, int datum, int zone,
                                                                bool& fromPrj) const {
@@ -288,6 +304,7 @@ bool ShapeFileReader::LoadRecords(RecordSink& sink, int coordSystemKind, int dat
   kept_ = {};
   ringStart_ = {};
   ringCount_ = {};
+  ringArea_ = {};
   return true;
 }
 
@@ -336,12 +353,15 @@ bool ShapeFileReader::ParseMultiPoint(int recordNumber) {
   if (!ReadExact(*file_, head, sizeof head)) return false;
   const int32_t numPoints = AsInt(Little32(head + kBoxSize));
   if (numPoints < 1) return true;
-  // A count beyond the bytes left is a truncated or broken record.
-  if (uint64_t(numPoints) * kPointSize > file_->Remaining()) return false;
-  for (int32_t i = 0; i < numPoints; ++i) {
+  // A record cut short by the end of the file keeps the points read whole;
+  // the load ends after them.
+  const uint64_t whole = file_->Remaining() / kPointSize;
+  const bool cut = uint64_t(numPoints) > whole;
+  const uint64_t count = cut ? whole : uint64_t(numPoints);
+  for (uint64_t i = 0; i < count; ++i) {
     if (!ParsePoint(recordNumber)) return false;
   }
-  return true;
+  return !cut;
 }
 
 // The counts, part starts and points of a polyline or polygon, mapped.
@@ -423,7 +443,8 @@ bool ShapeFileReader::ParsePolyLine(int recordNumber) {
   return true;
 }
 
-// All rings of a polygon as one area record, its largest ring first.
+// All rings of a polygon record as area records: one record with its largest
+// ring first, or, when the record holds several parcels, one record per parcel.
 bool ShapeFileReader::ParsePolygon(int recordNumber) {
   bool valid = false;
   if (!ReadPartsAndPoints(recordNumber, valid)) return false;
@@ -440,6 +461,7 @@ bool ShapeFileReader::ParsePolygon(int recordNumber) {
     kept_.reserve(nParts + nPoints);  // each ring may gain one closing point
     ringStart_.resize(nParts);
     ringCount_.resize(nParts);
+    ringArea_.resize(nParts);
   } catch (const std::bad_alloc&) {
     ++stats_.brokenRecords;
     return true;
@@ -467,12 +489,13 @@ bool ShapeFileReader::ParsePolygon(int recordNumber) {
       sum += static_cast<double>(p[i].x) * static_cast<double>(p[i + 1].y) -
              static_cast<double>(p[i + 1].x) * static_cast<double>(p[i].y);
     }
-    const double area = std::fabs(sum);
-    if (area > best) {
-      best = area;
+    ringArea_[j] = std::fabs(sum);
+    if (ringArea_[j] > best) {
+      best = ringArea_[j];
       outer = j;
     }
   }
+  if (nParts > 1 && BuildParcels(recordNumber)) return true;
   Shape* shape = sink_->CreateRecord(kRecordArea, recordNumber, false);
   if (!shape) return true;
   shape->AddPoints(kept_.data() + ringStart_[outer], static_cast<int>(ringCount_[outer]));
@@ -485,6 +508,125 @@ bool ShapeFileReader::ParsePolygon(int recordNumber) {
   sink_->AddRecord(shape, false);
   ++stats_.recordsMade;
   return true;
+}
+
+// A record of several separate parcels (fields side by side in one record)
+// becomes one area record per parcel, in the file order of the parcels, each
+// with its own holes. Among the rings of more than three kept points, a ring
+// whose first point lies inside an even number of the others is a parcel; this
+// goes by containment, not by the direction of the rings. Every other such
+// ring is a hole of the smallest parcel holding its first point, or of the
+// largest parcel when none does. False, with nothing made, when the record has
+// fewer than two parcels.
+bool ShapeFileReader::BuildParcels(int recordNumber) {
+  const size_t nParts = ringCount_.size();
+  std::vector<size_t> rings;
+  for (size_t j = 0; j < nParts; ++j) {
+    if (ringCount_[j] > 3) rings.push_back(j);
+  }
+  if (rings.size() < 2) return false;
+  const std::vector<std::pair<size_t, size_t>> inside = FirstPointsInside(rings);
+  std::vector<int> containing(nParts, 0);
+  for (const auto& [a, b] : inside) ++containing[a];
+  std::vector<size_t> parcels;
+  std::vector<char> isParcel(nParts, 0);
+  for (size_t a : rings) {
+    if (containing[a] % 2 == 0) {
+      parcels.push_back(a);
+      isParcel[a] = 1;
+    }
+  }
+  if (parcels.size() < 2) return false;
+  // The parcel each hole belongs to: the smallest holding its first point,
+  // else the largest (the earlier one of equal areas).
+  size_t largest = parcels.front();
+  for (size_t p : parcels) {
+    if (ringArea_[p] > ringArea_[largest]) largest = p;
+  }
+  std::vector<size_t> owner(nParts, nParts);
+  for (const auto& [a, b] : inside) {
+    if (isParcel[a] || !isParcel[b]) continue;
+    if (owner[a] == nParts || ringArea_[b] < ringArea_[owner[a]] ||
+        (ringArea_[b] == ringArea_[owner[a]] && b < owner[a])) {
+      owner[a] = b;
+    }
+  }
+  for (size_t a : rings) {
+    if (!isParcel[a] && owner[a] == nParts) owner[a] = largest;
+  }
+  for (size_t p : parcels) {
+    Shape* shape = sink_->CreateRecord(kRecordArea, recordNumber, false);
+    if (!shape) continue;
+    shape->AddPoints(kept_.data() + ringStart_[p], static_cast<int>(ringCount_[p]));
+    for (size_t a : rings) {
+      if (owner[a] == p) shape->AddPoints(kept_.data() + ringStart_[a], static_cast<int>(ringCount_[a]));
+    }
+    shape->FinishGeometry();
+    sink_->AddRecord(shape, false);
+    ++stats_.recordsMade;
+  }
+  return true;
+}
+
+// Every pair (a, b) of the given rings, a != b, where the first point of ring a
+// lies inside ring b as PointInPolygon decides. The first points are sorted
+// along x, so each edge of b is tested only against the points whose x it
+// spans: a record of thousands of holes in one large ring costs about one
+// pass over its points rather than one per hole.
+std::vector<std::pair<size_t, size_t>> ShapeFileReader::FirstPointsInside(const std::vector<size_t>& rings) const {
+  struct Query {
+    int32_t x, y;
+    size_t ring;
+  };
+  std::vector<Query> queries;
+  queries.reserve(rings.size());
+  for (size_t a : rings) {
+    const MapPoint& p = kept_[static_cast<size_t>(ringStart_[a])];
+    queries.push_back({p.x, p.y, a});
+  }
+  std::stable_sort(queries.begin(), queries.end(), [](const Query& l, const Query& r) { return l.x < r.x; });
+  std::vector<std::pair<size_t, size_t>> inside;
+  std::vector<Query> candidates;
+  std::vector<int> winding;
+  for (size_t b : rings) {
+    const MapPoint* ring = kept_.data() + ringStart_[b];
+    const int64_t count = ringCount_[b];
+    const MapRect box = PointBounds(ring, count);
+    // PointInPolygon's box test: left and top inclusive, right and bottom exclusive.
+    const auto from = std::lower_bound(queries.begin(), queries.end(), box.left,
+                                       [](const Query& q, int32_t x) { return q.x < x; });
+    candidates.clear();
+    for (auto it = from; it != queries.end() && it->x < box.right; ++it) {
+      if (it->ring != b && it->y >= box.top && it->y < box.bottom) candidates.push_back(*it);
+    }
+    if (candidates.empty()) continue;
+    winding.assign(candidates.size(), 0);
+    for (int64_t i = 0; i + 1 < count; ++i) {
+      const MapPoint& p = ring[i];
+      const MapPoint& q = ring[i + 1];
+      double xa = p.x, ya = p.y, xb = q.x, yb = q.y;
+      if (xa > xb) {
+        std::swap(xa, xb);
+        std::swap(ya, yb);
+      }
+      // The points with xa < x <= xb.
+      const auto first = std::upper_bound(candidates.begin(), candidates.end(), xa,
+                                          [](double x, const Query& c) { return x < c.x; });
+      const auto last = std::upper_bound(first, candidates.end(), xb,
+                                         [](double x, const Query& c) { return x < c.x; });
+      for (auto c = first; c != last; ++c) {
+        const double px = c->x;
+        const double py = c->y;
+        const bool crossed =
+            py <= std::min(ya, yb) || (py <= std::max(ya, yb) && py - ya <= (yb - ya) / (xb - xa) * (px - xa));
+        if (crossed) winding[static_cast<size_t>(c - candidates.begin())] += p.x < q.x ? 1 : -1;
+      }
+    }
+    for (size_t k = 0; k < candidates.size(); ++k) {
+      if (winding[k] != 0) inside.emplace_back(candidates[k].ring, b);
+    }
+  }
+  return inside;
 }
 
 }  // namespace kestrune

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "geo/MapPoint.h"
@@ -70,6 +71,11 @@ class ShapeFileReader {
   // the viewer does not read. Datum and zone are not used here.
   bool CheckHeader(const std::string& path, int& coordSystemKind, int datum, int zone, int& shapeKind);
 
+  // After CheckHeader: true unless the file is projected, no zone was given
+  // for it and no ".prj" beside it can be read; then false after a message
+  // that its coordinate system is unknown.
+  bool CheckPlaceKnown(int coordSystemKind, bool zoneGiven);
+
   // Reads every record into the sink. Coordinates go to degrees through the
   // ".prj" beside the file when PROJ reads it, else through the converter of
   // the kind, datum and zone. Stops silently at the end of the file or at a
@@ -105,6 +111,10 @@ class ShapeFileReader {
   bool ParseMultiPoint(int recordNumber);
   bool ParsePolyLine(int recordNumber);
   bool ParsePolygon(int recordNumber);
+  // The area records of a polygon of several parcels; false when it has fewer than two.
+  bool BuildParcels(int recordNumber);
+  // The pairs (a, b) of those rings where the first point of a lies inside b.
+  std::vector<std::pair<size_t, size_t>> FirstPointsInside(const std::vector<size_t>& rings) const;
   // Reads the count words and the parts and points of a polyline or polygon,
   // checked against the bytes left; false ends the load. Sets valid to false
   // for a record that was consumed but is not usable.
@@ -130,6 +140,7 @@ class ShapeFileReader {
   std::vector<MapPoint> kept_;
   std::vector<int64_t> ringStart_;
   std::vector<int64_t> ringCount_;
+  std::vector<double> ringArea_;  // twice the area of each kept ring, map units
   LoadStats stats_;
 };
 

@@ -328,6 +328,21 @@ TEST(AttributeRowsSave, ATableThatCannotBeWrittenTellsOnlyWhenEditsAreLost) {
   EXPECT_EQ(SaveAttributeRows(file.path.string(), 1, list.Rows()).status, SaveStatus::NotWritable);
 }
 
+TEST(AttributeRowsSave, TextsFollowTheEncodingTheCpgNames) {
+  DbfTableLayout t;
+  t.fields = {{"NAME", 'C', 12, 0}, {"NOTE", 'C', 4, 0}};
+  t.rows = {" " + Left("Fl\xC3\xA4" "che", 12) + Left("\xFF\xFE", 4)};  // the note is no UTF-8
+  TableFile file(t);
+  WriteFileBytes(file.dir / "t.cpg", "UTF-8");
+  AttributeRowList list = Loaded(file, 1);
+  EXPECT_EQ(Row(list, "NAME").valueText, QString::fromUtf8("Fl\xC3\xA4" "che"));
+  Row(list, "NAME").valueText = QString::fromUtf8("\xE4\xB8\xAD");
+  EXPECT_EQ(SaveAttributeRows(file.path.string(), 1, list.Rows()).status, SaveStatus::Saved);
+  const size_t row = 32 + 32 * 2 + 1;
+  // The edited field is written in UTF-8; the one left alone keeps its bytes.
+  EXPECT_EQ(ReadFileBytes(file.path).substr(row + 1, 16), Left("\xE4\xB8\xAD", 12) + Left("\xFF\xFE", 4));
+}
+
 TEST(AttributeRowsSave, NoPathOrANegativeRecordWritesNothing) {
   TableFile file(MixedTable());
   AttributeRowList list = Loaded(file, 1);

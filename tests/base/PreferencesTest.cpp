@@ -72,7 +72,7 @@ TEST_F(Preferences, StoredValuesAreLoaded) {
   EXPECT_EQ(prefs.GetLatLongStyle(), 5);
   EXPECT_EQ(prefs.GetProjectionDatum(), 0);
   EXPECT_EQ(prefs.GetProjectionZone(), 1401);
-  EXPECT_EQ(prefs.GetDefaultDisplaySize(false), 30.0) << "3050 hundredths load as whole feet";
+  EXPECT_EQ(prefs.GetDefaultDisplaySize(false), 30.5) << "3050 hundredths of a foot";
   EXPECT_EQ(prefs.GetEdition(), "Vantrel");
 }
 
@@ -102,13 +102,13 @@ TEST_F(Preferences, ValuesThatAreNotNumbersKeepTheDefaults) {
   EXPECT_EQ(prefs.GetDefaultDisplaySize(false), 30.0);
 }
 
-TEST_F(Preferences, NumbersAreThirtyTwoBitAndSizesTruncateTowardZero) {
+TEST_F(Preferences, NumbersAreThirtyTwoBitAndSizesKeepTheirHundredths) {
   WriteRaw({{"GCTPZone", -60}, {"GCTPDatum", "4294967295"}, {"DefDisplaySizeFt", -1599}});
   CPreferences prefs;
   prefs.LoadFromConfigFile();
   EXPECT_EQ(prefs.GetProjectionZone(), -60);
   EXPECT_EQ(prefs.GetProjectionDatum(), -1) << "an unsigned 32-bit value reads back as signed";
-  EXPECT_EQ(prefs.GetDefaultDisplaySize(false), -15.0);
+  EXPECT_EQ(prefs.GetDefaultDisplaySize(false), -15.99);
 }
 
 TEST_F(Preferences, MissingValuesKeepWhatTheObjectHolds) {
@@ -148,7 +148,7 @@ TEST_F(Preferences, SavingWritesEveryValueAndLoadsBack) {
   EXPECT_EQ(loaded.GetLatLongStyle(), 2);
   EXPECT_EQ(loaded.GetProjectionDatum(), 12);
   EXPECT_EQ(loaded.GetProjectionZone(), -33);
-  EXPECT_EQ(loaded.GetDefaultDisplaySize(false), 30.0);
+  EXPECT_EQ(loaded.GetDefaultDisplaySize(false), 30.5);
 
   prefs.SetMetric(true);
   prefs.SaveToConfigFile();

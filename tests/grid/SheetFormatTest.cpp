@@ -85,3 +85,26 @@ TEST(SheetFormat, ParsingGivesZeroForTextsWithoutAUsableNumber) {
 
 }  // namespace
 }  // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+TEST(ParseWholeNumber, OnlyATextThatIsOneNumberIsTaken) {
+  const std::pair<const char*, double> numbers[] = {
+      {"12.5", 12.5}, {" -3 ", -3.0}, {"+.25", 0.25}, {"1e3", 1000.0}, {"7.", 7.0}, {"\t0\t", 0.0}};
+  for (const auto& [text, want] : numbers) {
+    double value = -1;
+    EXPECT_TRUE(ParseWholeNumber(QString::fromLatin1(text), value)) << text;
+    EXPECT_EQ(value, want) << text;
+  }
+  for (const char* text : {"12O.5", "", "  ", "1e", "3,5", ".", "-", "inf", "nan", "0x10", "1e999", "5 kg"}) {
+    double value = -1;
+    EXPECT_FALSE(ParseWholeNumber(QString::fromLatin1(text), value)) << text;
+    EXPECT_EQ(value, 0.0) << text;
+  }
+  double value = -1;
+  EXPECT_FALSE(ParseWholeNumber(QString::fromUtf8("\xD9\xA3"), value)) << "an Arabic-Indic digit is no digit here";
+}
+
+}  // namespace
+}  // namespace kestrune

@@ -180,5 +180,46 @@ TEST(InfoCommand, AProjectedCopyLoadsOntoTheSamePointsAsItsSource) {
   }
 }
 
+TEST(InfoCommand, AProjectedFileWithoutAUsablePrjIsRefused) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  TempDir dir;
+  const std::string shp = test::CopyFileSet(data / "projected" / "yield-utm28.shp", dir.path()).string();
+  const std::string prj = (dir / "yield-utm28.prj").string();
+  const std::string wkt = test::ReadFileBytes(prj);
+  for (const char* side : {"", "not a coordinate system"}) {
+    std::filesystem::remove(prj);
+    if (*side) test::WriteFileBytes(prj, side);
+    const CliRun run = RunInfo({shp});
+    EXPECT_EQ(run.status, 1) << side;
+    EXPECT_TRUE(run.out.empty()) << side;
+    EXPECT_NE(run.err.find("coordinate system of this file is unknown"), std::string::npos) << run.err;
+  }
+  // A zone given by the caller places it; so does its ".prj".
+  Layer zoned;
+  zoned.SetPathName(shp);
+  zoned.SetZone(28);
+  EXPECT_TRUE(zoned.Open() && zoned.Load());
+  test::WriteFileBytes(prj, wkt);
+  EXPECT_EQ(RunInfo({shp}).status, 0);
+}
+
+TEST(InfoCommand, FloatFieldsAreNumbersOfTypeTwo) {
+  TempDir dir;
+  test::DbfTableLayout layout;
+  layout.fields = {{"Yield", 'F', 12, 3}, {"Note", 'C', 4, 0}};
+  layout.rows = {" " + test::Right("4.250", 12) + "ab  ", " " + test::Right("1.5e1", 12) + "cd  "};
+  const std::string shp = test::WritePointSet(dir, "f", {{-93.6, 42.03}, {-93.61, 42.04}}, {0.0, 0.0});
+  test::WriteFileBytes(dir / "f.dbf", test::MakeDbf(layout));
+  test::WriteFileBytes(dir / "f.gpe", "[Options]\r\nCOLOR_METHOD=1\r\nLEGEND_COL=1\r\n");
+  const CliRun run = RunInfo({"--records", shp});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[0].find("{\"name\": \"Yield\", \"type\": 2, \"length\": 12, \"decimals\": 3}"),
+            std::string::npos) << lines[0];
+  EXPECT_NE(lines[1].find("\"value\": 4.25,"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find("\"value\": 15.0,"), std::string::npos) << lines[2];
+}
+
 }  // namespace
 }  // namespace kestrune

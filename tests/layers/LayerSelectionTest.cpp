@@ -49,6 +49,39 @@ class SelectionTest : public ::testing::Test {
   Layer layer_;
 };
 
+TEST(ParcelSelection, AClickOnOneParcelSelectsTheWholeRecordAndItsAttributesOpen) {
+  RecordingHost host;
+  TempDir dir;
+  // Record 1 holds two separate fields; record 2 lies between them.
+  const test::Ring west = test::Square(-93.0, 42.0, 0.01), east = test::Square(-92.9, 42.0, 0.005);
+  test::ShpBuilder shp(5, -94.0, 41.0, -92.0, 43.0);
+  shp.Poly(5, {west, east}).Poly(5, {test::Square(-92.95, 42.0, 0.002)});
+  const std::string path = (dir / "fields.shp").string();
+  test::WriteFileBytes(path, shp.Bytes());
+  test::WriteFileBytes(dir / "fields.dbf", test::RateTable({5.0, 7.0}));
+  Layer layer;
+  ASSERT_TRUE(test::OpenAndLoad(layer, path));
+  ASSERT_EQ(layer.GetRecordCount(), 3u);
+  const MapPoint inEast = test::Map(-92.9, 42.0);
+  Shape* hit = layer.HitTestPoint(inEast);
+  ASSERT_NE(hit, nullptr);
+  EXPECT_EQ(hit->GetRecordNumber(), 1);
+  // The layer's bounds reach the east parcel.
+  EXPECT_GE(layer.GetBounds().right, test::Map(-92.895, 42.0).x - 1);
+
+  ASSERT_TRUE(LayerList::SelectInRect(&layer, MapRect{inEast.x, inEast.y, inEast.x, inEast.y}, false));
+  ASSERT_EQ(layer.GetSelectionCount(), 2);
+  for (Shape* s : layer.GetSelection()) EXPECT_EQ(s->GetRecordNumber(), 1);
+  MenuItems menu;
+  ASSERT_TRUE(layer.BuildContextMenu(menu));
+  EXPECT_EQ(menu.size(), 1u) << "one record: its attributes are offered";
+  int shown = 0;
+  Shape::SetShowAttributesHandler([&shown](Shape& s, void*) { shown += s.GetRecordNumber(); });
+  EXPECT_TRUE(layer.EditSelectedAttributes());
+  Shape::SetShowAttributesHandler(nullptr);
+  EXPECT_EQ(shown, 1);
+}
+
 TEST_F(SelectionTest, ARecordIsSelectedOnceAndDrawnAtOnce) {
   RecordingHost host;
   Shape* a = AddPoint(1, {957160000, 813300000});

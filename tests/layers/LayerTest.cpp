@@ -6,11 +6,13 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <set>
 
 #include "base/Preferences.h"
 #include "geo/RecordingCanvas.h"
 #include "layers/IniFile.h"
 #include "layers/Layer.h"
+#include "layers/LayerInfo.h"
 #include "layers/LayerTestFiles.h"
 #include "mapview/MapView.h"
 
@@ -141,21 +143,36 @@ TEST_F(LayerLoad, ValuesComeFromTheLegendColumnAndColourTheRecords) {
   EXPECT_NE(layer.Records().front()->GetColor(), layer.Records().back()->GetColor());
 }
 
-TEST_F(LayerLoad, AnUnreadableRowKeepsTheValueBeforeIt) {
+TEST_F(LayerLoad, ARecordWithoutAnAttributeRowHasNoValueAndTheNeutralColour) {
   // The table has rows for the first two records only.
   test::WriteFileBytes(dir_ / "log.dbf", test::RateTable({7.0, 9.0}));
   WriteGpe("COLOR_METHOD=1\r\nLEGEND_COL=1\r\n");
   Layer layer;
   ASSERT_TRUE(test::OpenAndLoad(layer, path_));
-  std::vector<double> values;
-  for (Shape* s : layer.Records()) values.push_back(s->GetValue());
-  EXPECT_EQ(values, (std::vector<double>{7.0, 9.0, 9.0}));
+  std::vector<Shape*> records(layer.Records().begin(), layer.Records().end());
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0]->GetValue(), 7.0);
+  EXPECT_EQ(records[1]->GetValue(), 9.0);
+  EXPECT_FALSE(records[2]->HasValue());
+  EXPECT_EQ(records[2]->GetColor(), kNeutralColor);
+  EXPECT_EQ(records[1]->GetColor(), layer.GetLegend().GetColor(9.0));
+  // The automatic legend spans the values there are.
+  Legend automatic;
+  automatic.BuildAutomatic(9.0, 7.0);
+  EXPECT_EQ(layer.GetLegend().GetEntries(), automatic.GetEntries());
+  EXPECT_NE(RecordJson(*records[2]).find("\"value\": null, "), std::string::npos);
 
-  // Without any table every record has 0.
+  // Under one solid colour such a record takes it, as every record does.
+  WriteGpe("COLOR_METHOD=0\r\nLEGEND_COL=1\r\nSOLID_COLOR=4660\r\n");
+  Layer solid;
+  ASSERT_TRUE(test::OpenAndLoad(solid, path_));
+  for (Shape* s : solid.Records()) EXPECT_EQ(s->GetColor(), 4660u);
+
+  // Without any table no record has a value.
   std::filesystem::remove(dir_ / "log.dbf");
   Layer noTable;
   ASSERT_TRUE(test::OpenAndLoad(noTable, path_));
-  for (Shape* s : noTable.Records()) EXPECT_EQ(s->GetValue(), 0.0);
+  for (Shape* s : noTable.Records()) EXPECT_FALSE(s->HasValue());
 }
 
 TEST_F(LayerLoad, ALegendFileReplacesTheAutomaticLegend) {
@@ -464,6 +481,50 @@ TEST_F(LayerLoad, ChangedLegendIsSavedOnlyWhenMarked) {
   Legend back;
   ASSERT_TRUE(back.LoadFile((dir_ / "log.lgd").string()));
   EXPECT_EQ(back.GetEntries(), edited.GetEntries());
+}
+
+TEST(LayerLegendFile, ALegendFileAppliesOnlyToTheFieldItWasMadeFor) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  TempDir dir;
+  const std::string shp = test::CopyFileSet(data / "field" / "as-applied-simple1.shp", dir.path()).string();
+  const std::string gpe = (dir / "as-applied-simple1.gpe").string();
+  const auto colours = [](const Layer& layer) {
+    std::set<Color> seen;
+    for (Shape* s : layer.Records()) seen.insert(s->GetColor());
+    return seen.size();
+  };
+  Legend speed;
+  {
+    // A file written before the field name was kept: its ".lgd" applies as it always did.
+    Layer layer;
+    ASSERT_TRUE(test::OpenAndLoad(layer, shp));
+    EXPECT_EQ(layer.GetLegend().GetCount(), 5u);
+    layer.SetThemeField(3);  // Speed_mph_
+    EXPECT_TRUE(layer.GetLegend().IsChanged()) << "a new field's legend is written on close";
+    speed = layer.GetLegend();
+    EXPECT_GT(colours(layer), 2u);
+    layer.SaveLegend();
+  }
+  EXPECT_EQ(Setting(gpe, "LEGEND_FIELD"), "Speed_mph_");
+  {
+    Layer reopened;
+    ASSERT_TRUE(test::OpenAndLoad(reopened, shp));
+    EXPECT_EQ(reopened.GetLegendColumn(), 3);
+    EXPECT_EQ(reopened.GetLegend().GetEntries(), speed.GetEntries());
+    EXPECT_GT(colours(reopened), 2u);
+  }
+  // LEGEND_COL changed by hand: the ".lgd" of Speed does not colour Elevation.
+  WriteProfileString(gpe, "Options", "LEGEND_COL", "2");
+  Layer edited;
+  ASSERT_TRUE(test::OpenAndLoad(edited, shp));
+  Legend automatic;
+  double lo = 1e99, hi = -1e99;
+  for (Shape* s : edited.Records()) {
+    lo = std::min(lo, s->GetValue());
+    hi = std::max(hi, s->GetValue());
+  }
+  automatic.BuildAutomatic(hi, lo);
+  EXPECT_EQ(edited.GetLegend().GetEntries(), automatic.GetEntries());
 }
 
 }  // namespace

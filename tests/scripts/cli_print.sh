@@ -111,9 +111,17 @@ h = notes_bottom - notes_head[0][3]  # the notes box: from the heading's bottom 
 check(h >= 2 * 12, "notes box of %.1f points for two lines" % h)
 # The names: bold, 1.25 inches from the left, on a box whose bottom is 2.05 inches above the page's bottom.
 check(near(names[0][0] - left, 1.25 * pt), "names not 1.25 inches in: %.1f" % names[0][0])
-check(near(names[0][3], top + height - 2.05 * pt, 2.0), "names not 2.25 inches up: %.1f" % names[0][3])
-# With notes this short, the names lie above the notes block.
+# The names sit 2.25 inches up unless the legend, raised by the notes, reaches
+# there: then they and their rule go just above the legend's top line.
+check(names[0][3] <= top + height - 2.05 * pt + 2.0, "names below 2.25 inches up: %.1f" % names[0][3])
+check(names[0][3] < legend[0][0][1], "names not above the legend's top line")
 check(names[0][3] < notes_head[0][1], "names not above the notes")
+# No word's box runs into a word of another line.
+flat = [(i, w) for i, ws in enumerate(lines) for w in ws]
+for i, a in flat:
+    for j, b in flat:
+        if i < j and a[0] < b[2] and b[0] < a[2] and a[1] < b[3] and b[1] < a[3]:
+            problems.append("%r overlaps %r" % (a[4], b[4]))
 # Legend: at the right, the highest class on top, one fifth of an inch a line.
 for ws in legend:
     check(ws[0][0] > 612 / 2, "legend line %r not at the right" % ws[-1][4])
@@ -130,6 +138,56 @@ right = left + 612 - 20 - 0.64 * pt
 for ws in legend[1:4]:
     check(near(ws[-1][2], right), "value %r ends at %.1f, not %.1f" % (ws[-1][4], ws[-1][2], right))
 check(legend[1][0][0] == legend[2][0][0], "the first texts of the middle lines are not aligned")
+if problems:
+    print("\n".join(problems))
+    sys.exit(1)
+EOF
+
+# ---- Long notes: every block keeps clear of the others; a solid colour prints one swatch.
+long_dir=$work/long
+mkdir -p "$long_dir"
+cp "$data/field/as-applied-simple1".* "$long_dir"/
+chmod u+w "$long_dir"/*
+for i in 1 2 3 4 5 6 7 8; do echo "Pass $i: nozzles checked, rate steady at the headland."; done >"$long_dir/as-applied-simple1.txt"
+"$cli" print "$work/long.pdf" "$long_dir/as-applied-simple1.shp" 2>"$work/err" || fail "print with long notes exited $?"
+pdftotext -bbox "$work/long.pdf" "$work/long.html"
+printf '[Options]\r\nCOLOR_METHOD=0\r\nSOLID_COLOR=255\r\n' >"$long_dir/as-applied-simple1.gpe"
+"$cli" print "$work/solid.pdf" "$long_dir/as-applied-simple1.shp" 2>"$work/err" || fail "print in solid colour exited $?"
+pdftotext -bbox "$work/solid.pdf" "$work/solid.html"
+/usr/bin/python3 - "$work/long.html" "$work/solid.html" <<'EOF' || failures=$((failures + 1))
+import re
+import sys
+
+def read(path):
+    words = [(float(a), float(b), float(c), float(d), t) for a, b, c, d, t in re.findall(
+        r'<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>', open(path).read())]
+    lines = {}
+    for w in words:
+        lines.setdefault(round(w[1], 1), []).append(w)
+    return [sorted(ws) for _, ws in sorted(lines.items())]
+
+problems = []
+for path in sys.argv[1:]:
+    lines = read(path)
+    text = {" ".join(w[4] for w in ws): ws for ws in lines}
+    flat = [(i, w) for i, ws in enumerate(lines) for w in ws]
+    for i, a in flat:
+        for j, b in flat:
+            if i < j and a[0] < b[2] and b[0] < a[2] and a[1] < b[3] and b[1] < a[3]:
+                problems.append("%s: %r overlaps %r" % (path, a[4], b[4]))
+    names, notes = text.get("as-applied-simple1"), text.get("Notes")
+    legend = [ws for t, ws in text.items() if "Above" in t or "below" in t or " - " in t or t == "Solid Color"]
+    if not names or not notes or not legend:
+        problems.append("%s: names, notes or legend missing: %r" % (path, list(text)))
+        continue
+    # The rule lies along the names' bottom, across the page: never through the legend.
+    rule = names[0][3]
+    if min(ws[0][1] for ws in legend) - 1 <= rule <= max(ws[0][3] for ws in legend) + 1:
+        problems.append("%s: the names' rule runs through the legend" % path)
+    if not names[0][3] < notes[0][1]:
+        problems.append("%s: the names run into the notes" % path)
+    if path.endswith("solid.html") and ("Solid Color" not in text or len(legend) != 1):
+        problems.append("the solid colour page prints %r, not one Solid Color line" % list(text))
 if problems:
     print("\n".join(problems))
     sys.exit(1)

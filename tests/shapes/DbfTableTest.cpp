@@ -136,7 +136,7 @@ TEST(DbfTableOpen, FieldNumbersOutsideTheTableAreRefused) {
   EXPECT_TRUE(t.WriteRecord(1));
 }
 
-TEST(DbfTableOpen, TypeLettersMapToCodesAndFIsText) {
+TEST(DbfTableOpen, TypeLettersMapToCodesAndFIsANumber) {
   DbfTableLayout layout;
   layout.fields = {{"A", 'C', 2, 0}, {"B", 'N', 2, 0}, {"C", 'F', 6, 2}, {"D", 'D', 8, 0},
                  {"E", 'L', 1, 0}, {"F", 'M', 10, 0}, {"G", 'X', 1, 0}, {"H", 'n', 1, 0}};
@@ -144,7 +144,7 @@ TEST(DbfTableOpen, TypeLettersMapToCodesAndFIsText) {
   DbfFile file(MakeDbf(layout));
   DbfTable t(file.path());
   ASSERT_TRUE(t.IsReady()) << t.GetLastErrorText();
-  const int expected[] = {kDbfCharacter, kDbfNumeric, kDbfCharacter, kDbfDate,
+  const int expected[] = {kDbfCharacter, kDbfNumeric, kDbfNumeric, kDbfDate,
                           kDbfLogical,   kDbfCharacter, kDbfCharacter, kDbfCharacter};
   for (int f = 1; f <= 8; ++f) {
     int type = 0;
@@ -245,11 +245,6 @@ TEST(DbfTableOpen, DamagedHeadersLeaveTheTableNotReady) {
     cases.push_back({"header length below 32", MakeDbf(layout), DbfError::BadHeader});
   }
   {
-    DbfTableLayout layout = MixedLayout();
-    layout.recordLength = 20;  // the fields need 28 bytes
-    cases.push_back({"fields longer than the row", MakeDbf(layout), DbfError::BadHeader});
-  }
-  {
     std::string bytes = MakeDbf(MixedLayout());
     bytes[8] = bytes[9] = '\xFF';  // 2046 descriptors, far past the end
     cases.push_back({"huge header length", bytes, DbfError::BadHeader});
@@ -265,6 +260,37 @@ TEST(DbfTableOpen, DamagedHeadersLeaveTheTableNotReady) {
     DbfTable again(file.path());
     EXPECT_EQ(again.GetLastError(), c.error) << c.what;
   }
+}
+
+TEST(DbfTableOpen, AFieldRunningPastTheRowIsTheOnlyOneUnreadable) {
+  DbfTableLayout layout = MixedLayout();
+  layout.recordLength = 19;  // NAME (1-10) and RATE (11-18) fit; WHEN and OK run past
+  for (std::string& row : layout.rows) row = row.substr(0, 19);
+  DbfFile file(MakeDbf(layout));
+  DbfTable t(file.path());
+  ASSERT_TRUE(t.IsReady()) << t.GetLastErrorText();
+  EXPECT_EQ(t.GetFieldCount(), 4);  // every field keeps its number
+  ASSERT_TRUE(t.ReadRecord(1));
+  std::string text;
+  EXPECT_TRUE(t.GetString(1, text));
+  EXPECT_EQ(text, "Alpha");
+  EXPECT_EQ(Number(t, 2), 12.5);
+  for (int f : {3, 4}) {
+    double v = -1;
+    EXPECT_FALSE(t.GetNumber(f, v)) << f;
+    EXPECT_EQ(v, 0.0);
+    EXPECT_FALSE(t.GetString(f, text)) << f;
+    EXPECT_EQ(t.GetLastError(), DbfError::BadField);
+    EXPECT_FALSE(t.SetString(f, "20240101")) << f;
+    EXPECT_FALSE(t.SetNumber(f, 1)) << f;
+  }
+  // The row is still written, the fields inside it with their new values.
+  ASSERT_TRUE(t.SetNumber(2, 7.25));
+  ASSERT_TRUE(t.WriteRecord(1));
+  t.Close();
+  DbfTable again(file.path());
+  ASSERT_TRUE(again.ReadRecord(1));
+  EXPECT_EQ(Number(again, 2), 7.25);
 }
 
 TEST(DbfTableOpen, ANotReadyTableAnswersEverythingWithFalse) {
@@ -577,6 +603,26 @@ TEST(DbfTableGetString, EndsAtAnEmbeddedNulLikeTheBufferForm) {
   EXPECT_EQ(Field(t, 1), "ab");
 }
 
+TEST(DbfTableSetNumber, WritesTheShortestDecimalOfTheValuePaddedToTheDecimals) {
+  struct Case {
+    double value;
+    int width, decimals;
+    const char* text;
+  };
+  const Case cases[] = {
+      {123.45, 24, 15, "     123.450000000000000"},  // not 123.450000000000003
+      {0.1, 10, 3, "     0.100"},
+      {-2.5, 8, 4, " -2.5000"},
+      {42.0, 6, 0, "    42"},
+      {1e20, 24, 2, "100000000000000000000.00"},
+      {0.1 + 0.2, 20, 15, "   0.300000000000000"},  // needs 17 digits: rounded to the field's 15
+      {2.675, 6, 2, "  2.67"},                      // rounded as printf rounds the binary value
+  };
+  for (const Case& c : cases) EXPECT_EQ(FormatDbfNumber(c.value, c.width, c.decimals), c.text) << c.value;
+  // Each reads back as the same double wherever the field keeps all its digits.
+  EXPECT_EQ(ParseDbfNumber("     123.450000000000000", 24), 123.45);
+}
+
 TEST(DbfTableSetNumber, FormatsRightAlignedWithTheFieldDecimals) {
   DbfTableLayout layout;
   layout.fields = {{"N52", 'N', 5, 2}, {"N60", 'N', 6, 0}, {"N2415", 'N', 24, 15}, {"C8", 'C', 8, 0},
@@ -600,8 +646,10 @@ TEST(DbfTableSetNumber, FormatsRightAlignedWithTheFieldDecimals) {
   EXPECT_TRUE(t.SetNumber(2, -12345));
   EXPECT_EQ(RawField(t, 2), "-12345");
   EXPECT_FALSE(t.SetNumber(2, -123456));
+  // The shortest text of the double, padded to the decimals: the same value,
+  // without the digits of its binary expansion.
   EXPECT_TRUE(t.SetNumber(3, 29.389743589743588));
-  EXPECT_EQ(RawField(t, 3), "      29.389743589743588");
+  EXPECT_EQ(RawField(t, 3), "      29.389743589743590");
   EXPECT_EQ(Number(t, 3), 29.389743589743588);
   EXPECT_TRUE(t.SetNumber(4, 1.5));  // a character field takes the text of a number
   EXPECT_EQ(RawField(t, 4), "       2");

@@ -383,6 +383,8 @@ void CMainFrame::OnAppExit() { close(); }
 // U.S. and Metric: the preference in memory only.
 void CMainFrame::OnUnits(bool metric) {
   GetPreferences().SetMetric(metric);
+  // Kept at once, not only when an Open or Save As writes the preferences next.
+  GetPreferences().SaveToConfigFile();
   // Summaries are in acres or hectares, and widths read in feet or metres, by the units.
   for (Layer* layer : layers_->Layers()) ComputeLogValues(*layer);
 }

@@ -8,6 +8,7 @@
 
 #include "base/Platform.h"
 #include "grid/gui/CSpreadSheet.h"
+#include "lang/LangString.h"
 
 namespace kestrune {
 
@@ -97,6 +98,12 @@ void CAttributesDlg::OnInitDialog() {
   CLangDialog::OnInitDialog();
   grid_->Create(this, placeholder_->geometry(), kGridPlaceholderId, true);
   grid_->AllocateCells(0, 2);
+  // A number field takes only a number: text is refused with the field's name.
+  grid_->SetNumberRefusal([this](int row, int, const QString& text) {
+    ShowMessage(LangFormat(kAttrNotANumberText, grid_->CellText(row, 0).toUtf8().constData(),
+                           text.toUtf8().constData()),
+                windowTitle().toStdString(), MessageIcon::Warning);
+  });
   grid_->ShowHorzScrollBar(false);
   grid_->ShowVertScrollBar(true);
   FillGrid();
@@ -146,7 +153,8 @@ void CAttributesDlg::FillGrid() {
 // record; a refused value or a table that cannot be written is told and keeps
 // the dialog open with the edits.
 void CAttributesDlg::OnOK() {
-  grid_->EndEdit();
+  // A number cell holding text keeps the dialog open, the text in its cell.
+  if (!grid_->EndEdit()) return;
   std::vector<AttributeRow>& rows = rows_.Rows();
   for (int r = 0; r < grid_->RowCount(); ++r) {
     const int index = RowIndexAt(r);

@@ -328,6 +328,8 @@ int ShowDisplayDialog(Layer& layer, QWidget* parent) {
       layer.SetLegend(edited);
     } else {
       layer.ComputeValues();
+      // The new field's legend is written on close, so the next open shows it.
+      layer.GetLegend().SetChanged(true);
     }
   }
   layer.ApplyColors();

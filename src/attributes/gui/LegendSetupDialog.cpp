@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QPushButton>
 
+#include "attributes/AttributeRows.h"
 #include "attributes/gui/DialogSupport.h"
 #include "base/Platform.h"
 #include "lang/LangString.h"
@@ -107,6 +108,12 @@ void CLegendSetupDialog::OnInitDialog() {
   // Rows made for the grid's own font are then already tall enough for the cells'.
   grid_->setFont(font_);
   grid_->Create(this, QRect(), kGridPlaceholderId, true);
+  // A break takes only a number: text is refused with the column's name.
+  grid_->SetNumberRefusal([this](int, int col, const QString& text) {
+    ShowMessage(MessageRequest{LangFormat(kAttrNotANumberText, grid_->CellText(kRowHeader, col).toUtf8().constData(),
+                                          text.toUtf8().constData()),
+                               windowTitle().toStdString(), MessageIcon::Warning, MessageButtons::Ok});
+  });
   grid_->ShowHorzScrollBar(false);
   grid_->ShowVertScrollBar(true);
   connect(grid_, &CSpreadSheet::buttonClicked, this, &CLegendSetupDialog::OnColourCell);
@@ -241,8 +248,9 @@ void CLegendSetupDialog::RemoveRow() {
 // The rows top to bottom as (break, colour), the top class at the open top value.
 bool CLegendSetupDialog::ReadRows() {
   if (!grid_) return false;
-  // A value still being typed belongs to the rows.
-  grid_->EndEdit();
+  // A value still being typed belongs to the rows; one that is not a number
+  // keeps the dialog open.
+  if (!grid_->EndEdit()) return false;
   std::vector<LegendRow> rows;
   rows.reserve(static_cast<std::size_t>(std::max(0, grid_->RowCount() - 1)));
   for (int row = kRowTopClass; row < grid_->RowCount(); ++row) {

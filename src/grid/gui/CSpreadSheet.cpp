@@ -581,16 +581,33 @@ QString CSpreadSheet::CellText(int row, int col) const {
   return text;
 }
 
-// Stores the open editor's text into the active cell, leaving it open.
-void CSpreadSheet::EndEdit() {
+// Stores the open editor's text into the active cell, leaving it open; false
+// when a Number cell refused the text.
+bool CSpreadSheet::EndEdit() {
   const CellPos current = model_.Current();
   const CSheetCell* cell = model_.Cell(current.row, current.col);
-  if (!cell) return;
+  if (!cell) return true;
   if (IsTextKind(cell->kind)) {
+    if (IsEditOpen() && EditTextRefused()) {
+      CommitEdit(current.row, current.col);
+      return false;
+    }
     if (IsEditOpen()) CommitEdit(current.row, current.col);
   } else if (IsListKind(cell->kind)) {
     if (IsComboOpen()) CommitCombo(current.row, current.col);
   }
+  return true;
+}
+
+// A Number cell with a refusal handler takes only a whole number (or nothing).
+bool CSpreadSheet::EditTextRefused() const {
+  if (!numberRefusal_ || !IsEditOpen()) return false;
+  const CellPos current = model_.Current();
+  const CSheetCell* cell = model_.Cell(current.row, current.col);
+  if (!cell || cell->kind != kCellNumber) return false;
+  const QString text = edit_->text().left(kMaxEditorText).trimmed();
+  double value = 0.0;
+  return !text.isEmpty() && !ParseWholeNumber(text, value);
 }
 
 // ---- View
@@ -944,11 +961,10 @@ void CSpreadSheet::OnEditKey(int key, Qt::KeyboardModifiers modifiers) {
     case Qt::Key_Tab: Move(shift ? MoveDirection::Left : MoveDirection::Right); break;
     case Qt::Key_Backtab: Move(MoveDirection::Left); break;
     case Qt::Key_Return:
-    case Qt::Key_Enter: {
-      const CellPos current = model_.Current();
-      CommitEdit(current.row, current.col);
+    case Qt::Key_Enter:
+      // Stores the cell, which stays active.
+      EndEdit();
       break;
-    }
     case Qt::Key_Left: Move(MoveDirection::Left); break;
     case Qt::Key_Right: Move(MoveDirection::Right); break;
     case Qt::Key_Up: Move(MoveDirection::Up); break;
@@ -986,7 +1002,11 @@ bool CSpreadSheet::PassFocus(bool forward) {
   if (!target) return false;
   const bool wasBusy = busy_;
   busy_ = true;
-  EndEdit();
+  if (!EndEdit()) {
+    // A refused text keeps the cell, and the focus, where they are.
+    busy_ = wasBusy;
+    return true;
+  }
   // The editors have been stored once; their focus loss must not store again.
   target->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
   currentCombo_->hidePopup();
@@ -1024,6 +1044,13 @@ void CSpreadSheet::ActivateCell(int row, int col, int, int) {
   busy_ = true;
   const CellPos old = model_.Current();
   if (const CSheetCell* oldCell = model_.Cell(old.row, old.col)) {
+    if (IsTextKind(oldCell->kind) && IsEditOpen() && EditTextRefused()) {
+      // The refused text stays in its cell, which stays active (a click on
+      // that same cell just goes on editing).
+      if (old.row != row || old.col != col) CommitEdit(old.row, old.col);
+      busy_ = wasBusy;
+      return;
+    }
     if (IsTextKind(oldCell->kind) && IsEditOpen()) {
       CommitEdit(old.row, old.col);
     } else if (IsListKind(oldCell->kind) && IsComboOpen()) {
@@ -1152,6 +1179,19 @@ bool CSpreadSheet::CommitEdit(int row, int col) {
   const CSheetCell* cell = model_.Cell(row, col);
   if (!cell || !IsEditOpen()) return false;
   const QString text = edit_->text().left(kMaxEditorText);
+  const CellPos current = model_.Current();
+  if (current.row == row && current.col == col && EditTextRefused()) {
+    // Not stored: the user is told and goes on typing in the cell.
+    const QString typed = edit_->text();
+    const NumberRefusal handler = numberRefusal_;
+    handler(row, col, typed);
+    if (IsEditOpen()) {
+      edit_->setFocus(Qt::OtherFocusReason);
+      edit_->setText(typed);
+      edit_->selectAll();
+    }
+    return false;
+  }
   if (cell->kind == kCellNumber) {
     SetCellNumber(row, col, text.isEmpty() ? 0.0 : ParseNumberPrefix(text), false);
   } else {
@@ -1204,6 +1244,9 @@ void CSpreadSheet::OnComboIndexChanged(CCellCombo* combo, int index) {
 // Stores and closes the edit line when the focus leaves it.
 void CSpreadSheet::OnEditFocusLost() {
   if (busy_ || !IsEditOpen()) return;
+  // A text its cell refuses stays open for the user to correct (OK or a move
+  // to another cell says why).
+  if (EditTextRefused()) return;
   const CellPos current = model_.Current();
   CommitEdit(current.row, current.col);
   HideEditor(edit_);
@@ -1240,7 +1283,7 @@ void CSpreadSheet::CloseEditors() {
   const bool wasBusy = busy_;
   busy_ = true;
   const CellPos current = model_.Current();
-  if (IsEditOpen()) {
+  if (IsEditOpen() && !EditTextRefused()) {
     CommitEdit(current.row, current.col);
     HideEditor(edit_);
   }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include <QFont>
@@ -136,8 +137,15 @@ class CSpreadSheet : public QWidget {
   // Convenience: the display text, or "" for a cell that does not exist.
   QString CellText(int row, int col) const;
   // Stores the open editor's text into the active cell, leaving it open.
-  // A dialog's OK calls this before reading values.
-  void EndEdit();
+  // A dialog's OK calls this before reading values. False when the text was
+  // refused (see SetNumberRefusal): the cell stays active with the typed text.
+  bool EndEdit();
+  // Makes Number cells take only a number: a text that is not one (after
+  // trimming spaces; an empty text still stores 0) is not stored, the handler
+  // is called (it tells the user) and the cell stays active with the text.
+  // Without a handler a Number cell takes the number at the start of the text.
+  using NumberRefusal = std::function<void(int row, int col, const QString& text)>;
+  void SetNumberRefusal(NumberRefusal handler) { numberRefusal_ = std::move(handler); }
 
   // ---- View
   bool EnsureVisible(int row, int col);
@@ -215,6 +223,8 @@ class CSpreadSheet : public QWidget {
   // Called by the editors.
   void OnEditFocusLost();
   void OnComboFocusLost();
+  // Whether the open edit line holds a text its Number cell refuses.
+  bool EditTextRefused() const;
 
  signals:
   // A Button cell was pressed and released over itself.
@@ -274,6 +284,7 @@ class CSpreadSheet : public QWidget {
   bool inMousePress_ = false;
   bool loadingCombo_ = false;
   int wheelRemainder_ = 0;
+  NumberRefusal numberRefusal_;
   QPointer<QWidget> lastFocus_;
   QMetaObject::Connection focusTracking_;
 };

@@ -58,12 +58,13 @@ bool CCellEdit::event(QEvent* event) {
   return QLineEdit::event(event);
 }
 
-// Hands Enter and Ctrl+arrows to the grid; other keys edit.
+// Hands Enter (which stores the cell) and Ctrl+arrows to the grid; other keys edit.
 void CCellEdit::keyPressEvent(QKeyEvent* event) {
   if (grid_ && IsEnterKey(event)) {
     grid_->OnEditKey(event->key(), event->modifiers());
-    // Left unaccepted, Enter goes on to the dialog's default button.
-    event->ignore();
+    // Enter stores the cell and stays in it; it does not press the dialog's
+    // default button.
+    event->accept();
     return;
   }
   if (grid_ && IsArrowKey(event->key()) && (event->modifiers() & Qt::ControlModifier)) {
@@ -117,7 +118,7 @@ bool CCellCombo::event(QEvent* event) {
 void CCellCombo::keyPressEvent(QKeyEvent* event) {
   if (grid_ && IsEnterKey(event)) {
     grid_->OnEditKey(event->key(), event->modifiers());
-    event->ignore();
+    event->accept();
     return;
   }
   QComboBox::keyPressEvent(event);

@@ -283,16 +283,25 @@ void CMapWnd::mouseDoubleClickEvent(QMouseEvent* event) {
   event->accept();
 }
 
-// Hands a turn of the wheel, in screen pixels, to the active tool.
+// Hands the turns of the wheel, in screen pixels, to the active tool: one
+// step per notch (120 eighths of a degree), however finely a smooth-scrolling
+// wheel or a touchpad splits it into events.
 void CMapWnd::wheelEvent(QWheelEvent* event) {
   event->accept();
   // Sideways scrolling and a touchpad's bookkeeping events carry no vertical
   // turn; only a turn of the wheel zooms.
   const int delta = event->angleDelta().y();
   if (delta == 0) return;
+  // A turn the other way starts afresh rather than first undoing the part notch.
+  if ((delta > 0) != (wheelTurn_ > 0)) wheelTurn_ = 0;
+  wheelTurn_ += delta;
   const QPoint global = event->globalPosition().toPoint();
-  if (CMapTool* tool = ActiveTool()) {
-    tool->OnMouseWheel(MouseFlags(event->buttons(), event->modifiers()), delta, global.x(), global.y());
+  while (wheelTurn_ >= kWheelNotch || wheelTurn_ <= -kWheelNotch) {
+    const int step = wheelTurn_ > 0 ? kWheelNotch : -kWheelNotch;
+    wheelTurn_ -= step;
+    if (CMapTool* tool = ActiveTool()) {
+      tool->OnMouseWheel(MouseFlags(event->buttons(), event->modifiers()), step, global.x(), global.y());
+    }
   }
 }
 

@@ -96,6 +96,9 @@ class CMapWnd : public QWidget, public IMapPane, public MapWindowHost {
   std::unique_ptr<CSelectTool> selectTool_;
   std::unique_ptr<CZoomTool> zoomTool_;
   bool capture_ = false;
+  // The wheel's turn not yet zoomed for, in eighths of a degree; a notch is 120.
+  static constexpr int kWheelNotch = 120;
+  int wheelTurn_ = 0;
   // The layers as last drawn, and the part of it that must be drawn again.
   // Rubber bands and repaints of uncovered parts reuse the picture, so a map
   // of a million points is not redrawn on every mouse move.

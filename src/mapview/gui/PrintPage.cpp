@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include <QFontMetrics>
 #include <QPagedPaintDevice>
@@ -88,9 +89,29 @@ const FileSummary* HeadingSummary(const PrintSource& source) {
   return nullptr;
 }
 
+// The vertical run [top, bottom) of the blocks printed below the heading that
+// the heading's rule (across the whole page) must stay clear of.
+struct Band {
+  int top;
+  int bottom;
+};
+
+// The bands the notes and legend blocks took.
+std::vector<Band> PrintedBands(const PrintedPage& out) {
+  std::vector<Band> bands;
+  if (out.notesPrinted) bands.push_back({out.notesHeadingBox.top(), out.notesBox.bottom() + 1});
+  QRect legend;
+  for (const PrintedLegendRow& row : out.legendRows) legend |= row.swatch | row.firstBox;
+  if (!out.productBox.isEmpty()) legend |= out.productBox;
+  if (!legend.isEmpty()) bands.push_back({legend.top(), legend.bottom() + 1});
+  return bands;
+}
+
 // The names of the open files in bold over a rule across the page, 2.25
 // inches above the page's bottom whatever has been reserved, and under the
-// rule the log's date, start, end and duration.
+// rule the log's date, start, end and duration. When the notes or the legend
+// reach up there, the block goes just above the highest of them, so that no
+// text and no rule runs through another block.
 void DrawHeadingBlock(QPainter& painter, const PageMetrics& page, const PrintSource& source, PrintedPage& out) {
   const QFont bold = PageFont(kPageHeadingPoints, page.dpiY, true, painter.device());
   const QFont normal = PageFont(kPageTextPoints, page.dpiY, false, painter.device());
@@ -102,14 +123,29 @@ void DrawHeadingBlock(QPainter& painter, const PageMetrics& page, const PrintSou
                                            summary->FormatEndTime(), summary->FormatDuration()};
     for (const std::string& t : texts) width = std::max(width, SingleLineWidth(painter, LangQ(t)));
   }
-  const int top = static_cast<int>(page.height - 2.25 * page.dpiY);
-  out.headingBox = Box(Inches(1.25, page.dpiX), top, width, Inches(0.2, page.dpiY));
+  const int boxHeight = Inches(0.2, page.dpiY);
+  int bottom = static_cast<int>(page.height - 2.25 * page.dpiY) + boxHeight;
+  // What lies under the box's bottom: the rule drawn centred on it, kept a
+  // twentieth of an inch off the block below, or the log line under the rule.
+  const std::string log = summary ? summary->FormatLogLine() : std::string();
+  const int below = Inches(0.05, page.dpiY) + (log.empty() ? kHeadingLineWidth / 2 + 1 : Inches(0.2, page.dpiY));
+  const std::vector<Band> bands = PrintedBands(out);
+  for (bool moved = true; moved;) {
+    moved = false;
+    for (const Band& band : bands) {
+      if (bottom - boxHeight < band.bottom && bottom + below > band.top) {
+        bottom = band.top - below;
+        moved = true;
+      }
+    }
+  }
+  const int top = bottom - boxHeight;
+  out.headingBox = Box(Inches(1.25, page.dpiX), top, width, boxHeight);
   if (!summary) return;
   const QString names = FileText(source.layers->GetNamesText());
   painter.setFont(bold);
   // The box may be narrower than the names (its width comes from the summary): the text runs on.
   DrawBottomLine(painter, out.headingBox, names, Qt::AlignLeft, false);
-  const int bottom = top + Inches(0.2, page.dpiY);
   QPen rule(Qt::black, kHeadingLineWidth, Qt::SolidLine, Qt::RoundCap);
   painter.save();
   painter.setPen(rule);
@@ -118,7 +154,6 @@ void DrawHeadingBlock(QPainter& painter, const PageMetrics& page, const PrintSou
   out.headingPrinted = true;
   out.heading = names.toStdString();
   // Under the rule, the log's date, start, end and duration, as far as the summary has them.
-  const std::string log = summary->FormatLogLine();
   if (log.empty()) return;
   painter.setFont(normal);
   out.summaryBox = Box(out.headingBox.left(), bottom + Inches(0.05, page.dpiY), SingleLineWidth(painter, LangQ(log)),
@@ -164,19 +199,43 @@ void DrawLegendBlock(QPainter& painter, const PageMetrics& page, const PrintSour
     const int w1 = SingleLineWidth(painter, LangQ(LangFormat("%.2lf -", largest)));
     const int w2 = SingleLineWidth(painter, LangQ(LangFormat("%.2lf", largest)));
     const int left = page.width - w1 - w2 - page.dpiX;
-    const int top = static_cast<int>(page.height - out.reserved - 2.0 * page.dpiY);
+    int top = static_cast<int>(page.height - out.reserved - 2.0 * page.dpiY);
     const int row = Inches(0.2, page.dpiY);
+    const int swatch = Inches(0.16, page.dpiX);
+    const int gap = Inches(0.1, page.dpiX);
+    // One entry of the layer's solid colour when it is drawn in one, as the layers pane shows it.
+    const Layer& layer = *source.active;
+    const bool solid = layer.GetColorMethod() == kColorMethodSolid || layer.GetLegendColumn() == kNoLegendColumn;
+    const std::size_t count = solid ? 1 : entries.size();
+    // Rows that would reach down into the notes go up just above them.
+    if (out.notesPrinted && count > 0) {
+      const QRect rows(left, top + row, page.width - left, static_cast<int>(count) * row);
+      const QRect notes = out.notesHeadingBox | out.notesBox;
+      if (rows.intersects(notes)) {
+        const int shift = rows.bottom() - notes.top() + 1 + Inches(0.05, page.dpiY);
+        top -= shift;
+        out.reserved += shift;
+      }
+    }
     painter.setPen(Qt::black);
     if (source.layers->ComputeTotals().productCount > 1) {
       out.productText = LangFormat(kMsgProductLegend, source.active->GetProductSlot() + 1);
       out.productBox = Box(left, top, 2 * page.dpiX, row);
       DrawBottomLine(painter, out.productBox, LangQ(out.productText), Qt::AlignLeft, false);
     }
-    const int swatch = Inches(0.16, page.dpiX);
-    const int gap = Inches(0.1, page.dpiX);
-    int rowTop = top + static_cast<int>(entries.size()) * row;
+    int rowTop = top + static_cast<int>(count) * row;
+    if (solid) {
+      PrintedLegendRow line;
+      line.swatch = Box(left, rowTop, swatch, swatch);
+      line.firstBox = Box(left + swatch + gap, rowTop, w1, row);
+      painter.fillRect(line.swatch, Qt::black);
+      if (swatch > 2) painter.fillRect(line.swatch.adjusted(1, 1, -1, -1), ToQColor(layer.GetSolidColor()));
+      line.first = LangText(kLabelSolidColor);
+      DrawBottomLine(painter, line.firstBox, LangQ(line.first), Qt::AlignLeft, false);
+      out.legendRows.push_back(std::move(line));
+    }
     double previous = 0.0;
-    for (std::size_t i = 0; i < entries.size(); ++i, rowTop -= row) {
+    for (std::size_t i = 0; !solid && i < entries.size(); ++i, rowTop -= row) {
       const LegendEntry& entry = entries[i];
       PrintedLegendRow line;
       line.swatch = Box(left, rowTop, swatch, swatch);
@@ -220,7 +279,13 @@ void DrawMap(QPainter& painter, const PageMetrics& page, const PrintSource& sour
     DrawBottomLine(painter, where, LangQ(out.mapMessage), Qt::AlignLeft, false);
     return;
   }
-  const int64_t printedH = std::min(usable, clientH * page.width / clientW);
+  int64_t printedH = std::min(usable, clientH * page.width / clientW);
+  // Drawn from the page's offset down, the map stops short of the heading and
+  // the blocks under it rather than painting over their texts.
+  int64_t clear = usable + page.offsetY;
+  if (out.headingPrinted) clear = std::min<int64_t>(clear, out.headingBox.top());
+  for (const Band& band : PrintedBands(out)) clear = std::min<int64_t>(clear, band.top);
+  printedH = std::min(printedH, clear - page.offsetY);
   const int64_t printedW = clientW * printedH / clientH;
   const int64_t viewportW = std::min<int64_t>(page.width, printedW);
   // A page too small for any map after the reservation prints none.
@@ -281,8 +346,9 @@ PrintedPage DrawPrintPage(QPainter& painter, const PageMetrics& page, const Prin
   painter.save();
   painter.setPen(Qt::black);
   DrawNotesBlock(painter, page, source, out);
-  DrawHeadingBlock(painter, page, source, out);
+  // The legend is laid out before the heading, which then keeps clear of it.
   DrawLegendBlock(painter, page, source, out);
+  DrawHeadingBlock(painter, page, source, out);
   DrawMap(painter, page, source, out);
   painter.restore();
   return out;

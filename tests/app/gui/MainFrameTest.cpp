@@ -166,7 +166,7 @@ TEST_F(MainFrameTest, WithNoLayerOnlyOpenExitAboutAndUnitsAreEnabled) {
   }
 }
 
-TEST_F(MainFrameTest, UnitsMoveTheCheckMarkAndAreSavedOnlyWithThePreferences) {
+TEST_F(MainFrameTest, UnitsMoveTheCheckMarkAndAreSavedAtOnce) {
   CMainFrame frame(kStandardSet);
   EXPECT_TRUE(frame.Action(kIdUnitsMetric)->isChecked());
   EXPECT_FALSE(frame.Action(kIdUnitsUS)->isChecked());
@@ -179,11 +179,8 @@ TEST_F(MainFrameTest, UnitsMoveTheCheckMarkAndAreSavedOnlyWithThePreferences) {
   frame.Action(kIdUnitsUS)->trigger();
   EXPECT_TRUE(frame.Action(kIdUnitsUS)->isChecked());
 
-  // Not written by itself: a restart would still find metric.
+  // Written at once: a restart finds U.S. units without an Open or Save As.
   CPreferences stored;
-  stored.LoadFromConfigFile();
-  EXPECT_TRUE(stored.IsMetric());
-  GetPreferences().SaveToConfigFile();
   stored.LoadFromConfigFile();
   EXPECT_FALSE(stored.IsMetric());
 
@@ -191,6 +188,8 @@ TEST_F(MainFrameTest, UnitsMoveTheCheckMarkAndAreSavedOnlyWithThePreferences) {
   EXPECT_TRUE(GetPreferences().IsMetric());
   EXPECT_TRUE(frame.Action(kIdUnitsMetric)->isChecked());
   EXPECT_FALSE(frame.Action(kIdUnitsUS)->isChecked());
+  stored.LoadFromConfigFile();
+  EXPECT_TRUE(stored.IsMetric());
 }
 
 TEST_F(MainFrameTest, SplitterHoldsTheLayersPaneAt150PixelsAndTheMapGetsTheRest) {

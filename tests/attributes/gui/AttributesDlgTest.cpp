@@ -422,20 +422,56 @@ TEST_F(AttributesOnSmallTable, ATextTakesItsFieldLengthAndADateOnlyARealDay) {
   EXPECT_EQ(day, "20240229");
 }
 
-TEST_F(AttributesOnSmallTable, EnterWhileTypingStoresTheValueAndPressesOk) {
+TEST_F(AttributesOnSmallTable, EnterWhileTypingStoresTheValueAndStaysInTheCell) {
   CAttributesDlg dialog(nullptr, path.string(), 2);
   ShowDialog(dialog);
   CSpreadSheet& grid = *dialog.Grid();
   // Typed with more decimals than the field: the cell keeps the field's three.
   TypeIntoValue(grid, "RATE", "2.71828");
   QTest::keyClick(grid.EditEditor(), Qt::Key_Return);
+  EXPECT_TRUE(dialog.isVisible()) << "Enter does not press OK";
+  EXPECT_EQ(grid.CurrentRow(), RowNamed(grid, "RATE"));
+  EXPECT_TRUE(grid.IsEditOpen());
+  EXPECT_EQ(grid.CellText(RowNamed(grid, "RATE"), 1), "2.718");
+  QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
-  EXPECT_FALSE(dialog.isVisible());
   DbfTable table(path.string());
   ASSERT_TRUE(table.ReadRecord(2));
   std::string rate;
   table.GetString(2, rate);
   EXPECT_EQ(rate, "   2.718");
+}
+
+TEST_F(AttributesOnSmallTable, TextInANumberFieldIsRefusedByNameAndStaysInItsCell) {
+  MessageLog log;
+  const std::string before = test::ReadFileBytes(path);
+  CAttributesDlg dialog(nullptr, path.string(), 2);
+  ShowDialog(dialog);
+  CSpreadSheet& grid = *dialog.Grid();
+  const int rate = RowNamed(grid, "RATE");
+  for (const auto& [how, key] : {std::pair<const char*, int>{"OK", 0}, {"Enter", Qt::Key_Return}, {"Tab", Qt::Key_Tab}}) {
+    log.texts.clear();
+    TypeIntoValue(grid, "RATE", "12O.5");
+    if (key) {
+      QTest::keyClick(grid.EditEditor(), static_cast<Qt::Key>(key));
+    } else {
+      QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+    }
+    ASSERT_EQ(log.texts.size(), 1u) << how;
+    EXPECT_NE(log.texts[0].find("\"RATE\""), std::string::npos) << log.texts[0];
+    EXPECT_NE(log.texts[0].find("\"12O.5\""), std::string::npos) << log.texts[0];
+    EXPECT_TRUE(dialog.isVisible()) << how;
+    EXPECT_EQ(grid.CurrentRow(), rate) << how;
+    ASSERT_TRUE(grid.IsEditOpen()) << how;
+    EXPECT_EQ(grid.EditEditor()->text(), "12O.5") << how;
+  }
+  EXPECT_EQ(test::ReadFileBytes(path), before) << "nothing written";
+  // Spaces round a number, or an empty cell, are taken.
+  log.texts.clear();
+  TypeIntoValue(grid, "RATE", " 4.5 ");
+  QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+  EXPECT_TRUE(log.texts.empty());
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
 }
 
 TEST(AttributesWithoutTable, OnlyAddedRowsShowAndOkWritesNothing) {

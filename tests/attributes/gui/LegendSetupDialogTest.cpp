@@ -239,6 +239,26 @@ TEST_F(LegendSetupTest, OkRefusesBreaksOutOfOrderAndOtherwiseMarksTheLegendChang
   EXPECT_EQ(legend.GetEntries()[2], (LegendEntry{kLegendTopValue, kTop, 0, 0}));
 }
 
+TEST_F(LegendSetupTest, ABreakThatIsNotANumberIsRefusedByItsColumn) {
+  Legend legend = TwoBreakLegend();
+  auto dialog = Open(legend);
+  CLegendGrid* grid = dialog->Grid();
+  const std::vector<Row> before = Rows(*grid);
+  MessageCapture messages;
+  grid->SetCurrentCell(3, kColUnder);
+  grid->EditEditor()->selectAll();
+  QTest::keyClicks(grid->EditEditor(), "1O");
+  QTest::mouseClick(Button(dialog.get(), kIdLegendOk), Qt::LeftButton);
+  ASSERT_EQ(messages.messages.size(), 1u);
+  const std::string header = grid->CellText(0, kColUnder).toStdString();
+  EXPECT_NE(messages.messages[0].text.find("\"" + header + "\""), std::string::npos) << messages.messages[0].text;
+  EXPECT_NE(messages.messages[0].text.find("\"1O\""), std::string::npos);
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_FALSE(legend.IsChanged());
+  EXPECT_EQ(grid->EditEditor()->text(), "1O");
+  EXPECT_EQ(Rows(*grid), before) << "nothing was stored";
+}
+
 TEST_F(LegendSetupTest, AColourCellOpensThePickerOnItsColourAndTakesTheChoiceOnOk) {
   Legend legend = TwoBreakLegend();
   auto dialog = Open(legend);

@@ -730,7 +730,7 @@ TEST(SpreadSheetPaint, ButtonCellsShowTheirBitmapForThePressedState) {
 namespace kestrune {
 namespace {
 
-TEST(SpreadSheetDialog, EnterStoresTheTypedValueAndPressesTheDefaultButton) {
+TEST(SpreadSheetDialog, EnterStoresTheTypedValueAndStaysInTheCell) {
   QDialog dialog;
   dialog.resize(400, 260);
   auto* grid = new CSpreadSheet;
@@ -752,8 +752,52 @@ TEST(SpreadSheetDialog, EnterStoresTheTypedValueAndPressesTheDefaultButton) {
   grid->SetCurrentCell(1, 1);
   QTest::keyClicks(QApplication::focusWidget(), "7.519");
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  EXPECT_EQ(dialog.result(), 0) << "Enter does not press the default button";
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(grid->CellText(1, 1), "7.51");
+  EXPECT_EQ(grid->CurrentRow(), 1);
+  EXPECT_EQ(QApplication::focusWidget(), grid->EditEditor());
+  QTest::mouseClick(ok, Qt::LeftButton);
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
   EXPECT_DOUBLE_EQ(seen, 7.51);
+}
+
+TEST(SpreadSheetDialog, ANumberCellWithARefusalTakesOnlyANumber) {
+  QDialog dialog;
+  dialog.resize(400, 260);
+  auto* grid = new CSpreadSheet;
+  grid->Create(&dialog, QRect(8, 8, 300, 200));
+  ASSERT_TRUE(grid->AllocateCells(2, 2));
+  grid->SetCellKind(-1, 1, kCellNumber);
+  grid->SetCellDecimals(-1, 1, 2);
+  std::vector<QString> refused;
+  grid->SetNumberRefusal([&refused](int, int, const QString& text) { refused.push_back(text); });
+  dialog.show();
+  dialog.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+  grid->SetCurrentCell(0, 1);
+  QTest::keyClicks(grid->EditEditor(), "3x");
+  EXPECT_FALSE(grid->EndEdit());
+  EXPECT_EQ(refused, std::vector<QString>{"3x"});
+  // Moving down is refused too; the cell keeps the text and the focus.
+  QTest::keyClick(grid->EditEditor(), Qt::Key_Down, Qt::ControlModifier);
+  EXPECT_EQ(refused.size(), 2u);
+  EXPECT_EQ(grid->CurrentRow(), 0);
+  EXPECT_EQ(grid->EditEditor()->text(), "3x");
+  double value = -1;
+  EXPECT_TRUE(grid->GetCellNumber(0, 1, value, false));
+  EXPECT_EQ(value, 0.0) << "the refused text was not stored";
+  for (const char* good : {" 2.5 ", "-1e2", ""}) {
+    grid->EditEditor()->setText(good);
+    EXPECT_TRUE(grid->EndEdit()) << good;
+  }
+  EXPECT_EQ(refused.size(), 2u);
+  // Without a refusal a Number cell takes the number at the start of the text.
+  grid->SetNumberRefusal(nullptr);
+  grid->EditEditor()->setText("12O.5");
+  EXPECT_TRUE(grid->EndEdit());
+  EXPECT_TRUE(grid->GetCellNumber(0, 1, value, false));
+  EXPECT_EQ(value, 12.0);
 }
 
 TEST(SpreadSheetDialog, FocusComingBackFromAClosedWindowMovesOnToTheNextControl) {

@@ -133,7 +133,7 @@ TEST_F(LayersWndTest, TheThemeBoxOffersNumericAndTextFieldsAndShowsTheLegendColu
   EXPECT_EQ(box->currentText().toStdString(), "clay");
 }
 
-TEST_F(LayersWndTest, NumericAndCharacterFieldsAreOfferedNeverFloatDateOrLogical) {
+TEST_F(LayersWndTest, NumericFloatAndCharacterFieldsAreOfferedNeverDateOrLogical) {
   const std::filesystem::path shp = dir_ / "mixed.shp";
   WriteFileBytes(shp, ShpBuilder(1).Point(-93.6, 42.0).Point(-93.61, 42.01).Bytes());
   DbfTableLayout table;
@@ -144,8 +144,8 @@ TEST_F(LayersWndTest, NumericAndCharacterFieldsAreOfferedNeverFloatDateOrLogical
   WriteFileBytes(dir_ / "mixed.dbf", MakeDbf(table));
   ASSERT_TRUE(Open(shp));
   CLayersWnd* wnd = LayersWnd();
-  EXPECT_EQ(ComboTexts(wnd->ThemeBox()), (std::vector<std::string>{"NAME", "RATE", "COUNT"}));
-  EXPECT_EQ(ComboFields(wnd->ThemeBox()), (std::vector<int>{1, 3, 6}));
+  EXPECT_EQ(ComboTexts(wnd->ThemeBox()), (std::vector<std::string>{"NAME", "YIELD", "RATE", "COUNT"}));
+  EXPECT_EQ(ComboFields(wnd->ThemeBox()), (std::vector<int>{1, 2, 3, 6}));
   // No legend column yet: nothing is shown as chosen, and the legend is the solid colour.
   EXPECT_EQ(wnd->ThemeBox()->currentIndex(), -1);
   EXPECT_EQ(LineTexts(wnd->LegendList()), (std::vector<std::string>{"Solid Color"}));

@@ -352,7 +352,7 @@ TEST_F(MapWndTest, AtTheZoomOutLimitARightClickCentresAndBeeps) {
   EXPECT_NE(view.Transform().GetWorldOrigin(), origin);
 }
 
-TEST_F(MapWndTest, TheWheelZoomsOneStepAboutThePointer) {
+TEST_F(MapWndTest, TheWheelZoomsOneStepPerNotchAboutThePointer) {
   KESTRUNE_TESTDATA_OR_SKIP(data);
   ASSERT_NE(OpenPoints(), nullptr);
   CMapWnd* map = MapWnd();
@@ -364,14 +364,27 @@ TEST_F(MapWndTest, TheWheelZoomsOneStepAboutThePointer) {
     if (withZoomTool) map->ToggleZoomTool();
     const int32_t width = view.Width();
     const MapPoint under = MapOf(pixel);
-    // However far the wheel turned, one step.
-    Wheel(map, global, 720);
-    EXPECT_EQ(view.Width(), static_cast<int32_t>(width * 0.5));
+    // A smooth wheel splits a notch (120) into eighths: one step in the eighth.
+    for (int i = 0; i < 7; ++i) Wheel(map, global, 15);
+    EXPECT_EQ(view.Width(), width);
+    Wheel(map, global, 15);
+    const int32_t once = static_cast<int32_t>(width * 0.5);
+    EXPECT_EQ(view.Width(), once);
     EXPECT_NEAR(MapOf(pixel).x, under.x, 2.0 * view.Width() / view.ClientWidth());
     EXPECT_NEAR(MapOf(pixel).y, under.y, 2.0 * view.Width() / view.ClientWidth());
-    Wheel(map, global, -15);
-    EXPECT_EQ(view.Width(), static_cast<int32_t>(width * 0.5) * 2);
+    // Two notches in one event, two steps.
+    Wheel(map, global, 240);
+    const int32_t thrice = static_cast<int32_t>(static_cast<int32_t>(once * 0.5) * 0.5);
+    EXPECT_EQ(view.Width(), thrice);
+    // Turning back: a part notch left over the other way does not count.
+    Wheel(map, global, 100);
+    Wheel(map, global, -60);
+    EXPECT_EQ(view.Width(), thrice);
+    Wheel(map, global, -60);
+    EXPECT_EQ(view.Width(), thrice * 2);
     EXPECT_NEAR(MapOf(pixel).x, under.x, 2.0 * view.Width() / view.ClientWidth());
+    Wheel(map, global, -240);
+    EXPECT_EQ(view.Width(), thrice * 8);
   }
 
   // Outside the window, or sideways, nothing changes.

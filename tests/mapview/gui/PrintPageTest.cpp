@@ -183,6 +183,46 @@ TEST_F(PrintPageTest, WithoutNotesOnlyTheLegendReservesTwoInches) {
   EXPECT_EQ(page.legendRows[4].swatch.top(), kPageH - 200 + 20);
 }
 
+TEST_F(PrintPageTest, WithNotesNoBlockRunsIntoAnother) {
+  std::string notes;
+  for (int lines : {1, 2, 4, 8, 12}) {
+    notes.clear();
+    for (int i = 0; i < lines; ++i) notes += "Pass " + std::to_string(i + 1) + ": nozzles checked.\n";
+    list_.RemoveAll();
+    Open(PointFile("log" + std::to_string(lines), {{-95.0, 42.0}, {-94.99, 42.01}}, {900.0, 1500.0},
+                   kFiveClasses, notes));
+    View(200, 800);  // tall: the map reaches down as far as it may
+    QImage image = Page();
+    const PrintedPage page = Print(image, Metrics());
+    ASSERT_TRUE(page.headingPrinted && page.notesPrinted && page.mapPrinted) << lines;
+    QRect legend;
+    for (const PrintedLegendRow& row : page.legendRows) legend |= row.swatch | row.firstBox | row.secondBox;
+    const QRect notesBlock = page.notesHeadingBox | page.notesBox;
+    // The rule runs across the page at the heading's bottom, 3 pixels wide.
+    const QRect rule(0, page.headingBox.bottom() - 1, kPageW, 4);
+    EXPECT_FALSE(rule.intersects(legend)) << lines << " lines of notes";
+    EXPECT_FALSE(rule.intersects(notesBlock)) << lines;
+    EXPECT_FALSE(page.headingBox.intersects(legend)) << lines;
+    EXPECT_FALSE(legend.intersects(notesBlock)) << lines;
+    EXPECT_LE(page.mapArea.bottom(), std::min({page.headingBox.top(), legend.top(), notesBlock.top()})) << lines;
+    // The heading only ever moves up from its place 2.25 inches above the bottom.
+    EXPECT_LE(page.headingBox.top(), kPageH - 225) << lines;
+  }
+}
+
+TEST_F(PrintPageTest, ASolidColourLayerPrintsOneSolidColourSwatch) {
+  const std::string shp = PointFile("log", {{-95.0, 42.0}, {-94.99, 42.01}}, {900.0, 1500.0}, kFiveClasses);
+  WriteFileBytes(dir_ / "log.gpe", "[Options]\r\nCOLOR_METHOD=0\r\nLEGEND_COL=1\r\nSOLID_COLOR=255\r\nDISPLAY_SIZE=3000\r\n");
+  Open(shp);
+  View(400, 300);
+  QImage image = Page();
+  const PrintedPage page = Print(image, Metrics());
+  ASSERT_EQ(page.legendRows.size(), 1u);
+  EXPECT_EQ(page.legendRows[0].first, "Solid Color");
+  EXPECT_EQ(page.legendRows[0].swatch.top(), kPageH - 200 + 20);
+  EXPECT_EQ(image.pixel(page.legendRows[0].swatch.center()), Pixel(kRed));
+}
+
 TEST_F(PrintPageTest, LegendLinesAtTheRightWithTheHighestClassOnTop) {
   Open(PointFile("log", {{-95.0, 42.0}, {-94.99, 42.01}}, {900.0, 1500.0}, kFiveClasses));
   View(400, 300);
@@ -351,7 +391,7 @@ TEST_F(PrintPageTest, NoHeadingWithOneFileAndNoneActive) {
   EXPECT_TRUE(Print(second, Metrics()).headingPrinted);
 }
 
-TEST_F(PrintPageTest, WideWindowFillsThePageWidthAndTallOneTheUsableHeight) {
+TEST_F(PrintPageTest, WideWindowFillsThePageWidthAndTallOneTheHeightAboveTheHeading) {
   Open(AreaFile("field", -95.0, 42.0, 0.01, kGreen));
   // Zoomed in so the field covers the whole window and reaches past it.
   View(400, 300);
@@ -376,12 +416,20 @@ TEST_F(PrintPageTest, WideWindowFillsThePageWidthAndTallOneTheUsableHeight) {
   {
     QImage image = Page();
     const PrintedPage page = Print(image, Metrics());
-    // Printed height min(900, 800 × 850 ÷ 200) = 900 (page − 2 inches), width 200 × 900 ÷ 800 = 225.
-    EXPECT_EQ(page.mapArea, QRect(0, 0, 225, 900));
-    EXPECT_EQ(image.pixel(224, 899), Pixel(kGreen));
+    // Printed height min(900 (page − 2 inches), 800 × 850 ÷ 200), but above the
+    // heading 2.25 inches up: 875; width 200 × 875 ÷ 800 = 218.
+    ASSERT_TRUE(page.headingPrinted);
+    EXPECT_EQ(page.headingBox.top(), 875);
+    EXPECT_EQ(page.mapArea.left(), 0);
+    EXPECT_EQ(page.mapArea.top(), 0);
+    EXPECT_NEAR(page.mapArea.width(), 218, 1);
+    EXPECT_NEAR(page.mapArea.height(), 872, 3);
+    EXPECT_LE(page.mapArea.bottom(), 875);
+    const QPoint corner = page.mapArea.bottomRight();
+    EXPECT_EQ(image.pixel(corner.x() - 1, corner.y() - 1), Pixel(kGreen));
     const int legendLeft = page.legendRows.at(0).swatch.left();
-    EXPECT_EQ(Count(image, Pixel(kGreen), QRect(226, 0, legendLeft - 226, kPageH)), 0);
-    EXPECT_EQ(Count(image, Pixel(kGreen), QRect(0, 901, legendLeft, kPageH)), 0);
+    EXPECT_EQ(Count(image, Pixel(kGreen), QRect(corner.x() + 2, 0, legendLeft - corner.x() - 2, kPageH)), 0);
+    EXPECT_EQ(Count(image, Pixel(kGreen), QRect(0, 875, legendLeft, kPageH)), 0) << "nothing over the heading";
     EXPECT_EQ(Count(image, Pixel(kGreen), QRect(legendLeft, 0, kPageW, 900)), 0);
   }
 }
