@@ -32,6 +32,9 @@ enum CommandId : int {
   kIdNotes = 32807,
   kIdUnitsUS = 32808,
   kIdUnitsMetric = 32809,
+  kIdFileExportImage = 32810,
+  // The Open Recent submenu: the frame fills it with the recent files.
+  kIdFileOpenRecent = 32811,
 };
 
 constexpr int kSplashTimerId = 101;
@@ -96,6 +99,7 @@ struct CommandContext {
   bool zoomToolActive = false;
   bool metric = true;
   bool busy = false;            // a layer is being filled; nothing may touch the list
+  int recentFiles = 0;          // files in the Open Recent list
 };
 
 struct CommandState {

@@ -14,8 +14,9 @@
 //       window's Legend Setup open the dialogs of the attributes level
 //       (InstallLayerDialogs).
 //   CLayersWnd::SetZoomHandler, SetDisplayDialogHandler, SetLegendSetupHandler,
-//       SetActiveLayerChangedHandler, CMapWnd::SetPrintHandler: the two panes
-//       reach the map, the dialogs, the frame and printing (CreateLayersPane,
+//       SetActiveLayerChangedHandler, CMapWnd::SetPrintHandler,
+//       SetPointerHandler, SetViewChangedHandler: the two panes reach the map,
+//       the dialogs, the frame, its status bar and printing (CreateLayersPane,
 //       CreateMapPane below).
 //
 // And the process-wide objects, each set by its owner:

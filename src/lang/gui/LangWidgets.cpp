@@ -1,6 +1,11 @@
 // Runs the text lookup over windows, their controls and menu trees.
 #include "lang/gui/LangWidgets.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QGroupBox>
@@ -108,6 +113,18 @@ void CLangDialog::showEvent(QShowEvent* event) {
     OnInitDialog();
   }
   QDialog::showEvent(event);
+}
+
+// One translator for the process, owned by the application.
+bool InstallQtTranslations() {
+  if (!QCoreApplication::instance()) return false;
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  if (!translator->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  return QCoreApplication::installTranslator(translator);
 }
 
 }  // namespace kestrune

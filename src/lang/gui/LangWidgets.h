@@ -28,6 +28,11 @@ void TranslateWindow(QWidget* window);
 void TranslateMenu(QMenu* menu);
 void TranslateMenu(QMenuBar* menuBar);
 
+// Loads Qt's own translations (qtbase: the file, colour and print dialogs,
+// standard buttons) for the user's locale, from Qt's translations folder.
+// False when there is none for the locale (the texts stay English).
+bool InstallQtTranslations();
+
 // Base of every dialog: built from a template id and a parent, it runs
 // OnInitDialog once, just before it is shown for the first time.
 class CLangDialog : public QDialog {
