@@ -12,6 +12,8 @@
 
 #include "app/Commands.h"
 #include "app/gui/MainFrame.h"
+#include "base/gui/PaneInterfaces.h"
+#include "mapview/MapView.h"
 
 // Opens the files, zooms to all and saves the window's picture.
 int main(int argc, char** argv) {
@@ -35,6 +37,11 @@ int main(int argc, char** argv) {
   }
   // Every file in view.
   frame.ExecuteCommand(kestrune::kIdZoomAll);
+  // The status bar tells a position as it would under the pointer: the map's centre.
+  const kestrune::MapView& view = frame.MapPane()->GetMapView();
+  const kestrune::MapPoint origin = view.Transform().GetWorldOrigin();
+  const kestrune::MapPoint centre{origin.x + view.Width() / 2, origin.y + view.Height() / 2};
+  frame.ShowPointerPosition(&centre);
   QApplication::processEvents();
   if (!frame.grab().save(QString::fromLocal8Bit(argv[1]), "PNG")) {
     std::fprintf(stderr, "cannot write %s\n", argv[1]);

@@ -294,7 +294,7 @@ TEST_F(FrameLayersTest, ZoomCommandsMoveTheView) {
   EXPECT_FALSE(frame.Action(kIdZoomTool)->isChecked());
 }
 
-TEST_F(FrameLayersTest, TheZoomKeysWorkInTheMapWindowOnly) {
+TEST_F(FrameLayersTest, TheZoomKeysWorkInTheMapWindowAndTheLayersPane) {
   NEED_TESTDATA();
   CMainFrame frame(kStandardSet);
   frame.resize(900, 600);
@@ -314,12 +314,13 @@ TEST_F(FrameLayersTest, TheZoomKeysWorkInTheMapWindowOnly) {
   EXPECT_GT(view.Width(), zoomedIn);
   QTest::keyClick(map, Qt::Key_A);
   EXPECT_TRUE(ViewShows(frame, frame.Layers().GetBounds()));
-  // Typed in the layers pane, the letters are the list's own.
+  // Typed in the layers pane, the letters are the map's too.
   const int32_t before = view.Width();
   QWidget* list = frame.LayersPane()->AsWidget();
   list->setFocus();
   ASSERT_TRUE(QTest::qWaitFor([&] { return list->hasFocus(); }, 2000));
   QTest::keyClick(list, Qt::Key_I);
+  EXPECT_LT(view.Width(), before);
   QTest::keyClick(list, Qt::Key_O);
   EXPECT_EQ(view.Width(), before);
 }

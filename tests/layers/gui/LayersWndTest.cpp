@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QImage>
 #include <QLabel>
@@ -169,9 +170,14 @@ TEST_F(LayersWndTest, ChoosingAFieldRecoloursByItAndWritesTheSettings) {
   CLayersWnd* wnd = LayersWnd();
   QComboBox* box = wnd->ThemeBox();
   ASSERT_EQ(box->currentText().toStdString(), "clay");
-  // The user steps the closed box down by one: from clay to sand.
+  // The user opens the box and steps down by one: from clay to sand. (On the
+  // closed box the arrow keys are the map's.)
   box->setFocus();
-  QTest::keyClick(box, Qt::Key_Down);
+  box->showPopup();
+  QAbstractItemView* popup = box->view();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return popup->isVisible(); }, 2000));
+  QTest::keyClick(popup, Qt::Key_Down);
+  QTest::keyClick(popup, Qt::Key_Return);
   ASSERT_EQ(box->currentText().toStdString(), "sand");
 
   Layer* layer = Active();
