@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QPixmap>
+#include <QSplitter>
 #include <QtGlobal>
 
 #include "app/Commands.h"
@@ -31,6 +32,9 @@ int main(int argc, char** argv) {
   kestrune::CMainFrame frame(kestrune::kStandardSet);
   frame.resize(width, height);
   frame.show();
+  // Room for the file names beside their check boxes.
+  constexpr int kLayersWidth = 200;
+  frame.Splitter()->setSizes({kLayersWidth, width - kLayersWidth});
   QApplication::processEvents();
   for (int i = 4; i < argc; ++i) {
     if (!frame.OpenByName(QString::fromLocal8Bit(argv[i]))) std::fprintf(stderr, "not opened: %s\n", argv[i]);

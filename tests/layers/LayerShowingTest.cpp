@@ -97,7 +97,9 @@ TEST_F(LayerShowingTest, FillOpacityIsReadWrittenAndGivesTheBrushItsAlpha) {
   for (const Case& c : cases) {
     const std::string gpe = (dir_ / "area.gpe").string();
     std::filesystem::remove(gpe);
-    if (c.stored) ASSERT_TRUE(WriteSetting(gpe, kKeyFillOpacity, c.stored));
+    if (c.stored) {
+      ASSERT_TRUE(WriteSetting(gpe, kKeyFillOpacity, c.stored));
+    }
     LayerList list;
     Layer* area = list.AddLayer(area_);
     ASSERT_NE(area, nullptr);
@@ -106,7 +108,9 @@ TEST_F(LayerShowingTest, FillOpacityIsReadWrittenAndGivesTheBrushItsAlpha) {
     ASSERT_EQ(polygons.size(), 1u);
     EXPECT_EQ(polygons[0].brush.alpha, c.alpha) << (c.stored ? c.stored : "none");
     // Fully opaque is the very brush of a layer without the key.
-    if (c.percent == 100) EXPECT_EQ(polygons[0].brush, SolidBrush(polygons[0].brush.color));
+    if (c.percent == 100) {
+      EXPECT_EQ(polygons[0].brush, SolidBrush(polygons[0].brush.color));
+    }
   }
   // The setter keeps the value in range and writes the key at once.
   LayerList list;

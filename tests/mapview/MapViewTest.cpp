@@ -169,7 +169,7 @@ TEST_F(MapViewTest, ZeroSizeClientAreaKeepsTheLastGoodView) {
 
 TEST_F(MapViewTest, AHandDragPutsTheGrabbedPointUnderThePointer) {
   view_.Resize(200, 100);
-  view_.ZoomToWidth(2000);
+  SetViewTo(1000000, 1000000, 2000, 1000);
   const MapPoint origin = view_.Transform().GetWorldOrigin();
   // Ten map units a pixel: 30 pixels right and 5 up move the origin 300 west and 50 south.
   view_.PanByPixels(100, 50, 130, 45);

@@ -52,7 +52,11 @@ QList<QKeySequence> StandardKeysOf(int commandId) {
     case kIdFileOpen: return QKeySequence::keyBindings(QKeySequence::Open);
     case kIdFileClose: return QKeySequence::keyBindings(QKeySequence::Close);
     case kIdFilePrint: return QKeySequence::keyBindings(QKeySequence::Print);
-    case kIdAppExit: return QKeySequence::keyBindings(QKeySequence::Quit);
+    case kIdAppExit: {
+      // Desktops whose key scheme names no Quit key get the usual Ctrl+Q.
+      const QList<QKeySequence> quit = QKeySequence::keyBindings(QKeySequence::Quit);
+      return quit.isEmpty() ? QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_Q)} : quit;
+    }
     case kIdZoomIn: return QKeySequence::keyBindings(QKeySequence::ZoomIn);
     case kIdZoomOut: return QKeySequence::keyBindings(QKeySequence::ZoomOut);
     default: return {};

@@ -102,6 +102,7 @@ TEST_F(DesktopHabitsTest, TheMapsKeysWorkEverywhereButInATextField) {
   typed->show();
   QWidget* list = LayersWnd()->FileList();
   QWidget* theme = LayersWnd()->ThemeBox();
+  frame_->ExecuteCommand(kIdZoomAll);
   for (QWidget* focus : {static_cast<QWidget*>(MapWnd()), list, theme}) {
     FocusOn(focus);
     const MapPoint origin = View().Transform().GetWorldOrigin();
