@@ -14,6 +14,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPalette>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QtTest/QTest>
@@ -288,6 +289,27 @@ TEST_F(DesktopHabitsTest, TheFileListsCheckBoxesAndOrderDecideWhatIsDrawnAndHit)
   list->insertItem(0, moved);
   ASSERT_TRUE(QTest::qWaitFor([&] { return frame_->Layers().Layers()[0] == points; }, 2000));
   EXPECT_EQ(frame_->Layers().Layers()[1], area);
+}
+
+TEST_F(DesktopHabitsTest, TheFileListDrawsWithItsPalette) {
+  ASSERT_TRUE(OpenBoth());
+  QListWidget* list = LayersWnd()->FileList();
+  const QRect line = list->visualItemRect(list->item(1));
+  const QPoint ground(line.right() - 2, line.top() + 1);
+  // The light palette: white as always.
+  EXPECT_EQ(list->viewport()->grab().toImage().pixelColor(ground), QColor(Qt::white));
+  QPalette dark = list->palette();
+  dark.setColor(QPalette::Base, QColor(30, 30, 30));
+  dark.setColor(QPalette::Text, QColor(230, 230, 230));
+  list->setPalette(dark);
+  const QImage picture = list->viewport()->grab().toImage();
+  EXPECT_EQ(picture.pixelColor(ground), QColor(30, 30, 30));
+  // The name is written in the light text colour.
+  bool lightText = false;
+  for (int x = line.left() + 60; x < line.right() && !lightText; ++x) {
+    for (int y = line.top(); y <= line.bottom() && !lightText; ++y) lightText = picture.pixelColor(x, y).lightness() > 180;
+  }
+  EXPECT_TRUE(lightText);
 }
 
 TEST_F(DesktopHabitsTest, ExportWritesThePixelsRenderWritesAndAPdf) {
