@@ -95,6 +95,7 @@ CMapWnd::CMapWnd(QWidget* parent) : QWidget(parent) {
 
 // Drops any band and the tools, and withdraws what the constructor published.
 CMapWnd::~CMapWnd() {
+  if (handPanning_) QGuiApplication::restoreOverrideCursor();
   delete CRubberBand::Current();
   zoomTool_.reset();
   selectTool_.reset();
