@@ -229,6 +229,8 @@ CLayersWnd::CLayersWnd(QWidget* parent) : QWidget(parent) {
   const auto orderLater = [this] { QTimer::singleShot(0, this, &CLayersWnd::TakeOrderFromLines); };
   connect(fileList_->model(), &QAbstractItemModel::rowsMoved, this, orderLater);
   connect(fileList_->model(), &QAbstractItemModel::rowsInserted, this, orderLater);
+  // A move made of a copy and a removal is over only once the removal is.
+  connect(fileList_->model(), &QAbstractItemModel::rowsRemoved, this, orderLater);
   connect(themeBox_, QOverload<int>::of(&QComboBox::activated), this, &CLayersWnd::OnThemeSelected);
   connect(legendList_, &QListWidget::itemDoubleClicked, this, [this] { OnLegendDoubleClicked(); });
   Layout();
