@@ -8,7 +8,9 @@
 
 #include <QApplication>
 #include <QPixmap>
+#include <QSettings>
 #include <QSplitter>
+#include <QTemporaryDir>
 #include <QtGlobal>
 
 #include "app/Commands.h"
@@ -29,6 +31,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kestrune_screenshot: a size from 200 x 150 to 8000 x 8000, please\n");
     return 2;
   }
+  // The window as a new user sees it, and nothing of this run (the recent
+  // files, the window's size) kept in the user's own settings.
+  QTemporaryDir settings;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
   kestrune::CMainFrame frame(kestrune::kStandardSet);
   frame.resize(width, height);
   frame.show();
