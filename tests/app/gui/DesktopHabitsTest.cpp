@@ -283,6 +283,12 @@ TEST_F(DesktopHabitsTest, TheFileListsCheckBoxesAndOrderDecideWhatIsDrawnAndHit)
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, box);
   EXPECT_FALSE(area->IsHidden());
   EXPECT_NE(frame_->Layers().HitTestPoint(inside), nullptr);
+  // Space on the current line does the same.
+  list->setCurrentRow(0);
+  QTest::keyClick(list, Qt::Key_Space);
+  EXPECT_TRUE(area->IsHidden());
+  QTest::keyClick(list, Qt::Key_Space);
+  EXPECT_FALSE(area->IsHidden());
 
   // Moving the points' line to the top draws the points last.
   QListWidgetItem* moved = list->takeItem(1);
