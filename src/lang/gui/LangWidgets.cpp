@@ -115,16 +115,17 @@ void CLangDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
 }
 
-// One translator for the process, owned by the application.
-bool InstallQtTranslations() {
-  if (!QCoreApplication::instance()) return false;
+// One translator, owned by the application.
+QTranslator* InstallQtTranslations(const QLocale& locale) {
+  if (!QCoreApplication::instance()) return nullptr;
   auto* translator = new QTranslator(QCoreApplication::instance());
-  if (!translator->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+  if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      !QCoreApplication::installTranslator(translator)) {
     delete translator;
-    return false;
+    return nullptr;
   }
-  return QCoreApplication::installTranslator(translator);
+  return translator;
 }
 
 }  // namespace kestrune
