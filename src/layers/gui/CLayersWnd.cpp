@@ -5,14 +5,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
-#include <QMouseEvent>
-#include <QTimer>
 #include <QLabel>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
+#include <QTimer>
 
 #include "base/gui/AppResources.h"
 #include "geo/gui/QPainterCanvas.h"
@@ -136,7 +136,9 @@ class LayersItemDelegate : public QStyledItemDelegate {
   // A click on a file line's check box, or the space bar on the line, shows or hides its layer.
   bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
                    const QModelIndex& index) override {
-    if (!(index.flags() & Qt::ItemIsUserCheckable)) return false;
+    // Only file lines carry a box (every line of a list widget counts as checkable).
+    const LayerListItem* item = reinterpret_cast<const LayerListItem*>(index.data(kItemRole).value<quintptr>());
+    if (!item || item->kind != kItemFile) return false;
     bool toggle = false;
     if (event->type() == QEvent::MouseButtonRelease) {
       const auto* mouse = static_cast<QMouseEvent*>(event);
