@@ -143,10 +143,6 @@ class LayersItemDelegate : public QStyledItemDelegate {
     if (event->type() == QEvent::MouseButtonRelease) {
       const auto* mouse = static_cast<QMouseEvent*>(event);
       toggle = mouse->button() == Qt::LeftButton && ShownBoxRect(option.rect).contains(mouse->position().toPoint());
-    } else if (event->type() == QEvent::MouseButtonDblClick) {
-      // A double click on the box is two toggles, not a zoom to the file.
-      const auto* mouse = static_cast<QMouseEvent*>(event);
-      return ShownBoxRect(option.rect).contains(mouse->position().toPoint());
     } else if (event->type() == QEvent::KeyPress) {
       toggle = static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space;
     }

@@ -290,6 +290,17 @@ TEST_F(DesktopHabitsTest, TheFileListsCheckBoxesAndOrderDecideWhatIsDrawnAndHit)
   QTest::keyClick(list, Qt::Key_Space);
   EXPECT_FALSE(area->IsHidden());
 
+  // The box's place on a legend line is the line's own: a double click there
+  // opens the area's Display Settings as anywhere on its solid colour line.
+  int displays = 0;
+  LayersWnd()->SetDisplayDialogHandler([&](Layer*) { ++displays; });
+  QListWidget* legend = LayersWnd()->LegendList();
+  ASSERT_GE(legend->count(), 1);
+  const QPoint onLegend(box.x(), legend->visualItemRect(legend->item(0)).center().y());
+  QTest::mouseClick(legend->viewport(), Qt::LeftButton, {}, onLegend);
+  QTest::mouseDClick(legend->viewport(), Qt::LeftButton, {}, onLegend);
+  EXPECT_EQ(displays, 1);
+
   // Moving the points' line to the top draws the points last.
   QListWidgetItem* moved = list->takeItem(1);
   list->insertItem(0, moved);
