@@ -19,10 +19,12 @@ if [ $# -gt 0 ]; then
 fi
 
 sample=sample
-# Drawn oldest first: the boundary at the bottom, the rate-coloured log on top
+# Drawn oldest first: the soil zones at the bottom, the boundary outline over
+# them, the rate-coloured log on top
 # (and, opened last, the active file whose legend the layers pane shows).
-files=(field-boundary soil-zones guidance as-applied)
-if [ ! -f "$sample/as-applied.shp" ]; then
+files=(soil-zones field-boundary guidance as-applied)
+# Made again when it predates the display settings it now carries.
+if [ ! -f "$sample/soil-zones.gpe" ]; then
   mkdir -p "$sample"
   /usr/bin/python3 tools/make_sample_farm.py "$sample"
 fi

@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   python3 python3-pyshp poppler-utils
+  desktop-file-utils appstream shared-mime-info qt6-translations-l10n
 )
 
 missing=()

@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "base/AppIdentity.h"
 #include "base/CliCommand.h"
 #include "base/Preferences.h"
+#include "lang/LangFile.h"
 #include "lang/LangString.h"
 #include "layers/LayerInfo.h"
 #include "mapview/gui/CliPrint.h"
@@ -39,6 +41,10 @@ int Usage() {
 int main(int argc, char** argv) {
   // Taken before Qt sees them: it removes the arguments it knows.
   const std::vector<std::string> words(argv + 1, argv + argc);
+  if (kestrune::AsksForVersion(words)) {
+    std::cout << kestrune::VersionLine("kestrune-cli") << '\n';
+    return 0;
+  }
   const CliCommand* chosen = nullptr;
   for (const CliCommand* command : kCommands) {
     if (!words.empty() && words[0] == command->name) chosen = command;
@@ -52,6 +58,9 @@ int main(int argc, char** argv) {
   } else {
     app = std::make_unique<QCoreApplication>(qtArgc, argv);
   }
+  kestrune::SetApplicationIdentity();
+  // The language file as the viewer finds it.
+  kestrune::SetLangFilePath(kestrune::LocateLangFile(kestrune::LangFileFolders()));
   if (!chosen) return Usage();
   // The files are read with the user's own units and sizes, as the viewer would.
   kestrune::GetPreferences().LoadFromConfigFile();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/AppIdentity.h"
 #include "lang/LangFile.h"
 #include "lang/LangString.h"
 
@@ -98,6 +99,10 @@ int Get(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (AsksForVersion(std::vector<std::string>(argv + 1, argv + argc))) {
+    std::cout << VersionLine("krlang") << '\n';
+    return 0;
+  }
   if (argc < 2) return Usage();
   const std::string command = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);

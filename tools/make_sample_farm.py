@@ -4,12 +4,14 @@
   make_sample_farm.py OUTDIR
 
 Writes, in WGS 84 degrees with a ".prj" beside each file:
-  field-boundary   the field's boundary polygon
-  soil-zones       three soil-map zones, one with a hole (a wet pocket)
+  field-boundary   the field's boundary polygon, drawn as an outline (its
+                   ".gpe" leaves the fill clear); AREA_HA is its area
+  soil-zones       three soil-map zones, one with a hole (a wet pocket),
+                   coloured by their CSR2 rating and filled at 45 % opacity
   as-applied       an applicator log: points with boom state, applied and
                    target rate, speed, time of day, date and swath width
                    (metres), coloured by rate (".gpe" sets the legend field)
-  guidance         the A-B guidance line of the passes
+  guidance         the A-B guidance line of the passes, a thin orange line
 Needs the pyshp module (Debian package python3-pyshp). Same bytes every run.
 """
 import math
@@ -20,8 +22,10 @@ import sys
 import shapefile  # pyshp
 
 LAT0, LON0 = 42.0212, -93.7741
-M_PER_DEG_LAT = 111_320.0
-M_PER_DEG_LON = 111_320.0 * math.cos(math.radians(LAT0))
+# Metres of a degree on the sphere the viewer measures ground on (radius
+# 6,370,997 m), so the areas in the tables are the areas it computes.
+M_PER_DEG_LAT = 6_370_997.0 * math.pi / 180.0
+M_PER_DEG_LON = M_PER_DEG_LAT * math.cos(math.radians(LAT0))
 WGS84_PRJ = ('GEOGCS["GCS_WGS_1984",DATUM["D_WGS_1984",SPHEROID["WGS_1984",'
              '6378137.0,298.257223563]],PRIMEM["Greenwich",0.0],'
              'UNIT["Degree",0.0174532925199433]]')
@@ -40,6 +44,22 @@ def ring(points_m):
     return pts + [pts[0]]
 
 
+def shoelace_ha(points_m):
+    """The area in hectares of a ring given in metres."""
+    twice = 0.0
+    for (x0, y0), (x1, y1) in zip(points_m, points_m[1:] + points_m[:1]):
+        twice += x0 * y1 - x1 * y0
+    return abs(twice) / 2.0 / 10_000.0
+
+
+def write_gpe(base, **keys):
+    """Display settings beside a file, in the viewer's ".gpe" form."""
+    with open(base + ".gpe", "w", newline="") as f:
+        f.write("[Options]\r\n")
+        for key, value in keys.items():
+            f.write("%s=%d\r\n" % (key, value))
+
+
 def write_prj(base):
     with open(base + ".prj", "w") as f:
         f.write(WGS84_PRJ)
@@ -56,8 +76,10 @@ def write_boundary(out):
         w.field("NAME", "C", 32)
         w.field("AREA_HA", "N", 10, 2)
         w.poly([list(reversed(ring(boundary_m())))])
-        w.record("North 80", 38.5)
+        w.record("North 80", round(shoelace_ha(boundary_m()), 2))
     write_prj(base)
+    # An outline only: the fill is fully clear, the border drawn.
+    write_gpe(base, DRAW_BORDER=1, COLOR_METHOD=0, SOLID_COLOR=0x000000, FILL_OPACITY=0)
 
 
 def write_zones(out):
@@ -81,6 +103,8 @@ def write_zones(out):
         w.poly([list(reversed(ring(pocket)))])
         w.record("6", "Okoboji silty clay loam", 59, 7.8)
     write_prj(base)
+    # Coloured by the CSR2 rating (field 3), the map beneath showing through.
+    write_gpe(base, DRAW_BORDER=1, COLOR_METHOD=1, SOLID_COLOR=0xC0C0C0, LEGEND_COL=3, FILL_OPACITY=45)
 
 
 def write_guidance(out):
@@ -91,6 +115,8 @@ def write_guidance(out):
         w.line([[lonlat(SWATH / 2, -20), lonlat(SWATH / 2, FIELD_H + 20)]])
         w.record("AB North", 0.0)
     write_prj(base)
+    # One metre wide (300 hundredths of a foot), in orange (0x00BBGGRR).
+    write_gpe(base, DISPLAY_SIZE=300, COLOR_METHOD=0, SOLID_COLOR=0x0080FF)
 
 
 def write_applied(out):
@@ -129,9 +155,7 @@ def write_applied(out):
                 seconds += 2
     write_prj(base)
     # Coloured by the applied rate, field 2, with borders on and a 2 m symbol.
-    with open(base + ".gpe", "w", newline="") as f:
-        f.write("[Options]\r\nDISPLAY_SIZE=656\r\nDRAW_BORDER=0\r\nCOLOR_METHOD=1\r\n"
-                "SOLID_COLOR=12632256\r\nLEGEND_COL=2\r\n")
+    write_gpe(base, DISPLAY_SIZE=656, DRAW_BORDER=0, COLOR_METHOD=1, SOLID_COLOR=12632256, LEGEND_COL=2)
     with open(base + ".txt", "w", newline="") as f:
         f.write("Spring nitrogen, variable rate by soil zone.\r\nApplicator: R. Lind. "
                 "Wind 8 km/h from the south-west.\r\n")

@@ -23,6 +23,8 @@ const char kClose[] = "#10246:&Close";
 const char kCloseAll[] = "#10247:&Close &All";
 const char kSaveAs[] = "#10248:Save As...";
 const char kPrint[] = "#10249:&Print";
+const char kOpenRecent[] = "#20013001:Open &Recent";
+const char kExportImage[] = "#20013002:&Export Map Image...";
 const char kExit[] = "#10250:E&xit";
 const char kView[] = "#10251:&View  ";
 const char kZoomTool[] = "#10252:&Zoom Tool";
@@ -44,8 +46,9 @@ ResourceSet MakeStandardSet() {
   ResourceSet set;
   set.id = kStandardSet;
   set.menu = {
-      Popup(kFile, {Item(kIdFileOpen, kOpen), Item(kIdFileClose, kClose), Item(kIdFileCloseAll, kCloseAll),
-                    Separator(), Item(kIdFileSaveAs, kSaveAs), Item(kIdFilePrint, kPrint), Separator(),
+      Popup(kFile, {Item(kIdFileOpen, kOpen), Item(kIdFileOpenRecent, kOpenRecent), Item(kIdFileClose, kClose),
+                    Item(kIdFileCloseAll, kCloseAll), Separator(), Item(kIdFileSaveAs, kSaveAs),
+                    Item(kIdFilePrint, kPrint), Item(kIdFileExportImage, kExportImage), Separator(),
                     Popup("Units", {Item(kIdUnitsUS, "&U.S."), Item(kIdUnitsMetric, "Metric")}), Separator(),
                     Item(kIdAppExit, kExit)}),
       Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
@@ -69,8 +72,9 @@ ResourceSet MakeVantrelSet() {
   ResourceSet set;
   set.id = kVantrelSet;
   set.menu = {
-      Popup(kFile, {Item(kIdFileOpen, kOpen), Item(kIdFileClose, kClose), Item(kIdFileCloseAll, kCloseAll),
-                    Separator(), Item(kIdFileSaveAs, kSaveAs), Item(kIdFilePrint, kPrint), Separator(),
+      Popup(kFile, {Item(kIdFileOpen, kOpen), Item(kIdFileOpenRecent, kOpenRecent), Item(kIdFileClose, kClose),
+                    Item(kIdFileCloseAll, kCloseAll), Separator(), Item(kIdFileSaveAs, kSaveAs),
+                    Item(kIdFilePrint, kPrint), Item(kIdFileExportImage, kExportImage), Separator(),
                     Item(kIdAppExit, kExit)}),
       Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
                     Item(kIdZoomAll, kZoomAll, "A"), Item(kIdZoomActiveFile, kZoomActive), Separator(),
@@ -152,6 +156,9 @@ CommandState GetCommandState(int commandId, const CommandContext& context) {
     case kIdFileOpen:
       state.enabled = !context.busy;
       break;
+    case kIdFileOpenRecent:
+      state.enabled = context.recentFiles > 0 && !context.busy;
+      break;
     case kIdAppExit:
     case kIdAppAbout:
       state.enabled = true;
@@ -182,6 +189,7 @@ CommandState GetCommandState(int commandId, const CommandContext& context) {
     case kIdFileCloseAll:
     case kIdFileSaveAs:
     case kIdFilePrint:
+    case kIdFileExportImage:
     case kIdDisplaySettings:
     case kIdShowMe:
     case kIdNotes:

@@ -33,6 +33,9 @@ enum CommandId : int {
   kIdUnitsUS = 32808,
   kIdUnitsMetric = 32809,
   kIdLayerTable = 32840,
+  kIdFileExportImage = 32810,
+  // The Open Recent submenu: the frame fills it with the recent files.
+  kIdFileOpenRecent = 32811,
 };
 
 constexpr int kSplashTimerId = 101;
@@ -49,9 +52,9 @@ constexpr int kToolbarSeparator = 0;
 
 // One entry of a menu table: a command (id > 0), a separator (id 0, no text)
 // or a popup (id 0, text, children). Texts are the "#id:default" literals,
-// translated when the menu is built. A shortcut is the key (Qt's key sequence
-// text) that runs the command while the map window has the keyboard focus,
-// the key the menu text names after its tab.
+// translated when the menu is built. A shortcut is the map's key (Qt's key
+// sequence text) for the command, the key the menu text names after its tab;
+// it works anywhere in the main window except in a text field.
 struct MenuEntry {
   int id = 0;
   std::string text;
@@ -98,6 +101,7 @@ struct CommandContext {
   bool metric = true;
   bool busy = false;            // a layer is being filled; nothing may touch the list
   bool layerTableShown = false; // the Layer Table panel is open
+  int recentFiles = 0;          // files in the Open Recent list
 };
 
 struct CommandState {

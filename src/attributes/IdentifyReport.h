@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "geo/MapPoint.h"
+#include "shapes/AttributeReport.h"
+
 namespace kestrune {
 
 class Shape;
@@ -32,5 +35,13 @@ struct ReportRow {
 // Latitude, so that the dialog shows Latitude on top). Units, position style,
 // zone and datum come from the preferences.
 std::vector<ReportRow> ComputeReportRows(Shape& shape);
+
+// A map point's latitude and longitude texts in the preferences' position style
+// (styles 4 and 5: northing and easting in the preferences' zone and datum),
+// as the Latitude and Longitude rows of a point show them.
+LatLongText PositionTexts(const MapPoint& point);
+// The pointer's position for the status bar: the latitude text, two blanks and
+// the longitude text; empty for a style that gives none.
+std::string PointerPositionText(const MapPoint& point);
 
 }  // namespace kestrune

@@ -7,10 +7,14 @@
 #include <cstdint>
 #include <limits>
 
+#include <algorithm>
+
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
+#include "base/AppIdentity.h"
 #include "base/Saturate.h"
 #include "base/Units.h"
 
@@ -18,8 +22,8 @@ namespace kestrune {
 
 namespace {
 
-const char kOrganization[] = "Quillmer Software, Inc.";
-const char kApplication[] = "Kestrune";
+const char* const kOrganization = kOrganizationName;
+const char* const kApplication = kApplicationName;
 const char kGroup[] = "Prefs";
 
 const char kOpenFileDir[] = "OpenFileDir";
@@ -30,6 +34,7 @@ const char kGctpDatum[] = "GCTPDatum";
 const char kGctpZone[] = "GCTPZone";
 const char kDefDisplaySizeFt[] = "DefDisplaySizeFt";
 const char kEdition[] = "Edition";
+const char kRecentFiles[] = "RecentFiles";
 
 // The settings of the user scope, opened in the preferences group.
 void OpenPrefs(QSettings& settings) { settings.beginGroup(kGroup); }
@@ -83,6 +88,36 @@ void CPreferences::LoadFromConfigFile() {
   // Stored in hundredths of a foot, read back as hundredths (2 m stays 6.56 ft).
   if (ReadNumber(settings, kDefDisplaySizeFt, number)) defaultDisplaySizeFt_ = number / 100.0;
   ReadString(settings, kEdition, edition_);
+  if (settings.contains(kRecentFiles)) {
+    recentFiles_.clear();
+    // Oldest first, so the newest ends up at the top and the limit holds.
+    const QStringList stored = settings.value(kRecentFiles).toStringList();
+    for (auto it = stored.crbegin(); it != stored.crend(); ++it) AddRecentFile(it->toStdString());
+  }
+}
+
+void CPreferences::AddRecentFile(const std::string& path) {
+  if (path.empty()) return;
+  RemoveRecentFile(path);
+  recentFiles_.insert(recentFiles_.begin(), path);
+  if (recentFiles_.size() > kMaxRecentFiles) recentFiles_.resize(kMaxRecentFiles);
+}
+
+bool CPreferences::RemoveRecentFile(const std::string& path) {
+  const auto it = std::find(recentFiles_.begin(), recentFiles_.end(), path);
+  if (it == recentFiles_.end()) return false;
+  recentFiles_.erase(it);
+  return true;
+}
+
+void CPreferences::SaveRecentFiles() const {
+  QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kOrganization, kApplication);
+  OpenPrefs(settings);
+  QStringList paths;
+  for (const std::string& path : recentFiles_) paths << QString::fromStdString(path);
+  settings.setValue(kRecentFiles, paths);
+  settings.endGroup();
+  settings.sync();
 }
 
 void CPreferences::SaveToConfigFile() const {

@@ -4,10 +4,14 @@
 // on Linux the file $XDG_CONFIG_HOME/Quillmer Software, Inc./Kestrune.conf (usually
 // under ~/.config), section [Prefs]. Values: OpenFileDir, SaveFileDir (strings),
 // IsMetric, LatLongStyle, GCTPDatum, GCTPZone (numbers), DefDisplaySizeFt (number,
-// hundredths of a foot) and Edition (string, read only).
+// hundredths of a foot), Edition (string, read only) and RecentFiles (the files
+// opened last, newest first, as a list of paths; written on its own by
+// SaveRecentFiles).
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace kestrune {
 
@@ -35,8 +39,20 @@ class CPreferences {
   // The edition of the menus and toolbar ("Vantrel" for the second set).
   const std::string& GetEdition() const { return edition_; }
 
+  // The files opened last, newest first, at most kMaxRecentFiles.
+  static constexpr std::size_t kMaxRecentFiles = 8;
+  const std::vector<std::string>& GetRecentFiles() const { return recentFiles_; }
+  // Puts a path first (moving it up when it is listed already) and drops the
+  // oldest past the limit. An empty path changes nothing.
+  void AddRecentFile(const std::string& path);
+  // Takes a path off the list; false when it was not on it.
+  bool RemoveRecentFile(const std::string& path);
+
   void LoadFromConfigFile();
   void SaveToConfigFile() const;
+  // Writes the recent files alone (every successful open does), so the other
+  // values keep their rule of being written only by an explicit save.
+  void SaveRecentFiles() const;
 
  private:
   std::string openFolder_;
@@ -47,6 +63,7 @@ class CPreferences {
   int zone_ = 101;
   double defaultDisplaySizeFt_ = 30.0;
   std::string edition_;
+  std::vector<std::string> recentFiles_;
 };
 
 // The process-wide preferences (defaults until LoadFromConfigFile).

@@ -33,11 +33,13 @@ struct Pen {
 
 // SelectionHatch is the pattern brush of the selection; Solid takes the colour.
 enum class BrushStyle { Null, Solid, SelectionHatch };
+// A solid brush's alpha below 255 lets what lies beneath show through.
 struct Brush {
   BrushStyle style = BrushStyle::Solid;
   Color color = 0xFFFFFF;
+  int alpha = 255;
   friend bool operator==(const Brush& a, const Brush& b) {
-    return a.style == b.style && (a.style != BrushStyle::Solid || a.color == b.color);
+    return a.style == b.style && (a.style != BrushStyle::Solid || (a.color == b.color && a.alpha == b.alpha));
   }
 };
 

@@ -32,6 +32,15 @@ bool IsStorableLangId(uint32_t id);
 void SetLangFilePath(const std::string& path);
 const std::string& GetLangFilePath();
 
+// The language file a program reads: "KRLang.dat" in the current folder when
+// there is one, else the first "KRLang.dat" in folders (in order), else the
+// current folder's (missing: every text shows its default).
+std::string LocateLangFile(const std::vector<std::string>& folders);
+// The folders looked in after the current one: "Kestrune" in each XDG data
+// folder ($XDG_DATA_HOME, usually ~/.local/share, then each of $XDG_DATA_DIRS),
+// then the share folder of the installed program (BIN/../share/Kestrune).
+std::vector<std::string> LangFileFolders();
+
 // Opens of the language file tried so far (for tests of the cache's contract).
 uint64_t LangFileOpenCount();
 

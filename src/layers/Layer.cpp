@@ -273,6 +273,12 @@ void Layer::SetDrawBorder(bool on) {
   WriteKey(SettingKey::DrawBorder);
 }
 
+// Stores the fill opacity (kept within 0 to 100) and writes "FILL_OPACITY".
+void Layer::SetFillOpacity(int percent) {
+  settings_.fillOpacity = ClampFillOpacity(percent);
+  WriteKey(SettingKey::FillOpacity);
+}
+
 // Stores the colour method and writes "COLOR_METHOD".
 void Layer::SetColorMethod(int method) {
   settings_.colorMethod = method;

@@ -126,6 +126,10 @@ class Layer : public RecordSink, public ShapeOwner {
     zoneGiven_ = true;
   }
   void* GetOwnerWindow() const { return ownerWindow_; }
+  // A hidden layer (its check box in the file list cleared) is neither drawn,
+  // printed nor hit by the tools; only this run remembers it.
+  bool IsHidden() const { return hidden_; }
+  void SetHidden(bool hidden) { hidden_ = hidden; }
 
   // ---- Display state; every setter writes its ".gpe" key at once.
   double GetDisplaySize(bool metric) const override {
@@ -134,6 +138,9 @@ class Layer : public RecordSink, public ShapeOwner {
   void SetDisplaySize(double value, bool metric);
   bool GetDrawBorder() const override { return settings_.drawBorder; }
   void SetDrawBorder(bool on);
+  // Areas' fill opacity in percent (100 draws them opaque); kept as FILL_OPACITY.
+  int GetFillOpacity() const override { return settings_.fillOpacity; }
+  void SetFillOpacity(int percent);
   int GetColorMethod() const { return settings_.colorMethod; }
   void SetColorMethod(int method);
   Color GetSolidColor() const { return settings_.solidColor; }
@@ -256,6 +263,7 @@ class Layer : public RecordSink, public ShapeOwner {
   std::string extension_;
   bool modified_ = false;
   bool loaded_ = false;
+  bool hidden_ = false;
   int fileKind_ = kFileKindUnknown;
   LayerSettings settings_;
   int filterMask_ = kDefaultFilterMask;

@@ -120,7 +120,22 @@ Layer* LayerList::Next() {
 
 // Draws every layer from the tail, so the newest lies on top.
 void LayerList::DrawAll(Canvas& dc, const CMapTransform& transform) {
-  for (auto it = layers_.rbegin(); it != layers_.rend(); ++it) (*it)->Draw(transform, dc);
+  for (auto it = layers_.rbegin(); it != layers_.rend(); ++it) {
+    if (!(*it)->IsHidden()) (*it)->Draw(transform, dc);
+  }
+}
+
+// A permutation of the layers becomes their order; the cursor starts over.
+bool LayerList::SetOrder(const std::vector<Layer*>& order) {
+  if (order.size() != layers_.size()) return false;
+  std::vector<Layer*> sortedOld = layers_;
+  std::vector<Layer*> sortedNew = order;
+  std::sort(sortedOld.begin(), sortedOld.end());
+  std::sort(sortedNew.begin(), sortedNew.end());
+  if (sortedOld != sortedNew) return false;
+  layers_ = order;
+  cursor_ = 0;
+  return true;
 }
 
 // The union of the layers' bounds.
@@ -204,7 +219,7 @@ void LayerList::GetTotalsTexts(std::string& area, std::string& volume) {
 
 // Selects what a rectangle or click takes on a layer.
 bool LayerList::SelectInRect(Layer* layer, const MapRect& rect, bool extend) {
-  if (!layer) return false;
+  if (!layer || layer->IsHidden()) return false;
   std::vector<Shape*> found = layer->FindInRect(rect);
   // An area record of several parcels is selected whole: every parcel of its record number.
   std::set<int> numbers;

@@ -52,7 +52,11 @@ class LayerList {
   const std::vector<Layer*>& Layers() const { return layers_; }
   Layer* Head() const { return layers_.empty() ? nullptr : layers_.front(); }
 
-  // Draws every layer, oldest first, so the newest lies on top.
+  // Puts the layers in a new order, head (drawn last, on top) first; false,
+  // changing nothing, unless order holds exactly the layers of the list.
+  bool SetOrder(const std::vector<Layer*>& order);
+
+  // Draws every layer but the hidden ones, oldest first, so the newest lies on top.
   void DrawAll(Canvas& dc, const CMapTransform& transform);
   // The union of the layers' bounds; right and bottom start from 0.
   MapRect GetBounds() const;
@@ -76,11 +80,13 @@ class LayerList {
   // one-point rectangle, the record hit there); without extend the old
   // selection goes first, with extend and nothing found it stays. True when
   // anything was found. An area found brings the other parcels of its record
-  // number with it.
+  // number with it. A hidden layer finds nothing and keeps its selection.
   bool SelectInRect(const MapRect& rect, bool extend) { return SelectInRect(active_, rect, extend); }
   static bool SelectInRect(Layer* layer, const MapRect& rect, bool extend);
   // The active layer's best record at a map point, or none.
-  Shape* HitTestPoint(const MapPoint& point) const { return active_ ? active_->HitTestPoint(point) : nullptr; }
+  Shape* HitTestPoint(const MapPoint& point) const {
+    return active_ && !active_->IsHidden() ? active_->HitTestPoint(point) : nullptr;
+  }
   // The right-button menu of the active layer; false when it has nothing to offer.
   bool BuildContextMenu(MenuItems& menu) const { return active_ ? active_->BuildContextMenu(menu) : false; }
 

@@ -24,6 +24,7 @@ const char* SettingKeyName(SettingKey key) {
     case SettingKey::ColorMethod: return kKeyColorMethod;
     case SettingKey::SolidColor: return kKeySolidColor;
     case SettingKey::LegendColumn: return kKeyLegendColumn;
+    case SettingKey::FillOpacity: return kKeyFillOpacity;
   }
   return "";
 }
@@ -80,6 +81,7 @@ std::string SettingValueText(const LayerSettings& settings, SettingKey key) {
     case SettingKey::SolidColor:
       return std::to_string(static_cast<int32_t>(settings.solidColor));
     case SettingKey::LegendColumn: return std::to_string(settings.legendColumn);
+    case SettingKey::FillOpacity: return std::to_string(settings.fillOpacity);
   }
   return {};
 }
@@ -130,6 +132,7 @@ int ApplySettingsKeys(const IniFile& file, LayerSettings& settings) {
       case SettingKey::ColorMethod: settings.colorMethod = value; break;
       case SettingKey::SolidColor: settings.solidColor = static_cast<Color>(value); break;
       case SettingKey::LegendColumn: settings.legendColumn = LegendColumnFromSetting(value); break;
+      case SettingKey::FillOpacity: settings.fillOpacity = ClampFillOpacity(value); break;
     }
   }
   return present;

@@ -23,6 +23,7 @@ constexpr const char* kKeySolidColor = "SOLID_COLOR";
 constexpr const char* kKeyLegendColumn = "LEGEND_COL";
 // The name of the field the ".lgd" was made for, written with the ".lgd".
 constexpr const char* kKeyLegendField = "LEGEND_FIELD";
+constexpr const char* kKeyFillOpacity = "FILL_OPACITY";
 // Values are read into a buffer of this many characters, the last one the terminator.
 constexpr std::size_t kSettingBufferSize = 50;
 
@@ -30,11 +31,12 @@ constexpr int kColorMethodSolid = 0;
 constexpr int kColorMethodLegend = 1;
 constexpr int16_t kNoLegendColumn = -1;
 
-// The five settings, in the order a layer reads them.
-enum class SettingKey { DisplaySize, DrawBorder, ColorMethod, SolidColor, LegendColumn };
+// The settings, in the order a layer reads them. The fill opacity is written
+// only when it is changed, so a file that never had one keeps its five keys.
+enum class SettingKey { DisplaySize, DrawBorder, ColorMethod, SolidColor, LegendColumn, FillOpacity };
 constexpr SettingKey kSettingReadOrder[] = {SettingKey::DisplaySize, SettingKey::DrawBorder,
                                             SettingKey::ColorMethod, SettingKey::SolidColor,
-                                            SettingKey::LegendColumn};
+                                            SettingKey::LegendColumn, SettingKey::FillOpacity};
 // The order in which the Display dialog's OK writes them.
 constexpr SettingKey kDisplayDialogWriteOrder[] = {SettingKey::SolidColor, SettingKey::DisplaySize,
                                                    SettingKey::DrawBorder, SettingKey::ColorMethod,
@@ -50,7 +52,11 @@ struct LayerSettings {
   int colorMethod = kColorMethodSolid;  // 0 solid colour, otherwise legend colours
   Color solidColor = kNeutralColor;  // colour of every record under the solid method
   int16_t legendColumn = kNoLegendColumn;  // 1-based field number; -1 or 0 none
+  int fillOpacity = 100;             // areas' fill, percent opaque
 };
+
+// A fill opacity brought into 0 to 100 percent.
+inline int ClampFillOpacity(int32_t percent) { return percent < 0 ? 0 : (percent > 100 ? 100 : static_cast<int>(percent)); }
 
 // The settings file of a shape file's base path (the path without its extension).
 inline std::string SettingsPathFor(const std::string& basePath) {

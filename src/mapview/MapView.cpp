@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "base/Platform.h"
+#include "geo/MapProjection.h"
 
 namespace kestrune {
 
@@ -187,5 +188,29 @@ void MapView::PanLeft() { Pan(static_cast<int32_t>(-Width() * 0.25), 0); }
 void MapView::PanRight() { Pan(static_cast<int32_t>(Width() * 0.25), 0); }
 void MapView::PanUp() { Pan(0, static_cast<int32_t>(-Height() * 0.25)); }
 void MapView::PanDown() { Pan(0, static_cast<int32_t>(Height() * 0.25)); }
+
+// Shifts the origin by the map distance between the two pixels.
+void MapView::PanByPixels(int fromX, int fromY, int toX, int toY) {
+  const DevicePoint pixels[2] = {{fromX, fromY}, {toX, toY}};
+  MapPoint points[2];
+  if (!transform_.DeviceToWorld(pixels, 2, points)) return;
+  Pan(Clamp32(int64_t{points[0].x} - points[1].x), Clamp32(int64_t{points[0].y} - points[1].y));
+}
+
+// Map units are 0.02 m of the Mercator plane, which stretches the ground by
+// 1 / cos(latitude): the ground a pixel covers shrinks by that factor.
+double MapView::ScaleAtCentre(double dotsPerInch) const {
+  if (!HasClientArea() || !(dotsPerInch > 0.0)) return 0.0;
+  constexpr double kMetresPerUnit = 0.02;
+  constexpr double kMetresPerInch = 0.0254;
+  constexpr double kRadiansPerDegree = 0.017453292519943295;
+  const MapPoint origin = transform_.GetWorldOrigin();
+  const MapPoint centre{Clamp32(int64_t{origin.x} + Width() / 2), Clamp32(int64_t{origin.y} + Height() / 2)};
+  double latitude = 0.0, longitude = 0.0;
+  GetMapProjection().MapToGeo(centre, latitude, longitude);
+  const double groundPerPixel =
+      static_cast<double>(Width()) / clientWidth_ * kMetresPerUnit * std::cos(latitude * kRadiansPerDegree);
+  return groundPerPixel / (kMetresPerInch / dotsPerInch);
+}
 
 }  // namespace kestrune

@@ -46,6 +46,13 @@ class MapView {
   void PanRight();
   void PanUp();
   void PanDown();
+  // Moves the view so the map point under pixel `from` comes under pixel `to`
+  // (a drag of the map by the hand).
+  void PanByPixels(int fromX, int fromY, int toX, int toY);
+
+  // The map's scale 1:N at the view's centre on a screen of dotsPerInch: the
+  // ground a pixel covers there over the width of a pixel. 0 without a client area.
+  double ScaleAtCentre(double dotsPerInch) const;
 
  private:
   bool HasClientArea() const { return clientWidth_ > 0 && clientHeight_ > 0; }

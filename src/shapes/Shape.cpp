@@ -600,6 +600,9 @@ void AreaShape::Draw(const CMapTransform& transform, Canvas& dc) {
   } else {
     pen = owner_->GetDrawBorder() ? BlackPen() : NullPen();
     brush = SolidBrush(color_);
+    // Percent to alpha, rounded; 100 % stays the plain opaque brush.
+    const int opacity = std::clamp(owner_->GetFillOpacity(), 0, 100);
+    if (opacity < 100) brush.alpha = (opacity * 255 + 50) / 100;
   }
   ScopedTools tools(dc, pen, &brush);
   transform.DrawWorldPolyPolygon(dc, points_.data(), ringSizes_.data(), GetRingCount());

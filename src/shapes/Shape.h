@@ -28,6 +28,8 @@ class ShapeOwner {
   virtual double GetDisplaySize(bool metric) const = 0;
   // Whether point symbols and areas are outlined.
   virtual bool GetDrawBorder() const = 0;
+  // How opaque areas are filled, 0 to 100 percent.
+  virtual int GetFillOpacity() const { return 100; }
 };
 
 // One item of a context menu, kept as data until a window shows it.

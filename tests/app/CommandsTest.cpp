@@ -50,8 +50,9 @@ std::vector<std::string> Flatten(const std::vector<MenuEntry>& entries) {
 TEST(CommandTables, StandardMenuHoldsTheStoredTextsAndIds) {
   EXPECT_EQ(Flatten(GetResourceSet(kStandardSet).menu),
             (std::vector<std::string>{
-                "[#10244:&File  ", "32771:#10245:&Open...", "32775:#10246:&Close", "32799:#10247:&Close &All", "-",
-                "32801:#10248:Save As...", "32773:#10249:&Print", "-", "[Units", "32808:&U.S.", "32809:Metric", "]",
+                "[#10244:&File  ", "32771:#10245:&Open...", "32811:#20013001:Open &Recent", "32775:#10246:&Close",
+                "32799:#10247:&Close &All", "-", "32801:#10248:Save As...", "32773:#10249:&Print",
+                "32810:#20013002:&Export Map Image...", "-", "[Units", "32808:&U.S.", "32809:Metric", "]",
                 "-", "32770:#10250:E&xit", "]",
                 "[#10251:&View  ", "32792:#10252:&Zoom Tool", "32793:#10253:Zoom In \t &I",
                 "32794:#10254:Zoom Out \t &O", "32795:#10255:Zoom All \t &A", "32800:#10256:Zoom Active &File", "-",
@@ -62,8 +63,9 @@ TEST(CommandTables, StandardMenuHoldsTheStoredTextsAndIds) {
 
 TEST(CommandTables, VantrelMenuAddsShowMeAndSummaryTotalsAndHasNoUnits) {
   const ResourceSet& set = GetResourceSet(kVantrelSet);
-  EXPECT_EQ(MenuCommandIds(set), (std::vector<int>{32771, 32775, 32799, 32801, 32773, 32770, 32792, 32793, 32794,
-                                                   32795, 32800, 32797, 32806, 32840, 32798, 32807, 32790}));
+  EXPECT_EQ(MenuCommandIds(set), (std::vector<int>{32771, 32811, 32775, 32799, 32801, 32773, 32810, 32770, 32792,
+                                                   32793, 32794, 32795, 32800, 32797, 32806, 32840, 32798, 32807,
+                                                   32790}));
   EXPECT_EQ(MenuTextOf(set, kIdShowMe), "#10096:&Show Me");
   EXPECT_EQ(MenuTextOf(set, kIdSummaryTotals), "#10098:&Summary Totals");
   EXPECT_EQ(MenuTextOf(set, kIdUnitsMetric), "");
@@ -127,8 +129,9 @@ TEST(CommandRules, OneLayerEnablesTheLayerCommandsButNotTotalsWithoutData) {
   CommandContext one;
   one.layerCount = 1;
   one.hasActiveLayer = true;
-  for (int id : {kIdFileClose, kIdFileCloseAll, kIdFileSaveAs, kIdFilePrint, kIdZoomTool, kIdZoomIn, kIdZoomOut,
-                 kIdZoomAll, kIdZoomActiveFile, kIdDisplaySettings, kIdShowMe, kIdNotes, kIdLayerTable}) {
+  for (int id : {kIdFileClose, kIdFileCloseAll, kIdFileSaveAs, kIdFilePrint, kIdFileExportImage, kIdZoomTool,
+                 kIdZoomIn, kIdZoomOut, kIdZoomAll, kIdZoomActiveFile, kIdDisplaySettings, kIdShowMe, kIdNotes,
+                 kIdLayerTable}) {
     EXPECT_TRUE(GetCommandState(id, one).enabled) << id;
   }
   EXPECT_FALSE(GetCommandState(kIdSummaryTotals, one).enabled);
@@ -136,6 +139,13 @@ TEST(CommandRules, OneLayerEnablesTheLayerCommandsButNotTotalsWithoutData) {
   EXPECT_TRUE(GetCommandState(kIdSummaryTotals, one).enabled);
   one.hasActiveLayer = false;
   EXPECT_FALSE(GetCommandState(kIdSummaryTotals, one).enabled);
+}
+
+TEST(CommandRules, OpenRecentNeedsAListedFile) {
+  CommandContext c;
+  EXPECT_FALSE(GetCommandState(kIdFileOpenRecent, c).enabled);
+  c.recentFiles = 1;
+  EXPECT_TRUE(GetCommandState(kIdFileOpenRecent, c).enabled);
 }
 
 TEST(CommandRules, UnitsAndZoomToolCarryCheckMarks) {
@@ -165,8 +175,9 @@ TEST(CommandRules, ALoadInProgressBlocksWhatWouldTouchTheLayers) {
   c.hasActiveLayer = true;
   c.totalsAvailable = true;
   c.busy = true;
-  for (int id : {kIdFileOpen, kIdFileClose, kIdFileCloseAll, kIdFileSaveAs, kIdFilePrint, kIdDisplaySettings,
-                 kIdShowMe, kIdNotes, kIdSummaryTotals, kIdLayerTable}) {
+  c.recentFiles = 3;
+  for (int id : {kIdFileOpen, kIdFileOpenRecent, kIdFileClose, kIdFileCloseAll, kIdFileSaveAs, kIdFilePrint,
+                 kIdFileExportImage, kIdDisplaySettings, kIdShowMe, kIdNotes, kIdSummaryTotals, kIdLayerTable}) {
     EXPECT_FALSE(GetCommandState(id, c).enabled) << id;
   }
   for (int id : {kIdZoomTool, kIdZoomIn, kIdZoomOut, kIdZoomAll, kIdZoomActiveFile, kIdAppExit, kIdAppAbout,

@@ -3,6 +3,7 @@
 #include <string>
 
 #include <QSettings>
+#include <QStringList>
 #include <QString>
 
 #include <gtest/gtest.h>
@@ -179,6 +180,34 @@ TEST_F(Preferences, AMetricSizeSavesAsItsFeetNotAHundredthUnder) {
 TEST(PreferencesGlobal, OneProcessWideObject) {
   EXPECT_EQ(&GetPreferences(), &GetPreferences());
   EXPECT_EQ(GetPreferences().GetProjectionZone(), 101);
+}
+
+TEST_F(Preferences, RecentFilesAreNewestFirstEightAtMostAndKeptOnTheirOwn) {
+  CPreferences prefs;
+  for (int i = 1; i <= 10; ++i) prefs.AddRecentFile("/f/" + std::to_string(i) + ".shp");
+  // Opened again, a file moves to the top rather than showing twice.
+  prefs.AddRecentFile("/f/5.shp");
+  prefs.AddRecentFile("");
+  EXPECT_EQ(prefs.GetRecentFiles(), (std::vector<std::string>{"/f/5.shp", "/f/10.shp", "/f/9.shp", "/f/8.shp",
+                                                              "/f/7.shp", "/f/6.shp", "/f/4.shp", "/f/3.shp"}));
+  EXPECT_TRUE(prefs.RemoveRecentFile("/f/9.shp"));
+  EXPECT_FALSE(prefs.RemoveRecentFile("/f/9.shp"));
+  prefs.SetMetric(false);
+  prefs.SaveRecentFiles();
+  // Only the list reached the file: the units wait for an explicit save.
+  EXPECT_FALSE(ReadRaw("IsMetric").isValid());
+  CPreferences loaded;
+  loaded.LoadFromConfigFile();
+  EXPECT_EQ(loaded.GetRecentFiles().size(), 7u);
+  EXPECT_EQ(loaded.GetRecentFiles(), prefs.GetRecentFiles());
+  // A list longer than the limit, written by hand, is cut to the newest eight.
+  QStringList many;
+  for (int i = 0; i < 12; ++i) many << QStringLiteral("/g/%1.shp").arg(i);
+  WriteRaw({{"RecentFiles", many}});
+  loaded.LoadFromConfigFile();
+  ASSERT_EQ(loaded.GetRecentFiles().size(), 8u);
+  EXPECT_EQ(loaded.GetRecentFiles().front(), "/g/0.shp");
+  EXPECT_EQ(loaded.GetRecentFiles().back(), "/g/7.shp");
 }
 
 }  // namespace

@@ -230,5 +230,27 @@ TEST(LangUtf, ConversionsRoundTripAndReplaceBrokenInput) {
   EXPECT_EQ(Utf8ToUtf16("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");
 }
 
+TEST(LangFileSearch, TheCurrentFolderComesFirstThenTheFoldersInOrder) {
+  TempDir here, home, installed;
+  std::filesystem::create_directories(home / "Kestrune");
+  std::filesystem::create_directories(installed / "Kestrune");
+  const std::vector<std::string> folders = {(home / "Kestrune").string(), "", (installed / "Kestrune").string()};
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(here.path());
+  // None anywhere: the current folder's name, which reads as missing.
+  EXPECT_EQ(LocateLangFile(folders), "KRLang.dat");
+  WriteFileBytes(installed / "Kestrune" / "KRLang.dat", "x");
+  EXPECT_EQ(LocateLangFile(folders), (installed / "Kestrune" / "KRLang.dat").string());
+  WriteFileBytes(home / "Kestrune" / "KRLang.dat", "x");
+  EXPECT_EQ(LocateLangFile(folders), (home / "Kestrune" / "KRLang.dat").string());
+  // A folder of that name is no file.
+  std::filesystem::create_directories(here / "KRLang.dat");
+  EXPECT_EQ(LocateLangFile(folders), (home / "Kestrune" / "KRLang.dat").string());
+  std::filesystem::remove(here / "KRLang.dat");
+  WriteFileBytes(here / "KRLang.dat", "x");
+  EXPECT_EQ(LocateLangFile(folders), "KRLang.dat");
+  std::filesystem::current_path(before);
+}
+
 }  // namespace
 }  // namespace kestrune::test

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "base/Platform.h"
+#include "geo/MapProjection.h"
 #include "mapview/MapView.h"
 
 namespace kestrune {
@@ -164,6 +165,39 @@ TEST_F(MapViewTest, ZeroSizeClientAreaKeepsTheLastGoodView) {
   view_.Resize(200, 100);
   EXPECT_EQ(view_.Width(), 4000);
   EXPECT_EQ(view_.Height(), 2000);
+}
+
+TEST_F(MapViewTest, AHandDragPutsTheGrabbedPointUnderThePointer) {
+  view_.Resize(200, 100);
+  SetViewTo(1000000, 1000000, 2000, 1000);
+  const MapPoint origin = view_.Transform().GetWorldOrigin();
+  // Ten map units a pixel: 30 pixels right and 5 up move the origin 300 west and 50 south.
+  view_.PanByPixels(100, 50, 130, 45);
+  EXPECT_EQ(view_.Transform().GetWorldOrigin().x, origin.x - 300);
+  EXPECT_EQ(view_.Transform().GetWorldOrigin().y, origin.y + 50);
+  EXPECT_EQ(view_.Width(), 2000);
+}
+
+TEST_F(MapViewTest, TheScaleIsTheGroundOfAPixelAtTheCentreOverThePixelsWidth) {
+  EXPECT_EQ(view_.ScaleAtCentre(96.0), 0.0);  // no client area yet
+  view_.Resize(400, 300);
+  struct Case {
+    double latitude;
+    int32_t unitsPerPixel;
+    double dpi;
+    double scale;  // ground metres a pixel over 0.0254 / dpi
+  };
+  const Case cases[] = {{0.0, 1, 96.0, 0.02 * 96 / 0.0254},
+                        {0.0, 50, 96.0, 1.0 * 96 / 0.0254},
+                        {60.0, 50, 96.0, 0.5 * 96 / 0.0254},
+                        {60.0, 50, 192.0, 0.5 * 192 / 0.0254}};
+  for (const Case& c : cases) {
+    MapPoint centre;
+    GetMapProjection().GeoToMap(c.latitude, 10.0, centre);
+    view_.ZoomToWidth(400 * c.unitsPerPixel);
+    view_.CenterOn(centre);
+    EXPECT_NEAR(view_.ScaleAtCentre(c.dpi), c.scale, c.scale * 1e-4) << c.latitude << " " << c.unitsPerPixel;
+  }
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ trap 'rm -rf "$work"' EXIT
 
 /usr/bin/python3 "$here/tools/make_sample_farm.py" "$work/farm" || exit 1
 # Oldest first, as ./run.sh opens them: the log last, so its legend shows.
-QT_QPA_PLATFORM=offscreen "$tool" "$work/shot.png" 1100 720 "$work/farm/field-boundary.shp" "$work/farm/soil-zones.shp" \
+QT_QPA_PLATFORM=offscreen "$tool" "$work/shot.png" 1100 720 "$work/farm/soil-zones.shp" "$work/farm/field-boundary.shp" \
   "$work/farm/guidance.shp" "$work/farm/as-applied.shp" || { echo "FAIL: kestrune_screenshot" >&2; exit 1; }
 
 # Size from the PNG header; colours from the decoded rows (8-bit RGB or RGBA).

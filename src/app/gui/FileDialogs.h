@@ -11,4 +11,8 @@ namespace kestrune {
 // before overwriting, starts in startFolder. The chosen path or empty.
 QString ChooseSaveFile(QWidget* parent, const QString& startFolder);
 
+// The Export Map Image dialog: PNG or PDF, asks before overwriting, starts in
+// startFolder. The chosen path (with the chosen kind's extension) or empty.
+QString ChooseExportFile(QWidget* parent, const QString& startFolder);
+
 }  // namespace kestrune

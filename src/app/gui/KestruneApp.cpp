@@ -1,12 +1,14 @@
 #include "app/gui/KestruneApp.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 
 #include "app/CommandLine.h"
 #include "app/Commands.h"
 #include "app/gui/MainFrame.h"
 #include "app/gui/SplashWnd.h"
 #include "app/gui/Wiring.h"
+#include "base/AppIdentity.h"
 #include "base/gui/AppResources.h"
 #include "base/Preferences.h"
 #include "lang/gui/LangWidgets.h"
@@ -34,8 +36,8 @@ CKestruneApp::~CKestruneApp() = default;
 
 // The start-up steps, in order.
 bool CKestruneApp::InitInstance(const std::vector<std::string>& words) {
-  QCoreApplication::setOrganizationName(QStringLiteral("Corvane Industries"));
-  QCoreApplication::setApplicationName(QStringLiteral("Kestrune"));
+  SetApplicationIdentity();
+  QGuiApplication::setDesktopFileName(QString::fromUtf8(kDesktopFileName));
   fileName_ = FileNameFromCommandLine(words);
   const QString fileName = QString::fromStdString(fileName_);
 
@@ -52,7 +54,12 @@ bool CKestruneApp::InitInstance(const std::vector<std::string>& words) {
   CMainFrame* frame = frame_.get();
   QObject::connect(&server_, &CInstanceServer::HandOverReceived, frame,
                    [frame](const QString& name) { frame->OnHandOver(name); }, Qt::QueuedConnection);
-  frame_->showMaximized();
+  // The size and place of the last run; the very first start fills the screen.
+  if (frame_->RestoreWindowState()) {
+    frame_->show();
+  } else {
+    frame_->showMaximized();
+  }
 
   if (fileName_.empty()) CSplashWnd::ShowSplash();
   GetPreferences().LoadFromConfigFile();

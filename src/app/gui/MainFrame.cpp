@@ -49,6 +49,23 @@ constexpr int kLayersPaneWidth = 150;
 // True for a rectangle that encloses nothing (a layer without records).
 bool IsEmptyRect(const MapRect& r) { return r.left > r.right || r.top > r.bottom; }
 
+// The platform's standard keys of a command (Ctrl+O for Open ...), or none.
+QList<QKeySequence> StandardKeysOf(int commandId) {
+  switch (commandId) {
+    case kIdFileOpen: return QKeySequence::keyBindings(QKeySequence::Open);
+    case kIdFileClose: return QKeySequence::keyBindings(QKeySequence::Close);
+    case kIdFilePrint: return QKeySequence::keyBindings(QKeySequence::Print);
+    case kIdAppExit: {
+      // Desktops whose key scheme names no Quit key get the usual Ctrl+Q.
+      const QList<QKeySequence> quit = QKeySequence::keyBindings(QKeySequence::Quit);
+      return quit.isEmpty() ? QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_Q)} : quit;
+    }
+    case kIdZoomIn: return QKeySequence::keyBindings(QKeySequence::ZoomIn);
+    case kIdZoomOut: return QKeySequence::keyBindings(QKeySequence::ZoomOut);
+    default: return {};
+  }
+}
+
 }  // namespace
 
 // The frame while it exists.
@@ -60,7 +77,8 @@ CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
       set_(GetResourceSet(resourceSet)),
       layers_(std::make_unique<LayerList>(static_cast<QWidget*>(this))),
       projection_(std::make_unique<SphereMercatorProjection>()),
-      saveChooser_(ChooseSaveFile) {
+      saveChooser_(ChooseSaveFile),
+      exportChooser_(ChooseExportFile) {
   g_frame = this;
   setObjectName(QStringLiteral("MainFrame%1").arg(set_.id));
   SetLayerList(layers_.get());
@@ -88,6 +106,7 @@ CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
 
   BuildMenus();
   BuildToolBar();
+  AddMapKeys();
   TranslateMenu(menuBar());
   // Tips come from the translated menu texts.
   for (const auto& [id, action] : actions_) {
@@ -98,17 +117,17 @@ CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
   setAcceptDrops(true);
   // Tells how far the reading of a large file has come.
   statusBar()->setSizeGripEnabled(true);
-  // Tells how many records the Show Me filter hides.
-  showMeNote_ = new QLabel(this);
-  showMeNote_->setObjectName(QStringLiteral("ShowMeNote"));
-  statusBar()->addPermanentWidget(showMeNote_);
-  showMeNote_->hide();
+  BuildStatusBar();
   UpdateCommandStates();
 }
 
 // Takes the panes down, then the projection, then the layers.
 CMainFrame::~CMainFrame() {
   g_frame = nullptr;
+  // The Layer Table watches the map view and the layers, and tells the frame
+  // when it hides; it goes before anything it points at.
+  delete tablePanel_;
+  tablePanel_ = nullptr;
   // The panes hold pointers into the layers; they go first.
   delete splitter_;
   splitter_ = nullptr;
@@ -143,13 +162,23 @@ void CMainFrame::AddMenuEntries(QMenu* menu, const std::vector<MenuEntry>& entri
       QMenu* sub = menu->addMenu(QString::fromStdString(entry.text));
       connect(sub, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
       AddMenuEntries(sub, entry.children);
+    } else if (entry.id == kIdFileOpenRecent) {
+      // Filled from the preferences; its own action carries the enabling.
+      recentMenu_ = menu->addMenu(QString::fromStdString(entry.text));
+      recentMenu_->setObjectName(QStringLiteral("RecentMenu"));
+      QAction* action = recentMenu_->menuAction();
+      action->setObjectName(QStringLiteral("ID_%1").arg(entry.id));
+      action->setData(entry.id);
+      actions_[entry.id] = action;
     } else {
       QAction* action = MakeAction(entry.id, entry.text);
-      if (!entry.shortcut.empty()) {
-        // The key works where the menu text says it does: in the map window.
-        action->setShortcut(QKeySequence(QString::fromStdString(entry.shortcut)));
-        action->setShortcutContext(Qt::WidgetShortcut);
-        mapPane_->AsWidget()->addAction(action);
+      // The platform's key of the command, and the map's own key: both work
+      // anywhere in the window, except that a text field keeps what it types.
+      QList<QKeySequence> keys = StandardKeysOf(entry.id);
+      if (!entry.shortcut.empty()) keys << QKeySequence(QString::fromStdString(entry.shortcut));
+      if (!keys.isEmpty()) {
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
       }
       menu->addAction(action);
     }
@@ -205,11 +234,13 @@ CommandContext CMainFrame::CurrentContext() const {
   context.metric = GetPreferences().IsMetric();
   context.busy = IsBusy();
   context.layerTableShown = tablePanel_ && !tablePanel_->isHidden();
+  context.recentFiles = static_cast<int>(GetPreferences().GetRecentFiles().size());
   return context;
 }
 
 // Applies the enabling rules and check marks to every action.
 void CMainFrame::UpdateCommandStates() {
+  if (recentMenu_ && recentShown_ != GetPreferences().GetRecentFiles()) RebuildRecentMenu();
   const CommandContext context = CurrentContext();
   for (const auto& [id, action] : actions_) {
     const CommandState state = GetCommandState(id, context);
@@ -218,15 +249,15 @@ void CMainFrame::UpdateCommandStates() {
   }
   // The Layer Table follows the active layer, once it is read whole.
   if (tablePanel_ && !IsBusy()) tablePanel_->ShowLayer(ActiveLayer());
+  // The scale goes with the last file closed.
+  if (scaleLabel_) ShowScale();
   UpdateShowMeNote();
 }
 
 // The Show Me note of the status bar, shown only while a filter hides records.
 void CMainFrame::UpdateShowMeNote() {
-  if (!showMeNote_) return;
-  const QString note = layers_ ? QString::fromStdString(ShowMeStatusNote(*layers_)) : QString();
-  showMeNote_->setText(note);
-  showMeNote_->setVisible(!note.isEmpty());
+  if (!filterNoteLabel_) return;
+  SetFilterNote(layers_ ? QString::fromStdString(ShowMeStatusNote(*layers_)) : QString());
 }
 
 // Runs the handler of an enabled command.
@@ -243,6 +274,7 @@ void CMainFrame::ExecuteCommand(int commandId) {
     case kIdFileCloseAll: OnFileCloseAll(); break;
     case kIdFileSaveAs: OnFileSaveAs(); break;
     case kIdFilePrint: OnFilePrint(); break;
+    case kIdFileExportImage: OnFileExportImage(); break;
     case kIdAppExit: OnAppExit(); break;
     case kIdUnitsUS: OnUnits(false); break;
     case kIdUnitsMetric: OnUnits(true); break;
@@ -295,6 +327,7 @@ bool CMainFrame::OpenByName(const QString& path) {
   loadingName_ = QFileInfo(path).fileName();
   RunBusy([&] { layer = layers_->AddLayer(path.toStdString(), static_cast<QWidget*>(this), true, false); });
   statusBar()->clearMessage();
+  if (layer) RememberRecentFile(path);
   if (!layersPane_) return false;
   layersPane_->RefreshFileList();
   OnZoomActiveFile();
@@ -326,11 +359,14 @@ void CMainFrame::ShowLoadProgress(int64_t recordsRead) {
 
 // Open: the dialog and the opening, then the file list and the zoom.
 void CMainFrame::OnFileOpen() {
-  OpenLayerCommand(*layers_, this, [this](const std::string& path, const std::function<void()>& load) {
+  std::string chosen;
+  const bool opened = OpenLayerCommand(*layers_, this, [&](const std::string& path, const std::function<void()>& load) {
+    chosen = path;
     loadingName_ = QFileInfo(QString::fromStdString(path)).fileName();
     RunBusy(load);
     statusBar()->clearMessage();
   });
+  if (opened) RememberRecentFile(QString::fromStdString(chosen));
   layersPane_->RefreshFileList();
   OnZoomActiveFile();
 }
@@ -473,6 +509,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     return;
   }
   closePending_ = false;
+  SaveWindowState();
   QMainWindow::closeEvent(event);
 }
 

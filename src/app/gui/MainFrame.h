@@ -9,13 +9,18 @@
 #include <map>
 #include <memory>
 
+#include <string>
+#include <vector>
+
 #include <QMainWindow>
 #include <QStringList>
 
 #include "app/Commands.h"
+#include "geo/MapPoint.h"
 
 class QAction;
 class QLabel;
+class QMenu;
 class QSplitter;
 class QToolBar;
 
@@ -71,6 +76,29 @@ class CMainFrame : public QMainWindow {
   // dialog is the layer dialogs' chooser, SetFileChooser.)
   using FileChooser = std::function<QString(QWidget* parent, const QString& startFolder)>;
   void SetSaveFileChooser(FileChooser chooser) { saveChooser_ = std::move(chooser); }
+  // The Export Map Image dialog, in the same way.
+  void SetExportFileChooser(FileChooser chooser) { exportChooser_ = std::move(chooser); }
+
+  // ---- Window state, recent files, status bar (MainFrameDesktop.cpp).
+  // Puts back the size, position and splitter of the last run; false when none
+  // was kept (the first start, which shows the window maximised).
+  bool RestoreWindowState();
+  // Keeps them for the next start (closing the window does).
+  void SaveWindowState() const;
+  // The Open Recent submenu, listing the preferences' recent files.
+  QMenu* RecentMenu() const { return recentMenu_; }
+  // Opens a recent file; one that no longer exists leaves the list with a message.
+  void OpenRecentFile(const QString& path);
+  // The pointer's position over the map in the user's position style; none
+  // clears it (the pointer left the map).
+  void ShowPointerPosition(const MapPoint* at);
+  // The map's scale at the view's centre.
+  void ShowScale();
+  // A note on what the active layer's filter hides (empty for none).
+  void SetFilterNote(const QString& note);
+  QLabel* PositionLabel() const { return positionLabel_; }
+  QLabel* ScaleLabel() const { return scaleLabel_; }
+  QLabel* FilterNoteLabel() const { return filterNoteLabel_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -102,6 +130,15 @@ class CMainFrame : public QMainWindow {
   void OnNotes();
   void OnLayerTable();
   void OnAppAbout();
+  void OnFileExportImage();
+
+  // The status bar's permanent fields: filter note, position and scale.
+  void BuildStatusBar();
+  // The arrow keys pan the map from anywhere in the window but a text field.
+  void AddMapKeys();
+  // A file opened by name or through a dialog goes to the top of the recent files.
+  void RememberRecentFile(const QString& path);
+  void RebuildRecentMenu();
 
   Layer* ActiveLayer() const;
   // Shows how many records of the file being read have arrived.
@@ -124,11 +161,16 @@ class CMainFrame : public QMainWindow {
   CLayerTablePanel* tablePanel_ = nullptr;
   std::map<int, QAction*> actions_;
   FileChooser saveChooser_;
+  FileChooser exportChooser_;
+  QMenu* recentMenu_ = nullptr;
+  std::vector<std::string> recentShown_;
+  QLabel* filterNoteLabel_ = nullptr;
+  QLabel* positionLabel_ = nullptr;
+  QLabel* scaleLabel_ = nullptr;
   QString loadingName_;
   int busy_ = 0;
   bool closePending_ = false;
   QStringList pendingNames_;
-  QLabel* showMeNote_ = nullptr;
 };
 
 // The main frame while it exists, or none.

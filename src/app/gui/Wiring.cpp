@@ -56,6 +56,13 @@ ILayersPane* CreateLayersPane(QWidget* parent) {
 IMapPane* CreateMapPane(QWidget* parent) {
   auto* pane = new CMapWnd(parent);
   pane->SetPrintHandler([pane] { PrintMapView(pane, pane->GetMapView()); });
+  // The frame's status bar follows the pointer and the view.
+  pane->SetPointerHandler([](const MapPoint* at) {
+    if (CMainFrame* frame = GetMainFrame()) frame->ShowPointerPosition(at);
+  });
+  pane->SetViewChangedHandler([] {
+    if (CMainFrame* frame = GetMainFrame()) frame->ShowScale();
+  });
   return pane;
 }
 

@@ -18,8 +18,9 @@
 //       layer reaches the Layer Table panels, which follow the map
 //       (installed by the first panel made).
 //   CLayersWnd::SetZoomHandler, SetDisplayDialogHandler, SetLegendSetupHandler,
-//       SetActiveLayerChangedHandler, CMapWnd::SetPrintHandler: the two panes
-//       reach the map, the dialogs, the frame and printing (CreateLayersPane,
+//       SetActiveLayerChangedHandler, CMapWnd::SetPrintHandler,
+//       SetPointerHandler, SetViewChangedHandler: the two panes reach the map,
+//       the dialogs, the frame, its status bar and printing (CreateLayersPane,
 //       CreateMapPane below).
 //
 // And the process-wide objects, each set by its owner:

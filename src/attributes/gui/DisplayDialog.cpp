@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "attributes/gui/DialogSupport.h"
@@ -92,6 +93,12 @@ CDisplayDialog::CDisplayDialog(Layer& layer, QWidget* parent)
   fields->setMinimumWidth(140);
   auto* legendSetup = Named(new QPushButton(QString::fromUtf8(kTextLegendSetup), this), kIdLegendSetup);
   legendSetup->setAutoDefault(false);
+  // Areas only: how much of what lies beneath shows through their fill.
+  auto* opacityLabel = Named(new QLabel(QString::fromUtf8(kTextFillOpacity), this), kIdFillOpacityLabel);
+  auto* opacity = Named(new QSpinBox(this), kIdFillOpacity);
+  opacity->setRange(0, 100);
+  opacity->setSuffix(QStringLiteral(" %"));
+  opacity->setValue(layer.GetFillOpacity());
   auto* ok = Named(new QPushButton(QString::fromUtf8(kTextDisplayOk), this), kIdDisplayOk);
   ok->setDefault(true);
   auto* cancel = Named(new QPushButton(QString::fromUtf8(kTextDisplayCancel), this), kIdDisplayCancel);
@@ -109,6 +116,8 @@ CDisplayDialog::CDisplayDialog(Layer& layer, QWidget* parent)
   grid->addWidget(dataLabel, 4, 0);
   grid->addWidget(fields, 4, 1, 1, 2);
   grid->addWidget(legendSetup, 4, 3);
+  grid->addWidget(opacityLabel, 5, 0);
+  grid->addWidget(opacity, 5, 1);
   // The log fields, one box each, and the unit the width is read in.
   auto* logGroup = Named(new QGroupBox(QString::fromUtf8(kTextLogFields), this), kIdLogFieldsGroup);
   auto* logGrid = new QGridLayout(logGroup);
@@ -164,6 +173,9 @@ void CDisplayDialog::OnInitDialog() {
     default:
       break;
   }
+  const bool areas = layer_.GetShapeKind() == kShapeKindAreas;
+  FindControl<QLabel>(this, kIdFillOpacityLabel)->setEnabled(areas);
+  FindControl<QSpinBox>(this, kIdFillOpacity)->setEnabled(areas);
   UpdateData(false);
 }
 
@@ -301,6 +313,9 @@ void CDisplayDialog::accept() {
   layer_.SetDrawBorder(drawBorder_);
   layer_.SetColorMethod(colorMethod_);
   layer_.SetLegendColumn(static_cast<int16_t>(static_cast<uint16_t>(field_ & 0xFFFF)));
+  // Written only when changed, so a file that never had the key stays as it was.
+  const int opacity = FindControl<QSpinBox>(this, kIdFillOpacity)->value();
+  if (opacity != layer_.GetFillOpacity()) layer_.SetFillOpacity(opacity);
   // An area layer's size (not editable) is only a default when it is a size at all.
   if (sizeValid) GetPreferences().SetDefaultDisplaySize(size, metric_);
   LogFields logFields;

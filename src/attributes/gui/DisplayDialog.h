@@ -27,6 +27,8 @@ constexpr int kIdColorButton = 1021;
 constexpr int kIdDataItemLabel = 1013;
 constexpr int kIdFieldList = 1006;
 constexpr int kIdLegendSetup = 1016;
+constexpr int kIdFillOpacityLabel = 1030;
+constexpr int kIdFillOpacity = 1031;
 constexpr int kIdDisplayOk = 1;
 constexpr int kIdDisplayCancel = 2;
 // The "Log fields" group: a box per log field (rate, boom, date, time, width in
@@ -47,6 +49,7 @@ constexpr const char* kTextColorByDataItem = "#10271:Color by Data Item";
 constexpr const char* kTextLegendSetup = "#10272:Legend Setup";
 constexpr const char* kTextDisplayOk = "#10275:OK";
 constexpr const char* kTextDisplayCancel = "#10276:Cancel";
+constexpr const char* kTextFillOpacity = "#20013020:Fill Opacity";
 // The size label by shape kind, and the unit label.
 constexpr const char* kTextPointSize = "Point Size";
 constexpr const char* kTextLineWidth = "Line Width";

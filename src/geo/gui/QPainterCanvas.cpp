@@ -38,7 +38,11 @@ QPen QPainterCanvas::ToQPen(const Pen& pen) {
 QBrush QPainterCanvas::ToQBrush(const Brush& brush) {
   switch (brush.style) {
     case BrushStyle::Null: return QBrush(Qt::NoBrush);
-    case BrushStyle::Solid: return QBrush(ToQColor(brush.color), Qt::SolidPattern);
+    case BrushStyle::Solid: {
+      QColor colour = ToQColor(brush.color);
+      if (brush.alpha < 255) colour.setAlpha(std::max(0, brush.alpha));
+      return QBrush(colour, Qt::SolidPattern);
+    }
     case BrushStyle::SelectionHatch: return QBrush(Qt::black, Qt::DiagCrossPattern);
   }
   return QBrush(Qt::NoBrush);

@@ -1,6 +1,11 @@
 // Runs the text lookup over windows, their controls and menu trees.
 #include "lang/gui/LangWidgets.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QGroupBox>
@@ -108,6 +113,19 @@ void CLangDialog::showEvent(QShowEvent* event) {
     OnInitDialog();
   }
   QDialog::showEvent(event);
+}
+
+// One translator, owned by the application.
+QTranslator* InstallQtTranslations(const QLocale& locale) {
+  if (!QCoreApplication::instance()) return nullptr;
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      !QCoreApplication::installTranslator(translator)) {
+    delete translator;
+    return nullptr;
+  }
+  return translator;
 }
 
 }  // namespace kestrune

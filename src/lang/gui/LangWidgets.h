@@ -3,11 +3,13 @@
 #pragma once
 
 #include <QDialog>
+#include <QLocale>
 #include <QString>
 
 class QMenu;
 class QMenuBar;
 class QShowEvent;
+class QTranslator;
 class QWidget;
 
 namespace kestrune {
@@ -27,6 +29,12 @@ void TranslateWindow(QWidget* window);
 // submenus stay the same objects. Separators and actions without text are left.
 void TranslateMenu(QMenu* menu);
 void TranslateMenu(QMenuBar* menuBar);
+
+// Loads Qt's own translations (qtbase: the file, colour and print dialogs,
+// standard buttons) for a locale (the user's by default), from Qt's
+// translations folder. The translator installed, owned by the application, or
+// none when there is no translation for the locale (the texts stay English).
+QTranslator* InstallQtTranslations(const QLocale& locale = QLocale());
 
 // Base of every dialog: built from a template id and a parent, it runs
 // OnInitDialog once, just before it is shown for the first time.

@@ -2,13 +2,17 @@
 
 #include <algorithm>
 
+#include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
+#include <QTimer>
 
 #include "base/gui/AppResources.h"
 #include "geo/gui/QPainterCanvas.h"
@@ -43,6 +47,9 @@ constexpr int kColorTextLeft = 25;
 constexpr int kFileIconLeft = 17;
 constexpr int kFileTextLeft = 37;
 constexpr int kTwoColumnInset = 3;
+// The check box of a file line and the room it takes before the name.
+constexpr int kShownBoxSize = 14;
+constexpr int kShownBoxWidth = 18;
 
 // Whether the layer is still one of the open layers.
 bool IsOpenLayer(const Layer* layer) {
@@ -54,6 +61,23 @@ bool IsOpenLayer(const Layer* layer) {
 
 // An item's text for display.
 QString TextOf(const std::string& text) { return QString::fromStdString(text); }
+
+// Where a file line's check box sits: right of the file icon.
+QRect ShownBoxRect(const QRect& line) {
+  return QRect(line.left() + kFileTextLeft + 1, line.top() + (line.height() - kShownBoxSize) / 2, kShownBoxSize,
+               kShownBoxSize);
+}
+
+// Draws the check box of a file line in the style's look.
+void DrawShownBox(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) {
+  QStyleOptionViewItem box(option);
+  box.rect = ShownBoxRect(option.rect);
+  box.state &= ~QStyle::State_HasFocus;
+  box.state |= index.data(Qt::CheckStateRole).toInt() == Qt::Checked ? QStyle::State_On : QStyle::State_Off;
+  const QWidget* widget = option.widget;
+  QStyle* style = widget ? widget->style() : QApplication::style();
+  style->drawPrimitive(QStyle::PE_IndicatorItemViewItemCheck, &box, painter, widget);
+}
 
 // Draws the lines of both lists as the window's items say: file lines with
 // the icon and the active mark, colour lines with a swatch, two-column lines.
@@ -70,9 +94,10 @@ class LayersItemDelegate : public QStyledItemDelegate {
     const QRect r = option.rect;
     const int bottom = r.top() + r.height();  // excluded: a box covers its left and top edges only
     painter->save();
-    painter->fillRect(r, Qt::white);
+    // The list's own colours (white and black in a light theme), so a dark theme stays readable.
+    painter->fillRect(r, option.palette.color(QPalette::Base));
     painter->setFont(window_->NormalFont());
-    painter->setPen(Qt::black);
+    painter->setPen(option.palette.color(QPalette::Text));
     const int flags = Qt::AlignVCenter | Qt::TextSingleLine;
     switch (item->kind) {
       case kItemFile:
@@ -81,7 +106,9 @@ class LayersItemDelegate : public QStyledItemDelegate {
         if (option.state & QStyle::State_Selected) {
           painter->drawPixmap(QRect(r.left(), r.top(), kLayersBitmapSize, kLayersBitmapSize), window_->ActiveMark());
         }
-        painter->drawText(QRect(r.left() + kFileTextLeft, r.top(), std::max(0, r.width() - kFileTextLeft), r.height()),
+        DrawShownBox(painter, option, index);
+        painter->drawText(QRect(r.left() + kFileTextLeft + kShownBoxWidth, r.top(),
+                                std::max(0, r.width() - kFileTextLeft - kShownBoxWidth), r.height()),
                           flags | Qt::AlignLeft, TextOf(item->text));
         break;
       case kItemTwoColumn:
@@ -93,7 +120,8 @@ class LayersItemDelegate : public QStyledItemDelegate {
       default: {
         {
           QPainterCanvas canvas(*painter);
-          canvas.SetPen(BlackPen());
+          const QColor text = option.palette.color(QPalette::Text);
+          canvas.SetPen(Pen{PenStyle::Solid, 0, RGBColor(text.red(), text.green(), text.blue())});
           canvas.SetBrush(SolidBrush(item->color));
           canvas.Rectangle(r.left() + kSwatchLeft, r.top() + kSwatchInset, r.left() + kSwatchRight, bottom - kSwatchInset);
         }
@@ -103,6 +131,24 @@ class LayersItemDelegate : public QStyledItemDelegate {
       }
     }
     painter->restore();
+  }
+
+  // A click on a file line's check box, or the space bar on the line, shows or hides its layer.
+  bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override {
+    // Only file lines carry a box (every line of a list widget counts as checkable).
+    const LayerListItem* item = reinterpret_cast<const LayerListItem*>(index.data(kItemRole).value<quintptr>());
+    if (!item || item->kind != kItemFile) return false;
+    bool toggle = false;
+    if (event->type() == QEvent::MouseButtonRelease) {
+      const auto* mouse = static_cast<QMouseEvent*>(event);
+      toggle = mouse->button() == Qt::LeftButton && ShownBoxRect(option.rect).contains(mouse->position().toPoint());
+    } else if (event->type() == QEvent::KeyPress) {
+      toggle = static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space;
+    }
+    if (!toggle) return false;
+    const bool shown = index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+    return model->setData(index, shown ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
   }
 
   // Every line is 20 pixels high.
@@ -173,6 +219,16 @@ CLayersWnd::CLayersWnd(QWidget* parent) : QWidget(parent) {
     OnFileSelected();
   });
   connect(fileList_, &QListWidget::itemDoubleClicked, this, [this] { OnFileDoubleClicked(); });
+  connect(fileList_, &QListWidget::itemChanged, this, &CLayersWnd::OnFileLineChanged);
+  // Dragging a file line up or down changes the drawing order; the list's own
+  // move is taken up once it is over.
+  fileList_->setDragDropMode(QAbstractItemView::InternalMove);
+  fileList_->setDefaultDropAction(Qt::MoveAction);
+  const auto orderLater = [this] { QTimer::singleShot(0, this, &CLayersWnd::TakeOrderFromLines); };
+  connect(fileList_->model(), &QAbstractItemModel::rowsMoved, this, orderLater);
+  connect(fileList_->model(), &QAbstractItemModel::rowsInserted, this, orderLater);
+  // A move made of a copy and a removal is over only once the removal is.
+  connect(fileList_->model(), &QAbstractItemModel::rowsRemoved, this, orderLater);
   connect(themeBox_, QOverload<int>::of(&QComboBox::activated), this, &CLayersWnd::OnThemeSelected);
   connect(legendList_, &QListWidget::itemDoubleClicked, this, [this] { OnLegendDoubleClicked(); });
   Layout();
@@ -239,6 +295,10 @@ void CLayersWnd::RefreshFileList() {
         item->color = 0;
         item->layer = layer;
         AddLine(fileList_, fileItems_, std::move(item), false);
+        // The check box shows or hides the layer; a line can be dragged up or down.
+        QListWidgetItem* line = fileList_->item(fileList_->count() - 1);
+        line->setFlags(line->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsDragEnabled);
+        line->setCheckState(layer->IsHidden() ? Qt::Unchecked : Qt::Checked);
       }
     }
     if (fileList_->count() > 0) fileList_->setCurrentRow(0);
@@ -274,6 +334,30 @@ void CLayersWnd::OnFileDoubleClicked() {
   // A file without records has no place on the map; the view stays.
   if (bounds.left > bounds.right || bounds.top > bounds.bottom) return;
   zoom_(bounds);
+}
+
+// A file line's check box changed: its layer is shown or hidden.
+void CLayersWnd::OnFileLineChanged(QListWidgetItem* line) {
+  const LayerListItem* item = ItemOf(line);
+  if (!item || !IsOpenLayer(item->layer)) return;
+  const bool hidden = line->checkState() != Qt::Checked;
+  if (item->layer->IsHidden() == hidden) return;
+  item->layer->SetHidden(hidden);
+  if (MapWindowHost* host = GetMapWindowHost()) host->InvalidateAll(true);
+}
+
+// The layers take the order of the file lines, top line drawn last.
+void CLayersWnd::TakeOrderFromLines() {
+  LayerList* list = GetLayerList();
+  if (!list) return;
+  std::vector<Layer*> order;
+  for (int row = 0; row < fileList_->count(); ++row) {
+    const LayerListItem* item = ItemOf(fileList_->item(row));
+    if (item) order.push_back(item->layer);
+  }
+  // A move half done (or lines out of date) leaves the order as it is.
+  if (order == list->Layers() || !list->SetOrder(order)) return;
+  if (MapWindowHost* host = GetMapWindowHost()) host->InvalidateAll(true);
 }
 
 // Offers the active layer's numeric and text fields, its legend column chosen; then the legend.

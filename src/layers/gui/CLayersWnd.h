@@ -110,6 +110,8 @@ class CLayersWnd : public QWidget, public ILayersPane {
   void ActivateSelectedLine();
   void OnFileSelected();
   void OnFileDoubleClicked();
+  void OnFileLineChanged(QListWidgetItem* line);
+  void TakeOrderFromLines();
   void OnThemeSelected(int index);
   void OnLegendDoubleClicked();
   void SetActive(Layer* layer);

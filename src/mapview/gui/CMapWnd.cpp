@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -52,6 +53,14 @@ bool IsOpenLayer(const Layer* layer) {
 // The client pixel of a mouse event.
 QPoint EventPoint(const QMouseEvent* event) { return event->position().toPoint(); }
 
+// The map point under a client pixel.
+MapPoint MapPointAt(const CMapTransform& transform, const QPoint& pixel) {
+  const DevicePoint device{pixel.x(), pixel.y()};
+  MapPoint point;
+  transform.DeviceToWorld(&device, 1, &point);
+  return point;
+}
+
 }  // namespace
 
 // The key-state word of a mouse message from Qt's buttons and modifiers.
@@ -75,7 +84,10 @@ CMapWnd::CMapWnd(QWidget* parent) : QWidget(parent) {
   setMouseTracking(true);
   // The right button belongs to the tools; no menu of the frame's comes up.
   setContextMenuPolicy(Qt::PreventContextMenu);
-  view_.SetInvalidateHandler([this] { InvalidateMap(true); });
+  view_.SetInvalidateHandler([this] {
+    InvalidateMap(true);
+    if (viewChanged_) viewChanged_();
+  });
   selectTool_ = std::make_unique<CSelectTool>(*this);
   SetMapTransform(&view_.Transform());
   SetMapWindowHost(this);
@@ -83,6 +95,7 @@ CMapWnd::CMapWnd(QWidget* parent) : QWidget(parent) {
 
 // Drops any band and the tools, and withdraws what the constructor published.
 CMapWnd::~CMapWnd() {
+  if (handPanning_) QGuiApplication::restoreOverrideCursor();
   delete CRubberBand::Current();
   zoomTool_.reset();
   selectTool_.reset();
@@ -199,6 +212,12 @@ void CMapWnd::RenderPending() {
 void CMapWnd::paintEvent(QPaintEvent*) {
   RenderPending();
   QPainter painter(this);
+  if (handPanning_) {
+    // The picture follows the hand; what it uncovers is background until the drop.
+    painter.fillRect(rect(), ToQColor(kMapBackground));
+    painter.drawImage(handOffset_, picture_);
+    return;
+  }
   painter.drawImage(QPoint(0, 0), picture_);
   // A drag's band goes over the layers again after every repaint.
   if (CMapTool* tool = ActiveTool()) tool->DrawOverlay(painter);
@@ -237,6 +256,15 @@ void CMapWnd::keyPressEvent(QKeyEvent* event) {
 // Hands a button press to the active tool; the left button also takes the focus.
 void CMapWnd::mousePressEvent(QMouseEvent* event) {
   const QPoint at = EventPoint(event);
+  // The middle button moves the map with either tool.
+  if (event->button() == Qt::MiddleButton) {
+    handPanning_ = true;
+    handStart_ = at;
+    handOffset_ = QPoint();
+    QGuiApplication::setOverrideCursor(Qt::ClosedHandCursor);
+    event->accept();
+    return;
+  }
   const unsigned flags = MouseFlags(event->buttons(), event->modifiers());
   if (event->button() == Qt::LeftButton) {
     if (CMapTool* tool = ActiveTool()) tool->OnLButtonDown(flags, at.x(), at.y());
@@ -250,6 +278,19 @@ void CMapWnd::mousePressEvent(QMouseEvent* event) {
 // Hands a button release to the active tool.
 void CMapWnd::mouseReleaseEvent(QMouseEvent* event) {
   const QPoint at = EventPoint(event);
+  if (event->button() == Qt::MiddleButton) {
+    if (handPanning_) {
+      handPanning_ = false;
+      QGuiApplication::restoreOverrideCursor();
+      if (at != handStart_) {
+        view_.PanByPixels(handStart_.x(), handStart_.y(), at.x(), at.y());
+      } else {
+        update();
+      }
+    }
+    event->accept();
+    return;
+  }
   const unsigned flags = MouseFlags(event->buttons(), event->modifiers());
   CMapTool* tool = ActiveTool();
   if (tool && event->button() == Qt::LeftButton) tool->OnLButtonUp(flags, at.x(), at.y());
@@ -269,6 +310,16 @@ void CMapWnd::mouseMoveEvent(QMouseEvent* event) {
     }
   }
   const QPoint at = EventPoint(event);
+  if (pointer_) {
+    const MapPoint point = MapPointAt(view_.Transform(), at);
+    pointer_(&point);
+  }
+  if (handPanning_) {
+    handOffset_ = at - handStart_;
+    update();
+    event->accept();
+    return;
+  }
   if (CMapTool* tool = ActiveTool()) tool->OnMouseMove(MouseFlags(event->buttons(), event->modifiers()), at.x(), at.y());
   event->accept();
 }
@@ -305,6 +356,12 @@ void CMapWnd::wheelEvent(QWheelEvent* event) {
   }
 }
 
+// The pointer left: no position to tell.
+void CMapWnd::leaveEvent(QEvent* event) {
+  QWidget::leaveEvent(event);
+  if (pointer_) pointer_(nullptr);
+}
+
 // Marks a drag as begun in this window.
 void CMapWnd::SetCapture() { capture_ = true; }
 
@@ -315,8 +372,9 @@ void CMapWnd::ReleaseCapture() { capture_ = false; }
 Layer* CMapWnd::GetActiveLayer() const {
   LayerList* list = GetLayerList();
   Layer* layer = list ? list->GetActiveLayer() : nullptr;
-  // A layer still being read is not the tools' to select in or edit.
-  if (layer && layer->IsLoading()) return nullptr;
+  // A layer still being read is not the tools' to select in or edit, nor
+  // one the user has hidden.
+  if (layer && (layer->IsLoading() || layer->IsHidden())) return nullptr;
   return layer;
 }
 

@@ -77,6 +77,13 @@ class CMapWnd : public QWidget, public IMapPane, public MapWindowHost {
 
   // Printing is another window's work; the frame installs it here.
   void SetPrintHandler(std::function<void()> handler) { print_ = std::move(handler); }
+  // Told the map point under the pointer as it moves over the window, and
+  // none when it leaves (the frame's status bar shows the position).
+  void SetPointerHandler(std::function<void(const MapPoint*)> handler) { pointer_ = std::move(handler); }
+  // Told after every change of the view (zoom, pan, resize).
+  void SetViewChangedHandler(std::function<void()> handler) { viewChanged_ = std::move(handler); }
+  // Whether a drag with the middle button is moving the map.
+  bool IsHandPanning() const { return handPanning_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -87,6 +94,7 @@ class CMapWnd : public QWidget, public IMapPane, public MapWindowHost {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
+  void leaveEvent(QEvent* event) override;
 
  private:
   // Redraws the invalid part of the picture of the layers.
@@ -105,6 +113,13 @@ class CMapWnd : public QWidget, public IMapPane, public MapWindowHost {
   QImage picture_;
   QRegion invalid_;
   std::function<void()> print_;
+  std::function<void(const MapPoint*)> pointer_;
+  std::function<void()> viewChanged_;
+  // A drag with the middle button: the picture follows the pointer, and the
+  // view moves when the button comes up.
+  bool handPanning_ = false;
+  QPoint handStart_;
+  QPoint handOffset_;
 };
 
 // Key-state bits of a Qt mouse or wheel event, as the tools read them.

@@ -136,7 +136,7 @@ TEST_F(FrameLayersTest, SummaryTotalsNeedALogWithARateAndTheStatusBarTellsWhatSh
   EXPECT_TRUE(frame.OpenByName(Copy("field/as-applied-simple1.shp")));
   EXPECT_TRUE(frame.Action(kIdSummaryTotals)->isEnabled());
 
-  auto* note = frame.findChild<QLabel*>(QStringLiteral("ShowMeNote"));
+  auto* note = frame.findChild<QLabel*>(QStringLiteral("StatusFilterNote"));
   ASSERT_NE(note, nullptr);
   EXPECT_TRUE(note->isHidden()) << "nothing is filtered yet";
   // The default mask (booms on, rates above zero) hides the log's 4 zero rates.
@@ -320,7 +320,7 @@ TEST_F(FrameLayersTest, ZoomCommandsMoveTheView) {
   EXPECT_FALSE(frame.Action(kIdZoomTool)->isChecked());
 }
 
-TEST_F(FrameLayersTest, TheZoomKeysWorkInTheMapWindowOnly) {
+TEST_F(FrameLayersTest, TheZoomKeysWorkInTheMapWindowAndTheLayersPane) {
   NEED_TESTDATA();
   CMainFrame frame(kStandardSet);
   frame.resize(900, 600);
@@ -340,12 +340,13 @@ TEST_F(FrameLayersTest, TheZoomKeysWorkInTheMapWindowOnly) {
   EXPECT_GT(view.Width(), zoomedIn);
   QTest::keyClick(map, Qt::Key_A);
   EXPECT_TRUE(ViewShows(frame, frame.Layers().GetBounds()));
-  // Typed in the layers pane, the letters are the list's own.
+  // Typed in the layers pane, the letters are the map's too.
   const int32_t before = view.Width();
   QWidget* list = frame.LayersPane()->AsWidget();
   list->setFocus();
   ASSERT_TRUE(QTest::qWaitFor([&] { return list->hasFocus(); }, 2000));
   QTest::keyClick(list, Qt::Key_I);
+  EXPECT_LT(view.Width(), before);
   QTest::keyClick(list, Qt::Key_O);
   EXPECT_EQ(view.Width(), before);
 }

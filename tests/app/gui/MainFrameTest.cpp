@@ -81,8 +81,8 @@ TEST_F(MainFrameTest, StandardSetMenuAndToolbarInOrderWithDefaultTexts) {
   EXPECT_EQ(frame.windowTitle(), "Quillmer Kestrune");
   EXPECT_EQ(Walk(frame.menuBar()->actions()),
             (std::vector<std::string>{
-                "[&File  ", "32771|&Open...", "32775|&Close", "32799|&Close &All", "-", "32801|Save As...",
-                "32773|&Print", "-", "[Units", "32808|&U.S.", "32809|Metric", "]", "-", "32770|E&xit", "]",
+                "[&File  ", "32771|&Open...", "[Open &Recent", "]", "32775|&Close", "32799|&Close &All", "-",
+                "32801|Save As...", "32773|&Print", "32810|&Export Map Image...", "-", "[Units", "32808|&U.S.", "32809|Metric", "]", "-", "32770|E&xit", "]",
                 "[&View  ", "32792|&Zoom Tool", "32793|Zoom In \t &I", "32794|Zoom Out \t &O",
                 "32795|Zoom All \t &A", "32800|Zoom Active &File", "-", "32797|&Display Settings",
                 "32840|Layer &Table", "]", "[&Log  ", "32807|&Notes", "]", "[&Help", "32790|&About...", "]"}));
@@ -108,8 +108,8 @@ TEST_F(MainFrameTest, VantrelSetAddsShowMeAndSummaryTotals) {
   EXPECT_EQ(frame.windowTitle(), "Vantrel");
   const std::vector<std::string> menu = Walk(frame.menuBar()->actions());
   EXPECT_EQ(menu, (std::vector<std::string>{
-                      "[&File  ", "32771|&Open...", "32775|&Close", "32799|&Close &All", "-", "32801|Save As...",
-                      "32773|&Print", "-", "32770|E&xit", "]",
+                      "[&File  ", "32771|&Open...", "[Open &Recent", "]", "32775|&Close", "32799|&Close &All", "-",
+                      "32801|Save As...", "32773|&Print", "32810|&Export Map Image...", "-", "32770|E&xit", "]",
                       "[&View  ", "32792|&Zoom Tool", "32793|Zoom In \t &I", "32794|Zoom Out \t &O",
                       "32795|Zoom All \t &A", "32800|Zoom Active &File", "-", "32797|&Display Settings",
                       "32806|&Show Me", "32840|Layer &Table", "]",

@@ -25,6 +25,7 @@
 #include "app/gui/MainFrame.h"
 #include "app/gui/SingleInstance.h"
 #include "app/gui/SplashWnd.h"
+#include "base/AppIdentity.h"
 #include "base/gui/AppResources.h"
 #include "base/Preferences.h"
 #include "lang/LangFile.h"
@@ -97,6 +98,26 @@ TEST_F(StartUpTest, WithoutAFileTheSplashShowsAndThePreferencesAreLoaded) {
   QTest::keyClick(splash, Qt::Key_Space);
   QTest::qWait(10);
   EXPECT_EQ(GetSplashWnd(), nullptr);
+}
+
+TEST_F(StartUpTest, TheApplicationIsNamedAsItsPreferencesAndALaterStartTakesTheKeptWindow) {
+  {
+    CKestruneApp app(UniqueChannel());
+    ASSERT_TRUE(app.InitInstance({"/nowhere.shp"}));
+    // One organisation: Qt's default settings are the preferences' own file.
+    EXPECT_EQ(QSettings().fileName(),
+              QSettings(QSettings::NativeFormat, QSettings::UserScope, "Quillmer Software, Inc.", "Kestrune").fileName());
+    EXPECT_EQ(QCoreApplication::applicationVersion().toStdString(), ApplicationVersion());
+    EXPECT_EQ(QGuiApplication::desktopFileName(), "com.quillmer.Kestrune");
+    EXPECT_TRUE(app.Frame()->windowState() & Qt::WindowMaximized);
+    app.Frame()->showNormal();
+    app.Frame()->setGeometry(30, 40, 700, 500);
+    app.Frame()->close();
+  }
+  CKestruneApp again(UniqueChannel());
+  ASSERT_TRUE(again.InitInstance({"/nowhere.shp"}));
+  EXPECT_FALSE(again.Frame()->windowState() & Qt::WindowMaximized);
+  EXPECT_EQ(again.Frame()->size(), QSize(700, 500));
 }
 
 TEST_F(StartUpTest, AFileNamedOnTheCommandLineMeansNoSplash) {

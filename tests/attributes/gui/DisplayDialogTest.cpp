@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QRadioButton>
 #include <QStringList>
 #include <QTest>
@@ -213,6 +214,40 @@ TEST_F(DisplayDialogTest, OkWritesTheFiveSettingsInOrderAndTheDefaultSize) {
   EXPECT_DOUBLE_EQ(GetPreferences().GetDefaultDisplaySize(false), 12.5);
   // The default is kept in memory; the preferences are saved elsewhere.
   EXPECT_DOUBLE_EQ(prefs_.Stored().GetDefaultDisplaySize(false), 30.0);
+}
+
+TEST_F(DisplayDialogTest, AreasAloneOfferAFillOpacityWrittenOnlyWhenChanged) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  for (const char* file : {"as-applied-simple1.shp", "ab-line-simple1.shp"}) {
+    std::unique_ptr<Layer> layer = Open(file);
+    ASSERT_NE(layer, nullptr);
+    CDisplayDialog dialog(*layer);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_FALSE(Control<QSpinBox>(&dialog, kIdFillOpacity)->isEnabled()) << file;
+    dialog.reject();
+  }
+  std::unique_ptr<Layer> layer = Open("ssurgo-simple1.shp");
+  ASSERT_NE(layer, nullptr);
+  {
+    CDisplayDialog dialog(*layer);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    auto* opacity = Control<QSpinBox>(&dialog, kIdFillOpacity);
+    EXPECT_TRUE(opacity->isEnabled());
+    EXPECT_EQ(opacity->value(), 100);
+    QTest::mouseClick(Control<QPushButton>(&dialog, kIdDisplayOk), Qt::LeftButton);
+    EXPECT_FALSE(GpeKeys(*layer).contains("FILL_OPACITY"));
+  }
+  CDisplayDialog dialog(*layer);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  Control<QSpinBox>(&dialog, kIdFillOpacity)->setValue(30);
+  QTest::mouseClick(Control<QPushButton>(&dialog, kIdDisplayOk), Qt::LeftButton);
+  EXPECT_EQ(layer->GetFillOpacity(), 30);
+  int32_t v = 0;
+  ASSERT_TRUE(layer->ReadSetting(kKeyFillOpacity, v));
+  EXPECT_EQ(v, 30);
 }
 
 TEST_F(DisplayDialogTest, OkRefusesLegendColoursWithoutAFieldAndSizesThatAreNoSize) {

@@ -2,7 +2,9 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDialog>
+#include <QFile>
 #include <QGroupBox>
+#include <QLibraryInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -10,6 +12,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <QTranslator>
 #include <QVBoxLayout>
 #include <QtTest/QTest>
 
@@ -205,6 +208,22 @@ TEST_F(LangWidgets, CLangDialogTranslatesWhenRunModally) {
   EXPECT_EQ(dialog.exec(), QDialog::Accepted);
   EXPECT_EQ(titleWhileOpen, "Anzeige");
   EXPECT_EQ(dialog.inits, 1);
+}
+
+TEST(QtTranslations, QtsOwnTextsFollowTheLocaleWhenTheirTranslationIsInstalled) {
+  const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  if (!QFile::exists(folder + QStringLiteral("/qtbase_de.qm"))) {
+    GTEST_SKIP() << "qtbase_de.qm is not installed (qt6-translations-l10n)";
+  }
+  const QString before = QCoreApplication::translate("QPlatformTheme", "Cancel");
+  QTranslator* german = InstallQtTranslations(QLocale(QLocale::German, QLocale::Germany));
+  ASSERT_NE(german, nullptr);
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Abbrechen"));
+  QCoreApplication::removeTranslator(german);
+  delete german;
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), before);
+  // A language Qt has no translation for leaves the texts as they are.
+  EXPECT_EQ(InstallQtTranslations(QLocale(QLocale::Esperanto)), nullptr);
 }
 
 }  // namespace

@@ -221,5 +221,66 @@ TEST_F(LayerPixels, TransformedOrClippedPaintersDrawTheOrdinaryWay) {
   }
 }
 
+// An area layer drawn into a white picture through a view of all of it.
+QImage DrawLayer(Layer& layer, MapView& view) {
+  view.Resize(120, 90);
+  MapRect bounds = layer.GetBounds();
+  view.ZoomToRect(bounds, true);
+  QImage image(120, 90, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter painter(&image);
+  QPainterCanvas canvas(painter);
+  layer.Draw(view.Transform(), canvas);
+  return image;
+}
+
+TEST(AreaFillOpacity, FullOpacityIsTheOpaqueFillAndLessLetsTheGroundThrough) {
+  TempDir dir;
+  const std::string shp = test::WriteAreaSet(dir, "zone", {test::Square(-93.6, 42.0, 0.01)}, {4.0});
+  MapView view;
+  Layer plain;
+  plain.SetPathName(shp);
+  ASSERT_TRUE(plain.Open() && plain.Load());
+  const QImage before = DrawLayer(plain, view);
+  // The record as every area has always drawn: black outline, opaque fill of its colour.
+  Shape* record = plain.First();
+  ASSERT_NE(record, nullptr);
+  const Color colour = record->GetColor();
+  QImage opaque(120, 90, QImage::Format_RGB32);
+  opaque.fill(Qt::white);
+  {
+    QPainter painter(&opaque);
+    QPainterCanvas canvas(painter);
+    canvas.SetPen(BlackPen());
+    canvas.SetBrush(SolidBrush(colour));
+    auto* area = dynamic_cast<AreaShape*>(record);
+    ASSERT_NE(area, nullptr);
+    view.Transform().DrawWorldPolyPolygon(canvas, area->GetPoints().data(), area->GetRingSizes().data(),
+                                          area->GetRingCount());
+  }
+  EXPECT_TRUE(SameImages(before, opaque));
+
+  plain.SetFillOpacity(100);
+  EXPECT_TRUE(SameImages(DrawLayer(plain, view), before));
+
+  plain.SetFillOpacity(40);
+  const QImage light = DrawLayer(plain, view);
+  const QPoint middle(60, 45);
+  const QColor fill = ToQColor(colour);
+  const QColor seen = light.pixelColor(middle);
+  // 40 % of the colour over white, to a step of rounding.
+  EXPECT_NEAR(seen.red(), 0.4 * fill.red() + 0.6 * 255, 2);
+  EXPECT_NEAR(seen.green(), 0.4 * fill.green() + 0.6 * 255, 2);
+  EXPECT_NEAR(seen.blue(), 0.4 * fill.blue() + 0.6 * 255, 2);
+  // The outline stays as it was.
+  int outlineDiffers = 0;
+  for (int y = 0; y < 90; ++y) {
+    for (int x = 0; x < 120; ++x) {
+      if (before.pixel(x, y) == qRgb(0, 0, 0)) outlineDiffers += light.pixel(x, y) != qRgb(0, 0, 0);
+    }
+  }
+  EXPECT_EQ(outlineDiffers, 0);
+}
+
 }  // namespace
 }  // namespace kestrune

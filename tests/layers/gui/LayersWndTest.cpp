@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QImage>
 #include <QLabel>
@@ -168,10 +169,15 @@ TEST_F(LayersWndTest, ChoosingATextFieldListsItsValuesInTheLegend) {
   ASSERT_TRUE(Open(CopyTestSet("field/ssurgo-simple1.shp")));
   CLayersWnd* wnd = LayersWnd();
   QComboBox* box = wnd->ThemeBox();
-  // The user steps the closed box up twice: from clay to musym.
+  // The user opens the box and steps up twice: from clay to musym. (On the
+  // closed box the arrow keys are the map's.)
   box->setFocus();
-  QTest::keyClick(box, Qt::Key_Up);
-  QTest::keyClick(box, Qt::Key_Up);
+  box->showPopup();
+  QAbstractItemView* popup = box->view();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return popup->isVisible(); }, 2000));
+  QTest::keyClick(popup, Qt::Key_Up);
+  QTest::keyClick(popup, Qt::Key_Up);
+  QTest::keyClick(popup, Qt::Key_Return);
   ASSERT_EQ(box->currentText().toStdString(), "musym");
   EXPECT_TRUE(Active()->IsCategorised());
   EXPECT_EQ(LineTexts(wnd->LegendList()),
@@ -187,9 +193,14 @@ TEST_F(LayersWndTest, ChoosingAFieldRecoloursByItAndWritesTheSettings) {
   CLayersWnd* wnd = LayersWnd();
   QComboBox* box = wnd->ThemeBox();
   ASSERT_EQ(box->currentText().toStdString(), "clay");
-  // The user steps the closed box down by one: from clay to sand.
+  // The user opens the box and steps down by one: from clay to sand. (On the
+  // closed box the arrow keys are the map's.)
   box->setFocus();
-  QTest::keyClick(box, Qt::Key_Down);
+  box->showPopup();
+  QAbstractItemView* popup = box->view();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return popup->isVisible(); }, 2000));
+  QTest::keyClick(popup, Qt::Key_Down);
+  QTest::keyClick(popup, Qt::Key_Return);
   ASSERT_EQ(box->currentText().toStdString(), "sand");
 
   Layer* layer = Active();
