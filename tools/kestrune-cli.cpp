@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CliCopy.h"
 #include "base/CliCommand.h"
 #include "base/Preferences.h"
 #include "lang/LangString.h"
@@ -22,7 +23,7 @@ using kestrune::CliCommand;
 
 // Every subcommand, in the order the usage lists them.
 const CliCommand* const kCommands[] = {&kestrune::kInfoCommand, &kestrune::kPrintCommand,
-                                       &kestrune::kRenderCommand};
+                                       &kestrune::kRenderCommand, &kestrune::kCopyCommand};
 
 constexpr const char* kUsagePrefix = kestrune::kMsgUsagePrefix;
 

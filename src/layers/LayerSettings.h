@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "geo/MapPoint.h"
 #include "layers/IniFile.h"
+#include "geo/MapPoint.h"
 
 namespace kestrune {
 
@@ -21,6 +21,9 @@ constexpr const char* kKeyDrawBorder = "DRAW_BORDER";
 constexpr const char* kKeyColorMethod = "COLOR_METHOD";
 constexpr const char* kKeySolidColor = "SOLID_COLOR";
 constexpr const char* kKeyLegendColumn = "LEGEND_COL";
+// The status line when a key could not be written because its file could not be read.
+constexpr const char* kMsgSettingsNotWritten =
+    "#20010010:The display settings in \"%s\" could not be read, so the change was not written to it.";
 // Values are read into a buffer of this many characters, the last one the terminator.
 constexpr std::size_t kSettingBufferSize = 50;
 
@@ -82,8 +85,9 @@ std::string SettingValueText(const LayerSettings& settings, SettingKey key);
 bool ReadSetting(const IniFile& file, std::string_view key, int32_t& value);
 bool ReadSetting(const std::string& settingsPath, std::string_view key, int32_t& value);
 // The layer's WriteSetting and WriteIntSetting: key = value in section "Options",
-// creating the file or section. Failures change nothing on disk; the result is
-// only for callers that care (the layer does not report them).
+// creating the file or section, through the safe-write path. A failure changes
+// nothing on disk and is told on the status line (ShowStatus) with the file's
+// name and the reason; a settings file that is a symbolic link is never written.
 bool WriteSetting(const std::string& settingsPath, std::string_view key, std::string_view value);
 bool WriteIntSetting(const std::string& settingsPath, std::string_view key, int32_t value);
 

@@ -3,12 +3,15 @@
 
 #include <chrono>
 
+#include <QBuffer>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
 
 #include "geo/gui/QPainterCanvas.h"
+#include "base/SafeFile.h"
+#include "lang/FileErrorText.h"
 #include "lang/LangString.h"
 #include "layers/LayerInfo.h"
 #include "mapview/gui/CliMapFiles.h"
@@ -64,9 +67,19 @@ int RunRenderCommand(const std::vector<std::string>& args, std::ostream&, std::o
   // The name's suffix chooses the format; a name without a known one still gets a PNG.
   QByteArray format = QFileInfo(output).suffix().toLower().toLatin1();
   if (!QImageWriter::supportedImageFormats().contains(format)) format = "png";
-  QImageWriter writer(output, format);
+  // Encoded in memory, then through the safe-write path: a full disk or a
+  // link in the output's place leaves any old picture as it was.
+  QByteArray encoded;
+  QBuffer buffer(&encoded);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, format);
   if (!writer.write(image)) {
     err << LangFormat(kMsgCannotWriteOutput, parsed.output.c_str()) << '\n';
+    return kCliFailed;
+  }
+  FileWriteError writeError;
+  if (!WriteFileSafely(parsed.output, std::string_view(encoded.constData(), size_t(encoded.size())), &writeError)) {
+    err << FileWriteErrorText(writeError) << '\n';
     return kCliFailed;
   }
   const Clock::time_point written = Clock::now();
