@@ -121,7 +121,7 @@ TEST(HandOverChannel, GarbageIsDroppedAndTheListenerKeepsServing) {
   QSignalSpy spy(&first, &CInstanceServer::HandOverReceived);
 
   QLocalSocket rogue;
-  rogue.connectToServer(channel);
+  rogue.connectToServer(InstanceSocketPath(channel));
   ASSERT_TRUE(rogue.waitForConnected(2000));
   rogue.write("GET /etc/passwd HTTP/1.0\r\n\r\n");
   rogue.flush();

@@ -143,14 +143,14 @@ int RunOutput(const std::string& command, const std::vector<std::string>& args, 
 TEST(CliOutputs, EveryFailingStepKeepsTheOldPictureOrPageAndSaysWhy) {
   TempDir dir;
   const std::string shp = test::WritePointSet(dir, "pts", {{-95.0, 42.0}, {-94.9, 42.1}}, {1.0, 2.0});
-  WriteFileBytes(dir / "target", "old bytes");
+  test::WriteFileBytes(dir / "target", "old bytes");
   for (const char* command : {"print", "render"}) {
     const std::string output = (dir / (std::string(command) + ".out")).string();
     for (const test::WriteFaultCase& fault : test::WriteFaultCases()) {
       // The PDF writer writes by itself: only the steps around it can fail there.
       if (fault.step == SafeWriteStep::Write && std::string(command) == "print") continue;
       SCOPED_TRACE(std::string(command) + " " + fault.name);
-      WriteFileBytes(output, "old bytes");
+      test::WriteFileBytes(output, "old bytes");
       std::string err;
       {
         test::ScopedWriteFault injected(fault);
@@ -180,8 +180,8 @@ TEST(CliOutputs, AReallyFullDiskKeepsTheOldPageAndSaysSo) {
   TempDir dir;
   const std::string shp = test::WritePointSet(dir, "pts", {{-95.0, 42.0}, {-94.9, 42.1}}, {1.0, 2.0});
   const std::string pdf = (disk / "page.pdf").string(), png = (disk / "map.png").string();
-  WriteFileBytes(pdf, "old page");
-  WriteFileBytes(png, "old map");
+  test::WriteFileBytes(pdf, "old page");
+  test::WriteFileBytes(png, "old map");
   disk.Fill();
   std::string err;
   EXPECT_EQ(RunOutput("print", {pdf, shp}, err), kCliFailed);
