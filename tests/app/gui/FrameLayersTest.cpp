@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Commands.h"
+#include "app/gui/GuiPlatform.h"
 #include "app/gui/MainFrame.h"
 #include "attributes/gui/DialogSupport.h"
 #include "base/gui/PaneInterfaces.h"
@@ -219,6 +220,32 @@ TEST_F(FrameLayersTest, SaveAsOntoItselfKeepsEveryFileIntact) {
     ++i;
   }
   EXPECT_EQ(frame.LayersPane()->GetActiveLayer()->GetPathName(), source.toStdString());
+}
+
+TEST_F(FrameLayersTest, ASettingsFileThatIsALinkIsKeptAndTheStatusBarSaysSo) {
+  NEED_TESTDATA();
+  const QString source = Copy("field/as-applied-simple1.shp");
+  const fs::path gpe = dir_ / "data" / "as-applied-simple1.gpe";
+  const fs::path target = dir_ / "bashrc";
+  WriteFileBytes(target, "alias ll='ls -l'\n");
+  fs::remove(gpe);
+  fs::create_symlink(target, gpe);
+  CMainFrame frame(kStandardSet);
+  InstallGuiPlatform(&frame);
+  SetMessageHandler([this](const MessageRequest& r) {
+    messages_.push_back(r);
+    return MessageAnswer::Ok;
+  });
+  ASSERT_TRUE(frame.OpenByName(source));
+  // The notice comes after the command that caused it has cleared the status bar.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return frame.statusBar()->currentMessage().contains("symbolic link"); }, 2000))
+      << frame.statusBar()->currentMessage().toStdString();
+  EXPECT_TRUE(frame.statusBar()->currentMessage().contains(QString::fromStdString(gpe.string())));
+  EXPECT_EQ(ReadFileBytes(target), "alias ll='ls -l'\n");
+  SetStatusHandler(nullptr);
+  SetPumpHandler(nullptr);
+  SetBeepHandler(nullptr);
+  SetWaitCursorHandlers(nullptr, nullptr);
 }
 
 TEST_F(FrameLayersTest, AFailedSaveAsSaysWhichFileAndLeavesTheLayerAlone) {
