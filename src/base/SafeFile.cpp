@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "base/Paths.h"
@@ -32,8 +33,15 @@ std::string FolderFor(const std::string& path) {
   return folder.empty() ? std::string(".") : folder;
 }
 
-// The permission bits a new file gets: 0666 less the process's umask.
+// The permission bits a new file gets: 0666 less the process's umask, read
+// where the kernel shows it (setting and restoring it would race with other
+// threads creating files).
 mode_t NewFileMode() {
+  std::string status;
+  if (ReadSideFile("/proc/self/status", 64 * 1024, status, SideFileLimit::Truncate) == SideFileStatus::Ok) {
+    const std::size_t at = status.find("\nUmask:");
+    if (at != std::string::npos) return 0666 & ~static_cast<mode_t>(std::strtoul(status.c_str() + at + 7, nullptr, 8));
+  }
   const mode_t mask = ::umask(0);
   ::umask(mask);
   return 0666 & ~mask;

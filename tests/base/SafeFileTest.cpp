@@ -63,6 +63,12 @@ TEST(SafeWrite, ReplacesWholeAndKeepsThePermissions) {
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   EXPECT_TRUE(TemporaryFilesIn(dir.path()).empty());
+  // A new file gets what any new file of the process would: 0666 less the umask.
+  const mode_t old = ::umask(027);
+  ASSERT_TRUE(WriteFileSafely((dir / "new.txt").string(), "notes"));
+  ::umask(old);
+  ASSERT_EQ(::stat((dir / "new.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
 TEST(SafeWrite, LinksPipesAndFoldersInTheWayAreRefusedAndNeverWrittenThrough) {
