@@ -1,10 +1,11 @@
 #include "app/gui/SingleInstance.h"
 
 #include <pwd.h>
-#include <cerrno>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <QCryptographicHash>
 #include <QDir>
