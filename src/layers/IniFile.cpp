@@ -130,10 +130,10 @@ IniFile IniFile::Parse(std::string_view text) {
 }
 
 // Reads and parses a file, telling a missing file from one that cannot be read.
-IniLoadStatus IniFile::Load(const std::string& path) {
+IniLoadStatus IniFile::Load(const std::string& path, int* error) {
   *this = IniFile{};
   std::string bytes;
-  switch (ReadSideFile(path, kMaxSettingsFileBytes, bytes)) {
+  switch (ReadSideFile(path, kMaxSettingsFileBytes, bytes, SideFileLimit::Refuse, error)) {
     case SideFileStatus::Ok: break;
     case SideFileStatus::Missing:
     case SideFileStatus::NotRegular: return IniLoadStatus::Missing;

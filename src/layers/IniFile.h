@@ -37,7 +37,8 @@ class IniFile {
   // Reads a file of at most kMaxSettingsFileBytes. Missing gives an empty file;
   // Unreadable (no permission, a read error) and TooLarge also leave it empty,
   // and writers must then not replace the file.
-  IniLoadStatus Load(const std::string& path);
+  // error (when given) gets the system's reason of Unreadable.
+  IniLoadStatus Load(const std::string& path, int* error = nullptr);
 
   // The value of key in section, or nothing when there is no such key with a value.
   std::optional<std::string> Find(std::string_view section, std::string_view key) const;

@@ -19,11 +19,11 @@ bool IsCSpace(char c) {
 
 // Tells on the status line why a settings file could not be read or written:
 // the change itself stays in memory, only the file keeps its old text.
-void ReportSettingsLoad(const std::string& path, IniLoadStatus status) {
+void ReportSettingsLoad(const std::string& path, IniLoadStatus status, int error) {
   if (status == IniLoadStatus::TooLarge) {
     ShowStatus(SideFileRefusalText(path, SideFileStatus::TooLarge, kMaxSettingsFileBytes));
   } else if (status == IniLoadStatus::Unreadable) {
-    ShowStatus(SideFileRefusalText(path, SideFileStatus::Unreadable, kMaxSettingsFileBytes));
+    ShowStatus(SideFileRefusalText(path, SideFileStatus::Unreadable, kMaxSettingsFileBytes, error));
   }
 }
 
@@ -126,7 +126,9 @@ bool ReadSetting(const IniFile& file, std::string_view key, int32_t& value) {
 // Reads one key of a settings file on disk.
 bool ReadSetting(const std::string& settingsPath, std::string_view key, int32_t& value) {
   IniFile file;
-  ReportSettingsLoad(settingsPath, file.Load(settingsPath));
+  int error = 0;
+  const IniLoadStatus status = file.Load(settingsPath, &error);
+  ReportSettingsLoad(settingsPath, status, error);
   return ReadSetting(file, key, value);
 }
 
@@ -164,8 +166,9 @@ SettingsLoadResult LoadLayerSettings(const std::string& settingsPath, LayerSetti
                                      double defaultDisplaySizeFt) {
   SettingsLoadResult result;
   IniFile file;
-  const IniLoadStatus status = file.Load(settingsPath);
-  ReportSettingsLoad(settingsPath, status);
+  int error = 0;
+  const IniLoadStatus status = file.Load(settingsPath, &error);
+  ReportSettingsLoad(settingsPath, status, error);
   result.keysRead = ApplySettingsKeys(file, settings);
   // Legend colours need a column to read the values from.
   if (settings.legendColumn <= 0) {
