@@ -315,6 +315,40 @@ TEST(HandOverChannel, AListenerOfAnotherUserGetsNoName) {
   ::unlink(QFile::encodeName(InstanceSocketPath(channel)).constData());
 }
 
+TEST(HandOverChannel, AStrangerWhoReachesTheSocketIsHungUpOn) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
+  TempDir dir;
+  ::chmod(dir.path().c_str(), 0700);
+  ScopedEnv xdg("XDG_RUNTIME_DIR", QFile::encodeName(QString::fromStdString(dir.path().string())));
+  const QString channel = UniqueChannel();
+  CInstanceServer first;
+  ASSERT_TRUE(first.Listen(channel));
+  QSignalSpy spy(&first, &CInstanceServer::HandOverReceived);
+  // Opened up by hand, as a careless setup might leave them.
+  const std::string path = QFile::encodeName(InstanceSocketPath(channel)).toStdString();
+  ::chmod(dir.path().c_str(), 0711);
+  ::chmod(path.c_str(), 0777);
+  const QByteArray message = EncodeHandOver("/data/planted.shp");  // made before the fork: no allocation after it
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setuid(65534) != 0) ::_exit(2);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::copy(path.begin(), path.end(), addr.sun_path);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) ::_exit(3);
+    (void)!::write(fd, message.constData(), size_t(message.size()));
+    char answer = 1;
+    // The viewer's answer is one zero byte; a hang-up gives none.
+    ::_exit(::read(fd, &answer, 1) == 1 ? 1 : 0);
+  }
+  int status = -1;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 5000));
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: answered, 2: setuid, 3: connect";
+  EXPECT_EQ(spy.count(), 0);
+}
+
 TEST(HandOverPeer, OnlyASocketOfThisUserPasses) {
   int pair[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
