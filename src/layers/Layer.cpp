@@ -120,7 +120,7 @@ void Layer::Clear() {
 }
 
 // Recognises the file kind by its extension; a shape file's header decides.
-bool Layer::Open(void* /*ownerWindow*/) {
+bool Layer::Open() {
   if (fileKind_ == kFileKindUnknown) {
     if (EqualsIgnoringCase(extension_, "shp")) {
       fileKind_ = kFileKindShape;
@@ -133,7 +133,7 @@ bool Layer::Open(void* /*ownerWindow*/) {
 }
 
 // Reads the records once, then on every call the settings, values, legend and colours.
-bool Layer::Load(void* /*ownerWindow*/, bool keepRecords) {
+bool Layer::Load(bool keepRecords) {
   bool result = loaded_;
   if (!loaded_) {
     WaitCursor wait;
@@ -159,6 +159,7 @@ bool Layer::Load(void* /*ownerWindow*/, bool keepRecords) {
     if (settings_.legendColumn <= 0) settings_.colorMethod = kColorMethodSolid;
     if (!(settings_.displaySizeFt >= 1.0)) settings_.displaySizeFt = defaultSize;
   }
+  logFields_ = basePath_.empty() ? LogFields{} : LoadLogFields(GetSettingsPath(), GetTablePath());
   loaded_ = result;
   ComputeValues();
   if (!basePath_.empty()) legend_.LoadFile(GetLegendPath());
@@ -299,12 +300,13 @@ void Layer::ComputeValues() {
     // A row that cannot be read leaves the value of the record before.
     if (column > 0 && table.ReadRecord(shape->GetRecordNumber())) table.GetNumber(column, value);
     shape->SetValue(value);
-    shape->SetFilterFlags(kComputedRecordFlags);
     if (value > max) max = value;
     if (value < min) min = value;
   }
   if (column > 0) legend_.BuildAutomatic(max, min);
   table.Close();
+  // The filter flags and the summary come from the log fields.
+  ComputeLogValues(*this);
 }
 
 // The legend colour of the record's value, or the solid colour.
@@ -494,6 +496,8 @@ std::vector<Shape*> Layer::FindInRect(const MapRect& rect) {
     return found;
   }
   for (Shape* shape : records_) {
+    // A record the filter hides cannot be selected.
+    if (shape->IsFilteredOut()) continue;
     const MapRect b = shape->GetHitBounds();
     if (b.left <= b.right && b.left >= rect.left && b.right <= rect.right && b.top >= rect.top &&
         b.bottom <= rect.bottom) {
@@ -509,6 +513,7 @@ Shape* Layer::HitTestPoint(const MapPoint& point) {
   double bestDistance = kNoHit;
   int bestClass = 0;
   for (Shape* shape : records_) {
+    if (shape->IsFilteredOut()) continue;
     const double d = shape->HitDistance(point);
     if (!(d < kNoHit)) continue;
     const int c = shape->GetRecordClass();
@@ -592,16 +597,50 @@ bool Layer::EditSelectedAttributes() {
 
 // ---------------------------------------------------------------- filter
 
-// Marks every record whose flags the mask does not cover as filtered out.
+// Marks every record whose flags the mask does not cover as filtered out, and
+// unselects those.
 void Layer::ApplyFilter() {
   const uint32_t mask = static_cast<uint32_t>(filterMask_);
   anyFilteredOut_ = false;
+  filterApplied_ = true;
   for (Shape* shape : records_) {
     const uint32_t flags = shape->GetFilterFlags();
     const bool out = (mask & flags) != flags;
     shape->SetFilteredOut(out);
     anyFilteredOut_ = anyFilteredOut_ || out;
   }
+  // A hidden record cannot stay selected.
+  if (anyFilteredOut_ && !selection_.empty()) {
+    std::vector<Shape*> kept;
+    for (Shape* shape : selection_) {
+      if (shape->IsFilteredOut()) {
+        shape->SetSelected(false);
+      } else {
+        kept.push_back(shape);
+      }
+    }
+    if (kept.size() != selection_.size()) {
+      selection_.swap(kept);
+      selectionOrderValid_ = false;
+    }
+  }
+}
+
+// Counts the filtered-out records, only when the filter left any.
+size_t Layer::CountFilteredOut() const {
+  if (!anyFilteredOut_) return 0;
+  size_t n = 0;
+  for (const Shape* shape : records_) n += shape->IsFilteredOut() ? 1 : 0;
+  return n;
+}
+
+// Stores and writes the log fields; flags, summary and filter follow.
+bool Layer::SetLogFields(const LogFields& fields) {
+  logFields_ = fields;
+  const bool written = basePath_.empty() || WriteLogFieldKeys(GetSettingsPath(), logFields_);
+  ComputeLogValues(*this);
+  if (filterApplied_) ApplyFilter();
+  return written;
 }
 
 // ---------------------------------------------------------------- records

@@ -15,6 +15,7 @@
 #include "layers/FileSummary.h"
 #include "layers/LayerSettings.h"
 #include "layers/Legend.h"
+#include "layers/LogFields.h"
 #include "shapes/RecordList.h"
 #include "shapes/RecordSink.h"
 #include "shapes/Shape.h"
@@ -36,7 +37,8 @@ constexpr int kFilterRateAboveZero = 0x4;
 constexpr int kFilterRateZero = 0x8;
 constexpr int kFilterShowShadows = 0x1000;  // mask only
 constexpr int kDefaultFilterMask = 0x1005;
-// Every record's flags once its values are computed: boom on, rate above zero.
+// The flags of a record the log fields say nothing against (no boom or rate
+// field, or no attribute row): boom on, rate above zero.
 constexpr int kComputedRecordFlags = kFilterBoomOn | kFilterRateAboveZero;
 
 // Context commands of a layer's selection.
@@ -66,10 +68,10 @@ class Layer : public RecordSink, public ShapeOwner {
   // ---- Virtual operations.
   virtual void Clear();
   // Recognises the file by its extension and checks the shape file header.
-  virtual bool Open(void* ownerWindow = nullptr);
+  virtual bool Open();
   // Reads the records (unless already loaded), the settings, the values, the
   // legend and the colours. True once the records are loaded.
-  virtual bool Load(void* ownerWindow = nullptr, bool keepRecords = false);
+  virtual bool Load(bool keepRecords = false);
   virtual bool Validate(int) { return true; }
   // Writes the legend to its ".lgd" when it carries its changed mark.
   virtual bool SaveLegend();
@@ -173,6 +175,15 @@ class Layer : public RecordSink, public ShapeOwner {
   int GetFilterMask() const { return filterMask_; }
   void SetFilterMask(int mask) { filterMask_ = mask; }
   void ApplyFilter();
+  // The records the last ApplyFilter filtered out (0 before any).
+  size_t CountFilteredOut() const;
+
+  // ---- Log fields (rate, boom, date, time, width; see LogFields.h).
+  const LogFields& GetLogFields() const { return logFields_; }
+  // The user's choice: writes the five keys, then the records' flags and the
+  // summary follow it (and the filter, once one has been applied). False when
+  // the keys could not be written (the choice holds for this session).
+  bool SetLogFields(const LogFields& fields);
 
   // ---- Records.
   const RecordList& Records() const { return records_; }
@@ -224,6 +235,8 @@ class Layer : public RecordSink, public ShapeOwner {
   int fileKind_ = kFileKindUnknown;
   LayerSettings settings_;
   int filterMask_ = kDefaultFilterMask;
+  bool filterApplied_ = false;
+  LogFields logFields_;
   Legend legend_;
   std::array<bool, kProductSlots> fieldAreaKnown_{};
   std::array<bool, kProductSlots> fieldVolumeKnown_{};

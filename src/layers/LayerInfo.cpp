@@ -10,6 +10,7 @@
 #include "lang/LangString.h"
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
+#include "layers/LogFields.h"
 #include "shapes/DbfTable.h"
 
 namespace kestrune {
@@ -50,6 +51,48 @@ void Key(std::string& out, const char* key, bool first = false) {
   out += ": ";
 }
 
+// A text or null.
+void AppendOptional(std::string& out, bool present, const std::string& text) {
+  if (present) {
+    AppendJsonString(out, text);
+  } else {
+    out += "null";
+  }
+}
+
+// "log_fields" (1-based field numbers or null) and "summary" (null without a rate field).
+void AppendLogJson(std::string& out, const Layer& layer) {
+  Key(out, "log_fields");
+  out += '{';
+  for (LogField f : kLogFieldOrder) {
+    Key(out, LogFieldName(f), f == kLogFieldOrder[0]);
+    if (layer.GetLogFields().Has(f)) {
+      AppendJsonInt(out, layer.GetLogFields()[f]);
+    } else {
+      out += "null";
+    }
+  }
+  out += '}';
+  Key(out, "summary");
+  const FileSummary& s = layer.GetSummary();
+  if (s.productCount < 1) {
+    out += "null";
+    return;
+  }
+  out += '{';
+  Key(out, "date", true);
+  AppendOptional(out, s.hasDate, IsoDate(s.date));
+  Key(out, "start");
+  AppendOptional(out, s.hasTimes, ClockText(s.startHour, s.startMinute));
+  Key(out, "end");
+  AppendOptional(out, s.hasTimes, ClockText(s.endHour, s.endMinute));
+  Key(out, "area");
+  AppendJsonDouble(out, s.fieldArea[0]);
+  Key(out, "volume");
+  AppendJsonDouble(out, s.fieldVolume[0]);
+  out += '}';
+}
+
 // Shows the usage of the subcommand.
 int Usage(std::ostream& err) {
   err << LangText(kMsgUsagePrefix) << ' ' << LangText(kInfoUsage) << '\n';
@@ -58,7 +101,7 @@ int Usage(std::ostream& err) {
 
 }  // namespace
 
-// The summary line: kind, records, bounds, display state, legend, fields.
+// The summary line: kind, records, bounds, display state, legend, log fields, summary, fields.
 std::string LayerSummaryJson(Layer& layer, const std::string& path) {
   std::string out = "{";
   Key(out, "file", true);
@@ -94,6 +137,7 @@ std::string LayerSummaryJson(Layer& layer, const std::string& path) {
     out += ']';
   }
   out += ']';
+  AppendLogJson(out, layer);
   Key(out, "fields");
   out += '[';
   DbfTable table;
@@ -117,7 +161,7 @@ std::string LayerSummaryJson(Layer& layer, const std::string& path) {
   return out;
 }
 
-// One record's line: number, class, colour, value, bounds and geometry.
+// One record's line: number, class, colour, value, bounds, geometry and filter flags.
 std::string RecordJson(Shape& shape) {
   std::string out = "{";
   Key(out, "rec", true);
@@ -169,6 +213,8 @@ std::string RecordJson(Shape& shape) {
     }
     default: break;
   }
+  Key(out, "flags");
+  AppendJsonInt(out, shape.GetFilterFlags());
   out += '}';
   return out;
 }

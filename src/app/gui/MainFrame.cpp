@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QKeySequence>
+#include <QLabel>
 #include <QMimeData>
 #include <QSplitter>
 #include <QStatusBar>
@@ -32,6 +33,7 @@
 #include "lang/gui/LangWidgets.h"
 #include "lang/LangString.h"
 #include "layers/LayerList.h"
+#include "layers/LogFields.h"
 #include "mapview/MapView.h"
 
 namespace kestrune {
@@ -95,6 +97,11 @@ CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
   setAcceptDrops(true);
   // Tells how far the reading of a large file has come.
   statusBar()->setSizeGripEnabled(true);
+  // Tells how many records the Show Me filter hides.
+  showMeNote_ = new QLabel(this);
+  showMeNote_->setObjectName(QStringLiteral("ShowMeNote"));
+  statusBar()->addPermanentWidget(showMeNote_);
+  showMeNote_->hide();
   UpdateCommandStates();
 }
 
@@ -207,6 +214,15 @@ void CMainFrame::UpdateCommandStates() {
     action->setEnabled(state.enabled);
     if (state.checkable) action->setChecked(state.checked);
   }
+  UpdateShowMeNote();
+}
+
+// The Show Me note of the status bar, shown only while a filter hides records.
+void CMainFrame::UpdateShowMeNote() {
+  if (!showMeNote_) return;
+  const QString note = layers_ ? QString::fromStdString(ShowMeStatusNote(*layers_)) : QString();
+  showMeNote_->setText(note);
+  showMeNote_->setVisible(!note.isEmpty());
 }
 
 // Runs the handler of an enabled command.
@@ -360,7 +376,11 @@ void CMainFrame::OnFilePrint() { mapPane_->Print(); }
 void CMainFrame::OnAppExit() { close(); }
 
 // U.S. and Metric: the preference in memory only.
-void CMainFrame::OnUnits(bool metric) { GetPreferences().SetMetric(metric); }
+void CMainFrame::OnUnits(bool metric) {
+  GetPreferences().SetMetric(metric);
+  // Summaries are in acres or hectares, and widths read in feet or metres, by the units.
+  for (Layer* layer : layers_->Layers()) ComputeLogValues(*layer);
+}
 
 // Zoom Tool: creates or deletes the map's zoom tool.
 void CMainFrame::OnZoomTool() { mapPane_->ToggleZoomTool(); }

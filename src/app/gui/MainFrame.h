@@ -15,6 +15,7 @@
 #include "app/Commands.h"
 
 class QAction;
+class QLabel;
 class QSplitter;
 class QToolBar;
 
@@ -45,7 +46,7 @@ class CMainFrame : public QMainWindow {
   void ExecuteCommand(int commandId);
   // What the enabling rules see now.
   CommandContext CurrentContext() const;
-  // Brings every action's enabled state and check mark up to date.
+  // Brings every action's enabled state and check mark up to date, and the Show Me note.
   void UpdateCommandStates();
 
   // Opens an existing file as the newest layer, refreshes the file list and
@@ -106,6 +107,8 @@ class CMainFrame : public QMainWindow {
   void RunBusy(const std::function<void()>& work);
   // Opens the names that arrived while a layer was being read.
   void OpenPendingNames();
+  // Shows or hides the status bar's note of the records Show Me hides.
+  void UpdateShowMeNote();
 
   const ResourceSet& set_;
   std::unique_ptr<LayerList> layers_;
@@ -120,6 +123,7 @@ class CMainFrame : public QMainWindow {
   int busy_ = 0;
   bool closePending_ = false;
   QStringList pendingNames_;
+  QLabel* showMeNote_ = nullptr;
 };
 
 // The main frame while it exists, or none.

@@ -33,6 +33,8 @@ ILayersPane* CreateLayersPane(QWidget* parent) {
   pane->SetDisplayDialogHandler([](Layer* layer) {
     const auto& open = GetLayerDialogOpeners().showDisplayDialog;
     if (open && layer) open(*layer, GetMainFrame());
+    // New log fields change what Show Me hides and whether the totals apply.
+    if (CMainFrame* frame = GetMainFrame()) frame->UpdateCommandStates();
   });
   pane->SetLegendSetupHandler([](Legend& copy, QWidget* parent) {
     const auto& run = GetLayerDialogOpeners().runLegendSetup;

@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +26,7 @@
 #include "geo/gui/QPainterCanvas.h"
 #include "lang/LangString.h"
 #include "layers/Layer.h"
+#include "layers/LogFields.h"
 #include "shapes/DbfTable.h"
 
 namespace kestrune {
@@ -103,12 +105,25 @@ CDisplayDialog::CDisplayDialog(Layer& layer, QWidget* parent)
   grid->addWidget(dataLabel, 4, 0);
   grid->addWidget(fields, 4, 1, 1, 2);
   grid->addWidget(legendSetup, 4, 3);
+  // The log fields, one box each, and the unit the width is read in.
+  auto* logGroup = Named(new QGroupBox(QString::fromUtf8(kTextLogFields), this), kIdLogFieldsGroup);
+  auto* logGrid = new QGridLayout(logGroup);
+  for (int i = 0; i < kLogFieldCount; ++i) {
+    logGrid->addWidget(new QLabel(QString::fromUtf8(kTextLogFieldLabels[i]), logGroup), i / 2, (i % 2) * 2);
+    auto* box = Named(new QComboBox(logGroup), kIdLogFieldFirst + i);
+    box->setMinimumWidth(120);
+    logGrid->addWidget(box, i / 2, (i % 2) * 2 + 1);
+  }
+  logGrid->addWidget(Named(new QLabel(QString::fromUtf8(metric_ ? kTextWidthInMetres : kTextWidthInFeet), logGroup),
+                           kIdWidthUnitNote),
+                     3, 0, 1, 4);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(ok);
   buttons->addWidget(cancel);
   auto* outer = new QVBoxLayout(this);
   outer->addLayout(grid);
+  outer->addWidget(logGroup);
   outer->addLayout(buttons);
 
   connect(solid, &QRadioButton::clicked, this, [this] { UpdateData(true); });
@@ -122,8 +137,10 @@ CDisplayDialog::CDisplayDialog(Layer& layer, QWidget* parent)
 // Translation, swatch, field list and the enabling by shape kind.
 void CDisplayDialog::OnInitDialog() {
   CLangDialog::OnInitDialog();
+  TranslateWindow(FindControl<QGroupBox>(this, kIdLogFieldsGroup));
   DrawColourButton();
   FillFieldList();
+  FillLogFieldLists();
   switch (layer_.GetShapeKind()) {
     case kShapeKindPoints:
       sizeLabelText_ = LangQString(kTextPointSize);
@@ -162,6 +179,29 @@ void CDisplayDialog::FillFieldList() {
   // Nothing is chosen unless the layer's field is one of them.
   if (list->findData(field_) < 0) list->setCurrentIndex(-1);
   table.Close();
+}
+
+// Rate, boom and width offer the numeric fields, date and time every field;
+// "(none)" comes first. A field the layer uses stays offered whatever its type.
+void CDisplayDialog::FillLogFieldLists() {
+  DbfTable table;
+  const bool open = table.Open(layer_.GetTablePath());
+  const std::vector<DbfField> fields = open ? TableFields(table) : std::vector<DbfField>{};
+  const LogFields& chosen = layer_.GetLogFields();
+  for (int i = 0; i < kLogFieldCount; ++i) {
+    const LogField which = kLogFieldOrder[i];
+    auto* box = FindControl<QComboBox>(this, kIdLogFieldFirst + i);
+    box->clear();
+    box->addItem(LangQString(kTextNoLogField), 0);
+    const bool numbersOnly = which == LogField::Rate || which == LogField::Boom || which == LogField::Width;
+    for (std::size_t f = 0; f < fields.size(); ++f) {
+      const int number = static_cast<int>(f) + 1;
+      if (numbersOnly && !IsNumericLogField(fields[f]) && number != chosen[which]) continue;
+      box->addItem(QString::fromStdString(fields[f].name), number);
+    }
+    const int index = box->findData(chosen[which]);
+    box->setCurrentIndex(index < 0 ? 0 : index);
+  }
 }
 
 // Data exchange with the controls, then the enabling by colour method.
@@ -254,6 +294,14 @@ void CDisplayDialog::accept() {
   layer_.SetLegendColumn(static_cast<int16_t>(static_cast<uint16_t>(field_ & 0xFFFF)));
   // An area layer's size (not editable) is only a default when it is a size at all.
   if (sizeValid) GetPreferences().SetDefaultDisplaySize(size, metric_);
+  LogFields logFields;
+  for (int i = 0; i < kLogFieldCount; ++i) {
+    logFields[kLogFieldOrder[i]] = FindControl<QComboBox>(this, kIdLogFieldFirst + i)->currentData().toInt();
+  }
+  if (!layer_.SetLogFields(logFields)) {
+    ShowMessage(MessageRequest{LangFormat(kMsgLogFieldsNotWritten, layer_.GetSettingsPath().c_str()),
+                               LangText(kDisplayTitle), MessageIcon::Warning, MessageButtons::Ok});
+  }
   CLangDialog::accept();
 }
 

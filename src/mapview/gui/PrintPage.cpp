@@ -89,7 +89,8 @@ const FileSummary* HeadingSummary(const PrintSource& source) {
 }
 
 // The names of the open files in bold over a rule across the page, 2.25
-// inches above the page's bottom whatever has been reserved.
+// inches above the page's bottom whatever has been reserved, and under the
+// rule the log's date, start, end and duration.
 void DrawHeadingBlock(QPainter& painter, const PageMetrics& page, const PrintSource& source, PrintedPage& out) {
   const QFont bold = PageFont(kPageHeadingPoints, page.dpiY, true, painter.device());
   const QFont normal = PageFont(kPageTextPoints, page.dpiY, false, painter.device());
@@ -116,6 +117,14 @@ void DrawHeadingBlock(QPainter& painter, const PageMetrics& page, const PrintSou
   painter.restore();
   out.headingPrinted = true;
   out.heading = names.toStdString();
+  // Under the rule, the log's date, start, end and duration, as far as the summary has them.
+  const std::string log = summary->FormatLogLine();
+  if (log.empty()) return;
+  painter.setFont(normal);
+  out.summaryBox = Box(out.headingBox.left(), bottom + Inches(0.05, page.dpiY), SingleLineWidth(painter, LangQ(log)),
+                       Inches(0.2, page.dpiY));
+  painter.drawText(out.summaryBox, Qt::TextSingleLine | Qt::AlignTop | Qt::AlignLeft | Qt::TextDontClip, LangQ(log));
+  out.summaryText = log;
 }
 
 // The active layer's legend at the right, one line per class with the highest

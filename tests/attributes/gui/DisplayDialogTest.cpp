@@ -1,9 +1,11 @@
 // The Display dialog on real points, lines and areas layers: what it shows per
 // kind and unit, what OK refuses, what OK writes to the ".gpe" and in which
-// order, the colour button, and what ShowDisplayDialog does afterwards.
+// order, the log fields, the colour button, and what ShowDisplayDialog does
+// afterwards.
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +21,7 @@
 #include "attributes/gui/LegendSetupDialog.h"
 #include "layers/IniFile.h"
 #include "layers/LayerSettings.h"
+#include "layers/LogFields.h"
 #include "shapes/DbfTable.h"
 #include "support/TestSupport.h"
 #include "DialogTestSupport.h"
@@ -190,8 +193,8 @@ TEST_F(DisplayDialogTest, OkWritesTheFiveSettingsInOrderAndTheDefaultSize) {
 
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
   EXPECT_FALSE(dialog.isVisible());
-  EXPECT_EQ(GpeKeys(*layer),
-            QStringList({"SOLID_COLOR", "DISPLAY_SIZE", "DRAW_BORDER", "COLOR_METHOD", "LEGEND_COL"}));
+  EXPECT_EQ(GpeKeys(*layer), QStringList({"SOLID_COLOR", "DISPLAY_SIZE", "DRAW_BORDER", "COLOR_METHOD", "LEGEND_COL",
+                                          "RATE_COL", "BOOM_COL", "DATE_COL", "TIME_COL", "WIDTH_COL"}));
   IniFile gpe;
   ASSERT_EQ(gpe.Load(layer->GetSettingsPath()), IniLoadStatus::Ok);
   int32_t v = 0;
@@ -298,6 +301,52 @@ double TableValue(const Layer& layer, int row, int field) {
   double value = -1;
   EXPECT_TRUE(table.GetNumber(field, value));
   return value;
+}
+
+TEST_F(DisplayDialogTest, LogFieldsShowTheirFieldsAndOkWritesTheFiveKeys) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  std::unique_ptr<Layer> layer = Open("as-applied-simple1.shp");
+  ASSERT_NE(layer, nullptr);
+  const auto box = [](const QDialog* d, LogField f) {
+    return FindControl<QComboBox>(d, kIdLogFieldFirst + static_cast<int>(f));
+  };
+  const auto items = [](const QComboBox* list) {
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i) texts << list->itemText(i);
+    return texts;
+  };
+  for (bool metric : {true, false}) {
+    GetPreferences().SetMetric(metric);
+    CDisplayDialog dialog(*layer);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_EQ(Control<QLabel>(&dialog, kIdWidthUnitNote)->text(),
+              metric ? "The width is read in metres (metric units)." : "The width is read in feet (U.S. units).");
+    dialog.reject();
+  }
+  CDisplayDialog dialog(*layer);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  // Only the target rate was detected; every box offers "(none)" and the numeric fields.
+  const QStringList numeric{"(none)", "Tgt_Rate_k", "Elevation_", "Speed_mph_"};
+  for (LogField f : kLogFieldOrder) EXPECT_EQ(items(box(&dialog, f)), numeric) << LogFieldKey(f);
+  EXPECT_EQ(box(&dialog, LogField::Rate)->currentText(), "Tgt_Rate_k");
+  EXPECT_EQ(box(&dialog, LogField::Boom)->currentText(), "(none)");
+  EXPECT_EQ(FindControl<QGroupBox>(&dialog, kIdLogFieldsGroup)->title(), "Log fields");
+
+  // Speed as the width, no rate: all five keys are written, the summary goes.
+  box(&dialog, LogField::Rate)->setCurrentIndex(0);
+  box(&dialog, LogField::Width)->setCurrentIndex(3);
+  QTest::mouseClick(Control<QPushButton>(&dialog, kIdDisplayOk), Qt::LeftButton);
+  ASSERT_EQ(dialog.result(), QDialog::Accepted);
+  IniFile gpe;
+  ASSERT_EQ(gpe.Load(layer->GetSettingsPath()), IniLoadStatus::Ok);
+  const char* const expected[] = {"0", "0", "0", "0", "3"};
+  for (int i = 0; i < kLogFieldCount; ++i) {
+    EXPECT_EQ(gpe.GetString("Options", LogFieldKey(kLogFieldOrder[i])), expected[i]) << i;
+  }
+  EXPECT_EQ(layer->GetLogFields()[LogField::Width], 3);
+  EXPECT_EQ(layer->GetSummary().productCount, 0);
 }
 
 TEST_F(DisplayDialogTest, ShowDisplayDialogRecomputesANewFieldRecoloursAndRepaints) {
