@@ -1,6 +1,6 @@
 // Save As of a whole shape file set: ".shp", ".shx" and ".dbf" must all be
-// there; the ".prj", ".cpg", the viewer's ".gpe" and ".lgd" and the notes
-// ".txt" come along when they exist, so the copy opens exactly like the
+// there; the ".prj", ".cpg", the viewer's ".gpe", ".lgd" and ".lgc" and the
+// notes ".txt" come along when they exist, so the copy opens exactly like the
 // original. Side files of those kinds already under the new name that the
 // source set does not have are removed, so the copy adopts nobody else's
 // legend, settings, notes or coordinate system.
@@ -22,7 +22,7 @@ namespace kestrune {
 
 // The extensions of a set's files in the order they are copied; the first
 // kRequiredSetFiles must exist.
-constexpr const char* kSetFileExtensions[] = {"shp", "shx", "dbf", "prj", "cpg", "gpe", "lgd", "txt"};
+constexpr const char* kSetFileExtensions[] = {"shp", "shx", "dbf", "prj", "cpg", "gpe", "lgd", "lgc", "txt"};
 constexpr int kRequiredSetFiles = 3;
 
 // True when both paths name one existing file (same device and inode, so hard

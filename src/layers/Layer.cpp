@@ -22,6 +22,12 @@ namespace {
 
 MapWindowHost* g_mapWindowHost = nullptr;
 
+// Who hears of selection changes.
+Layer::SelectionObserver& SelectionObserverSlot() {
+  static auto* observer = new Layer::SelectionObserver();
+  return *observer;
+}
+
 // The start and end of the lowest and highest values ComputeValues looks for.
 constexpr double kValueMaxStart = -1e99;
 constexpr double kValueMinStart = 1e99;
@@ -167,9 +173,13 @@ bool Layer::Load(bool keepRecords) {
   return result;
 }
 
-// Writes the legend when the legend dialog changed it.
+// Writes the legend when the legend dialog changed it, and the categories
+// when they differ from their file.
 bool Layer::SaveLegend() {
   if (legend_.IsChanged() && !basePath_.empty()) legend_.SaveFile(GetLegendPath());
+  if (categorised_ && categories_.IsChanged() && !basePath_.empty() && categories_.SaveFile(GetCategoryPath())) {
+    categories_.SetChanged(false);
+  }
   return true;
 }
 
@@ -203,6 +213,9 @@ std::string Layer::GetSettingsPath() const { return SideFilePath(basePath_, "gpe
 
 // The notes file beside the shape file.
 std::string Layer::GetNotesPath() const { return SideFilePath(basePath_, "txt"); }
+
+// The categories file beside the shape file.
+std::string Layer::GetCategoryPath() const { return SideFilePath(basePath_, "lgc"); }
 
 // ---------------------------------------------------------------- state
 
@@ -254,6 +267,7 @@ void Layer::SetSolidColor(Color color) {
 // Stores the legend column and writes "LEGEND_COL".
 void Layer::SetLegendColumn(int16_t column) {
   settings_.legendColumn = column;
+  categoriesChosen_ = true;
   WriteKey(SettingKey::LegendColumn);
 }
 
@@ -293,6 +307,11 @@ void Layer::ComputeValues() {
   // Without a column nothing is read, so the table need not be opened. A table
   // that cannot be read is told, rather than every value silently showing 0.
   if (column > 0 && !table.Open(GetTablePath())) ReportUnreadableTable(table);
+  categorised_ = false;
+  if (column > 0 && table.GetField(column) && IsCategoryField(*table.GetField(column))) {
+    ComputeCategories(table, column);
+    return;
+  }
   double value = 0.0;
   double max = kValueMaxStart;
   double min = kValueMinStart;
@@ -309,9 +328,39 @@ void Layer::ComputeValues() {
   ComputeLogValues(*this);
 }
 
+// Categories in the order their values first appear in the table; each
+// record's value is its category's index.
+void Layer::ComputeCategories(DbfTable& table, int column) {
+  categorised_ = true;
+  CategoryLegend fresh;
+  fresh.Begin(table.GetField(column)->name);
+  const int rows = table.GetRecordCount();
+  std::vector<int> categoryOfRow(static_cast<size_t>(rows) + 1, -1);
+  std::string text;
+  for (int row = 1; row <= rows; ++row) {
+    if (table.ReadRecord(row) && table.GetString(column, text)) categoryOfRow[static_cast<size_t>(row)] = fresh.IndexOf(text);
+  }
+  table.Close();
+  CategoryLegend stored;
+  if (!basePath_.empty() && stored.LoadFile(GetCategoryPath())) fresh.ApplyStored(stored);
+  fresh.SetChanged(categoriesChosen_ && fresh.SaveBytes() != stored.SaveBytes());
+  categories_ = std::move(fresh);
+  for (Shape* shape : records_) {
+    const int r = shape->GetRecordNumber();
+    shape->SetValue(r >= 1 && r <= rows ? categoryOfRow[static_cast<size_t>(r)] : -1);
+    shape->SetFilterFlags(kComputedRecordFlags);
+  }
+}
+
+// The category text of a record of a categorised layer.
+std::string Layer::GetCategoryOf(const Shape& shape) const {
+  return categorised_ ? categories_.ValueOf(static_cast<int>(shape.GetValue())) : std::string();
+}
+
 // The legend colour of the record's value, or the solid colour.
 Color Layer::ColorFor(const Shape& shape) const {
   if (settings_.colorMethod != kColorMethodSolid && settings_.legendColumn != kNoLegendColumn) {
+    if (categorised_) return categories_.ColorOf(static_cast<int>(shape.GetValue()));
     return GetValueColor(shape.GetValue());
   }
   return settings_.solidColor;
@@ -447,10 +496,19 @@ bool Layer::AddToSelection(Shape* shape) {
   return true;
 }
 
+// Installs the one observer of selection changes.
+void Layer::SetSelectionObserver(SelectionObserver observer) { SelectionObserverSlot() = std::move(observer); }
+
+// Tells the observer the selection changed.
+void Layer::NotifySelectionChanged() {
+  if (SelectionObserverSlot()) SelectionObserverSlot()(*this);
+}
+
 // Selects a record unless it is already, and has the map window draw it at once.
 void Layer::Select(Shape* shape) {
   if (!AddToSelection(shape)) return;
   if (MapWindowHost* host = GetMapWindowHost()) host->DrawRecordsNow(*this, &shape, 1);
+  NotifySelectionChanged();
 }
 
 // Selects many records with one immediate drawing of those newly selected.
@@ -461,6 +519,7 @@ void Layer::SelectRecords(const std::vector<Shape*>& shapes) {
   }
   MapWindowHost* host = GetMapWindowHost();
   if (host && !added.empty()) host->DrawRecordsNow(*this, added.data(), added.size());
+  if (!added.empty()) NotifySelectionChanged();
 }
 
 // Unselects every record and repaints where they lie.
@@ -477,6 +536,7 @@ void Layer::ClearSelection() {
   selection_.clear();
   selectionOrder_.clear();
   selectionOrderValid_ = true;
+  NotifySelectionChanged();
 }
 
 // The selection in drawing order, worked out again only after a change.
@@ -572,6 +632,7 @@ void Layer::DoContextCommand(int command) {
     SetModified(true);
     MapWindowHost* host = GetMapWindowHost();
     if (host && GetMapTransform()) GetMapTransform()->InvalidateWorldRect(*host, rect, true, 1);
+    NotifySelectionChanged();
   }
 }
 
@@ -585,7 +646,18 @@ bool Layer::EditSelectedAttributes() {
     DbfTable table;
     table.Open(GetTablePath());
     double value = 0.0;
-    if (table.ReadRecord(shape->GetRecordNumber())) table.GetNumber(settings_.legendColumn, value);
+    std::string text;
+    if (categorised_) {
+      // An edited text may be a new category, listed after the others.
+      value = -1;
+      if (table.ReadRecord(shape->GetRecordNumber()) && table.GetString(settings_.legendColumn, text)) {
+        const size_t before = categories_.GetCount();
+        value = categories_.IndexOf(text);
+        if (categories_.GetCount() != before) categories_.SetChanged(true);
+      }
+    } else if (table.ReadRecord(shape->GetRecordNumber())) {
+      table.GetNumber(settings_.legendColumn, value);
+    }
     shape->SetValue(value);
     table.Close();
   }
@@ -672,6 +744,7 @@ void Layer::RemoveRecord(Shape* shape) {
   if (it != selection_.end()) {
     selection_.erase(it);
     selectionOrderValid_ = false;
+    NotifySelectionChanged();
   }
   // A record the layer does not hold is not the layer's to destroy.
   if (!listed) return;

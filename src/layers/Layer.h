@@ -12,6 +12,7 @@
 
 #include "geo/Canvas.h"
 #include "geo/MapPoint.h"
+#include "layers/CategoryLegend.h"
 #include "layers/FileSummary.h"
 #include "layers/LayerSettings.h"
 #include "layers/Legend.h"
@@ -25,6 +26,7 @@ namespace kestrune {
 
 class Canvas;
 class CMapTransform;
+class DbfTable;
 class PixelMapper;
 
 // What a layer's file was recognised as, from its extension.
@@ -108,6 +110,8 @@ class Layer : public RecordSink, public ShapeOwner {
   std::string GetLegendPath() const;
   std::string GetSettingsPath() const;
   std::string GetNotesPath() const;
+  // The categorised legend beside the ".lgd".
+  std::string GetCategoryPath() const;
 
   // ---- State.
   void SetModified(bool modified);
@@ -152,6 +156,12 @@ class Layer : public RecordSink, public ShapeOwner {
   Color GetValueColor(double value) const { return legend_.GetColor(value); }
   // Colours the records by another field (1-based) and repaints the map.
   void SetThemeField(int16_t field);
+  // Whether the legend column is a text field: each record's value is then
+  // the index of its category (-1 for a record without a row).
+  bool IsCategorised() const { return categorised_; }
+  const CategoryLegend& GetCategories() const { return categories_; }
+  // The text of a record's category (empty without one).
+  std::string GetCategoryOf(const Shape& shape) const;
 
   // ---- Selection.
   void Select(Shape* shape);
@@ -163,6 +173,11 @@ class Layer : public RecordSink, public ShapeOwner {
   // The selection in drawing order: each record placed as an ordered insert
   // would have placed it (areas largest first, other records in front).
   const std::vector<Shape*>& GetSelectionDrawOrder() const;
+  // Told once per change of any layer's selection (Select, SelectRecords,
+  // ClearSelection, removing selected records), so views of the selection
+  // such as the Layer Table follow the map. One observer for the process.
+  using SelectionObserver = std::function<void(Layer&)>;
+  static void SetSelectionObserver(SelectionObserver observer);
 
   // Records wholly inside the rectangle, or for a one-point rectangle the one
   // record hit there.
@@ -222,6 +237,9 @@ class Layer : public RecordSink, public ShapeOwner {
   void DrawPass(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass);
   // Selection bookkeeping shared by Select and SelectRecords; true when added.
   bool AddToSelection(Shape* shape);
+  void NotifySelectionChanged();
+  // ComputeValues for a text legend column.
+  void ComputeCategories(DbfTable& table, int column);
   void NotifyProgress(bool force);
 
   RecordList records_;
@@ -238,6 +256,11 @@ class Layer : public RecordSink, public ShapeOwner {
   bool filterApplied_ = false;
   LogFields logFields_;
   Legend legend_;
+  CategoryLegend categories_;
+  bool categorised_ = false;
+  // Set once the user chose the legend column: only then are the categories
+  // written beside the legend (opening a file to look at it writes nothing).
+  bool categoriesChosen_ = false;
   std::array<bool, kProductSlots> fieldAreaKnown_{};
   std::array<bool, kProductSlots> fieldVolumeKnown_{};
   int productSlot_ = 0;

@@ -138,6 +138,21 @@ std::string LayerSummaryJson(Layer& layer, const std::string& path) {
   }
   out += ']';
   AppendLogJson(out, layer);
+  if (layer.IsCategorised()) {
+    // A text legend column: every category in order with its colour.
+    Key(out, "categories");
+    out += '[';
+    const CategoryLegend& categories = layer.GetCategories();
+    for (std::size_t i = 0; i < categories.GetCount(); ++i) {
+      if (i) out += ", ";
+      out += '[';
+      AppendJsonString(out, CategoryLabelText(categories.GetValues()[i]));
+      out += ", ";
+      AppendJsonInt(out, categories.ColorOf(static_cast<int>(i)));
+      out += ']';
+    }
+    out += ']';
+  }
   Key(out, "fields");
   out += '[';
   DbfTable table;
@@ -161,8 +176,9 @@ std::string LayerSummaryJson(Layer& layer, const std::string& path) {
   return out;
 }
 
-// One record's line: number, class, colour, value, bounds, geometry and filter flags.
-std::string RecordJson(Shape& shape) {
+// One record's line: number, class, colour, value, the category of a layer
+// coloured by a text field, bounds, geometry and filter flags.
+std::string RecordJson(Shape& shape, const Layer* layer) {
   std::string out = "{";
   Key(out, "rec", true);
   AppendJsonInt(out, shape.GetRecordNumber());
@@ -172,6 +188,10 @@ std::string RecordJson(Shape& shape) {
   AppendJsonInt(out, shape.GetColor());
   Key(out, "value");
   AppendJsonDouble(out, shape.GetValue());
+  if (layer && layer->IsCategorised()) {
+    Key(out, "category");
+    AppendJsonString(out, CategoryLabelText(layer->GetCategoryOf(shape)));
+  }
   Key(out, "bounds");
   AppendRect(out, shape.GetHitBounds());
   switch (shape.GetRecordClass()) {
@@ -225,7 +245,7 @@ std::vector<std::string> LayerInfoLines(Layer& layer, const std::string& path, b
   lines.push_back(LayerSummaryJson(layer, path));
   if (records) {
     lines.reserve(layer.GetRecordCount() + 1);
-    for (Shape* shape : layer.Records()) lines.push_back(RecordJson(*shape));
+    for (Shape* shape : layer.Records()) lines.push_back(RecordJson(*shape, &layer));
   }
   return lines;
 }

@@ -71,21 +71,22 @@ class FileSetCopyTest : public ::testing::Test {
 TEST_F(FileSetCopyTest, CopiesTheWholeSetWithProjectionCodePageSettingsLegendAndNotes) {
   fs::create_directory(dir_ / "src");
   fs::create_directory(dir_ / "dst");
-  MakeSet(dir_ / "src" / "north", {"shp", "dbf", "shx", "lgd", "gpe", "txt", "prj", "cpg"});
+  MakeSet(dir_ / "src" / "north", {"shp", "dbf", "shx", "lgd", "lgc", "gpe", "txt", "prj", "cpg"});
 
   const FileSetCopyResult r = CopyShapeFileSet((dir_ / "src" / "north").string(), (dir_ / "dst" / "south").string());
   ASSERT_TRUE(r.ok) << r.failedSource << " errno " << r.errorCode;
   EXPECT_EQ(r.newShpPath, (dir_ / "dst" / "south.shp").string());
-  EXPECT_EQ(r.written.size(), 8u);
+  EXPECT_EQ(r.written.size(), 9u);
   EXPECT_TRUE(r.removed.empty());
-  for (const char* ext : {"shp", "dbf", "shx", "lgd", "gpe", "txt", "prj", "cpg"}) {
+  for (const char* ext : {"shp", "dbf", "shx", "lgd", "lgc", "gpe", "txt", "prj", "cpg"}) {
     EXPECT_EQ(ReadFileBytes(dir_ / "dst" / (std::string("south.") + ext)),
               written_[(dir_ / "src" / (std::string("north.") + ext)).string()])
         << ext;
   }
   // No temporaries are left behind.
-  EXPECT_EQ(Names(dir_ / "dst"), (std::vector<std::string>{"south.cpg", "south.dbf", "south.gpe", "south.lgd",
-                                                           "south.prj", "south.shp", "south.shx", "south.txt"}));
+  EXPECT_EQ(Names(dir_ / "dst"), (std::vector<std::string>{"south.cpg", "south.dbf", "south.gpe", "south.lgc",
+                                                           "south.lgd", "south.prj", "south.shp", "south.shx",
+                                                           "south.txt"}));
   ExpectSourcesWhole();
 }
 
@@ -269,12 +270,12 @@ TEST_F(FileSetCopyTest, ARenameFailureReportsItsFileAndLeavesNoTemporaries) {
 TEST_F(FileSetCopyTest, SideFilesUnderTheNewNameThatTheSourceLacksAreRemoved) {
   MakeSet(dir_ / "north", {"shp", "dbf", "shx"});
   // Another set's leftovers that a copy would otherwise adopt.
-  const char* const stale[] = {"prj", "cpg", "gpe", "lgd", "txt"};
+  const char* const stale[] = {"prj", "cpg", "gpe", "lgd", "lgc", "txt"};
   for (const char* ext : stale) WriteFileBytes(dir_ / (std::string("south.") + ext), std::string("old ") + ext);
   WriteFileBytes(dir_ / "south.SHP", "old geometry");
   const FileSetCopyResult r = CopyShapeFileSet((dir_ / "north").string(), (dir_ / "south").string());
   ASSERT_TRUE(r.ok) << FileSetCopyErrorText(r);
-  EXPECT_EQ(r.removed.size(), 5u);
+  EXPECT_EQ(r.removed.size(), 6u);
   for (const char* ext : stale) EXPECT_FALSE(fs::exists(dir_ / (std::string("south.") + ext))) << ext;
   // The geometry file in its own spelling was replaced, not duplicated, and
   // the new files took the case of the set they joined.

@@ -34,6 +34,7 @@
 #include "lang/LangString.h"
 #include "layers/LayerList.h"
 #include "layers/LogFields.h"
+#include "mapview/gui/LayerTablePanel.h"
 #include "mapview/MapView.h"
 
 namespace kestrune {
@@ -203,6 +204,7 @@ CommandContext CMainFrame::CurrentContext() const {
   context.zoomToolActive = mapPane_ && mapPane_->IsZoomToolActive();
   context.metric = GetPreferences().IsMetric();
   context.busy = IsBusy();
+  context.layerTableShown = tablePanel_ && !tablePanel_->isHidden();
   return context;
 }
 
@@ -214,6 +216,8 @@ void CMainFrame::UpdateCommandStates() {
     action->setEnabled(state.enabled);
     if (state.checkable) action->setChecked(state.checked);
   }
+  // The Layer Table follows the active layer, once it is read whole.
+  if (tablePanel_ && !IsBusy()) tablePanel_->ShowLayer(ActiveLayer());
   UpdateShowMeNote();
 }
 
@@ -251,6 +255,7 @@ void CMainFrame::ExecuteCommand(int commandId) {
     case kIdSummaryTotals: OnSummaryTotals(); break;
     case kIdShowMe: OnShowMe(); break;
     case kIdNotes: OnNotes(); break;
+    case kIdLayerTable: OnLayerTable(); break;
     case kIdAppAbout: OnAppAbout(); break;
     default: break;
   }
@@ -433,6 +438,21 @@ void CMainFrame::OnNotes() {
   Layer* active = ActiveLayer();
   if (!active) return;
   if (const auto& open = GetLayerDialogOpeners().editNotes) open(*active, this);
+}
+
+// Layer Table: the panel under the map, opened or closed.
+void CMainFrame::OnLayerTable() {
+  if (!tablePanel_) {
+    tablePanel_ = new CLayerTablePanel(this);
+    tablePanel_->SetMapView(&mapPane_->GetMapView());
+    addDockWidget(Qt::BottomDockWidgetArea, tablePanel_);
+    // Its own close button unticks the command.
+    connect(tablePanel_, &QDockWidget::visibilityChanged, this, [this] { UpdateCommandStates(); });
+    tablePanel_->show();
+  } else {
+    tablePanel_->setVisible(tablePanel_->isHidden());
+  }
+  if (!tablePanel_->isHidden()) tablePanel_->ShowLayer(ActiveLayer());
 }
 
 // About: the set's About dialog.

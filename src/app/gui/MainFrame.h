@@ -21,6 +21,7 @@ class QToolBar;
 
 namespace kestrune {
 
+class CLayerTablePanel;
 class ILayersPane;
 class IMapPane;
 class Layer;
@@ -39,6 +40,8 @@ class CMainFrame : public QMainWindow {
   QToolBar* ToolBar() const { return toolBar_; }
   ILayersPane* LayersPane() const { return layersPane_; }
   IMapPane* MapPane() const { return mapPane_; }
+  // The Layer Table panel once the command first opened it, else none.
+  CLayerTablePanel* LayerTablePanel() const { return tablePanel_; }
 
   // The action of a command, or none when the set does not carry it.
   QAction* Action(int commandId) const;
@@ -97,6 +100,7 @@ class CMainFrame : public QMainWindow {
   void OnSummaryTotals();
   void OnShowMe();
   void OnNotes();
+  void OnLayerTable();
   void OnAppAbout();
 
   Layer* ActiveLayer() const;
@@ -117,6 +121,7 @@ class CMainFrame : public QMainWindow {
   QSplitter* splitter_ = nullptr;
   IMapPane* mapPane_ = nullptr;
   ILayersPane* layersPane_ = nullptr;
+  CLayerTablePanel* tablePanel_ = nullptr;
   std::map<int, QAction*> actions_;
   FileChooser saveChooser_;
   QString loadingName_;

@@ -10,6 +10,7 @@
 #include "base/gui/PaneInterfaces.h"
 #include "layers/gui/CLayersWnd.h"
 #include "mapview/gui/CMapWnd.h"
+#include "mapview/gui/LayerTablePanel.h"
 #include "mapview/gui/MapPrinting.h"
 #include "mapview/MapView.h"
 
@@ -20,6 +21,11 @@ namespace kestrune {
 void InstallHooks(QWidget* messageParent) {
   InstallGuiPlatform(messageParent);
   InstallAttributeReport();
+  // The Layer Table shows a row the Attributes dialog wrote at once.
+  Shape::SetShowAttributesHandler([](Shape& shape, void* parent) {
+    ShowAttributeReport(shape, parent);
+    RefreshLayerTables();
+  });
   InstallLayerDialogs();
 }
 

@@ -33,6 +33,10 @@ namespace kestrune {
 
 namespace {
 
+// The field list's mark of a text field, which colours by category.
+constexpr int kCategoryFieldRole = Qt::UserRole + 1;
+
+
 // A control of the dialog with its id as object name.
 template <class T>
 T* Named(T* widget, int id) {
@@ -130,6 +134,8 @@ CDisplayDialog::CDisplayDialog(Layer& layer, QWidget* parent)
   connect(legend, &QRadioButton::clicked, this, [this] { UpdateData(true); });
   connect(colorButton, &QPushButton::clicked, this, &CDisplayDialog::OnColourButton);
   connect(legendSetup, &QPushButton::clicked, this, &CDisplayDialog::OnLegendSetup);
+  connect(fields, qOverload<int>(&QComboBox::activated), this,
+          [this] { UpdateData(true); });
   connect(ok, &QPushButton::clicked, this, &CDisplayDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &CDisplayDialog::reject);
 }
@@ -161,7 +167,7 @@ void CDisplayDialog::OnInitDialog() {
   UpdateData(false);
 }
 
-// The numeric fields of the layer's table, the layer's own one selected.
+// The numeric and text fields of the layer's table, the layer's own one selected.
 void CDisplayDialog::FillFieldList() {
   auto* list = FindControl<QComboBox>(this, kIdFieldList);
   list->clear();
@@ -169,11 +175,13 @@ void CDisplayDialog::FillFieldList() {
   if (!table.Open(layer_.GetTablePath())) return;
   const int count = table.GetFieldCount();
   for (int field = 1; field <= count; ++field) {
-    int type = 0;
-    if (!table.GetFieldType(field, type) || type != kDbfNumeric) continue;
-    std::string name;
-    table.GetFieldName(field, name);
+    // Numbers colour through the legend, text fields by category.
+    const DbfField* f = table.GetField(field);
+    if (!f || !IsThemeField(*f)) continue;
+    const std::string& name = f->name;
     list->addItem(QString::fromStdString(name), field);
+    // A text field colours by category: it has no legend to set up.
+    list->setItemData(list->count() - 1, IsCategoryField(*f), kCategoryFieldRole);
     if (field == field_) list->setCurrentIndex(list->count() - 1);
   }
   // Nothing is chosen unless the layer's field is one of them.
@@ -234,7 +242,8 @@ void CDisplayDialog::UpdateData(bool save) {
   FindControl<QPushButton>(this, kIdColorButton)->setEnabled(solidMethod);
   FindControl<QLabel>(this, kIdDataItemLabel)->setEnabled(!solidMethod);
   fields->setEnabled(!solidMethod);
-  FindControl<QPushButton>(this, kIdLegendSetup)->setEnabled(!solidMethod);
+  FindControl<QPushButton>(this, kIdLegendSetup)
+      ->setEnabled(!solidMethod && !fields->currentData(kCategoryFieldRole).toBool());
 }
 
 // Sets the solid colour and repaints the swatch.

@@ -80,11 +80,12 @@ TEST_F(DisplayDialogTest, EachShapeKindShowsItsSizeLabelAndEnablesItsControls) {
       // Points with a ".gpe": 20 ft, no borders, legend colours by field 1.
       {"as-applied-simple1.shp", "Point Size", true, true, "20.00",
        {"Tgt_Rate_k", "Elevation_", "Speed_mph_"}, "Tgt_Rate_k", true},
-      // A line without numeric fields or a ".gpe": the 30 ft default, solid colour.
-      {"ab-line-simple1.shp", "Line Width", true, false, "30.00", {}, QString(), false},
-      // Areas: no size label, the size disabled; the clay field (3) colours them.
-      {"ssurgo-simple1.shp", "", false, true, "30.00", {"mukey", "clay", "sand", "silt", "wtr_str"}, "clay",
-       true},
+      // A line with one text field and no ".gpe": the 30 ft default, solid colour.
+      {"ab-line-simple1.shp", "Line Width", true, false, "30.00", {"AB_Line"}, QString(), false},
+      // Areas: no size label, the size disabled; the clay field (3) colours them;
+      // the text fields colour by category.
+      {"ssurgo-simple1.shp", "", false, true, "30.00",
+       {"musym", "mukey", "clay", "sand", "silt", "wtr_str", "muname", "drclssd", "drclssw"}, "clay", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
@@ -380,6 +381,36 @@ TEST_F(DisplayDialogTest, ShowDisplayDialogRecomputesANewFieldRecoloursAndRepain
     EXPECT_DOUBLE_EQ(shape->GetValue(), TableValue(*layer, shape->GetRecordNumber(), 3));
     EXPECT_EQ(shape->GetColor(), layer->GetLegend().GetColor(shape->GetValue()));
     ++checked;
+  }
+}
+
+TEST_F(DisplayDialogTest, ATextFieldColoursByCategoryAndHasNoLegendToSetUp) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  std::unique_ptr<Layer> layer = Open("ssurgo-simple1.shp");
+  ASSERT_NE(layer, nullptr);
+  CountingMapHost map;
+  bool setupEnabledOnClay = false;
+  bool setupEnabledOnMusym = true;
+  WhenModal(ControlName(kDisplayDialogId), [&](QDialog* d) {
+    auto* fields = FindControl<QComboBox>(d, kIdFieldList);
+    auto* setup = FindControl<QPushButton>(d, kIdLegendSetup);
+    setupEnabledOnClay = setup->isEnabled();
+    // The user steps the closed box up twice: from clay to musym.
+    fields->setFocus();
+    QTest::keyClick(fields, Qt::Key_Up);
+    QTest::keyClick(fields, Qt::Key_Up);
+    EXPECT_EQ(fields->currentText(), "musym");
+    setupEnabledOnMusym = setup->isEnabled();
+    QTest::mouseClick(FindControl<QPushButton>(d, kIdDisplayOk), Qt::LeftButton);
+  });
+  EXPECT_EQ(ShowDisplayDialog(*layer), QDialog::Accepted);
+  EXPECT_TRUE(setupEnabledOnClay);
+  EXPECT_FALSE(setupEnabledOnMusym);
+  EXPECT_EQ(layer->GetLegendColumn(), 1);
+  ASSERT_TRUE(layer->IsCategorised());
+  EXPECT_EQ(layer->GetCategories().GetCount(), 7u);
+  for (Shape* shape : layer->Records()) {
+    EXPECT_EQ(shape->GetColor(), layer->GetCategories().ColorOf(int(shape->GetValue())));
   }
 }
 
