@@ -36,11 +36,15 @@ viewer=$!
 
 # Wait until the viewer listens for later starts (its socket appears), so the
 # files open in order. If it ended instead, a viewer was already running and
-# has taken the file.
-socket_dir=${TMPDIR:-/tmp}
+# has taken the file. The socket is in the user's runtime folder, or in a
+# private folder of the user's in the temporary folder or the cache.
+socket_dirs=()
+[ -n "${XDG_RUNTIME_DIR:-}" ] && socket_dirs+=("$XDG_RUNTIME_DIR")
+socket_dirs+=("${TMPDIR:-/tmp}/kestrune-$(id -u)" "$HOME/.cache/kestrune")
 for _ in $(seq 100); do
   kill -0 "$viewer" 2>/dev/null || break
-  if find "$socket_dir" -maxdepth 1 -type s -name "kestrune-*-$(id -un)-*" -newer "$marker" 2>/dev/null | grep -q .; then
+  if find "${socket_dirs[@]}" -maxdepth 1 -type s -name "kestrune-*-$(id -un)-*" -newer "$marker" 2>/dev/null |
+    grep -q .; then
     break
   fi
   sleep 0.1

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/AppIdentity.h"
+#include "app/CliCopy.h"
 #include "base/CliCommand.h"
 #include "base/Preferences.h"
 #include "lang/LangFile.h"
@@ -24,7 +25,7 @@ using kestrune::CliCommand;
 
 // Every subcommand, in the order the usage lists them.
 const CliCommand* const kCommands[] = {&kestrune::kInfoCommand, &kestrune::kPrintCommand,
-                                       &kestrune::kRenderCommand};
+                                       &kestrune::kRenderCommand, &kestrune::kCopyCommand};
 
 constexpr const char* kUsagePrefix = kestrune::kMsgUsagePrefix;
 

@@ -1,12 +1,16 @@
 #include "app/FileSetCopy.h"
 
 #include <cerrno>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/Paths.h"
+#include "base/SafeFile.h"
 #include "lang/LangString.h"
 #include "shapes/FileSet.h"
 
@@ -36,89 +40,107 @@ class FdGuard {
   FdGuard(const FdGuard&) = delete;
   FdGuard& operator=(const FdGuard&) = delete;
   int get() const { return fd_; }
-  // Closes now and reports the close's own error (a full disk can show only here).
-  int Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0 ? 0 : errno;
-  }
 
  private:
   int fd_;
 };
 
-// Writes all of size bytes, retrying short writes and interruptions; 0 or errno.
-int WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    data += n;
-    size -= size_t(n);
-  }
-  return 0;
+// The folder a path's file lives in, "." for a bare name.
+std::string FolderFor(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  return folder.empty() ? std::string(".") : folder;
 }
 
-// Copies source into a new temporary file beside destination, with the
-// source's permission bits. On success tempPath names the finished copy;
-// on failure nothing is left behind and the errno is returned.
-int CopyToTemporary(const std::string& source, const std::string& destination, std::string& tempPath) {
-  tempPath.clear();
+// Whether anything (a link included) stands under the name.
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Whether the name leads to a regular file.
+bool IsRegular(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Copies source into a flushed temporary file beside destination, with the
+// source's permission bits; 0 or errno.
+int CopyToTemporary(const std::string& source, const std::string& destination, SafeFile& out) {
   if (int injected = InjectedFault("open", destination)) return injected;
-  FdGuard in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  FdGuard in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (in.get() < 0) return errno;
   struct stat st {};
   if (::fstat(in.get(), &st) != 0) return errno;
   // A folder or device under a set's name is not a file to copy.
   if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-
-  const std::string folder = FolderOf(destination);
-  std::string pattern = (folder.empty() ? std::string(".") : folder) + "/." + FileNameOf(destination) + ".kestrune-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  FdGuard out(::mkstemp(name.data()));
-  if (out.get() < 0) return errno;
-  const std::string temp(name.data());
-
-  auto fail = [&](int error) {
-    ::unlink(temp.c_str());
-    return error;
-  };
-  ::fchmod(out.get(), st.st_mode & 0777);
+  if (!out.Open(destination, SafeFile::Destination::LinkReplaced)) {
+    return out.Error().error != 0 ? out.Error().error : EINVAL;
+  }
+  out.SetMode(st.st_mode & 0777);
   std::vector<char> buffer(1 << 16);
   for (;;) {
     const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
     if (n < 0) {
       if (errno == EINTR) continue;
-      return fail(errno);
+      const int error = errno;
+      out.Cancel();
+      return error;
     }
     if (n == 0) break;
-    if (int error = WriteAll(out.get(), buffer.data(), size_t(n))) return fail(error);
+    if (!out.Write(std::string_view(buffer.data(), size_t(n)))) return out.Error().error;
   }
-  if (int injected = InjectedFault("write", destination)) return fail(injected);
+  if (int injected = InjectedFault("write", destination)) {
+    out.Cancel();
+    return injected;
+  }
   // The copy must be on disk before it replaces anything under the final name.
-  if (::fsync(out.get()) != 0) return fail(errno);
-  if (int error = out.Close()) return fail(error);
-  tempPath = temp;
+  if (!out.Finish()) return out.Error().error;
   return 0;
 }
 
-// Puts a finished temporary copy under its final name; 0 or errno.
-int RenameIntoPlace(const std::string& tempPath, const std::string& destination) {
-  if (int injected = InjectedFault("rename", destination)) return injected;
-  return ::rename(tempPath.c_str(), destination.c_str()) == 0 ? 0 : errno;
-}
-
-// One file of the set on its way: where it comes from, where it goes, and the
-// temporary copy while it is in flight.
-struct PendingCopy {
+// One file of the set on its way: where it comes from, where it goes, and its
+// temporary copy while it is in flight. A stale one has no source: what stands
+// under its destination is removed.
+struct PendingFile {
   std::string source;
   std::string destination;
-  std::string temp;
-  bool sameFile = false;
+  std::unique_ptr<SafeFile> temp;
+  bool stale = false;
+  std::string aside;    // where the old destination waits while the set lands
+  bool landed = false;  // the new file is under the destination
 };
+
+// Moves what stands under path to a fresh hidden name beside it; 0 or errno.
+int MoveAside(const std::string& path, std::string& aside) {
+  if (int injected = InjectedFault("aside", path)) return injected;
+  std::string pattern = FolderFor(path) + "/." + FileNameOf(path) + ".kestrune-old-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  // The name is reserved by an empty file that the rename then replaces.
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return errno;
+  ::close(fd);
+  if (::rename(path.c_str(), name.data()) != 0) {
+    const int error = errno;
+    ::unlink(name.data());
+    return error;
+  }
+  aside = name.data();
+  return 0;
+}
+
+// Puts the old files back after a failed landing: the new files go, the old
+// ones return under their names.
+void RollBack(std::vector<PendingFile>& files) {
+  for (PendingFile& file : files) {
+    if (file.landed) ::unlink(file.destination.c_str());
+    file.landed = false;
+  }
+  for (PendingFile& file : files) {
+    if (!file.aside.empty()) ::rename(file.aside.c_str(), file.destination.c_str());
+    file.aside.clear();
+  }
+}
 
 // The source file of ext beside oldBase in whatever case; the lower-case name
 // (for the message) when there is none.
@@ -136,88 +158,93 @@ bool IsSameFile(const std::string& a, const std::string& b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-// Copies the set: required files through temporaries, then the optional ones.
+// Copies the set to temporaries, then lands it all together.
 FileSetCopyResult CopyShapeFileSet(const std::string& oldBase, const std::string& newBase) {
   FileSetCopyResult result;
+  auto failWith = [&result](const std::string& source, const std::string& destination, int error) {
+    result.ok = false;
+    result.failedSource = source;
+    result.failedDestination = destination;
+    result.errorCode = error;
+    return result;
+  };
+
   // Every name is settled before anything is written: a renamed ".shp" would
   // otherwise change the case the later names take.
-  std::vector<PendingCopy> required;
-  for (const char* ext : {"shp", "dbf", "shx"}) {
-    PendingCopy copy;
-    copy.source = SourceOf(oldBase, ext);
-    copy.destination = SideFilePath(newBase, ext);
-    copy.sameFile = IsSameFile(copy.source, copy.destination);
-    required.push_back(copy);
+  std::vector<PendingFile> files;
+  int index = 0;
+  for (const char* ext : kSetFileExtensions) {
+    const bool required = index++ < kRequiredSetFiles;
+    PendingFile file;
+    file.source = required ? SourceOf(oldBase, ext) : FindSideFile(oldBase, ext);
+    // A pipe or device in an optional file's place is no file of the set.
+    if (!required && !file.source.empty() && !IsRegular(file.source)) file.source.clear();
+    if (file.source.empty()) {
+      // Nothing to copy; whatever stands under the new name would be adopted.
+      file.destination = FindSideFile(newBase, ext);
+      if (file.destination.empty()) continue;
+      file.stale = true;
+    } else {
+      file.destination = SideFilePath(newBase, ext);
+      // The same file under both names already holds what a copy would write.
+      if (IsSameFile(file.source, file.destination)) continue;
+    }
+    files.push_back(std::move(file));
   }
-  // A folder in the way of a destination would only be found at the renames,
-  // after others had landed; refuse it before anything is written.
-  for (const PendingCopy& copy : required) {
+  // A folder in the way of a destination would only be found at the renames;
+  // refuse it before anything is written.
+  for (const PendingFile& file : files) {
     struct stat st {};
-    if (::stat(copy.destination.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      result.failedSource = copy.source;
-      result.failedDestination = copy.destination;
-      result.errorCode = EISDIR;
-      return result;
+    if (::lstat(file.destination.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      return failWith(file.stale ? file.destination : file.source, file.destination, EISDIR);
     }
   }
 
-  auto discardTemps = [&required] {
-    for (PendingCopy& copy : required) {
-      if (!copy.temp.empty()) ::unlink(copy.temp.c_str());
-      copy.temp.clear();
+  // Copy phase: every file whole on the disk under a temporary name.
+  for (PendingFile& file : files) {
+    if (file.stale) continue;
+    file.temp = std::make_unique<SafeFile>();
+    if (int error = CopyToTemporary(file.source, file.destination, *file.temp)) {
+      return failWith(file.source, file.destination, error);  // the temporaries go with files
     }
-  };
-  auto failWith = [&result](const PendingCopy& copy, int error) {
-    result.ok = false;
-    result.failedSource = copy.source;
-    result.failedDestination = copy.destination;
-    result.errorCode = error;
-  };
-
-  for (PendingCopy& copy : required) {
-    if (copy.sameFile) continue;
-    if (int error = CopyToTemporary(copy.source, copy.destination, copy.temp)) {
-      failWith(copy, error);
-      discardTemps();
-      return result;
-    }
-  }
-  for (PendingCopy& copy : required) {
-    if (copy.sameFile) continue;
-    if (int error = RenameIntoPlace(copy.temp, copy.destination)) {
-      failWith(copy, error);
-      discardTemps();
-      return result;
-    }
-    copy.temp.clear();
-    result.written.push_back(copy.destination);
   }
 
-  // The viewer's own files need not exist; their failures are not reported.
-  for (const char* ext : {"lgd", "lgc", "gpe"}) {
-    const std::string source = FindSideFile(oldBase, ext);
-    if (source.empty()) continue;
-    const std::string destination = SideFilePath(newBase, ext);
-    if (IsSameFile(source, destination)) continue;
-    std::string temp;
-    if (CopyToTemporary(source, destination, temp) != 0) continue;
-    if (RenameIntoPlace(temp, destination) != 0) {
-      ::unlink(temp.c_str());
-      continue;
+  // Landing: old files aside, new ones in; any failure puts everything back.
+  for (PendingFile& file : files) {
+    if (!Exists(file.destination)) continue;
+    if (int error = MoveAside(file.destination, file.aside)) {
+      RollBack(files);
+      return failWith(file.stale ? file.destination : file.source, file.destination, error);
     }
-    result.written.push_back(destination);
   }
+  for (PendingFile& file : files) {
+    if (file.stale) continue;
+    int error = InjectedFault("rename", file.destination);
+    if (error == 0 && ::rename(file.temp->TemporaryPath().c_str(), file.destination.c_str()) != 0) error = errno;
+    if (error != 0) {
+      RollBack(files);
+      return failWith(file.source, file.destination, error);
+    }
+    file.temp->Release();
+    file.landed = true;
+    result.written.push_back(file.destination);
+  }
+  for (PendingFile& file : files) {
+    if (!file.aside.empty()) ::unlink(file.aside.c_str());
+    if (file.stale) result.removed.push_back(file.destination);
+  }
+  if (!files.empty()) SyncFolderOf(files.front().destination);
 
   result.ok = true;
-  result.newShpPath = required[0].destination;
+  result.newShpPath = SideFilePath(newBase, "shp");
   return result;
 }
 
-// The failure message with the paths and the error number filled in.
+// The failure message with the paths, the error number and its reason filled in.
 std::string FileSetCopyErrorText(const FileSetCopyResult& result) {
   return LangFormat("#10000048:Unable to copy %s to %s.\n\nError Code = %ld",
-                    result.failedSource.c_str(), result.failedDestination.c_str(),
-                    long(result.errorCode));
+                    result.failedSource.c_str(), result.failedDestination.c_str(), long(result.errorCode)) +
+         " (" + std::strerror(result.errorCode) + ")";
 }
 
 // The failure message's title.

@@ -1,9 +1,17 @@
-// Save As of a whole shape file set: ".shp", ".dbf" and ".shx" must all arrive,
-// the viewer's ".lgd" and ".gpe" come along when they exist. Copies never
-// touch the source set, never write through a file onto itself, and land in
-// their final names only once every required file has been copied, so a
-// failure part-way leaves both the source set and any set already under the
-// new name as they were.
+// Save As of a whole shape file set: ".shp", ".shx" and ".dbf" must all be
+// there; the ".prj", ".cpg", the viewer's ".gpe", ".lgd" and ".lgc" and the
+// notes ".txt" come along when they exist, so the copy opens exactly like the
+// original. Side files of those kinds already under the new name that the
+// source set does not have are removed, so the copy adopts nobody else's
+// legend, settings, notes or coordinate system.
+//
+// Every file is first copied to a temporary file beside its destination and
+// flushed to the disk. Only then does the set land: whatever stands under the
+// new names is moved aside, the new files are renamed in, and the old ones are
+// deleted. A failure at any step removes the temporary files and puts the old
+// files back, so both the source set and any set under the new name stay as
+// they were. Copies never write through a file onto itself: saving a set onto
+// its own name leaves it untouched.
 #pragma once
 
 #include <functional>
@@ -11,6 +19,11 @@
 #include <vector>
 
 namespace kestrune {
+
+// The extensions of a set's files in the order they are copied; the first
+// kRequiredSetFiles must exist.
+constexpr const char* kSetFileExtensions[] = {"shp", "shx", "dbf", "prj", "cpg", "gpe", "lgd", "lgc", "txt"};
+constexpr int kRequiredSetFiles = 3;
 
 // True when both paths name one existing file (same device and inode, so hard
 // links, symbolic links, "." and ".." spellings all count as one).
@@ -24,23 +37,23 @@ struct FileSetCopyResult {
   int errorCode = 0;
   std::string newShpPath;         // the ".shp" path of the new set, when ok
   std::vector<std::string> written;  // destinations written (same-file copies excluded)
+  std::vector<std::string> removed;  // stale side files removed from under the new name
 };
 
 // Copies the set at oldBase to newBase. Sources are found whatever the case of
 // their extension; destinations keep the spelling of a file already there, or
-// take the case of the set being written. The three required files are copied
-// to temporary files beside their destinations first and renamed into place
-// only when all three copies succeeded; ".lgd" and ".gpe" follow, and their
-// absence or failure is ignored. A copy whose source and destination are one
-// file is skipped: the file already holds what a copy would write.
+// take the case of the set being written. A source side file that is not a
+// regular file (a pipe, a device) counts as absent.
 FileSetCopyResult CopyShapeFileSet(const std::string& oldBase, const std::string& newBase);
 
-// The translated error text of a failed copy ("#10000048"), and its caption.
+// The translated error text of a failed copy ("#10000048" and the system's
+// reason), and its caption.
 std::string FileSetCopyErrorText(const FileSetCopyResult& result);
 std::string FileSetCopyErrorCaption();
 
 // Test seam: called before each step of a copy with the step name ("open",
-// "write", "rename") and the destination; a non-zero errno makes that step fail.
+// "write", "aside", "rename") and the destination; a non-zero errno makes
+// that step fail.
 using FileCopyFault = std::function<int(const std::string& step, const std::string& destination)>;
 void SetFileCopyFaultForTesting(FileCopyFault fault);
 

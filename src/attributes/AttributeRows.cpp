@@ -57,6 +57,7 @@ bool AttributeRowList::LoadFileRows(const std::string& dbfPath, int recordIndex)
   if (!table.Open(dbfPath) || !table.ReadRecord(recordIndex)) return false;
   // Text is read in the encoding the set's ".cpg" names, else code page 1252.
   const TableEncoding encoding = TableEncoding::ForTable(dbfPath);
+  layout_ = TableLayoutOf(table);
   for (int f = 1; f <= table.GetFieldCount(); ++f) {
     const DbfField* field = table.GetField(f);
     // A field running past the row has nothing to show or store.
@@ -131,8 +132,19 @@ void AttributeRowList::AddRow(const QString& name, const QString& valueText, int
 }
 
 // Stores every file row into the record and writes it, or says why not.
+// Lengths and field descriptors, one field a line.
+std::string TableLayoutOf(const DbfTable& table) {
+  std::string layout = std::to_string(table.GetHeaderLength()) + " " + std::to_string(table.GetRecordLength());
+  for (int f = 1; f <= table.GetFieldCount(); ++f) {
+    const DbfField* field = table.GetField(f);
+    layout += "\n" + field->name + " " + field->letter + " " + std::to_string(field->length) + " " +
+              std::to_string(field->decimals);
+  }
+  return layout;
+}
+
 SaveOutcome SaveAttributeRows(const std::string& dbfPath, int recordIndex,
-                              const std::vector<AttributeRow>& rows) {
+                              const std::vector<AttributeRow>& rows, const std::string& expectedLayout) {
   SaveOutcome outcome;
   if (dbfPath.empty() || recordIndex < 0) return outcome;
   const bool edited = std::any_of(rows.begin(), rows.end(), [](const AttributeRow& row) {
@@ -144,6 +156,12 @@ SaveOutcome SaveAttributeRows(const std::string& dbfPath, int recordIndex,
     outcome.status = SaveStatus::NotWritable;
     // With nothing edited nothing is lost: there is no need to alarm the user.
     if (edited) outcome.message = LangFormat(kAttrTableNotWritableText, dbfPath.c_str());
+    return outcome;
+  }
+  // Field numbers mean something only in the table they were read from.
+  if (!expectedLayout.empty() && TableLayoutOf(table) != expectedLayout) {
+    outcome.status = SaveStatus::LayoutChanged;
+    if (edited) outcome.message = LangFormat(kAttrLayoutChangedText, dbfPath.c_str());
     return outcome;
   }
   if (!table.ReadRecord(recordIndex)) {

@@ -33,6 +33,9 @@ constexpr const char* kAttrCharacterNotStorableText =
 constexpr const char* kAttrNotANumberText = "#20011001:\"%s\" takes a number, and \"%s\" is not one.";
 constexpr const char* kAttrFieldRefusedText =
     "#20001104:The field \"%s\" refused its value. The row was not written.";
+constexpr const char* kAttrLayoutChangedText =
+    "#20010040:The fields of \"%s\" changed since its values were read (another program replaced the "
+    "table). The edits were not saved.";
 
 // One row of the dialog.
 struct AttributeRow {
@@ -73,10 +76,19 @@ class AttributeRowList {
   const std::vector<AttributeRow>& Rows() const { return rows_; }
   std::vector<AttributeRow>& Rows() { return rows_; }
   size_t Count() const { return rows_.size(); }
+  // The layout of the table the file rows were read from (TableLayoutOf), or
+  // empty before LoadFileRows succeeded.
+  const std::string& TableLayout() const { return layout_; }
 
  private:
   std::vector<AttributeRow> rows_;
+  std::string layout_;
 };
+
+// A table's layout as one text: header and row lengths, and every field's
+// name, type letter, length and decimals. Two tables with the same layout put
+// the same field at the same bytes of a row.
+std::string TableLayoutOf(const DbfTable& table);
 
 // How writing the rows back ended.
 enum class SaveStatus {
@@ -85,6 +97,7 @@ enum class SaveStatus {
   RowUnreadable, // the record could not be read before writing
   Refused,       // a field refused its value; nothing was written
   WriteFailed,   // the table refused to write the record
+  LayoutChanged, // the table no longer has the layout the rows were read with
 };
 
 struct SaveOutcome {
@@ -99,9 +112,10 @@ struct SaveOutcome {
 // Writes every file row into record recordIndex of the table and writes the
 // record back. A field whose shown value equals what the file holds keeps its
 // bytes, so a value written differently by another program is not reformatted.
-// Nothing is written when the path is empty or recordIndex is negative.
+// Nothing is written when the path is empty or recordIndex is negative, nor
+// when expectedLayout is given and the table's layout is another one now.
 SaveOutcome SaveAttributeRows(const std::string& dbfPath, int recordIndex,
-                              const std::vector<AttributeRow>& rows);
+                              const std::vector<AttributeRow>& rows, const std::string& expectedLayout = {});
 
 // The text of a table field in the Western code page (1252), the encoding of
 // a table without a ".cpg" (the rows above read the set's own through

@@ -26,6 +26,10 @@ MessageHandler& MessageSlot() {
   static MessageHandler handler = StderrMessage;
   return handler;
 }
+StatusHandler& StatusSlot() {
+  static StatusHandler handler;
+  return handler;
+}
 std::function<void()>& PumpSlot() {
   static std::function<void()> handler;
   return handler;
@@ -53,6 +57,21 @@ MessageAnswer ShowMessage(const MessageRequest& request) {
 MessageHandler SetMessageHandler(MessageHandler handler) {
   MessageHandler old = std::move(MessageSlot());
   MessageSlot() = std::move(handler);
+  return old;
+}
+
+void ShowStatus(const std::string& text) {
+  if (text.empty()) return;
+  if (StatusSlot()) {
+    StatusSlot()(text);
+  } else {
+    std::fprintf(stderr, "%s\n", text.c_str());
+  }
+}
+
+StatusHandler SetStatusHandler(StatusHandler handler) {
+  StatusHandler old = std::move(StatusSlot());
+  StatusSlot() = std::move(handler);
   return old;
 }
 

@@ -1,4 +1,4 @@
-// The few things core code asks of the desktop: message boxes, the message pump,
+// The few things core code asks of the desktop: message boxes, status-line notices, the message pump,
 // the beep and the wait cursor. The GUI installs real handlers; without one,
 // messages go to stderr and the rest does nothing, so tools and tests run headless.
 #pragma once
@@ -31,6 +31,13 @@ inline MessageAnswer ShowMessage(const std::string& text, const std::string& cap
 }
 // Installs a handler and returns the previous one (tests capture messages this way).
 MessageHandler SetMessageHandler(MessageHandler handler);
+
+// A one-line notice for the status bar (a settings key that could not be
+// written, a table whose values could not be read); on stderr without a window.
+using StatusHandler = std::function<void(const std::string& text)>;
+void ShowStatus(const std::string& text);
+// Installs a handler and returns the previous one (tests capture notices this way).
+StatusHandler SetStatusHandler(StatusHandler handler);
 
 // Dispatches waiting window events so windows stay live during long work.
 void PumpMessages();

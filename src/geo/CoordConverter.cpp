@@ -1,5 +1,6 @@
 // File coordinates to degrees: geographic files (with the NAD27 shift), zone
 // coordinates, and coordinate systems read from ".prj" files by PROJ.
+#include <cctype>
 #include <cmath>
 #include <string>
 
@@ -92,12 +93,94 @@ bool ProjectedConverter::ToGeographic(double x, double y, double& longitude, dou
   return true;
 }
 
-// The converter of a ".prj" text, or null when PROJ cannot read it as a CRS.
-std::unique_ptr<CoordConverter> MakePrjConverter(const std::string& wkt) {
+namespace {
+
+// ASCII upper case, for keywords.
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+// Whether text at i holds the keyword (any case, not the tail of a longer
+// name) and then, after blanks, an opening bracket, whose place goes to open.
+bool KeywordAt(const std::string& text, size_t i, const char* keyword, size_t& open) {
+  if (i > 0 && IsNameChar(text[i - 1])) return false;
+  size_t j = i;
+  for (const char* k = keyword; *k != '\0'; ++k, ++j) {
+    if (j >= text.size() || UpperAscii(text[j]) != *k) return false;
+  }
+  if (j < text.size() && IsNameChar(text[j])) return false;
+  while (j < text.size() && IsSpace(text[j])) ++j;
+  if (j >= text.size() || (text[j] != '[' && text[j] != '(')) return false;
+  open = j;
+  return true;
+}
+
+// One past the bracket that closes the one at open, quoted text skipped; npos
+// when it never closes.
+size_t AfterClosingBracket(const std::string& text, size_t open) {
+  int depth = 0;
+  bool quoted = false;
+  for (size_t i = open; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '"') {
+      quoted = !quoted;  // a doubled quote inside quotes toggles twice
+    } else if (quoted) {
+      continue;
+    } else if (c == '[' || c == '(') {
+      ++depth;
+    } else if (c == ']' || c == ')') {
+      if (--depth == 0) return i + 1;
+    }
+  }
+  return std::string::npos;
+}
+
+}  // namespace
+
+// WKT only, without the nodes that can name files.
+std::string PrjWktText(const std::string& input) {
+  if (input.find('\0') != std::string::npos) return {};
+  size_t first = input.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  while (first < input.size() && IsSpace(input[first])) ++first;
+  // A keyword of letters (and digits or "_" after the first) and its bracket.
+  size_t end = first;
+  while (end < input.size() && IsNameChar(input[end])) ++end;
+  if (end == first || !std::isalpha(static_cast<unsigned char>(input[first]))) return {};
+  while (end < input.size() && IsSpace(input[end])) ++end;
+  if (end >= input.size() || (input[end] != '[' && input[end] != '(')) return {};
+
+  std::string text = input.substr(first);
+  bool quoted = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '"') {
+      quoted = !quoted;
+      continue;
+    }
+    if (quoted || !std::isalpha(static_cast<unsigned char>(text[i]))) continue;
+    size_t open = 0;
+    if (KeywordAt(text, i, "PARAMETERFILE", open)) return {};
+    if (!KeywordAt(text, i, "EXTENSION", open)) continue;
+    const size_t after = AfterClosingBracket(text, open);
+    if (after == std::string::npos) return {};
+    // The comma that led to the node goes with it.
+    size_t start = i;
+    while (start > 0 && IsSpace(text[start - 1])) --start;
+    if (start > 0 && text[start - 1] == ',') --start;
+    else start = i;
+    text.erase(start, after - start);
+    i = start - 1;  // the loop steps on to what followed the node (start > 0: a keyword came first)
+  }
+  return text;
+}
+
+// The converter of a ".prj" text, or null when it is no WKT PROJ reads as a CRS.
+std::unique_ptr<CoordConverter> MakePrjConverter(const std::string& text) {
+  const std::string wkt = PrjWktText(text);
   if (wkt.empty()) return nullptr;
   std::lock_guard<std::mutex> lock(ProjMutex());
   PJ_CONTEXT* ctx = ProjContext();
-  PjPtr source(proj_create(ctx, wkt.c_str()));
+  // Read as WKT only: PROJ strings and names of other kinds are not looked at.
+  PjPtr source(proj_create_from_wkt(ctx, wkt.c_str(), nullptr, nullptr, nullptr));
   if (!source || !proj_is_crs(source.get())) return nullptr;
   PJ* wgs84 = Wgs84Crs();
   if (wgs84 == nullptr) return nullptr;

@@ -66,9 +66,17 @@ class ProjectedConverter : public CoordConverter {
   bool ToGeographic(double x, double y, double& longitude, double& latitude) override;
 };
 
-// The coordinate system of a ".prj" file (WKT), converted to WGS 84 degrees by PROJ.
-// Made by MakePrjConverter; null when PROJ cannot read the text.
-std::unique_ptr<CoordConverter> MakePrjConverter(const std::string& wkt);
+// The coordinate system of a ".prj" file, converted to WGS 84 degrees by PROJ.
+// Only WKT is taken (what the format holds): the text must start with a WKT
+// keyword and its bracket, so PROJ strings, "EPSG:..." names and URLs are not
+// read. EXTENSION nodes (which carry PROJ strings that may name grid files)
+// are dropped before PROJ sees the text, and a PARAMETERFILE refuses it, so a
+// ".prj" never makes PROJ open a file it names (PROJ's network access is off).
+// Null when PROJ cannot read the rest as a CRS.
+std::unique_ptr<CoordConverter> MakePrjConverter(const std::string& text);
+
+// The WKT a ".prj" text stands for under those rules, or empty when it is not WKT.
+std::string PrjWktText(const std::string& text);
 
 // The converter a load uses for the layer's coordinate system kind, datum and zone:
 // kind 1 geographic from the datum alone, anything else projected (datum, zone).

@@ -9,6 +9,8 @@
 #include <set>
 #include <sys/stat.h>
 
+#include "base/SafeFile.h"
+#include "lang/FileErrorText.h"
 #include "lang/LangString.h"
 
 namespace kestrune {
@@ -111,6 +113,9 @@ bool ReadLangFileString(uint32_t id, std::string& text) {
 
 bool ReadLangFileString(const std::string& path, uint32_t id, std::string& text) {
   ++g_openCount;
+  // Only a regular file is opened: a pipe in its place would block the open.
+  struct stat before;
+  if (::stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return false;
   FileCloser f{std::fopen(path.c_str(), "rb")};
   if (!f.file) return false;
   // Every offset and count is checked against the real size before it is used.
@@ -162,8 +167,11 @@ bool ReadLangFileString(const std::string& path, uint32_t id, std::string& text)
 bool ReadLangFileEntries(const std::string& path, std::vector<LangEntry>& entries, bool* wide,
                          std::string* error) {
   entries.clear();
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  struct stat st;
+  const bool regular = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  std::ifstream in;
+  if (regular) in.open(path, std::ios::binary);
+  if (!regular || !in) {
     SetError(error, LangFormat("#20000200:Cannot open the language file %s.", path.c_str()));
     return false;
   }
@@ -300,11 +308,11 @@ bool WriteLangFile(const std::string& path, const std::vector<LangEntry>& entrie
                    int64_t slotCount, std::string* error) {
   std::string bytes;
   if (!BuildLangFile(entries, wide, slotCount, bytes, error)) return false;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), std::streamsize(bytes.size()));
-  out.close();
-  if (!out) {
-    SetError(error, LangFormat("#20000212:Cannot write the language file %s.", path.c_str()));
+  // Through the safe-write path: a failure leaves any old file whole.
+  FileWriteError failure;
+  if (!WriteFileSafely(path, bytes, &failure)) {
+    SetError(error, LangFormat("#20000212:Cannot write the language file %s.", path.c_str()) + " " +
+                        FileWriteErrorText(failure));
     return false;
   }
   return true;

@@ -1,13 +1,15 @@
 #include "layers/CategoryLegend.h"
 
-#include <QFile>
-#include <QSaveFile>
 #include <QString>
 
 #include <algorithm>
 #include <cstdio>
 
+#include "base/Platform.h"
+#include "base/SafeFile.h"
+#include "lang/FileErrorText.h"
 #include "lang/LangString.h"
+#include "layers/Legend.h"
 
 namespace kestrune {
 
@@ -166,20 +168,25 @@ bool CategoryLegend::LoadBytes(std::string_view bytes) {
   return true;
 }
 
+// Only a regular file of at most kMaxCategoryFileBytes is read; a pipe or a
+// device counts as no file, one too large or unreadable is told.
 bool CategoryLegend::LoadFile(const std::string& path) {
-  QFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  const QByteArray bytes = file.readAll();
-  return LoadBytes(std::string_view(bytes.constData(), std::size_t(bytes.size())));
+  std::string bytes;
+  int error = 0;
+  const SideFileStatus status = ReadSideFile(path, kMaxCategoryFileBytes, bytes, SideFileLimit::Refuse, &error);
+  if (status != SideFileStatus::Ok) {
+    ShowStatus(SideFileRefusalText(path, status, kMaxCategoryFileBytes, error));
+    return false;
+  }
+  return LoadBytes(bytes);
 }
 
-// Written beside the old file and renamed over it once whole.
+// Through the safe-write path; a failure is told with the file's name and reason.
 bool CategoryLegend::SaveFile(const std::string& path) const {
-  QSaveFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  const std::string bytes = SaveBytes();
-  file.write(bytes.data(), qint64(bytes.size()));
-  return file.commit();
+  FileWriteError error;
+  if (WriteFileSafely(path, SaveBytes(), &error)) return true;
+  ShowMessage(FileWriteErrorText(error), LangText(kMsgLegendCaption), MessageIcon::Warning);
+  return false;
 }
 
 }  // namespace kestrune

@@ -37,6 +37,9 @@ constexpr Color kCategoryPalette[kCategoryPaletteSize] = {
 // The colour of every value past the palette.
 constexpr Color kCategoryOtherColor = 0xC0C0C0;
 constexpr const char* kCategoryOtherLabel = "#20014030:Other";
+// The largest ".lgc" read: far more categories than a legend lists.
+constexpr std::size_t kMaxCategoryFileBytes = std::size_t{1} << 20;
+
 // The first line of a ".lgc" file.
 constexpr const char* kCategoryMagic = "KESTRUNE CATEGORIES 1";
 
@@ -90,9 +93,12 @@ class CategoryLegend {
   // and backslash escaped as \t, \n, \r and \\).
   std::string SaveBytes() const;
   bool LoadBytes(std::string_view bytes);
-  // Reads a file; false (and the legend unchanged) when it is missing or not one.
+  // Reads a file; false (and the legend unchanged) when it is missing, not a
+  // regular file, over kMaxCategoryFileBytes (told on the status line) or not one.
   bool LoadFile(const std::string& path);
-  // Writes a file, replacing any old one only once the new one is whole.
+  // Writes a file through the safe-write path, replacing any old one only once
+  // the new one is whole on disk (never through a symbolic link); a failure is
+  // told with the file's name and the reason.
   bool SaveFile(const std::string& path) const;
 
   bool IsChanged() const { return changed_; }

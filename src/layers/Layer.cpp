@@ -7,6 +7,7 @@
 #include "base/Paths.h"
 #include "base/Platform.h"
 #include "base/Preferences.h"
+#include "lang/LangString.h"
 #include "geo/Canvas.h"
 #include "geo/CMapTransform.h"
 #include "layers/MapWindowHost.h"
@@ -95,6 +96,13 @@ std::vector<Shape*> OrderedInsertOrder(const std::vector<Shape*>& inserted) {
   for (const auto& entry : leading) order.push_back(entry.second);
   order.insert(order.end(), restReversed.rbegin(), restReversed.rend());
   return order;
+}
+
+// Tells the status line that a table's values could not be read, and why.
+void ReportUnreadableTable(const DbfTable& table) {
+  const std::string reason = table.GetLastError() == DbfError::Locked ? LangText(kMsgTableLocked)
+                                                                      : table.GetLastErrorText();
+  ShowStatus(LangFormat(kMsgTableValuesUnread, table.GetPath().c_str(), reason.c_str()));
 }
 
 }  // namespace
@@ -331,8 +339,9 @@ void Layer::ComputeValues() {
   if (!loaded_) return;
   DbfTable table;
   const int16_t column = settings_.legendColumn;
-  // Without a column nothing is read, so the table need not be opened.
-  if (column > 0) table.Open(GetTablePath());
+  // Without a column nothing is read, so the table need not be opened. A table
+  // that cannot be read is told, rather than every value silently showing 0.
+  if (column > 0 && !table.Open(GetTablePath())) ReportUnreadableTable(table);
   categorised_ = false;
   if (column > 0 && table.GetField(column) && IsCategoryField(*table.GetField(column))) {
     ComputeCategories(table, column);

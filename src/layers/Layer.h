@@ -47,6 +47,10 @@ constexpr int kComputedRecordFlags = kFilterBoomOn | kFilterRateAboveZero;
 constexpr int kCommandShowAttributes = kCommandAttributes;  // 101
 constexpr int kCommandRemoveRecords = 102;
 
+// The status line when the values of the legend column cannot be read.
+constexpr const char* kMsgTableValuesUnread = "#20010030:The values of %s could not be read (%s); they show as 0.";
+constexpr const char* kMsgTableLocked = "#20010031:the table is locked by another program";
+
 // Datum and zone a layer hands to the reader until told otherwise.
 constexpr int kDefaultLayerDatum = 8;
 constexpr int kDefaultLayerZone = -1;

@@ -1,9 +1,5 @@
 #include "layers/LayerList.h"
 
-#include <QFile>
-#include <QSaveFile>
-#include <QString>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -14,8 +10,10 @@
 
 #include "base/Paths.h"
 #include "base/Platform.h"
-#include "geo/Canvas.h"
+#include "base/SafeFile.h"
 #include "geo/CMapTransform.h"
+#include "geo/Canvas.h"
+#include "lang/FileErrorText.h"
 
 namespace kestrune {
 
@@ -155,8 +153,9 @@ MapRect LayerList::GetBounds() const {
 std::string LayerList::GatherNotes() const {
   std::string all;
   for (const Layer* layer : layers_) {
-    std::string notes;
-    LoadNotes(*layer, notes);
+    std::string notes, refusal;
+    // Notes that are refused (too large, unreadable) are told, not printed.
+    if (!LoadNotes(*layer, notes, &refusal) && !refusal.empty()) ShowStatus(refusal);
     if (notes.empty()) continue;
     if (!all.empty()) all += kNotesSeparator;
     all += notes;
@@ -241,26 +240,16 @@ bool LayerList::SelectInRect(Layer* layer, const MapRect& rect, bool extend) {
 
 // ---------------------------------------------------------------- notes
 
-// Reads the whole notes file.
-bool LoadNotes(const Layer& layer, std::string& text) {
+// Reads the whole notes file: a regular file of at most kMaxNotesFileBytes.
+bool LoadNotes(const Layer& layer, std::string& text, std::string* refusal) {
   text.clear();
-  QFile file(QString::fromStdString(layer.GetNotesPath()));
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  // Read in pieces rather than trusting the size the file claims.
-  constexpr qint64 kChunk = 64 * 1024;
+  if (refusal) refusal->clear();
+  const std::string path = layer.GetNotesPath();
   std::string content;
-  try {
-    for (;;) {
-      const std::size_t before = content.size();
-      content.resize(before + kChunk);
-      const qint64 got = file.read(content.data() + before, kChunk);
-      if (got <= 0) {
-        content.resize(before);
-        break;
-      }
-      content.resize(before + static_cast<std::size_t>(got));
-    }
-  } catch (const std::bad_alloc&) {
+  int error = 0;
+  const SideFileStatus status = ReadSideFile(path, kMaxNotesFileBytes, content, SideFileLimit::Refuse, &error);
+  if (status != SideFileStatus::Ok) {
+    if (refusal) *refusal = SideFileRefusalText(path, status, kMaxNotesFileBytes, error);
     return false;
   }
   // The notes are text: they end at a zero byte.
@@ -270,20 +259,13 @@ bool LoadNotes(const Layer& layer, std::string& text) {
   return true;
 }
 
-// Replaces the notes file safely, or tells the user it could not.
+// Replaces the notes file through the safe-write path, or tells the user why not.
 bool SaveNotes(const Layer& layer, const std::string& text) {
-  QSaveFile file(QString::fromStdString(layer.GetNotesPath()));
-  bool ok = file.open(QIODevice::WriteOnly);
-  if (ok) {
-    ok = file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size());
-    // Only a complete write replaces the old notes.
-    ok = ok && file.commit();
-    if (!ok) file.cancelWriting();
-  }
-  if (!ok) {
-    ShowMessage(MessageRequest{kMsgCannotSaveNotes, kMsgNotesCaption, MessageIcon::Warning, MessageButtons::Ok});
-  }
-  return ok;
+  FileWriteError error;
+  if (WriteFileSafely(layer.GetNotesPath(), text, &error)) return true;
+  ShowMessage(MessageRequest{std::string(kMsgCannotSaveNotes) + "\n\n" + FileWriteErrorText(error), kMsgNotesCaption,
+                             MessageIcon::Warning, MessageButtons::Ok});
+  return false;
 }
 
 // ---------------------------------------------------------------- Show Me

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "geo/MapPoint.h"
 #include "layers/FileSummary.h"
 #include "layers/Layer.h"
+#include "geo/MapPoint.h"
 
 namespace kestrune {
 
@@ -110,10 +110,14 @@ void SetLayerList(LayerList* list);
 
 // ---- Notes, kept in the ".txt" beside the shape file.
 
-// The whole notes file, up to its first zero byte; empty (false) when there is none.
-bool LoadNotes(const Layer& layer, std::string& text);
-// Replaces the notes file with the text, whole or not at all: on failure the
-// old notes stay and the user is told. False on failure.
+// The whole notes file, up to its first zero byte; empty (false) when there is
+// none. Only a regular file of at most kMaxNotesFileBytes is read: a pipe or a
+// device counts as no notes, and a file too large or unreadable gives false
+// with the reason in refusal (when given), so an editor must not replace it.
+bool LoadNotes(const Layer& layer, std::string& text, std::string* refusal = nullptr);
+// Replaces the notes file with the text through the safe-write path, whole or
+// not at all: on failure the old notes stay and the user is told (the file's
+// name and the reason). False on failure.
 bool SaveNotes(const Layer& layer, const std::string& text);
 
 // ---- The "Show Me" dialog's choices and the filter mask.

@@ -3,7 +3,10 @@
 #include <cmath>
 #include <limits>
 
+#include "base/Platform.h"
 #include "base/Saturate.h"
+#include "lang/FileErrorText.h"
+#include "lang/LangString.h"
 
 namespace kestrune {
 
@@ -12,6 +15,33 @@ namespace {
 // The white space the C library skips before a number.
 bool IsCSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Tells on the status line why a settings file could not be read or written:
+// the change itself stays in memory, only the file keeps its old text.
+void ReportSettingsLoad(const std::string& path, IniLoadStatus status, int error) {
+  if (status == IniLoadStatus::TooLarge) {
+    ShowStatus(SideFileRefusalText(path, SideFileStatus::TooLarge, kMaxSettingsFileBytes));
+  } else if (status == IniLoadStatus::Unreadable) {
+    ShowStatus(SideFileRefusalText(path, SideFileStatus::Unreadable, kMaxSettingsFileBytes, error));
+  }
+}
+
+// Loads, edits and saves a settings file, telling the status line of a failure.
+template <typename Edit>
+bool RewriteSettings(const std::string& settingsPath, Edit edit) {
+  IniFile file;
+  // A file that exists but cannot be read must not be replaced by one holding only the new keys.
+  const IniLoadStatus status = file.Load(settingsPath);
+  if (status == IniLoadStatus::Unreadable || status == IniLoadStatus::TooLarge) {
+    ShowStatus(LangFormat(kMsgSettingsNotWritten, settingsPath.c_str()));
+    return false;
+  }
+  if (!edit(file)) return false;
+  FileWriteError error;
+  if (file.Save(settingsPath, &error)) return true;
+  ShowStatus(FileWriteErrorText(error));
+  return false;
 }
 
 }  // namespace
@@ -98,7 +128,9 @@ bool ReadSetting(const IniFile& file, std::string_view key, int32_t& value) {
 // Reads one key of a settings file on disk.
 bool ReadSetting(const std::string& settingsPath, std::string_view key, int32_t& value) {
   IniFile file;
-  file.Load(settingsPath);
+  int error = 0;
+  const IniLoadStatus status = file.Load(settingsPath, &error);
+  ReportSettingsLoad(settingsPath, status, error);
   return ReadSetting(file, key, value);
 }
 
@@ -111,7 +143,8 @@ std::string ReadSettingText(const std::string& settingsPath, std::string_view ke
 
 // Writes one key text into section "Options" of a settings file.
 bool WriteSetting(const std::string& settingsPath, std::string_view key, std::string_view value) {
-  return WriteProfileString(settingsPath, kSettingsSection, key, value);
+  return RewriteSettings(settingsPath,
+                         [&](IniFile& file) { return file.SetString(kSettingsSection, key, value); });
 }
 
 // Writes one integer key into section "Options" of a settings file.
@@ -143,7 +176,9 @@ SettingsLoadResult LoadLayerSettings(const std::string& settingsPath, LayerSetti
                                      double defaultDisplaySizeFt) {
   SettingsLoadResult result;
   IniFile file;
-  file.Load(settingsPath);
+  int error = 0;
+  const IniLoadStatus status = file.Load(settingsPath, &error);
+  ReportSettingsLoad(settingsPath, status, error);
   result.keysRead = ApplySettingsKeys(file, settings);
   // Legend colours need a column to read the values from.
   if (settings.legendColumn <= 0) {
@@ -154,7 +189,10 @@ SettingsLoadResult LoadLayerSettings(const std::string& settingsPath, LayerSetti
   if (!(settings.displaySizeFt >= 1.0)) {
     SetDisplaySize(settings, defaultDisplaySizeFt, false);
     result.displaySizeDefaulted = true;
-    result.displaySizeWritten = WriteLayerSetting(settingsPath, settings, SettingKey::DisplaySize);
+    // A file that was refused keeps its text (and has been reported already).
+    if (status == IniLoadStatus::Ok || status == IniLoadStatus::Missing) {
+      result.displaySizeWritten = WriteLayerSetting(settingsPath, settings, SettingKey::DisplaySize);
+    }
   }
   return result;
 }
@@ -170,13 +208,12 @@ namespace {
 // One read and one rewrite of the file for any number of keys.
 template <typename Keys>
 bool WriteKeys(const std::string& settingsPath, const LayerSettings& settings, const Keys& keys) {
-  IniFile file;
-  // A file that exists but cannot be read must not be replaced by one holding only these keys.
-  if (file.Load(settingsPath) == IniLoadStatus::Unreadable) return false;
-  for (SettingKey key : keys) {
-    file.SetString(kSettingsSection, SettingKeyName(key), SettingValueText(settings, key));
-  }
-  return file.Save(settingsPath);
+  return RewriteSettings(settingsPath, [&](IniFile& file) {
+    for (SettingKey key : keys) {
+      file.SetString(kSettingsSection, SettingKeyName(key), SettingValueText(settings, key));
+    }
+    return true;
+  });
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "geo/MapPoint.h"
 #include "layers/IniFile.h"
+#include "geo/MapPoint.h"
 
 namespace kestrune {
 
@@ -24,6 +24,9 @@ constexpr const char* kKeyLegendColumn = "LEGEND_COL";
 // The name of the field the ".lgd" was made for, written with the ".lgd".
 constexpr const char* kKeyLegendField = "LEGEND_FIELD";
 constexpr const char* kKeyFillOpacity = "FILL_OPACITY";
+// The status line when a key could not be written because its file could not be read.
+constexpr const char* kMsgSettingsNotWritten =
+    "#20010010:The display settings in \"%s\" could not be read, so the change was not written to it.";
 // Values are read into a buffer of this many characters, the last one the terminator.
 constexpr std::size_t kSettingBufferSize = 50;
 
@@ -92,8 +95,9 @@ bool ReadSetting(const std::string& settingsPath, std::string_view key, int32_t&
 // A key's text from section "Options"; empty when it is absent.
 std::string ReadSettingText(const std::string& settingsPath, std::string_view key);
 // The layer's WriteSetting and WriteIntSetting: key = value in section "Options",
-// creating the file or section. Failures change nothing on disk; the result is
-// only for callers that care (the layer does not report them).
+// creating the file or section, through the safe-write path. A failure changes
+// nothing on disk and is told on the status line (ShowStatus) with the file's
+// name and the reason; a settings file that is a symbolic link is never written.
 bool WriteSetting(const std::string& settingsPath, std::string_view key, std::string_view value);
 bool WriteIntSetting(const std::string& settingsPath, std::string_view key, int32_t value);
 

@@ -1,9 +1,5 @@
 #include "layers/Legend.h"
 
-#include <QFile>
-#include <QSaveFile>
-#include <QString>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
@@ -12,6 +8,8 @@
 #include <limits>
 
 #include "base/Platform.h"
+#include "base/SafeFile.h"
+#include "lang/FileErrorText.h"
 #include "lang/LangString.h"
 
 namespace kestrune {
@@ -194,7 +192,8 @@ LegendLoadResult Legend::LoadBytes(std::string_view bytes) {
     return LegendLoadResult::BadHeader;
   }
   // No count is stored: whole 12-byte entries run to the end, a partial tail is ignored.
-  const std::size_t count = (bytes.size() - kLegendMagicSize) / kLegendEntrySize;
+  // Entries past what a legend keeps are not read.
+  const std::size_t count = std::min((bytes.size() - kLegendMagicSize) / kLegendEntrySize, kMaxLegendEntries);
   std::vector<LegendEntry> read;
   read.reserve(count);
   const char* p = bytes.data() + kLegendMagicSize;
@@ -234,37 +233,32 @@ std::string Legend::SaveBytes() const {
   return out;
 }
 
-// Reads a legend file from disk, reporting a wrong header.
+// Reads a legend file from disk, reporting a wrong header. Only a regular file
+// is read, and only as many entries as a legend keeps.
 bool Legend::LoadFile(const std::string& path) {
-  QFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  const QByteArray bytes = file.readAll();
-  const bool readOk = file.error() == QFileDevice::NoError;
-  file.close();
-  if (!readOk || LoadBytes(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))) !=
-                     LegendLoadResult::Ok) {
+  std::string bytes;
+  int error = 0;
+  const SideFileStatus status =
+      ReadSideFile(path, kLegendMagicSize + kMaxLegendEntries * kLegendEntrySize, bytes, SideFileLimit::Truncate, &error);
+  if (status == SideFileStatus::Missing || status == SideFileStatus::NotRegular) return false;
+  if (status != SideFileStatus::Ok) {
+    ShowMessage(SideFileRefusalText(path, status, 0, error), LangText(kMsgLegendCaption), MessageIcon::Warning);
+    return false;
+  }
+  if (LoadBytes(bytes) != LegendLoadResult::Ok) {
     ShowLegendMessage(kMsgInvalidLegendFile, kMsgLegendCaption);
     return false;
   }
   return true;
 }
 
-// Writes a legend file, reporting failures.
+// Writes a legend file through the safe-write path, reporting a failure with
+// the file's name and the reason.
 bool Legend::SaveFile(const std::string& path) const {
-  // The new file is written beside the old one and renamed over it on commit, so
-  // a failed write leaves the old legend whole.
-  QSaveFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::WriteOnly)) {
-    ShowLegendMessage(kMsgCannotOpenLegendFile, kMsgLegendCaption);
-    return false;
-  }
-  const std::string bytes = SaveBytes();
-  file.write(bytes.data(), static_cast<qint64>(bytes.size()));
-  if (!file.commit()) {
-    ShowLegendMessage(kMsgCannotWriteLegendFile, kMsgLegendCaption);
-    return false;
-  }
-  return true;
+  FileWriteError error;
+  if (WriteFileSafely(path, SaveBytes(), &error)) return true;
+  ShowMessage(FileWriteErrorText(error), LangText(kMsgLegendCaption), MessageIcon::Warning);
+  return false;
 }
 
 }  // namespace kestrune

@@ -39,6 +39,9 @@ constexpr Color kLegendPalette[kLegendPaletteSize] = {
 constexpr char kLegendMagic[] = "LEGEND0001";
 constexpr std::size_t kLegendMagicSize = 10;
 constexpr std::size_t kLegendEntrySize = 12;  // 8-byte double value, 4-byte colour
+// The most classes a legend keeps: what the legend pane and Legend Setup can
+// usefully list. A file with more entries gives its first this many.
+constexpr std::size_t kMaxLegendEntries = 256;
 
 // Texts of the legend's messages and labels.
 constexpr const char* kMsgInvalidLegendFile = "#10000040:Invalid legend file.";
@@ -98,15 +101,19 @@ class Legend {
   // One display text per entry, lowest class first.
   std::vector<std::string> GetClassLabels() const;
 
-  // Reads a ".lgd" file; the changed mark is not touched. False without a message
-  // when it cannot be opened, false with the invalid-file message on a wrong
-  // header; either way the legend is unchanged.
+  // Reads a ".lgd" file (its first kMaxLegendEntries entries); the changed mark
+  // is not touched. False without a message when it is missing or not a
+  // regular file (a pipe, a device, a folder), false with a message when it
+  // cannot be read or has a wrong header; either way the legend is unchanged.
   bool LoadFile(const std::string& path);
-  // Writes a ".lgd" file, replacing any old one only once the new one is whole.
+  // Writes a ".lgd" file through the safe-write path: any old one is replaced
+  // only once the new one is whole on disk, a symbolic link is never written
+  // through, and a failure is told with the file's name and the reason.
   bool SaveFile(const std::string& path) const;
 
   // The file contents as LoadFile reads them and SaveFile writes them. LoadBytes
-  // shows no message; on a wrong header the legend is left unchanged.
+  // shows no message, reads at most kMaxLegendEntries entries, and on a wrong
+  // header leaves the legend unchanged.
   LegendLoadResult LoadBytes(std::string_view bytes);
   std::string SaveBytes() const;
 

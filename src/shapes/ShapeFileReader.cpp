@@ -7,7 +7,9 @@
 #include <new>
 
 #include "base/Platform.h"
+#include "base/SafeFile.h"
 #include "geo/MapProjection.h"
+#include "lang/FileErrorText.h"
 #include "lang/LangString.h"
 #include "shapes/BufferedFile.h"
 #include "shapes/FileSet.h"
@@ -33,8 +35,6 @@ constexpr int kUnusedZone = 1;
 constexpr size_t kRecordHeaderSize = 8;
 constexpr size_t kBoxSize = 32;
 constexpr size_t kPointSize = 16;
-// A ".prj" is a line of text; anything far larger is not one.
-constexpr uint64_t kMaxPrjBytes = 64 * 1024;
 
 // Decoding and encoding of the file's big- and little-endian words.
 uint32_t Big32(const unsigned char* b) {
@@ -99,17 +99,16 @@ class PumpTimer {
   uint64_t work_ = 0;
 };
 
-// Reads a small text file whole; empty when absent or implausibly large.
-std::string ReadSmallText(const std::string& path) {
-  BufferedFile file;
+// Reads a ".prj" whole: a regular file of at most kMaxPrjFileBytes; empty
+// otherwise, with a status-line notice when it was refused for its size or
+// could not be read.
+std::string ReadPrjText(const std::string& path) {
+  std::string text;
   int error = 0;
-  if (path.empty() || !file.Open(path, error)) return {};
-  if (file.Size() == 0 || file.Size() > kMaxPrjBytes) return {};
-  std::string text(static_cast<size_t>(file.Size()), '\0');
-  const int64_t got = file.ReadUpTo(text.data(), text.size());
-  if (got <= 0) return {};
-  text.resize(static_cast<size_t>(got));
-  return text;
+  const SideFileStatus status = ReadSideFile(path, kMaxPrjFileBytes, text, SideFileLimit::Refuse, &error);
+  if (status == SideFileStatus::Ok) return text;
+  ShowStatus(SideFileRefusalText(path, status, kMaxPrjFileBytes, error));
+  return {};
 }
 
 }  // namespace
@@ -220,7 +219,7 @@ std::unique_ptr<CoordConverter> ShapeFileReader::MakeConverter(int coordSystemKi
   fromPrj = false;
   const std::string prj = FindSideFile(BasePathOf(shpPath_), "prj");
   if (!prj.empty()) {
-    const std::string wkt = ReadSmallText(prj);
+    const std::string wkt = ReadPrjText(prj);
     if (!wkt.empty()) {
       std::unique_ptr<CoordConverter> converter = MakePrjConverter(wkt);
       if (converter) {

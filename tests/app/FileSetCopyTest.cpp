@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 
 #include <sys/stat.h>
@@ -11,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include "app/CliCopy.h"
 #include "app/FileSetCopy.h"
+#include "base/CliCommand.h"
 #include "base/Paths.h"
 #include "lang/LangFile.h"
 #include "lang/LangStringCache.h"
@@ -65,23 +68,25 @@ class FileSetCopyTest : public ::testing::Test {
   std::map<std::string, std::string> written_;
 };
 
-TEST_F(FileSetCopyTest, CopiesTheThreeRequiredFilesThenLegendAndSettingsButNotNotes) {
+TEST_F(FileSetCopyTest, CopiesTheWholeSetWithProjectionCodePageSettingsLegendAndNotes) {
   fs::create_directory(dir_ / "src");
   fs::create_directory(dir_ / "dst");
-  MakeSet(dir_ / "src" / "north", {"shp", "dbf", "shx", "lgd", "lgc", "gpe", "txt", "prj"});
+  MakeSet(dir_ / "src" / "north", {"shp", "dbf", "shx", "lgd", "lgc", "gpe", "txt", "prj", "cpg"});
 
   const FileSetCopyResult r = CopyShapeFileSet((dir_ / "src" / "north").string(), (dir_ / "dst" / "south").string());
   ASSERT_TRUE(r.ok) << r.failedSource << " errno " << r.errorCode;
   EXPECT_EQ(r.newShpPath, (dir_ / "dst" / "south.shp").string());
-  EXPECT_EQ(r.written.size(), 6u);
-  for (const char* ext : {"shp", "dbf", "shx", "lgd", "lgc", "gpe"}) {
+  EXPECT_EQ(r.written.size(), 9u);
+  EXPECT_TRUE(r.removed.empty());
+  for (const char* ext : {"shp", "dbf", "shx", "lgd", "lgc", "gpe", "txt", "prj", "cpg"}) {
     EXPECT_EQ(ReadFileBytes(dir_ / "dst" / (std::string("south.") + ext)),
               written_[(dir_ / "src" / (std::string("north.") + ext)).string()])
         << ext;
   }
-  // Notes stay with their own file; no temporaries are left behind.
-  EXPECT_EQ(Names(dir_ / "dst"),
-            (std::vector<std::string>{"south.dbf", "south.gpe", "south.lgc", "south.lgd", "south.shp", "south.shx"}));
+  // No temporaries are left behind.
+  EXPECT_EQ(Names(dir_ / "dst"), (std::vector<std::string>{"south.cpg", "south.dbf", "south.gpe", "south.lgc",
+                                                           "south.lgd", "south.prj", "south.shp", "south.shx",
+                                                           "south.txt"}));
   ExpectSourcesWhole();
 }
 
@@ -136,15 +141,18 @@ TEST_F(FileSetCopyTest, AFailureKeepsAnExistingSetUnderTheNewNameIntact) {
   EXPECT_EQ(Names(dir_.path()).size(), 7u) << "temporaries left behind";
 }
 
-TEST_F(FileSetCopyTest, OptionalFileFailuresAreIgnored) {
+TEST_F(FileSetCopyTest, AnOptionalFileThatCannotBeCopiedStopsTheWholeCopy) {
   MakeSet(dir_ / "north", {"shp", "dbf", "shx", "lgd", "gpe"});
   SetFileCopyFaultForTesting([](const std::string& step, const std::string& dest) {
     return step == "open" && dest.find(".lgd") != std::string::npos ? EACCES : 0;
   });
   const FileSetCopyResult r = CopyShapeFileSet((dir_ / "north").string(), (dir_ / "south").string());
-  ASSERT_TRUE(r.ok);
-  EXPECT_FALSE(fs::exists(dir_ / "south.lgd"));
-  EXPECT_EQ(ReadFileBytes(dir_ / "south.gpe"), written_[(dir_ / "north.gpe").string()]);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.failedSource, (dir_ / "north.lgd").string());
+  EXPECT_EQ(r.errorCode, EACCES);
+  // A copy without its legend would open otherwise than the original: none lands.
+  EXPECT_EQ(Names(dir_.path()).size(), 5u);
+  ExpectSourcesWhole();
 }
 
 TEST_F(FileSetCopyTest, SaveAsOntoItsOwnNameLeavesEveryFileWhole) {
@@ -259,12 +267,88 @@ TEST_F(FileSetCopyTest, ARenameFailureReportsItsFileAndLeavesNoTemporaries) {
   ExpectSourcesWhole();
 }
 
+TEST_F(FileSetCopyTest, SideFilesUnderTheNewNameThatTheSourceLacksAreRemoved) {
+  MakeSet(dir_ / "north", {"shp", "dbf", "shx"});
+  // Another set's leftovers that a copy would otherwise adopt.
+  const char* const stale[] = {"prj", "cpg", "gpe", "lgd", "lgc", "txt"};
+  for (const char* ext : stale) WriteFileBytes(dir_ / (std::string("south.") + ext), std::string("old ") + ext);
+  WriteFileBytes(dir_ / "south.SHP", "old geometry");
+  const FileSetCopyResult r = CopyShapeFileSet((dir_ / "north").string(), (dir_ / "south").string());
+  ASSERT_TRUE(r.ok) << FileSetCopyErrorText(r);
+  EXPECT_EQ(r.removed.size(), 6u);
+  for (const char* ext : stale) EXPECT_FALSE(fs::exists(dir_ / (std::string("south.") + ext))) << ext;
+  // The geometry file in its own spelling was replaced, not duplicated, and
+  // the new files took the case of the set they joined.
+  EXPECT_EQ(ReadFileBytes(dir_ / "south.SHP"), written_[(dir_ / "north.shp").string()]);
+  EXPECT_EQ(Names(dir_.path()), (std::vector<std::string>{"north.dbf", "north.shp", "north.shx", "south.DBF",
+                                                          "south.SHP", "south.SHX"}));
+}
+
+TEST_F(FileSetCopyTest, AFailureWhileLandingPutsTheOldSetBackByteForByte) {
+  // The step that fails, and on which destination.
+  const struct {
+    const char* step;
+    const char* ext;
+  } cases[] = {{"aside", "shp"}, {"aside", "txt"}, {"rename", "shx"}, {"rename", "dbf"}, {"rename", "txt"}};
+  MakeSet(dir_ / "north", {"shp", "dbf", "shx", "prj", "txt"});
+  MakeSet(dir_ / "south", {"shp", "dbf", "shx", "gpe", "txt"});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.step) + " " + c.ext);
+    const std::string failing = (dir_ / (std::string("south.") + c.ext)).string();
+    SetFileCopyFaultForTesting([&](const std::string& step, const std::string& dest) {
+      return step == c.step && dest == failing ? EIO : 0;
+    });
+    const FileSetCopyResult r = CopyShapeFileSet((dir_ / "north").string(), (dir_ / "south").string());
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.failedDestination, failing);
+    EXPECT_EQ(r.errorCode, EIO);
+    ExpectSourcesWhole();  // both sets, the old south one included
+    EXPECT_FALSE(fs::exists(dir_ / "south.prj")) << "a new file stayed";
+    for (const std::string& name : Names(dir_.path())) EXPECT_NE(name[0], '.') << name;
+  }
+}
+
+TEST_F(FileSetCopyTest, SideFilesThatArePipesAreNotCopied) {
+  MakeSet(dir_ / "north", {"shp", "dbf", "shx"});
+  ASSERT_EQ(::mkfifo((dir_ / "north.txt").c_str(), 0600), 0);
+  const FileSetCopyResult r = CopyShapeFileSet((dir_ / "north").string(), (dir_ / "south").string());
+  ASSERT_TRUE(r.ok);
+  EXPECT_FALSE(fs::exists(dir_ / "south.txt"));
+}
+
+TEST(CliCopy, ArgumentsExitCodesAndTheCopy) {
+  TempDir dir;
+  for (const char* ext : {"shp", "dbf", "shx", "prj"}) WriteFileBytes(dir / (std::string("a.") + ext), ext);
+  const std::string a = (dir / "a.shp").string(), b = (dir / "b.shp").string();
+  const struct {
+    std::vector<std::string> args;
+    int status;
+  } cases[] = {{{}, kCliUsage}, {{a}, kCliUsage}, {{a, b, b}, kCliUsage}, {{"--x", b}, kCliUsage},
+               {{(dir / "none.shp").string(), b}, kCliFailed}, {{a, (dir / "no" / "b.shp").string()}, kCliFailed},
+               {{a, b}, kCliOk}};
+  for (const auto& c : cases) {
+    std::ostringstream out, err;
+    EXPECT_EQ(RunCopyCommand(c.args, out, err), c.status) << ::testing::PrintToString(c.args);
+    if (c.status == kCliOk) {
+      EXPECT_EQ(out.str(), "{\"copy\":\"" + b + "\",\"written\":[\"" + b + "\",\"" + (dir / "b.shx").string() +
+                               "\",\"" + (dir / "b.dbf").string() + "\",\"" + (dir / "b.prj").string() +
+                               "\"],\"removed\":[]}\n");
+      EXPECT_EQ(err.str(), "");
+    } else {
+      EXPECT_EQ(out.str(), "");
+      EXPECT_NE(err.str(), "");
+    }
+  }
+  EXPECT_EQ(ReadFileBytes(dir / "b.prj"), "prj");
+}
+
 TEST(FileSetCopyMessage, ErrorTextIsFilledAndTranslated) {
   FileSetCopyResult r;
   r.failedSource = "/farm/north.dbf";
   r.failedDestination = "/backup/south.dbf";
   r.errorCode = 13;
-  EXPECT_EQ(FileSetCopyErrorText(r), "Unable to copy /farm/north.dbf to /backup/south.dbf.\n\nError Code = 13");
+  EXPECT_EQ(FileSetCopyErrorText(r),
+            "Unable to copy /farm/north.dbf to /backup/south.dbf.\n\nError Code = 13 (Permission denied)");
   EXPECT_EQ(FileSetCopyErrorCaption(), "File Save As Error");
 
   TempDir dir;
@@ -275,7 +359,8 @@ TEST(FileSetCopyMessage, ErrorTextIsFilledAndTranslated) {
                             false, 0, nullptr));
   SetLangFilePath(lang);
   ResetLangStringCacheForTesting();
-  EXPECT_EQ(FileSetCopyErrorText(r), "Kopieren von /farm/north.dbf nach /backup/south.dbf fehlgeschlagen (Fehler 13).");
+  EXPECT_EQ(FileSetCopyErrorText(r),
+            "Kopieren von /farm/north.dbf nach /backup/south.dbf fehlgeschlagen (Fehler 13). (Permission denied)");
   EXPECT_EQ(FileSetCopyErrorCaption(), "Fehler beim Speichern");
   SetLangFilePath("KRLang.dat");
   ResetLangStringCacheForTesting();

@@ -214,6 +214,39 @@ TEST(AttributeRowsSave, OnlyTheEditedFieldsOfTheRecordChange) {
   EXPECT_EQ(ReadFileBytes(file.path), expected);
 }
 
+TEST(AttributeRowsSave, ATableReplacedByAnotherLayoutIsNotWritten) {
+  // Tables another program may put in the first one's place while the dialog is open.
+  DbfTableLayout reordered = MixedTable();
+  std::swap(reordered.fields[0], reordered.fields[1]);
+  for (std::string& row : reordered.rows) row = " " + row.substr(11, 8) + row.substr(1, 10) + row.substr(19);
+  DbfTableLayout wider = MixedTable();
+  wider.fields[0].length = 11;
+  for (std::string& row : wider.rows) row.insert(11, " ");
+  DbfTableLayout renamed = MixedTable();
+  renamed.fields[1].name = "SPEED";
+  const struct {
+    const char* what;
+    DbfTableLayout layout;
+  } cases[] = {{"fields swapped", reordered}, {"a field wider", wider}, {"a field renamed", renamed}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TableFile file(MixedTable());
+    AttributeRowList list = Loaded(file, 2);
+    Row(list, "RATE").value = 42.125;
+    const std::string replaced = MakeDbf(c.layout);
+    WriteFileBytes(file.path, replaced);
+    const SaveOutcome out = SaveAttributeRows(file.path.string(), 2, list.Rows(), list.TableLayout());
+    EXPECT_EQ(out.status, SaveStatus::LayoutChanged);
+    EXPECT_NE(out.message.find(file.path.string()), std::string::npos) << out.message;
+    EXPECT_EQ(ReadFileBytes(file.path), replaced);
+  }
+  // The same layout with other values is the same table: the edit lands.
+  TableFile file(MixedTable());
+  AttributeRowList list = Loaded(file, 2);
+  Row(list, "RATE").value = 42.125;
+  EXPECT_EQ(SaveAttributeRows(file.path.string(), 2, list.Rows(), list.TableLayout()).status, SaveStatus::Saved);
+}
+
 TEST(AttributeRowsSave, UnchangedValuesKeepTheirBytesButShownValuesAreWritten) {
   TableFile file(MixedTable());
   AttributeRowList list = Loaded(file, 2);

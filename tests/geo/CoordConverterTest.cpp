@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "geo/MapProjection.h"
+#include "geo/ProjSupport.h"
 #include "geo/ZoneCalls.h"
 #include "support/TestSupport.h"
 
@@ -106,6 +108,36 @@ TEST(PrjConverterTest, UnreadableTextGivesNoConverter) {
   EXPECT_EQ(MakePrjConverter("PROJCS[\"broken\",GEOGCS["), nullptr);
   // A datum alone is no coordinate system.
   EXPECT_EQ(MakePrjConverter("DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137.0,298.257223563]]"), nullptr);
+}
+
+TEST(PrjConverterTest, OnlyWktIsReadAndNothingInItNamesAFile) {
+  const std::string wgs84 =
+      "GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137.0,298.257223563]],"
+      "PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]";
+  const std::string withExtension = wgs84.substr(0, wgs84.size() - 1) +
+                                    ",EXTENSION[\"PROJ4\",\"+proj=longlat +nadgrids=/dev/stdin\"]]";
+  const struct {
+    const char* what;
+    std::string text;
+    std::string wkt;  // what is left for PROJ; empty: refused
+  } cases[] = {
+      {"plain WKT", wgs84, wgs84},
+      {"blanks and a byte-order mark first", "\xEF\xBB\xBF \r\n" + wgs84, wgs84},
+      {"an EXTENSION is dropped", withExtension, wgs84},
+      {"a quoted keyword is text", "GEOGCS[\"EXTENSION[\"\"x\"\"]\"]", "GEOGCS[\"EXTENSION[\"\"x\"\"]\"]"},
+      {"a PROJ string", "+proj=longlat +datum=WGS84 +nadgrids=/dev/stdin", ""},
+      {"an authority name", "EPSG:4326", ""},
+      {"a URN", "urn:ogc:def:crs:EPSG::4326", ""},
+      {"a PARAMETERFILE", "PROJCRS[\"x\",PARAMETERFILE[\"grid\",\"/dev/stdin\"]]", ""},
+      {"an unclosed EXTENSION", wgs84.substr(0, wgs84.size() - 1) + ",EXTENSION[\"PROJ4\"", ""},
+      {"a zero byte", std::string("GEOGCS[\0]", 9), ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PrjWktText(c.text), c.wkt) << c.what;
+  // What PROJ would have read as a grid file never reaches it: no wait on a pipe.
+  EXPECT_EQ(MakePrjConverter("+proj=longlat +datum=WGS84 +nadgrids=/dev/stdin +type=crs"), nullptr);
+  EXPECT_NE(MakePrjConverter(withExtension), nullptr);
+  // And PROJ never goes to the network for a grid.
+  EXPECT_EQ(proj_context_is_network_enabled(ProjContext()), 0);
 }
 
 TEST(PrjConverterTest, StatePlaneFeetAndNad27Systems) {

@@ -181,13 +181,14 @@ TEST(IniFileDisk, AReplacedKeyKeepsAHandWrittenFileWhole) {
 
 TEST(IniFileDisk, SomethingThatCannotBeReadIsNeverReplaced) {
   TempDir dir;
-  // A folder where the file should be: reads give the default, writes fail.
+  // A folder where the file should be: it counts as absent, reads give the
+  // default, and writes fail without touching it.
   const std::filesystem::path folder = dir / "field.gpe";
   std::filesystem::create_directory(folder);
   WriteFileBytes(folder / "inside", "x");
   EXPECT_EQ(ReadProfileString(folder.string(), "Options", "A", "d"), "d");
   IniFile file;
-  EXPECT_EQ(file.Load(folder.string()), IniLoadStatus::Unreadable);
+  EXPECT_EQ(file.Load(folder.string()), IniLoadStatus::Missing);
   EXPECT_FALSE(WriteProfileString(folder.string(), "Options", "A", "1"));
   EXPECT_TRUE(std::filesystem::is_directory(folder));
   EXPECT_EQ(ReadFileBytes(folder / "inside"), "x");

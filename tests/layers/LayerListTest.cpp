@@ -155,7 +155,9 @@ TEST_F(LayerListTest, AFailedSaveSaysSoAndKeepsTheOldNotes) {
   nowhere.SetPathName((dir_ / "missing-folder" / "f.shp").string());
   EXPECT_FALSE(SaveNotes(nowhere, "lost"));
   ASSERT_EQ(messages.messages.size(), 1u);
-  EXPECT_EQ(messages.messages[0].text, "Unable to save notes to file.");
+  EXPECT_EQ(messages.messages[0].text, "Unable to save notes to file.\n\nCould not write " +
+                                           (dir_ / "missing-folder" / "f.txt").string() +
+                                           ": No such file or directory. Any file of that name was left as it was.");
   EXPECT_EQ(messages.messages[0].caption, "Vantrel Notes");
   EXPECT_EQ(messages.messages[0].icon, MessageIcon::Warning);
 

@@ -441,7 +441,8 @@ TEST(LegendFile, AFileThatCannotBeCreatedIsReportedAndNothingIsWritten) {
   legend.Insert(1.0, 1);
   EXPECT_FALSE(legend.SaveFile((dir / "no-such-folder" / "x.lgd").string()));
   ASSERT_EQ(messages.seen.size(), 1u);
-  EXPECT_EQ(messages.seen[0].text, "Unable to open legend file.");
+  EXPECT_EQ(messages.seen[0].text, "Could not write " + (dir / "no-such-folder" / "x.lgd").string() +
+                                       ": No such file or directory. Any file of that name was left as it was.");
   EXPECT_EQ(messages.seen[0].caption, "Legend");
   EXPECT_FALSE(std::filesystem::exists(dir / "no-such-folder"));
 }

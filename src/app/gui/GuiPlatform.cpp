@@ -3,8 +3,11 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
+#include <QStatusBar>
+#include <QTimer>
 #include <QWidget>
 
 #include "base/Platform.h"
@@ -52,6 +55,14 @@ void InstallGuiPlatform(QWidget* messageParent) {
     if (since.isValid() && since.elapsed() < 20) return;
     since.start();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+  });
+  // Shown once the command that caused it is done, so the command's own
+  // clearing of the status bar does not wipe it.
+  SetStatusHandler([parent](const std::string& text) {
+    auto* window = qobject_cast<QMainWindow*>(parent.data());
+    if (!window) return;
+    const QString line = QString::fromStdString(text);
+    QTimer::singleShot(0, window, [window, line] { window->statusBar()->showMessage(line, 15000); });
   });
   SetBeepHandler([] { QApplication::beep(); });
   SetWaitCursorHandlers([] { QApplication::setOverrideCursor(Qt::WaitCursor); },

@@ -1,7 +1,15 @@
 // One viewer per user: the first start listens on a local socket named from
 // the translated window title and the user name; a later start connects,
-// hands over the file name it was given (possibly none) and ends, and the
-// first brings its window forward and opens the file.
+// hands over the file name it was given (possibly none, else made absolute)
+// and ends, and the first brings its window forward and opens the file.
+//
+// The socket lives in a folder only its user can enter: $XDG_RUNTIME_DIR when
+// that is the user's own and closed to others, else "kestrune-<uid>" in the
+// temporary folder, made with mode 0700 (or, when another user holds that
+// name, "~/.cache/kestrune"). Both ends check the other's user id
+// (SO_PEERCRED) and hang up on anybody else. A running viewer that accepts
+// the connection but does not answer keeps its socket: the later start then
+// runs on its own without listening, so two viewers never fight over one name.
 //
 // Hand-over message: the number kFileHandOverMessage (0x857) as a big-endian
 // 32-bit word, the byte length of the file name as another, then the name in
@@ -27,6 +35,17 @@ QString InstanceChannelName(const QString& translatedTitle, const QString& userN
 
 // The login name of the user running this process.
 QString CurrentUserName();
+
+// Whether path is a folder (not a link) owned by this user that nobody else can enter.
+bool IsPrivateFolder(const QString& path);
+// The folder the sockets live in (created when needed), or empty when no safe one exists.
+QString InstanceSocketFolder();
+// The full socket path of a channel name, or empty without a safe folder.
+QString InstanceSocketPath(const QString& name);
+// True when the other end of a connected local socket runs as this user.
+bool PeerIsThisUser(int socketDescriptor);
+// The name a later start hands over: absolute, resolved against the current folder.
+QString HandOverName(const QString& fileName);
 
 // The bytes of a hand-over message for a file name (empty for none).
 QByteArray EncodeHandOver(const QString& fileName);
@@ -67,14 +86,28 @@ enum class InstanceRole {
   Unavailable,   // neither worked (the socket folder is unusable): run alone
 };
 
+// How a hand-over went.
+enum class HandOverOutcome {
+  Answered,    // the running instance took the name
+  NoListener,  // nobody listens (no socket, or one left by a crashed instance)
+  Stalled,     // connected, but no answer in time
+  Refused,     // the listener is another user, or no safe folder exists
+};
+
 // Connects to a running instance under name and hands fileName over, waiting
-// at most timeoutMs for its answer. True when the running instance answered.
-bool HandOverToRunningInstance(const QString& name, const QString& fileName, int timeoutMs = 5000);
+// at most timeoutMs for its answer.
+HandOverOutcome HandOver(const QString& name, const QString& fileName, int timeoutMs = 5000);
+// True when the running instance answered.
+inline bool HandOverToRunningInstance(const QString& name, const QString& fileName, int timeoutMs = 5000) {
+  return HandOver(name, fileName, timeoutMs) == HandOverOutcome::Answered;
+}
 
 // The whole start-up check: hand over to a running instance, or become the
 // listening first instance. A lock file beside the socket makes two
 // simultaneous starts settle on one first instance, and a socket left by a
-// crashed instance is removed before listening.
-InstanceRole SettleInstance(const QString& name, const QString& fileName, CInstanceServer& server);
+// crashed instance is removed before listening; a stalled or foreign listener
+// is left alone and this start runs unlisted (Unavailable).
+InstanceRole SettleInstance(const QString& name, const QString& fileName, CInstanceServer& server,
+                            int timeoutMs = 5000);
 
 }  // namespace kestrune

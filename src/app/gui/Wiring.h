@@ -3,10 +3,11 @@
 // attributes, a dialog the layers window opens), it offers a hook that this
 // file fills at start-up. Every such hook of the program is listed here:
 //
-//   SetMessageHandler, SetPumpHandler, SetBeepHandler, SetWaitCursorHandlers
-//       (base/Platform.h): core code shows messages, keeps windows live during
-//       long loads, beeps and shows the wait cursor through their Qt
-//       implementation (InstallGuiPlatform); without them it writes to stderr.
+//   SetMessageHandler, SetStatusHandler, SetPumpHandler, SetBeepHandler,
+//       SetWaitCursorHandlers (base/Platform.h): core code shows messages and
+//       status-line notices, keeps windows live during long loads, beeps and
+//       shows the wait cursor through their Qt implementation
+//       (InstallGuiPlatform); without them it writes to stderr.
 //   Shape::SetShowAttributesHandler (shapes/Shape.h): a double-clicked record
 //       opens the Attributes dialog of the attributes level (InstallAttributeReport).
 //   GetLayerDialogOpeners (attributes/gui/LayerDialogs.h): the frame's Display

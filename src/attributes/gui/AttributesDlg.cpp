@@ -171,7 +171,7 @@ void CAttributesDlg::OnOK() {
     }
   }
 
-  const SaveOutcome outcome = SaveAttributeRows(dbfPath_, recordIndex_, rows);
+  const SaveOutcome outcome = SaveAttributeRows(dbfPath_, recordIndex_, rows, rows_.TableLayout());
   if (!outcome.message.empty()) {
     ShowMessage(outcome.message, windowTitle().toStdString(), MessageIcon::Warning);
   }

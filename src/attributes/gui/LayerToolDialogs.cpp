@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "attributes/gui/DialogSupport.h"
+#include "base/Platform.h"
 #include "attributes/gui/DisplayDialog.h"
 #include "attributes/gui/LayerDialogs.h"
 #include "attributes/gui/LegendSetupDialog.h"
@@ -178,8 +179,12 @@ void CNotesDialog::accept() {
 
 // Loads, edits and saves the layer's notes.
 bool EditNotes(Layer& layer, QWidget* parent) {
-  std::string bytes;
-  LoadNotes(layer, bytes);
+  std::string bytes, refusal;
+  // Notes that cannot be read whole are not edited: saving would replace them.
+  if (!LoadNotes(layer, bytes, &refusal) && !refusal.empty()) {
+    ShowMessage(MessageRequest{refusal, kMsgNotesCaption, MessageIcon::Warning, MessageButtons::Ok});
+    return false;
+  }
   NotesEncoding encoding;
   const QString original = NotesTextFromBytes(bytes, encoding);
   QString text = original;

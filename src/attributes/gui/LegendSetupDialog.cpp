@@ -5,12 +5,12 @@
 #include <vector>
 
 #include <QDir>
-#include <QFile>
 #include <QPushButton>
 
 #include "attributes/AttributeRows.h"
 #include "attributes/gui/DialogSupport.h"
 #include "base/Platform.h"
+#include "base/SafeFile.h"
 #include "lang/LangString.h"
 
 namespace kestrune {
@@ -284,14 +284,13 @@ void CLegendSetupDialog::LoadTemplate() {
   const QString path = ChooseFile(request);
   if (path.isEmpty()) return;
   // A file the user chose but that cannot be read is said so, rather than
-  // nothing happening at all.
-  QFile probe(path);
-  if (!probe.open(QIODevice::ReadOnly)) {
+  // nothing happening at all; a pipe or device is never waited on.
+  std::string first;
+  if (ReadSideFile(path.toStdString(), 1, first, SideFileLimit::Truncate) != SideFileStatus::Ok) {
     ShowMessage(MessageRequest{LangText(kMsgCannotOpenLegendFile), LangText(kMsgLegendCaption),
                                MessageIcon::Warning, MessageButtons::Ok});
     return;
   }
-  probe.close();
   // Only a template that was read replaces the rows: after a refused one the
   // rows the user was editing stay as they were.
   if (legend_.LoadFile(path.toStdString())) FillGrid();

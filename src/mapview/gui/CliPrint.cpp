@@ -4,6 +4,7 @@
 #include <QPageSize>
 #include <QPrinter>
 
+#include "lang/FileErrorText.h"
 #include "lang/LangString.h"
 #include "layers/LayerInfo.h"
 #include "mapview/gui/CliMapFiles.h"
@@ -72,7 +73,8 @@ int RunPrintCommand(const std::vector<std::string>& args, std::ostream&, std::os
   source.clientWidth = files.View().ClientWidth();
   source.clientHeight = files.View().ClientHeight();
   source.transform = &files.View().Transform();
-  const PrintResult result = PrintPageOn(printer, source);
+  FileWriteError writeError;
+  const PrintResult result = PrintPageOn(printer, source, nullptr, &writeError);
   switch (result) {
     case PrintResult::Printed: return kCliOk;
     // The PDF writer fails to start only when it cannot create the file.
@@ -81,6 +83,7 @@ int RunPrintCommand(const std::vector<std::string>& args, std::ostream&, std::os
       return kCliFailed;
     case PrintResult::NoPrinter: err << LangText(kMsgNoPrinter) << '\n'; return kCliFailed;
     case PrintResult::NoPage: err << LangText(kMsgCannotStartPage) << '\n'; return kCliFailed;
+    case PrintResult::NotWritten: err << FileWriteErrorText(writeError) << '\n'; return kCliFailed;
     case PrintResult::Cancelled: break;
   }
   return kCliFailed;

@@ -1,21 +1,25 @@
 // The map of files given on the command line, as an image.
 #include "mapview/gui/CliRender.h"
 
+#include <cerrno>
 #include <chrono>
 
+#include <QBuffer>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageWriter>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 
 #include "geo/gui/QPainterCanvas.h"
+#include "base/SafeFile.h"
+#include "lang/FileErrorText.h"
 #include "lang/LangString.h"
 #include "layers/LayerInfo.h"
 #include "mapview/gui/CliMapFiles.h"
 #include "mapview/gui/CMapWnd.h"
+#include "mapview/gui/MapPrinting.h"
 
 namespace kestrune {
 
@@ -47,29 +51,36 @@ QImage RenderMapImage(LayerList& layers, const CMapTransform& transform, int wid
 
 bool IsPdfPath(const QString& path) { return QFileInfo(path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0; }
 
-// Written beside the target and renamed over it only when complete.
-bool WriteMapImage(const QImage& image, const QString& path) {
+// Encoded in memory, then through the safe-write path: a full disk or a link
+// in the output's place leaves any old picture as it was.
+bool WriteMapImage(const QImage& image, const QString& path, FileWriteError* error) {
   // The name's suffix chooses the format; a name without a known one still gets a PNG.
   QByteArray format = QFileInfo(path).suffix().toLower().toLatin1();
   if (!QImageWriter::supportedImageFormats().contains(format)) format = "png";
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  QImageWriter writer(&file, format);
+  QByteArray encoded;
+  QBuffer buffer(&encoded);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, format);
   if (!writer.write(image)) {
-    file.cancelWriting();
+    if (error) *error = FileWriteError{FileWriteFailure::System, path.toStdString(), EIO};
     return false;
   }
-  return file.commit();
+  return WriteFileSafely(path.toStdString(), std::string_view(encoded.constData(), size_t(encoded.size())), error);
 }
 
-// One page the size of the window, the layers drawn on it as on the window.
-bool WriteMapPdf(LayerList& layers, const CMapTransform& transform, int width, int height, const QString& path) {
+// One page the size of the window, the layers drawn on it as on the window,
+// painted into the safe write's temporary file.
+bool WriteMapPdf(LayerList& layers, const CMapTransform& transform, int width, int height, const QString& path,
+                 FileWriteError* error) {
   constexpr int kPixelsPerInch = 96;
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return false;
+  SafeFile output;
+  if (!output.Open(path.toStdString())) {
+    if (error) *error = output.Error();
+    return false;
+  }
   bool drawn = false;
   {
-    QPdfWriter pdf(&file);
+    QPdfWriter pdf(QString::fromStdString(output.TemporaryPath()));
     pdf.setResolution(kPixelsPerInch);
     pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
     pdf.setPageSize(QPageSize(QSizeF(width * 72.0 / kPixelsPerInch, height * 72.0 / kPixelsPerInch), QPageSize::Point,
@@ -84,17 +95,26 @@ bool WriteMapPdf(LayerList& layers, const CMapTransform& transform, int width, i
       drawn = painter.end();
     }
   }
-  if (!drawn) {
-    file.cancelWriting();
+  if (!drawn || !PdfIsWhole(output.TemporaryPath())) {
+    if (error) *error = FileWriteError{FileWriteFailure::System, path.toStdString(), LikelyWriteError(output.TemporaryPath())};
     return false;
   }
-  return file.commit();
+  if (!output.Commit()) {
+    if (error) *error = output.Error();
+    return false;
+  }
+  return true;
 }
 
-bool WriteMapPicture(LayerList& layers, const CMapTransform& transform, int width, int height, const QString& path) {
-  if (IsPdfPath(path)) return WriteMapPdf(layers, transform, width, height, path);
+bool WriteMapPicture(LayerList& layers, const CMapTransform& transform, int width, int height, const QString& path,
+                     FileWriteError* error) {
+  if (IsPdfPath(path)) return WriteMapPdf(layers, transform, width, height, path, error);
   const QImage image = RenderMapImage(layers, transform, width, height);
-  return !image.isNull() && WriteMapImage(image, path);
+  if (image.isNull()) {
+    if (error) *error = FileWriteError{FileWriteFailure::System, path.toStdString(), ENOMEM};
+    return false;
+  }
+  return WriteMapImage(image, path, error);
 }
 
 // Opens the files, zooms the virtual window to them, paints it and writes the image.
@@ -123,10 +143,12 @@ int RunRenderCommand(const std::vector<std::string>& args, std::ostream&, std::o
   }
   const Clock::time_point drawn = Clock::now();
   // A PDF is drawn as it is written.
-  const bool ok = image.isNull() ? WriteMapPdf(files.Layers(), files.View().Transform(), width, height, output)
-                                 : WriteMapImage(image, output);
+  FileWriteError writeError;
+  const bool ok = image.isNull()
+                      ? WriteMapPdf(files.Layers(), files.View().Transform(), width, height, output, &writeError)
+                      : WriteMapImage(image, output, &writeError);
   if (!ok) {
-    err << LangFormat(kMsgCannotWriteOutput, parsed.output.c_str()) << '\n';
+    err << FileWriteErrorText(writeError) << '\n';
     return kCliFailed;
   }
   const Clock::time_point written = Clock::now();

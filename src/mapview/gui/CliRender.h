@@ -12,6 +12,7 @@
 #include <QString>
 
 #include "base/CliCommand.h"
+#include "base/SafeFile.h"
 
 namespace kestrune {
 
@@ -29,15 +30,19 @@ class LayerList;
 QImage RenderMapImage(LayerList& layers, const CMapTransform& transform, int width, int height);
 // Whether a path names a PDF (by its suffix, in any case).
 bool IsPdfPath(const QString& path);
-// Writes the image whole or not at all: the name's suffix chooses the format
-// (PNG for a name without a known one). False when it was not written.
-bool WriteMapImage(const QImage& image, const QString& path);
+// Writes the image whole or not at all, through the safe-write path: the
+// name's suffix chooses the format (PNG for a name without a known one).
+// False when it was not written; error (when given) tells why.
+bool WriteMapImage(const QImage& image, const QString& path, FileWriteError* error = nullptr);
 // The same map as a one-page PDF of width x height pixels at 96 per inch,
-// drawn as shapes rather than pixels. False when it was not written.
-bool WriteMapPdf(LayerList& layers, const CMapTransform& transform, int width, int height, const QString& path);
+// drawn as shapes rather than pixels, painted into a temporary file that
+// lands only when whole. False when it was not written.
+bool WriteMapPdf(LayerList& layers, const CMapTransform& transform, int width, int height, const QString& path,
+                 FileWriteError* error = nullptr);
 // A PDF for a ".pdf" name, else an image: what `render` and the viewer's
 // Export Map Image write.
-bool WriteMapPicture(LayerList& layers, const CMapTransform& transform, int width, int height, const QString& path);
+bool WriteMapPicture(LayerList& layers, const CMapTransform& transform, int width, int height, const QString& path,
+                     FileWriteError* error = nullptr);
 
 // The subcommand: the image written (exit 0), a file refused or the image not
 // written (message on err, exit 1), bad arguments (usage on err, exit 2).

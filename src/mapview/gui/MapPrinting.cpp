@@ -6,10 +6,15 @@
 #include <QPrintDialog>
 #include <QPrinter>
 
+#include <sys/statvfs.h>
+
+#include <cerrno>
+#include <fstream>
 #include <utility>
 
 #include "base/Platform.h"
 #include "base/ResourceIds.h"
+#include "lang/FileErrorText.h"
 #include "lang/LangString.h"
 #include "layers/LayerList.h"
 #include "mapview/gui/PrintPage.h"
@@ -43,15 +48,10 @@ PrintDialogRunner& DialogRunner() {
   return runner;
 }
 
-}  // namespace
-
-// Starts the document and its one page, lays it out and ends both.
-PrintResult PrintPageOn(QPrinter& printer, const PrintSource& source, PrintedPage* printed) {
-  // A printer Qt could not find gives nothing to print on; Qt turns an unknown
-  // printer into a PDF printer without a file, which has nothing either.
-  if (!printer.isValid() || (printer.outputFormat() == QPrinter::PdfFormat && printer.outputFileName().isEmpty())) {
-    return PrintResult::NoPrinter;
-  }
+// Draws the page on a printer that has its output ready; ended tells whether
+// the painter's end (which finishes the document) succeeded.
+PrintResult PaintPage(QPrinter& printer, const PrintSource& source, PrintedPage* printed, bool& ended) {
+  ended = false;
   printer.setDocName(QString::fromStdString(LangText(kFrameTitle)));
   QPainter painter;
   if (!painter.begin(&printer)) return PrintResult::NotInitialised;
@@ -63,19 +63,81 @@ PrintResult PrintPageOn(QPrinter& printer, const PrintSource& source, PrintedPag
     return PrintResult::NoPage;
   }
   PrintedPage result = DrawPrintPage(painter, page, source);
-  painter.end();
+  ended = painter.end();
   if (printed) *printed = std::move(result);
   return PrintResult::Printed;
 }
 
-// The three reports of a print that did not happen.
-void ShowPrintFailure(PrintResult result) {
+}  // namespace
+
+// Whether a PDF file ends as a whole one does: its last bytes hold "%%EOF".
+bool PdfIsWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return false;
+  const std::streamoff size = in.tellg();
+  if (size <= 0) return false;
+  const std::streamoff tail = std::min<std::streamoff>(size, 1024);
+  std::string bytes(static_cast<size_t>(tail), '\0');
+  in.seekg(size - tail);
+  in.read(bytes.data(), tail);
+  return in && bytes.find("%%EOF") != std::string::npos;
+}
+
+// The reason a PDF writer's failure most likely had: Qt does not tell it.
+int LikelyWriteError(const std::string& path) {
+  struct statvfs fs {};
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  if (::statvfs(folder.c_str(), &fs) == 0 && fs.f_bavail == 0) return ENOSPC;
+  return EIO;
+}
+
+// Starts the document and its one page, lays it out and ends both.
+PrintResult PrintPageOn(QPrinter& printer, const PrintSource& source, PrintedPage* printed,
+                        FileWriteError* writeError) {
+  FileWriteError ignored;
+  FileWriteError& error = writeError ? *writeError : ignored;
+  error = FileWriteError{};
+  // A printer Qt could not find gives nothing to print on; Qt turns an unknown
+  // printer into a PDF printer without a file, which has nothing either.
+  if (!printer.isValid() || (printer.outputFormat() == QPrinter::PdfFormat && printer.outputFileName().isEmpty())) {
+    return PrintResult::NoPrinter;
+  }
+  bool ended = false;
+  if (printer.outputFormat() != QPrinter::PdfFormat) return PaintPage(printer, source, printed, ended);
+  // A PDF is painted into a temporary file and lands only when it is whole.
+  const QString finalName = printer.outputFileName();
+  SafeFile output;
+  if (!output.Open(finalName.toStdString())) {
+    error = output.Error();
+    return PrintResult::NotWritten;
+  }
+  const std::string temp = output.TemporaryPath();
+  printer.setOutputFileName(QString::fromStdString(temp));
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  const PrintResult result = PaintPage(printer, source, printed, ended);
+  printer.setOutputFileName(finalName);
+  if (result != PrintResult::Printed) return result;
+  if (!ended || !PdfIsWhole(temp)) {
+    error = FileWriteError{FileWriteFailure::System, finalName.toStdString(), LikelyWriteError(temp)};
+    return PrintResult::NotWritten;
+  }
+  if (!output.Commit()) {
+    error = output.Error();
+    return PrintResult::NotWritten;
+  }
+  return PrintResult::Printed;
+}
+
+// The reports of a print that did not happen.
+void ShowPrintFailure(PrintResult result, const FileWriteError& writeError) {
   switch (result) {
     case PrintResult::NoPrinter:
       ShowMessage(LangText(kMsgNoPrinter), LangText(kFrameTitle), MessageIcon::Warning);
       break;
     case PrintResult::NotInitialised: ShowMessage(LangText(kMsgPrinterNotInitialised), {}, MessageIcon::Warning); break;
     case PrintResult::NoPage: ShowMessage(LangText(kMsgCannotStartPage), {}, MessageIcon::Warning); break;
+    case PrintResult::NotWritten: ShowMessage(FileWriteErrorText(writeError), {}, MessageIcon::Warning); break;
     case PrintResult::Printed:
     case PrintResult::Cancelled: break;
   }
@@ -109,11 +171,12 @@ PrintResult PrintMapView(QWidget* parent, const MapView& view) {
   source.clientHeight = view.ClientHeight();
   source.transform = &view.Transform();
   PrintResult result;
+  FileWriteError error;
   {
     WaitCursor wait;
-    result = PrintPageOn(printer, source);
+    result = PrintPageOn(printer, source, nullptr, &error);
   }
-  ShowPrintFailure(result);
+  ShowPrintFailure(result, error);
   return result;
 }
 

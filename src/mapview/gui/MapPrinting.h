@@ -5,6 +5,9 @@
 #pragma once
 
 #include <functional>
+#include <string>
+
+#include "base/SafeFile.h"
 
 class QPrinter;
 class QWidget;
@@ -19,14 +22,20 @@ constexpr const char* kMsgNoPrinter = "#10000050:No printer selected.";
 constexpr const char* kMsgPrinterNotInitialised = "#10000051:Printer would not initalize.";
 constexpr const char* kMsgCannotStartPage = "#10000052:Could not start page.";
 
-enum class PrintResult { Printed, Cancelled, NoPrinter, NotInitialised, NoPage };
+// NotWritten: a PDF that could not be written whole (a full disk, a link in
+// its place); any old file of that name is left as it was.
+enum class PrintResult { Printed, Cancelled, NoPrinter, NotInitialised, NoPage, NotWritten };
 
 // Prints one page on a printer already chosen: the document (named with the
-// translated title), the page and its layout. Shows no message.
-PrintResult PrintPageOn(QPrinter& printer, const PrintSource& source, PrintedPage* printed = nullptr);
+// translated title), the page and its layout. Shows no message. A PDF goes
+// through the safe-write path: it is painted into a temporary file beside
+// the chosen name, checked to be whole, flushed and renamed over it; why it
+// did not land goes to writeError.
+PrintResult PrintPageOn(QPrinter& printer, const PrintSource& source, PrintedPage* printed = nullptr,
+                        FileWriteError* writeError = nullptr);
 
 // Shows the message of a failed print; nothing for a printed or cancelled one.
-void ShowPrintFailure(PrintResult result);
+void ShowPrintFailure(PrintResult result, const FileWriteError& writeError = {});
 
 // The process's printer, made on first use and kept while the application runs.
 QPrinter& GetPrinter();
@@ -40,5 +49,12 @@ PrintDialogRunner SetPrintDialogRunner(PrintDialogRunner runner);
 // the open layers through the window's view, the active layer's legend, the
 // notes and the names; failures are shown as messages.
 PrintResult PrintMapView(QWidget* parent, const MapView& view);
+
+// Whether a PDF file ends as a whole one does (its last bytes hold "%%EOF"):
+// Qt's PDF writer does not report failed writes.
+bool PdfIsWhole(const std::string& path);
+// The reason a PDF writer's failure most likely had: ENOSPC on a full file
+// system, otherwise EIO.
+int LikelyWriteError(const std::string& path);
 
 }  // namespace kestrune

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Commands.h"
+#include "app/gui/GuiPlatform.h"
 #include "app/gui/MainFrame.h"
 #include "attributes/gui/DialogSupport.h"
 #include "base/gui/PaneInterfaces.h"
@@ -205,13 +206,15 @@ TEST_F(FrameLayersTest, SaveAsCopiesTheWholeSetAndRenamesTheLayer) {
   EXPECT_EQ(startedIn, "/somewhere/before");
   EXPECT_TRUE(messages_.empty());
   const fs::path src = dir_ / "data";
-  for (const char* ext : {"shp", "dbf", "shx", "lgd", "gpe"}) {
-    EXPECT_EQ(ReadFileBytes(out / (std::string("trial.") + ext)),
-              ReadFileBytes(src / (std::string("as-applied-simple1.") + ext)))
-        << ext;
+  // The whole set, notes and all, so the copy opens as the original does.
+  for (const char* ext : {"shp", "dbf", "shx", "lgd", "gpe", "txt", "prj"}) {
+    const fs::path original = src / (std::string("as-applied-simple1.") + ext);
+    if (!fs::exists(original)) {
+      EXPECT_FALSE(fs::exists(out / (std::string("trial.") + ext))) << ext;
+      continue;
+    }
+    EXPECT_EQ(ReadFileBytes(out / (std::string("trial.") + ext)), ReadFileBytes(original)) << ext;
   }
-  EXPECT_FALSE(fs::exists(out / "trial.txt")) << "notes stay with their file";
-  EXPECT_FALSE(fs::exists(out / "trial.prj"));
   Layer* layer = frame.LayersPane()->GetActiveLayer();
   ASSERT_NE(layer, nullptr);
   EXPECT_EQ(layer->GetPathName(), (out / "trial.shp").string());
@@ -245,6 +248,32 @@ TEST_F(FrameLayersTest, SaveAsOntoItselfKeepsEveryFileIntact) {
   EXPECT_EQ(frame.LayersPane()->GetActiveLayer()->GetPathName(), source.toStdString());
 }
 
+TEST_F(FrameLayersTest, ASettingsFileThatIsALinkIsKeptAndTheStatusBarSaysSo) {
+  NEED_TESTDATA();
+  const QString source = Copy("field/as-applied-simple1.shp");
+  const fs::path gpe = dir_ / "data" / "as-applied-simple1.gpe";
+  const fs::path target = dir_ / "bashrc";
+  WriteFileBytes(target, "alias ll='ls -l'\n");
+  fs::remove(gpe);
+  fs::create_symlink(target, gpe);
+  CMainFrame frame(kStandardSet);
+  InstallGuiPlatform(&frame);
+  SetMessageHandler([this](const MessageRequest& r) {
+    messages_.push_back(r);
+    return MessageAnswer::Ok;
+  });
+  ASSERT_TRUE(frame.OpenByName(source));
+  // The notice comes after the command that caused it has cleared the status bar.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return frame.statusBar()->currentMessage().contains("symbolic link"); }, 2000))
+      << frame.statusBar()->currentMessage().toStdString();
+  EXPECT_TRUE(frame.statusBar()->currentMessage().contains(QString::fromStdString(gpe.string())));
+  EXPECT_EQ(ReadFileBytes(target), "alias ll='ls -l'\n");
+  SetStatusHandler(nullptr);
+  SetPumpHandler(nullptr);
+  SetBeepHandler(nullptr);
+  SetWaitCursorHandlers(nullptr, nullptr);
+}
+
 TEST_F(FrameLayersTest, AFailedSaveAsSaysWhichFileAndLeavesTheLayerAlone) {
   NEED_TESTDATA();
   const QString source = Copy("field/boundary-simple1.shp");
@@ -255,7 +284,7 @@ TEST_F(FrameLayersTest, AFailedSaveAsSaysWhichFileAndLeavesTheLayerAlone) {
   frame.Action(kIdFileSaveAs)->trigger();
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].text, "Unable to copy " + (dir_ / "data" / "boundary-simple1.shp").string() + " to " +
-                                   (missing / "x.shp").string() + ".\n\nError Code = 2");
+                                   (missing / "x.shp").string() + ".\n\nError Code = 2 (No such file or directory)");
   EXPECT_EQ(messages_[0].caption, "File Save As Error");
   EXPECT_EQ(messages_[0].icon, MessageIcon::Warning);
   EXPECT_EQ(frame.LayersPane()->GetActiveLayer()->GetPathName(), source.toStdString());

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -186,9 +187,12 @@ class ViewerProcessTest : public ::testing::Test {
     binary_ = QString(KESTRUNE_BINARY_DIR) + "/kestrune";
     if (!QFile::exists(binary_)) GTEST_SKIP() << "the kestrune target is not built";
     oldTmp_ = qgetenv("TMPDIR");
-    // The sockets live in the temporary folder: a private one keeps these
+    oldRuntime_ = qgetenv("XDG_RUNTIME_DIR");
+    // The sockets live in the runtime folder: a private one keeps these
     // processes away from a viewer the user is running.
+    ::chmod(tmp_.path().c_str(), 0700);
     qputenv("TMPDIR", QByteArray::fromStdString(tmp_.path().string()));
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(tmp_.path().string()));
     env_ = QProcessEnvironment::systemEnvironment();
     env_.insert("TMPDIR", QString::fromStdString(tmp_.path().string()));
     env_.insert("XDG_CONFIG_HOME", QString::fromStdString((tmp_ / "config").string()));
@@ -206,6 +210,8 @@ class ViewerProcessTest : public ::testing::Test {
     }
     if (oldTmp_.isNull()) qunsetenv("TMPDIR");
     else qputenv("TMPDIR", oldTmp_);
+    if (oldRuntime_.isNull()) qunsetenv("XDG_RUNTIME_DIR");
+    else qputenv("XDG_RUNTIME_DIR", oldRuntime_);
   }
 
   QProcess* Start(const QStringList& args) {
@@ -221,6 +227,7 @@ class ViewerProcessTest : public ::testing::Test {
   TempDir tmp_;
   QString binary_;
   QByteArray oldTmp_;
+  QByteArray oldRuntime_;
   QProcessEnvironment env_;
   QString channel_;
   std::vector<QProcess*> processes_;
@@ -243,7 +250,7 @@ TEST_F(ViewerProcessTest, ASecondViewerHandsItsJoinedFileNameOverAndEnds) {
 TEST_F(ViewerProcessTest, TheFirstViewerServesLaterStartsAndKeepsRunning) {
   QProcess* first = Start({});
   ASSERT_TRUE(first->waitForStarted(5000));
-  const QString socket = QDir(QDir::tempPath()).filePath(channel_);
+  const QString socket = InstanceSocketPath(channel_);
   ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(socket); }, 15000)) << socket.toStdString();
   // The running viewer answers a hand-over (from this test, as a later start would).
   EXPECT_TRUE(HandOverToRunningInstance(channel_, "/no/such/file.shp", 5000));

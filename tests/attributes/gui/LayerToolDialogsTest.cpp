@@ -234,7 +234,8 @@ TEST_F(NotesTest, NotesThatCannotBeWrittenAreReportedAndStayInTheDialog) {
     QTest::keyClicks(Edit(d), "Scout: weeds in the NE corner");
     QTest::mouseClick(FindControl<QPushButton>(d, 1), Qt::LeftButton);
     ASSERT_EQ(messages.messages.size(), 1u);
-    EXPECT_EQ(messages.messages[0].text, "Unable to save notes to file.");
+    EXPECT_EQ(messages.messages[0].text, "Unable to save notes to file.\n\n" + layer_->GetNotesPath() +
+                                             " is not a regular file and was not written.");
     EXPECT_EQ(messages.messages[0].caption, "Vantrel Notes");
     EXPECT_TRUE(d->isVisible());
     EXPECT_EQ(Edit(d)->toPlainText(), "Scout: weeds in the NE corner");

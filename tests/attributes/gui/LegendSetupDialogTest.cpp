@@ -357,7 +357,8 @@ TEST_F(LegendSetupTest, TemplatesThatCannotBeReadOrWrittenSaySoAndKeepTheRows) {
     MessageCapture messages;
     QTest::mouseClick(Button(dialog.get(), kIdSaveTemplate), Qt::LeftButton);
     ASSERT_EQ(messages.messages.size(), 1u);
-    EXPECT_EQ(messages.messages[0].text, "Unable to open legend file.");
+    EXPECT_EQ(messages.messages[0].text, "Could not write " + (dir_ / "missing" / "t.lgd").string() +
+                                             ": No such file or directory. Any file of that name was left as it was.");
     EXPECT_EQ(messages.messages[0].caption, "Legend");
   }
   // Rows out of order stop the save before the file dialog.

@@ -1,6 +1,9 @@
 // kestrune-cli render run in-process: the image's colours are the legend's
 // colours of the records it shows, in their places; and the arguments the
 // drawing subcommands share (sizes, paper names).
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
@@ -17,6 +20,7 @@
 #include "mapview/gui/CliMapFiles.h"
 #include "mapview/gui/CliPrint.h"
 #include "mapview/gui/CliRender.h"
+#include "support/SafeWriteTesting.h"
 #include "support/TestSupport.h"
 
 namespace kestrune {
@@ -126,6 +130,67 @@ TEST(CliRender, RefusedFilesAndOutputsAndArguments) {
   // A name without an image suffix still gets a PNG.
   EXPECT_EQ(Render({(dir / "picture").string(), shp, "--size", "40x30"}, &err), kCliOk) << err;
   EXPECT_EQ(test::ReadFileBytes(dir / "picture").substr(1, 3), "PNG");
+}
+
+// Runs print or render; gives its status with what it wrote on err.
+int RunOutput(const std::string& command, const std::vector<std::string>& args, std::string& errText) {
+  std::ostringstream out, err;
+  const int status = command == "print" ? RunPrintCommand(args, out, err) : RunRenderCommand(args, out, err);
+  errText = err.str();
+  return status;
+}
+
+TEST(CliOutputs, EveryFailingStepKeepsTheOldPictureOrPageAndSaysWhy) {
+  TempDir dir;
+  const std::string shp = test::WritePointSet(dir, "pts", {{-95.0, 42.0}, {-94.9, 42.1}}, {1.0, 2.0});
+  test::WriteFileBytes(dir / "target", "old bytes");
+  for (const char* command : {"print", "render"}) {
+    const std::string output = (dir / (std::string(command) + ".out")).string();
+    for (const test::WriteFaultCase& fault : test::WriteFaultCases()) {
+      // The PDF writer writes by itself: only the steps around it can fail there.
+      if (fault.step == SafeWriteStep::Write && std::string(command) == "print") continue;
+      SCOPED_TRACE(std::string(command) + " " + fault.name);
+      test::WriteFileBytes(output, "old bytes");
+      std::string err;
+      {
+        test::ScopedWriteFault injected(fault);
+        EXPECT_EQ(RunOutput(command, {output, shp, command == std::string("print") ? "--view" : "--size", "40x30"}, err),
+                  kCliFailed);
+      }
+      EXPECT_EQ(test::ReadFileBytes(output), "old bytes");
+      EXPECT_NE(err.find(output), std::string::npos) << err;
+      EXPECT_NE(err.find(std::strerror(fault.error)), std::string::npos) << err;
+    }
+    // An output that is a link is refused; what it points to stays.
+    const std::string link = (dir / (std::string(command) + ".link")).string();
+    std::filesystem::create_symlink(dir / "target", link);
+    std::string err;
+    EXPECT_EQ(RunOutput(command, {link, shp}, err), kCliFailed);
+    EXPECT_NE(err.find("symbolic link"), std::string::npos) << err;
+    EXPECT_EQ(test::ReadFileBytes(dir / "target"), "old bytes");
+    EXPECT_TRUE(test::TemporaryFilesIn(dir.path()).empty());
+    // Without a fault the output lands whole.
+    EXPECT_EQ(RunOutput(command, {output, shp}, err), kCliOk) << err;
+    EXPECT_NE(test::ReadFileBytes(output), "old bytes");
+  }
+}
+
+TEST(CliOutputs, AReallyFullDiskKeepsTheOldPageAndSaysSo) {
+  KESTRUNE_TINY_DISK_OR_SKIP(disk);
+  TempDir dir;
+  const std::string shp = test::WritePointSet(dir, "pts", {{-95.0, 42.0}, {-94.9, 42.1}}, {1.0, 2.0});
+  const std::string pdf = (disk / "page.pdf").string(), png = (disk / "map.png").string();
+  test::WriteFileBytes(pdf, "old page");
+  test::WriteFileBytes(png, "old map");
+  disk.Fill();
+  std::string err;
+  EXPECT_EQ(RunOutput("print", {pdf, shp}, err), kCliFailed);
+  EXPECT_NE(err.find(std::strerror(ENOSPC)), std::string::npos) << err;
+  EXPECT_EQ(RunOutput("render", {png, shp}, err), kCliFailed);
+  EXPECT_NE(err.find(std::strerror(ENOSPC)), std::string::npos) << err;
+  EXPECT_EQ(test::ReadFileBytes(pdf), "old page");
+  EXPECT_EQ(test::ReadFileBytes(png), "old map");
+  EXPECT_TRUE(test::TemporaryFilesIn(disk.path()).empty());
 }
 
 TEST(CliMapArguments, SizesAreTwoPositiveNumbersWithinTheLimit) {

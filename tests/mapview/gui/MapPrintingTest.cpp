@@ -160,7 +160,7 @@ TEST_F(MapPrintingTest, NoPrinterIsReportedWithTheTitleAndTheExclamation) {
   }
 }
 
-TEST_F(MapPrintingTest, AnOutputThatCannotBeCreatedDoesNotInitialise) {
+TEST_F(MapPrintingTest, AnOutputThatCannotBeCreatedIsToldWithItsNameAndReason) {
   OpenField();
   choose_ = [this](QPrinter& printer) {
     printer.setOutputFormat(QPrinter::PdfFormat);
@@ -169,7 +169,8 @@ TEST_F(MapPrintingTest, AnOutputThatCannotBeCreatedDoesNotInitialise) {
   };
   Print();
   ASSERT_EQ(messages_.size(), 1u);
-  EXPECT_EQ(messages_[0].text, "Printer would not initalize.");
+  EXPECT_EQ(messages_[0].text, "Could not write " + (dir_ / "missing-folder" / "page.pdf").string() +
+                                   ": No such file or directory. Any file of that name was left as it was.");
   EXPECT_EQ(messages_[0].caption, "");
   EXPECT_FALSE(std::filesystem::exists(dir_ / "missing-folder"));
 }
