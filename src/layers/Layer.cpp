@@ -1,6 +1,7 @@
 #include "layers/Layer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <map>
 
@@ -84,6 +85,12 @@ std::vector<Shape*> OrderedInsertOrder(const std::vector<Shape*>& inserted) {
   return order;
 }
 
+// One set bit per position of count.
+void SetAllBits(SpatialIndex::Bits& bits, size_t count) {
+  bits.assign((count + 63) / 64, ~uint64_t{0});
+  if (count % 64 != 0) bits.back() = (uint64_t{1} << (count % 64)) - 1;
+}
+
 }  // namespace
 
 // The map window while one exists.
@@ -103,6 +110,7 @@ Layer::~Layer() { Clear(); }
 void Layer::Clear() {
   records_.ForEach([](Shape* shape) { delete shape; });
   records_.Clear();
+  DropIndex();
   cursor_ = records_.end();
   selection_.clear();
   selection_.shrink_to_fit();
@@ -155,6 +163,7 @@ bool Layer::Load(void* /*ownerWindow*/, bool keepRecords) {
   ComputeValues();
   if (!basePath_.empty()) legend_.LoadFile(GetLegendPath());
   ApplyColors();
+  EnsureIndex();
   return result;
 }
 
@@ -327,7 +336,8 @@ void Layer::SetThemeField(int16_t field) {
 // together; anything else draws itself. A batch gives the same calls, in the
 // same order, as each symbol drawing itself would. Without a shadow pass
 // before it, the normal pass also decides each record's visibility.
-void Layer::DrawPass(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass) {
+void Layer::DrawPass(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass,
+                     bool indexed) {
   const bool normal = pass != DrawPassKind::Shadows;
   const bool setVisibility = pass == DrawPassKind::NormalDecidingVisibility;
   std::vector<DeviceRect>& rects = batchRects_;
@@ -344,7 +354,7 @@ void Layer::DrawPass(const PixelMapper& mapper, const CMapTransform& transform, 
     fills.clear();
   };
   const bool batching = normal && mapper.Usable();
-  records_.ForEach([&](Shape* shape) {
+  ForEachDrawn(indexed, [&](Shape* shape) {
     if (batching && shape->GetRecordClass() == kRecordPoint && shape->GetOwner() == this) {
       auto* point = static_cast<PointShape*>(shape);
       // Selected and shadowed symbols use other brushes; they draw themselves.
@@ -380,20 +390,36 @@ void Layer::DrawPass(const PixelMapper& mapper, const CMapTransform& transform, 
   flush();
 }
 
+// The index's candidates in list order, or every record.
+template <class F>
+void Layer::ForEachDrawn(bool indexed, F f) {
+  if (indexed) {
+    SpatialIndex::ForEachSet(drawn_, [&](uint32_t position) { f(index_.At(position)); });
+  } else {
+    records_.ForEach(f);
+  }
+}
+
 // Draws the visible records in passes: shadows, normal, selected on top, labels.
 void Layer::Draw(const CMapTransform& transform, Canvas& dc) {
   Shape::PrepareView(transform);
   PixelMapper mapper(transform);
   DeviceRect area;
-  if (dc.GetPlainVisibleArea(area)) mapper.SetPlainArea(area);
+  const bool plain = dc.GetPlainVisibleArea(area);
+  if (plain) mapper.SetPlainArea(area);
   labelled_ = false;
+  // Records the index leaves out are not visible: they are skipped, their
+  // visible flags cleared.
+  const bool indexed = mapper.Usable() && MarkDrawn(transform, plain ? &area : nullptr);
+  // The walk may leave any record visible.
+  if (!indexed && index_.IsBuilt()) SetAllBits(maybeVisible_, index_.size());
   if ((filterMask_ & kFilterShowShadows) && anyFilteredOut_) {
-    records_.ForEach([&](Shape* shape) { shape->SetVisible(mapper.IsRectVisible(dc, shape->GetHitBounds())); });
-    DrawPass(mapper, transform, dc, DrawPassKind::Shadows);
-    DrawPass(mapper, transform, dc, DrawPassKind::Normal);
+    ForEachDrawn(indexed, [&](Shape* shape) { shape->SetVisible(mapper.IsRectVisible(dc, shape->GetHitBounds())); });
+    DrawPass(mapper, transform, dc, DrawPassKind::Shadows, indexed);
+    DrawPass(mapper, transform, dc, DrawPassKind::Normal, indexed);
   } else {
     // Without shadows the visibility is decided on the way, in one pass.
-    DrawPass(mapper, transform, dc, DrawPassKind::NormalDecidingVisibility);
+    DrawPass(mapper, transform, dc, DrawPassKind::NormalDecidingVisibility, indexed);
   }
   for (Shape* shape : GetSelectionDrawOrder()) {
     if (shape->IsVisible()) shape->Draw(transform, dc);
@@ -401,7 +427,7 @@ void Layer::Draw(const CMapTransform& transform, Canvas& dc) {
   // Only records with a label draw one; when no visible record has one
   // (the passes above saw them all) the pass is skipped.
   if (labelled_) {
-    records_.ForEach([&](Shape* shape) {
+    ForEachDrawn(indexed, [&](Shape* shape) {
       if (shape->IsVisible() && shape->HasLabel()) shape->DrawLabel(transform, dc);
     });
   }
@@ -484,13 +510,35 @@ std::vector<Shape*> Layer::FindInRect(const MapRect& rect) {
     if (Shape* hit = HitTestPoint({rect.left, rect.top})) found.push_back(hit);
     return found;
   }
-  for (Shape* shape : records_) {
+  const auto consider = [&](Shape* shape) {
     const MapRect b = shape->GetHitBounds();
     if (b.left <= b.right && b.left >= rect.left && b.right <= rect.right && b.top >= rect.top &&
         b.bottom <= rect.bottom) {
       found.push_back(shape);
     }
+  };
+  if (!EnsureIndex()) {
+    for (Shape* shape : records_) consider(shape);
+    return found;
   }
+  // A record's hit bounds inside the rectangle hold its point; the points of
+  // cells deep enough inside are taken without a look at their bounds.
+  index_.Mark(rect, 0, drawn_, &sure_, PointMargin());
+  for (size_t w = 0; w < drawn_.size(); ++w) {
+    uint64_t word = drawn_[w] | sure_[w];
+    while (word != 0) {
+      const uint64_t bit = word & (~word + 1);
+      Shape* shape = index_.At(w * 64 + static_cast<size_t>(__builtin_ctzll(word)));
+      if (sure_[w] & bit) {
+        found.push_back(shape);
+      } else {
+        consider(shape);
+      }
+      word &= word - 1;
+    }
+  }
+  drawn_ = {};
+  sure_ = {};
   return found;
 }
 
@@ -499,9 +547,9 @@ Shape* Layer::HitTestPoint(const MapPoint& point) {
   Shape* best = nullptr;
   double bestDistance = kNoHit;
   int bestClass = 0;
-  for (Shape* shape : records_) {
+  const auto consider = [&](Shape* shape) {
     const double d = shape->HitDistance(point);
-    if (!(d < kNoHit)) continue;
+    if (!(d < kNoHit)) return;
     const int c = shape->GetRecordClass();
     bool wins = false;
     if (c == bestClass) {
@@ -518,6 +566,13 @@ Shape* Layer::HitTestPoint(const MapPoint& point) {
       bestDistance = d;
       bestClass = c;
     }
+  };
+  if (EnsureIndex()) {
+    // A point is hit only on its symbol; every other record is looked at.
+    index_.Collect({point.x, point.y, point.x, point.y}, PointMargin(), positions_);
+    for (uint32_t position : positions_) consider(index_.At(position));
+  } else {
+    for (Shape* shape : records_) consider(shape);
   }
   return best;
 }
@@ -551,6 +606,7 @@ void Layer::DoContextCommand(int command) {
     doomed.swap(selection_);
     for (Shape* shape : doomed) Unite(rect, shape->GetHitBounds());
     records_.RemoveIf([](const Shape* shape) { return shape->IsSelected(); });
+    DropIndex();
     cursor_ = records_.end();
     for (Shape* shape : doomed) delete shape;
     selectionOrder_.clear();
@@ -611,6 +667,7 @@ void Layer::AddRecord(Shape* shape, bool append) {
   } else {
     records_.InsertOrdered(shape);
   }
+  DropIndex();
   cursor_ = records_.end();
   if (loading_ && ++loadedSinceReport_ >= kProgressInterval) NotifyProgress(false);
 }
@@ -619,6 +676,7 @@ void Layer::AddRecord(Shape* shape, bool append) {
 void Layer::RemoveRecord(Shape* shape) {
   if (!shape) return;
   const bool listed = records_.Remove(shape);
+  if (listed) DropIndex();
   cursor_ = records_.end();
   auto it = std::find(selection_.begin(), selection_.end(), shape);
   if (it != selection_.end()) {
@@ -629,6 +687,84 @@ void Layer::RemoveRecord(Shape* shape) {
   if (!listed) return;
   delete shape;
   SetModified(true);
+}
+
+// ---------------------------------------------------------------- spatial index
+
+// Switches between the index and the walk of every record.
+void Layer::SetSpatialIndexUsed(bool used) { useIndex_ = used; }
+
+// Indexes the records once they are all in, and after each change of the list.
+bool Layer::EnsureIndex() {
+  if (!useIndex_ || loading_) return false;
+  if (!index_.IsBuilt()) {
+    index_.Build(records_);
+    // Every record starts visible.
+    SetAllBits(maybeVisible_, index_.size());
+  }
+  return true;
+}
+
+// Forgets the index (cheap when there is none).
+void Layer::DropIndex() {
+  if (!index_.IsBuilt()) return;
+  index_.Clear();
+  maybeVisible_ = {};
+  drawn_ = {};
+  sure_ = {};
+}
+
+// Half the symbol size in map units at the steepest scale of any point, two units more.
+int64_t Layer::PointMargin() const {
+  double half = settings_.displaySizeFt * index_.GetMaxUnitsPerFoot() * 0.5;
+  if (!(half > 0.0)) half = 0.0;
+  return static_cast<int64_t>(std::ceil(std::min(half, 1.0e9))) + 2;
+}
+
+// The view's pixels (two more on every side) in map units, widened by the
+// point margin, give the grid cells to draw.
+bool Layer::MarkDrawn(const CMapTransform& transform, const DeviceRect* area) {
+  if (!EnsureIndex()) return false;
+  int32_t ox = 0, oy = 0, cx = 0, cy = 0, ww = 0, wh = 0;
+  transform.GetDeviceOrigin(ox, oy);
+  transform.GetDeviceExtent(cx, cy);
+  transform.GetWorldExtent(ww, wh);
+  if (cx == 0 || cy == 0 || ww == 0 || wh == 0) return false;
+  int64_t left = std::min<int64_t>(ox, int64_t{ox} + cx), right = std::max<int64_t>(ox, int64_t{ox} + cx);
+  int64_t top = std::min<int64_t>(oy, int64_t{oy} + cy), bottom = std::max<int64_t>(oy, int64_t{oy} + cy);
+  // Visibility clamps pixels to 10000: beyond it a record far off could still count as shown.
+  constexpr int64_t kClampSafe = 9000;
+  if (left < -kClampSafe || top < -kClampSafe || right > kClampSafe || bottom > kClampSafe) return false;
+  if (area) {
+    left = std::max<int64_t>(left, std::min(area->left, area->right));
+    right = std::min<int64_t>(right, std::max(area->left, area->right));
+    top = std::max<int64_t>(top, std::min(area->top, area->bottom));
+    bottom = std::min<int64_t>(bottom, std::max(area->top, area->bottom));
+  }
+  const MapPoint origin = transform.GetWorldOrigin();
+  const auto worldX = [&](int64_t px) {
+    return static_cast<double>(px - ox) * ww / cx + origin.x;
+  };
+  const auto worldY = [&](int64_t py) {
+    return static_cast<double>(py - oy) * wh / cy + origin.y;
+  };
+  const double x0 = worldX(left - 2), x1 = worldX(right + 2), y0 = worldY(top - 2), y1 = worldY(bottom + 2);
+  const auto clamp = [](double v) {
+    return static_cast<int32_t>(std::clamp(v, -2147483648.0, 2147483647.0));
+  };
+  const MapRect view{clamp(std::floor(std::min(x0, x1))), clamp(std::floor(std::min(y0, y1))),
+                     clamp(std::ceil(std::max(x0, x1))), clamp(std::ceil(std::max(y0, y1)))};
+  index_.Mark(view, PointMargin(), drawn_);
+  // Records left visible last time and not candidates now are not visible.
+  for (size_t w = 0; w < drawn_.size(); ++w) {
+    uint64_t stale = maybeVisible_[w] & ~drawn_[w];
+    while (stale != 0) {
+      index_.At(w * 64 + static_cast<size_t>(__builtin_ctzll(stale)))->SetVisible(false);
+      stale &= stale - 1;
+    }
+  }
+  maybeVisible_ = drawn_;
+  return true;
 }
 
 // Starts the cursor at the first record.

@@ -152,6 +152,8 @@ class PointShape final : public Shape {
   int GetPointCount() const override { return HasGeometry() ? 1 : 0; }
 
   const MapPoint& GetPoint() const { return point_; }
+  // East-west map units of one foot of ground at the point (computed once).
+  int UnitsPerFoot() { return MapUnitsPerFoot(point_); }
 
   // Point records come by the million: they are carved from large blocks.
   static void* operator new(size_t size);
