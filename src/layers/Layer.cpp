@@ -344,10 +344,13 @@ void Layer::DrawPass(const PixelMapper& mapper, const CMapTransform& transform, 
   std::vector<Color>& fills = batchFills_;
   rects.clear();
   fills.clear();
+  // Whether the batch's symbols are outlined; symbols too small for an
+  // outline go in batches of their own, so the order stays that of the list.
+  bool outlined = settings_.drawBorder;
   const auto flush = [&]() {
     if (rects.empty()) return;
     const Pen old = dc.GetPen();
-    dc.SetPen(settings_.drawBorder ? BlackPen() : NullPen());
+    dc.SetPen(outlined ? BlackPen() : NullPen());
     dc.SolidRectangles(rects.data(), fills.data(), static_cast<int>(rects.size()));
     dc.SetPen(old);
     rects.clear();
@@ -374,7 +377,12 @@ void Layer::DrawPass(const PixelMapper& mapper, const CMapTransform& transform, 
         }
         if (!geometry || !point->IsVisible()) return;
         labelled_ = labelled_ || point->HasLabel();
-        rects.push_back(box);
+        const bool keep = settings_.drawBorder && SymbolKeepsOutline(box);
+        if (settings_.drawBorder && keep != outlined) {
+          flush();
+          outlined = keep;
+        }
+        rects.push_back(keep || !settings_.drawBorder ? box : UnoutlinedSymbolRect(box));
         fills.push_back(point->GetColor());
         if (rects.size() >= kBatchSize) flush();
         return;

@@ -365,6 +365,15 @@ void PointShape::Draw(const CMapTransform& transform, Canvas& dc) {
   } else {
     brush = SolidBrush(color_);
   }
+  const DeviceRect box = transform.WorldRectangleBox(ClampToInt32(point_.x - d), ClampToInt32(point_.y - d),
+                                                     ClampToInt32(point_.x + d), ClampToInt32(point_.y + d));
+  // Too small for an outline: the whole box in the fill.
+  if (pen.style != PenStyle::Null && !SymbolKeepsOutline(box)) {
+    ScopedTools tools(dc, NullPen(), &brush);
+    const DeviceRect r = UnoutlinedSymbolRect(box);
+    dc.Rectangle(r.left, r.top, r.right, r.bottom);
+    return;
+  }
   ScopedTools tools(dc, pen, &brush);
   transform.DrawWorldRectangle(dc, ClampToInt32(point_.x - d), ClampToInt32(point_.y - d),
                                ClampToInt32(point_.x + d), ClampToInt32(point_.y + d));

@@ -80,7 +80,7 @@ TEST_F(PointRecord, SymbolHalfSizeIsHalfTheDisplaySizeInMapUnitsAtThePoint) {
   EXPECT_EQ(loose.HitDistance(at), kNoHit);
 }
 
-TEST_F(PointRecord, DisplaySizeZeroIsNeverHitButStillDrawnThreePixelsWide) {
+TEST_F(PointRecord, DisplaySizeZeroIsNeverHitButStillDrawnFourPixelsWide) {
   owner.SetDisplaySizeFeet(0.0);
   PointShape p(1);
   p.SetOwner(&owner);
@@ -91,9 +91,31 @@ TEST_F(PointRecord, DisplaySizeZeroIsNeverHitButStillDrawnThreePixelsWide) {
   p.Draw(PixelView(at), dc);
   ASSERT_EQ(dc.calls.size(), 1u);
   EXPECT_EQ(dc.calls[0].kind, Kind::Rectangle);
-  // Map (x-1, y-1, x+1, y+1) is pixels (49, 49, 51, 51), drawn one pixel larger.
+  // Map (x-1, y-1, x+1, y+1) is pixels (49, 49, 51, 51), a box one pixel
+  // larger: too small for an outline, so the whole box is filled, by a
+  // rectangle without a pen one pixel larger still on the right and bottom.
+  EXPECT_EQ(dc.calls[0].pen, NullPen());
   EXPECT_EQ(dc.calls[0].points[0], (DevicePoint{48, 48}));
-  EXPECT_EQ(dc.calls[0].points[1], (DevicePoint{52, 52}));
+  EXPECT_EQ(dc.calls[0].points[1], (DevicePoint{53, 53}));
+}
+
+TEST_F(PointRecord, SymbolsUnderThreePixelsLoseTheirOutline) {
+  // Drawn box widths: the square plus one pixel on each side.
+  const struct {
+    DeviceRect box;
+    bool outlined;
+  } cases[] = {
+      {{10, 10, 14, 14}, false},  // a 2-pixel square
+      {{10, 10, 15, 15}, true},   // 3 pixels
+      {{10, 10, 15, 14}, false},  // 3 wide, 2 high
+      {{15, 15, 10, 10}, true},   // inverted corners count alike
+      {{10, 10, 10, 10}, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SymbolKeepsOutline(c.box), c.outlined) << c.box.left << "," << c.box.right << "," << c.box.bottom;
+  }
+  const DeviceRect filled = UnoutlinedSymbolRect({14, 14, 10, 10});
+  EXPECT_EQ(std::vector<int>({filled.left, filled.top, filled.right, filled.bottom}), std::vector<int>({10, 10, 15, 15}));
 }
 
 TEST_F(PointRecord, PenAndBrushFollowBorderSelectionAndFilterAndAreRestored) {
