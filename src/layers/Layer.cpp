@@ -429,9 +429,8 @@ void Layer::Draw(const CMapTransform& transform, Canvas& dc) {
     // Without shadows the visibility is decided on the way, in one pass.
     DrawPass(mapper, transform, dc, DrawPassKind::NormalDecidingVisibility, indexed);
   }
-  for (Shape* shape : GetSelectionDrawOrder()) {
-    if (shape->IsVisible()) shape->Draw(transform, dc);
-  }
+  const std::vector<Shape*>& selected = GetSelectionDrawOrder();
+  DrawSelected(mapper, transform, dc, selected.data(), selected.size(), true);
   // Only records with a label draw one; when no visible record has one
   // (the passes above saw them all) the pass is skipped.
   if (labelled_) {
@@ -446,9 +445,49 @@ void Layer::Draw(const CMapTransform& transform, Canvas& dc) {
 // Draws the given records as they are (selected ones hatched) for the immediate drawing of a selection.
 void Layer::DrawRecords(const CMapTransform& transform, Canvas& dc, Shape* const* records, size_t count) {
   Shape::PrepareView(transform);
+  DrawSelected(PixelMapper(transform), transform, dc, records, count, false);
+}
+
+// Selected point symbols of the layer's own go to the canvas in batches of
+// hatched rectangles, split where the outline changes; anything else draws
+// itself. The calls and their order are those of each record drawing itself.
+void Layer::DrawSelected(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc,
+                         Shape* const* records, size_t count, bool visibleOnly) {
+  std::vector<DeviceRect>& rects = batchRects_;
+  rects.clear();
+  bool outlined = settings_.drawBorder;
+  const auto flush = [&]() {
+    if (rects.empty()) return;
+    const Pen old = dc.GetPen();
+    dc.SetPen(outlined ? BlackPen() : NullPen());
+    dc.HatchedRectangles(rects.data(), static_cast<int>(rects.size()));
+    dc.SetPen(old);
+    rects.clear();
+  };
   for (size_t i = 0; i < count; ++i) {
-    if (records[i]) records[i]->Draw(transform, dc);
+    Shape* shape = records[i];
+    if (!shape || (visibleOnly && !shape->IsVisible())) continue;
+    if (mapper.Usable() && shape->IsSelected() && shape->GetRecordClass() == kRecordPoint &&
+        shape->GetOwner() == this) {
+      auto* point = static_cast<PointShape*>(shape);
+      if (!point->HasGeometry()) continue;
+      const MapRect b = point->GetBounds();
+      const DeviceRect box = mapper.RectangleBox(Clamp32(int64_t{b.left} - 1), Clamp32(int64_t{b.top} - 1),
+                                                 Clamp32(int64_t{b.right} + 1), Clamp32(int64_t{b.bottom} + 1));
+      const bool keep = settings_.drawBorder && SymbolKeepsOutline(box);
+      if (settings_.drawBorder && keep != outlined) {
+        flush();
+        outlined = keep;
+      }
+      rects.push_back(keep || !settings_.drawBorder ? box : UnoutlinedSymbolRect(box));
+      if (rects.size() >= kBatchSize) flush();
+      continue;
+    }
+    flush();
+    shape->Draw(transform, dc);
   }
+  flush();
+  batchRects_ = {};
 }
 
 // The union of the records' hit bounds; right and bottom start from 0.

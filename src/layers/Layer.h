@@ -227,6 +227,10 @@ class Layer : public RecordSink, public ShapeOwner {
   // plain visible area when given) and clears the visible flag of records
   // marked last time but not now; false when the index cannot tell.
   bool MarkDrawn(const CMapTransform& transform, const DeviceRect* area);
+  // Draws records as they are, selected point symbols in batches (only the
+  // visible ones with visibleOnly).
+  void DrawSelected(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, Shape* const* records,
+                    size_t count, bool visibleOnly);
   // Selection bookkeeping shared by Select and SelectRecords; true when added.
   bool AddToSelection(Shape* shape);
   void NotifyProgress(bool force);

@@ -76,6 +76,34 @@ TEST(ImageRectangles, TheSamePixelsAsTheCanvasRectangle) {
   EXPECT_FALSE(WriteSolidRectangles(small, BlackPen(), &r, &c, 1));
 }
 
+TEST(ImageRectangles, TheSameHatchAsTheCanvasRectangle) {
+  std::mt19937 rng(31);
+  std::uniform_int_distribution<int> coord(-12, 70);
+  std::uniform_int_distribution<int> size(-3, 12);
+  for (QImage::Format format : {QImage::Format_RGB32, QImage::Format_ARGB32_Premultiplied}) {
+    for (const Pen& pen : {BlackPen(), NullPen(), Pen{PenStyle::Solid, 1, 0x00FF00}}) {
+      std::vector<DeviceRect> rects;
+      for (int i = 0; i < 400; ++i) {
+        const int l = coord(rng), t = coord(rng);
+        rects.push_back({l, t, l + size(rng), t + size(rng)});
+      }
+      // A coloured background, so pixels the hatch leaves alone show.
+      QImage direct(64, 48, format);
+      direct.fill(QColor(0x40, 0xA0, 0x60));
+      QImage painted = direct.copy();
+      ASSERT_TRUE(WriteHatchedRectangles(direct, pen, rects.data(), static_cast<int>(rects.size())));
+      {
+        QPainter painter(&painted);
+        QPainterCanvas canvas(painter);
+        canvas.SetPen(pen);
+        canvas.SetBrush(Brush{BrushStyle::SelectionHatch, 0});
+        for (const DeviceRect& r : rects) canvas.Rectangle(r.left, r.top, r.right, r.bottom);
+      }
+      ASSERT_TRUE(SameImages(direct, painted)) << "format " << format;
+    }
+  }
+}
+
 TEST(ImageRectangles, OnlyPlainImagePaintersAreWrittenDirectly) {
   QImage image(32, 32, QImage::Format_RGB32);
   {
