@@ -570,22 +570,28 @@ std::vector<Shape*> Layer::FindInRect(const MapRect& rect) {
   }
   // A record's hit bounds inside the rectangle hold its point; the points of
   // cells deep enough inside are taken without a look at their bounds.
-  index_.Mark(rect, 0, drawn_, &sure_, PointMargin());
-  for (size_t w = 0; w < drawn_.size(); ++w) {
-    uint64_t word = drawn_[w] | sure_[w];
+  size_t low = 0, high = 0;
+  index_.MarkSparse(rect, 0, found_, sure_, PointMargin(), low, high);
+  size_t marked = 0;
+  for (size_t w = low; w <= high && w < found_.size(); ++w) marked += __builtin_popcountll(found_[w] | sure_[w]);
+  found.reserve(marked);
+  for (size_t w = low; w <= high && w < found_.size(); ++w) {
+    const uint64_t sure = sure_[w];
+    uint64_t word = found_[w] | sure;
     while (word != 0) {
-      const uint64_t bit = word & (~word + 1);
-      Shape* shape = index_.At(w * 64 + static_cast<size_t>(__builtin_ctzll(word)));
-      if (sure_[w] & bit) {
+      const int bit = __builtin_ctzll(word);
+      Shape* shape = index_.At(w * 64 + static_cast<size_t>(bit));
+      if ((sure >> bit) & 1) {
         found.push_back(shape);
       } else {
         consider(shape);
       }
       word &= word - 1;
     }
+    // Left clear for the next rectangle.
+    found_[w] = 0;
+    sure_[w] = 0;
   }
-  drawn_ = {};
-  sure_ = {};
   return found;
 }
 
@@ -759,6 +765,7 @@ void Layer::DropIndex() {
   maybeVisible_ = {};
   drawn_ = {};
   sure_ = {};
+  found_ = {};
 }
 
 // Half the symbol size in map units at the steepest scale of any point, two units more.

@@ -282,6 +282,7 @@ class Layer : public RecordSink, public ShapeOwner {
   SpatialIndex::Bits maybeVisible_;
   SpatialIndex::Bits drawn_;
   SpatialIndex::Bits sure_;
+  SpatialIndex::Bits found_;
   std::vector<uint32_t> positions_;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstdint>
 
 #include "shapes/RecordList.h"
 #include "shapes/Shape.h"
@@ -116,7 +117,29 @@ void SpatialIndex::Mark(const MapRect& rect, int64_t margin, Bits& bits, Bits* s
   const size_t words = (shapes_.size() + 63) / 64;
   bits.assign(words, 0);
   if (sure) sure->assign(words, 0);
-  for (uint32_t position : always_) bits[position >> 6] |= uint64_t{1} << (position & 63);
+  size_t low = 0, high = 0;
+  MarkInto(rect, margin, bits, sure, sureMargin, low, high);
+}
+
+// Marks into clear bits, keeping the range of words written.
+void SpatialIndex::MarkSparse(const MapRect& rect, int64_t margin, Bits& bits, Bits& sure, int64_t sureMargin,
+                              size_t& low, size_t& high) const {
+  const size_t words = (shapes_.size() + 63) / 64;
+  if (bits.size() != words) bits.assign(words, 0);
+  if (sure.size() != words) sure.assign(words, 0);
+  MarkInto(rect, margin, bits, &sure, sureMargin, low, high);
+}
+
+// The marking itself; low and high follow the words written.
+void SpatialIndex::MarkInto(const MapRect& rect, int64_t margin, Bits& bits, Bits* sure, int64_t sureMargin,
+                            size_t& low, size_t& high) const {
+  low = SIZE_MAX;
+  high = 0;
+  for (uint32_t position : always_) {
+    bits[position >> 6] |= uint64_t{1} << (position & 63);
+    low = std::min<size_t>(low, position >> 6);
+    high = std::max<size_t>(high, position >> 6);
+  }
   int64_t x0 = 0, y0 = 0, x1 = -1, y1 = -1;
   if (!CellRange(rect, margin, x0, y0, x1, y1)) return;
   // Cells wholly inside the narrowed rectangle, in map units.
@@ -131,7 +154,12 @@ void SpatialIndex::Mark(const MapRect& rect, int64_t margin, Bits& bits, Bits* s
       const size_t cell = static_cast<size_t>(cy * columns_ + cx);
       const int64_t left = originX_ + cx * cellW_;
       Bits& into = (sure && rowInside && left >= innerL && left + cellW_ - 1 <= innerR) ? *sure : bits;
-      for (uint32_t i = cellStart_[cell]; i < cellStart_[cell + 1]; ++i) {
+      const uint32_t begin = cellStart_[cell], end = cellStart_[cell + 1];
+      if (begin == end) continue;
+      // A cell's positions are in list order: its first and last bound the words.
+      low = std::min<size_t>(low, cellItems_[begin] >> 6);
+      high = std::max<size_t>(high, cellItems_[end - 1] >> 6);
+      for (uint32_t i = begin; i < end; ++i) {
         const uint32_t position = cellItems_[i];
         into[position >> 6] |= uint64_t{1} << (position & 63);
       }

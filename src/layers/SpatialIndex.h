@@ -41,6 +41,11 @@ class SpatialIndex {
   // points of cells wholly inside the rectangle narrowed by sureMargin go
   // into sure instead of bits.
   void Mark(const MapRect& rect, int64_t margin, Bits& bits, Bits* sure = nullptr, int64_t sureMargin = 0) const;
+  // The same into bits (and sure) that are all clear already, or empty,
+  // which are cleared and sized first; [low, high] gives the words that may
+  // now have set bits (low > high for none), the only ones to clear again.
+  void MarkSparse(const MapRect& rect, int64_t margin, Bits& bits, Bits& sure, int64_t sureMargin, size_t& low,
+                  size_t& high) const;
   // The same positions, in list order, for small areas (a click).
   void Collect(const MapRect& rect, int64_t margin, std::vector<uint32_t>& positions) const;
 
@@ -64,6 +69,8 @@ class SpatialIndex {
   // The range of cells a rectangle widened by margin meets; false for none.
   bool CellRange(const MapRect& rect, int64_t margin, int64_t& x0, int64_t& y0, int64_t& x1, int64_t& y1) const;
   size_t CellOf(const MapPoint& p) const;
+  void MarkInto(const MapRect& rect, int64_t margin, Bits& bits, Bits* sure, int64_t sureMargin, size_t& low,
+                size_t& high) const;
 
   bool built_ = false;
   std::vector<Shape*> shapes_;
