@@ -13,6 +13,7 @@
 namespace kestrune {
 
 class CMapTransform;
+class MapProjection;
 class Shape;
 
 // Record classes as the layer's CreateRecord takes them.
@@ -259,6 +260,10 @@ inline DeviceRect UnoutlinedSymbolRect(const DeviceRect& box) {
 
 // Area of a closed ring in square map units (0 for fewer than four points).
 double RingArea(const MapPoint* points, int64_t count);
+
+// East-west map units of one foot of ground at a point, asked of the
+// projection itself (records take it from a cache by rows of the map).
+int16_t ComputeUnitsPerFoot(const MapProjection& projection, const MapPoint& at);
 
 // Bounds of a run of points, or kEmptyBounds for none.
 MapRect PointBounds(const MapPoint* points, int64_t count);

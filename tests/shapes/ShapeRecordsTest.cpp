@@ -3,6 +3,9 @@
 
 #include <cmath>
 #include <memory>
+#include <random>
+#include <utility>
+#include <vector>
 
 #include "base/Preferences.h"
 #include "geo/CMapTransform.h"
@@ -78,6 +81,34 @@ TEST_F(PointRecord, SymbolHalfSizeIsHalfTheDisplaySizeInMapUnitsAtThePoint) {
   loose.SetPoint(at);
   EXPECT_EQ(loose.GetBounds(), kEmptyBounds);
   EXPECT_EQ(loose.HitDistance(at), kNoHit);
+}
+
+// The units per foot records keep come from a cache by rows of the map;
+// every point must get what the projection itself gives, near the equator,
+// the poles' limit and the 180th meridian too.
+TEST(PointUnitsPerFoot, TheRowCacheGivesWhatTheProjectionGives) {
+  const MapProjection& projection = GetMapProjection();
+  std::mt19937 rng(8);
+  std::uniform_real_distribution<double> lat(-85.0, 85.0), lon(-180.0, 180.0), small(-0.02, 0.02);
+  std::vector<std::pair<double, double>> places;
+  for (int i = 0; i < 20000; ++i) places.push_back({lat(rng), lon(rng)});
+  // Dense logs: many points of one field, one band after the other.
+  for (int i = 0; i < 20000; ++i) places.push_back({44.5 + small(rng), -93.2 + small(rng)});
+  for (int i = 0; i < 2000; ++i) {
+    places.push_back({small(rng), small(rng) * 100});         // the equator
+    places.push_back({lat(rng), 180.0 - std::fabs(small(rng))});  // the 180th meridian
+    places.push_back({84.99 - std::fabs(small(rng)), lon(rng)});
+  }
+  int compared = 0;
+  for (const auto& [la, lo] : places) {
+    MapPoint at;
+    projection.GeoToMap(la, lo, at);
+    PointShape p(1);
+    p.SetPoint(at);
+    ASSERT_EQ(p.UnitsPerFoot(), ComputeUnitsPerFoot(projection, at)) << la << ", " << lo;
+    ++compared;
+  }
+  EXPECT_EQ(compared, 46000);
 }
 
 TEST_F(PointRecord, DisplaySizeZeroIsNeverHitButStillDrawnFourPixelsWide) {
