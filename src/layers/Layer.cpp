@@ -292,12 +292,16 @@ void Layer::ComputeValues() {
   const int16_t column = settings_.legendColumn;
   // Without a column nothing is read, so the table need not be opened.
   if (column > 0) table.Open(GetTablePath());
+  // The whole column in one pass over the file.
+  std::vector<double> columnValues;
+  if (column > 0) table.ReadNumberColumn(column, columnValues);
   double value = 0.0;
   double max = kValueMaxStart;
   double min = kValueMinStart;
   for (Shape* shape : records_) {
     // A row that cannot be read leaves the value of the record before.
-    if (column > 0 && table.ReadRecord(shape->GetRecordNumber())) table.GetNumber(column, value);
+    const int row = shape->GetRecordNumber();
+    if (row >= 1 && static_cast<size_t>(row) <= columnValues.size()) value = columnValues[static_cast<size_t>(row) - 1];
     shape->SetValue(value);
     shape->SetFilterFlags(kComputedRecordFlags);
     if (value > max) max = value;
@@ -490,10 +494,18 @@ void Layer::DrawSelected(const PixelMapper& mapper, const CMapTransform& transfo
   batchRects_ = {};
 }
 
-// The union of the records' hit bounds; right and bottom start from 0.
+// The union of the records' hit bounds; right and bottom start from 0. Kept
+// from the walk that builds the index, for as long as the records and the
+// display size stay as they were.
 MapRect Layer::GetBounds() const {
+  if (index_.IsBuilt() && boundsKept_ && boundsSizeFt_ == settings_.displaySizeFt) return bounds_;
   MapRect bounds = kEmptyBounds;
   for (Shape* shape : records_) Unite(bounds, shape->GetHitBounds());
+  if (index_.IsBuilt()) {
+    bounds_ = bounds;
+    boundsSizeFt_ = settings_.displaySizeFt;
+    boundsKept_ = true;
+  }
   return bounds;
 }
 
@@ -754,6 +766,8 @@ bool Layer::EnsureIndex() {
     index_.Build(records_);
     // Every record starts visible.
     SetAllBits(maybeVisible_, index_.size());
+    boundsKept_ = false;
+    GetBounds();
   }
   return true;
 }
@@ -762,6 +776,7 @@ bool Layer::EnsureIndex() {
 void Layer::DropIndex() {
   if (!index_.IsBuilt()) return;
   index_.Clear();
+  boundsKept_ = false;
   maybeVisible_ = {};
   drawn_ = {};
   sure_ = {};

@@ -283,6 +283,10 @@ class Layer : public RecordSink, public ShapeOwner {
   SpatialIndex::Bits drawn_;
   SpatialIndex::Bits sure_;
   SpatialIndex::Bits found_;
+  // The bounds as of the index's building, for the display size they were taken at.
+  mutable MapRect bounds_ = kEmptyBounds;
+  mutable double boundsSizeFt_ = 0.0;
+  mutable bool boundsKept_ = false;
   std::vector<uint32_t> positions_;
 };
 
