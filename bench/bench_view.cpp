@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchData.h"
 #include "layers/LayerList.h"
 #include "mapview/gui/CMapWnd.h"
 
@@ -50,41 +51,6 @@ std::string SourcePath() {
   return env ? env : "/tmp/pts/points.shp";
 }
 
-// The 1-based number of the table's "Rate" field, or 1.
-int RateField(const std::string& dbf) {
-  std::ifstream in(dbf, std::ios::binary);
-  char header[32];
-  in.read(header, 32);
-  for (int field = 1; in; ++field) {
-    char d[32];
-    if (!in.read(d, 32) || d[0] == '\r') break;
-    if (std::string(d, strnlen(d, 11)) == "Rate") return field;
-  }
-  return 1;
-}
-
-// A copy of the log's files in a folder of its own, with a ".gpe" colouring by Rate.
-struct Copy {
-  fs::path dir;
-  std::string shp;
-  explicit Copy(const std::string& source) {
-    dir = fs::temp_directory_path() / ("kestrune-bench-view-" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    const fs::path base = fs::path(source).replace_extension();
-    for (const char* ext : {".shp", ".shx", ".dbf"}) {
-      fs::copy_file(fs::path(base).concat(ext), dir / (std::string("points") + ext),
-                    fs::copy_options::overwrite_existing);
-    }
-    std::ofstream(dir / "points.gpe") << "[Options]\r\nLEGEND_COL=" << RateField((dir / "points.dbf").string())
-                                       << "\r\nCOLOR_METHOD=1\r\n";
-    shp = (dir / "points.shp").string();
-  }
-  ~Copy() {
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
-  }
-};
-
 int64_t ResidentBytes() {
   std::ifstream statm("/proc/self/statm");
   int64_t pages = 0, resident = 0;
@@ -93,7 +59,7 @@ int64_t ResidentBytes() {
 }
 
 struct Scene {
-  std::unique_ptr<Copy> copy;
+  std::unique_ptr<bench::DataCopy> copy;
   std::unique_ptr<LayerList> layers;
   std::unique_ptr<CMapWnd> map;
   Layer* layer = nullptr;
@@ -110,13 +76,13 @@ Scene& GetScene() {
   g_scene = std::make_unique<Scene>();
   Scene& s = *g_scene;
   if (!fs::exists(SourcePath())) return s;
-  s.copy = std::make_unique<Copy>(SourcePath());
+  s.copy = std::make_unique<bench::DataCopy>(SourcePath(), true);
   s.layers = std::make_unique<LayerList>();
   SetLayerList(s.layers.get());
   malloc_trim(0);
   const int64_t before = ResidentBytes();
   const auto t0 = Clock::now();
-  s.layer = s.layers->AddLayer(s.copy->shp, nullptr, true);
+  s.layer = s.layers->AddLayer(s.copy->Shp(), nullptr, true);
   s.loadMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
   if (!s.layer) return s;
   malloc_trim(0);

@@ -590,6 +590,11 @@ std::vector<Shape*> Layer::FindInRect(const MapRect& rect) {
   for (size_t w = low; w <= high && w < found_.size(); ++w) {
     const uint64_t sure = sure_[w];
     uint64_t word = found_[w] | sure;
+    if (sure == ~uint64_t{0}) {
+      // 64 records in a row, all taken: a log's passes give long runs.
+      found.insert(found.end(), index_.Data() + w * 64, index_.Data() + w * 64 + 64);
+      word = 0;
+    }
     while (word != 0) {
       const int bit = __builtin_ctzll(word);
       Shape* shape = index_.At(w * 64 + static_cast<size_t>(bit));

@@ -30,6 +30,8 @@ class SpatialIndex {
   bool IsBuilt() const { return built_; }
   size_t size() const { return shapes_.size(); }
   Shape* At(size_t position) const { return shapes_[position]; }
+  // The records by position.
+  Shape* const* Data() const { return shapes_.data(); }
 
   // The largest east-west map units per foot of any point record: a point's
   // symbol reaches at most half the symbol size times this from its point.
