@@ -250,6 +250,21 @@ void DrawNotes(QPainter& p) {
   for (double x = 4; x < 13; x += 3) p.drawLine(QPointF(x, 0.5), QPointF(x, 3.5));
 }
 
+// Layer Table: a table with a header row, ruled columns and one selected row.
+void DrawLayerTable(QPainter& p) {
+  p.setPen(Pen(kInk));
+  p.setBrush(kPaper);
+  p.drawRect(QRectF(1.5, 1.5, 13, 12.5));
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(200, 200, 200));
+  p.drawRect(QRectF(2, 2, 12, 3));
+  p.setBrush(kBlue.lighter(150));
+  p.drawRect(QRectF(2, 8.2, 12, 2.6));
+  p.setPen(Pen(kInk, 0.8));
+  for (double y : {5.0, 8.0, 11.0}) p.drawLine(QPointF(1.5, y), QPointF(14.5, y));
+  for (double x : {6.0, 10.5}) p.drawLine(QPointF(x, 1.5), QPointF(x, 14));
+}
+
 // Summary Totals: a sigma.
 void DrawTotals(QPainter& p) {
   p.setPen(Pen(kInk, 1.8));
@@ -435,6 +450,7 @@ int main(int argc, char** argv) {
       {kestrune::kIdZoomAll, DrawZoomAll},     {kestrune::kIdZoomActiveFile, DrawZoomActive},
       {kestrune::kIdDisplaySettings, DrawDisplay}, {kestrune::kIdShowMe, DrawShowMe},
       {kestrune::kIdNotes, DrawNotes},         {kestrune::kIdSummaryTotals, DrawTotals},
+      {kestrune::kIdLayerTable, DrawLayerTable},
   };
   QStringList files;
   bool ok = true;

@@ -6,8 +6,9 @@
 Writes, in WGS 84 degrees with a ".prj" beside each file:
   field-boundary   the field's boundary polygon
   soil-zones       three soil-map zones, one with a hole (a wet pocket)
-  as-applied       an applicator log: points with boom state, applied rate and
-                   speed, coloured by rate (".gpe" sets the legend field)
+  as-applied       an applicator log: points with boom state, applied and
+                   target rate, speed, time of day, date and swath width
+                   (metres), coloured by rate (".gpe" sets the legend field)
   guidance         the A-B guidance line of the passes
 Needs the pyshp module (Debian package python3-pyshp). Same bytes every run.
 """
@@ -101,6 +102,8 @@ def write_applied(out):
         w.field("TARGET", "N", 8, 2)
         w.field("SPEED_KMH", "N", 6, 1)
         w.field("TIME", "C", 8)
+        w.field("DATE", "D")
+        w.field("WIDTH", "N", 5, 1)
         passes = int(FIELD_W // SWATH)
         seconds = 8 * 3600
         for p in range(passes):
@@ -121,7 +124,8 @@ def write_applied(out):
                 lon, lat = lonlat(east + rng.gauss(0, 0.15), north + rng.gauss(0, 0.15))
                 w.point(lon, lat)
                 t = "%02d:%02d:%02d" % (seconds // 3600, seconds // 60 % 60, seconds % 60)
-                w.record(boom, rate, target if boom else 0.0, round(rng.uniform(11.5, 13.5), 1), t)
+                w.record(boom, rate, target if boom else 0.0, round(rng.uniform(11.5, 13.5), 1), t,
+                         "20260415", SWATH)
                 seconds += 2
     write_prj(base)
     # Coloured by the applied rate, field 2, with borders on and a 2 m symbol.

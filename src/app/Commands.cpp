@@ -37,6 +37,7 @@ const char kHelp[] = "#10262:&Help";
 const char kAbout[] = "#10263:&About...";
 const char kShowMe[] = "#10096:&Show Me";
 const char kTotals[] = "#10098:&Summary Totals";
+const char kLayerTable[] = "#20014010:Layer &Table";
 
 // The viewer's own set 128.
 ResourceSet MakeStandardSet() {
@@ -49,13 +50,13 @@ ResourceSet MakeStandardSet() {
                     Item(kIdAppExit, kExit)}),
       Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
                     Item(kIdZoomAll, kZoomAll, "A"), Item(kIdZoomActiveFile, kZoomActive), Separator(),
-                    Item(kIdDisplaySettings, kDisplay)}),
+                    Item(kIdDisplaySettings, kDisplay), Item(kIdLayerTable, kLayerTable)}),
       Popup(kLog, {Item(kIdNotes, kNotes)}),
       Popup(kHelp, {Item(kIdAppAbout, kAbout)}),
   };
   set.toolbar = {kIdFileOpen, kIdFileClose, kIdFileCloseAll, 0, kIdFileSaveAs, 0, kIdFilePrint, 0,
                  kIdZoomTool, 0, kIdZoomIn, kIdZoomOut, kIdZoomAll, kIdZoomActiveFile, 0,
-                 kIdDisplaySettings, kIdNotes};
+                 kIdDisplaySettings, kIdLayerTable, kIdNotes};
   set.title = "Kestrune";
   set.aboutDialogId = kAboutDialogId;
   set.aboutBitmapId = kSplashBitmapId;
@@ -73,13 +74,13 @@ ResourceSet MakeVantrelSet() {
                     Item(kIdAppExit, kExit)}),
       Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
                     Item(kIdZoomAll, kZoomAll, "A"), Item(kIdZoomActiveFile, kZoomActive), Separator(),
-                    Item(kIdDisplaySettings, kDisplay), Item(kIdShowMe, kShowMe)}),
+                    Item(kIdDisplaySettings, kDisplay), Item(kIdShowMe, kShowMe), Item(kIdLayerTable, kLayerTable)}),
       Popup(kLog, {Item(kIdSummaryTotals, kTotals), Item(kIdNotes, kNotes)}),
       Popup(kHelp, {Item(kIdAppAbout, kAbout)}),
   };
   set.toolbar = {kIdFileOpen, kIdFileClose, kIdFileCloseAll, 0, kIdFileSaveAs, 0, kIdFilePrint, 0,
                  kIdZoomTool, 0, kIdZoomIn, kIdZoomOut, kIdZoomAll, kIdZoomActiveFile, 0,
-                 kIdDisplaySettings, kIdShowMe, 0, kIdNotes, 0, kIdSummaryTotals};
+                 kIdDisplaySettings, kIdShowMe, kIdLayerTable, 0, kIdNotes, 0, kIdSummaryTotals};
   set.title = "Vantrel";
   set.aboutDialogId = kVantrelAboutDialogId;
   set.aboutBitmapId = kVantrelBitmapId;
@@ -187,6 +188,12 @@ CommandState GetCommandState(int commandId, const CommandContext& context) {
       // A layer being filled must not be closed, copied, re-themed or drawn
       // onto paper half-read.
       state.enabled = anyLayer && !context.busy;
+      break;
+    // The table of the active layer, read while nothing is being loaded.
+    case kIdLayerTable:
+      state.enabled = anyLayer && !context.busy;
+      state.checkable = true;
+      state.checked = context.layerTableShown;
       break;
     case kIdSummaryTotals:
       state.enabled = context.hasActiveLayer && context.totalsAvailable && !context.busy;

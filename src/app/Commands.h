@@ -32,6 +32,7 @@ enum CommandId : int {
   kIdNotes = 32807,
   kIdUnitsUS = 32808,
   kIdUnitsMetric = 32809,
+  kIdLayerTable = 32840,
 };
 
 constexpr int kSplashTimerId = 101;
@@ -96,6 +97,7 @@ struct CommandContext {
   bool zoomToolActive = false;
   bool metric = true;
   bool busy = false;            // a layer is being filled; nothing may touch the list
+  bool layerTableShown = false; // the Layer Table panel is open
 };
 
 struct CommandState {

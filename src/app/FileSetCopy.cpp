@@ -194,7 +194,7 @@ FileSetCopyResult CopyShapeFileSet(const std::string& oldBase, const std::string
   }
 
   // The viewer's own files need not exist; their failures are not reported.
-  for (const char* ext : {"lgd", "gpe"}) {
+  for (const char* ext : {"lgd", "lgc", "gpe"}) {
     const std::string source = FindSideFile(oldBase, ext);
     if (source.empty()) continue;
     const std::string destination = SideFilePath(newBase, ext);

@@ -1,5 +1,6 @@
 #include "layers/FileSummary.h"
 
+#include "lang/LangString.h"
 #include "shapes/AttributeReport.h"
 
 namespace kestrune {
@@ -17,5 +18,17 @@ std::string FileSummary::FormatDuration() const {
 
 // The logging date as month/day/year.
 std::string FileSummary::FormatDate() const { return FormatFileDate(date); }
+
+// Date, start, end and duration, as far as the log gave them.
+std::string FileSummary::FormatLogLine() const {
+  if (hasTimes && hasDate) {
+    return LangFormat(kMsgLogDateAndTimes, FormatDate().c_str(), FormatStartTime().c_str(),
+                      FormatEndTime().c_str(), FormatDuration().c_str());
+  }
+  if (hasTimes) {
+    return LangFormat(kMsgLogTimes, FormatStartTime().c_str(), FormatEndTime().c_str(), FormatDuration().c_str());
+  }
+  return hasDate ? FormatDate() : std::string();
+}
 
 }  // namespace kestrune

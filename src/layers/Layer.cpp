@@ -22,6 +22,12 @@ namespace {
 
 MapWindowHost* g_mapWindowHost = nullptr;
 
+// Who hears of selection changes.
+Layer::SelectionObserver& SelectionObserverSlot() {
+  static auto* observer = new Layer::SelectionObserver();
+  return *observer;
+}
+
 // The start and end of the lowest and highest values ComputeValues looks for.
 constexpr double kValueMaxStart = -1e99;
 constexpr double kValueMinStart = 1e99;
@@ -120,7 +126,7 @@ void Layer::Clear() {
 }
 
 // Recognises the file kind by its extension; a shape file's header decides.
-bool Layer::Open(void* /*ownerWindow*/) {
+bool Layer::Open() {
   if (fileKind_ == kFileKindUnknown) {
     if (EqualsIgnoringCase(extension_, "shp")) {
       fileKind_ = kFileKindShape;
@@ -133,7 +139,7 @@ bool Layer::Open(void* /*ownerWindow*/) {
 }
 
 // Reads the records once, then on every call the settings, values, legend and colours.
-bool Layer::Load(void* /*ownerWindow*/, bool keepRecords) {
+bool Layer::Load(bool keepRecords) {
   bool result = loaded_;
   if (!loaded_) {
     WaitCursor wait;
@@ -159,6 +165,7 @@ bool Layer::Load(void* /*ownerWindow*/, bool keepRecords) {
     if (settings_.legendColumn <= 0) settings_.colorMethod = kColorMethodSolid;
     if (!(settings_.displaySizeFt >= 1.0)) settings_.displaySizeFt = defaultSize;
   }
+  logFields_ = basePath_.empty() ? LogFields{} : LoadLogFields(GetSettingsPath(), GetTablePath());
   loaded_ = result;
   ComputeValues();
   if (!basePath_.empty()) legend_.LoadFile(GetLegendPath());
@@ -167,9 +174,13 @@ bool Layer::Load(void* /*ownerWindow*/, bool keepRecords) {
   return result;
 }
 
-// Writes the legend when the legend dialog changed it.
+// Writes the legend when the legend dialog changed it, and the categories
+// when they differ from their file.
 bool Layer::SaveLegend() {
   if (legend_.IsChanged() && !basePath_.empty()) legend_.SaveFile(GetLegendPath());
+  if (categorised_ && categories_.IsChanged() && !basePath_.empty() && categories_.SaveFile(GetCategoryPath())) {
+    categories_.SetChanged(false);
+  }
   return true;
 }
 
@@ -203,6 +214,9 @@ std::string Layer::GetSettingsPath() const { return SideFilePath(basePath_, "gpe
 
 // The notes file beside the shape file.
 std::string Layer::GetNotesPath() const { return SideFilePath(basePath_, "txt"); }
+
+// The categories file beside the shape file.
+std::string Layer::GetCategoryPath() const { return SideFilePath(basePath_, "lgc"); }
 
 // ---------------------------------------------------------------- state
 
@@ -254,6 +268,7 @@ void Layer::SetSolidColor(Color color) {
 // Stores the legend column and writes "LEGEND_COL".
 void Layer::SetLegendColumn(int16_t column) {
   settings_.legendColumn = column;
+  categoriesChosen_ = true;
   WriteKey(SettingKey::LegendColumn);
 }
 
@@ -292,6 +307,11 @@ void Layer::ComputeValues() {
   const int16_t column = settings_.legendColumn;
   // Without a column nothing is read, so the table need not be opened.
   if (column > 0) table.Open(GetTablePath());
+  categorised_ = false;
+  if (column > 0 && table.GetField(column) && IsCategoryField(*table.GetField(column))) {
+    ComputeCategories(table, column);
+    return;
+  }
   // The whole column in one pass over the file.
   std::vector<double> columnValues;
   if (column > 0) table.ReadNumberColumn(column, columnValues);
@@ -303,17 +323,48 @@ void Layer::ComputeValues() {
     const int row = shape->GetRecordNumber();
     if (row >= 1 && static_cast<size_t>(row) <= columnValues.size()) value = columnValues[static_cast<size_t>(row) - 1];
     shape->SetValue(value);
-    shape->SetFilterFlags(kComputedRecordFlags);
     if (value > max) max = value;
     if (value < min) min = value;
   }
   if (column > 0) legend_.BuildAutomatic(max, min);
   table.Close();
+  // The filter flags and the summary come from the log fields.
+  ComputeLogValues(*this);
+}
+
+// Categories in the order their values first appear in the table; each
+// record's value is its category's index.
+void Layer::ComputeCategories(DbfTable& table, int column) {
+  categorised_ = true;
+  CategoryLegend fresh;
+  fresh.Begin(table.GetField(column)->name);
+  const int rows = table.GetRecordCount();
+  std::vector<int> categoryOfRow(static_cast<size_t>(rows) + 1, -1);
+  std::string text;
+  for (int row = 1; row <= rows; ++row) {
+    if (table.ReadRecord(row) && table.GetString(column, text)) categoryOfRow[static_cast<size_t>(row)] = fresh.IndexOf(text);
+  }
+  table.Close();
+  CategoryLegend stored;
+  if (!basePath_.empty() && stored.LoadFile(GetCategoryPath())) fresh.ApplyStored(stored);
+  fresh.SetChanged(categoriesChosen_ && fresh.SaveBytes() != stored.SaveBytes());
+  categories_ = std::move(fresh);
+  for (Shape* shape : records_) {
+    const int r = shape->GetRecordNumber();
+    shape->SetValue(r >= 1 && r <= rows ? categoryOfRow[static_cast<size_t>(r)] : -1);
+    shape->SetFilterFlags(kComputedRecordFlags);
+  }
+}
+
+// The category text of a record of a categorised layer.
+std::string Layer::GetCategoryOf(const Shape& shape) const {
+  return categorised_ ? categories_.ValueOf(static_cast<int>(shape.GetValue())) : std::string();
 }
 
 // The legend colour of the record's value, or the solid colour.
 Color Layer::ColorFor(const Shape& shape) const {
   if (settings_.colorMethod != kColorMethodSolid && settings_.legendColumn != kNoLegendColumn) {
+    if (categorised_) return categories_.ColorOf(static_cast<int>(shape.GetValue()));
     return GetValueColor(shape.GetValue());
   }
   return settings_.solidColor;
@@ -521,10 +572,19 @@ bool Layer::AddToSelection(Shape* shape) {
   return true;
 }
 
+// Installs the one observer of selection changes.
+void Layer::SetSelectionObserver(SelectionObserver observer) { SelectionObserverSlot() = std::move(observer); }
+
+// Tells the observer the selection changed.
+void Layer::NotifySelectionChanged() {
+  if (SelectionObserverSlot()) SelectionObserverSlot()(*this);
+}
+
 // Selects a record unless it is already, and has the map window draw it at once.
 void Layer::Select(Shape* shape) {
   if (!AddToSelection(shape)) return;
   if (MapWindowHost* host = GetMapWindowHost()) host->DrawRecordsNow(*this, &shape, 1);
+  NotifySelectionChanged();
 }
 
 // Selects many records with one immediate drawing of those newly selected.
@@ -535,6 +595,7 @@ void Layer::SelectRecords(const std::vector<Shape*>& shapes) {
   }
   MapWindowHost* host = GetMapWindowHost();
   if (host && !added.empty()) host->DrawRecordsNow(*this, added.data(), added.size());
+  if (!added.empty()) NotifySelectionChanged();
 }
 
 // Unselects every record and repaints where they lie.
@@ -551,6 +612,7 @@ void Layer::ClearSelection() {
   selection_.clear();
   selectionOrder_.clear();
   selectionOrderValid_ = true;
+  NotifySelectionChanged();
 }
 
 // The selection in drawing order, worked out again only after a change.
@@ -570,6 +632,8 @@ std::vector<Shape*> Layer::FindInRect(const MapRect& rect) {
     return found;
   }
   const auto consider = [&](Shape* shape) {
+    // A record the filter hides cannot be selected.
+    if (shape->IsFilteredOut()) return;
     const MapRect b = shape->GetHitBounds();
     if (b.left <= b.right && b.left >= rect.left && b.right <= rect.right && b.top >= rect.top &&
         b.bottom <= rect.bottom) {
@@ -590,7 +654,7 @@ std::vector<Shape*> Layer::FindInRect(const MapRect& rect) {
   for (size_t w = low; w <= high && w < found_.size(); ++w) {
     const uint64_t sure = sure_[w];
     uint64_t word = found_[w] | sure;
-    if (sure == ~uint64_t{0}) {
+    if (sure == ~uint64_t{0} && !anyFilteredOut_) {
       // 64 records in a row, all taken: a log's passes give long runs.
       found.insert(found.end(), index_.Data() + w * 64, index_.Data() + w * 64 + 64);
       word = 0;
@@ -599,7 +663,7 @@ std::vector<Shape*> Layer::FindInRect(const MapRect& rect) {
       const int bit = __builtin_ctzll(word);
       Shape* shape = index_.At(w * 64 + static_cast<size_t>(bit));
       if ((sure >> bit) & 1) {
-        found.push_back(shape);
+        if (!shape->IsFilteredOut()) found.push_back(shape);
       } else {
         consider(shape);
       }
@@ -618,6 +682,7 @@ Shape* Layer::HitTestPoint(const MapPoint& point) {
   double bestDistance = kNoHit;
   int bestClass = 0;
   const auto consider = [&](Shape* shape) {
+    if (shape->IsFilteredOut()) return;
     const double d = shape->HitDistance(point);
     if (!(d < kNoHit)) return;
     const int c = shape->GetRecordClass();
@@ -684,6 +749,7 @@ void Layer::DoContextCommand(int command) {
     SetModified(true);
     MapWindowHost* host = GetMapWindowHost();
     if (host && GetMapTransform()) GetMapTransform()->InvalidateWorldRect(*host, rect, true, 1);
+    NotifySelectionChanged();
   }
 }
 
@@ -697,7 +763,18 @@ bool Layer::EditSelectedAttributes() {
     DbfTable table;
     table.Open(GetTablePath());
     double value = 0.0;
-    if (table.ReadRecord(shape->GetRecordNumber())) table.GetNumber(settings_.legendColumn, value);
+    std::string text;
+    if (categorised_) {
+      // An edited text may be a new category, listed after the others.
+      value = -1;
+      if (table.ReadRecord(shape->GetRecordNumber()) && table.GetString(settings_.legendColumn, text)) {
+        const size_t before = categories_.GetCount();
+        value = categories_.IndexOf(text);
+        if (categories_.GetCount() != before) categories_.SetChanged(true);
+      }
+    } else if (table.ReadRecord(shape->GetRecordNumber())) {
+      table.GetNumber(settings_.legendColumn, value);
+    }
     shape->SetValue(value);
     table.Close();
   }
@@ -709,16 +786,50 @@ bool Layer::EditSelectedAttributes() {
 
 // ---------------------------------------------------------------- filter
 
-// Marks every record whose flags the mask does not cover as filtered out.
+// Marks every record whose flags the mask does not cover as filtered out, and
+// unselects those.
 void Layer::ApplyFilter() {
   const uint32_t mask = static_cast<uint32_t>(filterMask_);
   anyFilteredOut_ = false;
+  filterApplied_ = true;
   for (Shape* shape : records_) {
     const uint32_t flags = shape->GetFilterFlags();
     const bool out = (mask & flags) != flags;
     shape->SetFilteredOut(out);
     anyFilteredOut_ = anyFilteredOut_ || out;
   }
+  // A hidden record cannot stay selected.
+  if (anyFilteredOut_ && !selection_.empty()) {
+    std::vector<Shape*> kept;
+    for (Shape* shape : selection_) {
+      if (shape->IsFilteredOut()) {
+        shape->SetSelected(false);
+      } else {
+        kept.push_back(shape);
+      }
+    }
+    if (kept.size() != selection_.size()) {
+      selection_.swap(kept);
+      selectionOrderValid_ = false;
+    }
+  }
+}
+
+// Counts the filtered-out records, only when the filter left any.
+size_t Layer::CountFilteredOut() const {
+  if (!anyFilteredOut_) return 0;
+  size_t n = 0;
+  for (const Shape* shape : records_) n += shape->IsFilteredOut() ? 1 : 0;
+  return n;
+}
+
+// Stores and writes the log fields; flags, summary and filter follow.
+bool Layer::SetLogFields(const LogFields& fields) {
+  logFields_ = fields;
+  const bool written = basePath_.empty() || WriteLogFieldKeys(GetSettingsPath(), logFields_);
+  ComputeLogValues(*this);
+  if (filterApplied_) ApplyFilter();
+  return written;
 }
 
 // ---------------------------------------------------------------- records
@@ -752,6 +863,7 @@ void Layer::RemoveRecord(Shape* shape) {
   if (it != selection_.end()) {
     selection_.erase(it);
     selectionOrderValid_ = false;
+    NotifySelectionChanged();
   }
   // A record the layer does not hold is not the layer's to destroy.
   if (!listed) return;

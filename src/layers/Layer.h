@@ -12,9 +12,11 @@
 
 #include "geo/Canvas.h"
 #include "geo/MapPoint.h"
+#include "layers/CategoryLegend.h"
 #include "layers/FileSummary.h"
 #include "layers/LayerSettings.h"
 #include "layers/Legend.h"
+#include "layers/LogFields.h"
 #include "layers/SpatialIndex.h"
 #include "shapes/RecordList.h"
 #include "shapes/RecordSink.h"
@@ -25,6 +27,7 @@ namespace kestrune {
 
 class Canvas;
 class CMapTransform;
+class DbfTable;
 class PixelMapper;
 
 // What a layer's file was recognised as, from its extension.
@@ -37,7 +40,8 @@ constexpr int kFilterRateAboveZero = 0x4;
 constexpr int kFilterRateZero = 0x8;
 constexpr int kFilterShowShadows = 0x1000;  // mask only
 constexpr int kDefaultFilterMask = 0x1005;
-// Every record's flags once its values are computed: boom on, rate above zero.
+// The flags of a record the log fields say nothing against (no boom or rate
+// field, or no attribute row): boom on, rate above zero.
 constexpr int kComputedRecordFlags = kFilterBoomOn | kFilterRateAboveZero;
 
 // Context commands of a layer's selection.
@@ -63,10 +67,10 @@ class Layer : public RecordSink, public ShapeOwner {
   // ---- Virtual operations.
   virtual void Clear();
   // Recognises the file by its extension and checks the shape file header.
-  virtual bool Open(void* ownerWindow = nullptr);
+  virtual bool Open();
   // Reads the records (unless already loaded), the settings, the values, the
   // legend and the colours. True once the records are loaded.
-  virtual bool Load(void* ownerWindow = nullptr, bool keepRecords = false);
+  virtual bool Load(bool keepRecords = false);
   virtual bool Validate(int) { return true; }
   // Writes the legend to its ".lgd" when it carries its changed mark.
   virtual bool SaveLegend();
@@ -103,6 +107,8 @@ class Layer : public RecordSink, public ShapeOwner {
   std::string GetLegendPath() const;
   std::string GetSettingsPath() const;
   std::string GetNotesPath() const;
+  // The categorised legend beside the ".lgd".
+  std::string GetCategoryPath() const;
 
   // ---- State.
   void SetModified(bool modified);
@@ -147,6 +153,12 @@ class Layer : public RecordSink, public ShapeOwner {
   Color GetValueColor(double value) const { return legend_.GetColor(value); }
   // Colours the records by another field (1-based) and repaints the map.
   void SetThemeField(int16_t field);
+  // Whether the legend column is a text field: each record's value is then
+  // the index of its category (-1 for a record without a row).
+  bool IsCategorised() const { return categorised_; }
+  const CategoryLegend& GetCategories() const { return categories_; }
+  // The text of a record's category (empty without one).
+  std::string GetCategoryOf(const Shape& shape) const;
 
   // ---- Selection.
   void Select(Shape* shape);
@@ -158,6 +170,11 @@ class Layer : public RecordSink, public ShapeOwner {
   // The selection in drawing order: each record placed as an ordered insert
   // would have placed it (areas largest first, other records in front).
   const std::vector<Shape*>& GetSelectionDrawOrder() const;
+  // Told once per change of any layer's selection (Select, SelectRecords,
+  // ClearSelection, removing selected records), so views of the selection
+  // such as the Layer Table follow the map. One observer for the process.
+  using SelectionObserver = std::function<void(Layer&)>;
+  static void SetSelectionObserver(SelectionObserver observer);
 
   // Records wholly inside the rectangle, or for a one-point rectangle the one
   // record hit there.
@@ -170,6 +187,15 @@ class Layer : public RecordSink, public ShapeOwner {
   int GetFilterMask() const { return filterMask_; }
   void SetFilterMask(int mask) { filterMask_ = mask; }
   void ApplyFilter();
+  // The records the last ApplyFilter filtered out (0 before any).
+  size_t CountFilteredOut() const;
+
+  // ---- Log fields (rate, boom, date, time, width; see LogFields.h).
+  const LogFields& GetLogFields() const { return logFields_; }
+  // The user's choice: writes the five keys, then the records' flags and the
+  // summary follow it (and the filter, once one has been applied). False when
+  // the keys could not be written (the choice holds for this session).
+  bool SetLogFields(const LogFields& fields);
 
   // ---- Records.
   const RecordList& Records() const { return records_; }
@@ -233,6 +259,9 @@ class Layer : public RecordSink, public ShapeOwner {
                     size_t count, bool visibleOnly);
   // Selection bookkeeping shared by Select and SelectRecords; true when added.
   bool AddToSelection(Shape* shape);
+  void NotifySelectionChanged();
+  // ComputeValues for a text legend column.
+  void ComputeCategories(DbfTable& table, int column);
   void NotifyProgress(bool force);
 
   RecordList records_;
@@ -246,7 +275,14 @@ class Layer : public RecordSink, public ShapeOwner {
   int fileKind_ = kFileKindUnknown;
   LayerSettings settings_;
   int filterMask_ = kDefaultFilterMask;
+  bool filterApplied_ = false;
+  LogFields logFields_;
   Legend legend_;
+  CategoryLegend categories_;
+  bool categorised_ = false;
+  // Set once the user chose the legend column: only then are the categories
+  // written beside the legend (opening a file to look at it writes nothing).
+  bool categoriesChosen_ = false;
   std::array<bool, kProductSlots> fieldAreaKnown_{};
   std::array<bool, kProductSlots> fieldVolumeKnown_{};
   int productSlot_ = 0;

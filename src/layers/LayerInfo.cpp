@@ -10,6 +10,7 @@
 #include "lang/LangString.h"
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
+#include "layers/LogFields.h"
 #include "shapes/DbfTable.h"
 
 namespace kestrune {
@@ -50,6 +51,48 @@ void Key(std::string& out, const char* key, bool first = false) {
   out += ": ";
 }
 
+// A text or null.
+void AppendOptional(std::string& out, bool present, const std::string& text) {
+  if (present) {
+    AppendJsonString(out, text);
+  } else {
+    out += "null";
+  }
+}
+
+// "log_fields" (1-based field numbers or null) and "summary" (null without a rate field).
+void AppendLogJson(std::string& out, const Layer& layer) {
+  Key(out, "log_fields");
+  out += '{';
+  for (LogField f : kLogFieldOrder) {
+    Key(out, LogFieldName(f), f == kLogFieldOrder[0]);
+    if (layer.GetLogFields().Has(f)) {
+      AppendJsonInt(out, layer.GetLogFields()[f]);
+    } else {
+      out += "null";
+    }
+  }
+  out += '}';
+  Key(out, "summary");
+  const FileSummary& s = layer.GetSummary();
+  if (s.productCount < 1) {
+    out += "null";
+    return;
+  }
+  out += '{';
+  Key(out, "date", true);
+  AppendOptional(out, s.hasDate, IsoDate(s.date));
+  Key(out, "start");
+  AppendOptional(out, s.hasTimes, ClockText(s.startHour, s.startMinute));
+  Key(out, "end");
+  AppendOptional(out, s.hasTimes, ClockText(s.endHour, s.endMinute));
+  Key(out, "area");
+  AppendJsonDouble(out, s.fieldArea[0]);
+  Key(out, "volume");
+  AppendJsonDouble(out, s.fieldVolume[0]);
+  out += '}';
+}
+
 // Shows the usage of the subcommand.
 int Usage(std::ostream& err) {
   err << LangText(kMsgUsagePrefix) << ' ' << LangText(kInfoUsage) << '\n';
@@ -58,7 +101,7 @@ int Usage(std::ostream& err) {
 
 }  // namespace
 
-// The summary line: kind, records, bounds, display state, legend, fields.
+// The summary line: kind, records, bounds, display state, legend, log fields, summary, fields.
 std::string LayerSummaryJson(Layer& layer, const std::string& path) {
   std::string out = "{";
   Key(out, "file", true);
@@ -94,6 +137,22 @@ std::string LayerSummaryJson(Layer& layer, const std::string& path) {
     out += ']';
   }
   out += ']';
+  AppendLogJson(out, layer);
+  if (layer.IsCategorised()) {
+    // A text legend column: every category in order with its colour.
+    Key(out, "categories");
+    out += '[';
+    const CategoryLegend& categories = layer.GetCategories();
+    for (std::size_t i = 0; i < categories.GetCount(); ++i) {
+      if (i) out += ", ";
+      out += '[';
+      AppendJsonString(out, CategoryLabelText(categories.GetValues()[i]));
+      out += ", ";
+      AppendJsonInt(out, categories.ColorOf(static_cast<int>(i)));
+      out += ']';
+    }
+    out += ']';
+  }
   Key(out, "fields");
   out += '[';
   DbfTable table;
@@ -117,8 +176,9 @@ std::string LayerSummaryJson(Layer& layer, const std::string& path) {
   return out;
 }
 
-// One record's line: number, class, colour, value, bounds and geometry.
-std::string RecordJson(Shape& shape) {
+// One record's line: number, class, colour, value, the category of a layer
+// coloured by a text field, bounds, geometry and filter flags.
+std::string RecordJson(Shape& shape, const Layer* layer) {
   std::string out = "{";
   Key(out, "rec", true);
   AppendJsonInt(out, shape.GetRecordNumber());
@@ -128,6 +188,10 @@ std::string RecordJson(Shape& shape) {
   AppendJsonInt(out, shape.GetColor());
   Key(out, "value");
   AppendJsonDouble(out, shape.GetValue());
+  if (layer && layer->IsCategorised()) {
+    Key(out, "category");
+    AppendJsonString(out, CategoryLabelText(layer->GetCategoryOf(shape)));
+  }
   Key(out, "bounds");
   AppendRect(out, shape.GetHitBounds());
   switch (shape.GetRecordClass()) {
@@ -169,6 +233,8 @@ std::string RecordJson(Shape& shape) {
     }
     default: break;
   }
+  Key(out, "flags");
+  AppendJsonInt(out, shape.GetFilterFlags());
   out += '}';
   return out;
 }
@@ -179,7 +245,7 @@ std::vector<std::string> LayerInfoLines(Layer& layer, const std::string& path, b
   lines.push_back(LayerSummaryJson(layer, path));
   if (records) {
     lines.reserve(layer.GetRecordCount() + 1);
-    for (Shape* shape : layer.Records()) lines.push_back(RecordJson(*shape));
+    for (Shape* shape : layer.Records()) lines.push_back(RecordJson(*shape, &layer));
   }
   return lines;
 }

@@ -20,8 +20,8 @@ constexpr const char* kMsgFileMissing = "#10000069:File or path does not exist."
 
 // The summary line of a loaded layer; path is written as given.
 std::string LayerSummaryJson(Layer& layer, const std::string& path);
-// One record's line.
-std::string RecordJson(Shape& shape);
+// One record's line; with its layer, the category when it colours by a text field.
+std::string RecordJson(Shape& shape, const Layer* layer = nullptr);
 // Every line of the description.
 std::vector<std::string> LayerInfoLines(Layer& layer, const std::string& path, bool records);
 

@@ -60,7 +60,7 @@ Layer* LayerList::AddLayer(const std::string& path, void* ownerWindow, bool must
   layer->SetPathName(path);
   if (exists) {
     layer->SetLoadProgressHandler(progress_);
-    if (!layer->Open(ownerWindow) || !layer->Load(ownerWindow, false)) {
+    if (!layer->Open() || !layer->Load(false)) {
       delete layer;
       return nullptr;
     }
@@ -170,6 +170,23 @@ const FileSummary& LayerList::ComputeTotals() {
       totals_.fieldVolume[static_cast<std::size_t>(i)] += s.fieldVolume[static_cast<std::size_t>(i)];
     }
     totals_.productCount = std::max(totals_.productCount, n);
+    // The earliest date, and the span from the earliest start to the latest end.
+    if (s.hasDate && (!totals_.hasDate || s.date < totals_.date)) {
+      totals_.date = s.date;
+      totals_.hasDate = true;
+    }
+    if (s.hasTimes) {
+      const auto minutes = [](double hour, double minute) { return hour * 60.0 + minute; };
+      if (!totals_.hasTimes || minutes(s.startHour, s.startMinute) < minutes(totals_.startHour, totals_.startMinute)) {
+        totals_.startHour = s.startHour;
+        totals_.startMinute = s.startMinute;
+      }
+      if (!totals_.hasTimes || minutes(s.endHour, s.endMinute) > minutes(totals_.endHour, totals_.endMinute)) {
+        totals_.endHour = s.endHour;
+        totals_.endMinute = s.endMinute;
+      }
+      totals_.hasTimes = true;
+    }
   }
   return totals_;
 }

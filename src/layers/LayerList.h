@@ -60,7 +60,9 @@ class LayerList {
   std::string GatherNotes() const;
   // The file names without extensions, newest first, joined by ", ".
   const std::string& GetNamesText();
-  // Adds up the layers' field areas and volumes per product slot.
+  // Adds up the layers' field areas and volumes per product slot; the date is
+  // the earliest of the layers', the times run from the earliest start to the
+  // latest end.
   const FileSummary& ComputeTotals();
   const FileSummary& GetTotals() const { return totals_; }
   // The Summary Totals texts ("%.2lf") of the head layer's product slot.

@@ -15,7 +15,7 @@ namespace {
 TEST(CommandTables, StandardToolbarIsInTheViewersOrder) {
   const ResourceSet& set = GetResourceSet(kStandardSet);
   EXPECT_EQ(set.toolbar, (std::vector<int>{32771, 32775, 32799, 0, 32801, 0, 32773, 0, 32792, 0, 32793, 32794,
-                                           32795, 32800, 0, 32797, 32807}));
+                                           32795, 32800, 0, 32797, 32840, 32807}));
   EXPECT_EQ(set.title, "Kestrune");
   EXPECT_EQ(set.aboutDialogId, 100);
   EXPECT_EQ(set.aboutBitmapId, 146);
@@ -24,7 +24,7 @@ TEST(CommandTables, StandardToolbarIsInTheViewersOrder) {
 TEST(CommandTables, VantrelToolbarAddsShowMeNotesAndTotalsInTheirGroups) {
   const ResourceSet& set = GetResourceSet(kVantrelSet);
   EXPECT_EQ(set.toolbar, (std::vector<int>{32771, 32775, 32799, 0, 32801, 0, 32773, 0, 32792, 0, 32793, 32794,
-                                           32795, 32800, 0, 32797, 32806, 0, 32807, 0, 32798}));
+                                           32795, 32800, 0, 32797, 32806, 32840, 0, 32807, 0, 32798}));
   EXPECT_EQ(set.title, "Vantrel");
   EXPECT_EQ(set.aboutDialogId, 155);
   EXPECT_EQ(set.aboutBitmapId, 157);
@@ -55,7 +55,7 @@ TEST(CommandTables, StandardMenuHoldsTheStoredTextsAndIds) {
                 "-", "32770:#10250:E&xit", "]",
                 "[#10251:&View  ", "32792:#10252:&Zoom Tool", "32793:#10253:Zoom In \t &I",
                 "32794:#10254:Zoom Out \t &O", "32795:#10255:Zoom All \t &A", "32800:#10256:Zoom Active &File", "-",
-                "32797:#10257:&Display Settings", "]",
+                "32797:#10257:&Display Settings", "32840:#20014010:Layer &Table", "]",
                 "[#10259:&Log  ", "32807:#10261:&Notes", "]",
                 "[#10262:&Help", "32790:#10263:&About...", "]"}));
 }
@@ -63,7 +63,7 @@ TEST(CommandTables, StandardMenuHoldsTheStoredTextsAndIds) {
 TEST(CommandTables, VantrelMenuAddsShowMeAndSummaryTotalsAndHasNoUnits) {
   const ResourceSet& set = GetResourceSet(kVantrelSet);
   EXPECT_EQ(MenuCommandIds(set), (std::vector<int>{32771, 32775, 32799, 32801, 32773, 32770, 32792, 32793, 32794,
-                                                   32795, 32800, 32797, 32806, 32798, 32807, 32790}));
+                                                   32795, 32800, 32797, 32806, 32840, 32798, 32807, 32790}));
   EXPECT_EQ(MenuTextOf(set, kIdShowMe), "#10096:&Show Me");
   EXPECT_EQ(MenuTextOf(set, kIdSummaryTotals), "#10098:&Summary Totals");
   EXPECT_EQ(MenuTextOf(set, kIdUnitsMetric), "");
@@ -128,7 +128,7 @@ TEST(CommandRules, OneLayerEnablesTheLayerCommandsButNotTotalsWithoutData) {
   one.layerCount = 1;
   one.hasActiveLayer = true;
   for (int id : {kIdFileClose, kIdFileCloseAll, kIdFileSaveAs, kIdFilePrint, kIdZoomTool, kIdZoomIn, kIdZoomOut,
-                 kIdZoomAll, kIdZoomActiveFile, kIdDisplaySettings, kIdShowMe, kIdNotes}) {
+                 kIdZoomAll, kIdZoomActiveFile, kIdDisplaySettings, kIdShowMe, kIdNotes, kIdLayerTable}) {
     EXPECT_TRUE(GetCommandState(id, one).enabled) << id;
   }
   EXPECT_FALSE(GetCommandState(kIdSummaryTotals, one).enabled);
@@ -152,6 +152,11 @@ TEST(CommandRules, UnitsAndZoomToolCarryCheckMarks) {
   c.zoomToolActive = true;
   EXPECT_TRUE(GetCommandState(kIdZoomTool, c).checked);
   EXPECT_FALSE(GetCommandState(kIdZoomIn, c).checkable);
+
+  EXPECT_TRUE(GetCommandState(kIdLayerTable, c).checkable);
+  EXPECT_FALSE(GetCommandState(kIdLayerTable, c).checked);
+  c.layerTableShown = true;
+  EXPECT_TRUE(GetCommandState(kIdLayerTable, c).checked);
 }
 
 TEST(CommandRules, ALoadInProgressBlocksWhatWouldTouchTheLayers) {
@@ -161,7 +166,7 @@ TEST(CommandRules, ALoadInProgressBlocksWhatWouldTouchTheLayers) {
   c.totalsAvailable = true;
   c.busy = true;
   for (int id : {kIdFileOpen, kIdFileClose, kIdFileCloseAll, kIdFileSaveAs, kIdFilePrint, kIdDisplaySettings,
-                 kIdShowMe, kIdNotes, kIdSummaryTotals}) {
+                 kIdShowMe, kIdNotes, kIdSummaryTotals, kIdLayerTable}) {
     EXPECT_FALSE(GetCommandState(id, c).enabled) << id;
   }
   for (int id : {kIdZoomTool, kIdZoomIn, kIdZoomOut, kIdZoomAll, kIdZoomActiveFile, kIdAppExit, kIdAppAbout,

@@ -68,20 +68,20 @@ class FileSetCopyTest : public ::testing::Test {
 TEST_F(FileSetCopyTest, CopiesTheThreeRequiredFilesThenLegendAndSettingsButNotNotes) {
   fs::create_directory(dir_ / "src");
   fs::create_directory(dir_ / "dst");
-  MakeSet(dir_ / "src" / "north", {"shp", "dbf", "shx", "lgd", "gpe", "txt", "prj"});
+  MakeSet(dir_ / "src" / "north", {"shp", "dbf", "shx", "lgd", "lgc", "gpe", "txt", "prj"});
 
   const FileSetCopyResult r = CopyShapeFileSet((dir_ / "src" / "north").string(), (dir_ / "dst" / "south").string());
   ASSERT_TRUE(r.ok) << r.failedSource << " errno " << r.errorCode;
   EXPECT_EQ(r.newShpPath, (dir_ / "dst" / "south.shp").string());
-  EXPECT_EQ(r.written.size(), 5u);
-  for (const char* ext : {"shp", "dbf", "shx", "lgd", "gpe"}) {
+  EXPECT_EQ(r.written.size(), 6u);
+  for (const char* ext : {"shp", "dbf", "shx", "lgd", "lgc", "gpe"}) {
     EXPECT_EQ(ReadFileBytes(dir_ / "dst" / (std::string("south.") + ext)),
               written_[(dir_ / "src" / (std::string("north.") + ext)).string()])
         << ext;
   }
   // Notes stay with their own file; no temporaries are left behind.
   EXPECT_EQ(Names(dir_ / "dst"),
-            (std::vector<std::string>{"south.dbf", "south.gpe", "south.lgd", "south.shp", "south.shx"}));
+            (std::vector<std::string>{"south.dbf", "south.gpe", "south.lgc", "south.lgd", "south.shp", "south.shx"}));
   ExpectSourcesWhole();
 }
 

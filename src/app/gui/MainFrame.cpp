@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QKeySequence>
+#include <QLabel>
 #include <QMimeData>
 #include <QSplitter>
 #include <QStatusBar>
@@ -32,6 +33,8 @@
 #include "lang/gui/LangWidgets.h"
 #include "lang/LangString.h"
 #include "layers/LayerList.h"
+#include "layers/LogFields.h"
+#include "mapview/gui/LayerTablePanel.h"
 #include "mapview/MapView.h"
 
 namespace kestrune {
@@ -95,6 +98,11 @@ CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
   setAcceptDrops(true);
   // Tells how far the reading of a large file has come.
   statusBar()->setSizeGripEnabled(true);
+  // Tells how many records the Show Me filter hides.
+  showMeNote_ = new QLabel(this);
+  showMeNote_->setObjectName(QStringLiteral("ShowMeNote"));
+  statusBar()->addPermanentWidget(showMeNote_);
+  showMeNote_->hide();
   UpdateCommandStates();
 }
 
@@ -196,6 +204,7 @@ CommandContext CMainFrame::CurrentContext() const {
   context.zoomToolActive = mapPane_ && mapPane_->IsZoomToolActive();
   context.metric = GetPreferences().IsMetric();
   context.busy = IsBusy();
+  context.layerTableShown = tablePanel_ && !tablePanel_->isHidden();
   return context;
 }
 
@@ -207,6 +216,17 @@ void CMainFrame::UpdateCommandStates() {
     action->setEnabled(state.enabled);
     if (state.checkable) action->setChecked(state.checked);
   }
+  // The Layer Table follows the active layer, once it is read whole.
+  if (tablePanel_ && !IsBusy()) tablePanel_->ShowLayer(ActiveLayer());
+  UpdateShowMeNote();
+}
+
+// The Show Me note of the status bar, shown only while a filter hides records.
+void CMainFrame::UpdateShowMeNote() {
+  if (!showMeNote_) return;
+  const QString note = layers_ ? QString::fromStdString(ShowMeStatusNote(*layers_)) : QString();
+  showMeNote_->setText(note);
+  showMeNote_->setVisible(!note.isEmpty());
 }
 
 // Runs the handler of an enabled command.
@@ -235,6 +255,7 @@ void CMainFrame::ExecuteCommand(int commandId) {
     case kIdSummaryTotals: OnSummaryTotals(); break;
     case kIdShowMe: OnShowMe(); break;
     case kIdNotes: OnNotes(); break;
+    case kIdLayerTable: OnLayerTable(); break;
     case kIdAppAbout: OnAppAbout(); break;
     default: break;
   }
@@ -360,7 +381,11 @@ void CMainFrame::OnFilePrint() { mapPane_->Print(); }
 void CMainFrame::OnAppExit() { close(); }
 
 // U.S. and Metric: the preference in memory only.
-void CMainFrame::OnUnits(bool metric) { GetPreferences().SetMetric(metric); }
+void CMainFrame::OnUnits(bool metric) {
+  GetPreferences().SetMetric(metric);
+  // Summaries are in acres or hectares, and widths read in feet or metres, by the units.
+  for (Layer* layer : layers_->Layers()) ComputeLogValues(*layer);
+}
 
 // Zoom Tool: creates or deletes the map's zoom tool.
 void CMainFrame::OnZoomTool() { mapPane_->ToggleZoomTool(); }
@@ -413,6 +438,21 @@ void CMainFrame::OnNotes() {
   Layer* active = ActiveLayer();
   if (!active) return;
   if (const auto& open = GetLayerDialogOpeners().editNotes) open(*active, this);
+}
+
+// Layer Table: the panel under the map, opened or closed.
+void CMainFrame::OnLayerTable() {
+  if (!tablePanel_) {
+    tablePanel_ = new CLayerTablePanel(this);
+    tablePanel_->SetMapView(&mapPane_->GetMapView());
+    addDockWidget(Qt::BottomDockWidgetArea, tablePanel_);
+    // Its own close button unticks the command.
+    connect(tablePanel_, &QDockWidget::visibilityChanged, this, [this] { UpdateCommandStates(); });
+    tablePanel_->show();
+  } else {
+    tablePanel_->setVisible(tablePanel_->isHidden());
+  }
+  if (!tablePanel_->isHidden()) tablePanel_->ShowLayer(ActiveLayer());
 }
 
 // About: the set's About dialog.

@@ -15,11 +15,13 @@
 #include "app/Commands.h"
 
 class QAction;
+class QLabel;
 class QSplitter;
 class QToolBar;
 
 namespace kestrune {
 
+class CLayerTablePanel;
 class ILayersPane;
 class IMapPane;
 class Layer;
@@ -38,6 +40,8 @@ class CMainFrame : public QMainWindow {
   QToolBar* ToolBar() const { return toolBar_; }
   ILayersPane* LayersPane() const { return layersPane_; }
   IMapPane* MapPane() const { return mapPane_; }
+  // The Layer Table panel once the command first opened it, else none.
+  CLayerTablePanel* LayerTablePanel() const { return tablePanel_; }
 
   // The action of a command, or none when the set does not carry it.
   QAction* Action(int commandId) const;
@@ -45,7 +49,7 @@ class CMainFrame : public QMainWindow {
   void ExecuteCommand(int commandId);
   // What the enabling rules see now.
   CommandContext CurrentContext() const;
-  // Brings every action's enabled state and check mark up to date.
+  // Brings every action's enabled state and check mark up to date, and the Show Me note.
   void UpdateCommandStates();
 
   // Opens an existing file as the newest layer, refreshes the file list and
@@ -96,6 +100,7 @@ class CMainFrame : public QMainWindow {
   void OnSummaryTotals();
   void OnShowMe();
   void OnNotes();
+  void OnLayerTable();
   void OnAppAbout();
 
   Layer* ActiveLayer() const;
@@ -106,6 +111,8 @@ class CMainFrame : public QMainWindow {
   void RunBusy(const std::function<void()>& work);
   // Opens the names that arrived while a layer was being read.
   void OpenPendingNames();
+  // Shows or hides the status bar's note of the records Show Me hides.
+  void UpdateShowMeNote();
 
   const ResourceSet& set_;
   std::unique_ptr<LayerList> layers_;
@@ -114,12 +121,14 @@ class CMainFrame : public QMainWindow {
   QSplitter* splitter_ = nullptr;
   IMapPane* mapPane_ = nullptr;
   ILayersPane* layersPane_ = nullptr;
+  CLayerTablePanel* tablePanel_ = nullptr;
   std::map<int, QAction*> actions_;
   FileChooser saveChooser_;
   QString loadingName_;
   int busy_ = 0;
   bool closePending_ = false;
   QStringList pendingNames_;
+  QLabel* showMeNote_ = nullptr;
 };
 
 // The main frame while it exists, or none.

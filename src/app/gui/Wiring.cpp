@@ -10,6 +10,7 @@
 #include "base/gui/PaneInterfaces.h"
 #include "layers/gui/CLayersWnd.h"
 #include "mapview/gui/CMapWnd.h"
+#include "mapview/gui/LayerTablePanel.h"
 #include "mapview/gui/MapPrinting.h"
 #include "mapview/MapView.h"
 
@@ -20,6 +21,11 @@ namespace kestrune {
 void InstallHooks(QWidget* messageParent) {
   InstallGuiPlatform(messageParent);
   InstallAttributeReport();
+  // The Layer Table shows a row the Attributes dialog wrote at once.
+  Shape::SetShowAttributesHandler([](Shape& shape, void* parent) {
+    ShowAttributeReport(shape, parent);
+    RefreshLayerTables();
+  });
   InstallLayerDialogs();
 }
 
@@ -33,6 +39,8 @@ ILayersPane* CreateLayersPane(QWidget* parent) {
   pane->SetDisplayDialogHandler([](Layer* layer) {
     const auto& open = GetLayerDialogOpeners().showDisplayDialog;
     if (open && layer) open(*layer, GetMainFrame());
+    // New log fields change what Show Me hides and whether the totals apply.
+    if (CMainFrame* frame = GetMainFrame()) frame->UpdateCommandStates();
   });
   pane->SetLegendSetupHandler([](Legend& copy, QWidget* parent) {
     const auto& run = GetLayerDialogOpeners().runLegendSetup;

@@ -12,7 +12,11 @@
 //   GetLayerDialogOpeners (attributes/gui/LayerDialogs.h): the frame's Display
 //       Settings, Show Me, Notes and Summary Totals commands and the layers
 //       window's Legend Setup open the dialogs of the attributes level
-//       (InstallLayerDialogs).
+//       (InstallLayerDialogs). After the dialog the Layer Tables reread their
+//       rows (RefreshLayerTables, mapview/gui/LayerTablePanel.h).
+//   Layer::SetSelectionObserver (layers/Layer.h): every selection change of a
+//       layer reaches the Layer Table panels, which follow the map
+//       (installed by the first panel made).
 //   CLayersWnd::SetZoomHandler, SetDisplayDialogHandler, SetLegendSetupHandler,
 //       SetActiveLayerChangedHandler, CMapWnd::SetPrintHandler: the two panes
 //       reach the map, the dialogs, the frame and printing (CreateLayersPane,

@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,11 +26,16 @@
 #include "geo/gui/QPainterCanvas.h"
 #include "lang/LangString.h"
 #include "layers/Layer.h"
+#include "layers/LogFields.h"
 #include "shapes/DbfTable.h"
 
 namespace kestrune {
 
 namespace {
+
+// The field list's mark of a text field, which colours by category.
+constexpr int kCategoryFieldRole = Qt::UserRole + 1;
+
 
 // A control of the dialog with its id as object name.
 template <class T>
@@ -103,18 +109,33 @@ CDisplayDialog::CDisplayDialog(Layer& layer, QWidget* parent)
   grid->addWidget(dataLabel, 4, 0);
   grid->addWidget(fields, 4, 1, 1, 2);
   grid->addWidget(legendSetup, 4, 3);
+  // The log fields, one box each, and the unit the width is read in.
+  auto* logGroup = Named(new QGroupBox(QString::fromUtf8(kTextLogFields), this), kIdLogFieldsGroup);
+  auto* logGrid = new QGridLayout(logGroup);
+  for (int i = 0; i < kLogFieldCount; ++i) {
+    logGrid->addWidget(new QLabel(QString::fromUtf8(kTextLogFieldLabels[i]), logGroup), i / 2, (i % 2) * 2);
+    auto* box = Named(new QComboBox(logGroup), kIdLogFieldFirst + i);
+    box->setMinimumWidth(120);
+    logGrid->addWidget(box, i / 2, (i % 2) * 2 + 1);
+  }
+  logGrid->addWidget(Named(new QLabel(QString::fromUtf8(metric_ ? kTextWidthInMetres : kTextWidthInFeet), logGroup),
+                           kIdWidthUnitNote),
+                     3, 0, 1, 4);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(ok);
   buttons->addWidget(cancel);
   auto* outer = new QVBoxLayout(this);
   outer->addLayout(grid);
+  outer->addWidget(logGroup);
   outer->addLayout(buttons);
 
   connect(solid, &QRadioButton::clicked, this, [this] { UpdateData(true); });
   connect(legend, &QRadioButton::clicked, this, [this] { UpdateData(true); });
   connect(colorButton, &QPushButton::clicked, this, &CDisplayDialog::OnColourButton);
   connect(legendSetup, &QPushButton::clicked, this, &CDisplayDialog::OnLegendSetup);
+  connect(fields, qOverload<int>(&QComboBox::activated), this,
+          [this] { UpdateData(true); });
   connect(ok, &QPushButton::clicked, this, &CDisplayDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &CDisplayDialog::reject);
 }
@@ -122,8 +143,10 @@ CDisplayDialog::CDisplayDialog(Layer& layer, QWidget* parent)
 // Translation, swatch, field list and the enabling by shape kind.
 void CDisplayDialog::OnInitDialog() {
   CLangDialog::OnInitDialog();
+  TranslateWindow(FindControl<QGroupBox>(this, kIdLogFieldsGroup));
   DrawColourButton();
   FillFieldList();
+  FillLogFieldLists();
   switch (layer_.GetShapeKind()) {
     case kShapeKindPoints:
       sizeLabelText_ = LangQString(kTextPointSize);
@@ -144,7 +167,7 @@ void CDisplayDialog::OnInitDialog() {
   UpdateData(false);
 }
 
-// The numeric fields of the layer's table, the layer's own one selected.
+// The numeric and text fields of the layer's table, the layer's own one selected.
 void CDisplayDialog::FillFieldList() {
   auto* list = FindControl<QComboBox>(this, kIdFieldList);
   list->clear();
@@ -152,16 +175,41 @@ void CDisplayDialog::FillFieldList() {
   if (!table.Open(layer_.GetTablePath())) return;
   const int count = table.GetFieldCount();
   for (int field = 1; field <= count; ++field) {
-    int type = 0;
-    if (!table.GetFieldType(field, type) || type != kDbfNumeric) continue;
-    std::string name;
-    table.GetFieldName(field, name);
+    // Numbers colour through the legend, text fields by category.
+    const DbfField* f = table.GetField(field);
+    if (!f || !IsThemeField(*f)) continue;
+    const std::string& name = f->name;
     list->addItem(QString::fromStdString(name), field);
+    // A text field colours by category: it has no legend to set up.
+    list->setItemData(list->count() - 1, IsCategoryField(*f), kCategoryFieldRole);
     if (field == field_) list->setCurrentIndex(list->count() - 1);
   }
   // Nothing is chosen unless the layer's field is one of them.
   if (list->findData(field_) < 0) list->setCurrentIndex(-1);
   table.Close();
+}
+
+// Rate, boom and width offer the numeric fields, date and time every field;
+// "(none)" comes first. A field the layer uses stays offered whatever its type.
+void CDisplayDialog::FillLogFieldLists() {
+  DbfTable table;
+  const bool open = table.Open(layer_.GetTablePath());
+  const std::vector<DbfField> fields = open ? TableFields(table) : std::vector<DbfField>{};
+  const LogFields& chosen = layer_.GetLogFields();
+  for (int i = 0; i < kLogFieldCount; ++i) {
+    const LogField which = kLogFieldOrder[i];
+    auto* box = FindControl<QComboBox>(this, kIdLogFieldFirst + i);
+    box->clear();
+    box->addItem(LangQString(kTextNoLogField), 0);
+    const bool numbersOnly = which == LogField::Rate || which == LogField::Boom || which == LogField::Width;
+    for (std::size_t f = 0; f < fields.size(); ++f) {
+      const int number = static_cast<int>(f) + 1;
+      if (numbersOnly && !IsNumericLogField(fields[f]) && number != chosen[which]) continue;
+      box->addItem(QString::fromStdString(fields[f].name), number);
+    }
+    const int index = box->findData(chosen[which]);
+    box->setCurrentIndex(index < 0 ? 0 : index);
+  }
 }
 
 // Data exchange with the controls, then the enabling by colour method.
@@ -194,7 +242,8 @@ void CDisplayDialog::UpdateData(bool save) {
   FindControl<QPushButton>(this, kIdColorButton)->setEnabled(solidMethod);
   FindControl<QLabel>(this, kIdDataItemLabel)->setEnabled(!solidMethod);
   fields->setEnabled(!solidMethod);
-  FindControl<QPushButton>(this, kIdLegendSetup)->setEnabled(!solidMethod);
+  FindControl<QPushButton>(this, kIdLegendSetup)
+      ->setEnabled(!solidMethod && !fields->currentData(kCategoryFieldRole).toBool());
 }
 
 // Sets the solid colour and repaints the swatch.
@@ -254,6 +303,14 @@ void CDisplayDialog::accept() {
   layer_.SetLegendColumn(static_cast<int16_t>(static_cast<uint16_t>(field_ & 0xFFFF)));
   // An area layer's size (not editable) is only a default when it is a size at all.
   if (sizeValid) GetPreferences().SetDefaultDisplaySize(size, metric_);
+  LogFields logFields;
+  for (int i = 0; i < kLogFieldCount; ++i) {
+    logFields[kLogFieldOrder[i]] = FindControl<QComboBox>(this, kIdLogFieldFirst + i)->currentData().toInt();
+  }
+  if (!layer_.SetLogFields(logFields)) {
+    ShowMessage(MessageRequest{LangFormat(kMsgLogFieldsNotWritten, layer_.GetSettingsPath().c_str()),
+                               LangText(kDisplayTitle), MessageIcon::Warning, MessageButtons::Ok});
+  }
   CLangDialog::accept();
 }
 

@@ -29,6 +29,11 @@ constexpr int kIdFieldList = 1006;
 constexpr int kIdLegendSetup = 1016;
 constexpr int kIdDisplayOk = 1;
 constexpr int kIdDisplayCancel = 2;
+// The "Log fields" group: a box per log field (rate, boom, date, time, width in
+// that order, ids 1221 to 1225) and the note on the width's unit.
+constexpr int kIdLogFieldsGroup = 1220;
+constexpr int kIdLogFieldFirst = 1221;
+constexpr int kIdWidthUnitNote = 1226;
 
 // Texts of the dialog.
 constexpr const char* kDisplayTitle = "#10266:Display";
@@ -47,6 +52,14 @@ constexpr const char* kTextPointSize = "Point Size";
 constexpr const char* kTextLineWidth = "Line Width";
 constexpr const char* kTextUnitMetres = "m";
 constexpr const char* kTextUnitFeet = "ft";
+constexpr const char* kTextLogFields = "#20012010:Log fields";
+constexpr const char* kTextLogFieldLabels[] = {"#20012011:Rate", "#20012012:Boom", "#20012013:Date",
+                                               "#20012014:Time", "#20012015:Width"};
+constexpr const char* kTextNoLogField = "#20012016:(none)";
+constexpr const char* kTextWidthInFeet = "#20012017:The width is read in feet (U.S. units).";
+constexpr const char* kTextWidthInMetres = "#20012018:The width is read in metres (metric units).";
+constexpr const char* kMsgLogFieldsNotWritten =
+    "#20012019:The log fields could not be written to %s. They hold until the file is closed.";
 // OK's refusals.
 constexpr const char* kMsgSelectDataItem = "Must select a data item by which to color.";
 constexpr const char* kMsgDisplayCaption = "Display";
@@ -79,12 +92,14 @@ class CDisplayDialog : public CLangDialog {
 
  protected:
   void OnInitDialog() override;
-  // OK: checks the choices, then hands all five settings to the layer.
+  // OK: checks the choices, then hands all five settings and the log fields to the layer.
   void accept() override;
 
  private:
   void DrawColourButton();
   void FillFieldList();
+  // The fields each log field box offers, the layer's own chosen.
+  void FillLogFieldLists();
   void OnColourButton();
   void OnLegendSetup();
 

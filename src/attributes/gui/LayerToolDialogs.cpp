@@ -196,7 +196,8 @@ bool EditNotes(Layer& layer, QWidget* parent) {
 // ---------------------------------------------------------------- Show Me
 
 // Two groups of three choices and the shadows check box.
-CShowMeDialog::CShowMeDialog(int& mask, QWidget* parent) : CLangDialog(kShowMeDialogId, parent), mask_(mask) {
+CShowMeDialog::CShowMeDialog(int& mask, QWidget* parent, bool boomField, bool rateField)
+    : CLangDialog(kShowMeDialogId, parent), mask_(mask), boomField_(boomField), rateField_(rateField) {
   setObjectName(ControlName(kShowMeDialogId));
   setWindowTitle(QString::fromUtf8(kShowMeTitle));
   const auto group = [this](int id, const char* title, const int (&ids)[3], const char* const (&texts)[3]) {
@@ -230,6 +231,14 @@ void CShowMeDialog::OnInitDialog() {
   FindControl<QRadioButton>(this, kBoomIds[choices.boom])->setChecked(true);
   FindControl<QRadioButton>(this, kRateIds[choices.rate])->setChecked(true);
   FindControl<QCheckBox>(this, kIdShadows)->setChecked(choices.shadows);
+  // Without the field every record has the same state: a choice could only show all or nothing.
+  const auto offer = [this](int id, bool enabled, const char* tip) {
+    auto* group = FindControl<QGroupBox>(this, id);
+    group->setEnabled(enabled);
+    group->setToolTip(enabled ? QString() : LangQString(tip));
+  };
+  offer(kIdBoomGroup, boomField_, kTipNoBoomField);
+  offer(kIdRateGroup, rateField_, kTipNoRateField);
 }
 
 // The mask of the choices.
@@ -245,7 +254,9 @@ void CShowMeDialog::accept() {
 // Edits a copy of the mask; the layer filters by whatever the copy holds after.
 int ShowFilterDialog(Layer& layer, QWidget* parent) {
   int mask = layer.GetFilterMask();
-  CShowMeDialog dialog(mask, parent ? parent : OwnerWidget(layer.GetOwnerWindow()));
+  const LogFields& fields = layer.GetLogFields();
+  CShowMeDialog dialog(mask, parent ? parent : OwnerWidget(layer.GetOwnerWindow()), fields.Has(LogField::Boom),
+                       fields.Has(LogField::Rate));
   const int result = dialog.exec();
   layer.SetFilterMask(mask);
   layer.ApplyFilter();

@@ -91,12 +91,17 @@ constexpr int kIdShadows = 1051;
 constexpr int kIdBoomGroup = 1053;
 constexpr int kIdRateGroup = 1054;
 constexpr const char* kShowMeTitle = "#10310:Show Me";
+// Tips on a group disabled for want of its field.
+constexpr const char* kTipNoBoomField = "#20012030:This file has no boom field (Display Settings, Log fields).";
+constexpr const char* kTipNoRateField = "#20012031:This file has no rate field (Display Settings, Log fields).";
 
 class CShowMeDialog : public CLangDialog {
   Q_OBJECT
  public:
-  // Starts from *mask; OK writes the mask of the choices back into it.
-  CShowMeDialog(int& mask, QWidget* parent = nullptr);
+  // Starts from *mask; OK writes the mask of the choices back into it. The boom
+  // choices are disabled for a layer without a boom field, the rate choices
+  // for one without a rate field.
+  CShowMeDialog(int& mask, QWidget* parent = nullptr, bool boomField = true, bool rateField = true);
 
  protected:
   void OnInitDialog() override;
@@ -104,6 +109,8 @@ class CShowMeDialog : public CLangDialog {
 
  private:
   int& mask_;
+  bool boomField_ = true;
+  bool rateField_ = true;
 };
 
 // Runs Show Me on a copy of the layer's filter mask; however it ends, the layer

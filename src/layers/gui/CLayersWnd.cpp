@@ -276,7 +276,7 @@ void CLayersWnd::OnFileDoubleClicked() {
   zoom_(bounds);
 }
 
-// Offers the active layer's numeric fields, its legend column chosen; then the legend.
+// Offers the active layer's numeric and text fields, its legend column chosen; then the legend.
 void CLayersWnd::RefreshTheme() {
   {
     // Filling the box is no choice of the user's.
@@ -288,10 +288,10 @@ void CLayersWnd::RefreshTheme() {
       if (table.Open(layer->GetTablePath())) {
         const int count = table.GetFieldCount();
         for (int field = 1; field <= count; ++field) {
-          int type = 0;
-          std::string name;
-          if (!table.GetFieldType(field, type) || type != kDbfNumeric) continue;
-          if (!table.GetFieldName(field, name)) continue;
+          // Numbers colour through the legend, text fields by category.
+          const DbfField* f = table.GetField(field);
+          if (!f || !IsThemeField(*f)) continue;
+          const std::string& name = f->name;
           themeBox_->addItem(QString::fromLatin1(name.c_str()), field);
           if (field == layer->GetLegendColumn()) selected = themeBox_->count() - 1;
         }
@@ -318,6 +318,17 @@ void CLayersWnd::RefreshLegend() {
     AddLine(legendList_, legendItems_, std::move(item), false);
     return;
   }
+  if (layer->IsCategorised()) {
+    // The values in the order they first appear, "Other" last.
+    for (const CategoryLegend::Line& line : layer->GetCategories().GetLines()) {
+      auto item = std::make_unique<LayerListItem>();
+      item->kind = kItemColor;
+      item->text = line.label;
+      item->color = line.color;
+      AddLine(legendList_, legendItems_, std::move(item), false);
+    }
+    return;
+  }
   const Legend& legend = layer->GetLegend();
   const std::vector<std::string> labels = legend.GetClassLabels();
   const std::vector<LegendEntry>& entries = legend.GetEntries();
@@ -341,11 +352,11 @@ void CLayersWnd::OnThemeSelected(int index) {
   RefreshLegend();
 }
 
-// Edits the legend (or, under the solid colour, the display settings).
+// Edits the legend (or, under the solid colour or categories, the display settings).
 void CLayersWnd::OnLegendDoubleClicked() {
   Layer* layer = GetActiveLayer();
   if (!layer || layer->IsLoading()) return;
-  if (layer->GetColorMethod() != kColorMethodSolid) {
+  if (layer->GetColorMethod() != kColorMethodSolid && !layer->IsCategorised()) {
     Legend copy = layer->GetLegend();
     if (legendSetup_ && legendSetup_(copy, this) && IsOpenLayer(layer)) {
       // A legend that differs from the file's is written when the layer closes.

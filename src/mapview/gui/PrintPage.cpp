@@ -89,7 +89,8 @@ const FileSummary* HeadingSummary(const PrintSource& source) {
 }
 
 // The names of the open files in bold over a rule across the page, 2.25
-// inches above the page's bottom whatever has been reserved.
+// inches above the page's bottom whatever has been reserved, and under the
+// rule the log's date, start, end and duration.
 void DrawHeadingBlock(QPainter& painter, const PageMetrics& page, const PrintSource& source, PrintedPage& out) {
   const QFont bold = PageFont(kPageHeadingPoints, page.dpiY, true, painter.device());
   const QFont normal = PageFont(kPageTextPoints, page.dpiY, false, painter.device());
@@ -116,12 +117,44 @@ void DrawHeadingBlock(QPainter& painter, const PageMetrics& page, const PrintSou
   painter.restore();
   out.headingPrinted = true;
   out.heading = names.toStdString();
+  // Under the rule, the log's date, start, end and duration, as far as the summary has them.
+  const std::string log = summary->FormatLogLine();
+  if (log.empty()) return;
+  painter.setFont(normal);
+  out.summaryBox = Box(out.headingBox.left(), bottom + Inches(0.05, page.dpiY), SingleLineWidth(painter, LangQ(log)),
+                       Inches(0.2, page.dpiY));
+  painter.drawText(out.summaryBox, Qt::TextSingleLine | Qt::AlignTop | Qt::AlignLeft | Qt::TextDontClip, LangQ(log));
+  out.summaryText = log;
 }
 
 // The active layer's legend at the right, one line per class with the highest
 // class on top; 2 inches are reserved whether or not a legend is printed.
 void DrawLegendBlock(QPainter& painter, const PageMetrics& page, const PrintSource& source, PrintedPage& out) {
-  if (source.active) {
+  if (source.active && source.active->IsCategorised() && source.active->GetColorMethod() != kColorMethodSolid) {
+    // Categories top to bottom in the order of the layers pane, "Other" last.
+    painter.setFont(PageFont(kPageTextPoints, page.dpiY, false, painter.device()));
+    const std::vector<CategoryLegend::Line> lines = source.active->GetCategories().GetLines();
+    int width = 0;
+    for (const CategoryLegend::Line& l : lines) width = std::max(width, SingleLineWidth(painter, QString::fromStdString(l.label)));
+    const int swatch = Inches(0.16, page.dpiX);
+    const int gap = Inches(0.1, page.dpiX);
+    const int left = page.width - width - swatch - gap - page.dpiX;
+    // Up to thirteen lines share the two inches kept for the legend.
+    const int row = std::min(Inches(0.2, page.dpiY), Inches(1.9, page.dpiY) / std::max<int>(1, int(lines.size())));
+    int rowTop = static_cast<int>(page.height - out.reserved - 2.0 * page.dpiY) + row;
+    painter.setPen(Qt::black);
+    for (const CategoryLegend::Line& l : lines) {
+      PrintedLegendRow line;
+      line.swatch = Box(left, rowTop, swatch, swatch);
+      line.firstBox = Box(left + swatch + gap, rowTop, width, row);
+      painter.fillRect(line.swatch, Qt::black);
+      if (swatch > 2) painter.fillRect(line.swatch.adjusted(1, 1, -1, -1), ToQColor(l.color));
+      line.first = l.label;
+      DrawBottomLine(painter, line.firstBox, QString::fromStdString(line.first), Qt::AlignLeft, false);
+      out.legendRows.push_back(std::move(line));
+      rowTop += row;
+    }
+  } else if (source.active) {
     painter.setFont(PageFont(kPageTextPoints, page.dpiY, false, painter.device()));
     const std::vector<LegendEntry>& entries = source.active->GetLegend().GetEntries();
     double largest = 0.0;

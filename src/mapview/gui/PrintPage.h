@@ -78,6 +78,9 @@ struct PrintedPage {
   bool headingPrinted = false;
   QRect headingBox;
   std::string heading;
+  // The log's date, start, end and duration under the rule (empty when the summary has none).
+  QRect summaryBox;
+  std::string summaryText;
 
   QRect productBox;  // empty unless the product heading was printed
   std::string productText;

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QListWidget>
 #include <QMimeData>
 #include <QSignalSpy>
@@ -122,6 +123,31 @@ TEST_F(FrameLayersTest, OpenByNameListsNewestFirstMakesItActiveAndZoomsToIt) {
   EXPECT_TRUE(messages_.empty());
   // The status bar's reading report is gone once the file is in.
   EXPECT_TRUE(frame.statusBar()->currentMessage().isEmpty());
+}
+
+TEST_F(FrameLayersTest, SummaryTotalsNeedALogWithARateAndTheStatusBarTellsWhatShowMeHides) {
+  NEED_TESTDATA();
+  CMainFrame frame(kVantrelSet);
+  frame.resize(900, 600);
+  frame.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+  EXPECT_TRUE(frame.OpenByName(Copy("field/boundary-simple1.shp")));
+  EXPECT_FALSE(frame.Action(kIdSummaryTotals)->isEnabled()) << "a boundary has no rate field";
+  EXPECT_TRUE(frame.OpenByName(Copy("field/as-applied-simple1.shp")));
+  EXPECT_TRUE(frame.Action(kIdSummaryTotals)->isEnabled());
+
+  auto* note = frame.findChild<QLabel*>(QStringLiteral("ShowMeNote"));
+  ASSERT_NE(note, nullptr);
+  EXPECT_TRUE(note->isHidden()) << "nothing is filtered yet";
+  // The default mask (booms on, rates above zero) hides the log's 4 zero rates.
+  frame.Layers().Head()->ApplyFilter();
+  frame.UpdateCommandStates();
+  EXPECT_FALSE(note->isHidden());
+  EXPECT_EQ(note->text(), "Show Me: 4 of 2,081 records hidden");
+  frame.Layers().Head()->SetFilterMask(0xF);
+  frame.Layers().Head()->ApplyFilter();
+  frame.UpdateCommandStates();
+  EXPECT_TRUE(note->isHidden());
 }
 
 TEST_F(FrameLayersTest, MissingAndRefusedFilesAddNothing) {

@@ -1,9 +1,11 @@
 // The Display dialog on real points, lines and areas layers: what it shows per
 // kind and unit, what OK refuses, what OK writes to the ".gpe" and in which
-// order, the colour button, and what ShowDisplayDialog does afterwards.
+// order, the log fields, the colour button, and what ShowDisplayDialog does
+// afterwards.
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +21,7 @@
 #include "attributes/gui/LegendSetupDialog.h"
 #include "layers/IniFile.h"
 #include "layers/LayerSettings.h"
+#include "layers/LogFields.h"
 #include "shapes/DbfTable.h"
 #include "support/TestSupport.h"
 #include "DialogTestSupport.h"
@@ -77,11 +80,12 @@ TEST_F(DisplayDialogTest, EachShapeKindShowsItsSizeLabelAndEnablesItsControls) {
       // Points with a ".gpe": 20 ft, no borders, legend colours by field 1.
       {"as-applied-simple1.shp", "Point Size", true, true, "20.00",
        {"Tgt_Rate_k", "Elevation_", "Speed_mph_"}, "Tgt_Rate_k", true},
-      // A line without numeric fields or a ".gpe": the 30 ft default, solid colour.
-      {"ab-line-simple1.shp", "Line Width", true, false, "30.00", {}, QString(), false},
-      // Areas: no size label, the size disabled; the clay field (3) colours them.
-      {"ssurgo-simple1.shp", "", false, true, "30.00", {"mukey", "clay", "sand", "silt", "wtr_str"}, "clay",
-       true},
+      // A line with one text field and no ".gpe": the 30 ft default, solid colour.
+      {"ab-line-simple1.shp", "Line Width", true, false, "30.00", {"AB_Line"}, QString(), false},
+      // Areas: no size label, the size disabled; the clay field (3) colours them;
+      // the text fields colour by category.
+      {"ssurgo-simple1.shp", "", false, true, "30.00",
+       {"musym", "mukey", "clay", "sand", "silt", "wtr_str", "muname", "drclssd", "drclssw"}, "clay", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
@@ -190,8 +194,8 @@ TEST_F(DisplayDialogTest, OkWritesTheFiveSettingsInOrderAndTheDefaultSize) {
 
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
   EXPECT_FALSE(dialog.isVisible());
-  EXPECT_EQ(GpeKeys(*layer),
-            QStringList({"SOLID_COLOR", "DISPLAY_SIZE", "DRAW_BORDER", "COLOR_METHOD", "LEGEND_COL"}));
+  EXPECT_EQ(GpeKeys(*layer), QStringList({"SOLID_COLOR", "DISPLAY_SIZE", "DRAW_BORDER", "COLOR_METHOD", "LEGEND_COL",
+                                          "RATE_COL", "BOOM_COL", "DATE_COL", "TIME_COL", "WIDTH_COL"}));
   IniFile gpe;
   ASSERT_EQ(gpe.Load(layer->GetSettingsPath()), IniLoadStatus::Ok);
   int32_t v = 0;
@@ -300,6 +304,52 @@ double TableValue(const Layer& layer, int row, int field) {
   return value;
 }
 
+TEST_F(DisplayDialogTest, LogFieldsShowTheirFieldsAndOkWritesTheFiveKeys) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  std::unique_ptr<Layer> layer = Open("as-applied-simple1.shp");
+  ASSERT_NE(layer, nullptr);
+  const auto box = [](const QDialog* d, LogField f) {
+    return FindControl<QComboBox>(d, kIdLogFieldFirst + static_cast<int>(f));
+  };
+  const auto items = [](const QComboBox* list) {
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i) texts << list->itemText(i);
+    return texts;
+  };
+  for (bool metric : {true, false}) {
+    GetPreferences().SetMetric(metric);
+    CDisplayDialog dialog(*layer);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_EQ(Control<QLabel>(&dialog, kIdWidthUnitNote)->text(),
+              metric ? "The width is read in metres (metric units)." : "The width is read in feet (U.S. units).");
+    dialog.reject();
+  }
+  CDisplayDialog dialog(*layer);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  // Only the target rate was detected; every box offers "(none)" and the numeric fields.
+  const QStringList numeric{"(none)", "Tgt_Rate_k", "Elevation_", "Speed_mph_"};
+  for (LogField f : kLogFieldOrder) EXPECT_EQ(items(box(&dialog, f)), numeric) << LogFieldKey(f);
+  EXPECT_EQ(box(&dialog, LogField::Rate)->currentText(), "Tgt_Rate_k");
+  EXPECT_EQ(box(&dialog, LogField::Boom)->currentText(), "(none)");
+  EXPECT_EQ(FindControl<QGroupBox>(&dialog, kIdLogFieldsGroup)->title(), "Log fields");
+
+  // Speed as the width, no rate: all five keys are written, the summary goes.
+  box(&dialog, LogField::Rate)->setCurrentIndex(0);
+  box(&dialog, LogField::Width)->setCurrentIndex(3);
+  QTest::mouseClick(Control<QPushButton>(&dialog, kIdDisplayOk), Qt::LeftButton);
+  ASSERT_EQ(dialog.result(), QDialog::Accepted);
+  IniFile gpe;
+  ASSERT_EQ(gpe.Load(layer->GetSettingsPath()), IniLoadStatus::Ok);
+  const char* const expected[] = {"0", "0", "0", "0", "3"};
+  for (int i = 0; i < kLogFieldCount; ++i) {
+    EXPECT_EQ(gpe.GetString("Options", LogFieldKey(kLogFieldOrder[i])), expected[i]) << i;
+  }
+  EXPECT_EQ(layer->GetLogFields()[LogField::Width], 3);
+  EXPECT_EQ(layer->GetSummary().productCount, 0);
+}
+
 TEST_F(DisplayDialogTest, ShowDisplayDialogRecomputesANewFieldRecoloursAndRepaints) {
   KESTRUNE_TESTDATA_OR_SKIP(data);
   std::unique_ptr<Layer> layer = Open("as-applied-simple1.shp");
@@ -331,6 +381,36 @@ TEST_F(DisplayDialogTest, ShowDisplayDialogRecomputesANewFieldRecoloursAndRepain
     EXPECT_DOUBLE_EQ(shape->GetValue(), TableValue(*layer, shape->GetRecordNumber(), 3));
     EXPECT_EQ(shape->GetColor(), layer->GetLegend().GetColor(shape->GetValue()));
     ++checked;
+  }
+}
+
+TEST_F(DisplayDialogTest, ATextFieldColoursByCategoryAndHasNoLegendToSetUp) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  std::unique_ptr<Layer> layer = Open("ssurgo-simple1.shp");
+  ASSERT_NE(layer, nullptr);
+  CountingMapHost map;
+  bool setupEnabledOnClay = false;
+  bool setupEnabledOnMusym = true;
+  WhenModal(ControlName(kDisplayDialogId), [&](QDialog* d) {
+    auto* fields = FindControl<QComboBox>(d, kIdFieldList);
+    auto* setup = FindControl<QPushButton>(d, kIdLegendSetup);
+    setupEnabledOnClay = setup->isEnabled();
+    // The user steps the closed box up twice: from clay to musym.
+    fields->setFocus();
+    QTest::keyClick(fields, Qt::Key_Up);
+    QTest::keyClick(fields, Qt::Key_Up);
+    EXPECT_EQ(fields->currentText(), "musym");
+    setupEnabledOnMusym = setup->isEnabled();
+    QTest::mouseClick(FindControl<QPushButton>(d, kIdDisplayOk), Qt::LeftButton);
+  });
+  EXPECT_EQ(ShowDisplayDialog(*layer), QDialog::Accepted);
+  EXPECT_TRUE(setupEnabledOnClay);
+  EXPECT_FALSE(setupEnabledOnMusym);
+  EXPECT_EQ(layer->GetLegendColumn(), 1);
+  ASSERT_TRUE(layer->IsCategorised());
+  EXPECT_EQ(layer->GetCategories().GetCount(), 7u);
+  for (Shape* shape : layer->Records()) {
+    EXPECT_EQ(shape->GetColor(), layer->GetCategories().ColorOf(int(shape->GetValue())));
   }
 }
 

@@ -322,33 +322,51 @@ TEST_F(ShowMeTest, ShowFilterDialogFiltersTheLayerAndRepaintsHoweverItEnds) {
     return n;
   };
 
-  // Booms OFF only filters out every record (they are all booms on).
+  // The log has a (target) rate field and no boom field: the boom choices are
+  // disabled. Zero rates only shows the 4 records whose rate is 0.
   WhenModal(ControlName(kShowMeDialogId), [](QDialog* d) {
-    ClickIndicator(Radio(d, kIdBoomOffOnly));
+    EXPECT_FALSE(FindControl<QGroupBox>(d, kIdBoomGroup)->isEnabled());
+    EXPECT_EQ(FindControl<QGroupBox>(d, kIdBoomGroup)->toolTip(),
+              "This file has no boom field (Display Settings, Log fields).");
+    EXPECT_TRUE(FindControl<QGroupBox>(d, kIdRateGroup)->toolTip().isEmpty());
+    EXPECT_FALSE(Radio(d, kIdBoomOffOnly)->isEnabled());
+    EXPECT_TRUE(Radio(d, kIdRateZeroOnly)->isEnabled());
+    ClickIndicator(Radio(d, kIdBoomOffOnly));  // refused
+    ClickIndicator(Radio(d, kIdRateZeroOnly));
     QTest::mouseClick(FindControl<QPushButton>(d, 1), Qt::LeftButton);
   });
   EXPECT_EQ(ShowFilterDialog(*layer), QDialog::Accepted);
-  EXPECT_EQ(layer->GetFilterMask(), 0x1006);
-  EXPECT_EQ(filteredOut(), layer->GetRecordCount());
+  EXPECT_EQ(layer->GetFilterMask(), 0x1009);
+  EXPECT_EQ(filteredOut(), layer->GetRecordCount() - 4);
   EXPECT_EQ(map.invalidations, 1);
   EXPECT_TRUE(map.lastErase);
 
   // Cancel keeps the mask, yet filters and repaints again.
   WhenModal(ControlName(kShowMeDialogId), [](QDialog* d) {
-    ClickIndicator(Radio(d, kIdBoomAny));
+    ClickIndicator(Radio(d, kIdRateAny));
     QTest::mouseClick(FindControl<QPushButton>(d, 2), Qt::LeftButton);
   });
   EXPECT_EQ(ShowFilterDialog(*layer), QDialog::Rejected);
-  EXPECT_EQ(layer->GetFilterMask(), 0x1006);
+  EXPECT_EQ(layer->GetFilterMask(), 0x1009);
   EXPECT_EQ(map.invalidations, 2);
 
   WhenModal(ControlName(kShowMeDialogId), [](QDialog* d) {
-    ClickIndicator(Radio(d, kIdBoomAny));
+    ClickIndicator(Radio(d, kIdRateAny));
     QTest::mouseClick(FindControl<QPushButton>(d, 1), Qt::LeftButton);
   });
   ShowFilterDialog(*layer);
-  EXPECT_EQ(layer->GetFilterMask(), 0x1007);
+  EXPECT_EQ(layer->GetFilterMask(), 0x100D);
   EXPECT_EQ(filteredOut(), 0u);
+
+  // A dialog told of neither field offers neither group.
+  int mask = kDefaultFilterMask;
+  CShowMeDialog bare(mask, nullptr, false, false);
+  bare.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&bare));
+  EXPECT_FALSE(FindControl<QGroupBox>(&bare, kIdBoomGroup)->isEnabled());
+  EXPECT_FALSE(FindControl<QGroupBox>(&bare, kIdRateGroup)->isEnabled());
+  EXPECT_TRUE(Shadows(&bare)->isEnabled());
+  bare.reject();
 }
 
 TEST_F(ShowMeTest, TheMainWindowsCommandsOpenTheDialogsOverTheGivenWindow) {

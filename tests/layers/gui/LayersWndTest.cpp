@@ -121,18 +121,19 @@ TEST_F(LayersWndTest, FilesAreListedNewestFirstAndTheNewestIsActive) {
   EXPECT_TRUE(frame_->Action(kIdFileClose)->isEnabled());
 }
 
-TEST_F(LayersWndTest, TheThemeBoxOffersOnlyNumericFieldsAndShowsTheLegendColumn) {
+TEST_F(LayersWndTest, TheThemeBoxOffersNumericAndTextFieldsAndShowsTheLegendColumn) {
   KESTRUNE_TESTDATA_OR_SKIP(data);
   ASSERT_TRUE(Open(CopyTestSet("field/ssurgo-simple1.shp")));
   QComboBox* box = LayersWnd()->ThemeBox();
-  // musym, muname, drclssd and drclssw are character fields.
-  EXPECT_EQ(ComboTexts(box), (std::vector<std::string>{"mukey", "clay", "sand", "silt", "wtr_str"}));
-  EXPECT_EQ(ComboFields(box), (std::vector<int>{2, 3, 4, 5, 6}));
+  // musym, muname, drclssd and drclssw are character fields: they colour by category.
+  EXPECT_EQ(ComboTexts(box), (std::vector<std::string>{"musym", "mukey", "clay", "sand", "silt", "wtr_str", "muname",
+                                                       "drclssd", "drclssw"}));
+  EXPECT_EQ(ComboFields(box), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
   // Its ".gpe" colours by field 3.
   EXPECT_EQ(box->currentText().toStdString(), "clay");
 }
 
-TEST_F(LayersWndTest, OnlyNumericFieldsAreOfferedNeverFloatCharacterDateOrLogical) {
+TEST_F(LayersWndTest, NumericAndCharacterFieldsAreOfferedNeverFloatDateOrLogical) {
   const std::filesystem::path shp = dir_ / "mixed.shp";
   WriteFileBytes(shp, ShpBuilder(1).Point(-93.6, 42.0).Point(-93.61, 42.01).Bytes());
   DbfTableLayout table;
@@ -143,23 +144,40 @@ TEST_F(LayersWndTest, OnlyNumericFieldsAreOfferedNeverFloatCharacterDateOrLogica
   WriteFileBytes(dir_ / "mixed.dbf", MakeDbf(table));
   ASSERT_TRUE(Open(shp));
   CLayersWnd* wnd = LayersWnd();
-  EXPECT_EQ(ComboTexts(wnd->ThemeBox()), (std::vector<std::string>{"RATE", "COUNT"}));
-  EXPECT_EQ(ComboFields(wnd->ThemeBox()), (std::vector<int>{3, 6}));
+  EXPECT_EQ(ComboTexts(wnd->ThemeBox()), (std::vector<std::string>{"NAME", "RATE", "COUNT"}));
+  EXPECT_EQ(ComboFields(wnd->ThemeBox()), (std::vector<int>{1, 3, 6}));
   // No legend column yet: nothing is shown as chosen, and the legend is the solid colour.
   EXPECT_EQ(wnd->ThemeBox()->currentIndex(), -1);
   EXPECT_EQ(LineTexts(wnd->LegendList()), (std::vector<std::string>{"Solid Color"}));
   EXPECT_EQ(LineColors(wnd->LegendList()), (std::vector<Color>{kNeutralColor}));
 
-  // A table without a numeric field gives an empty box.
+  // A table without a numeric or character field gives an empty box.
   const std::filesystem::path names = dir_ / "names.shp";
   WriteFileBytes(names, ShpBuilder(1).Point(-93.6, 42.0).Bytes());
   DbfTableLayout text;
-  text.fields = {{"NAME", 'C', 8, 0}};
-  text.rows = {" " + Left("a", 8)};
+  text.fields = {{"WHEN", 'D', 8, 0}};
+  text.rows = {" 20240102"};
   WriteFileBytes(dir_ / "names.dbf", MakeDbf(text));
   ASSERT_TRUE(Open(names));
   EXPECT_EQ(wnd->ThemeBox()->count(), 0);
   EXPECT_EQ(LineTexts(wnd->LegendList()), (std::vector<std::string>{"Solid Color"}));
+}
+
+TEST_F(LayersWndTest, ChoosingATextFieldListsItsValuesInTheLegend) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  ASSERT_TRUE(Open(CopyTestSet("field/ssurgo-simple1.shp")));
+  CLayersWnd* wnd = LayersWnd();
+  QComboBox* box = wnd->ThemeBox();
+  // The user steps the closed box up twice: from clay to musym.
+  box->setFocus();
+  QTest::keyClick(box, Qt::Key_Up);
+  QTest::keyClick(box, Qt::Key_Up);
+  ASSERT_EQ(box->currentText().toStdString(), "musym");
+  EXPECT_TRUE(Active()->IsCategorised());
+  EXPECT_EQ(LineTexts(wnd->LegendList()),
+            (std::vector<std::string>{"3A", "14C2", "584B2", "2A", "3B", "912A", "218A"}));
+  EXPECT_EQ(LineColors(wnd->LegendList()),
+            (std::vector<Color>(std::begin(kCategoryPalette), std::begin(kCategoryPalette) + 7)));
 }
 
 TEST_F(LayersWndTest, ChoosingAFieldRecoloursByItAndWritesTheSettings) {
@@ -227,7 +245,8 @@ TEST_F(LayersWndTest, SelectingAnotherFileMakesItActiveAtOnceAndClearsTheOldSele
   EXPECT_EQ(soils->GetFileName(), "ssurgo-simple1.shp");
   EXPECT_EQ(GetLayerList()->GetActiveLayer(), soils);
   EXPECT_EQ(points->GetSelectionCount(), 0);
-  EXPECT_EQ(ComboTexts(wnd->ThemeBox()), (std::vector<std::string>{"mukey", "clay", "sand", "silt", "wtr_str"}));
+  EXPECT_EQ(ComboTexts(wnd->ThemeBox()), (std::vector<std::string>{"musym", "mukey", "clay", "sand", "silt", "wtr_str",
+                                                                   "muname", "drclssd", "drclssw"}));
 
   // A click on the other line by the user does the same.
   const QPoint first = wnd->FileList()->visualItemRect(wnd->FileList()->item(0)).center();

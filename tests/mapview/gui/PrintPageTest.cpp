@@ -1,7 +1,7 @@
 // The printed page laid out on an image of known resolution (100 dots per
-// inch, a page of 850 by 1100 pixels): where the notes, the heading, the
-// legend and the map go, what each prints, the reservation handed from block
-// to block, and the map through a scaling painter.
+// inch, a page of 850 by 1100 pixels): where the notes, the heading (with the
+// log's date and times), the legend and the map go, what each prints, the
+// reservation handed from block to block, and the map through a scaling painter.
 #include <QImage>
 #include <QPageLayout>
 #include <QPageSize>
@@ -287,6 +287,49 @@ TEST_F(PrintPageTest, HeadingNamesTheFilesNewestFirstOverARuleAcrossThePage) {
   // The names in bold in the box (which may run on past its width), nothing left of it.
   EXPECT_GT(DarkPixels(image, QRect(125, rule - 20, 300, 19)), 50);
   EXPECT_EQ(DarkPixels(image, QRect(0, rule - 20, 124, 19)), 0);
+}
+
+TEST_F(PrintPageTest, UnderTheRuleTheLogsDateStartEndAndDuration) {
+  // A log of three points with a date and a time of day each.
+  test::ShpBuilder shp(1, -96.0, 41.0, -94.0, 43.0);
+  for (double lat : {42.0, 42.001, 42.002}) shp.Point(-95.0, lat);
+  const std::string path = (dir_ / "timed.shp").string();
+  WriteFileBytes(path, shp.Bytes());
+  test::DbfTableLayout table;
+  table.fields = {{"Rate", 'N', 10, 2}, {"Logged", 'D', 8, 0}, {"Time", 'C', 8, 0}};
+  table.rows = {" " + test::Number(5.0) + "20260415" + "07:59:30", " " + test::Number(6.0) + "20260415" + "09:15:00",
+                " " + test::Number(7.0) + "20260416" + "08:30   "};
+  WriteFileBytes(dir_ / "timed.dbf", test::MakeDbf(table));
+  Settings("timed", false, 3000);
+  SaveLegend("timed", {{10.0, kGreen}});
+  Open(path);
+  View(400, 300);
+  QImage image = Page();
+  PrintedPage page = Print(image, Metrics());
+  ASSERT_TRUE(page.headingPrinted);
+  EXPECT_EQ(page.summaryText, "04/15/2026, 7:59 AM to 9:15 AM (1:16)");
+  // At the names' left, a twentieth of an inch under the rule, one line high.
+  const int rule = kPageH - 225 + 20;
+  EXPECT_EQ(page.summaryBox.topLeft(), QPoint(125, rule + 5));
+  EXPECT_EQ(page.summaryBox.height(), 20);
+  EXPECT_GT(DarkPixels(image, page.summaryBox), 50);
+
+  // With a file without times as well, the combined summary keeps the log's times.
+  Open(AreaFile("field", -95.0, 42.0, 0.01, kGreen));
+  QImage two = Page();
+  page = Print(two, Metrics());
+  EXPECT_EQ(page.heading, "field, timed");
+  EXPECT_EQ(page.summaryText, "04/15/2026, 7:59 AM to 9:15 AM (1:16)");
+
+  // A file whose log has neither date nor times prints nothing under the rule.
+  list_.RemoveAll();
+  Open(PointFile("log", {{-95.0, 42.0}, {-94.99, 42.01}}, {5.0, 7.0}, {{5.0, kRed}}));
+  QImage bare = Page();
+  page = Print(bare, Metrics());
+  EXPECT_TRUE(page.headingPrinted);
+  EXPECT_EQ(page.summaryText, "");
+  EXPECT_TRUE(page.summaryBox.isNull());
+  EXPECT_EQ(DarkPixels(bare, QRect(0, rule + 3, 550, 25)), 0);  // the legend lies further right
 }
 
 TEST_F(PrintPageTest, NoHeadingWithOneFileAndNoneActive) {
