@@ -2,7 +2,7 @@
 //
 // Data: a point log made by
 //   python3 ../shared/tools/make_field_log.py /tmp/pts --points 1000000
-// (KESTRUNE_BENCH_POINTS names another ".shp"), shown whole in a 1600 x 900
+// (KESTRUNE_BENCH_POINTS names another ".shp"), copied to a temporary folder and shown whole in a 1600 x 900
 // map window on the offscreen platform.
 //   BM_FullRepaint     every layer drawn again (a zoom, a new file);
 //   BM_PartRepaint     a 120 x 80 pixel part drawn again (a cleared selection);
@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "BenchData.h"
 #include "layers/LayerList.h"
 #include "mapview/gui/CMapWnd.h"
 
@@ -30,6 +31,7 @@ std::string DataPath() {
 
 // The layer list with the log and a map window showing all of it, made once.
 struct Scene {
+  std::unique_ptr<bench::DataCopy> copy;
   std::unique_ptr<LayerList> layers;
   std::unique_ptr<CMapWnd> map;
   bool ok = false;
@@ -42,9 +44,11 @@ Scene& GetScene() {
   if (g_scene) return *g_scene;
   g_scene = std::make_unique<Scene>();
   Scene& s = *g_scene;
+  // A copy: whatever the layer writes to its ".gpe" stays out of the data set.
+  s.copy = std::make_unique<bench::DataCopy>(DataPath(), false);
   s.layers = std::make_unique<LayerList>();
   SetLayerList(s.layers.get());
-  Layer* layer = s.layers->AddLayer(DataPath(), nullptr, true);
+  Layer* layer = s.layers->AddLayer(s.copy->Shp(), nullptr, true);
   if (!layer) return s;
   s.layers->SetActiveLayer(layer);
   s.map = std::make_unique<CMapWnd>();

@@ -8,7 +8,8 @@
 #
 # BUILD_DIR must hold kestrune-cli and bench_load. DATA_DIR (default
 # /tmp/kestrune_render_bench) gets points.shp from make_field_log.py when it
-# has none, and a points.gpe colouring by the Rate field through the legend.
+# has none; the render works on a temporary copy whose points.gpe colours by
+# the Rate field through the legend.
 # Prints the floor, then the process's wall time and its own split into
 # loading, drawing and writing the PNG (median of RUNS, default 5).
 set -eu
@@ -39,13 +40,20 @@ fields = [f[0] for f in shapefile.Reader(dbf=open(sys.argv[1], "rb")).fields[1:]
 print(fields.index("Rate") + 1)
 EOF
 )
-printf '[Options]\r\nLEGEND_COL=%s\r\nCOLOR_METHOD=1\r\n' "$rate" >"$data/points.gpe"
 
 # A fresh user: the default preferences, whatever the caller has set.
 config=$(mktemp -d)
 trap 'rm -rf "$config"' EXIT
 export XDG_CONFIG_HOME=$config XDG_RUNTIME_DIR=$config
 export QT_QPA_PLATFORM=offscreen
+
+# The files are rendered from a copy, whose ".gpe" colours by Rate: nothing
+# is written into the data set.
+source_dir=$data
+data=$config/data
+mkdir -p "$data"
+for ext in shp shx dbf; do cp "$source_dir/points.$ext" "$data/"; done
+printf '[Options]\r\nLEGEND_COL=%s\r\nCOLOR_METHOD=1\r\n' "$rate" >"$data/points.gpe"
 
 # The floor, from the same binary bench_load's figures come from (mean of its iterations).
 floor_ms=$(KESTRUNE_BENCH_POINTS=$data/points.shp "$floor" --benchmark_filter='^Points/' \

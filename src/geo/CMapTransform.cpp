@@ -245,6 +245,13 @@ bool CMapTransform::WorldToDeviceArray(const MapPoint* points, int count, Device
 int CMapTransform::DrawWorldRectangle(Canvas& dc, int32_t left, int32_t top, int32_t right,
                                       int32_t bottom) const {
   if (worldWidth_ == 0 || worldHeight_ == 0) return 0;
+  const DeviceRect box = WorldRectangleBox(left, top, right, bottom);
+  return dc.Rectangle(box.left, box.top, box.right, box.bottom) ? 1 : 0;
+}
+
+// The corners' clamped pixels, one larger on every side.
+DeviceRect CMapTransform::WorldRectangleBox(int32_t left, int32_t top, int32_t right, int32_t bottom) const {
+  if (worldWidth_ == 0 || worldHeight_ == 0) return {};
   MapPoint a{left, top};
   MapPoint b{right, bottom};
   WorldToDevice(a);
@@ -253,7 +260,7 @@ int CMapTransform::DrawWorldRectangle(Canvas& dc, int32_t left, int32_t top, int
   const int t = Clamp(a.y, -kRectClamp, kRectClamp);
   const int r = Clamp(b.x, -kRectClamp, kRectClamp);
   const int bt = Clamp(b.y, -kRectClamp, kRectClamp);
-  return dc.Rectangle(l - 1, t - 1, r + 1, bt + 1) ? 1 : 0;
+  return {l - 1, t - 1, r + 1, bt + 1};
 }
 
 // Draws an ellipse in the box of map corners.

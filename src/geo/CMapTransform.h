@@ -29,6 +29,9 @@ class CMapTransform {
   bool WorldToDeviceArray(const MapPoint* points, int count, DevicePoint* out) const;
 
   int DrawWorldRectangle(Canvas& dc, int32_t left, int32_t top, int32_t right, int32_t bottom) const;
+  // The device box DrawWorldRectangle draws for map corners: the clamped
+  // pixels, one larger on every side (empty when the world extent is 0).
+  DeviceRect WorldRectangleBox(int32_t left, int32_t top, int32_t right, int32_t bottom) const;
   int DrawWorldEllipse(Canvas& dc, int32_t left, int32_t top, int32_t right, int32_t bottom) const;
   // Draws the points as clipped polylines in runs of at most 128 points.
   bool DrawWorldPolyline(Canvas& dc, const std::vector<MapPoint>& points) const;

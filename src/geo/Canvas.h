@@ -87,6 +87,15 @@ class Canvas {
     }
     SetBrush(old);
   }
+
+  // Draws the rectangles in order, each exactly as Rectangle would with the
+  // current pen and the selection hatch brush; the current brush is kept.
+  virtual void HatchedRectangles(const DeviceRect* rects, int count) {
+    const Brush old = GetBrush();
+    SetBrush(Brush{BrushStyle::SelectionHatch, 0});
+    for (int i = 0; i < count; ++i) Rectangle(rects[i].left, rects[i].top, rects[i].right, rects[i].bottom);
+    SetBrush(old);
+  }
 };
 
 // A window area that can be asked to repaint part of itself.

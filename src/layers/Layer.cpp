@@ -1,6 +1,7 @@
 #include "layers/Layer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <map>
 
@@ -105,6 +106,12 @@ void ReportUnreadableTable(const DbfTable& table) {
   ShowStatus(LangFormat(kMsgTableValuesUnread, table.GetPath().c_str(), reason.c_str()));
 }
 
+// One set bit per position of count.
+void SetAllBits(SpatialIndex::Bits& bits, size_t count) {
+  bits.assign((count + 63) / 64, ~uint64_t{0});
+  if (count % 64 != 0) bits.back() = (uint64_t{1} << (count % 64)) - 1;
+}
+
 }  // namespace
 
 // The map window while one exists.
@@ -124,6 +131,7 @@ Layer::~Layer() { Clear(); }
 void Layer::Clear() {
   records_.ForEach([](Shape* shape) { delete shape; });
   records_.Clear();
+  DropIndex();
   cursor_ = records_.end();
   selection_.clear();
   selection_.shrink_to_fit();
@@ -179,6 +187,7 @@ bool Layer::Load(bool keepRecords) {
   // A legend file applies only to the field it was made for.
   if (!basePath_.empty() && LegendFileFitsColumn()) legend_.LoadFile(GetLegendPath());
   ApplyColors();
+  EnsureIndex();
   return result;
 }
 
@@ -348,12 +357,19 @@ void Layer::ComputeValues() {
     ComputeLogValues(*this);
     return;
   }
+  // The whole column in one pass over the file.
+  std::vector<double> columnValues;
+  if (column > 0) table.ReadNumberColumn(column, columnValues);
   double value = 0.0;
   double max = kValueMaxStart;
   double min = kValueMinStart;
   for (Shape* shape : records_) {
     // A record without a readable attribute row has no value.
-    if (column > 0) value = table.ReadRecord(shape->GetRecordNumber()) ? ReadNumber(table, column) : kNoValue;
+    const int row = shape->GetRecordNumber();
+    if (column > 0) {
+      value = row >= 1 && static_cast<size_t>(row) <= columnValues.size() ? columnValues[static_cast<size_t>(row) - 1]
+                                                                         : kNoValue;
+    }
     shape->SetValue(value);
     if (value > max) max = value;
     if (value < min) min = value;
@@ -425,24 +441,28 @@ void Layer::SetThemeField(int16_t field) {
 // together; anything else draws itself. A batch gives the same calls, in the
 // same order, as each symbol drawing itself would. Without a shadow pass
 // before it, the normal pass also decides each record's visibility.
-void Layer::DrawPass(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass) {
+void Layer::DrawPass(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass,
+                     bool indexed) {
   const bool normal = pass != DrawPassKind::Shadows;
   const bool setVisibility = pass == DrawPassKind::NormalDecidingVisibility;
   std::vector<DeviceRect>& rects = batchRects_;
   std::vector<Color>& fills = batchFills_;
   rects.clear();
   fills.clear();
+  // Whether the batch's symbols are outlined; symbols too small for an
+  // outline go in batches of their own, so the order stays that of the list.
+  bool outlined = settings_.drawBorder;
   const auto flush = [&]() {
     if (rects.empty()) return;
     const Pen old = dc.GetPen();
-    dc.SetPen(settings_.drawBorder ? BlackPen() : NullPen());
+    dc.SetPen(outlined ? BlackPen() : NullPen());
     dc.SolidRectangles(rects.data(), fills.data(), static_cast<int>(rects.size()));
     dc.SetPen(old);
     rects.clear();
     fills.clear();
   };
   const bool batching = normal && mapper.Usable();
-  records_.ForEach([&](Shape* shape) {
+  ForEachDrawn(indexed, [&](Shape* shape) {
     if (batching && shape->GetRecordClass() == kRecordPoint && shape->GetOwner() == this) {
       auto* point = static_cast<PointShape*>(shape);
       // Selected and shadowed symbols use other brushes; they draw themselves.
@@ -462,7 +482,12 @@ void Layer::DrawPass(const PixelMapper& mapper, const CMapTransform& transform, 
         }
         if (!geometry || !point->IsVisible()) return;
         labelled_ = labelled_ || point->HasLabel();
-        rects.push_back(box);
+        const bool keep = settings_.drawBorder && SymbolKeepsOutline(box);
+        if (settings_.drawBorder && keep != outlined) {
+          flush();
+          outlined = keep;
+        }
+        rects.push_back(keep || !settings_.drawBorder ? box : UnoutlinedSymbolRect(box));
         fills.push_back(point->GetColor());
         if (rects.size() >= kBatchSize) flush();
         return;
@@ -478,28 +503,43 @@ void Layer::DrawPass(const PixelMapper& mapper, const CMapTransform& transform, 
   flush();
 }
 
+// The index's candidates in list order, or every record.
+template <class F>
+void Layer::ForEachDrawn(bool indexed, F f) {
+  if (indexed) {
+    SpatialIndex::ForEachSet(drawn_, [&](uint32_t position) { f(index_.At(position)); });
+  } else {
+    records_.ForEach(f);
+  }
+}
+
 // Draws the visible records in passes: shadows, normal, selected on top, labels.
 void Layer::Draw(const CMapTransform& transform, Canvas& dc) {
   Shape::PrepareView(transform);
   PixelMapper mapper(transform);
   DeviceRect area;
-  if (dc.GetPlainVisibleArea(area)) mapper.SetPlainArea(area);
+  const bool plain = dc.GetPlainVisibleArea(area);
+  if (plain) mapper.SetPlainArea(area);
   labelled_ = false;
+  // Records the index leaves out are not visible: they are skipped, their
+  // visible flags cleared.
+  const bool indexed = mapper.Usable() && MarkDrawn(transform, plain ? &area : nullptr);
+  // The walk may leave any record visible.
+  if (!indexed && index_.IsBuilt()) SetAllBits(maybeVisible_, index_.size());
   if ((filterMask_ & kFilterShowShadows) && anyFilteredOut_) {
-    records_.ForEach([&](Shape* shape) { shape->SetVisible(mapper.IsRectVisible(dc, shape->GetHitBounds())); });
-    DrawPass(mapper, transform, dc, DrawPassKind::Shadows);
-    DrawPass(mapper, transform, dc, DrawPassKind::Normal);
+    ForEachDrawn(indexed, [&](Shape* shape) { shape->SetVisible(mapper.IsRectVisible(dc, shape->GetHitBounds())); });
+    DrawPass(mapper, transform, dc, DrawPassKind::Shadows, indexed);
+    DrawPass(mapper, transform, dc, DrawPassKind::Normal, indexed);
   } else {
     // Without shadows the visibility is decided on the way, in one pass.
-    DrawPass(mapper, transform, dc, DrawPassKind::NormalDecidingVisibility);
+    DrawPass(mapper, transform, dc, DrawPassKind::NormalDecidingVisibility, indexed);
   }
-  for (Shape* shape : GetSelectionDrawOrder()) {
-    if (shape->IsVisible()) shape->Draw(transform, dc);
-  }
+  const std::vector<Shape*>& selected = GetSelectionDrawOrder();
+  DrawSelected(mapper, transform, dc, selected.data(), selected.size(), true);
   // Only records with a label draw one; when no visible record has one
   // (the passes above saw them all) the pass is skipped.
   if (labelled_) {
-    records_.ForEach([&](Shape* shape) {
+    ForEachDrawn(indexed, [&](Shape* shape) {
       if (shape->IsVisible() && shape->HasLabel()) shape->DrawLabel(transform, dc);
     });
   }
@@ -510,15 +550,63 @@ void Layer::Draw(const CMapTransform& transform, Canvas& dc) {
 // Draws the given records as they are (selected ones hatched) for the immediate drawing of a selection.
 void Layer::DrawRecords(const CMapTransform& transform, Canvas& dc, Shape* const* records, size_t count) {
   Shape::PrepareView(transform);
-  for (size_t i = 0; i < count; ++i) {
-    if (records[i]) records[i]->Draw(transform, dc);
-  }
+  DrawSelected(PixelMapper(transform), transform, dc, records, count, false);
 }
 
-// The union of the records' hit bounds; right and bottom start from 0.
+// Selected point symbols of the layer's own go to the canvas in batches of
+// hatched rectangles, split where the outline changes; anything else draws
+// itself. The calls and their order are those of each record drawing itself.
+void Layer::DrawSelected(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc,
+                         Shape* const* records, size_t count, bool visibleOnly) {
+  std::vector<DeviceRect>& rects = batchRects_;
+  rects.clear();
+  bool outlined = settings_.drawBorder;
+  const auto flush = [&]() {
+    if (rects.empty()) return;
+    const Pen old = dc.GetPen();
+    dc.SetPen(outlined ? BlackPen() : NullPen());
+    dc.HatchedRectangles(rects.data(), static_cast<int>(rects.size()));
+    dc.SetPen(old);
+    rects.clear();
+  };
+  for (size_t i = 0; i < count; ++i) {
+    Shape* shape = records[i];
+    if (!shape || (visibleOnly && !shape->IsVisible())) continue;
+    if (mapper.Usable() && shape->IsSelected() && shape->GetRecordClass() == kRecordPoint &&
+        shape->GetOwner() == this) {
+      auto* point = static_cast<PointShape*>(shape);
+      if (!point->HasGeometry()) continue;
+      const MapRect b = point->GetBounds();
+      const DeviceRect box = mapper.RectangleBox(Clamp32(int64_t{b.left} - 1), Clamp32(int64_t{b.top} - 1),
+                                                 Clamp32(int64_t{b.right} + 1), Clamp32(int64_t{b.bottom} + 1));
+      const bool keep = settings_.drawBorder && SymbolKeepsOutline(box);
+      if (settings_.drawBorder && keep != outlined) {
+        flush();
+        outlined = keep;
+      }
+      rects.push_back(keep || !settings_.drawBorder ? box : UnoutlinedSymbolRect(box));
+      if (rects.size() >= kBatchSize) flush();
+      continue;
+    }
+    flush();
+    shape->Draw(transform, dc);
+  }
+  flush();
+  batchRects_ = {};
+}
+
+// The union of the records' hit bounds; right and bottom start from 0. Kept
+// from the walk that builds the index, for as long as the records and the
+// display size stay as they were.
 MapRect Layer::GetBounds() const {
+  if (index_.IsBuilt() && boundsKept_ && boundsSizeFt_ == settings_.displaySizeFt) return bounds_;
   MapRect bounds = kEmptyBounds;
   for (Shape* shape : records_) Unite(bounds, shape->GetHitBounds());
+  if (index_.IsBuilt()) {
+    bounds_ = bounds;
+    boundsSizeFt_ = settings_.displaySizeFt;
+    boundsKept_ = true;
+  }
   return bounds;
 }
 
@@ -593,14 +681,47 @@ std::vector<Shape*> Layer::FindInRect(const MapRect& rect) {
     if (Shape* hit = HitTestPoint({rect.left, rect.top})) found.push_back(hit);
     return found;
   }
-  for (Shape* shape : records_) {
+  const auto consider = [&](Shape* shape) {
     // A record the filter hides cannot be selected.
-    if (shape->IsFilteredOut()) continue;
+    if (shape->IsFilteredOut()) return;
     const MapRect b = shape->GetHitBounds();
     if (b.left <= b.right && b.left >= rect.left && b.right <= rect.right && b.top >= rect.top &&
         b.bottom <= rect.bottom) {
       found.push_back(shape);
     }
+  };
+  if (!EnsureIndex()) {
+    for (Shape* shape : records_) consider(shape);
+    return found;
+  }
+  // A record's hit bounds inside the rectangle hold its point; the points of
+  // cells deep enough inside are taken without a look at their bounds.
+  size_t low = 0, high = 0;
+  index_.MarkSparse(rect, 0, found_, sure_, PointMargin(), low, high);
+  size_t marked = 0;
+  for (size_t w = low; w <= high && w < found_.size(); ++w) marked += __builtin_popcountll(found_[w] | sure_[w]);
+  found.reserve(marked);
+  for (size_t w = low; w <= high && w < found_.size(); ++w) {
+    const uint64_t sure = sure_[w];
+    uint64_t word = found_[w] | sure;
+    if (sure == ~uint64_t{0} && !anyFilteredOut_) {
+      // 64 records in a row, all taken: a log's passes give long runs.
+      found.insert(found.end(), index_.Data() + w * 64, index_.Data() + w * 64 + 64);
+      word = 0;
+    }
+    while (word != 0) {
+      const int bit = __builtin_ctzll(word);
+      Shape* shape = index_.At(w * 64 + static_cast<size_t>(bit));
+      if ((sure >> bit) & 1) {
+        if (!shape->IsFilteredOut()) found.push_back(shape);
+      } else {
+        consider(shape);
+      }
+      word &= word - 1;
+    }
+    // Left clear for the next rectangle.
+    found_[w] = 0;
+    sure_[w] = 0;
   }
   return found;
 }
@@ -610,10 +731,10 @@ Shape* Layer::HitTestPoint(const MapPoint& point) {
   Shape* best = nullptr;
   double bestDistance = kNoHit;
   int bestClass = 0;
-  for (Shape* shape : records_) {
-    if (shape->IsFilteredOut()) continue;
+  const auto consider = [&](Shape* shape) {
+    if (shape->IsFilteredOut()) return;
     const double d = shape->HitDistance(point);
-    if (!(d < kNoHit)) continue;
+    if (!(d < kNoHit)) return;
     const int c = shape->GetRecordClass();
     bool wins = false;
     if (c == bestClass) {
@@ -630,6 +751,13 @@ Shape* Layer::HitTestPoint(const MapPoint& point) {
       bestDistance = d;
       bestClass = c;
     }
+  };
+  if (EnsureIndex()) {
+    // A point is hit only on its symbol; every other record is looked at.
+    index_.Collect({point.x, point.y, point.x, point.y}, PointMargin(), positions_);
+    for (uint32_t position : positions_) consider(index_.At(position));
+  } else {
+    for (Shape* shape : records_) consider(shape);
   }
   return best;
 }
@@ -663,6 +791,7 @@ void Layer::DoContextCommand(int command) {
     doomed.swap(selection_);
     for (Shape* shape : doomed) Unite(rect, shape->GetHitBounds());
     records_.RemoveIf([](const Shape* shape) { return shape->IsSelected(); });
+    DropIndex();
     cursor_ = records_.end();
     for (Shape* shape : doomed) delete shape;
     selectionOrder_.clear();
@@ -782,6 +911,7 @@ void Layer::AddRecord(Shape* shape, bool append) {
   } else {
     records_.InsertOrdered(shape);
   }
+  DropIndex();
   cursor_ = records_.end();
   if (loading_ && ++loadedSinceReport_ >= kProgressInterval) NotifyProgress(false);
 }
@@ -790,6 +920,7 @@ void Layer::AddRecord(Shape* shape, bool append) {
 void Layer::RemoveRecord(Shape* shape) {
   if (!shape) return;
   const bool listed = records_.Remove(shape);
+  if (listed) DropIndex();
   cursor_ = records_.end();
   auto it = std::find(selection_.begin(), selection_.end(), shape);
   if (it != selection_.end()) {
@@ -801,6 +932,88 @@ void Layer::RemoveRecord(Shape* shape) {
   if (!listed) return;
   delete shape;
   SetModified(true);
+}
+
+// ---------------------------------------------------------------- spatial index
+
+// Switches between the index and the walk of every record.
+void Layer::SetSpatialIndexUsed(bool used) { useIndex_ = used; }
+
+// Indexes the records once they are all in, and after each change of the list.
+bool Layer::EnsureIndex() {
+  if (!useIndex_ || loading_) return false;
+  if (!index_.IsBuilt()) {
+    index_.Build(records_);
+    // Every record starts visible.
+    SetAllBits(maybeVisible_, index_.size());
+    boundsKept_ = false;
+    GetBounds();
+  }
+  return true;
+}
+
+// Forgets the index (cheap when there is none).
+void Layer::DropIndex() {
+  if (!index_.IsBuilt()) return;
+  index_.Clear();
+  boundsKept_ = false;
+  maybeVisible_ = {};
+  drawn_ = {};
+  sure_ = {};
+  found_ = {};
+}
+
+// Half the symbol size in map units at the steepest scale of any point, two units more.
+int64_t Layer::PointMargin() const {
+  double half = settings_.displaySizeFt * index_.GetMaxUnitsPerFoot() * 0.5;
+  if (!(half > 0.0)) half = 0.0;
+  return static_cast<int64_t>(std::ceil(std::min(half, 1.0e9))) + 2;
+}
+
+// The view's pixels (two more on every side) in map units, widened by the
+// point margin, give the grid cells to draw.
+bool Layer::MarkDrawn(const CMapTransform& transform, const DeviceRect* area) {
+  if (!EnsureIndex()) return false;
+  int32_t ox = 0, oy = 0, cx = 0, cy = 0, ww = 0, wh = 0;
+  transform.GetDeviceOrigin(ox, oy);
+  transform.GetDeviceExtent(cx, cy);
+  transform.GetWorldExtent(ww, wh);
+  if (cx == 0 || cy == 0 || ww == 0 || wh == 0) return false;
+  int64_t left = std::min<int64_t>(ox, int64_t{ox} + cx), right = std::max<int64_t>(ox, int64_t{ox} + cx);
+  int64_t top = std::min<int64_t>(oy, int64_t{oy} + cy), bottom = std::max<int64_t>(oy, int64_t{oy} + cy);
+  // Visibility clamps pixels to 10000: beyond it a record far off could still count as shown.
+  constexpr int64_t kClampSafe = 9000;
+  if (left < -kClampSafe || top < -kClampSafe || right > kClampSafe || bottom > kClampSafe) return false;
+  if (area) {
+    left = std::max<int64_t>(left, std::min(area->left, area->right));
+    right = std::min<int64_t>(right, std::max(area->left, area->right));
+    top = std::max<int64_t>(top, std::min(area->top, area->bottom));
+    bottom = std::min<int64_t>(bottom, std::max(area->top, area->bottom));
+  }
+  const MapPoint origin = transform.GetWorldOrigin();
+  const auto worldX = [&](int64_t px) {
+    return static_cast<double>(px - ox) * ww / cx + origin.x;
+  };
+  const auto worldY = [&](int64_t py) {
+    return static_cast<double>(py - oy) * wh / cy + origin.y;
+  };
+  const double x0 = worldX(left - 2), x1 = worldX(right + 2), y0 = worldY(top - 2), y1 = worldY(bottom + 2);
+  const auto clamp = [](double v) {
+    return static_cast<int32_t>(std::clamp(v, -2147483648.0, 2147483647.0));
+  };
+  const MapRect view{clamp(std::floor(std::min(x0, x1))), clamp(std::floor(std::min(y0, y1))),
+                     clamp(std::ceil(std::max(x0, x1))), clamp(std::ceil(std::max(y0, y1)))};
+  index_.Mark(view, PointMargin(), drawn_);
+  // Records left visible last time and not candidates now are not visible.
+  for (size_t w = 0; w < drawn_.size(); ++w) {
+    uint64_t stale = maybeVisible_[w] & ~drawn_[w];
+    while (stale != 0) {
+      index_.At(w * 64 + static_cast<size_t>(__builtin_ctzll(stale)))->SetVisible(false);
+      stale &= stale - 1;
+    }
+  }
+  maybeVisible_ = drawn_;
+  return true;
 }
 
 // Starts the cursor at the first record.

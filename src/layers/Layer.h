@@ -17,6 +17,7 @@
 #include "layers/LayerSettings.h"
 #include "layers/Legend.h"
 #include "layers/LogFields.h"
+#include "layers/SpatialIndex.h"
 #include "shapes/RecordList.h"
 #include "shapes/RecordSink.h"
 #include "shapes/Shape.h"
@@ -225,6 +226,13 @@ class Layer : public RecordSink, public ShapeOwner {
   // immediate drawing of a selection).
   void DrawRecords(const CMapTransform& transform, Canvas& dc, Shape* const* records, size_t count);
 
+  // Whether drawing, clicks and rectangles look records up in the layer's
+  // spatial index (the default) or walk every record; both give the same
+  // results, the walk serves to check that.
+  void SetSpatialIndexUsed(bool used);
+  bool IsSpatialIndexUsed() const { return useIndex_; }
+  const SpatialIndex& GetSpatialIndex() const { return index_; }
+
   // ---- Summary and product slots.
   const FileSummary& GetSummary() const { return summary_; }
   FileSummary& GetSummary() { return summary_; }
@@ -251,7 +259,25 @@ class Layer : public RecordSink, public ShapeOwner {
   Color ColorFor(const Shape& shape) const;
   // Drawing of one pass in list order, point symbols in batches.
   enum class DrawPassKind { Shadows, Normal, NormalDecidingVisibility };
-  void DrawPass(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass);
+  void DrawPass(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass,
+                bool indexed);
+  // Calls f for every record to draw: the index's candidates, or every record.
+  template <class F>
+  void ForEachDrawn(bool indexed, F f);
+  // Builds the index when it is used and missing; true when it can answer.
+  bool EnsureIndex();
+  // Drops the index after the records changed.
+  void DropIndex();
+  // Map units a point's symbol box reaches beyond its point, with room to spare.
+  int64_t PointMargin() const;
+  // Marks in drawn_ the records that may be visible in the view (within the
+  // plain visible area when given) and clears the visible flag of records
+  // marked last time but not now; false when the index cannot tell.
+  bool MarkDrawn(const CMapTransform& transform, const DeviceRect* area);
+  // Draws records as they are, selected point symbols in batches (only the
+  // visible ones with visibleOnly).
+  void DrawSelected(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, Shape* const* records,
+                    size_t count, bool visibleOnly);
   // Selection bookkeeping shared by Select and SelectRecords; true when added.
   bool AddToSelection(Shape* shape);
   void NotifySelectionChanged();
@@ -308,6 +334,19 @@ class Layer : public RecordSink, public ShapeOwner {
   // Whether the last ApplyFilter filtered any record out (records added
   // since are not), so drawing knows whether shadows need a pass of their own.
   bool anyFilteredOut_ = false;
+
+  SpatialIndex index_;
+  bool useIndex_ = true;
+  // Records the last drawing may have left visible, and those of this drawing.
+  SpatialIndex::Bits maybeVisible_;
+  SpatialIndex::Bits drawn_;
+  SpatialIndex::Bits sure_;
+  SpatialIndex::Bits found_;
+  // The bounds as of the index's building, for the display size they were taken at.
+  mutable MapRect bounds_ = kEmptyBounds;
+  mutable double boundsSizeFt_ = 0.0;
+  mutable bool boundsKept_ = false;
+  std::vector<uint32_t> positions_;
 };
 
 }  // namespace kestrune

@@ -104,6 +104,12 @@ class DbfTable {
 
   // The number in a field of the buffered row; 0 when it holds none.
   bool GetNumber(int field, double& value) const;
+  // The numbers of one field for every row ReadRecord can read, in row order
+  // and in large blocks: values[i] is what GetNumber gives after
+  // ReadRecord(i + 1) (0 for every row when the field does not exist). The
+  // rows stop where the file does; false when the table is not open. The
+  // buffered row is left as it was.
+  bool ReadNumberColumn(int field, std::vector<double>& values);
   // The field's text without trailing spaces, cut to size - 1 bytes and terminated.
   bool GetString(int field, char* buffer, int size) const;
   // The same, whole (up to the first NUL byte).

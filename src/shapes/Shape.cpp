@@ -265,14 +265,83 @@ void Shape::CacheLabelPoint(const MapPoint& point) {
   Labels()[this].point = point;
 }
 
+// East-west map units of one foot of ground at a point, from the projection.
+int16_t ComputeUnitsPerFoot(const MapProjection& projection, const MapPoint& at) {
+  MapPoint moved = at;
+  projection.OffsetEast(moved, 1.0, true);
+  const int64_t diff = int64_t{moved.x} - at.x;
+  return static_cast<int16_t>(std::clamp<int64_t>(diff, INT16_MIN, INT16_MAX));
+}
+
+namespace {
+
+// In the map's Mercator one foot east is the same number of map units all
+// along a row: it depends on the latitude alone, and changes by one unit
+// only every few degrees. Rows are taken in bands; a band whose first and
+// last rows give the same count (the count is monotone in between, away
+// from the equator) gives it to every point in it, which saves a record the
+// inverse projection and its trigonometry. Near the 180th meridian, where
+// the offset wraps, every point is computed.
+class UnitsPerFootBands {
+ public:
+  static constexpr int kBandShift = 14;  // 16384 map units, some 330 m
+
+  int16_t Get(const MapPoint& at) {
+    const MapProjection& projection = GetMapProjection();
+    if (&projection != projection_) Reset(projection);
+    if (!mercator_ || at.x < westX_ || at.x > eastX_) return ComputeUnitsPerFoot(projection, at);
+    const int32_t band = at.y >> kBandShift;
+    Entry& e = entries_[static_cast<uint32_t>(band) % kEntries];
+    if (e.band != band || !e.known) {
+      const int32_t first = static_cast<int32_t>(static_cast<uint32_t>(band) << kBandShift);
+      const int32_t last = first + ((1 << kBandShift) - 1);
+      const bool equator = first <= equatorY_ && equatorY_ <= last;
+      const int16_t a = ComputeUnitsPerFoot(projection, {at.x, first});
+      const int16_t b = ComputeUnitsPerFoot(projection, {at.x, last});
+      e = Entry{band, a, true, !equator && a == b && a > 0 && a < INT16_MAX};
+    }
+    return e.uniform ? e.value : ComputeUnitsPerFoot(projection, at);
+  }
+
+ private:
+  struct Entry {
+    int32_t band = 0;
+    int16_t value = 0;
+    bool known = false;
+    bool uniform = false;
+  };
+  static constexpr uint32_t kEntries = 4096;
+
+  void Reset(const MapProjection& projection) {
+    projection_ = &projection;
+    mercator_ = dynamic_cast<const SphereMercatorProjection*>(&projection) != nullptr;
+    for (Entry& e : entries_) e = Entry{};
+    MapPoint west, east, equator;
+    projection.GeoToMap(0.0, -179.0, west);
+    projection.GeoToMap(0.0, 179.0, east);
+    projection.GeoToMap(0.0, 0.0, equator);
+    westX_ = west.x;
+    eastX_ = east.x;
+    equatorY_ = equator.y;
+  }
+
+  const MapProjection* projection_ = nullptr;
+  bool mercator_ = false;
+  int32_t westX_ = 0, eastX_ = 0, equatorY_ = 0;
+  Entry entries_[kEntries];
+};
+
+// The process-wide bands (user-interface thread only, like the records).
+UnitsPerFootBands& GetUnitsPerFootBands() {
+  static auto* bands = new UnitsPerFootBands();
+  return *bands;
+}
+
+}  // namespace
+
 // East-west map units per foot of ground at the point, computed on first use.
 int Shape::MapUnitsPerFoot(const MapPoint& at) {
-  if (unitsPerFoot_ == 0) {
-    MapPoint moved = at;
-    GetMapProjection().OffsetEast(moved, 1.0, true);
-    const int64_t diff = int64_t{moved.x} - at.x;
-    unitsPerFoot_ = static_cast<int16_t>(std::clamp<int64_t>(diff, INT16_MIN, INT16_MAX));
-  }
+  if (unitsPerFoot_ == 0) unitsPerFoot_ = GetUnitsPerFootBands().Get(at);
   return unitsPerFoot_;
 }
 
@@ -364,6 +433,15 @@ void PointShape::Draw(const CMapTransform& transform, Canvas& dc) {
     brush = SolidBrush(kShadowColor);
   } else {
     brush = SolidBrush(color_);
+  }
+  const DeviceRect box = transform.WorldRectangleBox(ClampToInt32(point_.x - d), ClampToInt32(point_.y - d),
+                                                     ClampToInt32(point_.x + d), ClampToInt32(point_.y + d));
+  // Too small for an outline: the whole box in the fill.
+  if (pen.style != PenStyle::Null && !SymbolKeepsOutline(box)) {
+    ScopedTools tools(dc, NullPen(), &brush);
+    const DeviceRect r = UnoutlinedSymbolRect(box);
+    dc.Rectangle(r.left, r.top, r.right, r.bottom);
+    return;
   }
   ScopedTools tools(dc, pen, &brush);
   transform.DrawWorldRectangle(dc, ClampToInt32(point_.x - d), ClampToInt32(point_.y - d),

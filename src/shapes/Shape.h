@@ -15,6 +15,7 @@
 namespace kestrune {
 
 class CMapTransform;
+class MapProjection;
 class Shape;
 
 // Record classes as the layer's CreateRecord takes them.
@@ -160,6 +161,8 @@ class PointShape final : public Shape {
   int GetPointCount() const override { return HasGeometry() ? 1 : 0; }
 
   const MapPoint& GetPoint() const { return point_; }
+  // East-west map units of one foot of ground at the point (computed once).
+  int UnitsPerFoot() { return MapUnitsPerFoot(point_); }
 
   // Point records come by the million: they are carved from large blocks.
   static void* operator new(size_t size);
@@ -243,8 +246,32 @@ class AreaShape final : public Shape {
   double outerArea_ = 0.0;
 };
 
+// A point symbol whose square is drawn under this many pixels wide or high
+// is drawn filled without its outline, so its colour shows at any zoom.
+constexpr int kOutlinedSymbolMinPixels = 3;
+
+// Whether a symbol drawn in this box (its square widened by one pixel on
+// every side) keeps its outline.
+inline bool SymbolKeepsOutline(const DeviceRect& box) {
+  const int64_t w = box.right > box.left ? int64_t{box.right} - box.left : int64_t{box.left} - box.right;
+  const int64_t h = box.bottom > box.top ? int64_t{box.bottom} - box.top : int64_t{box.top} - box.bottom;
+  return w - 2 >= kOutlinedSymbolMinPixels && h - 2 >= kOutlinedSymbolMinPixels;
+}
+
+// The rectangle that, drawn without a pen, fills every pixel the outlined
+// box would cover (a rectangle without a pen leaves out its right column and
+// bottom row).
+inline DeviceRect UnoutlinedSymbolRect(const DeviceRect& box) {
+  return {box.left < box.right ? box.left : box.right, box.top < box.bottom ? box.top : box.bottom,
+          (box.left < box.right ? box.right : box.left) + 1, (box.top < box.bottom ? box.bottom : box.top) + 1};
+}
+
 // Area of a closed ring in square map units (0 for fewer than four points).
 double RingArea(const MapPoint* points, int64_t count);
+
+// East-west map units of one foot of ground at a point, asked of the
+// projection itself (records take it from a cache by rows of the map).
+int16_t ComputeUnitsPerFoot(const MapProjection& projection, const MapPoint& at);
 
 // Bounds of a run of points, or kEmptyBounds for none.
 MapRect PointBounds(const MapPoint* points, int64_t count);

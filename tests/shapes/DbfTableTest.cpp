@@ -900,3 +900,48 @@ TEST(DbfTableWrite, AWriteTheSystemRefusesHalfWayReportsFailureAndLeavesTheFile)
 
 }  // namespace
 }  // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+// A whole column read at once gives, row by row, what ReadRecord and
+// GetNumber give: every field, a header that claims more rows than the file
+// holds (the last one cut short), a field that does not exist, and a table
+// of many blocks.
+TEST(DbfTableColumn, AColumnReadAtOnceIsWhatReadingRowByRowGives) {
+  DbfTableLayout cut = MixedLayout();
+  cut.recordCount = 5;
+  cut.tail = " " + Left("Delta", 10);  // part of a fourth row, no fifth
+  DbfTableLayout many;
+  many.fields = {{"RATE", 'N', 10, 2}, {"NOTE", 'C', 3, 0}};
+  for (int i = 0; i < 300000; ++i) many.rows.push_back(" " + Right(std::to_string(i % 977) + ".25", 10) + "abc");
+  const struct {
+    const char* name;
+    DbfTableLayout layout;
+    std::vector<int> fields;
+  } cases[] = {{"mixed", MixedLayout(), {1, 2, 3, 4, 5}}, {"cut", cut, {2}}, {"many", many, {1}}};
+  for (const auto& c : cases) {
+    DbfFile file(MakeDbf(c.layout));
+    DbfTable table(file.path());
+    ASSERT_TRUE(table.IsReady()) << c.name;
+    for (int field : c.fields) {
+      std::vector<double> column;
+      ASSERT_TRUE(table.ReadNumberColumn(field, column)) << c.name;
+      std::vector<double> rows;
+      for (int r = 1; r <= table.GetRecordCount(); ++r) {
+        if (!table.ReadRecord(r)) break;
+        double v = -1;
+        table.GetNumber(field, v);
+        rows.push_back(v);
+      }
+      EXPECT_EQ(column, rows) << c.name << " field " << field;
+    }
+  }
+  DbfTable closed;
+  std::vector<double> none{1.0};
+  EXPECT_FALSE(closed.ReadNumberColumn(1, none));
+  EXPECT_TRUE(none.empty());
+}
+
+}  // namespace
+}  // namespace kestrune

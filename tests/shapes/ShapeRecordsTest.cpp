@@ -3,6 +3,9 @@
 
 #include <cmath>
 #include <memory>
+#include <random>
+#include <utility>
+#include <vector>
 
 #include "base/Preferences.h"
 #include "geo/CMapTransform.h"
@@ -80,7 +83,35 @@ TEST_F(PointRecord, SymbolHalfSizeIsHalfTheDisplaySizeInMapUnitsAtThePoint) {
   EXPECT_EQ(loose.HitDistance(at), kNoHit);
 }
 
-TEST_F(PointRecord, DisplaySizeZeroIsNeverHitButStillDrawnThreePixelsWide) {
+// The units per foot records keep come from a cache by rows of the map;
+// every point must get what the projection itself gives, near the equator,
+// the poles' limit and the 180th meridian too.
+TEST(PointUnitsPerFoot, TheRowCacheGivesWhatTheProjectionGives) {
+  const MapProjection& projection = GetMapProjection();
+  std::mt19937 rng(8);
+  std::uniform_real_distribution<double> lat(-85.0, 85.0), lon(-180.0, 180.0), small(-0.02, 0.02);
+  std::vector<std::pair<double, double>> places;
+  for (int i = 0; i < 20000; ++i) places.push_back({lat(rng), lon(rng)});
+  // Dense logs: many points of one field, one band after the other.
+  for (int i = 0; i < 20000; ++i) places.push_back({44.5 + small(rng), -93.2 + small(rng)});
+  for (int i = 0; i < 2000; ++i) {
+    places.push_back({small(rng), small(rng) * 100});         // the equator
+    places.push_back({lat(rng), 180.0 - std::fabs(small(rng))});  // the 180th meridian
+    places.push_back({84.99 - std::fabs(small(rng)), lon(rng)});
+  }
+  int compared = 0;
+  for (const auto& [la, lo] : places) {
+    MapPoint at;
+    projection.GeoToMap(la, lo, at);
+    PointShape p(1);
+    p.SetPoint(at);
+    ASSERT_EQ(p.UnitsPerFoot(), ComputeUnitsPerFoot(projection, at)) << la << ", " << lo;
+    ++compared;
+  }
+  EXPECT_EQ(compared, 46000);
+}
+
+TEST_F(PointRecord, DisplaySizeZeroIsNeverHitButStillDrawnFourPixelsWide) {
   owner.SetDisplaySizeFeet(0.0);
   PointShape p(1);
   p.SetOwner(&owner);
@@ -91,9 +122,31 @@ TEST_F(PointRecord, DisplaySizeZeroIsNeverHitButStillDrawnThreePixelsWide) {
   p.Draw(PixelView(at), dc);
   ASSERT_EQ(dc.calls.size(), 1u);
   EXPECT_EQ(dc.calls[0].kind, Kind::Rectangle);
-  // Map (x-1, y-1, x+1, y+1) is pixels (49, 49, 51, 51), drawn one pixel larger.
+  // Map (x-1, y-1, x+1, y+1) is pixels (49, 49, 51, 51), a box one pixel
+  // larger: too small for an outline, so the whole box is filled, by a
+  // rectangle without a pen one pixel larger still on the right and bottom.
+  EXPECT_EQ(dc.calls[0].pen, NullPen());
   EXPECT_EQ(dc.calls[0].points[0], (DevicePoint{48, 48}));
-  EXPECT_EQ(dc.calls[0].points[1], (DevicePoint{52, 52}));
+  EXPECT_EQ(dc.calls[0].points[1], (DevicePoint{53, 53}));
+}
+
+TEST_F(PointRecord, SymbolsUnderThreePixelsLoseTheirOutline) {
+  // Drawn box widths: the square plus one pixel on each side.
+  const struct {
+    DeviceRect box;
+    bool outlined;
+  } cases[] = {
+      {{10, 10, 14, 14}, false},  // a 2-pixel square
+      {{10, 10, 15, 15}, true},   // 3 pixels
+      {{10, 10, 15, 14}, false},  // 3 wide, 2 high
+      {{15, 15, 10, 10}, true},   // inverted corners count alike
+      {{10, 10, 10, 10}, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SymbolKeepsOutline(c.box), c.outlined) << c.box.left << "," << c.box.right << "," << c.box.bottom;
+  }
+  const DeviceRect filled = UnoutlinedSymbolRect({14, 14, 10, 10});
+  EXPECT_EQ(std::vector<int>({filled.left, filled.top, filled.right, filled.bottom}), std::vector<int>({10, 10, 15, 15}));
 }
 
 TEST_F(PointRecord, PenAndBrushFollowBorderSelectionAndFilterAndAreRestored) {

@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QTransform>
 
+#include "geo/gui/QPainterCanvas.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <utility>
@@ -121,6 +123,109 @@ bool WriteSolidRectangles(QImage& image, const Pen& pen, const DeviceRect* rects
     }
     if (w > 2 && h > 2) pixels.Fill(l + 1, t + 1, r - 1, b - 1, fill);
     // The outline: the border pixels of l..r-1 by t..b-1.
+    pixels.Fill(l, t, r, t + 1, outline);
+    if (h > 1) pixels.Fill(l, b - 1, r, b, outline);
+    if (h > 2) {
+      pixels.Fill(l, t + 1, l + 1, b - 1, outline);
+      if (w > 1) pixels.Fill(r - 1, t + 1, r, b - 1, outline);
+    }
+  }
+  return true;
+}
+
+}  // namespace kestrune
+
+namespace kestrune {
+
+namespace {
+
+// The selection hatch as QPainter fills it on a plain image: bit x of row y
+// (both taken modulo 8 from the image's corner) is set where the pattern
+// paints its colour; every other pixel keeps what was there.
+struct HatchPattern {
+  bool valid = false;
+  uint8_t rows[8] = {};
+  uint32_t pixel = 0;
+};
+
+// Filled once by QPainter on two backgrounds: a pixel that changed on both is the pattern's.
+const HatchPattern& SelectionHatch() {
+  static const HatchPattern pattern = [] {
+    HatchPattern p;
+    constexpr int kSide = 32;
+    QImage onWhite(kSide, kSide, QImage::Format_RGB32), onGrey(kSide, kSide, QImage::Format_RGB32);
+    onWhite.fill(QColor(255, 255, 255));
+    onGrey.fill(QColor(0x12, 0x34, 0x56));
+    for (QImage* image : {&onWhite, &onGrey}) {
+      QPainter painter(image);
+      painter.setBackgroundMode(Qt::TransparentMode);
+      painter.fillRect(QRect(0, 0, kSide, kSide), QPainterCanvas::ToQBrush(Brush{BrushStyle::SelectionHatch, 0}));
+    }
+    bool seen = false;
+    for (int y = 0; y < kSide; ++y) {
+      for (int x = 0; x < kSide; ++x) {
+        const QRgb a = onWhite.pixel(x, y), b = onGrey.pixel(x, y);
+        const bool set = a == b;
+        if (set) {
+          if (seen && a != p.pixel) return HatchPattern{};  // more than one colour
+          p.pixel = a;
+          seen = true;
+        } else if (a != qRgb(255, 255, 255) || b != qRgb(0x12, 0x34, 0x56)) {
+          return HatchPattern{};  // blended pixels
+        }
+        const uint8_t bit = static_cast<uint8_t>(1u << (x & 7));
+        if (y < 8 && x < 8) {
+          if (set) p.rows[y] |= bit;
+        } else if (((p.rows[y & 7] & bit) != 0) != set) {
+          return HatchPattern{};  // not 8 by 8
+        }
+      }
+    }
+    p.valid = true;
+    return p;
+  }();
+  return pattern;
+}
+
+// Writes the pattern's pixels of columns left..right-1 of rows top..bottom-1, clipped to the image.
+void HatchFill(QImage& image, const HatchPattern& pattern, int64_t left, int64_t top, int64_t right, int64_t bottom) {
+  left = std::max<int64_t>(left, 0);
+  top = std::max<int64_t>(top, 0);
+  right = std::min<int64_t>(right, image.width());
+  bottom = std::min<int64_t>(bottom, image.height());
+  for (int64_t y = top; y < bottom; ++y) {
+    const uint8_t row = pattern.rows[y & 7];
+    if (row == 0) continue;
+    auto* pixels = reinterpret_cast<uint32_t*>(image.scanLine(static_cast<int>(y)));
+    for (int64_t x = left; x < right; ++x) {
+      if ((row >> (x & 7)) & 1) pixels[x] = pattern.pixel;
+    }
+  }
+}
+
+}  // namespace
+
+// The fill as QPainterCanvas's Rectangle covers it, in the hatch; the outline as in WriteSolidRectangles.
+bool WriteHatchedRectangles(QImage& image, const Pen& pen, const DeviceRect* rects, int count) {
+  if (!IsDirectFormat(image.format())) return false;
+  if (pen.style != PenStyle::Null && pen.width > 1) return false;
+  const HatchPattern& pattern = SelectionHatch();
+  if (!pattern.valid) return false;
+  const Pixels pixels(image);
+  const uint32_t outline = ToPixel(pen.color);
+  const bool nullPen = pen.style == PenStyle::Null;
+  for (int i = 0; i < count; ++i) {
+    int64_t l = rects[i].left, t = rects[i].top, r = rects[i].right, b = rects[i].bottom;
+    if (l > r) std::swap(l, r);
+    if (t > b) std::swap(t, b);
+    const int64_t w = r - l;
+    const int64_t h = b - t;
+    if (nullPen) {
+      if (w > 1 && h > 1) HatchFill(image, pattern, l, t, r - 1, b - 1);
+      continue;
+    }
+    if (w < 1 || h < 1) continue;
+    if (w > 2 && h > 2) HatchFill(image, pattern, l + 1, t + 1, r - 1, b - 1);
     pixels.Fill(l, t, r, t + 1, outline);
     if (h > 1) pixels.Fill(l, b - 1, r, b, outline);
     if (h > 2) {

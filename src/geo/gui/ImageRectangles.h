@@ -23,4 +23,9 @@ QImage* DirectWritableImage(const QPainter& painter);
 bool WriteSolidRectangles(QImage& image, const Pen& pen, const DeviceRect* rects, const Color* fills,
                           int count);
 
+// The same with QPainterCanvas's selection hatch brush, whose pattern is
+// learnt once from QPainter itself. False (nothing written) as above, or
+// when the pattern does not repeat every 8 pixels.
+bool WriteHatchedRectangles(QImage& image, const Pen& pen, const DeviceRect* rects, int count);
+
 }  // namespace kestrune

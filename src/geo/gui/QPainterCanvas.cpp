@@ -225,6 +225,14 @@ void QPainterCanvas::SolidRectangles(const DeviceRect* rects, const Color* fills
   Canvas::SolidRectangles(rects, fills, count);
 }
 
+// Selected point symbols in bulk, straight into the pixels when they can be.
+void QPainterCanvas::HatchedRectangles(const DeviceRect* rects, int count) {
+  if (QImage* image = DirectWritableImage(painter_)) {
+    if (WriteHatchedRectangles(*image, pen_, rects, count)) return;
+  }
+  Canvas::HatchedRectangles(rects, count);
+}
+
 // Whether any pixel of the rectangle (right and bottom excluded) is on the device and in the clip.
 bool QPainterCanvas::RectVisible(const DeviceRect& rect) const {
   int left = rect.left, top = rect.top, right = rect.right, bottom = rect.bottom;

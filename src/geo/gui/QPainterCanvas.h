@@ -43,6 +43,7 @@ class QPainterCanvas : public Canvas {
   bool GetPlainVisibleArea(DeviceRect& area) const override;
   // Writes the pixels straight into the image when the painter allows it.
   void SolidRectangles(const DeviceRect* rects, const Color* fills, int count) override;
+  void HatchedRectangles(const DeviceRect* rects, int count) override;
 
   // Whether the painter scales (or rotates) logical pixels on their way to the device.
   static bool IsScaling(const QPainter& painter);

@@ -76,6 +76,34 @@ TEST(ImageRectangles, TheSamePixelsAsTheCanvasRectangle) {
   EXPECT_FALSE(WriteSolidRectangles(small, BlackPen(), &r, &c, 1));
 }
 
+TEST(ImageRectangles, TheSameHatchAsTheCanvasRectangle) {
+  std::mt19937 rng(31);
+  std::uniform_int_distribution<int> coord(-12, 70);
+  std::uniform_int_distribution<int> size(-3, 12);
+  for (QImage::Format format : {QImage::Format_RGB32, QImage::Format_ARGB32_Premultiplied}) {
+    for (const Pen& pen : {BlackPen(), NullPen(), Pen{PenStyle::Solid, 1, 0x00FF00}}) {
+      std::vector<DeviceRect> rects;
+      for (int i = 0; i < 400; ++i) {
+        const int l = coord(rng), t = coord(rng);
+        rects.push_back({l, t, l + size(rng), t + size(rng)});
+      }
+      // A coloured background, so pixels the hatch leaves alone show.
+      QImage direct(64, 48, format);
+      direct.fill(QColor(0x40, 0xA0, 0x60));
+      QImage painted = direct.copy();
+      ASSERT_TRUE(WriteHatchedRectangles(direct, pen, rects.data(), static_cast<int>(rects.size())));
+      {
+        QPainter painter(&painted);
+        QPainterCanvas canvas(painter);
+        canvas.SetPen(pen);
+        canvas.SetBrush(Brush{BrushStyle::SelectionHatch, 0});
+        for (const DeviceRect& r : rects) canvas.Rectangle(r.left, r.top, r.right, r.bottom);
+      }
+      ASSERT_TRUE(SameImages(direct, painted)) << "format " << format;
+    }
+  }
+}
+
 TEST(ImageRectangles, OnlyPlainImagePaintersAreWrittenDirectly) {
   QImage image(32, 32, QImage::Format_RGB32);
   {
@@ -280,6 +308,74 @@ TEST(AreaFillOpacity, FullOpacityIsTheOpaqueFillAndLessLetsTheGroundThrough) {
     }
   }
   EXPECT_EQ(outlineDiffers, 0);
+}
+
+}  // namespace
+}  // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+// Counts the black pixels of an image.
+int BlackPixels(const QImage& image) {
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) n += (image.pixel(x, y) & 0xFFFFFF) == 0;
+  }
+  return n;
+}
+
+// Counts the pixels of one colour (0x00BBGGRR).
+int ColourPixels(const QImage& image, Color colour) {
+  const QRgb want = qRgb(RedOf(colour), GreenOf(colour), BlueOf(colour));
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) n += (image.pixel(x, y) & 0xFFFFFF) == (want & 0xFFFFFF);
+  }
+  return n;
+}
+
+TEST(SmallSymbols, UnderThreePixelsTheyAreFilledWithoutOutlineAboveThatOutlined) {
+  TempDir dir;
+  Layer layer;
+  layer.SetPathName((dir / "small.shp").string());
+  layer.SetDrawBorder(true);
+  // A log of 60 by 40 points 500 map units apart.
+  int n = 0;
+  for (int i = 0; i < 60; ++i) {
+    for (int j = 0; j < 40; ++j) {
+      Shape* p = layer.CreateRecord(kRecordPoint, ++n, true);
+      p->SetPoint({957150000 + i * 500, 813300000 + j * 500});
+      p->SetColor(0x3060C0);
+    }
+  }
+  MapView view;
+  view.Resize(300, 200);
+  MapRect shown{957150000, 813300000, 957180000, 813320000};  // 100 map units a pixel
+  view.ZoomToRect(shown, false);
+  // Feet per symbol: about 2 pixels, 2.5 pixels, 8 pixels.
+  for (const auto& [feet, outlined] : {std::pair{10.0, false}, std::pair{12.0, false}, std::pair{40.0, true}}) {
+    layer.SetDisplaySize(feet, false);
+    QImage direct(300, 200, QImage::Format_RGB32);
+    direct.fill(Qt::white);
+    QImage painted = direct.copy();
+    {
+      QPainter painter(&direct);
+      QPainterCanvas canvas(painter);
+      layer.Draw(view.Transform(), canvas);
+    }
+    {
+      // A clip sends every symbol through QPainter one by one.
+      QPainter painter(&painted);
+      painter.setClipRect(0, 0, 300, 200);
+      QPainterCanvas canvas(painter);
+      layer.Draw(view.Transform(), canvas);
+    }
+    ASSERT_TRUE(SameImages(direct, painted)) << feet;
+    EXPECT_EQ(BlackPixels(direct) > 0, outlined) << feet << " ft: " << BlackPixels(direct) << " black pixels";
+    // The colour shows either way.
+    EXPECT_GT(ColourPixels(direct, 0x3060C0), 300) << feet;
+  }
 }
 
 }  // namespace

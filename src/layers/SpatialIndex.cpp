@@ -1,0 +1,192 @@
+#include "layers/SpatialIndex.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstdint>
+
+#include "shapes/RecordList.h"
+#include "shapes/Shape.h"
+
+namespace kestrune {
+
+namespace {
+
+// Points per cell the grid aims at, and the most cells it takes.
+constexpr int64_t kPointsPerCell = 4;
+constexpr int64_t kMaxCells = int64_t{1} << 22;
+
+// Whether a record is kept in the grid: a point with a point.
+const PointShape* GridPoint(const Shape* shape) {
+  if (shape->GetRecordClass() != kRecordPoint) return nullptr;
+  const auto* point = static_cast<const PointShape*>(shape);
+  return point->HasGeometry() ? point : nullptr;
+}
+
+}  // namespace
+
+// Positions in list order; points into the cells of their point by a counting
+// sort, which keeps each cell's positions in list order.
+void SpatialIndex::Build(const RecordList& records) {
+  Clear();
+  shapes_.reserve(records.size());
+  int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
+  int64_t points = 0;
+  for (Shape* shape : records) {
+    shapes_.push_back(shape);
+    if (auto* point = const_cast<PointShape*>(GridPoint(shape))) {
+      const MapPoint p = point->GetPoint();
+      minX = std::min<int64_t>(minX, p.x);
+      minY = std::min<int64_t>(minY, p.y);
+      maxX = std::max<int64_t>(maxX, p.x);
+      maxY = std::max<int64_t>(maxY, p.y);
+      maxUnitsPerFoot_ = std::max(maxUnitsPerFoot_, std::abs(point->UnitsPerFoot()));
+      ++points;
+    } else {
+      always_.push_back(static_cast<uint32_t>(shapes_.size() - 1));
+    }
+  }
+  built_ = true;
+  if (points == 0) return;
+  // Cells about square in map units, some kPointsPerCell points each on average.
+  const double width = static_cast<double>(maxX - minX + 1);
+  const double height = static_cast<double>(maxY - minY + 1);
+  const double cells = static_cast<double>(std::clamp<int64_t>(points / kPointsPerCell, 1, kMaxCells));
+  const double side = std::max(1.0, std::sqrt(width * height / cells));
+  cellW_ = std::max<int64_t>(1, static_cast<int64_t>(std::ceil(side)));
+  cellH_ = cellW_;
+  columns_ = std::max<int64_t>(1, (maxX - minX) / cellW_ + 1);
+  rows_ = std::max<int64_t>(1, (maxY - minY) / cellH_ + 1);
+  // A long thin extent: fewer, longer cells along its short side.
+  while (columns_ * rows_ > 2 * kMaxCells) {
+    cellW_ *= 2;
+    cellH_ *= 2;
+    columns_ = (maxX - minX) / cellW_ + 1;
+    rows_ = (maxY - minY) / cellH_ + 1;
+  }
+  originX_ = minX;
+  originY_ = minY;
+  cellStart_.assign(static_cast<size_t>(columns_ * rows_) + 1, 0);
+  for (const Shape* shape : shapes_) {
+    if (const PointShape* point = GridPoint(shape)) ++cellStart_[CellOf(point->GetPoint()) + 1];
+  }
+  for (size_t c = 1; c < cellStart_.size(); ++c) cellStart_[c] += cellStart_[c - 1];
+  cellItems_.resize(static_cast<size_t>(points));
+  std::vector<uint32_t> fill(cellStart_.begin(), cellStart_.end() - 1);
+  for (size_t i = 0; i < shapes_.size(); ++i) {
+    if (const PointShape* point = GridPoint(shapes_[i])) cellItems_[fill[CellOf(point->GetPoint())]++] = static_cast<uint32_t>(i);
+  }
+}
+
+// Forgets every record.
+void SpatialIndex::Clear() {
+  built_ = false;
+  shapes_ = {};
+  cellStart_ = {};
+  cellItems_ = {};
+  always_ = {};
+  columns_ = rows_ = 0;
+  maxUnitsPerFoot_ = 0;
+}
+
+// The cell holding a point of the grid's extent.
+size_t SpatialIndex::CellOf(const MapPoint& p) const {
+  const int64_t cx = (p.x - originX_) / cellW_;
+  const int64_t cy = (p.y - originY_) / cellH_;
+  return static_cast<size_t>(cy * columns_ + cx);
+}
+
+// Cells from the one holding the widened left top corner to the one holding the right bottom.
+bool SpatialIndex::CellRange(const MapRect& rect, int64_t margin, int64_t& x0, int64_t& y0, int64_t& x1,
+                             int64_t& y1) const {
+  if (columns_ == 0) return false;
+  const int64_t l = std::min<int64_t>(rect.left, rect.right) - margin - originX_;
+  const int64_t r = std::max<int64_t>(rect.left, rect.right) + margin - originX_;
+  const int64_t t = std::min<int64_t>(rect.top, rect.bottom) - margin - originY_;
+  const int64_t b = std::max<int64_t>(rect.top, rect.bottom) + margin - originY_;
+  if (r < 0 || b < 0 || l >= columns_ * cellW_ || t >= rows_ * cellH_) return false;
+  x0 = std::max<int64_t>(0, l) / cellW_;
+  y0 = std::max<int64_t>(0, t) / cellH_;
+  x1 = std::min<int64_t>(r / cellW_, columns_ - 1);
+  y1 = std::min<int64_t>(b / cellH_, rows_ - 1);
+  return true;
+}
+
+// Grid points of the cells met and every record outside the grid.
+void SpatialIndex::Mark(const MapRect& rect, int64_t margin, Bits& bits, Bits* sure, int64_t sureMargin) const {
+  const size_t words = (shapes_.size() + 63) / 64;
+  bits.assign(words, 0);
+  if (sure) sure->assign(words, 0);
+  size_t low = 0, high = 0;
+  MarkInto(rect, margin, bits, sure, sureMargin, low, high);
+}
+
+// Marks into clear bits, keeping the range of words written.
+void SpatialIndex::MarkSparse(const MapRect& rect, int64_t margin, Bits& bits, Bits& sure, int64_t sureMargin,
+                              size_t& low, size_t& high) const {
+  const size_t words = (shapes_.size() + 63) / 64;
+  if (bits.size() != words) bits.assign(words, 0);
+  if (sure.size() != words) sure.assign(words, 0);
+  MarkInto(rect, margin, bits, &sure, sureMargin, low, high);
+}
+
+// The marking itself; low and high follow the words written.
+void SpatialIndex::MarkInto(const MapRect& rect, int64_t margin, Bits& bits, Bits* sure, int64_t sureMargin,
+                            size_t& low, size_t& high) const {
+  low = SIZE_MAX;
+  high = 0;
+  for (uint32_t position : always_) {
+    bits[position >> 6] |= uint64_t{1} << (position & 63);
+    low = std::min<size_t>(low, position >> 6);
+    high = std::max<size_t>(high, position >> 6);
+  }
+  int64_t x0 = 0, y0 = 0, x1 = -1, y1 = -1;
+  if (!CellRange(rect, margin, x0, y0, x1, y1)) return;
+  // Cells wholly inside the narrowed rectangle, in map units.
+  const int64_t innerL = std::min<int64_t>(rect.left, rect.right) + sureMargin;
+  const int64_t innerR = std::max<int64_t>(rect.left, rect.right) - sureMargin;
+  const int64_t innerT = std::min<int64_t>(rect.top, rect.bottom) + sureMargin;
+  const int64_t innerB = std::max<int64_t>(rect.top, rect.bottom) - sureMargin;
+  for (int64_t cy = y0; cy <= y1; ++cy) {
+    const int64_t top = originY_ + cy * cellH_;
+    const bool rowInside = top >= innerT && top + cellH_ - 1 <= innerB;
+    for (int64_t cx = x0; cx <= x1; ++cx) {
+      const size_t cell = static_cast<size_t>(cy * columns_ + cx);
+      const int64_t left = originX_ + cx * cellW_;
+      Bits& into = (sure && rowInside && left >= innerL && left + cellW_ - 1 <= innerR) ? *sure : bits;
+      const uint32_t begin = cellStart_[cell], end = cellStart_[cell + 1];
+      if (begin == end) continue;
+      // A cell's positions are in list order: its first and last bound the words.
+      low = std::min<size_t>(low, cellItems_[begin] >> 6);
+      high = std::max<size_t>(high, cellItems_[end - 1] >> 6);
+      for (uint32_t i = begin; i < end; ++i) {
+        const uint32_t position = cellItems_[i];
+        into[position >> 6] |= uint64_t{1} << (position & 63);
+      }
+    }
+  }
+}
+
+// The cells' positions and the records outside the grid, sorted.
+void SpatialIndex::Collect(const MapRect& rect, int64_t margin, std::vector<uint32_t>& positions) const {
+  positions.assign(always_.begin(), always_.end());
+  int64_t x0 = 0, y0 = 0, x1 = -1, y1 = -1;
+  if (CellRange(rect, margin, x0, y0, x1, y1)) {
+    for (int64_t cy = y0; cy <= y1; ++cy) {
+      for (int64_t cx = x0; cx <= x1; ++cx) {
+        const size_t cell = static_cast<size_t>(cy * columns_ + cx);
+        positions.insert(positions.end(), cellItems_.begin() + cellStart_[cell], cellItems_.begin() + cellStart_[cell + 1]);
+      }
+    }
+  }
+  // Each position lies in one place only: sorting restores list order.
+  std::sort(positions.begin(), positions.end());
+}
+
+// The index's own arrays.
+size_t SpatialIndex::MemoryBytes() const {
+  return shapes_.capacity() * sizeof(Shape*) + (cellStart_.capacity() + cellItems_.capacity() + always_.capacity()) *
+                                                    sizeof(uint32_t);
+}
+
+}  // namespace kestrune

@@ -1,0 +1,90 @@
+// A grid over a layer's point records, so drawing, clicks and rectangle
+// selections visit only the records near the area they look at, in drawing
+// order. Each record has one position (its place in the list when the index
+// was built) and lies in exactly one place of the index: the grid cell of its
+// point, or, for every other record (lines, areas, points without geometry),
+// the list of records visited by every query. A query hands back the
+// positions in list order, so every record is seen in the order a walk of the
+// whole list would see it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "geo/MapPoint.h"
+
+namespace kestrune {
+
+class RecordList;
+class Shape;
+
+class SpatialIndex {
+ public:
+  // One bit per position.
+  using Bits = std::vector<uint64_t>;
+
+  // Indexes the records in list order.
+  void Build(const RecordList& records);
+  void Clear();
+  bool IsBuilt() const { return built_; }
+  size_t size() const { return shapes_.size(); }
+  Shape* At(size_t position) const { return shapes_[position]; }
+  // The records by position.
+  Shape* const* Data() const { return shapes_.data(); }
+
+  // The largest east-west map units per foot of any point record: a point's
+  // symbol reaches at most half the symbol size times this from its point.
+  int32_t GetMaxUnitsPerFoot() const { return maxUnitsPerFoot_; }
+
+  // Sets (after clearing and sizing bits) the bit of every position whose
+  // record may meet the rectangle widened by margin on each side: the grid
+  // points within it and every record outside the grid. With sure, the
+  // points of cells wholly inside the rectangle narrowed by sureMargin go
+  // into sure instead of bits.
+  void Mark(const MapRect& rect, int64_t margin, Bits& bits, Bits* sure = nullptr, int64_t sureMargin = 0) const;
+  // The same into bits (and sure) that are all clear already, or empty,
+  // which are cleared and sized first; [low, high] gives the words that may
+  // now have set bits (low > high for none), the only ones to clear again.
+  void MarkSparse(const MapRect& rect, int64_t margin, Bits& bits, Bits& sure, int64_t sureMargin, size_t& low,
+                  size_t& high) const;
+  // The same positions, in list order, for small areas (a click).
+  void Collect(const MapRect& rect, int64_t margin, std::vector<uint32_t>& positions) const;
+
+  // Calls f(position) for every set bit, in order.
+  template <class F>
+  static void ForEachSet(const Bits& bits, F f) {
+    for (size_t w = 0; w < bits.size(); ++w) {
+      uint64_t word = bits[w];
+      while (word != 0) {
+        const int bit = __builtin_ctzll(word);
+        f(static_cast<uint32_t>(w * 64 + static_cast<size_t>(bit)));
+        word &= word - 1;
+      }
+    }
+  }
+
+  // Bytes held, for the memory figures.
+  size_t MemoryBytes() const;
+
+ private:
+  // The range of cells a rectangle widened by margin meets; false for none.
+  bool CellRange(const MapRect& rect, int64_t margin, int64_t& x0, int64_t& y0, int64_t& x1, int64_t& y1) const;
+  size_t CellOf(const MapPoint& p) const;
+  void MarkInto(const MapRect& rect, int64_t margin, Bits& bits, Bits* sure, int64_t sureMargin, size_t& low,
+                size_t& high) const;
+
+  bool built_ = false;
+  std::vector<Shape*> shapes_;
+  // Grid: cells row by row; cellStart_[c] .. cellStart_[c + 1] index cellItems_.
+  int64_t originX_ = 0, originY_ = 0;
+  int64_t cellW_ = 1, cellH_ = 1;
+  int64_t columns_ = 0, rows_ = 0;
+  std::vector<uint32_t> cellStart_;
+  std::vector<uint32_t> cellItems_;
+  // Records every query visits, in list order.
+  std::vector<uint32_t> always_;
+  int32_t maxUnitsPerFoot_ = 0;
+};
+
+}  // namespace kestrune
