@@ -74,9 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)shape->GetBounds();
     (void)shape->GetArea(false);
     (void)shape->GetLabelPoint();
-    shape->BeginPoints(false);
-    const MapPoint first = shape->HasCurrentPoint() ? shape->GetCurrentPoint() : MapPoint{b.left, b.top};
-    (void)shape->HitDistance(first);
+    (void)shape->HitDistance({b.left, b.top});
     (void)shape->Contains({b.left / 2 + b.right / 2, b.top / 2 + b.bottom / 2});
     shape->Draw(view, dc);
     dc.Clear();
