@@ -51,6 +51,19 @@ class Pixels {
     }
   }
 
+  // The one-pixel outline of columns left..right-1 by rows top..bottom-1,
+  // clipped to the image.
+  void Outline(int64_t left, int64_t top, int64_t right, int64_t bottom, uint32_t pixel) const {
+    const int64_t w = right - left;
+    const int64_t h = bottom - top;
+    Fill(left, top, right, top + 1, pixel);
+    if (h > 1) Fill(left, bottom - 1, right, bottom, pixel);
+    if (h > 2) {
+      Fill(left, top + 1, left + 1, bottom - 1, pixel);
+      if (w > 1) Fill(right - 1, top + 1, right, bottom - 1, pixel);
+    }
+  }
+
   // Whether columns left..right-1 and rows top..bottom-1 all lie in the image.
   bool Contains(int64_t left, int64_t top, int64_t right, int64_t bottom) const {
     return left >= 0 && top >= 0 && right <= width_ && bottom <= height_;
@@ -122,13 +135,7 @@ bool WriteSolidRectangles(QImage& image, const Pen& pen, const DeviceRect* rects
       continue;
     }
     if (w > 2 && h > 2) pixels.Fill(l + 1, t + 1, r - 1, b - 1, fill);
-    // The outline: the border pixels of l..r-1 by t..b-1.
-    pixels.Fill(l, t, r, t + 1, outline);
-    if (h > 1) pixels.Fill(l, b - 1, r, b, outline);
-    if (h > 2) {
-      pixels.Fill(l, t + 1, l + 1, b - 1, outline);
-      if (w > 1) pixels.Fill(r - 1, t + 1, r, b - 1, outline);
-    }
+    pixels.Outline(l, t, r, b, outline);
   }
   return true;
 }
@@ -226,12 +233,7 @@ bool WriteHatchedRectangles(QImage& image, const Pen& pen, const DeviceRect* rec
     }
     if (w < 1 || h < 1) continue;
     if (w > 2 && h > 2) HatchFill(image, pattern, l + 1, t + 1, r - 1, b - 1);
-    pixels.Fill(l, t, r, t + 1, outline);
-    if (h > 1) pixels.Fill(l, b - 1, r, b, outline);
-    if (h > 2) {
-      pixels.Fill(l, t + 1, l + 1, b - 1, outline);
-      if (w > 1) pixels.Fill(r - 1, t + 1, r, b - 1, outline);
-    }
+    pixels.Outline(l, t, r, b, outline);
   }
   return true;
 }
