@@ -706,7 +706,7 @@ std::vector<Shape*> Layer::FindInRect(const MapRect& rect) {
     uint64_t word = found_[w] | sure;
     if (sure == ~uint64_t{0} && !anyFilteredOut_) {
       // 64 records in a row, all taken: a log's passes give long runs.
-      found.insert(found.end(), index_.Data() + w * 64, index_.Data() + w * 64 + 64);
+      index_.AppendRecords(w * 64, 64, found);
       word = 0;
     }
     while (word != 0) {

@@ -29,11 +29,17 @@ const PointShape* GridPoint(const Shape* shape) {
 // sort, which keeps each cell's positions in list order.
 void SpatialIndex::Build(const RecordList& records) {
   Clear();
-  shapes_.reserve(records.size());
   int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
   int64_t points = 0;
+  std::vector<Shape*> chunk;
+  chunk.reserve(kChunkSize);
   for (Shape* shape : records) {
-    shapes_.push_back(shape);
+    chunk.push_back(shape);
+    if (chunk.size() == kChunkSize) {
+      AddChunk(chunk.data(), chunk.size());
+      chunk.clear();
+    }
+    ++size_;
     if (auto* point = const_cast<PointShape*>(GridPoint(shape))) {
       const MapPoint p = point->GetPoint();
       minX = std::min<int64_t>(minX, p.x);
@@ -43,9 +49,10 @@ void SpatialIndex::Build(const RecordList& records) {
       maxUnitsPerFoot_ = std::max(maxUnitsPerFoot_, std::abs(point->UnitsPerFoot()));
       ++points;
     } else {
-      always_.push_back(static_cast<uint32_t>(shapes_.size() - 1));
+      always_.push_back(static_cast<uint32_t>(size_ - 1));
     }
   }
+  if (!chunk.empty()) AddChunk(chunk.data(), chunk.size());
   built_ = true;
   if (points == 0) return;
   // Cells about square in map units, some kPointsPerCell points each on average.
@@ -67,21 +74,51 @@ void SpatialIndex::Build(const RecordList& records) {
   originX_ = minX;
   originY_ = minY;
   cellStart_.assign(static_cast<size_t>(columns_ * rows_) + 1, 0);
-  for (const Shape* shape : shapes_) {
-    if (const PointShape* point = GridPoint(shape)) ++cellStart_[CellOf(point->GetPoint()) + 1];
+  for (size_t i = 0; i < size_; ++i) {
+    if (const PointShape* point = GridPoint(At(i))) ++cellStart_[CellOf(point->GetPoint()) + 1];
   }
   for (size_t c = 1; c < cellStart_.size(); ++c) cellStart_[c] += cellStart_[c - 1];
   cellItems_.resize(static_cast<size_t>(points));
   std::vector<uint32_t> fill(cellStart_.begin(), cellStart_.end() - 1);
-  for (size_t i = 0; i < shapes_.size(); ++i) {
-    if (const PointShape* point = GridPoint(shapes_[i])) cellItems_[fill[CellOf(point->GetPoint())]++] = static_cast<uint32_t>(i);
+  for (size_t i = 0; i < size_; ++i) {
+    if (const PointShape* point = GridPoint(At(i))) cellItems_[fill[CellOf(point->GetPoint())]++] = static_cast<uint32_t>(i);
   }
+}
+
+// The record i strides after first, as the list keeps runs.
+Shape* SpatialIndex::RunAt(Shape* first, size_t i) { return RecordList::RunAt(first, i); }
+
+// A chunk whose records are a run keeps its first; any other is listed.
+void SpatialIndex::AddChunk(Shape* const* records, size_t count) {
+  Chunk c;
+  c.first = records[0];
+  c.run = true;
+  for (size_t i = 1; i < count && c.run; ++i) c.run = records[i] == RunAt(c.first, i);
+  if (!c.run) {
+    c.listedAt = listed_.size();
+    listed_.insert(listed_.end(), records, records + count);
+  }
+  chunks_.push_back(c);
+}
+
+// The records of consecutive positions within one chunk.
+void SpatialIndex::AppendRecords(size_t first, size_t count, std::vector<Shape*>& into) const {
+  const Chunk& c = chunks_[first >> kChunkShift];
+  const size_t i = first & (kChunkSize - 1);
+  if (!c.run) {
+    into.insert(into.end(), listed_.begin() + static_cast<std::ptrdiff_t>(c.listedAt + i),
+                listed_.begin() + static_cast<std::ptrdiff_t>(c.listedAt + i + count));
+    return;
+  }
+  for (size_t k = 0; k < count; ++k) into.push_back(RunAt(c.first, i + k));
 }
 
 // Forgets every record.
 void SpatialIndex::Clear() {
   built_ = false;
-  shapes_ = {};
+  size_ = 0;
+  chunks_ = {};
+  listed_ = {};
   cellStart_ = {};
   cellItems_ = {};
   always_ = {};
@@ -114,7 +151,7 @@ bool SpatialIndex::CellRange(const MapRect& rect, int64_t margin, int64_t& x0, i
 
 // Grid points of the cells met and every record outside the grid.
 void SpatialIndex::Mark(const MapRect& rect, int64_t margin, Bits& bits, Bits* sure, int64_t sureMargin) const {
-  const size_t words = (shapes_.size() + 63) / 64;
+  const size_t words = (size_ + 63) / 64;
   bits.assign(words, 0);
   if (sure) sure->assign(words, 0);
   size_t low = 0, high = 0;
@@ -124,7 +161,7 @@ void SpatialIndex::Mark(const MapRect& rect, int64_t margin, Bits& bits, Bits* s
 // Marks into clear bits, keeping the range of words written.
 void SpatialIndex::MarkSparse(const MapRect& rect, int64_t margin, Bits& bits, Bits& sure, int64_t sureMargin,
                               size_t& low, size_t& high) const {
-  const size_t words = (shapes_.size() + 63) / 64;
+  const size_t words = (size_ + 63) / 64;
   if (bits.size() != words) bits.assign(words, 0);
   if (sure.size() != words) sure.assign(words, 0);
   MarkInto(rect, margin, bits, &sure, sureMargin, low, high);
@@ -185,7 +222,8 @@ void SpatialIndex::Collect(const MapRect& rect, int64_t margin, std::vector<uint
 
 // The index's own arrays.
 size_t SpatialIndex::MemoryBytes() const {
-  return shapes_.capacity() * sizeof(Shape*) + (cellStart_.capacity() + cellItems_.capacity() + always_.capacity()) *
+  return chunks_.capacity() * sizeof(Chunk) + listed_.capacity() * sizeof(Shape*) +
+         (cellStart_.capacity() + cellItems_.capacity() + always_.capacity()) *
                                                     sizeof(uint32_t);
 }
 

@@ -28,10 +28,16 @@ class SpatialIndex {
   void Build(const RecordList& records);
   void Clear();
   bool IsBuilt() const { return built_; }
-  size_t size() const { return shapes_.size(); }
-  Shape* At(size_t position) const { return shapes_[position]; }
-  // The records by position.
-  Shape* const* Data() const { return shapes_.data(); }
+  size_t size() const { return size_; }
+  // The record at a position.
+  Shape* At(size_t position) const {
+    const Chunk& c = chunks_[position >> kChunkShift];
+    const size_t i = position & (kChunkSize - 1);
+    return c.run ? RunAt(c.first, i) : listed_[c.listedAt + i];
+  }
+  // Appends the records of count positions from first, which lie in one
+  // chunk (a run of 64 aligned positions does).
+  void AppendRecords(size_t first, size_t count, std::vector<Shape*>& into) const;
 
   // The largest east-west map units per foot of any point record: a point's
   // symbol reaches at most half the symbol size times this from its point.
@@ -74,8 +80,23 @@ class SpatialIndex {
   void MarkInto(const MapRect& rect, int64_t margin, Bits& bits, Bits* sure, int64_t sureMargin, size_t& low,
                 size_t& high) const;
 
+  // Positions by chunks of kChunkSize: a chunk whose records lie a run's
+  // stride apart keeps its first record only, any other lists them all.
+  static constexpr size_t kChunkShift = 10;
+  static constexpr size_t kChunkSize = size_t{1} << kChunkShift;
+  struct Chunk {
+    Shape* first = nullptr;
+    size_t listedAt = 0;
+    bool run = false;
+  };
+  static Shape* RunAt(Shape* first, size_t i);
+  // Keeps a chunk of records (count of them, the last chunk may be short).
+  void AddChunk(Shape* const* records, size_t count);
+
   bool built_ = false;
-  std::vector<Shape*> shapes_;
+  size_t size_ = 0;
+  std::vector<Chunk> chunks_;
+  std::vector<Shape*> listed_;
   // Grid: cells row by row; cellStart_[c] .. cellStart_[c + 1] index cellItems_.
   int64_t originX_ = 0, originY_ = 0;
   int64_t cellW_ = 1, cellH_ = 1;

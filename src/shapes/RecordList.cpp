@@ -6,6 +6,8 @@
 
 namespace kestrune {
 
+static_assert(sizeof(PointShape) == RecordList::kRunStride, "runs are of pooled point records");
+
 namespace {
 
 // Whether the record is an area (the only class ordered by size).
@@ -58,16 +60,102 @@ void RecordList::InsertOrdered(Shape* shape) {
 // Moves the head's entries in front of the tail's, without their keys.
 void RecordList::DissolveHead() {
   if (head_.count == 0) return;
-  std::vector<std::vector<Shape*>*> moved;
+  std::vector<TailBlock> moved;
   for (const auto* block : head_.blocks) {
-    auto* plain = new std::vector<Shape*>();
-    plain->reserve(std::max(block->size(), kBlockSize));
-    for (const KeyedShape& k : *block) plain->push_back(k.shape);
-    moved.push_back(plain);
+    TailBlock plain;
+    plain.items.reserve(block->size());
+    for (const KeyedShape& k : *block) plain.items.push_back(k.shape);
+    moved.push_back(std::move(plain));
   }
-  tail_.blocks.insert(tail_.blocks.begin(), moved.begin(), moved.end());
-  tail_.count += head_.count;
+  tail_.Prepend(std::move(moved), head_.count);
   head_.Clear();
+}
+
+// ---------------------------------------------------------------- tail
+
+// A run becomes its records, listed.
+void RecordList::TailBlock::Materialize() {
+  if (!runFirst) return;
+  items.reserve(runCount + 1);
+  for (uint32_t i = 0; i < runCount; ++i) items.push_back(RunAt(runFirst, i));
+  runFirst = nullptr;
+  runCount = 0;
+}
+
+// The record extends the last block's run when it lies one stride after it;
+// a full or explicit last block gets the record listed or a new run begun.
+void RecordList::TailBlocks::PushBack(Shape* shape) {
+  ++count;
+  if (!blocks.empty()) {
+    TailBlock& last = blocks.back();
+    if (last.size() < kBlockSize) {
+      if (last.runFirst && RunAt(last.runFirst, last.runCount) == shape) {
+        ++last.runCount;
+        return;
+      }
+      // A run of one is not yet a run: the second record decides.
+      if (last.runFirst && last.runCount == 1) last.Materialize();
+      if (!last.runFirst) {
+        if (last.items.size() == 1 && RunAt(last.items[0], 1) == shape) {
+          last.runFirst = last.items[0];
+          last.runCount = 2;
+          last.items = {};
+          return;
+        }
+        last.items.push_back(shape);
+        return;
+      }
+    }
+  }
+  TailBlock block;
+  block.runFirst = shape;
+  block.runCount = 1;
+  blocks.push_back(std::move(block));
+}
+
+// Inserts into a block, splitting it when it reaches twice the block size.
+void RecordList::TailBlocks::InsertAt(size_t block, size_t offset, Shape* shape) {
+  if (blocks.empty()) {
+    PushBack(shape);
+    return;
+  }
+  TailBlock& b = blocks[block];
+  b.Materialize();
+  b.items.insert(b.items.begin() + static_cast<std::ptrdiff_t>(offset), shape);
+  ++count;
+  if (b.items.size() >= 2 * kBlockSize) {
+    TailBlock second;
+    second.items.assign(b.items.begin() + static_cast<std::ptrdiff_t>(kBlockSize), b.items.end());
+    b.items.resize(kBlockSize);
+    blocks.insert(blocks.begin() + static_cast<std::ptrdiff_t>(block) + 1, std::move(second));
+  }
+}
+
+// Finds the block and offset of a position, then inserts there.
+void RecordList::TailBlocks::InsertAtIndex(size_t index, Shape* shape) {
+  if (index >= count) {
+    PushBack(shape);
+    return;
+  }
+  size_t block = 0;
+  while (index >= blocks[block].size()) {
+    index -= blocks[block].size();
+    ++block;
+  }
+  InsertAt(block, index, shape);
+}
+
+// Whole blocks go in front of the first.
+void RecordList::TailBlocks::Prepend(std::vector<TailBlock>&& front, size_t records) {
+  blocks.insert(blocks.begin(), std::make_move_iterator(front.begin()), std::make_move_iterator(front.end()));
+  count += records;
+}
+
+// Tail blocks kept as runs.
+size_t RecordList::RunBlockCount() const {
+  size_t runs = 0;
+  for (const TailBlock& b : tail_.blocks) runs += b.runFirst ? 1 : 0;
+  return runs;
 }
 
 // Unlinks the first entry holding the record; the head stays sorted.
@@ -87,7 +175,10 @@ Shape* RecordList::front() const { return empty() ? nullptr : *begin(); }
 
 // The last record in drawing order, or none.
 Shape* RecordList::back() const {
-  if (tail_.count) return tail_.blocks.back()->back();
+  if (tail_.count) {
+    const TailBlock& last = tail_.blocks.back();
+    return last.at(last.size() - 1);
+  }
   return head_.count ? head_.blocks.back()->back().shape : nullptr;
 }
 
@@ -96,7 +187,7 @@ Shape* RecordList::back() const {
 // The record under the iterator.
 RecordList::const_iterator::reference RecordList::const_iterator::operator*() const {
   if (segment_ == 0) return (*list_->head_.blocks[block_])[offset_].shape;
-  return (*list_->tail_.blocks[block_])[offset_];
+  return list_->tail_.blocks[block_].at(offset_);
 }
 
 // Steps to the next record.
@@ -112,7 +203,7 @@ void RecordList::const_iterator::Settle() {
     const size_t blockCount = segment_ == 0 ? list_->head_.blocks.size() : list_->tail_.blocks.size();
     if (block_ < blockCount) {
       const size_t size =
-          segment_ == 0 ? list_->head_.blocks[block_]->size() : list_->tail_.blocks[block_]->size();
+          segment_ == 0 ? list_->head_.blocks[block_]->size() : list_->tail_.blocks[block_].size();
       if (offset_ < size) return;
       ++block_;
       offset_ = 0;

@@ -1,10 +1,14 @@
-// The records of a layer in drawing order, eight bytes per record: appends,
-// the ordered insert of areas (largest outer area first, a new area before an
-// equal one) in logarithmic time, removal and iteration. It holds pointers and
-// owns nothing: the layer deletes its records.
+// The records of a layer in drawing order: appends, the ordered insert of
+// areas (largest outer area first, a new area before an equal one) in
+// logarithmic time, removal and iteration. It holds pointers and owns
+// nothing: the layer deletes its records. Records appended one after another
+// from the point pool lie kRunStride bytes apart; such a run is kept as its
+// first record and its length, so ten million points cost next to nothing
+// here; any other record costs eight bytes.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <iterator>
 #include <vector>
 
@@ -45,7 +49,7 @@ class RecordList {
     using value_type = Shape*;
     using difference_type = std::ptrdiff_t;
     using pointer = Shape* const*;
-    using reference = Shape* const&;
+    using reference = Shape*;  // a run's records are computed, not stored
 
     const_iterator() = default;
     reference operator*() const;
@@ -82,8 +86,12 @@ class RecordList {
     for (const auto* block : head_.blocks) {
       for (const KeyedShape& k : *block) f(k.shape);
     }
-    for (const auto* block : tail_.blocks) {
-      for (Shape* shape : *block) f(shape);
+    for (const TailBlock& block : tail_.blocks) {
+      if (block.runFirst) {
+        for (uint32_t i = 0; i < block.runCount; ++i) f(RunAt(block.runFirst, i));
+      } else {
+        for (Shape* shape : block.items) f(shape);
+      }
     }
   }
 
@@ -91,6 +99,16 @@ class RecordList {
   size_t SortedRunLength() const { return head_.count; }
 
   static constexpr size_t kBlockSize = 1024;
+  // The distance between neighbouring records of a run: the size of a
+  // pooled point record.
+  static constexpr size_t kRunStride = 32;
+  // The record i strides after first.
+  static Shape* RunAt(Shape* first, size_t i) {
+    return reinterpret_cast<Shape*>(reinterpret_cast<char*>(first) + i * kRunStride);
+  }
+
+  // Tail blocks kept as runs and as explicit entries (tests).
+  size_t RunBlockCount() const;
 
   // An area of the sorted head with its outer area beside it, so the search
   // reads contiguous keys instead of visiting the records.
@@ -205,6 +223,70 @@ class RecordList {
     }
   };
 
+  // Up to kBlockSize records: a run (runFirst set, runCount records kRunStride
+  // bytes apart) or explicit entries. A block past kBlockSize is split.
+  struct TailBlock {
+    std::vector<Shape*> items;
+    Shape* runFirst = nullptr;
+    uint32_t runCount = 0;
+
+    size_t size() const { return runFirst ? runCount : items.size(); }
+    Shape* at(size_t i) const { return runFirst ? RunAt(runFirst, i) : items[i]; }
+    // Turns a run into explicit entries, before an edit inside it.
+    void Materialize();
+  };
+
+  // The tail: blocks that compress runs of pooled points.
+  struct TailBlocks {
+    std::vector<TailBlock> blocks;
+    size_t count = 0;
+
+    void Clear() {
+      blocks.clear();
+      count = 0;
+    }
+    // Appends, extending the last run when the record is its next stride.
+    void PushBack(Shape* shape);
+    // Inserts at a block and offset (explicit entries from then on).
+    void InsertAt(size_t block, size_t offset, Shape* shape);
+    // Inserts at a position counted from the start (the end when beyond).
+    void InsertAtIndex(size_t index, Shape* shape);
+    // Puts whole blocks of explicit entries in front.
+    void Prepend(std::vector<TailBlock>&& front, size_t records);
+    // Unlinks the first entry the predicate accepts.
+    template <class Match>
+    bool RemoveFirst(Match match) {
+      for (size_t i = 0; i < blocks.size(); ++i) {
+        TailBlock& b = blocks[i];
+        for (size_t j = 0; j < b.size(); ++j) {
+          if (!match(b.at(j))) continue;
+          b.Materialize();
+          b.items.erase(b.items.begin() + static_cast<std::ptrdiff_t>(j));
+          --count;
+          if (b.items.empty()) blocks.erase(blocks.begin() + static_cast<std::ptrdiff_t>(i));
+          return true;
+        }
+      }
+      return false;
+    }
+    // Unlinks every entry the predicate accepts, in one pass; what stays is
+    // appended afresh, so runs form again.
+    template <class Predicate>
+    size_t RemoveIf(Predicate predicate) {
+      std::vector<TailBlock> old;
+      old.swap(blocks);
+      const size_t before = count;
+      count = 0;
+      for (const TailBlock& b : old) {
+        for (size_t j = 0; j < b.size(); ++j) {
+          Shape* shape = b.at(j);
+          if (!predicate(shape)) PushBack(shape);
+        }
+      }
+      return before - count;
+    }
+  };
+
  private:
   // Moves the sorted head in front of the tail: the head is no longer sorted.
   void DissolveHead();
@@ -212,7 +294,7 @@ class RecordList {
   // Leading areas in non-increasing order of outer area: searched by bisection.
   Blocks<KeyedShape> head_;
   // Everything after them, in drawing order.
-  Blocks<Shape*> tail_;
+  TailBlocks tail_;
 };
 
 }  // namespace kestrune

@@ -34,17 +34,74 @@ int32_t ClampToInt32(int64_t v) {
   return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
 }
 
-// The label of a record that has one (no record gets one today).
-struct LabelEntry {
+// What a record keeps outside its own bytes, for the few records that need it.
+struct SideEntry {
+  bool hasLabel = false;
   std::string text;
   bool opaque = false;
   MapPoint point;  // cached label point; x == 0 means not computed
+  Color color = 0;            // when the colour index is kSideColor
+  uint16_t filterFlags = 0;   // when the filter code is kSideFilter
+  ShapeOwner* owner = nullptr;
 };
 
-// The label table, never destroyed (records may outlive static destruction).
-std::unordered_map<const Shape*, LabelEntry>& Labels() {
-  static auto* labels = new std::unordered_map<const Shape*, LabelEntry>();
-  return *labels;
+// The side table, never destroyed (records may outlive static destruction).
+std::unordered_map<const Shape*, SideEntry>& SideTable() {
+  static auto* table = new std::unordered_map<const Shape*, SideEntry>();
+  return *table;
+}
+
+// Every colour any record has had, so a record keeps a two-byte index. A
+// legend has at most a few hundred colours; should a session ever gather
+// 65,535, further colours go to the side table. User-interface thread only.
+class ColorPalette {
+ public:
+  ColorPalette() { Add(kNeutralColor); }
+
+  Color At(uint16_t index) const { return colors_[index]; }
+
+  // The colour's index, added when new; kSide when the palette is full.
+  uint16_t IndexOf(Color color, uint16_t side) {
+    // Neighbouring records mostly share a colour: a small cache answers first.
+    Recent& r = recent_[(color ^ (color >> 11) ^ (color >> 19)) & (kRecent - 1)];
+    if (r.valid && r.color == color) return r.index;
+    uint16_t index = side;
+    auto it = indexes_.find(color);
+    if (it != indexes_.end()) {
+      index = it->second;
+    } else if (colors_.size() < side) {
+      index = Add(color);
+    } else {
+      return side;
+    }
+    r = Recent{color, index, true};
+    return index;
+  }
+
+ private:
+  struct Recent {
+    Color color = 0;
+    uint16_t index = 0;
+    bool valid = false;
+  };
+  static constexpr size_t kRecent = 64;
+
+  uint16_t Add(Color color) {
+    const auto index = static_cast<uint16_t>(colors_.size());
+    colors_.push_back(color);
+    indexes_.emplace(color, index);
+    return index;
+  }
+
+  std::vector<Color> colors_;
+  std::unordered_map<Color, uint16_t> indexes_;
+  Recent recent_[kRecent];
+};
+
+// The process-wide palette, never destroyed (records may outlive statics).
+ColorPalette& Palette() {
+  static auto* palette = new ColorPalette();
+  return *palette;
 }
 
 // What ShowAttributes calls.
@@ -79,34 +136,49 @@ class ScopedTools {
 // Point records come by the million; each would cost a heap header and
 // alignment slack. They are carved from 2 MiB blocks instead, with freed slots
 // reused, and the blocks go back when the last point record is destroyed.
-// User-interface thread only, like the records themselves.
+// A block's first slot is its header: the owner most of its records share,
+// which they then need not keep. User-interface thread only, like the records.
 class PointPool {
  public:
+  static constexpr size_t kBlockBytes = size_t{2} << 20;
+
+  struct Header {
+    ShapeOwner* owner = nullptr;  // none until a record of the block is given one
+    size_t live = 0;              // the block's records in use
+  };
+
+  // The header of the block holding a pooled record.
+  static Header& HeaderOf(const void* record) {
+    return *reinterpret_cast<Header*>(reinterpret_cast<uintptr_t>(record) & ~(uintptr_t{kBlockBytes} - 1));
+  }
+
   // A slot: a freed one, else the next of the current block.
   void* Allocate(size_t size) {
-    ++live_;
     if (free_) {
       FreeSlot* slot = free_;
       free_ = slot->next;
+      Taken(slot);
       return slot;
     }
     if (static_cast<size_t>(end_ - next_) < size) {
       char* block = NewBlock();
-      if (!block) {
-        --live_;
-        throw std::bad_alloc();
-      }
+      if (!block) throw std::bad_alloc();
       blocks_.push_back(block);
-      next_ = block;
+      new (block) Header();
+      next_ = block + size;  // past the header slot
       end_ = block + kBlockBytes;
     }
     void* p = next_;
     next_ += size;
+    Taken(p);
     return p;
   }
 
   // Takes a slot back; the last one back releases every block.
   void Free(void* p) {
+    Header& header = HeaderOf(p);
+    // A block that empties is free to serve another owner.
+    if (--header.live == 0) header.owner = nullptr;
     auto* slot = static_cast<FreeSlot*>(p);
     slot->next = free_;
     free_ = slot;
@@ -117,11 +189,16 @@ class PointPool {
   struct FreeSlot {
     FreeSlot* next;
   };
-  // One huge page: a layer of many points takes its memory in few page faults.
-  static constexpr size_t kBlockBytes = size_t{2} << 20;
+  static_assert(sizeof(Header) <= 32, "the header fits the first slot");
 
-  // A block aligned to its size; from the second block on (a layer of more
-  // than some 40,000 points) the kernel is asked to back it with a huge page.
+  void Taken(void* p) {
+    ++live_;
+    ++HeaderOf(p).live;
+  }
+
+  // A block aligned to its size (so a record finds its header); from the
+  // second block on (a layer of more than some 65,000 points) the kernel is
+  // asked to back it with a huge page.
   char* NewBlock() {
     void* p = nullptr;
     if (posix_memalign(&p, kBlockBytes, kBlockBytes) != 0) return nullptr;
@@ -175,14 +252,17 @@ WidthCache& GetWidthCache() {
 
 double Shape::mapUnitsPerPixel_ = 0.0;
 
+static_assert(sizeof(Shape) <= 24, "a record's common part stays within 24 bytes");
+static_assert(sizeof(PointShape) <= 32, "a point record stays within 32 bytes");
+
 // ---------------------------------------------------------------- Shape
 
 // Starts an empty record for its 1-based position in the shape file.
 Shape::Shape(int recordNumber) : recordNumber_(recordNumber) {}
 
-// Frees the record's label entry, if it ever had one.
+// Frees the record's side entry, if it ever had one.
 Shape::~Shape() {
-  if (HasLabelEntry()) Labels().erase(this);
+  if (flags_ & kHasSideEntry) SideTable().erase(this);
 }
 
 // The cached label point (records that compute one override this).
@@ -234,35 +314,84 @@ double Shape::GetLength(bool) { return 0.0; }
 double Shape::GetThirdMeasure() { return 0.0; }
 
 // The record's colour, set by the layer from its legend.
-Color Shape::GetColor() const { return color_; }
+Color Shape::GetColor() const {
+  return colorIndex_ != kSideColor ? Palette().At(colorIndex_) : SideTable().at(this).color;
+}
+
+// Keeps the colour as a palette index, or in the side table when the palette is full.
+void Shape::SetColor(Color color) {
+  const uint16_t index = Palette().IndexOf(color, kSideColor);
+  if (index == kSideColor) {
+    SideTable()[this].color = color;
+    SetFlag(kHasSideEntry, true);
+  }
+  colorIndex_ = index;
+}
+
+// The filter bits from their one-byte code.
+uint32_t Shape::GetFilterFlags() const {
+  if (filterCode_ == kAllFilterBits) return 0xFFFF;
+  if (filterCode_ == kSideFilter) return SideTable().at(this).filterFlags;
+  return filterCode_;
+}
+
+// Codes the low 16 bits in a byte; bits it cannot hold go to the side table.
+void Shape::SetFilterFlags(uint32_t flags) {
+  const auto bits = static_cast<uint16_t>(flags);
+  if (bits == 0xFFFF) {
+    filterCode_ = kAllFilterBits;
+  } else if (bits < kSideFilter) {
+    filterCode_ = static_cast<uint8_t>(bits);
+  } else {
+    SideTable()[this].filterFlags = bits;
+    SetFlag(kHasSideEntry, true);
+    filterCode_ = kSideFilter;
+  }
+}
+
+// A record of no particular class keeps its owner in the side table.
+ShapeOwner* Shape::GetOwner() const { return SideOwner(); }
+void Shape::SetOwner(ShapeOwner* owner) { SetSideOwner(owner); }
+
+// The owner kept in the side table, or none.
+ShapeOwner* Shape::SideOwner() const {
+  if (!(flags_ & kHasSideEntry)) return nullptr;
+  return SideTable().at(this).owner;
+}
+
+// Keeps the owner in the side table; no owner needs no new entry.
+void Shape::SetSideOwner(ShapeOwner* owner) {
+  if (!owner && !(flags_ & kHasSideEntry)) return;
+  SideTable()[this].owner = owner;
+  SetFlag(kHasSideEntry, true);
+}
 
 // Sets the label text and its opaque flag (an empty text removes the label).
 void Shape::SetLabel(const std::string& text, bool opaque) {
-  if (text.empty() && !HasLabelEntry()) return;
-  LabelEntry& entry = Labels()[this];
+  if (text.empty() && !HasLabel()) return;
+  SideEntry& entry = SideTable()[this];
+  entry.hasLabel = true;
   entry.text = text;
   entry.opaque = opaque;
-  SetFlag(kHasLabel, true);
+  SetFlag(kHasLabel | kHasSideEntry, true);
 }
 
 // The label text, empty for records without one.
 std::string Shape::GetLabel() const {
-  if (!HasLabelEntry()) return {};
-  auto it = Labels().find(this);
-  return it == Labels().end() ? std::string() : it->second.text;
+  if (!HasLabel()) return {};
+  return SideTable().at(this).text;
 }
 
 // The label point kept for a labelled record, or (0, 0).
 MapPoint Shape::CachedLabelPoint() const {
-  if (!HasLabelEntry()) return {};
-  auto it = Labels().find(this);
-  return it == Labels().end() ? MapPoint{} : it->second.point;
+  if (!HasLabel()) return {};
+  return SideTable().at(this).point;
 }
 
 // Keeps a computed label point, only for records that carry a label.
 void Shape::CacheLabelPoint(const MapPoint& point) {
-  if (!HasLabelEntry()) return;
-  Labels()[this].point = point;
+  if (!HasLabel()) return;
+  SideTable().at(this).point = point;
 }
 
 // East-west map units of one foot of ground at a point, from the projection.
@@ -339,12 +468,6 @@ UnitsPerFootBands& GetUnitsPerFootBands() {
 
 }  // namespace
 
-// East-west map units per foot of ground at the point, computed on first use.
-int Shape::MapUnitsPerFoot(const MapPoint& at) {
-  if (unitsPerFoot_ == 0) unitsPerFoot_ = GetUnitsPerFootBands().Get(at);
-  return unitsPerFoot_;
-}
-
 // Map units per device pixel of the view about to be drawn, measured at the
 // centre pixel and the pixel to its right.
 void Shape::PrepareView(const CMapTransform& transform) {
@@ -390,6 +513,35 @@ void PointShape::operator delete(void* p, size_t /*size*/) {
 #endif
 }
 
+// The block's owner when the record shares it, else the side table's.
+ShapeOwner* PointShape::GetOwner() const {
+#ifndef KESTRUNE_POOL_OFF
+  if (flags_ & kBlockOwner) return PointPool::HeaderOf(this).owner;
+#endif
+  return SideOwner();
+}
+
+// The first owner a block's records are given becomes the block's; a record
+// given another keeps it in the side table.
+void PointShape::SetOwner(ShapeOwner* owner) {
+#ifndef KESTRUNE_POOL_OFF
+  if (owner) {
+    PointPool::Header& header = PointPool::HeaderOf(this);
+    if (!header.owner) header.owner = owner;
+    if (header.owner == owner) {
+      SetFlag(kBlockOwner, true);
+      if (flags_ & kHasSideEntry) SetSideOwner(nullptr);
+      return;
+    }
+  }
+  SetFlag(kBlockOwner, false);
+#endif
+  SetSideOwner(owner);
+}
+
+// East-west map units of one foot of ground at the point, from the row bands.
+int PointShape::UnitsPerFoot() const { return GetUnitsPerFootBands().Get(point_); }
+
 // The point itself is the label point.
 MapPoint PointShape::GetLabelPoint() {
   MapPoint cached = CachedLabelPoint();
@@ -406,8 +558,9 @@ const MapPoint* PointShape::SetPoint(const MapPoint& point) {
 
 // The half side of the symbol: half the display size in map units at the point.
 int32_t PointShape::HalfSize() {
-  const double sizeFt = owner_ ? owner_->GetDisplaySize(false) : 0.0;
-  const double half = sizeFt * MapUnitsPerFoot(point_) * 0.5;
+  const ShapeOwner* owner = GetOwner();
+  const double sizeFt = owner ? owner->GetDisplaySize(false) : 0.0;
+  const double half = sizeFt * UnitsPerFoot() * 0.5;
   // A nonsense size must not overflow the integer arithmetic of the bounds.
   if (!(half > 0.0)) return 0;
   return static_cast<int32_t>(std::min(half, 1.0e9));
@@ -415,7 +568,7 @@ int32_t PointShape::HalfSize() {
 
 // The symbol square, or empty bounds without geometry or layer.
 MapRect PointShape::GetBounds() {
-  if (!owner_ || !HasGeometry()) return kEmptyBounds;
+  if (!HasGeometry() || !GetOwner()) return kEmptyBounds;
   const int64_t h = HalfSize();
   return {ClampToInt32(point_.x - h), ClampToInt32(point_.y - h), ClampToInt32(point_.x + h),
           ClampToInt32(point_.y + h)};
@@ -423,16 +576,17 @@ MapRect PointShape::GetBounds() {
 
 // Draws the symbol square one map unit larger than its bounds on each side.
 void PointShape::Draw(const CMapTransform& transform, Canvas& dc) {
-  if (!owner_ || !HasGeometry()) return;
+  const ShapeOwner* owner = GetOwner();
+  if (!owner || !HasGeometry()) return;
   const int64_t d = int64_t{HalfSize()} + 1;
-  const Pen pen = owner_->GetDrawBorder() ? BlackPen() : NullPen();
+  const Pen pen = owner->GetDrawBorder() ? BlackPen() : NullPen();
   Brush brush;
   if (IsSelected()) {
     brush = Brush{BrushStyle::SelectionHatch, 0};
   } else if (IsFilteredOut()) {
     brush = SolidBrush(kShadowColor);
   } else {
-    brush = SolidBrush(color_);
+    brush = SolidBrush(GetColor());
   }
   const DeviceRect box = transform.WorldRectangleBox(ClampToInt32(point_.x - d), ClampToInt32(point_.y - d),
                                                      ClampToInt32(point_.x + d), ClampToInt32(point_.y + d));
@@ -538,7 +692,7 @@ void LineShape::UpdateWidths(const CMapTransform& transform) {
 // Draws the vertices as a polyline in the record's colour, blue when selected.
 void LineShape::Draw(const CMapTransform& transform, Canvas& dc) {
   UpdateWidths(transform);
-  const Pen pen{PenStyle::Solid, penWidth_, IsSelected() ? kSelectedLineColor : color_};
+  const Pen pen{PenStyle::Solid, penWidth_, IsSelected() ? kSelectedLineColor : GetColor()};
   ScopedTools tools(dc, pen, nullptr);
   transform.DrawWorldPolyline(dc, points_);
 }
@@ -677,7 +831,7 @@ void AreaShape::Draw(const CMapTransform& transform, Canvas& dc) {
     brush = Brush{BrushStyle::SelectionHatch, 0};
   } else {
     pen = owner_->GetDrawBorder() ? BlackPen() : NullPen();
-    brush = SolidBrush(color_);
+    brush = SolidBrush(GetColor());
     // Percent to alpha, rounded; 100 % stays the plain opaque brush.
     const int opacity = std::clamp(owner_->GetFillOpacity(), 0, 100);
     if (opacity < 100) brush.alpha = (opacity * 255 + 50) / 100;

@@ -48,9 +48,11 @@ constexpr int kCommandAttributes = 101;
 constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
 constexpr double kNoHit = 1e99;
 
-// The base of all records. Kept small: a layer of a million points holds a
-// million of these, so flags are packed and the rarely used label lives in a
-// side table keyed by the record.
+// The base of all records. Kept to 24 bytes: a layer of ten million points
+// holds ten million of these, so the colour is an index into a process-wide
+// palette, the filter bits a one-byte code, and what is rare (a label, a
+// colour or filter bits the compact forms cannot hold, the owner of a point
+// record outside its pool block's) lives in a side table keyed by the record.
 class Shape {
  public:
   explicit Shape(int recordNumber);
@@ -83,19 +85,20 @@ class Shape {
   // A measure no class computes; kept so every record answers it alike.
   virtual double GetThirdMeasure();
   virtual Color GetColor() const;
+  // The layer (or other holder) the record belongs to; none until set.
+  virtual ShapeOwner* GetOwner() const;
+  virtual void SetOwner(ShapeOwner* owner);
 
   // Non-virtual state the layer reads and writes.
   void SetLabel(const std::string& text, bool opaque);
   std::string GetLabel() const;
   // Whether the record carries a label (DrawLabel draws nothing without one).
-  bool HasLabel() const { return HasLabelEntry(); }
-  void SetColor(Color color) { color_ = color; }
+  bool HasLabel() const { return (flags_ & kHasLabel) != 0; }
+  void SetColor(Color color);
   // The legend value; kNoValue for a record without an attribute row.
   double GetValue() const { return value_; }
   void SetValue(double value) { value_ = value; }
   bool HasValue() const { return !std::isnan(value_); }
-  ShapeOwner* GetOwner() const { return owner_; }
-  void SetOwner(ShapeOwner* owner) { owner_ = owner; }
   int GetRecordNumber() const { return recordNumber_; }
   bool IsModified() const { return (flags_ & kModified) != 0; }
   void SetModified(bool on) { SetFlag(kModified, on); }
@@ -105,8 +108,8 @@ class Shape {
   void SetFilteredOut(bool on) { SetFlag(kFilteredOut, on); }
   // Filter bits of the record (0x1 boom on, 0x2 boom off, 0x4 rate above zero,
   // 0x8 rate zero); initially 0xFFFF. Only the low 16 bits are kept.
-  uint32_t GetFilterFlags() const { return filterFlags_; }
-  void SetFilterFlags(uint32_t flags) { filterFlags_ = static_cast<uint16_t>(flags); }
+  uint32_t GetFilterFlags() const;
+  void SetFilterFlags(uint32_t flags);
 
   // Recomputes the process-wide map units per device pixel for one drawing.
   static void PrepareView(const CMapTransform& transform);
@@ -123,26 +126,46 @@ class Shape {
     kVisible = 0x04,
     kFilteredOut = 0x08,
     kHasLabel = 0x10,
+    kHasSideEntry = 0x20,  // the record has an entry in the side table
+    kBlockOwner = 0x40,    // a point record owned by its pool block's owner
   };
+  // The colour index of a colour kept in the side table.
+  static constexpr uint16_t kSideColor = 0xFFFF;
+  // Filter codes: 0xFF stands for 0xFFFF, 0xFE for bits kept in the side
+  // table, anything lower for itself.
+  static constexpr uint8_t kAllFilterBits = 0xFF;
+  static constexpr uint8_t kSideFilter = 0xFE;
+
   void SetFlag(uint8_t flag, bool on) {
     flags_ = static_cast<uint8_t>(on ? (flags_ | flag) : (flags_ & ~flag));
   }
-  bool HasLabelEntry() const { return (flags_ & kHasLabel) != 0; }
   // The cached label point, or (0, 0) when none is cached.
   MapPoint CachedLabelPoint() const;
   void CacheLabelPoint(const MapPoint& point);
-  // East-west map units of one foot of ground at the point, computed once.
-  int MapUnitsPerFoot(const MapPoint& at);
+  // The owner kept in the side table, or none.
+  ShapeOwner* SideOwner() const;
+  // Keeps an owner in the side table (none removes it).
+  void SetSideOwner(ShapeOwner* owner);
 
-  ShapeOwner* owner_ = nullptr;
   double value_ = 0.0;
-  Color color_ = kNeutralColor;
   int32_t recordNumber_ = 0;
-  int16_t unitsPerFoot_ = 0;  // 0 until computed
-  uint16_t filterFlags_ = 0xFFFF;
+  uint16_t colorIndex_ = 0;  // kNeutralColor
+  uint8_t filterCode_ = kAllFilterBits;
   uint8_t flags_ = kVisible;
 
   static double mapUnitsPerPixel_;
+};
+
+// A record that keeps its owner beside its data (lines and areas: few enough
+// that eight bytes each do not matter).
+class OwnedShape : public Shape {
+ public:
+  explicit OwnedShape(int recordNumber) : Shape(recordNumber) {}
+  ShapeOwner* GetOwner() const override { return owner_; }
+  void SetOwner(ShapeOwner* owner) override { owner_ = owner; }
+
+ protected:
+  ShapeOwner* owner_ = nullptr;
 };
 
 // One point of a Point or MultiPoint record.
@@ -159,10 +182,14 @@ class PointShape final : public Shape {
   MapRect GetHitBounds() override { return GetBounds(); }
   double HitDistance(const MapPoint& point) override;
   int GetPointCount() const override { return HasGeometry() ? 1 : 0; }
+  // A pooled point record takes its owner from its pool block: eight bytes
+  // saved per point.
+  ShapeOwner* GetOwner() const override;
+  void SetOwner(ShapeOwner* owner) override;
 
   const MapPoint& GetPoint() const { return point_; }
-  // East-west map units of one foot of ground at the point (computed once).
-  int UnitsPerFoot() { return MapUnitsPerFoot(point_); }
+  // East-west map units of one foot of ground at the point.
+  int UnitsPerFoot() const;
 
   // Point records come by the million: they are carved from large blocks.
   static void* operator new(size_t size);
@@ -176,9 +203,9 @@ class PointShape final : public Shape {
 };
 
 // One part of a PolyLine record.
-class LineShape final : public Shape {
+class LineShape final : public OwnedShape {
  public:
-  explicit LineShape(int recordNumber) : Shape(recordNumber) {}
+  explicit LineShape(int recordNumber) : OwnedShape(recordNumber) {}
 
   MapPoint GetLabelPoint() override;
   int GetRecordClass() const override { return kRecordLine; }
@@ -212,9 +239,9 @@ class LineShape final : public Shape {
 };
 
 // One Polygon record: its outer ring first, then its holes, each stored closed.
-class AreaShape final : public Shape {
+class AreaShape final : public OwnedShape {
  public:
-  explicit AreaShape(int recordNumber) : Shape(recordNumber) {}
+  explicit AreaShape(int recordNumber) : OwnedShape(recordNumber) {}
 
   MapPoint GetLabelPoint() override;
   bool PrecedesInDrawOrder(const Shape& other) const override;
