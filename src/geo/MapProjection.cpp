@@ -76,8 +76,17 @@ void SphereMercatorProjection::MapToGeo(const MapPoint& point, double& latitude,
 // Ground distance on the sphere by the flat approximation at the mean latitude.
 double SphereMercatorProjection::Distance(const MapPoint& a, const MapPoint& b, bool inFeet) const {
   double lat1 = 0.0, lon1 = 0.0, lat2 = 0.0, lon2 = 0.0;
-  MapToGeo(a, lat1, lon1);
+  if (lastKnown_ && lastPoint_ == a) {
+    lat1 = lastLatitude_;
+    lon1 = lastLongitude_;
+  } else {
+    MapToGeo(a, lat1, lon1);
+  }
   MapToGeo(b, lat2, lon2);
+  lastPoint_ = b;
+  lastLatitude_ = lat2;
+  lastLongitude_ = lon2;
+  lastKnown_ = true;
   const double phi1 = lat1 / kDegreesPerRadian;
   const double phi2 = lat2 / kDegreesPerRadian;
   const double lambda1 = lon1 / kDegreesPerRadian;

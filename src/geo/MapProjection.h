@@ -30,6 +30,11 @@ class SphereMercatorProjection : public MapProjection {
 
  private:
   double centralMeridian_ = 0.0;
+  // The last point Distance turned into degrees: a walk along a log asks
+  // each point twice, as the end of one step and the start of the next.
+  mutable MapPoint lastPoint_;
+  mutable double lastLatitude_ = 0.0, lastLongitude_ = 0.0;
+  mutable bool lastKnown_ = false;
 };
 
 // The process-wide projection. Always answers: a default instance serves until

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string_view>
 
 #include "base/Preferences.h"
 #include "geo/MapProjection.h"
@@ -363,12 +365,69 @@ double PointStepArea(double width, double step, bool first) {
 
 // ---------------------------------------------------------------- over a layer
 
+namespace {
+
+// Where a log field lies in a row; length 0 for a field the table cannot give.
+struct FieldBytes {
+  int offset = 0;
+  int length = 0;
+};
+
+// The field's place, when the table has it and it lies within the row.
+FieldBytes FieldBytesOf(const DbfTable& table, const LogFields& fields, LogField which) {
+  if (!fields.Has(which)) return {};
+  const DbfField* f = table.GetField(fields[which]);
+  if (!f || !f->readable) return {};
+  return {f->offset, f->length};
+}
+
+// The log fields of one table, read from a row's bytes as ReadLogValues
+// reads them from the buffered row.
+class LogRowReader {
+ public:
+  LogRowReader(const DbfTable& table, const LogFields& fields)
+      : rate_(FieldBytesOf(table, fields, LogField::Rate)),
+        boom_(FieldBytesOf(table, fields, LogField::Boom)),
+        width_(FieldBytesOf(table, fields, LogField::Width)),
+        date_(FieldBytesOf(table, fields, LogField::Date)),
+        time_(FieldBytesOf(table, fields, LogField::Time)) {}
+
+  LogRecordValues Read(const unsigned char* row) const {
+    LogRecordValues v;
+    v.hasRow = true;
+    v.rate = Number(row, rate_);
+    v.boom = Number(row, boom_);
+    v.width = Number(row, width_);
+    if (date_.length > 0) v.hasDate = ParseLogDate(Text(row, date_), v.days);
+    if (time_.length > 0) v.hasTime = ParseLogTime(Text(row, time_), v.seconds);
+    return v;
+  }
+
+ private:
+  static double Number(const unsigned char* row, const FieldBytes& f) {
+    return f.length > 0 ? ParseDbfNumber(reinterpret_cast<const char*>(row) + f.offset, std::size_t(f.length)) : 0.0;
+  }
+  // The field's first 63 bytes up to a NUL, trailing spaces removed.
+  static std::string_view Text(const unsigned char* row, const FieldBytes& f) {
+    const char* p = reinterpret_cast<const char*>(row) + f.offset;
+    std::size_t n = std::min<std::size_t>(std::size_t(f.length), 63);
+    if (const void* nul = std::memchr(p, 0, n)) n = std::size_t(static_cast<const char*>(nul) - p);
+    while (n > 0 && p[n - 1] == ' ') --n;
+    return {p, n};
+  }
+
+  FieldBytes rate_, boom_, width_, date_, time_;
+};
+
+}  // namespace
+
 // Flags of every record, then the summary, in one pass over the rows.
 void ComputeLogValues(Layer& layer) {
   const LogFields& fields = layer.GetLogFields();
   const bool hasRate = fields.Has(LogField::Rate);
   DbfTable table;
   const bool tableOpen = fields.Any() && table.Open(layer.GetTablePath());
+  const LogRowReader rows(table, fields);
   const bool inFeet = !GetPreferences().IsMetric();
   const double perUnitArea = inFeet ? 1.0 / kSquareFeetPerAcre : 1.0 / kSquareMetresPerHectare;
   const bool pointSteps = hasRate && fields.Has(LogField::Width);
@@ -377,17 +436,20 @@ void ComputeLogValues(Layer& layer) {
   // Points are appended as they are read, so the point before in the list is
   // the one before in the file.
   const PointShape* previous = nullptr;
-  for (Shape* shape : layer.Records()) {
+  layer.Records().ForEach([&](Shape* shape) {
     LogRecordValues values;
-    if (tableOpen && table.ReadRecord(shape->GetRecordNumber())) values = ReadLogValues(table, fields);
+    if (tableOpen) {
+      if (const unsigned char* row = table.RowBytes(shape->GetRecordNumber())) values = rows.Read(row);
+    }
     const uint32_t flags = LogFilterFlags(fields, values);
     shape->SetFilterFlags(flags);
-    if (!hasRate) continue;
+    if (!hasRate) return;
     builder.AddDateTime(values);
     const bool applied = IsAppliedRecord(flags);
-    if (shape->GetRecordClass() == kRecordArea) {
+    const int recordClass = shape->GetRecordClass();
+    if (recordClass == kRecordArea) {
       if (applied) builder.AddApplied(shape->GetArea(false) * perUnitArea, values.rate);
-    } else if (pointSteps && shape->GetRecordClass() == kRecordPoint) {
+    } else if (pointSteps && recordClass == kRecordPoint) {
       const auto* point = static_cast<const PointShape*>(shape);
       const bool first = !previous || !previous->HasGeometry() || !point->HasGeometry();
       if (applied && values.width > 0.0) {
@@ -396,7 +458,7 @@ void ComputeLogValues(Layer& layer) {
       }
       previous = point;
     }
-  }
+  });
   FileSummary& summary = layer.GetSummary();
   summary = builder.Build(hasRate);
   layer.SetFieldKnown(0, hasRate, hasRate);

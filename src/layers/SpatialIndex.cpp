@@ -13,7 +13,7 @@ namespace kestrune {
 namespace {
 
 // Points per cell the grid aims at, and the most cells it takes.
-constexpr int64_t kPointsPerCell = 4;
+constexpr int64_t kPointsPerCell = 2;
 constexpr int64_t kMaxCells = int64_t{1} << 22;
 
 // Whether a record is kept in the grid: a point with a point.
@@ -60,16 +60,20 @@ void SpatialIndex::Build(const RecordList& records) {
   const double height = static_cast<double>(maxY - minY + 1);
   const double cells = static_cast<double>(std::clamp<int64_t>(points / kPointsPerCell, 1, kMaxCells));
   const double side = std::max(1.0, std::sqrt(width * height / cells));
-  cellW_ = std::max<int64_t>(1, static_cast<int64_t>(std::ceil(side)));
+  // A side of a power of two: a point's cell is two shifts, not two divisions.
+  cellShift_ = 0;
+  while (cellShift_ < 32 && static_cast<double>(int64_t{1} << cellShift_) < side) ++cellShift_;
+  cellW_ = int64_t{1} << cellShift_;
   cellH_ = cellW_;
-  columns_ = std::max<int64_t>(1, (maxX - minX) / cellW_ + 1);
-  rows_ = std::max<int64_t>(1, (maxY - minY) / cellH_ + 1);
+  columns_ = std::max<int64_t>(1, ((maxX - minX) >> cellShift_) + 1);
+  rows_ = std::max<int64_t>(1, ((maxY - minY) >> cellShift_) + 1);
   // A long thin extent: fewer, longer cells along its short side.
   while (columns_ * rows_ > 2 * kMaxCells) {
+    ++cellShift_;
     cellW_ *= 2;
     cellH_ *= 2;
-    columns_ = (maxX - minX) / cellW_ + 1;
-    rows_ = (maxY - minY) / cellH_ + 1;
+    columns_ = ((maxX - minX) >> cellShift_) + 1;
+    rows_ = ((maxY - minY) >> cellShift_) + 1;
   }
   originX_ = minX;
   originY_ = minY;
@@ -128,8 +132,8 @@ void SpatialIndex::Clear() {
 
 // The cell holding a point of the grid's extent.
 size_t SpatialIndex::CellOf(const MapPoint& p) const {
-  const int64_t cx = (p.x - originX_) / cellW_;
-  const int64_t cy = (p.y - originY_) / cellH_;
+  const int64_t cx = (p.x - originX_) >> cellShift_;
+  const int64_t cy = (p.y - originY_) >> cellShift_;
   return static_cast<size_t>(cy * columns_ + cx);
 }
 

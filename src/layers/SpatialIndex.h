@@ -100,6 +100,7 @@ class SpatialIndex {
   // Grid: cells row by row; cellStart_[c] .. cellStart_[c + 1] index cellItems_.
   int64_t originX_ = 0, originY_ = 0;
   int64_t cellW_ = 1, cellH_ = 1;
+  int cellShift_ = 0;  // cells are 2^cellShift_ map units square
   int64_t columns_ = 0, rows_ = 0;
   std::vector<uint32_t> cellStart_;
   std::vector<uint32_t> cellItems_;

@@ -117,6 +117,28 @@ double ParseDbfNumber(const char* text, std::size_t length) {
     ++q;
   }
   if (q < end && (IsDigit(*q) || (*q == '.' && q + 1 < end && IsDigit(q[1])))) {
+    // Up to 15 digits with at most 22 after the point: the digits and the
+    // power of ten are exact doubles, so their quotient is the correctly
+    // rounded value, as from_chars gives it.
+    static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* r = q;
+    uint64_t digits = 0;
+    int count = 0, decimals = 0;
+    while (r < end && IsDigit(*r) && count < 16) digits = digits * 10 + uint64_t(*r++ - '0'), ++count;
+    if (r < end && *r == '.') {
+      ++r;
+      while (r < end && IsDigit(*r) && count < 16 && decimals < 22) {
+        digits = digits * 10 + uint64_t(*r++ - '0');
+        ++count;
+        ++decimals;
+      }
+    }
+    if (count <= 15 && (r == end || !(IsDigit(*r) || *r == 'e' || *r == 'E' || *r == 'x' || *r == 'X'))) {
+      const double v = double(digits) / kPowersOfTen[decimals];
+      return negative ? -v : v;
+    }
     double v = 0.0;
     auto [stop, ec] = std::from_chars(q, end, v, std::chars_format::general);
     // Anything the scan might read differently (an exponent without digits, a hex
@@ -339,6 +361,8 @@ void DbfTable::Close() {
   recordLength_ = 0;
   currentRow_ = 1;
   lastReadRow_ = 0;
+  block_ = {};
+  blockFirstRow_ = blockRows_ = 0;
   fields_.clear();
   record_.clear();
   rejected_.clear();
@@ -462,6 +486,8 @@ bool DbfTable::ReadRecord(int row) {
 // Writes the record buffer over a row that lies wholly inside the file.
 bool DbfTable::WriteRecord(int row) {
   if (!IsReady()) return Fail(DbfError::NotReady, "the table is not open");
+  // RowBytes reads the file afresh after a write.
+  blockRows_ = 0;
   if (row < 1 || std::int64_t(row) > recordCount_) {
     return Fail(DbfError::BadRow, "row " + Num(row) + " is outside 1 to " + Num(recordCount_));
   }
@@ -553,6 +579,25 @@ bool DbfTable::ReadNumberColumn(int field, std::vector<double>& values) {
     row += std::int64_t(rows);
   }
   return Succeed();
+}
+
+// The row from the current block, or the block that starts at it.
+const unsigned char* DbfTable::RowBytes(int row) {
+  if (!IsReady() || row < 1 || std::int64_t(row) > recordCount_ || recordLength_ <= 0) return nullptr;
+  const std::size_t rowBytes = std::size_t(recordLength_);
+  if (row < blockFirstRow_ || row >= blockFirstRow_ + blockRows_) {
+    constexpr std::size_t kBlockBytes = std::size_t{4} << 20;
+    const std::size_t rowsPerBlock = std::max<std::size_t>(1, kBlockBytes / rowBytes);
+    const std::size_t rows = std::size_t(std::min<std::int64_t>(std::int64_t(rowsPerBlock), recordCount_ - row + 1));
+    block_.resize(rows * rowBytes);
+    const std::int64_t got =
+        PreadAll(fd_, block_.data(), rows * rowBytes, headerLength_ + std::int64_t(row - 1) * std::int64_t(rowBytes));
+    // Only whole rows are read, as ReadRecord reads them.
+    blockFirstRow_ = row;
+    blockRows_ = got > 0 ? got / std::int64_t(rowBytes) : 0;
+    if (blockRows_ == 0) return nullptr;
+  }
+  return block_.data() + std::size_t(row - blockFirstRow_) * rowBytes;
 }
 
 // A field's text into a C buffer, cut to size - 1 bytes, trailing spaces removed.

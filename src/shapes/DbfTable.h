@@ -110,6 +110,10 @@ class DbfTable {
   // rows stop where the file does; false when the table is not open. The
   // buffered row is left as it was.
   bool ReadNumberColumn(int field, std::vector<double>& values);
+  // The bytes of a row for a walk over the rows in order, read in blocks of
+  // some megabytes apart from the buffered row; null for a row ReadRecord
+  // could not read. Valid until the next call or Close.
+  const unsigned char* RowBytes(int row);
   // The field's text without trailing spaces, cut to size - 1 bytes and terminated.
   bool GetString(int field, char* buffer, int size) const;
   // The same, whole (up to the first NUL byte).
@@ -166,6 +170,10 @@ class DbfTable {
   std::vector<unsigned char> window_;
   std::int64_t windowStart_ = 0;
   std::size_t windowLength_ = 0;
+  // RowBytes' block: whole rows from blockFirstRow_ on.
+  std::vector<unsigned char> block_;
+  std::int64_t blockFirstRow_ = 0;
+  std::int64_t blockRows_ = 0;
 
   mutable DbfError lastError_ = DbfError::None;
   mutable std::string lastErrorText_;

@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <cmath>
 #include <limits>
 
@@ -562,6 +563,23 @@ TEST(DbfTableGetNumber, DecimalsAreReadExactly) {
     double expected = 0;
     ASSERT_EQ(std::sscanf(s, "%lf", &expected), 1);
     EXPECT_EQ(ParseDbfNumber(s, std::strlen(s)), expected) << s;
+  }
+  // Random field texts of 1 to 18 digits, up to 17 of them decimals, with
+  // signs and padding: every one as the C library reads it.
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 200000; ++i) {
+    const int digits = 1 + int(random() % 18);
+    const int decimals = int(random() % std::min(digits, 18));
+    std::string text(random() % 3, ' ');
+    if (random() % 4 == 0) text += random() % 2 ? '-' : '+';
+    for (int d = 0; d < digits; ++d) {
+      if (d == digits - decimals && decimals > 0) text += '.';
+      text += char('0' + random() % 10);
+    }
+    text += std::string(random() % 3, ' ');
+    double expected = 0;
+    ASSERT_EQ(std::sscanf(text.c_str(), "%lf", &expected), 1) << text;
+    ASSERT_EQ(ParseDbfNumber(text.data(), text.size()), expected) << "\"" << text << "\"";
   }
 }
 
