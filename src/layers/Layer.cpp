@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <map>
 
@@ -13,6 +14,7 @@
 #include "geo/CMapTransform.h"
 #include "layers/MapWindowHost.h"
 #include "layers/PixelMapper.h"
+#include "layers/RowScan.h"
 #include "shapes/DbfTable.h"
 #include "shapes/FileSet.h"
 #include "shapes/ShapeCollection.h"
@@ -100,10 +102,9 @@ std::vector<Shape*> OrderedInsertOrder(const std::vector<Shape*>& inserted) {
 }
 
 // Tells the status line that a table's values could not be read, and why.
-void ReportUnreadableTable(const DbfTable& table) {
-  const std::string reason = table.GetLastError() == DbfError::Locked ? LangText(kMsgTableLocked)
-                                                                      : table.GetLastErrorText();
-  ShowStatus(LangFormat(kMsgTableValuesUnread, table.GetPath().c_str(), reason.c_str()));
+void ReportUnreadableTable(const RowScan& rows) {
+  const std::string reason = rows.error == DbfError::Locked ? LangText(kMsgTableLocked) : rows.errorText;
+  ShowStatus(LangFormat(kMsgTableValuesUnread, rows.path.c_str(), reason.c_str()));
 }
 
 // One set bit per position of count.
@@ -154,16 +155,25 @@ bool Layer::Open() {
          reader_.CheckPlaceKnown(coordSystemKind_, zoneGiven_);
 }
 
-// Reads the records once, then on every call the settings, values, legend and colours.
+// Reads the records once, then on every call the settings, values, legend and
+// colours. On the first read the attribute table is read in a second thread
+// while the shapes load: the two files take about as long.
 bool Layer::Load(bool keepRecords) {
-  bool result = loaded_;
-  if (!loaded_) {
+  const bool first = !loaded_;
+  if (first) {
     WaitCursor wait;
     if (!keepRecords) {
       Clear();
       PumpMessages();
     }
+  }
+  LoadSettings();
+  std::future<RowScan> rows;
+  if (first) {
     if (fileKind_ == kFileKindShape) {
+      WaitCursor wait;
+      const int column = settings_.legendColumn;
+      rows = std::async(std::launch::async, ScanRows, GetTablePath(), column, logFields_);
       loading_ = true;
       loadedSinceReport_ = 0;
       reader_.LoadRecords(*this, coordSystemKind_, datum_, zone_);
@@ -171,8 +181,23 @@ bool Layer::Load(bool keepRecords) {
       NotifyProgress(true);
     }
     SetModified(false);
-    result = true;
   }
+  loaded_ = true;
+  if (rows.valid()) {
+    ComputeValues(rows.get());
+  } else {
+    ComputeValues();
+  }
+  // A legend file applies only to the field it was made for.
+  if (!basePath_.empty() && LegendFileFitsColumn()) legend_.LoadFile(GetLegendPath());
+  ApplyColors();
+  EnsureIndex();
+  return true;
+}
+
+// The display settings from the settings file (or the rules alone without a
+// file) and the log fields of the table.
+void Layer::LoadSettings() {
   const double defaultSize = GetPreferences().GetDefaultDisplaySize(false);
   if (!basePath_.empty()) {
     LoadLayerSettings(GetSettingsPath(), settings_, defaultSize);
@@ -182,13 +207,6 @@ bool Layer::Load(bool keepRecords) {
     if (!(settings_.displaySizeFt >= 1.0)) settings_.displaySizeFt = defaultSize;
   }
   logFields_ = basePath_.empty() ? LogFields{} : LoadLogFields(GetSettingsPath(), GetTablePath());
-  loaded_ = result;
-  ComputeValues();
-  // A legend file applies only to the field it was made for.
-  if (!basePath_.empty() && LegendFileFitsColumn()) legend_.LoadFile(GetLegendPath());
-  ApplyColors();
-  EnsureIndex();
-  return result;
 }
 
 // Writes the legend when the legend dialog changed it, and the categories
@@ -344,40 +362,43 @@ void Layer::WriteKey(SettingKey key) const {
 
 // Reads each record's value of the legend column (in list order) and rebuilds the legend from their range.
 void Layer::ComputeValues() {
+  if (!loaded_) return;
+  WaitCursor wait;
+  ComputeValues(ScanRows(GetTablePath(), settings_.legendColumn, logFields_));
+}
+
+// The values, the legend's range, then the log fields' flags and summary.
+void Layer::ComputeValues(const RowScan& rows) {
   WaitCursor wait;
   if (!loaded_) return;
-  DbfTable table;
   const int16_t column = settings_.legendColumn;
   // Without a column nothing is read, so the table need not be opened. A table
   // that cannot be read is told, rather than every value silently showing 0.
-  if (column > 0 && !table.Open(GetTablePath())) ReportUnreadableTable(table);
+  if (column > 0 && !rows.opened) ReportUnreadableTable(rows);
   categorised_ = false;
-  if (column > 0 && table.GetField(column) && IsCategoryField(*table.GetField(column))) {
-    ComputeCategories(table, column);
-    ComputeLogValues(*this);
+  if (column > 0 && rows.textColumn) {
+    DbfTable table;
+    if (table.Open(GetTablePath())) ComputeCategories(table, column);
+    ApplyLogValues(*this, rows);
     return;
   }
-  // The whole column in one pass over the file.
-  std::vector<double> columnValues;
-  if (column > 0) table.ReadNumberColumn(column, columnValues);
   double value = 0.0;
   double max = kValueMaxStart;
   double min = kValueMinStart;
-  for (Shape* shape : records_) {
+  records_.ForEach([&](Shape* shape) {
     // A record without a readable attribute row has no value.
     const int row = shape->GetRecordNumber();
     if (column > 0) {
-      value = row >= 1 && static_cast<size_t>(row) <= columnValues.size() ? columnValues[static_cast<size_t>(row) - 1]
-                                                                         : kNoValue;
+      value = row >= 1 && static_cast<size_t>(row) <= rows.values.size() ? rows.values[static_cast<size_t>(row) - 1]
+                                                                        : kNoValue;
     }
     shape->SetValue(value);
     if (value > max) max = value;
     if (value < min) min = value;
-  }
+  });
   if (column > 0) legend_.BuildAutomatic(max, min);
-  table.Close();
   // The filter flags and the summary come from the log fields.
-  ComputeLogValues(*this);
+  ApplyLogValues(*this, rows);
 }
 
 // Categories in the order their values first appear in the table; each

@@ -165,6 +165,8 @@ class Layer : public RecordSink, public ShapeOwner {
   void SetLegend(const Legend& legend) { legend_ = legend; }
   // Reads each record's value of the legend column and rebuilds the legend from their range.
   void ComputeValues();
+  // The same from rows already read.
+  void ComputeValues(const RowScan& rows);
   void ApplyColors();
   Color GetValueColor(double value) const { return legend_.GetColor(value); }
   // Colours the records by another field (1-based) and repaints the map.
@@ -281,6 +283,8 @@ class Layer : public RecordSink, public ShapeOwner {
   // Selection bookkeeping shared by Select and SelectRecords; true when added.
   bool AddToSelection(Shape* shape);
   void NotifySelectionChanged();
+  // The settings file's display state and the log fields, read before the values.
+  void LoadSettings();
   // ComputeValues for a text legend column.
   void ComputeCategories(DbfTable& table, int column);
   void NotifyProgress(bool force);

@@ -14,6 +14,7 @@
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
 #include "layers/LayerSettings.h"
+#include "layers/RowScan.h"
 
 namespace kestrune {
 
@@ -328,6 +329,15 @@ void LogSummaryBuilder::AddDateTime(const LogRecordValues& values) {
   }
 }
 
+// The dates and times of another builder in place of these.
+void LogSummaryBuilder::TakeDates(const LogSummaryBuilder& other) {
+  hasDate_ = other.hasDate_;
+  firstDay_ = other.firstDay_;
+  hasTime_ = other.hasTime_;
+  start_ = other.start_;
+  end_ = other.end_;
+}
+
 // Adds an applied area and its volume.
 void LogSummaryBuilder::AddApplied(double area, double rate) {
   area_ += area;
@@ -365,104 +375,74 @@ double PointStepArea(double width, double step, bool first) {
 
 // ---------------------------------------------------------------- over a layer
 
-namespace {
-
-// Where a log field lies in a row; length 0 for a field the table cannot give.
-struct FieldBytes {
-  int offset = 0;
-  int length = 0;
-};
-
-// The field's place, when the table has it and it lies within the row.
-FieldBytes FieldBytesOf(const DbfTable& table, const LogFields& fields, LogField which) {
-  if (!fields.Has(which)) return {};
-  const DbfField* f = table.GetField(fields[which]);
-  if (!f || !f->readable) return {};
-  return {f->offset, f->length};
-}
-
-// The log fields of one table, read from a row's bytes as ReadLogValues
-// reads them from the buffered row.
-class LogRowReader {
- public:
-  LogRowReader(const DbfTable& table, const LogFields& fields)
-      : rate_(FieldBytesOf(table, fields, LogField::Rate)),
-        boom_(FieldBytesOf(table, fields, LogField::Boom)),
-        width_(FieldBytesOf(table, fields, LogField::Width)),
-        date_(FieldBytesOf(table, fields, LogField::Date)),
-        time_(FieldBytesOf(table, fields, LogField::Time)) {}
-
-  LogRecordValues Read(const unsigned char* row) const {
-    LogRecordValues v;
-    v.hasRow = true;
-    v.rate = Number(row, rate_);
-    v.boom = Number(row, boom_);
-    v.width = Number(row, width_);
-    if (date_.length > 0) v.hasDate = ParseLogDate(Text(row, date_), v.days);
-    if (time_.length > 0) v.hasTime = ParseLogTime(Text(row, time_), v.seconds);
-    return v;
-  }
-
- private:
-  static double Number(const unsigned char* row, const FieldBytes& f) {
-    return f.length > 0 ? ParseDbfNumber(reinterpret_cast<const char*>(row) + f.offset, std::size_t(f.length)) : 0.0;
-  }
-  // The field's first 63 bytes up to a NUL, trailing spaces removed.
-  static std::string_view Text(const unsigned char* row, const FieldBytes& f) {
-    const char* p = reinterpret_cast<const char*>(row) + f.offset;
-    std::size_t n = std::min<std::size_t>(std::size_t(f.length), 63);
-    if (const void* nul = std::memchr(p, 0, n)) n = std::size_t(static_cast<const char*>(nul) - p);
-    while (n > 0 && p[n - 1] == ' ') --n;
-    return {p, n};
-  }
-
-  FieldBytes rate_, boom_, width_, date_, time_;
-};
-
-}  // namespace
-
-// Flags of every record, then the summary, in one pass over the rows.
-void ComputeLogValues(Layer& layer) {
+// Flags of every record and the summary, from the rows as one pass read them.
+void ApplyLogValues(Layer& layer, const RowScan& scan) {
   const LogFields& fields = layer.GetLogFields();
   const bool hasRate = fields.Has(LogField::Rate);
-  DbfTable table;
-  const bool tableOpen = fields.Any() && table.Open(layer.GetTablePath());
-  const LogRowReader rows(table, fields);
+  const bool tableOpen = fields.Any() && scan.opened && scan.flags.size() == scan.rows;
   const bool inFeet = !GetPreferences().IsMetric();
   const double perUnitArea = inFeet ? 1.0 / kSquareFeetPerAcre : 1.0 / kSquareMetresPerHectare;
-  const bool pointSteps = hasRate && fields.Has(LogField::Width);
+  const bool pointSteps = SumsPointSteps(fields) && tableOpen && scan.widths.size() == scan.rows;
+  const uint32_t noRowFlags = LogFilterFlags(fields, LogRecordValues{});
   const MapProjection& projection = GetMapProjection();
   LogSummaryBuilder builder;
+  // The scan's dates are those of every row: the records' own only when
+  // they use every row.
+  std::vector<bool> used(hasRate && tableOpen ? scan.rows : 0, false);
+  size_t usedCount = 0;
   // Points are appended as they are read, so the point before in the list is
   // the one before in the file.
   const PointShape* previous = nullptr;
   layer.Records().ForEach([&](Shape* shape) {
-    LogRecordValues values;
-    if (tableOpen) {
-      if (const unsigned char* row = table.RowBytes(shape->GetRecordNumber())) values = rows.Read(row);
-    }
-    const uint32_t flags = LogFilterFlags(fields, values);
+    const size_t index = static_cast<size_t>(shape->GetRecordNumber()) - 1;
+    const bool hasRow = tableOpen && shape->GetRecordNumber() >= 1 && index < scan.rows;
+    const uint32_t flags = hasRow ? scan.flags[index] : noRowFlags;
     shape->SetFilterFlags(flags);
     if (!hasRate) return;
-    builder.AddDateTime(values);
+    if (hasRow && !used[index]) {
+      used[index] = true;
+      ++usedCount;
+    }
     const bool applied = IsAppliedRecord(flags);
+    const double rate = hasRow ? scan.RateOf(index) : 0.0;
     const int recordClass = shape->GetRecordClass();
     if (recordClass == kRecordArea) {
-      if (applied) builder.AddApplied(shape->GetArea(false) * perUnitArea, values.rate);
-    } else if (pointSteps && recordClass == kRecordPoint) {
+      if (applied) builder.AddApplied(shape->GetArea(false) * perUnitArea, rate);
+    } else if (SumsPointSteps(fields) && recordClass == kRecordPoint) {
       const auto* point = static_cast<const PointShape*>(shape);
       const bool first = !previous || !previous->HasGeometry() || !point->HasGeometry();
-      if (applied && values.width > 0.0) {
+      const double width = hasRow && pointSteps ? scan.widths[index] : 0.0;
+      if (applied && width > 0.0) {
         const double step = first ? 0.0 : projection.Distance(previous->GetPoint(), point->GetPoint(), inFeet);
-        builder.AddApplied(PointStepArea(values.width, step, first) * perUnitArea, values.rate);
+        builder.AddApplied(PointStepArea(width, step, first) * perUnitArea, rate);
       }
       previous = point;
     }
   });
+  if (hasRate && tableOpen) {
+    if (usedCount == scan.rows) {
+      builder.TakeDates(scan.dates);
+    } else {
+      // Rows no record uses: the dates and times of the records' rows alone.
+      DbfTable table;
+      LogSummaryBuilder dates;
+      if (table.Open(scan.path)) {
+        const LogRowReader reader(table, fields);
+        for (size_t i = 0; i < used.size(); ++i) {
+          if (!used[i]) continue;
+          if (const unsigned char* row = table.RowBytes(static_cast<int>(i + 1))) dates.AddDateTime(reader.Read(row));
+        }
+      }
+      builder.TakeDates(dates);
+    }
+  }
   FileSummary& summary = layer.GetSummary();
   summary = builder.Build(hasRate);
   layer.SetFieldKnown(0, hasRate, hasRate);
 }
+
+// Flags of every record, then the summary, in one pass over the rows.
+void ComputeLogValues(Layer& layer) { ApplyLogValues(layer, ScanRows(layer.GetTablePath(), 0, layer.GetLogFields())); }
 
 // Digits in groups of three.
 std::string GroupedCount(uint64_t count) {

@@ -22,6 +22,7 @@ namespace kestrune {
 class IniFile;
 class Layer;
 class LayerList;
+struct RowScan;
 
 enum class LogField { Rate = 0, Boom, Date, Time, Width };
 constexpr int kLogFieldCount = 5;
@@ -119,6 +120,8 @@ class LogSummaryBuilder {
   void AddDateTime(const LogRecordValues& values);
   // An applied record's area (acres or hectares) at its rate.
   void AddApplied(double area, double rate);
+  // Takes the dates and times of another builder in place of its own.
+  void TakeDates(const LogSummaryBuilder& other);
   // The summary: empty without a rate field; otherwise count 1, slot 0 holding
   // the area and volume, and the date and times when there were any.
   FileSummary Build(bool hasRateField) const;
@@ -145,6 +148,8 @@ double PointStepArea(double width, double step, bool first);
 // are in acres with U.S. units and hectares with metric; a width is read in
 // feet with U.S. units and metres with metric.
 void ComputeLogValues(Layer& layer);
+// The same from rows already read.
+void ApplyLogValues(Layer& layer, const RowScan& scan);
 
 // The status-bar note of the Show Me filter: "Show Me: 158 of 2,081 records
 // hidden" over the layers whose filter hides records; empty when none does.

@@ -1,0 +1,108 @@
+#include "layers/RowScan.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "layers/CategoryLegend.h"
+
+namespace kestrune {
+
+namespace {
+
+// The field's first 63 bytes up to a NUL, trailing spaces removed, as
+// GetString gives them into a 64-byte buffer.
+std::string_view ShortText(const unsigned char* row, int offset, int length) {
+  const char* p = reinterpret_cast<const char*>(row) + offset;
+  std::size_t n = std::min<std::size_t>(std::size_t(length), 63);
+  if (const void* nul = std::memchr(p, 0, n)) n = std::size_t(static_cast<const char*>(nul) - p);
+  while (n > 0 && p[n - 1] == ' ') --n;
+  return {p, n};
+}
+
+}  // namespace
+
+// The field's place, when the table has it and it lies within the row.
+LogRowReader::FieldBytes LogRowReader::Of(const DbfTable& table, const LogFields& fields, LogField which) {
+  if (!fields.Has(which)) return {};
+  const DbfField* f = table.GetField(fields[which]);
+  if (!f || !f->readable) return {};
+  return {f->offset, f->length};
+}
+
+LogRowReader::LogRowReader(const DbfTable& table, const LogFields& fields)
+    : rate_(Of(table, fields, LogField::Rate)),
+      boom_(Of(table, fields, LogField::Boom)),
+      width_(Of(table, fields, LogField::Width)),
+      date_(Of(table, fields, LogField::Date)),
+      time_(Of(table, fields, LogField::Time)) {}
+
+// Numbers of absent fields are 0, dates and times of absent fields unknown.
+LogRecordValues LogRowReader::Read(const unsigned char* row) const {
+  const auto number = [row](const FieldBytes& f) {
+    return f.length > 0 ? ParseDbfNumber(reinterpret_cast<const char*>(row) + f.offset, std::size_t(f.length)) : 0.0;
+  };
+  LogRecordValues v;
+  v.hasRow = true;
+  v.rate = number(rate_);
+  v.boom = number(boom_);
+  v.width = number(width_);
+  if (date_.length > 0) v.hasDate = ParseLogDate(ShortText(row, date_.offset, date_.length), v.days);
+  if (time_.length > 0) v.hasTime = ParseLogTime(ShortText(row, time_.offset, time_.length), v.seconds);
+  return v;
+}
+
+// A rate and a width field: each point adds its width times its step.
+bool SumsPointSteps(const LogFields& fields) { return fields.Has(LogField::Rate) && fields.Has(LogField::Width); }
+
+// One walk over the rows the file holds whole.
+RowScan ScanRows(const std::string& tablePath, int legendColumn, const LogFields& fields) {
+  RowScan scan;
+  scan.path = tablePath;
+  const bool logs = fields.Any();
+  if (legendColumn <= 0 && !logs) return scan;
+  DbfTable table;
+  scan.opened = table.Open(tablePath);
+  if (!scan.opened) {
+    scan.error = table.GetLastError();
+    scan.errorText = table.GetLastErrorText();
+    return scan;
+  }
+  const DbfField* column = legendColumn > 0 ? table.GetField(legendColumn) : nullptr;
+  scan.textColumn = column && IsCategoryField(*column);
+  const bool readValues = legendColumn > 0 && !scan.textColumn;
+  // A field running past the row gives 0, as GetNumber gives it.
+  if (column && !column->readable) column = nullptr;
+  const bool steps = SumsPointSteps(fields);
+  scan.ratesAreValues = steps && readValues && legendColumn == fields[LogField::Rate];
+  const LogRowReader reader(table, fields);
+  const auto rows = static_cast<size_t>(std::max(0, table.GetRecordCount()));
+  if (readValues) scan.values.reserve(rows);
+  if (logs) scan.flags.reserve(rows);
+  if (steps) {
+    if (!scan.ratesAreValues) scan.rates.reserve(rows);
+    scan.widths.reserve(rows);
+  }
+  for (size_t i = 0; i < rows; ++i) {
+    const unsigned char* row = table.RowBytes(static_cast<int>(i + 1));
+    // The rows stop where the file does.
+    if (!row) break;
+    ++scan.rows;
+    if (readValues) {
+      scan.values.push_back(column ? ParseDbfNumber(reinterpret_cast<const char*>(row) + column->offset,
+                                                    std::size_t(column->length))
+                                   : 0.0);
+    }
+    if (!logs) continue;
+    const LogRecordValues v = reader.Read(row);
+    scan.flags.push_back(static_cast<uint8_t>(LogFilterFlags(fields, v)));
+    scan.dates.AddDateTime(v);
+    if (steps) {
+      if (!scan.ratesAreValues) scan.rates.push_back(v.rate);
+      scan.widths.push_back(v.width);
+    }
+  }
+  return scan;
+}
+
+}  // namespace kestrune
