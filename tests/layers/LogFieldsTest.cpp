@@ -290,6 +290,46 @@ TEST_F(SmallLog, FlagsAndSummaryMatchTheFiguresWorkedOutByHand) {
   }
 }
 
+TEST(LogRows, RowsNoRecordUsesLeaveTheDatesTimesAndValuesAlone) {
+  // Three points over a table of five rows: the two rows no record uses hold
+  // the earliest date and the widest times, and must not reach the summary,
+  // on the first load (the table read beside the shapes) or a recomputation.
+  TempDir dir;
+  ShpBuilder shp(1, -94.0, 41.0, -92.0, 43.0);
+  for (double lat : {42.0, 42.0001, 42.0002}) shp.Point(-93.0, lat);
+  const std::string path = (dir / "few.shp").string();
+  test::WriteFileBytes(path, shp.Bytes());
+  DbfTableLayout layout;
+  layout.fields = {{"RATE", 'N', 8, 2}, {"LOGGED", 'D', 8, 0}, {"TIME", 'C', 8, 0}, {"WIDTH", 'N', 6, 2}};
+  const auto row = [](double rate, const char* date, const char* time) {
+    return " " + test::Number(rate, 8) + Left(date, 8) + Left(time, 8) + test::Number(10.0, 6);
+  };
+  layout.rows = {row(100, "20260415", "08:00"), row(0, "20260416", "08:30"), row(120, "20260415", "09:00"),
+                 row(500, "20200101", "05:00"), row(600, "20300101", "23:00")};
+  test::WriteFileBytes(dir / "few.dbf", test::MakeDbf(layout));
+  test::WriteFileBytes(dir / "few.gpe", std::string("[Options]\r\nLEGEND_COL=1\r\nCOLOR_METHOD=1\r\n"));
+  Layer layer;
+  ASSERT_TRUE(test::OpenAndLoad(layer, path));
+  for (int pass = 0; pass < 2; ++pass) {
+    SCOPED_TRACE(pass == 0 ? "first load" : "recomputed");
+    std::vector<double> values;
+    std::vector<uint32_t> flags;
+    for (Shape* s : layer.Records()) {
+      values.push_back(s->GetValue());
+      flags.push_back(s->GetFilterFlags());
+    }
+    EXPECT_EQ(values, (std::vector<double>{100.0, 0.0, 120.0}));
+    EXPECT_EQ(flags, (std::vector<uint32_t>{0x5, 0x9, 0x5}));
+    const FileSummary& s = layer.GetSummary();
+    ASSERT_TRUE(s.hasDate && s.hasTimes);
+    EXPECT_EQ(IsoDate(s.date), "2026-04-15");
+    EXPECT_EQ(s.FormatStartTime(), "8:00 AM");
+    EXPECT_EQ(s.FormatEndTime(), "9:00 AM");
+    EXPECT_GT(s.fieldArea[0], 0.0);
+    layer.ComputeValues();
+  }
+}
+
 TEST_F(SmallLog, KeysOverrideDetectionWhichWritesNothing) {
   Layer detected;
   ASSERT_TRUE(test::OpenAndLoad(detected, path_));

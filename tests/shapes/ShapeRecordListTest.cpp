@@ -161,3 +161,63 @@ TEST(RecordList, OrderedInsertOfManyAreasIsFastAndSorted) {
 
 }  // namespace
 }  // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+TEST(RecordList, RunsOfPooledPointsKeepTheirOrderThroughEveryEdit) {
+  // Points made one after another lie a stride apart and are kept as runs;
+  // each edit inside a run must still give the walk from the head.
+  std::mt19937 rng(5);
+  std::vector<std::unique_ptr<Shape>> owned;
+  RecordList list;
+  NaiveList naive;
+  const auto appendPoints = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      owned.push_back(std::make_unique<PointShape>(static_cast<int>(owned.size())));
+      list.Append(owned.back().get());
+      naive.Append(owned.back().get());
+    }
+  };
+  appendPoints(5000);
+#ifndef KESTRUNE_POOL_OFF
+  // 5,000 points in runs of up to 1,024 take five blocks, none listed.
+  EXPECT_EQ(list.RunBlockCount(), 5u);
+#endif
+  for (int round = 0; round < 40; ++round) {
+    switch (rng() % 5) {
+      case 0:  // one record out of the middle of a run
+        if (!owned.empty()) {
+          Shape* victim = owned[rng() % owned.size()].get();
+          list.Remove(victim);
+          naive.Remove(victim);
+        }
+        break;
+      case 1: {  // every record of some numbers out at once
+        const int modulus = 2 + static_cast<int>(rng() % 7);
+        const auto pick = [modulus](const Shape* s) { return s->GetRecordNumber() % modulus == 0; };
+        list.RemoveIf(pick);
+        naive.items.remove_if(pick);
+        break;
+      }
+      case 2: {  // a record that is not an area, placed in drawing order: the front
+        owned.push_back(std::make_unique<PointShape>(-round));
+        list.InsertOrdered(owned.back().get());
+        naive.InsertOrdered(owned.back().get());
+        break;
+      }
+      case 3:  // an area placed in order among the points
+        owned.push_back(SquareArea(-1000 - round, 1 + static_cast<int>(rng() % 50)));
+        list.InsertOrdered(owned.back().get());
+        naive.InsertOrdered(owned.back().get());
+        break;
+      default:
+        appendPoints(1 + static_cast<int>(rng() % 3000));
+    }
+    ASSERT_EQ(Contents(list), std::vector<Shape*>(naive.items.begin(), naive.items.end())) << "round " << round;
+    ASSERT_EQ(list.back(), naive.items.empty() ? nullptr : naive.items.back());
+  }
+}
+
+}  // namespace
+}  // namespace kestrune

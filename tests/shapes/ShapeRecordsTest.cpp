@@ -177,8 +177,9 @@ TEST_F(PointRecord, PenAndBrushFollowBorderSelectionAndFilterAndAreRestored) {
 }
 
 TEST_F(PointRecord, PointRecordsStayWithinTheirMemoryBudget) {
-  // A layer of points pays this per record plus one list slot of 8 bytes.
-  EXPECT_LE(sizeof(PointShape), 48u);
+  // A layer of points pays this per record; runs of them cost next to
+  // nothing in the list.
+  EXPECT_LE(sizeof(PointShape), 32u);
   // Pooled records are reused after deletion and stay distinct while alive.
   std::vector<PointShape*> many;
   for (int i = 0; i < 50000; ++i) many.push_back(new PointShape(i));
@@ -454,6 +455,63 @@ TEST(Records, AreaLabelPointLiesInsideEvenWhenTheCentreIsInAHole) {
   AreaShape plain(2);
   plain.AddPoints(outer.data(), 5);
   EXPECT_EQ(plain.GetLabelPoint(), (MapPoint{1050, 1050}));
+}
+
+TEST(Records, CompactStateAndItsSideTableGiveBackWhatWasSet) {
+  // Colours, filter bits and owners each have a compact form and a side-table
+  // form; both must give back exactly what was set, and a record reborn at a
+  // freed address starts afresh.
+  ShapeCollection first, second;
+  struct Case {
+    uint32_t filter;
+    Color color;
+    ShapeOwner* owner;
+  };
+  const Case cases[] = {
+      {0xFFFF, kNeutralColor, nullptr}, {0x5, 0x123456, &first},    {0xA, 0xFFFFFF, &second},
+      {0xFD, 0x000000, &first},         {0xFE, 0x00FF00, &second},   {0xFF, 0x0000FF, nullptr},
+      {0xABCD, 0x808080, &first},       {0x10000 | 0x7, 0x1, &second},
+  };
+  std::vector<std::unique_ptr<Shape>> records;
+  for (int i = 0; i < 3; ++i) {
+    records.push_back(std::make_unique<PointShape>(i));
+    records.push_back(std::make_unique<LineShape>(i));
+  }
+  for (const Case& c : cases) {
+    for (auto& r : records) {
+      r->SetFilterFlags(c.filter);
+      r->SetColor(c.color);
+      r->SetOwner(c.owner);
+    }
+    for (auto& r : records) {
+      EXPECT_EQ(r->GetFilterFlags(), c.filter & 0xFFFF);
+      EXPECT_EQ(r->GetColor(), c.color);
+      EXPECT_EQ(r->GetOwner(), c.owner);
+    }
+  }
+  // Two owners in one pool block: the second keeps its own.
+  auto a = std::make_unique<PointShape>(10);
+  auto b = std::make_unique<PointShape>(11);
+  a->SetOwner(&first);
+  b->SetOwner(&second);
+  EXPECT_EQ(a->GetOwner(), &first);
+  EXPECT_EQ(b->GetOwner(), &second);
+  b.reset();
+  auto reborn = std::make_unique<PointShape>(12);
+  EXPECT_EQ(reborn->GetOwner(), nullptr);
+  EXPECT_EQ(reborn->GetFilterFlags(), 0xFFFFu);
+  EXPECT_EQ(reborn->GetColor(), kNeutralColor);
+}
+
+TEST(Records, ColoursBeyondThePaletteGoToTheSideTable) {
+  // 70,000 distinct colours overflow the two-byte palette; every record still
+  // shows its own.
+  std::vector<std::unique_ptr<PointShape>> records;
+  for (int i = 0; i < 70000; ++i) {
+    records.push_back(std::make_unique<PointShape>(i));
+    records.back()->SetColor(static_cast<Color>(0x100000 + i));
+  }
+  for (int i = 0; i < 70000; ++i) ASSERT_EQ(records[i]->GetColor(), static_cast<Color>(0x100000 + i)) << i;
 }
 
 TEST(Records, LabelsLiveInASideTableAndGoWithTheRecord) {
