@@ -236,9 +236,9 @@ void BM_FindInRect(benchmark::State& state) {
                      std::max(m[0].y, m[1].y)};
   for (auto _ : state) {
     std::vector<Shape*> found;
-    const double find = MedianMs(7, [&] { found = s.layer->FindInRect(rect); });
+    const double find = MedianMs(31, [&] { found = s.layer->FindInRect(rect); });
     std::vector<Shape*> copied;
-    const double copy = MedianMs(7, [&] {
+    const double copy = MedianMs(31, [&] {
       copied = std::vector<Shape*>(found.begin(), found.end());
       benchmark::DoNotOptimize(copied.data());
     });

@@ -82,7 +82,8 @@ draw=$(printf '%s\n' "${draws[@]}" | median)
 write=$(printf '%s\n' "${writes[@]}" | median)
 size=$(stat -c %s "$out")
 
-printf 'points file           %s (%s records)\n' "$data/points.shp" 1000000
+records=$("$python" -c 'import struct,sys; f=open(sys.argv[1],"rb"); f.seek(4); print(struct.unpack("<i", f.read(4))[0])' "$data/points.dbf")
+printf 'points file           %s (%s records)\n' "$data/points.shp" "$records"
 printf 'floor (read+project)  %8.1f ms\n' "$floor_only"
 printf 'layer load (bench)    %8.1f ms\n' "$load_only"
 printf 'render process, wall  %8.1f ms   (median of %d; %.1fx the floor)\n' "$wall" "$runs" \

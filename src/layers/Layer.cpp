@@ -718,23 +718,27 @@ std::vector<Shape*> Layer::FindInRect(const MapRect& rect) {
   // A record's hit bounds inside the rectangle hold its point; the points of
   // cells deep enough inside are taken without a look at their bounds.
   size_t low = 0, high = 0;
-  index_.MarkSparse(rect, 0, found_, sure_, PointMargin(), low, high);
   size_t marked = 0;
-  for (size_t w = low; w <= high && w < found_.size(); ++w) marked += __builtin_popcountll(found_[w] | sure_[w]);
+  index_.MarkSparse(rect, 0, found_, sure_, PointMargin(), low, high, &marked);
   found.reserve(marked);
   for (size_t w = low; w <= high && w < found_.size(); ++w) {
     const uint64_t sure = sure_[w];
     uint64_t word = found_[w] | sure;
-    if (sure == ~uint64_t{0} && !anyFilteredOut_) {
-      // 64 records in a row, all taken: a log's passes give long runs.
-      index_.AppendRecords(w * 64, 64, found);
+    if (!anyFilteredOut_ && word == sure) {
+      // Only records taken unread: a log's passes give long runs of them.
+      if (sure == ~uint64_t{0}) {
+        index_.AppendRecords(w * 64, 64, found);
+      } else if (sure != 0) {
+        index_.AppendMarked(w, sure, found);
+      }
       word = 0;
     }
     while (word != 0) {
       const int bit = __builtin_ctzll(word);
       Shape* shape = index_.At(w * 64 + static_cast<size_t>(bit));
       if ((sure >> bit) & 1) {
-        if (!shape->IsFilteredOut()) found.push_back(shape);
+        // Without hidden records a sure record is taken unread.
+        if (!anyFilteredOut_ || !shape->IsFilteredOut()) found.push_back(shape);
       } else {
         consider(shape);
       }

@@ -114,7 +114,31 @@ void SpatialIndex::AppendRecords(size_t first, size_t count, std::vector<Shape*>
                 listed_.begin() + static_cast<std::ptrdiff_t>(c.listedAt + i + count));
     return;
   }
-  for (size_t k = 0; k < count; ++k) into.push_back(RunAt(c.first, i + k));
+  // Sized once and filled: the loop is a plain stride.
+  const size_t at = into.size();
+  into.resize(at + count);
+  Shape** out = into.data() + at;
+  char* base = reinterpret_cast<char*>(RunAt(c.first, i));
+  for (size_t k = 0; k < count; ++k) out[k] = reinterpret_cast<Shape*>(base + k * RecordList::kRunStride);
+}
+
+// A word's 64 positions lie in one chunk: one look at it serves every bit.
+void SpatialIndex::AppendMarked(size_t word, uint64_t bits, std::vector<Shape*>& into) const {
+  const size_t first = word * 64;
+  const Chunk& c = chunks_[first >> kChunkShift];
+  const size_t i = first & (kChunkSize - 1);
+  const size_t at = into.size();
+  into.resize(at + static_cast<size_t>(__builtin_popcountll(bits)));
+  Shape** out = into.data() + at;
+  if (c.run) {
+    char* base = reinterpret_cast<char*>(RunAt(c.first, i));
+    for (; bits != 0; bits &= bits - 1) {
+      *out++ = reinterpret_cast<Shape*>(base + static_cast<size_t>(__builtin_ctzll(bits)) * RecordList::kRunStride);
+    }
+  } else {
+    Shape* const* listed = listed_.data() + c.listedAt + i;
+    for (; bits != 0; bits &= bits - 1) *out++ = listed[__builtin_ctzll(bits)];
+  }
 }
 
 // Forgets every record.
@@ -164,18 +188,19 @@ void SpatialIndex::Mark(const MapRect& rect, int64_t margin, Bits& bits, Bits* s
 
 // Marks into clear bits, keeping the range of words written.
 void SpatialIndex::MarkSparse(const MapRect& rect, int64_t margin, Bits& bits, Bits& sure, int64_t sureMargin,
-                              size_t& low, size_t& high) const {
+                              size_t& low, size_t& high, size_t* marked) const {
   const size_t words = (size_ + 63) / 64;
   if (bits.size() != words) bits.assign(words, 0);
   if (sure.size() != words) sure.assign(words, 0);
-  MarkInto(rect, margin, bits, &sure, sureMargin, low, high);
+  MarkInto(rect, margin, bits, &sure, sureMargin, low, high, marked);
 }
 
 // The marking itself; low and high follow the words written.
 void SpatialIndex::MarkInto(const MapRect& rect, int64_t margin, Bits& bits, Bits* sure, int64_t sureMargin,
-                            size_t& low, size_t& high) const {
+                            size_t& low, size_t& high, size_t* marked) const {
   low = SIZE_MAX;
   high = 0;
+  if (marked) *marked = always_.size();
   for (uint32_t position : always_) {
     bits[position >> 6] |= uint64_t{1} << (position & 63);
     low = std::min<size_t>(low, position >> 6);
@@ -197,6 +222,7 @@ void SpatialIndex::MarkInto(const MapRect& rect, int64_t margin, Bits& bits, Bit
       Bits& into = (sure && rowInside && left >= innerL && left + cellW_ - 1 <= innerR) ? *sure : bits;
       const uint32_t begin = cellStart_[cell], end = cellStart_[cell + 1];
       if (begin == end) continue;
+      if (marked) *marked += end - begin;
       // A cell's positions are in list order: its first and last bound the words.
       low = std::min<size_t>(low, cellItems_[begin] >> 6);
       high = std::max<size_t>(high, cellItems_[end - 1] >> 6);

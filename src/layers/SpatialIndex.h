@@ -38,6 +38,9 @@ class SpatialIndex {
   // Appends the records of count positions from first, which lie in one
   // chunk (a run of 64 aligned positions does).
   void AppendRecords(size_t first, size_t count, std::vector<Shape*>& into) const;
+  // Appends the records of the set bits of one word of positions (64 from
+  // word * 64), in order.
+  void AppendMarked(size_t word, uint64_t bits, std::vector<Shape*>& into) const;
 
   // The largest east-west map units per foot of any point record: a point's
   // symbol reaches at most half the symbol size times this from its point.
@@ -52,8 +55,9 @@ class SpatialIndex {
   // The same into bits (and sure) that are all clear already, or empty,
   // which are cleared and sized first; [low, high] gives the words that may
   // now have set bits (low > high for none), the only ones to clear again.
+  // marked, when given, gets the number of positions marked.
   void MarkSparse(const MapRect& rect, int64_t margin, Bits& bits, Bits& sure, int64_t sureMargin, size_t& low,
-                  size_t& high) const;
+                  size_t& high, size_t* marked = nullptr) const;
   // The same positions, in list order, for small areas (a click).
   void Collect(const MapRect& rect, int64_t margin, std::vector<uint32_t>& positions) const;
 
@@ -78,7 +82,7 @@ class SpatialIndex {
   bool CellRange(const MapRect& rect, int64_t margin, int64_t& x0, int64_t& y0, int64_t& x1, int64_t& y1) const;
   size_t CellOf(const MapPoint& p) const;
   void MarkInto(const MapRect& rect, int64_t margin, Bits& bits, Bits* sure, int64_t sureMargin, size_t& low,
-                size_t& high) const;
+                size_t& high, size_t* marked = nullptr) const;
 
   // Positions by chunks of kChunkSize: a chunk whose records lie a run's
   // stride apart keeps its first record only, any other lists them all.
