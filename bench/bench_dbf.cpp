@@ -89,14 +89,22 @@ const std::string& TablePath() {
   return path;
 }
 
+// The whole file's bytes, in memory touched before any timing: the floor
+// counts reading and parsing, not the system handing out fresh pages.
+std::vector<char>& FloorBuffer(std::size_t size) {
+  static std::vector<char> bytes;
+  if (bytes.size() < size) {
+    bytes.assign(size, 0);
+  }
+  return bytes;
+}
+
 // The floor: the whole file read into memory in one call, the first field of
-// every row parsed in place. No checks, no table. Gives the rows read.
-long FloorReadFileAndParseColumn(const std::string& path) {
+// every row parsed in place with the table's own number parser. No checks,
+// no table. Gives the rows read.
+long FloorReadFileAndParseColumn(const std::string& path, std::vector<char>& bytes) {
   const int fd = ::open(path.c_str(), O_RDONLY);
   if (fd < 0) return 0;
-  struct stat st {};
-  ::fstat(fd, &st);
-  std::vector<char> bytes(std::size_t(st.st_size));
   const ssize_t got = ::read(fd, bytes.data(), bytes.size());
   ::close(fd);
   if (got < 32) return 0;
@@ -108,12 +116,7 @@ long FloorReadFileAndParseColumn(const std::string& path) {
   double sum = 0;
   long rows = 0;
   for (long r = 0; r < count && headerLength + (r + 1) * recordLength <= long(got); ++r, ++rows) {
-    const char* field = bytes.data() + headerLength + r * recordLength + 1;
-    const char* end = field + length;
-    while (field < end && *field == ' ') ++field;
-    double v = 0;
-    std::from_chars(field, end, v);
-    sum += v;
+    sum += kestrune::ParseDbfNumber(bytes.data() + headerLength + r * recordLength + 1, std::size_t(length));
   }
   benchmark::DoNotOptimize(sum);
   return rows;
@@ -129,8 +132,9 @@ void AgainstFloor(benchmark::State& state, Work work) {
   double floorMs = 0, workMs = 0;
   for (auto _ : state) {
     state.PauseTiming();
+    std::vector<char>& bytes = FloorBuffer(std::size_t(fs::file_size(path)));
     const auto f0 = Clock::now();
-    state.counters["rows"] = double(FloorReadFileAndParseColumn(path));
+    state.counters["rows"] = double(FloorReadFileAndParseColumn(path, bytes));
     floorMs += Ms(Clock::now() - f0);
     state.ResumeTiming();
     const auto t0 = Clock::now();
@@ -148,7 +152,9 @@ void AgainstFloor(benchmark::State& state, Work work) {
 }
 
 void BM_Floor_ReadFileAndParseColumn(benchmark::State& state) {
-  AgainstFloor(state, [](const std::string& path) { return FloorReadFileAndParseColumn(path) > 0; });
+  AgainstFloor(state, [](const std::string& path) {
+    return FloorReadFileAndParseColumn(path, FloorBuffer(std::size_t(fs::file_size(path)))) > 0;
+  });
 }
 BENCHMARK(BM_Floor_ReadFileAndParseColumn)->Unit(benchmark::kMillisecond);
 
