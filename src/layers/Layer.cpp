@@ -12,6 +12,7 @@
 #include "lang/LangString.h"
 #include "geo/Canvas.h"
 #include "geo/CMapTransform.h"
+#include "layers/IniFile.h"
 #include "layers/MapWindowHost.h"
 #include "layers/PixelMapper.h"
 #include "layers/RowScan.h"
@@ -157,23 +158,32 @@ bool Layer::Open() {
 
 // Reads the records once, then on every call the settings, values, legend and
 // colours. On the first read the attribute table is read in a second thread
-// while the shapes load: the two files take about as long.
+// while the shapes load (the two files take about as long), by the legend
+// column and log fields the side files name; should reading the settings
+// afterwards settle on others, the table is read again for them.
 bool Layer::Load(bool keepRecords) {
   const bool first = !loaded_;
+  std::future<RowScan> rows;
+  int16_t scannedColumn = 0;
+  LogFields scannedFields;
   if (first) {
     WaitCursor wait;
     if (!keepRecords) {
       Clear();
       PumpMessages();
     }
-  }
-  LoadSettings();
-  std::future<RowScan> rows;
-  if (first) {
     if (fileKind_ == kFileKindShape) {
-      WaitCursor wait;
-      const int column = settings_.legendColumn;
-      rows = std::async(std::launch::async, ScanRows, GetTablePath(), column, logFields_);
+      if (!basePath_.empty()) {
+        // A look at the keys that writes and reports nothing: that is left
+        // to the settings load after the records.
+        IniFile file;
+        file.Load(GetSettingsPath());
+        LayerSettings peek = settings_;
+        ApplySettingsKeys(file, peek);
+        scannedColumn = peek.legendColumn;
+        scannedFields = LoadLogFields(GetSettingsPath(), GetTablePath());
+        rows = std::async(std::launch::async, ScanRows, GetTablePath(), scannedColumn, scannedFields);
+      }
       loading_ = true;
       loadedSinceReport_ = 0;
       reader_.LoadRecords(*this, coordSystemKind_, datum_, zone_);
@@ -182,9 +192,15 @@ bool Layer::Load(bool keepRecords) {
     }
     SetModified(false);
   }
+  LoadSettings();
   loaded_ = true;
   if (rows.valid()) {
-    ComputeValues(rows.get());
+    const RowScan scanned = rows.get();
+    if (settings_.legendColumn == scannedColumn && logFields_ == scannedFields) {
+      ComputeValues(scanned);
+    } else {
+      ComputeValues();
+    }
   } else {
     ComputeValues();
   }

@@ -494,6 +494,15 @@ void Shape::SetShowAttributesHandler(std::function<void(Shape&, void*)> handler)
 
 // ---------------------------------------------------------------- PointShape
 
+// Whether point records come from the pool.
+bool PointShape::IsPooled() {
+#ifdef KESTRUNE_POOL_OFF
+  return false;
+#else
+  return true;
+#endif
+}
+
 // Takes a slot from the point pool.
 void* PointShape::operator new(size_t size) {
 #ifdef KESTRUNE_POOL_OFF

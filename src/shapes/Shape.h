@@ -191,7 +191,9 @@ class PointShape final : public Shape {
   // East-west map units of one foot of ground at the point.
   int UnitsPerFoot() const;
 
-  // Point records come by the million: they are carved from large blocks.
+  // Point records come by the million: they are carved from large blocks
+  // (except in builds that check every allocation).
+  static bool IsPooled();
   static void* operator new(size_t size);
   static void operator delete(void* p, size_t size);
 
