@@ -192,10 +192,13 @@ bool Layer::Load(bool keepRecords) {
     }
     SetModified(false);
   }
+  // The pass is over before anything else opens the table (each open takes
+  // the table's lock).
+  const bool scannedRows = rows.valid();
+  const RowScan scanned = scannedRows ? rows.get() : RowScan{};
   LoadSettings();
   loaded_ = true;
-  if (rows.valid()) {
-    const RowScan scanned = rows.get();
+  if (scannedRows) {
     if (settings_.legendColumn == scannedColumn && logFields_ == scannedFields) {
       ComputeValues(scanned);
     } else {

@@ -283,24 +283,6 @@ std::string ClockText(double hour, double minute) {
   return text;
 }
 
-// The numbers and texts of the row's log fields.
-LogRecordValues ReadLogValues(const DbfTable& table, const LogFields& fields) {
-  LogRecordValues v;
-  v.hasRow = true;
-  if (fields.Has(LogField::Rate)) table.GetNumber(fields[LogField::Rate], v.rate);
-  if (fields.Has(LogField::Boom)) table.GetNumber(fields[LogField::Boom], v.boom);
-  if (fields.Has(LogField::Width)) table.GetNumber(fields[LogField::Width], v.width);
-  // Dates and times are short: a field's first 63 bytes hold any of their forms.
-  char text[64];
-  if (fields.Has(LogField::Date) && table.GetString(fields[LogField::Date], text, sizeof text)) {
-    v.hasDate = ParseLogDate(text, v.days);
-  }
-  if (fields.Has(LogField::Time) && table.GetString(fields[LogField::Time], text, sizeof text)) {
-    v.hasTime = ParseLogTime(text, v.seconds);
-  }
-  return v;
-}
-
 // Boom and rate bits of a record's values.
 uint32_t LogFilterFlags(const LogFields& fields, const LogRecordValues& values) {
   if (!values.hasRow) return kComputedRecordFlags;

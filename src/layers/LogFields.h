@@ -102,8 +102,6 @@ struct LogRecordValues {
   double seconds = 0.0;
 };
 
-// Reads the log values of the table's current row.
-LogRecordValues ReadLogValues(const DbfTable& table, const LogFields& fields);
 
 // A record's filter flags: boom 0x1 when its value is above 0, 0x2 when not
 // (0x1 without a boom field); rate 0x4 above 0, 0x8 when not (0x4 without a

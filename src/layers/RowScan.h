@@ -46,8 +46,8 @@ bool SumsPointSteps(const LogFields& fields);
 // log fields that are all absent read no flags.
 RowScan ScanRows(const std::string& tablePath, int legendColumn, const LogFields& fields);
 
-// The log values of a row's bytes, as ReadLogValues gives them for the
-// buffered row.
+// The log values of a row's bytes: numbers of absent or unreadable fields
+// 0, their dates and times unknown; texts are their first 63 bytes.
 class LogRowReader {
  public:
   LogRowReader(const DbfTable& table, const LogFields& fields);
