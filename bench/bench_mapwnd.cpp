@@ -47,11 +47,11 @@ Scene& GetScene() {
   // A copy: whatever the layer writes to its ".gpe" stays out of the data set.
   s.copy = std::make_unique<bench::DataCopy>(DataPath(), false);
   s.layers = std::make_unique<LayerList>();
-  SetLayerList(s.layers.get());
   Layer* layer = s.layers->AddLayer(s.copy->Shp(), nullptr, true);
   if (!layer) return s;
   s.layers->SetActiveLayer(layer);
   s.map = std::make_unique<CMapWnd>();
+  s.map->SetLayers(s.layers.get());
   s.map->resize(1600, 900);
   s.map->show();
   QApplication::processEvents();

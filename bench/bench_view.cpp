@@ -78,7 +78,6 @@ Scene& GetScene() {
   if (!fs::exists(SourcePath())) return s;
   s.copy = std::make_unique<bench::DataCopy>(SourcePath(), true);
   s.layers = std::make_unique<LayerList>();
-  SetLayerList(s.layers.get());
   malloc_trim(0);
   const int64_t before = ResidentBytes();
   const auto t0 = Clock::now();
@@ -89,6 +88,7 @@ Scene& GetScene() {
   s.bytesPerRecord = static_cast<double>(ResidentBytes() - before) / static_cast<double>(s.layer->GetRecordCount());
   s.layers->SetActiveLayer(s.layer);
   s.map = std::make_unique<CMapWnd>();
+  s.map->SetLayers(s.layers.get());
   s.map->resize(kWidth, kHeight);
   s.map->show();
   QApplication::processEvents();

@@ -15,6 +15,7 @@
 
 #include "app/Commands.h"
 #include "app/gui/MainFrame.h"
+#include "layers/LayerList.h"
 #include "base/gui/PaneInterfaces.h"
 #include "mapview/MapView.h"
 
@@ -42,8 +43,12 @@ int main(int argc, char** argv) {
   constexpr int kLayersWidth = 200;
   frame.Splitter()->setSizes({kLayersWidth, width - kLayersWidth});
   QApplication::processEvents();
+  // Each file is read in turn, as names handed to the window are.
   for (int i = 4; i < argc; ++i) {
-    if (!frame.OpenByName(QString::fromLocal8Bit(argv[i]))) std::fprintf(stderr, "not opened: %s\n", argv[i]);
+    const int before = frame.Layers().GetCount();
+    frame.OpenByName(QString::fromLocal8Bit(argv[i]));
+    frame.WaitForLoads();
+    if (frame.Layers().GetCount() == before) std::fprintf(stderr, "not opened: %s\n", argv[i]);
   }
   // Every file in view.
   frame.ExecuteCommand(kestrune::kIdZoomAll);

@@ -30,10 +30,6 @@ StatusHandler& StatusSlot() {
   static StatusHandler handler;
   return handler;
 }
-std::function<void()>& PumpSlot() {
-  static std::function<void()> handler;
-  return handler;
-}
 std::function<void()>& BeepSlot() {
   static std::function<void()> handler;
   return handler;
@@ -72,16 +68,6 @@ void ShowStatus(const std::string& text) {
 StatusHandler SetStatusHandler(StatusHandler handler) {
   StatusHandler old = std::move(StatusSlot());
   StatusSlot() = std::move(handler);
-  return old;
-}
-
-void PumpMessages() {
-  if (PumpSlot()) PumpSlot()();
-}
-
-std::function<void()> SetPumpHandler(std::function<void()> handler) {
-  auto old = std::move(PumpSlot());
-  PumpSlot() = std::move(handler);
   return old;
 }
 

@@ -1,5 +1,5 @@
-// The few things core code asks of the desktop: message boxes, status-line notices, the message pump,
-// the beep and the wait cursor. The GUI installs real handlers; without one,
+// The few things core code asks of the desktop: message boxes, status-line
+// notices, the beep and the wait cursor. The GUI installs real handlers; without one,
 // messages go to stderr and the rest does nothing, so tools and tests run headless.
 #pragma once
 
@@ -33,21 +33,19 @@ inline MessageAnswer ShowMessage(const std::string& text, const std::string& cap
 MessageHandler SetMessageHandler(MessageHandler handler);
 
 // A one-line notice for the status bar (a settings key that could not be
-// written, a table whose values could not be read); on stderr without a window.
+// written, a table whose values could not be read); on stderr without a
+// window. Any thread may tell one (a layer loading in a worker does).
 using StatusHandler = std::function<void(const std::string& text)>;
 void ShowStatus(const std::string& text);
 // Installs a handler and returns the previous one (tests capture notices this way).
 StatusHandler SetStatusHandler(StatusHandler handler);
 
-// Dispatches waiting window events so windows stay live during long work.
-void PumpMessages();
-std::function<void()> SetPumpHandler(std::function<void()> handler);
-
 // The system beep that tells of a zoom limit.
 void Beep();
 std::function<void()> SetBeepHandler(std::function<void()> handler);
 
-// Shows the wait cursor for the life of the object.
+// Shows the wait cursor for the life of the object (in the window's thread;
+// elsewhere it does nothing).
 class WaitCursor {
  public:
   WaitCursor();

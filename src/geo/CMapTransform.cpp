@@ -146,8 +146,6 @@ void ForEachRing(const int32_t* ringSizes, int ringCount, F&& f) {
   }
 }
 
-CMapTransform* g_mapTransform = nullptr;
-
 }  // namespace
 
 // Sets the device origin and the fixed clip box; the owner sets the world.
@@ -457,10 +455,5 @@ bool PointInPolygon(const MapPoint& point, const MapPoint* ring, int count) {
   }
   return winding != 0;
 }
-
-// The map window's transform while one exists.
-CMapTransform* GetMapTransform() { return g_mapTransform; }
-// Installs or clears the map window's transform.
-void SetMapTransform(CMapTransform* transform) { g_mapTransform = transform; }
 
 }  // namespace kestrune

@@ -59,9 +59,4 @@ MapRect BoundingBox(const MapPoint* points, int count);
 // Winding test of a closed ring (first point repeated at the end).
 bool PointInPolygon(const MapPoint& point, const MapPoint* ring, int count);
 
-// The map window's transform while one exists (set by the map window, and by
-// tools that draw a virtual view); null otherwise.
-CMapTransform* GetMapTransform();
-void SetMapTransform(CMapTransform* transform);
-
 }  // namespace kestrune

@@ -1,6 +1,7 @@
 // Reading and writing the language file, and its text-table form for krlang.
 #include "lang/LangFile.h"
 
+#include <atomic>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -18,7 +19,7 @@ namespace kestrune {
 namespace {
 
 std::string g_langFilePath = "KRLang.dat";
-uint64_t g_openCount = 0;
+std::atomic<uint64_t> g_openCount{0};
 
 // Closes a stdio file when the reader returns by any path.
 struct FileCloser {

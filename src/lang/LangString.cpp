@@ -13,6 +13,7 @@
 namespace kestrune {
 
 const std::string& LangStringCache::Lookup(uint32_t id, const char* defaultText) {
+  std::lock_guard<std::mutex> lock(mutex_);
   auto it = texts_.find(id);
   if (it != texts_.end()) return it->second;
   std::string text;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 
 namespace kestrune {
@@ -15,12 +16,20 @@ class LangStringCache {
   const std::string& Lookup(uint32_t id, const char* defaultText);
 
   // Forgets every entry. Only for tests: callers of the real cache keep pointers.
-  void ClearForTesting() { texts_.clear(); }
-  size_t size() const { return texts_.size(); }
+  void ClearForTesting() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    texts_.clear();
+  }
+  size_t size() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return texts_.size();
+  }
 
  private:
   // Node-based, so element addresses are stable while entries are added.
   std::map<uint32_t, std::string> texts_;
+  // A layer read in a worker thread looks texts up too.
+  mutable std::mutex mutex_;
 };
 
 // The process-wide cache (created on first use, never destroyed).

@@ -13,7 +13,6 @@
 #include "geo/Canvas.h"
 #include "geo/CMapTransform.h"
 #include "layers/IniFile.h"
-#include "layers/MapWindowHost.h"
 #include "layers/PixelMapper.h"
 #include "layers/RowScan.h"
 #include "shapes/DbfTable.h"
@@ -23,14 +22,6 @@
 namespace kestrune {
 
 namespace {
-
-MapWindowHost* g_mapWindowHost = nullptr;
-
-// Who hears of selection changes.
-Layer::SelectionObserver& SelectionObserverSlot() {
-  static auto* observer = new Layer::SelectionObserver();
-  return *observer;
-}
 
 // A field's number in the row read (0 for a field the table cannot give).
 double ReadNumber(const DbfTable& table, int16_t column) {
@@ -116,11 +107,6 @@ void SetAllBits(SpatialIndex::Bits& bits, size_t count) {
 
 }  // namespace
 
-// The map window while one exists.
-MapWindowHost* GetMapWindowHost() { return g_mapWindowHost; }
-// Installed by the map window when it is made, cleared when it goes.
-void SetMapWindowHost(MapWindowHost* host) { g_mapWindowHost = host; }
-
 // ---------------------------------------------------------------- life
 
 // A layer with no file yet and the initial display state.
@@ -151,9 +137,14 @@ bool Layer::Open() {
       fileKind_ = kFileKindGpl;
     }
   }
+  loadError_ = Error{};
   if (fileKind_ != kFileKindShape) return false;
-  return reader_.CheckHeader(path_, coordSystemKind_, datum_, zone_, shapeKind_) &&
-         reader_.CheckPlaceKnown(coordSystemKind_, zoneGiven_);
+  if (reader_.CheckHeader(path_, coordSystemKind_, datum_, zone_, shapeKind_) &&
+      reader_.CheckPlaceKnown(coordSystemKind_, zoneGiven_)) {
+    return true;
+  }
+  loadError_ = reader_.GetError();
+  return false;
 }
 
 // Reads the records once, then on every call the settings, values, legend and
@@ -168,10 +159,7 @@ bool Layer::Load(bool keepRecords) {
   LogFields scannedFields;
   if (first) {
     WaitCursor wait;
-    if (!keepRecords) {
-      Clear();
-      PumpMessages();
-    }
+    if (!keepRecords) Clear();
     if (fileKind_ == kFileKindShape) {
       if (!basePath_.empty()) {
         // A look at the keys that writes and reports nothing: that is left
@@ -186,9 +174,17 @@ bool Layer::Load(bool keepRecords) {
       }
       loading_ = true;
       loadedSinceReport_ = 0;
+      loadPercent_ = 0;
+      reader_.SetProgressHandler([this](uint64_t bytesRead, uint64_t bytesTotal) {
+        loadPercent_ = bytesTotal > 0 ? static_cast<int>(bytesRead * 100 / bytesTotal) : 100;
+        loadedSinceReport_ = 0;
+        emit loadProgress(static_cast<qint64>(records_.size()), loadPercent_);
+        return !Cancelled();
+      });
       reader_.LoadRecords(*this, coordSystemKind_, datum_, zone_);
+      reader_.SetProgressHandler(nullptr);
       loading_ = false;
-      NotifyProgress(true);
+      emit loadProgress(static_cast<qint64>(records_.size()), 100);
     }
     SetModified(false);
   }
@@ -196,6 +192,9 @@ bool Layer::Load(bool keepRecords) {
   // the table's lock).
   const bool scannedRows = rows.valid();
   const RowScan scanned = scannedRows ? rows.get() : RowScan{};
+  // A cancelled load stops before the settings load, the first step that may
+  // write beside the file.
+  if (Cancelled()) return false;
   LoadSettings();
   loaded_ = true;
   if (scannedRows) {
@@ -208,7 +207,10 @@ bool Layer::Load(bool keepRecords) {
     ComputeValues();
   }
   // A legend file applies only to the field it was made for.
-  if (!basePath_.empty() && LegendFileFitsColumn()) legend_.LoadFile(GetLegendPath());
+  if (!basePath_.empty() && LegendFileFitsColumn()) {
+    Error notice;
+    if (!legend_.LoadFile(GetLegendPath(), &notice) && notice) loadNotices_.push_back(std::move(notice));
+  }
   ApplyColors();
   EnsureIndex();
   return true;
@@ -472,7 +474,7 @@ void Layer::SetThemeField(int16_t field) {
   // The legend of the new field is written on close, so the next open shows it.
   legend_.SetChanged(true);
   ApplyColors();
-  if (MapWindowHost* host = GetMapWindowHost()) host->InvalidateAll(true);
+  RequestRepaint();
 }
 
 // ---------------------------------------------------------------- drawing
@@ -662,18 +664,10 @@ bool Layer::AddToSelection(Shape* shape) {
   return true;
 }
 
-// Installs the one observer of selection changes.
-void Layer::SetSelectionObserver(SelectionObserver observer) { SelectionObserverSlot() = std::move(observer); }
-
-// Tells the observer the selection changed.
-void Layer::NotifySelectionChanged() {
-  if (SelectionObserverSlot()) SelectionObserverSlot()(*this);
-}
-
-// Selects a record unless it is already, and has the map window draw it at once.
+// Selects a record unless it is already; the views draw it at once.
 void Layer::Select(Shape* shape) {
   if (!AddToSelection(shape)) return;
-  if (MapWindowHost* host = GetMapWindowHost()) host->DrawRecordsNow(*this, &shape, 1);
+  emit recordsSelected({shape});
   NotifySelectionChanged();
 }
 
@@ -683,9 +677,9 @@ void Layer::SelectRecords(const std::vector<Shape*>& shapes) {
   for (Shape* shape : shapes) {
     if (AddToSelection(shape)) added.push_back(shape);
   }
-  MapWindowHost* host = GetMapWindowHost();
-  if (host && !added.empty()) host->DrawRecordsNow(*this, added.data(), added.size());
-  if (!added.empty()) NotifySelectionChanged();
+  if (added.empty()) return;
+  emit recordsSelected(added);
+  NotifySelectionChanged();
 }
 
 // Unselects every record and repaints where they lie.
@@ -697,8 +691,7 @@ void Layer::ClearSelection() {
     shape->SetSelected(false);
     Unite(rect, shape->GetHitBounds());
   }
-  MapWindowHost* host = GetMapWindowHost();
-  if (host && GetMapTransform()) GetMapTransform()->InvalidateWorldRect(*host, rect, true, 1);
+  RequestRepaint(rect);
   selection_.clear();
   selectionOrder_.clear();
   selectionOrderValid_ = true;
@@ -841,8 +834,7 @@ void Layer::DoContextCommand(int command) {
     selectionOrder_.clear();
     selectionOrderValid_ = true;
     SetModified(true);
-    MapWindowHost* host = GetMapWindowHost();
-    if (host && GetMapTransform()) GetMapTransform()->InvalidateWorldRect(*host, rect, true, 1);
+    RequestRepaint(rect);
     NotifySelectionChanged();
   }
 }
@@ -852,8 +844,7 @@ void Layer::DoContextCommand(int command) {
 bool Layer::EditSelectedAttributes() {
   if (!IsOneRecordSelected()) return false;
   Shape* shape = selection_.front();
-  MapWindowHost* host = GetMapWindowHost();
-  shape->ShowAttributes(host ? host->GetWindowHandle() : nullptr);
+  shape->ShowAttributes(ownerWindow_);
   double value = shape->GetValue();
   if (settings_.legendColumn != kNoLegendColumn) {
     DbfTable table;
@@ -878,7 +869,7 @@ bool Layer::EditSelectedAttributes() {
     if (settings_.legendColumn != kNoLegendColumn) part->SetValue(value);
     part->SetColor(ColorFor(*part));
     // The new colour shows at once rather than at the next repaint.
-    if (host && GetMapTransform()) GetMapTransform()->InvalidateWorldRect(*host, part->GetHitBounds(), true, 1);
+    RequestRepaint(part->GetHitBounds());
   }
   return true;
 }
@@ -957,7 +948,10 @@ void Layer::AddRecord(Shape* shape, bool append) {
   }
   DropIndex();
   cursor_ = records_.end();
-  if (loading_ && ++loadedSinceReport_ >= kProgressInterval) NotifyProgress(false);
+  if (loading_ && ++loadedSinceReport_ >= kProgressInterval) {
+    loadedSinceReport_ = 0;
+    emit loadProgress(static_cast<qint64>(records_.size()), loadPercent_);
+  }
 }
 
 // Unlinks a record from the records and the selection and destroys it.
@@ -1070,14 +1064,6 @@ Shape* Layer::First() {
 Shape* Layer::Next() {
   if (HasMore()) ++cursor_;
   return Current();
-}
-
-// Reports the records read so far, every so many records or when forced.
-void Layer::NotifyProgress(bool force) {
-  if (!progress_) return;
-  if (!force && loadedSinceReport_ < kProgressInterval) return;
-  loadedSinceReport_ = 0;
-  progress_(static_cast<int64_t>(records_.size()));
 }
 
 // ---------------------------------------------------------------- product slots

@@ -1,15 +1,22 @@
 // One opened shape file set as the viewer holds it: its records in drawing
 // order, its display state (kept in the ".gpe" beside the file), its legend,
-// its selection and its filter mask. Layers are owned by the LayerList.
+// its selection and its filter mask. Layers are owned by the LayerList. The
+// layer never knows who shows it: it signals what changed (a selection, a
+// part of the map to paint again, the progress of its load) and the views
+// that listen follow.
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include <QObject>
+
+#include "base/Error.h"
 #include "geo/Canvas.h"
 #include "geo/MapPoint.h"
 #include "layers/CategoryLegend.h"
@@ -56,11 +63,13 @@ constexpr const char* kMsgTableLocked = "#20010031:the table is locked by anothe
 constexpr int kDefaultLayerDatum = 8;
 constexpr int kDefaultLayerZone = -1;
 
-class Layer : public RecordSink, public ShapeOwner {
+// The area of a repaint request that means the whole map.
+constexpr MapRect kWholeMap{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};
+
+class Layer : public QObject, public RecordSink, public ShapeOwner {
+  Q_OBJECT
  public:
-  // Records read so far, reported now and then while loading.
-  using LoadProgress = std::function<void(int64_t recordsRead)>;
-  // How many records pass between two progress reports.
+  // How many records pass between two progress reports at most.
   static constexpr int64_t kProgressInterval = 4096;
 
   explicit Layer(void* ownerWindow = nullptr);
@@ -70,10 +79,14 @@ class Layer : public RecordSink, public ShapeOwner {
 
   // ---- Virtual operations.
   virtual void Clear();
-  // Recognises the file by its extension and checks the shape file header.
+  // Recognises the file by its extension and checks the shape file header;
+  // a refusal is kept in GetLoadError.
   virtual bool Open();
   // Reads the records (unless already loaded), the settings, the values, the
-  // legend and the colours. True once the records are loaded.
+  // legend and the colours. True once the records are loaded; false when the
+  // cancel flag was raised before the settings were read (the layer is then
+  // to be discarded: nothing beside the file was written). May run in a
+  // worker thread, on a layer no view knows yet.
   virtual bool Load(bool keepRecords = false);
   virtual bool Validate(int) { return true; }
   // Writes the legend to its ".lgd" when it carries its changed mark.
@@ -188,11 +201,8 @@ class Layer : public RecordSink, public ShapeOwner {
   // The selection in drawing order: each record placed as an ordered insert
   // would have placed it (areas largest first, other records in front).
   const std::vector<Shape*>& GetSelectionDrawOrder() const;
-  // Told once per change of any layer's selection (Select, SelectRecords,
-  // ClearSelection, removing selected records), so views of the selection
-  // such as the Layer Table follow the map. One observer for the process.
-  using SelectionObserver = std::function<void(Layer&)>;
-  static void SetSelectionObserver(SelectionObserver observer);
+  // Asks the views to paint a map area again (kWholeMap for all of it).
+  void RequestRepaint(const MapRect& area = kWholeMap) { emit repaintRequested(area); }
 
   // Records wholly inside the rectangle, or for a one-point rectangle the one
   // record hit there.
@@ -245,9 +255,28 @@ class Layer : public RecordSink, public ShapeOwner {
   void SetFieldKnown(int slot, bool area, bool volume);
 
   // ---- Loading.
-  void SetLoadProgressHandler(LoadProgress handler) { progress_ = std::move(handler); }
+  // A flag a load looks at every kProgressIntervalMs; once raised the load
+  // stops (see Load). Null for none.
+  void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
+  // Why Open refused the file; empty otherwise.
+  const Error& GetLoadError() const { return loadError_; }
+  // What the load found wrong beside the file (a legend file that is not
+  // one), for the window to tell once the layer shows; emptied by the call.
+  std::vector<Error> TakeLoadNotices() { return std::move(loadNotices_); }
   const ShapeFileReader& GetReader() const { return reader_; }
   bool IsLoading() const { return loading_; }
+
+ signals:
+  // Records were just selected: views draw them at once over their picture.
+  void recordsSelected(const std::vector<kestrune::Shape*>& records);
+  // The selection changed (Select, SelectRecords, ClearSelection, removing
+  // selected records); views of the selection such as the Layer Table follow.
+  void selectionChanged();
+  // A map area (kWholeMap for all) is to be painted again.
+  void repaintRequested(kestrune::MapRect area);
+  // While loading, from the loading thread: records read so far and the
+  // part of the ".shp" read, in percent.
+  void loadProgress(qint64 recordsRead, int percent);
 
  private:
   // Whether the selection is the parts of one record number.
@@ -282,12 +311,13 @@ class Layer : public RecordSink, public ShapeOwner {
                     size_t count, bool visibleOnly);
   // Selection bookkeeping shared by Select and SelectRecords; true when added.
   bool AddToSelection(Shape* shape);
-  void NotifySelectionChanged();
+  void NotifySelectionChanged() { emit selectionChanged(); }
   // The settings file's display state and the log fields, read before the values.
   void LoadSettings();
   // ComputeValues for a text legend column.
   void ComputeCategories(DbfTable& table, int column);
-  void NotifyProgress(bool force);
+  // Whether the cancel flag is raised.
+  bool Cancelled() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
 
   RecordList records_;
   RecordList::const_iterator cursor_;
@@ -332,8 +362,11 @@ class Layer : public RecordSink, public ShapeOwner {
   bool labelled_ = false;
 
   ShapeFileReader reader_;
-  LoadProgress progress_;
+  const std::atomic<bool>* cancel_ = nullptr;
   int64_t loadedSinceReport_ = 0;
+  int loadPercent_ = 0;
+  Error loadError_;
+  std::vector<Error> loadNotices_;
   bool loading_ = false;
   // Whether the last ApplyFilter filtered any record out (records added
   // since are not), so drawing knows whether shadows need a pass of their own.

@@ -19,8 +19,6 @@ namespace kestrune {
 
 namespace {
 
-LayerList* g_layerList = nullptr;
-
 // Whether anything exists at the path.
 bool FileExists(const std::string& path) {
   std::error_code ec;
@@ -36,34 +34,46 @@ std::string FormatTwoDecimals(double value) {
 
 }  // namespace
 
-// The process-wide list, once the main frame (or a tool) has set one.
-LayerList* GetLayerList() { return g_layerList; }
-// Makes a list the process-wide one (null for none).
-void SetLayerList(LayerList* list) { g_layerList = list; }
-
 // An empty list whose layers belong to the owner window.
 LayerList::LayerList(void* ownerWindow) : ownerWindow_(ownerWindow) {}
 
-// Removes every layer and, if it is the process-wide list, forgets it.
-LayerList::~LayerList() {
-  RemoveAll();
-  if (g_layerList == this) g_layerList = nullptr;
-}
+// Removes every layer.
+LayerList::~LayerList() { RemoveAll(); }
 
 // Opens and loads a file as a new layer and links it in.
-Layer* LayerList::AddLayer(const std::string& path, void* ownerWindow, bool mustExist, bool atTail) {
+Layer* LayerList::AddLayer(const std::string& path, void* ownerWindow, bool mustExist, bool atTail,
+                           std::vector<Error>* errors) {
   if (!ownerWindow) ownerWindow = ownerWindow_;
   const bool exists = FileExists(path);
   if (mustExist && !exists) return nullptr;
   auto* layer = new Layer(ownerWindow_);
   layer->SetPathName(path);
+  const auto tell = [errors](Error error) {
+    if (!error) return;
+    if (errors) {
+      errors->push_back(std::move(error));
+    } else {
+      ShowError(error);
+    }
+  };
   if (exists) {
-    layer->SetLoadProgressHandler(progress_);
-    if (!layer->Open() || !layer->Load(false)) {
+    if (!layer->Open()) {
+      tell(layer->GetLoadError());
       delete layer;
       return nullptr;
     }
+    if (!layer->Load(false)) {
+      delete layer;
+      return nullptr;
+    }
+    for (Error& notice : layer->TakeLoadNotices()) tell(std::move(notice));
   }
+  return Adopt(layer, atTail);
+}
+
+// Links a loaded layer in and passes its signals on.
+Layer* LayerList::Adopt(Layer* layer, bool atTail) {
+  if (!layer) return nullptr;
   if (atTail) {
     layers_.push_back(layer);
   } else {
@@ -71,6 +81,11 @@ Layer* LayerList::AddLayer(const std::string& path, void* ownerWindow, bool must
     // The cursor keeps pointing at the same layer.
     if (cursor_ < layers_.size()) ++cursor_;
   }
+  connect(layer, &Layer::recordsSelected, this,
+          [this, layer](const std::vector<Shape*>& records) { emit recordsSelected(layer, records); });
+  connect(layer, &Layer::selectionChanged, this, [this, layer] { emit selectionChanged(layer); });
+  connect(layer, &Layer::repaintRequested, this, &LayerList::repaintRequested);
+  emit layersChanged();
   return layer;
 }
 
@@ -88,6 +103,7 @@ void LayerList::RemoveLayer(Layer* layer, bool unlinkAndDelete) {
   }
   if (active_ == layer) active_ = nullptr;
   delete layer;
+  emit layersChanged();
 }
 
 // Removes and destroys every layer.
@@ -102,6 +118,7 @@ void LayerList::RemoveAll() {
     RemoveLayer(layer, false);
     delete layer;
   }
+  if (!layers.empty()) emit layersChanged();
 }
 
 // Starts the cursor at the head layer.
@@ -133,6 +150,7 @@ bool LayerList::SetOrder(const std::vector<Layer*>& order) {
   if (sortedOld != sortedNew) return false;
   layers_ = order;
   cursor_ = 0;
+  emit layersChanged();
   return true;
 }
 

@@ -2,12 +2,15 @@
 // them (drawing, bounds, names, notes, totals) and the per-layer tools the main
 // window's commands open: notes beside the shape file, the "Show Me" filter
 // mask rules, summary totals, and selection by rectangle or click on the
-// active layer.
+// active layer. The list signals when its layers come, go or change order,
+// and passes on what each of its layers signals, so a view connects once.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <vector>
+
+#include <QObject>
 
 #include "layers/FileSummary.h"
 #include "layers/Layer.h"
@@ -24,7 +27,8 @@ constexpr const char* kMsgNotesCaption = "Vantrel Notes";
 // Separator of the notes of several layers.
 constexpr const char* kNotesSeparator = "\r\n";
 
-class LayerList {
+class LayerList : public QObject {
+  Q_OBJECT
  public:
   explicit LayerList(void* ownerWindow = nullptr);
   // Removes every layer (writing changed legends).
@@ -34,9 +38,15 @@ class LayerList {
 
   // Opens path as a new layer: with mustExist a missing file gives none; a file
   // whose header is refused or that fails to load gives none; a missing file
-  // otherwise gives an empty layer. Linked at the head unless atTail.
+  // otherwise gives an empty layer. Linked at the head unless atTail. The
+  // refusal of a file, and what its load found wrong beside it, go to errors
+  // when given, else to message boxes. The load runs in the calling thread;
+  // the viewer's window loads through a LayerLoader instead.
   Layer* AddLayer(const std::string& path, void* ownerWindow = nullptr, bool mustExist = false,
-                  bool atTail = false);
+                  bool atTail = false, std::vector<Error>* errors = nullptr);
+  // Takes a layer loaded elsewhere (a LayerLoader's) and links it in, at the
+  // head unless atTail.
+  Layer* Adopt(Layer* layer, bool atTail = false);
   // Writes the layer's legend and closes it; with unlinkAndDelete it also
   // leaves the list and is destroyed.
   void RemoveLayer(Layer* layer, bool unlinkAndDelete);
@@ -90,9 +100,15 @@ class LayerList {
   // The right-button menu of the active layer; false when it has nothing to offer.
   bool BuildContextMenu(MenuItems& menu) const { return active_ ? active_->BuildContextMenu(menu) : false; }
 
-  // Each new layer reports its loading through this.
-  void SetLoadProgressHandler(Layer::LoadProgress handler) { progress_ = std::move(handler); }
   void* GetOwnerWindow() const { return ownerWindow_; }
+
+ signals:
+  // Layers came, went or changed order.
+  void layersChanged();
+  // What a layer of the list signalled (see Layer).
+  void recordsSelected(kestrune::Layer* layer, const std::vector<kestrune::Shape*>& records);
+  void selectionChanged(kestrune::Layer* layer);
+  void repaintRequested(kestrune::MapRect area);
 
  private:
   std::vector<Layer*> layers_;  // head first
@@ -101,12 +117,8 @@ class LayerList {
   FileSummary totals_;
   std::string namesText_;
   Layer* active_ = nullptr;
-  Layer::LoadProgress progress_;
 };
 
-// The process-wide list (set by the main frame, or by a tool), else null.
-LayerList* GetLayerList();
-void SetLayerList(LayerList* list);
 
 // ---- Notes, kept in the ".txt" beside the shape file.
 

@@ -235,21 +235,32 @@ std::string Legend::SaveBytes() const {
 
 // Reads a legend file from disk, reporting a wrong header. Only a regular file
 // is read, and only as many entries as a legend keeps.
-bool Legend::LoadFile(const std::string& path) {
+bool Legend::LoadFile(const std::string& path, Error* error) {
   std::string bytes;
-  int error = 0;
-  const SideFileStatus status =
-      ReadSideFile(path, kLegendMagicSize + kMaxLegendEntries * kLegendEntrySize, bytes, SideFileLimit::Truncate, &error);
+  int errorCode = 0;
+  const SideFileStatus status = ReadSideFile(path, kLegendMagicSize + kMaxLegendEntries * kLegendEntrySize, bytes,
+                                             SideFileLimit::Truncate, &errorCode);
   if (status == SideFileStatus::Missing || status == SideFileStatus::NotRegular) return false;
+  Error refusal;
+  refusal.caption = LangText(kMsgLegendCaption);
+  refusal.file = path;
+  refusal.icon = MessageIcon::Warning;
   if (status != SideFileStatus::Ok) {
-    ShowMessage(SideFileRefusalText(path, status, 0, error), LangText(kMsgLegendCaption), MessageIcon::Warning);
-    return false;
+    refusal.text = SideFileRefusalText(path, status, 0, errorCode);
+    refusal.reason = refusal.text;
+  } else if (LoadBytes(bytes) != LegendLoadResult::Ok) {
+    refusal.text = LangText(kMsgInvalidLegendFile);
+    refusal.id = TextIdOf(kMsgInvalidLegendFile);
+  } else {
+    return true;
   }
-  if (LoadBytes(bytes) != LegendLoadResult::Ok) {
-    ShowLegendMessage(kMsgInvalidLegendFile, kMsgLegendCaption);
-    return false;
+  // A caller that keeps no error has it shown.
+  if (error) {
+    *error = std::move(refusal);
+  } else {
+    ShowMessage(ToMessageRequest(refusal));
   }
-  return true;
+  return false;
 }
 
 // Writes a legend file through the safe-write path, reporting a failure with

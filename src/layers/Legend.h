@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "base/Error.h"
 #include <string_view>
 #include <vector>
 
@@ -105,7 +107,9 @@ class Legend {
   // is not touched. False without a message when it is missing or not a
   // regular file (a pipe, a device, a folder), false with a message when it
   // cannot be read or has a wrong header; either way the legend is unchanged.
-  bool LoadFile(const std::string& path);
+  // With error given, a file that is refused or not a legend is told there
+  // instead of in a message box.
+  bool LoadFile(const std::string& path, Error* error = nullptr);
   // Writes a ".lgd" file through the safe-write path: any old one is replaced
   // only once the new one is whole on disk, a symbolic link is never written
   // through, and a failure is told with the file's name and the reason.

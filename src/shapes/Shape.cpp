@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <sys/mman.h>
 #include <unordered_map>
@@ -46,35 +48,71 @@ struct SideEntry {
 };
 
 // The side table, never destroyed (records may outlive static destruction).
-std::unordered_map<const Shape*, SideEntry>& SideTable() {
-  static auto* table = new std::unordered_map<const Shape*, SideEntry>();
-  return *table;
-}
+// A layer may be read in a worker thread while the window works on others, so
+// every look-up and change of the table itself holds its lock; an entry's
+// contents belong to its record, which one thread uses at a time. Entries
+// stay where they are as the table grows.
+class SideTableAccess {
+ public:
+  // The record's entry, made when it has none.
+  static SideEntry& Of(const Shape* shape) {
+    std::lock_guard<std::mutex> lock(Mutex());
+    return Table()[shape];
+  }
+  // The record's existing entry.
+  static SideEntry& At(const Shape* shape) {
+    std::lock_guard<std::mutex> lock(Mutex());
+    return Table().at(shape);
+  }
+  static void Erase(const Shape* shape) {
+    std::lock_guard<std::mutex> lock(Mutex());
+    Table().erase(shape);
+  }
+
+ private:
+  static std::unordered_map<const Shape*, SideEntry>& Table() {
+    static auto* table = new std::unordered_map<const Shape*, SideEntry>();
+    return *table;
+  }
+  static std::mutex& Mutex() {
+    static auto* mutex = new std::mutex();
+    return *mutex;
+  }
+};
 
 // Every colour any record has had, so a record keeps a two-byte index. A
 // legend has at most a few hundred colours; should a session ever gather
-// 65,535, further colours go to the side table. User-interface thread only.
+// 65,535, further colours go to the side table. The colours sit in one array
+// that never moves, so a colour is read without a lock by any thread that got
+// its index; finding or adding an index holds the lock, after a small cache
+// of the thread's own answers.
 class ColorPalette {
  public:
-  ColorPalette() { Add(kNeutralColor); }
+  static constexpr size_t kCapacity = 65536;
+
+  ColorPalette() : colors_(new Color[kCapacity]) { Add(kNeutralColor); }
 
   Color At(uint16_t index) const { return colors_[index]; }
 
   // The colour's index, added when new; kSide when the palette is full.
   uint16_t IndexOf(Color color, uint16_t side) {
     // Neighbouring records mostly share a colour: a small cache answers first.
-    Recent& r = recent_[(color ^ (color >> 11) ^ (color >> 19)) & (kRecent - 1)];
-    if (r.valid && r.color == color) return r.index;
+    thread_local Recent recent[kRecent];
+    Recent& r = recent[(color ^ (color >> 11) ^ (color >> 19)) & (kRecent - 1)];
+    if (r.valid && r.color == color && r.palette == this) return r.index;
     uint16_t index = side;
-    auto it = indexes_.find(color);
-    if (it != indexes_.end()) {
-      index = it->second;
-    } else if (colors_.size() < side) {
-      index = Add(color);
-    } else {
-      return side;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = indexes_.find(color);
+      if (it != indexes_.end()) {
+        index = it->second;
+      } else if (size_ < side) {
+        index = Add(color);
+      } else {
+        return side;
+      }
     }
-    r = Recent{color, index, true};
+    r = Recent{color, index, true, this};
     return index;
   }
 
@@ -83,19 +121,21 @@ class ColorPalette {
     Color color = 0;
     uint16_t index = 0;
     bool valid = false;
+    const ColorPalette* palette = nullptr;
   };
   static constexpr size_t kRecent = 64;
 
   uint16_t Add(Color color) {
-    const auto index = static_cast<uint16_t>(colors_.size());
-    colors_.push_back(color);
+    const auto index = static_cast<uint16_t>(size_);
+    colors_[size_++] = color;
     indexes_.emplace(color, index);
     return index;
   }
 
-  std::vector<Color> colors_;
+  std::unique_ptr<Color[]> colors_;
+  size_t size_ = 0;
   std::unordered_map<Color, uint16_t> indexes_;
-  Recent recent_[kRecent];
+  std::mutex mutex_;
 };
 
 // The process-wide palette, never destroyed (records may outlive statics).
@@ -137,7 +177,9 @@ class ScopedTools {
 // alignment slack. They are carved from 2 MiB blocks instead, with freed slots
 // reused, and the blocks go back when the last point record is destroyed.
 // A block's first slot is its header: the owner most of its records share,
-// which they then need not keep. User-interface thread only, like the records.
+// which they then need not keep. A layer read in a worker thread takes slots
+// while the window may give back those of a layer it closes, so taking and
+// giving back hold the pool's lock.
 class PointPool {
  public:
   static constexpr size_t kBlockBytes = size_t{2} << 20;
@@ -154,6 +196,7 @@ class PointPool {
 
   // A slot: a freed one, else the next of the current block.
   void* Allocate(size_t size) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (free_) {
       FreeSlot* slot = free_;
       free_ = slot->next;
@@ -176,6 +219,7 @@ class PointPool {
 
   // Takes a slot back; the last one back releases every block.
   void Free(void* p) {
+    std::lock_guard<std::mutex> lock(mutex_);
     Header& header = HeaderOf(p);
     // A block that empties is free to serve another owner.
     if (--header.live == 0) header.owner = nullptr;
@@ -222,6 +266,7 @@ class PointPool {
   char* end_ = nullptr;
   FreeSlot* free_ = nullptr;
   size_t live_ = 0;
+  std::mutex mutex_;
 };
 
 // The process-wide pool of point records.
@@ -244,7 +289,7 @@ struct WidthCache {
 };
 // The process-wide line width cache.
 WidthCache& GetWidthCache() {
-  static WidthCache cache;
+  thread_local WidthCache cache;
   return cache;
 }
 
@@ -262,7 +307,7 @@ Shape::Shape(int recordNumber) : recordNumber_(recordNumber) {}
 
 // Frees the record's side entry, if it ever had one.
 Shape::~Shape() {
-  if (flags_ & kHasSideEntry) SideTable().erase(this);
+  if (flags_ & kHasSideEntry) SideTableAccess::Erase(this);
 }
 
 // The cached label point (records that compute one override this).
@@ -315,14 +360,14 @@ double Shape::GetThirdMeasure() { return 0.0; }
 
 // The record's colour, set by the layer from its legend.
 Color Shape::GetColor() const {
-  return colorIndex_ != kSideColor ? Palette().At(colorIndex_) : SideTable().at(this).color;
+  return colorIndex_ != kSideColor ? Palette().At(colorIndex_) : SideTableAccess::At(this).color;
 }
 
 // Keeps the colour as a palette index, or in the side table when the palette is full.
 void Shape::SetColor(Color color) {
   const uint16_t index = Palette().IndexOf(color, kSideColor);
   if (index == kSideColor) {
-    SideTable()[this].color = color;
+    SideTableAccess::Of(this).color = color;
     SetFlag(kHasSideEntry, true);
   }
   colorIndex_ = index;
@@ -331,7 +376,7 @@ void Shape::SetColor(Color color) {
 // The filter bits from their one-byte code.
 uint32_t Shape::GetFilterFlags() const {
   if (filterCode_ == kAllFilterBits) return 0xFFFF;
-  if (filterCode_ == kSideFilter) return SideTable().at(this).filterFlags;
+  if (filterCode_ == kSideFilter) return SideTableAccess::At(this).filterFlags;
   return filterCode_;
 }
 
@@ -343,7 +388,7 @@ void Shape::SetFilterFlags(uint32_t flags) {
   } else if (bits < kSideFilter) {
     filterCode_ = static_cast<uint8_t>(bits);
   } else {
-    SideTable()[this].filterFlags = bits;
+    SideTableAccess::Of(this).filterFlags = bits;
     SetFlag(kHasSideEntry, true);
     filterCode_ = kSideFilter;
   }
@@ -356,20 +401,20 @@ void Shape::SetOwner(ShapeOwner* owner) { SetSideOwner(owner); }
 // The owner kept in the side table, or none.
 ShapeOwner* Shape::SideOwner() const {
   if (!(flags_ & kHasSideEntry)) return nullptr;
-  return SideTable().at(this).owner;
+  return SideTableAccess::At(this).owner;
 }
 
 // Keeps the owner in the side table; no owner needs no new entry.
 void Shape::SetSideOwner(ShapeOwner* owner) {
   if (!owner && !(flags_ & kHasSideEntry)) return;
-  SideTable()[this].owner = owner;
+  SideTableAccess::Of(this).owner = owner;
   SetFlag(kHasSideEntry, true);
 }
 
 // Sets the label text and its opaque flag (an empty text removes the label).
 void Shape::SetLabel(const std::string& text, bool opaque) {
   if (text.empty() && !HasLabel()) return;
-  SideEntry& entry = SideTable()[this];
+  SideEntry& entry = SideTableAccess::Of(this);
   entry.hasLabel = true;
   entry.text = text;
   entry.opaque = opaque;
@@ -379,19 +424,19 @@ void Shape::SetLabel(const std::string& text, bool opaque) {
 // The label text, empty for records without one.
 std::string Shape::GetLabel() const {
   if (!HasLabel()) return {};
-  return SideTable().at(this).text;
+  return SideTableAccess::At(this).text;
 }
 
 // The label point kept for a labelled record, or (0, 0).
 MapPoint Shape::CachedLabelPoint() const {
   if (!HasLabel()) return {};
-  return SideTable().at(this).point;
+  return SideTableAccess::At(this).point;
 }
 
 // Keeps a computed label point, only for records that carry a label.
 void Shape::CacheLabelPoint(const MapPoint& point) {
   if (!HasLabel()) return;
-  SideTable().at(this).point = point;
+  SideTableAccess::At(this).point = point;
 }
 
 // East-west map units of one foot of ground at a point, from the projection.
@@ -460,10 +505,11 @@ class UnitsPerFootBands {
   Entry entries_[kEntries];
 };
 
-// The process-wide bands (user-interface thread only, like the records).
+// Each thread's own bands: a layer read in a worker thread measures its
+// records while the window draws others.
 UnitsPerFootBands& GetUnitsPerFootBands() {
-  static auto* bands = new UnitsPerFootBands();
-  return *bands;
+  thread_local UnitsPerFootBands bands;
+  return bands;
 }
 
 }  // namespace

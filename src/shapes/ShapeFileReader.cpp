@@ -68,33 +68,30 @@ int32_t AsInt(uint32_t v) {
   return i;
 }
 
-// Shows one of the reader's messages with the ".shp" path as its caption.
-void ShowReaderMessage(const std::string& text, const std::string& shpPath) {
-  ShowMessage(text, shpPath, MessageIcon::Error);
-}
-
-// Lets the message queue run about every kPumpIntervalMs of loading: the
+// Tells the progress handler about every kProgressIntervalMs of loading: the
 // clock is read only every so many units of work, so a file of tiny records
-// does not pay for a clock read (or a pump) per record.
-class PumpTimer {
+// does not pay for a clock read (or a report) per record.
+class ProgressTimer {
  public:
-  explicit PumpTimer(int64_t& pumps) : pumps_(pumps), last_(Clock::now()) {}
-  void Tick(uint64_t work) {
+  ProgressTimer(const ShapeFileReader::Progress& progress, int64_t& reports)
+      : progress_(progress), reports_(reports), last_(Clock::now()) {}
+  // False once the handler asked to stop.
+  bool Tick(uint64_t work, uint64_t bytesRead, uint64_t bytesTotal) {
     work_ += work;
-    if (work_ < kWorkPerCheck) return;
+    if (work_ < kWorkPerCheck || !progress_) return true;
     work_ = 0;
     const auto now = Clock::now();
-    if (now - last_ >= std::chrono::milliseconds(ShapeFileReader::kPumpIntervalMs)) {
-      PumpMessages();
-      ++pumps_;
-      last_ = Clock::now();
-    }
+    if (now - last_ < std::chrono::milliseconds(ShapeFileReader::kProgressIntervalMs)) return true;
+    ++reports_;
+    last_ = now;
+    return progress_(bytesRead, bytesTotal);
   }
 
  private:
   using Clock = std::chrono::steady_clock;
   static constexpr uint64_t kWorkPerCheck = 2048;
-  int64_t& pumps_;
+  const ShapeFileReader::Progress& progress_;
+  int64_t& reports_;
   Clock::time_point last_;
   uint64_t work_ = 0;
 };
@@ -173,29 +170,22 @@ bool ShapeFileReader::ReadExact(BufferedFile& file, void* buffer, size_t n) { re
 // Validates the 100-byte header and reports the kinds the layer keeps.
 bool ShapeFileReader::CheckHeader(const std::string& path, int& coordSystemKind, int /*datum*/, int /*zone*/,
                                   int& shapeKind) {
+  error_ = Error{};
   BuildFileNames(path);
   BufferedFile file;
   int error = 0;
   if (!file.Open(shpPath_, error)) {
     // Composed in a string: a translation of any length fits.
-    const std::string text = std::string(GetLangString(kMsgNoFile)) + "\n" + GetLangString(kMsgErrorCode) +
-                             ": " + std::to_string(static_cast<long>(error));
-    ShowReaderMessage(text, shpPath_);
-    return false;
+    return Refuse(kMsgNoFile, std::string("\n") + GetLangString(kMsgErrorCode) + ": " +
+                                  std::to_string(static_cast<long>(error)));
   }
   unsigned char bytes[ShapeFileHeader::kSize];
   const int64_t got = file.ReadUpTo(bytes, sizeof bytes);
   file.Close();
-  if (got < 0) {
-    ShowReaderMessage(GetLangString(kMsgBadHeader), shpPath_);
-    return false;
-  }
+  if (got < 0) return Refuse(kMsgBadHeader);
   const ShapeFileHeader header = ShapeFileHeader::FromBytes(bytes, static_cast<size_t>(got));
   shapeKind = ShapeKindOfType(header.shapeType);
-  if (shapeKind == kShapeKindNone) {
-    ShowReaderMessage(GetLangString(kMsgUnknownType), shpPath_);
-    return false;
-  }
+  if (shapeKind == kShapeKindNone) return Refuse(kMsgUnknownType);
   // Strict comparisons: a box of exactly -180..180 by -90..90 is still degrees.
   if (header.xMin < -180.0 || header.xMax > 180.0 || header.yMin < -90.0 || header.yMax > 90.0) {
     coordSystemKind = kCoordProjected;
@@ -209,7 +199,19 @@ bool ShapeFileReader::CheckPlaceKnown(int coordSystemKind, bool zoneGiven) {
   if (coordSystemKind != kCoordProjected || zoneGiven) return true;
   bool fromPrj = false;
   if (MakeConverter(coordSystemKind, kUnusedDatum, kUnusedZone, fromPrj) && fromPrj) return true;
-  ShowReaderMessage(GetLangString(kMsgUnknownPlace), shpPath_);
+  return Refuse(kMsgUnknownPlace);
+}
+
+// The refusal's text, with the ".shp" path as caption and file.
+bool ShapeFileReader::Refuse(const char* text, const std::string& detail) {
+  Error error;
+  error.text = std::string(GetLangString(text)) + detail;
+  error.caption = shpPath_;
+  error.file = shpPath_;
+  error.reason = detail;
+  error.id = TextIdOf(text);
+  error.icon = MessageIcon::Error;
+  error_ = std::move(error);
   return false;
 }
 
@@ -236,14 +238,13 @@ bool ShapeFileReader::LoadRecords(RecordSink& sink, int coordSystemKind, int dat
   WaitCursor wait;
   stats_ = LoadStats{};
   BuildFileNames(sink.GetPathName());
-  PumpMessages();
 
   std::unique_ptr<CoordConverter> converter = MakeConverter(coordSystemKind, datum, zone, stats_.usedPrj);
   BufferedFile file;
   int error = 0;
   const bool opened = file.Open(shpPath_, error);
-  PumpMessages();
   if (!opened || !converter) return true;
+  const uint64_t bytesTotal = file.Position() + file.Remaining();
 
   sink_ = &sink;
   file_ = &file;
@@ -253,7 +254,8 @@ bool ShapeFileReader::LoadRecords(RecordSink& sink, int coordSystemKind, int dat
   unsigned char header[ShapeFileHeader::kSize];
   bool finished = !ReadExact(file, header, sizeof header);
   int recordNumber = 0;
-  PumpTimer pump(stats_.pumps);
+  ProgressTimer progress(progress_, stats_.progressReports);
+  bool cancelled = false;
   while (!finished) {
     unsigned char recordHeader[kRecordHeaderSize] = {};
     if (!ReadExact(file, recordHeader, sizeof recordHeader)) break;
@@ -288,7 +290,10 @@ bool ShapeFileReader::LoadRecords(RecordSink& sink, int coordSystemKind, int dat
       stats_.stoppedEarly = true;
       finished = true;
     }
-    pump.Tick(1 + (file.Position() - before) / kPointSize);
+    if (!progress.Tick(1 + (file.Position() - before) / kPointSize, file.Position(), bytesTotal)) {
+      cancelled = true;
+      break;
+    }
   }
 
   sink_ = nullptr;
@@ -304,7 +309,7 @@ bool ShapeFileReader::LoadRecords(RecordSink& sink, int coordSystemKind, int dat
   ringStart_ = {};
   ringCount_ = {};
   ringArea_ = {};
-  return true;
+  return !cancelled;
 }
 
 // File coordinates to finite degrees through the load's converter.

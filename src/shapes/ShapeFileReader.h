@@ -4,11 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "base/Error.h"
 #include "geo/MapPoint.h"
 
 namespace kestrune {
@@ -67,20 +69,30 @@ class ShapeFileReader {
 
   // Validates the header: stores the file's geometry kind (0 too) and marks
   // the coordinates projected when the box leaves the range of degrees. False
-  // (after a message) when the file cannot be opened, read, or is of a type
-  // the viewer does not read. Datum and zone are not used here.
+  // (with the reason in GetError) when the file cannot be opened, read, or is
+  // of a type the viewer does not read. Datum and zone are not used here.
   bool CheckHeader(const std::string& path, int& coordSystemKind, int datum, int zone, int& shapeKind);
 
   // After CheckHeader: true unless the file is projected, no zone was given
-  // for it and no ".prj" beside it can be read; then false after a message
+  // for it and no ".prj" beside it can be read; then false, GetError telling
   // that its coordinate system is unknown.
   bool CheckPlaceKnown(int coordSystemKind, bool zoneGiven);
 
   // Reads every record into the sink. Coordinates go to degrees through the
   // ".prj" beside the file when PROJ reads it, else through the converter of
   // the kind, datum and zone. Stops silently at the end of the file or at a
-  // truncated or broken record; the records handed over stay. Always true.
+  // truncated or broken record; the records handed over stay. True unless
+  // the progress handler asked to stop (the records handed over stay then too).
   bool LoadRecords(RecordSink& sink, int coordSystemKind, int datum, int zone);
+
+  // Told about every kProgressIntervalMs of a load how many bytes of the
+  // ".shp" are read of how many; a false answer stops the load.
+  using Progress = std::function<bool(uint64_t bytesRead, uint64_t bytesTotal)>;
+  void SetProgressHandler(Progress progress) { progress_ = std::move(progress); }
+
+  // Why the last CheckHeader or CheckPlaceKnown refused the file (the ".shp"
+  // path as its caption and file); empty after a success.
+  const Error& GetError() const { return error_; }
 
   // Reads exactly n bytes; false when the read fails or fewer bytes came.
   static bool ReadExact(BufferedFile& file, void* buffer, size_t n);
@@ -93,7 +105,7 @@ class ShapeFileReader {
     int64_t brokenRecords = 0;     // records skipped for bad counts or part indexes
     bool usedPrj = false;          // coordinates went through the ".prj"
     bool stoppedEarly = false;     // a truncated or unreadable record ended the load
-    int64_t pumps = 0;             // message pumps during the record loop
+    int64_t progressReports = 0;   // progress reports during the record loop
   };
   const LoadStats& GetLoadStats() const { return stats_; }
 
@@ -101,9 +113,8 @@ class ShapeFileReader {
   // reads it, else the one of the kind, datum and zone.
   std::unique_ptr<CoordConverter> MakeConverter(int coordSystemKind, int datum, int zone, bool& fromPrj) const;
 
-  // How often the record loop looks at the clock, and how long it lets the
-  // message queue wait (milliseconds).
-  static constexpr int kPumpIntervalMs = 50;
+  // How long the record loop works between two progress reports (milliseconds).
+  static constexpr int kProgressIntervalMs = 50;
 
  private:
   // One record's content after its type word, by type; false ends the load.
@@ -119,6 +130,8 @@ class ShapeFileReader {
   // checked against the bytes left; false ends the load. Sets valid to false
   // for a record that was consumed but is not usable.
   bool ReadPartsAndPoints(int recordNumber, bool& valid);
+  // Keeps a refusal of the file for GetError; always false.
+  bool Refuse(const char* text, const std::string& detail = std::string());
   // File coordinates to degrees; false when they cannot be converted.
   bool ToDegrees(double x, double y, double& longitude, double& latitude);
   // Degrees to the map, with latitude held within ±85°.
@@ -127,6 +140,8 @@ class ShapeFileReader {
   std::string shpPath_;
   std::string dbfPath_;
   std::string shxPath_;
+  Error error_;
+  Progress progress_;
 
   // Working state of one load.
   RecordSink* sink_ = nullptr;

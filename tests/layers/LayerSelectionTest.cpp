@@ -50,7 +50,6 @@ class SelectionTest : public ::testing::Test {
 };
 
 TEST(ParcelSelection, AClickOnOneParcelSelectsTheWholeRecordAndItsAttributesOpen) {
-  RecordingHost host;
   TempDir dir;
   // Record 1 holds two separate fields; record 2 lies between them.
   const test::Ring west = test::Square(-93.0, 42.0, 0.01), east = test::Square(-92.9, 42.0, 0.005);
@@ -84,6 +83,7 @@ TEST(ParcelSelection, AClickOnOneParcelSelectsTheWholeRecordAndItsAttributesOpen
 
 TEST_F(SelectionTest, ARecordIsSelectedOnceAndDrawnAtOnce) {
   RecordingHost host;
+  host.Listen(layer_);
   Shape* a = AddPoint(1, {957160000, 813300000});
   layer_.Select(a);
   layer_.Select(a);
@@ -102,12 +102,13 @@ TEST_F(SelectionTest, ARecordIsSelectedOnceAndDrawnAtOnce) {
 
 TEST_F(SelectionTest, ClearingRepaintsTheUnionOfTheSelectedRecordsOnce) {
   RecordingHost host;
+  host.Listen(layer_);
   MapView view;
   view.Resize(500, 400);
   Shape* a = AddPoint(1, {957160000, 813300000});
   Shape* b = AddPoint(2, {957170000, 813310000});
   view.ZoomAll({layer_.GetBounds()});
-  test::ScopedMapTransform scoped(&view.Transform());
+  host.SetTransform(&view.Transform());
   layer_.ClearSelection();
   EXPECT_TRUE(host.invalidated.empty()) << "an empty selection repaints nothing";
   layer_.Select(a);

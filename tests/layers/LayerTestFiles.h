@@ -9,7 +9,6 @@
 #include "geo/CMapTransform.h"
 #include "geo/RecordingCanvas.h"
 #include "layers/Layer.h"
-#include "layers/MapWindowHost.h"
 #include "shapes/DbfTestTables.h"
 #include "shapes/ShapeTestFiles.h"
 #include "support/TestSupport.h"
@@ -60,45 +59,58 @@ inline Ring Square(double cx, double cy, double half) {
           {cx - half, cy - half}};
 }
 
-// The map window as a test sees it: records what it is asked to do.
-class RecordingHost : public MapWindowHost {
+// A map window as a test sees it: listens to layers and records what they
+// ask of it. A repaint of a map area reaches it in pixels through the view
+// given to SetTransform (none: only whole-map repaints are recorded).
+class RecordingHost : public InvalidateTarget {
  public:
-  RecordingHost() { SetMapWindowHost(this); }
-  ~RecordingHost() override { SetMapWindowHost(nullptr); }
+  RecordingHost() = default;
+  ~RecordingHost() override {
+    for (QMetaObject::Connection& c : connections_) QObject::disconnect(c);
+  }
   RecordingHost(const RecordingHost&) = delete;
   RecordingHost& operator=(const RecordingHost&) = delete;
 
-  void DrawRecordsNow(Layer& layer, Shape* const* records, size_t count) override {
-    drawn.insert(drawn.end(), records, records + count);
-    ++drawCalls;
-    (void)layer;
+  // Hears what the layer signals from now on.
+  void Listen(Layer& layer) {
+    connections_.push_back(QObject::connect(&layer, &Layer::recordsSelected, [this](const std::vector<Shape*>& r) {
+      drawn.insert(drawn.end(), r.begin(), r.end());
+      ++drawCalls;
+    }));
+    connections_.push_back(QObject::connect(&layer, &Layer::repaintRequested, [this](const MapRect& area) {
+      if (area == kWholeMap) {
+        allInvalidated.push_back(true);
+      } else if (transform_) {
+        transform_->InvalidateWorldRect(*this, area, true, 1);
+      }
+    }));
   }
-  void InvalidateAll(bool erase) override { allInvalidated.push_back(erase); }
+  void SetTransform(const CMapTransform* transform) { transform_ = transform; }
+
   void InvalidateRect(const DeviceRect& rect, bool erase) override { invalidated.push_back({rect, erase}); }
-  void* GetWindowHandle() override { return this; }
 
   std::vector<Shape*> drawn;
   int drawCalls = 0;
   std::vector<bool> allInvalidated;
   std::vector<RecordingCanvas::Window::Invalidation> invalidated;
-};
-
-// Installs a transform as the map window's while it lives.
-class ScopedMapTransform {
- public:
-  explicit ScopedMapTransform(CMapTransform* transform) : old_(GetMapTransform()) { SetMapTransform(transform); }
-  ~ScopedMapTransform() { SetMapTransform(old_); }
-  ScopedMapTransform(const ScopedMapTransform&) = delete;
-  ScopedMapTransform& operator=(const ScopedMapTransform&) = delete;
 
  private:
-  CMapTransform* old_;
+  const CMapTransform* transform_ = nullptr;
+  std::vector<QMetaObject::Connection> connections_;
 };
 
 // Opens and loads a layer of a path; fails the test when that does not work.
+// What the layer gives back (a refusal, notices of its load) is shown as the
+// window shows it.
 inline bool OpenAndLoad(Layer& layer, const std::string& path) {
   layer.SetPathName(path);
-  return layer.Open() && layer.Load();
+  if (!layer.Open()) {
+    ShowError(layer.GetLoadError());
+    return false;
+  }
+  const bool loaded = layer.Load();
+  for (const Error& notice : layer.TakeLoadNotices()) ShowError(notice);
+  return loaded;
 }
 
 }  // namespace kestrune::test

@@ -26,6 +26,8 @@ HeaderResult Check(const fs::path& path, int startKind = 1) {
   r.kind = startKind;
   ShapeFileReader reader;
   r.ok = reader.CheckHeader(path.string(), r.kind, 8, -1, r.shapeKind);
+  // Shown as the window shows it.
+  if (!r.ok) ShowError(reader.GetError());
   r.messages = catcher.messages;
   return r;
 }

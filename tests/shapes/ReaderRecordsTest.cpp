@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <utility>
+#include <vector>
 #include <algorithm>
 #include <cmath>
 #include <random>
@@ -398,26 +401,36 @@ TEST(ReaderFiles, AMissingFileLoadsNothingAndSaysNothing) {
   EXPECT_TRUE(messages.messages.empty());
 }
 
-TEST(ReaderFiles, MessagesArePumpedByTheClockNotPerRecord) {
+TEST(ReaderFiles, ProgressIsToldByTheClockNotPerRecord) {
   TempDir dir;
   ShpBuilder b(1);
   for (int i = 0; i < 200000; ++i) b.Point(10 + i * 1e-5, 45);
   WriteFileBytes(dir / "many.shp", b.Bytes());
-  int pumps = 0, waits = 0, waitEnds = 0;
-  auto old = SetPumpHandler([&] { ++pumps; });
+  const uint64_t fileBytes = std::filesystem::file_size(dir / "many.shp");
+  int waits = 0, waitEnds = 0;
   SetWaitCursorHandlers([&] { ++waits; }, [&] { ++waitEnds; });
+  std::vector<std::pair<uint64_t, uint64_t>> reports;
   ShapeCollection sink((dir / "many.shp").string());
   ShapeFileReader reader;
+  reader.SetProgressHandler([&](uint64_t read, uint64_t total) {
+    reports.emplace_back(read, total);
+    return true;
+  });
   const auto start = std::chrono::steady_clock::now();
-  reader.LoadRecords(sink, 1, 8, -1);
+  EXPECT_TRUE(reader.LoadRecords(sink, 1, 8, -1));
   const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  SetPumpHandler(old);
   SetWaitCursorHandlers(nullptr, nullptr);
   EXPECT_EQ(sink.Records().size(), 200000u);
-  // Two pumps around opening the file, then about one per 50 ms of work.
-  EXPECT_GE(pumps, 2);
-  EXPECT_LE(pumps, 2 + static_cast<int>(ms / 50.0) + 1);
-  EXPECT_EQ(pumps - 2, reader.GetLoadStats().pumps);
+  // About one report per 50 ms of work, each with the bytes read so far.
+  EXPECT_LE(reports.size(), static_cast<size_t>(ms / 50.0) + 1);
+  EXPECT_EQ(static_cast<int64_t>(reports.size()), reader.GetLoadStats().progressReports);
+  for (size_t i = 0; i < reports.size(); ++i) {
+    EXPECT_EQ(reports[i].second, fileBytes);
+    EXPECT_LE(reports[i].first, fileBytes);
+    if (i > 0) {
+      EXPECT_GT(reports[i].first, reports[i - 1].first);
+    }
+  }
   EXPECT_EQ(waits, 1);
   EXPECT_EQ(waitEnds, 1);
 }

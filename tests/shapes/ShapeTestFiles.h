@@ -196,6 +196,8 @@ inline LoadedFile LoadShp(const std::filesystem::path& shp, int datum = 8, int z
   {
     ShapeFileReader reader;
     f.headerOk = reader.CheckHeader(shp.string(), f.coordSystemKind, datum, zone, f.shapeKind);
+    // Shown as the window shows it.
+    if (!f.headerOk) ShowError(reader.GetError());
   }
   if (!f.headerOk) return f;
   ShapeFileReader reader;

@@ -59,8 +59,14 @@ class ViewerFixture : public ::testing::Test {
     return CopyFileSet(TestDataDir() / relative, dir_.path());
   }
 
-  // Opens a file as the command line or a later start does.
-  bool Open(const std::filesystem::path& shp) { return frame_->OpenByName(QString::fromStdString(shp.string())); }
+  // Opens a file as the command line or a later start does, and waits for its
+  // reading to end; true when a layer came of it.
+  bool Open(const std::filesystem::path& shp) {
+    const int before = frame_->Layers().GetCount();
+    frame_->OpenByName(QString::fromStdString(shp.string()));
+    frame_->WaitForLoads();
+    return frame_->Layers().GetCount() > before;
+  }
 
   CLayersWnd* LayersWnd() const { return dynamic_cast<CLayersWnd*>(frame_->LayersPane()); }
   CMapWnd* MapWnd() const { return dynamic_cast<CMapWnd*>(frame_->MapPane()); }

@@ -2,12 +2,11 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
 #include <QStatusBar>
-#include <QTimer>
+#include <QThread>
 #include <QWidget>
 
 #include "base/Platform.h"
@@ -48,25 +47,36 @@ void InstallGuiPlatform(QWidget* messageParent) {
       default: return MessageAnswer::Cancel;
     }
   });
-  // Dispatching on every call would cost more than the work between calls;
-  // every 20 ms keeps a window live while a large file loads.
-  SetPumpHandler([] {
-    static QElapsedTimer since;
-    if (since.isValid() && since.elapsed() < 20) return;
-    since.start();
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-  });
   // Shown once the command that caused it is done, so the command's own
-  // clearing of the status bar does not wipe it.
-  SetStatusHandler([parent](const std::string& text) {
-    auto* window = qobject_cast<QMainWindow*>(parent.data());
-    if (!window) return;
+  // clearing of the status bar does not wipe it. A notice from a loading
+  // thread is queued to the window's thread the same way.
+  auto* window = qobject_cast<QMainWindow*>(messageParent);
+  QPointer<QMainWindow> target(window);
+  SetStatusHandler([target](const std::string& text) {
     const QString line = QString::fromStdString(text);
-    QTimer::singleShot(0, window, [window, line] { window->statusBar()->showMessage(line, 15000); });
+    // Two turns of the window thread's queue: a load's notice then comes
+    // after the load's own end, which clears the status bar.
+    QMetaObject::invokeMethod(
+        qApp,
+        [target, line] {
+          QMetaObject::invokeMethod(
+              qApp,
+              [target, line] {
+                if (target) target->statusBar()->showMessage(line, 15000);
+              },
+              Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
   });
   SetBeepHandler([] { QApplication::beep(); });
-  SetWaitCursorHandlers([] { QApplication::setOverrideCursor(Qt::WaitCursor); },
-                        [] { QApplication::restoreOverrideCursor(); });
+  const auto inWindowThread = [] { return qApp && QThread::currentThread() == qApp->thread(); };
+  SetWaitCursorHandlers(
+      [inWindowThread] {
+        if (inWindowThread()) QApplication::setOverrideCursor(Qt::WaitCursor);
+      },
+      [inWindowThread] {
+        if (inWindowThread()) QApplication::restoreOverrideCursor();
+      });
 }
 
 }  // namespace kestrune

@@ -11,6 +11,9 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QMimeData>
+#include <QEventLoop>
+#include <QProgressBar>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -32,7 +35,9 @@
 #include "geo/MapProjection.h"
 #include "lang/gui/LangWidgets.h"
 #include "lang/LangString.h"
+#include "base/Error.h"
 #include "layers/LayerList.h"
+#include "layers/LayerLoader.h"
 #include "layers/LogFields.h"
 #include "mapview/gui/LayerTablePanel.h"
 #include "mapview/MapView.h"
@@ -78,12 +83,13 @@ CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
       layers_(std::make_unique<LayerList>(static_cast<QWidget*>(this))),
       projection_(std::make_unique<SphereMercatorProjection>()),
       saveChooser_(ChooseSaveFile),
-      exportChooser_(ChooseExportFile) {
+      exportChooser_(ChooseExportFile),
+      loader_(std::make_unique<LayerLoader>()) {
   g_frame = this;
   setObjectName(QStringLiteral("MainFrame%1").arg(set_.id));
-  SetLayerList(layers_.get());
   SetMapProjection(projection_.get());
-  layers_->SetLoadProgressHandler([this](int64_t recordsRead) { ShowLoadProgress(recordsRead); });
+  connect(loader_.get(), &LayerLoader::progress, this, &CMainFrame::ShowLoadProgress);
+  connect(loader_.get(), &LayerLoader::finished, this, &CMainFrame::OnLoadFinished);
   setWindowIcon(AppIcon(set_.id));
   // The toolbar belongs to the frame; no menu offers to hide it.
   setContextMenuPolicy(Qt::NoContextMenu);
@@ -91,8 +97,8 @@ CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
   splitter_ = new QSplitter(Qt::Horizontal, this);
   splitter_->setObjectName(QStringLiteral("Splitter"));
   splitter_->setChildrenCollapsible(false);
-  layersPane_ = CreateLayersPane(splitter_);
-  mapPane_ = CreateMapPane(splitter_);
+  layersPane_ = CreateLayersPane(splitter_, *layers_);
+  mapPane_ = CreateMapPane(splitter_, *layers_);
   splitter_->addWidget(layersPane_->AsWidget());
   splitter_->addWidget(mapPane_->AsWidget());
   // The map takes every pixel the window gains; the layers pane keeps its width.
@@ -124,6 +130,8 @@ CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
 // Takes the panes down, then the projection, then the layers.
 CMainFrame::~CMainFrame() {
   g_frame = nullptr;
+  // A reading in progress stops and its layer goes.
+  loader_.reset();
   // The Layer Table watches the map view and the layers, and tells the frame
   // when it hides; it goes before anything it points at.
   delete tablePanel_;
@@ -232,7 +240,6 @@ CommandContext CMainFrame::CurrentContext() const {
   context.totalsAvailable = CanShowTotals(active);
   context.zoomToolActive = mapPane_ && mapPane_->IsZoomToolActive();
   context.metric = GetPreferences().IsMetric();
-  context.busy = IsBusy();
   context.layerTableShown = tablePanel_ && !tablePanel_->isHidden();
   context.recentFiles = static_cast<int>(GetPreferences().GetRecentFiles().size());
   return context;
@@ -248,7 +255,7 @@ void CMainFrame::UpdateCommandStates() {
     if (state.checkable) action->setChecked(state.checked);
   }
   // The Layer Table follows the active layer, once it is read whole.
-  if (tablePanel_ && !IsBusy()) tablePanel_->ShowLayer(ActiveLayer());
+  if (tablePanel_) tablePanel_->ShowLayer(ActiveLayer());
   // The scale goes with the last file closed.
   if (scaleLabel_) ShowScale();
   UpdateShowMeNote();
@@ -295,44 +302,75 @@ void CMainFrame::ExecuteCommand(int commandId) {
   UpdateCommandStates();
 }
 
-// Runs a load with the layer commands held back.
-void CMainFrame::RunBusy(const std::function<void()>& work) {
-  ++busy_;
-  UpdateCommandStates();
-  work();
-  --busy_;
-  UpdateCommandStates();
-  if (busy_ > 0) return;
-  if (closePending_) {
-    QTimer::singleShot(0, this, [this] { close(); });
-  } else if (!pendingNames_.isEmpty()) {
-    QTimer::singleShot(0, this, [this] { OpenPendingNames(); });
-  }
-}
+// Whether a file is being read.
+bool CMainFrame::IsBusy() const { return loader_ && loader_->IsRunning(); }
 
-// Opens the names that waited for a load.
-void CMainFrame::OpenPendingNames() {
-  while (!pendingNames_.isEmpty() && !IsBusy() && !closePending_) OpenByName(pendingNames_.takeFirst());
-}
-
-// Opens an existing file as the newest layer and zooms to it.
+// Starts the reading of a file, or queues its name behind the one being read.
 bool CMainFrame::OpenByName(const QString& path) {
-  // A second load inside the first (the loader dispatches events) would work
-  // on a half-filled list; the name waits its turn.
-  if (IsBusy()) {
-    pendingNames_.append(path);
+  if (IsBusy() || !pendingNames_.empty()) {
+    pendingNames_.push_back(path);
     return false;
   }
-  Layer* layer = nullptr;
+  // A missing file opens nothing, and says nothing (a start that named it,
+  // or a recent file, tells the user itself).
+  if (!QFileInfo::exists(path)) return false;
   loadingName_ = QFileInfo(path).fileName();
-  RunBusy([&] { layer = layers_->AddLayer(path.toStdString(), static_cast<QWidget*>(this), true, false); });
-  statusBar()->clearMessage();
-  if (layer) RememberRecentFile(path);
-  if (!layersPane_) return false;
-  layersPane_->RefreshFileList();
-  OnZoomActiveFile();
+  loadingPath_ = path;
+  if (!loader_->Start(path.toStdString())) return false;
+  ShowLoadControls(true);
+  ShowLoadProgress(0, 0);
   UpdateCommandStates();
-  return layer != nullptr;
+  return true;
+}
+
+// Asks the reading to stop.
+void CMainFrame::CancelLoad() {
+  if (IsBusy()) loader_->Cancel();
+}
+
+// The event loop turns until every reading, waiting ones too, is done.
+void CMainFrame::WaitForLoads() {
+  while (IsBusy() || !pendingNames_.empty()) {
+    if (!IsBusy()) OpenNextPending();
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+  }
+}
+
+// The layer joins the list as the newest and the map zooms to it; a refused
+// file is told; then the next name waiting.
+void CMainFrame::OnLoadFinished(Layer* layer, const Error& error, bool cancelled,
+                                const std::vector<Error>& notices) {
+  ShowLoadControls(false);
+  statusBar()->clearMessage();
+  const QString path = loadingPath_;
+  loadingPath_.clear();
+  if (layer) {
+    layers_->Adopt(layer);
+    RememberRecentFile(path);
+    if (layersPane_) layersPane_->RefreshFileList();
+    OnZoomActiveFile();
+  }
+  UpdateCommandStates();
+  if (!cancelled) ShowError(error);
+  for (const Error& notice : notices) ShowError(notice);
+  if (!pendingNames_.empty()) QTimer::singleShot(0, this, [this] { OpenNextPending(); });
+}
+
+// Opens the first waiting name (a missing one is passed over).
+void CMainFrame::OpenNextPending() {
+  while (!IsBusy() && !pendingNames_.empty()) {
+    const QString next = pendingNames_.front();
+    pendingNames_.pop_front();
+    OpenByName(next);
+  }
+}
+
+// The progress bar and the Cancel button, with Esc, show during a reading.
+void CMainFrame::ShowLoadControls(bool shown) {
+  if (loadBar_) loadBar_->setVisible(shown);
+  if (loadCancel_) loadCancel_->setVisible(shown);
+  if (cancelKey_) cancelKey_->setEnabled(shown);
+  if (loadBar_ && shown) loadBar_->setValue(0);
 }
 
 // Comes forward and opens a handed-over file.
@@ -350,8 +388,11 @@ void CMainFrame::OnHandOver(const QString& path) {
   if (!path.isEmpty()) OpenByName(path);
 }
 
-// Writes the reading report into the status bar.
-void CMainFrame::ShowLoadProgress(int64_t recordsRead) {
+// Writes the reading report into the status bar and moves the progress bar.
+void CMainFrame::ShowLoadProgress(int64_t recordsRead, int percent) {
+  if (!IsBusy()) return;
+  if (loadBar_) loadBar_->setValue(percent);
+  if (recordsRead <= 0) return;
   statusBar()->showMessage(QString::fromStdString(
       LangFormat("#20000800:Reading %s: %lld records", loadingName_.toUtf8().constData(),
                  static_cast<long long>(recordsRead))));
@@ -359,16 +400,10 @@ void CMainFrame::ShowLoadProgress(int64_t recordsRead) {
 
 // Open: the dialog and the opening, then the file list and the zoom.
 void CMainFrame::OnFileOpen() {
-  std::string chosen;
-  const bool opened = OpenLayerCommand(*layers_, this, [&](const std::string& path, const std::function<void()>& load) {
-    chosen = path;
-    loadingName_ = QFileInfo(QString::fromStdString(path)).fileName();
-    RunBusy(load);
-    statusBar()->clearMessage();
+  // The chosen file is read like any other name: after the one being read.
+  OpenLayerCommand(*layers_, this, [this](const std::string& path, const std::function<void()>&) {
+    OpenByName(QString::fromStdString(path));
   });
-  if (opened) RememberRecentFile(QString::fromStdString(chosen));
-  layersPane_->RefreshFileList();
-  OnZoomActiveFile();
 }
 
 // Close: removes the active layer.
@@ -483,6 +518,7 @@ void CMainFrame::OnLayerTable() {
   if (!tablePanel_) {
     tablePanel_ = new CLayerTablePanel(this);
     tablePanel_->SetMapView(&mapPane_->GetMapView());
+    tablePanel_->SetLayers(layers_.get());
     addDockWidget(Qt::BottomDockWidgetArea, tablePanel_);
     // Its own close button unticks the command.
     connect(tablePanel_, &QDockWidget::visibilityChanged, this, [this] { UpdateCommandStates(); });
@@ -499,16 +535,18 @@ void CMainFrame::OnAppAbout() {
   about.exec();
 }
 
-// Closes now, or after the load in progress.
+// Closes at once: a reading in progress is cancelled, waiting names dropped.
 void CMainFrame::closeEvent(QCloseEvent* event) {
-  // Closing while a layer is being read would delete the list under the
-  // reader; the window closes as soon as the reading ends.
+  pendingNames_.clear();
   if (IsBusy()) {
-    closePending_ = true;
-    event->ignore();
-    return;
+    loader_->Cancel();
+    // The worker stops at its next look at the flag; its layer goes with it.
+    loader_ = std::make_unique<LayerLoader>();
+    connect(loader_.get(), &LayerLoader::progress, this, &CMainFrame::ShowLoadProgress);
+    connect(loader_.get(), &LayerLoader::finished, this, &CMainFrame::OnLoadFinished);
+    ShowLoadControls(false);
+    statusBar()->clearMessage();
   }
-  closePending_ = false;
   SaveWindowState();
   QMainWindow::closeEvent(event);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -21,8 +22,11 @@
 class QAction;
 class QLabel;
 class QMenu;
+class QProgressBar;
+class QShortcut;
 class QSplitter;
 class QToolBar;
+class QToolButton;
 
 namespace kestrune {
 
@@ -31,7 +35,9 @@ class ILayersPane;
 class IMapPane;
 class Layer;
 class LayerList;
+class LayerLoader;
 class MapProjection;
+struct Error;
 
 class CMainFrame : public QMainWindow {
   Q_OBJECT
@@ -57,18 +63,27 @@ class CMainFrame : public QMainWindow {
   // Brings every action's enabled state and check mark up to date, and the Show Me note.
   void UpdateCommandStates();
 
-  // Opens an existing file as the newest layer, refreshes the file list and
-  // zooms to the active file. While a layer is being read the name waits
-  // and is opened after it. False when nothing was opened now.
+  // Starts reading an existing file into a new layer, in a worker thread:
+  // once read it becomes the newest layer, the file list is refreshed and the
+  // map zooms to it. While another file is being read the name waits its
+  // turn. False when no reading started now (a missing file, or a wait).
   bool OpenByName(const QString& path);
   // A later start handed a file name over (empty: it only asked to be seen):
   // the window comes forward and the file is opened.
   void OnHandOver(const QString& path);
 
-  // True while a layer is being read (commands that touch layers wait).
-  bool IsBusy() const { return busy_ > 0; }
+  // True while a file is being read; the window works on meanwhile.
+  bool IsBusy() const;
+  // Stops the reading in progress (the status bar's Cancel, or Esc): no layer
+  // comes of it, and the names waiting their turn are opened next.
+  void CancelLoad();
+  // Runs the event loop until no file is being read or waits (tests, tools).
+  void WaitForLoads();
+  // The status bar's load progress and its Cancel button.
+  QProgressBar* LoadProgressBar() const { return loadBar_; }
+  QToolButton* LoadCancelButton() const { return loadCancel_; }
 
-  // The layers this frame owns (also reachable through GetLayerList).
+  // The layers this frame owns; it hands them to the views it makes.
   LayerList& Layers() const { return *layers_; }
 
   // The Save As file dialog: given the starting folder, it returns the chosen
@@ -142,12 +157,12 @@ class CMainFrame : public QMainWindow {
 
   Layer* ActiveLayer() const;
   // Shows how many records of the file being read have arrived.
-  void ShowLoadProgress(int64_t recordsRead);
-  // Runs work that may read a layer: the layer commands stay disabled
-  // meanwhile, and a close asked for during it happens afterwards.
-  void RunBusy(const std::function<void()>& work);
-  // Opens the names that arrived while a layer was being read.
-  void OpenPendingNames();
+  void ShowLoadProgress(int64_t recordsRead, int percent);
+  // A reading ended: the layer joins the list, or the refusal is told.
+  void OnLoadFinished(Layer* layer, const Error& error, bool cancelled, const std::vector<Error>& notices);
+  // Starts the next name that waited for a reading.
+  void OpenNextPending();
+  void ShowLoadControls(bool shown);
   // Shows or hides the status bar's note of the records Show Me hides.
   void UpdateShowMeNote();
 
@@ -168,9 +183,12 @@ class CMainFrame : public QMainWindow {
   QLabel* positionLabel_ = nullptr;
   QLabel* scaleLabel_ = nullptr;
   QString loadingName_;
-  int busy_ = 0;
-  bool closePending_ = false;
-  QStringList pendingNames_;
+  QString loadingPath_;
+  std::unique_ptr<LayerLoader> loader_;
+  std::deque<QString> pendingNames_;
+  QProgressBar* loadBar_ = nullptr;
+  QToolButton* loadCancel_ = nullptr;
+  QShortcut* cancelKey_ = nullptr;
 };
 
 // The main frame while it exists, or none.

@@ -8,12 +8,16 @@
 #include <QAction>
 #include <QFileInfo>
 #include <QLabel>
+#include <QProgressBar>
+#include <QShortcut>
+#include <QToolButton>
 #include <QLocale>
 #include <QMenu>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
 
+#include "lang/gui/LangWidgets.h"
 #include "attributes/IdentifyReport.h"
 #include "base/AppIdentity.h"
 #include "base/Paths.h"
@@ -100,6 +104,28 @@ void CMainFrame::BuildStatusBar() {
   statusBar()->addPermanentWidget(positionLabel_);
   statusBar()->addPermanentWidget(scaleLabel_);
   filterNoteLabel_->hide();
+  // The reading of a file: how far it has come, and a way to stop it.
+  loadBar_ = new QProgressBar(this);
+  loadBar_->setObjectName(QStringLiteral("StatusLoadProgress"));
+  loadBar_->setRange(0, 100);
+  loadBar_->setMaximumWidth(160);
+  loadCancel_ = new QToolButton(this);
+  loadCancel_->setObjectName(QStringLiteral("StatusLoadCancel"));
+  loadCancel_->setText(LangQString("#20000801:Cancel"));
+  loadCancel_->setToolTip(LangQString("#20000802:Stop reading the file (Esc)"));
+  loadCancel_->setAutoRaise(true);
+  connect(loadCancel_, &QToolButton::clicked, this, [this] { CancelLoad(); });
+  // No taller than the status bar's texts: the map keeps its height whether
+  // a file is being read or not.
+  const int lineHeight = positionLabel_->sizeHint().height();
+  loadBar_->setMaximumHeight(lineHeight);
+  loadCancel_->setMaximumHeight(lineHeight);
+  statusBar()->addPermanentWidget(loadBar_);
+  statusBar()->addPermanentWidget(loadCancel_);
+  cancelKey_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  cancelKey_->setContext(Qt::WindowShortcut);
+  connect(cancelKey_, &QShortcut::activated, this, [this] { CancelLoad(); });
+  ShowLoadControls(false);
 }
 
 void CMainFrame::SetFilterNote(const QString& note) {
@@ -150,7 +176,6 @@ void CMainFrame::RebuildRecentMenu() {
 
 // Opens a listed file; one that has gone is taken off with a word to the user.
 void CMainFrame::OpenRecentFile(const QString& path) {
-  if (IsBusy()) return;
   if (!QFileInfo::exists(path)) {
     CPreferences& prefs = GetPreferences();
     prefs.RemoveRecentFile(path.toStdString());

@@ -30,8 +30,9 @@ void InstallHooks(QWidget* messageParent) {
 }
 
 // The layers window, with what it asks of the frame and of the map.
-ILayersPane* CreateLayersPane(QWidget* parent) {
+ILayersPane* CreateLayersPane(QWidget* parent, LayerList& layers) {
   auto* pane = new CLayersWnd(parent);
+  pane->SetLayers(&layers);
   // The frame's pointers are read when asked, as the map pane is made after this one.
   pane->SetZoomHandler([](MapRect& rect) {
     if (CMainFrame* frame = GetMainFrame(); frame && frame->MapPane()) frame->MapPane()->GetMapView().ZoomToRect(rect, true);
@@ -53,9 +54,10 @@ ILayersPane* CreateLayersPane(QWidget* parent) {
 }
 
 // The map window, which prints its view with the Print command.
-IMapPane* CreateMapPane(QWidget* parent) {
+IMapPane* CreateMapPane(QWidget* parent, LayerList& layers) {
   auto* pane = new CMapWnd(parent);
-  pane->SetPrintHandler([pane] { PrintMapView(pane, pane->GetMapView()); });
+  pane->SetLayers(&layers);
+  pane->SetPrintHandler([pane] { PrintMapView(pane, pane->GetMapView(), pane->Layers()); });
   // The frame's status bar follows the pointer and the view.
   pane->SetPointerHandler([](const MapPoint* at) {
     if (CMainFrame* frame = GetMainFrame()) frame->ShowPointerPosition(at);

@@ -3,11 +3,12 @@
 // attributes, a dialog the layers window opens), it offers a hook that this
 // file fills at start-up. Every such hook of the program is listed here:
 //
-//   SetMessageHandler, SetStatusHandler, SetPumpHandler, SetBeepHandler,
-//       SetWaitCursorHandlers (base/Platform.h): core code shows messages and
-//       status-line notices, keeps windows live during long loads, beeps and
-//       shows the wait cursor through their Qt implementation
-//       (InstallGuiPlatform); without them it writes to stderr.
+//   SetMessageHandler, SetStatusHandler, SetBeepHandler,
+//       SetWaitCursorHandlers (base/Platform.h): core code shows the messages
+//       of callers that take no error back, status-line notices (from any
+//       thread, a layer's load too), beeps and shows the wait cursor (window
+//       thread only) through their Qt implementation (InstallGuiPlatform);
+//       without them it writes to stderr.
 //   Shape::SetShowAttributesHandler (shapes/Shape.h): a double-clicked record
 //       opens the Attributes dialog of the attributes level (InstallAttributeReport).
 //   GetLayerDialogOpeners (attributes/gui/LayerDialogs.h): the frame's Display
@@ -15,9 +16,6 @@
 //       window's Legend Setup open the dialogs of the attributes level
 //       (InstallLayerDialogs). After the dialog the Layer Tables reread their
 //       rows (RefreshLayerTables, mapview/gui/LayerTablePanel.h).
-//   Layer::SetSelectionObserver (layers/Layer.h): every selection change of a
-//       layer reaches the Layer Table panels, which follow the map
-//       (installed by the first panel made).
 //   CLayersWnd::SetZoomHandler, SetDisplayDialogHandler, SetLegendSetupHandler,
 //       SetActiveLayerChangedHandler, CMapWnd::SetPrintHandler,
 //       SetPointerHandler, SetViewChangedHandler: the two panes reach the map,
@@ -38,6 +36,7 @@ namespace kestrune {
 
 class ILayersPane;
 class IMapPane;
+class LayerList;
 
 // Installs every hook above that is process-wide; messages are shown over
 // messageParent.
@@ -47,7 +46,7 @@ void InstallHooks(QWidget* messageParent);
 // frame's commands depend on (the active layer, the zoom tool) calls
 // CMainFrame::UpdateCommandStates (through GetMainFrame) so the menu and the
 // toolbar follow.
-ILayersPane* CreateLayersPane(QWidget* parent);
-IMapPane* CreateMapPane(QWidget* parent);
+ILayersPane* CreateLayersPane(QWidget* parent, LayerList& layers);
+IMapPane* CreateMapPane(QWidget* parent, LayerList& layers);
 
 }  // namespace kestrune

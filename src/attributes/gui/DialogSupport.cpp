@@ -8,7 +8,7 @@
 
 #include "base/FileFilter.h"
 #include "geo/gui/QPainterCanvas.h"
-#include "layers/MapWindowHost.h"
+#include "layers/Layer.h"
 
 namespace kestrune {
 
@@ -75,9 +75,7 @@ QString QtFilterFromPairs(const QString& pairs) {
   return filters.join(QStringLiteral(";;"));
 }
 
-// Asks the map window, if any, for a full repaint.
-void InvalidateMapWindow() {
-  if (MapWindowHost* host = GetMapWindowHost()) host->InvalidateAll(true);
-}
+// Asks the views of the layer for a full repaint.
+void InvalidateMapWindow(Layer& layer) { layer.RequestRepaint(); }
 
 }  // namespace kestrune

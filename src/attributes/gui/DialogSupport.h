@@ -14,6 +14,8 @@ class QColor;
 
 namespace kestrune {
 
+class Layer;
+
 // The object name a control carries: its numeric id ("1045").
 inline QString ControlName(int id) { return QString::number(id); }
 
@@ -61,7 +63,7 @@ QString RunFileDialog(const FileDialogRequest& request);
 // conversion of NameFiltersFromPipeFilter).
 QString QtFilterFromPairs(const QString& pairs);
 
-// Repaints the whole map window (erasing first), when there is one.
-void InvalidateMapWindow();
+// Has the views of the layer repaint the whole map.
+void InvalidateMapWindow(Layer& layer);
 
 }  // namespace kestrune

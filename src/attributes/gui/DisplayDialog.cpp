@@ -348,7 +348,7 @@ int ShowDisplayDialog(Layer& layer, QWidget* parent) {
     }
   }
   layer.ApplyColors();
-  InvalidateMapWindow();
+  InvalidateMapWindow(layer);
   return result;
 }
 

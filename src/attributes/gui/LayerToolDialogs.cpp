@@ -265,7 +265,7 @@ int ShowFilterDialog(Layer& layer, QWidget* parent) {
   const int result = dialog.exec();
   layer.SetFilterMask(mask);
   layer.ApplyFilter();
-  InvalidateMapWindow();
+  InvalidateMapWindow(layer);
   return result;
 }
 

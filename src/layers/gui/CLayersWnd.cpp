@@ -20,7 +20,6 @@
 #include "lang/LangString.h"
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
-#include "layers/MapWindowHost.h"
 #include "shapes/DbfTable.h"
 
 namespace kestrune {
@@ -52,8 +51,7 @@ constexpr int kShownBoxSize = 14;
 constexpr int kShownBoxWidth = 18;
 
 // Whether the layer is still one of the open layers.
-bool IsOpenLayer(const Layer* layer) {
-  const LayerList* list = GetLayerList();
+bool IsOpenLayer(const LayerList* list, const Layer* layer) {
   if (!list || !layer) return false;
   const std::vector<Layer*>& layers = list->Layers();
   return std::find(layers.begin(), layers.end(), layer) != layers.end();
@@ -252,14 +250,14 @@ const LayerListItem* CLayersWnd::ItemOf(const QListWidgetItem* line) {
 // The active layer, while it is still open.
 Layer* CLayersWnd::GetActiveLayer() const {
   // A layer closed since the last refresh is no longer anyone's to act on.
-  return IsOpenLayer(active_) ? active_ : nullptr;
+  return IsOpenLayer(layers_, active_) ? active_ : nullptr;
 }
 
 // Makes a layer the active one, for the map's tools too, and tells the frame.
 void CLayersWnd::SetActive(Layer* layer) {
   const bool changed = layer != active_;
   active_ = layer;
-  if (LayerList* list = GetLayerList()) list->SetActiveLayer(layer);
+  if (LayerList* list = layers_) list->SetActiveLayer(layer);
   if (changed && activeChanged_) activeChanged_();
 }
 
@@ -287,7 +285,7 @@ void CLayersWnd::RefreshFileList() {
     fileList_->clear();
     fileItems_.clear();
     SetActive(nullptr);
-    if (LayerList* list = GetLayerList()) {
+    if (LayerList* list = layers_) {
       for (Layer* layer : list->Layers()) {
         auto item = std::make_unique<LayerListItem>();
         item->kind = kItemFile;
@@ -339,16 +337,16 @@ void CLayersWnd::OnFileDoubleClicked() {
 // A file line's check box changed: its layer is shown or hidden.
 void CLayersWnd::OnFileLineChanged(QListWidgetItem* line) {
   const LayerListItem* item = ItemOf(line);
-  if (!item || !IsOpenLayer(item->layer)) return;
+  if (!item || !IsOpenLayer(layers_, item->layer)) return;
   const bool hidden = line->checkState() != Qt::Checked;
   if (item->layer->IsHidden() == hidden) return;
   item->layer->SetHidden(hidden);
-  if (MapWindowHost* host = GetMapWindowHost()) host->InvalidateAll(true);
+  item->layer->RequestRepaint();
 }
 
 // The layers take the order of the file lines, top line drawn last.
 void CLayersWnd::TakeOrderFromLines() {
-  LayerList* list = GetLayerList();
+  LayerList* list = layers_;
   if (!list) return;
   std::vector<Layer*> order;
   for (int row = 0; row < fileList_->count(); ++row) {
@@ -356,8 +354,8 @@ void CLayersWnd::TakeOrderFromLines() {
     if (item) order.push_back(item->layer);
   }
   // A move half done (or lines out of date) leaves the order as it is.
+  // The list tells the map of the new order.
   if (order == list->Layers() || !list->SetOrder(order)) return;
-  if (MapWindowHost* host = GetMapWindowHost()) host->InvalidateAll(true);
 }
 
 // Offers the active layer's numeric and text fields, its legend column chosen; then the legend.
@@ -442,18 +440,18 @@ void CLayersWnd::OnLegendDoubleClicked() {
   if (!layer || layer->IsLoading()) return;
   if (layer->GetColorMethod() != kColorMethodSolid && !layer->IsCategorised()) {
     Legend copy = layer->GetLegend();
-    if (legendSetup_ && legendSetup_(copy, this) && IsOpenLayer(layer)) {
+    if (legendSetup_ && legendSetup_(copy, this) && IsOpenLayer(layers_, layer)) {
       // A legend that differs from the file's is written when the layer closes.
       if (copy.GetEntries() != layer->GetLegend().GetEntries()) copy.SetChanged(true);
       layer->SetLegend(copy);
     }
     // The dialog ran its own event loop; the layer may have been closed meanwhile.
-    if (!IsOpenLayer(layer)) {
+    if (!IsOpenLayer(layers_, layer)) {
       RefreshLegend();
       return;
     }
     layer->ApplyColors();
-    if (MapWindowHost* host = GetMapWindowHost()) host->InvalidateAll(true);
+    layer->RequestRepaint();
   } else if (displayDialog_) {
     displayDialog_(layer);
   }

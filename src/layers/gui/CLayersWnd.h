@@ -24,6 +24,7 @@ class QListWidgetItem;
 namespace kestrune {
 
 class Layer;
+class LayerList;
 class Legend;
 
 // Control ids of the window's children.
@@ -66,6 +67,9 @@ class CLayersWnd : public QWidget, public ILayersPane {
 
   // ---- The pane as the main frame sees it.
   QWidget* AsWidget() override { return this; }
+  // The layers the window lists (the frame's).
+  void SetLayers(LayerList* layers) { layers_ = layers; }
+  LayerList* Layers() const { return layers_; }
   void RefreshFileList() override;
   void RefreshLegend() override;
   Layer* GetActiveLayer() const override;
@@ -103,6 +107,7 @@ class CLayersWnd : public QWidget, public ILayersPane {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  LayerList* layers_ = nullptr;
   // Places the children from the client height.
   void Layout();
   // The selected file line's layer becomes active (clearing the selection of

@@ -43,8 +43,7 @@ int VirtualKeyOf(int qtKey) {
 
 // Whether the layer is still one of the open layers (a menu or dialog runs
 // its own event loop, during which a layer may have gone).
-bool IsOpenLayer(const Layer* layer) {
-  const LayerList* list = GetLayerList();
+bool IsOpenLayer(const LayerList* list, const Layer* layer) {
   if (!list || !layer) return false;
   const std::vector<Layer*>& layers = list->Layers();
   return std::find(layers.begin(), layers.end(), layer) != layers.end();
@@ -89,8 +88,29 @@ CMapWnd::CMapWnd(QWidget* parent) : QWidget(parent) {
     if (viewChanged_) viewChanged_();
   });
   selectTool_ = std::make_unique<CSelectTool>(*this);
-  SetMapTransform(&view_.Transform());
-  SetMapWindowHost(this);
+}
+
+// Listens to the list: a selection is drawn at once, a repaint request paints
+// its area again, and layers that come, go or move repaint the map.
+void CMapWnd::SetLayers(LayerList* layers) {
+  if (layers_) layers_->disconnect(this);
+  layers_ = layers;
+  if (!layers_) return;
+  connect(layers_, &LayerList::recordsSelected, this,
+          [this](Layer* layer, const std::vector<Shape*>& records) {
+            DrawRecordsNow(*layer, records.data(), records.size());
+          });
+  connect(layers_, &LayerList::repaintRequested, this, &CMapWnd::RepaintMapArea);
+  connect(layers_, &LayerList::layersChanged, this, [this] { InvalidateMap(true); });
+}
+
+// The whole map, or the pixels of a map area with a pixel to spare.
+void CMapWnd::RepaintMapArea(const MapRect& area) {
+  if (area == kWholeMap) {
+    InvalidateMap(true);
+  } else {
+    view_.Transform().InvalidateWorldRect(*this, area, true, 1);
+  }
 }
 
 // Drops any band and the tools, and withdraws what the constructor published.
@@ -99,8 +119,6 @@ CMapWnd::~CMapWnd() {
   delete CRubberBand::Current();
   zoomTool_.reset();
   selectTool_.reset();
-  if (GetMapWindowHost() == this) SetMapWindowHost(nullptr);
-  if (GetMapTransform() == &view_.Transform()) SetMapTransform(nullptr);
 }
 
 // The zoom tool while it exists, else the select tool.
@@ -174,9 +192,9 @@ void CMapWnd::RenderPending() {
   invalid_ = QRegion();
   if (area.isEmpty()) return;
 
-  const auto drawLayers = [](QPainter& painter, const QRect& where, const CMapTransform& transform) {
+  const auto drawLayers = [this](QPainter& painter, const QRect& where, const CMapTransform& transform) {
     painter.fillRect(where, ToQColor(kMapBackground));
-    if (LayerList* list = GetLayerList()) {
+    if (LayerList* list = layers_) {
       QPainterCanvas canvas(painter);
       list->DrawAll(canvas, transform);
     }
@@ -210,6 +228,7 @@ void CMapWnd::RenderPending() {
 
 // Shows the picture of the layers and the active tool's band over it.
 void CMapWnd::paintEvent(QPaintEvent*) {
+  ++paintCount_;
   RenderPending();
   QPainter painter(this);
   if (handPanning_) {
@@ -239,7 +258,7 @@ void CMapWnd::keyPressEvent(QKeyEvent* event) {
     case kKeyDown: view_.PanDown(); break;
     case kKeyZoomAll: {
       std::vector<MapRect> bounds;
-      if (LayerList* list = GetLayerList()) {
+      if (LayerList* list = layers_) {
         for (const Layer* layer : list->Layers()) bounds.push_back(layer->GetBounds());
       }
       view_.ZoomAll(bounds);
@@ -370,7 +389,7 @@ void CMapWnd::ReleaseCapture() { capture_ = false; }
 
 // The layers window's active layer, unless it is still being read.
 Layer* CMapWnd::GetActiveLayer() const {
-  LayerList* list = GetLayerList();
+  LayerList* list = layers_;
   Layer* layer = list ? list->GetActiveLayer() : nullptr;
   // A layer still being read is not the tools' to select in or edit, nor
   // one the user has hidden.
@@ -407,7 +426,7 @@ void CMapWnd::ShowContextMenu(const MapPoint& at) {
   QPointer<CMapWnd> self(this);
   QAction* chosen = menu.exec(mapToGlobal(QPoint(pixel.x, pixel.y)));
   // The menu ran its own event loop: the window or the layer may be gone.
-  if (!self || !chosen || !wantsChoice || !IsOpenLayer(layer)) return;
+  if (!self || !chosen || !wantsChoice || !IsOpenLayer(layers_, layer)) return;
   layer->DoContextCommand(chosen->data().toInt());
 }
 

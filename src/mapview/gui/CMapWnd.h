@@ -12,7 +12,6 @@
 #include <QWidget>
 
 #include "base/gui/PaneInterfaces.h"
-#include "layers/MapWindowHost.h"
 #include "mapview/MapView.h"
 #include "shapes/Shape.h"
 
@@ -22,6 +21,7 @@ class CMapTool;
 class CSelectTool;
 class CZoomTool;
 class Layer;
+class LayerList;
 
 // Keys the map window handles.
 constexpr int kKeyLeft = 37;
@@ -35,7 +35,7 @@ constexpr int kKeyZoomOut = 79;  // O
 // The map's background where no layer draws.
 constexpr Color kMapBackground = 0xFFFFFF;
 
-class CMapWnd : public QWidget, public IMapPane, public MapWindowHost {
+class CMapWnd : public QWidget, public IMapPane, public InvalidateTarget {
   Q_OBJECT
  public:
   explicit CMapWnd(QWidget* parent = nullptr);
@@ -49,11 +49,17 @@ class CMapWnd : public QWidget, public IMapPane, public MapWindowHost {
   void InvalidateMap(bool erase) override;
   void Print() override;
 
-  // ---- What the layers ask of the map window.
-  void DrawRecordsNow(Layer& layer, Shape* const* records, std::size_t count) override;
-  void InvalidateAll(bool erase) override { InvalidateMap(erase); }
+  // ---- The layers the window shows, and what it does when they signal.
+  // The window listens to the list (the frame's, or a tool's) from now on.
+  void SetLayers(LayerList* layers);
+  LayerList* Layers() const { return layers_; }
+  // Draws records of the layer over the current picture at once (a selection just made).
+  void DrawRecordsNow(Layer& layer, Shape* const* records, std::size_t count);
+  // Paints a map area again (kWholeMap: all of it).
+  void RepaintMapArea(const MapRect& area);
   void InvalidateRect(const DeviceRect& rect, bool erase) override;
-  void* GetWindowHandle() override { return static_cast<QWidget*>(this); }
+  // How often the window has painted itself.
+  int PaintCount() const { return paintCount_; }
 
   CMapTransform& Transform() { return view_.Transform(); }
   // The tool mouse messages go to.
@@ -101,6 +107,8 @@ class CMapWnd : public QWidget, public IMapPane, public MapWindowHost {
   void RenderPending();
 
   MapView view_;
+  LayerList* layers_ = nullptr;
+  int paintCount_ = 0;
   std::unique_ptr<CSelectTool> selectTool_;
   std::unique_ptr<CZoomTool> zoomTool_;
   bool capture_ = false;

@@ -39,18 +39,8 @@ bool ParseSizeArgument(const std::string& text, int limit, int& width, int& heig
   return true;
 }
 
-// Publishes the list and the view as the viewer's own while the files are open.
-CliMapFiles::CliMapFiles() : oldList_(GetLayerList()), oldTransform_(GetMapTransform()) {
-  SetLayerList(&list_);
-  SetMapTransform(&view_.Transform());
-}
-
-// Closes the files, then gives the process back its own list and view.
-CliMapFiles::~CliMapFiles() {
-  list_.RemoveAll();
-  SetMapTransform(oldTransform_);
-  SetLayerList(oldList_);
-}
+// Closes the files.
+CliMapFiles::~CliMapFiles() { list_.RemoveAll(); }
 
 // Each file as the newest layer, as the Open command adds it.
 bool CliMapFiles::Open(const std::vector<std::string>& paths, std::ostream& err) {
@@ -60,6 +50,7 @@ bool CliMapFiles::Open(const std::vector<std::string>& paths, std::ostream& err)
     return MessageAnswer::Ok;
   });
   bool opened = true;
+  std::vector<Error> errors;
   for (const std::string& path : paths) {
     std::error_code ec;
     if (!std::filesystem::exists(std::filesystem::path(path), ec)) {
@@ -67,7 +58,9 @@ bool CliMapFiles::Open(const std::vector<std::string>& paths, std::ostream& err)
       opened = false;
       break;
     }
-    Layer* layer = list_.AddLayer(path, nullptr, true, false);
+    errors.clear();
+    Layer* layer = list_.AddLayer(path, nullptr, true, false, &errors);
+    for (const Error& error : errors) err << error.text << '\n';
     if (!layer) {
       err << path << '\n';
       opened = false;

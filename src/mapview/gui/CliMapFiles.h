@@ -23,8 +23,8 @@ bool ParseSizeArgument(const std::string& text, int limit, int& width, int& heig
 // The open files of a drawing subcommand and the window they are seen through.
 class CliMapFiles {
  public:
-  CliMapFiles();
-  // Withdraws the list and the view from the process.
+  CliMapFiles() = default;
+  // Closes the files.
   ~CliMapFiles();
   CliMapFiles(const CliMapFiles&) = delete;
   CliMapFiles& operator=(const CliMapFiles&) = delete;
@@ -41,8 +41,6 @@ class CliMapFiles {
  private:
   LayerList list_;
   MapView view_;
-  LayerList* oldList_ = nullptr;
-  CMapTransform* oldTransform_ = nullptr;
 };
 
 // The command's arguments: the output, the files and the options with their

@@ -1,5 +1,7 @@
 #include "mapview/gui/LayerTablePanel.h"
 
+#include <QApplication>
+
 #include <algorithm>
 #include <limits>
 
@@ -25,11 +27,6 @@ namespace kestrune {
 
 namespace {
 
-// The open panels, which hear of every layer's selection changes.
-std::vector<CLayerTablePanel*>& Panels() {
-  static auto* panels = new std::vector<CLayerTablePanel*>();
-  return *panels;
-}
 
 // The find line's operators in box order.
 struct OperatorChoice {
@@ -184,26 +181,24 @@ CLayerTablePanel::CLayerTablePanel(QWidget* parent) : QDockWidget(parent) {
   // A new order of the rows: the selection is put back from the map's.
   connect(model_, &QAbstractItemModel::modelReset, this, [this] { SyncFromLayer(); });
 
-  if (Panels().empty()) {
-    Layer::SetSelectionObserver([](Layer& layer) {
-      for (CLayerTablePanel* panel : Panels()) panel->OnLayerSelectionChanged(layer);
-    });
-  }
-  Panels().push_back(this);
   ShowLayer(nullptr);
 }
 
-// Leaves the panels that still hear of selections.
-CLayerTablePanel::~CLayerTablePanel() {
-  auto& panels = Panels();
-  panels.erase(std::remove(panels.begin(), panels.end(), this), panels.end());
-  if (panels.empty()) Layer::SetSelectionObserver(nullptr);
+CLayerTablePanel::~CLayerTablePanel() = default;
+
+// Hears of every selection change of the list's layers.
+void CLayerTablePanel::SetLayers(LayerList* layers) {
+  if (layers_) layers_->disconnect(this);
+  layers_ = layers;
+  if (layers_) {
+    connect(layers_, &LayerList::selectionChanged, this, [this](Layer* layer) { OnLayerSelectionChanged(*layer); });
+  }
 }
 
 // The shown layer while it is still open.
 Layer* CLayerTablePanel::ShownLayer() const {
   if (!layer_) return nullptr;
-  if (LayerList* list = GetLayerList()) {
+  if (LayerList* list = layers_) {
     const auto& layers = list->Layers();
     if (std::find(layers.begin(), layers.end(), layer_) == layers.end()) return nullptr;
   }
@@ -372,7 +367,9 @@ void CLayerTablePanel::Refresh() {
 
 // Every open panel rereads its rows.
 void RefreshLayerTables() {
-  for (CLayerTablePanel* panel : Panels()) panel->Refresh();
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    for (CLayerTablePanel* panel : window->findChildren<CLayerTablePanel*>()) panel->Refresh();
+  }
 }
 
 }  // namespace kestrune

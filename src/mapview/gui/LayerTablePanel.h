@@ -20,6 +20,7 @@ class QTableView;
 namespace kestrune {
 
 class Layer;
+class LayerList;
 class MapView;
 
 // Texts of the panel.
@@ -71,6 +72,8 @@ class CLayerTablePanel : public QDockWidget {
   Layer* ShownLayer() const;
   // The map view Zoom to Selection moves.
   void SetMapView(MapView* view) { mapView_ = view; }
+  // The open layers: the panel follows the selection changes of theirs.
+  void SetLayers(LayerList* layers);
 
   // Selects the records of the view rows (from 0) on the map, as a row selection would.
   void SelectRows(const std::vector<int>& rows);
@@ -103,6 +106,7 @@ class CLayerTablePanel : public QDockWidget {
   void OnLayerSelectionChanged(Layer& layer);
 
   Layer* layer_ = nullptr;
+  LayerList* layers_ = nullptr;
   std::string path_;
   MapView* mapView_ = nullptr;
   LayerTableItemModel* model_ = nullptr;

@@ -160,12 +160,12 @@ PrintDialogRunner SetPrintDialogRunner(PrintDialogRunner runner) {
 }
 
 // The dialog, then the page of every open layer as the window shows it.
-PrintResult PrintMapView(QWidget* parent, const MapView& view) {
+PrintResult PrintMapView(QWidget* parent, const MapView& view, LayerList* layers) {
   QPrinter& printer = GetPrinter();
   if (!DialogRunner()(printer, parent)) return PrintResult::Cancelled;
   PrintSource source;
   LayerList empty;
-  source.layers = GetLayerList() ? GetLayerList() : &empty;
+  source.layers = layers ? layers : &empty;
   source.active = source.layers->GetActiveLayer();
   source.clientWidth = view.ClientWidth();
   source.clientHeight = view.ClientHeight();

@@ -14,6 +14,7 @@ class QWidget;
 
 namespace kestrune {
 
+class LayerList;
 class MapView;
 struct PrintSource;
 struct PrintedPage;
@@ -48,7 +49,7 @@ PrintDialogRunner SetPrintDialogRunner(PrintDialogRunner runner);
 // The Print command of the map window: the dialog over the kept printer, then
 // the open layers through the window's view, the active layer's legend, the
 // notes and the names; failures are shown as messages.
-PrintResult PrintMapView(QWidget* parent, const MapView& view);
+PrintResult PrintMapView(QWidget* parent, const MapView& view, LayerList* layers);
 
 // Whether a PDF file ends as a whole one does (its last bytes hold "%%EOF"):
 // Qt's PDF writer does not report failed writes.

@@ -169,6 +169,7 @@ TEST_F(DesktopHabitsTest, OpenRecentListsTheFilesOpenedLastAndDropsOneThatIsGone
 
   frame_->ExecuteCommand(kIdFileCloseAll);
   recent->actions()[1]->trigger();
+  frame_->WaitForLoads();
   ASSERT_EQ(frame_->Layers().GetCount(), 1);
   EXPECT_EQ(Active()->GetFileName(), "points.shp");
   EXPECT_EQ(recent->actions()[0]->data().toString().toStdString(), points_);
@@ -181,6 +182,7 @@ TEST_F(DesktopHabitsTest, OpenRecentListsTheFilesOpenedLastAndDropsOneThatIsGone
     return MessageAnswer::Ok;
   });
   recent->actions()[1]->trigger();
+  frame_->WaitForLoads();
   SetMessageHandler(old);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_NE(messages[0].find(area_), std::string::npos) << messages[0];

@@ -21,7 +21,6 @@
 #include "base/Platform.h"
 #include "base/Preferences.h"
 #include "layers/Layer.h"
-#include "layers/MapWindowHost.h"
 #include "support/TestSupport.h"
 
 namespace kestrune::test {
@@ -139,19 +138,24 @@ class PreferencesSandbox {
   CPreferences saved_;
 };
 
-// Counts the map repaints the layers and dialogs ask for.
-class CountingMapHost : public MapWindowHost {
+// Counts the whole-map repaints a layer and the dialogs over it ask for.
+class CountingMapHost {
  public:
-  CountingMapHost() { SetMapWindowHost(this); }
-  ~CountingMapHost() override { SetMapWindowHost(nullptr); }
-  void DrawRecordsNow(Layer&, Shape* const*, std::size_t) override {}
-  void InvalidateAll(bool erase) override {
-    ++invalidations;
-    lastErase = erase;
+  explicit CountingMapHost(Layer& layer) {
+    connection_ = QObject::connect(&layer, &Layer::repaintRequested, [this](const MapRect& area) {
+      if (area != kWholeMap) return;
+      ++invalidations;
+      lastErase = true;
+    });
   }
-  void InvalidateRect(const DeviceRect&, bool) override {}
+  ~CountingMapHost() { QObject::disconnect(connection_); }
+  CountingMapHost(const CountingMapHost&) = delete;
+  CountingMapHost& operator=(const CountingMapHost&) = delete;
   int invalidations = 0;
   bool lastErase = false;
+
+ private:
+  QMetaObject::Connection connection_;
 };
 
 // A layer opened and loaded from a copy of a test data file set.

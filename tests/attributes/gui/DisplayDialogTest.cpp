@@ -389,7 +389,7 @@ TEST_F(DisplayDialogTest, ShowDisplayDialogRecomputesANewFieldRecoloursAndRepain
   KESTRUNE_TESTDATA_OR_SKIP(data);
   std::unique_ptr<Layer> layer = Open("as-applied-simple1.shp");
   ASSERT_NE(layer, nullptr);
-  CountingMapHost map;
+  CountingMapHost map(*layer);
   ASSERT_EQ(layer->GetLegendColumn(), 1);
 
   // Cancel: nothing changes, yet the records are recoloured and the map repainted.
@@ -423,7 +423,7 @@ TEST_F(DisplayDialogTest, ATextFieldColoursByCategoryAndHasNoLegendToSetUp) {
   KESTRUNE_TESTDATA_OR_SKIP(data);
   std::unique_ptr<Layer> layer = Open("ssurgo-simple1.shp");
   ASSERT_NE(layer, nullptr);
-  CountingMapHost map;
+  CountingMapHost map(*layer);
   bool setupEnabledOnClay = false;
   bool setupEnabledOnMusym = true;
   WhenModal(ControlName(kDisplayDialogId), [&](QDialog* d) {

@@ -316,7 +316,7 @@ TEST_F(ShowMeTest, ShowFilterDialogFiltersTheLayerAndRepaintsHoweverItEnds) {
   TempDir dir;
   std::unique_ptr<Layer> layer = OpenCopiedLayer(data / "field" / "as-applied-simple1.shp", dir);
   ASSERT_NE(layer, nullptr);
-  CountingMapHost map;
+  CountingMapHost map(*layer);
   const auto filteredOut = [&] {
     std::size_t n = 0;
     for (Shape* shape : layer->Records()) n += shape->IsFilteredOut() ? 1 : 0;

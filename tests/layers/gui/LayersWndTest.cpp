@@ -19,7 +19,6 @@
 
 #include "app/Commands.h"
 #include "layers/Legend.h"
-#include "layers/MapWindowHost.h"
 #include "mapview/MapView.h"
 #include "shapes/DbfTable.h"
 #include "shapes/DbfTestTables.h"
@@ -115,9 +114,9 @@ TEST_F(LayersWndTest, FilesAreListedNewestFirstAndTheNewestIsActive) {
   ASSERT_NE(Active(), nullptr);
   EXPECT_EQ(Active()->GetFileName(), "as-applied-simple1.shp");
   // The map's tools work on the same layer.
-  EXPECT_EQ(GetLayerList()->GetActiveLayer(), Active());
+  EXPECT_EQ(frame_->Layers().GetActiveLayer(), Active());
   // Every file line carries its layer, in the list's order.
-  const std::vector<Layer*>& layers = GetLayerList()->Layers();
+  const std::vector<Layer*>& layers = frame_->Layers().Layers();
   for (int i = 0; i < 3; ++i) EXPECT_EQ(CLayersWnd::ItemOf(wnd->FileList()->item(i))->layer, layers[i]);
   EXPECT_TRUE(frame_->Action(kIdFileClose)->isEnabled());
 }
@@ -254,7 +253,7 @@ TEST_F(LayersWndTest, SelectingAnotherFileMakesItActiveAtOnceAndClearsTheOldSele
   Layer* soils = wnd->GetActiveLayer();
   ASSERT_NE(soils, nullptr);
   EXPECT_EQ(soils->GetFileName(), "ssurgo-simple1.shp");
-  EXPECT_EQ(GetLayerList()->GetActiveLayer(), soils);
+  EXPECT_EQ(frame_->Layers().GetActiveLayer(), soils);
   EXPECT_EQ(points->GetSelectionCount(), 0);
   EXPECT_EQ(ComboTexts(wnd->ThemeBox()), (std::vector<std::string>{"musym", "mukey", "clay", "sand", "silt", "wtr_str",
                                                                    "muname", "drclssd", "drclssw"}));
@@ -388,7 +387,7 @@ TEST_F(LayersWndTest, LegendDoubleClickEditsACopyAndCloseWritesTheChangedLegend)
   // The file is written when the layer closes, not before.
   EXPECT_EQ(ReadFileBytes(dir_ / "as-applied-simple1.lgd"), lgdBefore);
   frame_->ExecuteCommand(kIdFileClose);
-  EXPECT_EQ(GetLayerList()->GetCount(), 0);
+  EXPECT_EQ(frame_->Layers().GetCount(), 0);
   Legend written;
   ASSERT_TRUE(written.LoadFile((dir_ / "as-applied-simple1.lgd").string()));
   ASSERT_EQ(written.GetCount(), 3u);

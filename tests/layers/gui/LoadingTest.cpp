@@ -1,19 +1,24 @@
-// A large file being read through the main window: the records read show as
-// they grow, the window stays live, and what would close, re-theme or reopen
-// a layer waits until the reading ends.
+// A large file read through the main window: the reading runs beside the
+// window, which keeps painting; it can be cancelled at any point without a
+// trace; names that arrive meanwhile open after it; and closing the window
+// ends it at once.
+#include <chrono>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QListWidget>
+#include <QProgressBar>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
 
-#include "app/Commands.h"
+#include "layers/LayerLoader.h"
 #include "shapes/DbfTestTables.h"
 #include "shapes/ShapeTestFiles.h"
 #include "support/ViewerFixture.h"
@@ -21,28 +26,29 @@
 namespace kestrune::test {
 namespace {
 
-constexpr int kBigCount = 150000;
+constexpr int kBigCount = 2000000;
+
+// The plain files of a folder, by name.
+std::set<std::string> FilesIn(const std::filesystem::path& dir) {
+  std::set<std::string> names;
+  // The settings of the test's own user are kept in the folder too; only files count.
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (entry.is_regular_file()) names.insert(entry.path().filename().string());
+  }
+  return names;
+}
 
 class LoadingTest : public ViewerFixture {
  protected:
-  void SetUp() override {
-    ViewerFixture::SetUp();
-    // The viewer's pump: windows repaint and timers fire while a file is read.
-    oldPump_ = SetPumpHandler([] { QCoreApplication::processEvents(); });
-  }
-  void TearDown() override {
-    SetPumpHandler(oldPump_);
-    ViewerFixture::TearDown();
-  }
-
-  // A point file of n records on a grid, with a RATE column.
+  // A point log of n records on a grid, with a RATE column, written once per
+  // test into the test's folder.
   std::filesystem::path WritePoints(const std::string& name, int n) {
     ShpBuilder shp(1);
     DbfTableLayout table;
     table.fields = {{"RATE", 'N', 6, 1}};
     table.rows.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) {
-      shp.Point(-93.6 + (i % 400) * 1e-5, 42.0 + (i / 400) * 1e-5);
+      shp.Point(-93.6 + (i % 1000) * 1e-5, 42.0 + (i / 1000) * 1e-5);
       table.rows.push_back(" " + Right(std::to_string(100 + i % 50) + ".0", 6));
     }
     const std::filesystem::path path = dir_ / (name + ".shp");
@@ -50,90 +56,131 @@ class LoadingTest : public ViewerFixture {
     WriteFileBytes(dir_ / (name + ".dbf"), MakeDbf(table));
     return path;
   }
-
-  std::function<void()> oldPump_;
 };
 
-TEST_F(LoadingTest, ProgressShowsAndLayerCommandsWaitUntilTheReadingEnds) {
+TEST_F(LoadingTest, ACancelAtAnyPointLeavesNoLayerAndNothingWritten) {
   ASSERT_TRUE(Open(WritePoints("small", 10)));
   const std::filesystem::path big = WritePoints("big", kBigCount);
-  const std::filesystem::path later = WritePoints("later", 5);
-
-  std::vector<QString> messages;
-  int busyTicks = 0;
-  bool closeEnabled = false;
-  bool closeAllEnabled = false;
-  bool openEnabled = false;
-  bool laterOpenedAtOnce = true;
-  QTimer probe;
-  probe.setInterval(0);
-  QObject::connect(&probe, &QTimer::timeout, [&] {
-    if (!frame_->IsBusy()) return;
-    if (++busyTicks == 1) {
-      // A hand-over arriving now waits its turn.
-      laterOpenedAtOnce = frame_->OpenByName(QString::fromStdString(later.string()));
-    }
-    closeEnabled |= frame_->Action(kIdFileClose)->isEnabled();
-    closeAllEnabled |= frame_->Action(kIdFileCloseAll)->isEnabled();
-    openEnabled |= frame_->Action(kIdFileOpen)->isEnabled();
-    // Run anyway, as a queued shortcut would: nothing may happen.
-    frame_->ExecuteCommand(kIdFileCloseAll);
-  });
-  QObject::connect(frame_->statusBar(), &QStatusBar::messageChanged, [&](const QString& message) {
-    if (!message.isEmpty()) messages.push_back(message);
-  });
-  probe.start();
-  ASSERT_TRUE(Open(big));
-  probe.stop();
-
-  EXPECT_GT(busyTicks, 0);
-  EXPECT_FALSE(laterOpenedAtOnce);
-  EXPECT_FALSE(closeEnabled);
-  EXPECT_FALSE(closeAllEnabled);
-  EXPECT_FALSE(openEnabled);
-  // The records read, counted up in steps.
-  ASSERT_FALSE(messages.empty());
-  EXPECT_EQ(messages.front().left(17), "Reading big.shp: ");
-  long long last = 0;
-  for (const QString& m : messages) {
-    const long long n = m.mid(17).section(' ', 0, 0).toLongLong();
-    EXPECT_GT(n, last) << m.toStdString();
-    EXPECT_TRUE(m.endsWith(" records")) << m.toStdString();
-    last = n;
+  const std::set<std::string> before = FilesIn(dir_.path());
+  for (const int cancelAt : {10, 50, 90}) {
+    SCOPED_TRACE(cancelAt);
+    int cancelledAt = -1;
+    QMetaObject::Connection watch =
+        QObject::connect(frame_->LoadProgressBar(), &QProgressBar::valueChanged, [&](int percent) {
+          if (cancelledAt < 0 && percent >= cancelAt) {
+            cancelledAt = percent;
+            // The status bar's button, as the user would click it.
+            frame_->LoadCancelButton()->click();
+          }
+        });
+    ASSERT_TRUE(frame_->OpenByName(QString::fromStdString(big.string())));
+    frame_->WaitForLoads();
+    QObject::disconnect(watch);
+    ASSERT_GE(cancelledAt, cancelAt) << "the load reported its progress";
+    EXPECT_EQ(frame_->Layers().GetCount(), 1) << "no layer came of the cancelled load";
+    EXPECT_EQ(Active()->GetFileName(), "small.shp");
+    EXPECT_FALSE(frame_->LoadProgressBar()->isVisibleTo(frame_.get()));
+    EXPECT_TRUE(frame_->statusBar()->currentMessage().isEmpty());
+    EXPECT_EQ(FilesIn(dir_.path()), before) << "nothing was written beside the file";
   }
-  EXPECT_LE(last, kBigCount);
-  // Nothing was closed, the whole file is there, and the count is gone.
-  ASSERT_EQ(GetLayerList()->GetCount(), 2);
-  EXPECT_EQ(Active()->GetFileName(), "big.shp");
+  // Esc cancels too.
+  QMetaObject::Connection esc = QObject::connect(frame_->LoadProgressBar(), &QProgressBar::valueChanged, [&](int) {
+    if (frame_->IsBusy()) QTest::keyClick(frame_.get(), Qt::Key_Escape);
+  });
+  frame_->OpenByName(QString::fromStdString(big.string()));
+  frame_->WaitForLoads();
+  QObject::disconnect(esc);
+  EXPECT_EQ(frame_->Layers().GetCount(), 1);
+  // And a load left alone gives the whole file.
+  ASSERT_TRUE(Open(big));
   EXPECT_EQ(Active()->GetRecordCount(), static_cast<std::size_t>(kBigCount));
-  EXPECT_TRUE(frame_->statusBar()->currentMessage().isEmpty());
-  EXPECT_TRUE(frame_->Action(kIdFileCloseAll)->isEnabled());
-
-  // The waiting name opens once the event loop turns.
-  QTRY_COMPARE(GetLayerList()->GetCount(), 3);
-  EXPECT_EQ(Active()->GetFileName(), "later.shp");
-  EXPECT_EQ(LayersWnd()->FileList()->count(), 3);
 }
 
-TEST_F(LoadingTest, ClosingTheWindowDuringAReadClosesItAfterwards) {
+TEST_F(LoadingTest, TheWindowPaintsDuringALoadAndAHandOverOpensAfterIt) {
   const std::filesystem::path big = WritePoints("big", kBigCount);
-  bool askedToClose = false;
-  bool closedAtOnce = false;
-  QTimer probe;
-  probe.setInterval(0);
-  QObject::connect(&probe, &QTimer::timeout, [&] {
-    if (!frame_->IsBusy() || askedToClose) return;
-    askedToClose = true;
-    frame_->close();
-    closedAtOnce = !frame_->isVisible();
+  const std::filesystem::path later = WritePoints("later", 5);
+  ASSERT_TRUE(frame_->OpenByName(QString::fromStdString(big.string())));
+  // A name handed over now waits its turn.
+  frame_->OnHandOver(QString::fromStdString(later.string()));
+  EXPECT_EQ(frame_->Layers().GetCount(), 0);
+  // Something asks the map to paint again every few milliseconds, as a pan would.
+  const int paintsBefore = MapWnd()->PaintCount();
+  int paintsDuringLoad = 0;
+  QTimer nudge;
+  nudge.setInterval(10);
+  QObject::connect(&nudge, &QTimer::timeout, [&] {
+    if (!frame_->IsBusy()) return;
+    paintsDuringLoad = MapWnd()->PaintCount() - paintsBefore;
+    MapWnd()->InvalidateMap(true);
   });
-  probe.start();
-  ASSERT_TRUE(Open(big));
-  probe.stop();
-  ASSERT_TRUE(askedToClose);
-  EXPECT_FALSE(closedAtOnce);
-  EXPECT_EQ(Active()->GetRecordCount(), static_cast<std::size_t>(kBigCount));
-  QTRY_VERIFY(!frame_->isVisible());
+  nudge.start();
+  frame_->WaitForLoads();
+  nudge.stop();
+  EXPECT_GT(paintsDuringLoad, 1) << "the window painted while the file was read";
+  ASSERT_EQ(frame_->Layers().GetCount(), 2);
+  // Opened in the order named: the later file is the newest.
+  EXPECT_EQ(frame_->Layers().Layers()[0]->GetFileName(), "later.shp");
+  EXPECT_EQ(frame_->Layers().Layers()[1]->GetFileName(), "big.shp");
+  EXPECT_EQ(frame_->Layers().Layers()[1]->GetRecordCount(), static_cast<std::size_t>(kBigCount));
+}
+
+TEST_F(LoadingTest, ClosingTheWindowDuringALoadEndsItAtOnce) {
+  const std::filesystem::path big = WritePoints("big", kBigCount);
+  const std::set<std::string> before = FilesIn(dir_.path());
+  ASSERT_TRUE(frame_->OpenByName(QString::fromStdString(big.string())));
+  frame_->OnHandOver(QString::fromStdString(big.string()));
+  // Well into the reading.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return frame_->LoadProgressBar()->value() >= 20; }, 60000));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(frame_->close());
+  frame_.reset();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 1.0) << "the window and its reading are gone within a second";
+  EXPECT_EQ(FilesIn(dir_.path()), before);
+}
+
+// The loader alone, as a tool would use it: the finished layer is handed
+// over with its records, a refused file gives its reason, and a loader
+// destroyed mid-load takes its layer with it.
+TEST_F(LoadingTest, TheLoaderHandsOverTheLayerOrTheRefusal) {
+  const std::filesystem::path small = WritePoints("small", 25);
+  LayerLoader loader;
+  Layer* got = nullptr;
+  Error refusal;
+  bool done = false;
+  QObject::connect(&loader, &LayerLoader::finished,
+                   [&](Layer* layer, const Error& error, bool cancelled, const std::vector<Error>&) {
+                     got = layer;
+                     refusal = error;
+                     done = true;
+                     EXPECT_FALSE(cancelled);
+                   });
+  ASSERT_TRUE(loader.Start(small.string()));
+  EXPECT_FALSE(loader.Start(small.string())) << "one load at a time";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 10000));
+  ASSERT_NE(got, nullptr);
+  EXPECT_EQ(got->GetRecordCount(), 25u);
+  EXPECT_FALSE(got->IsLoading());
+  delete got;
+
+  // A file that is no shape file: the reader's reason, with the file.
+  const std::filesystem::path bad = dir_ / "bad.shp";
+  WriteFileBytes(bad, std::string(100, 'x'));
+  done = false;
+  ASSERT_TRUE(loader.Start(bad.string()));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 10000));
+  EXPECT_EQ(got, nullptr);
+  EXPECT_TRUE(refusal.IsSet());
+  EXPECT_EQ(refusal.file, bad.string());
+
+  // Destroyed in the middle: no leak, no wait for the whole file.
+  const std::filesystem::path big = WritePoints("big", kBigCount);
+  auto doomed = std::make_unique<LayerLoader>();
+  ASSERT_TRUE(doomed->Start(big.string()));
+  QTest::qWait(50);
+  const auto start = std::chrono::steady_clock::now();
+  doomed.reset();
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
 }
 
 }  // namespace

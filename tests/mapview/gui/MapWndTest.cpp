@@ -424,7 +424,7 @@ TEST_F(MapWndTest, KeysPanAndZoomAndTheZoomInLimitBeeps) {
   // A zooms to all files together.
   MapView expected = CopyOf(view);
   std::vector<MapRect> bounds;
-  for (Layer* layer : GetLayerList()->Layers()) bounds.push_back(layer->GetBounds());
+  for (Layer* layer : frame_->Layers().Layers()) bounds.push_back(layer->GetBounds());
   expected.ZoomAll(bounds);
   QTest::keyClick(map, Qt::Key_A);
   EXPECT_EQ(origin(), expected.Transform().GetWorldOrigin());
