@@ -48,7 +48,7 @@ Scene& GetScene() {
   s.copy = std::make_unique<bench::DataCopy>(DataPath(), false);
   s.layers = std::make_unique<LayerList>();
   SetLayerList(s.layers.get());
-  Layer* layer = s.layers->AddLayer(s.copy->Shp(), nullptr, true);
+  Layer* layer = s.layers->AddLayer(s.copy->Shp(), true);
   if (!layer) return s;
   s.layers->SetActiveLayer(layer);
   s.map = std::make_unique<CMapWnd>();

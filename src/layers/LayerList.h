@@ -26,8 +26,9 @@ constexpr const char* kNotesSeparator = "\r\n";
 
 class LayerList {
  public:
-  explicit LayerList(void* ownerWindow = nullptr);
-  // Removes every layer (writing changed legends).
+  LayerList();
+  // Removes every layer (writing changed legends). The window level calls
+  // RemoveAll first to show what could not be saved.
   ~LayerList();
   LayerList(const LayerList&) = delete;
   LayerList& operator=(const LayerList&) = delete;
@@ -35,18 +36,13 @@ class LayerList {
   // Opens path as a new layer: with mustExist a missing file gives none; a file
   // whose header is refused or that fails to load gives none; a missing file
   // otherwise gives an empty layer. Linked at the head unless atTail.
-  Layer* AddLayer(const std::string& path, void* ownerWindow = nullptr, bool mustExist = false,
-                  bool atTail = false);
+  Layer* AddLayer(const std::string& path, bool mustExist = false, bool atTail = false);
   // Writes the layer's legend and closes it; with unlinkAndDelete it also
-  // leaves the list and is destroyed.
-  void RemoveLayer(Layer* layer, bool unlinkAndDelete);
-  void RemoveAll();
+  // leaves the list and is destroyed. A failed legend save is given in error.
+  void RemoveLayer(Layer* layer, bool unlinkAndDelete, Error* error = nullptr);
+  // Removes every layer; errors gets one error per failed legend save.
+  void RemoveAll(std::vector<Error>* errors = nullptr);
 
-  // Iteration from the head (newest first).
-  Layer* First();
-  bool HasMore() const { return cursor_ < layers_.size(); }
-  Layer* Next();
-  Layer* Current() const { return HasMore() ? layers_[cursor_] : nullptr; }
   int GetCount() const { return static_cast<int>(layers_.size()); }
   // The layers, head (newest) first.
   const std::vector<Layer*>& Layers() const { return layers_; }
@@ -87,17 +83,12 @@ class LayerList {
   Shape* HitTestPoint(const MapPoint& point) const {
     return active_ && !active_->IsHidden() ? active_->HitTestPoint(point) : nullptr;
   }
-  // The right-button menu of the active layer; false when it has nothing to offer.
-  bool BuildContextMenu(MenuItems& menu) const { return active_ ? active_->BuildContextMenu(menu) : false; }
 
   // Each new layer reports its loading through this.
   void SetLoadProgressHandler(Layer::LoadProgress handler) { progress_ = std::move(handler); }
-  void* GetOwnerWindow() const { return ownerWindow_; }
 
  private:
   std::vector<Layer*> layers_;  // head first
-  std::size_t cursor_ = 0;
-  void* ownerWindow_ = nullptr;
   FileSummary totals_;
   std::string namesText_;
   Layer* active_ = nullptr;
@@ -116,9 +107,9 @@ void SetLayerList(LayerList* list);
 // with the reason in refusal (when given), so an editor must not replace it.
 bool LoadNotes(const Layer& layer, std::string& text, std::string* refusal = nullptr);
 // Replaces the notes file with the text through the safe-write path, whole or
-// not at all: on failure the old notes stay and the user is told (the file's
-// name and the reason). False on failure.
-bool SaveNotes(const Layer& layer, const std::string& text);
+// not at all: on failure the old notes stay, false is returned and error
+// (when given) tells the file's name and the reason.
+bool SaveNotes(const Layer& layer, const std::string& text, Error* error = nullptr);
 
 // ---- The "Show Me" dialog's choices and the filter mask.
 

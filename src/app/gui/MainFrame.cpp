@@ -22,10 +22,11 @@
 #include "app/gui/AboutDlg.h"
 #include "app/gui/FileDialogs.h"
 #include "app/gui/Wiring.h"
-#include "attributes/gui/LayerDialogs.h"
+#include "attributes/gui/DisplayDialog.h"
 #include "attributes/gui/LayerToolDialogs.h"
 #include "base/gui/AppResources.h"
 #include "base/gui/PaneInterfaces.h"
+#include "base/Error.h"
 #include "base/Paths.h"
 #include "base/Platform.h"
 #include "base/Preferences.h"
@@ -48,6 +49,13 @@ constexpr int kLayersPaneWidth = 150;
 
 // True for a rectangle that encloses nothing (a layer without records).
 bool IsEmptyRect(const MapRect& r) { return r.left > r.right || r.top > r.bottom; }
+
+// Removes every layer and tells each legend that could not be written.
+void ShowRemovalErrors(LayerList& layers) {
+  std::vector<Error> errors;
+  layers.RemoveAll(&errors);
+  for (const Error& error : errors) ShowError(error);
+}
 
 // The platform's standard keys of a command (Ctrl+O for Open ...), or none.
 QList<QKeySequence> StandardKeysOf(int commandId) {
@@ -75,7 +83,7 @@ CMainFrame* GetMainFrame() { return g_frame; }
 CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
     : QMainWindow(parent),
       set_(GetResourceSet(resourceSet)),
-      layers_(std::make_unique<LayerList>(static_cast<QWidget*>(this))),
+      layers_(std::make_unique<LayerList>()),
       projection_(std::make_unique<SphereMercatorProjection>()),
       saveChooser_(ChooseSaveFile),
       exportChooser_(ChooseExportFile) {
@@ -136,6 +144,8 @@ CMainFrame::~CMainFrame() {
   // The projection goes first, then the layers (writing changed legends).
   if (&GetMapProjection() == projection_.get()) SetMapProjection(nullptr);
   projection_.reset();
+  // Each legend that could not be written is told before the layers go.
+  ShowRemovalErrors(*layers_);
   layers_.reset();
 }
 
@@ -325,7 +335,7 @@ bool CMainFrame::OpenByName(const QString& path) {
   }
   Layer* layer = nullptr;
   loadingName_ = QFileInfo(path).fileName();
-  RunBusy([&] { layer = layers_->AddLayer(path.toStdString(), static_cast<QWidget*>(this), true, false); });
+  RunBusy([&] { layer = layers_->AddLayer(path.toStdString(), true, false); });
   statusBar()->clearMessage();
   if (layer) RememberRecentFile(path);
   if (!layersPane_) return false;
@@ -375,14 +385,16 @@ void CMainFrame::OnFileOpen() {
 void CMainFrame::OnFileClose() {
   Layer* active = ActiveLayer();
   if (!active) return;
-  layers_->RemoveLayer(active, true);
+  Error error;
+  layers_->RemoveLayer(active, true, &error);
+  ShowError(error);
   mapPane_->InvalidateMap(true);
   layersPane_->RefreshFileList();
 }
 
 // Close All: removes every layer.
 void CMainFrame::OnFileCloseAll() {
-  layers_->RemoveAll();
+  ShowRemovalErrors(*layers_);
   mapPane_->InvalidateMap(true);
   layersPane_->RefreshFileList();
 }
@@ -455,27 +467,27 @@ void CMainFrame::OnZoomActiveFile() {
 void CMainFrame::OnDisplaySettings() {
   Layer* active = ActiveLayer();
   if (!active) return;
-  if (const auto& open = GetLayerDialogOpeners().showDisplayDialog) open(*active, this);
+  ShowDisplayDialog(*active, this);
   layersPane_->RefreshLegend();
 }
 
 // Summary Totals over all layers.
 void CMainFrame::OnSummaryTotals() {
-  if (const auto& open = GetLayerDialogOpeners().showTotals) open(*layers_, this);
+  ShowTotals(*layers_, this);
 }
 
 // Show Me: the filter dialog of the active layer.
 void CMainFrame::OnShowMe() {
   Layer* active = ActiveLayer();
   if (!active) return;
-  if (const auto& open = GetLayerDialogOpeners().showFilterDialog) open(*active, this);
+  ShowFilterDialog(*active, this);
 }
 
 // Notes of the active layer.
 void CMainFrame::OnNotes() {
   Layer* active = ActiveLayer();
   if (!active) return;
-  if (const auto& open = GetLayerDialogOpeners().editNotes) open(*active, this);
+  EditNotes(*active, this);
 }
 
 // Layer Table: the panel under the map, opened or closed.

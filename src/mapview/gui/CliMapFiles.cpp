@@ -67,7 +67,7 @@ bool CliMapFiles::Open(const std::vector<std::string>& paths, std::ostream& err)
       opened = false;
       break;
     }
-    Layer* layer = list_.AddLayer(path, nullptr, true, false);
+    Layer* layer = list_.AddLayer(path, true, false);
     if (!layer) {
       err << path << '\n';
       opened = false;
