@@ -1,7 +1,12 @@
 // The Open command of the frame: its file dialog request, the remembered
-// folder and the chosen file added as the newest layer.
+// folder, the chosen file added as the newest layer, and the platform dialog
+// set up from a request.
 #include <filesystem>
 #include <string>
+
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
 
 #include <gtest/gtest.h>
 
@@ -81,6 +86,45 @@ TEST_F(OpenLayerTest, TheOpenCommandAddsTheChosenFileAsTheNewestLayer) {
   chooser.SetAnswer(QString());
   EXPECT_FALSE(OpenLayerCommand(list, nullptr));
   EXPECT_EQ(list.GetCount(), 3);
+}
+
+TEST_F(OpenLayerTest, ThePlatformDialogIsSetUpFromTheRequest) {
+  WriteFileBytes(dir_ / "a.shp", "");
+  WriteFileBytes(dir_ / "b.txt", "");
+  FileDialogRequest request;
+  request.title = "Open Layer";
+  request.filter = "Shape Files (*.shp)";
+  request.startFolder = QString::fromStdString(dir_.path().string());
+  WhenModal("FileDialog", [&](QDialog* d) {
+    auto* files = qobject_cast<QFileDialog*>(d);
+    ASSERT_NE(files, nullptr);
+    EXPECT_EQ(files->windowTitle(), "Open Layer");
+    EXPECT_EQ(files->nameFilters(), QStringList{"Shape Files (*.shp)"});
+    EXPECT_EQ(QDir(files->directory()).canonicalPath(), QDir(request.startFolder).canonicalPath());
+    EXPECT_EQ(files->acceptMode(), QFileDialog::AcceptOpen);
+    EXPECT_EQ(files->fileMode(), QFileDialog::AnyFile);
+    // The name typed into the dialog's file name line, as a user would.
+    auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    name->clear();
+    QTest::keyClicks(name, "a.shp");
+    EXPECT_EQ(QFileInfo(files->selectedFiles().value(0)).fileName(), "a.shp");
+    static_cast<QDialog*>(files)->accept();
+  });
+  EXPECT_EQ(QFileInfo(RunFileDialog(request)).fileName(), "a.shp");
+
+  request.save = true;
+  request.confirmOverwrite = true;
+  request.defaultSuffix = "lgd";
+  WhenModal("FileDialog", [&](QDialog* d) {
+    auto* files = qobject_cast<QFileDialog*>(d);
+    ASSERT_NE(files, nullptr);
+    EXPECT_EQ(files->acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_EQ(files->defaultSuffix(), "lgd");
+    EXPECT_FALSE(files->testOption(QFileDialog::DontConfirmOverwrite));
+    files->reject();
+  });
+  EXPECT_TRUE(RunFileDialog(request).isEmpty());
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
-// The file dialog request, the Notes dialog with the notes
+// The Notes dialog with the notes
 // file, the Show Me filter dialog and the Total Summary dialog, on real widgets.
 #include <QCheckBox>
-#include <QDir>
-#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,53 +25,6 @@ namespace kestrune::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// ---------------------------------------------------------------- Open Layer
-
-class OpenLayerTest : public ::testing::Test {
- protected:
-  PreferencesSandbox prefs_;
-  TempDir dir_;
-};
-
-TEST_F(OpenLayerTest, ThePlatformDialogIsSetUpFromTheRequest) {
-  WriteFileBytes(dir_ / "a.shp", "");
-  WriteFileBytes(dir_ / "b.txt", "");
-  FileDialogRequest request;
-  request.title = "Open Layer";
-  request.filter = "Shape Files (*.shp)";
-  request.startFolder = QString::fromStdString(dir_.path().string());
-  WhenModal("FileDialog", [&](QDialog* d) {
-    auto* files = qobject_cast<QFileDialog*>(d);
-    ASSERT_NE(files, nullptr);
-    EXPECT_EQ(files->windowTitle(), "Open Layer");
-    EXPECT_EQ(files->nameFilters(), QStringList{"Shape Files (*.shp)"});
-    EXPECT_EQ(QDir(files->directory()).canonicalPath(), QDir(request.startFolder).canonicalPath());
-    EXPECT_EQ(files->acceptMode(), QFileDialog::AcceptOpen);
-    EXPECT_EQ(files->fileMode(), QFileDialog::AnyFile);
-    // The name typed into the dialog's file name line, as a user would.
-    auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    ASSERT_NE(name, nullptr);
-    name->clear();
-    QTest::keyClicks(name, "a.shp");
-    EXPECT_EQ(QFileInfo(files->selectedFiles().value(0)).fileName(), "a.shp");
-    static_cast<QDialog*>(files)->accept();
-  });
-  EXPECT_EQ(QFileInfo(RunFileDialog(request)).fileName(), "a.shp");
-
-  request.save = true;
-  request.confirmOverwrite = true;
-  request.defaultSuffix = "lgd";
-  WhenModal("FileDialog", [&](QDialog* d) {
-    auto* files = qobject_cast<QFileDialog*>(d);
-    ASSERT_NE(files, nullptr);
-    EXPECT_EQ(files->acceptMode(), QFileDialog::AcceptSave);
-    EXPECT_EQ(files->defaultSuffix(), "lgd");
-    EXPECT_FALSE(files->testOption(QFileDialog::DontConfirmOverwrite));
-    files->reject();
-  });
-  EXPECT_TRUE(RunFileDialog(request).isEmpty());
-}
 
 // ---------------------------------------------------------------- Notes
 
