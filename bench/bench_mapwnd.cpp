@@ -47,7 +47,7 @@ Scene& GetScene() {
   // A copy: whatever the layer writes to its ".gpe" stays out of the data set.
   s.copy = std::make_unique<bench::DataCopy>(DataPath(), false);
   s.layers = std::make_unique<LayerList>();
-  Layer* layer = s.layers->AddLayer(s.copy->Shp(), nullptr, true);
+  Layer* layer = s.layers->AddLayer(s.copy->Shp(), true);
   if (!layer) return s;
   s.layers->SetActiveLayer(layer);
   s.map = std::make_unique<CMapWnd>();

@@ -81,7 +81,7 @@ Scene& GetScene() {
   malloc_trim(0);
   const int64_t before = ResidentBytes();
   const auto t0 = Clock::now();
-  s.layer = s.layers->AddLayer(s.copy->Shp(), nullptr, true);
+  s.layer = s.layers->AddLayer(s.copy->Shp(), true);
   s.loadMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
   if (!s.layer) return s;
   malloc_trim(0);

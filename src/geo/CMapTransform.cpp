@@ -418,9 +418,9 @@ bool CMapTransform::IsWorldRectVisible(const Canvas& dc, const MapRect& rect) co
 }
 
 // Smallest rectangle holding every point.
-MapRect BoundingBox(const MapPoint* points, int count) {
+MapRect BoundingBox(const MapPoint* points, int64_t count) {
   MapRect box{kBoundsMax, kBoundsMax, -kBoundsMax, -kBoundsMax};
-  for (int i = 0; i < count; ++i) {
+  for (int64_t i = 0; i < count; ++i) {
     box.left = std::min(box.left, points[i].x);
     box.top = std::min(box.top, points[i].y);
     box.right = std::max(box.right, points[i].x);
@@ -439,20 +439,7 @@ bool PointInPolygon(const MapPoint& point, const MapPoint* ring, int count) {
   const double px = point.x;
   const double py = point.y;
   int winding = 0;
-  for (int i = 0; i + 1 < count; ++i) {
-    const MapPoint& p = ring[i];
-    const MapPoint& q = ring[i + 1];
-    double xa = p.x, ya = p.y, xb = q.x, yb = q.y;
-    if (xa > xb) {
-      std::swap(xa, xb);
-      std::swap(ya, yb);
-    }
-    if (!(xa < px && px <= xb)) continue;
-    const bool crossed =
-        py <= std::min(ya, yb) ||
-        (py <= std::max(ya, yb) && py - ya <= (yb - ya) / (xb - xa) * (px - xa));
-    if (crossed) winding += p.x < q.x ? 1 : -1;
-  }
+  for (int i = 0; i + 1 < count; ++i) winding += EdgeWinding(ring[i], ring[i + 1], px, py);
   return winding != 0;
 }
 

@@ -2,7 +2,9 @@
 // drawing helpers every record draws through.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "geo/Canvas.h"
@@ -55,8 +57,24 @@ class CMapTransform {
 };
 
 // Bounding box of points; an empty array gives (INT32_MAX, INT32_MAX, -INT32_MAX, -INT32_MAX).
-MapRect BoundingBox(const MapPoint* points, int count);
+MapRect BoundingBox(const MapPoint* points, int64_t count);
 // Winding test of a closed ring (first point repeated at the end).
 bool PointInPolygon(const MapPoint& point, const MapPoint* ring, int count);
+
+// What the ring edge from p to q adds to the winding number of (px, py): +1
+// or -1 when the point lies in the edge's x span (left end out, right end in)
+// on or above it, 0 otherwise. PointInPolygon sums it over a ring's edges.
+inline int EdgeWinding(const MapPoint& p, const MapPoint& q, double px, double py) {
+  double xa = p.x, ya = p.y, xb = q.x, yb = q.y;
+  if (xa > xb) {
+    std::swap(xa, xb);
+    std::swap(ya, yb);
+  }
+  if (!(xa < px && px <= xb)) return 0;
+  const bool crossed =
+      py <= std::min(ya, yb) || (py <= std::max(ya, yb) && py - ya <= (yb - ya) / (xb - xa) * (px - xa));
+  if (!crossed) return 0;
+  return p.x < q.x ? 1 : -1;
+}
 
 }  // namespace kestrune

@@ -67,19 +67,22 @@ SheetModel::Row SheetModel::MakeRow() const {
   return Row(static_cast<size_t>(colCount_), cell);
 }
 
-// Tells the user that a row array could not be made; always false.
-bool SheetModel::ReportArrayFailure() const {
-  ShowMessage(MessageRequest{kCellArrayFailureText, kCellArrayFailureCaption,
-                             MessageIcon::Information, MessageButtons::Ok});
-  return false;
+// Keeps the error of a row array that could not be made; always false.
+bool SheetModel::FailArray() {
+  Error error;
+  error.text = kCellArrayFailureText;
+  error.caption = kCellArrayFailureCaption;
+  error.icon = MessageIcon::Information;
+  return Fail(&lastError_, std::move(error));
 }
 
 // Makes the cell table once.
 bool SheetModel::AllocateCells(int rows, int cols) {
+  lastError_ = {};
   if (HasCells() || rows < 0 || cols <= 0) return false;
   if (static_cast<int64_t>(rows) * cols > kMaxSheetCells ||
       static_cast<int64_t>(cols) > kMaxSheetCells) {
-    return ReportArrayFailure();
+    return FailArray();
   }
   try {
     std::vector<std::unique_ptr<Row>> made;
@@ -89,7 +92,7 @@ bool SheetModel::AllocateCells(int rows, int cols) {
     rows_ = std::move(made);
   } catch (const std::bad_alloc&) {
     colCount_ = 0;
-    return ReportArrayFailure();
+    return FailArray();
   }
   UpdateLayout();
   return true;
@@ -97,15 +100,16 @@ bool SheetModel::AllocateCells(int rows, int cols) {
 
 // Inserts a default row and keeps the view where the rule says.
 bool SheetModel::InsertRow(int at) {
+  lastError_ = {};
   if (!HasCells() || at < 0 || at > RowCount()) return false;
   if (static_cast<int64_t>(RowCount() + 1) * colCount_ > kMaxSheetCells) {
-    return ReportArrayFailure();
+    return FailArray();
   }
   try {
     auto row = std::make_unique<Row>(MakeRow());
     rows_.insert(rows_.begin() + at, std::move(row));
   } catch (const std::bad_alloc&) {
-    return ReportArrayFailure();
+    return FailArray();
   }
   // The active cell moves with its row, so an open editor keeps its cell.
   if (current_.row >= at) ++current_.row;

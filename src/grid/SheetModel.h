@@ -11,6 +11,7 @@
 
 #include <QString>
 
+#include "base/Error.h"
 #include "grid/SheetCell.h"
 
 namespace kestrune {
@@ -69,6 +70,10 @@ class SheetModel {
   bool InsertRow(int at);
   // Deletes row `at` unless it is the only one, applying the scroll rule.
   bool DeleteRow(int at);
+  // Why the last AllocateCells or InsertRow failed: a row array that could not
+  // be made ("Unable to create cell array."); no error after a success or a
+  // refusal of bad arguments. The widget shows it.
+  const Error& LastError() const { return lastError_; }
   int RowCount() const { return static_cast<int>(rows_.size()); }
   int ColCount() const { return colCount_; }
   bool IsValidCell(int row, int col) const {
@@ -198,7 +203,7 @@ class SheetModel {
     int Count() const { return last >= first ? last - first + 1 : 0; }
   };
   Row MakeRow() const;
-  bool ReportArrayFailure() const;
+  bool FailArray();
   int RowHeight(int row) const;
   int ColWidth(int col) const;
   Range RowBlockOf(int row) const;
@@ -215,6 +220,7 @@ class SheetModel {
 
   std::vector<std::unique_ptr<Row>> rows_;
   int colCount_ = 0;
+  Error lastError_;
   int defaultCellHeight_ = kDefaultCellHeight;
 
   int clientWidth_ = 0;

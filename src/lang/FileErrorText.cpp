@@ -18,6 +18,28 @@ std::string FileWriteErrorText(const FileWriteError& error) {
   return LangFormat(kMsgFileNotWritten, error.path.c_str(), std::strerror(error.error));
 }
 
+// The text, the id of the message it was made from, the file and the system's reason.
+Error FileWriteErrorOf(const FileWriteError& error, const std::string& caption, const std::string& prefix) {
+  if (!error) return {};
+  Error out;
+  out.text = prefix + FileWriteErrorText(error);
+  out.caption = caption;
+  out.file = error.path;
+  out.icon = MessageIcon::Warning;
+  switch (error.failure) {
+    case FileWriteFailure::SymbolicLink: out.id = TextIdOf(kMsgFileIsLink); break;
+    case FileWriteFailure::NotRegular: out.id = TextIdOf(kMsgFileNotRegular); break;
+    case FileWriteFailure::System:
+    case FileWriteFailure::None:
+      out.id = TextIdOf(kMsgFileNotWritten);
+      out.reason = std::strerror(error.error);
+      break;
+  }
+  // An untranslated prefix makes the whole text one without an id.
+  if (!prefix.empty()) out.id = 0;
+  return out;
+}
+
 // The refusals worth telling; a pipe or a folder in a side file's place is simply absent.
 std::string SideFileRefusalText(const std::string& path, SideFileStatus status, std::size_t limit, int error) {
   switch (status) {

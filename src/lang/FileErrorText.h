@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 
+#include "base/Error.h"
 #include "base/SafeFile.h"
 
 namespace kestrune {
@@ -18,6 +19,10 @@ constexpr const char* kMsgFileUnreadable = "#20010004:%s could not be read: %s."
 
 // The message of a write that did not land (empty when there was no failure).
 std::string FileWriteErrorText(const FileWriteError& error);
+
+// A write that did not land as an error to show under caption (a warning),
+// its text after prefix when one is given; no error when there was no failure.
+Error FileWriteErrorOf(const FileWriteError& error, const std::string& caption, const std::string& prefix = {});
 
 // The message of a side file that was refused (TooLarge or Unreadable); empty
 // for the statuses that are not reported (Ok, Missing, NotRegular).

@@ -181,12 +181,11 @@ bool CategoryLegend::LoadFile(const std::string& path) {
   return LoadBytes(bytes);
 }
 
-// Through the safe-write path; a failure is told with the file's name and reason.
-bool CategoryLegend::SaveFile(const std::string& path) const {
-  FileWriteError error;
-  if (WriteFileSafely(path, SaveBytes(), &error)) return true;
-  ShowMessage(FileWriteErrorText(error), LangText(kMsgLegendCaption), MessageIcon::Warning);
-  return false;
+// Through the safe-write path; a failure gives the file's name and reason.
+bool CategoryLegend::SaveFile(const std::string& path, Error* error) const {
+  FileWriteError failure;
+  if (WriteFileSafely(path, SaveBytes(), &failure)) return true;
+  return Fail(error, FileWriteErrorOf(failure, LangText(kMsgLegendCaption)));
 }
 
 }  // namespace kestrune

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/Error.h"
 #include "geo/MapPoint.h"
 #include "shapes/DbfTable.h"
 
@@ -97,9 +98,9 @@ class CategoryLegend {
   // regular file, over kMaxCategoryFileBytes (told on the status line) or not one.
   bool LoadFile(const std::string& path);
   // Writes a file through the safe-write path, replacing any old one only once
-  // the new one is whole on disk (never through a symbolic link); a failure is
-  // told with the file's name and the reason.
-  bool SaveFile(const std::string& path) const;
+  // the new one is whole on disk (never through a symbolic link). False on
+  // failure, with the error (the file's name and the reason) in error when given.
+  bool SaveFile(const std::string& path, Error* error = nullptr) const;
 
   bool IsChanged() const { return changed_; }
   void SetChanged(bool changed) { changed_ = changed; }

@@ -110,7 +110,7 @@ void SetAllBits(SpatialIndex::Bits& bits, size_t count) {
 // ---------------------------------------------------------------- life
 
 // A layer with no file yet and the initial display state.
-Layer::Layer(void* ownerWindow) : cursor_(records_.end()), ownerWindow_(ownerWindow) {}
+Layer::Layer() = default;
 
 // Destroys any records still held.
 Layer::~Layer() { Clear(); }
@@ -120,7 +120,6 @@ void Layer::Clear() {
   records_.ForEach([](Shape* shape) { delete shape; });
   records_.Clear();
   DropIndex();
-  cursor_ = records_.end();
   selection_.clear();
   selection_.shrink_to_fit();
   selectionOrder_.clear();
@@ -133,8 +132,6 @@ bool Layer::Open() {
   if (fileKind_ == kFileKindUnknown) {
     if (EqualsIgnoringCase(extension_, "shp")) {
       fileKind_ = kFileKindShape;
-    } else if (EqualsIgnoringCase(extension_, "gpl")) {
-      fileKind_ = kFileKindGpl;
     }
   }
   loadError_ = Error{};
@@ -231,13 +228,15 @@ void Layer::LoadSettings() {
 }
 
 // Writes the legend when the legend dialog changed it, and the categories
-// when they differ from their file.
-bool Layer::SaveLegend() {
+// when they differ from their file; false, with the error, when that failed.
+bool Layer::SaveLegend(Error* error) {
   // A layer coloured by a text field has no numeric legend to keep.
-  if (!categorised_ && legend_.IsChanged() && !basePath_.empty() && legend_.SaveFile(GetLegendPath())) {
+  if (!categorised_ && legend_.IsChanged() && !basePath_.empty()) {
+    if (!legend_.SaveFile(GetLegendPath(), error)) return false;
     WriteSetting(kKeyLegendField, LegendColumnName());
   }
-  if (categorised_ && categories_.IsChanged() && !basePath_.empty() && categories_.SaveFile(GetCategoryPath())) {
+  if (categorised_ && categories_.IsChanged() && !basePath_.empty()) {
+    if (!categories_.SaveFile(GetCategoryPath(), error)) return false;
     categories_.SetChanged(false);
   }
   return true;
@@ -279,7 +278,7 @@ void Layer::SetPathName(const std::string& path) {
 
 // The attribute table beside the file, whatever the case of its extension.
 std::string Layer::GetTablePath() const {
-  return SideFilePath(basePath_, extension_ == "gpl" ? "gpd" : "dbf");
+  return SideFilePath(basePath_, "dbf");
 }
 
 // The legend file beside the shape file.
@@ -799,52 +798,34 @@ Shape* Layer::HitTestPoint(const MapPoint& point) {
   return best;
 }
 
-// ---------------------------------------------------------------- context menu
+// ---------------------------------------------------------------- selection commands
 
-// The selection's commands by record class; false without a selection.
-bool Layer::BuildContextMenu(MenuItems& menu) const {
+// Removed in one pass over the records (one search per record would be
+// quadratic), and the map repaints where they were: once they are gone the
+// selection is empty and clearing it would repaint nothing.
+bool Layer::RemoveSelectedRecords() {
   if (selection_.empty()) return false;
-  int classes = 0;
-  for (const Shape* shape : selection_) classes |= shape->GetRecordClass();
-  const bool several = !IsOneRecordSelected();
-  for (int recordClass : {kRecordLine, kRecordPoint, kRecordArea}) {
-    if (classes & recordClass) Shape::AppendContextMenu(menu, several);
-  }
+  MapRect rect{std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max(),
+               -std::numeric_limits<int32_t>::max(), -std::numeric_limits<int32_t>::max()};
+  std::vector<Shape*> doomed;
+  doomed.swap(selection_);
+  for (Shape* shape : doomed) Unite(rect, shape->GetHitBounds());
+  records_.RemoveIf([](const Shape* shape) { return shape->IsSelected(); });
+  DropIndex();
+  for (Shape* shape : doomed) delete shape;
+  selectionOrder_.clear();
+  selectionOrderValid_ = true;
+  SetModified(true);
+  RequestRepaint(rect);
+  NotifySelectionChanged();
   return true;
 }
 
-// Runs a context command on the selection.
-void Layer::DoContextCommand(int command) {
-  if (selection_.empty()) return;
-  if (command == kCommandShowAttributes) {
-    GetSelectionDrawOrder().front()->ShowAttributes(ownerWindow_);
-  } else if (command == kCommandRemoveRecords) {
-    // Removed in one pass over the records (one search per record would be
-    // quadratic), and the map repaints where they were: once they are gone
-    // the selection is empty and clearing it would repaint nothing.
-    MapRect rect{std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max(),
-                 -std::numeric_limits<int32_t>::max(), -std::numeric_limits<int32_t>::max()};
-    std::vector<Shape*> doomed;
-    doomed.swap(selection_);
-    for (Shape* shape : doomed) Unite(rect, shape->GetHitBounds());
-    records_.RemoveIf([](const Shape* shape) { return shape->IsSelected(); });
-    DropIndex();
-    cursor_ = records_.end();
-    for (Shape* shape : doomed) delete shape;
-    selectionOrder_.clear();
-    selectionOrderValid_ = true;
-    SetModified(true);
-    RequestRepaint(rect);
-    NotifySelectionChanged();
-  }
-}
-
-// Opens the report of the one selected record (one record number, which may
-// be several parcels), then reads its value again and recolours it.
-bool Layer::EditSelectedAttributes() {
+// Reads the one selected record's value again (one record number, which may
+// be several parcels) and recolours it.
+bool Layer::RereadSelectedRecord() {
   if (!IsOneRecordSelected()) return false;
   Shape* shape = selection_.front();
-  shape->ShowAttributes(ownerWindow_);
   double value = shape->GetValue();
   if (settings_.legendColumn != kNoLegendColumn) {
     DbfTable table;
@@ -947,7 +928,6 @@ void Layer::AddRecord(Shape* shape, bool append) {
     records_.InsertOrdered(shape);
   }
   DropIndex();
-  cursor_ = records_.end();
   if (loading_ && ++loadedSinceReport_ >= kProgressInterval) {
     loadedSinceReport_ = 0;
     emit loadProgress(static_cast<qint64>(records_.size()), loadPercent_);
@@ -959,7 +939,6 @@ void Layer::RemoveRecord(Shape* shape) {
   if (!shape) return;
   const bool listed = records_.Remove(shape);
   if (listed) DropIndex();
-  cursor_ = records_.end();
   auto it = std::find(selection_.begin(), selection_.end(), shape);
   if (it != selection_.end()) {
     selection_.erase(it);
@@ -1052,18 +1031,6 @@ bool Layer::MarkDrawn(const CMapTransform& transform, const DeviceRect* area) {
   }
   maybeVisible_ = drawn_;
   return true;
-}
-
-// Starts the cursor at the first record.
-Shape* Layer::First() {
-  cursor_ = records_.begin();
-  return Current();
-}
-
-// Moves the cursor on one record.
-Shape* Layer::Next() {
-  if (HasMore()) ++cursor_;
-  return Current();
 }
 
 // ---------------------------------------------------------------- product slots

@@ -38,7 +38,7 @@ class DbfTable;
 class PixelMapper;
 
 // What a layer's file was recognised as, from its extension.
-enum LayerFileKind : int { kFileKindUnknown = 0, kFileKindShape = 1, kFileKindGpl = 2 };
+enum LayerFileKind : int { kFileKindUnknown = 0, kFileKindShape = 1 };
 
 // Filter bits of the layer's mask and of each record's flags.
 constexpr int kFilterBoomOn = 0x1;
@@ -50,10 +50,6 @@ constexpr int kDefaultFilterMask = 0x1005;
 // The flags of a record the log fields say nothing against (no boom or rate
 // field, or no attribute row): boom on, rate above zero.
 constexpr int kComputedRecordFlags = kFilterBoomOn | kFilterRateAboveZero;
-
-// Context commands of a layer's selection.
-constexpr int kCommandShowAttributes = kCommandAttributes;  // 101
-constexpr int kCommandRemoveRecords = 102;
 
 // The status line when the values of the legend column cannot be read.
 constexpr const char* kMsgTableValuesUnread = "#20010030:The values of %s could not be read (%s); they show as 0.";
@@ -72,7 +68,7 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   // How many records pass between two progress reports at most.
   static constexpr int64_t kProgressInterval = 4096;
 
-  explicit Layer(void* ownerWindow = nullptr);
+  Layer();
   ~Layer() override;
   Layer(const Layer&) = delete;
   Layer& operator=(const Layer&) = delete;
@@ -88,21 +84,25 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   // to be discarded: nothing beside the file was written). May run in a
   // worker thread, on a layer no view knows yet.
   virtual bool Load(bool keepRecords = false);
-  virtual bool Validate(int) { return true; }
-  // Writes the legend to its ".lgd" when it carries its changed mark.
-  virtual bool SaveLegend();
+  // Writes the legend to its ".lgd" when it carries its changed mark (the
+  // categories to their ".lgc" when changed); false when a write failed, with
+  // its error in error when given.
+  virtual bool SaveLegend(Error* error = nullptr);
   virtual bool Close();
   virtual void Draw(const CMapTransform& transform, Canvas& dc);
   virtual MapRect GetBounds() const;
-  // The selection's commands (one record: "Attributes"); false when nothing is selected.
-  virtual bool BuildContextMenu(MenuItems& menu) const;
-  virtual void DoContextCommand(int command);
-  // Opens the attribute report of the one selected record and recolours it
-  // afterwards; false unless the selection is one record number (one record,
-  // or the parcels or parts of one).
-  virtual bool EditSelectedAttributes();
+  // Removes the selected records in one pass; the layer is then modified, the
+  // map repaints where they were and the selection change is told. False
+  // when nothing was selected.
+  bool RemoveSelectedRecords();
+  // After the one selected record's attributes were edited: reads its value
+  // of the legend column again (a new text is a new category) and recolours
+  // its parts at once; false unless the selection is one record number.
+  bool RereadSelectedRecord();
+  // Whether the selection is one record number (one record, or the parcels
+  // or parts of one).
+  bool IsOneRecordSelected() const;
   virtual int GetSelectionCount() const { return static_cast<int>(selection_.size()); }
-  virtual void Update() {}
   virtual bool IsModified();
   Shape* CreateRecord(int recordClass, int recordNumber, bool addNow) override;
   void AddRecord(Shape* shape, bool append) override;
@@ -119,8 +119,8 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   const std::string& GetFileName() const { return fileName_; }
   // The extension without its "." (empty when there is none).
   const std::string& GetExtension() const { return extension_; }
-  // The attribute table: ".gpd" beside a "gpl" file, else ".dbf", found
-  // whatever the case of its extension.
+  // The attribute table: the ".dbf" beside the file, found whatever the case
+  // of its extension.
   std::string GetTablePath() const;
   std::string GetLegendPath() const;
   std::string GetSettingsPath() const;
@@ -136,14 +136,12 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   int GetShapeKind() const { return shapeKind_; }
   int GetCoordSystemKind() const { return coordSystemKind_; }
   int GetDatum() const { return datum_; }
-  void SetDatum(int datum) { datum_ = datum; }
   int GetZone() const { return zone_; }
   // A zone set here places a projected file that has no ".prj".
   void SetZone(int zone) {
     zone_ = zone;
     zoneGiven_ = true;
   }
-  void* GetOwnerWindow() const { return ownerWindow_; }
   // A hidden layer (its check box in the file list cleared) is neither drawn,
   // printed nor hit by the tools; only this run remembers it.
   bool IsHidden() const { return hidden_; }
@@ -228,11 +226,6 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   // ---- Records.
   const RecordList& Records() const { return records_; }
   size_t GetRecordCount() const { return records_.size(); }
-  // Iteration over the records by the layer's own cursor.
-  Shape* First();
-  bool HasMore() const { return cursor_ != records_.end(); }
-  Shape* Next();
-  Shape* Current() const { return HasMore() ? *cursor_ : nullptr; }
 
   // Draws the records through the transform at once (the map window's
   // immediate drawing of a selection).
@@ -279,8 +272,6 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   void loadProgress(qint64 recordsRead, int percent);
 
  private:
-  // Whether the selection is the parts of one record number.
-  bool IsOneRecordSelected() const;
   // The legend column's field name, and whether the ".lgd" was made for it.
   std::string LegendColumnName() const;
   bool LegendFileFitsColumn() const;
@@ -320,7 +311,6 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   bool Cancelled() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
 
   RecordList records_;
-  RecordList::const_iterator cursor_;
   std::string path_;
   std::string basePath_;
   std::string fileName_;
@@ -342,7 +332,6 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   std::array<bool, kProductSlots> fieldAreaKnown_{};
   std::array<bool, kProductSlots> fieldVolumeKnown_{};
   int productSlot_ = 0;
-  void* ownerWindow_ = nullptr;
   // Selected records in the order they were selected; each also carries its
   // selected flag, so membership is a flag test, not a search.
   std::vector<Shape*> selection_;

@@ -295,12 +295,15 @@ int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std:
   int status = kCliOk;
   {
     LayerList list;
-    Layer* layer = list.AddLayer(path, nullptr, true, false);
+    Layer* layer = list.AddLayer(path, true, false);
     if (layer) {
       lines = LayerInfoLines(*layer, path, records);
     } else {
       status = kCliFailed;
     }
+    std::vector<Error> errors;
+    list.RemoveAll(&errors);
+    for (const Error& error : errors) err << error.text << '\n';
   }
   SetMessageHandler(std::move(previous));
   for (const std::string& line : lines) out << line << '\n';

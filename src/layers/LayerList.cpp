@@ -34,19 +34,17 @@ std::string FormatTwoDecimals(double value) {
 
 }  // namespace
 
-// An empty list whose layers belong to the owner window.
-LayerList::LayerList(void* ownerWindow) : ownerWindow_(ownerWindow) {}
+// An empty list.
+LayerList::LayerList() = default;
 
 // Removes every layer.
 LayerList::~LayerList() { RemoveAll(); }
 
 // Opens and loads a file as a new layer and links it in.
-Layer* LayerList::AddLayer(const std::string& path, void* ownerWindow, bool mustExist, bool atTail,
-                           std::vector<Error>* errors) {
-  if (!ownerWindow) ownerWindow = ownerWindow_;
+Layer* LayerList::AddLayer(const std::string& path, bool mustExist, bool atTail, std::vector<Error>* errors) {
   const bool exists = FileExists(path);
   if (mustExist && !exists) return nullptr;
-  auto* layer = new Layer(ownerWindow_);
+  auto* layer = new Layer();
   layer->SetPathName(path);
   const auto tell = [errors](Error error) {
     if (!error) return;
@@ -78,8 +76,6 @@ Layer* LayerList::Adopt(Layer* layer, bool atTail) {
     layers_.push_back(layer);
   } else {
     layers_.insert(layers_.begin(), layer);
-    // The cursor keeps pointing at the same layer.
-    if (cursor_ < layers_.size()) ++cursor_;
   }
   connect(layer, &Layer::recordsSelected, this,
           [this, layer](const std::vector<Shape*>& records) { emit recordsSelected(layer, records); });
@@ -90,47 +86,34 @@ Layer* LayerList::Adopt(Layer* layer, bool atTail) {
 }
 
 // Saves a changed legend, closes the layer and, when asked, unlinks and destroys it.
-void LayerList::RemoveLayer(Layer* layer, bool unlinkAndDelete) {
+void LayerList::RemoveLayer(Layer* layer, bool unlinkAndDelete, Error* error) {
   if (!layer) return;
-  layer->SaveLegend();
+  layer->SaveLegend(error);
   layer->Close();
   if (!unlinkAndDelete) return;
   auto it = std::find(layers_.begin(), layers_.end(), layer);
   if (it != layers_.end()) {
-    const auto index = static_cast<std::size_t>(it - layers_.begin());
     layers_.erase(it);
-    if (index < cursor_) --cursor_;
   }
   if (active_ == layer) active_ = nullptr;
   delete layer;
   emit layersChanged();
 }
 
-// Removes and destroys every layer.
-void LayerList::RemoveAll() {
+// Removes and destroys every layer, keeping each failed legend save's error.
+void LayerList::RemoveAll(std::vector<Error>* errors) {
   // Taken out of the list first, so nothing reached during the removals
   // (a repaint, say) finds a layer half destroyed.
   std::vector<Layer*> layers;
   layers.swap(layers_);
-  cursor_ = 0;
   active_ = nullptr;
   for (Layer* layer : layers) {
-    RemoveLayer(layer, false);
+    Error error;
+    RemoveLayer(layer, false, &error);
+    if (error && errors) errors->push_back(std::move(error));
     delete layer;
   }
   if (!layers.empty()) emit layersChanged();
-}
-
-// Starts the cursor at the head layer.
-Layer* LayerList::First() {
-  cursor_ = 0;
-  return Current();
-}
-
-// Moves the cursor on one layer.
-Layer* LayerList::Next() {
-  if (HasMore()) ++cursor_;
-  return Current();
 }
 
 // Draws every layer from the tail, so the newest lies on top.
@@ -140,7 +123,7 @@ void LayerList::DrawAll(Canvas& dc, const CMapTransform& transform) {
   }
 }
 
-// A permutation of the layers becomes their order; the cursor starts over.
+// A permutation of the layers becomes their order.
 bool LayerList::SetOrder(const std::vector<Layer*>& order) {
   if (order.size() != layers_.size()) return false;
   std::vector<Layer*> sortedOld = layers_;
@@ -149,7 +132,6 @@ bool LayerList::SetOrder(const std::vector<Layer*>& order) {
   std::sort(sortedNew.begin(), sortedNew.end());
   if (sortedOld != sortedNew) return false;
   layers_ = order;
-  cursor_ = 0;
   emit layersChanged();
   return true;
 }
@@ -277,13 +259,11 @@ bool LoadNotes(const Layer& layer, std::string& text, std::string* refusal) {
   return true;
 }
 
-// Replaces the notes file through the safe-write path, or tells the user why not.
-bool SaveNotes(const Layer& layer, const std::string& text) {
-  FileWriteError error;
-  if (WriteFileSafely(layer.GetNotesPath(), text, &error)) return true;
-  ShowMessage(MessageRequest{std::string(kMsgCannotSaveNotes) + "\n\n" + FileWriteErrorText(error), kMsgNotesCaption,
-                             MessageIcon::Warning, MessageButtons::Ok});
-  return false;
+// Replaces the notes file through the safe-write path, or gives the reason why not.
+bool SaveNotes(const Layer& layer, const std::string& text, Error* error) {
+  FileWriteError failure;
+  if (WriteFileSafely(layer.GetNotesPath(), text, &failure)) return true;
+  return Fail(error, FileWriteErrorOf(failure, kMsgNotesCaption, std::string(kMsgCannotSaveNotes) + "\n\n"));
 }
 
 // ---------------------------------------------------------------- Show Me

@@ -30,8 +30,9 @@ constexpr const char* kNotesSeparator = "\r\n";
 class LayerList : public QObject {
   Q_OBJECT
  public:
-  explicit LayerList(void* ownerWindow = nullptr);
-  // Removes every layer (writing changed legends).
+  LayerList();
+  // Removes every layer (writing changed legends). The window level calls
+  // RemoveAll first to show what could not be saved.
   ~LayerList();
   LayerList(const LayerList&) = delete;
   LayerList& operator=(const LayerList&) = delete;
@@ -42,21 +43,17 @@ class LayerList : public QObject {
   // refusal of a file, and what its load found wrong beside it, go to errors
   // when given, else to message boxes. The load runs in the calling thread;
   // the viewer's window loads through a LayerLoader instead.
-  Layer* AddLayer(const std::string& path, void* ownerWindow = nullptr, bool mustExist = false,
+  Layer* AddLayer(const std::string& path, bool mustExist = false,
                   bool atTail = false, std::vector<Error>* errors = nullptr);
   // Takes a layer loaded elsewhere (a LayerLoader's) and links it in, at the
   // head unless atTail.
   Layer* Adopt(Layer* layer, bool atTail = false);
   // Writes the layer's legend and closes it; with unlinkAndDelete it also
-  // leaves the list and is destroyed.
-  void RemoveLayer(Layer* layer, bool unlinkAndDelete);
-  void RemoveAll();
+  // leaves the list and is destroyed. A failed legend save is given in error.
+  void RemoveLayer(Layer* layer, bool unlinkAndDelete, Error* error = nullptr);
+  // Removes every layer; errors gets one error per failed legend save.
+  void RemoveAll(std::vector<Error>* errors = nullptr);
 
-  // Iteration from the head (newest first).
-  Layer* First();
-  bool HasMore() const { return cursor_ < layers_.size(); }
-  Layer* Next();
-  Layer* Current() const { return HasMore() ? layers_[cursor_] : nullptr; }
   int GetCount() const { return static_cast<int>(layers_.size()); }
   // The layers, head (newest) first.
   const std::vector<Layer*>& Layers() const { return layers_; }
@@ -97,10 +94,7 @@ class LayerList : public QObject {
   Shape* HitTestPoint(const MapPoint& point) const {
     return active_ && !active_->IsHidden() ? active_->HitTestPoint(point) : nullptr;
   }
-  // The right-button menu of the active layer; false when it has nothing to offer.
-  bool BuildContextMenu(MenuItems& menu) const { return active_ ? active_->BuildContextMenu(menu) : false; }
 
-  void* GetOwnerWindow() const { return ownerWindow_; }
 
  signals:
   // Layers came, went or changed order.
@@ -112,8 +106,6 @@ class LayerList : public QObject {
 
  private:
   std::vector<Layer*> layers_;  // head first
-  std::size_t cursor_ = 0;
-  void* ownerWindow_ = nullptr;
   FileSummary totals_;
   std::string namesText_;
   Layer* active_ = nullptr;
@@ -128,9 +120,9 @@ class LayerList : public QObject {
 // with the reason in refusal (when given), so an editor must not replace it.
 bool LoadNotes(const Layer& layer, std::string& text, std::string* refusal = nullptr);
 // Replaces the notes file with the text through the safe-write path, whole or
-// not at all: on failure the old notes stay and the user is told (the file's
-// name and the reason). False on failure.
-bool SaveNotes(const Layer& layer, const std::string& text);
+// not at all: on failure the old notes stay, false is returned and error
+// (when given) tells the file's name and the reason.
+bool SaveNotes(const Layer& layer, const std::string& text, Error* error = nullptr);
 
 // ---- The "Show Me" dialog's choices and the filter mask.
 

@@ -263,13 +263,12 @@ bool Legend::LoadFile(const std::string& path, Error* error) {
   return false;
 }
 
-// Writes a legend file through the safe-write path, reporting a failure with
-// the file's name and the reason.
-bool Legend::SaveFile(const std::string& path) const {
-  FileWriteError error;
-  if (WriteFileSafely(path, SaveBytes(), &error)) return true;
-  ShowMessage(FileWriteErrorText(error), LangText(kMsgLegendCaption), MessageIcon::Warning);
-  return false;
+// Writes a legend file through the safe-write path; a failure gives the
+// file's name and the reason.
+bool Legend::SaveFile(const std::string& path, Error* error) const {
+  FileWriteError failure;
+  if (WriteFileSafely(path, SaveBytes(), &failure)) return true;
+  return Fail(error, FileWriteErrorOf(failure, LangText(kMsgLegendCaption)));
 }
 
 }  // namespace kestrune

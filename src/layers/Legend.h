@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Error.h"
 #include "geo/MapPoint.h"
 
 namespace kestrune {
@@ -112,8 +113,9 @@ class Legend {
   bool LoadFile(const std::string& path, Error* error = nullptr);
   // Writes a ".lgd" file through the safe-write path: any old one is replaced
   // only once the new one is whole on disk, a symbolic link is never written
-  // through, and a failure is told with the file's name and the reason.
-  bool SaveFile(const std::string& path) const;
+  // through. False on failure, with the error (the file's name and the
+  // reason, under the legend caption) in error when given.
+  bool SaveFile(const std::string& path, Error* error = nullptr) const;
 
   // The file contents as LoadFile reads them and SaveFile writes them. LoadBytes
   // shows no message, reads at most kMaxLegendEntries entries, and on a wrong

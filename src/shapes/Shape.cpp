@@ -144,12 +144,6 @@ ColorPalette& Palette() {
   return *palette;
 }
 
-// What ShowAttributes calls.
-std::function<void(Shape&, void*)>& AttributesHandler() {
-  static auto* handler = new std::function<void(Shape&, void*)>();
-  return *handler;
-}
-
 // Sets a pen and a brush for one drawing call and puts the previous ones back.
 class ScopedTools {
  public:
@@ -338,11 +332,6 @@ bool Shape::IsSelected() const { return (flags_ & kSelected) != 0; }
 // A record that cannot be hit answers "very far".
 double Shape::HitDistance(const MapPoint&) { return kNoHit; }
 
-// Opens the attribute report through the installed handler.
-void Shape::ShowAttributes(void* parentWindow) {
-  if (AttributesHandler()) AttributesHandler()(*this, parentWindow);
-}
-
 // Only areas contain points.
 bool Shape::Contains(const MapPoint&) const { return false; }
 
@@ -351,12 +340,6 @@ void Shape::FinishGeometry() {}
 
 // Only areas have a ground area.
 double Shape::GetArea(bool) { return 0.0; }
-
-// No record computes a length.
-double Shape::GetLength(bool) { return 0.0; }
-
-// No record computes this measure.
-double Shape::GetThirdMeasure() { return 0.0; }
 
 // The record's colour, set by the layer from its legend.
 Color Shape::GetColor() const {
@@ -526,16 +509,6 @@ void Shape::PrepareView(const CMapTransform& transform) {
   if (transform.DeviceToWorld(pixels, 2, map)) {
     mapUnitsPerPixel_ = static_cast<double>(int64_t{map[1].x} - map[0].x);
   }
-}
-
-// One record selected: "Attributes"; several: nothing.
-void Shape::AppendContextMenu(MenuItems& menu, bool several) {
-  if (!several) menu.push_back({kCommandAttributes, "Attributes"});
-}
-
-// Installs what ShowAttributes calls (the attribute report, once it exists).
-void Shape::SetShowAttributesHandler(std::function<void(Shape&, void*)> handler) {
-  AttributesHandler() = std::move(handler);
 }
 
 // ---------------------------------------------------------------- PointShape
@@ -809,7 +782,7 @@ double LineShape::HitDistance(const MapPoint& point) {
 // Shoelace area of a closed ring, relative to its bounding corner.
 double RingArea(const MapPoint* points, int64_t count) {
   if (!points || count < 4) return 0.0;
-  const MapRect b = PointBounds(points, count);
+  const MapRect b = BoundingBox(points, count);
   double sum = 0.0;
   for (int64_t i = 0; i + 1 < count; ++i) {
     const double x0 = static_cast<double>(int64_t{points[i].x} - b.left);
@@ -819,19 +792,6 @@ double RingArea(const MapPoint* points, int64_t count) {
     sum += y1 * x0 - y0 * x1;
   }
   return std::fabs(sum * 0.5);
-}
-
-// The smallest rectangle holding the points.
-MapRect PointBounds(const MapPoint* points, int64_t count) {
-  if (!points || count < 1) return kEmptyBounds;
-  MapRect b{points[0].x, points[0].y, points[0].x, points[0].y};
-  for (int64_t i = 1; i < count; ++i) {
-    b.left = std::min(b.left, points[i].x);
-    b.top = std::min(b.top, points[i].y);
-    b.right = std::max(b.right, points[i].x);
-    b.bottom = std::max(b.bottom, points[i].y);
-  }
-  return b;
 }
 
 // Larger outer areas are drawn first, so smaller areas lie on top of them.
@@ -863,7 +823,8 @@ bool AreaShape::AddPoints(const MapPoint* points, int count) {
   const double area = RingArea(points, count);
   if (ringSizes_.size() == 1) {
     outerArea_ = netArea_ = area;
-    bounds_ = PointBounds(points, count);
+    // A first ring without points leaves the record without bounds.
+    bounds_ = count > 0 ? BoundingBox(points, count) : kEmptyBounds;
   } else {
     netArea_ -= area;
   }

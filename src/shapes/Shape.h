@@ -33,17 +33,6 @@ class ShapeOwner {
   virtual int GetFillOpacity() const { return 100; }
 };
 
-// One item of a context menu, kept as data until a window shows it.
-struct MenuItem {
-  int commandId = 0;
-  std::string text;
-  friend bool operator==(const MenuItem& a, const MenuItem& b) {
-    return a.commandId == b.commandId && a.text == b.text;
-  }
-};
-using MenuItems = std::vector<MenuItem>;
-
-constexpr int kCommandAttributes = 101;
 // The legend value of a record that has none (its attribute row is missing).
 constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
 constexpr double kNoHit = 1e99;
@@ -74,16 +63,10 @@ class Shape {
   virtual void SetSelected(bool selected);
   virtual bool IsSelected() const;
   virtual double HitDistance(const MapPoint& point);
-  // Opens the attribute report of the record; until the report exists this
-  // calls the handler installed with SetShowAttributesHandler, if any.
-  virtual void ShowAttributes(void* parentWindow);
   virtual bool Contains(const MapPoint& point) const;
   virtual int GetPointCount() const = 0;
   virtual void FinishGeometry();
   virtual double GetArea(bool flag);
-  virtual double GetLength(bool flag);
-  // A measure no class computes; kept so every record answers it alike.
-  virtual double GetThirdMeasure();
   virtual Color GetColor() const;
   // The layer (or other holder) the record belongs to; none until set.
   virtual ShapeOwner* GetOwner() const;
@@ -115,9 +98,6 @@ class Shape {
   static void PrepareView(const CMapTransform& transform);
   static double GetMapUnitsPerPixel() { return mapUnitsPerPixel_; }
   static void SetMapUnitsPerPixel(double value) { mapUnitsPerPixel_ = value; }
-  // Adds the record commands to a context menu ("Attributes" for one record).
-  static void AppendContextMenu(MenuItems& menu, bool several);
-  static void SetShowAttributesHandler(std::function<void(Shape&, void*)> handler);
 
  protected:
   enum Flag : uint8_t {
@@ -301,8 +281,5 @@ double RingArea(const MapPoint* points, int64_t count);
 // East-west map units of one foot of ground at a point, asked of the
 // projection itself (records take it from a cache by rows of the map).
 int16_t ComputeUnitsPerFoot(const MapProjection& projection, const MapPoint& at);
-
-// Bounds of a run of points, or kEmptyBounds for none.
-MapRect PointBounds(const MapPoint* points, int64_t count);
 
 }  // namespace kestrune

@@ -8,6 +8,7 @@
 
 #include "base/Platform.h"
 #include "base/SafeFile.h"
+#include "geo/CMapTransform.h"
 #include "geo/MapProjection.h"
 #include "lang/FileErrorText.h"
 #include "lang/LangString.h"
@@ -595,7 +596,7 @@ std::vector<std::pair<size_t, size_t>> ShapeFileReader::FirstPointsInside(const 
   for (size_t b : rings) {
     const MapPoint* ring = kept_.data() + ringStart_[b];
     const int64_t count = ringCount_[b];
-    const MapRect box = PointBounds(ring, count);
+    const MapRect box = BoundingBox(ring, count);
     // PointInPolygon's box test: left and top inclusive, right and bottom exclusive.
     const auto from = std::lower_bound(queries.begin(), queries.end(), box.left,
                                        [](const Query& q, int32_t x) { return q.x < x; });
@@ -608,22 +609,14 @@ std::vector<std::pair<size_t, size_t>> ShapeFileReader::FirstPointsInside(const 
     for (int64_t i = 0; i + 1 < count; ++i) {
       const MapPoint& p = ring[i];
       const MapPoint& q = ring[i + 1];
-      double xa = p.x, ya = p.y, xb = q.x, yb = q.y;
-      if (xa > xb) {
-        std::swap(xa, xb);
-        std::swap(ya, yb);
-      }
+      const double xa = std::min(p.x, q.x), xb = std::max(p.x, q.x);
       // The points with xa < x <= xb.
       const auto first = std::upper_bound(candidates.begin(), candidates.end(), xa,
                                           [](double x, const Query& c) { return x < c.x; });
       const auto last = std::upper_bound(first, candidates.end(), xb,
                                          [](double x, const Query& c) { return x < c.x; });
       for (auto c = first; c != last; ++c) {
-        const double px = c->x;
-        const double py = c->y;
-        const bool crossed =
-            py <= std::min(ya, yb) || (py <= std::max(ya, yb) && py - ya <= (yb - ya) / (xb - xa) * (px - xa));
-        if (crossed) winding[static_cast<size_t>(c - candidates.begin())] += p.x < q.x ? 1 : -1;
+        winding[static_cast<size_t>(c - candidates.begin())] += EdgeWinding(p, q, c->x, c->y);
       }
     }
     for (size_t k = 0; k < candidates.size(); ++k) {

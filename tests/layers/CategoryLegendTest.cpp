@@ -174,7 +174,7 @@ TEST(CategoryLegend, AnEditedValueBecomesANewCategoryAndOnlyTextAndNumbersAreThe
     ASSERT_TRUE(table.WriteRecord(2));
   }
   layer.Select(second);
-  ASSERT_TRUE(layer.EditSelectedAttributes());
+  ASSERT_TRUE(layer.RereadSelectedRecord());
   EXPECT_EQ(layer.GetCategoryOf(*second), "wheat");
   EXPECT_EQ(second->GetColor(), kCategoryPalette[2]);
   EXPECT_TRUE(layer.GetCategories().IsChanged());

@@ -33,7 +33,7 @@ TEST_F(LayerListTest, NewLayersGoOnTopAndAreDrawnLast) {
   ASSERT_TRUE(a && b);
   EXPECT_EQ(list.Layers(), (std::vector<Layer*>{b, a}));
   EXPECT_EQ(list.GetCount(), 2);
-  Layer* tail = list.AddLayer(a_, nullptr, true, true);
+  Layer* tail = list.AddLayer(a_, true, true);
   EXPECT_EQ(list.Layers().back(), tail);
 
   // From the tail: the tail layer's symbol, a's, then b's two on top.
@@ -52,21 +52,16 @@ TEST_F(LayerListTest, NewLayersGoOnTopAndAreDrawnLast) {
   EXPECT_EQ(canvas.calls[2].points, bAlone.calls.at(0).points);
   EXPECT_EQ(canvas.calls[3].points, bAlone.calls.at(1).points);
 
-  // Iteration from the head, and a cursor that survives an insert before it.
+  // Iteration from the head.
   std::vector<Layer*> seen;
-  for (Layer* l = list.First(); list.HasMore(); l = list.Next()) seen.push_back(l);
+  for (Layer* l : list.Layers()) seen.push_back(l);
   EXPECT_EQ(seen, (std::vector<Layer*>{b, a, tail}));
-  list.First();
-  list.Next();
-  EXPECT_EQ(list.Current(), a);
-  list.AddLayer(b_);
-  EXPECT_EQ(list.Current(), a);
 }
 
 TEST_F(LayerListTest, MissingAndRefusedFiles) {
   LayerList list;
   test::MessageCatcher messages;
-  EXPECT_EQ(list.AddLayer((dir_ / "none.shp").string(), nullptr, true), nullptr);
+  EXPECT_EQ(list.AddLayer((dir_ / "none.shp").string(), true), nullptr);
   EXPECT_EQ(list.GetCount(), 0);
   // Typed, not chosen: a missing file gives an empty layer named after it.
   Layer* empty = list.AddLayer((dir_ / "none.shp").string());
@@ -91,16 +86,42 @@ TEST_F(LayerListTest, RemovingWritesChangedLegendsAndForgetsTheActiveLayer) {
   legend.Insert(5.0, 0xFF);
   legend.SetChanged(true);
   a->SetLegend(legend);
-  list.First();
-  list.Next();  // the cursor on a
   list.RemoveLayer(a, true);
   EXPECT_TRUE(std::filesystem::exists(dir_ / "a.lgd"));
   EXPECT_EQ(list.GetActiveLayer(), nullptr);
   EXPECT_EQ(list.Layers(), std::vector<Layer*>{b});
-  EXPECT_FALSE(list.HasMore());
   list.RemoveAll();
   EXPECT_EQ(list.GetCount(), 0);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "b.lgd")) << "an unchanged legend is not written";
+}
+
+TEST_F(LayerListTest, EachLegendThatCannotBeWrittenOnRemovalGivesOneError) {
+  test::MessageCatcher messages;
+  LayerList list;
+  // Layers without files, their side files in a folder that does not exist.
+  Layer* a = list.AddLayer((dir_ / "gone" / "a.shp").string());
+  Layer* b = list.AddLayer((dir_ / "gone" / "b.shp").string());
+  Layer* c = list.AddLayer((dir_ / "gone" / "c.shp").string());
+  ASSERT_TRUE(a && b && c);
+  Legend legend;
+  legend.Insert(5.0, 0xFF);
+  legend.SetChanged(true);
+  for (Layer* layer : {a, b}) layer->SetLegend(legend);
+  Error error;
+  EXPECT_FALSE(a->SaveLegend(&error));
+  EXPECT_EQ(error.file, (dir_ / "gone" / "a.lgd").string());
+  EXPECT_EQ(error.caption, "Legend");
+  EXPECT_TRUE(c->SaveLegend()) << "an unchanged legend is not written";
+
+  Error removed;
+  list.RemoveLayer(a, true, &removed);
+  EXPECT_EQ(removed.file, (dir_ / "gone" / "a.lgd").string());
+  std::vector<Error> errors;
+  list.RemoveAll(&errors);
+  ASSERT_EQ(errors.size(), 1u) << "only b's legend was changed";
+  EXPECT_EQ(errors[0].file, (dir_ / "gone" / "b.lgd").string());
+  EXPECT_NE(errors[0].text.find("No such file or directory"), std::string::npos) << errors[0].text;
+  EXPECT_TRUE(messages.messages.empty()) << "the list shows nothing itself";
 }
 
 TEST_F(LayerListTest, BoundsAreTheUnionOfTheLayers) {
@@ -118,7 +139,7 @@ TEST(LayerListNames, NewestFirstWithoutExtensions) {
   list.AddLayer("/data/east.shp");
   list.AddLayer("/data/.hidden");
   EXPECT_EQ(list.GetNamesText(), ".hidden, east");
-  list.AddLayer("/fields/north.v2.shp", nullptr, false, true);
+  list.AddLayer("/fields/north.v2.shp", false, true);
   EXPECT_EQ(list.GetNamesText(), ".hidden, east, north.v2");
 }
 
@@ -153,13 +174,15 @@ TEST_F(LayerListTest, AFailedSaveSaysSoAndKeepsTheOldNotes) {
   test::MessageCatcher messages;
   Layer nowhere;
   nowhere.SetPathName((dir_ / "missing-folder" / "f.shp").string());
-  EXPECT_FALSE(SaveNotes(nowhere, "lost"));
-  ASSERT_EQ(messages.messages.size(), 1u);
-  EXPECT_EQ(messages.messages[0].text, "Unable to save notes to file.\n\nCould not write " +
-                                           (dir_ / "missing-folder" / "f.txt").string() +
-                                           ": No such file or directory. Any file of that name was left as it was.");
-  EXPECT_EQ(messages.messages[0].caption, "Vantrel Notes");
-  EXPECT_EQ(messages.messages[0].icon, MessageIcon::Warning);
+  Error error;
+  EXPECT_FALSE(SaveNotes(nowhere, "lost", &error));
+  EXPECT_TRUE(messages.messages.empty()) << "the core shows nothing itself";
+  EXPECT_EQ(error.text, "Unable to save notes to file.\n\nCould not write " +
+                            (dir_ / "missing-folder" / "f.txt").string() +
+                            ": No such file or directory. Any file of that name was left as it was.");
+  EXPECT_EQ(error.caption, "Vantrel Notes");
+  EXPECT_EQ(error.icon, MessageIcon::Warning);
+  EXPECT_EQ(error.file, (dir_ / "missing-folder" / "f.txt").string());
 
   // A folder that takes no new files: the save is refused, the old notes stay
   // whole. (Permissions do not bind the superuser, who can write anyway.)

@@ -52,9 +52,6 @@ TEST(LayerPaths, SideFilesAreFoundWhateverTheCaseOfTheirExtension) {
   test::WriteFileBytes(dir / "FIELD.gpe", "[Options]\r\n");
   EXPECT_EQ(layer.GetSettingsPath(), (dir / "FIELD.gpe").string());
 
-  // A "gpl" file keeps its table in ".gpd".
-  layer.SetPathName((dir / "log.gpl").string());
-  EXPECT_EQ(layer.GetTablePath(), (dir / "log.gpd").string());
 }
 
 TEST(LayerOpen, OnlyShapeFilesOpen) {
@@ -66,7 +63,7 @@ TEST(LayerOpen, OnlyShapeFilesOpen) {
     Layer layer;
     layer.SetPathName((dir / name).string());
     EXPECT_FALSE(layer.Open()) << name;
-    EXPECT_EQ(layer.GetFileKind(), std::string(name) == "pts.gpl" ? kFileKindGpl : kFileKindUnknown);
+    EXPECT_EQ(layer.GetFileKind(), kFileKindUnknown);
   }
   // The extension is compared ignoring case.
   test::WriteFileBytes(dir / "upper.SHP", test::ReadFileBytes(shp));
@@ -302,11 +299,10 @@ TEST(LayerRecords, CreateAddRemoveAndTheModifiedMark) {
   EXPECT_EQ(layer.GetSelectionCount(), 0);
   EXPECT_TRUE(layer.IsModified());
 
-  // Iteration by the layer's own cursor.
-  EXPECT_EQ(layer.First(), line);
-  EXPECT_TRUE(layer.HasMore());
-  EXPECT_EQ(layer.Next(), nullptr);
-  EXPECT_FALSE(layer.HasMore());
+  // Iteration over the records.
+  std::vector<Shape*> records;
+  for (Shape* shape : layer.Records()) records.push_back(shape);
+  EXPECT_EQ(records, std::vector<Shape*>{line});
 
   // A record of another layer is not taken.
   Layer other;
@@ -384,63 +380,29 @@ TEST(LayerFilter, TheMaskDecidesWhichRecordsPass) {
   for (Shape* s : layer.Records()) EXPECT_FALSE(s->IsFilteredOut());
 }
 
-// ---------------------------------------------------------------- context menu and attributes
+// ---------------------------------------------------------------- selection commands
 
-class LayerCommands : public LayerLoad {
- protected:
-  void TearDown() override { Shape::SetShowAttributesHandler(nullptr); }
-};
+using LayerCommands = LayerLoad;
 
-TEST_F(LayerCommands, ContextMenuOffersAttributesForOneRecord) {
-  Layer layer;
-  ASSERT_TRUE(test::OpenAndLoad(layer, path_));
-  MenuItems menu;
-  EXPECT_FALSE(layer.BuildContextMenu(menu));
-  layer.Select(layer.Records().front());
-  EXPECT_TRUE(layer.BuildContextMenu(menu));
-  EXPECT_EQ(menu, (MenuItems{{kCommandShowAttributes, "Attributes"}}));
-  layer.Select(layer.Records().back());
-  MenuItems several;
-  EXPECT_TRUE(layer.BuildContextMenu(several));
-  EXPECT_TRUE(several.empty());
-}
-
-TEST_F(LayerCommands, AttributesCommandOpensTheReportOfTheSelectedRecord) {
-  std::vector<std::pair<int, void*>> shown;
-  Shape::SetShowAttributesHandler([&shown](Shape& s, void* parent) { shown.push_back({s.GetRecordNumber(), parent}); });
-  int owner = 0;
-  Layer layer(&owner);
-  ASSERT_TRUE(test::OpenAndLoad(layer, path_));
-  layer.DoContextCommand(kCommandShowAttributes);
-  EXPECT_TRUE(shown.empty()) << "nothing is selected";
-  layer.Select(layer.Records().front());
-  layer.DoContextCommand(kCommandShowAttributes);
-  layer.DoContextCommand(999);
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].first, 1);
-  EXPECT_EQ(shown[0].second, &owner);
-}
-
-TEST_F(LayerCommands, EditingAttributesRereadsTheValueAndRecolours) {
+TEST_F(LayerCommands, AfterAnEditTheOneSelectedRecordIsReadAgainAndRecoloured) {
   WriteGpe("COLOR_METHOD=1\r\nLEGEND_COL=1\r\n");
   RecordingHost host;
   Layer layer;
   host.Listen(layer);
   ASSERT_TRUE(test::OpenAndLoad(layer, path_));
   Shape* first = layer.Records().front();
-  // The "dialog" writes a new value into the row, as the Attributes dialog would.
-  Shape::SetShowAttributesHandler([this, &host](Shape& s, void* parent) {
-    EXPECT_EQ(parent, nullptr) << "a layer without a window parents no dialog";
-    test::WriteFileBytes(dir_ / "log.dbf", test::RateTable({40.0, 20.0, 40.0}));
-    EXPECT_EQ(s.GetRecordNumber(), 1);
-  });
-  EXPECT_FALSE(layer.EditSelectedAttributes()) << "nothing selected";
+  EXPECT_FALSE(layer.IsOneRecordSelected());
+  EXPECT_FALSE(layer.RereadSelectedRecord()) << "nothing selected";
   layer.Select(first);
-  EXPECT_TRUE(layer.EditSelectedAttributes());
+  EXPECT_TRUE(layer.IsOneRecordSelected());
+  // A new value in the row, as the Attributes dialog writes it.
+  test::WriteFileBytes(dir_ / "log.dbf", test::RateTable({40.0, 20.0, 40.0}));
+  EXPECT_TRUE(layer.RereadSelectedRecord());
   EXPECT_EQ(first->GetValue(), 40.0);
   EXPECT_EQ(first->GetColor(), layer.GetLegend().GetColor(40.0));
   layer.Select(layer.Records().back());
-  EXPECT_FALSE(layer.EditSelectedAttributes()) << "two selected";
+  EXPECT_FALSE(layer.IsOneRecordSelected());
+  EXPECT_FALSE(layer.RereadSelectedRecord()) << "two selected";
 }
 
 TEST_F(LayerCommands, RemoveCommandDeletesTheSelectionAndRepaintsWhereItWas) {
@@ -459,7 +421,7 @@ TEST_F(LayerCommands, RemoveCommandDeletesTheSelectionAndRepaintsWhereItWas) {
   layer.Select(first);
   layer.Select(last);
   layer.SetModified(false);
-  layer.DoContextCommand(kCommandRemoveRecords);
+  EXPECT_TRUE(layer.RemoveSelectedRecords());
   EXPECT_EQ(layer.GetRecordCount(), 1u);
   EXPECT_EQ(layer.GetSelectionCount(), 0);
   EXPECT_TRUE(layer.IsModified());

@@ -428,9 +428,11 @@ TEST(LegendFile, AFailedSaveLeavesTheOldFileWhole) {
   MessageCapture messages;
   Legend legend;
   legend.BuildAutomatic(70.0, 0.0);
-  EXPECT_FALSE(legend.SaveFile(path));
+  Error error;
+  EXPECT_FALSE(legend.SaveFile(path, &error));
   chmod(sub.c_str(), 0755);
-  EXPECT_EQ(messages.seen.size(), 1u);
+  EXPECT_TRUE(error);
+  EXPECT_TRUE(messages.seen.empty());
   EXPECT_EQ(ReadFileBytes(path), before);
 }
 
@@ -439,11 +441,17 @@ TEST(LegendFile, AFileThatCannotBeCreatedIsReportedAndNothingIsWritten) {
   MessageCapture messages;
   Legend legend;
   legend.Insert(1.0, 1);
-  EXPECT_FALSE(legend.SaveFile((dir / "no-such-folder" / "x.lgd").string()));
-  ASSERT_EQ(messages.seen.size(), 1u);
-  EXPECT_EQ(messages.seen[0].text, "Could not write " + (dir / "no-such-folder" / "x.lgd").string() +
-                                       ": No such file or directory. Any file of that name was left as it was.");
-  EXPECT_EQ(messages.seen[0].caption, "Legend");
+  Error error;
+  const std::string path = (dir / "no-such-folder" / "x.lgd").string();
+  EXPECT_FALSE(legend.SaveFile(path, &error));
+  EXPECT_TRUE(messages.seen.empty());
+  EXPECT_EQ(error.text, "Could not write " + path +
+                            ": No such file or directory. Any file of that name was left as it was.");
+  EXPECT_EQ(error.caption, "Legend");
+  EXPECT_EQ(error.icon, MessageIcon::Warning);
+  EXPECT_EQ(error.file, path);
+  EXPECT_EQ(error.reason, "No such file or directory");
+  EXPECT_EQ(error.id, 20010000u);
   EXPECT_FALSE(std::filesystem::exists(dir / "no-such-folder"));
 }
 

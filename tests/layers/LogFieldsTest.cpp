@@ -121,8 +121,7 @@ TEST(LogFieldDetection, TheRealAsAppliedLogHasFourZeroRatesAndNoTimes) {
   KESTRUNE_TESTDATA_OR_SKIP(data);
   TempDir dir;
   LayerList list;
-  Layer* layer = list.AddLayer(test::CopyFileSet(data / "field" / "as-applied-simple1.shp", dir.path()).string(),
-                               nullptr, true);
+  Layer* layer = list.AddLayer(test::CopyFileSet(data / "field" / "as-applied-simple1.shp", dir.path()).string(), true);
   ASSERT_NE(layer, nullptr);
   std::vector<int> zero;
   for (Shape* s : layer->Records()) {
@@ -390,7 +389,7 @@ TEST_F(SmallLog, HiddenRecordsCannotBeSelected) {
 TEST_F(SmallLog, InfoLinesCarryTheLogFieldsTheSummaryAndTheFlags) {
   Units units(true);
   LayerList list;
-  Layer* layer = list.AddLayer(path_, nullptr, true);
+  Layer* layer = list.AddLayer(path_, true);
   ASSERT_NE(layer, nullptr);
   const std::vector<std::string> lines = LayerInfoLines(*layer, "log.shp", true);
   ASSERT_EQ(lines.size(), 7u);
@@ -428,7 +427,7 @@ class SampleFarmLog : public ::testing::Test {
 TEST_F(SampleFarmLog, ShowMeChoicesShowWhatTheirNamesSay) {
   Units units(true);
   LayerList list;
-  Layer* layer = list.AddLayer(path_, nullptr, true);
+  Layer* layer = list.AddLayer(path_, true);
   ASSERT_NE(layer, nullptr);
   ASSERT_EQ(layer->GetRecordCount(), 2772u);
   // BOOM, RATE, TARGET, SPEED_KMH, TIME, DATE, WIDTH.

@@ -541,30 +541,14 @@ TEST(Records, PrepareViewMeasuresMapUnitsPerPixelAtTheCentre) {
   EXPECT_EQ(Shape::GetMapUnitsPerPixel(), 10.0);
 }
 
-TEST(Records, ContextMenuGetsAttributesOnlyForASingleRecord) {
-  MenuItems menu{{5, "Zoom"}};
-  Shape::AppendContextMenu(menu, true);
-  EXPECT_EQ(menu.size(), 1u);
-  Shape::AppendContextMenu(menu, false);
-  ASSERT_EQ(menu.size(), 2u);
-  EXPECT_EQ(menu[1], (MenuItem{101, "Attributes"}));
-}
-
-TEST(Records, DefaultsAndTheMeasuresNoClassComputes) {
+TEST(Records, DefaultsAndRecordsMadeByClass) {
   AreaShape area(9);
   EXPECT_EQ(area.GetRecordNumber(), 9);
   EXPECT_EQ(area.GetColor(), 0xC0C0C0u);
   EXPECT_EQ(area.GetFilterFlags(), 0xFFFFu);
   EXPECT_TRUE(area.IsVisible());
   EXPECT_FALSE(area.IsSelected());
-  EXPECT_EQ(area.GetLength(true), 0.0);
-  EXPECT_EQ(area.GetThirdMeasure(), 0.0);
   EXPECT_EQ(area.SetPoint({1, 1}), nullptr);
-  int shown = 0;
-  Shape::SetShowAttributesHandler([&](Shape& s, void*) { shown = s.GetRecordNumber(); });
-  area.ShowAttributes(nullptr);
-  Shape::SetShowAttributesHandler(nullptr);
-  EXPECT_EQ(shown, 9);
   std::unique_ptr<Shape> made(MakeRecord(kRecordPoint, 3));
   EXPECT_EQ(made->GetRecordClass(), kRecordPoint);
   EXPECT_EQ(MakeRecord(16, 1), nullptr);

@@ -47,7 +47,6 @@ class ViewerFixture : public ::testing::Test {
 
   void TearDown() override {
     frame_.reset();
-    Shape::SetShowAttributesHandler(nullptr);
     SetBeepHandler(oldBeep_);
     GetPreferences() = CPreferences();
     SetLangFilePath("KRLang.dat");

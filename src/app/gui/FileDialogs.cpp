@@ -3,10 +3,46 @@
 #include <QFileDialog>
 #include <QStringList>
 
+#include "attributes/gui/DialogSupport.h"
+#include "base/Paths.h"
+#include "base/Preferences.h"
 #include "lang/gui/LangWidgets.h"
-
+#include "layers/LayerList.h"
 
 namespace kestrune {
+
+// The open dialog in the last folder; the chosen folder is remembered.
+bool OpenLayerDialog(QWidget* owner, std::string& path) {
+  path.clear();
+  FileDialogRequest request;
+  request.parent = owner;
+  request.filter = QtFilterFromPairs(LangQString(kOpenLayerFilter));
+  request.title = LangQString(kOpenLayerTitle);
+  CPreferences& prefs = GetPreferences();
+  request.startFolder = QString::fromStdString(prefs.GetOpenFolder());
+  request.save = false;
+  request.mustExist = false;
+  const QString chosen = ChooseFile(request);
+  if (chosen.isEmpty()) return false;
+  prefs.SetOpenFolder(FolderOf(chosen.toStdString()));
+  prefs.SaveToConfigFile();
+  path = chosen.toStdString();
+  return true;
+}
+
+// Asks for a file and adds it as the newest layer.
+bool OpenLayerCommand(LayerList& list, QWidget* owner, const LayerLoadRunner& run) {
+  std::string path;
+  if (!OpenLayerDialog(owner, path)) return false;
+  Layer* layer = nullptr;
+  const auto load = [&] { layer = list.AddLayer(path, false, false); };
+  if (run) {
+    run(path, load);
+  } else {
+    load();
+  }
+  return layer != nullptr;
+}
 
 // Runs the Save As dialog.
 QString ChooseSaveFile(QWidget* parent, const QString& startFolder) {

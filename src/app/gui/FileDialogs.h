@@ -1,11 +1,35 @@
-// The platform file dialog of the Save As command.
+// The file dialogs of the frame's commands: Open (with the opening of the
+// chosen file as a layer), Save As and Export Map Image.
 #pragma once
+
+#include <functional>
+#include <string>
 
 #include <QString>
 
 class QWidget;
 
 namespace kestrune {
+
+class LayerList;
+
+constexpr const char* kOpenLayerFilter = "#10000023:Shape Files (*.shp)|*.shp|";
+constexpr const char* kOpenLayerTitle = "#10000024:Open Layer";
+
+// The file dialog for a shape file to open (through ChooseFile, so a test can
+// answer it with SetFileChooser), starting in the preferences' open folder. On
+// OK the file's folder becomes that folder and the preferences are saved;
+// path is the chosen file (which need not exist). False on Cancel.
+bool OpenLayerDialog(QWidget* owner, std::string& path);
+
+// Runs the reading of a chosen file; the main frame wraps it in its busy state
+// and its progress report.
+using LayerLoadRunner = std::function<void(const std::string& path, const std::function<void()>& load)>;
+
+// The Open command: the dialog, then the file as the newest layer (a file that
+// does not exist gives an empty layer named after it), read through run when
+// one is given. True when a layer was added.
+bool OpenLayerCommand(LayerList& list, QWidget* owner, const LayerLoadRunner& run = {});
 
 // The Save As dialog: "Shape Files (*.shp)", default extension ".shp", asks
 // before overwriting, starts in startFolder. The chosen path or empty.

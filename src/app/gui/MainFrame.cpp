@@ -25,10 +25,11 @@
 #include "app/gui/AboutDlg.h"
 #include "app/gui/FileDialogs.h"
 #include "app/gui/Wiring.h"
-#include "attributes/gui/LayerDialogs.h"
+#include "attributes/gui/DisplayDialog.h"
 #include "attributes/gui/LayerToolDialogs.h"
 #include "base/gui/AppResources.h"
 #include "base/gui/PaneInterfaces.h"
+#include "base/Error.h"
 #include "base/Paths.h"
 #include "base/Platform.h"
 #include "base/Preferences.h"
@@ -53,6 +54,13 @@ constexpr int kLayersPaneWidth = 150;
 
 // True for a rectangle that encloses nothing (a layer without records).
 bool IsEmptyRect(const MapRect& r) { return r.left > r.right || r.top > r.bottom; }
+
+// Removes every layer and tells each legend that could not be written.
+void ShowRemovalErrors(LayerList& layers) {
+  std::vector<Error> errors;
+  layers.RemoveAll(&errors);
+  for (const Error& error : errors) ShowError(error);
+}
 
 // The platform's standard keys of a command (Ctrl+O for Open ...), or none.
 QList<QKeySequence> StandardKeysOf(int commandId) {
@@ -80,7 +88,7 @@ CMainFrame* GetMainFrame() { return g_frame; }
 CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
     : QMainWindow(parent),
       set_(GetResourceSet(resourceSet)),
-      layers_(std::make_unique<LayerList>(static_cast<QWidget*>(this))),
+      layers_(std::make_unique<LayerList>()),
       projection_(std::make_unique<SphereMercatorProjection>()),
       saveChooser_(ChooseSaveFile),
       exportChooser_(ChooseExportFile),
@@ -144,6 +152,8 @@ CMainFrame::~CMainFrame() {
   // The projection goes first, then the layers (writing changed legends).
   if (&GetMapProjection() == projection_.get()) SetMapProjection(nullptr);
   projection_.reset();
+  // Each legend that could not be written is told before the layers go.
+  ShowRemovalErrors(*layers_);
   layers_.reset();
 }
 
@@ -341,7 +351,9 @@ void CMainFrame::WaitForLoads() {
 void CMainFrame::OnLoadFinished(Layer* layer, const Error& error, bool cancelled,
                                 const std::vector<Error>& notices) {
   ShowLoadControls(false);
-  statusBar()->clearMessage();
+  // The count goes; a notice the load told meanwhile stays.
+  if (statusBar()->currentMessage() == progressMessage_) statusBar()->clearMessage();
+  progressMessage_.clear();
   const QString path = loadingPath_;
   loadingPath_.clear();
   if (layer) {
@@ -393,9 +405,13 @@ void CMainFrame::ShowLoadProgress(int64_t recordsRead, int percent) {
   if (!IsBusy()) return;
   if (loadBar_) loadBar_->setValue(percent);
   if (recordsRead <= 0) return;
-  statusBar()->showMessage(QString::fromStdString(
-      LangFormat("#20000800:Reading %s: %lld records", loadingName_.toUtf8().constData(),
-                 static_cast<long long>(recordsRead))));
+  // A notice the load told stays until the load ends.
+  const QString shown = statusBar()->currentMessage();
+  if (!shown.isEmpty() && shown != progressMessage_) return;
+  progressMessage_ = QString::fromStdString(LangFormat("#20000800:Reading %s: %lld records",
+                                                       loadingName_.toUtf8().constData(),
+                                                       static_cast<long long>(recordsRead)));
+  statusBar()->showMessage(progressMessage_);
 }
 
 // Open: the dialog and the opening, then the file list and the zoom.
@@ -410,14 +426,16 @@ void CMainFrame::OnFileOpen() {
 void CMainFrame::OnFileClose() {
   Layer* active = ActiveLayer();
   if (!active) return;
-  layers_->RemoveLayer(active, true);
+  Error error;
+  layers_->RemoveLayer(active, true, &error);
+  ShowError(error);
   mapPane_->InvalidateMap(true);
   layersPane_->RefreshFileList();
 }
 
 // Close All: removes every layer.
 void CMainFrame::OnFileCloseAll() {
-  layers_->RemoveAll();
+  ShowRemovalErrors(*layers_);
   mapPane_->InvalidateMap(true);
   layersPane_->RefreshFileList();
 }
@@ -490,27 +508,27 @@ void CMainFrame::OnZoomActiveFile() {
 void CMainFrame::OnDisplaySettings() {
   Layer* active = ActiveLayer();
   if (!active) return;
-  if (const auto& open = GetLayerDialogOpeners().showDisplayDialog) open(*active, this);
+  ShowDisplayDialog(*active, this);
   layersPane_->RefreshLegend();
 }
 
 // Summary Totals over all layers.
 void CMainFrame::OnSummaryTotals() {
-  if (const auto& open = GetLayerDialogOpeners().showTotals) open(*layers_, this);
+  ShowTotals(*layers_, this);
 }
 
 // Show Me: the filter dialog of the active layer.
 void CMainFrame::OnShowMe() {
   Layer* active = ActiveLayer();
   if (!active) return;
-  if (const auto& open = GetLayerDialogOpeners().showFilterDialog) open(*active, this);
+  ShowFilterDialog(*active, this);
 }
 
 // Notes of the active layer.
 void CMainFrame::OnNotes() {
   Layer* active = ActiveLayer();
   if (!active) return;
-  if (const auto& open = GetLayerDialogOpeners().editNotes) open(*active, this);
+  EditNotes(*active, this);
 }
 
 // Layer Table: the panel under the map, opened or closed.

@@ -184,6 +184,8 @@ class CMainFrame : public QMainWindow {
   QLabel* scaleLabel_ = nullptr;
   QString loadingName_;
   QString loadingPath_;
+  // The status bar's last count of records read.
+  QString progressMessage_;
   std::unique_ptr<LayerLoader> loader_;
   std::deque<QString> pendingNames_;
   QProgressBar* loadBar_ = nullptr;

@@ -4,9 +4,8 @@
 
 #include "app/gui/GuiPlatform.h"
 #include "app/gui/MainFrame.h"
-#include "attributes/gui/AttributeReportDlg.h"
-#include "attributes/gui/LayerDialogs.h"
-#include "attributes/gui/LayerToolDialogs.h"
+#include "attributes/gui/DisplayDialog.h"
+#include "attributes/gui/LegendSetupDialog.h"
 #include "base/gui/PaneInterfaces.h"
 #include "layers/gui/CLayersWnd.h"
 #include "mapview/gui/CMapWnd.h"
@@ -16,18 +15,8 @@
 
 namespace kestrune {
 
-// Messages, the message pump, the beep and the wait cursor; the Attributes
-// dialog of a double-clicked record; the layer dialogs.
-void InstallHooks(QWidget* messageParent) {
-  InstallGuiPlatform(messageParent);
-  InstallAttributeReport();
-  // The Layer Table shows a row the Attributes dialog wrote at once.
-  Shape::SetShowAttributesHandler([](Shape& shape, void* parent) {
-    ShowAttributeReport(shape, parent);
-    RefreshLayerTables();
-  });
-  InstallLayerDialogs();
-}
+// Messages, the message pump, the beep and the wait cursor.
+void InstallHooks(QWidget* messageParent) { InstallGuiPlatform(messageParent); }
 
 // The layers window, with what it asks of the frame and of the map.
 ILayersPane* CreateLayersPane(QWidget* parent, LayerList& layers) {
@@ -38,15 +27,12 @@ ILayersPane* CreateLayersPane(QWidget* parent, LayerList& layers) {
     if (CMainFrame* frame = GetMainFrame(); frame && frame->MapPane()) frame->MapPane()->GetMapView().ZoomToRect(rect, true);
   });
   pane->SetDisplayDialogHandler([](Layer* layer) {
-    const auto& open = GetLayerDialogOpeners().showDisplayDialog;
-    if (open && layer) open(*layer, GetMainFrame());
+    if (layer) ShowDisplayDialog(*layer, GetMainFrame());
     // New log fields change what Show Me hides and whether the totals apply.
     if (CMainFrame* frame = GetMainFrame()) frame->UpdateCommandStates();
   });
-  pane->SetLegendSetupHandler([](Legend& copy, QWidget* parent) {
-    const auto& run = GetLayerDialogOpeners().runLegendSetup;
-    return run ? run(copy, parent) : false;
-  });
+  pane->SetLegendSetupHandler(
+      [](Legend& copy, QWidget* parent) { return RunLegendSetup(copy, parent) == QDialog::Accepted; });
   pane->SetActiveLayerChangedHandler([] {
     if (CMainFrame* frame = GetMainFrame()) frame->UpdateCommandStates();
   });

@@ -9,18 +9,21 @@
 //       thread, a layer's load too), beeps and shows the wait cursor (window
 //       thread only) through their Qt implementation (InstallGuiPlatform);
 //       without them it writes to stderr.
-//   Shape::SetShowAttributesHandler (shapes/Shape.h): a double-clicked record
-//       opens the Attributes dialog of the attributes level (InstallAttributeReport).
-//   GetLayerDialogOpeners (attributes/gui/LayerDialogs.h): the frame's Display
-//       Settings, Show Me, Notes and Summary Totals commands and the layers
-//       window's Legend Setup open the dialogs of the attributes level
-//       (InstallLayerDialogs). After the dialog the Layer Tables reread their
-//       rows (RefreshLayerTables, mapview/gui/LayerTablePanel.h).
 //   CLayersWnd::SetZoomHandler, SetDisplayDialogHandler, SetLegendSetupHandler,
 //       SetActiveLayerChangedHandler, CMapWnd::SetPrintHandler,
 //       SetPointerHandler, SetViewChangedHandler: the two panes reach the map,
 //       the dialogs, the frame, its status bar and printing (CreateLayersPane,
-//       CreateMapPane below).
+//       CreateMapPane below). The layers window lies below the attributes
+//       level, so its Display Settings and Legend Setup dialogs come through
+//       these handlers.
+//
+// The levels above the attributes call its dialogs directly: the frame's
+// Open, Display Settings, Show Me, Notes and Summary Totals commands
+// (app/gui/MainFrame.cpp, FileDialogs.h), and the map window's and the Layer
+// Table's attribute report of a record (mapview/gui/SelectionCommands.h),
+// after which the Layer Tables reread their rows. The frame shows what the
+// core gives back as an Error (base/Error.h), such as a legend that could
+// not be written on closing.
 //
 // And the process-wide objects, each set by its owner:
 //

@@ -25,7 +25,4 @@ void ShowAttributeReport(Shape& shape, void* parentWindow) {
   if (dialog) dialog->DoModal();
 }
 
-// Installs ShowAttributeReport as the records' ShowAttributes.
-void InstallAttributeReport() { Shape::SetShowAttributesHandler(ShowAttributeReport); }
-
 }  // namespace kestrune

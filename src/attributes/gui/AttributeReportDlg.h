@@ -19,7 +19,4 @@ std::unique_ptr<CAttributesDlg> BuildAttributeReport(Shape& shape, QWidget* pare
 // owns the dialog (the map window), or null.
 void ShowAttributeReport(Shape& shape, void* parentWindow);
 
-// Makes every record's ShowAttributes open the report.
-void InstallAttributeReport();
-
 }  // namespace kestrune

@@ -332,7 +332,7 @@ void CDisplayDialog::accept() {
 // Runs the dialog, then brings values, colours and the map up to date.
 int ShowDisplayDialog(Layer& layer, QWidget* parent) {
   const int16_t column = layer.GetLegendColumn();
-  CDisplayDialog dialog(layer, parent ? parent : OwnerWidget(layer.GetOwnerWindow()));
+  CDisplayDialog dialog(layer, parent);
   const int result = dialog.exec();
   if (layer.GetLegendColumn() != column) {
     // Values must follow the new field; a legend the user set up in this

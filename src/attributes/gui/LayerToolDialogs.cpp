@@ -1,4 +1,4 @@
-// Open Layer, Notes, Show Me and Total Summary.
+// Notes, Show Me and Total Summary.
 #include "attributes/gui/LayerToolDialogs.h"
 
 #include <QButtonGroup>
@@ -19,9 +19,6 @@
 
 #include "attributes/gui/DialogSupport.h"
 #include "base/Platform.h"
-#include "attributes/gui/DisplayDialog.h"
-#include "attributes/gui/LayerDialogs.h"
-#include "attributes/gui/LegendSetupDialog.h"
 #include "base/Paths.h"
 #include "base/Preferences.h"
 #include "layers/Layer.h"
@@ -67,41 +64,6 @@ constexpr int kBoomIds[3] = {kIdBoomOnOnly, kIdBoomOffOnly, kIdBoomAny};
 constexpr int kRateIds[3] = {kIdRateAboveZero, kIdRateZeroOnly, kIdRateAny};
 
 }  // namespace
-
-// ---------------------------------------------------------------- Open Layer
-
-// The open dialog in the last folder; the chosen folder is remembered.
-bool OpenLayerDialog(QWidget* owner, std::string& path) {
-  path.clear();
-  FileDialogRequest request;
-  request.parent = owner;
-  request.filter = QtFilterFromPairs(LangQString(kOpenLayerFilter));
-  request.title = LangQString(kOpenLayerTitle);
-  CPreferences& prefs = GetPreferences();
-  request.startFolder = QString::fromStdString(prefs.GetOpenFolder());
-  request.save = false;
-  request.mustExist = false;
-  const QString chosen = ChooseFile(request);
-  if (chosen.isEmpty()) return false;
-  prefs.SetOpenFolder(FolderOf(chosen.toStdString()));
-  prefs.SaveToConfigFile();
-  path = chosen.toStdString();
-  return true;
-}
-
-// Asks for a file and adds it as the newest layer.
-bool OpenLayerCommand(LayerList& list, QWidget* owner, const LayerLoadRunner& run) {
-  std::string path;
-  if (!OpenLayerDialog(owner, path)) return false;
-  Layer* layer = nullptr;
-  const auto load = [&] { layer = list.AddLayer(path, owner, false, false); };
-  if (run) {
-    run(path, load);
-  } else {
-    load();
-  }
-  return layer != nullptr;
-}
 
 // ---------------------------------------------------------------- Notes
 
@@ -189,9 +151,11 @@ bool EditNotes(Layer& layer, QWidget* parent) {
   const QString original = NotesTextFromBytes(bytes, encoding);
   QString text = original;
   bool saved = false;
-  CNotesDialog dialog(text, parent ? parent : OwnerWidget(layer.GetOwnerWindow()), [&](const QString& edited) {
+  CNotesDialog dialog(text, parent, [&](const QString& edited) {
     // Untouched notes go back exactly as they were read, whatever their line ends.
-    saved = SaveNotes(layer, edited == original ? bytes : NotesBytesFromText(edited, encoding));
+    Error error;
+    saved = SaveNotes(layer, edited == original ? bytes : NotesBytesFromText(edited, encoding), &error);
+    ShowError(error);
     return saved;
   });
   dialog.exec();
@@ -260,7 +224,7 @@ void CShowMeDialog::accept() {
 int ShowFilterDialog(Layer& layer, QWidget* parent) {
   int mask = layer.GetFilterMask();
   const LogFields& fields = layer.GetLogFields();
-  CShowMeDialog dialog(mask, parent ? parent : OwnerWidget(layer.GetOwnerWindow()), fields.Has(LogField::Boom),
+  CShowMeDialog dialog(mask, parent, fields.Has(LogField::Boom),
                        fields.Has(LogField::Rate));
   const int result = dialog.exec();
   layer.SetFilterMask(mask);
@@ -305,22 +269,8 @@ void ShowTotals(LayerList& list, QWidget* parent) {
   std::string volume;
   list.GetTotalsTexts(area, volume);
   CTotalSummaryDialog dialog(QString::fromStdString(area), QString::fromStdString(volume),
-                             parent ? parent : OwnerWidget(list.GetOwnerWindow()));
+                             parent);
   dialog.exec();
-}
-
-// ---------------------------------------------------------------- the frame's commands
-
-// Hands the dialogs to the main window's command openers and the layers window.
-void InstallLayerDialogs() {
-  LayerDialogOpeners& openers = GetLayerDialogOpeners();
-  openers.showDisplayDialog = [](Layer& layer, QWidget* parent) { ShowDisplayDialog(layer, parent); };
-  openers.showFilterDialog = [](Layer& layer, QWidget* parent) { ShowFilterDialog(layer, parent); };
-  openers.editNotes = [](Layer& layer, QWidget* parent) { EditNotes(layer, parent); };
-  openers.showTotals = [](LayerList& list, QWidget* parent) { ShowTotals(list, parent); };
-  openers.runLegendSetup = [](Legend& copy, QWidget* parent) {
-    return RunLegendSetup(copy, parent) == QDialog::Accepted;
-  };
 }
 
 }  // namespace kestrune

@@ -1,5 +1,5 @@
-// The dialogs of the layer list's commands: the Open Layer file dialog, the
-// notes of a layer, the "Show Me" filter and the summary totals over all files.
+// The dialogs of the layer list's commands: the notes of a layer, the "Show
+// Me" filter and the summary totals over all files.
 #pragma once
 
 #include <functional>
@@ -15,25 +15,6 @@ namespace kestrune {
 
 class Layer;
 class LayerList;
-
-// ---- Open Layer
-
-constexpr const char* kOpenLayerFilter = "#10000023:Shape Files (*.shp)|*.shp|";
-constexpr const char* kOpenLayerTitle = "#10000024:Open Layer";
-
-// The file dialog for a shape file to open, starting in the preferences' open
-// folder. On OK the file's folder becomes that folder and the preferences are
-// saved; path is the chosen file (which need not exist). False on Cancel.
-bool OpenLayerDialog(QWidget* owner, std::string& path);
-
-// Runs the reading of a chosen file; the main frame wraps it in its busy state
-// and its progress report.
-using LayerLoadRunner = std::function<void(const std::string& path, const std::function<void()>& load)>;
-
-// The Open command: the dialog, then the file as the newest layer (a file that
-// does not exist gives an empty layer named after it), read through run when
-// one is given. True when a layer was added.
-bool OpenLayerCommand(LayerList& list, QWidget* owner, const LayerLoadRunner& run = {});
 
 // ---- Notes
 
@@ -74,8 +55,7 @@ class CNotesDialog : public CLangDialog {
 
 // Opens the layer's notes in the Notes dialog and saves them on OK. A notes
 // file that cannot be written is reported and the dialog stays open with the
-// typed text. True when the notes were saved. Without a parent the dialog
-// belongs to the layer's owner window (so do those below).
+// typed text. True when the notes were saved.
 bool EditNotes(Layer& layer, QWidget* parent = nullptr);
 
 // ---- Show Me
@@ -135,13 +115,7 @@ class CTotalSummaryDialog : public CLangDialog {
 };
 
 // Adds up the open files' field areas and volumes and shows those of the
-// newest file's product slot (parented to the list's owner without a parent).
+// newest file's product slot.
 void ShowTotals(LayerList& list, QWidget* parent = nullptr);
-
-// ---- The main window's layer commands
-
-// Makes the main window's Display Settings, Show Me, Notes and Summary Totals
-// commands open these dialogs.
-void InstallLayerDialogs();
 
 }  // namespace kestrune

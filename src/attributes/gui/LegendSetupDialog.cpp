@@ -308,7 +308,8 @@ void CLegendSetupDialog::SaveTemplate() {
   request.confirmOverwrite = true;
   const QString path = ChooseFile(request);
   if (path.isEmpty()) return;
-  legend_.SaveFile(path.toStdString());
+  Error error;
+  if (!legend_.SaveFile(path.toStdString(), &error)) ShowError(error);
 }
 
 // Picks a class colour for a colour cell.

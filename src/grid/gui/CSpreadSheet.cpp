@@ -47,16 +47,6 @@ QWidget* FindControl(QWidget* parent, int id) {
   return nullptr;
 }
 
-// The key-state flags of the mouse-move hooks.
-uint32_t KeyFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
-  uint32_t flags = 0;
-  if (buttons & Qt::LeftButton) flags |= kMkLButton;
-  if (buttons & Qt::RightButton) flags |= kMkRButton;
-  if (buttons & Qt::MiddleButton) flags |= kMkMButton;
-  if (modifiers & Qt::ShiftModifier) flags |= kMkShift;
-  if (modifiers & Qt::ControlModifier) flags |= kMkControl;
-  return flags;
-}
 
 }  // namespace
 
@@ -258,7 +248,10 @@ bool CSpreadSheet::Create(QWidget* parent, QWidget* placeholder, bool bordered) 
 // Makes the cell table once, rows sized for the grid's font.
 bool CSpreadSheet::AllocateCells(int rows, int cols) {
   model_.SetDefaultCellHeight(RowHeightForFont(font()));
-  if (!model_.AllocateCells(rows, cols)) return false;
+  if (!model_.AllocateCells(rows, cols)) {
+    ShowError(model_.LastError());
+    return false;
+  }
   Redraw();
   return true;
 }
@@ -325,7 +318,10 @@ void CSpreadSheet::SetColumnWidth(int col, double width, bool inDialogUnits) {
 
 // Inserts a row of default cells and follows the scroll rule.
 bool CSpreadSheet::InsertRow(int at) {
-  if (!model_.InsertRow(at)) return false;
+  if (!model_.InsertRow(at)) {
+    ShowError(model_.LastError());
+    return false;
+  }
   SyncVertBar();
   SyncEditorPlacement();
   if (model_.redrawOnChange) Redraw();
@@ -379,11 +375,6 @@ void CSpreadSheet::SetCellBackColour(int row, int col, Color colour) {
   SetCellAttr(row, col, kAttrBackColour, colour);
 }
 
-// Sets the text colour of the named cells.
-void CSpreadSheet::SetCellTextColour(int row, int col, Color colour) {
-  SetCellAttr(row, col, kAttrTextColour, colour);
-}
-
 // Sets the caller's value of the named cells.
 void CSpreadSheet::SetCellData(int row, int col, uint32_t data) {
   model_.SetCellAttr(row, col, kAttrItemData, data);
@@ -404,16 +395,6 @@ void CSpreadSheet::SetCellBorders(int row, int col, uint32_t borders) {
   SetCellAttr(row, col, kAttrBorders, borders);
 }
 
-// Makes the named Number cells show 0 as nothing, or not.
-void CSpreadSheet::SetCellBlankZero(int row, int col, bool blankZero) {
-  SetCellAttr(row, col, kAttrBlankZero, blankZero ? 1u : 0u);
-}
-
-// Sets or clears the modified mark of the named cells.
-void CSpreadSheet::SetCellModified(int row, int col, bool modified) {
-  model_.SetCellAttr(row, col, kAttrModified, modified ? 1u : 0u);
-}
-
 // Sets the list offered by the named list cells.
 void CSpreadSheet::SetCellChoices(int row, int col, const SheetChoiceList& choices) {
   model_.SetCellChoices(row, col, choices);
@@ -422,11 +403,6 @@ void CSpreadSheet::SetCellChoices(int row, int col, const SheetChoiceList& choic
 // Sets the item value the keyboard steps over in the named list cells.
 void CSpreadSheet::SetCellSkipData(int row, int col, uint32_t skipData) {
   model_.SetCellAttr(row, col, kAttrSkipData, skipData);
-}
-
-// Sets the room of the open list of the named list cells.
-void CSpreadSheet::SetCellDropHeight(int row, int col, int height) {
-  model_.SetCellAttr(row, col, kAttrDropHeight, static_cast<uint32_t>(height));
 }
 
 // Sets the images of the named Button cells.
@@ -486,12 +462,6 @@ bool CSpreadSheet::IsCellModified(int row, int col) const {
 // Sets the colour of the lines between cells.
 void CSpreadSheet::SetGridLineColour(Color colour) {
   model_.gridLineColour = colour;
-  Redraw();
-}
-
-// Turns the lines between cells on or off.
-void CSpreadSheet::SetDrawGridLines(bool draw) {
-  model_.drawGridLines = draw;
   Redraw();
 }
 
@@ -854,7 +824,7 @@ void CSpreadSheet::mouseReleaseEvent(QMouseEvent* event) {
 void CSpreadSheet::mouseMoveEvent(QMouseEvent* event) {
   const QPoint p = event->position().toPoint() - QPoint(border_, border_);
   int row = -1, col = -1, left = 0, top = 0;
-  const uint32_t flags = KeyFlags(event->buttons(), event->modifiers());
+  const uint32_t flags = MouseFlags(event->buttons(), event->modifiers());
   if (model_.HitTest(p.x(), p.y(), row, col, left, top)) {
     OnCellMouseMove(row, col, left, top, flags);
     OnCellMouseMoveExtra(row, col, left, top, flags);
@@ -939,7 +909,7 @@ void CSpreadSheet::OnCellLButtonUp(int row, int col, int cellLeft, int cellTop) 
 
 // Shows a held Button cell pressed only while the pointer is over it.
 void CSpreadSheet::OnCellMouseMove(int row, int col, int, int, uint32_t keyFlags) {
-  if (!capturing_ || !(keyFlags & kMkLButton)) return;
+  if (!capturing_ || !(keyFlags & kMouseLeftButton)) return;
   const CellPos current = model_.Current();
   CSheetCell* cell = model_.Cell(current.row, current.col);
   if (!cell || cell->kind != kCellButton) return;

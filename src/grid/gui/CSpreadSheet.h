@@ -15,6 +15,7 @@
 #include <QWidget>
 
 #include "grid/SheetModel.h"
+#include "grid/gui/MouseKeys.h"
 
 class QScrollBar;
 
@@ -37,13 +38,6 @@ constexpr int kGridPlaceholderId = 4000;
 // combo box (posted: delivered after the current event is handled).
 constexpr int kCommitFromCombo = 0;
 constexpr int kCommitFromEdit = 1;
-
-// Key-state flags passed to the mouse-move hooks.
-constexpr uint32_t kMkLButton = 0x1;
-constexpr uint32_t kMkRButton = 0x2;
-constexpr uint32_t kMkShift = 0x4;
-constexpr uint32_t kMkControl = 0x8;
-constexpr uint32_t kMkMButton = 0x10;
 
 // Longest text an editor hands over, and the typing limit of Number cells.
 constexpr int kMaxEditorText = 255;
@@ -85,16 +79,12 @@ class CSpreadSheet : public QWidget {
   void SetCellFont(int row, int col, const QFont& font);
   void SetCellFormat(int row, int col, uint32_t textFormat);
   void SetCellBackColour(int row, int col, Color colour);
-  void SetCellTextColour(int row, int col, Color colour);
   void SetCellData(int row, int col, uint32_t data);
   void SetCellLocked(int row, int col, bool locked);
   void SetCellDecimals(int row, int col, int decimals);
   void SetCellBorders(int row, int col, uint32_t borders);
-  void SetCellBlankZero(int row, int col, bool blankZero);
-  void SetCellModified(int row, int col, bool modified);
   void SetCellChoices(int row, int col, const SheetChoiceList& choices);
   void SetCellSkipData(int row, int col, uint32_t skipData);
-  void SetCellDropHeight(int row, int col, int height);
   // Images of a Button cell by pressed state (0 up, 1 down, 2 spare).
   void SetCellBitmaps(int row, int col, const std::array<QPixmap, 3>& bitmaps);
   // Slots for the generic SetCellAttr forms of the font and bitmap attributes.
@@ -115,9 +105,6 @@ class CSpreadSheet : public QWidget {
   // ---- Grid-wide settings
   void SetGridLineColour(Color colour);
   Color GridLineColour() const { return model_.gridLineColour; }
-  void SetDrawGridLines(bool draw);
-  void SetRecalcOnChange(bool recalc) { model_.recalcOnChange = recalc; }
-  void SetRedrawOnChange(bool redraw) { model_.redrawOnChange = redraw; }
   // Frozen rows and columns at the edges (the dialogs use none).
   void SetFixedCells(int leftCols, int rightCols, int topRows, int bottomRows);
   void AddOwnedObject(std::unique_ptr<SheetOwnedObject> object);

@@ -26,8 +26,6 @@ namespace kestrune {
 
 namespace {
 
-CLayersWnd* g_layersWnd = nullptr;
-
 // Where a line keeps its item.
 constexpr int kItemRole = Qt::UserRole;
 // Where a theme box line keeps its field number.
@@ -184,12 +182,8 @@ QLabel* MakeLabel(CLayersWnd* window, int id, const char* text, const QFont& fon
 
 }  // namespace
 
-// The layers window while it exists.
-CLayersWnd* GetLayersWnd() { return g_layersWnd; }
-
 // Makes the fonts, the pictures and the children; the first size places them.
 CLayersWnd::CLayersWnd(QWidget* parent) : QWidget(parent) {
-  g_layersWnd = this;
   setObjectName(QStringLiteral("LayersWnd"));
   boldFont_ = QFont(QString::fromLatin1(kFontFace));
   boldFont_.setPixelSize(kFontPixelSize);
@@ -234,7 +228,6 @@ CLayersWnd::CLayersWnd(QWidget* parent) : QWidget(parent) {
 
 // Empties the lists before the items they point at go.
 CLayersWnd::~CLayersWnd() {
-  if (g_layersWnd == this) g_layersWnd = nullptr;
   // The lines point at the items; they go first.
   const QSignalBlocker blockFiles(fileList_);
   fileList_->clear();

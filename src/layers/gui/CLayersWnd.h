@@ -144,7 +144,4 @@ class CLayersWnd : public QWidget, public ILayersPane {
   std::function<void()> activeChanged_;
 };
 
-// The layers window while it exists, or none.
-CLayersWnd* GetLayersWnd();
-
 }  // namespace kestrune

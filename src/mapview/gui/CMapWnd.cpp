@@ -19,6 +19,7 @@
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
 #include "mapview/gui/MapTools.h"
+#include "mapview/gui/SelectionCommands.h"
 
 namespace kestrune {
 
@@ -61,17 +62,6 @@ MapPoint MapPointAt(const CMapTransform& transform, const QPoint& pixel) {
 }
 
 }  // namespace
-
-// The key-state word of a mouse message from Qt's buttons and modifiers.
-unsigned MouseFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
-  unsigned flags = 0;
-  if (buttons & Qt::LeftButton) flags |= kMouseLeftButton;
-  if (buttons & Qt::RightButton) flags |= kMouseRightButton;
-  if (buttons & Qt::MiddleButton) flags |= kMouseMiddleButton;
-  if (modifiers & Qt::ShiftModifier) flags |= kMouseShift;
-  if (modifiers & Qt::ControlModifier) flags |= kMouseControl;
-  return flags;
-}
 
 // Makes the window with its select tool and publishes its transform and itself.
 CMapWnd::CMapWnd(QWidget* parent) : QWidget(parent) {
@@ -404,7 +394,7 @@ bool CMapWnd::SelectInRect(const MapRect& rect, bool extend) {
 
 // Opens the attributes of the active layer's one selected record.
 void CMapWnd::EditSelectedAttributes() {
-  if (Layer* layer = GetActiveLayer()) layer->EditSelectedAttributes();
+  if (Layer* layer = GetActiveLayer()) kestrune::EditSelectedAttributes(*layer, this);
 }
 
 // Shows the active layer's menu at a map point and hands the choice back.
@@ -412,7 +402,7 @@ void CMapWnd::ShowContextMenu(const MapPoint& at) {
   Layer* layer = GetActiveLayer();
   if (!layer) return;
   MenuItems items;
-  const bool wantsChoice = layer->BuildContextMenu(items);
+  const bool wantsChoice = BuildSelectionMenu(*layer, items);
   if (items.empty()) return;
   // No parent: the menu must not be deleted with the window while it runs.
   QMenu menu;
@@ -427,7 +417,7 @@ void CMapWnd::ShowContextMenu(const MapPoint& at) {
   QAction* chosen = menu.exec(mapToGlobal(QPoint(pixel.x, pixel.y)));
   // The menu ran its own event loop: the window or the layer may be gone.
   if (!self || !chosen || !wantsChoice || !IsOpenLayer(layers_, layer)) return;
-  layer->DoContextCommand(chosen->data().toInt());
+  RunSelectionCommand(*layer, chosen->data().toInt(), this);
 }
 
 }  // namespace kestrune

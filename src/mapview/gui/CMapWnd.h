@@ -77,8 +77,8 @@ class CMapWnd : public QWidget, public IMapPane, public InvalidateTarget {
   bool SelectInRect(const MapRect& rect, bool extend);
   // The active layer's attribute report of its one selected record.
   void EditSelectedAttributes();
-  // The active layer's right-button menu at a map point; its choice goes back
-  // to the layer.
+  // The active layer's right-button menu at a map point; its choice runs on
+  // the selection (SelectionCommands.h).
   void ShowContextMenu(const MapPoint& at);
 
   // Printing is another window's work; the frame installs it here.
@@ -129,8 +129,5 @@ class CMapWnd : public QWidget, public IMapPane, public InvalidateTarget {
   QPoint handStart_;
   QPoint handOffset_;
 };
-
-// Key-state bits of a Qt mouse or wheel event, as the tools read them.
-unsigned MouseFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);
 
 }  // namespace kestrune

@@ -59,7 +59,7 @@ bool CliMapFiles::Open(const std::vector<std::string>& paths, std::ostream& err)
       break;
     }
     errors.clear();
-    Layer* layer = list_.AddLayer(path, nullptr, true, false, &errors);
+    Layer* layer = list_.AddLayer(path, true, false, &errors);
     for (const Error& error : errors) err << error.text << '\n';
     if (!layer) {
       err << path << '\n';

@@ -22,6 +22,7 @@
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
 #include "mapview/MapView.h"
+#include "mapview/gui/SelectionCommands.h"
 
 namespace kestrune {
 
@@ -350,11 +351,11 @@ void CLayerTablePanel::OpenAttributes(int row) {
   layer->ClearSelection();
   layer->SelectRecords(shapes);
   syncing_ = false;
-  // One parcel: the layer's own command, which also recolours the record.
+  // One parcel: the selection's command, which also recolours the record.
   if (layer->GetSelectionCount() == 1) {
-    layer->EditSelectedAttributes();
+    EditSelectedAttributes(*layer, this);
   } else {
-    shapes.front()->ShowAttributes(this);
+    ShowRecordAttributes(*shapes.front(), this);
   }
   Refresh();
 }

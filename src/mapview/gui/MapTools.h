@@ -7,6 +7,7 @@
 #include <QCursor>
 
 #include "geo/Canvas.h"
+#include "grid/gui/MouseKeys.h"
 
 class QPainter;
 class QWidget;
@@ -15,13 +16,6 @@ namespace kestrune {
 
 class CMapWnd;
 class CMapTransform;
-
-// Key-state bits of a mouse message, as the tools read them.
-constexpr unsigned kMouseLeftButton = 0x0001;
-constexpr unsigned kMouseRightButton = 0x0002;
-constexpr unsigned kMouseShift = 0x0004;
-constexpr unsigned kMouseControl = 0x0008;
-constexpr unsigned kMouseMiddleButton = 0x0010;
 
 // Rubber band drawing phases.
 constexpr int kBandMove = 0;      // erase the last rectangle, draw the current one

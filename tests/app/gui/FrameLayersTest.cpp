@@ -340,6 +340,48 @@ TEST_F(FrameLayersTest, CloseTakesTheActiveLayerAndCloseAllTheRest) {
   EXPECT_TRUE(frame.Action(kIdFileOpen)->isEnabled());
 }
 
+TEST_F(FrameLayersTest, EveryLegendThatCannotBeWrittenOnClosingIsToldOnce) {
+  NEED_TESTDATA();
+  const fs::path target = dir_ / "elsewhere.txt";
+  WriteFileBytes(target, "kept");
+  // A changed legend whose file is a link: the save is refused and told.
+  const auto changeLegend = [&](Layer* layer) {
+    fs::create_symlink(target, layer->GetLegendPath());
+    Legend legend;
+    legend.Insert(5.0, 0xFF);
+    legend.SetChanged(true);
+    layer->SetLegend(legend);
+  };
+  const auto legendMessages = [&] {
+    return std::count_if(messages_.begin(), messages_.end(), [](const MessageRequest& r) {
+      return r.caption == "Legend" && r.text.find("symbolic link") != std::string::npos &&
+             r.icon == MessageIcon::Warning;
+    });
+  };
+  {
+    CMainFrame frame(kStandardSet);
+    for (const char* set : {"field/boundary-simple1.shp", "field/ab-line-simple1.shp", "field/ssurgo-simple1.shp"}) {
+      ASSERT_TRUE(OpenAndWait(frame, Copy(set)));
+    }
+    messages_.clear();
+    for (Layer* layer : frame.Layers().Layers()) changeLegend(layer);
+    frame.Action(kIdFileClose)->trigger();
+    EXPECT_EQ(legendMessages(), 1);
+    EXPECT_EQ(messages_.size(), 1u);
+    frame.Action(kIdFileCloseAll)->trigger();
+    EXPECT_EQ(legendMessages(), 3);
+    EXPECT_EQ(messages_.size(), 3u);
+
+    ASSERT_TRUE(OpenAndWait(frame, QString::fromStdString((dir_ / "data" / "boundary-simple1.shp").string())));
+    fs::remove(frame.Layers().Head()->GetLegendPath());
+    messages_.clear();
+    changeLegend(frame.Layers().Head());
+  }
+  // The frame going tells the last one.
+  EXPECT_EQ(legendMessages(), 1);
+  EXPECT_EQ(ReadFileBytes(target), "kept");
+}
+
 TEST_F(FrameLayersTest, ZoomCommandsMoveTheView) {
   NEED_TESTDATA();
   CMainFrame frame(kStandardSet);

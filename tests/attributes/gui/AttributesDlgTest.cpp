@@ -618,7 +618,6 @@ TEST_F(IdentifyReport, ALineShowsItsGroundLength) {
 }
 
 TEST_F(IdentifyReport, ShowAttributesOpensTheReportModallyAndTheLayerRecoloursTheRecord) {
-  InstallAttributeReport();
   Layer& layer = Load("field/as-applied-simple1.shp");
   ASSERT_EQ(layer.GetLegendColumn(), 1);
   Shape* point = Record(9);
@@ -637,7 +636,8 @@ TEST_F(IdentifyReport, ShowAttributesOpensTheReportModallyAndTheLayerRecoloursTh
     grid.SetCellNumber(r, 1, newRate);
     QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
   });
-  ASSERT_TRUE(layer.EditSelectedAttributes());
+  ShowAttributeReport(*point, nullptr);
+  ASSERT_TRUE(layer.RereadSelectedRecord());
   EXPECT_TRUE(sawDialog);
   EXPECT_DOUBLE_EQ(point->GetValue(), newRate);
   EXPECT_EQ(point->GetColor(), layer.GetValueColor(newRate));
@@ -652,10 +652,9 @@ TEST_F(IdentifyReport, ShowAttributesOpensTheReportModallyAndTheLayerRecoloursTh
       w->close();
     }
   });
-  loose.ShowAttributes(nullptr);
+  ShowAttributeReport(loose, nullptr);
   QTest::qWait(10);
   EXPECT_FALSE(modal);
-  Shape::SetShowAttributesHandler(nullptr);
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
-// The Open Layer file dialog and command, the Notes dialog with the notes
+// The Notes dialog with the notes
 // file, the Show Me filter dialog and the Total Summary dialog, on real widgets.
 #include <QCheckBox>
-#include <QDir>
-#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,7 +13,6 @@
 
 #include "attributes/gui/DialogSupport.h"
 #include "attributes/gui/DisplayDialog.h"
-#include "attributes/gui/LayerDialogs.h"
 #include "attributes/gui/LayerToolDialogs.h"
 #include "attributes/gui/LegendSetupDialog.h"
 #include "lang/LangFile.h"
@@ -28,114 +25,6 @@ namespace kestrune::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// ---------------------------------------------------------------- Open Layer
-
-class OpenLayerTest : public ::testing::Test {
- protected:
-  PreferencesSandbox prefs_;
-  TempDir dir_;
-};
-
-TEST_F(OpenLayerTest, TheDialogStartsInTheOpenFolderAndRemembersTheChosenOne) {
-  GetPreferences().SetOpenFolder("/srv/fields");
-  const std::string chosen = (dir_ / "north" / "yield.shp").string();
-  ChooserScope chooser{QString::fromStdString(chosen)};
-  QWidget owner;
-  std::string path;
-  ASSERT_TRUE(OpenLayerDialog(&owner, path));
-  EXPECT_EQ(path, chosen);
-  ASSERT_EQ(chooser.requests.size(), 1u);
-  const FileDialogRequest& r = chooser.requests[0];
-  EXPECT_EQ(r.title, "Open Layer");
-  EXPECT_EQ(r.filter, "Shape Files (*.shp)");
-  EXPECT_EQ(r.startFolder, "/srv/fields");
-  EXPECT_EQ(r.parent, &owner);
-  EXPECT_FALSE(r.save);
-  EXPECT_FALSE(r.mustExist);
-  const std::string folder = (dir_ / "north").string();
-  EXPECT_EQ(GetPreferences().GetOpenFolder(), folder);
-  EXPECT_EQ(prefs_.Stored().GetOpenFolder(), folder);
-
-  // Cancel: no path, the folder stays.
-  chooser.SetAnswer(QString());
-  path = "left over";
-  EXPECT_FALSE(OpenLayerDialog(&owner, path));
-  EXPECT_TRUE(path.empty());
-  EXPECT_EQ(prefs_.Stored().GetOpenFolder(), folder);
-}
-
-TEST_F(OpenLayerTest, TheOpenCommandAddsTheChosenFileAsTheNewestLayer) {
-  KESTRUNE_TESTDATA_OR_SKIP(data);
-  const fs::path field = CopyFileSet(data / "field" / "boundary-simple1.shp", dir_.path());
-  const fs::path points = CopyFileSet(data / "field" / "yield-simple1.shp", dir_.path());
-  LayerList list;
-  ChooserScope chooser{QString::fromStdString(field.string())};
-  EXPECT_TRUE(OpenLayerCommand(list, nullptr));
-  chooser.SetAnswer(QString::fromStdString(points.string()));
-  EXPECT_TRUE(OpenLayerCommand(list, nullptr));
-  ASSERT_EQ(list.GetCount(), 2);
-  EXPECT_EQ(list.Layers()[0]->GetFileName(), "yield-simple1.shp");
-  EXPECT_EQ(list.Layers()[0]->GetRecordCount(), 3365u);
-  EXPECT_EQ(list.Layers()[1]->GetFileName(), "boundary-simple1.shp");
-
-  // A name typed that does not exist gives an empty layer of that name.
-  chooser.SetAnswer(QString::fromStdString((dir_ / "new.shp").string()));
-  EXPECT_TRUE(OpenLayerCommand(list, nullptr));
-  ASSERT_EQ(list.GetCount(), 3);
-  EXPECT_EQ(list.Layers()[0]->GetFileName(), "new.shp");
-  EXPECT_EQ(list.Layers()[0]->GetRecordCount(), 0u);
-
-  // A file that is no shape file is refused; Cancel adds nothing.
-  WriteFileBytes(dir_ / "junk.shp", std::string(100, 'x'));
-  chooser.SetAnswer(QString::fromStdString((dir_ / "junk.shp").string()));
-  {
-    MessageCapture messages;
-    EXPECT_FALSE(OpenLayerCommand(list, nullptr));
-  }
-  chooser.SetAnswer(QString());
-  EXPECT_FALSE(OpenLayerCommand(list, nullptr));
-  EXPECT_EQ(list.GetCount(), 3);
-}
-
-TEST_F(OpenLayerTest, ThePlatformDialogIsSetUpFromTheRequest) {
-  WriteFileBytes(dir_ / "a.shp", "");
-  WriteFileBytes(dir_ / "b.txt", "");
-  FileDialogRequest request;
-  request.title = "Open Layer";
-  request.filter = "Shape Files (*.shp)";
-  request.startFolder = QString::fromStdString(dir_.path().string());
-  WhenModal("FileDialog", [&](QDialog* d) {
-    auto* files = qobject_cast<QFileDialog*>(d);
-    ASSERT_NE(files, nullptr);
-    EXPECT_EQ(files->windowTitle(), "Open Layer");
-    EXPECT_EQ(files->nameFilters(), QStringList{"Shape Files (*.shp)"});
-    EXPECT_EQ(QDir(files->directory()).canonicalPath(), QDir(request.startFolder).canonicalPath());
-    EXPECT_EQ(files->acceptMode(), QFileDialog::AcceptOpen);
-    EXPECT_EQ(files->fileMode(), QFileDialog::AnyFile);
-    // The name typed into the dialog's file name line, as a user would.
-    auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    ASSERT_NE(name, nullptr);
-    name->clear();
-    QTest::keyClicks(name, "a.shp");
-    EXPECT_EQ(QFileInfo(files->selectedFiles().value(0)).fileName(), "a.shp");
-    static_cast<QDialog*>(files)->accept();
-  });
-  EXPECT_EQ(QFileInfo(RunFileDialog(request)).fileName(), "a.shp");
-
-  request.save = true;
-  request.confirmOverwrite = true;
-  request.defaultSuffix = "lgd";
-  WhenModal("FileDialog", [&](QDialog* d) {
-    auto* files = qobject_cast<QFileDialog*>(d);
-    ASSERT_NE(files, nullptr);
-    EXPECT_EQ(files->acceptMode(), QFileDialog::AcceptSave);
-    EXPECT_EQ(files->defaultSuffix(), "lgd");
-    EXPECT_FALSE(files->testOption(QFileDialog::DontConfirmOverwrite));
-    files->reject();
-  });
-  EXPECT_TRUE(RunFileDialog(request).isEmpty());
-}
 
 // ---------------------------------------------------------------- Notes
 
@@ -371,10 +260,6 @@ TEST_F(ShowMeTest, ShowFilterDialogFiltersTheLayerAndRepaintsHoweverItEnds) {
 }
 
 TEST_F(ShowMeTest, TheMainWindowsCommandsOpenTheDialogsOverTheGivenWindow) {
-  InstallLayerDialogs();
-  LayerDialogOpeners& openers = GetLayerDialogOpeners();
-  ASSERT_TRUE(openers.showDisplayDialog && openers.showFilterDialog && openers.editNotes && openers.showTotals &&
-              openers.runLegendSetup);
   TempDir dir;
   LayerList list;
   Layer* layer = list.AddLayer((dir / "f.shp").string());
@@ -386,20 +271,19 @@ TEST_F(ShowMeTest, TheMainWindowsCommandsOpenTheDialogsOverTheGivenWindow) {
     });
   };
   expectParent(ControlName(kShowMeDialogId));
-  openers.showFilterDialog(*layer, &frame);
+  ShowFilterDialog(*layer, &frame);
   expectParent(ControlName(kNotesDialogId));
-  openers.editNotes(*layer, &frame);
+  EditNotes(*layer, &frame);
   expectParent(ControlName(kDisplayDialogId));
-  openers.showDisplayDialog(*layer, &frame);
+  ShowDisplayDialog(*layer, &frame);
   expectParent(ControlName(kTotalSummaryDialogId));
-  openers.showTotals(list, &frame);
+  ShowTotals(list, &frame);
   // The layers window's legend double click: Cancel leaves the copy as it was.
   expectParent(ControlName(kLegendSetupDialogId));
   Legend copy;
   copy.Insert(10.0, 0x0000FF);
-  EXPECT_FALSE(openers.runLegendSetup(copy, &frame));
+  EXPECT_NE(RunLegendSetup(copy, &frame), QDialog::Accepted);
   EXPECT_EQ(copy.GetCount(), 1u);
-  GetLayerDialogOpeners() = LayerDialogOpeners{};
 }
 
 // ---------------------------------------------------------------- translation

@@ -849,5 +849,23 @@ TEST(SpreadSheetDialog, TheWheelScrollsLinesAndClosesTheEditor) {
   EXPECT_FALSE(w.grid->IsEditOpen());
 }
 
+// The model keeps why a row array could not be made; the widget shows it once.
+TEST(SpreadSheetCells, AnArrayTooLargeToMakeIsShownOnceAndTheGridStaysUsable) {
+  std::vector<MessageRequest> shown;
+  MessageHandler previous = SetMessageHandler([&](const MessageRequest& r) {
+    shown.push_back(r);
+    return MessageAnswer::Ok;
+  });
+  CSpreadSheet grid;
+  EXPECT_FALSE(grid.AllocateCells(3'000'000, 2));
+  EXPECT_FALSE(grid.AllocateCells(-1, 2)) << "bad arguments are refused without a message";
+  ASSERT_TRUE(grid.AllocateCells(2, 2));
+  SetMessageHandler(std::move(previous));
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, "Unable to create cell array.");
+  EXPECT_EQ(shown[0].caption, "Debug");
+  EXPECT_EQ(shown[0].icon, MessageIcon::Information);
+}
+
 }  // namespace
 }  // namespace kestrune

@@ -271,7 +271,7 @@ TEST(AreaFillOpacity, FullOpacityIsTheOpaqueFillAndLessLetsTheGroundThrough) {
   ASSERT_TRUE(plain.Open() && plain.Load());
   const QImage before = DrawLayer(plain, view);
   // The record as every area has always drawn: black outline, opaque fill of its colour.
-  Shape* record = plain.First();
+  Shape* record = plain.Records().empty() ? nullptr : plain.Records().front();
   ASSERT_NE(record, nullptr);
   const Color colour = record->GetColor();
   QImage opaque(120, 90, QImage::Format_RGB32);

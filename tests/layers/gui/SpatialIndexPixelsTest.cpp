@@ -169,7 +169,7 @@ TEST_F(SpatialIndexPixels, TheIndexFollowsRecordsAddedAndRemoved) {
   added->SetColor(0x0000FF);
   layer_.AddRecord(added, true);
   EXPECT_EQ(layer_.HitTestPoint({kLeft + kWidth / 2, kTop + kHeight / 2}), added);
-  layer_.DoContextCommand(kCommandRemoveRecords);
+  layer_.RemoveSelectedRecords();
   const QImage walked = Paint(false, Painting::Whole, {});
   EXPECT_TRUE(Paint(true, Painting::Whole, {}) == walked);
   EXPECT_FALSE(walked == before);

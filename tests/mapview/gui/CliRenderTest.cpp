@@ -61,7 +61,7 @@ TEST(CliRender, TheLogsColoursAreItsLegendsColoursOfItsRecords) {
   std::set<QRgb> legend;
   {
     LayerList list;
-    Layer* layer = list.AddLayer(shp, nullptr, true);
+    Layer* layer = list.AddLayer(shp, true);
     ASSERT_NE(layer, nullptr);
     ASSERT_EQ(layer->GetLegend().GetCount(), 5u);
     for (const LegendEntry& e : layer->GetLegend().GetEntries()) legend.insert(ToQColor(e.color).rgb());

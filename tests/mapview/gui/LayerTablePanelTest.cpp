@@ -13,6 +13,7 @@
 #include "layers/LayerTestFiles.h"
 #include "mapview/gui/LayerTablePanel.h"
 #include "shapes/DbfTable.h"
+#include "mapview/gui/ReportWatcher.h"
 #include "support/ViewerFixture.h"
 
 namespace kestrune::test {
@@ -151,11 +152,8 @@ TEST_F(LayerTablePanelTest, FindSelectsAddsAndRefusesWhatDoesNotParse) {
 TEST_F(LayerTablePanelTest, ADoubleClickOpensTheAttributesOfTheRowAndItsEditShowsAtOnce) {
   CLayerTablePanel* panel = OpenPoints();
   ASSERT_NE(panel, nullptr);
-  int shown = 0;
   const std::string dbf = Active()->GetTablePath();
-  Shape::SetShowAttributesHandler([&](Shape& shape, void*) {
-    ++shown;
-    EXPECT_EQ(shape.GetRecordNumber(), 4);
+  ReportWatcher reports([&](CAttributesDlg&) {
     DbfTable table(dbf);
     ASSERT_TRUE(table.ReadRecord(4));
     ASSERT_TRUE(table.SetNumber(1, 77.0));
@@ -168,7 +166,7 @@ TEST_F(LayerTablePanelTest, ADoubleClickOpensTheAttributesOfTheRowAndItsEditShow
   // A real double click: a click, then the second press that doubles it.
   QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
   QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, cell.center());
-  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(reports.records, (std::vector<int>{4}));
   EXPECT_EQ(SelectedRecordNumbers(*Active()), (V{4}));
   EXPECT_EQ(model->data(model->index(3, 0), Qt::DisplayRole).toString(), "77.00");
 }

@@ -23,6 +23,7 @@
 #include "mapview/MapView.h"
 #include "shapes/DbfTestTables.h"
 #include "shapes/ShapeTestFiles.h"
+#include "mapview/gui/ReportWatcher.h"
 #include "support/ViewerFixture.h"
 
 namespace kestrune::test {
@@ -217,12 +218,7 @@ TEST_F(MapWndTest, ADoubleClickOpensTheAttributesOfTheRecordUnderIt) {
   KESTRUNE_TESTDATA_OR_SKIP(data);
   Layer* layer = OpenPoints();
   ASSERT_NE(layer, nullptr);
-  std::vector<Shape*> shown;
-  std::vector<void*> parents;
-  Shape::SetShowAttributesHandler([&](Shape& shape, void* parent) {
-    shown.push_back(&shape);
-    parents.push_back(parent);
-  });
+  ReportWatcher reports;
   // Something else selected first: the double click selects its record alone.
   QTest::mouseClick(MapWnd(), Qt::LeftButton, {}, PixelOfRecord(MiddleRecord(layer, 3)));
   const QPoint at = PixelOfRecord(MiddleRecord(layer, 0));
@@ -231,22 +227,21 @@ TEST_F(MapWndTest, ADoubleClickOpensTheAttributesOfTheRecordUnderIt) {
   QTest::mouseClick(MapWnd(), Qt::LeftButton, {}, at);
   QTest::mouseDClick(MapWnd(), Qt::LeftButton, {}, at);
   QTest::mouseRelease(MapWnd(), Qt::LeftButton, {}, at);
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0], expected);
-  EXPECT_EQ(shown[0]->GetRecordNumber(), expected->GetRecordNumber());
-  EXPECT_EQ(parents[0], static_cast<void*>(static_cast<QWidget*>(MapWnd())));
+  ASSERT_EQ(reports.records.size(), 1u);
+  EXPECT_EQ(reports.records[0], expected->GetRecordNumber());
+  EXPECT_EQ(reports.parents[0], static_cast<QWidget*>(MapWnd()));
   EXPECT_EQ(Selected(layer), (std::set<Shape*>{expected}));
   // On empty ground there is nothing to show.
   QTest::mouseDClick(MapWnd(), Qt::LeftButton, {}, QPoint(3, 3));
-  EXPECT_EQ(shown.size(), 1u);
+  QTest::qWait(30);
+  EXPECT_EQ(reports.records.size(), 1u);
 }
 
 TEST_F(MapWndTest, TheRightButtonMenuOffersTheSelectionsCommands) {
   KESTRUNE_TESTDATA_OR_SKIP(data);
   Layer* layer = OpenPoints();
   ASSERT_NE(layer, nullptr);
-  std::vector<Shape*> shown;
-  Shape::SetShowAttributesHandler([&](Shape& shape, void*) { shown.push_back(&shape); });
+  ReportWatcher reports;
 
   // Without a selection no menu comes up.
   bool sawMenu = false;
@@ -282,7 +277,9 @@ TEST_F(MapWndTest, TheRightButtonMenuOffersTheSelectionsCommands) {
   QTest::mouseRelease(MapWnd(), Qt::RightButton, {}, QPoint(200, 150));
   EXPECT_EQ(items, (std::vector<std::string>{"Attributes"}));
   EXPECT_EQ(menuPosition, MapWnd()->mapToGlobal(QPoint(200, 150)));
-  EXPECT_EQ(shown, (std::vector<Shape*>{selected}));
+  QTest::qWait(30);
+  EXPECT_EQ(reports.records, (std::vector<int>{selected->GetRecordNumber()}));
+  EXPECT_EQ(reports.parents, (std::vector<QWidget*>{MapWnd()}));
 }
 
 TEST_F(MapWndTest, TheZoomToolZoomsToADragInAtAClickAndOutAtARightClick) {

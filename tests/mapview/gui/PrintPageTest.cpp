@@ -104,7 +104,7 @@ class PrintPageTest : public ::testing::Test {
   }
 
   Layer* Open(const std::string& shp, bool active = true) {
-    Layer* layer = list_.AddLayer(shp, nullptr, true);
+    Layer* layer = list_.AddLayer(shp, true);
     EXPECT_NE(layer, nullptr) << shp;
     if (active) list_.SetActiveLayer(layer);
     return layer;
