@@ -295,13 +295,15 @@ int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std:
   int status = kCliOk;
   {
     LayerList list;
-    Layer* layer = list.AddLayer(path, true, false);
+    std::vector<Error> errors;
+    Layer* layer = list.AddLayer(path, true, false, &errors);
+    for (const Error& error : errors) err << error.text << '\n';
     if (layer) {
       lines = LayerInfoLines(*layer, path, records);
     } else {
       status = kCliFailed;
     }
-    std::vector<Error> errors;
+    errors.clear();
     list.RemoveAll(&errors);
     for (const Error& error : errors) err << error.text << '\n';
   }

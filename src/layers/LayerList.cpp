@@ -47,12 +47,7 @@ Layer* LayerList::AddLayer(const std::string& path, bool mustExist, bool atTail,
   auto* layer = new Layer();
   layer->SetPathName(path);
   const auto tell = [errors](Error error) {
-    if (!error) return;
-    if (errors) {
-      errors->push_back(std::move(error));
-    } else {
-      ShowError(error);
-    }
+    if (error && errors) errors->push_back(std::move(error));
   };
   if (exists) {
     if (!layer->Open()) {

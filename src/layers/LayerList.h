@@ -41,7 +41,7 @@ class LayerList : public QObject {
   // whose header is refused or that fails to load gives none; a missing file
   // otherwise gives an empty layer. Linked at the head unless atTail. The
   // refusal of a file, and what its load found wrong beside it, go to errors
-  // when given, else to message boxes. The load runs in the calling thread;
+  // when given, for the caller to show. The load runs in the calling thread;
   // the viewer's window loads through a LayerLoader instead.
   Layer* AddLayer(const std::string& path, bool mustExist = false,
                   bool atTail = false, std::vector<Error>* errors = nullptr);

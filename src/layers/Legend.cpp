@@ -36,10 +36,14 @@ std::string FormatText(const char* format, ...) {
   return text;
 }
 
-// A legend message box: translated text and caption, exclamation icon, OK.
-void ShowLegendMessage(const char* text, const char* caption) {
-  ShowMessage(MessageRequest{LangText(text), LangText(caption), MessageIcon::Warning,
-                             MessageButtons::Ok});
+// A legend error: translated text and caption, exclamation icon.
+Error LegendError(const char* text, const char* caption) {
+  Error error;
+  error.text = LangText(text);
+  error.caption = LangText(caption);
+  error.id = TextIdOf(text);
+  error.icon = MessageIcon::Warning;
+  return error;
 }
 
 // Little-endian field access, independent of the host's byte order.
@@ -149,7 +153,7 @@ void Legend::BuildAutomatic(double max, double min) {
 }
 
 // Entries from the dialog's rows, checking that breaks descend from top to bottom.
-bool Legend::BuildFromRows(const std::vector<LegendRow>& rowsTopToBottom) {
+bool Legend::BuildFromRows(const std::vector<LegendRow>& rowsTopToBottom, Error* error) {
   entries_.clear();
   double previous = kLegendBottomValue;
   // Walk up from the lowest class; the top row is always the open top class.
@@ -158,10 +162,7 @@ bool Legend::BuildFromRows(const std::vector<LegendRow>& rowsTopToBottom) {
     const double value = n == 0 ? kLegendTopValue : row.value;
     Insert(value, row.color);
     // Written as "not above" so that a NaN break also fails the order check.
-    if (!(value > previous)) {
-      ShowLegendMessage(kMsgBreakOrder, kMsgBreakOrderCaption);
-      return false;
-    }
+    if (!(value > previous)) return Fail(error, LegendError(kMsgBreakOrder, kMsgBreakOrderCaption));
     previous = value;
   }
   return true;
@@ -254,13 +255,7 @@ bool Legend::LoadFile(const std::string& path, Error* error) {
   } else {
     return true;
   }
-  // A caller that keeps no error has it shown.
-  if (error) {
-    *error = std::move(refusal);
-  } else {
-    ShowMessage(ToMessageRequest(refusal));
-  }
-  return false;
+  return Fail(error, std::move(refusal));
 }
 
 // Writes a legend file through the safe-write path; a failure gives the

@@ -99,7 +99,8 @@ class Legend {
 
   // Replaces the entries by the dialog's rows (top class first). False, with a
   // message, when the break values are not strictly descending from top to bottom.
-  bool BuildFromRows(const std::vector<LegendRow>& rowsTopToBottom);
+  // False, telling why in error when given, when the breaks do not descend.
+  bool BuildFromRows(const std::vector<LegendRow>& rowsTopToBottom, Error* error = nullptr);
 
   // One display text per entry, lowest class first.
   std::vector<std::string> GetClassLabels() const;
@@ -108,8 +109,7 @@ class Legend {
   // is not touched. False without a message when it is missing or not a
   // regular file (a pipe, a device, a folder), false with a message when it
   // cannot be read or has a wrong header; either way the legend is unchanged.
-  // With error given, a file that is refused or not a legend is told there
-  // instead of in a message box.
+  // A file that is refused or not a legend is told in error, when given.
   bool LoadFile(const std::string& path, Error* error = nullptr);
   // Writes a ".lgd" file through the safe-write path: any old one is replaced
   // only once the new one is whole on disk, a symbolic link is never written

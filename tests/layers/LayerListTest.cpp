@@ -71,10 +71,13 @@ TEST_F(LayerListTest, MissingAndRefusedFiles) {
   // A header the reader refuses: nothing is added, the reader told why.
   test::ShpBuilder pointZ(11);
   test::WriteFileBytes(dir_ / "z.shp", pointZ.Bytes());
-  EXPECT_EQ(list.AddLayer((dir_ / "z.shp").string()), nullptr);
+  std::vector<Error> errors;
+  EXPECT_EQ(list.AddLayer((dir_ / "z.shp").string(), false, false, &errors), nullptr);
   EXPECT_EQ(list.GetCount(), 1);
-  ASSERT_EQ(messages.messages.size(), 1u);
-  EXPECT_EQ(messages.messages[0].text, "Unknown Shape file type.");
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].text, "Unknown Shape file type.");
+  EXPECT_EQ(errors[0].file, (dir_ / "z.shp").string());
+  EXPECT_TRUE(messages.messages.empty()) << "the list shows nothing itself";
 }
 
 TEST_F(LayerListTest, RemovingWritesChangedLegendsAndForgetsTheActiveLayer) {

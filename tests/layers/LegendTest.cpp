@@ -34,6 +34,10 @@ class MessageCapture {
     });
   }
   ~MessageCapture() { SetMessageHandler(old_); }
+  // An error given back, as the window would show it.
+  void Show(const Error& error) {
+    if (error) seen.push_back(ToMessageRequest(error));
+  }
   std::vector<MessageRequest> seen;
 
  private:
@@ -261,7 +265,11 @@ TEST(LegendBuildFromRows, TopRowIsAlwaysTheOpenTopClass) {
 TEST(LegendBuildFromRows, RowsNotDescendingStopWithAMessageAndKeepWhatWasInserted) {
   MessageCapture messages;
   Legend legend;
-  EXPECT_FALSE(legend.BuildFromRows({{0.0, 4}, {50.0, 3}, {50.0, 2}, {10.0, 1}}));
+  {
+    Error error;
+    EXPECT_FALSE(legend.BuildFromRows({{0.0, 4}, {50.0, 3}, {50.0, 2}, {10.0, 1}}, &error));
+    messages.Show(error);
+  }
   EXPECT_EQ(Values(legend), (std::vector<double>{10, 50, 50}));
   ASSERT_EQ(messages.seen.size(), 1u);
   EXPECT_EQ(messages.seen[0].text, "Break values must be in decending order.");
@@ -270,12 +278,20 @@ TEST(LegendBuildFromRows, RowsNotDescendingStopWithAMessageAndKeepWhatWasInserte
 
   // A break at or above the top value fails against the top class.
   messages.seen.clear();
-  EXPECT_FALSE(legend.BuildFromRows({{0.0, 2}, {2e6, 1}}));
+  {
+    Error error;
+    EXPECT_FALSE(legend.BuildFromRows({{0.0, 2}, {2e6, 1}}, &error));
+    messages.Show(error);
+  }
   EXPECT_EQ(messages.seen.size(), 1u);
 
   // A break that is not a number has no place in the order either.
   messages.seen.clear();
-  EXPECT_FALSE(legend.BuildFromRows({{0.0, 3}, {std::nan(""), 2}, {10.0, 1}}));
+  {
+    Error error;
+    EXPECT_FALSE(legend.BuildFromRows({{0.0, 3}, {std::nan(""), 2}, {10.0, 1}}, &error));
+    messages.Show(error);
+  }
   EXPECT_EQ(Values(legend), (std::vector<double>{10}));
   EXPECT_EQ(messages.seen.size(), 1u);
 }
@@ -393,7 +409,9 @@ TEST(LegendFile, AWrongHeaderIsReportedAndLeavesTheLegendAlone) {
                                    std::string("LEGEND000\0" "1", 10) + EntryBytes(1.0, 1)}) {
     const std::string path = (dir / "bad.lgd").string();
     WriteFileBytes(path, bytes);
-    EXPECT_FALSE(legend.LoadFile(path));
+    Error error;
+    EXPECT_FALSE(legend.LoadFile(path, &error));
+    messages.Show(error);
     EXPECT_EQ(legend, before);
   }
   ASSERT_EQ(messages.seen.size(), 4u);
@@ -406,10 +424,13 @@ TEST(LegendFile, AMissingFileIsSilentAndChangesNothing) {
   MessageCapture messages;
   Legend legend;
   legend.Insert(1.0, 1);
-  EXPECT_FALSE(legend.LoadFile((dir / "none.lgd").string()));
+  Error error;
+  EXPECT_FALSE(legend.LoadFile((dir / "none.lgd").string(), &error));
+  messages.Show(error);
   // A folder in the file's place cannot be opened as a file either.
   std::filesystem::create_directory(dir / "folder.lgd");
-  EXPECT_FALSE(legend.LoadFile((dir / "folder.lgd").string()));
+  EXPECT_FALSE(legend.LoadFile((dir / "folder.lgd").string(), &error));
+  messages.Show(error);
   EXPECT_EQ(legend.GetCount(), 1u);
   EXPECT_TRUE(messages.seen.empty());
 }

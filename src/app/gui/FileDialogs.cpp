@@ -35,7 +35,11 @@ bool OpenLayerCommand(LayerList& list, QWidget* owner, const LayerLoadRunner& ru
   std::string path;
   if (!OpenLayerDialog(owner, path)) return false;
   Layer* layer = nullptr;
-  const auto load = [&] { layer = list.AddLayer(path, false, false); };
+  const auto load = [&] {
+    std::vector<Error> errors;
+    layer = list.AddLayer(path, false, false, &errors);
+    for (const Error& error : errors) ShowError(error);
+  };
   if (run) {
     run(path, load);
   } else {

@@ -263,7 +263,10 @@ bool CLegendSetupDialog::ReadRows() {
     r.color = grid_->GetCellBackColour(row, kColColor);
     rows.push_back(r);
   }
-  return legend_.BuildFromRows(rows);
+  Error error;
+  if (legend_.BuildFromRows(rows, &error)) return true;
+  ShowError(error);
+  return false;
 }
 
 // OK keeps the dialog open while the breaks are out of order.
@@ -293,7 +296,12 @@ void CLegendSetupDialog::LoadTemplate() {
   }
   // Only a template that was read replaces the rows: after a refused one the
   // rows the user was editing stay as they were.
-  if (legend_.LoadFile(path.toStdString())) FillGrid();
+  Error error;
+  if (legend_.LoadFile(path.toStdString(), &error)) {
+    FillGrid();
+  } else {
+    ShowError(error);
+  }
 }
 
 // Saves the rows, once they are in order, as a template.
