@@ -25,12 +25,36 @@
 // core gives back as an Error (base/Error.h), such as a legend that could
 // not be written on closing.
 //
-// And the process-wide objects, each set by its owner:
+// The layers reach no view: each layer and the LayerList signal what changed
+// (layers/Layer.h, LayerList.h), and the frame hands its list to the views it
+// makes (CreateLayersPane, CreateMapPane, the Layer Table), which connect to it.
 //
-//   GetPreferences (base/Preferences.h): the preferences, loaded at start-up.
+// And the process-wide objects that remain, each with its reason:
+//
+//   GetPreferences (base/Preferences.h): the user's preferences, one file for
+//       every program here, loaded at start-up.
 //   SetMapProjection / GetMapProjection (geo/MapProjection.h): the map's
-//       projection, installed by the main frame for its lifetime.
-//   GetMainFrame (app/gui/MainFrame.h): the one main window, for the panes.
+//       projection, which every record's map points were made through;
+//       installed by the main frame for its lifetime.
+//   GetMainFrame (app/gui/MainFrame.h): the one main window, for the panes'
+//       handlers above.
+//   GetSplashWnd (app/gui/SplashWnd.h), CRubberBand::Current
+//       (mapview/gui/MapTools.h), the printer (mapview/gui/MapPrinting.cpp):
+//       one start-up picture, one drag band and one kept printer set-up at a
+//       time, as the desktop has.
+//   SetLangFilePath (lang/LangFile.h) and the looked-up texts
+//       (lang/LangStringCache.h): one language for the process; the cache
+//       takes a lock, as a loading thread looks texts up too.
+//   The shape records' point pool, colour palette and side table
+//       (shapes/Shape.cpp): shared by every layer so a point record stays 32
+//       bytes; each takes a lock where a loading thread and the window meet.
+//       The map units per foot and line widths are each thread's own.
+//   The PROJ context and its lock (geo/ZoneCalls.cpp): one context for the
+//       process, never destroyed, as converters made in it may outlive statics.
+//   The test seams SetFileChooser (attributes/gui/DialogSupport.h),
+//       SetPrintDialogRunner (mapview/gui/MapPrinting.h) and the write-fault
+//       injections of base/SafeFile.h and app/FileSetCopy.h: tests put their
+//       own dialog or failure in place of the real one.
 #pragma once
 
 class QWidget;
