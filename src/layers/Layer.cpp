@@ -167,7 +167,7 @@ bool Layer::Load(bool keepRecords) {
         ApplySettingsKeys(file, peek);
         scannedColumn = peek.legendColumn;
         scannedFields = LoadLogFields(GetSettingsPath(), GetTablePath());
-        rows = std::async(std::launch::async, ScanRows, GetTablePath(), scannedColumn, scannedFields);
+        rows = std::async(std::launch::async, ScanRows, GetTablePath(), scannedColumn, scannedFields, cancel_);
       }
       loading_ = true;
       loadedSinceReport_ = 0;

@@ -56,7 +56,8 @@ LogRecordValues LogRowReader::Read(const unsigned char* row) const {
 bool SumsPointSteps(const LogFields& fields) { return fields.Has(LogField::Rate) && fields.Has(LogField::Width); }
 
 // One walk over the rows the file holds whole.
-RowScan ScanRows(const std::string& tablePath, int legendColumn, const LogFields& fields) {
+RowScan ScanRows(const std::string& tablePath, int legendColumn, const LogFields& fields,
+                 const std::atomic<bool>* cancel) {
   RowScan scan;
   scan.path = tablePath;
   const bool logs = fields.Any();
@@ -83,7 +84,10 @@ RowScan ScanRows(const std::string& tablePath, int legendColumn, const LogFields
     if (!scan.ratesAreValues) scan.rates.reserve(rows);
     scan.widths.reserve(rows);
   }
+  // The flag is looked at once per block of rows.
+  constexpr size_t kRowsPerCancelCheck = 65536;
   for (size_t i = 0; i < rows; ++i) {
+    if (cancel && i % kRowsPerCancelCheck == 0 && cancel->load(std::memory_order_relaxed)) break;
     const unsigned char* row = table.RowBytes(static_cast<int>(i + 1));
     // The rows stop where the file does.
     if (!row) break;

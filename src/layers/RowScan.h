@@ -5,6 +5,7 @@
 // second thread while the shapes are read.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -43,8 +44,11 @@ struct RowScan {
 bool SumsPointSteps(const LogFields& fields);
 
 // Reads the table once, in row order. A column of 0 reads no legend values;
-// log fields that are all absent read no flags.
-RowScan ScanRows(const std::string& tablePath, int legendColumn, const LogFields& fields);
+// log fields that are all absent read no flags. Once cancel (when given) is
+// raised the walk stops where it is: the scan is then incomplete, for a load
+// that is being thrown away.
+RowScan ScanRows(const std::string& tablePath, int legendColumn, const LogFields& fields,
+                 const std::atomic<bool>* cancel = nullptr);
 
 // The log values of a row's bytes: numbers of absent or unreadable fields
 // 0, their dates and times unknown; texts are their first 63 bytes.
