@@ -1,3 +1,5 @@
+// The layer's load, its selection commands, its records and the operations
+// it hands to its parts.
 #include "layers/Layer.h"
 
 #include <future>

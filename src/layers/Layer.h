@@ -42,8 +42,6 @@ namespace kestrune {
 
 class Canvas;
 class CMapTransform;
-class DbfTable;
-class PixelMapper;
 
 // The area of a repaint request that means the whole map.
 constexpr MapRect kWholeMap{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};

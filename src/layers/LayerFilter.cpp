@@ -1,3 +1,4 @@
+// The filter pass over the records and the count of those it hides.
 #include "layers/LayerFilter.h"
 
 #include <cstdint>

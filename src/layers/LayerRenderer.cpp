@@ -1,3 +1,6 @@
+// The draw passes, the immediate drawing of a selection, the kept bounds, the
+// hit tests and the spatial index's upkeep, in one unit so the per-record
+// loops stay inlined.
 #include "layers/LayerRenderer.h"
 
 #include <algorithm>
@@ -333,9 +336,8 @@ bool LayerRenderer::EnsureIndex() {
   return true;
 }
 
-// Forgets the index (cheap when there is none).
-void LayerRenderer::DropIndex() {
-  if (!index_.IsBuilt()) return;
+// Forgets the index and the bits and bounds taken from it.
+void LayerRenderer::ForgetIndex() {
   index_.Clear();
   boundsKept_ = false;
   maybeVisible_ = {};

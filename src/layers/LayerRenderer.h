@@ -56,8 +56,11 @@ class LayerRenderer {
   // Builds the index when it is used and missing (not while the layer
   // loads); true when it can answer.
   bool EnsureIndex();
-  // Drops the index after the records changed.
-  void DropIndex();
+  // Drops the index after the records changed (cheap when there is none:
+  // every record a load adds comes here).
+  void DropIndex() {
+    if (index_.IsBuilt()) ForgetIndex();
+  }
 
  private:
   // Drawing of one pass in list order, point symbols in batches.
@@ -67,6 +70,8 @@ class LayerRenderer {
   // Calls f for every record to draw: the index's candidates, or every record.
   template <class F>
   void ForEachDrawn(bool indexed, F f);
+  // Forgets the built index and what the drawings kept of it.
+  void ForgetIndex();
   // Map units a point's symbol box reaches beyond its point, with room to spare.
   int64_t PointMargin() const;
   // Marks in drawn_ the records that may be visible in the view (within the

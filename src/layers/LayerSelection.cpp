@@ -1,3 +1,4 @@
+// The selection's bookkeeping and the drawing order an ordered insert gives.
 #include "layers/LayerSelection.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The source paths and their side files, and the shape file set's header
+// check and record reading through its reader.
 #include "layers/LayerSource.h"
 
 #include "base/Paths.h"

@@ -1,3 +1,5 @@
+// The display settings and their keys, the legend and category files, and
+// the legend values and colours of the records.
 #include "layers/LayerStyle.h"
 
 #include <utility>
