@@ -95,7 +95,8 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   virtual void RemoveRecord(Shape* shape);
 
   // ---- Source: where the records and the attribute table come from.
-  // Replaces the source (before Open and Load); the path is then the new one's.
+  // Replaces the source (before Open and Load; a null source is ignored); the
+  // path is then the new one's.
   void SetSource(std::unique_ptr<LayerSource> source);
   const LayerSource& Source() const { return *source_; }
 
