@@ -1,8 +1,11 @@
 // One opened shape file set as the viewer holds it: its records in drawing
-// order, its display state (kept in the ".gpe" beside the file), its legend,
-// its selection and its filter mask. Layers are owned by the LayerList. The
-// layer never knows who shows it: it signals what changed (a selection, a
-// part of the map to paint again, the progress of its load) and the views
+// order, read from its source (LayerSource), looked at through its style
+// (LayerStyle, kept in the ".gpe" beside the file), its selection
+// (LayerSelection) and its filter (LayerFilter), and drawn and hit by its
+// renderer (LayerRenderer). The layer owns the records, runs the load and
+// answers for its parts under one name. Layers are owned by the LayerList.
+// The layer never knows who shows it: it signals what changed (a selection,
+// a part of the map to paint again, the progress of its load) and the views
 // that listen follow.
 #pragma once
 
@@ -10,7 +13,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,7 +24,12 @@
 #include "geo/MapPoint.h"
 #include "layers/CategoryLegend.h"
 #include "layers/FileSummary.h"
+#include "layers/LayerFilter.h"
+#include "layers/LayerRenderer.h"
+#include "layers/LayerSelection.h"
 #include "layers/LayerSettings.h"
+#include "layers/LayerSource.h"
+#include "layers/LayerStyle.h"
 #include "layers/Legend.h"
 #include "layers/LogFields.h"
 #include "layers/SpatialIndex.h"
@@ -34,30 +42,6 @@ namespace kestrune {
 
 class Canvas;
 class CMapTransform;
-class DbfTable;
-class PixelMapper;
-
-// What a layer's file was recognised as, from its extension.
-enum LayerFileKind : int { kFileKindUnknown = 0, kFileKindShape = 1 };
-
-// Filter bits of the layer's mask and of each record's flags.
-constexpr int kFilterBoomOn = 0x1;
-constexpr int kFilterBoomOff = 0x2;
-constexpr int kFilterRateAboveZero = 0x4;
-constexpr int kFilterRateZero = 0x8;
-constexpr int kFilterShowShadows = 0x1000;  // mask only
-constexpr int kDefaultFilterMask = 0x1005;
-// The flags of a record the log fields say nothing against (no boom or rate
-// field, or no attribute row): boom on, rate above zero.
-constexpr int kComputedRecordFlags = kFilterBoomOn | kFilterRateAboveZero;
-
-// The status line when the values of the legend column cannot be read.
-constexpr const char* kMsgTableValuesUnread = "#20010030:The values of %s could not be read (%s); they show as 0.";
-constexpr const char* kMsgTableLocked = "#20010031:the table is locked by another program";
-
-// Datum and zone a layer hands to the reader until told otherwise.
-constexpr int kDefaultLayerDatum = 8;
-constexpr int kDefaultLayerZone = -1;
 
 // The area of a repaint request that means the whole map.
 constexpr MapRect kWholeMap{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};
@@ -68,6 +52,7 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   // How many records pass between two progress reports at most.
   static constexpr int64_t kProgressInterval = 4096;
 
+  // A layer reading a shape file set (see SetPathName).
   Layer();
   ~Layer() override;
   Layer(const Layer&) = delete;
@@ -87,10 +72,10 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   // Writes the legend to its ".lgd" when it carries its changed mark (the
   // categories to their ".lgc" when changed); false when a write failed, with
   // its error in error when given.
-  virtual bool SaveLegend(Error* error = nullptr);
+  virtual bool SaveLegend(Error* error = nullptr) { return style_.SaveLegend(error); }
   virtual bool Close();
-  virtual void Draw(const CMapTransform& transform, Canvas& dc);
-  virtual MapRect GetBounds() const;
+  virtual void Draw(const CMapTransform& transform, Canvas& dc) { renderer_.Draw(transform, dc); }
+  virtual MapRect GetBounds() const { return renderer_.GetBounds(); }
   // Removes the selected records in one pass; the layer is then modified, the
   // map repaints where they were and the selection change is told. False
   // when nothing was selected.
@@ -101,93 +86,95 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   bool RereadSelectedRecord();
   // Whether the selection is one record number (one record, or the parcels
   // or parts of one).
-  bool IsOneRecordSelected() const;
-  virtual int GetSelectionCount() const { return static_cast<int>(selection_.size()); }
+  bool IsOneRecordSelected() const { return selection_.IsOneRecordSelected(); }
+  virtual int GetSelectionCount() const { return static_cast<int>(selection_.Count()); }
   virtual bool IsModified();
   Shape* CreateRecord(int recordClass, int recordNumber, bool addNow) override;
   void AddRecord(Shape* shape, bool append) override;
   // Unlinks and destroys a record; the layer is then modified.
   virtual void RemoveRecord(Shape* shape);
 
+  // ---- Source: where the records and the attribute table come from.
+  // Replaces the source (before Open and Load; a null source is ignored); the
+  // path is then the new one's.
+  void SetSource(std::unique_ptr<LayerSource> source);
+  const LayerSource& Source() const { return *source_; }
+
   // ---- Paths.
-  void SetPathName(const std::string& path);
-  std::string GetPathName() const override { return path_; }
+  void SetPathName(const std::string& path) { source_->SetPathName(path); }
+  std::string GetPathName() const override { return source_->GetPathName(); }
   // The path without its extension (cut at the last "." of the file name,
   // unless that "." starts the name).
-  const std::string& GetBasePath() const { return basePath_; }
+  const std::string& GetBasePath() const { return source_->GetBasePath(); }
   // The part after the last "/" or "\".
-  const std::string& GetFileName() const { return fileName_; }
+  const std::string& GetFileName() const { return source_->GetFileName(); }
   // The extension without its "." (empty when there is none).
-  const std::string& GetExtension() const { return extension_; }
+  const std::string& GetExtension() const { return source_->GetExtension(); }
   // The attribute table: the ".dbf" beside the file, found whatever the case
   // of its extension.
-  std::string GetTablePath() const;
-  std::string GetLegendPath() const;
-  std::string GetSettingsPath() const;
-  std::string GetNotesPath() const;
+  std::string GetTablePath() const { return source_->GetTablePath(); }
+  std::string GetLegendPath() const { return source_->GetLegendPath(); }
+  std::string GetSettingsPath() const { return source_->GetSettingsPath(); }
+  std::string GetNotesPath() const { return source_->GetNotesPath(); }
   // The categorised legend beside the ".lgd".
-  std::string GetCategoryPath() const;
+  std::string GetCategoryPath() const { return source_->GetCategoryPath(); }
 
   // ---- State.
   void SetModified(bool modified);
   bool IsLoaded() const { return loaded_; }
   void SetLoaded(bool loaded) { loaded_ = loaded; }
-  int GetFileKind() const { return fileKind_; }
-  int GetShapeKind() const { return shapeKind_; }
-  int GetCoordSystemKind() const { return coordSystemKind_; }
-  int GetDatum() const { return datum_; }
-  int GetZone() const { return zone_; }
+  int GetFileKind() const { return source_->GetFileKind(); }
+  int GetShapeKind() const { return source_->GetShapeKind(); }
+  int GetCoordSystemKind() const { return source_->GetCoordSystemKind(); }
+  int GetDatum() const { return source_->GetDatum(); }
+  int GetZone() const { return source_->GetZone(); }
   // A zone set here places a projected file that has no ".prj".
-  void SetZone(int zone) {
-    zone_ = zone;
-    zoneGiven_ = true;
-  }
+  void SetZone(int zone) { source_->SetZone(zone); }
   // A hidden layer (its check box in the file list cleared) is neither drawn,
   // printed nor hit by the tools; only this run remembers it.
   bool IsHidden() const { return hidden_; }
   void SetHidden(bool hidden) { hidden_ = hidden; }
 
   // ---- Display state; every setter writes its ".gpe" key at once.
-  double GetDisplaySize(bool metric) const override {
-    return metric ? settings_.displaySizeFt * kMetresPerFoot : settings_.displaySizeFt;
-  }
-  void SetDisplaySize(double value, bool metric);
-  bool GetDrawBorder() const override { return settings_.drawBorder; }
-  void SetDrawBorder(bool on);
+  const LayerStyle& Style() const { return style_; }
+  double GetDisplaySize(bool metric) const override { return style_.GetDisplaySize(metric); }
+  void SetDisplaySize(double value, bool metric) { style_.SetDisplaySize(value, metric); }
+  bool GetDrawBorder() const override { return style_.GetSettings().drawBorder; }
+  void SetDrawBorder(bool on) { style_.SetDrawBorder(on); }
   // Areas' fill opacity in percent (100 draws them opaque); kept as FILL_OPACITY.
-  int GetFillOpacity() const override { return settings_.fillOpacity; }
-  void SetFillOpacity(int percent);
-  int GetColorMethod() const { return settings_.colorMethod; }
-  void SetColorMethod(int method);
-  Color GetSolidColor() const { return settings_.solidColor; }
-  void SetSolidColor(Color color);
-  int16_t GetLegendColumn() const { return settings_.legendColumn; }
-  void SetLegendColumn(int16_t column);
-  const LayerSettings& GetSettings() const { return settings_; }
+  int GetFillOpacity() const override { return style_.GetSettings().fillOpacity; }
+  void SetFillOpacity(int percent) { style_.SetFillOpacity(percent); }
+  int GetColorMethod() const { return style_.GetSettings().colorMethod; }
+  void SetColorMethod(int method) { style_.SetColorMethod(method); }
+  Color GetSolidColor() const { return style_.GetSettings().solidColor; }
+  void SetSolidColor(Color color) { style_.SetSolidColor(color); }
+  int16_t GetLegendColumn() const { return style_.GetSettings().legendColumn; }
+  void SetLegendColumn(int16_t column) { style_.SetLegendColumn(column); }
+  const LayerSettings& GetSettings() const { return style_.GetSettings(); }
 
   // Settings file access: section "Options" of the ".gpe".
-  bool ReadSetting(const std::string& key, int32_t& value) const;
-  void WriteSetting(const std::string& key, const std::string& value) const;
-  void WriteIntSetting(const std::string& key, int32_t value) const;
+  bool ReadSetting(const std::string& key, int32_t& value) const { return style_.ReadSetting(key, value); }
+  void WriteSetting(const std::string& key, const std::string& value) const { style_.WriteSetting(key, value); }
+  void WriteIntSetting(const std::string& key, int32_t value) const { style_.WriteIntSetting(key, value); }
 
   // ---- Legend and colours.
-  Legend& GetLegend() { return legend_; }
-  const Legend& GetLegend() const { return legend_; }
-  void SetLegend(const Legend& legend) { legend_ = legend; }
+  Legend& GetLegend() { return style_.GetLegend(); }
+  const Legend& GetLegend() const { return style_.GetLegend(); }
+  void SetLegend(const Legend& legend) { style_.SetLegend(legend); }
   // Reads each record's value of the legend column and rebuilds the legend from their range.
   void ComputeValues();
   // The same from rows already read.
   void ComputeValues(const RowScan& rows);
-  void ApplyColors();
-  Color GetValueColor(double value) const { return legend_.GetColor(value); }
+  void ApplyColors() { style_.ApplyColors(records_); }
+  Color GetValueColor(double value) const { return style_.GetLegend().GetColor(value); }
   // Colours the records by another field (1-based) and repaints the map.
   void SetThemeField(int16_t field);
   // Whether the legend column is a text field: each record's value is then
   // the index of its category (-1 for a record without a row).
-  bool IsCategorised() const { return categorised_; }
-  const CategoryLegend& GetCategories() const { return categories_; }
+  bool IsCategorised() const { return style_.IsCategorised(); }
+  const CategoryLegend& GetCategories() const { return style_.GetCategories(); }
   // The text of a record's category (empty without one).
-  std::string GetCategoryOf(const Shape& shape) const;
+  std::string GetCategoryOf(const Shape& shape) const { return style_.GetCategoryOf(shape); }
 
   // ---- Selection.
   void Select(Shape* shape);
@@ -195,29 +182,29 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   void SelectRecords(const std::vector<Shape*>& shapes);
   void ClearSelection();
   // The selection in the order records were selected.
-  const std::vector<Shape*>& GetSelection() const { return selection_; }
+  const std::vector<Shape*>& GetSelection() const { return selection_.Records(); }
   // The selection in drawing order: each record placed as an ordered insert
   // would have placed it (areas largest first, other records in front).
-  const std::vector<Shape*>& GetSelectionDrawOrder() const;
+  const std::vector<Shape*>& GetSelectionDrawOrder() const { return selection_.DrawOrder(); }
   // Asks the views to paint a map area again (kWholeMap for all of it).
   void RequestRepaint(const MapRect& area = kWholeMap) { emit repaintRequested(area); }
 
   // Records wholly inside the rectangle, or for a one-point rectangle the one
   // record hit there.
-  std::vector<Shape*> FindInRect(const MapRect& rect);
+  std::vector<Shape*> FindInRect(const MapRect& rect) { return renderer_.FindInRect(rect); }
   // The best record at a map point: a point beats a line beats an area;
   // among equals the nearest, the later of equal distances.
-  Shape* HitTestPoint(const MapPoint& point);
+  Shape* HitTestPoint(const MapPoint& point) { return renderer_.HitTestPoint(point); }
 
   // ---- Filter.
-  int GetFilterMask() const { return filterMask_; }
-  void SetFilterMask(int mask) { filterMask_ = mask; }
-  void ApplyFilter();
+  int GetFilterMask() const { return filter_.GetMask(); }
+  void SetFilterMask(int mask) { filter_.SetMask(mask); }
+  void ApplyFilter() { filter_.Apply(records_, selection_); }
   // The records the last ApplyFilter filtered out (0 before any).
-  size_t CountFilteredOut() const;
+  size_t CountFilteredOut() const { return filter_.CountFilteredOut(records_); }
 
   // ---- Log fields (rate, boom, date, time, width; see LogFields.h).
-  const LogFields& GetLogFields() const { return logFields_; }
+  const LogFields& GetLogFields() const { return filter_.GetLogFields(); }
   // The user's choice: writes the five keys, then the records' flags and the
   // summary follow it (and the filter, once one has been applied). False when
   // the keys could not be written (the choice holds for this session).
@@ -229,14 +216,16 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
 
   // Draws the records through the transform at once (the map window's
   // immediate drawing of a selection).
-  void DrawRecords(const CMapTransform& transform, Canvas& dc, Shape* const* records, size_t count);
+  void DrawRecords(const CMapTransform& transform, Canvas& dc, Shape* const* records, size_t count) {
+    renderer_.DrawRecords(transform, dc, records, count);
+  }
 
   // Whether drawing, clicks and rectangles look records up in the layer's
   // spatial index (the default) or walk every record; both give the same
   // results, the walk serves to check that.
-  void SetSpatialIndexUsed(bool used);
-  bool IsSpatialIndexUsed() const { return useIndex_; }
-  const SpatialIndex& GetSpatialIndex() const { return index_; }
+  void SetSpatialIndexUsed(bool used) { renderer_.SetSpatialIndexUsed(used); }
+  bool IsSpatialIndexUsed() const { return renderer_.IsSpatialIndexUsed(); }
+  const SpatialIndex& GetSpatialIndex() const { return renderer_.GetSpatialIndex(); }
 
   // ---- Summary and product slots.
   const FileSummary& GetSummary() const { return summary_; }
@@ -252,11 +241,12 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   // stops (see Load). Null for none.
   void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
   // Why Open refused the file; empty otherwise.
-  const Error& GetLoadError() const { return loadError_; }
+  const Error& GetLoadError() const { return source_->GetError(); }
   // What the load found wrong beside the file (a legend file that is not
   // one), for the window to tell once the layer shows; emptied by the call.
   std::vector<Error> TakeLoadNotices() { return std::move(loadNotices_); }
-  const ShapeFileReader& GetReader() const { return reader_; }
+  // The shape file reader of a shape file source (an idle one for another source).
+  const ShapeFileReader& GetReader() const;
   bool IsLoading() const { return loading_; }
 
  signals:
@@ -272,107 +262,33 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   void loadProgress(qint64 recordsRead, int percent);
 
  private:
-  // The legend column's field name, and whether the ".lgd" was made for it.
-  std::string LegendColumnName() const;
-  bool LegendFileFitsColumn() const;
-  // Writes one display setting's key, when the layer has a file.
-  void WriteKey(SettingKey key) const;
-  // The colour a record gets by the layer's method.
-  Color ColorFor(const Shape& shape) const;
-  // Drawing of one pass in list order, point symbols in batches.
-  enum class DrawPassKind { Shadows, Normal, NormalDecidingVisibility };
-  void DrawPass(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass,
-                bool indexed);
-  // Calls f for every record to draw: the index's candidates, or every record.
-  template <class F>
-  void ForEachDrawn(bool indexed, F f);
-  // Builds the index when it is used and missing; true when it can answer.
-  bool EnsureIndex();
-  // Drops the index after the records changed.
-  void DropIndex();
-  // Map units a point's symbol box reaches beyond its point, with room to spare.
-  int64_t PointMargin() const;
-  // Marks in drawn_ the records that may be visible in the view (within the
-  // plain visible area when given) and clears the visible flag of records
-  // marked last time but not now; false when the index cannot tell.
-  bool MarkDrawn(const CMapTransform& transform, const DeviceRect* area);
-  // Draws records as they are, selected point symbols in batches (only the
-  // visible ones with visibleOnly).
-  void DrawSelected(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, Shape* const* records,
-                    size_t count, bool visibleOnly);
   // Selection bookkeeping shared by Select and SelectRecords; true when added.
   bool AddToSelection(Shape* shape);
   void NotifySelectionChanged() { emit selectionChanged(); }
   // The settings file's display state and the log fields, read before the values.
   void LoadSettings();
-  // ComputeValues for a text legend column.
-  void ComputeCategories(DbfTable& table, int column);
   // Whether the cancel flag is raised.
   bool Cancelled() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
 
   RecordList records_;
-  std::string path_;
-  std::string basePath_;
-  std::string fileName_;
-  std::string extension_;
+  std::unique_ptr<LayerSource> source_;
+  LayerStyle style_;
+  LayerSelection selection_;
+  LayerFilter filter_;
+  LayerRenderer renderer_;
   bool modified_ = false;
   bool loaded_ = false;
   bool hidden_ = false;
-  int fileKind_ = kFileKindUnknown;
-  LayerSettings settings_;
-  int filterMask_ = kDefaultFilterMask;
-  bool filterApplied_ = false;
-  LogFields logFields_;
-  Legend legend_;
-  CategoryLegend categories_;
-  bool categorised_ = false;
-  // Set once the user chose the legend column: only then are the categories
-  // written beside the legend (opening a file to look at it writes nothing).
-  bool categoriesChosen_ = false;
   std::array<bool, kProductSlots> fieldAreaKnown_{};
   std::array<bool, kProductSlots> fieldVolumeKnown_{};
   int productSlot_ = 0;
-  // Selected records in the order they were selected; each also carries its
-  // selected flag, so membership is a flag test, not a search.
-  std::vector<Shape*> selection_;
-  mutable std::vector<Shape*> selectionOrder_;
-  mutable bool selectionOrderValid_ = true;
-  int coordSystemKind_ = kCoordGeographic;
-  int datum_ = kDefaultLayerDatum;
-  int zone_ = kDefaultLayerZone;
-  bool zoneGiven_ = false;
-  int shapeKind_ = kShapeKindNone;
   FileSummary summary_;
 
-  // Scratch of the point symbol batches while drawing.
-  std::vector<DeviceRect> batchRects_;
-  std::vector<Color> batchFills_;
-  // Whether a record drawn in this drawing carries a label.
-  bool labelled_ = false;
-
-  ShapeFileReader reader_;
   const std::atomic<bool>* cancel_ = nullptr;
   int64_t loadedSinceReport_ = 0;
   int loadPercent_ = 0;
-  Error loadError_;
   std::vector<Error> loadNotices_;
   bool loading_ = false;
-  // Whether the last ApplyFilter filtered any record out (records added
-  // since are not), so drawing knows whether shadows need a pass of their own.
-  bool anyFilteredOut_ = false;
-
-  SpatialIndex index_;
-  bool useIndex_ = true;
-  // Records the last drawing may have left visible, and those of this drawing.
-  SpatialIndex::Bits maybeVisible_;
-  SpatialIndex::Bits drawn_;
-  SpatialIndex::Bits sure_;
-  SpatialIndex::Bits found_;
-  // The bounds as of the index's building, for the display size they were taken at.
-  mutable MapRect bounds_ = kEmptyBounds;
-  mutable double boundsSizeFt_ = 0.0;
-  mutable bool boundsKept_ = false;
-  std::vector<uint32_t> positions_;
 };
 
 }  // namespace kestrune

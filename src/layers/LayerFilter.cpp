@@ -1,0 +1,34 @@
+// The filter pass over the records and the count of those it hides.
+#include "layers/LayerFilter.h"
+
+#include <cstdint>
+
+#include "layers/LayerSelection.h"
+#include "shapes/Shape.h"
+
+namespace kestrune {
+
+// A record is out when it has a flag the mask lacks.
+void LayerFilter::Apply(const RecordList& records, LayerSelection& selection) {
+  const uint32_t mask = static_cast<uint32_t>(filterMask_);
+  anyFilteredOut_ = false;
+  filterApplied_ = true;
+  for (Shape* shape : records) {
+    const uint32_t flags = shape->GetFilterFlags();
+    const bool out = (mask & flags) != flags;
+    shape->SetFilteredOut(out);
+    anyFilteredOut_ = anyFilteredOut_ || out;
+  }
+  // A hidden record cannot stay selected.
+  if (anyFilteredOut_) selection.DropFilteredOut();
+}
+
+// Counts the filtered-out records, only when the filter left any.
+size_t LayerFilter::CountFilteredOut(const RecordList& records) const {
+  if (!anyFilteredOut_) return 0;
+  size_t n = 0;
+  for (const Shape* shape : records) n += shape->IsFilteredOut() ? 1 : 0;
+  return n;
+}
+
+}  // namespace kestrune

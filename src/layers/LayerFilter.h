@@ -1,0 +1,55 @@
+// Which of a layer's records the Show Me filter hides: the mask of filter
+// bits a record's flags must fall within, whether a filter was applied and
+// whether it hid any record (so drawing knows whether shadows need a pass of
+// their own), and the log fields (rate, boom, date, time, width) the flags
+// and the summary are read from.
+#pragma once
+
+#include <cstddef>
+
+#include "layers/LogFields.h"
+#include "shapes/RecordList.h"
+
+namespace kestrune {
+
+class LayerSelection;
+
+// Filter bits of the layer's mask and of each record's flags.
+constexpr int kFilterBoomOn = 0x1;
+constexpr int kFilterBoomOff = 0x2;
+constexpr int kFilterRateAboveZero = 0x4;
+constexpr int kFilterRateZero = 0x8;
+constexpr int kFilterShowShadows = 0x1000;  // mask only
+constexpr int kDefaultFilterMask = 0x1005;
+// The flags of a record the log fields say nothing against (no boom or rate
+// field, or no attribute row): boom on, rate above zero.
+constexpr int kComputedRecordFlags = kFilterBoomOn | kFilterRateAboveZero;
+
+class LayerFilter {
+ public:
+  int GetMask() const { return filterMask_; }
+  void SetMask(int mask) { filterMask_ = mask; }
+  // Whether Apply ran, and whether it hid any record (records added since
+  // are not hidden).
+  bool IsApplied() const { return filterApplied_; }
+  bool AnyFilteredOut() const { return anyFilteredOut_; }
+  // Whether hidden records draw as shadows.
+  bool DrawsShadows() const { return (filterMask_ & kFilterShowShadows) && anyFilteredOut_; }
+
+  // Marks every record whose flags the mask does not cover as filtered out,
+  // and unselects those.
+  void Apply(const RecordList& records, LayerSelection& selection);
+  // The records the last Apply filtered out (0 before any).
+  size_t CountFilteredOut(const RecordList& records) const;
+
+  const LogFields& GetLogFields() const { return logFields_; }
+  void SetLogFields(const LogFields& fields) { logFields_ = fields; }
+
+ private:
+  int filterMask_ = kDefaultFilterMask;
+  bool filterApplied_ = false;
+  bool anyFilteredOut_ = false;
+  LogFields logFields_;
+};
+
+}  // namespace kestrune

@@ -1,0 +1,402 @@
+// The draw passes, the immediate drawing of a selection, the kept bounds, the
+// hit tests and the spatial index's upkeep, in one unit so the per-record
+// loops stay inlined.
+#include "layers/LayerRenderer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "geo/CMapTransform.h"
+#include "geo/Canvas.h"
+#include "layers/Layer.h"
+#include "layers/LayerFilter.h"
+#include "layers/LayerSelection.h"
+#include "layers/LayerStyle.h"
+#include "layers/PixelMapper.h"
+#include "shapes/ShapeCollection.h"
+
+namespace kestrune {
+
+namespace {
+
+// Points symbols handed to the canvas per batch.
+constexpr size_t kBatchSize = 4096;
+
+// Keeps a widened map coordinate within the 32-bit map range.
+int32_t Clamp32(int64_t v) {
+  return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max()));
+}
+
+// Grows a union of rectangles by one more.
+void Unite(MapRect& into, const MapRect& r) {
+  into.left = std::min(into.left, r.left);
+  into.top = std::min(into.top, r.top);
+  into.right = std::max(into.right, r.right);
+  into.bottom = std::max(into.bottom, r.bottom);
+}
+
+// One set bit per position of count.
+void SetAllBits(SpatialIndex::Bits& bits, size_t count) {
+  bits.assign((count + 63) / 64, ~uint64_t{0});
+  if (count % 64 != 0) bits.back() = (uint64_t{1} << (count % 64)) - 1;
+}
+
+}  // namespace
+
+LayerRenderer::LayerRenderer(const Layer& layer, const RecordList& records, const LayerStyle& style,
+                             const LayerSelection& selection, const LayerFilter& filter)
+    : layer_(layer), records_(records), style_(style), selection_(selection), filter_(filter) {}
+
+// ---------------------------------------------------------------- drawing
+
+// Point symbols of the normal pass are collected and handed to the canvas
+// together; anything else draws itself. A batch gives the same calls, in the
+// same order, as each symbol drawing itself would. Without a shadow pass
+// before it, the normal pass also decides each record's visibility.
+void LayerRenderer::DrawPass(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass,
+                             bool indexed) {
+  const bool normal = pass != DrawPassKind::Shadows;
+  const bool setVisibility = pass == DrawPassKind::NormalDecidingVisibility;
+  const bool border = style_.GetSettings().drawBorder;
+  const ShapeOwner* owner = &layer_;
+  std::vector<DeviceRect>& rects = batchRects_;
+  std::vector<Color>& fills = batchFills_;
+  rects.clear();
+  fills.clear();
+  // Whether the batch's symbols are outlined; symbols too small for an
+  // outline go in batches of their own, so the order stays that of the list.
+  bool outlined = border;
+  const auto flush = [&]() {
+    if (rects.empty()) return;
+    const Pen old = dc.GetPen();
+    dc.SetPen(outlined ? BlackPen() : NullPen());
+    dc.SolidRectangles(rects.data(), fills.data(), static_cast<int>(rects.size()));
+    dc.SetPen(old);
+    rects.clear();
+    fills.clear();
+  };
+  const bool batching = normal && mapper.Usable();
+  ForEachDrawn(indexed, [&](Shape* shape) {
+    if (batching && shape->GetRecordClass() == kRecordPoint && shape->GetOwner() == owner) {
+      auto* point = static_cast<PointShape*>(shape);
+      // Selected and shadowed symbols use other brushes; they draw themselves.
+      if (!point->IsSelected() && !point->IsFilteredOut()) {
+        const bool geometry = point->HasGeometry();
+        // The symbol is drawn one map unit outside its bounds, as the record does.
+        const MapRect b = point->GetBounds();
+        const DeviceRect box =
+            geometry ? mapper.RectangleBox(Clamp32(int64_t{b.left} - 1), Clamp32(int64_t{b.top} - 1),
+                                           Clamp32(int64_t{b.right} + 1), Clamp32(int64_t{b.bottom} + 1))
+                     : DeviceRect{};
+        if (setVisibility) {
+          // The drawing box settles most symbols' visibility without converting the bounds too.
+          const bool visible = (geometry && mapper.BoxShowsWholeBounds(box)) || mapper.IsRectVisible(dc, b);
+          // Written only when it changes: a million records stay clean in the cache.
+          if (point->IsVisible() != visible) point->SetVisible(visible);
+        }
+        if (!geometry || !point->IsVisible()) return;
+        labelled_ = labelled_ || point->HasLabel();
+        const bool keep = border && SymbolKeepsOutline(box);
+        if (border && keep != outlined) {
+          flush();
+          outlined = keep;
+        }
+        rects.push_back(keep || !border ? box : UnoutlinedSymbolRect(box));
+        fills.push_back(point->GetColor());
+        if (rects.size() >= kBatchSize) flush();
+        return;
+      }
+    }
+    if (setVisibility) shape->SetVisible(mapper.IsRectVisible(dc, shape->GetHitBounds()));
+    if (!shape->IsVisible()) return;
+    labelled_ = labelled_ || shape->HasLabel();
+    if (normal ? (shape->IsSelected() || shape->IsFilteredOut()) : !shape->IsFilteredOut()) return;
+    flush();
+    shape->Draw(transform, dc);
+  });
+  flush();
+}
+
+// The index's candidates in list order, or every record.
+template <class F>
+void LayerRenderer::ForEachDrawn(bool indexed, F f) {
+  if (indexed) {
+    SpatialIndex::ForEachSet(drawn_, [&](uint32_t position) { f(index_.At(position)); });
+  } else {
+    records_.ForEach(f);
+  }
+}
+
+// Draws the visible records in passes: shadows, normal, selected on top, labels.
+void LayerRenderer::Draw(const CMapTransform& transform, Canvas& dc) {
+  Shape::PrepareView(transform);
+  PixelMapper mapper(transform);
+  DeviceRect area;
+  const bool plain = dc.GetPlainVisibleArea(area);
+  if (plain) mapper.SetPlainArea(area);
+  labelled_ = false;
+  // Records the index leaves out are not visible: they are skipped, their
+  // visible flags cleared.
+  const bool indexed = mapper.Usable() && MarkDrawn(transform, plain ? &area : nullptr);
+  // The walk may leave any record visible.
+  if (!indexed && index_.IsBuilt()) SetAllBits(maybeVisible_, index_.size());
+  if (filter_.DrawsShadows()) {
+    ForEachDrawn(indexed, [&](Shape* shape) { shape->SetVisible(mapper.IsRectVisible(dc, shape->GetHitBounds())); });
+    DrawPass(mapper, transform, dc, DrawPassKind::Shadows, indexed);
+    DrawPass(mapper, transform, dc, DrawPassKind::Normal, indexed);
+  } else {
+    // Without shadows the visibility is decided on the way, in one pass.
+    DrawPass(mapper, transform, dc, DrawPassKind::NormalDecidingVisibility, indexed);
+  }
+  const std::vector<Shape*>& selected = selection_.DrawOrder();
+  DrawSelected(mapper, transform, dc, selected.data(), selected.size(), true);
+  // Only records with a label draw one; when no visible record has one
+  // (the passes above saw them all) the pass is skipped.
+  if (labelled_) {
+    ForEachDrawn(indexed, [&](Shape* shape) {
+      if (shape->IsVisible() && shape->HasLabel()) shape->DrawLabel(transform, dc);
+    });
+  }
+  batchRects_ = {};
+  batchFills_ = {};
+}
+
+// Draws the given records as they are (selected ones hatched) for the immediate drawing of a selection.
+void LayerRenderer::DrawRecords(const CMapTransform& transform, Canvas& dc, Shape* const* records, size_t count) {
+  Shape::PrepareView(transform);
+  DrawSelected(PixelMapper(transform), transform, dc, records, count, false);
+}
+
+// Selected point symbols of the layer's own go to the canvas in batches of
+// hatched rectangles, split where the outline changes; anything else draws
+// itself. The calls and their order are those of each record drawing itself.
+void LayerRenderer::DrawSelected(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc,
+                                 Shape* const* records, size_t count, bool visibleOnly) {
+  const bool border = style_.GetSettings().drawBorder;
+  const ShapeOwner* owner = &layer_;
+  std::vector<DeviceRect>& rects = batchRects_;
+  rects.clear();
+  bool outlined = border;
+  const auto flush = [&]() {
+    if (rects.empty()) return;
+    const Pen old = dc.GetPen();
+    dc.SetPen(outlined ? BlackPen() : NullPen());
+    dc.HatchedRectangles(rects.data(), static_cast<int>(rects.size()));
+    dc.SetPen(old);
+    rects.clear();
+  };
+  for (size_t i = 0; i < count; ++i) {
+    Shape* shape = records[i];
+    if (!shape || (visibleOnly && !shape->IsVisible())) continue;
+    if (mapper.Usable() && shape->IsSelected() && shape->GetRecordClass() == kRecordPoint &&
+        shape->GetOwner() == owner) {
+      auto* point = static_cast<PointShape*>(shape);
+      if (!point->HasGeometry()) continue;
+      const MapRect b = point->GetBounds();
+      const DeviceRect box = mapper.RectangleBox(Clamp32(int64_t{b.left} - 1), Clamp32(int64_t{b.top} - 1),
+                                                 Clamp32(int64_t{b.right} + 1), Clamp32(int64_t{b.bottom} + 1));
+      const bool keep = border && SymbolKeepsOutline(box);
+      if (border && keep != outlined) {
+        flush();
+        outlined = keep;
+      }
+      rects.push_back(keep || !border ? box : UnoutlinedSymbolRect(box));
+      if (rects.size() >= kBatchSize) flush();
+      continue;
+    }
+    flush();
+    shape->Draw(transform, dc);
+  }
+  flush();
+  batchRects_ = {};
+}
+
+// The union of the records' hit bounds; right and bottom start from 0. Kept
+// from the walk that builds the index, for as long as the records and the
+// display size stay as they were.
+MapRect LayerRenderer::GetBounds() const {
+  if (index_.IsBuilt() && boundsKept_ && boundsSizeFt_ == style_.GetSettings().displaySizeFt) return bounds_;
+  MapRect bounds = kEmptyBounds;
+  for (Shape* shape : records_) Unite(bounds, shape->GetHitBounds());
+  if (index_.IsBuilt()) {
+    bounds_ = bounds;
+    boundsSizeFt_ = style_.GetSettings().displaySizeFt;
+    boundsKept_ = true;
+  }
+  return bounds;
+}
+
+// The records a selection rectangle (or a click) takes.
+std::vector<Shape*> LayerRenderer::FindInRect(const MapRect& rect) {
+  const bool anyFilteredOut = filter_.AnyFilteredOut();
+  std::vector<Shape*> found;
+  if (rect.left == rect.right && rect.top == rect.bottom) {
+    if (Shape* hit = HitTestPoint({rect.left, rect.top})) found.push_back(hit);
+    return found;
+  }
+  const auto consider = [&](Shape* shape) {
+    // A record the filter hides cannot be selected.
+    if (shape->IsFilteredOut()) return;
+    const MapRect b = shape->GetHitBounds();
+    if (b.left <= b.right && b.left >= rect.left && b.right <= rect.right && b.top >= rect.top &&
+        b.bottom <= rect.bottom) {
+      found.push_back(shape);
+    }
+  };
+  if (!EnsureIndex()) {
+    for (Shape* shape : records_) consider(shape);
+    return found;
+  }
+  // A record's hit bounds inside the rectangle hold its point; the points of
+  // cells deep enough inside are taken without a look at their bounds.
+  size_t low = 0, high = 0;
+  size_t marked = 0;
+  index_.MarkSparse(rect, 0, found_, sure_, PointMargin(), low, high, &marked);
+  found.reserve(marked);
+  for (size_t w = low; w <= high && w < found_.size(); ++w) {
+    const uint64_t sure = sure_[w];
+    uint64_t word = found_[w] | sure;
+    if (!anyFilteredOut && word == sure) {
+      // Only records taken unread: a log's passes give long runs of them.
+      if (sure == ~uint64_t{0}) {
+        index_.AppendRecords(w * 64, 64, found);
+      } else if (sure != 0) {
+        index_.AppendMarked(w, sure, found);
+      }
+      word = 0;
+    }
+    while (word != 0) {
+      const int bit = __builtin_ctzll(word);
+      Shape* shape = index_.At(w * 64 + static_cast<size_t>(bit));
+      if ((sure >> bit) & 1) {
+        // Without hidden records a sure record is taken unread.
+        if (!anyFilteredOut || !shape->IsFilteredOut()) found.push_back(shape);
+      } else {
+        consider(shape);
+      }
+      word &= word - 1;
+    }
+    // Left clear for the next rectangle.
+    found_[w] = 0;
+    sure_[w] = 0;
+  }
+  return found;
+}
+
+// The best record under a map point.
+Shape* LayerRenderer::HitTestPoint(const MapPoint& point) {
+  Shape* best = nullptr;
+  double bestDistance = kNoHit;
+  int bestClass = 0;
+  const auto consider = [&](Shape* shape) {
+    if (shape->IsFilteredOut()) return;
+    const double d = shape->HitDistance(point);
+    if (!(d < kNoHit)) return;
+    const int c = shape->GetRecordClass();
+    bool wins = false;
+    if (c == bestClass) {
+      wins = d <= bestDistance;
+    } else if (c == kRecordPoint) {
+      wins = true;
+    } else if (c == kRecordLine) {
+      wins = bestClass != kRecordPoint;
+    } else {
+      wins = bestClass == 0;
+    }
+    if (wins) {
+      best = shape;
+      bestDistance = d;
+      bestClass = c;
+    }
+  };
+  if (EnsureIndex()) {
+    // A point is hit only on its symbol; every other record is looked at.
+    index_.Collect({point.x, point.y, point.x, point.y}, PointMargin(), positions_);
+    for (uint32_t position : positions_) consider(index_.At(position));
+  } else {
+    for (Shape* shape : records_) consider(shape);
+  }
+  return best;
+}
+
+// ---------------------------------------------------------------- spatial index
+
+// Indexes the records once they are all in, and after each change of the list.
+bool LayerRenderer::EnsureIndex() {
+  if (!useIndex_ || layer_.IsLoading()) return false;
+  if (!index_.IsBuilt()) {
+    index_.Build(records_);
+    // Every record starts visible.
+    SetAllBits(maybeVisible_, index_.size());
+    boundsKept_ = false;
+    GetBounds();
+  }
+  return true;
+}
+
+// Forgets the index and the bits and bounds taken from it.
+void LayerRenderer::ForgetIndex() {
+  index_.Clear();
+  boundsKept_ = false;
+  maybeVisible_ = {};
+  drawn_ = {};
+  sure_ = {};
+  found_ = {};
+}
+
+// Half the symbol size in map units at the steepest scale of any point, two units more.
+int64_t LayerRenderer::PointMargin() const {
+  double half = style_.GetSettings().displaySizeFt * index_.GetMaxUnitsPerFoot() * 0.5;
+  if (!(half > 0.0)) half = 0.0;
+  return static_cast<int64_t>(std::ceil(std::min(half, 1.0e9))) + 2;
+}
+
+// The view's pixels (two more on every side) in map units, widened by the
+// point margin, give the grid cells to draw.
+bool LayerRenderer::MarkDrawn(const CMapTransform& transform, const DeviceRect* area) {
+  if (!EnsureIndex()) return false;
+  int32_t ox = 0, oy = 0, cx = 0, cy = 0, ww = 0, wh = 0;
+  transform.GetDeviceOrigin(ox, oy);
+  transform.GetDeviceExtent(cx, cy);
+  transform.GetWorldExtent(ww, wh);
+  if (cx == 0 || cy == 0 || ww == 0 || wh == 0) return false;
+  int64_t left = std::min<int64_t>(ox, int64_t{ox} + cx), right = std::max<int64_t>(ox, int64_t{ox} + cx);
+  int64_t top = std::min<int64_t>(oy, int64_t{oy} + cy), bottom = std::max<int64_t>(oy, int64_t{oy} + cy);
+  // Visibility clamps pixels to 10000: beyond it a record far off could still count as shown.
+  constexpr int64_t kClampSafe = 9000;
+  if (left < -kClampSafe || top < -kClampSafe || right > kClampSafe || bottom > kClampSafe) return false;
+  if (area) {
+    left = std::max<int64_t>(left, std::min(area->left, area->right));
+    right = std::min<int64_t>(right, std::max(area->left, area->right));
+    top = std::max<int64_t>(top, std::min(area->top, area->bottom));
+    bottom = std::min<int64_t>(bottom, std::max(area->top, area->bottom));
+  }
+  const MapPoint origin = transform.GetWorldOrigin();
+  const auto worldX = [&](int64_t px) {
+    return static_cast<double>(px - ox) * ww / cx + origin.x;
+  };
+  const auto worldY = [&](int64_t py) {
+    return static_cast<double>(py - oy) * wh / cy + origin.y;
+  };
+  const double x0 = worldX(left - 2), x1 = worldX(right + 2), y0 = worldY(top - 2), y1 = worldY(bottom + 2);
+  const auto clamp = [](double v) {
+    return static_cast<int32_t>(std::clamp(v, -2147483648.0, 2147483647.0));
+  };
+  const MapRect view{clamp(std::floor(std::min(x0, x1))), clamp(std::floor(std::min(y0, y1))),
+                     clamp(std::ceil(std::max(x0, x1))), clamp(std::ceil(std::max(y0, y1)))};
+  index_.Mark(view, PointMargin(), drawn_);
+  // Records left visible last time and not candidates now are not visible.
+  for (size_t w = 0; w < drawn_.size(); ++w) {
+    uint64_t stale = maybeVisible_[w] & ~drawn_[w];
+    while (stale != 0) {
+      index_.At(w * 64 + static_cast<size_t>(__builtin_ctzll(stale)))->SetVisible(false);
+      stale &= stale - 1;
+    }
+  }
+  maybeVisible_ = drawn_;
+  return true;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,80 @@
+// The source paths and their side files, and the shape file set's header
+// check and record reading through its reader.
+#include "layers/LayerSource.h"
+
+#include "base/Paths.h"
+#include "shapes/FileSet.h"
+
+namespace kestrune {
+
+namespace {
+
+// Lower case of an ASCII letter; other bytes unchanged.
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// ASCII comparison ignoring case, for extensions.
+bool EqualsIgnoringCase(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i] != '\0'; ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return i == a.size() && b[i] == '\0';
+}
+
+}  // namespace
+
+LayerSource::~LayerSource() = default;
+
+// ---------------------------------------------------------------- paths
+
+// Stores the path and caches its base path, file name and extension.
+void LayerSource::SetPathName(const std::string& path) {
+  path_ = path;
+  fileName_ = FileNameOf(path);
+  basePath_ = BasePathOf(path);
+  extension_ = ExtensionOf(path);
+}
+
+// The attribute table beside the file, whatever the case of its extension.
+std::string LayerSource::GetTablePath() const { return SideFilePath(basePath_, "dbf"); }
+
+// The legend file beside the shape file.
+std::string LayerSource::GetLegendPath() const { return SideFilePath(basePath_, "lgd"); }
+
+// The display settings file beside the shape file.
+std::string LayerSource::GetSettingsPath() const { return SideFilePath(basePath_, "gpe"); }
+
+// The notes file beside the shape file.
+std::string LayerSource::GetNotesPath() const { return SideFilePath(basePath_, "txt"); }
+
+// The categories file beside the shape file.
+std::string LayerSource::GetCategoryPath() const { return SideFilePath(basePath_, "lgc"); }
+
+// ---------------------------------------------------------------- shape file set
+
+// Recognises the file kind by its extension; a shape file's header decides.
+bool ShapeFileSource::Open() {
+  if (fileKind_ == kFileKindUnknown) {
+    if (EqualsIgnoringCase(extension_, "shp")) {
+      fileKind_ = kFileKindShape;
+    }
+  }
+  error_ = Error{};
+  if (fileKind_ != kFileKindShape) return false;
+  if (reader_.CheckHeader(path_, coordSystemKind_, datum_, zone_, shapeKind_) &&
+      reader_.CheckPlaceKnown(coordSystemKind_, zoneGiven_)) {
+    return true;
+  }
+  error_ = reader_.GetError();
+  return false;
+}
+
+// Reads the ".shp" through the reader, by the coordinate system Open found.
+bool ShapeFileSource::ReadRecords(RecordSink& sink, const Progress& progress) {
+  reader_.SetProgressHandler(progress);
+  const bool whole = reader_.LoadRecords(sink, coordSystemKind_, datum_, zone_);
+  reader_.SetProgressHandler(nullptr);
+  return whole;
+}
+
+}  // namespace kestrune
