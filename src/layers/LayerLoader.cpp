@@ -24,16 +24,12 @@ bool LayerLoader::Start(const std::string& path) {
   running_ = true;
   cancel_ = false;
   ok_ = false;
-  percent_ = 0;
-  path_ = path;
   layer_ = new Layer();
   layer_->SetPathName(path);
   layer_->SetCancelFlag(&cancel_);
   // Emitted in the worker, delivered here in order, before Finish.
   connect(layer_, &Layer::loadProgress, this, [this](qint64 records, int percent) {
-    if (!running_) return;
-    percent_ = percent;
-    emit progress(records, percent);
+    if (running_) emit progress(records, percent);
   });
   Layer* layer = layer_;
   worker_ = std::thread([this, layer] {
@@ -70,7 +66,6 @@ void LayerLoader::Finish() {
     layer = nullptr;
     if (cancelled) notices.clear();
   }
-  path_.clear();
   emit finished(layer, error, cancelled, notices);
 }
 

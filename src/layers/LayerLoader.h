@@ -38,11 +38,6 @@ class LayerLoader : public QObject {
   void Cancel();
   // Whether a load runs (from Start until finished is emitted).
   bool IsRunning() const { return running_; }
-  // The file being read, while one is.
-  const std::string& Path() const { return path_; }
-
-  // The part of the file read by the last progress report, in percent.
-  int Percent() const { return percent_; }
 
  signals:
   // Records read so far and the part of the ".shp" read, in percent.
@@ -62,8 +57,6 @@ class LayerLoader : public QObject {
   Layer* layer_ = nullptr;
   bool ok_ = false;
   bool running_ = false;
-  int percent_ = 0;
-  std::string path_;
 };
 
 }  // namespace kestrune
