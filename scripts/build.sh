@@ -7,7 +7,12 @@ sanitize=OFF
 if [ "${KESTRUNE_SANITIZE:-0}" = "1" ]; then
   sanitize=ON
 fi
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_SANITIZE=$sanitize
+# A compiler cache, when the machine has one, makes rebuilds of a fresh clone quick.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_SANITIZE=$sanitize "${launcher[@]}"
 # Files come and go through globs; make moc look again so a new header's
 # meta-object code is never missing from an incremental build.
 find build -maxdepth 2 -path '*_autogen/timestamp' -delete 2>/dev/null || true
