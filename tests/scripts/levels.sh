@@ -4,7 +4,8 @@
 # Usage: levels.sh BUILD_DIR TESTDATA_DIR SHARED_TOOLS_DIR
 set -u
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
-levels="base;lang;geo;shapes;grid;layers;attributes;mapview;app"
+# The levels as the build lists them, bottom first.
+levels=$(sed -n 's/^set(KESTRUNE_LEVELS \(.*\))$/\1/p' "$source_dir/CMakeLists.txt" | tr ' ' ';')
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
