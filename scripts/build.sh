@@ -10,7 +10,10 @@ fi
 # A compiler cache, when the machine has one, makes rebuilds of a fresh clone quick.
 launcher=()
 if command -v ccache >/dev/null 2>&1; then
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  # Paths below the checkout are hashed relative to it, so clones in other
+  # folders share the cache.
+  cache="env;CCACHE_BASEDIR=$PWD;CCACHE_NOHASHDIR=1;ccache"
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER="$cache" -DCMAKE_C_COMPILER_LAUNCHER="$cache")
 fi
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_SANITIZE=$sanitize "${launcher[@]}"
 # Files come and go through globs; make moc look again so a new header's

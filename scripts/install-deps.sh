@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   python3 python3-pyshp poppler-utils
+  libgdal-dev gdal-bin ccache fonts-liberation2 fonts-urw-base35 fonts-dejavu-core strace
   desktop-file-utils appstream shared-mime-info qt6-translations-l10n
 )
 

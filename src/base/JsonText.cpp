@@ -42,12 +42,9 @@ std::size_t Utf8Length(std::string_view s, std::size_t i) {
 
 // Shortest round-trip text of a double, kept a float.
 void AppendJsonDouble(std::string& out, double value) {
-  if (std::isnan(value)) {
-    out += "NaN";
-    return;
-  }
-  if (std::isinf(value)) {
-    out += value > 0 ? "Infinity" : "-Infinity";
+  // JSON has no NaN or infinity: a value that is not finite is null.
+  if (!std::isfinite(value)) {
+    out += "null";
     return;
   }
   char text[64];

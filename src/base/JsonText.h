@@ -11,7 +11,7 @@ namespace kestrune {
 
 // Appends a double as the shortest text that reads back to the same value,
 // with ".0" on whole numbers so it stays a JSON float ("30.0", "1e+16",
-// "0.1"); NaN and infinities as NaN, Infinity and -Infinity.
+// "0.1"); NaN and infinities, which JSON cannot hold, as null.
 void AppendJsonDouble(std::string& out, double value);
 // Appends an integer.
 void AppendJsonInt(std::string& out, int64_t value);

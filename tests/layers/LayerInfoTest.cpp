@@ -37,8 +37,9 @@ TEST(JsonText, DoublesInTheirShortestRoundTripForm) {
   EXPECT_EQ(Double(999999.0), "999999.0");
   EXPECT_EQ(Double(1e16), "1e+16");
   EXPECT_EQ(Double(327031.68578758027), "327031.68578758027");
-  EXPECT_EQ(Double(std::numeric_limits<double>::quiet_NaN()), "NaN");
-  EXPECT_EQ(Double(-std::numeric_limits<double>::infinity()), "-Infinity");
+  EXPECT_EQ(Double(std::numeric_limits<double>::quiet_NaN()), "null");
+  EXPECT_EQ(Double(-std::numeric_limits<double>::infinity()), "null");
+  EXPECT_EQ(Double(std::numeric_limits<double>::infinity()), "null");
   // Every text reads back to the same value.
   for (double v : {1.0 / 3.0, 1e-300, 123456789.123456789, 5e-324, 1.7976931348623157e308}) {
     EXPECT_EQ(std::strtod(Double(v).c_str(), nullptr), v);
