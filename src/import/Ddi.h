@@ -3,6 +3,7 @@
 // (DDIs) the reader knows, and the units shown to the user.
 #pragma once
 
+#include <set>
 #include <string>
 
 namespace kestrune {
@@ -26,9 +27,6 @@ DdiShown PresentedUnitForUser(const std::string& unit, int decimals, bool metric
 // Cuts NAME to at most 10 bytes (not splitting a UTF-8 character, dropping
 // trailing blanks) and makes it differ, ignoring case, from every name in
 // TAKEN by ending it in "_2", "_3", ...; adds the result to TAKEN (upper case).
-template <typename Set>
-std::string UniqueFieldName(const std::string& name, Set& taken);
+std::string UniqueFieldName(const std::string& name, std::set<std::string>& taken);
 
 }  // namespace kestrune
-
-#include "import/DdiNames.inl"
