@@ -1,5 +1,6 @@
 #include "import/Ddi.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -84,10 +85,18 @@ DdiShown DdiDefault(int ddi, bool metric) {
   return s;
 }
 
-DdiShown PresentedUnitForUser(const std::string& unit, int decimals, bool metric) {
+DdiShown PresentedUnitForUser(const std::string& unit, int decimals, bool metric, int ddi) {
   DdiShown s;
   s.unit = unit;
   s.decimals = decimals;
+  const std::string trimmed = Lower(unit.substr(std::min(unit.size(), unit.find_first_not_of(' '))));
+  if (ddi == 67 && (trimmed == "mm" || trimmed == "cm")) {
+    const double metres = trimmed == "mm" ? 0.001 : 0.01;
+    s.factor = metric ? metres : metres / kMetresPerFoot;
+    s.unit = metric ? "m" : "ft";
+    s.decimals = metric ? 3 : 2;
+    return s;
+  }
   if (metric) return s;
   struct Conversion {
     const char* from;
@@ -105,11 +114,8 @@ DdiShown PresentedUnitForUser(const std::string& unit, int decimals, bool metric
       {"km", 1000 / kMetresPerMile, "mi", 2},
       {"l/h", 1 / kLitresPerGallon, "gal/h", 2},
   };
-  const std::string key = Lower(unit.substr(unit.find_first_not_of(' ') == std::string::npos
-                                                ? unit.size()
-                                                : unit.find_first_not_of(' ')));
   for (const Conversion& c : kConversions) {
-    if (key == c.from) {
+    if (trimmed == c.from) {
       s.factor = c.factor;
       s.unit = c.to;
       s.decimals = c.decimals;

@@ -18,11 +18,12 @@ struct DdiShown {
 // The presentation of DDI in metric (else U.S.) units.
 DdiShown DdiDefault(int ddi, bool metric);
 
-// A value shown by a device in UNIT (its value presentation), converted for a
-// user of U.S. units where the unit is a metric one the log fields use (m,
-// km/h, L/ha, kg/ha, ha, L, km): the factor to multiply by, the new unit and
-// decimals. Factor 1 and the unit itself otherwise.
-DdiShown PresentedUnitForUser(const std::string& unit, int decimals, bool metric);
+// A value of DDI shown by a device in UNIT (its value presentation), converted
+// for a user of U.S. units where the unit is a metric one the log fields use
+// (m, km/h, L/ha, kg/ha, ha, L, km), and a working width (DDI 67) shown in mm
+// or cm to m (ft), as the log fields read it: the factor to multiply by, the
+// new unit and decimals. Factor 1 and the unit itself otherwise.
+DdiShown PresentedUnitForUser(const std::string& unit, int decimals, bool metric, int ddi);
 
 // Cuts NAME to at most 10 bytes (not splitting a UTF-8 character, dropping
 // trailing blanks) and makes it differ, ignoring case, from every name in

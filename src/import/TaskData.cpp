@@ -131,7 +131,7 @@ ValueScale ScaleFor(const TaskDataModel& model, int ddi, const std::string& elem
   if (data && device) {
     const auto p = device->presentations.find(data->presentation);
     if (p != device->presentations.end()) {
-      const DdiShown user = PresentedUnitForUser(p->second.unit, p->second.decimals, metric);
+      const DdiShown user = PresentedUnitForUser(p->second.unit, p->second.decimals, metric, ddi);
       s.offset = p->second.offset;
       s.factor = p->second.scale * user.factor;
       s.decimals = user.decimals;
@@ -233,7 +233,7 @@ ValueScale ZoneScale(const TaskDataModel& model, const TdProcessValue& v, bool m
   s.ddi = v.ddi;
   const auto p = model.presentations.find(v.presentation);
   if (!v.presentation.empty() && p != model.presentations.end()) {
-    const DdiShown user = PresentedUnitForUser(p->second.unit, p->second.decimals, metric);
+    const DdiShown user = PresentedUnitForUser(p->second.unit, p->second.decimals, metric, v.ddi);
     s.offset = p->second.offset;
     s.factor = p->second.scale * user.factor;
     s.decimals = user.decimals;
@@ -491,11 +491,22 @@ bool AddTimeLogs(const TaskDataModel& model, const TdTask& task, const std::stri
   return true;
 }
 
+// The TASKDATA.XML of a folder: in it, or in its TASKDATA folder (as a zip
+// or a stick holds the set); "" when neither holds one.
+std::string TaskDataXmlOf(const std::string& folder) {
+  std::string xml = FindInFolder(folder, "TASKDATA.XML");
+  if (xml.empty()) {
+    const std::string inner = FindInFolder(folder, "TASKDATA");
+    if (!inner.empty() && IsFolder(inner)) xml = FindInFolder(inner, "TASKDATA.XML");
+  }
+  return xml;
+}
+
 }  // namespace
 
 bool IsTaskData(const std::string& path) {
   if (path.empty()) return false;
-  if (IsFolder(path)) return !FindInFolder(path, "TASKDATA.XML").empty();
+  if (IsFolder(path)) return !TaskDataXmlOf(path).empty();
   VSIStatBufL st;
   return Upper(BaseName(path)) == "TASKDATA.XML" && VSIStatL(path.c_str(), &st) == 0;
 }
@@ -504,17 +515,16 @@ bool ReadTaskData(const std::string& path, ImportContent& content, std::string& 
                   const std::function<bool(int percent)>& progress) {
   std::string dir, xmlPath;
   if (IsFolder(path)) {
-    dir = path;
-    xmlPath = FindInFolder(dir, "TASKDATA.XML");
+    xmlPath = TaskDataXmlOf(path);
     if (xmlPath.empty()) {
       why = LangFormat(kMsgNoTaskData, path.c_str());
       return false;
     }
   } else {
     xmlPath = path;
-    const auto slash = path.find_last_of('/');
-    dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
   }
+  const auto slash = xmlPath.find_last_of('/');
+  dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : xmlPath.substr(0, slash));
   std::string xml;
   if (!ReadAll(xmlPath, kMaxXmlBytes, xml)) {
     why = LangFormat(kMsgCannotRead, xmlPath.c_str());

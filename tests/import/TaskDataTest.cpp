@@ -11,10 +11,12 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "base/Preferences.h"
+#include "import/Ddi.h"
 #include "import/TaskData.h"
 #include "support/TestSupport.h"
 
@@ -256,6 +258,7 @@ TEST(TaskDataReal, AZipGivesWhatTheFolderGives) {
   ZipFolder(TimeLogSet(data), tmp / "set.zip", "TASKDATA");
   const std::string inZip = "/vsizip/" + (tmp / "set.zip").string() + "/TASKDATA";
   ASSERT_TRUE(IsTaskData(inZip));
+  EXPECT_TRUE(IsTaskData("/vsizip/" + (tmp / "set.zip").string()));  // the set's folder inside
   ImportContent zipped, plain;
   std::string why;
   ASSERT_TRUE(ReadTaskData(inZip, zipped, why)) << why;
@@ -348,6 +351,11 @@ const char* const kSmallTaskData = R"(<?xml version="1.0" encoding="UTF-8"?>
   </PFD>
   <PFD A="PFD2" C="No boundary"/>
   <VPN A="VPN1" B="0" C="0.001" D="1" E="kg/ha"/>
+  <DVC A="DVC1" B="Sprayer">
+    <DET A="DET-1" B="1" C="1"><DOR A="5"/></DET>
+    <DPD A="5" B="0043" E="Arbeitsbreite" F="9"/>
+    <DVP A="9" B="0" C="1" D="0" E="mm"/>
+  </DVC>
   <TSK A="TSK1" B="Spray" E="PFD1">
     <TZN A="1" B="low"><PDV A="0001" B="1000000"/></TZN>
     <TZN A="2" B="high"><PDV A="0001" B="2500000"/></TZN>
@@ -459,7 +467,7 @@ TEST_F(SmallTaskData, PartfieldsGuidanceGridsAndALog) {
   EXPECT_EQ(log->fields[2].name, "Actual Vol");
   EXPECT_EQ(log->fields[3].name, "Setpoint V");
   EXPECT_EQ(log->fields[4].name, "Actual Wor");
-  EXPECT_EQ(log->fields[5].name, "Actual W_2");
+  EXPECT_EQ(log->fields[5].name, "Arbeitsbre");  // the device's name; its mm shown as m
   EXPECT_EQ(log->fields[6].name, "Actual Spe");
   EXPECT_EQ(log->fields[7].name, "DDI_57005");
   EXPECT_EQ(Setting(*log, "RATE_COL"), "3");
@@ -526,8 +534,10 @@ TEST(TaskDataInput, WhatIsTaskDataAndWhatFails) {
     bool reads;
     const char* why;
   };
+  WriteSmallSet(tmp / "outer" / "TaskData");
   const Case cases[] = {
       {tmp / "set", true, true, ""},
+      {tmp / "outer", true, true, ""},
       {tmp / "set" / "taskdata.xml", true, true, ""},
       {tmp / "set" / "tlg00001.BIN", false, false, "is no valid task data"},
       {tmp / "empty", false, false, "holds no TASKDATA.XML"},
@@ -543,6 +553,45 @@ TEST(TaskDataInput, WhatIsTaskDataAndWhatFails) {
     EXPECT_EQ(ReadTaskData(c.path.string(), content, why), c.reads);
     EXPECT_NE(why.find(c.why), std::string::npos) << why;
   }
+}
+
+TEST(TaskDataNames, FieldNamesAreCutToTenBytesAndKeptUnique) {
+  std::set<std::string> taken = {"DATE", "TIME"};
+  const std::pair<const char*, const char*> cases[] = {
+      {"Ertrag pro Flaeche", "Ertrag pro"}, {"Ertrag pro Zeit", "Ertrag p_2"},
+      {"ertrag PRO", "ertrag P_3"},         {"Größe der Fläche", "Größe de"},
+      {"Aktueller Kraftstoff", "Aktueller"}, {"  ", "FIELD"},
+      {"date", "date_2"},                   {"ÄÄÄÄÄÄ", "ÄÄÄÄÄ"},
+      {"ÄÄÄÄÄÄÄ", "ÄÄÄÄ_2"}};
+  for (const auto& [name, want] : cases) EXPECT_EQ(UniqueFieldName(name, taken), want) << name;
+}
+
+TEST(TaskDataNames, DdiDefaultsAndUnits) {
+  struct Case {
+    int ddi;
+    bool metric;
+    int32_t raw;
+    double shown;
+    const char* unit;
+  };
+  const Case cases[] = {{2, true, 1000000, 100, "L/ha"},      {2, false, 1000000, 10.6907, "gal/ac"},
+                        {7, true, 25000, 250, "kg/ha"},       {7, false, 25000, 223.0448, "lb/ac"},
+                        {12, true, 8000, 80000, "/ha"},       {12, false, 8000, 32374.8514, "/ac"},
+                        {67, true, 12000, 12, "m"},           {67, false, 12000, 39.3701, "ft"},
+                        {84, true, 4000000, 40, "t/ha"},      {99, true, 180000, 18, "%"},
+                        {148, false, 3785412, 1000, "gal"},   {397, true, 2500, 9, "km/h"},
+                        {397, false, 2500, 5.5923, "mph"},    {177, true, 5000, 5, "mm"},
+                        {141, true, 1, 1, ""},                {40000, true, 7, 7, ""}};
+  for (const Case& c : cases) {
+    const DdiShown s = DdiDefault(c.ddi, c.metric);
+    EXPECT_NEAR(c.raw * s.factor, c.shown, 1e-3) << c.ddi;
+    EXPECT_EQ(s.unit, c.unit) << c.ddi;
+  }
+  EXPECT_EQ(DdiDefault(40000, true).name, "DDI_40000");
+  EXPECT_EQ(DdiDefault(1, true).name, "Setpoint Volume Per Area Application Rate");
+  EXPECT_EQ(PresentedUnitForUser("t/ha", 2, false, 84).unit, "t/ha");
+  EXPECT_NEAR(PresentedUnitForUser(" km/h", 1, false, 397).factor, 0.621371, 1e-6);
+  EXPECT_EQ(PresentedUnitForUser("km/h", 1, true, 397).factor, 1);
 }
 
 TEST(TaskDataInput, CancelLeavesNoSets) {
