@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <new>
 #include <numeric>
 #include <set>
 
@@ -39,6 +40,7 @@ constexpr const char* kMsgGridBad = "#20400012:it has no cells";
 constexpr const char* kMsgNoRecords = "#20400013:no record has a position";
 constexpr const char* kMsgExternal = "#20400014:%s: %s";
 constexpr const char* kMsgGuidanceShort = "#20400015:it has fewer than two points";
+constexpr const char* kMsgNoMemory = "#20400017:%s is too large to read into the memory there is.";
 constexpr const char* kMsgGridZone = "#20400016:its treatment zone %d is not in the task";
 
 constexpr uint64_t kMaxXmlBytes = 1ull << 30;
@@ -80,17 +82,37 @@ std::string FindInFolder(const std::string& dir, const std::string& name) {
   return found;
 }
 
+// Reads a whole file of at most LIMIT bytes. It grows as the bytes arrive, so
+// a size a zip's directory claims is never trusted for the allocation.
 bool ReadAll(const std::string& path, uint64_t limit, std::string& bytes) {
   VSIStatBufL st;
   if (VSIStatL(path.c_str(), &st) != 0 || VSI_ISDIR(st.st_mode)) return false;
-  if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > limit) return false;
   VSILFILE* f = VSIFOpenL(path.c_str(), "rb");
   if (!f) return false;
   bytes.clear();
-  bytes.resize(static_cast<std::size_t>(st.st_size));
-  const std::size_t got = bytes.empty() ? 0 : VSIFReadL(bytes.data(), 1, bytes.size(), f);
+  constexpr std::size_t kMaxChunk = 8u << 20;
+  // The claimed size (and one byte to meet the end) as the first step.
+  std::size_t chunk = static_cast<std::size_t>(
+      std::min<uint64_t>(std::max<int64_t>(st.st_size, 0) + 1, kMaxChunk));
+  bool ok = true;
+  for (;;) {
+    const std::size_t have = bytes.size();
+    if (have > limit) {
+      ok = false;
+      break;
+    }
+    bytes.resize(have + chunk);
+    const std::size_t got = VSIFReadL(bytes.data() + have, 1, chunk, f);
+    bytes.resize(have + got);
+    if (got < chunk) {
+      // The end, or a read error: fewer bytes than the file claims is one.
+      ok = st.st_size < 0 || bytes.size() >= static_cast<uint64_t>(st.st_size);
+      break;
+    }
+    chunk = kMaxChunk;
+  }
   VSIFCloseL(f);
-  return got == bytes.size();
+  return ok && bytes.size() <= limit;
 }
 
 // File-name-safe part of a set name.
@@ -511,8 +533,10 @@ bool IsTaskData(const std::string& path) {
   return Upper(BaseName(path)) == "TASKDATA.XML" && VSIStatL(path.c_str(), &st) == 0;
 }
 
-bool ReadTaskData(const std::string& path, ImportContent& content, std::string& why,
-                  const std::function<bool(int percent)>& progress) {
+namespace {
+
+bool ReadTaskDataSets(const std::string& path, ImportContent& content, std::string& why,
+                      const std::function<bool(int percent)>& progress) {
   std::string dir, xmlPath;
   if (IsFolder(path)) {
     xmlPath = TaskDataXmlOf(path);
@@ -592,6 +616,20 @@ bool ReadTaskData(const std::string& path, ImportContent& content, std::string& 
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool ReadTaskData(const std::string& path, ImportContent& content, std::string& why,
+                  const std::function<bool(int percent)>& progress) {
+  const std::size_t setsBefore = content.sets.size();
+  try {
+    return ReadTaskDataSets(path, content, why, progress);
+  } catch (const std::bad_alloc&) {
+    content.sets.resize(setsBefore);
+    why = LangFormat(kMsgNoMemory, path.c_str());
+    return false;
+  }
 }
 
 }  // namespace kestrune
