@@ -386,7 +386,7 @@ struct LogColumn {
 // Reads the task's time logs into one point set; false when cancelled.
 bool AddTimeLogs(const TaskDataModel& model, const TdTask& task, const std::string& dir, bool metric,
                  std::set<std::string>& setNames, ImportContent& content,
-                 const std::function<bool(uint64_t bytes)>& advance) {
+                 const std::function<bool(uint64_t bytes, bool whole)>& advance) {
   FeatureSet set;
   set.kind = FeatureKind::Points;
   std::string name = SetName(task.id, task.designator, "");
@@ -424,8 +424,9 @@ bool AddTimeLogs(const TaskDataModel& model, const TdTask& task, const std::stri
       continue;
     }
     TlgData data;
-    ReadTimeLogBinary(header, bin.data(), bin.size(), data);
-    if (advance && !advance(bin.size())) return false;
+    ReadTimeLogBinary(header, bin.data(), bin.size(), data,
+                      [&](std::size_t part) { return !advance || advance(part, false); });
+    if (data.cancelled || (advance && !advance(bin.size(), true))) return false;
     // The set's column of each header value.
     std::vector<std::size_t> map;
     for (const TlgValueSpec& v : header.values) {
@@ -589,10 +590,12 @@ bool ReadTaskDataSets(const std::string& path, ImportContent& content, std::stri
       if (!bin.empty() && VSIStatL(bin.c_str(), &st) == 0) total += static_cast<uint64_t>(st.st_size);
     }
   }
-  const auto advance = [&](uint64_t bytes) {
-    done += bytes;
+  // BYTES more of a log read; WHOLE when the log is done.
+  const auto advance = [&](uint64_t bytes, bool whole) {
+    const uint64_t now = done + bytes;
+    if (whole) done = now;
     if (!progress) return true;
-    return progress(total ? static_cast<int>(std::min<uint64_t>(100, done * 100 / total)) : 100);
+    return progress(total ? static_cast<int>(std::min<uint64_t>(100, now * 100 / total)) : 100);
   };
   if (progress && !progress(0)) {
     why = LangText(kMsgCancelled);

@@ -115,7 +115,8 @@ bool ParseTimeLogHeader(const std::string& xml, TlgHeader& header, std::string& 
   return true;
 }
 
-void ReadTimeLogBinary(const TlgHeader& header, const char* data, std::size_t size, TlgData& out) {
+void ReadTimeLogBinary(const TlgHeader& header, const char* data, std::size_t size, TlgData& out,
+                       const std::function<bool(std::size_t done)>& tick) {
   out = TlgData{};
   const auto* bytes = reinterpret_cast<const unsigned char*>(data);
   const std::size_t n = header.values.size();
@@ -132,6 +133,10 @@ void ReadTimeLogBinary(const TlgHeader& header, const char* data, std::size_t si
   while (pos < size) {
     const std::size_t start = pos;
     const std::size_t index = out.records.size() + 1;
+    if (tick && index % 65536 == 0 && !tick(pos)) {
+      out.cancelled = true;
+      break;
+    }
     if (size - pos < fixedBytes) {
       out.broken = true;
       out.brokenOffset = start;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -57,10 +58,14 @@ struct TlgData {
   bool broken = false;
   std::size_t brokenOffset = 0;  // byte where the broken record starts
   std::string brokenWhy;         // for the user
+  bool cancelled = false;
 };
 
-// Reads the binary records of SIZE bytes at DATA.
-void ReadTimeLogBinary(const TlgHeader& header, const char* data, std::size_t size, TlgData& out);
+// Reads the binary records of SIZE bytes at DATA. TICK, when given, is called
+// now and then with the bytes read so far; when it returns false the reading
+// stops and OUT says it was cancelled.
+void ReadTimeLogBinary(const TlgHeader& header, const char* data, std::size_t size, TlgData& out,
+                       const std::function<bool(std::size_t done)>& tick = {});
 
 // "YYYYMMDD" and "HH:MM:SS" of a record's time.
 std::string TlgDateText(int64_t days, uint32_t ms);

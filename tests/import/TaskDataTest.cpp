@@ -602,6 +602,22 @@ TEST(TaskDataInput, CancelLeavesNoSets) {
   EXPECT_FALSE(ReadTaskData((tmp / "set").string(), content, why, [](int p) { return p < 50; }));
   EXPECT_TRUE(content.sets.empty());
   EXPECT_EQ(why, "The import was cancelled.");
+
+  // A long log reports its progress while it is read, and stops there.
+  std::string big;
+  for (int r = 0; r < 140000; ++r) big += Record(1000u * r, 14611, 15000000 + r, 15000000, {{0, r}});
+  WriteFileBytes(tmp / "set" / "tlg00001.BIN", big);
+  std::vector<int> percents;
+  ImportContent whole;
+  ASSERT_TRUE(ReadTaskData((tmp / "set").string(), whole, why, [&](int p) {
+    percents.push_back(p);
+    return true;
+  }));
+  EXPECT_EQ(FindSet(whole, "TSK1_Spray")->features.size(), 140000u);
+  EXPECT_EQ(percents, (std::vector<int>{0, 46, 93, 100, 100}));
+  ImportContent stopped;
+  EXPECT_FALSE(ReadTaskData((tmp / "set").string(), stopped, why, [](int p) { return p < 40; }));
+  EXPECT_TRUE(stopped.sets.empty());
 }
 
 }  // namespace
