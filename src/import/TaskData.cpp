@@ -1,6 +1,5 @@
 #include "import/TaskData.h"
 
-#include <cpl_conv.h>
 #include <cpl_string.h>
 #include <cpl_vsi.h>
 
@@ -10,7 +9,6 @@
 #include <cstdint>
 #include <map>
 #include <new>
-#include <numeric>
 #include <set>
 
 #include "base/Preferences.h"

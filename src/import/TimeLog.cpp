@@ -108,7 +108,7 @@ bool ParseTimeLogHeader(const std::string& xml, TlgHeader& header, std::string& 
     why = LangText(kMsgNoTim);
     return false;
   }
-  if (header.values.size() > 255) {
+  if (header.values.size() > 256) {
     why = LangFormat(kMsgTooManyValues, static_cast<int>(header.values.size()));
     return false;
   }
