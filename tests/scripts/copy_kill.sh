@@ -53,7 +53,7 @@ while [ $n -lt 60 ]; do
   make_old
   # In a subshell, so the shell's own "Killed" line stays out of the log.
   (strace -f -o /dev/null -e trace=rename -e inject=rename:signal=KILL:when=$n \
-    "$cli" copy "$work/src/points.shp" "$work/dst/points.shp" >/dev/null 2>&1) 2>/dev/null
+    "$cli" copy "$work/src/points.shp" "$work/dst/points.shp" >/dev/null 2>&1; exit $?) 2>/dev/null
   status=$?
   if [ $status -eq 0 ]; then
     [ "$(sums "$work/dst")" = "$new_sums" ] || fail "the uninterrupted copy is not the new set"
@@ -72,6 +72,37 @@ while [ $n -lt 60 ]; do
   [ "$(sums "$work/src")" = "$src_sums" ] || fail "killed at rename $n: the source changed"
   n=$((n + 1))
 done
+# With KESTRUNE_COPY_KILL_MB=N, also kill -9 a copy whose table is N MiB at
+# 10 random moments of its run (the copy phase included), then recover.
+big=${KESTRUNE_COPY_KILL_MB:-0}
+if [ "$big" -gt 0 ]; then
+  head -c $((big * 1048576)) /dev/urandom > "$work/src/points.dbf"
+  src_sums=$(sums "$work/src"); new_sums=$src_sums
+  make_old
+  start=$(date +%s%N)
+  "$cli" copy "$work/src/points.shp" "$work/dst/points.shp" >/dev/null || fail "the big copy failed"
+  span=$(( ($(date +%s%N) - start) / 1000000 ))
+  echo "a copy of $big MiB takes $span ms"
+  for i in 1 2 3 4 5 6 7 8 9 10; do
+    make_old
+    at=$(( RANDOM % (span + 1) ))
+    "$cli" copy "$work/src/points.shp" "$work/dst/points.shp" >/dev/null 2>&1 &
+    pid=$!
+    sleep "$(printf '%d.%03d' $((at / 1000)) $((at % 1000)))"
+    kill -9 $pid 2>/dev/null
+    wait $pid 2>/dev/null
+    "$cli" copy --recover "$work/dst" >/dev/null || fail "recovery after a kill at $at ms failed"
+    now=$(sums "$work/dst")
+    if [ "$now" = "$old_sums" ]; then
+      echo "killed at $at ms: wholly old"
+    elif [ "$now" = "$new_sums" ]; then
+      echo "killed at $at ms: wholly new"
+    else
+      fail "killed at $at ms: neither wholly old nor wholly new:"; echo "$now"
+    fi
+  done
+fi
+
 # A journal, 5 old files aside (shp shx dbf gpe txt), 7 new ones in.
 [ $kills -ge 13 ] || fail "only $kills renames were killed"
 [ $saw_old -gt 0 ] && [ $saw_new -gt 0 ] || fail "old $saw_old, new $saw_new: both ends expected"
