@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/Edition.h"
+
 namespace kestrune {
 
 namespace {
@@ -119,12 +121,7 @@ const ResourceSet& GetResourceSet(int setId) {
 
 // Set 156 for the Vantrel edition, else 128.
 int ResourceSetForEdition(const std::string& edition) {
-  std::string e = edition;
-  auto notBlank = [](unsigned char c) { return !std::isspace(c); };
-  e.erase(e.begin(), std::find_if(e.begin(), e.end(), notBlank));
-  e.erase(std::find_if(e.rbegin(), e.rend(), notBlank).base(), e.end());
-  std::transform(e.begin(), e.end(), e.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-  return e == "vantrel" ? kVantrelSet : kStandardSet;
+  return IsVantrelEdition(edition) ? kVantrelSet : kStandardSet;
 }
 
 // The stored menu text of a command.

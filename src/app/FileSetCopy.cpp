@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/LandingJournal.h"
 #include "base/Paths.h"
 #include "base/SafeFile.h"
 #include "lang/LangString.h"
@@ -106,40 +107,14 @@ struct PendingFile {
   std::string destination;
   std::unique_ptr<SafeFile> temp;
   bool stale = false;
-  std::string aside;    // where the old destination waits while the set lands
-  bool landed = false;  // the new file is under the destination
 };
 
-// Moves what stands under path to a fresh hidden name beside it; 0 or errno.
-int MoveAside(const std::string& path, std::string& aside) {
+// Moves what stands under path to the hidden name chosen for it; 0 or errno.
+int MoveAside(const std::string& path, const std::string& aside) {
   if (int injected = InjectedFault("aside", path)) return injected;
-  std::string pattern = FolderFor(path) + "/." + FileNameOf(path) + ".kestrune-old-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  // The name is reserved by an empty file that the rename then replaces.
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return errno;
-  ::close(fd);
-  if (::rename(path.c_str(), name.data()) != 0) {
-    const int error = errno;
-    ::unlink(name.data());
-    return error;
-  }
-  aside = name.data();
-  return 0;
-}
-
-// Puts the old files back after a failed landing: the new files go, the old
-// ones return under their names.
-void RollBack(std::vector<PendingFile>& files) {
-  for (PendingFile& file : files) {
-    if (file.landed) ::unlink(file.destination.c_str());
-    file.landed = false;
-  }
-  for (PendingFile& file : files) {
-    if (!file.aside.empty()) ::rename(file.aside.c_str(), file.destination.c_str());
-    file.aside.clear();
-  }
+  // The random name is never anybody's file; one there by chance is not replaced.
+  if (Exists(aside)) return EEXIST;
+  return ::rename(path.c_str(), aside.c_str()) == 0 ? 0 : errno;
 }
 
 // The source file of ext beside oldBase in whatever case; the lower-case name
@@ -169,6 +144,10 @@ FileSetCopyResult CopyShapeFileSet(const std::string& oldBase, const std::string
     return result;
   };
 
+  // A landing to this folder that a kill cut short is finished (or rolled
+  // back) first, so the names below are those of a whole set.
+  RecoverLandings(FolderFor(SideFilePath(newBase, "shp")));
+
   // Every name is settled before anything is written: a renamed ".shp" would
   // otherwise change the case the later names take.
   std::vector<PendingFile> files;
@@ -191,13 +170,14 @@ FileSetCopyResult CopyShapeFileSet(const std::string& oldBase, const std::string
     }
     files.push_back(std::move(file));
   }
-  // A folder in the way of a destination would only be found at the renames;
-  // refuse it before anything is written.
+  // A folder in the way of a destination would only be found at the renames,
+  // and a write-protected file (by its mode, whoever the user) is not to be
+  // replaced or removed: refuse either before anything is written.
   for (const PendingFile& file : files) {
     struct stat st {};
-    if (::lstat(file.destination.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      return failWith(file.stale ? file.destination : file.source, file.destination, EISDIR);
-    }
+    if (::lstat(file.destination.c_str(), &st) != 0) continue;
+    const int error = S_ISDIR(st.st_mode) ? EISDIR : (S_ISREG(st.st_mode) && !ModeLetsUserWrite(st) ? EACCES : 0);
+    if (error) return failWith(file.stale ? file.destination : file.source, file.destination, error);
   }
 
   // Copy phase: every file whole on the disk under a temporary name.
@@ -209,31 +189,57 @@ FileSetCopyResult CopyShapeFileSet(const std::string& oldBase, const std::string
     }
   }
 
-  // Landing: old files aside, new ones in; any failure puts everything back.
+  // Landing: the journal first, then old files aside, new ones in, old ones
+  // deleted, the journal removed; a failure puts everything back, a kill is
+  // finished by the next recovery.
+  std::vector<LandingFile> landing;
   for (PendingFile& file : files) {
-    if (!Exists(file.destination)) continue;
-    if (int error = MoveAside(file.destination, file.aside)) {
-      RollBack(files);
-      return failWith(file.stale ? file.destination : file.source, file.destination, error);
+    LandingFile entry;
+    entry.destination = file.destination;
+    if (!file.stale) entry.incoming = file.temp->TemporaryPath();
+    if (Exists(file.destination)) entry.aside = NewAsidePath(file.destination);
+    landing.push_back(std::move(entry));
+  }
+  if (landing.empty()) {
+    result.ok = true;
+    result.newShpPath = SideFilePath(newBase, "shp");
+    return result;
+  }
+  LandingJournal journal;
+  FileWriteError journalError;
+  if (!journal.Begin(newBase, landing, &journalError)) {
+    return failWith(files.front().stale ? files.front().destination : files.front().source, journalError.path,
+                    journalError.error != 0 ? journalError.error : EINVAL);
+  }
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (landing[i].aside.empty()) continue;
+    if (int error = MoveAside(files[i].destination, landing[i].aside)) {
+      journal.RollBack();
+      return failWith(files[i].stale ? files[i].destination : files[i].source, files[i].destination, error);
     }
   }
-  for (PendingFile& file : files) {
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    PendingFile& file = files[i];
     if (file.stale) continue;
     int error = InjectedFault("rename", file.destination);
-    if (error == 0 && ::rename(file.temp->TemporaryPath().c_str(), file.destination.c_str()) != 0) error = errno;
+    if (error == 0 && ::rename(landing[i].incoming.c_str(), file.destination.c_str()) != 0) error = errno;
     if (error != 0) {
-      RollBack(files);
+      journal.RollBack();
       return failWith(file.source, file.destination, error);
     }
     file.temp->Release();
-    file.landed = true;
     result.written.push_back(file.destination);
   }
-  for (PendingFile& file : files) {
-    if (!file.aside.empty()) ::unlink(file.aside.c_str());
-    if (file.stale) result.removed.push_back(file.destination);
+  SyncFolderOf(files.front().destination);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (!landing[i].aside.empty()) {
+      LandingFaultAt("delete", landing[i].aside);
+      ::unlink(landing[i].aside.c_str());
+    }
+    if (files[i].stale) result.removed.push_back(files[i].destination);
   }
-  if (!files.empty()) SyncFolderOf(files.front().destination);
+  SyncFolderOf(files.front().destination);
+  journal.End();
 
   result.ok = true;
   result.newShpPath = SideFilePath(newBase, "shp");

@@ -94,4 +94,36 @@ void AppendJsonString(std::string& out, std::string_view text) {
   out += '"';
 }
 
+// Every byte sequence checked for UTF-8.
+bool IsValidUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+    } else if (const std::size_t n = Utf8Length(text, i)) {
+      i += n;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// One character per byte: ASCII as AppendJsonString writes it, every other byte \u00XX.
+void AppendJsonByteString(std::string& out, std::string_view bytes) {
+  out += '"';
+  for (const char ch : bytes) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      std::string one;
+      AppendJsonString(one, std::string_view(&ch, 1));
+      out.append(one, 1, one.size() - 2);
+    } else {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", c);
+      out += esc;
+    }
+  }
+  out += '"';
+}
+
 }  // namespace kestrune

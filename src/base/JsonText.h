@@ -17,6 +17,13 @@ void AppendJsonDouble(std::string& out, double value);
 void AppendJsonInt(std::string& out, int64_t value);
 // Appends a quoted, escaped string.
 void AppendJsonString(std::string& out, std::string_view text);
+// Whether text is valid UTF-8 throughout.
+bool IsValidUtf8(std::string_view text);
+// Appends a string of bytes losslessly: one JSON character per byte, bytes
+// 0x80-0xFF as \u0080-\u00ff. For file names that are not UTF-8, written
+// with a "file_bytes": true beside them so a reader takes each character's
+// code as one byte of the name.
+void AppendJsonByteString(std::string& out, std::string_view bytes);
 // Appends true or false.
 inline void AppendJsonBool(std::string& out, bool value) { out += value ? "true" : "false"; }
 

@@ -1,6 +1,9 @@
 #include "base/SafeFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +13,9 @@
 #include <cstdlib>
 #include <vector>
 
+#include "base/LandingJournal.h"
 #include "base/Paths.h"
+#include "base/SideFileWrites.h"
 
 namespace kestrune {
 
@@ -65,8 +70,26 @@ FileWriteFailure CheckDestination(const std::string& path, struct stat& st, int&
   }
   if (S_ISLNK(st.st_mode)) return FileWriteFailure::SymbolicLink;
   if (!S_ISREG(st.st_mode)) return FileWriteFailure::NotRegular;
+  // Write protection binds by the file's mode, whoever asks.
+  if (!ModeLetsUserWrite(st)) {
+    error = EACCES;
+    return FileWriteFailure::System;
+  }
   return FileWriteFailure::None;
 }
+
+// Whether this process's user belongs to the group.
+bool InGroup(gid_t gid) {
+  if (gid == ::getegid()) return true;
+  const int count = ::getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<std::size_t>(count));
+  const int got = ::getgroups(count, groups.data());
+  return got > 0 && std::find(groups.begin(), groups.begin() + got, gid) != groups.begin() + got;
+}
+
+// A letter or digit, as mkstemp fills its X's.
+bool IsAlnum(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 }  // namespace
 
@@ -112,9 +135,15 @@ bool SafeFile::Open(const std::string& path, Destination destination) {
   std::string pattern = FolderFor(path) + "/." + FileNameOf(path) + ".kestrune-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
+  RemoveDeadTemporaries(FolderFor(path));
   fd_ = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd_ < 0) return Fail(FileWriteFailure::System, errno);
   temp_ = name.data();
+  // The lock tells later writes in the folder that this file is alive; it
+  // lives on a descriptor of its own, so handing the file to another writer
+  // by name keeps it.
+  ::flock(fd_, LOCK_EX | LOCK_NB);
+  lockFd_ = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
   // The replacement keeps the old file's permissions (and, where allowed, its owner).
   if (::fchmod(fd_, mode_) != 0) return Fail(FileWriteFailure::System, errno);
   if (haveOwner_ && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) {
@@ -192,6 +221,7 @@ bool SafeFile::Commit() {
   if (::rename(temp_.c_str(), path_.c_str()) != 0) return Fail(FileWriteFailure::System, errno);
   temp_.clear();
   SyncFolder(FolderFor(path_));
+  DropLock();
   return true;
 }
 
@@ -202,9 +232,71 @@ void SafeFile::Cancel() {
   finished_ = false;
   if (!temp_.empty()) ::unlink(temp_.c_str());
   temp_.clear();
+  DropLock();
+}
+
+// The caller keeps the lock.
+int SafeFile::TakeLock() {
+  const int fd = lockFd_;
+  lockFd_ = -1;
+  return fd;
+}
+
+// Lets go of the temporary file's lock.
+void SafeFile::DropLock() {
+  if (lockFd_ >= 0) ::close(lockFd_);
+  lockFd_ = -1;
 }
 
 void SyncFolderOf(const std::string& path) { SyncFolder(FolderFor(path)); }
+
+// The mode's bits for the class the user falls in.
+bool ModeLetsUserWrite(const struct stat& st) {
+  const uid_t uid = ::geteuid();
+  if (uid == 0) return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+  if (st.st_uid == uid) return (st.st_mode & S_IWUSR) != 0;
+  if (InGroup(st.st_gid)) return (st.st_mode & S_IWGRP) != 0;
+  return (st.st_mode & S_IWOTH) != 0;
+}
+
+// ".NAME.kestrune-" and six letters or digits.
+bool IsTemporaryFileName(std::string_view name) {
+  constexpr std::string_view kMark = ".kestrune-";
+  constexpr std::size_t kRandom = 6;
+  if (name.size() < 1 + kMark.size() + kRandom || name.front() != '.') return false;
+  const std::string_view tail = name.substr(name.size() - kRandom);
+  if (!std::all_of(tail.begin(), tail.end(), IsAlnum)) return false;
+  return name.substr(name.size() - kRandom - kMark.size(), kMark.size()) == kMark;
+}
+
+// Takes each candidate's lock without waiting: only a file no writer holds goes.
+int RemoveDeadTemporaries(const std::string& folder) {
+  std::vector<std::string> candidates;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) {
+      if (IsTemporaryFileName(entry->d_name)) candidates.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+  }
+  if (candidates.empty()) return 0;
+  // A dead copy's new files wait for its journal's recovery.
+  const std::vector<std::string> held = FilesNamedByLandingJournals(folder);
+  int removed = 0;
+  for (const std::string& name : candidates) {
+    if (std::find(held.begin(), held.end(), name) != held.end()) continue;
+    const std::string path = folder + "/" + name;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) continue;
+    struct stat st {}, now {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::lstat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino &&
+        ::unlink(path.c_str()) == 0) {
+      ++removed;
+    }
+    ::close(fd);
+  }
+  return removed;
+}
 
 // Open, write, commit.
 bool WriteFileSafely(const std::string& path, std::string_view bytes, FileWriteError* error) {
@@ -221,6 +313,16 @@ SideFileStatus ReadSideFile(const std::string& path, std::size_t maxBytes, std::
   int ignored = 0;
   int& err = error ? *error : ignored;
   err = 0;
+  // A batch command's own side-file writes, kept in memory, read back as written.
+  std::string kept;
+  if (FindSideFileInMemory(path, kept)) {
+    if (kept.size() > maxBytes) {
+      if (limit == SideFileLimit::Refuse) return SideFileStatus::TooLarge;
+      kept.resize(maxBytes);
+    }
+    bytes.swap(kept);
+    return SideFileStatus::Ok;
+  }
   struct stat st {};
   // Looked at before opening: opening a device can have effects of its own.
   if (::stat(path.c_str(), &st) != 0) {

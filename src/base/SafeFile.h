@@ -6,14 +6,22 @@
 // folder is flushed too. Any failure removes the temporary file and leaves the
 // old file byte for byte as it was. A destination that is a symbolic link is
 // refused (its target is never modified), and so is one that is not a regular
-// file (a folder, a pipe, a device). A replaced file keeps its permission bits;
-// a new one gets the usual 0666 less the umask.
+// file (a folder, a pipe, a device), and so is one whose permission bits do not
+// let this user write it (EACCES, whoever the user is: root included). A
+// replaced file keeps its permission bits; a new one gets the usual 0666 less
+// the umask.
+//
+// Temporary files are named ".NAME.kestrune-XXXXXX" (six letters or digits)
+// and locked (flock) by their writer while it lives. Every write first removes
+// the temporary files in its folder that no live writer holds and no landing
+// journal (LandingJournal.h) names: what a killed write left behind.
 //
 // Reading (ReadSideFile): only regular files are read, without ever blocking
 // (a pipe opens non-blocking and is then refused), and never more than a given
 // number of bytes, whatever size the file claims.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -72,9 +80,16 @@ class SafeFile {
   bool Commit();
   // After Finish, for a caller that renamed the temporary file itself: it is
   // no longer this object's to remove.
-  void Release() { temp_.clear(); }
+  void Release() {
+    temp_.clear();
+    DropLock();
+  }
   // Removes the temporary file; the destination is untouched.
   void Cancel();
+  // Hands the caller the descriptor that holds the temporary file's lock (it
+  // then stays held, after a Commit on the file under its new name, until the
+  // caller closes it); -1 when there is none.
+  int TakeLock();
 
   // For output another library writes by name (a PDF, an image): the
   // temporary file to hand it. It is closed by this object first, so the
@@ -85,7 +100,9 @@ class SafeFile {
 
  private:
   bool Fail(FileWriteFailure failure, int error);
+  void DropLock();
   int fd_ = -1;
+  int lockFd_ = -1;
   bool finished_ = false;
   Destination destination_ = Destination::RegularOnly;
   std::string path_;
@@ -99,6 +116,16 @@ class SafeFile {
 
 // Flushes the folder that holds path, so renames in it survive a crash.
 void SyncFolderOf(const std::string& path);
+
+// Whether the permission bits of a file let this process's user write it: the
+// owner's bits for its owner, the group's for a member, the others' else; for
+// root, any write bit.
+bool ModeLetsUserWrite(const struct stat& st);
+// Whether a file name is one the safe-write path gives its temporary files.
+bool IsTemporaryFileName(std::string_view name);
+// Removes the temporary files of dead writes from a folder (see above); gives
+// how many went.
+int RemoveDeadTemporaries(const std::string& folder);
 
 // The whole replacement in one call; error (when given) tells why it failed.
 bool WriteFileSafely(const std::string& path, std::string_view bytes, FileWriteError* error = nullptr);

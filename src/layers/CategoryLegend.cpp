@@ -7,6 +7,7 @@
 
 #include "base/Platform.h"
 #include "base/SafeFile.h"
+#include "base/SideFileWrites.h"
 #include "lang/FileErrorText.h"
 #include "lang/LangString.h"
 #include "layers/Legend.h"
@@ -184,7 +185,7 @@ bool CategoryLegend::LoadFile(const std::string& path) {
 // Through the safe-write path; a failure gives the file's name and reason.
 bool CategoryLegend::SaveFile(const std::string& path, Error* error) const {
   FileWriteError failure;
-  if (WriteFileSafely(path, SaveBytes(), &failure)) return true;
+  if (WriteSideFile(path, SaveBytes(), &failure)) return true;
   return Fail(error, FileWriteErrorOf(failure, LangText(kMsgLegendCaption)));
 }
 

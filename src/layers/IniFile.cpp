@@ -1,5 +1,6 @@
 #include "layers/IniFile.h"
 
+#include "base/SideFileWrites.h"
 
 namespace kestrune {
 
@@ -239,7 +240,7 @@ std::string IniFile::ToText() const {
 
 // Writes the file through the safe-write path.
 bool IniFile::Save(const std::string& path, FileWriteError* error) const {
-  return WriteFileSafely(path, ToText(), error);
+  return WriteSideFile(path, ToText(), error);
 }
 
 // The raw lines, for callers that compare files.

@@ -1,4 +1,5 @@
 #include "layers/LayerInfo.h"
+#include "base/SideFileWrites.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -105,7 +106,15 @@ int Usage(std::ostream& err) {
 std::string LayerSummaryJson(Layer& layer, const std::string& path) {
   std::string out = "{";
   Key(out, "file", true);
-  AppendJsonString(out, path);
+  // A name that is not UTF-8 comes out byte for byte, and says so.
+  const bool nameBytes = !IsValidUtf8(path);
+  if (nameBytes) {
+    AppendJsonByteString(out, path);
+    Key(out, "file_bytes");
+    AppendJsonBool(out, true);
+  } else {
+    AppendJsonString(out, path);
+  }
   Key(out, "shape_kind");
   AppendJsonInt(out, layer.GetShapeKind());
   Key(out, "coord_system");
@@ -260,6 +269,8 @@ std::vector<std::string> LayerInfoLines(Layer& layer, const std::string& path, b
 
 // Parses the arguments, opens the file as a layer and writes its lines.
 int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  // Only the outputs named on the command line are written; the inputs stay as they are.
+  const ScopedSideFileWrites inputsUntouched(SideFileWrites::InMemory);
   bool records = false;
   std::string path;
   bool havePath = false;

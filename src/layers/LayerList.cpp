@@ -8,12 +8,15 @@
 #include <set>
 #include <system_error>
 
+#include "base/Edition.h"
 #include "base/Paths.h"
 #include "base/Platform.h"
 #include "base/SafeFile.h"
+#include "base/SideFileWrites.h"
 #include "geo/CMapTransform.h"
 #include "geo/Canvas.h"
 #include "lang/FileErrorText.h"
+#include "lang/LangString.h"
 
 namespace kestrune {
 
@@ -255,10 +258,12 @@ bool LoadNotes(const Layer& layer, std::string& text, std::string* refusal) {
 }
 
 // Replaces the notes file through the safe-write path, or gives the reason why not.
+std::string NotesCaption() { return LangFormat(kMsgNotesCaptionFormat, EditionTitle().c_str()); }
+
 bool SaveNotes(const Layer& layer, const std::string& text, Error* error) {
   FileWriteError failure;
-  if (WriteFileSafely(layer.GetNotesPath(), text, &failure)) return true;
-  return Fail(error, FileWriteErrorOf(failure, kMsgNotesCaption, std::string(kMsgCannotSaveNotes) + "\n\n"));
+  if (WriteSideFile(layer.GetNotesPath(), text, &failure)) return true;
+  return Fail(error, FileWriteErrorOf(failure, NotesCaption(), std::string(kMsgCannotSaveNotes) + "\n\n"));
 }
 
 // ---------------------------------------------------------------- Show Me

@@ -23,7 +23,9 @@ class CMapTransform;
 
 // The notes save failure. It is shown untranslated: it has no text id.
 constexpr const char* kMsgCannotSaveNotes = "Unable to save notes to file.";
-constexpr const char* kMsgNotesCaption = "Vantrel Notes";
+// The title of the notes' message boxes: the edition's name and "Notes".
+constexpr const char* kMsgNotesCaptionFormat = "#20100010:%s Notes";
+std::string NotesCaption();
 // Separator of the notes of several layers.
 constexpr const char* kNotesSeparator = "\r\n";
 

@@ -38,6 +38,11 @@ bool RewriteSettings(const std::string& settingsPath, Edit edit) {
     return false;
   }
   if (!edit(file)) return false;
+  // A file the next read would refuse would lose every key it holds.
+  if (file.ToText().size() > kMaxSettingsFileBytes) {
+    ShowStatus(LangFormat(kMsgSettingsTooLargeToWrite, settingsPath.c_str(), ByteSizeText(kMaxSettingsFileBytes).c_str()));
+    return false;
+  }
   FileWriteError error;
   if (file.Save(settingsPath, &error)) return true;
   ShowStatus(FileWriteErrorText(error));

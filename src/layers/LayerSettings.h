@@ -27,6 +27,8 @@ constexpr const char* kKeyFillOpacity = "FILL_OPACITY";
 // The status line when a key could not be written because its file could not be read.
 constexpr const char* kMsgSettingsNotWritten =
     "#20010010:The display settings in \"%s\" could not be read, so the change was not written to it.";
+constexpr const char* kMsgSettingsTooLargeToWrite =
+    "#20100011:The display settings in \"%s\" would grow past %s, more than is ever read back, so the change was not written to it.";
 // Values are read into a buffer of this many characters, the last one the terminator.
 constexpr std::size_t kSettingBufferSize = 50;
 

@@ -2,7 +2,13 @@
 // check and record reading through its reader.
 #include "layers/LayerSource.h"
 
+#include <cstring>
+
+#include "base/LandingJournal.h"
 #include "base/Paths.h"
+#include "base/Platform.h"
+#include "base/SideFileWrites.h"
+#include "lang/LangString.h"
 #include "shapes/FileSet.h"
 
 namespace kestrune {
@@ -61,6 +67,25 @@ bool ShapeFileSource::Open() {
   }
   error_ = Error{};
   if (fileKind_ != kFileKindShape) return false;
+  // A Save As to this folder that a kill cut short is finished (or rolled
+  // back) first; a load that must write nothing refuses a half-landed set.
+  if (GetSideFileWrites() == SideFileWrites::ToDisk) {
+    for (const LandingRecovery& r : RecoverLandings(FolderOf(path_).empty() ? std::string(".") : FolderOf(path_))) {
+      if (r.outcome == LandingOutcome::Finished) {
+        ShowStatus(LangFormat(kMsgLandingRecovered, r.journal.c_str()));
+      } else if (r.outcome == LandingOutcome::RolledBack) {
+        ShowStatus(LangFormat(kMsgLandingUndone, r.journal.c_str()));
+      } else if (r.outcome == LandingOutcome::Failed) {
+        ShowStatus(LangFormat(kMsgLandingNotRecovered, r.journal.c_str(), r.failedPath.c_str(), std::strerror(r.error)));
+      }
+    }
+  } else if (HasUnfinishedLanding(path_)) {
+    error_.text = LangFormat(kMsgUnfinishedLanding, path_.c_str());
+    error_.caption = path_;
+    error_.file = path_;
+    error_.id = TextIdOf(kMsgUnfinishedLanding);
+    return false;
+  }
   if (reader_.CheckHeader(path_, coordSystemKind_, datum_, zone_, shapeKind_) &&
       reader_.CheckPlaceKnown(coordSystemKind_, zoneGiven_)) {
     return true;

@@ -18,6 +18,15 @@
 
 namespace kestrune {
 
+// A set whose Save As was cut short, opened by a command that writes nothing.
+constexpr const char* kMsgUnfinishedLanding =
+    "#20100000:%s is part of a copy that was interrupted. Open it in the viewer or run "
+    "\"kestrune-cli copy --recover\" on its folder to finish the copy first.";
+// The status line when opening a file finished such a copy (the journal's path).
+constexpr const char* kMsgLandingRecovered = "#20100012:An interrupted copy was completed (%s).";
+constexpr const char* kMsgLandingUndone = "#20100014:An interrupted copy that had failed was undone (%s).";
+constexpr const char* kMsgLandingNotRecovered = "#20100013:An interrupted copy (%s) could not be completed at %s: %s.";
+
 // What a layer's file was recognised as, from its extension.
 enum LayerFileKind : int { kFileKindUnknown = 0, kFileKindShape = 1 };
 

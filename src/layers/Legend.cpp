@@ -9,6 +9,7 @@
 
 #include "base/Platform.h"
 #include "base/SafeFile.h"
+#include "base/SideFileWrites.h"
 #include "lang/FileErrorText.h"
 #include "lang/LangString.h"
 
@@ -262,7 +263,7 @@ bool Legend::LoadFile(const std::string& path, Error* error) {
 // file's name and the reason.
 bool Legend::SaveFile(const std::string& path, Error* error) const {
   FileWriteError failure;
-  if (WriteFileSafely(path, SaveBytes(), &failure)) return true;
+  if (WriteSideFile(path, SaveBytes(), &failure)) return true;
   return Fail(error, FileWriteErrorOf(failure, LangText(kMsgLegendCaption)));
 }
 

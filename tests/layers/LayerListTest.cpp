@@ -183,7 +183,7 @@ TEST_F(LayerListTest, AFailedSaveSaysSoAndKeepsTheOldNotes) {
   EXPECT_EQ(error.text, "Unable to save notes to file.\n\nCould not write " +
                             (dir_ / "missing-folder" / "f.txt").string() +
                             ": No such file or directory. Any file of that name was left as it was.");
-  EXPECT_EQ(error.caption, "Vantrel Notes");
+  EXPECT_EQ(error.caption, "Kestrune Notes");  // the standard edition's name
   EXPECT_EQ(error.icon, MessageIcon::Warning);
   EXPECT_EQ(error.file, (dir_ / "missing-folder" / "f.txt").string());
 

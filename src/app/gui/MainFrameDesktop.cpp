@@ -24,6 +24,7 @@
 #include "base/Platform.h"
 #include "base/Preferences.h"
 #include "base/gui/PaneInterfaces.h"
+#include "lang/FileErrorText.h"
 #include "lang/LangString.h"
 #include "layers/LayerList.h"
 #include "mapview/MapView.h"
@@ -198,9 +199,11 @@ void CMainFrame::OnFileExportImage() {
   QString path = chosen;
   if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".png");
   const MapView& view = mapPane_->GetMapView();
-  if (!WriteMapPicture(*layers_, view.Transform(), view.ClientWidth(), view.ClientHeight(), path)) {
-    ShowMessage(LangFormat(kMsgCannotWriteOutput, path.toUtf8().constData()), LangText(kMsgExportCaption),
-                MessageIcon::Warning);
+  FileWriteError error;
+  if (!WriteMapPicture(*layers_, view.Transform(), view.ClientWidth(), view.ClientHeight(), path, &error)) {
+    // The file and the system's reason, as every other failed write tells them.
+    ShowMessage(error ? FileWriteErrorText(error) : LangFormat(kMsgCannotWriteOutput, path.toUtf8().constData()),
+                LangText(kMsgExportCaption), MessageIcon::Warning);
     return;
   }
   const std::string folder = FolderOf(path.toStdString());

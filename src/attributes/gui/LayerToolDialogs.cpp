@@ -144,7 +144,7 @@ bool EditNotes(Layer& layer, QWidget* parent) {
   std::string bytes, refusal;
   // Notes that cannot be read whole are not edited: saving would replace them.
   if (!LoadNotes(layer, bytes, &refusal) && !refusal.empty()) {
-    ShowMessage(MessageRequest{refusal, kMsgNotesCaption, MessageIcon::Warning, MessageButtons::Ok});
+    ShowMessage(MessageRequest{refusal, NotesCaption(), MessageIcon::Warning, MessageButtons::Ok});
     return false;
   }
   NotesEncoding encoding;

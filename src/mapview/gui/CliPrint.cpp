@@ -1,5 +1,6 @@
 // The printed page of files given on the command line, as a PDF.
 #include "mapview/gui/CliPrint.h"
+#include "base/SideFileWrites.h"
 
 #include <QPageSize>
 #include <QPrinter>
@@ -42,6 +43,8 @@ bool PageSizeByName(const std::string& name, QPageSize& size) {
 
 // Opens the files, zooms the virtual window to them and prints the page to the PDF.
 int RunPrintCommand(const std::vector<std::string>& args, std::ostream&, std::ostream& err) {
+  // Only the outputs named on the command line are written; the inputs stay as they are.
+  const ScopedSideFileWrites inputsUntouched(SideFileWrites::InMemory);
   CliMapArguments parsed;
   if (!ParseMapArguments(args, {"--view", "--page"}, parsed) || parsed.timings) return Usage(err);
   int viewWidth = kDefaultViewWidth, viewHeight = kDefaultViewHeight;

@@ -1,5 +1,6 @@
 // The map of files given on the command line, as an image.
 #include "mapview/gui/CliRender.h"
+#include "base/SideFileWrites.h"
 
 #include <cerrno>
 #include <chrono>
@@ -119,6 +120,8 @@ bool WriteMapPicture(LayerList& layers, const CMapTransform& transform, int widt
 
 // Opens the files, zooms the virtual window to them, paints it and writes the image.
 int RunRenderCommand(const std::vector<std::string>& args, std::ostream&, std::ostream& err) {
+  // Only the outputs named on the command line are written; the inputs stay as they are.
+  const ScopedSideFileWrites inputsUntouched(SideFileWrites::InMemory);
   CliMapArguments parsed;
   if (!ParseMapArguments(args, {"--size"}, parsed)) return Usage(err);
   int width = kDefaultRenderWidth, height = kDefaultRenderHeight;
