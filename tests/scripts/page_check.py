@@ -95,17 +95,21 @@ class Ink:
 
 
 def ink_meets(pdf, page_lines, dpi=150):
-    """Pairs of lines whose boxes touch or nearly do and between whose ink no
-    blank row runs: lines whose letters meet on the page."""
+    """Pairs of words of different lines whose boxes touch or nearly do and
+    between whose ink, over the width they share, no blank row runs: words
+    whose letters meet on the page. Words, not whole lines, so that lines of
+    legend columns side by side (with swatches between) are read apart."""
     ink = Ink(pdf, dpi)
-    boxes = [(box(ws), " ".join(w[4] for w in ws)) for ws in page_lines]
+    words = [(w, i) for i, ws in enumerate(page_lines) for w in ws]
     problems = []
-    for i, (a, ta) in enumerate(boxes):
-        for b, tb in boxes[i + 1:]:
+    for n, (a, la) in enumerate(words):
+        for b, lb in words[n + 1:]:
+            if la == lb:
+                continue
             upper, lower = (a, b) if a[1] <= b[1] else (b, a)
             if upper[0] < lower[2] and lower[0] < upper[2] and lower[1] < upper[3] + 2:
                 if not ink.separated(upper, lower):
-                    problems.append("the ink of %r meets that of %r" % (ta, tb))
+                    problems.append("the ink of %r meets that of %r" % (upper[4], lower[4]))
     return problems
 
 
