@@ -114,13 +114,16 @@ for i, (a, ta) in enumerate(cores):
         ah, bh = (a[3] - a[1]) / 4, (b[3] - b[1]) / 4
         if a[0] < b[2] and b[0] < a[2] and a[1] + ah < b[3] - bh and b[1] + bh < a[3] - ah:
             problems.append("%r overlaps %r" % (ta, tb))
-# The map's box fills the area above the blocks (a tenth of an inch above the highest) within 2 %.
+# The map's box fills the area above the blocks (a tenth of an inch above the highest) within 2 %
+# on each side.
 margin = 10.0
 blocks_top = min(w[1] for w in below)
 area_w, area_h = width - 2 * margin, blocks_top - 7.2 - margin
 for side, got, want, size in [("left", left, margin, area_w), ("right", right, width - margin, area_w),
                               ("top", top, margin, area_h), ("bottom", bottom, blocks_top - 7.2, area_h)]:
-    check(abs(got - want) <= 0.02 * size, "the map's %s edge at %.1f, not %.1f" % (side, got, want))
+    # A short map (long notes on a turned page) still gets 3 points: a text's box and its
+    # font's cell differ by about that from one font to another.
+    check(abs(got - want) <= max(0.02 * size, 3.0), "the map's %s edge at %.1f, not %.1f" % (side, got, want))
 # The scale bar: a number and a unit inside the map, the bar just left of them.
 units = {"ft": 0.3048, "mi": 1609.344, "m": 1.0, "km": 1000.0}
 label = [(a, b) for a, b in zip(inside, inside[1:]) if b[4] in units and abs(a[1] - b[1]) < 1]

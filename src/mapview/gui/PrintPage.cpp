@@ -116,6 +116,9 @@ std::vector<Band> PrintedBands(const PrintedPage& out) {
   }
   if (!out.productBox.isEmpty()) legend |= out.productBox;
   if (!legend.isEmpty()) bands.push_back({legend.top(), legend.bottom() + 1});
+  for (const QRect& box : out.extraBoxes) {
+    if (!box.isEmpty()) bands.push_back({box.top(), box.bottom() + 1});
+  }
   return bands;
 }
 
@@ -619,6 +622,13 @@ PrintedPage DrawPrintPage(QPainter& painter, const PageMetrics& page, const Prin
   DrawNotesBlock(painter, page, source, out);
   // The legend is laid out before the heading, which then keeps clear of it.
   DrawLegendBlock(painter, page, source, out);
+  for (const ExtraPageBlock& block : source.extraBlocks) {
+    int reserve = 0;
+    painter.save();
+    out.extraBoxes.push_back(block(painter, page, out.reserved, reserve));
+    painter.restore();
+    out.reserved += std::max(0, reserve);
+  }
   DrawHeadingBlock(painter, page, source, out);
   DrawMap(painter, page, source, out);
   painter.restore();

@@ -6,6 +6,7 @@
 // function draws on a printer, a PDF writer or an image.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,13 @@ struct PageMetrics {
 // The metrics of a printer or PDF writer as its painter will see them.
 PageMetrics PageMetricsOf(const QPagedPaintDevice& device);
 
+// A further block at the bottom of the page (a table, say), printed after the
+// legends and before the heading: it draws itself given the page and the
+// height reserved at the bottom so far, and returns the box it took, which the
+// heading, its rule and the map then keep clear of. It grows the reservation
+// by what it returns in `reserve`.
+using ExtraPageBlock = std::function<QRect(QPainter& painter, const PageMetrics& page, int reserved, int& reserve)>;
+
 // What the page shows: the open layers, the active one (its legend, its
 // summary), and the map window's client size and view transform.
 struct PrintSource {
@@ -65,6 +73,7 @@ struct PrintSource {
   const CMapTransform* transform = nullptr;
   bool metric = false;  // the units preference: the scale bar and the summary's units
   std::string title;    // the document's name: the window's title (empty: the program's name)
+  std::vector<ExtraPageBlock> extraBlocks;
 };
 
 // One legend line as printed: the swatch and the two text boxes with their texts
@@ -116,6 +125,8 @@ struct PrintedPage {
   std::string scaleLabel;
   double scaleMetres = 0.0;
   QRect northArrow;  // the arrow and its "N"
+
+  std::vector<QRect> extraBoxes;  // the boxes the extra blocks took, in their order
 
   int reserved = 0;  // the reserved bottom height after every block
 };

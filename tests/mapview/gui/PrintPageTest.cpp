@@ -620,6 +620,32 @@ TEST_F(PrintPageTest, ScaleBarLengthAndLabelAgreeWithTheMapsGroundWithinOnePerce
   }
 }
 
+TEST_F(PrintPageTest, AnExtraBlockIsPrintedAndTheHeadingAndMapKeepClearOfIt) {
+  Open(PointFile("log", {{-95.0, 42.0}, {-94.99, 42.01}}, {900.0, 1500.0}, kFiveClasses));
+  View(400, 300);
+  PrintSource source = Source();
+  // A table of 1.5 inches at the left, just above what the notes and legend reserved.
+  int seenReserved = -1;
+  source.extraBlocks.push_back([&seenReserved](QPainter& painter, const PageMetrics& page, int reserved, int& reserve) {
+    seenReserved = reserved;
+    const QRect box(0, page.height - reserved - 150, 300, 150);
+    painter.fillRect(box, Qt::black);
+    reserve = 150;
+    return box;
+  });
+  QImage image = Page();
+  QPainter painter(&image);
+  const PrintedPage page = DrawPrintPage(painter, Metrics(), source);
+  painter.end();
+  EXPECT_EQ(seenReserved, 200) << "after the legend's two inches";
+  ASSERT_EQ(page.extraBoxes.size(), 1u);
+  EXPECT_EQ(page.extraBoxes[0], QRect(0, kPageH - 350, 300, 150));
+  EXPECT_EQ(page.reserved, 350);
+  // The names and their rule go above the block, and the map above them.
+  EXPECT_LT(page.headingBox.bottom() + 2, page.extraBoxes[0].top());
+  EXPECT_LT(page.mapArea.bottom(), page.headingBox.top());
+}
+
 TEST(PageFontTest, CellHeightIsThePointSizeAtTheDeviceResolution) {
   QImage image = Page(10, 10);
   for (int points : {kPageTextPoints, kPageHeadingPoints}) {
