@@ -25,6 +25,7 @@ const char kClose[] = "#10246:&Close";
 const char kCloseAll[] = "#10247:&Close &All";
 const char kSaveAs[] = "#10248:Save As...";
 const char kPrint[] = "#10249:&Print";
+const char kPrintPreview[] = "#20200050:Print Pre&view";
 const char kOpenRecent[] = "#20013001:Open &Recent";
 const char kExportImage[] = "#20013002:&Export Map Image...";
 const char kExit[] = "#10250:E&xit";
@@ -50,7 +51,8 @@ ResourceSet MakeStandardSet() {
   set.menu = {
       Popup(kFile, {Item(kIdFileOpen, kOpen), Item(kIdFileOpenRecent, kOpenRecent), Item(kIdFileClose, kClose),
                     Item(kIdFileCloseAll, kCloseAll), Separator(), Item(kIdFileSaveAs, kSaveAs),
-                    Item(kIdFilePrint, kPrint), Item(kIdFileExportImage, kExportImage), Separator(),
+                    Item(kIdFilePrint, kPrint), Item(kIdFilePrintPreview, kPrintPreview),
+                    Item(kIdFileExportImage, kExportImage), Separator(),
                     Popup("Units", {Item(kIdUnitsUS, "&U.S."), Item(kIdUnitsMetric, "Metric")}), Separator(),
                     Item(kIdAppExit, kExit)}),
       Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
@@ -76,7 +78,8 @@ ResourceSet MakeVantrelSet() {
   set.menu = {
       Popup(kFile, {Item(kIdFileOpen, kOpen), Item(kIdFileOpenRecent, kOpenRecent), Item(kIdFileClose, kClose),
                     Item(kIdFileCloseAll, kCloseAll), Separator(), Item(kIdFileSaveAs, kSaveAs),
-                    Item(kIdFilePrint, kPrint), Item(kIdFileExportImage, kExportImage), Separator(),
+                    Item(kIdFilePrint, kPrint), Item(kIdFilePrintPreview, kPrintPreview),
+                    Item(kIdFileExportImage, kExportImage), Separator(),
                     Item(kIdAppExit, kExit)}),
       Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
                     Item(kIdZoomAll, kZoomAll, "A"), Item(kIdZoomActiveFile, kZoomActive), Separator(),
@@ -186,6 +189,7 @@ CommandState GetCommandState(int commandId, const CommandContext& context) {
     case kIdFileCloseAll:
     case kIdFileSaveAs:
     case kIdFilePrint:
+    case kIdFilePrintPreview:
     case kIdFileExportImage:
     case kIdDisplaySettings:
     case kIdShowMe:

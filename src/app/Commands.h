@@ -17,6 +17,7 @@ enum CommandId : int {
   kIdAppExit = 32770,
   kIdFileOpen = 32771,
   kIdFilePrint = 32773,
+  kIdFilePrintPreview = 32774,
   kIdFileClose = 32775,
   kIdAppAbout = 32790,
   kIdZoomTool = 32792,

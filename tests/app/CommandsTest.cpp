@@ -51,7 +51,7 @@ TEST(CommandTables, StandardMenuHoldsTheStoredTextsAndIds) {
   EXPECT_EQ(Flatten(GetResourceSet(kStandardSet).menu),
             (std::vector<std::string>{
                 "[#10244:&File  ", "32771:#10245:&Open...", "32811:#20013001:Open &Recent", "32775:#10246:&Close",
-                "32799:#10247:&Close &All", "-", "32801:#10248:Save As...", "32773:#10249:&Print",
+                "32799:#10247:&Close &All", "-", "32801:#10248:Save As...", "32773:#10249:&Print", "32774:#20200050:Print Pre&view",
                 "32810:#20013002:&Export Map Image...", "-", "[Units", "32808:&U.S.", "32809:Metric", "]",
                 "-", "32770:#10250:E&xit", "]",
                 "[#10251:&View  ", "32792:#10252:&Zoom Tool", "32793:#10253:Zoom In \t &I",
@@ -63,7 +63,7 @@ TEST(CommandTables, StandardMenuHoldsTheStoredTextsAndIds) {
 
 TEST(CommandTables, VantrelMenuAddsShowMeAndSummaryTotalsAndHasNoUnits) {
   const ResourceSet& set = GetResourceSet(kVantrelSet);
-  EXPECT_EQ(MenuCommandIds(set), (std::vector<int>{32771, 32811, 32775, 32799, 32801, 32773, 32810, 32770, 32792,
+  EXPECT_EQ(MenuCommandIds(set), (std::vector<int>{32771, 32811, 32775, 32799, 32801, 32773, 32774, 32810, 32770, 32792,
                                                    32793, 32794, 32795, 32800, 32797, 32806, 32840, 32798, 32807,
                                                    32790}));
   EXPECT_EQ(MenuTextOf(set, kIdShowMe), "#10096:&Show Me");

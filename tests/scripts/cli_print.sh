@@ -19,10 +19,12 @@ if [ ! -d "$data/field" ]; then
   echo "test data folder absent: skipped"
   exit 77
 fi
-for tool in pdftotext pdfinfo; do
+for tool in pdftotext pdfinfo pdftoppm pdffonts; do
   command -v "$tool" >/dev/null || { echo "$tool missing (poppler-utils): skipped"; exit 77; }
 done
 cli=$build/kestrune-cli
+# The page reading helpers (page_check.py) live beside this script.
+export PYTHONPATH="$(cd "$(dirname "$0")" && pwd)"
 [ -x "$cli" ] || { echo "$cli is missing: build the kestrune-cli target" >&2; exit 1; }
 
 work=$(mktemp -d)
@@ -56,23 +58,27 @@ expect() {
 
 # ---- The page of one log with notes and a legend, on Letter paper by default.
 pdf=$work/page.pdf
-"$cli" print "$pdf" "$set_dir/as-applied-simple1.shp" 2>"$work/err" || fail "print exited $?: $(cat "$work/err")"
+"$cli" print "$pdf" "$set_dir/as-applied-simple1.shp" --orientation portrait 2>"$work/err" || fail "print exited $?: $(cat "$work/err")"
 [ -s "$pdf" ] || fail "no PDF written"
 pdfinfo "$pdf" | grep -q '^Page size: *612 x 792 pts' || fail "not a Letter page: $(pdfinfo "$pdf" | grep 'Page size')"
 pdfinfo "$pdf" | grep -q '^Title: *Quillmer Kestrune$' || fail "document not named with the title"
 pdftotext -bbox "$pdf" "$work/page.html"
+# Every text is in one family, embedded; the program's own where the machine has it.
+/usr/bin/python3 - "$pdf" <<'EOF' || fail "the page's fonts: $(pdffonts "$pdf")"
+import subprocess, sys
+import page_check
+fonts = page_check.font_families(sys.argv[1])
+families = {f for f, _ in fonts}
+have = subprocess.run(["fc-list", "Liberation Sans"], capture_output=True, text=True).stdout.strip()
+sys.exit(0 if fonts and all(e for _, e in fonts) and len(families) == 1 and
+         (not have or families == {"LiberationSans"}) else 1)
+EOF
 
-/usr/bin/python3 - "$work/page.html" <<'EOF' || failures=$((failures + 1))
-import re
+/usr/bin/python3 - "$work/page.html" "$pdf" <<'EOF' || failures=$((failures + 1))
 import sys
+import page_check
 
-words = [(float(a), float(b), float(c), float(d), t) for a, b, c, d, t in re.findall(
-    r'<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>', open(sys.argv[1]).read())]
-# Words of one line share their top; lines in page order, top to bottom.
-lines = {}
-for w in words:
-    lines.setdefault(round(w[1], 1), []).append(w)
-lines = [sorted(ws) for _, ws in sorted(lines.items())]
+lines = page_check.lines(page_check.words(sys.argv[1]))
 text = {" ".join(w[4] for w in ws): ws for ws in lines}
 
 problems = []
@@ -116,27 +122,31 @@ check(near(names[0][0] - left, 1.25 * pt), "names not 1.25 inches in: %.1f" % na
 check(names[0][3] <= top + height - 2.05 * pt + 2.0, "names below 2.25 inches up: %.1f" % names[0][3])
 check(names[0][3] < legend[0][0][1], "names not above the legend's top line")
 check(names[0][3] < notes_head[0][1], "names not above the notes")
-# No word's box runs into a word of another line.
-flat = [(i, w) for i, ws in enumerate(lines) for w in ws]
-for i, a in flat:
-    for j, b in flat:
-        if i < j and a[0] < b[2] and b[0] < a[2] and a[1] < b[3] and b[1] < a[3]:
-            problems.append("%r overlaps %r" % (a[4], b[4]))
+# No line's ink meets that of another (boxes may touch: their height is the font's, not the ink's).
+problems += page_check.ink_meets(sys.argv[2], lines)
 # Legend: at the right, the highest class on top, one fifth of an inch a line.
 for ws in legend:
     check(ws[0][0] > 612 / 2, "legend line %r not at the right" % ws[-1][4])
 tops = [ws[0][1] for ws in legend]
 for a, b in zip(tops, tops[1:]):
     check(near(b - a, 0.2 * pt, 0.3), "legend lines %.1f and %.1f not 0.2 inch apart" % (a, b))
-# The block starts 2 inches plus the notes above the bottom; its top line is one row down,
-# each line's text at the bottom of its row.
+# The block starts 2 inches plus the notes above the bottom, or higher where a column as
+# wide as its title would reach into the notes; its title is one row down, the top class
+# one more, each line's text at the bottom of its row.
 block_top = top + height - h - 2 * pt
-check(near(legend[0][0][3], block_top + 2 * 0.2 * pt, 2.0),
-      "top legend line at %.1f, not %.1f" % (legend[0][0][3], block_top + 0.4 * pt))
-# The values end 0.64 inch from the printable right edge (page width less an inch, plus the swatch and gaps).
+titles = [ws for t, ws in text.items() if t.startswith("as-applied-simple1: ")]
+check(len(titles) == 1, "no legend title: %r" % list(text))
+if titles:
+    check(titles[0][0][3] <= block_top + 2 * 0.2 * pt + 2.0, "legend title at %.1f" % titles[0][0][3])
+    check(near(legend[0][0][3] - titles[0][0][3], 0.2 * pt, 0.5), "the top class is not a row under the title")
+    check(near(titles[0][0][0], legend[0][0][0] - 0.26 * pt, 1.5), "the title is not over the swatches")
+check(legend[-1][0][3] < notes_head[0][1], "the legend runs into the notes")
+# The values end at most 0.64 inch from the printable right edge (the column is as wide as its
+# title), one under the other.
 right = left + 612 - 20 - 0.64 * pt
 for ws in legend[1:4]:
-    check(near(ws[-1][2], right), "value %r ends at %.1f, not %.1f" % (ws[-1][4], ws[-1][2], right))
+    check(ws[-1][2] <= right + 1.5, "value %r ends at %.1f, past %.1f" % (ws[-1][4], ws[-1][2], right))
+    check(near(ws[-1][2], legend[1][-1][2]), "values not aligned")
 check(legend[1][0][0] == legend[2][0][0], "the first texts of the middle lines are not aligned")
 if problems:
     print("\n".join(problems))
@@ -155,26 +165,17 @@ printf '[Options]\r\nCOLOR_METHOD=0\r\nSOLID_COLOR=255\r\n' >"$long_dir/as-appli
 "$cli" print "$work/solid.pdf" "$long_dir/as-applied-simple1.shp" 2>"$work/err" || fail "print in solid colour exited $?"
 pdftotext -bbox "$work/solid.pdf" "$work/solid.html"
 /usr/bin/python3 - "$work/long.html" "$work/solid.html" <<'EOF' || failures=$((failures + 1))
-import re
 import sys
+import page_check
 
 def read(path):
-    words = [(float(a), float(b), float(c), float(d), t) for a, b, c, d, t in re.findall(
-        r'<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>', open(path).read())]
-    lines = {}
-    for w in words:
-        lines.setdefault(round(w[1], 1), []).append(w)
-    return [sorted(ws) for _, ws in sorted(lines.items())]
+    return page_check.lines(page_check.words(path))
 
 problems = []
 for path in sys.argv[1:]:
     lines = read(path)
     text = {" ".join(w[4] for w in ws): ws for ws in lines}
-    flat = [(i, w) for i, ws in enumerate(lines) for w in ws]
-    for i, a in flat:
-        for j, b in flat:
-            if i < j and a[0] < b[2] and b[0] < a[2] and a[1] < b[3] and b[1] < a[3]:
-                problems.append("%s: %r overlaps %r" % (path, a[4], b[4]))
+    problems += ["%s: %s" % (path, p) for p in page_check.ink_meets(path[:-len(".html")] + ".pdf", lines)]
     names, notes = text.get("as-applied-simple1"), text.get("Notes")
     legend = [ws for t, ws in text.items() if "Above" in t or "below" in t or " - " in t or t == "Solid Color"]
     if not names or not notes or not legend:
@@ -200,7 +201,7 @@ pdf2=$work/two.pdf
 pdfinfo "$pdf2" | grep -q '^Page size: *595 x 842 pts' || fail "not an A4 page: $(pdfinfo "$pdf2" | grep 'Page size')"
 pdftotext "$pdf2" - | grep -q 'as-applied-simple1, boundary-simple1' || fail "names not newest first"
 pdftotext "$pdf2" - | grep -q 'Above 1600.00' || fail "the last file's legend is not printed"
-"$cli" print "$work/legal.pdf" "$set_dir/as-applied-simple1.shp" --page Legal 2>/dev/null &&
+"$cli" print "$work/legal.pdf" "$set_dir/as-applied-simple1.shp" --page Legal --orientation portrait 2>/dev/null &&
   pdfinfo "$work/legal.pdf" | grep -q '^Page size: *612 x 1008 pts' || fail "Legal paper not taken"
 
 # ---- Render: the image at its size.

@@ -41,6 +41,7 @@
 #include "layers/LayerLoader.h"
 #include "layers/LogFields.h"
 #include "mapview/gui/LayerTablePanel.h"
+#include "mapview/gui/MapPrinting.h"
 #include "mapview/MapView.h"
 
 namespace kestrune {
@@ -291,6 +292,7 @@ void CMainFrame::ExecuteCommand(int commandId) {
     case kIdFileCloseAll: OnFileCloseAll(); break;
     case kIdFileSaveAs: OnFileSaveAs(); break;
     case kIdFilePrint: OnFilePrint(); break;
+    case kIdFilePrintPreview: OnFilePrintPreview(); break;
     case kIdFileExportImage: OnFileExportImage(); break;
     case kIdAppExit: OnAppExit(); break;
     case kIdUnitsUS: OnUnits(false); break;
@@ -465,6 +467,11 @@ void CMainFrame::OnFileSaveAs() {
 
 // Print: the map window prints its page.
 void CMainFrame::OnFilePrint() { mapPane_->Print(); }
+
+// Print Preview: the page Print gives, in Qt's preview over the same printer.
+void CMainFrame::OnFilePrintPreview() {
+  PreviewMapView(mapPane_->AsWidget(), mapPane_->GetMapView(), layers_.get());
+}
 
 // Exit: closes the window without asking.
 void CMainFrame::OnAppExit() { close(); }

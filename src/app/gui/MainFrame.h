@@ -132,6 +132,7 @@ class CMainFrame : public QMainWindow {
   void OnFileCloseAll();
   void OnFileSaveAs();
   void OnFilePrint();
+  void OnFilePrintPreview();
   void OnAppExit();
   void OnUnits(bool metric);
   void OnZoomTool();

@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "base/Platform.h"
+#include "base/gui/AppFont.h"
 #include "grid/gui/CSpreadSheet.h"
 #include "lang/LangString.h"
 
@@ -29,11 +30,9 @@ QRect DialogUnitsToPixels(const QRect& units, const QFont& font) {
                units.height() * baseY / 8);
 }
 
-// The cells' font: Arial of 16-pixel cell height (14-pixel characters), normal weight.
+// The cells' font: the program's family with 14-pixel characters (a cell of about 16), normal weight.
 QFont MakeCellFont() {
-  QFont font(QStringLiteral("Arial"));
-  font.setPixelSize(14);
-  font.setWeight(QFont::Normal);
+  QFont font = AppFont(14, false);
   font.setItalic(false);
   font.setUnderline(false);
   font.setStrikeOut(false);

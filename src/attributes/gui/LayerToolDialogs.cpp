@@ -23,6 +23,7 @@
 #include "base/Preferences.h"
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
+#include "layers/SummaryUnits.h"
 
 namespace kestrune {
 
@@ -268,6 +269,10 @@ void ShowTotals(LayerList& list, QWidget* parent) {
   std::string area;
   std::string volume;
   list.GetTotalsTexts(area, volume);
+  // The figures with their units: acres or hectares, the rate times those.
+  const bool metric = GetPreferences().IsMetric();
+  area = AreaWithUnit(area, metric);
+  volume = VolumeWithUnit(volume, metric);
   CTotalSummaryDialog dialog(QString::fromStdString(area), QString::fromStdString(volume),
                              parent);
   dialog.exec();

@@ -14,6 +14,7 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 
+#include "base/gui/AppFont.h"
 #include "base/gui/AppResources.h"
 #include "geo/gui/QPainterCanvas.h"
 #include "lang/gui/LangWidgets.h"
@@ -31,9 +32,8 @@ constexpr int kItemRole = Qt::UserRole;
 // Where a theme box line keeps its field number.
 constexpr int kFieldRole = Qt::UserRole;
 
-// The fonts' face and height: "Arial" with a cell height of 16 pixels, which
-// is an em of about 14 pixels.
-constexpr const char* kFontFace = "Arial";
+// The fonts' height: the program's family with an em of 14 pixels, a cell
+// height of about 16.
 constexpr int kFontPixelSize = 14;
 
 // Geometry of a colour line's swatch and texts.
@@ -185,12 +185,8 @@ QLabel* MakeLabel(CLayersWnd* window, int id, const char* text, const QFont& fon
 // Makes the fonts, the pictures and the children; the first size places them.
 CLayersWnd::CLayersWnd(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("LayersWnd"));
-  boldFont_ = QFont(QString::fromLatin1(kFontFace));
-  boldFont_.setPixelSize(kFontPixelSize);
-  boldFont_.setWeight(QFont::Bold);
-  normalFont_ = QFont(QString::fromLatin1(kFontFace));
-  normalFont_.setPixelSize(kFontPixelSize);
-  normalFont_.setWeight(QFont::Normal);
+  boldFont_ = AppFont(kFontPixelSize, true);
+  normalFont_ = AppFont(kFontPixelSize, false);
   fileIcon_ = AppBitmap(kFileIconBitmapId);
   activeMark_ = AppBitmap(kActiveMarkBitmapId);
 

@@ -5,6 +5,8 @@
 #include <QPageSize>
 #include <QPrinter>
 
+#include "base/Preferences.h"
+#include "base/ResourceIds.h"
 #include "lang/FileErrorText.h"
 #include "lang/LangString.h"
 #include "layers/LayerInfo.h"
@@ -20,6 +22,14 @@ namespace {
 int Usage(std::ostream& err) {
   err << LangText(kMsgUsagePrefix) << ' ' << LangText(kPrintUsage) << '\n';
   return kCliUsage;
+}
+
+// The window's title of an edition: "Vantrel" for that edition (named in any
+// case, blanks around it ignored), else the program's own.
+std::string EditionTitle(const std::string& edition) {
+  const QString e = QString::fromStdString(edition).trimmed();
+  if (e.compare(QStringLiteral("vantrel"), Qt::CaseInsensitive) == 0) return LangText("Vantrel");
+  return LangText(kFrameTitle);
 }
 
 }  // namespace
@@ -46,12 +56,17 @@ int RunPrintCommand(const std::vector<std::string>& args, std::ostream&, std::os
   // Only the outputs named on the command line are written; the inputs stay as they are.
   const ScopedSideFileWrites inputsUntouched(SideFileWrites::InMemory);
   CliMapArguments parsed;
-  if (!ParseMapArguments(args, {"--view", "--page"}, parsed) || parsed.timings) return Usage(err);
+  if (!ParseMapArguments(args, {"--view", "--page", "--orientation"}, parsed) || parsed.timings) return Usage(err);
+  std::string orientation;
   int viewWidth = kDefaultViewWidth, viewHeight = kDefaultViewHeight;
   std::string pageName = kDefaultPageSize;
   for (const auto& [name, value] : parsed.options) {
     if (name == "--view" && !ParseSizeArgument(value, kViewSizeLimit, viewWidth, viewHeight)) return Usage(err);
     if (name == "--page") pageName = value;
+    if (name == "--orientation") {
+      if (value != "portrait" && value != "landscape") return Usage(err);
+      orientation = value;
+    }
   }
   QPageSize pageSize;
   if (!PageSizeByName(pageName, pageSize)) {
@@ -68,14 +83,19 @@ int RunPrintCommand(const std::vector<std::string>& args, std::ostream&, std::os
   printer.setOutputFormat(QPrinter::PdfFormat);
   printer.setOutputFileName(QString::fromStdString(parsed.output));
   printer.setPageSize(pageSize);
-  printer.setPageOrientation(QPageLayout::Portrait);
-
   PrintSource source;
   source.layers = &files.Layers();
   source.active = files.Layers().GetActiveLayer();
   source.clientWidth = files.View().ClientWidth();
   source.clientHeight = files.View().ClientHeight();
   source.transform = &files.View().Transform();
+  source.metric = GetPreferences().IsMetric();
+  source.title = EditionTitle(GetPreferences().GetEdition());
+  if (orientation.empty()) {
+    ChooseOrientation(printer, viewWidth, viewHeight);
+  } else {
+    printer.setPageOrientation(orientation == "landscape" ? QPageLayout::Landscape : QPageLayout::Portrait);
+  }
   FileWriteError writeError;
   const PrintResult result = PrintPageOn(printer, source, nullptr, &writeError);
   switch (result) {

@@ -1,7 +1,8 @@
 // `kestrune-cli print OUT.pdf FILE.shp... [--view WxH] [--page SIZE]`: the page
 // the Print command gives for the files opened in that order (the last one
 // active) in a map window of the given size zoomed to all of them, printed to
-// a PDF file on paper of a size Qt knows by name (Letter unless given).
+// a PDF file on paper of a size Qt knows by name (Letter unless given), upright
+// or turned as asked, else as the view prints larger.
 #pragma once
 
 #include <ostream>
@@ -14,7 +15,8 @@ class QPageSize;
 
 namespace kestrune {
 
-constexpr const char* kPrintUsage = "#20001204:print OUT.pdf FILE.shp... [--view WxH] [--page Letter|A4|...]";
+constexpr const char* kPrintUsage =
+    "#20200040:print OUT.pdf FILE.shp... [--view WxH] [--page Letter|A4|...] [--orientation portrait|landscape]";
 constexpr int kDefaultViewWidth = 1000;
 constexpr int kDefaultViewHeight = 700;
 constexpr const char* kDefaultPageSize = "Letter";

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QPainter>
 #include <QPrintDialog>
+#include <QPrintPreviewDialog>
 #include <QPrinter>
 
 #include <sys/statvfs.h>
@@ -13,12 +14,14 @@
 #include <utility>
 
 #include "base/Platform.h"
+#include "base/Preferences.h"
 #include "base/ResourceIds.h"
 #include "lang/FileErrorText.h"
 #include "lang/LangString.h"
 #include "layers/LayerList.h"
 #include "mapview/gui/PrintPage.h"
 #include "mapview/MapView.h"
+#include "mapview/PageScale.h"
 
 namespace kestrune {
 
@@ -48,11 +51,19 @@ PrintDialogRunner& DialogRunner() {
   return runner;
 }
 
+// Shows the preview dialog until it is closed; true when it printed.
+bool RunPreviewDialog(QPrintPreviewDialog& dialog) { return dialog.exec() == QDialog::Accepted; }
+
+PreviewDialogRunner& PreviewRunner() {
+  static PreviewDialogRunner runner = &RunPreviewDialog;
+  return runner;
+}
+
 // Draws the page on a printer that has its output ready; ended tells whether
 // the painter's end (which finishes the document) succeeded.
 PrintResult PaintPage(QPrinter& printer, const PrintSource& source, PrintedPage* printed, bool& ended) {
   ended = false;
-  printer.setDocName(QString::fromStdString(LangText(kFrameTitle)));
+  printer.setDocName(QString::fromStdString(source.title.empty() ? LangText(kFrameTitle) : source.title));
   QPainter painter;
   if (!painter.begin(&printer)) return PrintResult::NotInitialised;
   const PageMetrics page = PageMetricsOf(printer);
@@ -159,17 +170,42 @@ PrintDialogRunner SetPrintDialogRunner(PrintDialogRunner runner) {
   return old;
 }
 
-// The dialog, then the page of every open layer as the window shows it.
-PrintResult PrintMapView(QWidget* parent, const MapView& view, LayerList* layers) {
-  QPrinter& printer = GetPrinter();
-  if (!DialogRunner()(printer, parent)) return PrintResult::Cancelled;
+PrintSource PrintSourceOf(QWidget* parent, const MapView& view, LayerList* layers) {
   PrintSource source;
-  LayerList empty;
-  source.layers = layers ? layers : &empty;
-  source.active = source.layers->GetActiveLayer();
+  source.layers = layers;
+  source.active = layers ? layers->GetActiveLayer() : nullptr;
   source.clientWidth = view.ClientWidth();
   source.clientHeight = view.ClientHeight();
   source.transform = &view.Transform();
+  source.metric = GetPreferences().IsMetric();
+  if (parent && parent->window()) source.title = parent->window()->windowTitle().toStdString();
+  return source;
+}
+
+// The paper's sides in inches, and the blocks under the map at about 2.5 inches.
+void ChooseOrientation(QPrinter& printer, int viewWidth, int viewHeight) {
+  const QSizeF paper = printer.pageLayout().pageSize().size(QPageSize::Inch);
+  const bool landscape = LandscapePrintsLarger(viewWidth, viewHeight, paper.width(), paper.height(), kBlocksBelowInches);
+  printer.setPageOrientation(landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
+}
+
+PrintedPage DrawPageOn(QPrinter& printer, QPainter& painter, const PrintSource& source) {
+  return DrawPrintPage(painter, PageMetricsOf(printer), source);
+}
+
+PreviewDialogRunner SetPreviewDialogRunner(PreviewDialogRunner runner) {
+  PreviewDialogRunner old = std::move(PreviewRunner());
+  PreviewRunner() = runner ? std::move(runner) : PreviewDialogRunner(&RunPreviewDialog);
+  return old;
+}
+
+// The dialog, then the page of every open layer as the window shows it.
+PrintResult PrintMapView(QWidget* parent, const MapView& view, LayerList* layers) {
+  QPrinter& printer = GetPrinter();
+  LayerList empty;
+  const PrintSource source = PrintSourceOf(parent, view, layers ? layers : &empty);
+  ChooseOrientation(printer, source.clientWidth, source.clientHeight);
+  if (!DialogRunner()(printer, parent)) return PrintResult::Cancelled;
   PrintResult result;
   FileWriteError error;
   {
@@ -178,6 +214,21 @@ PrintResult PrintMapView(QWidget* parent, const MapView& view, LayerList* layers
   }
   ShowPrintFailure(result, error);
   return result;
+}
+
+PrintResult PreviewMapView(QWidget* parent, const MapView& view, LayerList* layers) {
+  QPrinter& printer = GetPrinter();
+  LayerList empty;
+  const PrintSource source = PrintSourceOf(parent, view, layers ? layers : &empty);
+  ChooseOrientation(printer, source.clientWidth, source.clientHeight);
+  QPrintPreviewDialog dialog(&printer, parent);
+  dialog.setObjectName(QStringLiteral("PrintPreview"));
+  QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&source](QPrinter* target) {
+    target->setDocName(QString::fromStdString(source.title.empty() ? LangText(kFrameTitle) : source.title));
+    QPainter painter(target);
+    DrawPageOn(*target, painter, source);
+  });
+  return PreviewRunner()(dialog) ? PrintResult::Printed : PrintResult::Cancelled;
 }
 
 }  // namespace kestrune

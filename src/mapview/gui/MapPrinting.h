@@ -9,6 +9,8 @@
 
 #include "base/SafeFile.h"
 
+class QPainter;
+class QPrintPreviewDialog;
 class QPrinter;
 class QWidget;
 
@@ -50,6 +52,24 @@ PrintDialogRunner SetPrintDialogRunner(PrintDialogRunner runner);
 // the open layers through the window's view, the active layer's legend, the
 // notes and the names; failures are shown as messages.
 PrintResult PrintMapView(QWidget* parent, const MapView& view, LayerList* layers);
+
+// File › Print Preview: Qt's preview of exactly the page Print gives on the
+// kept printer, whose page size and orientation it can change; printing from
+// it prints that page. Returns how the print went (Cancelled when closed).
+PrintResult PreviewMapView(QWidget* parent, const MapView& view, LayerList* layers);
+// Tests put their own in place of showing the preview; the previous runner is returned.
+using PreviewDialogRunner = std::function<bool(QPrintPreviewDialog& dialog)>;
+PreviewDialogRunner SetPreviewDialogRunner(PreviewDialogRunner runner);
+
+// What the page is printed from: the layers, the active one, the window's
+// view, the units preference and the title of the window over it.
+PrintSource PrintSourceOf(QWidget* parent, const MapView& view, LayerList* layers);
+
+// The orientation that prints a view of that shape larger on the printer's paper.
+void ChooseOrientation(QPrinter& printer, int viewWidth, int viewHeight);
+
+// Draws the page on a printer that has begun (a preview's, for one).
+PrintedPage DrawPageOn(QPrinter& printer, QPainter& painter, const PrintSource& source);
 
 // Whether a PDF file ends as a whole one does (its last bytes hold "%%EOF"):
 // Qt's PDF writer does not report failed writes.

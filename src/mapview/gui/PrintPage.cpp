@@ -3,16 +3,21 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QPagedPaintDevice>
 #include <QPainter>
+#include <QPolygonF>
 #include <QStringDecoder>
 #include <QTransform>
 
 #include "attributes/AttributeRows.h"
+#include "base/Paths.h"
+#include "base/gui/AppFont.h"
 #include "geo/CMapTransform.h"
 #include "geo/gui/QPainterCanvas.h"
 #include "lang/LangString.h"
@@ -20,6 +25,10 @@
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
 #include "layers/Legend.h"
+#include "layers/SummaryUnits.h"
+#include "mapview/MapView.h"
+#include "mapview/PageScale.h"
+#include "shapes/DbfTable.h"
 
 namespace kestrune {
 
@@ -101,10 +110,46 @@ std::vector<Band> PrintedBands(const PrintedPage& out) {
   std::vector<Band> bands;
   if (out.notesPrinted) bands.push_back({out.notesHeadingBox.top(), out.notesBox.bottom() + 1});
   QRect legend;
-  for (const PrintedLegendRow& row : out.legendRows) legend |= row.swatch | row.firstBox;
+  for (const PrintedLegend& l : out.legends) {
+    legend |= l.titleBox;
+    for (const PrintedLegendRow& row : l.rows) legend |= row.swatch | row.firstBox;
+  }
   if (!out.productBox.isEmpty()) legend |= out.productBox;
   if (!legend.isEmpty()) bands.push_back({legend.top(), legend.bottom() + 1});
+  for (const QRect& box : out.extraBoxes) {
+    if (!box.isEmpty()) bands.push_back({box.top(), box.bottom() + 1});
+  }
   return bands;
+}
+
+// The names of the printed files, newest first, and after them those of the
+// hidden ones, which the page leaves out.
+std::string NamesText(const PrintSource& source, PrintedPage& out) {
+  std::string shown;
+  std::string hidden;
+  out.hiddenNames.clear();
+  for (const Layer* layer : source.layers->Layers()) {
+    const std::string name = BasePathOf(layer->GetFileName());
+    std::string& list = layer->IsHidden() ? hidden : shown;
+    if (!list.empty()) list += ", ";
+    list += name;
+    if (layer->IsHidden()) out.hiddenNames.push_back(name);
+  }
+  if (hidden.empty()) return shown;
+  if (shown.empty()) return LangFormat(kMsgNamesAllHidden, hidden.c_str());
+  return LangFormat(kMsgNamesWithHidden, shown.c_str(), hidden.c_str());
+}
+
+// The log's date and times, then the applied area and volume with their units
+// when the summary has a product; empty with none of them.
+std::string LogLineWithTotals(const FileSummary& summary, bool metric) {
+  const std::string line = summary.FormatLogLine();
+  // A log without an applied area (no width field) has no totals to tell.
+  if (summary.productCount <= 0 || !(summary.fieldArea[0] > 0.0)) return line;
+  const std::string area = AreaWithUnit(LangFormat("%.2lf", summary.fieldArea[0]), metric);
+  const std::string volume = VolumeWithUnit(LangFormat("%.2lf", summary.fieldVolume[0]), metric);
+  if (line.empty()) return LangFormat(kMsgAppliedTotals, area.c_str(), volume.c_str());
+  return LangFormat(kMsgLogLineWithTotals, line.c_str(), area.c_str(), volume.c_str());
 }
 
 // The names of the open files in bold over a rule across the page, 2.25
@@ -127,7 +172,7 @@ void DrawHeadingBlock(QPainter& painter, const PageMetrics& page, const PrintSou
   int bottom = static_cast<int>(page.height - 2.25 * page.dpiY) + boxHeight;
   // What lies under the box's bottom: the rule drawn centred on it, kept a
   // twentieth of an inch off the block below, or the log line under the rule.
-  const std::string log = summary ? summary->FormatLogLine() : std::string();
+  const std::string log = summary ? LogLineWithTotals(*summary, source.metric) : std::string();
   const int below = Inches(0.05, page.dpiY) + (log.empty() ? kHeadingLineWidth / 2 + 1 : Inches(0.2, page.dpiY));
   const std::vector<Band> bands = PrintedBands(out);
   for (bool moved = true; moved;) {
@@ -142,7 +187,7 @@ void DrawHeadingBlock(QPainter& painter, const PageMetrics& page, const PrintSou
   const int top = bottom - boxHeight;
   out.headingBox = Box(Inches(1.25, page.dpiX), top, width, boxHeight);
   if (!summary) return;
-  const QString names = FileText(source.layers->GetNamesText());
+  const QString names = FileText(NamesText(source, out));
   painter.setFont(bold);
   // The box may be narrower than the names (its width comes from the summary): the text runs on.
   DrawBottomLine(painter, out.headingBox, names, Qt::AlignLeft, false);
@@ -162,112 +207,326 @@ void DrawHeadingBlock(QPainter& painter, const PageMetrics& page, const PrintSou
   out.summaryText = log;
 }
 
-// The active layer's legend at the right, one line per class with the highest
-// class on top; 2 inches are reserved whether or not a legend is printed.
-void DrawLegendBlock(QPainter& painter, const PageMetrics& page, const PrintSource& source, PrintedPage& out) {
-  if (source.active && source.active->IsCategorised() && source.active->GetColorMethod() != kColorMethodSolid) {
-    // Categories top to bottom in the order of the layers pane, "Other" last.
-    painter.setFont(PageFont(kPageTextPoints, page.dpiY, false, painter.device()));
-    const std::vector<CategoryLegend::Line> lines = source.active->GetCategories().GetLines();
-    int width = 0;
-    for (const CategoryLegend::Line& l : lines) width = std::max(width, SingleLineWidth(painter, QString::fromStdString(l.label)));
-    const int swatch = Inches(0.16, page.dpiX);
-    const int gap = Inches(0.1, page.dpiX);
-    const int left = page.width - width - swatch - gap - page.dpiX;
-    // Up to thirteen lines share the two inches kept for the legend.
-    const int row = std::min(Inches(0.2, page.dpiY), Inches(1.9, page.dpiY) / std::max<int>(1, int(lines.size())));
-    int rowTop = static_cast<int>(page.height - out.reserved - 2.0 * page.dpiY) + row;
-    painter.setPen(Qt::black);
-    for (const CategoryLegend::Line& l : lines) {
-      PrintedLegendRow line;
-      line.swatch = Box(left, rowTop, swatch, swatch);
-      line.firstBox = Box(left + swatch + gap, rowTop, width, row);
-      painter.fillRect(line.swatch, Qt::black);
-      if (swatch > 2) painter.fillRect(line.swatch.adjusted(1, 1, -1, -1), ToQColor(l.color));
-      line.first = l.label;
-      DrawBottomLine(painter, line.firstBox, QString::fromStdString(line.first), Qt::AlignLeft, false);
-      out.legendRows.push_back(std::move(line));
-      rowTop += row;
+// One line of a legend block: the product heading, the title, or a swatch
+// with one text (left-aligned, may run on) or two (right-aligned in their boxes).
+struct LegendLine {
+  enum Kind { Product, Title, Swatch } kind = Swatch;
+  Color color = 0;
+  std::string first;
+  std::string second;
+};
+
+// What one layer's legend prints, top line first, and the widths of its two text boxes.
+struct LegendContent {
+  const Layer* layer = nullptr;
+  std::vector<LegendLine> lines;
+  int w1 = 0;
+  int w2 = 0;
+};
+
+// Whether a layer prints a legend: a visible layer coloured by a field, and
+// the active one whatever its colouring.
+bool PrintsLegend(const Layer& layer, const PrintSource& source) {
+  if (layer.IsHidden()) return false;
+  if (&layer == source.active) return true;
+  if (layer.GetColorMethod() == kColorMethodSolid) return false;
+  return layer.IsCategorised() || layer.GetLegendColumn() != kNoLegendColumn;
+}
+
+// The name of a layer's legend field, read from its table; empty without one.
+std::string LegendFieldName(const Layer& layer) {
+  if (layer.GetLegendColumn() == kNoLegendColumn || layer.GetColorMethod() == kColorMethodSolid) return {};
+  DbfTable table;
+  if (!table.Open(layer.GetTablePath())) return {};
+  const DbfField* field = table.GetField(layer.GetLegendColumn());
+  std::string name = field ? field->name : std::string();
+  table.Close();
+  return name;
+}
+
+// "file: field, unit", "file: field" or the file name alone.
+std::string LegendTitle(const Layer& layer, bool metric) {
+  const std::string file = BasePathOf(layer.GetFileName());
+  const std::string field = LegendFieldName(layer);
+  if (field.empty()) return file;
+  const std::string unit = LegendFieldUnit(layer, metric);
+  if (unit.empty()) return LangFormat(kMsgLegendTitle, file.c_str(), field.c_str());
+  return LangFormat(kMsgLegendTitleUnit, file.c_str(), field.c_str(), unit.c_str());
+}
+
+// The lines of one layer's legend: categories top to bottom in the order of
+// the layers pane ("Other" last); classes with the highest on top; one
+// "Solid Color" line for a layer drawn in one colour.
+LegendContent MakeLegendContent(QPainter& painter, const Layer& layer, const PrintSource& source) {
+  LegendContent c;
+  c.layer = &layer;
+  if (&layer == source.active && source.layers->ComputeTotals().productCount > 1) {
+    c.lines.push_back({LegendLine::Product, 0, LangFormat(kMsgProductLegend, layer.GetProductSlot() + 1), {}});
+  }
+  c.lines.push_back({LegendLine::Title, 0, LegendTitle(layer, source.metric), {}});
+  const bool solid = layer.GetColorMethod() == kColorMethodSolid || layer.GetLegendColumn() == kNoLegendColumn;
+  if (solid) {
+    c.lines.push_back({LegendLine::Swatch, layer.GetSolidColor(), LangText(kLabelSolidColor), {}});
+  } else if (layer.IsCategorised()) {
+    for (const CategoryLegend::Line& l : layer.GetCategories().GetLines()) {
+      c.lines.push_back({LegendLine::Swatch, l.color, l.label, {}});
     }
-  } else if (source.active) {
-    painter.setFont(PageFont(kPageTextPoints, page.dpiY, false, painter.device()));
-    const std::vector<LegendEntry>& entries = source.active->GetLegend().GetEntries();
+  } else {
+    const std::vector<LegendEntry>& entries = layer.GetLegend().GetEntries();
     double largest = 0.0;
     for (const LegendEntry& e : entries) {
       if (e.value <= kLegendTopThreshold) largest = std::max(largest, e.value);
     }
-    const int w1 = SingleLineWidth(painter, LangQ(LangFormat("%.2lf -", largest)));
-    const int w2 = SingleLineWidth(painter, LangQ(LangFormat("%.2lf", largest)));
-    const int left = page.width - w1 - w2 - page.dpiX;
-    int top = static_cast<int>(page.height - out.reserved - 2.0 * page.dpiY);
-    const int row = Inches(0.2, page.dpiY);
-    const int swatch = Inches(0.16, page.dpiX);
-    const int gap = Inches(0.1, page.dpiX);
-    // One entry of the layer's solid colour when it is drawn in one, as the layers pane shows it.
-    const Layer& layer = *source.active;
-    const bool solid = layer.GetColorMethod() == kColorMethodSolid || layer.GetLegendColumn() == kNoLegendColumn;
-    const std::size_t count = solid ? 1 : entries.size();
-    // Rows that would reach down into the notes go up just above them.
-    if (out.notesPrinted && count > 0) {
-      const QRect rows(left, top + row, page.width - left, static_cast<int>(count) * row);
-      const QRect notes = out.notesHeadingBox | out.notesBox;
-      if (rows.intersects(notes)) {
-        const int shift = rows.bottom() - notes.top() + 1 + Inches(0.05, page.dpiY);
-        top -= shift;
-        out.reserved += shift;
-      }
-    }
-    painter.setPen(Qt::black);
-    if (source.layers->ComputeTotals().productCount > 1) {
-      out.productText = LangFormat(kMsgProductLegend, source.active->GetProductSlot() + 1);
-      out.productBox = Box(left, top, 2 * page.dpiX, row);
-      DrawBottomLine(painter, out.productBox, LangQ(out.productText), Qt::AlignLeft, false);
-    }
-    int rowTop = top + static_cast<int>(count) * row;
-    if (solid) {
-      PrintedLegendRow line;
-      line.swatch = Box(left, rowTop, swatch, swatch);
-      line.firstBox = Box(left + swatch + gap, rowTop, w1, row);
-      painter.fillRect(line.swatch, Qt::black);
-      if (swatch > 2) painter.fillRect(line.swatch.adjusted(1, 1, -1, -1), ToQColor(layer.GetSolidColor()));
-      line.first = LangText(kLabelSolidColor);
-      DrawBottomLine(painter, line.firstBox, LangQ(line.first), Qt::AlignLeft, false);
-      out.legendRows.push_back(std::move(line));
-    }
+    c.w1 = SingleLineWidth(painter, LangQ(LangFormat("%.2lf -", largest)));
+    c.w2 = SingleLineWidth(painter, LangQ(LangFormat("%.2lf", largest)));
+    std::vector<LegendLine> rows;
     double previous = 0.0;
-    for (std::size_t i = 0; !solid && i < entries.size(); ++i, rowTop -= row) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
       const LegendEntry& entry = entries[i];
-      PrintedLegendRow line;
-      line.swatch = Box(left, rowTop, swatch, swatch);
-      line.firstBox = Box(left + swatch + gap, rowTop, w1, row);
-      line.secondBox = Box(line.firstBox.right() + 1 + gap, rowTop, w2, row);
-      // The swatch as a desktop rectangle: a one-pixel black outline round the colour.
-      painter.fillRect(line.swatch, Qt::black);
-      if (swatch > 2) painter.fillRect(line.swatch.adjusted(1, 1, -1, -1), ToQColor(entry.color));
       // The lowest class goes first, so a one-class legend prints only its and-below line.
       if (i == 0) {
-        line.first = LangFormat(kMsgLegendAndBelow, entry.value);
-        DrawBottomLine(painter, line.firstBox, LangQ(line.first), Qt::AlignLeft, false);
+        rows.push_back({LegendLine::Swatch, entry.color, LangFormat(kMsgLegendAndBelow, entry.value), {}});
       } else if (entry.value > kLegendTopThreshold) {
-        line.first = LangFormat(kMsgLegendAbove, previous);
-        DrawBottomLine(painter, line.firstBox, LangQ(line.first), Qt::AlignLeft, false);
+        rows.push_back({LegendLine::Swatch, entry.color, LangFormat(kMsgLegendAbove, previous), {}});
       } else {
-        line.first = LangFormat("%.2lf -", previous);
-        line.second = LangFormat("%.2lf", entry.value);
-        DrawBottomLine(painter, line.firstBox, LangQ(line.first), Qt::AlignRight, true);
-        DrawBottomLine(painter, line.secondBox, LangQ(line.second), Qt::AlignRight, true);
+        rows.push_back(
+            {LegendLine::Swatch, entry.color, LangFormat("%.2lf -", previous), LangFormat("%.2lf", entry.value)});
       }
       previous = entry.value;
-      out.legendRows.push_back(std::move(line));
     }
+    c.lines.insert(c.lines.end(), rows.rbegin(), rows.rend());
   }
-  out.reserved += Inches(2.0, page.dpiY);
+  return c;
 }
 
-// The map window's view scaled into the height left above the reservation,
-// keeping its shape, drawn through the window's own transform.
+// The width a line takes from its column's left.
+int LineWidth(QPainter& painter, const LegendContent& c, const LegendLine& line, int swatch, int gap) {
+  if (line.kind != LegendLine::Swatch) return SingleLineWidth(painter, LangQ(line.first));
+  if (!line.second.empty()) return swatch + gap + c.w1 + gap + c.w2;
+  return swatch + gap + std::max(c.w1 + gap + c.w2, SingleLineWidth(painter, LangQ(line.first)));
+}
+
+// A placed line: which legend, which of its lines, and its column and row.
+struct Placed {
+  std::size_t legend;
+  std::size_t line;
+  std::size_t column;
+  int row;
+};
+
+// Lays the lines out in columns of at most `capacity` rows: a legend starts
+// in the current column when its title and a first swatch fit there (one
+// empty row after the legend before it), else in a new one, and runs on into
+// the next column when the column is full.
+std::vector<Placed> FlowLegends(const std::vector<LegendContent>& legends, int capacity, std::size_t& columns) {
+  std::vector<Placed> placed;
+  std::size_t column = 0;
+  int used = 0;
+  for (std::size_t i = 0; i < legends.size(); ++i) {
+    const std::size_t headLines = legends[i].lines.size() > 1 ? 2 : 1;
+    if (used > 0) {
+      if (used + 1 + static_cast<int>(headLines) <= capacity) {
+        ++used;
+      } else {
+        ++column;
+        used = 0;
+      }
+    }
+    for (std::size_t j = 0; j < legends[i].lines.size(); ++j) {
+      if (used == capacity) {
+        ++column;
+        used = 0;
+      }
+      placed.push_back({i, j, column, used++});
+    }
+  }
+  columns = placed.empty() ? 0 : column + 1;
+  return placed;
+}
+
+// A legend block for every visible themed layer (and the active one), at the
+// bottom right in columns of 0.2-inch rows. The block takes the two inches
+// above the notes (more rows a column when the columns would not fit across
+// the page); its first row is left empty, and it goes up just above the notes
+// where a column would reach into them. The reservation grows by its height.
+void DrawLegendBlock(QPainter& painter, const PageMetrics& page, const PrintSource& source, PrintedPage& out) {
+  painter.setFont(PageFont(kPageTextPoints, page.dpiY, false, painter.device()));
+  const int row = std::max(Inches(0.2, page.dpiY), static_cast<int>(std::ceil(QFontMetricsF(painter.font(), painter.device()).height())));
+  const int swatch = Inches(0.16, page.dpiX);
+  const int gap = Inches(0.1, page.dpiX);
+  const int columnGap = Inches(0.3, page.dpiX);
+  const int right = page.width - page.dpiX + swatch + 2 * gap;
+  std::vector<LegendContent> legends;
+  for (const Layer* layer : source.layers->Layers()) {
+    if (PrintsLegend(*layer, source)) legends.push_back(MakeLegendContent(painter, *layer, source));
+  }
+  int height = Inches(2.0, page.dpiY);
+  int capacity = std::max(1, height / row - 1);
+  std::vector<Placed> placed;
+  std::vector<int> widths;
+  for (;;) {
+    std::size_t columns = 0;
+    placed = FlowLegends(legends, capacity, columns);
+    widths.assign(columns, 0);
+    for (const Placed& p : placed) {
+      const LegendContent& c = legends[p.legend];
+      widths[p.column] = std::max(widths[p.column], LineWidth(painter, c, c.lines[p.line], swatch, gap));
+    }
+    int total = 0;
+    for (int w : widths) total += w + columnGap;
+    if (total - columnGap <= right || capacity >= 200) break;
+    ++capacity;
+    height = (capacity + 1) * row;
+  }
+  // Columns left to right, the last one ending at the block's right edge.
+  std::vector<int> lefts(widths.size(), 0);
+  int x = right;
+  for (std::size_t i = widths.size(); i-- > 0;) {
+    x -= widths[i];
+    lefts[i] = x;
+    x -= columnGap;
+  }
+  int top = page.height - out.reserved - height;
+  if (out.notesPrinted && !placed.empty()) {
+    const QRect notes = out.notesHeadingBox | out.notesBox;
+    int lowest = top;
+    for (const Placed& p : placed) {
+      const QRect line(lefts[p.column], top + (p.row + 1) * row, widths[p.column], row);
+      if (line.intersects(notes)) lowest = std::max(lowest, line.bottom());
+    }
+    if (lowest > top) {
+      const int shift = lowest - notes.top() + 1 + Inches(0.05, page.dpiY);
+      top -= shift;
+      out.reserved += shift;
+    }
+  }
+  painter.setPen(Qt::black);
+  out.legends.resize(legends.size());
+  for (std::size_t i = 0; i < legends.size(); ++i) out.legends[i].layer = legends[i].layer;
+  for (const Placed& p : placed) {
+    const LegendContent& c = legends[p.legend];
+    const LegendLine& line = c.lines[p.line];
+    PrintedLegend& legend = out.legends[p.legend];
+    const int left = lefts[p.column];
+    const int rowTop = top + (p.row + 1) * row;
+    if (line.kind == LegendLine::Product) {
+      out.productText = line.first;
+      out.productBox = Box(left, rowTop, std::max(2 * page.dpiX, widths[p.column]), row);
+      DrawBottomLine(painter, out.productBox, LangQ(out.productText), Qt::AlignLeft, false);
+      continue;
+    }
+    if (line.kind == LegendLine::Title) {
+      legend.title = line.first;
+      legend.titleBox = Box(left, rowTop, SingleLineWidth(painter, LangQ(line.first)), row);
+      DrawBottomLine(painter, legend.titleBox, LangQ(line.first), Qt::AlignLeft, false);
+      continue;
+    }
+    PrintedLegendRow printed;
+    printed.swatch = Box(left, rowTop, swatch, swatch);
+    // The swatch as a desktop rectangle: a one-pixel black outline round the colour.
+    painter.fillRect(printed.swatch, Qt::black);
+    if (swatch > 2) painter.fillRect(printed.swatch.adjusted(1, 1, -1, -1), ToQColor(line.color));
+    printed.first = line.first;
+    printed.second = line.second;
+    if (c.w2 == 0) {
+      // A category or the solid colour: one text as wide as it is.
+      printed.firstBox = Box(left + swatch + gap, rowTop, SingleLineWidth(painter, LangQ(line.first)), row);
+      DrawBottomLine(painter, printed.firstBox, LangQ(line.first), Qt::AlignLeft, false);
+    } else if (line.second.empty()) {
+      // The lowest and the top class: one text from the first box's left, running on unclipped.
+      printed.firstBox = Box(left + swatch + gap, rowTop, c.w1, row);
+      printed.secondBox = Box(printed.firstBox.right() + 1 + gap, rowTop, c.w2, row);
+      DrawBottomLine(painter, printed.firstBox, LangQ(line.first), Qt::AlignLeft, false);
+    } else {
+      printed.firstBox = Box(left + swatch + gap, rowTop, c.w1, row);
+      printed.secondBox = Box(printed.firstBox.right() + 1 + gap, rowTop, c.w2, row);
+      DrawBottomLine(painter, printed.firstBox, LangQ(line.first), Qt::AlignRight, true);
+      DrawBottomLine(painter, printed.secondBox, LangQ(line.second), Qt::AlignRight, true);
+    }
+    legend.rows.push_back(std::move(printed));
+  }
+  // The rows were placed top line first; the legend's own order is lowest class first.
+  for (PrintedLegend& legend : out.legends) {
+    if (!legend.layer->IsCategorised()) std::reverse(legend.rows.begin(), legend.rows.end());
+  }
+  for (const PrintedLegend& legend : out.legends) {
+    if (legend.layer == source.active || (out.legendRows.empty() && &legend == &out.legends.front())) {
+      out.legendRows = legend.rows;
+    }
+  }
+  out.reserved += height;
+}
+
+// The ground a page pixel covers at the centre of a view, in metres.
+double GroundPerPixel(const MapView& view, double pagePixelsPerViewPixel) {
+  constexpr double kMetresPerInch = 0.0254;
+  return view.ScaleAtCentre(1.0) * kMetresPerInch / pagePixelsPerViewPixel;
+}
+
+// The scale bar at the map's bottom left on a white ground: a round length
+// about a fifth of the map's width, in the units preference, its label after it.
+void DrawScaleBar(QPainter& painter, const PageMetrics& page, const PrintSource& source, PrintedPage& out) {
+  if (!(out.groundPerPixel > 0.0)) return;
+  const ScaleBar bar = ChooseScaleBar(out.mapArea.width() * out.groundPerPixel, source.metric);
+  if (!(bar.metres > 0.0)) return;
+  painter.setFont(PageFont(kPageTextPoints, page.dpiY, false, painter.device()));
+  const int length = static_cast<int>(std::lround(bar.metres / out.groundPerPixel));
+  const int inset = Inches(0.25, page.dpiX);
+  const int row = Inches(0.2, page.dpiY);
+  const int thick = std::max(1, Inches(0.06, page.dpiY));
+  const int labelWidth = SingleLineWidth(painter, LangQ(bar.label));
+  const int left = out.mapArea.left() + inset;
+  const int bottom = out.mapArea.bottom() - inset;
+  out.scaleLabelBox = Box(left + length + Inches(0.1, page.dpiX), bottom - row + 1, labelWidth, row);
+  out.scaleBar = Box(left, out.scaleLabelBox.center().y() - thick / 2, length, thick);
+  const QRect ground = (out.scaleBar | out.scaleLabelBox).adjusted(-Inches(0.08, page.dpiX), -Inches(0.05, page.dpiY),
+                                                                    Inches(0.08, page.dpiX), Inches(0.05, page.dpiY));
+  painter.fillRect(ground, Qt::white);
+  painter.fillRect(out.scaleBar, Qt::black);
+  // Ticks at the ends, as tall as the label's letters.
+  const int tick = std::max(1, Inches(0.015, page.dpiX));
+  const int tickHeight = Inches(0.15, page.dpiY);
+  for (int at : {out.scaleBar.left(), out.scaleBar.right() + 1 - tick}) {
+    painter.fillRect(QRect(at, out.scaleBar.center().y() - tickHeight / 2, tick, tickHeight), Qt::black);
+  }
+  painter.setPen(Qt::black);
+  painter.drawText(out.scaleLabelBox, Qt::TextSingleLine | Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
+                   LangQ(bar.label));
+  out.scaleLabel = bar.label;
+  out.scaleMetres = bar.metres;
+}
+
+// The north arrow at the map's top right on a white ground: the map's
+// Mercator has north straight up.
+void DrawNorthArrow(QPainter& painter, const PageMetrics& page, PrintedPage& out) {
+  const int inset = Inches(0.25, page.dpiX);
+  const int width = Inches(0.3, page.dpiX);
+  const int height = Inches(0.6, page.dpiY);
+  out.northArrow = Box(out.mapArea.right() - inset - width + 1, out.mapArea.top() + inset, width, height);
+  const QRect& a = out.northArrow;
+  painter.fillRect(a.adjusted(-Inches(0.05, page.dpiX), -Inches(0.05, page.dpiY), Inches(0.05, page.dpiX), 0), Qt::white);
+  painter.setFont(PageFont(kPageTextPoints, page.dpiY, true, painter.device()));
+  painter.setPen(Qt::black);
+  const QRect letter(a.left(), a.top(), a.width(), Inches(0.22, page.dpiY));
+  painter.drawText(letter, Qt::TextSingleLine | Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip,
+                   LangQ(LangText(kMsgNorth)));
+  const QPointF tip(a.center().x() + 0.5, letter.bottom() + Inches(0.04, page.dpiY));
+  const QPointF base(tip.x(), a.bottom());
+  const QPolygonF head({tip, QPointF(a.left(), base.y()), QPointF(tip.x(), base.y() - Inches(0.1, page.dpiY)),
+                        QPointF(a.right() + 1, base.y())});
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing, true);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(Qt::black);
+  painter.drawPolygon(head);
+  painter.restore();
+}
+
+// The map window's view zoomed to fill the page's width and the height left
+// above the blocks at the bottom, the view's centre at the area's centre: the
+// window's picture grows by the smaller of the two ratios and shows more of
+// the map along the other side. Framed, with its scale bar and north arrow.
 void DrawMap(QPainter& painter, const PageMetrics& page, const PrintSource& source, PrintedPage& out) {
-  const int64_t usable = int64_t{page.height} - out.reserved;
   const int64_t clientW = source.clientWidth;
   const int64_t clientH = source.clientHeight;
   // Without a client area there is no scale to print at; the page says so instead.
@@ -275,36 +534,52 @@ void DrawMap(QPainter& painter, const PageMetrics& page, const PrintSource& sour
     out.mapMessage = LangText(kMsgNoMapArea);
     painter.setFont(PageFont(kPageTextPoints, page.dpiY, false, painter.device()));
     painter.setPen(Qt::black);
-    const QRect where(page.offsetX, page.offsetY, std::max(Inches(5.5, page.dpiX), 1), Inches(0.2, page.dpiY));
+    const QRect where(0, 0, std::max(Inches(5.5, page.dpiX), 1), Inches(0.2, page.dpiY));
     DrawBottomLine(painter, where, LangQ(out.mapMessage), Qt::AlignLeft, false);
     return;
   }
-  int64_t printedH = std::min(usable, clientH * page.width / clientW);
-  // Drawn from the page's offset down, the map stops short of the heading and
-  // the blocks under it rather than painting over their texts.
-  int64_t clear = usable + page.offsetY;
-  if (out.headingPrinted) clear = std::min<int64_t>(clear, out.headingBox.top());
+  // Drawn from the printable area's corner down, the map stops a tenth of an
+  // inch short of the heading and the blocks under it.
+  int64_t clear = int64_t{page.height} - out.reserved;
+  if (out.headingPrinted) {
+    clear = std::min<int64_t>(clear, out.headingBox.top());
+  }
   for (const Band& band : PrintedBands(out)) clear = std::min<int64_t>(clear, band.top);
-  printedH = std::min(printedH, clear - page.offsetY);
-  const int64_t printedW = clientW * printedH / clientH;
-  const int64_t viewportW = std::min<int64_t>(page.width, printedW);
-  // A page too small for any map after the reservation prints none.
-  if (printedH <= 0 || viewportW <= 0) return;
-  // Isotropic: one scale for both axes, the smaller of the two the extents ask for.
-  const double scale = std::min(static_cast<double>(viewportW) / static_cast<double>(clientW),
-                                static_cast<double>(printedH) / static_cast<double>(clientH));
+  const int64_t areaH = clear - Inches(0.1, page.dpiY);
+  const int64_t areaW = page.width;
+  // A page too small for any map after the blocks prints none.
+  if (areaH <= 0 || areaW <= 0) return;
+  const double scale = std::min(static_cast<double>(areaW) / static_cast<double>(clientW),
+                                static_cast<double>(areaH) / static_cast<double>(clientH));
+  // The window as large as the area at this scale, with its centre and its
+  // ground per window pixel kept.
+  const int virtualW = static_cast<int>(std::lround(static_cast<double>(areaW) / scale));
+  const int virtualH = static_cast<int>(std::lround(static_cast<double>(areaH) / scale));
+  MapView pageView;
+  pageView.Transform() = *source.transform;
+  pageView.Resize(static_cast<int>(clientW), static_cast<int>(clientH));
+  const int64_t width = pageView.Width();
+  pageView.Resize(virtualW, virtualH);
+  pageView.ZoomToWidth(static_cast<int32_t>(std::clamp<int64_t>(width * virtualW / clientW, 1, MapView::kMaxZoomOutExtent)));
+  out.mapArea = QRect(0, 0, static_cast<int>(areaW), static_cast<int>(areaH));
   painter.save();
-  painter.setTransform(QTransform(scale, 0.0, 0.0, scale, page.offsetX, page.offsetY));
-  // The window shows only its client area; records reaching past it stay off the legend and notes.
-  const QRect client(0, 0, source.clientWidth, source.clientHeight);
-  painter.setClipRect(client);
+  painter.setTransform(QTransform(scale, 0.0, 0.0, scale, 0.0, 0.0));
+  painter.setClipRect(QRectF(0.0, 0.0, areaW / scale, areaH / scale));
   {
     QPainterCanvas canvas(painter);
-    source.layers->DrawAll(canvas, *source.transform);
+    source.layers->DrawAll(canvas, pageView.Transform());
   }
-  out.mapArea = painter.transform().mapRect(client);
   painter.restore();
   out.mapPrinted = true;
+  out.mapScale = scale;
+  out.groundPerPixel = GroundPerPixel(pageView, scale);
+  painter.save();
+  painter.setPen(QPen(Qt::black, std::max(1, Inches(0.01, page.dpiX))));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(out.mapArea.adjusted(0, 0, -1, -1));
+  painter.restore();
+  DrawScaleBar(painter, page, source, out);
+  DrawNorthArrow(painter, page, out);
 }
 
 }  // namespace
@@ -324,18 +599,17 @@ PageMetrics PageMetricsOf(const QPagedPaintDevice& device) {
   return m;
 }
 
-// Asks for the height in pixels and shrinks the font until its cell fits it,
+// Asks for the height in pixels and shrinks the font until the cell of the
+// font actually found (ascent plus descent, measured on the device) fits it,
 // since a font's pixel size sets its em, which is smaller than its cell.
 QFont PageFont(int pointSize, int dpiY, bool bold, const QPaintDevice* device) {
   const int height = std::max(1, pointSize * dpiY / 72);
-  QFont font(QString::fromLatin1(kPageFontFamily));
-  font.setPixelSize(height);
-  font.setWeight(bold ? QFont::Bold : QFont::Normal);
-  // Letters as they are, without ligatures: a printed file name reads (and
-  // searches) as it is spelled.
-  font.setStyleStrategy(QFont::PreferNoShaping);
-  const int cell = QFontMetrics(font, device).height();
-  if (cell > height) font.setPixelSize(std::max(1, static_cast<int>(int64_t{height} * height / cell)));
+  QFont font = AppFont(height, bold);
+  for (int i = 0; i < 4; ++i) {
+    const qreal cell = QFontMetricsF(font, device).height();
+    if (cell <= height || font.pixelSize() <= 1) break;
+    font.setPixelSize(std::max(1, static_cast<int>(std::floor(font.pixelSize() * height / cell))));
+  }
   return font;
 }
 
@@ -348,6 +622,13 @@ PrintedPage DrawPrintPage(QPainter& painter, const PageMetrics& page, const Prin
   DrawNotesBlock(painter, page, source, out);
   // The legend is laid out before the heading, which then keeps clear of it.
   DrawLegendBlock(painter, page, source, out);
+  for (const ExtraPageBlock& block : source.extraBlocks) {
+    int reserve = 0;
+    painter.save();
+    out.extraBoxes.push_back(block(painter, page, out.reserved, reserve));
+    painter.restore();
+    out.reserved += std::max(0, reserve);
+  }
   DrawHeadingBlock(painter, page, source, out);
   DrawMap(painter, page, source, out);
   painter.restore();

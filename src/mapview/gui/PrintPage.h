@@ -1,10 +1,12 @@
-// The printed page: the map window's current view scaled to the page, with a
-// notes block, a heading with the names of the open files and the legend of
-// the active layer below it. Every measure comes from the device's resolution,
+// The printed page: the map window's view zoomed to fill the page above the
+// blocks at its bottom (its centre kept), with a scale bar and a north arrow;
+// below it a notes block, a heading with the names of the open files and a
+// legend block for every visible themed layer. Every measure comes from the device's resolution,
 // so the page has the same layout in inches on every printer, and the same
 // function draws on a printer, a PDF writer or an image.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,8 +32,14 @@ constexpr const char* kMsgNoMapArea = "#20001200:The map window has no area; the
 
 constexpr int kPageTextPoints = 14;     // notes, legend and measures
 constexpr int kPageHeadingPoints = 16;  // the names of the open files, bold
-constexpr const char* kPageFontFamily = "Arial";
 constexpr int kHeadingLineWidth = 3;
+// The legend's title: the file name, then the field and its unit where known.
+constexpr const char* kMsgLegendTitle = "#20200030:%s: %s";
+constexpr const char* kMsgLegendTitleUnit = "#20200031:%s: %s, %s";
+// The names of the open files when some are hidden (and so not printed).
+constexpr const char* kMsgNamesWithHidden = "#20200032:%s (hidden: %s)";
+constexpr const char* kMsgNamesAllHidden = "#20200033:Hidden: %s";
+constexpr const char* kMsgNorth = "#20200034:N";
 
 // What the page is laid out from, in device pixels: the printable area's size,
 // the resolution across and down, and the printable area's offset from the
@@ -48,6 +56,13 @@ struct PageMetrics {
 // The metrics of a printer or PDF writer as its painter will see them.
 PageMetrics PageMetricsOf(const QPagedPaintDevice& device);
 
+// A further block at the bottom of the page (a table, say), printed after the
+// legends and before the heading: it draws itself given the page and the
+// height reserved at the bottom so far, and returns the box it took, which the
+// heading, its rule and the map then keep clear of. It grows the reservation
+// by what it returns in `reserve`.
+using ExtraPageBlock = std::function<QRect(QPainter& painter, const PageMetrics& page, int reserved, int& reserve)>;
+
 // What the page shows: the open layers, the active one (its legend, its
 // summary), and the map window's client size and view transform.
 struct PrintSource {
@@ -56,6 +71,9 @@ struct PrintSource {
   int clientWidth = 0;
   int clientHeight = 0;
   const CMapTransform* transform = nullptr;
+  bool metric = false;  // the units preference: the scale bar and the summary's units
+  std::string title;    // the document's name: the window's title (empty: the program's name)
+  std::vector<ExtraPageBlock> extraBlocks;
 };
 
 // One legend line as printed: the swatch and the two text boxes with their texts
@@ -66,6 +84,14 @@ struct PrintedLegendRow {
   QRect secondBox;
   std::string first;
   std::string second;
+};
+
+// One layer's legend block: its title line and its swatch lines.
+struct PrintedLegend {
+  const Layer* layer = nullptr;
+  std::string title;
+  QRect titleBox;
+  std::vector<PrintedLegendRow> rows;
 };
 
 // Where each block went, in device pixels, and what it said.
@@ -84,11 +110,23 @@ struct PrintedPage {
 
   QRect productBox;  // empty unless the product heading was printed
   std::string productText;
-  std::vector<PrintedLegendRow> legendRows;  // in legend order: lowest class first
+  std::vector<PrintedLegendRow> legendRows;  // the active layer's (else the first) legend, lowest class first
+  std::vector<PrintedLegend> legends;        // every printed legend, in the order of the names
+  std::vector<std::string> hiddenNames;      // the files not printed because they are hidden
 
   bool mapPrinted = false;
-  QRect mapArea;  // the client area's place on the page
+  QRect mapArea;  // the map's box on the page: the area above the blocks
+  double mapScale = 0.0;  // page pixels per window pixel
   std::string mapMessage;  // set when the map could not be printed
+  double groundPerPixel = 0.0;  // metres of ground a page pixel covers at the map's centre
+
+  QRect scaleBar;  // the bar alone
+  QRect scaleLabelBox;
+  std::string scaleLabel;
+  double scaleMetres = 0.0;
+  QRect northArrow;  // the arrow and its "N"
+
+  std::vector<QRect> extraBoxes;  // the boxes the extra blocks took, in their order
 
   int reserved = 0;  // the reserved bottom height after every block
 };

@@ -82,7 +82,7 @@ TEST_F(MainFrameTest, StandardSetMenuAndToolbarInOrderWithDefaultTexts) {
   EXPECT_EQ(Walk(frame.menuBar()->actions()),
             (std::vector<std::string>{
                 "[&File  ", "32771|&Open...", "[Open &Recent", "]", "32775|&Close", "32799|&Close &All", "-",
-                "32801|Save As...", "32773|&Print", "32810|&Export Map Image...", "-", "[Units", "32808|&U.S.", "32809|Metric", "]", "-", "32770|E&xit", "]",
+                "32801|Save As...", "32773|&Print", "32774|Print Pre&view", "32810|&Export Map Image...", "-", "[Units", "32808|&U.S.", "32809|Metric", "]", "-", "32770|E&xit", "]",
                 "[&View  ", "32792|&Zoom Tool", "32793|Zoom In \t &I", "32794|Zoom Out \t &O",
                 "32795|Zoom All \t &A", "32800|Zoom Active &File", "-", "32797|&Display Settings",
                 "32840|Layer &Table", "]", "[&Log  ", "32807|&Notes", "]", "[&Help", "32790|&About...", "]"}));
@@ -109,7 +109,7 @@ TEST_F(MainFrameTest, VantrelSetAddsShowMeAndSummaryTotals) {
   const std::vector<std::string> menu = Walk(frame.menuBar()->actions());
   EXPECT_EQ(menu, (std::vector<std::string>{
                       "[&File  ", "32771|&Open...", "[Open &Recent", "]", "32775|&Close", "32799|&Close &All", "-",
-                      "32801|Save As...", "32773|&Print", "32810|&Export Map Image...", "-", "32770|E&xit", "]",
+                      "32801|Save As...", "32773|&Print", "32774|Print Pre&view", "32810|&Export Map Image...", "-", "32770|E&xit", "]",
                       "[&View  ", "32792|&Zoom Tool", "32793|Zoom In \t &I", "32794|Zoom Out \t &O",
                       "32795|Zoom All \t &A", "32800|Zoom Active &File", "-", "32797|&Display Settings",
                       "32806|&Show Me", "32840|Layer &Table", "]",

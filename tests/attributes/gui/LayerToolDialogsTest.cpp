@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/Preferences.h"
+
 #include "attributes/gui/DialogSupport.h"
 #include "attributes/gui/DisplayDialog.h"
 #include "attributes/gui/LayerToolDialogs.h"
@@ -368,6 +370,9 @@ TEST(TotalSummaryTest, ShowTotalsAddsUpTheFilesOfTheNewestFilesSlot) {
   b.fieldArea = {0.25, 5.004};
   b.fieldVolume = {0.5, 7.126};
   newer->SetProductSlot(1);
+  // The figures carry the units of the preference.
+  const bool wasMetric = GetPreferences().IsMetric();
+  GetPreferences().SetMetric(false);
 
   WhenModal(ControlName(kTotalSummaryDialogId), [](QDialog* d) {
     EXPECT_EQ(d->windowTitle(), "Total Summary Information");
@@ -375,8 +380,8 @@ TEST(TotalSummaryTest, ShowTotalsAddsUpTheFilesOfTheNewestFilesSlot) {
     auto* volume = FindControl<QLineEdit>(d, kIdTotalVolume);
     ASSERT_NE(area, nullptr);
     ASSERT_NE(volume, nullptr);
-    EXPECT_EQ(area->text(), "15.00");
-    EXPECT_EQ(volume->text(), "27.13");
+    EXPECT_EQ(area->text(), "15.00 ac");
+    EXPECT_EQ(volume->text(), "27.13 (rate × ac)");
     EXPECT_TRUE(area->isReadOnly());
     EXPECT_TRUE(volume->alignment() & Qt::AlignRight);
     EXPECT_EQ(FindControl<QPushButton>(d, 2), nullptr);  // OK only
@@ -385,13 +390,16 @@ TEST(TotalSummaryTest, ShowTotalsAddsUpTheFilesOfTheNewestFilesSlot) {
   ShowTotals(list);
   EXPECT_EQ(list.GetTotals().productCount, 3);
 
-  // Without layers the totals are zero.
+  // Without layers the totals are zero; in metric units, hectares.
+  GetPreferences().SetMetric(true);
   LayerList empty;
   WhenModal(ControlName(kTotalSummaryDialogId), [](QDialog* d) {
-    EXPECT_EQ(FindControl<QLineEdit>(d, kIdTotalArea)->text(), "0.00");
+    EXPECT_EQ(FindControl<QLineEdit>(d, kIdTotalArea)->text(), "0.00 ha");
+    EXPECT_EQ(FindControl<QLineEdit>(d, kIdTotalVolume)->text(), "0.00 (rate × ha)");
     d->accept();
   });
   ShowTotals(empty);
+  GetPreferences().SetMetric(wasMetric);
 }
 
 }  // namespace

@@ -1,7 +1,13 @@
 // The Print command of the main window with the print dialog replaced: the
 // page written to a PDF through the one printer kept for the process, and the
 // three failure messages. The PDFs are read back with poppler's tools.
+#include <QGraphicsItem>
+#include <QGraphicsScene>
+#include <QGraphicsView>
 #include <QImage>
+#include <QPainter>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QProcess>
 #include <QStandardPaths>
@@ -131,6 +137,68 @@ TEST_F(MapPrintingTest, PrintToPdfNeedsNoPrinterAndKeepsTheChoiceForTheNextPrint
   }
   EXPECT_GT(blue, 200);
   EXPECT_EQ(blueLow, 0);
+}
+
+// The page of a preview's scene: its page item without the border of a
+// twenty-fifth of the paper's longer side that the item draws round it.
+QImage PreviewPage(QPrintPreviewDialog& dialog, const QSize& size) {
+  auto* preview = dialog.findChild<QPrintPreviewWidget*>();
+  if (!preview) return {};
+  preview->updatePreview();
+  auto* view = preview->findChild<QGraphicsView*>();
+  if (!view || !view->scene() || view->scene()->items().isEmpty()) return {};
+  QGraphicsItem* item = nullptr;
+  for (QGraphicsItem* i : view->scene()->items()) {
+    if (!item || i->boundingRect().width() > item->boundingRect().width()) item = i;
+  }
+  const QRectF b = item->boundingRect();
+  const double border = std::max(b.width(), b.height()) / 27.0;  // the paper's longer side / 25
+  const QRectF paper(b.left() + border, b.top() + border, b.width() - 2 * border, b.height() - 2 * border);
+  QImage image(size, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter painter(&image);
+  view->scene()->render(&painter, QRectF(QPointF(0, 0), QSizeF(size)), item->mapRectToScene(paper));
+  return image;
+}
+
+TEST_F(MapPrintingTest, PreviewShowsThePagePrintGivesAndTheDocumentIsNamedAfterTheWindow) {
+  if (!HavePoppler()) GTEST_SKIP() << "poppler-utils absent: the page cannot be read back";
+  OpenField();
+  frame_->setWindowTitle(QStringLiteral("Vantrel"));
+  // The preview of the kept printer, on Letter.
+  GetPrinter().setPageSize(QPageSize(QPageSize::Letter));
+  QImage shown;
+  const PreviewDialogRunner old = SetPreviewDialogRunner([&shown](QPrintPreviewDialog& dialog) {
+    shown = PreviewPage(dialog, QSize(425, 550));
+    return false;
+  });
+  frame_->ExecuteCommand(kIdFilePrintPreview);
+  SetPreviewDialogRunner(old);
+  ASSERT_FALSE(shown.isNull()) << "no page in the preview";
+
+  ChoosePdf("printed.pdf");
+  Print();
+  const QString file = QString::fromStdString((dir_ / "printed.pdf").string());
+  EXPECT_TRUE(RunTool("pdfinfo", {file}).contains(QStringLiteral("Title:           Vantrel")));
+  const QString png = QString::fromStdString((dir_ / "printed").string());
+  RunTool("pdftoppm", {QStringLiteral("-r"), QStringLiteral("50"), QStringLiteral("-png"),
+                       QStringLiteral("-singlefile"), file, png});
+  const QImage printed = QImage(png + QStringLiteral(".png")).convertToFormat(QImage::Format_RGB32);
+  ASSERT_EQ(printed.size(), shown.size()) << "the preview's paper is the printed one's";
+  // Pixel by pixel the same picture, but for the edges of texts and lines
+  // that two renderers smooth differently.
+  double difference = 0.0;
+  int darkShown = 0, darkPrinted = 0;
+  for (int y = 0; y < printed.height(); ++y) {
+    for (int x = 0; x < printed.width(); ++x) {
+      difference += std::abs(qGray(printed.pixel(x, y)) - qGray(shown.pixel(x, y)));
+      darkShown += qGray(shown.pixel(x, y)) < 128;
+      darkPrinted += qGray(printed.pixel(x, y)) < 128;
+    }
+  }
+  EXPECT_LT(difference / (printed.width() * printed.height()), 6.0);
+  EXPECT_NEAR(darkShown, darkPrinted, darkPrinted / 20 + 20);
+  EXPECT_GT(darkPrinted, 2000) << "a page with a map, a legend and notes";
 }
 
 TEST_F(MapPrintingTest, NoPrinterIsReportedWithTheTitleAndTheExclamation) {

@@ -2,6 +2,9 @@
 // inch, a page of 850 by 1100 pixels): where the notes, the heading (with the
 // log's date and times), the legend and the map go, what each prints, the
 // reservation handed from block to block, and the map through a scaling painter.
+#include <cmath>
+#include <map>
+
 #include <QImage>
 #include <QPageLayout>
 #include <QPageSize>
@@ -177,10 +180,14 @@ TEST_F(PrintPageTest, WithoutNotesOnlyTheLegendReservesTwoInches) {
   const PrintedPage page = Print(image, Metrics());
   EXPECT_FALSE(page.notesPrinted);
   EXPECT_EQ(page.reserved, 200);
-  // The legend block starts 2 inches above the bottom: its lowest row's top is five rows lower.
+  // The legend block starts 2 inches above the bottom: its title one row down, the
+  // highest class under it and the lowest four rows lower.
   ASSERT_EQ(page.legendRows.size(), 5u);
-  EXPECT_EQ(page.legendRows[0].swatch.top(), kPageH - 200 + 5 * 20);
-  EXPECT_EQ(page.legendRows[4].swatch.top(), kPageH - 200 + 20);
+  ASSERT_EQ(page.legends.size(), 1u);
+  EXPECT_EQ(page.legends[0].title, "log: Rate, per acre");
+  EXPECT_EQ(page.legends[0].titleBox.top(), kPageH - 200 + 20);
+  EXPECT_EQ(page.legendRows[0].swatch.top(), kPageH - 200 + 6 * 20);
+  EXPECT_EQ(page.legendRows[4].swatch.top(), kPageH - 200 + 2 * 20);
 }
 
 TEST_F(PrintPageTest, WithNotesNoBlockRunsIntoAnother) {
@@ -219,7 +226,9 @@ TEST_F(PrintPageTest, ASolidColourLayerPrintsOneSolidColourSwatch) {
   const PrintedPage page = Print(image, Metrics());
   ASSERT_EQ(page.legendRows.size(), 1u);
   EXPECT_EQ(page.legendRows[0].first, "Solid Color");
-  EXPECT_EQ(page.legendRows[0].swatch.top(), kPageH - 200 + 20);
+  // Under its title, the file's name alone: a solid colour comes from no field.
+  EXPECT_EQ(page.legends.at(0).title, "log");
+  EXPECT_EQ(page.legendRows[0].swatch.top(), kPageH - 200 + 40);
   EXPECT_EQ(image.pixel(page.legendRows[0].swatch.center()), Pixel(kRed));
 }
 
@@ -240,16 +249,18 @@ TEST_F(PrintPageTest, LegendLinesAtTheRightWithTheHighestClassOnTop) {
     SCOPED_TRACE(i);
     EXPECT_EQ(row.first, texts[i].first);
     EXPECT_EQ(row.second, texts[i].second);
-    // Each class one 0.2-inch row higher than the one before.
-    EXPECT_EQ(row.swatch.top(), blockTop + static_cast<int>(5 - i) * 20);
+    // Each class one 0.2-inch row higher than the one before, the title above the highest.
+    EXPECT_EQ(row.swatch.top(), blockTop + static_cast<int>(6 - i) * 20);
     EXPECT_EQ(row.swatch.size(), QSize(16, 16));
     EXPECT_EQ(row.firstBox.top(), row.swatch.top());
     EXPECT_EQ(row.firstBox.height(), 20);
     // The boxes: 0.1 inch after the swatch, then 0.1 inch after the first.
     EXPECT_EQ(row.firstBox.left(), row.swatch.left() + 16 + 10);
     EXPECT_EQ(row.secondBox.left(), row.firstBox.right() + 1 + 10);
-    // The block's left is page width − W1 − W2 − 1 inch, so the second box ends 0.64 inch from the right.
-    EXPECT_EQ(row.secondBox.right() + 1, kPageW - 100 + 16 + 10 + 10);
+    // The column's left is its right edge, 0.64 inch from the page's, less the
+    // wider of the title and the rows: the rows end there or left of it.
+    EXPECT_LE(row.secondBox.right() + 1, kPageW - 100 + 16 + 10 + 10);
+    EXPECT_EQ(row.swatch.left(), page.legends[0].titleBox.left());
     // The swatch in the class's colour inside a black outline.
     EXPECT_EQ(image.pixel(row.swatch.center()), Pixel(kFiveClasses[i].color));
     EXPECT_EQ(image.pixel(row.swatch.topLeft()), qRgb(0, 0, 0));
@@ -273,7 +284,7 @@ TEST_F(PrintPageTest, OneClassPrintsOnlyItsAndBelowLineAndTheTopClassItsAboveLin
   ASSERT_EQ(page.legendRows.size(), 1u);
   EXPECT_EQ(page.legendRows[0].first, "5.00 and below");
   EXPECT_EQ(page.legendRows[0].second, "");
-  EXPECT_EQ(page.legendRows[0].swatch.top(), kPageH - 200 + 20);
+  EXPECT_EQ(page.legendRows[0].swatch.top(), kPageH - 200 + 40);
 
   Layer* two = Open(PointFile("two", {{-95.0, 42.0}, {-94.99, 42.01}}, {5.0, 7.0},
                               {{5.0, kGreen}, {kLegendTopValue, kBlue}}));
@@ -297,8 +308,9 @@ TEST_F(PrintPageTest, ProductHeadingOnlyWhenSeveralProductSlotsAreInUse) {
   const PrintedPage page = Print(image, Metrics());
   EXPECT_EQ(page.productText, "Product 2 Legend");
   ASSERT_EQ(page.legendRows.size(), 1u);
-  // At the block's top-left, 2 inches wide and one row high, the row above the legend's lines.
-  EXPECT_EQ(page.productBox, QRect(page.legendRows[0].swatch.left(), kPageH - 200, 200, 20));
+  // At the block's top-left, 2 inches wide and one row high, over the title and the legend's lines.
+  EXPECT_EQ(page.productBox, QRect(page.legendRows[0].swatch.left(), kPageH - 200 + 20, 200, 20));
+  EXPECT_EQ(page.legends.at(0).titleBox.top(), kPageH - 200 + 40);
   EXPECT_GT(DarkPixels(image, page.productBox), 20);
 }
 
@@ -347,6 +359,7 @@ TEST_F(PrintPageTest, UnderTheRuleTheLogsDateStartEndAndDuration) {
   QImage image = Page();
   PrintedPage page = Print(image, Metrics());
   ASSERT_TRUE(page.headingPrinted);
+  // Points without a swath width apply no area: no totals follow.
   EXPECT_EQ(page.summaryText, "04/15/2026, 7:59 AM to 9:15 AM (1:16)");
   // At the names' left, a twentieth of an inch under the rule, one line high.
   const int rule = kPageH - 225 + 20;
@@ -359,7 +372,10 @@ TEST_F(PrintPageTest, UnderTheRuleTheLogsDateStartEndAndDuration) {
   QImage two = Page();
   page = Print(two, Metrics());
   EXPECT_EQ(page.heading, "field, timed");
-  EXPECT_EQ(page.summaryText, "04/15/2026, 7:59 AM to 9:15 AM (1:16)");
+  // The field's area joins the totals: the applied area and volume follow with their units.
+  EXPECT_EQ(page.summaryText.rfind("04/15/2026, 7:59 AM to 9:15 AM (1:16); applied ", 0), 0u) << page.summaryText;
+  EXPECT_NE(page.summaryText.find(" ac, volume "), std::string::npos) << page.summaryText;
+  EXPECT_NE(page.summaryText.find(" (rate × ac)"), std::string::npos) << page.summaryText;
 
   // A file whose log has neither date nor times prints nothing under the rule.
   list_.RemoveAll();
@@ -379,10 +395,12 @@ TEST_F(PrintPageTest, NoHeadingWithOneFileAndNoneActive) {
   const PrintedPage page = Print(image, Metrics());
   EXPECT_FALSE(page.headingPrinted);
   EXPECT_EQ(page.headingBox.width(), 0);
-  EXPECT_TRUE(page.legendRows.empty());
-  // No legend without an active layer, but its 2 inches are still reserved.
+  // A themed layer prints its legend whether or not it is active, in the 2 inches kept for it.
+  ASSERT_EQ(page.legends.size(), 1u);
+  EXPECT_EQ(page.legendRows.size(), 1u);
   EXPECT_EQ(page.reserved, 200);
-  EXPECT_EQ(DarkPixels(image, QRect(0, kPageH - 250, kPageW, 250)), 0);
+  const int below = page.mapArea.bottom() + 1;
+  EXPECT_EQ(DarkPixels(image, QRect(0, below, 550, kPageH - below)), 0) << "nothing but the legend at the right";
 
   // With a second file (still none active) the combined summary heads the page.
   Open(PointFile("more", {{-95.0, 42.0}, {-94.99, 42.01}}, {5.0, 7.0}, {{5.0, kRed}}), false);
@@ -391,46 +409,33 @@ TEST_F(PrintPageTest, NoHeadingWithOneFileAndNoneActive) {
   EXPECT_TRUE(Print(second, Metrics()).headingPrinted);
 }
 
-TEST_F(PrintPageTest, WideWindowFillsThePageWidthAndTallOneTheHeightAboveTheHeading) {
+TEST_F(PrintPageTest, TheMapFillsTheAreaAboveTheBlocksWithTheViewsCentreKept) {
   Open(AreaFile("field", -95.0, 42.0, 0.01, kGreen));
   // Zoomed in so the field covers the whole window and reaches past it.
-  View(400, 300);
-  view_.ZoomIn();
-  view_.ZoomIn();
-  {
+  for (const QSize& window : {QSize(400, 300), QSize(200, 800)}) {
+    SCOPED_TRACE(window.width());
+    View(window.width(), window.height());
+    view_.ZoomIn();
+    view_.ZoomIn();
     QImage image = Page();
     const PrintedPage page = Print(image, Metrics(10));
-    ASSERT_TRUE(page.mapPrinted);
-    // Printed height min(900, 300 × 850 ÷ 400 = 637), width 400 × 637 ÷ 300 = 849, at the offsets.
-    EXPECT_EQ(page.mapArea, QRect(10, 10, 849, 637));
-    EXPECT_EQ(image.pixel(10, 10), Pixel(kGreen));
-    EXPECT_EQ(image.pixel(kPageW - 1, 640), Pixel(kGreen));
-    // The field stops at the window's edge: nothing of it over the legend and notes below
-    // (the legend's swatch, at its right, is the field's colour).
-    const int legendLeft = page.legendRows.at(0).swatch.left();
-    EXPECT_EQ(Count(image, Pixel(kGreen), QRect(0, 648, legendLeft, kPageH - 648)), 0);
-  }
-  View(200, 800);
-  view_.ZoomIn();
-  view_.ZoomIn();
-  {
-    QImage image = Page();
-    const PrintedPage page = Print(image, Metrics());
-    // Printed height min(900 (page − 2 inches), 800 × 850 ÷ 200), but above the
-    // heading 2.25 inches up: 875; width 200 × 875 ÷ 800 = 218.
-    ASSERT_TRUE(page.headingPrinted);
+    ASSERT_TRUE(page.mapPrinted && page.headingPrinted);
+    // The whole width, from the printable corner down to a tenth of an inch
+    // above the heading 2.25 inches up (875): 850 × 865, whatever the window's shape.
     EXPECT_EQ(page.headingBox.top(), 875);
-    EXPECT_EQ(page.mapArea.left(), 0);
-    EXPECT_EQ(page.mapArea.top(), 0);
-    EXPECT_NEAR(page.mapArea.width(), 218, 1);
-    EXPECT_NEAR(page.mapArea.height(), 872, 3);
-    EXPECT_LE(page.mapArea.bottom(), 875);
-    const QPoint corner = page.mapArea.bottomRight();
-    EXPECT_EQ(image.pixel(corner.x() - 1, corner.y() - 1), Pixel(kGreen));
-    const int legendLeft = page.legendRows.at(0).swatch.left();
-    EXPECT_EQ(Count(image, Pixel(kGreen), QRect(corner.x() + 2, 0, legendLeft - corner.x() - 2, kPageH)), 0);
-    EXPECT_EQ(Count(image, Pixel(kGreen), QRect(0, 875, legendLeft, kPageH)), 0) << "nothing over the heading";
-    EXPECT_EQ(Count(image, Pixel(kGreen), QRect(legendLeft, 0, kPageW, 900)), 0);
+    EXPECT_EQ(page.mapArea, QRect(0, 0, 850, 865));
+    EXPECT_DOUBLE_EQ(page.mapScale, std::min(850.0 / window.width(), 865.0 / window.height()));
+    // The field reaches the box's edges inside its one-pixel frame: all four
+    // for the wide window; the tall one shows more of the map at the sides,
+    // past the field's ends, but the field still reaches past where the
+    // window's own picture would end.
+    const int sides = window.width() == 400 ? 3 : 425 - static_cast<int>(page.mapScale * 100) - 20;
+    for (const QPoint& at : {QPoint(sides, 432), QPoint(849 - sides, 432), QPoint(425, 3), QPoint(425, 780)}) {
+      EXPECT_EQ(image.pixel(at), Pixel(kGreen)) << at.x() << "," << at.y();
+    }
+    EXPECT_EQ(image.pixel(0, 432), qRgb(0, 0, 0)) << "the frame";
+    // Nothing of the map under the box, over the heading, legend and notes.
+    EXPECT_EQ(Count(image, Pixel(kGreen), QRect(0, 866, 550, kPageH - 866)), 0);
   }
 }
 
@@ -464,14 +469,16 @@ TEST_F(PrintPageTest, PointSymbolsScaleToThePageWithOnePixelOutlines) {
   QImage image = Page();
   const PrintedPage page = Print(image, Metrics());
   ASSERT_TRUE(page.mapPrinted);
-  EXPECT_EQ(page.mapArea, QRect(0, 0, 849, 637));
-  const double scale = 849.0 / 200.0;
+  // 850 × 865 above the heading; the window's 200 × 150 grows 4.25 times, its centre at the box's.
+  EXPECT_EQ(page.mapArea, QRect(0, 0, 850, 865));
+  const double scale = page.mapScale;
+  EXPECT_DOUBLE_EQ(scale, 4.25);
   // Each record's colour at its point scaled onto the page.
   int found = 0;
   for (Shape* shape : list_.Head()->Records()) {
     MapPoint p{shape->GetBounds().left, shape->GetBounds().top};
     view_.Transform().WorldToDevice(p);
-    const QPoint at(static_cast<int>(p.x * scale), static_cast<int>(p.y * scale));
+    const QPoint at(static_cast<int>(425 + (p.x - 100) * scale), static_cast<int>(432.5 + (p.y - 75) * scale));
     const QRgb colour = image.pixel(at);
     EXPECT_TRUE(colour == Pixel(kRed) || colour == Pixel(kBlue)) << at.x() << "," << at.y();
     // The outline is one device pixel, not a window pixel grown 4 times: walking left from
@@ -486,6 +493,157 @@ TEST_F(PrintPageTest, PointSymbolsScaleToThePageWithOnePixelOutlines) {
   }
   EXPECT_EQ(found, 2);
   EXPECT_GT(Count(image, Pixel(kRed), image.rect()), 100) << "a scaled symbol, not a window-sized one";
+}
+
+// The boxes of every printed block, each named, the legends line by line.
+std::vector<std::pair<std::string, QRect>> PrintedBlocks(const PrintedPage& page) {
+  std::vector<std::pair<std::string, QRect>> blocks;
+  if (page.mapPrinted) blocks.push_back({"map", page.mapArea});
+  if (page.notesPrinted) blocks.push_back({"notes", page.notesHeadingBox | page.notesBox});
+  if (page.headingPrinted) blocks.push_back({"names", page.headingBox});
+  if (!page.summaryBox.isNull()) blocks.push_back({"summary", page.summaryBox});
+  for (const PrintedLegend& legend : page.legends) {
+    blocks.push_back({legend.title, legend.titleBox});
+    for (const PrintedLegendRow& row : legend.rows) {
+      blocks.push_back({legend.title + " / " + row.first, row.swatch | row.firstBox | row.secondBox});
+    }
+  }
+  return blocks;
+}
+
+TEST_F(PrintPageTest, ThreeThemedLayersPrintTitledLegendsClearOfEveryOtherBlockOnEveryPage) {
+  std::string notes;
+  for (int i = 1; i <= 12; ++i) notes += "Pass " + std::to_string(i) + ": nozzles checked, rate steady at the headland.\n";
+  Open(PointFile("soil", {{-95.0, 42.0}, {-94.99, 42.01}}, {900.0, 1500.0}, kFiveClasses));
+  Open(AreaFile("field", -95.0, 42.0, 0.01, kGreen));
+  Open(PointFile("applied", {{-95.0, 42.0}, {-94.98, 42.02}}, {900.0, 1500.0}, kFiveClasses, notes));
+  // Letter and A4, upright and turned, at 100 dpi.
+  for (const QSize& paper : {QSize(850, 1100), QSize(1100, 850), QSize(827, 1169), QSize(1169, 827)}) {
+    SCOPED_TRACE(std::to_string(paper.width()) + "x" + std::to_string(paper.height()));
+    View(1000, 700);
+    QImage image = Page(paper.width(), paper.height());
+    const PrintedPage page = Print(image, PageMetrics{paper.width(), paper.height(), kDpi, kDpi, 0, 0});
+    ASSERT_TRUE(page.mapPrinted && page.notesPrinted && page.headingPrinted);
+    ASSERT_EQ(page.legends.size(), 3u);
+    EXPECT_EQ(page.legends[0].title, "applied: Rate, per acre");
+    EXPECT_EQ(page.legends[1].title, "field: Rate, per acre");
+    EXPECT_EQ(page.legends[2].title, "soil: Rate, per acre");
+    EXPECT_EQ(page.legends[0].rows.size(), 5u);
+    EXPECT_EQ(page.legends[1].rows.size(), 1u);
+    for (const PrintedLegend& legend : page.legends) {
+      EXPECT_GT(DarkPixels(image, legend.titleBox), 20) << legend.title << " is printed";
+      EXPECT_EQ(legend.rows.front().swatch.left(), legend.titleBox.left()) << legend.title;
+    }
+    const auto blocks = PrintedBlocks(page);
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+      EXPECT_TRUE(QRect(0, 0, paper.width(), paper.height()).contains(blocks[i].second)) << blocks[i].first;
+      for (std::size_t j = i + 1; j < blocks.size(); ++j) {
+        EXPECT_FALSE(blocks[i].second.intersects(blocks[j].second)) << blocks[i].first << " / " << blocks[j].first;
+      }
+    }
+    // The map takes the width and all the height above the blocks but a tenth of an inch.
+    int top = paper.height();
+    for (const auto& [name, box] : blocks) {
+      if (name != "map") top = std::min(top, box.top());
+    }
+    EXPECT_EQ(page.mapArea, QRect(0, 0, paper.width(), top - 10));
+    // The north arrow in the map's top right corner, a quarter inch in; the scale bar at its bottom left.
+    EXPECT_EQ(page.northArrow.right(), page.mapArea.right() - 25);
+    EXPECT_EQ(page.northArrow.top(), 25);
+    EXPECT_GT(DarkPixels(image, page.northArrow), 50);
+    EXPECT_TRUE(page.mapArea.contains(page.scaleBar | page.scaleLabelBox));
+    EXPECT_EQ(page.scaleBar.left(), 25);
+  }
+}
+
+TEST_F(PrintPageTest, HiddenLayersPrintNeitherMapNorLegendAndTheNamesSaySo) {
+  Layer* field = Open(AreaFile("field", -95.0, 42.0, 0.01, kGreen));
+  Open(PointFile("log", {{-95.0, 42.0}, {-94.99, 42.01}}, {900.0, 1500.0}, kFiveClasses));
+  ASSERT_NE(field, nullptr);
+  field->SetHidden(true);
+  View(400, 300);
+  QImage image = Page();
+  const PrintedPage page = Print(image, Metrics());
+  EXPECT_EQ(page.heading, "log (hidden: field)");
+  EXPECT_EQ(page.hiddenNames, std::vector<std::string>{"field"});
+  ASSERT_EQ(page.legends.size(), 1u);
+  EXPECT_EQ(page.legends[0].title, "log: Rate, per acre");
+  EXPECT_EQ(Count(image, Pixel(kGreen), page.mapArea), 0) << "the hidden field is not drawn";
+}
+
+// The Mercator's ground along a parallel: the sphere's radius times the cosine of the latitude.
+double GroundAcross(double degreesLongitude, double latitude) {
+  constexpr double kRadius = 6378137.0;
+  constexpr double kPi = 3.14159265358979323846;
+  return kRadius * std::cos(latitude * kPi / 180.0) * degreesLongitude * kPi / 180.0;
+}
+
+TEST_F(PrintPageTest, ScaleBarLengthAndLabelAgreeWithTheMapsGroundWithinOnePercent) {
+  // A square 0.02 degrees across at 42° north, drawn in green: its printed width is the page's scale.
+  Open(AreaFile("field", -95.0, 42.0, 0.01, kGreen));
+  for (const bool metric : {false, true}) {
+    SCOPED_TRACE(metric);
+    View(400, 300);
+    QImage image = Page();
+    PrintSource source = Source();
+    source.metric = metric;
+    QPainter painter(&image);
+    const PrintedPage page = DrawPrintPage(painter, Metrics(), source);
+    painter.end();
+    ASSERT_TRUE(page.mapPrinted);
+    // The green run across the square's middle row.
+    int first = -1, last = -1;
+    const int y = page.mapArea.center().y();
+    for (int x = 0; x < kPageW; ++x) {
+      if (image.pixel(x, y) != Pixel(kGreen)) continue;
+      if (first < 0) first = x;
+      last = x;
+    }
+    ASSERT_GT(last - first, 200);
+    const double groundPerPixel = GroundAcross(0.02, 42.0) / (last - first + 1);
+    EXPECT_NEAR(page.groundPerPixel / groundPerPixel, 1.0, 0.01);
+    // The bar's length on the page, read as ground, is what its label says.
+    ASSERT_GT(page.scaleBar.width(), 0);
+    EXPECT_NEAR(page.scaleBar.width() * groundPerPixel / page.scaleMetres, 1.0, 0.01);
+    const double number = std::stod(page.scaleLabel);
+    const std::string unit = page.scaleLabel.substr(page.scaleLabel.find(' ') + 1);
+    const std::map<std::string, double> metres = {{"ft", 0.3048}, {"mi", 1609.344}, {"m", 1.0}, {"km", 1000.0}};
+    ASSERT_TRUE(metres.count(unit)) << page.scaleLabel;
+    EXPECT_EQ(metric, unit == "m" || unit == "km") << page.scaleLabel;
+    EXPECT_NEAR(number * metres.at(unit), page.scaleMetres, 1e-6 * page.scaleMetres);
+    // About a fifth of the map's width: the nearest 1, 2 or 5 × 10^n is within a factor of 1.6 of it.
+    const double fifth = page.mapArea.width() / 5.0;
+    EXPECT_GT(page.scaleBar.width(), fifth / 1.6);
+    EXPECT_LT(page.scaleBar.width(), fifth * 1.6);
+    EXPECT_GT(DarkPixels(image, page.scaleBar), page.scaleBar.width() * page.scaleBar.height() * 9 / 10);
+    EXPECT_GT(DarkPixels(image, page.scaleLabelBox), 20);
+  }
+}
+
+TEST_F(PrintPageTest, AnExtraBlockIsPrintedAndTheHeadingAndMapKeepClearOfIt) {
+  Open(PointFile("log", {{-95.0, 42.0}, {-94.99, 42.01}}, {900.0, 1500.0}, kFiveClasses));
+  View(400, 300);
+  PrintSource source = Source();
+  // A table of 1.5 inches at the left, just above what the notes and legend reserved.
+  int seenReserved = -1;
+  source.extraBlocks.push_back([&seenReserved](QPainter& painter, const PageMetrics& page, int reserved, int& reserve) {
+    seenReserved = reserved;
+    const QRect box(0, page.height - reserved - 150, 300, 150);
+    painter.fillRect(box, Qt::black);
+    reserve = 150;
+    return box;
+  });
+  QImage image = Page();
+  QPainter painter(&image);
+  const PrintedPage page = DrawPrintPage(painter, Metrics(), source);
+  painter.end();
+  EXPECT_EQ(seenReserved, 200) << "after the legend's two inches";
+  ASSERT_EQ(page.extraBoxes.size(), 1u);
+  EXPECT_EQ(page.extraBoxes[0], QRect(0, kPageH - 350, 300, 150));
+  EXPECT_EQ(page.reserved, 350);
+  // The names and their rule go above the block, and the map above them.
+  EXPECT_LT(page.headingBox.bottom() + 2, page.extraBoxes[0].top());
+  EXPECT_LT(page.mapArea.bottom(), page.headingBox.top());
 }
 
 TEST(PageFontTest, CellHeightIsThePointSizeAtTheDeviceResolution) {
