@@ -2,6 +2,7 @@
 // it hands to its parts.
 #include "layers/Layer.h"
 
+#include <algorithm>
 #include <future>
 #include <utility>
 
@@ -63,7 +64,10 @@ bool Layer::Load(bool keepRecords) {
         ApplySettingsKeys(file, peek);
         scannedColumn = peek.legendColumn;
         scannedFields = LoadLogFields(GetSettingsPath(), GetTablePath());
-        rows = std::async(std::launch::async, ScanRows, GetTablePath(), scannedColumn, scannedFields, cancel_);
+        // No more rows than the ".shp" can hold records: a table announcing
+        // millions of rows for a few records costs what those rows cost.
+        rows = std::async(std::launch::async, ScanRows, GetTablePath(), scannedColumn, scannedFields, cancel_,
+                          MaxRowsOfShapeFile(GetPathName()));
       }
       loading_ = true;
       loadedSinceReport_ = 0;
@@ -76,6 +80,12 @@ bool Layer::Load(bool keepRecords) {
       });
       loading_ = false;
       emit loadProgress(static_cast<qint64>(records_.size()), 100);
+      if (Error notice = source_->TakeReadNotice()) loadNotices_.push_back(std::move(notice));
+      // A source refused for what its records hold leaves no layer.
+      if (source_->GetError()) {
+        Clear();
+        return false;
+      }
     }
     SetModified(false);
   }
@@ -86,6 +96,10 @@ bool Layer::Load(bool keepRecords) {
   // A cancelled load stops before the settings load, the first step that may
   // write beside the file.
   if (Cancelled()) return false;
+  if (scannedRows) {
+    const std::string shortTable = ShortTableText(scanned);
+    if (!shortTable.empty()) ShowStatus(shortTable);
+  }
   LoadSettings();
   loaded_ = true;
   if (scannedRows) {
@@ -153,7 +167,12 @@ bool Layer::IsModified() {
 void Layer::ComputeValues() {
   if (!loaded_) return;
   WaitCursor wait;
-  ComputeValues(ScanRows(GetTablePath(), GetLegendColumn(), GetLogFields()));
+  // No row past the last record's is of use.
+  size_t lastRecord = 0;
+  records_.ForEach([&lastRecord](Shape* shape) {
+    lastRecord = std::max(lastRecord, static_cast<size_t>(std::max(0, shape->GetRecordNumber())));
+  });
+  ComputeValues(ScanRows(GetTablePath(), GetLegendColumn(), GetLogFields(), nullptr, lastRecord));
 }
 
 // The values, the legend's range, then the log fields' flags and summary.

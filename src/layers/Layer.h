@@ -65,8 +65,9 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   virtual bool Open();
   // Reads the records (unless already loaded), the settings, the values, the
   // legend and the colours. True once the records are loaded; false when the
-  // cancel flag was raised before the settings were read (the layer is then
-  // to be discarded: nothing beside the file was written). May run in a
+  // cancel flag was raised before the settings were read, or the source was
+  // refused for what its records hold (GetLoadError tells why); the layer is
+  // then to be discarded: nothing beside the file was written. May run in a
   // worker thread, on a layer no view knows yet.
   virtual bool Load(bool keepRecords = false);
   // Writes the legend to its ".lgd" when it carries its changed mark (the

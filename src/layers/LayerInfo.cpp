@@ -94,6 +94,21 @@ void AppendLogJson(std::string& out, const Layer& layer) {
   out += '}';
 }
 
+// "skipped": {"reason": count, ...}, the reasons the load counted (an empty
+// object when it skipped nothing).
+void AppendSkippedJson(std::string& out, const ShapeFileReader::LoadStats& stats) {
+  Key(out, "skipped");
+  out += '{';
+  bool first = true;
+  for (int r = 0; r < kSkipReasonCount; ++r) {
+    if (stats.skipped[r] <= 0) continue;
+    Key(out, SkipReasonKey(r), first);
+    first = false;
+    AppendJsonInt(out, stats.skipped[r]);
+  }
+  out += '}';
+}
+
 // Shows the usage of the subcommand.
 int Usage(std::ostream& err) {
   err << LangText(kMsgUsagePrefix) << ' ' << LangText(kInfoUsage) << '\n';
@@ -181,7 +196,9 @@ std::string LayerSummaryJson(Layer& layer, const std::string& path) {
       out += '}';
     }
   }
-  out += "]}";
+  out += ']';
+  AppendSkippedJson(out, layer.GetReader().GetLoadStats());
+  out += '}';
   return out;
 }
 
@@ -311,6 +328,8 @@ int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std:
     for (const Error& error : errors) err << error.text << '\n';
     if (layer) {
       lines = LayerInfoLines(*layer, path, records);
+      // A file that holds records of which none could be read fails.
+      if (layer->GetRecordCount() == 0 && layer->GetReader().GetLoadStats().SkippedTotal() > 0) status = kCliFailed;
     } else {
       status = kCliFailed;
     }

@@ -59,6 +59,7 @@ Layer* LayerList::AddLayer(const std::string& path, bool mustExist, bool atTail,
       return nullptr;
     }
     if (!layer->Load(false)) {
+      tell(layer->GetLoadError());
       delete layer;
       return nullptr;
     }

@@ -10,6 +10,7 @@
 #include "base/SideFileWrites.h"
 #include "lang/LangString.h"
 #include "shapes/FileSet.h"
+#include "shapes/SkippedRecords.h"
 
 namespace kestrune {
 
@@ -95,10 +96,24 @@ bool ShapeFileSource::Open() {
 }
 
 // Reads the ".shp" through the reader, by the coordinate system Open found.
+// Coordinates that are not degrees in a file whose header looked like degrees
+// make it projected, and refused as Open refuses one without its ".prj".
+// Records the reader skipped are told: on the status line, or in a message
+// when the reading stopped before the end of the file.
 bool ShapeFileSource::ReadRecords(RecordSink& sink, const Progress& progress) {
+  readNotice_ = Error{};
   reader_.SetProgressHandler(progress);
   const bool whole = reader_.LoadRecords(sink, coordSystemKind_, datum_, zone_);
   reader_.SetProgressHandler(nullptr);
+  const ShapeFileReader::LoadStats& stats = reader_.GetLoadStats();
+  if (stats.outsideDegrees) {
+    coordSystemKind_ = kCoordProjected;
+    error_ = reader_.GetError();
+    return whole;
+  }
+  std::string status;
+  readNotice_ = SkippedRecordsNotice(stats, path_, status);
+  if (!status.empty()) ShowStatus(status);
   return whole;
 }
 

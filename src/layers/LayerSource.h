@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "base/Error.h"
 #include "shapes/RecordSink.h"
@@ -88,8 +89,13 @@ class LayerSource {
     zone_ = zone;
     zoneGiven_ = true;
   }
-  // Why Open refused the source; empty otherwise.
+  // Why Open (or ReadRecords, for a source refused by what its records hold)
+  // refused the source; empty otherwise.
   const Error& GetError() const { return error_; }
+  // What the last ReadRecords must tell in a message (records lost when the
+  // reading stopped before the end); emptied by the call. Lesser skips are
+  // told on the status line by ReadRecords itself.
+  Error TakeReadNotice() { return std::move(readNotice_); }
 
  protected:
   std::string path_;
@@ -103,6 +109,7 @@ class LayerSource {
   bool zoneGiven_ = false;
   int shapeKind_ = kShapeKindNone;
   Error error_;
+  Error readNotice_;
 };
 
 // A shape file set: recognised by its ".shp" extension, its header checked by

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
+#include <system_error>
 
+#include "base/Paths.h"
+#include "lang/LangString.h"
 #include "layers/CategoryLegend.h"
 
 namespace kestrune {
@@ -57,7 +61,7 @@ bool SumsPointSteps(const LogFields& fields) { return fields.Has(LogField::Rate)
 
 // One walk over the rows the file holds whole.
 RowScan ScanRows(const std::string& tablePath, int legendColumn, const LogFields& fields,
-                 const std::atomic<bool>* cancel) {
+                 const std::atomic<bool>* cancel, size_t maxRows) {
   RowScan scan;
   scan.path = tablePath;
   const bool logs = fields.Any();
@@ -77,7 +81,9 @@ RowScan ScanRows(const std::string& tablePath, int legendColumn, const LogFields
   const bool steps = SumsPointSteps(fields);
   scan.ratesAreValues = steps && readValues && legendColumn == fields[LogField::Rate];
   const LogRowReader reader(table, fields);
-  const auto rows = static_cast<size_t>(std::max(0, table.GetRecordCount()));
+  scan.claimedRows = table.GetClaimedRecordCount();
+  scan.heldRows = table.GetRecordCount();
+  const auto rows = std::min(static_cast<size_t>(std::max(0, table.GetRecordCount())), maxRows);
   if (readValues) scan.values.reserve(rows);
   if (logs) scan.flags.reserve(rows);
   if (steps) {
@@ -107,6 +113,21 @@ RowScan ScanRows(const std::string& tablePath, int legendColumn, const LogFields
     }
   }
   return scan;
+}
+
+// Only the file's size is looked at.
+size_t MaxRowsOfShapeFile(const std::string& shpPath) {
+  std::error_code ec;
+  const uintmax_t size = std::filesystem::file_size(std::filesystem::path(shpPath), ec);
+  if (ec) return SIZE_MAX;
+  return size <= 100 ? 0 : static_cast<size_t>((size - 100) / 12);
+}
+
+std::string ShortTableText(const RowScan& scan) {
+  if (!scan.opened || scan.claimedRows <= scan.heldRows) return {};
+  return LangFormat("#20110010:The table \"%s\" announces %lld rows but holds %lld; the rows it holds are read.",
+                    FileNameOf(scan.path).c_str(), static_cast<long long>(scan.claimedRows),
+                    static_cast<long long>(scan.heldRows));
 }
 
 }  // namespace kestrune

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,6 +33,10 @@ struct RowScan {
   // The dates and times of every row.
   LogSummaryBuilder dates;
   size_t rows = 0;
+  // The rows the table's header announces and the whole rows its file holds
+  // (the rows read are the fewer).
+  int64_t claimedRows = 0;
+  int64_t heldRows = 0;
 
   // A row's rate (0 for a row the table does not give).
   double RateOf(size_t index) const {
@@ -46,9 +51,19 @@ bool SumsPointSteps(const LogFields& fields);
 // Reads the table once, in row order. A column of 0 reads no legend values;
 // log fields that are all absent read no flags. Once cancel (when given) is
 // raised the walk stops where it is: the scan is then incomplete, for a load
-// that is being thrown away.
+// that is being thrown away. No more than maxRows rows are read (the most
+// the layer's records can use).
 RowScan ScanRows(const std::string& tablePath, int legendColumn, const LogFields& fields,
-                 const std::atomic<bool>* cancel = nullptr);
+                 const std::atomic<bool>* cancel = nullptr, size_t maxRows = SIZE_MAX);
+
+// The most records a ".shp" of that many bytes can hold (a record takes at
+// least 12 bytes after the 100-byte header), so the most table rows its
+// layer can use; SIZE_MAX when the size is unknown.
+size_t MaxRowsOfShapeFile(const std::string& shpPath);
+
+// The status-line text of a table whose header announces more rows than its
+// file holds; empty otherwise.
+std::string ShortTableText(const RowScan& scan);
 
 // The log values of a row's bytes: numbers of absent or unreadable fields
 // 0, their dates and times unknown; texts are their first 63 bytes.

@@ -33,9 +33,16 @@ bool BufferedFile::Open(const std::string& path, int& error) {
     failed_ = true;  // only regular files are read
   }
   position_ = 0;
+  limit_ = UINT64_MAX;
   begin_ = end_ = 0;
   error = 0;
   return true;
+}
+
+// The file's size now against its size at opening.
+bool BufferedFile::Shrank() const {
+  struct stat st {};
+  return fd_ >= 0 && ::fstat(fd_, &st) == 0 && static_cast<uint64_t>(st.st_size) < size_;
 }
 
 // Closes the file and frees the buffer.
@@ -44,6 +51,7 @@ void BufferedFile::Close() {
   fd_ = -1;
   failed_ = false;
   size_ = position_ = 0;
+  limit_ = UINT64_MAX;
   begin_ = end_ = 0;
   buffer_.clear();
   buffer_.shrink_to_fit();
@@ -79,6 +87,8 @@ bool BufferedFile::Refill() {
 
 // Exact reads that need the file: across the buffer's end or larger than it.
 bool BufferedFile::ReadExactSlow(void* buffer, size_t n) {
+  // Nothing is taken of a read that runs past the limit.
+  if (n > limit_ - position_) return false;
   auto* out = static_cast<unsigned char*>(buffer);
   size_t need = n;
   for (;;) {
@@ -126,6 +136,7 @@ int64_t BufferedFile::ReadUpTo(void* buffer, size_t n) {
 
 // Steps over bytes, within the buffer or by seeking.
 bool BufferedFile::Skip(uint64_t n) {
+  if (n > limit_ - position_) return false;
   const size_t avail = end_ - begin_;
   if (n <= avail) {
     begin_ += static_cast<size_t>(n);

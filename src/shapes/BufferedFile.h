@@ -26,7 +26,7 @@ class BufferedFile {
   // when the file ends first or the read call fails.
   bool ReadExact(void* buffer, size_t n) {
     // The common case, a few bytes already in the buffer, stays inline.
-    if (n <= end_ - begin_) {
+    if (n <= end_ - begin_ && n <= limit_ - position_) {
       if (n) std::memcpy(buffer, buffer_.data() + begin_, n);
       begin_ += n;
       position_ += n;
@@ -39,9 +39,19 @@ class BufferedFile {
   int64_t ReadUpTo(void* buffer, size_t n);
   // Moves the position forward; false when the file ends first.
   bool Skip(uint64_t n);
-  // Bytes between the position and the file's size when it was opened.
-  uint64_t Remaining() const { return position_ < size_ ? size_ - position_ : 0; }
+  // Bytes between the position and the file's size when it was opened (or
+  // the limit, when one is set and lies before it).
+  uint64_t Remaining() const {
+    const uint64_t end = size_ < limit_ ? size_ : limit_;
+    return position_ < end ? end - position_ : 0;
+  }
+  // Reads and skips stop at this offset, not at or before the position (one
+  // record's end); ClearLimit lifts it.
+  void SetLimit(uint64_t offset) { limit_ = offset < position_ ? position_ : offset; }
+  void ClearLimit() { limit_ = UINT64_MAX; }
   uint64_t Position() const { return position_; }
+  // Whether the file is now shorter than when it was opened (asks the system).
+  bool Shrank() const;
   uint64_t Size() const { return size_; }
 
   static constexpr size_t kBufferSize = 256 * 1024;
@@ -57,6 +67,7 @@ class BufferedFile {
   bool failed_ = false;
   uint64_t size_ = 0;
   uint64_t position_ = 0;
+  uint64_t limit_ = UINT64_MAX;
   std::vector<unsigned char> buffer_;
   size_t begin_ = 0;  // first unread byte in the buffer
   size_t end_ = 0;    // one past the last byte in the buffer

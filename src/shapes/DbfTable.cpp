@@ -328,6 +328,14 @@ bool DbfTable::ReadHeader() {
     fields_.push_back(std::move(f));
   }
   record_.assign(std::size_t(recordLength_), 0);
+  // A count larger than the file holds (a damaged or hostile header) is cut
+  // to the whole rows there are, so no reader walks or reserves rows that
+  // are not there.
+  claimedRecordCount_ = recordCount_;
+  if (recordLength_ > 0) {
+    const std::int64_t held = std::max<std::int64_t>(0, fileSize_ - headerLength_) / recordLength_;
+    recordCount_ = std::min(recordCount_, held);
+  }
   return true;
 }
 
@@ -357,6 +365,7 @@ void DbfTable::Close() {
   writable_ = false;
   fileSize_ = 0;
   recordCount_ = 0;
+  claimedRecordCount_ = 0;
   headerLength_ = 0;
   recordLength_ = 0;
   currentRow_ = 1;

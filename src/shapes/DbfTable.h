@@ -76,7 +76,11 @@ class DbfTable {
   bool IsWritable() const { return IsReady() && writable_; }
   const std::string& GetPath() const { return path_; }
 
+  // The rows the table holds: the header's count, or fewer when the file ends
+  // before the rows it announces (only whole rows count).
   int GetRecordCount() const;
+  // The row count the header announces, which may exceed what the file holds.
+  std::int64_t GetClaimedRecordCount() const { return IsReady() ? claimedRecordCount_ : 0; }
   int GetFieldCount() const;
   bool GetFieldName(int field, std::string& name) const;
   bool GetFieldType(int field, int& type) const;
@@ -157,6 +161,7 @@ class DbfTable {
   bool writable_ = false;
   std::int64_t fileSize_ = 0;
   std::int64_t recordCount_ = 0;
+  std::int64_t claimedRecordCount_ = 0;
   int headerLength_ = 0;
   int recordLength_ = 0;
   int currentRow_ = 1;

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include <sys/stat.h>
+
 #include "base/Platform.h"
 #include "base/SafeFile.h"
 #include "geo/CMapTransform.h"
@@ -137,6 +139,19 @@ ShapeFileHeader ShapeFileHeader::FromBytes(const unsigned char* bytes, size_t co
   return h;
 }
 
+// The key of a reason in `kestrune-cli info`.
+const char* SkipReasonKey(int reason) {
+  switch (reason) {
+    case kSkipBadCoordinates: return "bad_coordinates";
+    case kSkipNoPosition: return "no_position";
+    case kSkipCountPastFile: return "count_past_file";
+    case kSkipBrokenRecord: return "broken_record";
+    case kSkipStoppedEarly: return "stopped_early";
+    case kSkipTruncated: return "truncated_while_loading";
+    default: return "other";
+  }
+}
+
 // The geometry kind of a file shape type.
 int ShapeKindOfType(int32_t shapeType) {
   switch (shapeType) {
@@ -183,7 +198,8 @@ bool ShapeFileReader::CheckHeader(const std::string& path, int& coordSystemKind,
   unsigned char bytes[ShapeFileHeader::kSize];
   const int64_t got = file.ReadUpTo(bytes, sizeof bytes);
   file.Close();
-  if (got < 0) return Refuse(kMsgBadHeader);
+  // A file shorter than its header is no shape file, whatever its first bytes say.
+  if (got < static_cast<int64_t>(ShapeFileHeader::kSize)) return Refuse(kMsgBadHeader);
   const ShapeFileHeader header = ShapeFileHeader::FromBytes(bytes, static_cast<size_t>(got));
   shapeKind = ShapeKindOfType(header.shapeType);
   if (shapeKind == kShapeKindNone) return Refuse(kMsgUnknownType);
@@ -251,22 +267,57 @@ bool ShapeFileReader::LoadRecords(RecordSink& sink, int coordSystemKind, int dat
   file_ = &file;
   converter_ = converter.get();
   projection_ = &GetMapProjection();
+  // Coordinates taken as degrees must be degrees; a ".prj" that PROJ reads
+  // places them whatever they are.
+  checkDegrees_ = coordSystemKind != kCoordProjected && !stats_.usedPrj;
 
   unsigned char header[ShapeFileHeader::kSize];
   bool finished = !ReadExact(file, header, sizeof header);
   int recordNumber = 0;
+  int32_t lastStoredNumber = 0;
   ProgressTimer progress(progress_, stats_.progressReports);
   bool cancelled = false;
   while (!finished) {
     unsigned char recordHeader[kRecordHeaderSize] = {};
-    if (!ReadExact(file, recordHeader, sizeof recordHeader)) break;
+    if (!ReadExact(file, recordHeader, sizeof recordHeader)) {
+      // Short of the size the file had when it was opened: it got shorter.
+      if (file.Remaining() > 0) {
+        stats_.stoppedEarly = true;
+        LoseTail(kSkipTruncated, stats_.recordHeaders);
+      }
+      break;
+    }
+    // The record header decides whether a record starts here: zeros (a
+    // preallocated or zero-filled tail) are the end; a record number that does
+    // not follow the one before, or a length without room for the type, is
+    // no record, and nothing after it can be trusted; a length past the end
+    // of the file is a record cut short. The load ends at each of them, so a
+    // corrupt file costs what its valid part costs.
+    const int32_t storedNumber = AsInt(Big32(recordHeader));
+    const int64_t contentBytes = int64_t{AsInt(Big32(recordHeader + 4))} * 2;
+    if (storedNumber == 0 && contentBytes == 0) break;
+    if (storedNumber <= lastStoredNumber || contentBytes < 4) {
+      stats_.stoppedEarly = true;
+      LoseTail(kSkipStoppedEarly, stats_.recordHeaders);
+      break;
+    }
+    if (static_cast<uint64_t>(contentBytes) > file.Remaining()) {
+      stats_.stoppedEarly = true;
+      LoseTail(kSkipCountPastFile, stats_.recordHeaders);
+      break;
+    }
+    lastStoredNumber = storedNumber;
     // Record numbers count every record header in file order, null records
     // included; the number stored in the file is not used.
     ++recordNumber;
     ++stats_.recordHeaders;
+    const uint64_t recordEnd = file.Position() + static_cast<uint64_t>(contentBytes);
+    // The parsers read no further than the record's own length.
+    file.SetLimit(recordEnd);
     unsigned char typeBytes[4];
     if (!ReadExact(file, typeBytes, sizeof typeBytes)) {
       stats_.stoppedEarly = true;
+      LoseTail(kSkipTruncated, stats_.recordHeaders - 1);
       break;
     }
     const int32_t type = AsInt(Little32(typeBytes));
@@ -287,9 +338,19 @@ bool ShapeFileReader::LoadRecords(RecordSink& sink, int coordSystemKind, int dat
         break;
       }
     }
+    file.ClearLimit();
+    if (stats_.outsideDegrees) break;
     if (!ok) {
-      stats_.stoppedEarly = true;
-      finished = true;
+      // Counts that claim more than the record holds: the record is stepped
+      // over by its length and the records after it are read.
+      if (!file.Shrank() && file.Position() <= recordEnd && file.Skip(recordEnd - file.Position())) {
+        ++stats_.skipped[kSkipCountPastFile];
+      } else {
+        // The file got shorter while it was read.
+        stats_.stoppedEarly = true;
+        LoseTail(kSkipTruncated, stats_.recordHeaders - 1);
+        finished = true;
+      }
     }
     if (!progress.Tick(1 + (file.Position() - before) / kPointSize, file.Position(), bytesTotal)) {
       cancelled = true;
@@ -301,6 +362,8 @@ bool ShapeFileReader::LoadRecords(RecordSink& sink, int coordSystemKind, int dat
   file_ = nullptr;
   converter_ = nullptr;
   projection_ = nullptr;
+  checkDegrees_ = false;
+  if (stats_.outsideDegrees) Refuse(kMsgUnknownPlace);
   // The scratch buffers of a large record are not kept beyond the load.
   parts_ = {};
   raw_ = {};
@@ -313,8 +376,26 @@ bool ShapeFileReader::LoadRecords(RecordSink& sink, int coordSystemKind, int dat
   return !cancelled;
 }
 
+// The records after the last one read are lost: as many as the ".shx"
+// lists beyond those, and at least one.
+void ShapeFileReader::LoseTail(SkipReason reason, int64_t recordsRead) {
+  stats_.tailLost = true;
+  int64_t listed = 0;
+  struct stat st {};
+  if (::stat(shxPath_.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 100) {
+    listed = (static_cast<int64_t>(st.st_size) - 100) / 8;
+  }
+  stats_.skipped[reason] += std::max<int64_t>(1, listed - recordsRead);
+}
+
 // File coordinates to finite degrees through the load's converter.
 bool ShapeFileReader::ToDegrees(double x, double y, double& longitude, double& latitude) {
+  // Strict comparisons, as for the header's box; a coordinate that is not
+  // finite is a bad point, not a place.
+  if (checkDegrees_ && std::isfinite(x) && std::isfinite(y) && (x < -180.0 || x > 180.0 || y < -90.0 || y > 90.0)) {
+    stats_.outsideDegrees = true;
+    return false;
+  }
   if (!converter_->ToGeographic(x, y, longitude, latitude)) return false;
   return std::isfinite(longitude) && std::isfinite(latitude);
 }
@@ -335,11 +416,13 @@ bool ShapeFileReader::ParsePoint(int recordNumber) {
   double longitude = 0.0, latitude = 0.0;
   if (!ToDegrees(LittleDouble(xy), LittleDouble(xy + 8), longitude, latitude)) {
     ++stats_.pointsDropped;
+    ++stats_.skipped[kSkipBadCoordinates];
     return true;
   }
   // Points at or next to (0, 0) are the logger's "no position yet".
   if (latitude >= -1.0 && latitude <= 1.0 && longitude >= -1.0 && longitude <= 1.0) {
     ++stats_.pointsDropped;
+    ++stats_.skipped[kSkipNoPosition];
     return true;
   }
   const MapPoint p = DegreesToMap(longitude, latitude);
@@ -391,6 +474,7 @@ bool ShapeFileReader::ReadPartsAndPoints(int recordNumber, bool& valid) {
   } catch (const std::bad_alloc&) {
     // The record cannot be held: it yields nothing, the load goes on.
     ++stats_.brokenRecords;
+    ++stats_.skipped[kSkipBrokenRecord];
     return file_->Skip(need);
   }
   if (nParts && !ReadExact(*file_, parts_.data(), nParts * 4)) return false;
@@ -407,6 +491,7 @@ bool ShapeFileReader::ReadPartsAndPoints(int recordNumber, bool& valid) {
     const bool ascending = j == 0 || parts_[j] > parts_[j - 1];
     if (!inRange || !ascending) {
       ++stats_.brokenRecords;
+      ++stats_.skipped[kSkipBrokenRecord];
       return true;
     }
   }
@@ -436,6 +521,7 @@ bool ShapeFileReader::ParsePolyLine(int recordNumber) {
     if (!std::all_of(convertible_.begin() + static_cast<std::ptrdiff_t>(start),
                      convertible_.begin() + static_cast<std::ptrdiff_t>(end), [](unsigned char c) { return c != 0; })) {
       stats_.pointsDropped += static_cast<int64_t>(end - start);
+      ++stats_.skipped[kSkipBadCoordinates];
       continue;
     }
     Shape* shape = sink_->CreateRecord(kRecordLine, recordNumber, true);
@@ -459,6 +545,7 @@ bool ShapeFileReader::ParsePolygon(int recordNumber) {
   if (!std::all_of(convertible_.begin(), convertible_.end(), [](unsigned char c) { return c != 0; })) {
     // An area with a vertex that has no position cannot be drawn faithfully.
     ++stats_.brokenRecords;
+    ++stats_.skipped[kSkipBadCoordinates];
     return true;
   }
   try {
@@ -469,6 +556,7 @@ bool ShapeFileReader::ParsePolygon(int recordNumber) {
     ringArea_.resize(nParts);
   } catch (const std::bad_alloc&) {
     ++stats_.brokenRecords;
+    ++stats_.skipped[kSkipBrokenRecord];
     return true;
   }
   // Rings: consecutive points on the same map point are kept once, and every

@@ -53,6 +53,19 @@ struct ShapeFileHeader {
 // The geometry kind of a file shape type; 0 for types the viewer does not read.
 int ShapeKindOfType(int32_t shapeType);
 
+// Why a load made no record of something the file holds, counted per load.
+enum SkipReason : int {
+  kSkipBadCoordinates = 0,  // a coordinate that is not a number, infinite, or cannot be converted
+  kSkipNoPosition,          // a point at or next to (0, 0), the logger's "no position yet"
+  kSkipCountPastFile,       // counts or a length that claim more than the record or the file holds
+  kSkipBrokenRecord,        // part starts out of order, or a record too large to hold
+  kSkipStoppedEarly,        // the records after bytes that cannot be a record
+  kSkipTruncated,           // the records lost when the file got shorter while it was read
+  kSkipReasonCount
+};
+// The reason's key in `kestrune-cli info` ("bad_coordinates", ...).
+const char* SkipReasonKey(int reason);
+
 class ShapeFileReader {
  public:
   ShapeFileReader();
@@ -80,9 +93,13 @@ class ShapeFileReader {
 
   // Reads every record into the sink. Coordinates go to degrees through the
   // ".prj" beside the file when PROJ reads it, else through the converter of
-  // the kind, datum and zone. Stops silently at the end of the file or at a
-  // truncated or broken record; the records handed over stay. True unless
-  // the progress handler asked to stop (the records handed over stay then too).
+  // the kind, datum and zone. Stops at the end of the file, at a zero-filled
+  // tail, at bytes that cannot be a record, or at a record cut short; a record
+  // whose counts run past its length is stepped over. What was not made into
+  // records is counted in GetLoadStats().skipped; the records handed over
+  // stay. Coordinates taken as degrees that leave their range stop the load
+  // (outsideDegrees, with the refusal in GetError). True unless the progress
+  // handler asked to stop (the records handed over stay then too).
   bool LoadRecords(RecordSink& sink, int coordSystemKind, int datum, int zone);
 
   // Told about every kProgressIntervalMs of a load how many bytes of the
@@ -106,6 +123,22 @@ class ShapeFileReader {
     bool usedPrj = false;          // coordinates went through the ".prj"
     bool stoppedEarly = false;     // a truncated or unreadable record ended the load
     int64_t progressReports = 0;   // progress reports during the record loop
+    // Records the file holds that the load did not make, by SkipReason. A
+    // record is a point, a line part or an area as the sink would get it; the
+    // records lost after the load stopped are those the ".shx" lists beyond
+    // the ones read (at least one).
+    int64_t skipped[kSkipReasonCount] = {};
+    // The load ended before the end of the file's records (stopped at bytes
+    // that cannot be a record, or the file got shorter while it was read).
+    bool tailLost = false;
+    // The coordinates of a file taken as degrees left the range of degrees:
+    // the load stopped, and GetError tells that the place is unknown.
+    bool outsideDegrees = false;
+    int64_t SkippedTotal() const {
+      int64_t total = 0;
+      for (int64_t n : skipped) total += n;
+      return total;
+    }
   };
   const LoadStats& GetLoadStats() const { return stats_; }
 
@@ -132,8 +165,11 @@ class ShapeFileReader {
   bool ReadPartsAndPoints(int recordNumber, bool& valid);
   // Keeps a refusal of the file for GetError; always false.
   bool Refuse(const char* text, const std::string& detail = std::string());
-  // File coordinates to degrees; false when they cannot be converted.
+  // File coordinates to degrees; false when they cannot be converted (or
+  // leave the range of degrees in a file taken as degrees: see outsideDegrees).
   bool ToDegrees(double x, double y, double& longitude, double& latitude);
+  // Counts the records lost when the load stops after recordsRead records.
+  void LoseTail(SkipReason reason, int64_t recordsRead);
   // Degrees to the map, with latitude held within ±85°.
   MapPoint DegreesToMap(double longitude, double latitude) const;
 
@@ -148,6 +184,7 @@ class ShapeFileReader {
   BufferedFile* file_ = nullptr;
   CoordConverter* converter_ = nullptr;
   const MapProjection* projection_ = nullptr;
+  bool checkDegrees_ = false;  // the load takes the coordinates as degrees without a ".prj"
   std::vector<int32_t> parts_;
   std::vector<unsigned char> raw_;
   std::vector<MapPoint> mapped_;

@@ -450,18 +450,20 @@ TEST(DbfTableRead, RowsOutsideTheCountLeaveTheCurrentRow) {
 }
 
 TEST(DbfTableRead, ARowPastTheEndFailsAndShowsNothingFromBeyondIt) {
-  // The header claims 5 rows, the file holds 3 and half of a fourth.
+  // The header claims 5 rows, the file holds 3 and half of a fourth: the
+  // table has the 3 whole rows.
   DbfTableLayout layout = MixedLayout();
   layout.recordCount = 5;
   layout.tail = (" " + Left("Delta", 10)).substr(0, 9);
   DbfFile file(MakeDbf(layout));
   DbfTable t(file.path());
   ASSERT_TRUE(t.IsReady());
-  EXPECT_EQ(t.GetRecordCount(), 5);
+  EXPECT_EQ(t.GetRecordCount(), 3);
+  EXPECT_EQ(t.GetClaimedRecordCount(), 5);
   ASSERT_TRUE(t.ReadRecord(3));
   const auto third = t.GetRecordBuffer();
   EXPECT_FALSE(t.ReadRecord(4));
-  EXPECT_EQ(t.GetLastError(), DbfError::RowPastEnd);
+  EXPECT_EQ(t.GetLastError(), DbfError::BadRow);
   EXPECT_EQ(t.GetRecordBuffer(), third);
   EXPECT_FALSE(t.ReadRecord(5));
   EXPECT_EQ(t.GetRecordBuffer(), third);
@@ -495,16 +497,35 @@ TEST(DbfTableRead, ZeroRecordTableHasNoRowsButABlankBuffer) {
   EXPECT_EQ(Number(t, 2), 0.0);
 }
 
-TEST(DbfTableRead, RecordCountsBeyondIntAreCappedAndTheirRowsFail) {
-  DbfTableLayout layout = MixedLayout();
-  layout.recordCount = 0xFFFFFFFFll;
-  DbfFile file(MakeDbf(layout));
-  DbfTable t(file.path());
-  ASSERT_TRUE(t.IsReady());
-  EXPECT_EQ(t.GetRecordCount(), std::numeric_limits<int>::max());
-  ASSERT_TRUE(t.ReadRecord(3));
-  EXPECT_FALSE(t.ReadRecord(std::numeric_limits<int>::max()));
-  EXPECT_EQ(t.GetLastError(), DbfError::RowPastEnd);
+TEST(DbfTableRead, RecordCountsBeyondTheFileAreCutToTheRowsItHolds) {
+  struct Case {
+    std::int64_t claimed;
+    std::string tail;
+    int held;
+  };
+  const Case cases[] = {
+      {0xFFFFFFFFll, "\x1a", 3},       // past int
+      {119000000, "", 3},              // millions of rows for three
+      {4, std::string(27, ' '), 3},    // one byte short of a fourth row
+      {4, std::string(28, ' '), 4},    // a whole fourth row
+      {2, std::string(28 * 5, ' '), 2},  // more rows than announced: the count holds
+  };
+  for (const Case& c : cases) {
+    DbfTableLayout layout = MixedLayout();
+    layout.recordCount = c.claimed;
+    layout.tail = c.tail;
+    DbfFile file(MakeDbf(layout));
+    DbfTable t(file.path());
+    ASSERT_TRUE(t.IsReady());
+    EXPECT_EQ(t.GetRecordCount(), c.held) << c.claimed;
+    EXPECT_EQ(t.GetClaimedRecordCount(), c.claimed);
+    std::vector<double> column;
+    ASSERT_TRUE(t.ReadNumberColumn(2, column));
+    EXPECT_EQ(column.size(), static_cast<size_t>(c.held));
+    EXPECT_TRUE(t.ReadRecord(c.held));
+    EXPECT_FALSE(t.ReadRecord(c.held + 1));
+    EXPECT_EQ(t.GetLastError(), DbfError::BadRow);
+  }
 }
 
 TEST(DbfTableRead, ColumnOfManyRowsCrossesReadBlocks) {
@@ -857,13 +878,10 @@ TEST(DbfTableWrite, RowsOutsideTheCountOrPastTheEndAreNeverWritten) {
   const std::string original = file.bytes();
   DbfTable t(file.path());
   ASSERT_TRUE(t.ReadRecord(1));
-  for (int row : {0, -3, 6}) {
+  // Rows 4 and 5 are announced but not in the file: the table does not have them.
+  for (int row : {0, -3, 6, 4, 5}) {
     EXPECT_FALSE(t.WriteRecord(row)) << row;
     EXPECT_EQ(t.GetLastError(), DbfError::BadRow);
-  }
-  for (int row : {4, 5}) {
-    EXPECT_FALSE(t.WriteRecord(row)) << row;
-    EXPECT_EQ(t.GetLastError(), DbfError::RowPastEnd);
   }
   EXPECT_EQ(file.bytes(), original);
   EXPECT_TRUE(t.WriteRecord(3));

@@ -56,11 +56,15 @@ TEST(ReaderPoints, PointsNearZeroAreDroppedButStillCountAndLatitudesAreClamped) 
 TEST(ReaderPoints, NonFinitePositionsAreDroppedWithoutUndefinedArithmetic) {
   TempDir dir;
   ShpBuilder b(1);
-  b.Point(std::nan(""), 45.0).Point(10.0, INFINITY).Point(1e300, 45.0).Point(10.0, 45.0);
+  b.Point(std::nan(""), 45.0).Point(10.0, INFINITY).Point(10.0, 45.0);
   const LoadedFile f = LoadBytes(dir, b.Bytes());
-  // A huge longitude wraps inside the projection; NaN and infinity are dropped.
-  EXPECT_EQ(Numbers(f), (std::vector<int>{3, 4}));
-  EXPECT_EQ(f.Views()[1].points[0], Map(10.0, 45.0));
+  // NaN and infinity are dropped.
+  EXPECT_EQ(Numbers(f), (std::vector<int>{3}));
+  EXPECT_EQ(f.Views()[0].points[0], Map(10.0, 45.0));
+  // A huge longitude is no degree: the file is not read as degrees.
+  ShpBuilder huge(1);
+  huge.Point(1e300, 45.0).Point(10.0, 45.0);
+  EXPECT_TRUE(LoadBytes(dir, huge.Bytes()).stats.outsideDegrees);
 }
 
 TEST(ReaderPoints, MultiPointMakesOneRecordPerPointWithTheSameNumber) {
@@ -296,7 +300,7 @@ TEST(ReaderAreas, RingsAndRecordsBeyondSixteenBitCountsLoadWhole) {
   EXPECT_EQ(v[0].points.size(), 40001u + 33000u * 4u);
 }
 
-TEST(ReaderBroken, ATruncatedLastRecordEndsTheLoadSilentlyWherever) {
+TEST(ReaderBroken, ATruncatedLastRecordEndsTheLoadAndIsCountedWherever) {
   const Ring sq = {{10, 45}, {11, 45}, {11, 46}, {10, 46}, {10, 45}};
   for (int type : {1, 3, 5, 8}) {
     ShpBuilder b(type);
@@ -313,11 +317,11 @@ TEST(ReaderBroken, ATruncatedLastRecordEndsTheLoadSilentlyWherever) {
     const size_t perRecord = full / 3;
     for (size_t cut = whole.size() - 1; cut > whole.size() - recordSize; --cut) {
       const LoadedFile f = LoadBytes(dir, whole.substr(0, cut));
-      // A multipoint cut short keeps the points read whole (after 48 bytes of
-      // record header, type, box and count, 16 bytes a point).
+      // A record whose length runs past the end of the file is not read at
+      // all; once its header is whole it is counted as skipped.
       const size_t inRecord = cut - (whole.size() - recordSize);
-      const size_t kept = type == 8 && inRecord > 48 ? (inRecord - 48) / 16 : 0;
-      ASSERT_EQ(f.Views().size(), 2 * perRecord + kept) << "type " << type << " cut " << cut;
+      ASSERT_EQ(f.Views().size(), 2 * perRecord) << "type " << type << " cut " << cut;
+      EXPECT_EQ(f.stats.skipped[kSkipCountPastFile], inRecord >= 8 ? 1 : 0) << "type " << type << " cut " << cut;
     }
     EXPECT_TRUE(messages.messages.empty());
   }
@@ -332,8 +336,10 @@ TEST(ReaderBroken, CountsBeyondTheFileEndTheLoadWithoutHugeAllocations) {
       b.PolyRaw(type, 1, numPoints, {0}, {{10, 45}, {11, 45}, {11, 46}, {10, 45}});
       b.Point(12, 45);
       const LoadedFile f = LoadBytes(dir, b.Bytes());
-      EXPECT_EQ(Numbers(f), (std::vector<int>{1})) << numPoints;
-      EXPECT_TRUE(f.stats.stoppedEarly);
+      // The record is stepped over by its length; the one after it stays.
+      EXPECT_EQ(Numbers(f), (std::vector<int>{1, 3})) << numPoints;
+      EXPECT_FALSE(f.stats.stoppedEarly);
+      EXPECT_EQ(f.stats.skipped[kSkipCountPastFile], 1);
     }
   }
   ShpBuilder many(3);

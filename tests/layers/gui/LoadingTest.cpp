@@ -3,6 +3,7 @@
 // trace; names that arrive meanwhile open after it; and closing the window
 // ends it at once.
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -184,4 +185,41 @@ TEST_F(LoadingTest, TheLoaderHandsOverTheLayerOrTheRefusal) {
 }
 
 }  // namespace
+// Records a load could not read are told: a few as a status-line notice, a tail
+// lost before the end of the file in a message; coordinates that are not
+// degrees under a box of degrees refuse the file.
+TEST_F(LoadingTest, SkippedRecordsAreToldOnTheStatusLineAndALostTailInAMessage) {
+  std::vector<MessageRequest> messages;
+  const MessageHandler old = SetMessageHandler([&messages](const MessageRequest& r) {
+    messages.push_back(r);
+    return MessageAnswer::Ok;
+  });
+  std::vector<std::string> notices;
+  const StatusHandler oldStatus = SetStatusHandler([&notices](const std::string& text) { notices.push_back(text); });
+  const std::filesystem::path some = dir_ / "some.shp";
+  WriteFileBytes(some, ShpBuilder(1, -94, 41, -93, 43).Point(-93.6, 42).Point(NAN, 42).Point(-93.5, 42).Bytes());
+  ASSERT_TRUE(Open(some));
+  EXPECT_EQ(frame_->Layers().Layers()[0]->GetRecordCount(), 2u);
+  EXPECT_EQ(notices, (std::vector<std::string>{"1 records of \"some.shp\" were not read: 1 with unusable coordinates."}));
+  EXPECT_TRUE(messages.empty());
+
+  const std::filesystem::path tail = dir_ / "tail.shp";
+  WriteFileBytes(tail, ShpBuilder(1, -94, 41, -93, 43).Point(-93.6, 42).RawBytes(std::string(28, '\xaa')).Bytes());
+  ASSERT_TRUE(Open(tail));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].icon, MessageIcon::Warning);
+  EXPECT_EQ(messages[0].text,
+            "Reading \"tail.shp\" stopped before the end of the file: 1 records were not read (1 after bytes that "
+            "are no record). The records before that point are shown.");
+
+  const std::filesystem::path metres = dir_ / "metres.shp";
+  WriteFileBytes(metres, ShpBuilder(1, -94, 41, -93, 43).Point(500000, 4600000).Bytes());
+  EXPECT_FALSE(Open(metres));
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[1].text.rfind("The coordinate system of this file is unknown", 0), 0u) << messages[1].text;
+  EXPECT_EQ(notices.size(), 1u);
+  SetMessageHandler(old);
+  SetStatusHandler(oldStatus);
+}
+
 }  // namespace kestrune::test
