@@ -1,6 +1,7 @@
 #include "layers/LayerInfo.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -93,6 +94,24 @@ void AppendLogJson(std::string& out, const Layer& layer) {
   out += '}';
 }
 
+// A record's Z or M: a number for a point, [min, max] for another record,
+// null when it has none.
+void AppendZMValue(std::string& out, const RecordZM* zm, bool z) {
+  const double lo = !zm ? kNoValue : (z ? zm->zMin : zm->mMin);
+  const double hi = !zm ? kNoValue : (z ? zm->zMax : zm->mMax);
+  if (std::isnan(lo)) {
+    out += "null";
+  } else if (zm->point) {
+    AppendJsonDouble(out, lo);
+  } else {
+    out += '[';
+    AppendJsonDouble(out, lo);
+    out += ", ";
+    AppendJsonDouble(out, hi);
+    out += ']';
+  }
+}
+
 // Shows the usage of the subcommand.
 int Usage(std::ostream& err) {
   err << LangText(kMsgUsagePrefix) << ' ' << LangText(kInfoUsage) << '\n';
@@ -138,6 +157,12 @@ std::string LayerSummaryJson(Layer& layer, const std::string& path) {
   }
   out += ']';
   AppendLogJson(out, layer);
+  Key(out, "zm");
+  if (const char zm = layer.GetZMKind()) {
+    AppendJsonString(out, std::string(1, zm));
+  } else {
+    out += "null";
+  }
   if (layer.IsCategorised()) {
     // A text legend column: every category in order with its colour.
     Key(out, "categories");
@@ -243,6 +268,11 @@ std::string RecordJson(Shape& shape, const Layer* layer) {
   }
   Key(out, "flags");
   AppendJsonInt(out, shape.GetFilterFlags());
+  const RecordZM* zm = layer ? layer->GetRecordZM(shape.GetRecordNumber()) : nullptr;
+  Key(out, "z");
+  AppendZMValue(out, zm, true);
+  Key(out, "m");
+  AppendZMValue(out, zm, false);
   out += '}';
   return out;
 }

@@ -2,12 +2,21 @@
 // check and record reading through its reader.
 #include "layers/LayerSource.h"
 
+#include "base/ImportInputs.h"
 #include "base/Paths.h"
+#include "lang/LangString.h"
 #include "shapes/FileSet.h"
 
 namespace kestrune {
 
 namespace {
+
+constexpr const char* kMsgImportInstead =
+    "#20300003:%s is a %s file, not a shape file set. Import it with File > Import... (or kestrune-cli import "
+    "FILE), which writes it as shape file sets and opens them.";
+constexpr const char* kMsgNotShapeFile =
+    "#20300004:%s is not a shape file set: the viewer opens \".shp\" files and imports GeoJSON, KML, KMZ, "
+    "GeoPackage, FlatGeobuf, GML, GPX, CSV, zipped sets and ISOXML task data.";
 
 // Lower case of an ASCII letter; other bytes unchanged.
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -60,7 +69,17 @@ bool ShapeFileSource::Open() {
     }
   }
   error_ = Error{};
-  if (fileKind_ != kFileKindShape) return false;
+  if (fileKind_ != kFileKindShape) {
+    // Never a silent refusal: what the file is, and what to do with it.
+    const std::string kind = ImportInputKind(path_);
+    const char* text = kind.empty() ? kMsgNotShapeFile : kMsgImportInstead;
+    error_.text = kind.empty() ? LangFormat(text, fileName_.c_str()) : LangFormat(text, fileName_.c_str(), kind.c_str());
+    error_.caption = fileName_;
+    error_.file = path_;
+    error_.id = TextIdOf(text);
+    error_.icon = MessageIcon::Warning;
+    return false;
+  }
   if (reader_.CheckHeader(path_, coordSystemKind_, datum_, zone_, shapeKind_) &&
       reader_.CheckPlaceKnown(coordSystemKind_, zoneGiven_)) {
     return true;
