@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "TestSupport.h"
+#include "support/TestSupport.h"
 #include "base/SafeFile.h"
 #include "import/Importer.h"
 
@@ -165,7 +165,9 @@ TEST(ImportRun, AFailedWriteOrACancelLeavesNothingBehind) {
     EXPECT_FALSE(RunImport((dir / "mixed.geojson").string(), options, result, error)) << c.what;
     SetSafeWriteFaultForTesting(nullptr);
     EXPECT_FALSE(error.text.empty()) << c.what;
-    if (!c.cancel) EXPECT_NE(error.text.find("mixed.geojson"), std::string::npos) << error.text;
+    if (!c.cancel) {
+      EXPECT_NE(error.text.find("mixed.geojson"), std::string::npos) << error.text;
+    }
     EXPECT_EQ(Listing(dir.path()), before) << c.what;
   }
 }
