@@ -112,6 +112,8 @@ void AppendZMValue(std::string& out, const RecordZM* zm, bool z) {
   }
 }
 
+constexpr const char* kMsgInfoNotOpened = "#20300005:%s could not be opened as a shape file set.";
+
 // Shows the usage of the subcommand.
 int Usage(std::ostream& err) {
   err << LangText(kMsgUsagePrefix) << ' ' << LangText(kInfoUsage) << '\n';
@@ -332,6 +334,8 @@ int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std:
       lines = LayerInfoLines(*layer, path, records);
     } else {
       status = kCliFailed;
+      // Never a silent failure (a folder, a file that vanished meanwhile).
+      if (errors.empty()) err << LangFormat(kMsgInfoNotOpened, path.c_str()) << '\n';
     }
     errors.clear();
     list.RemoveAll(&errors);

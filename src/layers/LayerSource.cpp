@@ -12,7 +12,7 @@ namespace kestrune {
 namespace {
 
 constexpr const char* kMsgImportInstead =
-    "#20300003:%s is a %s file, not a shape file set. Import it with File > Import... (or kestrune-cli import "
+    "#20300003:%s (%s) is not a shape file set. Import it with File > Import... (or kestrune-cli import "
     "FILE), which writes it as shape file sets and opens them.";
 constexpr const char* kMsgNotShapeFile =
     "#20300004:%s is not a shape file set: the viewer opens \".shp\" files and imports GeoJSON, KML, KMZ, "
