@@ -13,6 +13,7 @@
 #include "app/CliCopy.h"
 #include "base/CliCommand.h"
 #include "base/Preferences.h"
+#include "import/CliImport.h"
 #include "lang/LangFile.h"
 #include "lang/LangString.h"
 #include "layers/LayerInfo.h"
@@ -25,7 +26,8 @@ using kestrune::CliCommand;
 
 // Every subcommand, in the order the usage lists them.
 const CliCommand* const kCommands[] = {&kestrune::kInfoCommand, &kestrune::kPrintCommand,
-                                       &kestrune::kRenderCommand, &kestrune::kCopyCommand};
+                                       &kestrune::kRenderCommand, &kestrune::kCopyCommand,
+                                       &kestrune::kImportCommand};
 
 constexpr const char* kUsagePrefix = kestrune::kMsgUsagePrefix;
 

@@ -43,13 +43,15 @@ const char kAbout[] = "#10263:&About...";
 const char kShowMe[] = "#10096:&Show Me";
 const char kTotals[] = "#10098:&Summary Totals";
 const char kLayerTable[] = "#20014010:Layer &Table";
+const char kImport[] = "#20300038:&Import...";
 
 // The viewer's own set 128.
 ResourceSet MakeStandardSet() {
   ResourceSet set;
   set.id = kStandardSet;
   set.menu = {
-      Popup(kFile, {Item(kIdFileOpen, kOpen), Item(kIdFileOpenRecent, kOpenRecent), Item(kIdFileClose, kClose),
+      Popup(kFile, {Item(kIdFileOpen, kOpen), Item(kIdFileOpenRecent, kOpenRecent), Item(kIdFileImport, kImport),
+                    Item(kIdFileClose, kClose),
                     Item(kIdFileCloseAll, kCloseAll), Separator(), Item(kIdFileSaveAs, kSaveAs),
                     Item(kIdFilePrint, kPrint), Item(kIdFilePrintPreview, kPrintPreview),
                     Item(kIdFileExportImage, kExportImage), Separator(),
@@ -76,7 +78,8 @@ ResourceSet MakeVantrelSet() {
   ResourceSet set;
   set.id = kVantrelSet;
   set.menu = {
-      Popup(kFile, {Item(kIdFileOpen, kOpen), Item(kIdFileOpenRecent, kOpenRecent), Item(kIdFileClose, kClose),
+      Popup(kFile, {Item(kIdFileOpen, kOpen), Item(kIdFileOpenRecent, kOpenRecent), Item(kIdFileImport, kImport),
+                    Item(kIdFileClose, kClose),
                     Item(kIdFileCloseAll, kCloseAll), Separator(), Item(kIdFileSaveAs, kSaveAs),
                     Item(kIdFilePrint, kPrint), Item(kIdFilePrintPreview, kPrintPreview),
                     Item(kIdFileExportImage, kExportImage), Separator(),
@@ -154,6 +157,7 @@ CommandState GetCommandState(int commandId, const CommandContext& context) {
   switch (commandId) {
     // Always available; Exit waits for a load in progress to end.
     case kIdFileOpen:
+    case kIdFileImport:
       state.enabled = !context.busy;
       break;
     case kIdFileOpenRecent:

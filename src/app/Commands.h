@@ -37,6 +37,8 @@ enum CommandId : int {
   kIdFileExportImage = 32810,
   // The Open Recent submenu: the frame fills it with the recent files.
   kIdFileOpenRecent = 32811,
+  // File > Import...: inputs that are not shape file sets, written as sets.
+  kIdFileImport = 32871,
 };
 
 constexpr int kSplashTimerId = 101;

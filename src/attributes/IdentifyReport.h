@@ -8,6 +8,7 @@
 
 #include "geo/MapPoint.h"
 #include "shapes/AttributeReport.h"
+#include "shapes/RecordSink.h"
 
 namespace kestrune {
 
@@ -18,11 +19,16 @@ class Shape;
 constexpr int kReportKeyPosition = -1;
 constexpr int kReportKeyArea = -2;
 constexpr int kReportKeyLength = -3;
+// Keys of the Z and M rows of a record of a Z or M file.
+constexpr int kReportKeyElevation = -4;
+constexpr int kReportKeyMeasure = -5;
 
 constexpr const char* kLongitudeLabel = "#10000019:Longitude";
 constexpr const char* kLatitudeLabel = "#10000020:Latitude";
 constexpr const char* kAreaLabel = "#10000021:Area (calc)";
 constexpr const char* kLengthLabel = "#10000022:Length";
+constexpr const char* kElevationLabel = "#20300001:Elevation";
+constexpr const char* kMeasureLabel = "#20300002:Measure";
 
 // One computed row: translated label, value text (UTF-8) and key.
 struct ReportRow {
@@ -34,7 +40,13 @@ struct ReportRow {
 // The rows for a record in the order they are added (a point: Longitude, then
 // Latitude, so that the dialog shows Latitude on top). Units, position style,
 // zone and datum come from the preferences.
+// A record of a Z or M file also has an Elevation row (its Z, taken as metres
+// and shown in feet under U.S. units) and a Measure row (its M, as written),
+// each the lowest and highest value of a record that is not a point, and no
+// row for a value the record lacks; they show under the position rows.
 std::vector<ReportRow> ComputeReportRows(Shape& shape);
+// The text of an Elevation or Measure row; empty for a record without one.
+std::string ZMRowText(const RecordZM& zm, bool z, bool metric);
 
 // A map point's latitude and longitude texts in the preferences' position style
 // (styles 4 and 5: northing and easting in the preferences' zone and datum),

@@ -27,6 +27,7 @@ Layer::~Layer() { Clear(); }
 void Layer::Clear() {
   records_.ForEach([](Shape* shape) { delete shape; });
   records_.Clear();
+  zm_ = {};
   renderer_.DropIndex();
   selection_.Release();
 }
@@ -140,6 +141,19 @@ const ShapeFileReader& Layer::GetReader() const {
   return idle;
 }
 
+// Kept by record number; a record number the file skipped keeps no values.
+void Layer::SetRecordZM(int recordNumber, const RecordZM& zm) {
+  if (recordNumber < 1) return;
+  const size_t index = static_cast<size_t>(recordNumber) - 1;
+  if (index >= zm_.size()) zm_.resize(index + 1);
+  zm_[index] = zm;
+}
+
+const RecordZM* Layer::GetRecordZM(int recordNumber) const {
+  if (recordNumber < 1 || static_cast<size_t>(recordNumber) > zm_.size()) return nullptr;
+  return &zm_[static_cast<size_t>(recordNumber) - 1];
+}
+
 // ---------------------------------------------------------------- state
 
 // Stores the mark; clearing it also clears every record's changed mark.
@@ -179,14 +193,14 @@ void Layer::ComputeValues() {
 void Layer::ComputeValues(const RowScan& rows) {
   WaitCursor wait;
   if (!loaded_) return;
-  style_.ComputeValues(records_, rows);
+  style_.ComputeValues(records_, rows, &zm_);
   // The filter flags and the summary come from the log fields.
   ApplyLogValues(*this, rows);
 }
 
 // Colours by another field: writes the keys, recomputes, recolours and repaints.
 void Layer::SetThemeField(int16_t field) {
-  if (field < 1 || field == GetLegendColumn()) return;
+  if ((field < 1 && !IsZMLegendColumn(field)) || field == GetLegendColumn()) return;
   SetLegendColumn(field);
   SetColorMethod(kColorMethodLegend);
   ComputeValues();

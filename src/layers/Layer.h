@@ -92,6 +92,11 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   virtual bool IsModified();
   Shape* CreateRecord(int recordClass, int recordNumber, bool addNow) override;
   void AddRecord(Shape* shape, bool append) override;
+  void SetRecordZM(int recordNumber, const RecordZM& zm) override;
+  // The Z and M values of a record number of a Z or M file; none otherwise.
+  const RecordZM* GetRecordZM(int recordNumber) const;
+  // 'z' for a file with Z values, 'm' for one with only M values, else 0.
+  char GetZMKind() const { return GetReader().GetZMKind(); }
   // Unlinks and destroys a record; the layer is then modified.
   virtual void RemoveRecord(Shape* shape);
 
@@ -272,6 +277,7 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   bool Cancelled() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
 
   RecordList records_;
+  std::vector<RecordZM> zm_;  // by record number - 1, for a Z or M file
   std::unique_ptr<LayerSource> source_;
   LayerStyle style_;
   LayerSelection selection_;

@@ -2,6 +2,7 @@
 #include "base/SideFileWrites.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -109,6 +110,26 @@ void AppendSkippedJson(std::string& out, const ShapeFileReader::LoadStats& stats
   out += '}';
 }
 
+// A record's Z or M: a number for a point, [min, max] for another record,
+// null when it has none.
+void AppendZMValue(std::string& out, const RecordZM* zm, bool z) {
+  const double lo = !zm ? kNoValue : (z ? zm->zMin : zm->mMin);
+  const double hi = !zm ? kNoValue : (z ? zm->zMax : zm->mMax);
+  if (std::isnan(lo)) {
+    out += "null";
+  } else if (zm->point) {
+    AppendJsonDouble(out, lo);
+  } else {
+    out += '[';
+    AppendJsonDouble(out, lo);
+    out += ", ";
+    AppendJsonDouble(out, hi);
+    out += ']';
+  }
+}
+
+constexpr const char* kMsgInfoNotOpened = "#20300005:%s could not be opened as a shape file set.";
+
 // Shows the usage of the subcommand.
 int Usage(std::ostream& err) {
   err << LangText(kMsgUsagePrefix) << ' ' << LangText(kInfoUsage) << '\n';
@@ -162,6 +183,12 @@ std::string LayerSummaryJson(Layer& layer, const std::string& path) {
   }
   out += ']';
   AppendLogJson(out, layer);
+  Key(out, "zm");
+  if (const char zm = layer.GetZMKind()) {
+    AppendJsonString(out, std::string(1, zm));
+  } else {
+    out += "null";
+  }
   if (layer.IsCategorised()) {
     // A text legend column: every category in order with its colour.
     Key(out, "categories");
@@ -269,6 +296,11 @@ std::string RecordJson(Shape& shape, const Layer* layer) {
   }
   Key(out, "flags");
   AppendJsonInt(out, shape.GetFilterFlags());
+  const RecordZM* zm = layer ? layer->GetRecordZM(shape.GetRecordNumber()) : nullptr;
+  Key(out, "z");
+  AppendZMValue(out, zm, true);
+  Key(out, "m");
+  AppendZMValue(out, zm, false);
   out += '}';
   return out;
 }
@@ -332,6 +364,8 @@ int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std:
       if (layer->GetRecordCount() == 0 && layer->GetReader().GetLoadStats().SkippedTotal() > 0) status = kCliFailed;
     } else {
       status = kCliFailed;
+      // Never a silent failure (a folder, a file that vanished meanwhile).
+      if (errors.empty()) err << LangFormat(kMsgInfoNotOpened, path.c_str()) << '\n';
     }
     errors.clear();
     list.RemoveAll(&errors);

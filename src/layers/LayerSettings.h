@@ -35,6 +35,11 @@ constexpr std::size_t kSettingBufferSize = 50;
 constexpr int kColorMethodSolid = 0;
 constexpr int kColorMethodLegend = 1;
 constexpr int16_t kNoLegendColumn = -1;
+// Legend columns that colour a Z or M file by its records' Z or M values
+// rather than by a field of its table.
+constexpr int16_t kLegendColumnZ = -2;
+constexpr int16_t kLegendColumnM = -3;
+inline bool IsZMLegendColumn(int16_t column) { return column == kLegendColumnZ || column == kLegendColumnM; }
 
 // The settings, in the order a layer reads them. The fill opacity is written
 // only when it is changed, so a file that never had one keeps its five keys.

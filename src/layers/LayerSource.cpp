@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "base/ImportInputs.h"
 #include "base/LandingJournal.h"
 #include "base/Paths.h"
 #include "base/Platform.h"
@@ -15,6 +16,13 @@
 namespace kestrune {
 
 namespace {
+
+constexpr const char* kMsgImportInstead =
+    "#20300003:%s (%s) is not a shape file set. Import it with File > Import... (or kestrune-cli import "
+    "FILE), which writes it as shape file sets and opens them.";
+constexpr const char* kMsgNotShapeFile =
+    "#20300004:%s is not a shape file set: the viewer opens \".shp\" files and imports GeoJSON, KML, KMZ, "
+    "GeoPackage, FlatGeobuf, GML, GPX, CSV, zipped sets and ISOXML task data.";
 
 // Lower case of an ASCII letter; other bytes unchanged.
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -67,7 +75,17 @@ bool ShapeFileSource::Open() {
     }
   }
   error_ = Error{};
-  if (fileKind_ != kFileKindShape) return false;
+  if (fileKind_ != kFileKindShape) {
+    // Never a silent refusal: what the file is, and what to do with it.
+    const std::string kind = ImportInputKind(path_);
+    const char* text = kind.empty() ? kMsgNotShapeFile : kMsgImportInstead;
+    error_.text = kind.empty() ? LangFormat(text, fileName_.c_str()) : LangFormat(text, fileName_.c_str(), kind.c_str());
+    error_.caption = fileName_;
+    error_.file = path_;
+    error_.id = TextIdOf(text);
+    error_.icon = MessageIcon::Warning;
+    return false;
+  }
   // A Save As to this folder that a kill cut short is finished (or rolled
   // back) first; a load that must write nothing refuses a half-landed set.
   if (GetSideFileWrites() == SideFileWrites::ToDisk) {

@@ -2,6 +2,7 @@
 // the legend values and colours of the records.
 #include "layers/LayerStyle.h"
 
+#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -83,7 +84,9 @@ void LayerStyle::LoadSettings() {
     LoadLayerSettings(source_->GetSettingsPath(), settings_, defaultSize);
   } else {
     // No file, no settings file: the same rules on what is in memory.
-    if (settings_.legendColumn <= 0) settings_.colorMethod = kColorMethodSolid;
+    if (settings_.legendColumn <= 0 && !IsZMLegendColumn(settings_.legendColumn)) {
+      settings_.colorMethod = kColorMethodSolid;
+    }
     if (!(settings_.displaySizeFt >= 1.0)) settings_.displaySizeFt = defaultSize;
   }
 }
@@ -140,6 +143,8 @@ bool LayerStyle::SaveLegend(Error* error) {
 // The name of the legend column's field; empty without one.
 std::string LayerStyle::LegendColumnName() const {
   std::string name;
+  if (settings_.legendColumn == kLegendColumnZ) return "Z";
+  if (settings_.legendColumn == kLegendColumnM) return "M";
   if (settings_.legendColumn > 0 && source_) {
     DbfTable table;
     if (table.Open(source_->GetTablePath())) table.GetFieldName(settings_.legendColumn, name);
@@ -158,8 +163,29 @@ bool LayerStyle::LegendFileFitsColumn() const {
 
 // The values and the legend's range (the log fields' flags and summary are
 // the layer's to work out next).
-void LayerStyle::ComputeValues(const RecordList& records, const RowScan& rows) {
+void LayerStyle::ComputeValues(const RecordList& records, const RowScan& rows, const std::vector<RecordZM>* zm) {
   const int16_t column = settings_.legendColumn;
+  if (IsZMLegendColumn(column)) {
+    categorised_ = false;
+    const bool z = column == kLegendColumnZ;
+    double max = kValueMaxStart;
+    double min = kValueMinStart;
+    records.ForEach([&](Shape* shape) {
+      const size_t row = static_cast<size_t>(shape->GetRecordNumber());
+      double value = kNoValue;
+      if (zm && row >= 1 && row <= zm->size()) {
+        const RecordZM& r = (*zm)[row - 1];
+        const double lo = z ? r.zMin : r.mMin;
+        const double hi = z ? r.zMax : r.mMax;
+        if (!std::isnan(lo)) value = lo == hi ? lo : lo + (hi - lo) / 2;
+      }
+      shape->SetValue(value);
+      if (value > max) max = value;
+      if (value < min) min = value;
+    });
+    legend_.BuildAutomatic(max, min);
+    return;
+  }
   // Without a column nothing is read, so the table need not be opened. A table
   // that cannot be read is told, rather than every value silently showing 0.
   if (column > 0 && !rows.opened) ReportUnreadableTable(rows);
@@ -213,7 +239,7 @@ void LayerStyle::ComputeCategories(const RecordList& records, DbfTable& table, i
 // The record's row read again; a text never seen is listed after the others.
 double LayerStyle::RereadValue(const Shape& shape) {
   double value = shape.GetValue();
-  if (settings_.legendColumn != kNoLegendColumn) {
+  if (settings_.legendColumn != kNoLegendColumn && !IsZMLegendColumn(settings_.legendColumn)) {
     DbfTable table;
     table.Open(source_->GetTablePath());
     std::string text;

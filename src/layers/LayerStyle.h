@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/Error.h"
 #include "base/Units.h"
@@ -16,6 +17,7 @@
 #include "layers/LayerSettings.h"
 #include "layers/Legend.h"
 #include "shapes/RecordList.h"
+#include "shapes/RecordSink.h"
 #include "shapes/Shape.h"
 
 namespace kestrune {
@@ -71,7 +73,9 @@ class LayerStyle {
   // ---- Values and colours.
   // Each record's value of the legend column from the rows, and the legend
   // rebuilt from their range (the categories for a text column).
-  void ComputeValues(const RecordList& records, const RowScan& rows);
+  // For a Z or M legend column the values come from zm (indexed by record
+  // number - 1): a point's own value, the middle of another record's range.
+  void ComputeValues(const RecordList& records, const RowScan& rows, const std::vector<RecordZM>* zm = nullptr);
   // The legend column's value of a record read again from the table (a new
   // text is a new category); the record's own value without a column.
   double RereadValue(const Shape& shape);

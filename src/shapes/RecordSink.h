@@ -2,11 +2,24 @@
 // the two calls that make and place records.
 #pragma once
 
+#include <limits>
 #include <string>
 
 namespace kestrune {
 
 class Shape;
+
+// The Z and M values of one record of a Z or M file: a point's own values,
+// or the lowest and highest of a record's points; NaN where the record has
+// none (M values below -1e38 mean "no measure" and are left out).
+struct RecordZM {
+  double zMin = std::numeric_limits<double>::quiet_NaN();
+  double zMax = std::numeric_limits<double>::quiet_NaN();
+  double mMin = std::numeric_limits<double>::quiet_NaN();
+  double mMax = std::numeric_limits<double>::quiet_NaN();
+  // A point record: zMin and zMax (and mMin and mMax) are the same value.
+  bool point = false;
+};
 
 class RecordSink {
  public:
@@ -19,6 +32,12 @@ class RecordSink {
   virtual Shape* CreateRecord(int recordClass, int recordNumber, bool addNow) = 0;
   // Takes ownership of a finished record: appended, or placed in drawing order.
   virtual void AddRecord(Shape* shape, bool append) = 0;
+  // The Z and M values of the 1-based record number of a Z or M file; told
+  // once per record, after its shape records were made. Ignored by default.
+  virtual void SetRecordZM(int recordNumber, const RecordZM& zm) {
+    (void)recordNumber;
+    (void)zm;
+  }
 
  protected:
   // The usual CreateRecord: makes the record and, with addNow, hands it to AddRecord.

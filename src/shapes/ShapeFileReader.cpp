@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include "base/Paths.h"
 #include "base/Platform.h"
 #include "base/SafeFile.h"
 #include "geo/CMapTransform.h"
@@ -27,6 +28,9 @@ constexpr const char* kMsgNoFile = "#10000069:File or path does not exist.";
 constexpr const char* kMsgErrorCode = "#10000070:Error Code";
 constexpr const char* kMsgBadHeader = "#10000071:Invalid Shape file header.";
 constexpr const char* kMsgUnknownType = "#10000072:Unknown Shape file type.";
+constexpr const char* kMsgTypeFound = "#20300000:%s is of type %s, which the viewer does not read.";
+// M values below this mean "no measure".
+constexpr double kNoMeasureBelow = -1e38;
 constexpr const char* kMsgUnknownPlace =
     "#20011000:The coordinate system of this file is unknown: its coordinates are not degrees and it has no "
     "\".prj\" file that names them. Put the \".prj\" file of the set beside it and open it again.";
@@ -152,9 +156,57 @@ const char* SkipReasonKey(int reason) {
   }
 }
 
-// The geometry kind of a file shape type.
-int ShapeKindOfType(int32_t shapeType) {
+char ShapeZMOfType(int32_t shapeType) {
   switch (shapeType) {
+    case kShapePointZ:
+    case kShapePolyLineZ:
+    case kShapePolygonZ:
+    case kShapeMultiPointZ: return 'z';
+    case kShapePointM:
+    case kShapePolyLineM:
+    case kShapePolygonM:
+    case kShapeMultiPointM: return 'm';
+    default: return 0;
+  }
+}
+
+int32_t ShapeTypeIn2D(int32_t shapeType) {
+  switch (shapeType) {
+    case kShapePointZ:
+    case kShapePointM: return kShapePoint;
+    case kShapePolyLineZ:
+    case kShapePolyLineM: return kShapePolyLine;
+    case kShapePolygonZ:
+    case kShapePolygonM: return kShapePolygon;
+    case kShapeMultiPointZ:
+    case kShapeMultiPointM: return kShapeMultiPoint;
+    default: return shapeType;
+  }
+}
+
+const char* ShapeTypeName(int32_t shapeType) {
+  switch (shapeType) {
+    case kShapeNull: return "Null";
+    case kShapePoint: return "Point";
+    case kShapePolyLine: return "PolyLine";
+    case kShapePolygon: return "Polygon";
+    case kShapeMultiPoint: return "MultiPoint";
+    case kShapePointZ: return "PointZ";
+    case kShapePolyLineZ: return "PolyLineZ";
+    case kShapePolygonZ: return "PolygonZ";
+    case kShapeMultiPointZ: return "MultiPointZ";
+    case kShapePointM: return "PointM";
+    case kShapePolyLineM: return "PolyLineM";
+    case kShapePolygonM: return "PolygonM";
+    case kShapeMultiPointM: return "MultiPointM";
+    case kShapeMultiPatch: return "MultiPatch";
+    default: return "";
+  }
+}
+
+// The geometry kind of a file shape type; a Z or M type is read as its plain one.
+int ShapeKindOfType(int32_t shapeType) {
+  switch (ShapeTypeIn2D(shapeType)) {
     case kShapePoint:
     case kShapeMultiPoint: return kShapeKindPoints;
     case kShapePolyLine: return kShapeKindLines;
@@ -202,7 +254,15 @@ bool ShapeFileReader::CheckHeader(const std::string& path, int& coordSystemKind,
   if (got < static_cast<int64_t>(ShapeFileHeader::kSize)) return Refuse(kMsgBadHeader);
   const ShapeFileHeader header = ShapeFileHeader::FromBytes(bytes, static_cast<size_t>(got));
   shapeKind = ShapeKindOfType(header.shapeType);
-  if (shapeKind == kShapeKindNone) return Refuse(kMsgUnknownType);
+  zmKind_ = ShapeZMOfType(header.shapeType);
+  if (shapeKind == kShapeKindNone) {
+    // The type found is named, so the user can tell a MultiPatch from a file
+    // that is no shape file at all.
+    const char* name = ShapeTypeName(header.shapeType);
+    const std::string type = std::to_string(header.shapeType) + (*name ? std::string(" (") + name + ")" : "");
+    return Refuse(kMsgUnknownType,
+                  "\n" + LangFormat(kMsgTypeFound, FileNameOf(shpPath_).c_str(), type.c_str()));
+  }
   // Strict comparisons: a box of exactly -180..180 by -90..90 is still degrees.
   if (header.xMin < -180.0 || header.xMax > 180.0 || header.yMin < -90.0 || header.yMax > 90.0) {
     coordSystemKind = kCoordProjected;
@@ -223,7 +283,8 @@ bool ShapeFileReader::CheckPlaceKnown(int coordSystemKind, bool zoneGiven) {
 bool ShapeFileReader::Refuse(const char* text, const std::string& detail) {
   Error error;
   error.text = std::string(GetLangString(text)) + detail;
-  error.caption = shpPath_;
+  // The file's name titles the box: a long path would be cut short there.
+  error.caption = FileNameOf(shpPath_);
   error.file = shpPath_;
   error.reason = detail;
   error.id = TextIdOf(text);
@@ -322,12 +383,24 @@ bool ShapeFileReader::LoadRecords(RecordSink& sink, int coordSystemKind, int dat
     }
     const int32_t type = AsInt(Little32(typeBytes));
     const uint64_t before = file.Position();
+    contentStart_ = before;
+    contentBytes_ = int64_t{AsInt(Big32(recordHeader + 4))} * 2 - 4;
+    recordPoints_ = 0;
     bool ok = true;
     switch (type) {
       case kShapePoint: ok = ParsePoint(recordNumber); break;
       case kShapePolyLine: ok = ParsePolyLine(recordNumber); break;
       case kShapePolygon: ok = ParsePolygon(recordNumber); break;
       case kShapeMultiPoint: ok = ParseMultiPoint(recordNumber); break;
+      // A Z or M record is its plain record followed by its Z and M values.
+      case kShapePointZ:
+      case kShapePointM: ok = ParsePoint(recordNumber) && ReadZM(recordNumber, type, 1); break;
+      case kShapePolyLineZ:
+      case kShapePolyLineM: ok = ParsePolyLine(recordNumber) && ReadZM(recordNumber, type, recordPoints_); break;
+      case kShapePolygonZ:
+      case kShapePolygonM: ok = ParsePolygon(recordNumber) && ReadZM(recordNumber, type, recordPoints_); break;
+      case kShapeMultiPointZ:
+      case kShapeMultiPointM: ok = ParseMultiPoint(recordNumber) && ReadZM(recordNumber, type, recordPoints_); break;
       case kShapeNull: break;
       default: {
         // A record of a type the viewer does not read is stepped over by its
@@ -369,6 +442,7 @@ bool ShapeFileReader::LoadRecords(RecordSink& sink, int coordSystemKind, int dat
   raw_ = {};
   mapped_ = {};
   convertible_ = {};
+  zmRaw_ = {};
   kept_ = {};
   ringStart_ = {};
   ringCount_ = {};
@@ -441,6 +515,7 @@ bool ShapeFileReader::ParseMultiPoint(int recordNumber) {
   if (!ReadExact(*file_, head, sizeof head)) return false;
   const int32_t numPoints = AsInt(Little32(head + kBoxSize));
   if (numPoints < 1) return true;
+  recordPoints_ = static_cast<uint64_t>(numPoints);
   // A record cut short by the end of the file keeps the points read whole;
   // the load ends after them.
   const uint64_t whole = file_->Remaining() / kPointSize;
@@ -463,6 +538,7 @@ bool ShapeFileReader::ReadPartsAndPoints(int recordNumber, bool& valid) {
   if (numParts < 0 || numPoints < 0) return false;
   const uint64_t need = uint64_t(numParts) * 4 + uint64_t(numPoints) * kPointSize;
   if (need > file_->Remaining()) return false;
+  recordPoints_ = static_cast<uint64_t>(numPoints);
 
   const size_t nParts = static_cast<size_t>(numParts);
   const size_t nPoints = static_cast<size_t>(numPoints);
@@ -505,6 +581,55 @@ bool ShapeFileReader::ReadPartsAndPoints(int recordNumber, bool& valid) {
   }
   valid = nParts > 0;
   return true;
+}
+
+// The Z and M values that follow a record's points. A Z record holds its Z
+// range and one Z per point, then (when its declared length leaves room) its
+// M range and one M per point; an M record only the M part; a PointZ its Z
+// and perhaps an M; a PointM its M. The ranges in the file are not trusted:
+// the lowest and highest come from the values themselves.
+bool ShapeFileReader::ReadZM(int recordNumber, int32_t type, uint64_t nPoints) {
+  const uint64_t consumed = file_->Position() - contentStart_;
+  if (contentBytes_ <= 0 || static_cast<uint64_t>(contentBytes_) <= consumed) return true;
+  uint64_t rest = static_cast<uint64_t>(contentBytes_) - consumed;
+  // A record declared longer than the file is read up to the file's end.
+  bool cut = false;
+  if (rest > file_->Remaining()) {
+    rest = file_->Remaining();
+    cut = true;
+  }
+  try {
+    zmRaw_.resize(static_cast<size_t>(rest));
+  } catch (const std::bad_alloc&) {
+    return file_->Skip(rest);
+  }
+  if (rest && !ReadExact(*file_, zmRaw_.data(), zmRaw_.size())) return false;
+  const unsigned char* b = zmRaw_.data();
+  RecordZM zm;
+  const bool single = ShapeTypeIn2D(type) == kShapePoint;
+  zm.point = single;
+  // The values of one run of n doubles at offset (after a 16-byte range for
+  // a record of several points); false when the record is too short for it.
+  auto run = [&](uint64_t offset, bool measure, double& lo, double& hi) {
+    const uint64_t start = single ? offset : offset + 16;
+    const uint64_t n = single ? 1 : nPoints;
+    if (start + n * 8 > rest) return false;
+    for (uint64_t i = 0; i < n; ++i) {
+      const double v = LittleDouble(b + start + i * 8);
+      if (!std::isfinite(v) || (measure && v < kNoMeasureBelow)) continue;
+      if (std::isnan(lo) || v < lo) lo = v;
+      if (std::isnan(hi) || v > hi) hi = v;
+    }
+    return true;
+  };
+  const uint64_t runBytes = (single ? 0 : 16) + (single ? 1 : nPoints) * 8;
+  if (ShapeZMOfType(type) == 'z') {
+    if (run(0, false, zm.zMin, zm.zMax)) run(runBytes, true, zm.mMin, zm.mMax);
+  } else {
+    run(0, true, zm.mMin, zm.mMax);
+  }
+  sink_->SetRecordZM(recordNumber, zm);
+  return !cut;
 }
 
 // Every part of a polyline as its own line record.

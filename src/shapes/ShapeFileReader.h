@@ -32,7 +32,27 @@ enum ShapeType : int32_t {
   kShapePolyLine = 3,
   kShapePolygon = 5,
   kShapeMultiPoint = 8,
+  // The same with a Z (and optionally M) value per point.
+  kShapePointZ = 11,
+  kShapePolyLineZ = 13,
+  kShapePolygonZ = 15,
+  kShapeMultiPointZ = 18,
+  // The same with an M value per point.
+  kShapePointM = 21,
+  kShapePolyLineM = 23,
+  kShapePolygonM = 25,
+  kShapeMultiPointM = 28,
+  kShapeMultiPatch = 31,
 };
+
+// Whether a file type carries Z values ('z'), only M values ('m'), or
+// neither (0).
+char ShapeZMOfType(int32_t shapeType);
+// The plain type a Z or M type is read as (PolygonZ as Polygon); any other
+// type itself.
+int32_t ShapeTypeIn2D(int32_t shapeType);
+// The format's name of a shape type ("PolygonZ", "MultiPatch"), or empty.
+const char* ShapeTypeName(int32_t shapeType);
 
 // The first 100 bytes of a ".shp" file.
 struct ShapeFileHeader {
@@ -85,6 +105,9 @@ class ShapeFileReader {
   // (with the reason in GetError) when the file cannot be opened, read, or is
   // of a type the viewer does not read. Datum and zone are not used here.
   bool CheckHeader(const std::string& path, int& coordSystemKind, int datum, int zone, int& shapeKind);
+  // After CheckHeader: 'z' for a file with Z values, 'm' for one with only M
+  // values, 0 otherwise.
+  char GetZMKind() const { return zmKind_; }
 
   // After CheckHeader: true unless the file is projected, no zone was given
   // for it and no ".prj" beside it can be read; then false, GetError telling
@@ -163,6 +186,10 @@ class ShapeFileReader {
   // checked against the bytes left; false ends the load. Sets valid to false
   // for a record that was consumed but is not usable.
   bool ReadPartsAndPoints(int recordNumber, bool& valid);
+  // The Z and M values after a Z or M record's plain content (nPoints of
+  // them), up to the record's declared end; tells the sink. False when the
+  // file ends inside them.
+  bool ReadZM(int recordNumber, int32_t type, uint64_t nPoints);
   // Keeps a refusal of the file for GetError; always false.
   bool Refuse(const char* text, const std::string& detail = std::string());
   // File coordinates to degrees; false when they cannot be converted (or
@@ -178,6 +205,7 @@ class ShapeFileReader {
   std::string shxPath_;
   Error error_;
   Progress progress_;
+  char zmKind_ = 0;
 
   // Working state of one load.
   RecordSink* sink_ = nullptr;
@@ -193,6 +221,12 @@ class ShapeFileReader {
   std::vector<int64_t> ringStart_;
   std::vector<int64_t> ringCount_;
   std::vector<double> ringArea_;  // twice the area of each kept ring, map units
+  // The record being read: where its content starts (after the type word),
+  // its declared content bytes (after the type word) and its point count.
+  uint64_t contentStart_ = 0;
+  int64_t contentBytes_ = 0;
+  uint64_t recordPoints_ = 0;
+  std::vector<unsigned char> zmRaw_;
   LoadStats stats_;
 };
 

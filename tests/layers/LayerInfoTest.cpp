@@ -4,8 +4,10 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <sstream>
+#include <utility>
 
 #include "base/JsonText.h"
 #include "layers/LayerInfo.h"
@@ -95,11 +97,28 @@ TEST(InfoCommand, AMissingOrRefusedFileGivesItsMessageAndNoOutput) {
   EXPECT_TRUE(run.out.empty());
   EXPECT_EQ(run.err, "File or path does not exist.\n");
 
-  test::WriteFileBytes(dir / "z.shp", test::ShpBuilder(15).Bytes());
+  // A Z type opens; a MultiPatch is refused naming the type it is.
+  test::WriteFileBytes(dir / "z.shp", test::ShpBuilder(31).Bytes());
   run = RunInfo({"--records", (dir / "z.shp").string()});
   EXPECT_EQ(run.status, kCliFailed);
   EXPECT_TRUE(run.out.empty());
-  EXPECT_EQ(run.err, "Unknown Shape file type.\n");
+  EXPECT_EQ(run.err, "Unknown Shape file type.\nz.shp is of type 31 (MultiPatch), which the viewer does not read.\n");
+
+  // Files to import and other files say what they are; a folder says it
+  // cannot be opened: stderr is never empty.
+  test::WriteFileBytes(dir / "field.zip", "PK");
+  test::WriteFileBytes(dir / "notes.txt", "text");
+  std::filesystem::create_directories(dir / "folder");
+  const std::pair<const char*, const char*> cases[] = {
+      {"field.zip", "field.zip (zip archive) is not a shape file set. Import it with File > Import..."},
+      {"notes.txt", "notes.txt is not a shape file set"},
+      {"folder", "could not be opened as a shape file set."}};
+  for (const auto& [name, text] : cases) {
+    run = RunInfo({(dir / name).string()});
+    EXPECT_EQ(run.status, kCliFailed) << name;
+    EXPECT_TRUE(run.out.empty()) << name;
+    EXPECT_NE(run.err.find(text), std::string::npos) << run.err;
+  }
 }
 
 TEST(InfoCommand, SummaryAndRecordsOfAHandMadeFile) {

@@ -1,5 +1,7 @@
 #include "app/gui/FileDialogs.h"
 
+#include "app/gui/ImportCommand.h"
+
 #include <QFileDialog>
 #include <QStringList>
 
@@ -16,7 +18,8 @@ bool OpenLayerDialog(QWidget* owner, std::string& path) {
   path.clear();
   FileDialogRequest request;
   request.parent = owner;
-  request.filter = QtFilterFromPairs(LangQString(kOpenLayerFilter));
+  // Shape files, and the inputs an import turns into them.
+  request.filter = QtFilterFromPairs(LangQString(kOpenAnyFilter));
   request.title = LangQString(kOpenLayerTitle);
   CPreferences& prefs = GetPreferences();
   request.startFolder = QString::fromStdString(prefs.GetOpenFolder());

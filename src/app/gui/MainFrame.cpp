@@ -24,6 +24,7 @@
 #include "app/FileSetCopy.h"
 #include "app/gui/AboutDlg.h"
 #include "app/gui/FileDialogs.h"
+#include "app/gui/ImportCommand.h"
 #include "app/gui/Wiring.h"
 #include "attributes/gui/DisplayDialog.h"
 #include "attributes/gui/LayerToolDialogs.h"
@@ -288,6 +289,11 @@ void CMainFrame::ExecuteCommand(int commandId) {
   }
   switch (commandId) {
     case kIdFileOpen: OnFileOpen(); break;
+    case kIdFileImport: {
+      const QString chosen = ChooseImportFile(this);
+      if (!chosen.isEmpty()) OpenByName(chosen);
+      break;
+    }
     case kIdFileClose: OnFileClose(); break;
     case kIdFileCloseAll: OnFileCloseAll(); break;
     case kIdFileSaveAs: OnFileSaveAs(); break;
@@ -326,6 +332,14 @@ bool CMainFrame::OpenByName(const QString& path) {
   // A missing file opens nothing, and says nothing (a start that named it,
   // or a recent file, tells the user itself).
   if (!QFileInfo::exists(path)) return false;
+  // An input to import is written as shape file sets, which then open in order.
+  if (IsImportPath(path)) {
+    bool started = false;
+    for (const std::string& set : ImportWithProgress(this, path.toStdString())) {
+      started = OpenByName(QString::fromStdString(set)) || started;
+    }
+    return started;
+  }
   loadingName_ = QFileInfo(path).fileName();
   loadingPath_ = path;
   if (!loader_->Start(path.toStdString())) return false;
@@ -373,9 +387,15 @@ void CMainFrame::OnLoadFinished(Layer* layer, const Error& error, bool cancelled
 // Opens the first waiting name (a missing one is passed over).
 void CMainFrame::OpenNextPending() {
   while (!IsBusy() && !pendingNames_.empty()) {
-    const QString next = pendingNames_.front();
-    pendingNames_.pop_front();
+    // The name starts with nothing waiting before it; names queued meanwhile
+    // go after those that already waited.
+    std::deque<QString> waiting;
+    waiting.swap(pendingNames_);
+    const QString next = waiting.front();
+    waiting.pop_front();
     OpenByName(next);
+    for (QString& name : pendingNames_) waiting.push_back(std::move(name));
+    pendingNames_.swap(waiting);
   }
 }
 

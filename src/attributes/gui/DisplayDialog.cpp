@@ -27,6 +27,7 @@
 #include "geo/gui/QPainterCanvas.h"
 #include "lang/LangString.h"
 #include "layers/Layer.h"
+#include "layers/LayerZM.h"
 #include "layers/LogFields.h"
 #include "shapes/DbfTable.h"
 
@@ -196,9 +197,15 @@ void CDisplayDialog::FillFieldList() {
     list->setItemData(list->count() - 1, IsCategoryField(*f), kCategoryFieldRole);
     if (field == field_) list->setCurrentIndex(list->count() - 1);
   }
+  table.Close();
+  // A Z or M file also colours by its Z or M values.
+  for (const auto& [label, column] : ZMThemeChoices(layer_)) {
+    list->addItem(QString::fromStdString(label), column);
+    list->setItemData(list->count() - 1, false, kCategoryFieldRole);
+    if (column == field_) list->setCurrentIndex(list->count() - 1);
+  }
   // Nothing is chosen unless the layer's field is one of them.
   if (list->findData(field_) < 0) list->setCurrentIndex(-1);
-  table.Close();
 }
 
 // Rate, boom and width offer the numeric fields, date and time every field;
@@ -290,7 +297,7 @@ void CDisplayDialog::OnLegendSetup() {
 // five settings in order, and the size as the new default.
 void CDisplayDialog::accept() {
   UpdateData(true);
-  if (colorMethod_ != 0 && field_ <= 0) {
+  if (colorMethod_ != 0 && field_ <= 0 && !IsZMLegendColumn(static_cast<int16_t>(field_))) {
     ShowMessage(MessageRequest{LangText(kMsgSelectDataItem), LangText(kMsgDisplayCaption),
                                MessageIcon::Warning, MessageButtons::Ok});
     return;

@@ -21,6 +21,7 @@
 #include "lang/LangString.h"
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
+#include "layers/LayerZM.h"
 #include "shapes/DbfTable.h"
 
 namespace kestrune {
@@ -368,6 +369,11 @@ void CLayersWnd::RefreshTheme() {
         }
       }
       table.Close();
+      // A Z or M file also colours by its Z or M values.
+      for (const auto& [label, column] : ZMThemeChoices(*layer)) {
+        themeBox_->addItem(QString::fromStdString(label), column);
+        if (column == layer->GetLegendColumn()) selected = themeBox_->count() - 1;
+      }
     }
     // Qt would show the first field as chosen; nothing is until a field matches.
     themeBox_->setCurrentIndex(selected);

@@ -172,7 +172,7 @@ TEST_F(FrameLayersTest, MissingAndRefusedFilesAddNothing) {
   CMainFrame frame(kStandardSet);
   EXPECT_FALSE(OpenAndWait(frame, QString::fromStdString((dir_ / "no such file.shp").string())));
   EXPECT_TRUE(messages_.empty()) << "a missing file named on the command line is passed over silently";
-  EXPECT_FALSE(OpenAndWait(frame, Copy("shapes/pointz.shp")));
+  EXPECT_FALSE(OpenAndWait(frame, Copy("shapes/multipatch.shp")));
   EXPECT_EQ(frame.Layers().GetCount(), 0);
   EXPECT_EQ(messages_.size(), 1u) << "the refused type is reported by the reader";
   EXPECT_FALSE(frame.Action(kIdFileClose)->isEnabled());

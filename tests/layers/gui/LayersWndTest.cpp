@@ -163,6 +163,38 @@ TEST_F(LayersWndTest, NumericFloatAndCharacterFieldsAreOfferedNeverDateOrLogical
   EXPECT_EQ(LineTexts(wnd->LegendList()), (std::vector<std::string>{"Solid Color"}));
 }
 
+TEST_F(LayersWndTest, AZFileAlsoOffersZToColourByAndMWhenItHasMeasures) {
+  // Two PointZ records, the second with a measure.
+  auto pointZ = [](double x, double y, const std::vector<double>& zm) {
+    std::string c;
+    AppendLittle32(c, 11);
+    AppendDouble(c, x);
+    AppendDouble(c, y);
+    for (double v : zm) AppendDouble(c, v);
+    return c;
+  };
+  const std::filesystem::path shp = dir_ / "elev.shp";
+  WriteFileBytes(shp, ShpBuilder(11).Record(pointZ(-93.6, 42.0, {300.0})).Record(pointZ(-93.61, 42.01, {320.0, 4.0})).Bytes());
+  DbfTableLayout table;
+  table.fields = {{"RATE", 'N', 6, 1}};
+  table.rows = {" " + Right("12.5", 6), " " + Right("20.0", 6)};
+  WriteFileBytes(dir_ / "elev.dbf", MakeDbf(table));
+  ASSERT_TRUE(Open(shp));
+  CLayersWnd* wnd = LayersWnd();
+  QComboBox* box = wnd->ThemeBox();
+  EXPECT_EQ(ComboTexts(box), (std::vector<std::string>{"RATE", "Z", "M"}));
+  EXPECT_EQ(ComboFields(box), (std::vector<int>{1, kLegendColumnZ, kLegendColumnM}));
+  // As the user's choice of the line tells it.
+  box->setCurrentIndex(1);
+  emit box->activated(1);
+  EXPECT_EQ(Active()->GetLegendColumn(), kLegendColumnZ);
+  EXPECT_EQ(GpeValue(dir_ / "elev.gpe", "LEGEND_COL"), "-2");
+  // The legend spans the Z values.
+  const std::vector<LegendEntry>& entries = Active()->GetLegend().GetEntries();
+  ASSERT_FALSE(entries.empty());
+  EXPECT_LE(entries.front().value, 300.0);
+}
+
 TEST_F(LayersWndTest, ChoosingATextFieldListsItsValuesInTheLegend) {
   KESTRUNE_TESTDATA_OR_SKIP(data);
   ASSERT_TRUE(Open(CopyTestSet("field/ssurgo-simple1.shp")));
