@@ -2,6 +2,8 @@
 // it hands to its parts.
 #include "layers/Layer.h"
 
+#include "layers/DefaultTheme.h"
+
 #include <future>
 #include <utility>
 
@@ -50,6 +52,7 @@ bool Layer::Load(bool keepRecords) {
   std::future<RowScan> rows;
   int16_t scannedColumn = 0;
   LogFields scannedFields;
+  int defaultTheme = 0;
   if (first) {
     WaitCursor wait;
     if (!keepRecords) Clear();
@@ -63,6 +66,13 @@ bool Layer::Load(bool keepRecords) {
         ApplySettingsKeys(file, peek);
         scannedColumn = peek.legendColumn;
         scannedFields = LoadLogFields(GetSettingsPath(), GetTablePath());
+        // A file whose settings name no theme is coloured at once by its rate
+        // (or an area's first measure), read along with the shapes.
+        if (DefaultThemeOnOpen() && !SettingsNameTheme(file)) {
+          const DbfTable table(GetTablePath());
+          defaultTheme = DefaultThemeField(TableFields(table), scannedFields, ShapeTypeOfFile(GetPathName()));
+          if (defaultTheme > 0) scannedColumn = static_cast<int16_t>(defaultTheme);
+        }
         rows = std::async(std::launch::async, ScanRows, GetTablePath(), scannedColumn, scannedFields, cancel_);
       }
       loading_ = true;
@@ -88,6 +98,12 @@ bool Layer::Load(bool keepRecords) {
   if (Cancelled()) return false;
   LoadSettings();
   loaded_ = true;
+  // The default theme is written as a choice of the user's would be.
+  const bool themedByDefault = defaultTheme > 0 && GetLegendColumn() <= 0;
+  if (themedByDefault) {
+    style_.SetLegendColumn(static_cast<int16_t>(defaultTheme));
+    style_.SetColorMethod(kColorMethodLegend);
+  }
   if (scannedRows) {
     if (GetLegendColumn() == scannedColumn && GetLogFields() == scannedFields) {
       ComputeValues(scanned);
@@ -97,6 +113,8 @@ bool Layer::Load(bool keepRecords) {
   } else {
     ComputeValues();
   }
+  // Its legend is written on close, as a theme chosen in the box is.
+  if (themedByDefault) GetLegend().SetChanged(true);
   // A legend file applies only to the field it was made for.
   Error notice;
   if (!style_.LoadLegendFile(notice) && notice) loadNotices_.push_back(std::move(notice));
