@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "attributes/NumberText.h"
 #include "grid/SheetFormat.h"
 #include "lang/LangString.h"
 #include "shapes/TableEncoding.h"
@@ -10,15 +11,6 @@
 namespace kestrune {
 
 namespace {
-
-// Digits after the decimal point in a stored number text ("12.500" gives 3).
-int StoredDecimals(const std::string& text) {
-  const size_t point = text.find('.');
-  if (point == std::string::npos) return 0;
-  int count = 0;
-  for (size_t i = point + 1; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) ++count;
-  return count;
-}
 
 // The translated message for a field that refused its value.
 std::string RefusalMessage(const DbfTable& table, const AttributeRow& row) {
@@ -78,7 +70,7 @@ bool AttributeRowList::LoadFileRows(const std::string& dbfPath, int recordIndex)
         // "F" is the float letter of later dBase versions: a number like "N".
         row.type = kDbfNumeric;
         table.GetNumber(f, row.value);
-        row.decimals = std::min(kMaxCellDecimals, std::max(field->decimals, StoredDecimals(stored)));
+        row.decimals = std::min(kMaxCellDecimals, ShownNumberDecimals(stored, row.value, field->decimals));
         break;
       case 'D':
       case 'd':

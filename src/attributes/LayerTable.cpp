@@ -1,5 +1,7 @@
 #include "attributes/LayerTable.h"
 
+#include "attributes/NumberText.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -142,7 +144,7 @@ QString FormatTableCell(const DbfField& field, const std::string& bytes, TableEn
   switch (ColumnKindOf(field.letter)) {
     case ColumnKind::Number: {
       const double v = ParseDbfNumber(bytes.data(), bytes.size());
-      return QString::fromStdString(FormatDbfNumber(v, 0, std::min(field.decimals, 15)));
+      return QString::fromStdString(FormatDbfNumber(v, 0, ShownNumberDecimals(bytes, v, field.decimals)));
     }
     case ColumnKind::Date:
       if (IsValidDbfDate(bytes)) {

@@ -18,17 +18,34 @@ int ClampDecimals(int decimals) { return std::clamp(decimals, 0, kMaxCellDecimal
 
 }  // namespace
 
-// Writes the value in fixed notation with the given decimals.
+// Writes the value in fixed notation with the given decimals. When the
+// shortest text that reads back as the value has no more decimals than that,
+// it is padded with zeros: decimals past it would show only binary rounding
+// ("902.853600000000029" for 902.8536).
 QString FormatFixed(double value, int decimals) {
   if (!std::isfinite(value)) return std::isnan(value) ? QStringLiteral("nan")
                                                       : (value < 0 ? QStringLiteral("-inf")
                                                                    : QStringLiteral("inf"));
   decimals = ClampDecimals(decimals);
   char buffer[kFixedBufferSize];
-  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed,
-                                 decimals);
-  if (ec != std::errc()) return QString();
-  std::string text(buffer, end);
+  std::string text;
+  auto [shortEnd, shortEc] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+  if (shortEc == std::errc()) {
+    text.assign(buffer, shortEnd);
+    const size_t point = text.find('.');
+    const int digits = point == std::string::npos ? 0 : static_cast<int>(text.size() - point - 1);
+    if (digits <= decimals) {
+      if (decimals > 0 && point == std::string::npos) text += '.';
+      text.append(static_cast<size_t>(decimals - digits), '0');
+    } else {
+      text.clear();
+    }
+  }
+  if (text.empty()) {
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    if (ec != std::errc()) return QString();
+    text.assign(buffer, end);
+  }
   // "-0.00" reads as a negative amount of nothing; show it as zero.
   if (!text.empty() && text[0] == '-' &&
       text.find_first_not_of("0.", 1) == std::string::npos) {

@@ -3,6 +3,8 @@
 #include "layers/Layer.h"
 
 #include <algorithm>
+#include "layers/DefaultTheme.h"
+
 #include <future>
 #include <utility>
 
@@ -52,6 +54,7 @@ bool Layer::Load(bool keepRecords) {
   std::future<RowScan> rows;
   int16_t scannedColumn = 0;
   LogFields scannedFields;
+  int defaultTheme = 0;
   if (first) {
     WaitCursor wait;
     if (!keepRecords) Clear();
@@ -65,6 +68,13 @@ bool Layer::Load(bool keepRecords) {
         ApplySettingsKeys(file, peek);
         scannedColumn = peek.legendColumn;
         scannedFields = LoadLogFields(GetSettingsPath(), GetTablePath());
+        // A file whose settings name no theme is coloured at once by its rate
+        // (or an area's first measure), read along with the shapes.
+        if (DefaultThemeOnOpen() && !SettingsNameTheme(file)) {
+          const DbfTable table(GetTablePath());
+          defaultTheme = DefaultThemeField(TableFields(table), scannedFields, ShapeTypeOfFile(GetPathName()));
+          if (defaultTheme > 0) scannedColumn = static_cast<int16_t>(defaultTheme);
+        }
         // No more rows than the ".shp" can hold records: a table announcing
         // millions of rows for a few records costs what those rows cost.
         rows = std::async(std::launch::async, ScanRows, GetTablePath(), scannedColumn, scannedFields, cancel_,
@@ -103,6 +113,12 @@ bool Layer::Load(bool keepRecords) {
   }
   LoadSettings();
   loaded_ = true;
+  // The default theme is written as a choice of the user's would be.
+  const bool themedByDefault = defaultTheme > 0 && GetLegendColumn() <= 0;
+  if (themedByDefault) {
+    style_.SetLegendColumn(static_cast<int16_t>(defaultTheme));
+    style_.SetColorMethod(kColorMethodLegend);
+  }
   if (scannedRows) {
     if (GetLegendColumn() == scannedColumn && GetLogFields() == scannedFields) {
       ComputeValues(scanned);
@@ -112,6 +128,8 @@ bool Layer::Load(bool keepRecords) {
   } else {
     ComputeValues();
   }
+  // Its legend is written on close, as a theme chosen in the box is.
+  if (themedByDefault) GetLegend().SetChanged(true);
   // A legend file applies only to the field it was made for.
   Error notice;
   if (!style_.LoadLegendFile(notice) && notice) loadNotices_.push_back(std::move(notice));

@@ -12,6 +12,7 @@
 #include "layers/Layer.h"
 #include "layers/LayerFilter.h"
 #include "layers/LayerSelection.h"
+#include "shapes/SelectionLook.h"
 #include "layers/LayerStyle.h"
 #include "layers/PixelMapper.h"
 #include "shapes/ShapeCollection.h"
@@ -170,22 +171,25 @@ void LayerRenderer::DrawRecords(const CMapTransform& transform, Canvas& dc, Shap
 }
 
 // Selected point symbols of the layer's own go to the canvas in batches of
-// hatched rectangles, split where the outline changes; anything else draws
+// rectangles without a pen, each symbol's halo in the highlight colour then
+// the symbol in its own colour, widened to the minimum; anything else draws
 // itself. The calls and their order are those of each record drawing itself.
 void LayerRenderer::DrawSelected(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc,
                                  Shape* const* records, size_t count, bool visibleOnly) {
-  const bool border = style_.GetSettings().drawBorder;
   const ShapeOwner* owner = &layer_;
+  const Color highlight = SelectionHighlight();
   std::vector<DeviceRect>& rects = batchRects_;
+  std::vector<Color>& fills = batchFills_;
   rects.clear();
-  bool outlined = border;
+  fills.clear();
   const auto flush = [&]() {
     if (rects.empty()) return;
     const Pen old = dc.GetPen();
-    dc.SetPen(outlined ? BlackPen() : NullPen());
-    dc.HatchedRectangles(rects.data(), static_cast<int>(rects.size()));
+    dc.SetPen(NullPen());
+    dc.SolidRectangles(rects.data(), fills.data(), static_cast<int>(rects.size()));
     dc.SetPen(old);
     rects.clear();
+    fills.clear();
   };
   for (size_t i = 0; i < count; ++i) {
     Shape* shape = records[i];
@@ -195,14 +199,13 @@ void LayerRenderer::DrawSelected(const PixelMapper& mapper, const CMapTransform&
       auto* point = static_cast<PointShape*>(shape);
       if (!point->HasGeometry()) continue;
       const MapRect b = point->GetBounds();
-      const DeviceRect box = mapper.RectangleBox(Clamp32(int64_t{b.left} - 1), Clamp32(int64_t{b.top} - 1),
-                                                 Clamp32(int64_t{b.right} + 1), Clamp32(int64_t{b.bottom} + 1));
-      const bool keep = border && SymbolKeepsOutline(box);
-      if (border && keep != outlined) {
-        flush();
-        outlined = keep;
-      }
-      rects.push_back(keep || !border ? box : UnoutlinedSymbolRect(box));
+      const SelectedSymbolRects r = SelectedSymbolBoxes(mapper.RectangleBox(
+          Clamp32(int64_t{b.left} - 1), Clamp32(int64_t{b.top} - 1), Clamp32(int64_t{b.right} + 1),
+          Clamp32(int64_t{b.bottom} + 1)));
+      rects.push_back(r.halo);
+      fills.push_back(highlight);
+      rects.push_back(r.symbol);
+      fills.push_back(point->GetColor());
       if (rects.size() >= kBatchSize) flush();
       continue;
     }
@@ -211,6 +214,7 @@ void LayerRenderer::DrawSelected(const PixelMapper& mapper, const CMapTransform&
   }
   flush();
   batchRects_ = {};
+  batchFills_ = {};
 }
 
 // The union of the records' hit bounds; right and bottom start from 0. Kept

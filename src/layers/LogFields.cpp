@@ -437,18 +437,15 @@ std::string GroupedCount(uint64_t count) {
   return out;
 }
 
-// Hidden records over all layers that hide any.
+// The active layer's hidden records.
 std::string ShowMeStatusNote(const LayerList& layers) {
-  uint64_t hidden = 0;
-  uint64_t total = 0;
-  for (const Layer* layer : layers.Layers()) {
-    const uint64_t n = layer->CountFilteredOut();
-    if (n == 0) continue;
-    hidden += n;
-    total += layer->GetRecordCount();
-  }
+  // The note is about the active file alone: another file's hidden records
+  // say nothing of the one the Theme, the legend and Show Me act on.
+  const Layer* layer = layers.GetActiveLayer();
+  if (!layer) return {};
+  const uint64_t hidden = layer->CountFilteredOut();
   if (hidden == 0) return {};
-  return LangFormat(kMsgShowMeNote, GroupedCount(hidden).c_str(), GroupedCount(total).c_str());
+  return LangFormat(kMsgShowMeNote, GroupedCount(hidden).c_str(), GroupedCount(layer->GetRecordCount()).c_str());
 }
 
 }  // namespace kestrune

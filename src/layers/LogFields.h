@@ -150,7 +150,7 @@ void ComputeLogValues(Layer& layer);
 void ApplyLogValues(Layer& layer, const RowScan& scan);
 
 // The status-bar note of the Show Me filter: "Show Me: 158 of 2,081 records
-// hidden" over the layers whose filter hides records; empty when none does.
+// hidden" for the active layer; empty when it hides none (or none is active).
 std::string ShowMeStatusNote(const LayerList& layers);
 // A count with "," between thousands.
 std::string GroupedCount(uint64_t count);

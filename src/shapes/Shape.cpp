@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "base/Preferences.h"
+#include "shapes/SelectionLook.h"
 #include "geo/CMapTransform.h"
 #include "geo/MapProjection.h"
 
@@ -28,8 +29,6 @@ namespace kestrune {
 namespace {
 
 constexpr Color kShadowColor = 0xE0E0E0;
-constexpr Color kSelectedLineColor = 0xFF0000;  // pure blue
-constexpr Color kSelectedAreaPenColor = 0x0000FF;  // pure red
 
 // Keeps a map coordinate computed in 64 bits within the 32-bit map range.
 int32_t ClampToInt32(int64_t v) {
@@ -608,10 +607,19 @@ void PointShape::Draw(const CMapTransform& transform, Canvas& dc) {
   if (!owner || !HasGeometry()) return;
   const int64_t d = int64_t{HalfSize()} + 1;
   const Pen pen = owner->GetDrawBorder() ? BlackPen() : NullPen();
-  Brush brush;
   if (IsSelected()) {
-    brush = Brush{BrushStyle::SelectionHatch, 0};
-  } else if (IsFilteredOut()) {
+    // Its own colour in a halo of the highlight, never smaller than the minimum.
+    const SelectedSymbolRects r = SelectedSymbolBoxes(transform.WorldRectangleBox(
+        ClampToInt32(point_.x - d), ClampToInt32(point_.y - d), ClampToInt32(point_.x + d), ClampToInt32(point_.y + d)));
+    const Brush halo = SolidBrush(SelectionHighlight());
+    ScopedTools tools(dc, NullPen(), &halo);
+    dc.Rectangle(r.halo.left, r.halo.top, r.halo.right, r.halo.bottom);
+    dc.SetBrush(SolidBrush(GetColor()));
+    dc.Rectangle(r.symbol.left, r.symbol.top, r.symbol.right, r.symbol.bottom);
+    return;
+  }
+  Brush brush;
+  if (IsFilteredOut()) {
     brush = SolidBrush(kShadowColor);
   } else {
     brush = SolidBrush(GetColor());
@@ -717,10 +725,16 @@ void LineShape::UpdateWidths(const CMapTransform& transform) {
   cache = WidthCache{true, origin, w, h, widthFt_, penWidth_, mapWidth_};
 }
 
-// Draws the vertices as a polyline in the record's colour, blue when selected.
+// Draws the vertices as a polyline in the record's colour; a selected line
+// over a wider one in the highlight colour.
 void LineShape::Draw(const CMapTransform& transform, Canvas& dc) {
   UpdateWidths(transform);
-  const Pen pen{PenStyle::Solid, penWidth_, IsSelected() ? kSelectedLineColor : GetColor()};
+  if (IsSelected()) {
+    const Pen halo{PenStyle::Solid, std::max(penWidth_, 1) + 2 * kSelectionHaloPixels, SelectionHighlight()};
+    ScopedTools tools(dc, halo, nullptr);
+    transform.DrawWorldPolyline(dc, points_);
+  }
+  const Pen pen{PenStyle::Solid, penWidth_, GetColor()};
   ScopedTools tools(dc, pen, nullptr);
   transform.DrawWorldPolyline(dc, points_);
 }
@@ -842,16 +856,13 @@ void AreaShape::Draw(const CMapTransform& transform, Canvas& dc) {
   if (!owner_ || points_.empty()) return;
   Pen pen;
   Brush brush;
-  if (IsSelected()) {
-    pen = Pen{PenStyle::Solid, 1, kSelectedAreaPenColor};
-    brush = Brush{BrushStyle::SelectionHatch, 0};
-  } else {
-    pen = owner_->GetDrawBorder() ? BlackPen() : NullPen();
-    brush = SolidBrush(GetColor());
-    // Percent to alpha, rounded; 100 % stays the plain opaque brush.
-    const int opacity = std::clamp(owner_->GetFillOpacity(), 0, 100);
-    if (opacity < 100) brush.alpha = (opacity * 255 + 50) / 100;
-  }
+  // Selected: its own fill under a strong outline in the highlight colour.
+  pen = IsSelected() ? Pen{PenStyle::Solid, kSelectedAreaPenWidth, SelectionHighlight()}
+                     : (owner_->GetDrawBorder() ? BlackPen() : NullPen());
+  brush = SolidBrush(GetColor());
+  // Percent to alpha, rounded; 100 % stays the plain opaque brush.
+  const int opacity = std::clamp(owner_->GetFillOpacity(), 0, 100);
+  if (opacity < 100) brush.alpha = (opacity * 255 + 50) / 100;
   ScopedTools tools(dc, pen, &brush);
   transform.DrawWorldPolyPolygon(dc, points_.data(), ringSizes_.data(), GetRingCount());
 }

@@ -9,6 +9,7 @@
 
 #include "geo/RecordingCanvas.h"
 #include "layers/Layer.h"
+#include "shapes/SelectionLook.h"
 #include "layers/LayerTestFiles.h"
 #include "mapview/MapView.h"
 
@@ -123,18 +124,21 @@ TEST_F(LayerDraw, ShadowsFirstThenNormalThenSelectedOnTop) {
   layer_.Draw(view.Transform(), canvas);
   std::vector<Brush> brushes;
   for (const auto& call : canvas.calls) brushes.push_back(call.brush);
-  // b as a shadow; c normal; then the selection, a (selected last) first.
-  const Brush hatch{BrushStyle::SelectionHatch, 0};
-  ASSERT_EQ(brushes, (std::vector<Brush>{SolidBrush(kShadow), SolidBrush(0xFF0000), hatch, hatch}));
+  // b as a shadow; c normal; then the selection, a (selected last) first,
+  // each a halo and its own colour.
+  const Brush halo = SolidBrush(SelectionHighlight());
+  ASSERT_EQ(brushes, (std::vector<Brush>{SolidBrush(kShadow), SolidBrush(0xFF0000), halo, SolidBrush(0x0000FF), halo,
+                                         SolidBrush(0x00FFFF)}));
   RecordingCanvas aAlone;
   a->Draw(view.Transform(), aAlone);
   EXPECT_EQ(canvas.calls[2].points, aAlone.calls.at(0).points);
+  EXPECT_EQ(canvas.calls[3].points, aAlone.calls.at(1).points);
 
   // Without the shadow bit filtered-out records are not drawn at all.
   layer_.SetFilterMask(kDefaultFilterMask & ~kFilterShowShadows);
   RecordingCanvas noShadows;
   layer_.Draw(view.Transform(), noShadows);
-  EXPECT_EQ(noShadows.calls.size(), 3u);
+  EXPECT_EQ(noShadows.calls.size(), 5u);
   (void)c;
 }
 

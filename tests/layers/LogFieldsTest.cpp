@@ -449,7 +449,15 @@ TEST_F(SampleFarmLog, ShowMeChoicesShowWhatTheirNamesSay) {
   }
   layer->SetFilterMask(kDefaultFilterMask);
   layer->ApplyFilter();
+  // The note speaks of the active file only.
+  EXPECT_EQ(ShowMeStatusNote(list), "") << "no file is active";
+  list.SetActiveLayer(layer);
   EXPECT_EQ(ShowMeStatusNote(list), "Show Me: 158 of 2,772 records hidden");
+  Layer* other = list.AddLayer(path_, true);
+  ASSERT_NE(other, nullptr);
+  list.SetActiveLayer(other);
+  EXPECT_EQ(ShowMeStatusNote(list), "") << "the other file hides nothing";
+  list.SetActiveLayer(layer);
 
   // 33 passes of 24 m logged every 6 m: about 2,614 applied points of 144 m2, 37.6 ha.
   const FileSummary& s = layer->GetSummary();

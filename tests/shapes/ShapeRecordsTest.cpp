@@ -12,6 +12,7 @@
 #include "geo/MapProjection.h"
 #include "geo/RecordingCanvas.h"
 #include "shapes/Shape.h"
+#include "shapes/SelectionLook.h"
 #include "shapes/ShapeCollection.h"
 #include "ShapeTestFiles.h"
 
@@ -169,9 +170,14 @@ TEST_F(PointRecord, PenAndBrushFollowBorderSelectionAndFilterAndAreRestored) {
   p.SetFilteredOut(true);
   p.Draw(view, dc);
   EXPECT_EQ(dc.calls.back().brush, SolidBrush(0xE0E0E0));
-  p.SetSelected(true);  // selection beats the shadow
+  p.SetSelected(true);  // selection beats the shadow: its own colour in a halo
+  dc.calls.clear();
   p.Draw(view, dc);
-  EXPECT_EQ(dc.calls.back().brush.style, BrushStyle::SelectionHatch);
+  ASSERT_EQ(dc.calls.size(), 2u);
+  EXPECT_EQ(dc.calls[0].pen.style, PenStyle::Null);
+  EXPECT_EQ(dc.calls[0].brush, SolidBrush(SelectionHighlight()));
+  EXPECT_EQ(dc.calls[1].pen.style, PenStyle::Null);
+  EXPECT_EQ(dc.calls[1].brush, SolidBrush(0x00FF00));
   EXPECT_EQ(dc.GetPen(), before);
   EXPECT_EQ(dc.GetBrush(), SolidBrush(0x654321));
 }
@@ -437,8 +443,8 @@ TEST(Records, AreaDrawsAllRingsInOneCallWithSelectionAndBorderPens) {
   EXPECT_EQ(dc.calls.back().pen.style, PenStyle::Null);
   area.SetSelected(true);
   area.Draw(view, dc);
-  EXPECT_EQ(dc.calls.back().pen, (Pen{PenStyle::Solid, 1, 0x0000FF}));
-  EXPECT_EQ(dc.calls.back().brush.style, BrushStyle::SelectionHatch);
+  EXPECT_EQ(dc.calls.back().pen, (Pen{PenStyle::Solid, kSelectedAreaPenWidth, SelectionHighlight()}));
+  EXPECT_EQ(dc.calls.back().brush, SolidBrush(0x336699));
 }
 
 TEST(Records, AreaLabelPointLiesInsideEvenWhenTheCentreIsInAHole) {

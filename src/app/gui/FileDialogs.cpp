@@ -14,8 +14,8 @@
 namespace kestrune {
 
 // The open dialog in the last folder; the chosen folder is remembered.
-bool OpenLayerDialog(QWidget* owner, std::string& path) {
-  path.clear();
+bool OpenLayerDialog(QWidget* owner, std::vector<std::string>& paths) {
+  paths.clear();
   FileDialogRequest request;
   request.parent = owner;
   // Shape files, and the inputs an import turns into them.
@@ -25,30 +25,35 @@ bool OpenLayerDialog(QWidget* owner, std::string& path) {
   request.startFolder = QString::fromStdString(prefs.GetOpenFolder());
   request.save = false;
   request.mustExist = false;
+  request.multiple = true;
   const QString chosen = ChooseFile(request);
-  if (chosen.isEmpty()) return false;
-  prefs.SetOpenFolder(FolderOf(chosen.toStdString()));
+  for (const QString& name : chosen.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) paths.push_back(name.toStdString());
+  if (paths.empty()) return false;
+  prefs.SetOpenFolder(FolderOf(paths.front()));
   prefs.SaveToConfigFile();
-  path = chosen.toStdString();
   return true;
 }
 
-// Asks for a file and adds it as the newest layer.
+// Asks for files and adds each as the newest layer, in the order chosen.
 bool OpenLayerCommand(LayerList& list, QWidget* owner, const LayerLoadRunner& run) {
-  std::string path;
-  if (!OpenLayerDialog(owner, path)) return false;
-  Layer* layer = nullptr;
-  const auto load = [&] {
-    std::vector<Error> errors;
-    layer = list.AddLayer(path, false, false, &errors);
-    for (const Error& error : errors) ShowError(error);
-  };
-  if (run) {
-    run(path, load);
-  } else {
-    load();
+  std::vector<std::string> paths;
+  if (!OpenLayerDialog(owner, paths)) return false;
+  bool added = false;
+  for (const std::string& path : paths) {
+    Layer* layer = nullptr;
+    const auto load = [&] {
+      std::vector<Error> errors;
+      layer = list.AddLayer(path, false, false, &errors);
+      for (const Error& error : errors) ShowError(error);
+    };
+    if (run) {
+      run(path, load);
+    } else {
+      load();
+    }
+    added = added || layer != nullptr;
   }
-  return layer != nullptr;
+  return added;
 }
 
 // Runs the Save As dialog.
@@ -71,6 +76,7 @@ QString ChooseExportFile(QWidget* parent, const QString& startFolder) {
   dialog.setFileMode(QFileDialog::AnyFile);
   const QString png = LangQString("#20013003:PNG Image (*.png)");
   const QString pdf = LangQString("#20013004:PDF Document (*.pdf)");
+  dialog.setWindowTitle(LangQString(kExportMapTitle));
   dialog.setNameFilters({png, pdf});
   dialog.setDefaultSuffix(QStringLiteral("png"));
   // The suffix a name without one gets follows the kind chosen.

@@ -6,12 +6,14 @@
 #include "app/CommandLine.h"
 #include "app/Commands.h"
 #include "app/gui/MainFrame.h"
+#include "app/gui/Session.h"
 #include "app/gui/SplashWnd.h"
 #include "app/gui/Wiring.h"
 #include "base/AppIdentity.h"
 #include "base/gui/AppResources.h"
 #include "base/Preferences.h"
 #include "lang/gui/LangWidgets.h"
+#include "layers/DefaultTheme.h"
 
 namespace kestrune {
 
@@ -41,10 +43,12 @@ bool CKestruneApp::InitInstance(const std::vector<std::string>& words) {
   fileName_ = FileNameFromCommandLine(words);
   const QString fileName = QString::fromStdString(fileName_);
 
-  if (channelName_.isEmpty()) channelName_ = InstanceChannelName(LangQString(kFrameTitle), CurrentUserName());
+  if (channelName_.isEmpty()) channelName_ = InstanceChannelName(LangQString(kFrameTitle), CurrentUserName(), CurrentDesktopSession());
   role_ = SettleInstance(channelName_, fileName, server_);
   if (role_ == InstanceRole::HandedOver) return false;
 
+  // A file opened without a theme of its own is coloured by its rate at once.
+  SetDefaultThemeOnOpen(true);
   const int set = ChosenResourceSet();
   frame_ = std::make_unique<CMainFrame>(set);
   InstallHooks(frame_.get());
@@ -64,7 +68,12 @@ bool CKestruneApp::InitInstance(const std::vector<std::string>& words) {
   if (fileName_.empty()) CSplashWnd::ShowSplash();
   GetPreferences().LoadFromConfigFile();
   frame_->UpdateCommandStates();
-  if (!fileName_.empty()) frame_->OpenByName(fileName);
+  if (!fileName_.empty()) {
+    frame_->OpenByName(fileName);
+  } else if (SessionRestoreEnabled()) {
+    // Without a file name, the files open at the last exit come back.
+    RestoreSession(*frame_, LoadSession());
+  }
   return true;
 }
 

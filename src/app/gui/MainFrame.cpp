@@ -1,5 +1,8 @@
 #include "app/gui/MainFrame.h"
 
+#include "app/gui/Session.h"
+#include "app/gui/UndoCommand.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -51,8 +54,9 @@ namespace {
 
 CMainFrame* g_frame = nullptr;
 
-// The layers pane's initial width.
-constexpr int kLayersPaneWidth = 150;
+// The layers pane's initial width: room for a name such as
+// "field-boundary.shp" beside the icon and check box, with a scroll bar.
+constexpr int kLayersPaneWidth = 200;
 
 // True for a rectangle that encloses nothing (a layer without records).
 bool IsEmptyRect(const MapRect& r) { return r.left > r.right || r.top > r.bottom; }
@@ -75,7 +79,13 @@ QList<QKeySequence> StandardKeysOf(int commandId) {
       const QList<QKeySequence> quit = QKeySequence::keyBindings(QKeySequence::Quit);
       return quit.isEmpty() ? QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_Q)} : quit;
     }
-    case kIdZoomIn: return QKeySequence::keyBindings(QKeySequence::ZoomIn);
+    case kIdZoomIn: {
+      // Ctrl+= too: the same key as Ctrl++ without Shift on most keyboards.
+      QList<QKeySequence> keys = QKeySequence::keyBindings(QKeySequence::ZoomIn);
+      const QKeySequence equal(Qt::CTRL | Qt::Key_Equal);
+      if (!keys.contains(equal)) keys << equal;
+      return keys;
+    }
     case kIdZoomOut: return QKeySequence::keyBindings(QKeySequence::ZoomOut);
     default: return {};
   }
@@ -121,6 +131,7 @@ CMainFrame::CMainFrame(int resourceSet, QWidget* parent)
   setFocusProxy(mapPane_->AsWidget());
 
   BuildMenus();
+  InstallUndoCommand(*this);
   BuildToolBar();
   AddMapKeys();
   TranslateMenu(menuBar());
@@ -375,6 +386,7 @@ void CMainFrame::OnLoadFinished(Layer* layer, const Error& error, bool cancelled
   if (layer) {
     layers_->Adopt(layer);
     RememberRecentFile(path);
+    RememberDataFolder(path);
     if (layersPane_) layersPane_->RefreshFileList();
     OnZoomActiveFile();
   }
@@ -436,6 +448,20 @@ void CMainFrame::ShowLoadProgress(int64_t recordsRead, int percent) {
   statusBar()->showMessage(progressMessage_);
 }
 
+// The folder of the last data file opened or saved: where Open and Save As start.
+QString CMainFrame::DataFolder() const {
+  const std::string& open = GetPreferences().GetOpenFolder();
+  return QString::fromStdString(open.empty() ? GetPreferences().GetSaveFolder() : open);
+}
+
+// A file's folder becomes the data folder, kept in the preferences.
+void CMainFrame::RememberDataFolder(const QString& path) {
+  const std::string folder = FolderOf(path.toStdString());
+  if (folder.empty() || folder == GetPreferences().GetOpenFolder()) return;
+  GetPreferences().SetOpenFolder(folder);
+  GetPreferences().SaveToConfigFile();
+}
+
 // Open: the dialog and the opening, then the file list and the zoom.
 void CMainFrame::OnFileOpen() {
   // The chosen file is read like any other name: after the one being read.
@@ -466,8 +492,7 @@ void CMainFrame::OnFileCloseAll() {
 void CMainFrame::OnFileSaveAs() {
   Layer* active = ActiveLayer();
   if (!active) return;
-  const QString chosen = saveChooser_ ? saveChooser_(this, QString::fromStdString(GetPreferences().GetSaveFolder()))
-                                      : QString();
+  const QString chosen = saveChooser_ ? saveChooser_(this, DataFolder()) : QString();
   if (chosen.isEmpty()) return;
   const std::string path = chosen.toStdString();
   const FileSetCopyResult result = CopyShapeFileSet(active->GetBasePath(), BasePathOf(path));
@@ -477,11 +502,14 @@ void CMainFrame::OnFileSaveAs() {
     // The layer now stands for the copy; its records are not read again.
     active->SetPathName(result.newShpPath);
     layersPane_->RefreshFileList();
+    // The copy is a file of the user's like any other opened.
+    RememberRecentFile(QString::fromStdString(result.newShpPath));
   }
   const std::string folder = FolderOf(path);
   if (!folder.empty()) {
     GetPreferences().SetSaveFolder(folder);
     GetPreferences().SaveToConfigFile();
+    RememberDataFolder(QString::fromStdString(path));
   }
 }
 
@@ -593,6 +621,8 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     statusBar()->clearMessage();
   }
   SaveWindowState();
+  // The files open now reopen at the next start without a file name.
+  SaveSession(SessionOf(*layers_, ActiveLayer()));
   QMainWindow::closeEvent(event);
 }
 

@@ -74,6 +74,12 @@ class CMainFrame : public QMainWindow {
 
   // True while a file is being read; the window works on meanwhile.
   bool IsBusy() const;
+  // Whether names wait behind the reading under way.
+  bool HasPendingNames() const { return !pendingNames_.empty(); }
+  // The folder of the last data file opened or saved, where Open and Save As
+  // start; a file's folder becomes it.
+  QString DataFolder() const;
+  void RememberDataFolder(const QString& path);
   // Stops the reading in progress (the status bar's Cancel, or Esc): no layer
   // comes of it, and the names waiting their turn are opened next.
   void CancelLoad();

@@ -43,13 +43,26 @@ QString Readable(const QString& text) {
 }  // namespace
 
 // The socket name of a title and user.
-QString InstanceChannelName(const QString& translatedTitle, const QString& userName) {
+QString InstanceChannelName(const QString& translatedTitle, const QString& userName, const QString& desktopSession) {
   QCryptographicHash hash(QCryptographicHash::Sha1);
   hash.addData(translatedTitle.toUtf8());
   hash.addData(QByteArray(1, '\0'));
   hash.addData(userName.toUtf8());
+  if (!desktopSession.isEmpty()) {
+    hash.addData(QByteArray(1, '\0'));
+    hash.addData(desktopSession.toUtf8());
+  }
   const QString digest = QString::fromLatin1(hash.result().toHex().left(12));
   return QStringLiteral("kestrune-%1-%2-%3").arg(Readable(translatedTitle), Readable(userName), digest);
+}
+
+// The display and the login session from the environment.
+QString CurrentDesktopSession() {
+  const QString wayland = qEnvironmentVariable("WAYLAND_DISPLAY");
+  const QString x = qEnvironmentVariable("DISPLAY");
+  const QString session = qEnvironmentVariable("XDG_SESSION_ID");
+  if (wayland.isEmpty() && x.isEmpty() && session.isEmpty()) return {};
+  return wayland + QLatin1Char('|') + x + QLatin1Char('|') + session;
 }
 
 // The login name, or the user id.

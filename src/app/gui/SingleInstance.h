@@ -30,8 +30,15 @@ constexpr int kMaxHandOverBytes = 4096;
 
 // The socket name for a title and a user: readable letters of both and a hash
 // of the exact texts, so titles in any script and any user name give distinct,
-// valid names.
-QString InstanceChannelName(const QString& translatedTitle, const QString& userName);
+// valid names. The desktop session (display and login session) goes into the
+// hash, so viewers of one user on two displays never hand files to each other.
+QString InstanceChannelName(const QString& translatedTitle, const QString& userName,
+                            const QString& desktopSession = QString());
+
+// The desktop session this process runs in: the Wayland display, else the X
+// display, and the login session id, as "WAYLAND|DISPLAY|SESSION"; empty
+// when the environment names none of them.
+QString CurrentDesktopSession();
 
 // The login name of the user running this process.
 QString CurrentUserName();

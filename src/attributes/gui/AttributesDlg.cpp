@@ -6,6 +6,7 @@
 #include <QFrame>
 #include <QPushButton>
 
+#include "attributes/AttributeUndo.h"
 #include "base/Platform.h"
 #include "base/gui/AppFont.h"
 #include "grid/gui/CSpreadSheet.h"
@@ -19,6 +20,7 @@ namespace {
 constexpr QRect kDialogRect(0, 0, 264, 313);
 constexpr QRect kGridRect(8, 8, 188, 296);
 constexpr QRect kOkRect(204, 284, 50, 14);
+constexpr QRect kCancelRect(204, 266, 50, 14);
 
 // Dialog units to pixels by the font's base units, as dialog templates are laid out.
 QRect DialogUnitsToPixels(const QRect& units, const QFont& font) {
@@ -64,6 +66,12 @@ CAttributesDlg::CAttributesDlg(QWidget* parent, const std::string& dbfPath, int 
   ok_->setGeometry(DialogUnitsToPixels(kOkRect, font()));
   ok_->setDefault(true);
   connect(ok_, &QPushButton::clicked, this, &CAttributesDlg::OnOK);
+  // Cancel, as Esc: nothing typed is written.
+  cancel_ = new QPushButton(LangQString(kAttributesCancelText), this);
+  cancel_->setObjectName(QStringLiteral("IDCANCEL"));
+  cancel_->setGeometry(DialogUnitsToPixels(kCancelRect, font()));
+  cancel_->setAutoDefault(false);
+  connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 
   // A table or record that cannot be read leaves only the added rows.
   if (recordIndex_ >= 0) rows_.LoadFileRows(dbfPath_, recordIndex_);
@@ -170,7 +178,11 @@ void CAttributesDlg::OnOK() {
     }
   }
 
+  // The row as it was, for Undo once the edit is written.
+  RowBefore before;
+  const bool kept = ReadRowBefore(dbfPath_, recordIndex_, before);
   const SaveOutcome outcome = SaveAttributeRows(dbfPath_, recordIndex_, rows, rows_.TableLayout());
+  if (outcome.status == SaveStatus::Saved && kept) GetAttributeUndo().Push(std::move(before));
   if (!outcome.message.empty()) {
     ShowMessage(outcome.message, windowTitle().toStdString(), MessageIcon::Warning);
   }

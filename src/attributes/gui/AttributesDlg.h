@@ -23,6 +23,7 @@ constexpr int kAttributesDialogId = 142;
 constexpr int kIdOk = 1;
 constexpr const char* kAttributesTitle = "#10264:Attributes";
 constexpr const char* kAttributesOkText = "#10265:OK";
+constexpr const char* kAttributesCancelText = "#20700001:Cancel";
 // Column 0 (the names) in pixels.
 constexpr int kNameColumnWidth = 100;
 // Capacity of a name cell, in characters with the terminator.
@@ -47,6 +48,7 @@ class CAttributesDlg : public CLangDialog {
 
   CSpreadSheet* Grid() const { return grid_; }
   QPushButton* OkButton() const { return ok_; }
+  QPushButton* CancelButton() const { return cancel_; }
   const AttributeRowList& RowList() const { return rows_; }
   const std::string& GetDbfPath() const { return dbfPath_; }
   int GetRecordIndex() const { return recordIndex_; }
@@ -67,6 +69,7 @@ class CAttributesDlg : public CLangDialog {
   CSpreadSheet* grid_;
   QWidget* placeholder_;
   QPushButton* ok_;
+  QPushButton* cancel_ = nullptr;
   QFont font_;
   AttributeRowList rows_;
   std::string dbfPath_;

@@ -57,14 +57,16 @@ QString RunFileDialog(const FileDialogRequest& request) {
   if (!request.title.isEmpty()) dialog.setWindowTitle(request.title);
   dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   // An open dialog may name a file that does not exist yet unless told otherwise.
-  dialog.setFileMode(request.save || !request.mustExist ? QFileDialog::AnyFile
-                                                        : QFileDialog::ExistingFile);
+  dialog.setFileMode(request.multiple && !request.save       ? QFileDialog::ExistingFiles
+                     : request.save || !request.mustExist ? QFileDialog::AnyFile
+                                                          : QFileDialog::ExistingFile);
   dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
   if (!request.filter.isEmpty()) dialog.setNameFilter(request.filter);
   if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);
   if (!request.startFolder.isEmpty()) dialog.setDirectory(request.startFolder);
   if (dialog.exec() != QDialog::Accepted) return QString();
   const QStringList files = dialog.selectedFiles();
+  if (request.multiple) return files.join(QLatin1Char('\n'));
   return files.isEmpty() ? QString() : files.front();
 }
 

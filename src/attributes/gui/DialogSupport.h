@@ -46,6 +46,7 @@ struct FileDialogRequest {
   bool save = false;      // a save dialog (else an open dialog)
   bool mustExist = false; // open dialogs: only an existing file may be chosen
   bool confirmOverwrite = false;
+  bool multiple = false;  // open dialogs: several existing files, answered one a line
 };
 
 // Answers a file dialog request with the chosen path, or an empty string on Cancel.

@@ -137,10 +137,18 @@ class LayersItemDelegate : public QStyledItemDelegate {
     const LayerListItem* item = reinterpret_cast<const LayerListItem*>(index.data(kItemRole).value<quintptr>());
     if (!item || item->kind != kItemFile) return false;
     bool toggle = false;
-    if (event->type() == QEvent::MouseButtonRelease) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease || type == QEvent::MouseButtonDblClick) {
+      // The box is the press's alone: taken here, the press neither selects
+      // the line nor makes its file active, and release and double click
+      // in the box do nothing more.
       const auto* mouse = static_cast<QMouseEvent*>(event);
-      toggle = mouse->button() == Qt::LeftButton && ShownBoxRect(option.rect).contains(mouse->position().toPoint());
-    } else if (event->type() == QEvent::KeyPress) {
+      if (mouse->button() != Qt::LeftButton || !ShownBoxRect(option.rect).contains(mouse->position().toPoint())) {
+        return false;
+      }
+      if (type != QEvent::MouseButtonPress) return true;
+      toggle = true;
+    } else if (type == QEvent::KeyPress) {
       toggle = static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space;
     }
     if (!toggle) return false;

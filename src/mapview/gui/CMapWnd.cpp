@@ -20,6 +20,7 @@
 #include "layers/LayerList.h"
 #include "mapview/gui/MapTools.h"
 #include "mapview/gui/SelectionCommands.h"
+#include "shapes/SelectionLook.h"
 
 namespace kestrune {
 
@@ -73,6 +74,10 @@ CMapWnd::CMapWnd(QWidget* parent) : QWidget(parent) {
   setMouseTracking(true);
   // The right button belongs to the tools; no menu of the frame's comes up.
   setContextMenuPolicy(Qt::PreventContextMenu);
+  // Selected records are haloed in the platform's highlight colour, here,
+  // in the exported picture and on the printed page alike.
+  const QColor highlight = palette().color(QPalette::Active, QPalette::Highlight);
+  SetSelectionHighlight(RGBColor(highlight.red(), highlight.green(), highlight.blue()));
   view_.SetInvalidateHandler([this] {
     InvalidateMap(true);
     if (viewChanged_) viewChanged_();
@@ -94,12 +99,12 @@ void CMapWnd::SetLayers(LayerList* layers) {
   connect(layers_, &LayerList::layersChanged, this, [this] { InvalidateMap(true); });
 }
 
-// The whole map, or the pixels of a map area with a pixel to spare.
+// The whole map, or the pixels of a map area with room for a selection's halo.
 void CMapWnd::RepaintMapArea(const MapRect& area) {
   if (area == kWholeMap) {
     InvalidateMap(true);
   } else {
-    view_.Transform().InvalidateWorldRect(*this, area, true, 1);
+    view_.Transform().InvalidateWorldRect(*this, area, true, kSelectionRepaintPixels);
   }
 }
 
@@ -241,6 +246,16 @@ void CMapWnd::resizeEvent(QResizeEvent* event) {
 
 // Arrow keys pan; A zooms to all files, I in and O out.
 void CMapWnd::keyPressEvent(QKeyEvent* event) {
+  // Esc ends a drag in progress without its action; the key goes no further.
+  if (event->key() == Qt::Key_Escape && capture_) {
+    ReleaseCapture();
+    if (CRubberBand* band = CRubberBand::Current()) {
+      band->Draw(*this, kBandEraseOnly);
+      delete band;
+    }
+    event->accept();
+    return;
+  }
   switch (VirtualKeyOf(event->key())) {
     case kKeyLeft: view_.PanLeft(); break;
     case kKeyUp: view_.PanUp(); break;

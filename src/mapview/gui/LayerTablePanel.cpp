@@ -11,7 +11,11 @@
 #include <QItemSelection>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QHelpEvent>
+#include <QStyledItemDelegate>
+#include <QToolTip>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -41,7 +45,47 @@ const OperatorChoice kOperators[] = {
     {FindOperator::Contains, kLayerTableContains}, {FindOperator::IsEmpty, kLayerTableIsEmpty},
 };
 
+// Paints a cell selected when its row's record is marked, whatever the
+// view's selection model holds: a selection of any size costs the painting
+// of a cell nothing.
+class MarkDelegate : public QStyledItemDelegate {
+ public:
+  explicit MarkDelegate(CLayerTablePanel* panel) : QStyledItemDelegate(panel), panel_(panel) {}
+
+  // A cut cell's whole text as its tooltip; no tooltip for a cell shown whole.
+  bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) override {
+    if (event && event->type() == QEvent::ToolTip) {
+      const QString tip = panel_->CellToolTip(index.row(), index.column());
+      if (tip.isEmpty()) {
+        QToolTip::hideText();
+      } else {
+        QToolTip::showText(event->globalPos(), tip, view, option.rect);
+      }
+      return true;
+    }
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
+  }
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->state.setFlag(QStyle::State_Selected, panel_->IsRowMarked(index.row()));
+  }
+
+ private:
+  CLayerTablePanel* panel_;
+};
+
 }  // namespace
+
+// ---------------------------------------------------------------- selection model
+
+// Kept as the view expects, and told to the panel.
+void GestureSelectionModel::select(const QItemSelection& selection, QItemSelectionModel::SelectionFlags command) {
+  QItemSelectionModel::select(selection, command);
+  if (handler_) handler_(selection, command);
+}
 
 // ---------------------------------------------------------------- model
 
@@ -89,6 +133,13 @@ QVariant LayerTableItemModel::data(const QModelIndex& index, int role) const {
 // Field names above, record numbers beside; a new column sorts ascending first.
 QVariant LayerTableItemModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (role == Qt::InitialSortOrderRole) return int(Qt::AscendingOrder);
+  // The whole field name, its type letter and width, however narrow the column.
+  if (role == Qt::ToolTipRole && orientation == Qt::Horizontal && section >= 0 && section < table_.ColumnCount()) {
+    const DbfField& field = table_.Field(section);
+    QString tip = QStringLiteral("%1 (%2 %3").arg(table_.FieldName(section), QChar(field.letter)).arg(field.length);
+    if (table_.Kind(section) == ColumnKind::Number) tip += QStringLiteral(".%1").arg(field.decimals);
+    return tip + QLatin1Char(')');
+  }
   if (role != Qt::DisplayRole) return QAbstractTableModel::headerData(section, orientation, role);
   if (orientation == Qt::Horizontal) {
     return section >= 0 && section < table_.ColumnCount() ? table_.FieldName(section) : QVariant();
@@ -156,10 +207,23 @@ CLayerTablePanel::CLayerTablePanel(QWidget* parent) : QDockWidget(parent) {
   view_ = new QTableView(body);
   view_->setObjectName(QStringLiteral("LayerTableView"));
   view_->setModel(model_);
+  QItemSelectionModel* defaultSelection = view_->selectionModel();
+  auto* gestures = new GestureSelectionModel(model_, view_);
+  gestures->SetHandler([this](const QItemSelection& selection, QItemSelectionModel::SelectionFlags command) {
+    if (!syncing_) ApplyGesture(selection, command);
+  });
+  view_->setSelectionModel(gestures);
+  delete defaultSelection;
+  view_->setItemDelegate(new MarkDelegate(this));
+  view_->viewport()->installEventFilter(this);
+  view_->verticalHeader()->setHighlightSections(false);
+  view_->horizontalHeader()->setHighlightSections(false);
   view_->setSelectionBehavior(QAbstractItemView::SelectRows);
   view_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   view_->setWordWrap(false);
+  // Columns fit their content from the first rows read, not the whole table.
+  view_->horizontalHeader()->setResizeContentsPrecision(LayerTable::kBlockRows);
   view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 4);
   // No sort until a header is clicked; then ascending, then descending.
@@ -178,7 +242,6 @@ CLayerTablePanel::CLayerTablePanel(QWidget* parent) : QDockWidget(parent) {
     valueEdit_->setEnabled(FindOperator(operatorBox_->currentData().toInt()) != FindOperator::IsEmpty);
   });
   connect(view_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) { OpenAttributes(index.row()); });
-  connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { SyncToLayer(); });
   // A new order of the rows: the selection is put back from the map's.
   connect(model_, &QAbstractItemModel::modelReset, this, [this] { SyncFromLayer(); });
 
@@ -222,39 +285,131 @@ void CLayerTablePanel::ShowLayer(Layer* layer) {
   for (QWidget* w : std::initializer_list<QWidget*>{fieldBox_, operatorBox_, valueEdit_, selectButton_, addButton_}) {
     w->setEnabled(ok && table.ColumnCount() > 0);
   }
+  FitColumns();
   SyncFromLayer();
+}
+
+// Each column as wide as its name and the first rows' texts, up to a limit;
+// a cell cut by it shows whole in its tooltip.
+void CLayerTablePanel::FitColumns() {
+  const int most = view_->fontMetrics().horizontalAdvance(QLatin1Char('0')) * kLayerTableWidestColumnChars;
+  for (int c = 0; c < model_->columnCount(); ++c) {
+    view_->resizeColumnToContents(c);
+    if (view_->columnWidth(c) > most) view_->setColumnWidth(c, most);
+  }
+}
+
+// The tooltip of a cell whose text does not fit its column: the whole text,
+// wrapped when long; empty for a cell shown whole.
+QString CLayerTablePanel::CellToolTip(int row, int column) const {
+  const QString text = model_->data(model_->index(row, column), Qt::DisplayRole).toString();
+  if (text.isEmpty()) return {};
+  // The room the cell leaves its text: the column less the item's margins.
+  const int margin = view_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view_) + 1;
+  const int room = view_->columnWidth(column) - 2 * margin;
+  if (view_->fontMetrics().horizontalAdvance(text) <= room) return {};
+  // Rich text, so the tip wraps a long text instead of one line across the screen.
+  return QStringLiteral("<p>") + text.toHtmlEscaped() + QStringLiteral("</p>");
 }
 
 // The records of view rows become the layer's selection.
 void CLayerTablePanel::SelectRows(const std::vector<int>& rows) {
-  QItemSelection selection;
-  std::vector<int> sorted = rows;
-  std::sort(sorted.begin(), sorted.end());
-  const int columns = std::max(1, model_->columnCount());
-  for (size_t i = 0; i < sorted.size();) {
-    size_t j = i;
-    while (j + 1 < sorted.size() && sorted[j + 1] <= sorted[j] + 1) ++j;
-    selection.select(model_->index(sorted[i], 0), model_->index(sorted[j], columns - 1));
-    i = j + 1;
+  const LayerTable& table = model_->Table();
+  marked_.assign(size_t(table.RowCount()) + 1, 0);
+  for (int row : rows) {
+    const int record = table.RecordAt(row);
+    if (record >= 1) marked_[size_t(record)] = 1;
   }
-  view_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  SyncToLayer();
 }
 
-// The view's rows onto the map: their records, every parcel of each.
+// A Ctrl+click toggles by what the selection model holds: a row the map
+// selected is put there first (one row, quietly), so the click takes it off.
+bool CLayerTablePanel::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == view_->viewport() && event->type() == QEvent::MouseButtonPress) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    const QModelIndex index = view_->indexAt(mouse->position().toPoint());
+    if ((mouse->modifiers() & Qt::ControlModifier) && index.isValid() && IsRowMarked(index.row()) &&
+        !view_->selectionModel()->isSelected(index)) {
+      syncing_ = true;
+      view_->selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+      syncing_ = false;
+    }
+  }
+  return QDockWidget::eventFilter(watched, event);
+}
+
+// Rows whose record is marked, in view order.
+std::vector<int> CLayerTablePanel::SelectedRows() const {
+  std::vector<int> rows;
+  const LayerTable& table = model_->Table();
+  for (int row = 0; row < table.RowCount(); ++row) {
+    if (IsRowMarked(row)) rows.push_back(row);
+  }
+  return rows;
+}
+
+bool CLayerTablePanel::IsRowMarked(int row) const {
+  const int record = model_->Table().RecordAt(row);
+  return record >= 1 && size_t(record) < marked_.size() && marked_[size_t(record)];
+}
+
+// The rows of the gesture change the marks of the base it starts from: the
+// marks as they are, none when it clears, or the last gesture's base when it
+// continues that one (a drag that grows and shrinks).
+void CLayerTablePanel::ApplyGesture(const QItemSelection& selection, QItemSelectionModel::SelectionFlags command) {
+  if (command == QItemSelectionModel::NoUpdate) return;
+  const LayerTable& table = model_->Table();
+  const size_t size = size_t(table.RowCount()) + 1;
+  if (marked_.size() != size) marked_.assign(size, 0);
+  if (!(command & QItemSelectionModel::Current) || gestureBase_.size() != size) gestureBase_ = marked_;
+  if (command & QItemSelectionModel::Clear) gestureBase_.assign(size, 0);
+  marked_ = gestureBase_;
+  for (const QItemSelectionRange& range : selection) {
+    for (int row = std::max(0, range.top()); row <= range.bottom() && row < table.RowCount(); ++row) {
+      const size_t record = size_t(table.RecordAt(row));
+      if (command & QItemSelectionModel::Toggle) {
+        marked_[record] = !gestureBase_[record];
+      } else if (command & QItemSelectionModel::Deselect) {
+        marked_[record] = 0;
+      } else if (command & QItemSelectionModel::Select) {
+        marked_[record] = 1;
+      }
+    }
+  }
+  SyncToLayer();
+}
+
+// The marked records become the map's selection, every parcel of each; the
+// marks then show what the layer took.
 void CLayerTablePanel::SyncToLayer() {
   if (syncing_) return;
   Layer* layer = ShownLayer();
   if (!layer) return;
-  const LayerTable& table = model_->Table();
   std::vector<int> records;
-  for (const QItemSelectionRange& range : view_->selectionModel()->selection()) {
-    for (int row = range.top(); row <= range.bottom(); ++row) records.push_back(table.RecordAt(row));
+  for (size_t r = 1; r < marked_.size(); ++r) {
+    if (marked_[r]) records.push_back(int(r));
   }
   syncing_ = true;
   layer->ClearSelection();
   layer->SelectRecords(RecordsByNumber(*layer, records));
   syncing_ = false;
+  MarkFromLayer();
+  view_->viewport()->update();
   UpdateCounts();
+}
+
+// The layer's selected record numbers as marks; false without a shown table.
+bool CLayerTablePanel::MarkFromLayer() {
+  Layer* layer = ShownLayer();
+  const LayerTable& table = model_->Table();
+  marked_.assign(size_t(table.RowCount()) + 1, 0);
+  if (!layer || !table.IsOpen()) return false;
+  bool any = false;
+  for (int r : SelectedRecordNumbers(*layer)) {
+    if (r >= 1 && r <= table.RowCount()) marked_[size_t(r)] = any = true;
+  }
+  return any;
 }
 
 // A selection made elsewhere is taken over once the event that made it is done
@@ -274,20 +429,24 @@ void CLayerTablePanel::showEvent(QShowEvent* event) {
   SyncFromLayer();
 }
 
-// The layer's selection into the rows, the first of them into view.
+// The layer's selection into the marks, the first marked row into view. The
+// view's selection model keeps no rows of it: painting a row asks its mark,
+// so restoring a selection after a sort costs one pass over the table.
 void CLayerTablePanel::SyncFromLayer() {
-  Layer* layer = ShownLayer();
   syncing_ = true;
-  if (!layer || !model_->Table().IsOpen()) {
-    view_->clearSelection();
-  } else {
-    const std::vector<int> rows = model_->Table().RowsOfRecords(SelectedRecordNumbers(*layer));
-    SelectRows(rows);
-    if (!rows.empty()) {
-      view_->scrollTo(model_->index(*std::min_element(rows.begin(), rows.end()), 0));
+  view_->selectionModel()->clearSelection();
+  syncing_ = false;
+  gestureBase_.clear();
+  if (MarkFromLayer()) {
+    const LayerTable& table = model_->Table();
+    for (int row = 0; row < table.RowCount(); ++row) {
+      if (IsRowMarked(row)) {
+        view_->scrollTo(model_->index(row, 0));
+        break;
+      }
     }
   }
-  syncing_ = false;
+  view_->viewport()->update();
   UpdateCounts();
 }
 

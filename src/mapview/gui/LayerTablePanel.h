@@ -8,6 +8,10 @@
 
 #include <QAbstractTableModel>
 #include <QDockWidget>
+#include <QItemSelectionModel>
+
+#include <functional>
+#include <vector>
 
 #include "attributes/LayerTable.h"
 
@@ -33,6 +37,8 @@ constexpr const char* kLayerTableIsEmpty = "#20014025:is empty";
 constexpr const char* kLayerTableCounts = "#20014026:%d records, %d selected";
 constexpr const char* kLayerTableNoTable = "#20014027:The active file has no table that can be read.";
 constexpr const char* kLayerTableFindTip = "#20014028:Find records by one field's value";
+// The widest a column is made to fit its content, in digit widths.
+constexpr int kLayerTableWidestColumnChars = 40;
 
 // The table view's model over a LayerTable: cells read on demand, numbers
 // right-aligned, the record number in the row header, read-only.
@@ -60,6 +66,22 @@ class LayerTableItemModel : public QAbstractTableModel {
   mutable LayerTable table_;
 };
 
+// The view's selection model: every gesture (a click, a drag, a key, Select
+// All) is handed to a handler as well as kept, so the panel turns it into
+// the layer's selection; what shows as selected comes from the panel's marks.
+class GestureSelectionModel : public QItemSelectionModel {
+  Q_OBJECT
+ public:
+  using Handler = std::function<void(const QItemSelection&, QItemSelectionModel::SelectionFlags)>;
+  GestureSelectionModel(QAbstractItemModel* model, QObject* parent) : QItemSelectionModel(model, parent) {}
+  void SetHandler(Handler handler) { handler_ = std::move(handler); }
+  using QItemSelectionModel::select;
+  void select(const QItemSelection& selection, QItemSelectionModel::SelectionFlags command) override;
+
+ private:
+  Handler handler_;
+};
+
 class CLayerTablePanel : public QDockWidget {
   Q_OBJECT
  public:
@@ -77,6 +99,14 @@ class CLayerTablePanel : public QDockWidget {
 
   // Selects the records of the view rows (from 0) on the map, as a row selection would.
   void SelectRows(const std::vector<int>& rows);
+  // The view rows (from 0, ascending) whose records are selected on the map.
+  std::vector<int> SelectedRows() const;
+  // Whether a view row's record is selected (as the view paints it).
+  bool IsRowMarked(int row) const;
+  // The whole text of a cell its column cuts (wrapped rich text), else empty.
+  QString CellToolTip(int row, int column) const;
+  // Sizes the columns to their names and first rows, up to a limit.
+  void FitColumns();
   // Runs the find line's condition: replace the selection, or add to it.
   void RunFind(bool add);
   // Zooms the map to the layer's selection.
@@ -96,12 +126,18 @@ class CLayerTablePanel : public QDockWidget {
  protected:
   // A hidden panel follows no selection; shown again, it takes the map's.
   void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // The map's selection into the view's rows (and the first one into view).
   void SyncFromLayer();
-  // The view's selected rows onto the map.
+  // A gesture of the view's selection model onto the marks and the map: the
+  // rows selected, deselected or toggled, cleared first when it says so; a
+  // gesture that continues the last one (a drag) starts from the same base.
+  void ApplyGesture(const QItemSelection& selection, QItemSelectionModel::SelectionFlags command);
+  // The marks onto the map, as its selection.
   void SyncToLayer();
+  bool MarkFromLayer();
   void UpdateCounts();
   void OnLayerSelectionChanged(Layer& layer);
 
@@ -119,6 +155,10 @@ class CLayerTablePanel : public QDockWidget {
   QPushButton* selectButton_ = nullptr;
   QPushButton* addButton_ = nullptr;
   QPushButton* zoomButton_ = nullptr;
+  // Per record number (index 0 unused): selected on the map; the base a
+  // continued gesture starts from.
+  std::vector<char> marked_;
+  std::vector<char> gestureBase_;
   bool syncing_ = false;
   bool syncQueued_ = false;
 };

@@ -78,7 +78,8 @@ void CRubberBand::Draw(QWidget& window, int phase) {
   }
 }
 
-// The outline in the grey not-xor pen: light grey over white, dark over black.
+// The outline in two contrasting colours, black under white dashes, so it
+// shows over any ground: dense points, white paper or a dark fill.
 void CRubberBand::Paint(QPainter& painter) const {
   if (!drawn_) return;
   const DeviceRect r = Normalised(lastDrawn_);
@@ -87,16 +88,19 @@ void CRubberBand::Paint(QPainter& painter) const {
   if (w <= 0 || h <= 0) return;
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing, false);
-  painter.setCompositionMode(QPainter::RasterOp_NotSourceXorDestination);
-  const QColor grey = ToQColor(kRubberBandColor);
+  painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
   if (w <= 2 || h <= 2) {
-    // The outline is solid; each pixel once, so the xor does not cancel itself.
-    painter.fillRect(QRect(r.left, r.top, w, h), grey);
+    painter.fillRect(QRect(r.left, r.top, w, h), ToQColor(kRubberBandDark));
   } else {
-    QPen pen(grey, 0, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
-    pen.setCosmetic(true);
-    painter.setPen(pen);
+    QPen dark(ToQColor(kRubberBandDark), 0, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
+    dark.setCosmetic(true);
     painter.setBrush(Qt::NoBrush);
+    painter.setPen(dark);
+    painter.drawRect(QRect(r.left, r.top, w - 1, h - 1));
+    QPen light(ToQColor(kRubberBandLight), 0, Qt::CustomDashLine, Qt::FlatCap, Qt::MiterJoin);
+    light.setCosmetic(true);
+    light.setDashPattern({4, 4});
+    painter.setPen(light);
     painter.drawRect(QRect(r.left, r.top, w - 1, h - 1));
   }
   painter.restore();

@@ -22,8 +22,9 @@ constexpr int kBandMove = 0;      // erase the last rectangle, draw the current 
 constexpr int kBandEraseOnly = 1;
 constexpr int kBandDrawOnly = 2;
 
-// The band's pen: one pixel of RGB(192, 192, 192), combined "not xor" with the map.
-constexpr Color kRubberBandColor = 0xC0C0C0;
+// The band's two colours: a solid dark line under light dashes.
+constexpr Color kRubberBandDark = 0x000000;
+constexpr Color kRubberBandLight = 0xFFFFFF;
 
 // The rectangle dragged out with the left button; one at a time per process.
 // The map window paints the drawn rectangle over the layers, so "drawing" a

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -23,6 +24,7 @@
 #include "app/Commands.h"
 #include "app/gui/AboutDlg.h"
 #include "app/gui/MainFrame.h"
+#include "layers/gui/CLayersWnd.h"
 #include "base/gui/PaneInterfaces.h"
 #include "base/Preferences.h"
 #include "lang/LangFile.h"
@@ -83,6 +85,7 @@ TEST_F(MainFrameTest, StandardSetMenuAndToolbarInOrderWithDefaultTexts) {
             (std::vector<std::string>{
                 "[&File  ", "32771|&Open...", "[Open &Recent", "]", "32775|&Close", "32799|&Close &All", "-",
                 "32801|Save As...", "32773|&Print", "32774|Print Pre&view", "32810|&Export Map Image...", "-", "[Units", "32808|&U.S.", "32809|Metric", "]", "-", "32770|E&xit", "]",
+                "[&Edit", "0|&Undo Attribute Edit", "]",
                 "[&View  ", "32792|&Zoom Tool", "32793|Zoom In \t &I", "32794|Zoom Out \t &O",
                 "32795|Zoom All \t &A", "32800|Zoom Active &File", "-", "32797|&Display Settings",
                 "32840|Layer &Table", "]", "[&Log  ", "32807|&Notes", "]", "[&Help", "32790|&About...", "]"}));
@@ -110,6 +113,7 @@ TEST_F(MainFrameTest, VantrelSetAddsShowMeAndSummaryTotals) {
   EXPECT_EQ(menu, (std::vector<std::string>{
                       "[&File  ", "32771|&Open...", "[Open &Recent", "]", "32775|&Close", "32799|&Close &All", "-",
                       "32801|Save As...", "32773|&Print", "32774|Print Pre&view", "32810|&Export Map Image...", "-", "32770|E&xit", "]",
+                "[&Edit", "0|&Undo Attribute Edit", "]",
                       "[&View  ", "32792|&Zoom Tool", "32793|Zoom In \t &I", "32794|Zoom Out \t &O",
                       "32795|Zoom All \t &A", "32800|Zoom Active &File", "-", "32797|&Display Settings",
                       "32806|&Show Me", "32840|Layer &Table", "]",
@@ -192,7 +196,7 @@ TEST_F(MainFrameTest, UnitsMoveTheCheckMarkAndAreSavedAtOnce) {
   EXPECT_TRUE(stored.IsMetric());
 }
 
-TEST_F(MainFrameTest, SplitterHoldsTheLayersPaneAt150PixelsAndTheMapGetsTheRest) {
+TEST_F(MainFrameTest, SplitterHoldsTheLayersPaneAt200PixelsAndTheMapGetsTheRest) {
   CMainFrame frame(kStandardSet);
   frame.resize(1000, 700);
   frame.show();
@@ -200,11 +204,16 @@ TEST_F(MainFrameTest, SplitterHoldsTheLayersPaneAt150PixelsAndTheMapGetsTheRest)
   ASSERT_EQ(frame.Splitter()->count(), 2);
   EXPECT_EQ(frame.Splitter()->widget(0), frame.LayersPane()->AsWidget());
   EXPECT_EQ(frame.Splitter()->widget(1), frame.MapPane()->AsWidget());
-  EXPECT_EQ(frame.Splitter()->sizes().at(0), 150);
+  EXPECT_EQ(frame.Splitter()->sizes().at(0), 200);
   EXPECT_GT(frame.Splitter()->sizes().at(1), 700);
+  // A usual file name fits its line: past the icon and the check box (55 pixels).
+  auto* pane = dynamic_cast<CLayersWnd*>(frame.LayersPane());
+  ASSERT_NE(pane, nullptr);
+  EXPECT_GE(pane->FileList()->viewport()->width() - QFontMetrics(pane->NormalFont()).horizontalAdvance("field-boundary.shp"),
+            55);
   frame.resize(1200, 700);
   QTest::qWait(20);
-  EXPECT_EQ(frame.Splitter()->sizes().at(0), 150);
+  EXPECT_EQ(frame.Splitter()->sizes().at(0), 200);
   // The map's view follows its window.
   EXPECT_EQ(frame.MapPane()->GetMapView().ClientWidth(), frame.MapPane()->AsWidget()->width());
   EXPECT_EQ(frame.focusProxy(), frame.MapPane()->AsWidget());

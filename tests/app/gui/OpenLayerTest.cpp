@@ -3,6 +3,7 @@
 // set up from a request.
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <QDir>
 #include <QFileDialog>
@@ -32,9 +33,9 @@ TEST_F(OpenLayerTest, TheDialogStartsInTheOpenFolderAndRemembersTheChosenOne) {
   const std::string chosen = (dir_ / "north" / "yield.shp").string();
   ChooserScope chooser{QString::fromStdString(chosen)};
   QWidget owner;
-  std::string path;
-  ASSERT_TRUE(OpenLayerDialog(&owner, path));
-  EXPECT_EQ(path, chosen);
+  std::vector<std::string> paths;
+  ASSERT_TRUE(OpenLayerDialog(&owner, paths));
+  EXPECT_EQ(paths, std::vector<std::string>{chosen});
   ASSERT_EQ(chooser.requests.size(), 1u);
   const FileDialogRequest& r = chooser.requests[0];
   EXPECT_EQ(r.title, "Open Layer");
@@ -43,15 +44,16 @@ TEST_F(OpenLayerTest, TheDialogStartsInTheOpenFolderAndRemembersTheChosenOne) {
   EXPECT_EQ(r.parent, &owner);
   EXPECT_FALSE(r.save);
   EXPECT_FALSE(r.mustExist);
+  EXPECT_TRUE(r.multiple);
   const std::string folder = (dir_ / "north").string();
   EXPECT_EQ(GetPreferences().GetOpenFolder(), folder);
   EXPECT_EQ(prefs_.Stored().GetOpenFolder(), folder);
 
   // Cancel: no path, the folder stays.
   chooser.SetAnswer(QString());
-  path = "left over";
-  EXPECT_FALSE(OpenLayerDialog(&owner, path));
-  EXPECT_TRUE(path.empty());
+  paths = {"left over"};
+  EXPECT_FALSE(OpenLayerDialog(&owner, paths));
+  EXPECT_TRUE(paths.empty());
   EXPECT_EQ(prefs_.Stored().GetOpenFolder(), folder);
 }
 
@@ -68,6 +70,14 @@ TEST_F(OpenLayerTest, TheOpenCommandAddsTheChosenFileAsTheNewestLayer) {
   EXPECT_EQ(list.Layers()[0]->GetFileName(), "yield-simple1.shp");
   EXPECT_EQ(list.Layers()[0]->GetRecordCount(), 3365u);
   EXPECT_EQ(list.Layers()[1]->GetFileName(), "boundary-simple1.shp");
+
+  // Several files chosen at once open in the order chosen, the last newest.
+  LayerList many;
+  chooser.SetAnswer(QString::fromStdString(points.string() + "\n" + field.string()));
+  EXPECT_TRUE(OpenLayerCommand(many, nullptr));
+  ASSERT_EQ(many.GetCount(), 2);
+  EXPECT_EQ(many.Layers()[0]->GetFileName(), "boundary-simple1.shp");
+  EXPECT_EQ(many.Layers()[1]->GetFileName(), "yield-simple1.shp");
 
   // A name typed that does not exist gives an empty layer of that name.
   chooser.SetAnswer(QString::fromStdString((dir_ / "new.shp").string()));

@@ -77,6 +77,35 @@ TEST(HandOverChannel, NamesDependOnTitleAndUserAndAreSafe) {
   EXPECT_FALSE(CurrentUserName().isEmpty());
 }
 
+// One user on two displays or in two login sessions gets two sockets; the
+// session comes from the environment.
+TEST(HandOverChannel, NamesDependOnTheDesktopSession) {
+  const QString none = InstanceChannelName("Quillmer Kestrune", "grower");
+  const QString first = InstanceChannelName("Quillmer Kestrune", "grower", "|:0|3");
+  EXPECT_EQ(first, InstanceChannelName("Quillmer Kestrune", "grower", "|:0|3"));
+  for (const char* other : {"|:1|3", "|:0|4", "wayland-0||3"}) {
+    EXPECT_NE(first, InstanceChannelName("Quillmer Kestrune", "grower", other)) << other;
+  }
+  EXPECT_NE(first, none);
+  EXPECT_TRUE(first.startsWith("kestrune-Quillmer_Kestrune-grower-"));
+  struct Env {
+    const char* wayland;
+    const char* display;
+    const char* session;
+    const char* expected;
+  };
+  const QByteArray saved[] = {qgetenv("WAYLAND_DISPLAY"), qgetenv("DISPLAY"), qgetenv("XDG_SESSION_ID")};
+  for (const Env& e : {Env{"", ":1", "7", "|:1|7"}, Env{"wayland-1", ":0", "", "wayland-1|:0|"}, Env{"", "", "", ""}}) {
+    qputenv("WAYLAND_DISPLAY", e.wayland);
+    qputenv("DISPLAY", e.display);
+    qputenv("XDG_SESSION_ID", e.session);
+    EXPECT_EQ(CurrentDesktopSession(), QString(e.expected));
+  }
+  qputenv("WAYLAND_DISPLAY", saved[0]);
+  qputenv("DISPLAY", saved[1]);
+  qputenv("XDG_SESSION_ID", saved[2]);
+}
+
 // A channel name no other test or viewer uses.
 QString UniqueChannel() {
   static std::atomic<int> counter{0};

@@ -102,6 +102,37 @@ TEST_F(LayersWndTest, WithNoFileAllThreeControlsAreEmptyAndDoubleClicksDoNothing
   EXPECT_EQ(wnd->LegendLabel()->text(), "Legend");
 }
 
+// A click on a file's check box hides or shows it and nothing else: the
+// active file, its theme and its legend stay; a click on the name activates.
+TEST_F(LayersWndTest, ACheckBoxClickLeavesTheActiveFileAlone) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  ASSERT_TRUE(Open(CopyTestSet("field/ssurgo-simple1.shp")));
+  ASSERT_TRUE(Open(CopyTestSet("field/as-applied-simple1.shp")));
+  CLayersWnd* wnd = LayersWnd();
+  QListWidget* list = wnd->FileList();
+  Layer* applied = Active();
+  ASSERT_EQ(applied->GetFileName(), "as-applied-simple1.shp");
+  const std::vector<std::string> theme = ComboTexts(wnd->ThemeBox());
+  const QRect soils = list->visualItemRect(list->item(1));
+  // The box sits right of the file icon; its middle.
+  const QPoint box(soils.left() + 37 + 1 + 7, soils.center().y());
+  Layer* soilLayer = CLayersWnd::ItemOf(list->item(1))->layer;
+  for (bool hiddenAfter : {true, false}) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, box);
+    EXPECT_EQ(soilLayer->IsHidden(), hiddenAfter);
+    EXPECT_EQ(Active(), applied);
+    EXPECT_EQ(frame_->Layers().GetActiveLayer(), applied);
+    EXPECT_EQ(list->currentRow(), 0);
+    EXPECT_EQ(ComboTexts(wnd->ThemeBox()), theme);
+  }
+  // A double click on the box toggles twice and zooms nowhere.
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, box);
+  EXPECT_EQ(Active(), applied);
+  // The name still makes the file active.
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(soils.right() - 10, soils.center().y()));
+  EXPECT_EQ(Active(), soilLayer);
+}
+
 TEST_F(LayersWndTest, FilesAreListedNewestFirstAndTheNewestIsActive) {
   KESTRUNE_TESTDATA_OR_SKIP(data);
   ASSERT_TRUE(Open(CopyTestSet("field/boundary-simple1.shp")));

@@ -7,6 +7,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QTableView>
 
 #include "app/Commands.h"
@@ -33,13 +34,8 @@ class LayerTablePanelTest : public ViewerFixture {
     QCoreApplication::processEvents();
     return frame_->LayerTablePanel();
   }
-  // The view rows selected, ascending.
-  static std::vector<int> SelectedRows(CLayerTablePanel* panel) {
-    std::vector<int> rows;
-    for (const QModelIndex& index : panel->View()->selectionModel()->selectedRows()) rows.push_back(index.row());
-    std::sort(rows.begin(), rows.end());
-    return rows;
-  }
+  // The view rows shown selected, ascending.
+  static std::vector<int> SelectedRows(CLayerTablePanel* panel) { return panel->SelectedRows(); }
 };
 
 using V = std::vector<int>;
@@ -125,6 +121,129 @@ TEST_F(LayerTablePanelTest, HeaderClicksSortAscendingThenDescendingKeepingTheSel
   EXPECT_EQ(model->data(model->index(0, 0), Qt::DisplayRole).toString(), "50.00");
   EXPECT_EQ(SelectedRows(panel), (V{0}));
   EXPECT_EQ(SelectedRecordNumbers(*Active()), (V{3}));
+}
+
+// Clicks, Ctrl+clicks, Shift+clicks and a drag that grows and shrinks reach
+// the map as the same rows, and the rows paint selected.
+TEST_F(LayerTablePanelTest, MouseGesturesOnRowsSelectTheirRecords) {
+  CLayerTablePanel* panel = OpenPoints();
+  ASSERT_NE(panel, nullptr);
+  QTableView* view = panel->View();
+  const auto at = [&](int row) { return view->visualRect(panel->Model()->index(row, 0)).center(); };
+  struct Step {
+    const char* what;
+    Qt::KeyboardModifiers modifiers;
+    int row;
+    V records;
+  };
+  const Step steps[] = {
+      {"click", {}, 1, {2}},
+      {"ctrl adds", Qt::ControlModifier, 3, {2, 4}},
+      {"ctrl removes", Qt::ControlModifier, 1, {4}},
+      {"shift extends from the anchor", Qt::ShiftModifier, 4, {2, 3, 4, 5}},
+      {"click replaces", {}, 0, {1}},
+  };
+  for (const Step& step : steps) {
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, step.modifiers, at(step.row));
+    EXPECT_EQ(SelectedRecordNumbers(*Active()), step.records) << step.what;
+    EXPECT_EQ(SelectedRows(panel), [&] {
+      V rows;
+      for (int r : step.records) rows.push_back(r - 1);
+      return rows;
+    }()) << step.what;
+  }
+  // A map selection added to by a Ctrl+click keeps what the map chose.
+  Active()->ClearSelection();
+  Active()->SelectRecords(RecordsByNumber(*Active(), {5}));
+  QCoreApplication::processEvents();
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, at(0));
+  EXPECT_EQ(SelectedRecordNumbers(*Active()), (V{1, 5}));
+  // A Ctrl+click on a row the map selected takes it off.
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, at(4));
+  EXPECT_EQ(SelectedRecordNumbers(*Active()), (V{1}));
+  // A drag down to row 3 and back up to row 1 leaves rows 0 and 1.
+  QTest::mousePress(view->viewport(), Qt::LeftButton, {}, at(0));
+  QMouseEvent down(QEvent::MouseMove, at(3), view->viewport()->mapToGlobal(at(3)), Qt::NoButton, Qt::LeftButton, {});
+  QApplication::sendEvent(view->viewport(), &down);
+  EXPECT_EQ(SelectedRecordNumbers(*Active()), (V{1, 2, 3, 4}));
+  QMouseEvent up(QEvent::MouseMove, at(1), view->viewport()->mapToGlobal(at(1)), Qt::NoButton, Qt::LeftButton, {});
+  QApplication::sendEvent(view->viewport(), &up);
+  QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at(1));
+  EXPECT_EQ(SelectedRecordNumbers(*Active()), (V{1, 2}));
+  // The cells paint selected from the marks, not from the selection model.
+  EXPECT_TRUE(panel->IsRowMarked(1));
+  EXPECT_FALSE(panel->IsRowMarked(2));
+}
+
+// A large scattered selection survives sorts both ways, row for row.
+TEST_F(LayerTablePanelTest, SortingKeepsALargeScatteredSelection) {
+  std::vector<XY> points;
+  std::vector<double> rates;
+  for (int i = 0; i < 20000; ++i) {
+    points.push_back({-95.0 + 0.00001 * i, 42.0});
+    rates.push_back((i * 7919) % 20000);
+  }
+  ASSERT_TRUE(Open(WritePointSet(dir_, "big", points, rates)));
+  frame_->ExecuteCommand(kIdLayerTable);
+  CLayerTablePanel* panel = frame_->LayerTablePanel();
+  ASSERT_NE(panel, nullptr);
+  V chosen;
+  for (int r = 1; r <= 20000; r += 3) chosen.push_back(r);
+  Active()->SelectRecords(RecordsByNumber(*Active(), chosen));
+  QCoreApplication::processEvents();
+  for (Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+    panel->Model()->sort(0, order);
+    const V rows = SelectedRows(panel);
+    ASSERT_EQ(rows.size(), chosen.size());
+    V records;
+    for (int row : rows) records.push_back(panel->Model()->Table().RecordAt(row));
+    std::sort(records.begin(), records.end());
+    EXPECT_EQ(records, chosen);
+    EXPECT_EQ(SelectedRecordNumbers(*Active()), chosen);
+  }
+}
+
+// Numbers show without binary rounding, columns fit their names and texts,
+// the header tells the whole field name and a cut cell its whole text.
+TEST_F(LayerTablePanelTest, CellsShowNumbersAsWrittenAndColumnsFitWithTooltips) {
+  DbfTableLayout t;
+  t.fields = {{"OWNER_NAMI", 'C', 254, 0}, {"CLAY", 'N', 24, 15}, {"RATE", 'N', 10, 2}};
+  const std::string longText(250, 'w');
+  t.rows = {" " + Left("Ann", 254) + Right("902.853600000000029", 24) + Right("10.50", 10),
+            " " + Left(longText, 254) + Right("29.389743589743590", 24) + Right("7", 10)};
+  ShpBuilder shp(1, -100.0, 40.0, -90.0, 45.0);
+  shp.Point(-95.0, 42.0);
+  shp.Point(-95.1, 42.1);
+  const std::string path = (dir_ / "owners.shp").string();
+  WriteFileBytes(path, shp.Bytes());
+  WriteFileBytes(dir_ / "owners.dbf", MakeDbf(t));
+  ASSERT_TRUE(Open(path));
+  frame_->ExecuteCommand(kIdLayerTable);
+  QCoreApplication::processEvents();
+  CLayerTablePanel* panel = frame_->LayerTablePanel();
+  ASSERT_NE(panel, nullptr);
+  LayerTableItemModel* model = panel->Model();
+  const auto text = [&](int row, int column) { return model->data(model->index(row, column), Qt::DisplayRole).toString(); };
+  EXPECT_EQ(text(0, 1), "902.8536");
+  EXPECT_EQ(text(1, 1), "29.389743589743590");  // zeros as written
+  EXPECT_EQ(text(0, 2), "10.50");
+  EXPECT_EQ(text(1, 2), "7.00");
+  EXPECT_EQ(model->headerData(0, Qt::Horizontal, Qt::ToolTipRole).toString(), "OWNER_NAMI (C 254)");
+  EXPECT_EQ(model->headerData(1, Qt::Horizontal, Qt::ToolTipRole).toString(), "CLAY (N 24.15)");
+  QTableView* view = panel->View();
+  const QFontMetrics metrics = view->fontMetrics();
+  // Every column shows its whole name; the numbers fit; the long text is cut at the limit.
+  for (int c = 0; c < 3; ++c) {
+    EXPECT_GE(view->columnWidth(c), metrics.horizontalAdvance(model->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString()))
+        << c;
+  }
+  EXPECT_GE(view->columnWidth(1), metrics.horizontalAdvance("29.389743589743590"));
+  EXPECT_LE(view->columnWidth(0), metrics.horizontalAdvance('0') * kLayerTableWidestColumnChars);
+  EXPECT_TRUE(panel->CellToolTip(0, 0).isEmpty());
+  EXPECT_TRUE(panel->CellToolTip(1, 1).isEmpty());
+  const QString tip = panel->CellToolTip(1, 0);
+  EXPECT_TRUE(tip.contains(QString::fromStdString(longText))) << tip.toStdString();
+  EXPECT_TRUE(Qt::mightBeRichText(tip));  // a rich-text tip wraps
 }
 
 TEST_F(LayerTablePanelTest, FindSelectsAddsAndRefusesWhatDoesNotParse) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <tuple>
+
 #include <QAction>
 #include <QApplication>
 #include <QImage>
@@ -444,20 +446,35 @@ TEST_F(MapWndTest, KeysPanAndZoomAndTheZoomInLimitBeeps) {
   EXPECT_GE(beeps_, 1);
 }
 
-TEST_F(MapWndTest, TheRubberBandIsDrawnNotXorOverTheMapAndGoesWithTheRelease) {
+// Black and white pixels along a row or column of the picture.
+std::pair<int, int> DarkAndLight(const QImage& picture, QPoint from, QPoint step, int count) {
+  int dark = 0, light = 0;
+  for (int i = 0; i < count; ++i, from += step) {
+    const QColor c = picture.pixelColor(from);
+    if (c == QColor(Qt::black)) ++dark;
+    if (c == QColor(Qt::white)) ++light;
+  }
+  return {dark, light};
+}
+
+TEST_F(MapWndTest, TheRubberBandIsDrawnInTwoColoursAndGoesWithTheRelease) {
   CMapWnd* map = MapWnd();
   QApplication::processEvents();
   const QColor white(Qt::white);
-  const QColor grey(192, 192, 192);
   EXPECT_EQ(map->grab().toImage().pixelColor(60, 20), white);
   QTest::mousePress(map, Qt::LeftButton, {}, QPoint(20, 20));
   QTest::mouseMove(map, QPoint(120, 80));
   QImage picture = map->grab().toImage();
-  // The outline covers x 20..119 and y 20..79: grey over white; inside stays white.
-  EXPECT_EQ(picture.pixelColor(60, 20), grey);
-  EXPECT_EQ(picture.pixelColor(20, 50), grey);
-  EXPECT_EQ(picture.pixelColor(119, 50), grey);
-  EXPECT_EQ(picture.pixelColor(60, 79), grey);
+  // The outline covers x 20..119 and y 20..79 in dark and light dashes; inside stays white.
+  for (const auto& [from, step, count] : {std::tuple{QPoint(20, 20), QPoint(1, 0), 100},
+                                          std::tuple{QPoint(20, 20), QPoint(0, 1), 60},
+                                          std::tuple{QPoint(119, 20), QPoint(0, 1), 60},
+                                          std::tuple{QPoint(20, 79), QPoint(1, 0), 100}}) {
+    const auto [dark, light] = DarkAndLight(picture, from, step, count);
+    EXPECT_GE(dark, count / 3) << from.x() << "," << from.y();
+    EXPECT_GE(light, count / 3) << from.x() << "," << from.y();
+    EXPECT_EQ(dark + light, count);
+  }
   EXPECT_EQ(picture.pixelColor(60, 50), white);
   EXPECT_EQ(picture.pixelColor(120, 50), white);
   EXPECT_EQ(picture.pixelColor(60, 80), white);
@@ -465,19 +482,39 @@ TEST_F(MapWndTest, TheRubberBandIsDrawnNotXorOverTheMapAndGoesWithTheRelease) {
   map->InvalidateMap(true);
   QTest::mouseMove(map, QPoint(100, 60));
   picture = map->grab().toImage();
-  EXPECT_EQ(picture.pixelColor(110, 20), white);
-  EXPECT_EQ(picture.pixelColor(60, 79), white);
-  EXPECT_EQ(picture.pixelColor(60, 59), grey);
+  EXPECT_EQ(DarkAndLight(picture, QPoint(101, 20), QPoint(1, 0), 19).second, 19);
+  EXPECT_EQ(DarkAndLight(picture, QPoint(20, 79), QPoint(1, 0), 100).second, 100);
+  EXPECT_GE(DarkAndLight(picture, QPoint(20, 59), QPoint(1, 0), 80).first, 20);
   ASSERT_NE(CRubberBand::Current(), nullptr);
   QTest::mouseRelease(map, Qt::LeftButton, {}, QPoint(100, 60));
   EXPECT_EQ(CRubberBand::Current(), nullptr);
   EXPECT_FALSE(map->HasCapture());
   picture = map->grab().toImage();
-  EXPECT_EQ(picture.pixelColor(60, 20), white);
-  EXPECT_EQ(picture.pixelColor(60, 59), white);
+  EXPECT_EQ(DarkAndLight(picture, QPoint(20, 59), QPoint(1, 0), 80).second, 80);
   // A release without a press in the window does nothing.
   QTest::mouseRelease(map, Qt::LeftButton, {}, QPoint(10, 10));
   EXPECT_EQ(CRubberBand::Current(), nullptr);
+}
+
+TEST_F(MapWndTest, EscCancelsADragInProgressWithoutItsAction) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  Layer* points = OpenPoints();
+  ASSERT_NE(points, nullptr);
+  CMapWnd* map = MapWnd();
+  QApplication::processEvents();
+  QTest::mousePress(map, Qt::LeftButton, {}, QPoint(2, 2));
+  QTest::mouseMove(map, QPoint(map->width() - 2, map->height() - 2));
+  ASSERT_NE(CRubberBand::Current(), nullptr);
+  QTest::keyClick(map, Qt::Key_Escape);
+  EXPECT_EQ(CRubberBand::Current(), nullptr);
+  EXPECT_FALSE(map->HasCapture());
+  QTest::mouseRelease(map, Qt::LeftButton, {}, QPoint(map->width() - 2, map->height() - 2));
+  EXPECT_EQ(points->GetSelectionCount(), 0);
+  // Without a drag, Esc changes nothing and the next drag selects.
+  QTest::mousePress(map, Qt::LeftButton, {}, QPoint(2, 2));
+  QTest::mouseMove(map, QPoint(map->width() - 2, map->height() - 2));
+  QTest::mouseRelease(map, Qt::LeftButton, {}, QPoint(map->width() - 2, map->height() - 2));
+  EXPECT_GT(points->GetSelectionCount(), 0);
 }
 
 TEST_F(MapWndTest, LayersAreDrawnOldestFirstSoTheNewestLiesOnTop) {
