@@ -12,6 +12,7 @@
 #include "base/AppIdentity.h"
 #include "app/CliCopy.h"
 #include "base/CliCommand.h"
+#include "clean/CliClean.h"
 #include "base/Preferences.h"
 #include "lang/LangFile.h"
 #include "lang/LangString.h"
@@ -25,7 +26,8 @@ using kestrune::CliCommand;
 
 // Every subcommand, in the order the usage lists them.
 const CliCommand* const kCommands[] = {&kestrune::kInfoCommand, &kestrune::kPrintCommand,
-                                       &kestrune::kRenderCommand, &kestrune::kCopyCommand};
+                                       &kestrune::kRenderCommand, &kestrune::kCopyCommand,
+                                       &kestrune::kCleanCommand};
 
 constexpr const char* kUsagePrefix = kestrune::kMsgUsagePrefix;
 

@@ -3,6 +3,7 @@
 #include "app/FileSetCopy.h"
 #include "base/JsonText.h"
 #include "base/Paths.h"
+#include "clean/CliClean.h"
 #include "lang/LangString.h"
 #include "layers/LayerInfo.h"
 
@@ -24,6 +25,8 @@ void AppendJsonStrings(std::string& out, const std::vector<std::string>& items) 
 
 // Two file names, nothing else.
 int RunCopyCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  // A record choice writes a new set of the chosen records.
+  if (HasWhereArguments(args)) return RunCopyWhere(args, out, err);
   if (args.size() != 2 || args[0].empty() || args[1].empty() || args[0][0] == '-' || args[1][0] == '-') {
     err << LangText(kMsgUsagePrefix) << ' ' << LangText(kCopyUsage) << '\n';
     return kCliUsage;
