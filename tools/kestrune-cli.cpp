@@ -12,6 +12,7 @@
 #include "base/AppIdentity.h"
 #include "app/CliCopy.h"
 #include "base/CliCommand.h"
+#include "clean/CliClean.h"
 #include "base/Preferences.h"
 #include "import/CliImport.h"
 #include "lang/LangFile.h"
@@ -27,7 +28,7 @@ using kestrune::CliCommand;
 // Every subcommand, in the order the usage lists them.
 const CliCommand* const kCommands[] = {&kestrune::kInfoCommand, &kestrune::kPrintCommand,
                                        &kestrune::kRenderCommand, &kestrune::kCopyCommand,
-                                       &kestrune::kImportCommand};
+                                       &kestrune::kImportCommand, &kestrune::kCleanCommand};
 
 constexpr const char* kUsagePrefix = kestrune::kMsgUsagePrefix;
 

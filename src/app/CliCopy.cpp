@@ -9,6 +9,7 @@
 #include "base/JsonText.h"
 #include "base/LandingJournal.h"
 #include "base/Paths.h"
+#include "clean/CliClean.h"
 #include "lang/LangString.h"
 #include "layers/LayerInfo.h"
 
@@ -88,6 +89,8 @@ int RunRecover(const std::string& folder, std::ostream& out, std::ostream& err) 
 // Two file names, or --recover and a folder.
 int RunCopyCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.size() == 2 && args[0] == "--recover" && !args[1].empty()) return RunRecover(args[1], out, err);
+  // A record choice writes a new set of the chosen records.
+  if (HasWhereArguments(args)) return RunCopyWhere(args, out, err);
   if (args.size() != 2 || args[0].empty() || args[1].empty() || args[0][0] == '-' || args[1][0] == '-') {
     err << LangText(kMsgUsagePrefix) << ' ' << LangText(kCopyUsage) << '\n';
     err << LangText(kMsgUsagePrefix) << ' ' << LangText(kRecoverUsage) << '\n';

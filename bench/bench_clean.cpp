@@ -1,0 +1,116 @@
+// Times cleaning a point log with every filter against one pass over its
+// records, and saving the kept records as a new set against copying the set.
+//
+//   bench_clean [POINTS]        a log of POINTS points (default 1,000,000)
+//                               written by the shared generator into a
+//                               temporary folder
+//   KESTRUNE_BENCH_CLEAN=FILE.shp measures another log
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "app/FileSetCopy.h"
+#include "base/Paths.h"
+#include "clean/CleanSource.h"
+#include "clean/LogClean.h"
+#include "clean/SubsetWriter.h"
+#include "shapes/DbfTable.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  namespace fs = std::filesystem;
+  using namespace kestrune;
+  const long points = argc > 1 ? std::atol(argv[1]) : 1000000;
+  const fs::path dir = fs::temp_directory_path() / ("kestrune-bench-clean-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  std::string shp;
+  if (const char* given = std::getenv("KESTRUNE_BENCH_CLEAN")) {
+    shp = given;
+  } else {
+    const std::string command = std::string("/usr/bin/python3 ") + KESTRUNE_BENCH_TOOLS + "/make_field_log.py " +
+                                dir.string() + " --points " + std::to_string(points) + " > /dev/null";
+    if (std::system(command.c_str()) != 0) {
+      std::fprintf(stderr, "the generator failed: %s\n", command.c_str());
+      return 1;
+    }
+    shp = (dir / "points.shp").string();
+  }
+
+  DbfTable table((BasePathOf(shp) + ".dbf"));
+  CleanSettings s;
+  const int rate = FindFieldByName(table, "Rate");
+  table.Close();
+  for (int f = 0; f < kCleanFilterCount; ++f) s.SetOn(static_cast<CleanFilter>(f), true);
+  s.rangeField = s.sdField = s.localField = s.flowField = rate;
+  s.startDelay = {3, false};
+  s.endDelay = {2, false};
+  s.flowDelay = {12, false};
+  s.minWidth = 1;
+
+  auto start = Clock::now();
+  CleanInput input;
+  Error error;
+  if (!LoadCleanInput(shp, s, input, &error)) {
+    std::fprintf(stderr, "%s\n", error.text.c_str());
+    return 1;
+  }
+  const double load = Seconds(start);
+  // Defaults from the data, as the dialog offers them.
+  s.rangeMin = Percentile(input.values[size_t(rate)], 0.01);
+  s.rangeMax = Percentile(input.values[size_t(rate)], 0.99);
+  const std::vector<double> speeds = RecordSpeeds(input);
+  s.speedMin = Percentile(speeds, 0.01);
+  s.speedMax = Percentile(speeds, 0.99);
+
+  // The floor: one pass reading every record's position, time and value.
+  start = Clock::now();
+  double sum = 0.0;
+  const std::vector<double>& values = input.values[size_t(rate)];
+  for (size_t i = 0; i < input.size(); ++i) sum += input.x[i] + input.y[i] + input.time[i] + values[i];
+  const double pass = Seconds(start);
+
+  start = Clock::now();
+  const CleanResult result = CleanLog(input, s, false);
+  const double clean = Seconds(start);
+  start = Clock::now();
+  const CleanResult withAlone = CleanLog(input, s, true);
+  const double cleanAlone = Seconds(start);
+
+  std::vector<uint8_t> keep(result.removedBy.size());
+  for (size_t i = 0; i < keep.size(); ++i) keep[i] = result.removedBy[i] == 0;
+  SubsetOptions options;
+  options.replaceField = result.flowField;
+  options.replaceValues = &result.shifted;
+  SubsetResult saved;
+  start = Clock::now();
+  if (!WriteShapeSubset(shp, (dir / "kept.shp").string(), keep, options, saved, &error)) {
+    std::fprintf(stderr, "%s\n", error.text.c_str());
+    return 1;
+  }
+  const double save = Seconds(start);
+  start = Clock::now();
+  const FileSetCopyResult copied = CopyShapeFileSet(BasePathOf(shp), (dir / "copy").string());
+  const double copy = Seconds(start);
+
+  std::printf("records %zu, kept %lld (checksum %.0f, with alone counts kept %lld)\n", input.size(),
+              static_cast<long long>(result.kept), sum, static_cast<long long>(withAlone.kept));
+  std::printf("load %.3f s\n", load);
+  std::printf("one pass %.4f s\n", pass);
+  std::printf("clean, every filter %.3f s (%.0f x one pass)\n", clean, clean / pass);
+  std::printf("clean with alone counts %.3f s\n", cleanAlone);
+  std::printf("save kept %.3f s, copy set %.3f s (%.2f x)%s\n", save, copy, save / copy, copied.ok ? "" : " copy failed");
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  return 0;
+}

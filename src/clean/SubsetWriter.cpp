@@ -1,0 +1,447 @@
+#include "clean/SubsetWriter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "base/Paths.h"
+#include "base/SafeFile.h"
+#include "clean/CleanSource.h"
+#include "lang/LangString.h"
+#include "layers/IniFile.h"
+#include "shapes/DbfTable.h"
+#include "shapes/FileSet.h"
+
+namespace kestrune {
+
+namespace {
+
+constexpr size_t kBlock = size_t(1) << 22;
+
+Error MakeError(const char* text, const std::string& path, int errorNumber = 0) {
+  Error e;
+  e.text = LangFormat(text, path.c_str());
+  e.caption = LangText(kMsgSubsetCaption);
+  e.file = path;
+  if (errorNumber != 0) e.reason = std::strerror(errorNumber);
+  e.id = TextIdOf(text);
+  return e;
+}
+
+Error WriteError(const SafeFile& file, const std::string& path) {
+  const FileWriteError& w = file.Error();
+  Error e = MakeError(kMsgSubsetFailed, path, w.failure == FileWriteFailure::System ? w.error : 0);
+  if (w.failure == FileWriteFailure::SymbolicLink) e.reason = "a symbolic link";
+  if (w.failure == FileWriteFailure::NotRegular) e.reason = "not a regular file";
+  return e;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+void PutBig(unsigned char* p, int32_t v) {
+  const uint32_t u = uint32_t(v);
+  p[0] = uint8_t(u >> 24);
+  p[1] = uint8_t(u >> 16);
+  p[2] = uint8_t(u >> 8);
+  p[3] = uint8_t(u);
+}
+void PutLittle32(unsigned char* p, uint32_t u) {
+  p[0] = uint8_t(u);
+  p[1] = uint8_t(u >> 8);
+  p[2] = uint8_t(u >> 16);
+  p[3] = uint8_t(u >> 24);
+}
+int32_t BigInt(const unsigned char* p) { return int32_t(uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]); }
+int32_t LittleInt(const unsigned char* p) { return int32_t(uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]); }
+double LittleDouble(const unsigned char* p) {
+  double d;
+  std::memcpy(&d, p, 8);
+  return d;
+}
+
+// Appends to a SafeFile in large writes.
+class Output {
+ public:
+  explicit Output(SafeFile& file) : file_(file) { buffer_.reserve(kBlock + 4096); }
+  bool Add(const void* bytes, size_t count) {
+    buffer_.append(static_cast<const char*>(bytes), count);
+    return buffer_.size() < kBlock || Flush();
+  }
+  bool Flush() {
+    const bool ok = file_.Write(buffer_);
+    buffer_.clear();
+    return ok;
+  }
+
+ private:
+  SafeFile& file_;
+  std::string buffer_;
+};
+
+// Overwrites the start of a SafeFile's temporary with a header.
+bool PatchHeader(SafeFile& file, const unsigned char* header, size_t count) {
+  const std::string& temp = file.TemporaryPath();
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::pwrite(fd, header, count, 0) == ssize_t(count);
+  return ::close(fd) == 0 && ok;
+}
+
+// Reads a source file in blocks.
+class Input {
+ public:
+  bool Open(const std::string& path) {
+    file_.reset(std::fopen(path.c_str(), "rb"));
+    buffer_.resize(kBlock);
+    return bool(file_);
+  }
+  // count bytes at the reading place, or null at the end of the file.
+  const unsigned char* Take(size_t count) {
+    if (have_ - at_ < count) {
+      std::memmove(buffer_.data(), buffer_.data() + at_, have_ - at_);
+      have_ -= at_;
+      at_ = 0;
+      if (buffer_.size() < count) buffer_.resize(count);
+      while (have_ < count) {
+        const size_t got = std::fread(buffer_.data() + have_, 1, buffer_.size() - have_, file_.get());
+        if (got == 0) return nullptr;
+        have_ += got;
+      }
+    }
+    const unsigned char* p = buffer_.data() + at_;
+    at_ += count;
+    return p;
+  }
+
+ private:
+  FilePtr file_;
+  std::vector<unsigned char> buffer_;
+  size_t have_ = 0, at_ = 0;
+};
+
+// One file of the new set on its way.
+struct Pending {
+  std::string destination;
+  std::unique_ptr<SafeFile> temp;  // null for a stale file to remove
+  std::string aside;
+  bool landed = false;
+};
+
+int MoveAside(const std::string& path, std::string& aside) {
+  std::string pattern = FolderOf(path);
+  if (pattern.empty()) pattern = ".";
+  pattern += "/." + FileNameOf(path) + ".kestrune-old-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return errno;
+  ::close(fd);
+  if (::rename(path.c_str(), name.data()) != 0) {
+    const int e = errno;
+    ::unlink(name.data());
+    return e;
+  }
+  aside = name.data();
+  return 0;
+}
+
+void RollBack(std::vector<Pending>& files) {
+  for (Pending& f : files) {
+    if (f.landed) ::unlink(f.destination.c_str());
+    f.landed = false;
+  }
+  for (Pending& f : files) {
+    if (!f.aside.empty()) ::rename(f.aside.c_str(), f.destination.c_str());
+    f.aside.clear();
+  }
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// The shape records kept: the ".shp" and ".shx" into their temporaries.
+bool WriteGeometry(const std::string& source, const std::vector<uint8_t>& keep, SafeFile& shp, SafeFile& shx,
+                   std::vector<int64_t>& keptRecords, Error* error, const std::string& shpPath,
+                   const std::string& shxPath) {
+  Input in;
+  if (!in.Open(source)) return Fail(error, MakeError(kMsgSubsetSource, source, errno));
+  const unsigned char* head = in.Take(100);
+  if (!head || BigInt(head) != 9994) return Fail(error, MakeError(kMsgSubsetSource, source));
+  unsigned char header[100];
+  std::memcpy(header, head, 100);
+  Output shpOut(shp), shxOut(shx);
+  unsigned char blank[100] = {};
+  if (!shpOut.Add(blank, 100)) return Fail(error, WriteError(shp, shpPath));
+  if (!shxOut.Add(blank, 100)) return Fail(error, WriteError(shx, shxPath));
+  double box[4] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
+                   -std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+  int64_t offsetWords = 50;
+  int64_t number = 0;
+  while (const unsigned char* rec = in.Take(8)) {
+    const int32_t words = BigInt(rec + 4);
+    const size_t bytes = size_t(std::max(words, 0)) * 2;
+    const unsigned char* content = in.Take(bytes);
+    if (!content) break;
+    ++number;
+    if (size_t(number) > keep.size() || !keep[size_t(number - 1)]) continue;
+    keptRecords.push_back(number);
+    unsigned char recordHeader[8];
+    PutBig(recordHeader, int32_t(keptRecords.size()));
+    PutBig(recordHeader + 4, words);
+    unsigned char index[8];
+    PutBig(index, int32_t(offsetWords));
+    PutBig(index + 4, words);
+    offsetWords += 4 + words;
+    if (!shpOut.Add(recordHeader, 8) || !shpOut.Add(content, bytes)) return Fail(error, WriteError(shp, shpPath));
+    if (!shxOut.Add(index, 8)) return Fail(error, WriteError(shx, shxPath));
+    const int32_t type = bytes >= 4 ? LittleInt(content) : 0;
+    if (type == 1 || type == 11 || type == 21) {
+      if (bytes >= 20) {
+        const double x = LittleDouble(content + 4), y = LittleDouble(content + 12);
+        box[0] = std::min(box[0], x);
+        box[1] = std::min(box[1], y);
+        box[2] = std::max(box[2], x);
+        box[3] = std::max(box[3], y);
+      }
+    } else if (type != 0 && bytes >= 40) {
+      // The box of the points themselves: a record's own box may be wrong.
+      const bool multipoint = type == 8 || type == 18 || type == 28;
+      const int64_t parts = multipoint ? 0 : std::max(LittleInt(content + 36), 0);
+      const int64_t count = std::max(LittleInt(content + (multipoint ? 36 : 40)), 0);
+      const size_t first = size_t(multipoint ? 40 : 44 + 4 * parts);
+      for (int64_t k = 0; k < count && first + size_t(k) * 16 + 16 <= bytes; ++k) {
+        const double x = LittleDouble(content + first + size_t(k) * 16);
+        const double y = LittleDouble(content + first + size_t(k) * 16 + 8);
+        box[0] = std::min(box[0], x);
+        box[1] = std::min(box[1], y);
+        box[2] = std::max(box[2], x);
+        box[3] = std::max(box[3], y);
+      }
+    }
+  }
+  if (offsetWords > std::numeric_limits<int32_t>::max()) return Fail(error, MakeError(kMsgSubsetFailed, shpPath, EFBIG));
+  if (!(box[0] <= box[2])) std::fill(box, box + 4, 0.0);
+  for (int i = 0; i < 4; ++i) std::memcpy(header + 36 + 8 * i, &box[i], 8);
+  if (!shpOut.Flush()) return Fail(error, WriteError(shp, shpPath));
+  if (!shxOut.Flush()) return Fail(error, WriteError(shx, shxPath));
+  PutBig(header + 24, int32_t(offsetWords));
+  if (!PatchHeader(shp, header, 100)) return Fail(error, MakeError(kMsgSubsetFailed, shpPath, errno));
+  PutBig(header + 24, int32_t(50 + 4 * keptRecords.size()));
+  if (!PatchHeader(shx, header, 100)) return Fail(error, MakeError(kMsgSubsetFailed, shxPath, errno));
+  if (!shp.Finish()) return Fail(error, WriteError(shp, shpPath));
+  if (!shx.Finish()) return Fail(error, WriteError(shx, shxPath));
+  return true;
+}
+
+// The rows of the kept records with their source numbers into the ".dbf" temporary.
+bool WriteTable(const std::string& source, const std::vector<int64_t>& keptRecords, const SubsetOptions& options,
+                SafeFile& dbf, Error* error, const std::string& dbfPath) {
+  Input in;
+  if (!in.Open(source)) return Fail(error, MakeError(kMsgSubsetSource, source, errno));
+  const unsigned char* h = in.Take(32);
+  if (!h) return Fail(error, MakeError(kMsgSubsetSource, source));
+  std::vector<unsigned char> header(h, h + 32);
+  const int headerLength = h[8] | h[9] << 8;
+  const int recordLength = h[10] | h[11] << 8;
+  const int64_t sourceRows = uint32_t(LittleInt(h + 4));
+  if (headerLength < 33 || recordLength < 1) return Fail(error, MakeError(kMsgSubsetSource, source));
+  const unsigned char* rest = in.Take(size_t(headerLength - 32));
+  if (!rest) return Fail(error, MakeError(kMsgSubsetSource, source));
+  // The descriptors, up to the terminator.
+  struct Field {
+    std::string name;
+    char type;
+    int offset, length, decimals;
+  };
+  std::vector<unsigned char> descriptors;
+  std::vector<Field> fields;
+  int offset = 1;
+  for (int at = 0; at + 32 <= headerLength - 32 && rest[at] != 0x0D; at += 32) {
+    descriptors.insert(descriptors.end(), rest + at, rest + at + 32);
+    Field f;
+    f.name.assign(reinterpret_cast<const char*>(rest + at), strnlen(reinterpret_cast<const char*>(rest + at), 11));
+    f.type = char(rest[at + 11]);
+    f.length = rest[at + 16];
+    f.decimals = rest[at + 17];
+    f.offset = offset;
+    offset += f.length;
+    fields.push_back(f);
+  }
+  int sourceField = 0;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    std::string upper = fields[i].name;
+    for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+    if (upper == kSourceRecordField && (fields[i].type == 'N' || fields[i].type == 'F')) sourceField = int(i) + 1;
+  }
+  int newRecordLength = recordLength;
+  int sourceOffset = 0, sourceLength = 10;
+  if (sourceField > 0) {
+    sourceOffset = fields[size_t(sourceField - 1)].offset;
+    sourceLength = fields[size_t(sourceField - 1)].length;
+  } else {
+    unsigned char d[32] = {};
+    std::memcpy(d, kSourceRecordField, std::strlen(kSourceRecordField));
+    d[11] = 'N';
+    d[16] = 10;
+    descriptors.insert(descriptors.end(), d, d + 32);
+    sourceOffset = recordLength;
+    newRecordLength = recordLength + sourceLength;
+  }
+  if (newRecordLength > 65535) return Fail(error, MakeError(kMsgSubsetFailed, dbfPath, EFBIG));
+  const int newHeaderLength = 32 + int(descriptors.size()) + 1;
+  PutLittle32(header.data() + 4, uint32_t(keptRecords.size()));
+  header[8] = uint8_t(newHeaderLength);
+  header[9] = uint8_t(newHeaderLength >> 8);
+  header[10] = uint8_t(newRecordLength);
+  header[11] = uint8_t(newRecordLength >> 8);
+  Output out(dbf);
+  if (!out.Add(header.data(), 32) || !out.Add(descriptors.data(), descriptors.size()) || !out.Add("\r", 1)) {
+    return Fail(error, WriteError(dbf, dbfPath));
+  }
+  const Field* replaced = options.replaceField >= 1 && size_t(options.replaceField) <= fields.size() &&
+                                  options.replaceValues
+                              ? &fields[size_t(options.replaceField - 1)]
+                              : nullptr;
+  std::string row(size_t(newRecordLength), ' ');
+  int64_t rowNumber = 0;
+  for (int64_t record : keptRecords) {
+    // The rows between are skipped in the source.
+    const unsigned char* bytes = nullptr;
+    while (rowNumber < record && rowNumber < sourceRows) {
+      bytes = in.Take(size_t(recordLength));
+      if (!bytes) break;
+      ++rowNumber;
+    }
+    if (bytes && rowNumber == record) {
+      row.assign(reinterpret_cast<const char*>(bytes), size_t(recordLength));
+      row.resize(size_t(newRecordLength), ' ');
+    } else {
+      row.assign(size_t(newRecordLength), ' ');  // a record without a row gets a blank one
+    }
+    if (replaced) {
+      const double v = size_t(record - 1) < options.replaceValues->size()
+                           ? (*options.replaceValues)[size_t(record - 1)]
+                           : std::numeric_limits<double>::quiet_NaN();
+      std::string text = std::isfinite(v) ? FormatDbfNumber(v, replaced->length, replaced->decimals)
+                                          : std::string(size_t(replaced->length), ' ');
+      if (text.size() != size_t(replaced->length)) return Fail(error, MakeError(kMsgSubsetFailed, dbfPath, ERANGE));
+      row.replace(size_t(replaced->offset), text.size(), text);
+    }
+    const std::string number = FormatDbfNumber(double(record), sourceLength, 0);
+    if (number.size() != size_t(sourceLength)) return Fail(error, MakeError(kMsgSubsetFailed, dbfPath, ERANGE));
+    row.replace(size_t(sourceOffset), number.size(), number);
+    if (!out.Add(row.data(), row.size())) return Fail(error, WriteError(dbf, dbfPath));
+  }
+  if (!out.Add("\x1A", 1) || !out.Flush() || !dbf.Finish()) return Fail(error, WriteError(dbf, dbfPath));
+  return true;
+}
+
+}  // namespace
+
+bool WriteShapeSubset(const std::string& sourceShp, const std::string& newShp, const std::vector<uint8_t>& keep,
+                      const SubsetOptions& options, SubsetResult& result, Error* error) {
+  result = SubsetResult{};
+  const std::string oldBase = BasePathOf(sourceShp);
+  const std::string newBase = BasePathOf(newShp);
+  const std::string shpSource = FindSideFile(oldBase, "shp");
+  const std::string dbfSource = FindSideFile(oldBase, "dbf");
+  if (shpSource.empty()) return Fail(error, MakeError(kMsgSubsetSource, oldBase + ".shp", ENOENT));
+  if (dbfSource.empty()) return Fail(error, MakeError(kMsgSubsetSource, oldBase + ".dbf", ENOENT));
+
+  static const char* const kKinds[] = {"shp", "shx", "dbf", "prj", "cpg", "gpe", "lgd", "lgc"};
+  std::vector<Pending> files;
+  for (const char* ext : kKinds) {
+    Pending p;
+    p.destination = SideFilePath(newBase, ext);
+    const std::string from = FindSideFile(oldBase, ext);
+    if (!from.empty() && SameFile(from, p.destination)) {
+      return Fail(error, MakeError(kMsgSubsetOntoItself, p.destination));
+    }
+    files.push_back(std::move(p));
+  }
+  auto open = [&](Pending& p) {
+    p.temp = std::make_unique<SafeFile>();
+    if (!p.temp->Open(p.destination)) return Fail(error, WriteError(*p.temp, p.destination));
+    return true;
+  };
+  Pending& shp = files[0];
+  Pending& shx = files[1];
+  Pending& dbf = files[2];
+  if (!open(shp) || !open(shx) || !open(dbf)) return false;
+  std::vector<int64_t> kept;
+  if (!WriteGeometry(shpSource, keep, *shp.temp, *shx.temp, kept, error, shp.destination, shx.destination)) return false;
+  if (!WriteTable(dbfSource, kept, options, *dbf.temp, error, dbf.destination)) return false;
+
+  // The side files: copied, the ".gpe" without the cleaning keys.
+  for (size_t i = 3; i < files.size(); ++i) {
+    Pending& p = files[i];
+    const std::string from = FindSideFile(oldBase, kKinds[i]);
+    std::string bytes;
+    if (from.empty() || ReadSideFile(from, std::size_t(64) << 20, bytes) != SideFileStatus::Ok) continue;
+    if (std::string(kKinds[i]) == "gpe") {
+      IniFile ini = IniFile::Parse(bytes);
+      if (RemoveCleanSettings(ini)) bytes = ini.ToText();
+    }
+    if (!open(p)) return false;
+    if (!p.temp->Write(bytes) || !p.temp->Finish()) return Fail(error, WriteError(*p.temp, p.destination));
+  }
+
+  // Landing: the old files aside, the new ones in; a failure puts all back.
+  files.erase(std::remove_if(files.begin(), files.end(),
+                             [](const Pending& p) { return !p.temp && !Exists(p.destination); }),
+              files.end());
+  for (Pending& p : files) {
+    if (!Exists(p.destination)) continue;
+    struct stat st {};
+    if (::lstat(p.destination.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      RollBack(files);
+      return Fail(error, MakeError(kMsgSubsetFailed, p.destination, EISDIR));
+    }
+    if (int e = MoveAside(p.destination, p.aside)) {
+      RollBack(files);
+      return Fail(error, MakeError(kMsgSubsetFailed, p.destination, e));
+    }
+  }
+  for (Pending& p : files) {
+    if (!p.temp) continue;
+    if (::rename(p.temp->TemporaryPath().c_str(), p.destination.c_str()) != 0) {
+      const int e = errno;
+      RollBack(files);
+      return Fail(error, MakeError(kMsgSubsetFailed, p.destination, e));
+    }
+    p.temp->Release();
+    p.landed = true;
+    result.written.push_back(p.destination);
+  }
+  for (Pending& p : files) {
+    if (!p.aside.empty()) ::unlink(p.aside.c_str());
+    if (!p.temp) result.removed.push_back(p.destination);
+  }
+  if (!files.empty()) SyncFolderOf(files.front().destination);
+  result.records = int64_t(kept.size());
+  return true;
+}
+
+}  // namespace kestrune
