@@ -127,7 +127,7 @@ TEST_F(NotesTest, NotesThatCannotBeWrittenAreReportedAndStayInTheDialog) {
     ASSERT_EQ(messages.messages.size(), 1u);
     EXPECT_EQ(messages.messages[0].text, "Unable to save notes to file.\n\n" + layer_->GetNotesPath() +
                                              " is not a regular file and was not written.");
-    EXPECT_EQ(messages.messages[0].caption, "Vantrel Notes");
+    EXPECT_EQ(messages.messages[0].caption, "Kestrune Notes");  // the standard edition's name
     EXPECT_TRUE(d->isVisible());
     EXPECT_EQ(Edit(d)->toPlainText(), "Scout: weeds in the NE corner");
     // Once the way is clear, OK saves what was typed.
