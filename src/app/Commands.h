@@ -36,6 +36,11 @@ enum CommandId : int {
   kIdFileExportImage = 32810,
   // The Open Recent submenu: the frame fills it with the recent files.
   kIdFileOpenRecent = 32811,
+  // The log's cleaning and the subsets saved as new sets.
+  kIdCleanLog = 32960,
+  kIdFileSaveCleanedAs = 32961,
+  kIdFileSaveSelectionAs = 32962,
+  kIdFileSaveShownAs = 32963,
 };
 
 constexpr int kSplashTimerId = 101;

@@ -221,10 +221,15 @@ class NeighbourGrid {
     }
     if (out.empty()) return;
     double reach = out.size() >= n ? out[n - 1].first : std::numeric_limits<double>::infinity();
-    // Records of ring r lie at least (r - 1) cells away.
-    while (ring <= maxRing && double(ring - 1) * cell_ * double(ring - 1) * cell_ <= reach) {
-      addRing(ring++);
-    }
+    // A record not yet visited lies outside the square of the rings visited:
+    // at least as far as that square's nearest side.
+    const double px = in_.x[i] - x0_, py = in_.y[i] - y0_;
+    const auto outside = [&](int64_t r) {
+      const double d = std::min(std::min(px - double(cx - r + 1) * cell_, double(cx + r) * cell_ - px),
+                                std::min(py - double(cy - r + 1) * cell_, double(cy + r) * cell_ - py));
+      return std::max(d, 0.0);
+    };
+    while (ring <= maxRing && outside(ring) * outside(ring) <= reach) addRing(ring++);
     const size_t take = std::min(n, out.size());
     std::partial_sort(out.begin(), out.begin() + long(take), out.end());
     out.resize(take);

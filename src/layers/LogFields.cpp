@@ -378,7 +378,8 @@ void ApplyLogValues(Layer& layer, const RowScan& scan) {
   layer.Records().ForEach([&](Shape* shape) {
     const size_t index = static_cast<size_t>(shape->GetRecordNumber()) - 1;
     const bool hasRow = tableOpen && shape->GetRecordNumber() >= 1 && index < scan.rows;
-    const uint32_t flags = hasRow ? scan.flags[index] : noRowFlags;
+    uint32_t flags = hasRow ? scan.flags[index] : noRowFlags;
+    if (layer.GetFilter().IsCleanRemoved(index)) flags |= kFilterCleanRemoved;
     shape->SetFilterFlags(flags);
     if (!hasRate) return;
     if (hasRow && !used[index]) {
@@ -442,7 +443,9 @@ std::string ShowMeStatusNote(const LayerList& layers) {
   uint64_t hidden = 0;
   uint64_t total = 0;
   for (const Layer* layer : layers.Layers()) {
-    const uint64_t n = layer->CountFilteredOut();
+    // The records the cleaning removed have a note of their own.
+    const uint64_t n = layer->CountFilteredOut() - std::min<uint64_t>(layer->CountFilteredOut(),
+                                                                        layer->GetFilter().GetCleanRemovedCount());
     if (n == 0) continue;
     hidden += n;
     total += layer->GetRecordCount();
