@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <thread>
 #include <tuple>
 
 namespace kestrune {
@@ -306,26 +307,39 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
       }
       if (items.size() < 2 || s.localN < 1) break;
       const NeighbourGrid grid(in, items);
-      std::vector<std::pair<double, uint32_t>> near;
-      std::vector<double> vals;
-      for (uint32_t i : items) {
-        grid.Nearest(i, size_t(s.localN), near);
-        vals.clear();
-        double sum = 0.0;
-        for (const auto& p : near) {
-          vals.push_back(v[p.second]);
-          sum += v[p.second];
+      // Each record is judged on its own: the records are shared out among
+      // the machine's cores, each writing only its own records' marks.
+      const auto judge = [&](size_t from, size_t to) {
+        std::vector<std::pair<double, uint32_t>> near;
+        std::vector<double> vals;
+        for (size_t k = from; k < to; ++k) {
+          const uint32_t i = items[k];
+          grid.Nearest(i, size_t(s.localN), near);
+          vals.clear();
+          double sum = 0.0;
+          for (const auto& p : near) {
+            vals.push_back(v[p.second]);
+            sum += v[p.second];
+          }
+          const size_t m = vals.size();
+          const double mean = sum / double(m);
+          double squares = 0.0;
+          for (double x : vals) squares += (x - mean) * (x - mean);
+          const double sigma = std::sqrt(squares / double(m));
+          std::nth_element(vals.begin(), vals.begin() + long(m / 2), vals.end());
+          double median = vals[m / 2];
+          if (m % 2 == 0) median = (median + *std::max_element(vals.begin(), vals.begin() + long(m / 2))) / 2.0;
+          if (std::fabs(v[i] - median) > s.localK * sigma) hit[i] = 1;
         }
-        const size_t m = vals.size();
-        const double mean = sum / double(m);
-        double squares = 0.0;
-        for (double x : vals) squares += (x - mean) * (x - mean);
-        const double sigma = std::sqrt(squares / double(m));
-        std::nth_element(vals.begin(), vals.begin() + long(m / 2), vals.end());
-        double median = vals[m / 2];
-        if (m % 2 == 0) median = (median + *std::max_element(vals.begin(), vals.begin() + long(m / 2))) / 2.0;
-        if (std::fabs(v[i] - median) > s.localK * sigma) hit[i] = 1;
+      };
+      const size_t cores = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
+      const size_t parts = items.size() < 20000 ? 1 : cores;
+      std::vector<std::thread> workers;
+      for (size_t t = 1; t < parts; ++t) {
+        workers.emplace_back(judge, items.size() * t / parts, items.size() * (t + 1) / parts);
       }
+      judge(0, items.size() / parts);
+      for (std::thread& w : workers) w.join();
       break;
     }
     case CleanFilter::Pass: {
