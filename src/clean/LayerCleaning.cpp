@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "clean/CleanSource.h"
 #include "clean/SubsetWriter.h"
@@ -10,6 +11,7 @@
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
 #include "layers/LayerSource.h"
+#include "shapes/FileSet.h"
 #include "shapes/Shape.h"
 
 namespace kestrune {
@@ -62,8 +64,18 @@ void ShowCleaning(Layer& layer, bool showRemoved) {
       const size_t index = size_t(shape->GetRecordNumber() - 1);
       if (index < shift->values.size() && std::isfinite(shift->values[index])) shape->SetValue(shift->values[index]);
     });
-    layer.ApplyColors();
   }
+  // An automatic legend spans the records shown; one the user set (a ".lgd") stays.
+  if (layer.GetLegendColumn() > 0 && !layer.IsCategorised() && FindSideFile(layer.GetBasePath(), "lgd").empty()) {
+    double low = std::numeric_limits<double>::infinity(), high = -low;
+    layer.Records().ForEach([&](Shape* shape) {
+      if (shape->IsFilteredOut()) return;
+      low = std::min(low, shape->GetValue());
+      high = std::max(high, shape->GetValue());
+    });
+    if (low <= high) layer.GetLegend().BuildAutomatic(high, low);
+  }
+  layer.ApplyColors();
   layer.RequestRepaint();
 }
 
@@ -111,8 +123,9 @@ bool RestoreLayer(Layer& layer, Error* error) {
   DropShift(layer);
   ComputeLogValues(layer);
   if (layer.GetFilter().IsApplied()) layer.ApplyFilter();
-  // The values of the file again.
-  if (hadShift) layer.ComputeValues();
+  // The values of the file and the legend over every record again.
+  (void)hadShift;
+  layer.ComputeValues();
   layer.RequestRepaint();
   IniFile ini;
   if (ini.Load(layer.GetSettingsPath()) == IniLoadStatus::Unreadable) {

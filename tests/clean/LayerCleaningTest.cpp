@@ -56,6 +56,8 @@ TEST_F(CleanSampleLog, RemovedRecordsAreHiddenKeptAndRestored) {
   ASSERT_TRUE(CanCleanLayer(layer));
   const double area = layer->GetSummary().fieldArea[0];
   ASSERT_GT(area, 0.0);
+  ASSERT_FALSE(layer->GetLegend().GetEntries().empty());
+  const double lowestBreak = layer->GetLegend().GetEntries().front().value;
 
   // The zero rates of the boom-off records are below the range.
   CleanSettings s;
@@ -74,6 +76,9 @@ TEST_F(CleanSampleLog, RemovedRecordsAreHiddenKeptAndRestored) {
   // The boom-off records had no applied area: the summary stays.
   EXPECT_NEAR(layer->GetSummary().fieldArea[0], area, 1e-9);
   EXPECT_FALSE(layer->GetFilter().DrawsShadows());
+  // The automatic legend spans the rates shown, no longer reaching down to 0.
+  ASSERT_GT(layer->GetLegend().GetCount(), 1u);
+  EXPECT_GT(layer->GetLegend().GetEntries().front().value, lowestBreak + 20.0);
 
   // The kept settings clean the log when it opens again.
   EXPECT_TRUE(StoredCleanSettings(*layer).IsOn(CleanFilter::Range));
@@ -122,6 +127,7 @@ TEST_F(CleanSampleLog, RemovedRecordsAreHiddenKeptAndRestored) {
   EXPECT_EQ(CleaningStatusNote(list), "");
   EXPECT_FALSE(StoredCleanSettings(*layer).Any());
   EXPECT_NEAR(layer->GetSummary().fieldArea[0], area, 1e-9);
+  EXPECT_EQ(layer->GetLegend().GetEntries().front().value, lowestBreak);
 }
 
 }  // namespace
