@@ -70,6 +70,8 @@ TEST_F(CleanSampleLog, RemovedRecordsAreHiddenKeptAndRestored) {
   ASSERT_TRUE(CleanLayer(*layer, s, false, true, &result, &error)) << error.text;
   EXPECT_EQ(result.Removed(), 158);
   EXPECT_EQ(Hidden(*layer), std::make_pair(size_t(158), size_t(158)));
+  // A removed record cannot be selected by a rectangle.
+  EXPECT_EQ(layer->FindInRect(MapRect{-2000000000, -2000000000, 2000000000, 2000000000}).size(), 2772u - 158u);
   // Nothing else is hidden, and the Show Me note does not count them.
   EXPECT_EQ(ShowMeStatusNote(list), "");
   EXPECT_EQ(CleaningStatusNote(list), "Cleaning: 158 of 2,772 records removed");
