@@ -165,7 +165,8 @@ std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, co
 // A grid over the kept records with a value, for the nearest-record search.
 class NeighbourGrid {
  public:
-  NeighbourGrid(const CleanInput& in, const std::vector<uint32_t>& items) : in_(in) {
+  // perCell: about how many records a cell holds.
+  NeighbourGrid(const CleanInput& in, const std::vector<uint32_t>& items, double perCell) : in_(in) {
     double x0 = std::numeric_limits<double>::infinity(), y0 = x0, x1 = -x0, y1 = -x0;
     for (uint32_t i : items) {
       x0 = std::min(x0, in.x[i]);
@@ -176,8 +177,7 @@ class NeighbourGrid {
     x0_ = x0;
     y0_ = y0;
     const double w = std::max(x1 - x0, 1e-9), h = std::max(y1 - y0, 1e-9);
-    // About two records a cell.
-    const double cells = std::max(1.0, items.size() / 2.0);
+    const double cells = std::max(1.0, double(items.size()) / std::max(perCell, 1.0));
     cell_ = std::max(std::sqrt(w * h / cells), std::max(w, h) / 4096.0);
     if (!(cell_ > 0.0)) cell_ = 1.0;
     cols_ = std::min<int64_t>(int64_t(w / cell_) + 1, 1 << 20);
@@ -217,7 +217,8 @@ class NeighbourGrid {
     };
     // Rings until n candidates, then until no closer record can lie outside.
     for (; ring <= maxRing && out.size() < n; ++ring) addRing(ring);
-    if (out.size() > n) {
+    // The n-th nearest so far bounds the search (also when exactly n were found).
+    if (out.size() >= n) {
       std::nth_element(out.begin(), out.begin() + long(n - 1), out.end());
     }
     if (out.empty()) return;
@@ -306,7 +307,9 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
         if (keep[i] && Finite(v[i]) && Finite(in.x[i]) && Finite(in.y[i])) items.push_back(uint32_t(i));
       }
       if (items.size() < 2 || s.localN < 1) break;
-      const NeighbourGrid grid(in, items);
+      // A third of the neighbours a cell: the block of nine cells round a
+      // record mostly holds them all.
+      const NeighbourGrid grid(in, items, s.localN / 3.0);
       // Each record is judged on its own: the records are shared out among
       // the machine's cores, each writing only its own records' marks.
       const auto judge = [&](size_t from, size_t to) {
