@@ -44,6 +44,10 @@ const char kShowMe[] = "#10096:&Show Me";
 const char kTotals[] = "#10098:&Summary Totals";
 const char kLayerTable[] = "#20014010:Layer &Table";
 const char kImport[] = "#20300038:&Import...";
+const char kCleanLog[] = "#20600070:&Clean Log...";
+const char kSaveCleaned[] = "#20600071:Save C&leaned As...";
+const char kSaveSelection[] = "#20600072:Save Se&lection As...";
+const char kSaveShown[] = "#20600073:Save S&hown As...";
 
 // The viewer's own set 128.
 ResourceSet MakeStandardSet() {
@@ -53,14 +57,15 @@ ResourceSet MakeStandardSet() {
       Popup(kFile, {Item(kIdFileOpen, kOpen), Item(kIdFileOpenRecent, kOpenRecent), Item(kIdFileImport, kImport),
                     Item(kIdFileClose, kClose),
                     Item(kIdFileCloseAll, kCloseAll), Separator(), Item(kIdFileSaveAs, kSaveAs),
-                    Item(kIdFilePrint, kPrint), Item(kIdFilePrintPreview, kPrintPreview),
+                    Item(kIdFileSaveCleanedAs, kSaveCleaned), Item(kIdFileSaveSelectionAs, kSaveSelection),
+                    Item(kIdFileSaveShownAs, kSaveShown), Item(kIdFilePrint, kPrint), Item(kIdFilePrintPreview, kPrintPreview),
                     Item(kIdFileExportImage, kExportImage), Separator(),
                     Popup("Units", {Item(kIdUnitsUS, "&U.S."), Item(kIdUnitsMetric, "Metric")}), Separator(),
                     Item(kIdAppExit, kExit)}),
       Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
                     Item(kIdZoomAll, kZoomAll, "A"), Item(kIdZoomActiveFile, kZoomActive), Separator(),
                     Item(kIdDisplaySettings, kDisplay), Item(kIdLayerTable, kLayerTable)}),
-      Popup(kLog, {Item(kIdNotes, kNotes)}),
+      Popup(kLog, {Item(kIdCleanLog, kCleanLog), Item(kIdNotes, kNotes)}),
       Popup(kHelp, {Item(kIdAppAbout, kAbout)}),
   };
   set.toolbar = {kIdFileOpen, kIdFileClose, kIdFileCloseAll, 0, kIdFileSaveAs, 0, kIdFilePrint, 0,
@@ -81,13 +86,14 @@ ResourceSet MakeVantrelSet() {
       Popup(kFile, {Item(kIdFileOpen, kOpen), Item(kIdFileOpenRecent, kOpenRecent), Item(kIdFileImport, kImport),
                     Item(kIdFileClose, kClose),
                     Item(kIdFileCloseAll, kCloseAll), Separator(), Item(kIdFileSaveAs, kSaveAs),
-                    Item(kIdFilePrint, kPrint), Item(kIdFilePrintPreview, kPrintPreview),
+                    Item(kIdFileSaveCleanedAs, kSaveCleaned), Item(kIdFileSaveSelectionAs, kSaveSelection),
+                    Item(kIdFileSaveShownAs, kSaveShown), Item(kIdFilePrint, kPrint), Item(kIdFilePrintPreview, kPrintPreview),
                     Item(kIdFileExportImage, kExportImage), Separator(),
                     Item(kIdAppExit, kExit)}),
       Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
                     Item(kIdZoomAll, kZoomAll, "A"), Item(kIdZoomActiveFile, kZoomActive), Separator(),
                     Item(kIdDisplaySettings, kDisplay), Item(kIdShowMe, kShowMe), Item(kIdLayerTable, kLayerTable)}),
-      Popup(kLog, {Item(kIdSummaryTotals, kTotals), Item(kIdNotes, kNotes)}),
+      Popup(kLog, {Item(kIdSummaryTotals, kTotals), Item(kIdCleanLog, kCleanLog), Item(kIdNotes, kNotes)}),
       Popup(kHelp, {Item(kIdAppAbout, kAbout)}),
   };
   set.toolbar = {kIdFileOpen, kIdFileClose, kIdFileCloseAll, 0, kIdFileSaveAs, 0, kIdFilePrint, 0,
@@ -210,6 +216,13 @@ CommandState GetCommandState(int commandId, const CommandContext& context) {
       break;
     case kIdSummaryTotals:
       state.enabled = context.hasActiveLayer && context.totalsAvailable && !context.busy;
+      break;
+    // The active layer's records, read whole.
+    case kIdCleanLog:
+    case kIdFileSaveCleanedAs:
+    case kIdFileSaveSelectionAs:
+    case kIdFileSaveShownAs:
+      state.enabled = context.hasActiveLayer && !context.busy;
       break;
     default:
       break;

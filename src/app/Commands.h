@@ -39,6 +39,11 @@ enum CommandId : int {
   kIdFileOpenRecent = 32811,
   // File > Import...: inputs that are not shape file sets, written as sets.
   kIdFileImport = 32871,
+  // The log's cleaning and the subsets saved as new sets.
+  kIdCleanLog = 32960,
+  kIdFileSaveCleanedAs = 32961,
+  kIdFileSaveSelectionAs = 32962,
+  kIdFileSaveShownAs = 32963,
 };
 
 constexpr int kSplashTimerId = 101;

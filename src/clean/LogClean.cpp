@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <thread>
 #include <tuple>
 
 namespace kestrune {
@@ -164,7 +165,8 @@ std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, co
 // A grid over the kept records with a value, for the nearest-record search.
 class NeighbourGrid {
  public:
-  NeighbourGrid(const CleanInput& in, const std::vector<uint32_t>& items) : in_(in) {
+  // perCell: about how many records a cell holds.
+  NeighbourGrid(const CleanInput& in, const std::vector<uint32_t>& items, double perCell) : in_(in) {
     double x0 = std::numeric_limits<double>::infinity(), y0 = x0, x1 = -x0, y1 = -x0;
     for (uint32_t i : items) {
       x0 = std::min(x0, in.x[i]);
@@ -175,8 +177,7 @@ class NeighbourGrid {
     x0_ = x0;
     y0_ = y0;
     const double w = std::max(x1 - x0, 1e-9), h = std::max(y1 - y0, 1e-9);
-    // About two records a cell.
-    const double cells = std::max(1.0, items.size() / 2.0);
+    const double cells = std::max(1.0, double(items.size()) / std::max(perCell, 1.0));
     cell_ = std::max(std::sqrt(w * h / cells), std::max(w, h) / 4096.0);
     if (!(cell_ > 0.0)) cell_ = 1.0;
     cols_ = std::min<int64_t>(int64_t(w / cell_) + 1, 1 << 20);
@@ -216,15 +217,21 @@ class NeighbourGrid {
     };
     // Rings until n candidates, then until no closer record can lie outside.
     for (; ring <= maxRing && out.size() < n; ++ring) addRing(ring);
-    if (out.size() > n) {
+    // The n-th nearest so far bounds the search (also when exactly n were found).
+    if (out.size() >= n) {
       std::nth_element(out.begin(), out.begin() + long(n - 1), out.end());
     }
     if (out.empty()) return;
     double reach = out.size() >= n ? out[n - 1].first : std::numeric_limits<double>::infinity();
-    // Records of ring r lie at least (r - 1) cells away.
-    while (ring <= maxRing && double(ring - 1) * cell_ * double(ring - 1) * cell_ <= reach) {
-      addRing(ring++);
-    }
+    // A record not yet visited lies outside the square of the rings visited:
+    // at least as far as that square's nearest side.
+    const double px = in_.x[i] - x0_, py = in_.y[i] - y0_;
+    const auto outside = [&](int64_t r) {
+      const double d = std::min(std::min(px - double(cx - r + 1) * cell_, double(cx + r) * cell_ - px),
+                                std::min(py - double(cy - r + 1) * cell_, double(cy + r) * cell_ - py));
+      return std::max(d, 0.0);
+    };
+    while (ring <= maxRing && outside(ring) * outside(ring) <= reach) addRing(ring++);
     const size_t take = std::min(n, out.size());
     std::partial_sort(out.begin(), out.begin() + long(take), out.end());
     out.resize(take);
@@ -300,27 +307,42 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
         if (keep[i] && Finite(v[i]) && Finite(in.x[i]) && Finite(in.y[i])) items.push_back(uint32_t(i));
       }
       if (items.size() < 2 || s.localN < 1) break;
-      const NeighbourGrid grid(in, items);
-      std::vector<std::pair<double, uint32_t>> near;
-      std::vector<double> vals;
-      for (uint32_t i : items) {
-        grid.Nearest(i, size_t(s.localN), near);
-        vals.clear();
-        double sum = 0.0;
-        for (const auto& p : near) {
-          vals.push_back(v[p.second]);
-          sum += v[p.second];
+      // A third of the neighbours a cell: the block of nine cells round a
+      // record mostly holds them all.
+      const NeighbourGrid grid(in, items, s.localN / 3.0);
+      // Each record is judged on its own: the records are shared out among
+      // the machine's cores, each writing only its own records' marks.
+      const auto judge = [&](size_t from, size_t to) {
+        std::vector<std::pair<double, uint32_t>> near;
+        std::vector<double> vals;
+        for (size_t k = from; k < to; ++k) {
+          const uint32_t i = items[k];
+          grid.Nearest(i, size_t(s.localN), near);
+          vals.clear();
+          double sum = 0.0;
+          for (const auto& p : near) {
+            vals.push_back(v[p.second]);
+            sum += v[p.second];
+          }
+          const size_t m = vals.size();
+          const double mean = sum / double(m);
+          double squares = 0.0;
+          for (double x : vals) squares += (x - mean) * (x - mean);
+          const double sigma = std::sqrt(squares / double(m));
+          std::nth_element(vals.begin(), vals.begin() + long(m / 2), vals.end());
+          double median = vals[m / 2];
+          if (m % 2 == 0) median = (median + *std::max_element(vals.begin(), vals.begin() + long(m / 2))) / 2.0;
+          if (std::fabs(v[i] - median) > s.localK * sigma) hit[i] = 1;
         }
-        const size_t m = vals.size();
-        const double mean = sum / double(m);
-        double squares = 0.0;
-        for (double x : vals) squares += (x - mean) * (x - mean);
-        const double sigma = std::sqrt(squares / double(m));
-        std::nth_element(vals.begin(), vals.begin() + long(m / 2), vals.end());
-        double median = vals[m / 2];
-        if (m % 2 == 0) median = (median + *std::max_element(vals.begin(), vals.begin() + long(m / 2))) / 2.0;
-        if (std::fabs(v[i] - median) > s.localK * sigma) hit[i] = 1;
+      };
+      const size_t cores = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
+      const size_t parts = items.size() < 20000 ? 1 : cores;
+      std::vector<std::thread> workers;
+      for (size_t t = 1; t < parts; ++t) {
+        workers.emplace_back(judge, items.size() * t / parts, items.size() * (t + 1) / parts);
       }
+      judge(0, items.size() / parts);
+      for (std::thread& w : workers) w.join();
       break;
     }
     case CleanFilter::Pass: {

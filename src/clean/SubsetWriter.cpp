@@ -349,9 +349,14 @@ bool WriteTable(const std::string& source, const std::vector<int64_t>& keptRecor
       if (text.size() != size_t(replaced->length)) return Fail(error, MakeError(kMsgSubsetFailed, dbfPath, ERANGE));
       row.replace(size_t(replaced->offset), text.size(), text);
     }
-    const std::string number = FormatDbfNumber(double(record), sourceLength, 0);
-    if (number.size() != size_t(sourceLength)) return Fail(error, MakeError(kMsgSubsetFailed, dbfPath, ERANGE));
-    row.replace(size_t(sourceOffset), number.size(), number);
+    // The source number right-aligned in its field.
+    char* digits = &row[size_t(sourceOffset)];
+    int64_t rest = record;
+    for (int k = sourceLength - 1; k >= 0; --k) {
+      digits[k] = rest > 0 || k == sourceLength - 1 ? char('0' + rest % 10) : ' ';
+      rest /= 10;
+    }
+    if (rest > 0) return Fail(error, MakeError(kMsgSubsetFailed, dbfPath, ERANGE));
     if (!out.Add(row.data(), row.size())) return Fail(error, WriteError(dbf, dbfPath));
   }
   if (!out.Add("\x1A", 1) || !out.Flush() || !dbf.Finish()) return Fail(error, WriteError(dbf, dbfPath));

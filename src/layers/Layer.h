@@ -208,6 +208,10 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   void ApplyFilter() { filter_.Apply(records_, selection_); }
   // The records the last ApplyFilter filtered out (0 before any).
   size_t CountFilteredOut() const { return filter_.CountFilteredOut(records_); }
+  // The records the log's cleaning removed (by record number - 1), flagged
+  // kFilterCleanRemoved through every recomputation of the flags.
+  const LayerFilter& GetFilter() const { return filter_; }
+  void SetCleanRemoved(std::vector<uint8_t> removed) { filter_.SetCleanRemoved(std::move(removed)); }
 
   // ---- Log fields (rate, boom, date, time, width; see LogFields.h).
   const LogFields& GetLogFields() const { return filter_.GetLogFields(); }

@@ -2,6 +2,7 @@
 #include "layers/LayerFilter.h"
 
 #include <cstdint>
+#include <utility>
 
 #include "layers/LayerSelection.h"
 #include "shapes/Shape.h"
@@ -29,6 +30,13 @@ size_t LayerFilter::CountFilteredOut(const RecordList& records) const {
   size_t n = 0;
   for (const Shape* shape : records) n += shape->IsFilteredOut() ? 1 : 0;
   return n;
+}
+
+void LayerFilter::SetCleanRemoved(std::vector<uint8_t> removed) {
+  cleanRemoved_ = std::move(removed);
+  cleanRemovedCount_ = 0;
+  for (uint8_t r : cleanRemoved_) cleanRemovedCount_ += r ? 1 : 0;
+  if (cleanRemovedCount_ == 0) cleanRemoved_.clear();
 }
 
 }  // namespace kestrune

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 #include "layers/LogFields.h"
 #include "shapes/RecordList.h"
@@ -20,6 +22,10 @@ constexpr int kFilterBoomOff = 0x2;
 constexpr int kFilterRateAboveZero = 0x4;
 constexpr int kFilterRateZero = 0x8;
 constexpr int kFilterShowShadows = 0x1000;  // mask only
+// Flags only: a record the log's cleaning removed. No mask holds it, so such
+// a record is always filtered out (drawn as a shadow when the mask asks for
+// shadows) and never counts as applied.
+constexpr int kFilterCleanRemoved = 0x10;
 constexpr int kDefaultFilterMask = 0x1005;
 // The flags of a record the log fields say nothing against (no boom or rate
 // field, or no attribute row): boom on, rate above zero.
@@ -45,11 +51,21 @@ class LayerFilter {
   const LogFields& GetLogFields() const { return logFields_; }
   void SetLogFields(const LogFields& fields) { logFields_ = fields; }
 
+  // The records the log's cleaning removed, by record number - 1 (empty for
+  // none); the flags carry kFilterCleanRemoved for them whenever they are
+  // worked out.
+  const std::vector<uint8_t>& GetCleanRemoved() const { return cleanRemoved_; }
+  size_t GetCleanRemovedCount() const { return cleanRemovedCount_; }
+  void SetCleanRemoved(std::vector<uint8_t> removed);
+  bool IsCleanRemoved(size_t index) const { return index < cleanRemoved_.size() && cleanRemoved_[index]; }
+
  private:
   int filterMask_ = kDefaultFilterMask;
   bool filterApplied_ = false;
   bool anyFilteredOut_ = false;
   LogFields logFields_;
+  std::vector<uint8_t> cleanRemoved_;
+  size_t cleanRemovedCount_ = 0;
 };
 
 }  // namespace kestrune

@@ -378,7 +378,8 @@ void ApplyLogValues(Layer& layer, const RowScan& scan) {
   layer.Records().ForEach([&](Shape* shape) {
     const size_t index = static_cast<size_t>(shape->GetRecordNumber()) - 1;
     const bool hasRow = tableOpen && shape->GetRecordNumber() >= 1 && index < scan.rows;
-    const uint32_t flags = hasRow ? scan.flags[index] : noRowFlags;
+    uint32_t flags = hasRow ? scan.flags[index] : noRowFlags;
+    if (layer.GetFilter().IsCleanRemoved(index)) flags |= kFilterCleanRemoved;
     shape->SetFilterFlags(flags);
     if (!hasRate) return;
     if (hasRow && !used[index]) {
@@ -443,7 +444,9 @@ std::string ShowMeStatusNote(const LayerList& layers) {
   // say nothing of the one the Theme, the legend and Show Me act on.
   const Layer* layer = layers.GetActiveLayer();
   if (!layer) return {};
-  const uint64_t hidden = layer->CountFilteredOut();
+    // The records the cleaning removed have a note of their own.
+  const uint64_t hidden = layer->CountFilteredOut() -
+                          std::min<uint64_t>(layer->CountFilteredOut(), layer->GetFilter().GetCleanRemovedCount());
   if (hidden == 0) return {};
   return LangFormat(kMsgShowMeNote, GroupedCount(hidden).c_str(), GroupedCount(layer->GetRecordCount()).c_str());
 }

@@ -31,6 +31,7 @@
 #include "app/gui/Wiring.h"
 #include "attributes/gui/DisplayDialog.h"
 #include "attributes/gui/LayerToolDialogs.h"
+#include "clean/LayerCleaning.h"
 #include "base/gui/AppResources.h"
 #include "base/gui/PaneInterfaces.h"
 #include "base/Error.h"
@@ -287,7 +288,14 @@ void CMainFrame::UpdateCommandStates() {
 // The Show Me note of the status bar, shown only while a filter hides records.
 void CMainFrame::UpdateShowMeNote() {
   if (!filterNoteLabel_) return;
-  SetFilterNote(layers_ ? QString::fromStdString(ShowMeStatusNote(*layers_)) : QString());
+  QString note;
+  if (layers_) {
+    // Show Me's hidden records, then the cleaning's removed ones.
+    note = QString::fromStdString(ShowMeStatusNote(*layers_));
+    const QString cleaning = QString::fromStdString(CleaningStatusNote(*layers_));
+    if (!cleaning.isEmpty()) note += (note.isEmpty() ? QString() : QStringLiteral("   ")) + cleaning;
+  }
+  SetFilterNote(note);
 }
 
 // Runs the handler of an enabled command.
@@ -324,6 +332,10 @@ void CMainFrame::ExecuteCommand(int commandId) {
     case kIdShowMe: OnShowMe(); break;
     case kIdNotes: OnNotes(); break;
     case kIdLayerTable: OnLayerTable(); break;
+    case kIdCleanLog: OnCleanLog(); break;
+    case kIdFileSaveCleanedAs: OnSaveRecords(0); break;
+    case kIdFileSaveSelectionAs: OnSaveRecords(1); break;
+    case kIdFileSaveShownAs: OnSaveRecords(2); break;
     case kIdAppAbout: OnAppAbout(); break;
     default: break;
   }
@@ -385,6 +397,9 @@ void CMainFrame::OnLoadFinished(Layer* layer, const Error& error, bool cancelled
   loadingPath_.clear();
   if (layer) {
     layers_->Adopt(layer);
+    // A log kept cleaned opens cleaned.
+    Error cleaning;
+    if (!ApplyStoredCleaning(*layer, &cleaning)) ShowError(cleaning);
     RememberRecentFile(path);
     RememberDataFolder(path);
     if (layersPane_) layersPane_->RefreshFileList();

@@ -153,6 +153,9 @@ class CMainFrame : public QMainWindow {
   void OnLayerTable();
   void OnAppAbout();
   void OnFileExportImage();
+  // Log › Clean Log… and the File menu's subsets (0 cleaned, 1 selection, 2 shown).
+  void OnCleanLog();
+  void OnSaveRecords(int which);
 
   // The status bar's permanent fields: filter note, position and scale.
   void BuildStatusBar();
