@@ -444,7 +444,7 @@ std::string ShowMeStatusNote(const LayerList& layers) {
   // say nothing of the one the Theme, the legend and Show Me act on.
   const Layer* layer = layers.GetActiveLayer();
   if (!layer) return {};
-    // The records the cleaning removed have a note of their own.
+  // The records the cleaning removed have a note of their own.
   const uint64_t hidden = layer->CountFilteredOut() -
                           std::min<uint64_t>(layer->CountFilteredOut(), layer->GetFilter().GetCleanRemovedCount());
   if (hidden == 0) return {};
