@@ -572,7 +572,9 @@ bool DbfTable::ReadNumberColumn(int field, std::vector<double>& values) {
   if (rowBytes == 0) return Succeed();
   values.reserve(std::size_t(recordCount_));
   constexpr std::size_t kBlockBytes = std::size_t{4} << 20;
-  const std::size_t rowsPerBlock = std::max<std::size_t>(1, kBlockBytes / rowBytes);
+  // No bigger than the rows there are: a small table costs a small block.
+  const std::size_t rowsPerBlock = std::max<std::size_t>(
+      1, std::min<std::size_t>(kBlockBytes / rowBytes, std::size_t(std::max<std::int64_t>(recordCount_, 1))));
   std::vector<unsigned char> block(rowsPerBlock * rowBytes);
   for (std::int64_t row = 0; row < recordCount_;) {
     const std::size_t rows = std::size_t(std::min<std::int64_t>(std::int64_t(rowsPerBlock), recordCount_ - row));
