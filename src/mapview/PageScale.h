@@ -15,6 +15,8 @@ constexpr const char* kMsgScaleKilometres = "#20200013:%s km";
 constexpr double kScaleFootMetres = 0.3048;
 // About how much of a page's height the blocks under the map take, in inches.
 constexpr double kBlocksBelowInches = 2.5;
+// About how much of a page's width and height a printer's margins take, in inches.
+constexpr double kPaperMarginsInches = 0.3;
 constexpr double kScaleMileFeet = 5280.0;
 
 // A scale bar: its length on the ground in metres and its label ("500 ft").

@@ -204,6 +204,15 @@ pdftotext "$pdf2" - | grep -q 'Above 1600.00' || fail "the last file's legend is
 "$cli" print "$work/legal.pdf" "$set_dir/as-applied-simple1.shp" --page Legal --orientation portrait 2>/dev/null &&
   pdfinfo "$work/legal.pdf" | grep -q '^Page size: *612 x 1008 pts' || fail "Legal paper not taken"
 
+# ---- Orientation: by default the files' shape (the field is tall), or the window's when given.
+"$cli" print "$work/tall.pdf" "$set_dir/as-applied-simple1.shp" 2>/dev/null &&
+  pdfinfo "$work/tall.pdf" | grep -q '^Page size: *612 x 792 pts' || fail "a tall field is not printed upright"
+"$cli" print "$work/wide.pdf" "$set_dir/as-applied-simple1.shp" --view 1600x500 2>/dev/null &&
+  pdfinfo "$work/wide.pdf" | grep -q '^Page size: *792 x 612 pts' || fail "a wide window is not printed turned"
+"$cli" print "$work/turned.pdf" "$set_dir/as-applied-simple1.shp" --orientation landscape 2>/dev/null &&
+  pdfinfo "$work/turned.pdf" | grep -q '^Page size: *792 x 612 pts' || fail "--orientation landscape not taken"
+expect 2 "usage: kestrune-cli" print "$work/x.pdf" "$set_dir/as-applied-simple1.shp" --orientation sideways
+
 # ---- Render: the image at its size.
 "$cli" render "$work/map.png" "$set_dir/as-applied-simple1.shp" 2>"$work/err" || fail "render exited $?"
 /usr/bin/python3 - "$work/map.png" 1920 1080 <<'EOF' || fail "render image is not a 1920x1080 PNG"

@@ -3,11 +3,17 @@
 #include "base/SideFileWrites.h"
 
 #include <QPageSize>
+
+#include <algorithm>
+#include <cmath>
 #include <QPrinter>
 
 #include "base/Preferences.h"
 #include "base/ResourceIds.h"
 #include "lang/FileErrorText.h"
+#include "layers/Layer.h"
+#include "layers/LayerList.h"
+#include "mapview/PageScale.h"
 #include "lang/LangString.h"
 #include "layers/LayerInfo.h"
 #include "mapview/gui/CliMapFiles.h"
@@ -30,6 +36,25 @@ std::string EditionTitle(const std::string& edition) {
   const QString e = QString::fromStdString(edition).trimmed();
   if (e.compare(QStringLiteral("vantrel"), Qt::CaseInsensitive) == 0) return LangText("Vantrel");
   return LangText(kFrameTitle);
+}
+
+// The union of the open files' bounds, in map units.
+MapRect UnionBounds(const LayerList& layers) {
+  MapRect all;
+  bool any = false;
+  for (const Layer* layer : layers.Layers()) {
+    const MapRect b = layer->GetBounds();
+    if (!any) {
+      all = b;
+      any = true;
+      continue;
+    }
+    all.left = std::min(all.left, b.left);
+    all.right = std::max(all.right, b.right);
+    all.top = std::min(all.top, b.top);
+    all.bottom = std::max(all.bottom, b.bottom);
+  }
+  return all;
 }
 
 }  // namespace
@@ -59,9 +84,11 @@ int RunPrintCommand(const std::vector<std::string>& args, std::ostream&, std::os
   if (!ParseMapArguments(args, {"--view", "--page", "--orientation"}, parsed) || parsed.timings) return Usage(err);
   std::string orientation;
   int viewWidth = kDefaultViewWidth, viewHeight = kDefaultViewHeight;
+  bool viewGiven = false;
   std::string pageName = kDefaultPageSize;
   for (const auto& [name, value] : parsed.options) {
     if (name == "--view" && !ParseSizeArgument(value, kViewSizeLimit, viewWidth, viewHeight)) return Usage(err);
+    if (name == "--view") viewGiven = true;
     if (name == "--page") pageName = value;
     if (name == "--orientation") {
       if (value != "portrait" && value != "landscape") return Usage(err);
@@ -76,6 +103,23 @@ int RunPrintCommand(const std::vector<std::string>& args, std::ostream&, std::os
 
   CliMapFiles files;
   if (!files.Open(parsed.files, err)) return kCliFailed;
+  // Without a window's size, the map's own shape (the files' bounds) turns the
+  // page, and the window is the page's map area, so the files fill the map.
+  QPageLayout::Orientation turn = orientation == "landscape" ? QPageLayout::Landscape : QPageLayout::Portrait;
+  if (!viewGiven) {
+    const QSizeF paper = pageSize.size(QPageSize::Inch);
+    if (orientation.empty()) {
+      const MapRect bounds = UnionBounds(files.Layers());
+      const double w = std::fabs(static_cast<double>(bounds.right) - bounds.left);
+      const double h = std::fabs(static_cast<double>(bounds.top) - bounds.bottom);
+      if (LandscapePrintsLarger(w, h, paper.width(), paper.height(), kBlocksBelowInches)) turn = QPageLayout::Landscape;
+    }
+    const bool landscape = turn == QPageLayout::Landscape;
+    const double across = landscape ? std::max(paper.width(), paper.height()) : std::min(paper.width(), paper.height());
+    const double down = landscape ? std::min(paper.width(), paper.height()) : std::max(paper.width(), paper.height());
+    viewWidth = std::max(1, static_cast<int>(std::lround((across - kPaperMarginsInches) * 100.0)));
+    viewHeight = std::max(1, static_cast<int>(std::lround((down - kPaperMarginsInches - kBlocksBelowInches) * 100.0)));
+  }
   files.ZoomAll(viewWidth, viewHeight);
 
   // The printer the dialog's print-to-file choice makes, on the named paper.
@@ -91,10 +135,10 @@ int RunPrintCommand(const std::vector<std::string>& args, std::ostream&, std::os
   source.transform = &files.View().Transform();
   source.metric = GetPreferences().IsMetric();
   source.title = EditionTitle(GetPreferences().GetEdition());
-  if (orientation.empty()) {
+  if (orientation.empty() && viewGiven) {
     ChooseOrientation(printer, viewWidth, viewHeight);
   } else {
-    printer.setPageOrientation(orientation == "landscape" ? QPageLayout::Landscape : QPageLayout::Portrait);
+    printer.setPageOrientation(turn);
   }
   FileWriteError writeError;
   const PrintResult result = PrintPageOn(printer, source, nullptr, &writeError);

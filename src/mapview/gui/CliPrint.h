@@ -1,8 +1,9 @@
 // `kestrune-cli print OUT.pdf FILE.shp... [--view WxH] [--page SIZE]`: the page
 // the Print command gives for the files opened in that order (the last one
-// active) in a map window of the given size zoomed to all of them, printed to
-// a PDF file on paper of a size Qt knows by name (Letter unless given), upright
-// or turned as asked, else as the view prints larger.
+// active) in a map window of the given size (else of the page's map area)
+// zoomed to all of them, printed to a PDF file on paper of a size Qt knows by
+// name (Letter unless given), upright or turned as asked, else as the files
+// (or the given window) print larger.
 #pragma once
 
 #include <ostream>

@@ -28,12 +28,16 @@ namespace kestrune {
 namespace {
 
 QPrinter* g_printer = nullptr;
+// Whether a print or preview has gone ahead on the kept printer: from then on
+// its orientation is the one chosen last, not the map's default.
+bool g_settingsChosen = false;
 
 // Drops the kept printer while the application still exists (a printer's
 // engine must not outlive the platform it was made on).
 void DeletePrinter() {
   delete g_printer;
   g_printer = nullptr;
+  g_settingsChosen = false;
 }
 
 // The print dialog: no page ranges, no selection, copies and collation, and
@@ -204,8 +208,9 @@ PrintResult PrintMapView(QWidget* parent, const MapView& view, LayerList* layers
   QPrinter& printer = GetPrinter();
   LayerList empty;
   const PrintSource source = PrintSourceOf(parent, view, layers ? layers : &empty);
-  ChooseOrientation(printer, source.clientWidth, source.clientHeight);
+  if (!g_settingsChosen) ChooseOrientation(printer, source.clientWidth, source.clientHeight);
   if (!DialogRunner()(printer, parent)) return PrintResult::Cancelled;
+  g_settingsChosen = true;
   PrintResult result;
   FileWriteError error;
   {
@@ -220,7 +225,7 @@ PrintResult PreviewMapView(QWidget* parent, const MapView& view, LayerList* laye
   QPrinter& printer = GetPrinter();
   LayerList empty;
   const PrintSource source = PrintSourceOf(parent, view, layers ? layers : &empty);
-  ChooseOrientation(printer, source.clientWidth, source.clientHeight);
+  if (!g_settingsChosen) ChooseOrientation(printer, source.clientWidth, source.clientHeight);
   QPrintPreviewDialog dialog(&printer, parent);
   dialog.setObjectName(QStringLiteral("PrintPreview"));
   QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&source](QPrinter* target) {
@@ -228,7 +233,9 @@ PrintResult PreviewMapView(QWidget* parent, const MapView& view, LayerList* laye
     QPainter painter(target);
     DrawPageOn(*target, painter, source);
   });
-  return PreviewRunner()(dialog) ? PrintResult::Printed : PrintResult::Cancelled;
+  const bool printed = PreviewRunner()(dialog);
+  if (printed) g_settingsChosen = true;
+  return printed ? PrintResult::Printed : PrintResult::Cancelled;
 }
 
 }  // namespace kestrune
