@@ -50,7 +50,8 @@ std::vector<std::string> Flatten(const std::vector<MenuEntry>& entries) {
 TEST(CommandTables, StandardMenuHoldsTheStoredTextsAndIds) {
   EXPECT_EQ(Flatten(GetResourceSet(kStandardSet).menu),
             (std::vector<std::string>{
-                "[#10244:&File  ", "32771:#10245:&Open...", "32811:#20013001:Open &Recent", "32775:#10246:&Close",
+                "[#10244:&File  ", "32771:#10245:&Open...", "32811:#20013001:Open &Recent",
+                "32871:#20300038:&Import...", "32775:#10246:&Close",
                 "32799:#10247:&Close &All", "-", "32801:#10248:Save As...", "32773:#10249:&Print",
                 "32810:#20013002:&Export Map Image...", "-", "[Units", "32808:&U.S.", "32809:Metric", "]",
                 "-", "32770:#10250:E&xit", "]",
@@ -63,7 +64,7 @@ TEST(CommandTables, StandardMenuHoldsTheStoredTextsAndIds) {
 
 TEST(CommandTables, VantrelMenuAddsShowMeAndSummaryTotalsAndHasNoUnits) {
   const ResourceSet& set = GetResourceSet(kVantrelSet);
-  EXPECT_EQ(MenuCommandIds(set), (std::vector<int>{32771, 32811, 32775, 32799, 32801, 32773, 32810, 32770, 32792,
+  EXPECT_EQ(MenuCommandIds(set), (std::vector<int>{32771, 32811, 32871, 32775, 32799, 32801, 32773, 32810, 32770, 32792,
                                                    32793, 32794, 32795, 32800, 32797, 32806, 32840, 32798, 32807,
                                                    32790}));
   EXPECT_EQ(MenuTextOf(set, kIdShowMe), "#10096:&Show Me");
@@ -114,9 +115,9 @@ TEST(CommandTables, TipsDropMnemonicsTabPartsAndEllipses) {
   EXPECT_EQ(TipFromMenuText(""), "");
 }
 
-TEST(CommandRules, WithNoLayerOnlyOpenExitAboutAndUnitsAreEnabled) {
+TEST(CommandRules, WithNoLayerOnlyOpenImportExitAboutAndUnitsAreEnabled) {
   CommandContext none;
-  const std::vector<int> always = {kIdFileOpen, kIdAppExit, kIdAppAbout, kIdUnitsUS, kIdUnitsMetric};
+  const std::vector<int> always = {kIdFileOpen, kIdFileImport, kIdAppExit, kIdAppAbout, kIdUnitsUS, kIdUnitsMetric};
   for (int id : MenuCommandIds(GetResourceSet(kVantrelSet))) {
     const bool expected = std::find(always.begin(), always.end(), id) != always.end();
     EXPECT_EQ(GetCommandState(id, none).enabled, expected) << id;
@@ -176,7 +177,7 @@ TEST(CommandRules, ALoadInProgressBlocksWhatWouldTouchTheLayers) {
   c.totalsAvailable = true;
   c.busy = true;
   c.recentFiles = 3;
-  for (int id : {kIdFileOpen, kIdFileOpenRecent, kIdFileClose, kIdFileCloseAll, kIdFileSaveAs, kIdFilePrint,
+  for (int id : {kIdFileOpen, kIdFileOpenRecent, kIdFileImport, kIdFileClose, kIdFileCloseAll, kIdFileSaveAs, kIdFilePrint,
                  kIdFileExportImage, kIdDisplaySettings, kIdShowMe, kIdNotes, kIdSummaryTotals, kIdLayerTable}) {
     EXPECT_FALSE(GetCommandState(id, c).enabled) << id;
   }
