@@ -81,7 +81,7 @@ TEST_F(MainFrameTest, StandardSetMenuAndToolbarInOrderWithDefaultTexts) {
   EXPECT_EQ(frame.windowTitle(), "Quillmer Kestrune");
   EXPECT_EQ(Walk(frame.menuBar()->actions()),
             (std::vector<std::string>{
-                "[&File  ", "32771|&Open...", "[Open &Recent", "]", "32775|&Close", "32799|&Close &All", "-",
+                "[&File  ", "32771|&Open...", "[Open &Recent", "]", "32871|&Import...", "32775|&Close", "32799|&Close &All", "-",
                 "32801|Save As...", "32773|&Print", "32810|&Export Map Image...", "-", "[Units", "32808|&U.S.", "32809|Metric", "]", "-", "32770|E&xit", "]",
                 "[&View  ", "32792|&Zoom Tool", "32793|Zoom In \t &I", "32794|Zoom Out \t &O",
                 "32795|Zoom All \t &A", "32800|Zoom Active &File", "-", "32797|&Display Settings",
@@ -108,7 +108,7 @@ TEST_F(MainFrameTest, VantrelSetAddsShowMeAndSummaryTotals) {
   EXPECT_EQ(frame.windowTitle(), "Vantrel");
   const std::vector<std::string> menu = Walk(frame.menuBar()->actions());
   EXPECT_EQ(menu, (std::vector<std::string>{
-                      "[&File  ", "32771|&Open...", "[Open &Recent", "]", "32775|&Close", "32799|&Close &All", "-",
+                      "[&File  ", "32771|&Open...", "[Open &Recent", "]", "32871|&Import...", "32775|&Close", "32799|&Close &All", "-",
                       "32801|Save As...", "32773|&Print", "32810|&Export Map Image...", "-", "32770|E&xit", "]",
                       "[&View  ", "32792|&Zoom Tool", "32793|Zoom In \t &I", "32794|Zoom Out \t &O",
                       "32795|Zoom All \t &A", "32800|Zoom Active &File", "-", "32797|&Display Settings",
@@ -155,8 +155,8 @@ TEST_F(MainFrameTest, WithNoLayerOnlyOpenExitAboutAndUnitsAreEnabled) {
     QMenu* file = frame.menuBar()->actions().front()->menu();
     emit file->aboutToShow();
     for (int id : MenuCommandIds(GetResourceSet(set))) {
-      const bool expected = id == kIdFileOpen || id == kIdAppExit || id == kIdAppAbout || id == kIdUnitsUS ||
-                            id == kIdUnitsMetric;
+      const bool expected = id == kIdFileOpen || id == kIdFileImport || id == kIdAppExit || id == kIdAppAbout ||
+                            id == kIdUnitsUS || id == kIdUnitsMetric;
       EXPECT_EQ(frame.Action(id)->isEnabled(), expected) << "set " << set << " command " << id;
     }
     // A disabled command does nothing when asked for directly.
