@@ -1,14 +1,14 @@
 #include "attributes/IdentifyReport.h"
 
+#include <cmath>
+#include <cstdio>
+
 #include "base/Preferences.h"
 #include "geo/MapProjection.h"
 #include "lang/LangString.h"
+#include "layers/Layer.h"
 #include "shapes/AttributeReport.h"
 #include "shapes/Shape.h"
-#include "layers/Layer.h"
-
-#include <cmath>
-#include <cstdio>
 
 namespace kestrune {
 

@@ -270,12 +270,19 @@ bool ReadWithGdal(const std::string& path, const std::string& sourceName, Import
         }
         pieces[declared].emplace_back();
       }
+      size_t left = 0;
+      for (const auto& entry : pieces) left += entry.second.size();
       for (auto& [kind, features] : pieces) {
         FeatureSet& set = sets[kind];
         for (auto& parts : features) {
           Feature f;
           f.parts = std::move(parts);
-          f.values = values;
+          // The row is copied for all but the last piece of the feature.
+          if (--left == 0) {
+            f.values = std::move(values);
+          } else {
+            f.values = values;
+          }
           set.features.push_back(std::move(f));
         }
       }

@@ -74,10 +74,12 @@ std::string MakeUnique(const std::string& name, size_t maxBytes, std::vector<std
   return candidate;
 }
 
-// Digits after the point of the shortest text that reads back as v.
-int DecimalsNeeded(double v) {
-  if (!std::isfinite(v)) return 0;
-  for (int d = 0; d <= kMaxDecimals; ++d) {
+// Digits after the point of the shortest text that reads back as v, or
+// atLeast when that many already do (a column's decimals only grow, so most
+// values cost one check).
+int DecimalsNeeded(double v, int atLeast = 0) {
+  if (!std::isfinite(v)) return atLeast;
+  for (int d = atLeast; d <= kMaxDecimals; ++d) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.*f", d, v);
     if (std::strtod(buffer, nullptr) == v) return d;
@@ -225,7 +227,7 @@ std::vector<DbfColumn> PlanColumns(const FeatureSet& set) {
           if (f >= feature.values.size() || feature.values[f].kind != FeatureValue::Number) continue;
           const double v = feature.values[f].number;
           if (!std::isfinite(v)) continue;
-          if (field.decimals < 0) decimals = std::max(decimals, DecimalsNeeded(v));
+          if (field.decimals < 0) decimals = DecimalsNeeded(v, decimals);
         }
         int width = 1;
         for (;;) {

@@ -294,13 +294,14 @@ std::string RecordJson(Shape& shape, const Layer* layer) {
     }
     default: break;
   }
-  Key(out, "flags");
-  AppendJsonInt(out, shape.GetFilterFlags());
+  // Z and M before the flags, which end the line.
   const RecordZM* zm = layer ? layer->GetRecordZM(shape.GetRecordNumber()) : nullptr;
   Key(out, "z");
   AppendZMValue(out, zm, true);
   Key(out, "m");
   AppendZMValue(out, zm, false);
+  Key(out, "flags");
+  AppendJsonInt(out, shape.GetFilterFlags());
   out += '}';
   return out;
 }

@@ -115,9 +115,9 @@ TEST(CommandTables, TipsDropMnemonicsTabPartsAndEllipses) {
   EXPECT_EQ(TipFromMenuText(""), "");
 }
 
-TEST(CommandRules, WithNoLayerOnlyOpenExitAboutAndUnitsAreEnabled) {
+TEST(CommandRules, WithNoLayerOnlyOpenImportExitAboutAndUnitsAreEnabled) {
   CommandContext none;
-  const std::vector<int> always = {kIdFileOpen, kIdAppExit, kIdAppAbout, kIdUnitsUS, kIdUnitsMetric};
+  const std::vector<int> always = {kIdFileOpen, kIdFileImport, kIdAppExit, kIdAppAbout, kIdUnitsUS, kIdUnitsMetric};
   for (int id : MenuCommandIds(GetResourceSet(kVantrelSet))) {
     const bool expected = std::find(always.begin(), always.end(), id) != always.end();
     EXPECT_EQ(GetCommandState(id, none).enabled, expected) << id;

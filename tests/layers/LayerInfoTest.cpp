@@ -104,15 +104,15 @@ TEST(InfoCommand, AMissingOrRefusedFileGivesItsMessageAndNoOutput) {
   EXPECT_TRUE(run.out.empty());
   EXPECT_EQ(run.err, "Unknown Shape file type.\nz.shp is of type 31 (MultiPatch), which the viewer does not read.\n");
 
-  // Files to import and other files say what they are; a folder says it
-  // cannot be opened: stderr is never empty.
+  // Files to import, other files and folders say what they are: stderr is
+  // never empty.
   test::WriteFileBytes(dir / "field.zip", "PK");
   test::WriteFileBytes(dir / "notes.txt", "text");
   std::filesystem::create_directories(dir / "folder");
   const std::pair<const char*, const char*> cases[] = {
       {"field.zip", "field.zip (zip archive) is not a shape file set. Import it with File > Import..."},
       {"notes.txt", "notes.txt is not a shape file set"},
-      {"folder", "could not be opened as a shape file set."}};
+      {"folder", "folder is not a shape file set"}};
   for (const auto& [name, text] : cases) {
     run = RunInfo({(dir / name).string()});
     EXPECT_EQ(run.status, kCliFailed) << name;

@@ -384,10 +384,11 @@ TEST(ReaderBroken, BadPartArraysSkipTheRecordAndKeepTheNextInStep) {
 TEST(ReaderBroken, RecordsOfOtherTypesAreSteppedOverByTheirLength) {
   TempDir dir;
   ShpBuilder b(1);
-  std::string pointZ;
-  AppendLittle32(pointZ, 11);
-  for (double d : {10.0, 45.0, 100.0, 0.0}) AppendDouble(pointZ, d);
-  b.Point(10, 45).Record(pointZ).Point(11, 45);
+  // A MultiPatch record (Z types are read as their plain types).
+  std::string patch;
+  AppendLittle32(patch, 31);
+  for (double d : {10.0, 45.0, 100.0, 0.0}) AppendDouble(patch, d);
+  b.Point(10, 45).Record(patch).Point(11, 45);
   EXPECT_EQ(Numbers(LoadBytes(dir, b.Bytes())), (std::vector<int>{1, 3}));
   // A length running past the end stops the load there.
   ShpBuilder c(1);

@@ -132,6 +132,9 @@ TEST_F(TestData, EveryFileLoadsToItsExpectedRecords) {
   int files = 0, refused = 0, records = 0;
   for (const auto& entry : fs::directory_iterator(data / "expected")) {
     const std::string name = entry.path().stem().string();
+    // Z and M files are read as their plain twins now (tests/scripts/cli_zm.sh);
+    // their ".err" files tell what builds that refused them said.
+    if (name == "pointz" || name == "polylinem" || name == "polygonz") continue;
     const fs::path shp = FindShp(data, name);
     ASSERT_FALSE(shp.empty()) << name;
     TempDir dir;
@@ -143,7 +146,8 @@ TEST_F(TestData, EveryFileLoadsToItsExpectedRecords) {
       ASSERT_EQ(messages.messages.size(), 1u) << name;
       std::string want = ReadFileBytes(entry.path());
       while (!want.empty() && (want.back() == '\n' || want.back() == '\r')) want.pop_back();
-      EXPECT_EQ(messages.messages[0].text, want) << name;
+      // The message, then the type found.
+      EXPECT_EQ(messages.messages[0].text.substr(0, messages.messages[0].text.find('\n')), want) << name;
       ++refused;
       continue;
     }
@@ -175,7 +179,7 @@ TEST_F(TestData, EveryFileLoadsToItsExpectedRecords) {
     }
     EXPECT_EQ(differences, 0) << name;
   }
-  EXPECT_EQ(refused, 4);
+  EXPECT_EQ(refused, 1);  // the MultiPatch
   EXPECT_GE(files, 11);
   EXPECT_GT(records, 5000);
 }

@@ -1,10 +1,9 @@
 #include "app/gui/FileDialogs.h"
 
-#include "app/gui/ImportCommand.h"
-
 #include <QFileDialog>
 #include <QStringList>
 
+#include "app/gui/ImportCommand.h"
 #include "attributes/gui/DialogSupport.h"
 #include "base/Paths.h"
 #include "base/Preferences.h"

@@ -159,8 +159,8 @@ TEST_F(MainFrameTest, WithNoLayerOnlyOpenExitAboutAndUnitsAreEnabled) {
     QMenu* file = frame.menuBar()->actions().front()->menu();
     emit file->aboutToShow();
     for (int id : MenuCommandIds(GetResourceSet(set))) {
-      const bool expected = id == kIdFileOpen || id == kIdAppExit || id == kIdAppAbout || id == kIdUnitsUS ||
-                            id == kIdUnitsMetric;
+      const bool expected = id == kIdFileOpen || id == kIdFileImport || id == kIdAppExit || id == kIdAppAbout ||
+                            id == kIdUnitsUS || id == kIdUnitsMetric;
       EXPECT_EQ(frame.Action(id)->isEnabled(), expected) << "set " << set << " command " << id;
     }
     // A disabled command does nothing when asked for directly.

@@ -39,7 +39,10 @@ TEST_F(OpenLayerTest, TheDialogStartsInTheOpenFolderAndRemembersTheChosenOne) {
   ASSERT_EQ(chooser.requests.size(), 1u);
   const FileDialogRequest& r = chooser.requests[0];
   EXPECT_EQ(r.title, "Open Layer");
-  EXPECT_EQ(r.filter, "Shape Files (*.shp)");
+  // Shape files, and the files an import turns into them.
+  EXPECT_EQ(r.filter,
+            "Shape Files and Files to Import (*.shp *.zip *.geojson *.json *.kml *.kmz *.gpkg *.fgb *.gml *.gpx *.csv "
+            "TASKDATA.XML);;Shape Files (*.shp)");
   EXPECT_EQ(r.startFolder, "/srv/fields");
   EXPECT_EQ(r.parent, &owner);
   EXPECT_FALSE(r.save);

@@ -220,10 +220,18 @@ TEST_F(LayersWndTest, AZFileAlsoOffersZToColourByAndMWhenItHasMeasures) {
   emit box->activated(1);
   EXPECT_EQ(Active()->GetLegendColumn(), kLegendColumnZ);
   EXPECT_EQ(GpeValue(dir_ / "elev.gpe", "LEGEND_COL"), "-2");
-  // The legend spans the Z values.
-  const std::vector<LegendEntry>& entries = Active()->GetLegend().GetEntries();
-  ASSERT_FALSE(entries.empty());
-  EXPECT_LE(entries.front().value, 300.0);
+  // The records take the colours of their Z values.
+  std::vector<double> values;
+  std::vector<Color> colours;
+  for (const Shape* s : Active()->Records()) {
+    values.push_back(s->GetValue());
+    colours.push_back(s->GetColor());
+    EXPECT_EQ(s->GetColor(), Active()->GetValueColor(s->GetValue()));
+  }
+  std::sort(values.begin(), values.end());
+  EXPECT_EQ(values, (std::vector<double>{300.0, 320.0}));
+  ASSERT_EQ(colours.size(), 2u);
+  EXPECT_NE(colours[0], colours[1]);
 }
 
 TEST_F(LayersWndTest, ChoosingATextFieldListsItsValuesInTheLegend) {
