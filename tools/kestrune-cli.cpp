@@ -18,6 +18,7 @@
 #include "layers/LayerInfo.h"
 #include "mapview/gui/CliPrint.h"
 #include "mapview/gui/CliRender.h"
+#include "zones/CliZones.h"
 
 namespace {
 
@@ -25,7 +26,8 @@ using kestrune::CliCommand;
 
 // Every subcommand, in the order the usage lists them.
 const CliCommand* const kCommands[] = {&kestrune::kInfoCommand, &kestrune::kPrintCommand,
-                                       &kestrune::kRenderCommand, &kestrune::kCopyCommand};
+                                       &kestrune::kRenderCommand, &kestrune::kCopyCommand,
+                                       &kestrune::kZonesCommand};
 
 constexpr const char* kUsagePrefix = kestrune::kMsgUsagePrefix;
 

@@ -40,6 +40,7 @@ const char kAbout[] = "#10263:&About...";
 const char kShowMe[] = "#10096:&Show Me";
 const char kTotals[] = "#10098:&Summary Totals";
 const char kLayerTable[] = "#20014010:Layer &Table";
+const char kSummariseZones[] = "#20500060:Summarise by &Zones...";
 
 // The viewer's own set 128.
 ResourceSet MakeStandardSet() {
@@ -54,7 +55,7 @@ ResourceSet MakeStandardSet() {
       Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
                     Item(kIdZoomAll, kZoomAll, "A"), Item(kIdZoomActiveFile, kZoomActive), Separator(),
                     Item(kIdDisplaySettings, kDisplay), Item(kIdLayerTable, kLayerTable)}),
-      Popup(kLog, {Item(kIdNotes, kNotes)}),
+      Popup(kLog, {Item(kIdNotes, kNotes), Item(kIdSummariseZones, kSummariseZones)}),
       Popup(kHelp, {Item(kIdAppAbout, kAbout)}),
   };
   set.toolbar = {kIdFileOpen, kIdFileClose, kIdFileCloseAll, 0, kIdFileSaveAs, 0, kIdFilePrint, 0,
@@ -79,7 +80,7 @@ ResourceSet MakeVantrelSet() {
       Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
                     Item(kIdZoomAll, kZoomAll, "A"), Item(kIdZoomActiveFile, kZoomActive), Separator(),
                     Item(kIdDisplaySettings, kDisplay), Item(kIdShowMe, kShowMe), Item(kIdLayerTable, kLayerTable)}),
-      Popup(kLog, {Item(kIdSummaryTotals, kTotals), Item(kIdNotes, kNotes)}),
+      Popup(kLog, {Item(kIdSummaryTotals, kTotals), Item(kIdNotes, kNotes), Item(kIdSummariseZones, kSummariseZones)}),
       Popup(kHelp, {Item(kIdAppAbout, kAbout)}),
   };
   set.toolbar = {kIdFileOpen, kIdFileClose, kIdFileCloseAll, 0, kIdFileSaveAs, 0, kIdFilePrint, 0,
@@ -195,6 +196,10 @@ CommandState GetCommandState(int commandId, const CommandContext& context) {
     case kIdNotes:
       // A layer being filled must not be closed, copied, re-themed or drawn
       // onto paper half-read.
+      state.enabled = anyLayer && !context.busy;
+      break;
+    // Zones and logs are read while nothing is being loaded.
+    case kIdSummariseZones:
       state.enabled = anyLayer && !context.busy;
       break;
     // The table of the active layer, read while nothing is being loaded.

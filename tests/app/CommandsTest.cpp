@@ -57,7 +57,7 @@ TEST(CommandTables, StandardMenuHoldsTheStoredTextsAndIds) {
                 "[#10251:&View  ", "32792:#10252:&Zoom Tool", "32793:#10253:Zoom In \t &I",
                 "32794:#10254:Zoom Out \t &O", "32795:#10255:Zoom All \t &A", "32800:#10256:Zoom Active &File", "-",
                 "32797:#10257:&Display Settings", "32840:#20014010:Layer &Table", "]",
-                "[#10259:&Log  ", "32807:#10261:&Notes", "]",
+                "[#10259:&Log  ", "32807:#10261:&Notes", "32845:#20500060:Summarise by &Zones...", "]",
                 "[#10262:&Help", "32790:#10263:&About...", "]"}));
 }
 
@@ -65,7 +65,7 @@ TEST(CommandTables, VantrelMenuAddsShowMeAndSummaryTotalsAndHasNoUnits) {
   const ResourceSet& set = GetResourceSet(kVantrelSet);
   EXPECT_EQ(MenuCommandIds(set), (std::vector<int>{32771, 32811, 32775, 32799, 32801, 32773, 32810, 32770, 32792,
                                                    32793, 32794, 32795, 32800, 32797, 32806, 32840, 32798, 32807,
-                                                   32790}));
+                                                   32845, 32790}));
   EXPECT_EQ(MenuTextOf(set, kIdShowMe), "#10096:&Show Me");
   EXPECT_EQ(MenuTextOf(set, kIdSummaryTotals), "#10098:&Summary Totals");
   EXPECT_EQ(MenuTextOf(set, kIdUnitsMetric), "");
@@ -177,7 +177,8 @@ TEST(CommandRules, ALoadInProgressBlocksWhatWouldTouchTheLayers) {
   c.busy = true;
   c.recentFiles = 3;
   for (int id : {kIdFileOpen, kIdFileOpenRecent, kIdFileClose, kIdFileCloseAll, kIdFileSaveAs, kIdFilePrint,
-                 kIdFileExportImage, kIdDisplaySettings, kIdShowMe, kIdNotes, kIdSummaryTotals, kIdLayerTable}) {
+                 kIdFileExportImage, kIdDisplaySettings, kIdShowMe, kIdNotes, kIdSummaryTotals, kIdLayerTable,
+                 kIdSummariseZones}) {
     EXPECT_FALSE(GetCommandState(id, c).enabled) << id;
   }
   for (int id : {kIdZoomTool, kIdZoomIn, kIdZoomOut, kIdZoomAll, kIdZoomActiveFile, kIdAppExit, kIdAppAbout,

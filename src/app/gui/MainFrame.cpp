@@ -41,6 +41,7 @@
 #include "layers/LayerLoader.h"
 #include "layers/LogFields.h"
 #include "mapview/gui/LayerTablePanel.h"
+#include "zones/gui/ZonesPanel.h"
 #include "mapview/MapView.h"
 
 namespace kestrune {
@@ -305,6 +306,7 @@ void CMainFrame::ExecuteCommand(int commandId) {
     case kIdShowMe: OnShowMe(); break;
     case kIdNotes: OnNotes(); break;
     case kIdLayerTable: OnLayerTable(); break;
+    case kIdSummariseZones: OnSummariseZones(); break;
     case kIdAppAbout: OnAppAbout(); break;
     default: break;
   }
@@ -545,6 +547,17 @@ void CMainFrame::OnLayerTable() {
     tablePanel_->setVisible(tablePanel_->isHidden());
   }
   if (!tablePanel_->isHidden()) tablePanel_->ShowLayer(ActiveLayer());
+}
+
+// Summarise by Zones: the panel beside the map, shown and brought forward.
+void CMainFrame::OnSummariseZones() {
+  if (!zonesPanel_) {
+    zonesPanel_ = new CZonesPanel(this);
+    zonesPanel_->SetLayers(layers_.get());
+    addDockWidget(Qt::RightDockWidgetArea, zonesPanel_);
+  }
+  zonesPanel_->show();
+  zonesPanel_->raise();
 }
 
 // About: the set's About dialog.
