@@ -460,7 +460,7 @@ int RunLegendSetup(Legend& copy, QWidget* parent, const Layer* layer) {
   if (layer && !layer->IsCategorised()) {
     std::vector<double> values = LegendColumnValues(*layer);
     if (!values.empty()) {
-      dialog.show();
+      // The histogram takes its breaks from the grid once the dialog shows.
       dialog.SetValues(std::move(values));
       dialog.MethodBox()->setCurrentIndex(layer->Style().GetClassMethod());
       dialog.ClassCountBox()->setValue(layer->Style().GetClassCount());
