@@ -85,7 +85,7 @@ TEST_F(MainFrameTest, StandardSetMenuAndToolbarInOrderWithDefaultTexts) {
                 "32801|Save As...", "32773|&Print", "32810|&Export Map Image...", "-", "[Units", "32808|&U.S.", "32809|Metric", "]", "-", "32770|E&xit", "]",
                 "[&View  ", "32792|&Zoom Tool", "32793|Zoom In \t &I", "32794|Zoom Out \t &O",
                 "32795|Zoom All \t &A", "32800|Zoom Active &File", "-", "32797|&Display Settings",
-                "32840|Layer &Table", "]", "[&Log  ", "32807|&Notes", "]", "[&Help", "32790|&About...", "]"}));
+                "32840|Layer &Table", "]", "[&Log  ", "32807|&Notes", "32845|Summarise by &Zones...", "]", "[&Help", "32790|&About...", "]"}));
   EXPECT_EQ(ToolbarIds(frame.ToolBar()), (std::vector<int>{32771, 32775, 32799, 0, 32801, 0, 32773, 0, 32792, 0,
                                                            32793, 32794, 32795, 32800, 0, 32797, 32840, 32807}));
   // Every button is 24 x 23 and shows a picture of our own.
@@ -113,7 +113,8 @@ TEST_F(MainFrameTest, VantrelSetAddsShowMeAndSummaryTotals) {
                       "[&View  ", "32792|&Zoom Tool", "32793|Zoom In \t &I", "32794|Zoom Out \t &O",
                       "32795|Zoom All \t &A", "32800|Zoom Active &File", "-", "32797|&Display Settings",
                       "32806|&Show Me", "32840|Layer &Table", "]",
-                      "[&Log  ", "32798|&Summary Totals", "32807|&Notes", "]", "[&Help", "32790|&About...", "]"}));
+                      "[&Log  ", "32798|&Summary Totals", "32807|&Notes", "32845|Summarise by &Zones...", "]",
+                      "[&Help", "32790|&About...", "]"}));
   EXPECT_EQ(ToolbarIds(frame.ToolBar()), (std::vector<int>{32771, 32775, 32799, 0, 32801, 0, 32773, 0, 32792, 0,
                                                            32793, 32794, 32795, 32800, 0, 32797, 32806, 32840, 0, 32807, 0,
                                                            32798}));
