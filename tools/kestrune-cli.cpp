@@ -20,6 +20,7 @@
 #include "layers/LayerInfo.h"
 #include "mapview/gui/CliPrint.h"
 #include "mapview/gui/CliRender.h"
+#include "zones/CliZones.h"
 
 namespace {
 
@@ -28,7 +29,8 @@ using kestrune::CliCommand;
 // Every subcommand, in the order the usage lists them.
 const CliCommand* const kCommands[] = {&kestrune::kInfoCommand, &kestrune::kPrintCommand,
                                        &kestrune::kRenderCommand, &kestrune::kCopyCommand,
-                                       &kestrune::kImportCommand, &kestrune::kCleanCommand};
+                                       &kestrune::kImportCommand, &kestrune::kCleanCommand,
+                                       &kestrune::kZonesCommand};
 
 constexpr const char* kUsagePrefix = kestrune::kMsgUsagePrefix;
 

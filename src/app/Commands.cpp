@@ -48,6 +48,7 @@ const char kCleanLog[] = "#20600070:&Clean Log...";
 const char kSaveCleaned[] = "#20600071:Save C&leaned As...";
 const char kSaveSelection[] = "#20600072:Save Se&lection As...";
 const char kSaveShown[] = "#20600073:Save S&hown As...";
+const char kSummariseZones[] = "#20500060:Summarise by &Zones...";
 
 // The viewer's own set 128.
 ResourceSet MakeStandardSet() {
@@ -65,7 +66,7 @@ ResourceSet MakeStandardSet() {
       Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
                     Item(kIdZoomAll, kZoomAll, "A"), Item(kIdZoomActiveFile, kZoomActive), Separator(),
                     Item(kIdDisplaySettings, kDisplay), Item(kIdLayerTable, kLayerTable)}),
-      Popup(kLog, {Item(kIdCleanLog, kCleanLog), Item(kIdNotes, kNotes)}),
+      Popup(kLog, {Item(kIdCleanLog, kCleanLog), Item(kIdNotes, kNotes), Item(kIdSummariseZones, kSummariseZones)}),
       Popup(kHelp, {Item(kIdAppAbout, kAbout)}),
   };
   set.toolbar = {kIdFileOpen, kIdFileClose, kIdFileCloseAll, 0, kIdFileSaveAs, 0, kIdFilePrint, 0,
@@ -93,7 +94,7 @@ ResourceSet MakeVantrelSet() {
       Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
                     Item(kIdZoomAll, kZoomAll, "A"), Item(kIdZoomActiveFile, kZoomActive), Separator(),
                     Item(kIdDisplaySettings, kDisplay), Item(kIdShowMe, kShowMe), Item(kIdLayerTable, kLayerTable)}),
-      Popup(kLog, {Item(kIdSummaryTotals, kTotals), Item(kIdCleanLog, kCleanLog), Item(kIdNotes, kNotes)}),
+      Popup(kLog, {Item(kIdSummaryTotals, kTotals), Item(kIdCleanLog, kCleanLog), Item(kIdNotes, kNotes), Item(kIdSummariseZones, kSummariseZones)}),
       Popup(kHelp, {Item(kIdAppAbout, kAbout)}),
   };
   set.toolbar = {kIdFileOpen, kIdFileClose, kIdFileCloseAll, 0, kIdFileSaveAs, 0, kIdFilePrint, 0,
@@ -206,6 +207,10 @@ CommandState GetCommandState(int commandId, const CommandContext& context) {
     case kIdNotes:
       // A layer being filled must not be closed, copied, re-themed or drawn
       // onto paper half-read.
+      state.enabled = anyLayer && !context.busy;
+      break;
+    // Zones and logs are read while nothing is being loaded.
+    case kIdSummariseZones:
       state.enabled = anyLayer && !context.busy;
       break;
     // The table of the active layer, read while nothing is being loaded.

@@ -34,6 +34,7 @@ enum CommandId : int {
   kIdUnitsUS = 32808,
   kIdUnitsMetric = 32809,
   kIdLayerTable = 32840,
+  kIdSummariseZones = 32845,
   kIdFileExportImage = 32810,
   // The Open Recent submenu: the frame fills it with the recent files.
   kIdFileOpenRecent = 32811,

@@ -75,6 +75,7 @@ void CategoryLegend::Clear() {
   values_.clear();
   colors_.clear();
   index_.clear();
+  beyond_.clear();
 }
 
 void CategoryLegend::Begin(const std::string& fieldName) {
@@ -86,6 +87,10 @@ void CategoryLegend::Begin(const std::string& fieldName) {
 int CategoryLegend::IndexOf(const std::string& value) {
   const int found = Find(value);
   if (found >= 0) return found;
+  if (values_.size() >= kMaxCategories) {
+    beyond_.insert(std::hash<std::string>{}(value));
+    return kBeyondCategories;
+  }
   values_.push_back(value);
   const std::size_t i = values_.size() - 1;
   index_.emplace(value, int(i));

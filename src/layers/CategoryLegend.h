@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "base/Error.h"
@@ -53,6 +54,14 @@ bool IsCategoryField(const DbfField& field);
 // A value's text as UTF-8: itself when it is UTF-8, else read as Latin-1.
 std::string CategoryLabelText(const std::string& bytes);
 
+// The most values a categorised theme collects: past them every new value
+// falls into "Other", and only how many distinct values there were is kept.
+constexpr std::size_t kMaxCategories = 4096;
+// The index of a value past the bound (coloured as "Other").
+constexpr int kBeyondCategories = static_cast<int>(kMaxCategories);
+constexpr const char* kMsgCategoriesBounded =
+    "#20500200:%s has %s distinct values: the first 12 have colours, the rest show as Other.";
+
 class CategoryLegend {
  public:
   // No categories, for no field.
@@ -64,7 +73,8 @@ class CategoryLegend {
   void ApplyStored(const CategoryLegend& stored);
 
   // The index of a value (its bytes without trailing blanks), added after
-  // the others when it is new.
+  // the others when it is new; kBeyondCategories for a new value once
+  // kMaxCategories are listed.
   int IndexOf(const std::string& value);
   // The index of a value, or -1 when it has none.
   int Find(const std::string& value) const;
@@ -79,6 +89,9 @@ class CategoryLegend {
   // Values with a colour of their own, and whether some fall into "Other".
   std::size_t ColouredCount() const;
   bool HasOther() const { return values_.size() > ColouredCount(); }
+  // Whether values came past the bound, and how many distinct values there were in all.
+  bool IsBounded() const { return !beyond_.empty(); }
+  std::size_t DistinctCount() const { return values_.size() + beyond_.size(); }
 
   // One legend line per coloured value in order, then "Other" (translated)
   // when some values share the neutral colour. Texts are UTF-8; a value that
@@ -110,6 +123,7 @@ class CategoryLegend {
   std::vector<std::string> values_;
   std::vector<Color> colors_;
   std::unordered_map<std::string, int> index_;  // value -> index, for large tables
+  std::unordered_set<std::size_t> beyond_;      // hashes of the values past the bound
   bool changed_ = false;
 };
 

@@ -12,6 +12,7 @@
 #include "lang/LangString.h"
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
+#include "layers/LayerStats.h"
 #include "layers/LogFields.h"
 #include "shapes/DbfTable.h"
 
@@ -130,6 +131,35 @@ void AppendZMValue(std::string& out, const RecordZM* zm, bool z) {
 
 constexpr const char* kMsgInfoNotOpened = "#20300005:%s could not be opened as a shape file set.";
 
+// The rate and target columns by row (NaN for blanks); both empty unless
+// the layer has two distinct such fields.
+struct TargetColumns {
+  std::vector<double> rate, target;
+};
+TargetColumns ReadTargetColumns(const Layer& layer) {
+  TargetColumns columns;
+  const LogFields& fields = layer.GetLogFields();
+  if (!fields.Has(LogField::Rate) || fields.target <= 0 || fields.target == fields[LogField::Rate]) return columns;
+  DbfTable table;
+  if (!table.Open(layer.GetTablePath())) return columns;
+  const DbfField* rate = table.GetField(fields[LogField::Rate]);
+  const DbfField* target = table.GetField(fields.target);
+  if (!rate || !target || !rate->readable || !target->readable) return columns;
+  const auto number = [](const unsigned char* row, const DbfField& f) {
+    const char* text = reinterpret_cast<const char*>(row) + f.offset;
+    bool blank = true;
+    for (int i = 0; i < f.length && blank; ++i) blank = text[i] == ' ' || text[i] == '\0';
+    return blank ? std::nan("") : ParseDbfNumber(text, static_cast<size_t>(f.length));
+  };
+  for (int r = 1; r <= table.GetRecordCount(); ++r) {
+    const unsigned char* row = table.RowBytes(r);
+    if (!row) break;
+    columns.rate.push_back(number(row, *rate));
+    columns.target.push_back(number(row, *target));
+  }
+  return columns;
+}
+
 // Shows the usage of the subcommand.
 int Usage(std::ostream& err) {
   err << LangText(kMsgUsagePrefix) << ' ' << LangText(kInfoUsage) << '\n';
@@ -189,6 +219,17 @@ std::string LayerSummaryJson(Layer& layer, const std::string& path) {
   } else {
     out += "null";
   }
+  // The target rate field beside the five (null for none).
+  Key(out, "target_field");
+  if (layer.GetLogFields().target > 0) {
+    AppendJsonInt(out, layer.GetLogFields().target);
+  } else {
+    out += "null";
+  }
+  // Statistics of a numeric legend column (null otherwise).
+  Key(out, "stats");
+  const std::vector<double> values = LegendColumnValues(layer);
+  out += values.empty() ? std::string("null") : ValueStatsJson(ComputeValueStats(values));
   if (layer.IsCategorised()) {
     // A text legend column: every category in order with its colour.
     Key(out, "categories");
@@ -312,7 +353,25 @@ std::vector<std::string> LayerInfoLines(Layer& layer, const std::string& path, b
   lines.push_back(LayerSummaryJson(layer, path));
   if (records) {
     lines.reserve(layer.GetRecordCount() + 1);
-    for (Shape* shape : layer.Records()) lines.push_back(RecordJson(*shape, &layer));
+    // With a rate and a target field, each record also gives the rate less
+    // the target and the rate in percent of the target.
+    const TargetColumns target = ReadTargetColumns(layer);
+    for (Shape* shape : layer.Records()) {
+      lines.push_back(RecordJson(*shape, &layer));
+      if (target.rate.empty()) continue;
+      const size_t row = static_cast<size_t>(shape->GetRecordNumber()) - 1;
+      const double rate = row < target.rate.size() ? target.rate[row] : std::nan("");
+      const double goal = row < target.target.size() ? target.target[row] : std::nan("");
+      std::string extra;
+      Key(extra, "rate_minus_target");
+      AppendJsonDouble(extra, RateMinusTarget(rate, goal));
+      Key(extra, "rate_pct_target");
+      AppendJsonDouble(extra, RatePercentOfTarget(rate, goal));
+      // Before the flags, which end every record line.
+      std::string& line = lines.back();
+      const size_t flags = line.rfind(", \"flags\"");
+      line.insert(flags == std::string::npos ? line.size() - 1 : flags, extra);
+    }
   }
   return lines;
 }

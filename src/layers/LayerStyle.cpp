@@ -3,13 +3,16 @@
 #include "layers/LayerStyle.h"
 
 #include <cmath>
+#include <algorithm>
 #include <utility>
 #include <vector>
 
 #include "base/Platform.h"
 #include "base/Preferences.h"
 #include "lang/LangString.h"
+#include "layers/Classes.h"
 #include "layers/LayerSource.h"
+#include "layers/LogFields.h"
 #include "layers/RowScan.h"
 #include "shapes/DbfTable.h"
 
@@ -209,7 +212,50 @@ void LayerStyle::ComputeValues(const RecordList& records, const RowScan& rows, c
     if (value > max) max = value;
     if (value < min) min = value;
   });
-  if (column > 0) legend_.BuildAutomatic(max, min);
+  if (column > 0) {
+    legend_.BuildAutomatic(max, min);
+    ApplyClassMethod(records);
+  }
+}
+
+int LayerStyle::GetClassMethod() const {
+  int32_t method = 0;
+  if (!ReadSetting(kKeyClassMethod, method) || method < 0 || method >= kClassMethodCount) method = 0;
+  return method;
+}
+
+int LayerStyle::GetClassCount() const {
+  int32_t count = kMaxClasses;
+  if (!ReadSetting(kKeyClassCount, count) || count < kMinClasses || count > kMaxClasses) count = kMaxClasses;
+  return count;
+}
+
+void LayerStyle::SetClassMethod(const RecordList& records, int method, int classes) {
+  WriteIntSetting(kKeyClassMethod, std::clamp(method, 0, kClassMethodCount - 1));
+  WriteIntSetting(kKeyClassCount, std::clamp(classes, kMinClasses, kMaxClasses));
+  double max = kValueMaxStart, min = kValueMinStart;
+  records.ForEach([&](Shape* shape) {
+    if (!shape->HasValue()) return;
+    max = std::max(max, shape->GetValue());
+    min = std::min(min, shape->GetValue());
+  });
+  legend_.BuildAutomatic(max, min);
+  ApplyClassMethod(records);
+  legend_.SetChanged(true);
+}
+
+void LayerStyle::ApplyClassMethod(const RecordList& records) {
+  if (!HasFile() || categorised_) return;
+  const int method = GetClassMethod();
+  const int classes = GetClassCount();
+  if (method == static_cast<int>(ClassMethod::EqualInterval) && classes == kMaxClasses) return;
+  std::vector<double> values;
+  records.ForEach([&](Shape* shape) {
+    if (shape->HasValue()) values.push_back(shape->GetValue());
+  });
+  std::sort(values.begin(), values.end());
+  legend_.BuildFromBreaks(ClassBreaks(static_cast<ClassMethod>(method), values, classes),
+                          values.empty() ? 0.0 : values.back());
 }
 
 // Categories in the order their values first appear in the table; each
@@ -225,6 +271,9 @@ void LayerStyle::ComputeCategories(const RecordList& records, DbfTable& table, i
     if (table.ReadRecord(row) && table.GetString(column, text)) categoryOfRow[static_cast<size_t>(row)] = fresh.IndexOf(text);
   }
   table.Close();
+  if (fresh.IsBounded()) {
+    ShowStatus(LangFormat(kMsgCategoriesBounded, fresh.GetField().c_str(), GroupedCount(fresh.DistinctCount()).c_str()));
+  }
   CategoryLegend stored;
   if (HasFile() && stored.LoadFile(source_->GetCategoryPath())) fresh.ApplyStored(stored);
   fresh.SetChanged(categoriesChosen_ && fresh.SaveBytes() != stored.SaveBytes());

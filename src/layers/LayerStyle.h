@@ -89,6 +89,15 @@ class LayerStyle {
   }
   // Gives every record its colour.
   void ApplyColors(const RecordList& records) const;
+  // How the automatic legend is classed (CLASS_METHOD and CLASS_COUNT of the
+  // ".gpe"; equal interval in 8 classes without them).
+  int GetClassMethod() const;
+  int GetClassCount() const;
+  // Writes both keys and rebuilds the automatic legend from the records' values.
+  void SetClassMethod(const RecordList& records, int method, int classes);
+  // Rebuilds the automatic legend by the kept method from the records' values;
+  // equal interval in 8 classes leaves the legend as it was built.
+  void ApplyClassMethod(const RecordList& records);
 
  private:
   // Whether the source has a file, so side files are read and written.

@@ -108,6 +108,25 @@ void Legend::BuildSingleBreak(double value) {
   if (value != kLegendTopValue) Insert(value, kLegendPalette[6]);
 }
 
+// The breaks with the palette spread over the classes, and the open top class.
+void Legend::BuildFromBreaks(const std::vector<double>& breaks, double single) {
+  entries_.clear();
+  changed_ = false;
+  if (breaks.empty()) {
+    BuildSingleBreak(single);
+    return;
+  }
+  const size_t classes = std::min(breaks.size() + 1, kMaxLegendEntries);
+  const auto colorOf = [&](size_t i) {
+    const size_t at = classes > 1 ? (i * (kLegendPaletteSize - 1) + (classes - 1) / 2) / (classes - 1) : 0;
+    return kLegendPalette[at];
+  };
+  for (size_t i = 0; i + 1 < classes; ++i) {
+    if (std::isfinite(breaks[i]) && breaks[i] < kLegendTopValue) Insert(breaks[i], colorOf(i));
+  }
+  Insert(kLegendTopValue, kLegendPalette[kLegendPaletteSize - 1]);
+}
+
 // Seven rounded breaks over [min, max] plus the open top class.
 void Legend::BuildAutomatic(double max, double min) {
   entries_.clear();

@@ -97,6 +97,11 @@ class Legend {
   // Replaces the entries by seven rounded breaks over [min, max] plus the open top class.
   void BuildAutomatic(double max, double min);
 
+  // Replaces the entries by breaks (ascending) and the open top class, the
+  // palette spread over the classes (eight classes take it as the automatic
+  // legend does); no breaks give the one class at single.
+  void BuildFromBreaks(const std::vector<double>& breaks, double single);
+
   // Replaces the entries by the dialog's rows (top class first). False, with a
   // message, when the break values are not strictly descending from top to bottom.
   // False, telling why in error when given, when the breaks do not descend.

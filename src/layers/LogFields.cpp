@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 #include "base/Preferences.h"
@@ -136,6 +137,24 @@ LogFields DetectLogFields(const std::vector<DbfField>& fields) {
   return found;
 }
 
+// The first numeric field naming a target, other than the rate.
+int DetectTargetField(const std::vector<DbfField>& fields, int rateField) {
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const int number = static_cast<int>(i) + 1;
+    const std::string name = Upper(fields[i].name);
+    if (number != rateField && IsNumericLogField(fields[i]) && (Holds(name, "TGT") || Holds(name, "TARGET"))) {
+      return number;
+    }
+  }
+  return 0;
+}
+
+double RateMinusTarget(double rate, double target) { return rate - target; }
+
+double RatePercentOfTarget(double rate, double target) {
+  return target != 0.0 ? rate / target * 100.0 : std::numeric_limits<double>::quiet_NaN();
+}
+
 // The table's field descriptors, field 1 first.
 std::vector<DbfField> TableFields(const DbfTable& table) {
   std::vector<DbfField> fields;
@@ -152,6 +171,8 @@ LogFields ApplyLogFieldKeys(const IniFile& settings, LogFields detected, int fie
     if (!ReadSetting(settings, LogFieldKey(f), value)) continue;
     detected[f] = value >= 1 && value <= fieldCount ? value : 0;
   }
+  int32_t target = 0;
+  if (ReadSetting(settings, kKeyTargetColumn, target)) detected.target = target >= 1 && target <= fieldCount ? target : 0;
   return detected;
 }
 
@@ -159,7 +180,9 @@ LogFields ApplyLogFieldKeys(const IniFile& settings, LogFields detected, int fie
 LogFields LoadLogFields(const std::string& settingsPath, const std::string& tablePath) {
   DbfTable table;
   if (!table.Open(tablePath)) return {};
-  const LogFields detected = DetectLogFields(TableFields(table));
+  const std::vector<DbfField> fields = TableFields(table);
+  LogFields detected = DetectLogFields(fields);
+  detected.target = DetectTargetField(fields, detected[LogField::Rate]);
   IniFile settings;
   settings.Load(settingsPath);
   return ApplyLogFieldKeys(settings, detected, table.GetFieldCount());
@@ -173,6 +196,14 @@ bool WriteLogFieldKeys(const std::string& settingsPath, const LogFields& fields)
   for (LogField f : kLogFieldOrder) {
     file.SetString(kSettingsSection, LogFieldKey(f), std::to_string(std::max(fields[f], 0)));
   }
+  return file.Save(settingsPath);
+}
+
+// TARGET_COL in one safe rewrite.
+bool WriteTargetFieldKey(const std::string& settingsPath, int target) {
+  IniFile file;
+  if (file.Load(settingsPath) == IniLoadStatus::Unreadable) return false;
+  file.SetString(kSettingsSection, kKeyTargetColumn, std::to_string(std::max(target, 0)));
   return file.Save(settingsPath);
 }
 

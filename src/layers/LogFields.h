@@ -34,9 +34,15 @@ const char* LogFieldKey(LogField field);
 // "rate", "boom", "date", "time", "width" (the names of the info JSON).
 const char* LogFieldName(LogField field);
 
-// The 1-based field number of each log field; 0 for none.
+// The key of the target rate field, kept beside the five.
+constexpr const char* kKeyTargetColumn = "TARGET_COL";
+
+// The 1-based field number of each log field; 0 for none. The target rate
+// field is kept apart from the five (it does not change the flags or the
+// summary): what the rate is compared with.
 struct LogFields {
   std::array<int, kLogFieldCount> column{};
+  int target = 0;
 
   int operator[](LogField f) const { return column[static_cast<std::size_t>(f)]; }
   int& operator[](LogField f) { return column[static_cast<std::size_t>(f)]; }
@@ -61,6 +67,10 @@ LogFields DetectLogFields(const std::vector<DbfField>& fields);
 // The fields of an open table, for DetectLogFields.
 std::vector<DbfField> TableFields(const DbfTable& table);
 
+// The target rate field: the first numeric field whose name holds "TGT" or
+// "TARGET" and that is not the rate field; 0 for none.
+int DetectTargetField(const std::vector<DbfField>& fields, int rateField);
+
 // The keys present in the settings file replace the detected fields; a key
 // whose number is not one of the table's fields (0, negative, too large) is
 // "none". Returns the fields.
@@ -70,6 +80,14 @@ LogFields ApplyLogFieldKeys(const IniFile& settings, LogFields detected, int fie
 LogFields LoadLogFields(const std::string& settingsPath, const std::string& tablePath);
 // Writes all five keys with one rewrite of the settings file (0 for none).
 bool WriteLogFieldKeys(const std::string& settingsPath, const LogFields& fields);
+// Writes TARGET_COL (0 for none).
+bool WriteTargetFieldKey(const std::string& settingsPath, int target);
+
+// The two computed values of a record with a rate and a target: the rate
+// less the target, and the rate in percent of the target (NaN where the
+// target is 0 or either is blank).
+double RateMinusTarget(double rate, double target);
+double RatePercentOfTarget(double rate, double target);
 
 // ---- Values of a row.
 

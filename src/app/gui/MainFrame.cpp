@@ -47,6 +47,7 @@
 #include "layers/LogFields.h"
 #include "mapview/gui/LayerTablePanel.h"
 #include "mapview/gui/MapPrinting.h"
+#include "zones/gui/ZonesPanel.h"
 #include "mapview/MapView.h"
 
 namespace kestrune {
@@ -336,6 +337,7 @@ void CMainFrame::ExecuteCommand(int commandId) {
     case kIdFileSaveCleanedAs: OnSaveRecords(0); break;
     case kIdFileSaveSelectionAs: OnSaveRecords(1); break;
     case kIdFileSaveShownAs: OnSaveRecords(2); break;
+    case kIdSummariseZones: OnSummariseZones(); break;
     case kIdAppAbout: OnAppAbout(); break;
     default: break;
   }
@@ -615,6 +617,17 @@ void CMainFrame::OnLayerTable() {
     tablePanel_->setVisible(tablePanel_->isHidden());
   }
   if (!tablePanel_->isHidden()) tablePanel_->ShowLayer(ActiveLayer());
+}
+
+// Summarise by Zones: the panel beside the map, shown and brought forward.
+void CMainFrame::OnSummariseZones() {
+  if (!zonesPanel_) {
+    zonesPanel_ = new CZonesPanel(this);
+    zonesPanel_->SetLayers(layers_.get());
+    addDockWidget(Qt::RightDockWidgetArea, zonesPanel_);
+  }
+  zonesPanel_->show();
+  zonesPanel_->raise();
 }
 
 // About: the set's About dialog.

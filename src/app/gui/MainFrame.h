@@ -31,6 +31,7 @@ class QToolButton;
 namespace kestrune {
 
 class CLayerTablePanel;
+class CZonesPanel;
 class ILayersPane;
 class IMapPane;
 class Layer;
@@ -53,6 +54,7 @@ class CMainFrame : public QMainWindow {
   IMapPane* MapPane() const { return mapPane_; }
   // The Layer Table panel once the command first opened it, else none.
   CLayerTablePanel* LayerTablePanel() const { return tablePanel_; }
+  CZonesPanel* ZonesPanel() const { return zonesPanel_; }
 
   // The action of a command, or none when the set does not carry it.
   QAction* Action(int commandId) const;
@@ -151,6 +153,7 @@ class CMainFrame : public QMainWindow {
   void OnShowMe();
   void OnNotes();
   void OnLayerTable();
+  void OnSummariseZones();
   void OnAppAbout();
   void OnFileExportImage();
   // Log › Clean Log… and the File menu's subsets (0 cleaned, 1 selection, 2 shown).
@@ -184,6 +187,7 @@ class CMainFrame : public QMainWindow {
   IMapPane* mapPane_ = nullptr;
   ILayersPane* layersPane_ = nullptr;
   CLayerTablePanel* tablePanel_ = nullptr;
+  CZonesPanel* zonesPanel_ = nullptr;
   std::map<int, QAction*> actions_;
   FileChooser saveChooser_;
   FileChooser exportChooser_;

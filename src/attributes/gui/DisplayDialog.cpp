@@ -288,7 +288,7 @@ void CDisplayDialog::OnColourButton() {
 // Edits a copy of the layer's legend; OK hands it to the layer at once.
 void CDisplayDialog::OnLegendSetup() {
   Legend copy = layer_.GetLegend();
-  if (RunLegendSetup(copy, this) != QDialog::Accepted) return;
+  if (RunLegendSetup(copy, this, &layer_) != QDialog::Accepted) return;
   layer_.SetLegend(copy);
   legendAssigned_ = true;
 }
@@ -325,7 +325,8 @@ void CDisplayDialog::accept() {
   if (opacity != layer_.GetFillOpacity()) layer_.SetFillOpacity(opacity);
   // An area layer's size (not editable) is only a default when it is a size at all.
   if (sizeValid) GetPreferences().SetDefaultDisplaySize(size, metric_);
-  LogFields logFields;
+  // The target field is not among the boxes: it stays as it was.
+  LogFields logFields = layer_.GetLogFields();
   for (int i = 0; i < kLogFieldCount; ++i) {
     logFields[kLogFieldOrder[i]] = FindControl<QComboBox>(this, kIdLogFieldFirst + i)->currentData().toInt();
   }

@@ -2,16 +2,28 @@
 #include "attributes/gui/LegendSetupDialog.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
+#include <QComboBox>
 #include <QDir>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QToolTip>
 
 #include "attributes/AttributeRows.h"
 #include "attributes/gui/DialogSupport.h"
+#include "attributes/gui/HistogramView.h"
 #include "base/Platform.h"
 #include "base/SafeFile.h"
 #include "lang/LangString.h"
+#include "layers/Classes.h"
+#include "layers/Layer.h"
+#include "layers/LayerStats.h"
+#include "layers/gui/CLayersWnd.h"
 
 namespace kestrune {
 
@@ -40,6 +52,7 @@ void CLegendGrid::OnCellChanged(int row, int col) {
   GetCellNumber(row, kColUnder, value);
   // Row 0 is the header: the top class's Under is the open end and never a number.
   if (row - 1 >= kRowTopClass) SetCellNumber(row - 1, kColOver, value);
+  emit underChanged();
 }
 
 // ---------------------------------------------------------------- dialog
@@ -98,6 +111,82 @@ CLegendSetupDialog::CLegendSetupDialog(Legend& legend, QWidget* parent)
   connect(ok, &QPushButton::clicked, this, &CLegendSetupDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &CLegendSetupDialog::reject);
   setFixedSize(x + kButtonWidth + kMargin, bottom + kMargin);
+
+  // The histogram and the methods, shown once values are given.
+  const int width = x + kButtonWidth - kMargin;
+  histogram_ = new CHistogramView(this);
+  histogram_->setGeometry(kMargin, bottom + kMargin, width, 110);
+  method_ = new QComboBox(this);
+  method_->setObjectName(QStringLiteral("ClassMethod"));
+  for (const char* label : kLabelClassMethods) method_->addItem(QString::fromStdString(LangText(label)));
+  classes_ = new QSpinBox(this);
+  classes_->setObjectName(QStringLiteral("ClassCount"));
+  classes_->setRange(kMinClasses, kMaxClasses);
+  classes_->setValue(kMaxClasses);
+  apply_ = new QPushButton(QString::fromStdString(LangText(kTextApplyMethod)), this);
+  apply_->setObjectName(QStringLiteral("ApplyMethod"));
+  apply_->setAutoDefault(false);
+  auto* label = new QLabel(QString::fromStdString(LangText(kTextClassMethod)), this);
+  const int line = bottom + kMargin + 110 + kMargin;
+  label->setGeometry(kMargin, line, 70, kButtonHeight);
+  method_->setGeometry(kMargin + 75, line, 200, kButtonHeight);
+  classes_->setGeometry(kMargin + 285, line, 60, kButtonHeight);
+  apply_->setGeometry(x, line, kButtonWidth, kButtonHeight);
+  for (QWidget* w : std::initializer_list<QWidget*>{histogram_, method_, classes_, apply_, label}) w->hide();
+  label->setObjectName(QStringLiteral("ClassMethodLabel"));
+  connect(apply_, &QPushButton::clicked, this, &CLegendSetupDialog::ApplyMethod);
+  connect(histogram_, &CHistogramView::breakMoved, this, &CLegendSetupDialog::OnBreakDragged);
+}
+
+void CLegendSetupDialog::SetValues(std::vector<double> values) {
+  sorted_.clear();
+  for (double v : values) {
+    if (!std::isnan(v)) sorted_.push_back(v);
+  }
+  std::sort(sorted_.begin(), sorted_.end());
+  histogram_->SetValues(sorted_);
+  for (QWidget* w : std::initializer_list<QWidget*>{histogram_, method_, classes_, apply_,
+                                                   findChild<QLabel*>(QStringLiteral("ClassMethodLabel"))}) {
+    w->show();
+  }
+  setFixedSize(width(), apply_->geometry().bottom() + 1 + 10);
+  UpdateHistogram();
+}
+
+void CLegendSetupDialog::ApplyMethod() {
+  if (!grid_ || sorted_.empty()) return;
+  if (!grid_->EndEdit()) return;
+  const int method = method_->currentIndex();
+  const int classes = classes_->value();
+  legend_.BuildFromBreaks(ClassBreaks(static_cast<ClassMethod>(method), sorted_, classes), sorted_.back());
+  appliedMethod_ = method;
+  appliedClasses_ = classes;
+  FillGrid();
+  UpdateScrollRange();
+  UpdateHistogram();
+}
+
+void CLegendSetupDialog::UpdateHistogram() {
+  if (!grid_ || !histogram_) return;
+  // Break rows run from the highest (row 2) down to the lowest class's.
+  std::vector<double> breaks;
+  std::vector<Color> colours;
+  for (int row = grid_->RowCount() - 1; row > kRowTopClass; --row) {
+    double value = 0.0;
+    grid_->GetCellNumber(row, kColUnder, value);
+    breaks.push_back(value);
+    colours.push_back(grid_->GetCellBackColour(row, kColColor));
+  }
+  histogram_->SetBreaks(breaks, colours);
+}
+
+void CLegendSetupDialog::OnBreakDragged(int index, double value) {
+  const int row = grid_->RowCount() - 1 - index;
+  if (row <= kRowTopClass) return;
+  const double shown = Legend::RoundTo(value, 2);
+  grid_->SetCellNumber(row, kColUnder, shown);
+  grid_->SetCellNumber(row - 1, kColOver, shown);
+  grid_->Redraw();
 }
 
 // Translates the texts, puts the grid over its placeholder and fills it.
@@ -117,7 +206,9 @@ void CLegendSetupDialog::OnInitDialog() {
   grid_->ShowHorzScrollBar(false);
   grid_->ShowVertScrollBar(true);
   connect(grid_, &CSpreadSheet::buttonClicked, this, &CLegendSetupDialog::OnColourCell);
+  connect(grid_, &CLegendGrid::underChanged, this, &CLegendSetupDialog::UpdateHistogram);
   FillGrid();
+  UpdateHistogram();
 }
 
 // Column widths: 65, 65 and the rest of the client width less a scroll bar.
@@ -208,10 +299,12 @@ void CLegendSetupDialog::FillGrid() {
   grid_->Redraw();
 }
 
-// A new class under the top class, its Over following the row below.
+// A new class at the selected row (under the top class without one), its
+// Over following the row below.
 int CLegendSetupDialog::AddClassRow() {
   if (!grid_) return -1;
-  const int row = 2;
+  const int current = grid_->CurrentRow();
+  const int row = current > kRowTopClass && current < grid_->RowCount() ? current : kRowTopClass + 1;
   grid_->InsertRow(row);
   SetColumnWidths();
   grid_->SetCellFont(row, -1, font_);
@@ -267,6 +360,33 @@ bool CLegendSetupDialog::ReadRows() {
   if (legend_.BuildFromRows(rows, &error)) return true;
   ShowError(error);
   return false;
+}
+
+// Enter or Return while the grid has the focus belongs to the grid.
+void CLegendSetupDialog::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  QWidget* focus = focusWidget();
+  if (enter && grid_ && focus && (focus == grid_ || grid_->isAncestorOf(focus))) {
+    event->accept();
+    return;
+  }
+  CLangDialog::keyPressEvent(event);
+}
+
+// The hint of the Over column.
+bool CLegendGrid::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    auto* help = static_cast<QHelpEvent*>(event);
+    int row = 0, col = 0, left = 0, top = 0;
+    if (HitTest(help->pos(), row, col, left, top) && col == kColOver) {
+      QToolTip::showText(help->globalPos(), LangQString(kTipOverFollowsUnder), this);
+    } else {
+      QToolTip::hideText();
+      event->ignore();
+    }
+    return true;
+  }
+  return CSpreadSheet::event(event);
 }
 
 // OK keeps the dialog open while the breaks are out of order.
@@ -331,8 +451,27 @@ void CLegendSetupDialog::OnColourCell(int row, int col) {
 
 // Runs the dialog modally on the caller's copy.
 int RunLegendSetup(Legend& copy, QWidget* parent) {
+  const auto* pane = qobject_cast<CLayersWnd*>(parent);
+  return RunLegendSetup(copy, parent, pane ? pane->GetActiveLayer() : nullptr);
+}
+
+int RunLegendSetup(Legend& copy, QWidget* parent, const Layer* layer) {
   CLegendSetupDialog dialog(copy, parent);
-  return dialog.exec();
+  if (layer && !layer->IsCategorised()) {
+    std::vector<double> values = LegendColumnValues(*layer);
+    if (!values.empty()) {
+      // The histogram takes its breaks from the grid once the dialog shows.
+      dialog.SetValues(std::move(values));
+      dialog.MethodBox()->setCurrentIndex(layer->Style().GetClassMethod());
+      dialog.ClassCountBox()->setValue(layer->Style().GetClassCount());
+    }
+  }
+  const int result = dialog.exec();
+  if (result == QDialog::Accepted && layer && dialog.AppliedMethod() >= 0) {
+    layer->WriteIntSetting(kKeyClassMethod, dialog.AppliedMethod());
+    layer->WriteIntSetting(kKeyClassCount, dialog.AppliedClasses());
+  }
+  return result;
 }
 
 }  // namespace kestrune

@@ -3,15 +3,23 @@
 // legend templates loaded and saved. It edits a copy owned by the caller.
 #pragma once
 
+#include <vector>
+
 #include <QFont>
 
 #include "grid/gui/CSpreadSheet.h"
 #include "lang/gui/LangWidgets.h"
 #include "layers/Legend.h"
 
+class QComboBox;
+class QKeyEvent;
 class QPushButton;
+class QSpinBox;
 
 namespace kestrune {
+
+class CHistogramView;
+class Layer;
 
 // Dialog resource and control ids.
 constexpr int kLegendSetupDialogId = 151;
@@ -49,11 +57,22 @@ constexpr int kLegendRowsShown = 10;
 
 // The grid of the dialog: an edited Under value also becomes the Over value of
 // the row above, so each row keeps reading "over X, under Y".
+constexpr const char* kTipOverFollowsUnder =
+    "#20500300:Over follows the Under value of the row below: edit that value to move it.";
+
 class CLegendGrid : public CSpreadSheet {
   Q_OBJECT
  public:
   using CSpreadSheet::CSpreadSheet;
   void OnCellChanged(int row, int col) override;
+
+ signals:
+  // An Under value changed.
+  void underChanged();
+
+ protected:
+  // The Over column tells, on hovering, that it follows the Under column.
+  bool event(QEvent* event) override;
 };
 
 class CLegendSetupDialog : public CLangDialog {
@@ -64,11 +83,22 @@ class CLegendSetupDialog : public CLangDialog {
   explicit CLegendSetupDialog(Legend& legend, QWidget* parent = nullptr);
 
   CLegendGrid* Grid() const { return grid_; }
+  CHistogramView* HistogramView() const { return histogram_; }
+  QComboBox* MethodBox() const { return method_; }
+  QSpinBox* ClassCountBox() const { return classes_; }
+  // The field's values: the histogram shows them and the methods class them.
+  void SetValues(std::vector<double> values);
+  // Replaces the rows by the chosen method's breaks over the values.
+  void ApplyMethod();
+  // The method last applied (-1 for none) and its number of classes.
+  int AppliedMethod() const { return appliedMethod_; }
+  int AppliedClasses() const { return appliedClasses_; }
   Legend& GetLegend() const { return legend_; }
 
   // Lays the legend out in the grid: header, top class, breaks high to low.
   void FillGrid();
-  // Inserts an empty class directly under the top class ("Add Row"); its row.
+  // Inserts an empty class at the selected row ("Add Row"), directly under
+  // the top class when no class row is selected; its row.
   int AddClassRow();
   // Removes the highest break; the top class takes over its colour. Needs at
   // least two breaks.
@@ -84,6 +114,8 @@ class CLegendSetupDialog : public CLangDialog {
   void OnInitDialog() override;
   // OK: the rows become the legend, which is then marked changed.
   void accept() override;
+  // Enter in the grid stays in the grid rather than pressing OK.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   // A colour cell was clicked: the colour picker on its colour.
@@ -92,14 +124,33 @@ class CLegendSetupDialog : public CLangDialog {
   void SetColumnWidths();
   // The grid's vertical range for its current row count.
   void UpdateScrollRange();
+  // The histogram's breaks and colours from the rows.
+  void UpdateHistogram();
+  // A break dragged on the histogram: its Under cell follows.
+  void OnBreakDragged(int index, double value);
 
   Legend& legend_;
   QFont font_;
   CLegendGrid* grid_ = nullptr;
+  CHistogramView* histogram_ = nullptr;
+  QComboBox* method_ = nullptr;
+  QSpinBox* classes_ = nullptr;
+  QPushButton* apply_ = nullptr;
+  std::vector<double> sorted_;
+  int appliedMethod_ = -1;
+  int appliedClasses_ = 0;
 };
+
+constexpr const char* kTextClassMethod = "#20500301:Classes:";
+constexpr const char* kTextApplyMethod = "#20500302:Apply";
 
 // Runs the dialog on a copy of a legend; QDialog::Accepted when it ended with
 // OK (the copy then holds the edited legend with its changed mark set).
+// With the layer (or, without one, the active layer of a layers pane that is
+// the parent) the dialog shows the theme field's histogram and offers the
+// classing methods; a method applied and kept with OK is written to the
+// layer's ".gpe".
 int RunLegendSetup(Legend& copy, QWidget* parent);
+int RunLegendSetup(Legend& copy, QWidget* parent, const Layer* layer);
 
 }  // namespace kestrune

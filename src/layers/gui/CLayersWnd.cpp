@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
@@ -15,6 +16,7 @@
 #include <QTimer>
 
 #include "base/gui/AppFont.h"
+#include "base/Platform.h"
 #include "base/gui/AppResources.h"
 #include "geo/gui/QPainterCanvas.h"
 #include "lang/gui/LangWidgets.h"
@@ -22,6 +24,7 @@
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
 #include "layers/LayerZM.h"
+#include "layers/LayerStats.h"
 #include "shapes/DbfTable.h"
 
 namespace kestrune {
@@ -228,6 +231,19 @@ CLayersWnd::CLayersWnd(QWidget* parent) : QWidget(parent) {
   connect(fileList_->model(), &QAbstractItemModel::rowsRemoved, this, orderLater);
   connect(themeBox_, QOverload<int>::of(&QComboBox::activated), this, &CLayersWnd::OnThemeSelected);
   connect(legendList_, &QListWidget::itemDoubleClicked, this, [this] { OnLegendDoubleClicked(); });
+  // The theme field's statistics, on the legend's context menu.
+  auto* stats = new QAction(QString::fromStdString(LangText(kTextThemeStatistics)), legendList_);
+  stats->setObjectName(QStringLiteral("ThemeStatistics"));
+  legendList_->addAction(stats);
+  legendList_->setContextMenuPolicy(Qt::ActionsContextMenu);
+  connect(stats, &QAction::triggered, this, [this] {
+    Layer* layer = GetActiveLayer();
+    if (!layer) return;
+    const std::vector<double> values = LegendColumnValues(*layer);
+    const std::string text =
+        values.empty() ? LangText(kMsgNoThemeStatistics) : ValueStatsText(ComputeValueStats(values));
+    ShowMessage(MessageRequest{text, LangText(kTextThemeStatistics), MessageIcon::Information, MessageButtons::Ok});
+  });
   Layout();
 }
 

@@ -1,17 +1,27 @@
 // The Legend Setup dialog on a real grid: the rows a legend opens as, the
 // Under-to-Over mirroring, adding and removing rows, colour cells, OK's order
 // check and changed mark, templates, and the layer writing the edited legend.
+#include <cmath>
+
+#include <QApplication>
 #include <QColorDialog>
+#include <QHelpEvent>
+#include <QMouseEvent>
 #include <QDir>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
+#include <QComboBox>
 #include <QTest>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
 #include "attributes/gui/DialogSupport.h"
+#include "attributes/gui/HistogramView.h"
 #include "attributes/gui/LegendSetupDialog.h"
 #include "grid/gui/CellEditors.h"
+#include "layers/Classes.h"
 #include "layers/LayerList.h"
 #include "support/TestSupport.h"
 #include "DialogTestSupport.h"
@@ -419,6 +429,91 @@ TEST_F(LegendSetupTest, TheLayerWritesTheAcceptedLegendWhenItIsClosed) {
   const fs::path secondLgd = second->GetLegendPath();
   list.RemoveAll();
   EXPECT_FALSE(fs::exists(secondLgd));
+}
+
+}  // namespace
+}  // namespace kestrune::test
+
+namespace kestrune::test {
+namespace {
+
+TEST_F(LegendSetupTest, AddRowGoesInAtTheSelectedRowAndEnterStaysInTheGrid) {
+  Legend legend = TwoBreakLegend();
+  auto dialog = Open(legend);
+  CLegendGrid* grid = dialog->Grid();
+  // The lowest class selected: the new class goes in above it, its Over
+  // following the lowest break below it.
+  grid->SetCurrentCell(3, kColUnder);
+  QTest::mouseClick(Button(dialog.get(), kIdAddRow), Qt::LeftButton);
+  ASSERT_EQ(grid->RowCount(), 5);
+  EXPECT_EQ(Rows(*grid)[1], (Row{"10.00", "20.00", kMid}));
+  EXPECT_EQ(Rows(*grid)[2], (Row{"10.00", "0.00", kNeutralColor}));
+  EXPECT_EQ(Rows(*grid)[3].under, "10.00");
+
+  // Enter in a cell stores it and leaves the dialog open.
+  grid->SetCurrentCell(3, kColUnder);
+  ASSERT_TRUE(grid->IsEditOpen());
+  grid->EditEditor()->selectAll();
+  QTest::keyClicks(grid->EditEditor(), "15");
+  QTest::keyClick(grid->EditEditor(), Qt::Key_Return);
+  QTest::keyClick(grid, Qt::Key_Return);
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(grid->CellText(3, kColUnder), "15.00");
+  EXPECT_EQ(grid->CellText(2, kColOver), "15.00");
+
+  // The Over column says what it follows.
+  const QRect over = grid->CellRectInWidget(2, kColOver);
+  QHelpEvent help(QEvent::ToolTip, over.center(), grid->mapToGlobal(over.center()));
+  QApplication::sendEvent(grid, &help);
+  EXPECT_TRUE(QToolTip::isVisible());
+  EXPECT_TRUE(QToolTip::text().startsWith("Over follows the Under value")) << QToolTip::text().toStdString();
+}
+
+}  // namespace
+}  // namespace kestrune::test
+
+namespace kestrune::test {
+namespace {
+
+TEST_F(LegendSetupTest, HistogramShowsTheBreaksAppliesMethodsAndDragsABreak) {
+  Legend legend = TwoBreakLegend();
+  auto dialog = Open(legend);
+  std::vector<double> values;
+  for (int i = 1; i <= 100; ++i) values.push_back(i);
+  values.push_back(std::nan(""));
+  dialog->SetValues(values);
+  CHistogramView* histogram = dialog->HistogramView();
+  ASSERT_TRUE(histogram->isVisible());
+  ASSERT_EQ(histogram->Counts().size(), 40u);
+  size_t total = 0;
+  for (size_t c : histogram->Counts()) total += c;
+  EXPECT_EQ(total, 100u);
+  EXPECT_EQ(histogram->Breaks(), (std::vector<double>{10, 20}));
+
+  // Quantiles in four classes: the rows and the lines follow.
+  dialog->MethodBox()->setCurrentIndex(static_cast<int>(ClassMethod::Quantiles));
+  dialog->ClassCountBox()->setValue(4);
+  dialog->ApplyMethod();
+  CLegendGrid* grid = dialog->Grid();
+  ASSERT_EQ(grid->RowCount(), 5);
+  EXPECT_EQ(histogram->Breaks(), (std::vector<double>{25, 50, 75}));
+  EXPECT_EQ(dialog->AppliedMethod(), static_cast<int>(ClassMethod::Quantiles));
+
+  // Dragging the lowest break's line to about 30 moves its Under cell and the Over above.
+  const int y = histogram->height() / 2;
+  const QPoint from(static_cast<int>(std::lround(histogram->XOf(25))), y);
+  const QPoint to(static_cast<int>(std::lround(histogram->XOf(30))), y);
+  QTest::mousePress(histogram, Qt::LeftButton, Qt::NoModifier, from);
+  QMouseEvent move(QEvent::MouseMove, QPointF(to), histogram->mapToGlobal(QPointF(to)), Qt::NoButton, Qt::LeftButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(histogram, &move);
+  QTest::mouseRelease(histogram, Qt::LeftButton, Qt::NoModifier, to);
+  double under = 0.0;
+  ASSERT_TRUE(grid->GetCellNumber(4, kColUnder, under));
+  EXPECT_NEAR(under, 30.0, (histogram->Max() - histogram->Min()) / histogram->width() * 2);
+  EXPECT_EQ(grid->CellText(3, kColOver), grid->CellText(4, kColUnder));
+  QTest::mouseClick(Button(dialog.get(), kIdLegendOk), Qt::LeftButton);
+  EXPECT_EQ(legend.GetEntries().front().value, Legend::RoundTo(under, 2));
 }
 
 }  // namespace

@@ -1,0 +1,524 @@
+#include "zones/ZoneSummary.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <map>
+#include <utility>
+
+#include "base/JsonText.h"
+#include "base/Preferences.h"
+#include "geo/MapProjection.h"
+#include "lang/LangString.h"
+#include "layers/CategoryLegend.h"
+#include "layers/Layer.h"
+#include "layers/LogFields.h"
+#include "shapes/DbfTable.h"
+#include "zones/ZoneGeometry.h"
+
+namespace kestrune {
+
+namespace {
+
+constexpr double kSquareFeetPerAcre = 43560.0;
+constexpr double kSquareMetresPerHectare = 10000.0;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool IsNumeric(const DbfField* field) { return field && (field->letter == 'N' || field->letter == 'F'); }
+
+// A number field's value, NaN when blank.
+double FieldNumber(const unsigned char* row, const DbfField& field) {
+  const char* text = reinterpret_cast<const char*>(row) + field.offset;
+  const size_t length = static_cast<size_t>(field.length);
+  bool blank = true;
+  for (size_t i = 0; i < length && blank; ++i) blank = text[i] == ' ' || text[i] == '\0';
+  return blank ? kNaN : ParseDbfNumber(text, length);
+}
+
+// One column of the log read by row: NaN for a blank or a row the table lacks.
+struct Column {
+  const DbfField* field = nullptr;
+  std::vector<double> values;
+  double At(int record) const {
+    const size_t i = static_cast<size_t>(record) - 1;
+    return record >= 1 && i < values.size() ? values[i] : kNaN;
+  }
+};
+
+// What one log record brings to a zone: its weight share and its covered area share.
+struct Contribution {
+  double weight = 0.0;  // area, or length for a line without a width
+  double area = 0.0;    // covered applied area (acres or hectares)
+};
+
+class Accumulator {
+ public:
+  Accumulator(const std::vector<Column>& fields, const Column& rate, const Column& target)
+      : fields_(fields), rate_(rate), target_(target) {}
+
+  void Add(ZoneRow& row, int record, const Contribution& c) const {
+    ++row.count;
+    row.area += c.area;
+    for (size_t f = 0; f < fields_.size(); ++f) {
+      const double v = fields_[f].At(record);
+      if (!std::isnan(v)) row.fields[f].Add(v, c.weight);
+    }
+    if (c.area > 0.0 && rate_.field) {
+      const double rate = rate_.At(record);
+      if (!std::isnan(rate)) row.volume += rate * c.area;
+      if (target_.field) {
+        const double target = target_.At(record);
+        if (target > 0.0 && !std::isnan(rate)) {
+          const double miss = std::fabs(rate - target) / target;
+          if (miss <= 0.05) row.areaWithin5 += c.area;
+          if (miss <= 0.10) row.areaWithin10 += c.area;
+        }
+      }
+    }
+  }
+
+ private:
+  const std::vector<Column>& fields_;
+  const Column& rate_;
+  const Column& target_;
+};
+
+// A zone record's parcels as rings: each parcel's first ring outer, the rest holes.
+void AddParcel(RingSet& rings, const AreaShape& area) {
+  size_t offset = 0;
+  const auto& points = area.GetPoints();
+  for (int r = 0; r < area.GetRingCount(); ++r) {
+    const int32_t size = area.GetRingSize(r);
+    if (size < 0 || offset + static_cast<size_t>(size) > points.size()) break;
+    rings.AddRing(points.data() + offset, size, r > 0);
+    offset += static_cast<size_t>(size);
+  }
+}
+
+std::string Trimmed(std::string text) {
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+  size_t start = 0;
+  while (start < text.size() && text[start] == ' ') ++start;
+  return text.substr(start);
+}
+
+void AppendOptionalDouble(std::string& out, bool present, double value) {
+  if (present) {
+    AppendJsonDouble(out, value);
+  } else {
+    out += "null";
+  }
+}
+
+}  // namespace
+
+void ZoneFieldStats::Add(double value, double w) {
+  ++count;
+  if (count == 1) {
+    min = max = value;
+  } else {
+    min = std::min(min, value);
+    max = std::max(max, value);
+  }
+  const double delta = value - mean;
+  mean += delta / static_cast<double>(count);
+  m2 += delta * (value - mean);
+  if (w > 0.0) {
+    weight += w;
+    weightedSum += w * value;
+  }
+}
+
+double ZoneFieldStats::Sd() const {
+  return count > 1 ? std::sqrt(std::max(0.0, m2 / static_cast<double>(count - 1))) : 0.0;
+}
+
+int FindFieldByName(const DbfTable& table, const std::string& name, bool numeric) {
+  const std::string wanted = Upper(name);
+  for (int f = 1; f <= table.GetFieldCount(); ++f) {
+    const DbfField* field = table.GetField(f);
+    if (field && Upper(Trimmed(field->name)) == wanted && (!numeric || IsNumeric(field))) return f;
+  }
+  return 0;
+}
+
+bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& request, ZoneSummary& out, Error* error,
+                      const std::atomic<bool>* cancel) {
+  out = ZoneSummary{};
+  const bool metric = GetPreferences().IsMetric();
+  const bool inFeet = !metric;
+  out.metric = metric;
+  const double perUnitArea = inFeet ? 1.0 / kSquareFeetPerAcre : 1.0 / kSquareMetresPerHectare;
+  const auto cancelled = [&] { return cancel && cancel->load(std::memory_order_relaxed); };
+
+  // ---- The zones: one per record number, its parcels together, in record order.
+  std::map<int, RingSet> zoneRings;
+  zones.Records().ForEach([&](Shape* shape) {
+    if (shape->GetRecordClass() == kRecordArea && shape->HasGeometry()) {
+      AddParcel(zoneRings[shape->GetRecordNumber()], *static_cast<AreaShape*>(shape));
+    }
+  });
+  if (zoneRings.empty()) {
+    return Fail(error, Error{LangFormat(kMsgZonesNoAreas, zones.GetFileName().c_str()), {}, zones.GetPathName(), {},
+                             TextIdOf(kMsgZonesNoAreas)});
+  }
+
+  // ---- The log's columns, read in one pass.
+  DbfTable table;
+  if (!table.Open(log.GetTablePath())) {
+    return Fail(error, Error{LangFormat(kMsgZonesNoTable, log.GetFileName().c_str(), table.GetLastErrorText().c_str()),
+                             {}, log.GetTablePath(), table.GetLastErrorText(), TextIdOf(kMsgZonesNoTable)});
+  }
+  const LogFields& logFields = log.GetLogFields();
+  std::vector<Column> fields(request.fields.size());
+  for (size_t f = 0; f < fields.size(); ++f) {
+    fields[f].field = table.GetField(request.fields[f]);
+    out.fieldNames.push_back(fields[f].field ? Trimmed(fields[f].field->name) : std::string());
+  }
+  Column rate, target, width;
+  if (logFields.Has(LogField::Rate)) rate.field = table.GetField(logFields[LogField::Rate]);
+  if (rate.field && logFields.target > 0 && logFields.target != logFields[LogField::Rate]) {
+    target.field = table.GetField(logFields.target);
+  }
+  if (logFields.Has(LogField::Width)) width.field = table.GetField(logFields[LogField::Width]);
+  out.hasVolume = rate.field != nullptr;
+  out.hasTarget = target.field != nullptr;
+  std::vector<Column*> columns;
+  for (Column& c : fields) columns.push_back(&c);
+  columns.push_back(&rate);
+  columns.push_back(&target);
+  columns.push_back(&width);
+  const int rows = table.GetRecordCount();
+  for (Column* c : columns) {
+    if (c->field && c->field->readable && IsNumeric(c->field)) {
+      c->values.assign(static_cast<size_t>(std::max(rows, 0)), kNaN);
+    } else {
+      c->field = c->field && IsNumeric(c->field) ? c->field : nullptr;
+    }
+  }
+  for (int r = 1; r <= rows; ++r) {
+    const unsigned char* bytes = table.RowBytes(r);
+    if (!bytes) break;
+    for (Column* c : columns) {
+      if (!c->values.empty()) c->values[static_cast<size_t>(r) - 1] = FieldNumber(bytes, *c->field);
+    }
+    if ((r & 0xFFFFF) == 0 && cancelled()) return false;
+  }
+  table.Close();
+
+  // ---- The log's records in list order, with what each covers as a whole.
+  std::vector<Shape*> order;
+  order.reserve(log.GetRecordCount());
+  log.Records().ForEach([&](Shape* shape) { order.push_back(shape); });
+  const MapProjection& projection = GetMapProjection();
+  // A point's covered area: width × the step from the point before in file
+  // order, for an applied record (the summary's rule); its weight the same.
+  std::vector<double> pointArea(order.size(), 0.0);
+  {
+    const PointShape* previous = nullptr;
+    for (size_t i = 0; i < order.size(); ++i) {
+      if (order[i]->GetRecordClass() != kRecordPoint) continue;
+      const auto* point = static_cast<const PointShape*>(order[i]);
+      const bool first = !previous || !previous->HasGeometry() || !point->HasGeometry();
+      const double w = width.At(order[i]->GetRecordNumber());
+      if (IsAppliedRecord(order[i]->GetFilterFlags()) && w > 0.0) {
+        const double step = first ? 0.0 : projection.Distance(previous->GetPoint(), point->GetPoint(), inFeet);
+        pointArea[i] = PointStepArea(w, step, first) * perUnitArea;
+      }
+      previous = point;
+    }
+  }
+
+  ZoneSummaryRequest req = request;
+  const Accumulator accumulate(fields, rate, target);
+  const auto newRow = [&](const std::string& label, int record) {
+    ZoneRow row;
+    row.label = label;
+    row.record = record;
+    row.fields.resize(fields.size());
+    return row;
+  };
+
+  // Labels from the zone file's table.
+  DbfTable zoneTable;
+  const bool zoneTableOpen = req.labelField > 0 && zoneTable.Open(zones.GetTablePath());
+
+  // What of each line or area record lies in some zone (its weight), for the outside row.
+  std::vector<double> insideWeight(order.size(), 0.0);
+  std::vector<uint8_t> pointInside(order.size(), 0);
+  const SpatialIndex& index = log.GetSpatialIndex();
+  const bool useIndex = index.IsBuilt() && index.size() == order.size();
+  SpatialIndex::Bits bits, sure;
+  size_t low = 1, high = 0;
+  std::vector<uint32_t> all;
+  if (!useIndex) {
+    all.resize(order.size());
+    for (uint32_t i = 0; i < all.size(); ++i) all[i] = i;
+  }
+
+  for (auto& [record, rings] : zoneRings) {
+    if (cancelled()) return false;
+    std::string label = std::to_string(record);
+    if (zoneTableOpen && zoneTable.ReadRecord(record)) {
+      std::string text;
+      if (zoneTable.GetString(req.labelField, text)) label = CategoryLabelText(Trimmed(text));
+    }
+    ZoneRow row = newRow(label, record);
+    const PreparedZone zone(std::move(rings));
+    const MapRect zb = zone.Bounds();
+    const auto visit = [&](uint32_t position) {
+      Shape* shape = order[position];
+      if (shape->IsFilteredOut()) return;
+      const int rec = shape->GetRecordNumber();
+      switch (shape->GetRecordClass()) {
+        case kRecordPoint: {
+          const auto* point = static_cast<const PointShape*>(shape);
+          if (!point->HasGeometry() || !zone.Contains(point->GetPoint())) return;
+          pointInside[position] = 1;
+          accumulate.Add(row, rec, {pointArea[position], pointArea[position]});
+          return;
+        }
+        case kRecordLine: {
+          const auto* line = static_cast<LineShape*>(shape);
+          const MapRect b = shape->GetBounds();
+          if (b.right < zb.left || b.left > zb.right || b.bottom < zb.top || b.top > zb.bottom) return;
+          const auto& pts = line->GetPoints();
+          double length = 0.0;
+          for (size_t k = 0; k + 1 < pts.size(); ++k) {
+            const double share = zone.InsideShare(pts[k], pts[k + 1]);
+            if (share > 0.0) length += share * projection.Distance(pts[k], pts[k + 1], inFeet);
+          }
+          if (!(length > 0.0)) return;
+          const double w = width.At(rec);
+          const bool applied = IsAppliedRecord(shape->GetFilterFlags());
+          const double area = applied && w > 0.0 ? length * w * perUnitArea : 0.0;
+          const double weight = w > 0.0 ? length * w * perUnitArea : length;
+          insideWeight[position] += weight;
+          accumulate.Add(row, rec, {weight, area});
+          return;
+        }
+        case kRecordArea: {
+          auto* area = static_cast<AreaShape*>(shape);
+          const MapRect b = shape->GetBounds();
+          if (!area->HasGeometry() || b.right < zb.left || b.left > zb.right || b.bottom < zb.top ||
+              b.top > zb.bottom) {
+            return;
+          }
+          RingSet own;
+          AddParcel(own, *area);
+          const double net = NetRingArea(own);
+          if (!(net > 0.0)) return;
+          const double overlap = std::min(zone.OverlapArea(own), net);
+          if (!(overlap > 0.0)) return;
+          // Ground per square map unit from the record's own area.
+          const double ground = area->GetArea(false) * perUnitArea * overlap / net;
+          insideWeight[position] += ground;
+          const bool applied = IsAppliedRecord(shape->GetFilterFlags());
+          accumulate.Add(row, rec, {ground, applied ? ground : 0.0});
+          return;
+        }
+        default: return;
+      }
+    };
+    if (useIndex) {
+      index.MarkSparse(zb, 0, bits, sure, 0, low, high);
+      // Every position of the sure cells is a candidate as well.
+      if (low <= high) {
+        for (size_t w = low; w <= high; ++w) {
+          uint64_t word = bits[w] | (w < sure.size() ? sure[w] : 0);
+          bits[w] = 0;
+          if (w < sure.size()) sure[w] = 0;
+          while (word) {
+            const int bit = __builtin_ctzll(word);
+            visit(static_cast<uint32_t>(w * 64 + static_cast<size_t>(bit)));
+            word &= word - 1;
+          }
+        }
+      }
+    } else {
+      for (uint32_t position : all) visit(position);
+    }
+    out.zones.push_back(std::move(row));
+  }
+
+  // ---- Outside every zone, and the hidden records.
+  out.outside = newRow(LangText(kMsgZonesOutside), 0);
+  for (size_t i = 0; i < order.size(); ++i) {
+    Shape* shape = order[i];
+    if (shape->IsFilteredOut()) {
+      ++out.hidden;
+      continue;
+    }
+    const int rec = shape->GetRecordNumber();
+    switch (shape->GetRecordClass()) {
+      case kRecordPoint:
+        if (!pointInside[i]) accumulate.Add(out.outside, rec, {pointArea[i], pointArea[i]});
+        break;
+      case kRecordLine: {
+        const auto& pts = static_cast<LineShape*>(shape)->GetPoints();
+        double length = 0.0;
+        for (size_t k = 0; k + 1 < pts.size(); ++k) length += projection.Distance(pts[k], pts[k + 1], inFeet);
+        const double w = width.At(rec);
+        const double whole = w > 0.0 ? length * w * perUnitArea : length;
+        const double rest = whole - insideWeight[i];
+        if (rest > 1e-9 * whole) {
+          const bool applied = IsAppliedRecord(shape->GetFilterFlags());
+          accumulate.Add(out.outside, rec, {rest, applied && w > 0.0 ? rest : 0.0});
+        }
+        break;
+      }
+      case kRecordArea: {
+        const double whole = shape->GetArea(false) * perUnitArea;
+        const double rest = whole - insideWeight[i];
+        if (rest > 1e-9 * whole) {
+          const bool applied = IsAppliedRecord(shape->GetFilterFlags());
+          accumulate.Add(out.outside, rec, {rest, applied ? rest : 0.0});
+        }
+        break;
+      }
+      default: break;
+    }
+  }
+  return true;
+}
+
+std::string ZoneRowJson(const ZoneSummary& summary, const ZoneRow& row, bool outside) {
+  std::string out = "{";
+  if (outside) {
+    out += "\"outside\": true";
+  } else {
+    out += "\"zone\": ";
+    AppendJsonString(out, row.label);
+    out += ", \"record\": ";
+    AppendJsonInt(out, row.record);
+  }
+  out += ", \"count\": ";
+  AppendJsonInt(out, row.count);
+  out += ", \"area\": ";
+  AppendJsonDouble(out, row.area);
+  out += ", \"fields\": {";
+  for (size_t f = 0; f < row.fields.size() && f < summary.fieldNames.size(); ++f) {
+    const ZoneFieldStats& s = row.fields[f];
+    if (f) out += ", ";
+    AppendJsonString(out, summary.fieldNames[f]);
+    const bool any = s.count > 0;
+    out += ": {\"min\": ";
+    AppendOptionalDouble(out, any, s.min);
+    out += ", \"max\": ";
+    AppendOptionalDouble(out, any, s.max);
+    out += ", \"mean\": ";
+    AppendOptionalDouble(out, any, s.mean);
+    out += ", \"wmean\": ";
+    AppendOptionalDouble(out, s.HasWeightedMean(), s.HasWeightedMean() ? s.WeightedMean() : 0.0);
+    out += ", \"sd\": ";
+    AppendOptionalDouble(out, any, s.Sd());
+    out += ", \"count\": ";
+    AppendJsonInt(out, s.count);
+    out += '}';
+  }
+  out += "}, \"volume\": ";
+  AppendOptionalDouble(out, summary.hasVolume, row.volume);
+  if (summary.hasTarget) {
+    out += ", \"within5\": ";
+    AppendJsonDouble(out, row.areaWithin5);
+    out += ", \"within10\": ";
+    AppendJsonDouble(out, row.areaWithin10);
+  }
+  if (outside) {
+    out += ", \"hidden\": ";
+    AppendJsonInt(out, summary.hidden);
+  }
+  out += '}';
+  return out;
+}
+
+std::string ZoneSummaryTable(const ZoneSummary& summary, char decimalPoint, bool tabs) {
+  const char sep = tabs ? '\t' : decimalPoint == ',' ? ';' : ',';
+  const char* eol = tabs ? "\n" : "\r\n";
+  std::string out;
+  const auto text = [&](const std::string& t) {
+    const bool quote = t.find_first_of(std::string(1, sep) + "\"\r\n\t") != std::string::npos;
+    if (!quote) {
+      out += t;
+      return;
+    }
+    out += '"';
+    for (char c : t) {
+      if (c == '"') out += '"';
+      out += c;
+    }
+    out += '"';
+  };
+  const auto number = [&](bool present, double v) {
+    if (!present || !std::isfinite(v)) return;
+    std::string n;
+    AppendJsonDouble(n, v);
+    for (char& c : n) {
+      if (c == '.') c = decimalPoint;
+    }
+    out += n;
+  };
+  std::vector<std::string> header{LangText(kCsvZone), LangText(kCsvRecord), LangText(kCsvCount),
+                                  LangText(summary.metric ? kCsvAreaHectares : kCsvAreaAcres)};
+  for (const std::string& name : summary.fieldNames) {
+    for (const char* stat : kCsvStatNames) header.push_back(name + " " + LangText(stat));
+  }
+  if (summary.hasVolume) header.push_back(LangText(kCsvVolume));
+  if (summary.hasTarget) {
+    header.push_back(LangText(kCsvWithin5));
+    header.push_back(LangText(kCsvWithin10));
+  }
+  for (size_t i = 0; i < header.size(); ++i) {
+    if (i) out += sep;
+    text(header[i]);
+  }
+  out += eol;
+  const auto row = [&](const ZoneRow& r, bool outside) {
+    text(r.label);
+    out += sep;
+    if (!outside) AppendJsonInt(out, r.record);
+    out += sep;
+    AppendJsonInt(out, r.count);
+    out += sep;
+    number(true, r.area);
+    for (const ZoneFieldStats& f : r.fields) {
+      const bool any = f.count > 0;
+      for (double v : {f.min, f.max, f.mean}) {
+        out += sep;
+        number(any, v);
+      }
+      out += sep;
+      number(f.HasWeightedMean(), f.HasWeightedMean() ? f.WeightedMean() : 0.0);
+      out += sep;
+      number(any, f.Sd());
+    }
+    if (summary.hasVolume) {
+      out += sep;
+      number(true, r.volume);
+    }
+    if (summary.hasTarget) {
+      out += sep;
+      number(true, r.areaWithin5);
+      out += sep;
+      number(true, r.areaWithin10);
+    }
+    out += eol;
+  };
+  for (const ZoneRow& r : summary.zones) row(r, false);
+  row(summary.outside, true);
+  return out;
+}
+
+std::vector<std::string> ZoneSummaryJsonLines(const ZoneSummary& summary) {
+  std::vector<std::string> lines;
+  for (const ZoneRow& row : summary.zones) lines.push_back(ZoneRowJson(summary, row, false));
+  lines.push_back(ZoneRowJson(summary, summary.outside, true));
+  return lines;
+}
+
+}  // namespace kestrune
