@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "base/SideFileWrites.h"
 #include "base/JsonText.h"
 #include "base/Paths.h"
 #include "clean/CleanSource.h"
@@ -59,6 +60,8 @@ struct FieldRef {
 }  // namespace
 
 int RunCleanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  // Only OUT is written: nothing beside the log changes.
+  const ScopedSideFileWrites inputsUntouched(SideFileWrites::InMemory);
   std::vector<std::string> files;
   CleanSettings s;
   std::vector<FieldRef> fields;

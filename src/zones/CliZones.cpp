@@ -4,13 +4,13 @@
 #include <system_error>
 #include <utility>
 
+#include "base/SideFileWrites.h"
 #include "base/Platform.h"
 #include "lang/LangString.h"
 #include "layers/Layer.h"
 #include "layers/LayerInfo.h"
 #include "layers/LayerList.h"
 #include "shapes/DbfTable.h"
-#include "zones/ReadOnlyLoad.h"
 #include "zones/ZoneSummary.h"
 
 namespace kestrune {
@@ -50,6 +50,9 @@ int RunZonesCommand(const std::vector<std::string>& args, std::ostream& out, std
     }
   }
 
+  // Both files are read as the viewer reads them; what a load would write
+  // beside them stays in memory.
+  const ScopedSideFileWrites inputsUntouched(SideFileWrites::InMemory);
   MessageHandler previous = SetMessageHandler([&err](const MessageRequest& request) {
     err << request.text << '\n';
     return MessageAnswer::Ok;
@@ -58,10 +61,9 @@ int RunZonesCommand(const std::vector<std::string>& args, std::ostream& out, std
   int status = kCliFailed;
   {
     LayerList list;
-    ReadOnlyLoad load;
     std::vector<Error> errors;
-    Layer* zones = load.Add(list, files[0], errors);
-    Layer* log = zones ? load.Add(list, files[1], errors) : nullptr;
+    Layer* zones = list.AddLayer(files[0], true, false, &errors);
+    Layer* log = zones ? list.AddLayer(files[1], true, false, &errors) : nullptr;
     for (const Error& e : errors) err << e.text << '\n';
     if (zones && log) {
       ZoneSummaryRequest request;
