@@ -17,6 +17,7 @@
 #include "attributes/AttributeUndo.h"
 #include "attributes/LayerTable.h"
 #include "grid/gui/CSpreadSheet.h"
+#include "grid/gui/CellEditors.h"
 #include "layers/LayerTestFiles.h"
 #include "mapview/gui/LayerTablePanel.h"
 #include "attributes/gui/AttributesDlg.h"
