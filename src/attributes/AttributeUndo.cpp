@@ -25,7 +25,20 @@ bool WriteRowBack(const RowBefore& row, std::string& message) {
     message = LangFormat(kUndoLayoutChangedText, row.record, row.dbfPath.c_str());
     return false;
   }
-  if (!table.SetRecordBytes(row.bytes) || !table.WriteRecord(row.record)) {
+  // Each field takes its old bytes as its text; the row is written only when
+  // the buffer then holds exactly the row as it was.
+  for (int f = 1; f <= table.GetFieldCount(); ++f) {
+    const DbfField* field = table.GetField(f);
+    if (!field || !field->readable) continue;
+    const size_t at = size_t(field->offset);
+    if (at + size_t(field->length) > row.bytes.size()) continue;
+    table.SetString(f, std::string(reinterpret_cast<const char*>(row.bytes.data()) + at, size_t(field->length)));
+  }
+  if (table.GetRecordBuffer() != row.bytes) {
+    message = LangFormat(kUndoWriteFailedText, row.record, row.dbfPath.c_str(), "its bytes cannot be put back exactly");
+    return false;
+  }
+  if (!table.WriteRecord(row.record)) {
     message = LangFormat(kUndoWriteFailedText, row.record, row.dbfPath.c_str(), table.GetLastErrorText().c_str());
     return false;
   }

@@ -141,13 +141,6 @@ class DbfTable {
 
   // The record buffer, for tests and tools.
   const std::vector<unsigned char>& GetRecordBuffer() const { return record_; }
-  // Replaces the whole row buffer (deletion flag first) for the next
-  // WriteRecord; false, nothing changed, when the length differs.
-  bool SetRecordBytes(const std::vector<unsigned char>& bytes) {
-    if (bytes.size() != record_.size()) return false;
-    record_ = bytes;
-    return true;
-  }
 
  private:
   bool Fail(DbfError error, std::string text) const;

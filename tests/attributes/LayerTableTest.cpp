@@ -75,10 +75,16 @@ TEST(LayerTableRealData, EveryCellMatchesPyshp) {
             EXPECT_TRUE(shown.isEmpty()) << shown.toStdString();
             continue;
           }
-          // Shown with exactly the field's decimals, and the same number.
+          // Shown with the field's decimals and the same number, or, where the
+          // stored digits carry binary rounding, as the shortest text that
+          // reads back as the very same value.
           const int decimals = table.Field(c).decimals;
           const int point = int(shown.indexOf('.'));
-          EXPECT_EQ(point < 0 ? 0 : int(shown.size()) - point - 1, decimals) << shown.toStdString();
+          const int shownDecimals = point < 0 ? 0 : int(shown.size()) - point - 1;
+          if (shownDecimals != decimals) {
+            EXPECT_LT(shownDecimals, decimals) << shown.toStdString();
+            EXPECT_EQ(shown.toDouble(), want.toDouble()) << shown.toStdString();
+          }
           EXPECT_NEAR(shown.toDouble(), want.toDouble(), 0.5 * std::pow(10.0, -decimals) + 1e-9 * std::fabs(want.toDouble()));
         } else {
           EXPECT_EQ(shown, want.toString().trimmed());

@@ -248,7 +248,7 @@ TEST_F(LineRecord, HitPrefersThePerpendicularBesideASegmentOverAnOvershoot) {
   EXPECT_EQ(stuck.HitDistance({5, 5}), kNoHit);
 }
 
-TEST_F(LineRecord, DrawComputesThePenWidthAtTheViewCentreAndColoursSelectionBlue) {
+TEST_F(LineRecord, DrawComputesThePenWidthAtTheViewCentreAndHalosASelection) {
   const MapPoint c = Map(-93.62, 42.03);
   LineShape line(1);
   line.SetOwner(&owner);
@@ -266,9 +266,15 @@ TEST_F(LineRecord, DrawComputesThePenWidthAtTheViewCentreAndColoursSelectionBlue
   EXPECT_EQ(line.GetPenWidth(), mapWidth + 1);
   ASSERT_EQ(dc.CallsOf(Kind::Polyline).size(), 1u);
   EXPECT_EQ(dc.calls[0].pen, (Pen{PenStyle::Solid, mapWidth + 1, 0x00AA00}));
+  // Selected: a wider line in the highlight colour, then the line in its own.
   line.SetSelected(true);
+  dc.calls.clear();
   line.Draw(view, dc);
-  EXPECT_EQ(dc.calls.back().pen.color, 0xFF0000u);
+  ASSERT_EQ(dc.calls.size(), 2u);
+  EXPECT_EQ(dc.calls[0].pen, (Pen{PenStyle::Solid, mapWidth + 1 + 2 * kSelectionHaloPixels, SelectionHighlight()}));
+  EXPECT_EQ(dc.calls[1].pen, (Pen{PenStyle::Solid, mapWidth + 1, 0x00AA00}));
+  EXPECT_EQ(dc.calls[0].points, dc.calls[1].points);
+  line.SetSelected(false);
 
   // Hit bounds: widened by half the map width once the width is known.
   const MapRect hb = line.GetHitBounds();

@@ -3,6 +3,7 @@
 // fields, the legend lines and their pictures, the double clicks, the layout.
 #include <algorithm>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@
 #include <gtest/gtest.h>
 
 #include "app/Commands.h"
+#include "layers/DefaultTheme.h"
+#include "layers/LayerTestFiles.h"
 #include "layers/Legend.h"
 #include "mapview/MapView.h"
 #include "shapes/DbfTable.h"
@@ -131,6 +134,38 @@ TEST_F(LayersWndTest, ACheckBoxClickLeavesTheActiveFileAlone) {
   // The name still makes the file active.
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(soils.right() - 10, soils.center().y()));
   EXPECT_EQ(Active(), soilLayer);
+}
+
+// A log opened without a theme of its own shows at once in colour by its
+// rate, the Theme box on it and the choice in its ".gpe"; a ".gpe" naming a
+// theme keeps it.
+TEST_F(LayersWndTest, ANewLogIsThemedByItsRateAtOnce) {
+  SetDefaultThemeOnOpen(true);
+  const std::string shp =
+      test::WritePointSet(dir_, "fresh", {{-95.0, 42.0}, {-95.1, 42.1}, {-95.2, 42.2}}, {10, 50, 90});
+  const bool opened = Open(shp);
+  SetDefaultThemeOnOpen(false);
+  ASSERT_TRUE(opened);
+  CLayersWnd* wnd = LayersWnd();
+  EXPECT_EQ(wnd->ThemeBox()->currentText(), "Rate");
+  EXPECT_EQ(Active()->GetLegendColumn(), 1);
+  EXPECT_GT(wnd->LegendList()->count(), 1);
+  std::set<Color> colours;
+  for (Shape* s : Active()->Records()) colours.insert(s->GetColor());
+  EXPECT_EQ(colours.size(), 3u) << "each rate its own colour";
+  const std::filesystem::path gpe = std::filesystem::path(shp).replace_extension(".gpe");
+  EXPECT_EQ(GpeValue(gpe, "LEGEND_COL"), "1");
+  EXPECT_EQ(GpeValue(gpe, "COLOR_METHOD"), "1");
+
+  // A file whose ".gpe" chose the solid colour stays solid.
+  const std::string kept = test::WritePointSet(dir_, "kept", {{-95.0, 42.0}, {-95.1, 42.1}}, {10, 50});
+  test::WriteFileBytes(std::filesystem::path(kept).replace_extension(".gpe"), "[Options]\r\nLEGEND_COL=-1\r\nCOLOR_METHOD=0\r\n");
+  SetDefaultThemeOnOpen(true);
+  const bool keptOpened = Open(kept);
+  SetDefaultThemeOnOpen(false);
+  ASSERT_TRUE(keptOpened);
+  EXPECT_EQ(Active()->GetColorMethod(), kColorMethodSolid);
+  EXPECT_EQ(wnd->ThemeBox()->currentIndex(), -1);
 }
 
 TEST_F(LayersWndTest, FilesAreListedNewestFirstAndTheNewestIsActive) {
