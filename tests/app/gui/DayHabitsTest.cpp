@@ -43,7 +43,7 @@ void WaitForRestore(CMainFrame& frame, int layers) {
 
 // Disabled: under the offscreen platform this test does not finish (the wait for the
 // restored readings never ends); the restore itself is untested here.
-TEST_F(DayHabitsTest, DISABLED_TheFilesOpenAtExitComeBackWithOrderVisibilityAndActiveFile) {
+TEST_F(DayHabitsTest, TheFilesOpenAtExitComeBackWithOrderVisibilityAndActiveFile) {
   KESTRUNE_TESTDATA_OR_SKIP(data);
   EXPECT_TRUE(SessionRestoreEnabled()) << "on unless turned off";
   ASSERT_TRUE(Open(CopyTestSet("field/boundary-simple1.shp")));
