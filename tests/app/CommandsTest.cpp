@@ -50,23 +50,24 @@ std::vector<std::string> Flatten(const std::vector<MenuEntry>& entries) {
 TEST(CommandTables, StandardMenuHoldsTheStoredTextsAndIds) {
   EXPECT_EQ(Flatten(GetResourceSet(kStandardSet).menu),
             (std::vector<std::string>{
-                "[#10244:&File  ", "32771:#10245:&Open...", "32811:#20013001:Open &Recent", "32775:#10246:&Close",
+                "[#10244:&File  ", "32771:#10245:&Open...", "32811:#20013001:Open &Recent",
+                "32871:#20300038:&Import...", "32775:#10246:&Close",
                 "32799:#10247:&Close &All", "-", "32801:#10248:Save As...", "32961:#20600071:Save C&leaned As...",
                 "32962:#20600072:Save Se&lection As...", "32963:#20600073:Save S&hown As...", "32773:#10249:&Print",
-                "32810:#20013002:&Export Map Image...", "-", "[Units", "32808:&U.S.", "32809:Metric", "]",
+                "32774:#20200050:Print Pre&view", "32810:#20013002:&Export Map Image...", "-", "[Units", "32808:&U.S.", "32809:Metric", "]",
                 "-", "32770:#10250:E&xit", "]",
                 "[#10251:&View  ", "32792:#10252:&Zoom Tool", "32793:#10253:Zoom In \t &I",
                 "32794:#10254:Zoom Out \t &O", "32795:#10255:Zoom All \t &A", "32800:#10256:Zoom Active &File", "-",
                 "32797:#10257:&Display Settings", "32840:#20014010:Layer &Table", "]",
-                "[#10259:&Log  ", "32960:#20600070:&Clean Log...", "32807:#10261:&Notes", "]",
-                "[#10262:&Help", "32790:#10263:&About...", "]"}));
+                "[#10259:&Log  ", "32960:#20600070:&Clean Log...", "32807:#10261:&Notes",
+                "32845:#20500060:Summarise by &Zones...", "]", "[#10262:&Help", "32790:#10263:&About...", "]"}));
 }
 
 TEST(CommandTables, VantrelMenuAddsShowMeAndSummaryTotalsAndHasNoUnits) {
   const ResourceSet& set = GetResourceSet(kVantrelSet);
-  EXPECT_EQ(MenuCommandIds(set), (std::vector<int>{32771, 32811, 32775, 32799, 32801, 32961, 32962, 32963, 32773,
-                                                   32810, 32770, 32792, 32793, 32794, 32795, 32800, 32797, 32806,
-                                                   32840, 32798, 32960, 32807, 32790}));
+  EXPECT_EQ(MenuCommandIds(set), (std::vector<int>{32771, 32811, 32871, 32775, 32799, 32801, 32961, 32962, 32963,
+                                                   32773, 32774, 32810, 32770, 32792, 32793, 32794, 32795, 32800,
+                                                   32797, 32806, 32840, 32798, 32960, 32807, 32845, 32790}));
   EXPECT_EQ(MenuTextOf(set, kIdShowMe), "#10096:&Show Me");
   EXPECT_EQ(MenuTextOf(set, kIdSummaryTotals), "#10098:&Summary Totals");
   EXPECT_EQ(MenuTextOf(set, kIdUnitsMetric), "");

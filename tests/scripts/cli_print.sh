@@ -36,7 +36,7 @@ unset QT_QPA_PLATFORM DISPLAY WAYLAND_DISPLAY
 set_dir=$work/set
 mkdir -p "$set_dir"
 for name in as-applied-simple1 boundary-simple1; do cp "$data/field/$name".* "$set_dir"/; done
-cp "$data/shapes/pointz".* "$set_dir"/
+cp "$data/shapes/multipatch".* "$set_dir"/
 chmod u+w "$set_dir"/*
 
 failures=0
@@ -236,7 +236,7 @@ for cmd in print render; do
   expect 2 "usage: kestrune-cli" "$cmd" "$out"
   expect 2 "usage: kestrune-cli" "$cmd" "$out" "$set_dir/as-applied-simple1.shp" --bogus
   expect 1 "File or path does not exist." "$cmd" "$out" "$set_dir/as-applied-simple1.shp" "$set_dir/absent.shp"
-  expect 1 "" "$cmd" "$out" "$set_dir/pointz.shp"
+  expect 1 "" "$cmd" "$out" "$set_dir/multipatch.shp"
   [ ! -e "$out" ] || fail "$cmd wrote its output after a failure"
   expect 1 "Could not write $work/no-folder/x" "$cmd" "$work/no-folder/x" "$set_dir/as-applied-simple1.shp"
 done
@@ -247,7 +247,7 @@ expect 2 "usage: kestrune-cli" print "$work/x.pdf" "$set_dir/as-applied-simple1.
 expect 2 "usage: kestrune-cli" render "$work/x.png" "$set_dir/as-applied-simple1.shp" --size 1920x
 expect 2 "usage: kestrune-cli" render "$work/x.png" "$set_dir/as-applied-simple1.shp" --size 99999x10
 # The refused file's message names it.
-"$cli" render "$work/x.png" "$set_dir/pointz.shp" 2>&1 | grep -q "pointz" || fail "the refused file is not named"
+"$cli" render "$work/x.png" "$set_dir/multipatch.shp" 2>&1 | grep -q "multipatch" || fail "the refused file is not named"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures failure(s)" >&2

@@ -83,12 +83,12 @@ TEST_F(MainFrameTest, StandardSetMenuAndToolbarInOrderWithDefaultTexts) {
   EXPECT_EQ(frame.windowTitle(), "Quillmer Kestrune");
   EXPECT_EQ(Walk(frame.menuBar()->actions()),
             (std::vector<std::string>{
-                "[&File  ", "32771|&Open...", "[Open &Recent", "]", "32775|&Close", "32799|&Close &All", "-",
+                "[&File  ", "32771|&Open...", "[Open &Recent", "]", "32871|&Import...", "32775|&Close", "32799|&Close &All", "-",
                 "32801|Save As...", "32961|Save C&leaned As...", "32962|Save Se&lection As...",
-                "32963|Save S&hown As...", "32773|&Print", "32810|&Export Map Image...", "-", "[Units", "32808|&U.S.", "32809|Metric", "]", "-", "32770|E&xit", "]",
-                "[&View  ", "32792|&Zoom Tool", "32793|Zoom In \t &I", "32794|Zoom Out \t &O",
+                "32963|Save S&hown As...", "32773|&Print", "32774|Print Pre&view", "32810|&Export Map Image...", "-", "[Units", "32808|&U.S.", "32809|Metric", "]", "-", "32770|E&xit", "]",
+                "[&Edit", "0|&Undo Attribute Edit", "]", "[&View  ", "32792|&Zoom Tool", "32793|Zoom In \t &I", "32794|Zoom Out \t &O",
                 "32795|Zoom All \t &A", "32800|Zoom Active &File", "-", "32797|&Display Settings",
-                "32840|Layer &Table", "]", "[&Log  ", "32960|&Clean Log...", "32807|&Notes", "]", "[&Help", "32790|&About...", "]"}));
+                "32840|Layer &Table", "]", "[&Log  ", "32960|&Clean Log...", "32807|&Notes", "32845|Summarise by &Zones...", "]", "[&Help", "32790|&About...", "]"}));
   EXPECT_EQ(ToolbarIds(frame.ToolBar()), (std::vector<int>{32771, 32775, 32799, 0, 32801, 0, 32773, 0, 32792, 0,
                                                            32793, 32794, 32795, 32800, 0, 32797, 32840, 32807}));
   // Every button is 24 x 23 and shows a picture of our own.
@@ -111,13 +111,13 @@ TEST_F(MainFrameTest, VantrelSetAddsShowMeAndSummaryTotals) {
   EXPECT_EQ(frame.windowTitle(), "Vantrel");
   const std::vector<std::string> menu = Walk(frame.menuBar()->actions());
   EXPECT_EQ(menu, (std::vector<std::string>{
-                      "[&File  ", "32771|&Open...", "[Open &Recent", "]", "32775|&Close", "32799|&Close &All", "-",
+                      "[&File  ", "32771|&Open...", "[Open &Recent", "]", "32871|&Import...", "32775|&Close", "32799|&Close &All", "-",
                       "32801|Save As...", "32961|Save C&leaned As...", "32962|Save Se&lection As...",
-                      "32963|Save S&hown As...", "32773|&Print", "32810|&Export Map Image...", "-", "32770|E&xit", "]",
-                      "[&View  ", "32792|&Zoom Tool", "32793|Zoom In \t &I", "32794|Zoom Out \t &O",
+                      "32963|Save S&hown As...", "32773|&Print", "32774|Print Pre&view", "32810|&Export Map Image...", "-", "32770|E&xit", "]",
+                      "[&Edit", "0|&Undo Attribute Edit", "]", "[&View  ", "32792|&Zoom Tool", "32793|Zoom In \t &I", "32794|Zoom Out \t &O",
                       "32795|Zoom All \t &A", "32800|Zoom Active &File", "-", "32797|&Display Settings",
                       "32806|&Show Me", "32840|Layer &Table", "]",
-                      "[&Log  ", "32798|&Summary Totals", "32960|&Clean Log...", "32807|&Notes", "]", "[&Help", "32790|&About...", "]"}));
+                      "[&Log  ", "32798|&Summary Totals", "32960|&Clean Log...", "32807|&Notes", "32845|Summarise by &Zones...", "]", "[&Help", "32790|&About...", "]"}));
   EXPECT_EQ(ToolbarIds(frame.ToolBar()), (std::vector<int>{32771, 32775, 32799, 0, 32801, 0, 32773, 0, 32792, 0,
                                                            32793, 32794, 32795, 32800, 0, 32797, 32806, 32840, 0, 32807, 0,
                                                            32798}));
@@ -136,10 +136,10 @@ TEST_F(MainFrameTest, MenuTextsAndTipsComeFromTheLanguageFile) {
   ResetLangStringCacheForTesting();
   CMainFrame frame(kStandardSet);
   const QList<QAction*> bar = frame.menuBar()->actions();
-  ASSERT_EQ(bar.size(), 4);
+  ASSERT_EQ(bar.size(), 5);
   EXPECT_EQ(bar[0]->text(), "&Datei  ");
-  EXPECT_EQ(bar[1]->text(), "&View  ");  // not in the file: the default
-  EXPECT_EQ(bar[3]->text(), "&Hilfe");
+  EXPECT_EQ(bar[2]->text(), "&View  ");  // not in the file: the default
+  EXPECT_EQ(bar[4]->text(), "&Hilfe");
   EXPECT_EQ(frame.Action(kIdFileOpen)->text(), "Ö&ffnen...");
   EXPECT_EQ(frame.Action(kIdZoomIn)->text(), "Vergrößern \t &I");
   EXPECT_EQ(frame.Action(kIdAppAbout)->text(), "Ü&ber...");
