@@ -91,12 +91,12 @@ bool ParseTimeLogHeader(const std::string& xml, TlgHeader& header, std::string& 
         if (header.position[i] == TlgSlot::Fixed) header.fixedPosition[i] = value.toDouble();
       }
     } else if (name == QLatin1String("DLV") && sawTim) {
-      TlgValueSpec spec;
+      TlgValueSpec logged;
       bool ok = false;
-      spec.ddi = attrs.value(QLatin1String("A")).toString().trimmed().toInt(&ok, 16);
-      if (!ok) spec.ddi = -1;
-      spec.element = attrs.value(QLatin1String("C")).toString().trimmed().toStdString();
-      header.values.push_back(std::move(spec));
+      logged.ddi = attrs.value(QLatin1String("A")).toString().trimmed().toInt(&ok, 16);
+      if (!ok) logged.ddi = -1;
+      logged.element = attrs.value(QLatin1String("C")).toString().trimmed().toStdString();
+      header.values.push_back(std::move(logged));
     }
   }
   if (reader.hasError() && !(sawTim && reader.error() == QXmlStreamReader::PrematureEndOfDocumentError)) {
