@@ -311,8 +311,11 @@ void CMainFrame::ExecuteCommand(int commandId) {
   switch (commandId) {
     case kIdFileOpen: OnFileOpen(); break;
     case kIdFileImport: {
-      const QString chosen = ChooseImportFile(this);
-      if (!chosen.isEmpty()) OpenByName(chosen);
+      // Starts in the data folder as Open and Save As do; the choice becomes it.
+      const QString chosen = ChooseImportFile(this, DataFolder());
+      if (chosen.isEmpty()) break;
+      RememberDataFolder(chosen);
+      OpenByName(chosen);
       break;
     }
     case kIdFileClose: OnFileClose(); break;
