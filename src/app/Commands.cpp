@@ -31,6 +31,7 @@ const char kExportImage[] = "#20013002:&Export Map Image...";
 const char kExit[] = "#10250:E&xit";
 const char kView[] = "#10251:&View  ";
 const char kZoomTool[] = "#10252:&Zoom Tool";
+const char kMeasure[] = "#20710001:&Measure";
 const char kZoomIn[] = "#10253:Zoom In \t &I";
 const char kZoomOut[] = "#10254:Zoom Out \t &O";
 const char kZoomAll[] = "#10255:Zoom All \t &A";
@@ -63,7 +64,7 @@ ResourceSet MakeStandardSet() {
                     Item(kIdFileExportImage, kExportImage), Separator(),
                     Popup("Units", {Item(kIdUnitsUS, "&U.S."), Item(kIdUnitsMetric, "Metric")}), Separator(),
                     Item(kIdAppExit, kExit)}),
-      Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
+      Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdMeasureTool, kMeasure), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
                     Item(kIdZoomAll, kZoomAll, "A"), Item(kIdZoomActiveFile, kZoomActive), Separator(),
                     Item(kIdDisplaySettings, kDisplay), Item(kIdLayerTable, kLayerTable)}),
       Popup(kLog, {Item(kIdCleanLog, kCleanLog), Item(kIdNotes, kNotes), Item(kIdSummariseZones, kSummariseZones)}),
@@ -91,7 +92,7 @@ ResourceSet MakeVantrelSet() {
                     Item(kIdFileSaveShownAs, kSaveShown), Item(kIdFilePrint, kPrint), Item(kIdFilePrintPreview, kPrintPreview),
                     Item(kIdFileExportImage, kExportImage), Separator(),
                     Item(kIdAppExit, kExit)}),
-      Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
+      Popup(kView, {Item(kIdZoomTool, kZoomTool), Item(kIdMeasureTool, kMeasure), Item(kIdZoomIn, kZoomIn, "I"), Item(kIdZoomOut, kZoomOut, "O"),
                     Item(kIdZoomAll, kZoomAll, "A"), Item(kIdZoomActiveFile, kZoomActive), Separator(),
                     Item(kIdDisplaySettings, kDisplay), Item(kIdShowMe, kShowMe), Item(kIdLayerTable, kLayerTable)}),
       Popup(kLog, {Item(kIdSummaryTotals, kTotals), Item(kIdCleanLog, kCleanLog), Item(kIdNotes, kNotes), Item(kIdSummariseZones, kSummariseZones)}),
@@ -188,6 +189,11 @@ CommandState GetCommandState(int commandId, const CommandContext& context) {
       state.enabled = anyLayer;
       state.checkable = true;
       state.checked = context.zoomToolActive;
+      break;
+    case kIdMeasureTool:
+      state.enabled = anyLayer;
+      state.checkable = true;
+      state.checked = context.measureToolActive;
       break;
     // Moving the view never touches a layer, so it stays open during a load.
     case kIdZoomIn:

@@ -21,6 +21,8 @@ enum CommandId : int {
   kIdFileClose = 32775,
   kIdAppAbout = 32790,
   kIdZoomTool = 32792,
+  // View > Measure: the ground length and area of clicked points.
+  kIdMeasureTool = 32850,
   kIdZoomIn = 32793,
   kIdZoomOut = 32794,
   kIdZoomAll = 32795,
@@ -107,6 +109,7 @@ struct CommandContext {
   bool hasActiveLayer = false;  // the layers window has an active layer
   bool totalsAvailable = false; // the active layer's product slot has area and volume
   bool zoomToolActive = false;
+  bool measureToolActive = false;
   bool metric = true;
   bool busy = false;            // a layer is being filled; nothing may touch the list
   bool layerTableShown = false; // the Layer Table panel is open

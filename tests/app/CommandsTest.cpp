@@ -56,7 +56,7 @@ TEST(CommandTables, StandardMenuHoldsTheStoredTextsAndIds) {
                 "32962:#20600072:Save Se&lection As...", "32963:#20600073:Save S&hown As...", "32773:#10249:&Print",
                 "32774:#20200050:Print Pre&view", "32810:#20013002:&Export Map Image...", "-", "[Units", "32808:&U.S.", "32809:Metric", "]",
                 "-", "32770:#10250:E&xit", "]",
-                "[#10251:&View  ", "32792:#10252:&Zoom Tool", "32793:#10253:Zoom In \t &I",
+                "[#10251:&View  ", "32792:#10252:&Zoom Tool", "32850:#20710001:&Measure", "32793:#10253:Zoom In \t &I",
                 "32794:#10254:Zoom Out \t &O", "32795:#10255:Zoom All \t &A", "32800:#10256:Zoom Active &File", "-",
                 "32797:#10257:&Display Settings", "32840:#20014010:Layer &Table", "]",
                 "[#10259:&Log  ", "32960:#20600070:&Clean Log...", "32807:#10261:&Notes",
@@ -66,7 +66,7 @@ TEST(CommandTables, StandardMenuHoldsTheStoredTextsAndIds) {
 TEST(CommandTables, VantrelMenuAddsShowMeAndSummaryTotalsAndHasNoUnits) {
   const ResourceSet& set = GetResourceSet(kVantrelSet);
   EXPECT_EQ(MenuCommandIds(set), (std::vector<int>{32771, 32811, 32871, 32775, 32799, 32801, 32961, 32962, 32963,
-                                                   32773, 32774, 32810, 32770, 32792, 32793, 32794, 32795, 32800,
+                                                   32773, 32774, 32810, 32770, 32792, 32850, 32793, 32794, 32795, 32800,
                                                    32797, 32806, 32840, 32798, 32960, 32807, 32845, 32790}));
   EXPECT_EQ(MenuTextOf(set, kIdShowMe), "#10096:&Show Me");
   EXPECT_EQ(MenuTextOf(set, kIdSummaryTotals), "#10098:&Summary Totals");
@@ -132,7 +132,7 @@ TEST(CommandRules, OneLayerEnablesTheLayerCommandsButNotTotalsWithoutData) {
   one.layerCount = 1;
   one.hasActiveLayer = true;
   for (int id : {kIdFileClose, kIdFileCloseAll, kIdFileSaveAs, kIdFilePrint, kIdFileExportImage, kIdZoomTool,
-                 kIdZoomIn, kIdZoomOut, kIdZoomAll, kIdZoomActiveFile, kIdDisplaySettings, kIdShowMe, kIdNotes,
+                 kIdMeasureTool, kIdZoomIn, kIdZoomOut, kIdZoomAll, kIdZoomActiveFile, kIdDisplaySettings, kIdShowMe, kIdNotes,
                  kIdLayerTable}) {
     EXPECT_TRUE(GetCommandState(id, one).enabled) << id;
   }
@@ -163,6 +163,10 @@ TEST(CommandRules, UnitsAndZoomToolCarryCheckMarks) {
   EXPECT_FALSE(GetCommandState(kIdZoomTool, c).checked);
   c.zoomToolActive = true;
   EXPECT_TRUE(GetCommandState(kIdZoomTool, c).checked);
+  EXPECT_FALSE(GetCommandState(kIdMeasureTool, c).checked);
+  c.measureToolActive = true;
+  EXPECT_TRUE(GetCommandState(kIdMeasureTool, c).checked);
+  EXPECT_TRUE(GetCommandState(kIdMeasureTool, c).checkable);
   EXPECT_FALSE(GetCommandState(kIdZoomIn, c).checkable);
 
   EXPECT_TRUE(GetCommandState(kIdLayerTable, c).checkable);

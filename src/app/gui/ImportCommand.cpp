@@ -32,19 +32,14 @@ constexpr const char* kCancelText = "#20300037:Cancel";
 
 bool IsImportPath(const QString& path) { return IsImportInput(path.toStdString()); }
 
-QString ChooseImportFile(QWidget* parent) {
+QString ChooseImportFile(QWidget* parent, const QString& startFolder) {
   FileDialogRequest request;
   request.parent = parent;
   request.filter = QtFilterFromPairs(LangQString(kImportFilter));
   request.title = LangQString(kImportTitle);
-  CPreferences& prefs = GetPreferences();
-  request.startFolder = QString::fromStdString(prefs.GetOpenFolder());
+  request.startFolder = startFolder;
   request.mustExist = true;
-  const QString chosen = ChooseFile(request);
-  if (chosen.isEmpty()) return chosen;
-  prefs.SetOpenFolder(FolderOf(chosen.toStdString()));
-  prefs.SaveToConfigFile();
-  return chosen;
+  return ChooseFile(request);
 }
 
 std::vector<std::string> ImportWithProgress(QWidget* parent, const std::string& source) {

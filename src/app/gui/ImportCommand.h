@@ -25,9 +25,9 @@ constexpr const char* kOpenAnyFilter =
 // Whether the path is an input the import takes rather than a shape file.
 bool IsImportPath(const QString& path);
 
-// The Import dialog: the chosen file in the preferences' open folder (which
-// follows the choice), or empty on Cancel.
-QString ChooseImportFile(QWidget* parent);
+// The Import dialog, started in the folder given (the window's data folder):
+// the chosen file, or empty on Cancel.
+QString ChooseImportFile(QWidget* parent, const QString& startFolder);
 
 // Runs the import of source with a progress dialog (Cancel stops it, leaving
 // nothing behind), asking before an earlier result is replaced; tells a

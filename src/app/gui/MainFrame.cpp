@@ -264,6 +264,7 @@ CommandContext CMainFrame::CurrentContext() const {
   context.hasActiveLayer = active != nullptr;
   context.totalsAvailable = CanShowTotals(active);
   context.zoomToolActive = mapPane_ && mapPane_->IsZoomToolActive();
+  context.measureToolActive = mapPane_ && mapPane_->IsMeasureToolActive();
   context.metric = GetPreferences().IsMetric();
   context.layerTableShown = tablePanel_ && !tablePanel_->isHidden();
   context.recentFiles = static_cast<int>(GetPreferences().GetRecentFiles().size());
@@ -310,8 +311,11 @@ void CMainFrame::ExecuteCommand(int commandId) {
   switch (commandId) {
     case kIdFileOpen: OnFileOpen(); break;
     case kIdFileImport: {
-      const QString chosen = ChooseImportFile(this);
-      if (!chosen.isEmpty()) OpenByName(chosen);
+      // Starts in the data folder as Open and Save As do; the choice becomes it.
+      const QString chosen = ChooseImportFile(this, DataFolder());
+      if (chosen.isEmpty()) break;
+      RememberDataFolder(chosen);
+      OpenByName(chosen);
       break;
     }
     case kIdFileClose: OnFileClose(); break;
@@ -324,6 +328,7 @@ void CMainFrame::ExecuteCommand(int commandId) {
     case kIdUnitsUS: OnUnits(false); break;
     case kIdUnitsMetric: OnUnits(true); break;
     case kIdZoomTool: OnZoomTool(); break;
+    case kIdMeasureTool: mapPane_->ToggleMeasureTool(); break;
     case kIdZoomIn: OnZoomIn(); break;
     case kIdZoomOut: OnZoomOut(); break;
     case kIdZoomAll: OnZoomAll(); break;

@@ -2,6 +2,9 @@
 // with what each asks of the frame and of the other.
 #include "app/gui/Wiring.h"
 
+#include <QLabel>
+#include <QStatusBar>
+
 #include "app/gui/GuiPlatform.h"
 #include "app/gui/MainFrame.h"
 #include "attributes/gui/DisplayDialog.h"
@@ -50,6 +53,19 @@ IMapPane* CreateMapPane(QWidget* parent, LayerList& layers) {
   });
   pane->SetViewChangedHandler([] {
     if (CMainFrame* frame = GetMainFrame()) frame->ShowScale();
+  });
+  // The measure tool's length and area, at the left of the status bar; hidden with no tool.
+  pane->SetMeasureHandler([](const std::string& text) {
+    CMainFrame* frame = GetMainFrame();
+    if (!frame) return;
+    auto* label = frame->statusBar()->findChild<QLabel*>(QStringLiteral("StatusMeasure"));
+    if (!label) {
+      label = new QLabel(frame->statusBar());
+      label->setObjectName(QStringLiteral("StatusMeasure"));
+      frame->statusBar()->addWidget(label, 1);
+    }
+    label->setText(QString::fromStdString(text));
+    label->setVisible(!text.empty());
   });
   return pane;
 }

@@ -39,6 +39,9 @@ class IMapPane {
   virtual void ToggleZoomTool() = 0;
   // Whether the zoom tool exists (the check mark of the Zoom Tool command).
   virtual bool IsZoomToolActive() const = 0;
+  // Creates the measure tool, or deletes it when it exists; whether it exists.
+  virtual void ToggleMeasureTool() {}
+  virtual bool IsMeasureToolActive() const { return false; }
   // The view operations (zoom, pan) on the window's transform.
   virtual MapView& GetMapView() = 0;
   // Repaints the whole map; erase clears the background first.

@@ -19,6 +19,7 @@
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
 #include "mapview/gui/MapTools.h"
+#include "mapview/gui/MeasureTool.h"
 #include "mapview/gui/SelectionCommands.h"
 #include "shapes/SelectionLook.h"
 
@@ -112,12 +113,14 @@ void CMapWnd::RepaintMapArea(const MapRect& area) {
 CMapWnd::~CMapWnd() {
   if (handPanning_) QGuiApplication::restoreOverrideCursor();
   delete CRubberBand::Current();
+  measureTool_.reset();
   zoomTool_.reset();
   selectTool_.reset();
 }
 
 // The zoom tool while it exists, else the select tool.
 CMapTool* CMapWnd::ActiveTool() const {
+  if (measureTool_) return measureTool_.get();
   if (zoomTool_) return zoomTool_.get();
   return selectTool_.get();
 }
@@ -135,8 +138,21 @@ void CMapWnd::ToggleZoomTool() {
   if (zoomTool_) {
     zoomTool_.reset();
   } else {
+    if (measureTool_) ToggleMeasureTool();
     zoomTool_ = std::make_unique<CZoomTool>(*this);
   }
+}
+
+// Creates the measure tool, or deletes it (and its text) when it exists.
+void CMapWnd::ToggleMeasureTool() {
+  if (measureTool_) {
+    measureTool_.reset();
+    ShowMeasureText(std::string());
+    update();
+    return;
+  }
+  if (zoomTool_) ToggleZoomTool();
+  measureTool_ = std::make_unique<CMeasureTool>(*this);
 }
 
 // Repaints the whole map from the layers.
@@ -253,6 +269,12 @@ void CMapWnd::keyPressEvent(QKeyEvent* event) {
       band->Draw(*this, kBandEraseOnly);
       delete band;
     }
+    event->accept();
+    return;
+  }
+  // Esc clears the measured points.
+  if (event->key() == Qt::Key_Escape && measureTool_ && !measureTool_->Points().empty()) {
+    measureTool_->Clear();
     event->accept();
     return;
   }

@@ -20,6 +20,7 @@ namespace kestrune {
 class CMapTool;
 class CSelectTool;
 class CZoomTool;
+class CMeasureTool;
 class Layer;
 class LayerList;
 
@@ -45,6 +46,15 @@ class CMapWnd : public QWidget, public IMapPane, public InvalidateTarget {
   QWidget* AsWidget() override { return this; }
   void ToggleZoomTool() override;
   bool IsZoomToolActive() const override { return zoomTool_ != nullptr; }
+  // The measure tool replaces the zoom tool while it exists, and the other way round.
+  void ToggleMeasureTool() override;
+  bool IsMeasureToolActive() const override { return measureTool_ != nullptr; }
+  CMeasureTool* MeasureTool() const { return measureTool_.get(); }
+  // Told the measure tool's text (empty when the tool goes); the frame shows it.
+  void SetMeasureHandler(std::function<void(const std::string&)> handler) { measure_ = std::move(handler); }
+  void ShowMeasureText(const std::string& text) {
+    if (measure_) measure_(text);
+  }
   MapView& GetMapView() override { return view_; }
   void InvalidateMap(bool erase) override;
   void Print() override;
@@ -111,6 +121,8 @@ class CMapWnd : public QWidget, public IMapPane, public InvalidateTarget {
   int paintCount_ = 0;
   std::unique_ptr<CSelectTool> selectTool_;
   std::unique_ptr<CZoomTool> zoomTool_;
+  std::unique_ptr<CMeasureTool> measureTool_;
+  std::function<void(const std::string&)> measure_;
   bool capture_ = false;
   // The wheel's turn not yet zoomed for, in eighths of a degree; a notch is 120.
   static constexpr int kWheelNotch = 120;

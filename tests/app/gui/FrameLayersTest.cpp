@@ -207,6 +207,35 @@ TEST_F(FrameLayersTest, OpenCommandStartsInTheLastFolderAndRemembersTheNewOne) {
   SetFileChooser(before);
 }
 
+// Import starts where Open does: the last data folder, or the last Save As
+// folder before anything was opened; its choice becomes the data folder.
+TEST_F(FrameLayersTest, ImportStartsInTheDataFolderAndRemembersTheChoice) {
+  CMainFrame frame(kStandardSet);
+  std::vector<QString> startedIn;
+  QString answer;
+  const FileChooser before = SetFileChooser([&](const FileDialogRequest& request) {
+    startedIn.push_back(request.startFolder);
+    return answer;
+  });
+  GetPreferences().SetOpenFolder("");
+  GetPreferences().SetSaveFolder("/home/grower/saved");
+  frame.Action(kIdFileImport)->trigger();
+  GetPreferences().SetOpenFolder("/home/grower/last");
+  frame.Action(kIdFileImport)->trigger();
+  const fs::path picked = dir_ / "incoming";
+  fs::create_directories(picked);
+  answer = QString::fromStdString((picked / "field.geojson").string());
+  frame.Action(kIdFileImport)->trigger();
+  frame.WaitForLoads();
+  answer.clear();
+  frame.Action(kIdFileOpen)->trigger();
+  frame.WaitForLoads();
+  SetFileChooser(before);
+  EXPECT_EQ(startedIn, (std::vector<QString>{"/home/grower/saved", "/home/grower/last", "/home/grower/last",
+                                             QString::fromStdString(picked.string())}));
+  EXPECT_EQ(frame.Layers().GetCount(), 0);
+}
+
 TEST_F(FrameLayersTest, SaveAsCopiesTheWholeSetAndRenamesTheLayer) {
   NEED_TESTDATA();
   const QString source = Copy("field/as-applied-simple1.shp");

@@ -86,7 +86,7 @@ TEST_F(MainFrameTest, StandardSetMenuAndToolbarInOrderWithDefaultTexts) {
                 "[&File  ", "32771|&Open...", "[Open &Recent", "]", "32871|&Import...", "32775|&Close", "32799|&Close &All", "-",
                 "32801|Save As...", "32961|Save C&leaned As...", "32962|Save Se&lection As...",
                 "32963|Save S&hown As...", "32773|&Print", "32774|Print Pre&view", "32810|&Export Map Image...", "-", "[Units", "32808|&U.S.", "32809|Metric", "]", "-", "32770|E&xit", "]",
-                "[&Edit", "0|&Undo Attribute Edit", "]", "[&View  ", "32792|&Zoom Tool", "32793|Zoom In \t &I", "32794|Zoom Out \t &O",
+                "[&Edit", "0|&Undo Attribute Edit", "]", "[&View  ", "32792|&Zoom Tool", "32850|&Measure", "32793|Zoom In \t &I", "32794|Zoom Out \t &O",
                 "32795|Zoom All \t &A", "32800|Zoom Active &File", "-", "32797|&Display Settings",
                 "32840|Layer &Table", "]", "[&Log  ", "32960|&Clean Log...", "32807|&Notes", "32845|Summarise by &Zones...", "]", "[&Help", "32790|&About...", "]"}));
   EXPECT_EQ(ToolbarIds(frame.ToolBar()), (std::vector<int>{32771, 32775, 32799, 0, 32801, 0, 32773, 0, 32792, 0,
@@ -114,7 +114,7 @@ TEST_F(MainFrameTest, VantrelSetAddsShowMeAndSummaryTotals) {
                       "[&File  ", "32771|&Open...", "[Open &Recent", "]", "32871|&Import...", "32775|&Close", "32799|&Close &All", "-",
                       "32801|Save As...", "32961|Save C&leaned As...", "32962|Save Se&lection As...",
                       "32963|Save S&hown As...", "32773|&Print", "32774|Print Pre&view", "32810|&Export Map Image...", "-", "32770|E&xit", "]",
-                      "[&Edit", "0|&Undo Attribute Edit", "]", "[&View  ", "32792|&Zoom Tool", "32793|Zoom In \t &I", "32794|Zoom Out \t &O",
+                      "[&Edit", "0|&Undo Attribute Edit", "]", "[&View  ", "32792|&Zoom Tool", "32850|&Measure", "32793|Zoom In \t &I", "32794|Zoom Out \t &O",
                       "32795|Zoom All \t &A", "32800|Zoom Active &File", "-", "32797|&Display Settings",
                       "32806|&Show Me", "32840|Layer &Table", "]",
                       "[&Log  ", "32798|&Summary Totals", "32960|&Clean Log...", "32807|&Notes", "32845|Summarise by &Zones...", "]", "[&Help", "32790|&About...", "]"}));
