@@ -14,7 +14,9 @@
 
 #include "layers/DirectRows.h"
 #include "layers/Layer.h"
+#include "layers/LayerInfo.h"
 #include "layers/LayerList.h"
+#include "layers/LogFields.h"
 #include "layers/RowScan.h"
 #include "support/TestSupport.h"
 
@@ -114,6 +116,25 @@ TEST_F(GeneratedLog, EveryThemeReadsAsBesideTheShapes) {
     else fs::remove(fs::path(shp_).replace_extension(".gpe"));
     ExpectSameLoads(shp_);
   }
+}
+
+// What `kestrune-cli info --records` prints is the same line for line, the
+// summary of the direct load (worked out on first use) against the summary
+// worked out at once from rows read whole.
+TEST_F(GeneratedLog, InfoLinesAreTheSame) {
+  ThemeBy(shp_, 1);
+  const auto eager = LoadLayer(shp_, false);
+  const auto direct = LoadLayer(shp_, true);
+  ASSERT_TRUE(eager && direct);
+  ComputeLogValues(*eager);
+  EXPECT_FALSE(eager->IsSummaryPending());
+  EXPECT_TRUE(direct->IsSummaryPending());
+  const std::vector<std::string> want = LayerInfoLines(*eager, "points.shp", true);
+  const std::vector<std::string> got = LayerInfoLines(*direct, "points.shp", true);
+  ASSERT_EQ(got.size(), want.size());
+  ASSERT_GT(want.size(), 5000u);
+  for (size_t i = 0; i < want.size(); ++i) ASSERT_EQ(got[i], want[i]) << "line " << i;
+  EXPECT_NE(want[0].find("\"summary\": {"), std::string::npos) << want[0].substr(0, 400);
 }
 
 TEST_F(GeneratedLog, ATableShorterThanTheLogReadsAsBesideTheShapes) {
