@@ -93,6 +93,10 @@ DirectRows ApplyRowsDirect(Layer& layer, const std::string& tablePath, int legen
   }
   const bool readValues = legendColumn > 0;
   const LogRowReader reader(table, fields, true);
+  // The legend column is the rate field, read whole and within the row.
+  const bool rateIsValue = readValues && column && fields.Has(LogField::Rate) && fields[LogField::Rate] == legendColumn;
+  const DbfField* boom = fields.Has(LogField::Boom) ? table.GetField(fields[LogField::Boom]) : nullptr;
+  if (boom && !boom->readable) boom = nullptr;
   const size_t spans = (records.size() + kSpanRecords - 1) / kSpanRecords;
   std::vector<SpanRange> ranges(spans, SpanRange{out.max, out.min});
   const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
@@ -134,7 +138,21 @@ DirectRows ApplyRowsDirect(Layer& layer, const std::string& tablePath, int legen
                                           static_cast<size_t>(column->length))
                          : 0.0;
       }
-      uint32_t flags = logs && bytes ? LogFilterFlags(fields, reader.Read(bytes)) : noRowFlags;
+      uint32_t flags = noRowFlags;
+      if (logs && bytes) {
+        // The rate read once when it is also the legend column.
+        LogRecordValues v;
+        if (rateIsValue) {
+          v.hasRow = true;
+          v.rate = value;
+          v.boom = boom ? ParseDbfNumber(reinterpret_cast<const char*>(bytes) + boom->offset,
+                                         static_cast<size_t>(boom->length))
+                        : 0.0;
+        } else {
+          v = reader.Read(bytes);
+        }
+        flags = LogFilterFlags(fields, v);
+      }
       if (filter.IsCleanRemoved(row)) flags |= kFilterCleanRemoved;
       shape->SetValue(value);
       shape->SetFilterFlags(flags);
