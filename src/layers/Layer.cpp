@@ -33,6 +33,7 @@ void Layer::Clear() {
   zm_ = {};
   renderer_.DropIndex();
   selection_.Release();
+  summaryPending_ = false;
 }
 
 // The style's side files follow the source.
@@ -292,6 +293,8 @@ void Layer::ClearSelection() {
 // selection is empty and clearing it would repaint nothing.
 bool Layer::RemoveSelectedRecords() {
   if (selection_.IsEmpty()) return false;
+  // A summary left for later is that of the records as loaded.
+  if (summaryPending_) GetSummary();
   const MapRect rect = selection_.Bounds();
   const std::vector<Shape*> doomed = selection_.Take();
   records_.RemoveIf([](const Shape* shape) { return shape->IsSelected(); });
@@ -367,6 +370,7 @@ void Layer::AppendPointRun(Shape* first, size_t count) {
 // Unlinks a record from the records and the selection and destroys it.
 void Layer::RemoveRecord(Shape* shape) {
   if (!shape) return;
+  if (summaryPending_) GetSummary();
   const bool listed = records_.Remove(shape);
   if (listed) renderer_.DropIndex();
   if (selection_.Remove(shape)) NotifySelectionChanged();

@@ -81,6 +81,36 @@ TEST(DeferredSummary, GeneratedLogsGiveTheEagerSummary) {
   }
 }
 
+// Records removed before the summary is first asked for leave it that of the
+// log as loaded, as a summary worked out at the load is.
+TEST(DeferredSummary, RemovedRecordsLeaveTheSummaryOfTheLoad) {
+  const TempDir dir;
+  const std::string command = std::string("/usr/bin/python3 '") + KESTRUNE_SHARED_TOOLS_DIR + "/make_field_log.py' '" +
+                              dir.path().string() + "' --points 5003 >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) GTEST_SKIP() << "python3 with pyshp is needed to write the log";
+  const std::string shp = (dir / "points.shp").string();
+  LayerList list;
+  Layer* eager = list.AddLayer(shp, true);
+  ASSERT_NE(eager, nullptr);
+  ComputeLogValues(*eager);
+  const FileSummary want = eager->GetSummary();
+  ASSERT_GT(want.fieldArea[0], 0.0);
+  LayerList other;
+  Layer* layer = other.AddLayer(shp, true);
+  ASSERT_NE(layer, nullptr);
+  ASSERT_TRUE(layer->IsSummaryPending());
+  std::vector<Shape*> half;
+  size_t i = 0;
+  layer->Records().ForEach([&](Shape* s) {
+    if (i++ % 2 == 0) half.push_back(s);
+  });
+  layer->SelectRecords(half);
+  ASSERT_TRUE(layer->RemoveSelectedRecords());
+  layer->RemoveRecord(layer->Records().front());
+  EXPECT_EQ(layer->GetRecordCount(), 5003u / 2 - 1);
+  ExpectSameSummary(want, layer->GetSummary());
+}
+
 TEST(DeferredSummary, TheRealAsAppliedLogGivesTheEagerSummary) {
   KESTRUNE_TESTDATA_OR_SKIP(data);
   const TempDir dir;
