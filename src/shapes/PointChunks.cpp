@@ -177,6 +177,7 @@ bool ShapeFileReader::LoadPointChunks(uint64_t bytesTotal, uint64_t& resumeAt, i
   size_t handed = 0;
   auto lastReport = std::chrono::steady_clock::now();
   bool cancelled = false;
+  size_t reportedHanded = 0;
   auto handOver = [&] {
     while (handed < chunkCount && handed < firstOdd.load() &&
            chunks[handed].state.load(std::memory_order_acquire) == Chunk::kDone) {
@@ -190,11 +191,14 @@ bool ShapeFileReader::LoadPointChunks(uint64_t bytesTotal, uint64_t& resumeAt, i
       lastStoredNumber = chunk.lastStored;
       ++handed;
     }
+    // A report tells records handed over since the last one.
     const auto now = std::chrono::steady_clock::now();
-    if (progress_ && !cancelled && now - lastReport >= std::chrono::milliseconds(kProgressIntervalMs)) {
+    if (progress_ && !cancelled && handed != reportedHanded &&
+        now - lastReport >= std::chrono::milliseconds(kProgressIntervalMs)) {
       lastReport = now;
+      reportedHanded = handed;
       ++stats_.progressReports;
-      if (!progress_(kHeaderBytes + handed * perChunk * kPointRecordBytes, bytesTotal)) {
+      if (!progress_(kHeaderBytes + std::min(handed * perChunk, records) * kPointRecordBytes, bytesTotal)) {
         cancelled = true;
         stop = true;
       }
