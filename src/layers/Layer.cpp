@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include "layers/DefaultTheme.h"
+#include "layers/DirectRows.h"
 
 #include <future>
 #include <utility>
@@ -32,6 +33,7 @@ void Layer::Clear() {
   zm_ = {};
   renderer_.DropIndex();
   selection_.Release();
+  summaryPending_ = false;
 }
 
 // The style's side files follow the source.
@@ -55,6 +57,8 @@ bool Layer::Load(bool keepRecords) {
   int16_t scannedColumn = 0;
   LogFields scannedFields;
   int defaultTheme = 0;
+  bool direct = false;
+  DirectRows directRows;
   if (first) {
     WaitCursor wait;
     if (!keepRecords) Clear();
@@ -75,10 +79,17 @@ bool Layer::Load(bool keepRecords) {
           defaultTheme = DefaultThemeField(TableFields(table), scannedFields, ShapeTypeOfFile(GetPathName()));
           if (defaultTheme > 0) scannedColumn = static_cast<int16_t>(defaultTheme);
         }
-        // No more rows than the ".shp" can hold records: a table announcing
-        // millions of rows for a few records costs what those rows cost.
-        rows = std::async(std::launch::async, ScanRows, GetTablePath(), scannedColumn, scannedFields, cancel_,
-                          MaxRowsOfShapeFile(GetPathName()));
+        // A big point log has its rows read straight into its records once
+        // they are all in (every core on the ".shp", then every core on the
+        // ".dbf"); other files have them read beside the shapes. No more
+        // rows than the ".shp" can hold records: a table announcing millions
+        // of rows for a few records costs what those rows cost. The log
+        // fields give the flags alone: the summary waits for its first use.
+        direct = UsesDirectRows(GetShapeKind(), scannedColumn, GetPathName());
+        if (!direct) {
+          rows = std::async(std::launch::async, ScanRows, GetTablePath(), scannedColumn, scannedFields, cancel_,
+                            MaxRowsOfShapeFile(GetPathName()), true);
+        }
       }
       loading_ = true;
       loadedSinceReport_ = 0;
@@ -97,19 +108,30 @@ bool Layer::Load(bool keepRecords) {
         Clear();
         return false;
       }
+      if (direct && !Cancelled()) {
+        directRows = ApplyRowsDirect(*this, GetTablePath(), scannedColumn, scannedFields, cancel_,
+                                     MaxRowsOfShapeFile(GetPathName()));
+        // A text column or a table that cannot be read: the usual reading.
+        if (!directRows.applied && !Cancelled()) {
+          rows = std::async(std::launch::deferred, ScanRows, GetTablePath(), scannedColumn, scannedFields, cancel_,
+                            MaxRowsOfShapeFile(GetPathName()), true);
+        }
+      }
     }
     SetModified(false);
   }
   // The pass is over before anything else opens the table (each open takes
   // the table's lock).
   const bool scannedRows = rows.valid();
-  const RowScan scanned = scannedRows ? rows.get() : RowScan{};
+  RowScan scanned = scannedRows ? rows.get() : RowScan{};
   // A cancelled load stops before the settings load, the first step that may
   // write beside the file.
   if (Cancelled()) return false;
   if (scannedRows) {
     const std::string shortTable = ShortTableText(scanned);
     if (!shortTable.empty()) ShowStatus(shortTable);
+  } else if (directRows.applied && !directRows.shortTableText.empty()) {
+    ShowStatus(directRows.shortTableText);
   }
   LoadSettings();
   loaded_ = true;
@@ -119,15 +141,18 @@ bool Layer::Load(bool keepRecords) {
     style_.SetLegendColumn(static_cast<int16_t>(defaultTheme));
     style_.SetColorMethod(kColorMethodLegend);
   }
-  if (scannedRows) {
-    if (GetLegendColumn() == scannedColumn && GetLogFields() == scannedFields) {
-      ComputeValues(scanned);
-    } else {
-      ComputeValues();
-    }
+  const bool sameReading = GetLegendColumn() == scannedColumn && GetLogFields() == scannedFields;
+  if (directRows.applied && sameReading) {
+    // The values and flags are in the records: the legend from their range.
+    style_.ComputeLegendFromRange(records_, directRows.max, directRows.min);
+    SetSummaryPending(true);
+  } else if (scannedRows && sameReading) {
+    ComputeValues(scanned);
   } else {
     ComputeValues();
   }
+  // The rows' arrays are applied: their memory goes before the index takes its own.
+  scanned = RowScan{};
   // Its legend is written on close, as a theme chosen in the box is.
   if (themedByDefault) GetLegend().SetChanged(true);
   // A legend file applies only to the field it was made for.
@@ -268,6 +293,8 @@ void Layer::ClearSelection() {
 // selection is empty and clearing it would repaint nothing.
 bool Layer::RemoveSelectedRecords() {
   if (selection_.IsEmpty()) return false;
+  // A summary left for later is that of the records as loaded.
+  if (summaryPending_) GetSummary();
   const MapRect rect = selection_.Bounds();
   const std::vector<Shape*> doomed = selection_.Take();
   records_.RemoveIf([](const Shape* shape) { return shape->IsSelected(); });
@@ -327,9 +354,23 @@ void Layer::AddRecord(Shape* shape, bool append) {
   }
 }
 
+// A run of point records made with this layer as their owner: appended as
+// AddRecord appends them, with a progress report for every interval passed.
+void Layer::AppendPointRun(Shape* first, size_t count) {
+  if (!first || count == 0) return;
+  for (size_t i = 0; i < count; ++i) records_.Append(RecordList::RunAt(first, i));
+  renderer_.DropIndex();
+  loadedSinceReport_ += static_cast<int64_t>(count);
+  if (loading_ && loadedSinceReport_ >= kProgressInterval) {
+    loadedSinceReport_ = 0;
+    emit loadProgress(static_cast<qint64>(records_.size()), loadPercent_);
+  }
+}
+
 // Unlinks a record from the records and the selection and destroys it.
 void Layer::RemoveRecord(Shape* shape) {
   if (!shape) return;
+  if (summaryPending_) GetSummary();
   const bool listed = records_.Remove(shape);
   if (listed) renderer_.DropIndex();
   if (selection_.Remove(shape)) NotifySelectionChanged();
@@ -337,6 +378,25 @@ void Layer::RemoveRecord(Shape* shape) {
   if (!listed) return;
   delete shape;
   SetModified(true);
+}
+
+// ---------------------------------------------------------------- summary
+
+// A summary the load left for later is worked out from the rows now, read
+// whole, as the load would have worked it out.
+const FileSummary& Layer::GetSummary() const {
+  if (summaryPending_) {
+    summaryPending_ = false;
+    // The rows the load read: as many as the ".shp" can hold records.
+    BuildLogSummary(*const_cast<Layer*>(this),
+                    ScanRows(GetTablePath(), 0, GetLogFields(), nullptr, MaxRowsOfShapeFile(GetPathName())));
+  }
+  return summary_;
+}
+
+FileSummary& Layer::GetSummary() {
+  static_cast<const Layer*>(this)->GetSummary();
+  return summary_;
 }
 
 // ---------------------------------------------------------------- product slots

@@ -92,6 +92,8 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   virtual bool IsModified();
   Shape* CreateRecord(int recordClass, int recordNumber, bool addNow) override;
   void AddRecord(Shape* shape, bool append) override;
+  ShapeOwner* PointRecordOwner() override { return this; }
+  void AppendPointRun(Shape* first, size_t count) override;
   void SetRecordZM(int recordNumber, const RecordZM& zm) override;
   // The Z and M values of a record number of a Z or M file; none otherwise.
   const RecordZM* GetRecordZM(int recordNumber) const;
@@ -238,8 +240,13 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   const SpatialIndex& GetSpatialIndex() const { return renderer_.GetSpatialIndex(); }
 
   // ---- Summary and product slots.
-  const FileSummary& GetSummary() const { return summary_; }
-  FileSummary& GetSummary() { return summary_; }
+  // Worked out here on first use when the load left it for later.
+  const FileSummary& GetSummary() const;
+  FileSummary& GetSummary();
+  // Whether the summary waits for its first use (the load read the rows for
+  // the flags alone); set by ApplyLogValues.
+  void SetSummaryPending(bool pending) { summaryPending_ = pending; }
+  bool IsSummaryPending() const { return summaryPending_; }
   int GetProductSlot() const { return productSlot_; }
   void SetProductSlot(int slot) { productSlot_ = slot; }
   bool IsFieldAreaKnown(int slot) const;
@@ -293,7 +300,8 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   std::array<bool, kProductSlots> fieldAreaKnown_{};
   std::array<bool, kProductSlots> fieldVolumeKnown_{};
   int productSlot_ = 0;
-  FileSummary summary_;
+  mutable FileSummary summary_;
+  mutable bool summaryPending_ = false;
 
   const std::atomic<bool>* cancel_ = nullptr;
   int64_t loadedSinceReport_ = 0;

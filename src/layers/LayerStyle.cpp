@@ -218,6 +218,17 @@ void LayerStyle::ComputeValues(const RecordList& records, const RowScan& rows, c
   }
 }
 
+void LayerStyle::ComputeLegendFromRange(const RecordList& records, double max, double min) {
+  categorised_ = false;
+  if (settings_.legendColumn > 0) {
+    legend_.BuildAutomatic(max, min);
+    ApplyClassMethod(records);
+  }
+}
+
+double LayerStyle::RangeMaxStart() { return kValueMaxStart; }
+double LayerStyle::RangeMinStart() { return kValueMinStart; }
+
 int LayerStyle::GetClassMethod() const {
   int32_t method = 0;
   if (!ReadSetting(kKeyClassMethod, method) || method < 0 || method >= kClassMethodCount) method = 0;

@@ -76,6 +76,13 @@ class LayerStyle {
   // For a Z or M legend column the values come from zm (indexed by record
   // number - 1): a point's own value, the middle of another record's range.
   void ComputeValues(const RecordList& records, const RowScan& rows, const std::vector<RecordZM>* zm = nullptr);
+  // The legend rebuilt from the range of values already given to the records
+  // (lowest and highest, or the starting bounds when none was read), as
+  // ComputeValues rebuilds it for a numeric column.
+  void ComputeLegendFromRange(const RecordList& records, double max, double min);
+  // The bounds ComputeValues starts the range from.
+  static double RangeMaxStart();
+  static double RangeMinStart();
   // The legend column's value of a record read again from the table (a new
   // text is a new category); the record's own value without a column.
   double RereadValue(const Shape& shape);

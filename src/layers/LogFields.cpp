@@ -388,8 +388,40 @@ double PointStepArea(double width, double step, bool first) {
 
 // ---------------------------------------------------------------- over a layer
 
-// Flags of every record and the summary, from the rows as one pass read them.
+// Flags of every record and the summary, from the rows as one pass read them;
+// from rows read for the flags alone, the flags, the summary then worked out
+// on its first use.
 void ApplyLogValues(Layer& layer, const RowScan& scan) {
+  layer.SetSummaryPending(false);
+  if (scan.flagsOnly) {
+    ApplyLogFlags(layer, scan);
+    layer.SetSummaryPending(true);
+    return;
+  }
+  ApplyLogFlags(layer, scan);
+  BuildLogSummary(layer, scan);
+}
+
+// The filter flags of every record from the rows.
+void ApplyLogFlags(Layer& layer, const RowScan& scan) {
+  const LogFields& fields = layer.GetLogFields();
+  const bool hasRate = fields.Has(LogField::Rate);
+  const bool tableOpen = fields.Any() && scan.opened && scan.flags.size() == scan.rows;
+  const uint32_t noRowFlags = LogFilterFlags(fields, LogRecordValues{});
+  const LayerFilter& filter = layer.GetFilter();
+  layer.Records().ForEach([&](Shape* shape) {
+    const size_t index = static_cast<size_t>(shape->GetRecordNumber()) - 1;
+    const bool hasRow = tableOpen && shape->GetRecordNumber() >= 1 && index < scan.rows;
+    uint32_t flags = hasRow ? scan.flags[index] : noRowFlags;
+    if (filter.IsCleanRemoved(index)) flags |= kFilterCleanRemoved;
+    shape->SetFilterFlags(flags);
+  });
+  layer.SetFieldKnown(0, hasRate, hasRate);
+}
+
+// The summary from rows read whole: the applied records' areas and volumes
+// by the rows' flags, and the dates and times of the rows the records use.
+void BuildLogSummary(Layer& layer, const RowScan& scan) {
   const LogFields& fields = layer.GetLogFields();
   const bool hasRate = fields.Has(LogField::Rate);
   const bool tableOpen = fields.Any() && scan.opened && scan.flags.size() == scan.rows;
@@ -406,13 +438,15 @@ void ApplyLogValues(Layer& layer, const RowScan& scan) {
   // Points are appended as they are read, so the point before in the list is
   // the one before in the file.
   const PointShape* previous = nullptr;
+  if (!hasRate) {
+    layer.GetSummary() = builder.Build(false);
+    return;
+  }
   layer.Records().ForEach([&](Shape* shape) {
     const size_t index = static_cast<size_t>(shape->GetRecordNumber()) - 1;
     const bool hasRow = tableOpen && shape->GetRecordNumber() >= 1 && index < scan.rows;
     uint32_t flags = hasRow ? scan.flags[index] : noRowFlags;
     if (layer.GetFilter().IsCleanRemoved(index)) flags |= kFilterCleanRemoved;
-    shape->SetFilterFlags(flags);
-    if (!hasRate) return;
     if (hasRow && !used[index]) {
       used[index] = true;
       ++usedCount;
@@ -450,9 +484,7 @@ void ApplyLogValues(Layer& layer, const RowScan& scan) {
       builder.TakeDates(dates);
     }
   }
-  FileSummary& summary = layer.GetSummary();
-  summary = builder.Build(hasRate);
-  layer.SetFieldKnown(0, hasRate, hasRate);
+  layer.GetSummary() = builder.Build(hasRate);
 }
 
 // Flags of every record, then the summary, in one pass over the rows.

@@ -164,8 +164,13 @@ double PointStepArea(double width, double step, bool first);
 // are in acres with U.S. units and hectares with metric; a width is read in
 // feet with U.S. units and metres with metric.
 void ComputeLogValues(Layer& layer);
-// The same from rows already read.
+// The same from rows already read (rows read for the flags alone leave the
+// summary to its first use).
 void ApplyLogValues(Layer& layer, const RowScan& scan);
+// Its two parts: the records' filter flags (and slot 0's known figures), and
+// the summary from rows read whole.
+void ApplyLogFlags(Layer& layer, const RowScan& scan);
+void BuildLogSummary(Layer& layer, const RowScan& scan);
 
 // The status-bar note of the Show Me filter: "Show Me: 158 of 2,081 records
 // hidden" for the active layer; empty when it hides none (or none is active).

@@ -34,12 +34,12 @@ LogRowReader::FieldBytes LogRowReader::Of(const DbfTable& table, const LogFields
   return {f->offset, f->length};
 }
 
-LogRowReader::LogRowReader(const DbfTable& table, const LogFields& fields)
+LogRowReader::LogRowReader(const DbfTable& table, const LogFields& fields, bool flagsOnly)
     : rate_(Of(table, fields, LogField::Rate)),
       boom_(Of(table, fields, LogField::Boom)),
-      width_(Of(table, fields, LogField::Width)),
-      date_(Of(table, fields, LogField::Date)),
-      time_(Of(table, fields, LogField::Time)) {}
+      width_(flagsOnly ? FieldBytes{} : Of(table, fields, LogField::Width)),
+      date_(flagsOnly ? FieldBytes{} : Of(table, fields, LogField::Date)),
+      time_(flagsOnly ? FieldBytes{} : Of(table, fields, LogField::Time)) {}
 
 // Numbers of absent fields are 0, dates and times of absent fields unknown.
 LogRecordValues LogRowReader::Read(const unsigned char* row) const {
@@ -61,9 +61,10 @@ bool SumsPointSteps(const LogFields& fields) { return fields.Has(LogField::Rate)
 
 // One walk over the rows the file holds whole.
 RowScan ScanRows(const std::string& tablePath, int legendColumn, const LogFields& fields,
-                 const std::atomic<bool>* cancel, size_t maxRows) {
+                 const std::atomic<bool>* cancel, size_t maxRows, bool flagsOnly) {
   RowScan scan;
   scan.path = tablePath;
+  scan.flagsOnly = flagsOnly;
   const bool logs = fields.Any();
   if (legendColumn <= 0 && !logs) return scan;
   DbfTable table;
@@ -78,9 +79,9 @@ RowScan ScanRows(const std::string& tablePath, int legendColumn, const LogFields
   const bool readValues = legendColumn > 0 && !scan.textColumn;
   // A field running past the row gives 0, as GetNumber gives it.
   if (column && !column->readable) column = nullptr;
-  const bool steps = SumsPointSteps(fields);
+  const bool steps = !flagsOnly && SumsPointSteps(fields);
   scan.ratesAreValues = steps && readValues && legendColumn == fields[LogField::Rate];
-  const LogRowReader reader(table, fields);
+  const LogRowReader reader(table, fields, flagsOnly);
   scan.claimedRows = table.GetClaimedRecordCount();
   scan.heldRows = table.GetRecordCount();
   const auto rows = std::min(static_cast<size_t>(std::max(0, table.GetRecordCount())), maxRows);
@@ -106,7 +107,7 @@ RowScan ScanRows(const std::string& tablePath, int legendColumn, const LogFields
     if (!logs) continue;
     const LogRecordValues v = reader.Read(row);
     scan.flags.push_back(static_cast<uint8_t>(LogFilterFlags(fields, v)));
-    scan.dates.AddDateTime(v);
+    if (!flagsOnly) scan.dates.AddDateTime(v);
     if (steps) {
       if (!scan.ratesAreValues) scan.rates.push_back(v.rate);
       scan.widths.push_back(v.width);

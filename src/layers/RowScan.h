@@ -32,6 +32,9 @@ struct RowScan {
   bool ratesAreValues = false;  // the legend column is the rate field: rates live in values
   // The dates and times of every row.
   LogSummaryBuilder dates;
+  // Read for the flags alone: no rates, widths, dates or times; the summary
+  // is worked out when it is first asked for (see Layer::GetSummary).
+  bool flagsOnly = false;
   size_t rows = 0;
   // The rows the table's header announces and the whole rows its file holds
   // (the rows read are the fewer).
@@ -52,9 +55,11 @@ bool SumsPointSteps(const LogFields& fields);
 // log fields that are all absent read no flags. Once cancel (when given) is
 // raised the walk stops where it is: the scan is then incomplete, for a load
 // that is being thrown away. No more than maxRows rows are read (the most
-// the layer's records can use).
+// the layer's records can use). With flagsOnly the log fields give the
+// filter flags alone (the rate and boom of each row), as the first picture
+// needs them.
 RowScan ScanRows(const std::string& tablePath, int legendColumn, const LogFields& fields,
-                 const std::atomic<bool>* cancel = nullptr, size_t maxRows = SIZE_MAX);
+                 const std::atomic<bool>* cancel = nullptr, size_t maxRows = SIZE_MAX, bool flagsOnly = false);
 
 // The most records a ".shp" of that many bytes can hold (a record takes at
 // least 12 bytes after the 100-byte header), so the most table rows its
@@ -69,7 +74,8 @@ std::string ShortTableText(const RowScan& scan);
 // 0, their dates and times unknown; texts are their first 63 bytes.
 class LogRowReader {
  public:
-  LogRowReader(const DbfTable& table, const LogFields& fields);
+  // With flagsOnly only the rate and boom are read (the rest reads as absent).
+  LogRowReader(const DbfTable& table, const LogFields& fields, bool flagsOnly = false);
   LogRecordValues Read(const unsigned char* row) const;
 
  private:

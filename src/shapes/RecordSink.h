@@ -2,12 +2,14 @@
 // the two calls that make and place records.
 #pragma once
 
+#include <cstddef>
 #include <limits>
 #include <string>
 
 namespace kestrune {
 
 class Shape;
+class ShapeOwner;
 
 // The Z and M values of one record of a Z or M file: a point's own values,
 // or the lowest and highest of a record's points; NaN where the record has
@@ -32,6 +34,14 @@ class RecordSink {
   virtual Shape* CreateRecord(int recordClass, int recordNumber, bool addNow) = 0;
   // Takes ownership of a finished record: appended, or placed in drawing order.
   virtual void AddRecord(Shape* shape, bool append) = 0;
+  // The owner point records made side by side in the point pool share
+  // through their block (see PointShape::TakePoolBlocks); none by default,
+  // and AddRecord gives them one.
+  virtual ShapeOwner* PointRecordOwner() { return nullptr; }
+  // Takes count point records lying side by side in the pool from first on,
+  // in file order, as AddRecord appending each would (which is what it does
+  // by default).
+  virtual void AppendPointRun(Shape* first, std::size_t count);
   // The Z and M values of the 1-based record number of a Z or M file; told
   // once per record, after its shape records were made. Ignored by default.
   virtual void SetRecordZM(int recordNumber, const RecordZM& zm) {

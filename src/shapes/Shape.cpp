@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "base/Preferences.h"
+#include "shapes/RecordList.h"
 #include "shapes/SelectionLook.h"
 #include "geo/CMapTransform.h"
 #include "geo/MapProjection.h"
@@ -208,6 +209,66 @@ class PointPool {
     next_ += size;
     Taken(p);
     return p;
+  }
+
+  // Records a block holds (its first slot is the header).
+  static constexpr size_t kSlots = kBlockBytes / RecordList::kRunStride - 1;
+
+  // Fresh blocks with every slot taken and the owner set; the first slot
+  // of each. All or none.
+  std::vector<void*> TakeBlocks(size_t count, ShapeOwner* owner) {
+    std::vector<void*> firsts;
+    firsts.reserve(count);
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (size_t i = 0; i < count; ++i) {
+      char* block = NewBlock();
+      if (!block) {
+        for (void* first : firsts) {
+          char* b = static_cast<char*>(first) - RecordList::kRunStride;
+          blocks_.erase(std::find(blocks_.begin(), blocks_.end(), b));
+          live_ -= kSlots;
+          std::free(b);
+        }
+        if (live_ == 0) ReleaseAll();
+        return {};
+      }
+      blocks_.push_back(block);
+      Header* header = new (block) Header();
+      header->owner = owner;
+      header->live = kSlots;
+      live_ += kSlots;
+      firsts.push_back(block + RecordList::kRunStride);
+    }
+    return firsts;
+  }
+
+  // Slots of one block given back unused: a block's untouched tail becomes
+  // the place new records are carved from when it is larger than what is
+  // left there; other slots join the free list.
+  void GiveBack(void* first, size_t count) {
+    if (count == 0) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    char* from = static_cast<char*>(first);
+    Header& header = HeaderOf(from);
+    header.live -= count;
+    if (header.live == 0) header.owner = nullptr;
+    live_ -= count;
+    if (live_ == 0) {
+      ReleaseAll();
+      return;
+    }
+    char* blockEnd = reinterpret_cast<char*>(&header) + kBlockBytes;
+    const size_t bytes = count * RecordList::kRunStride;
+    if (from + bytes == blockEnd && static_cast<size_t>(end_ - next_) < bytes) {
+      next_ = from;
+      end_ = blockEnd;
+      return;
+    }
+    for (size_t i = 0; i < count; ++i) {
+      auto* slot = reinterpret_cast<FreeSlot*>(from + i * RecordList::kRunStride);
+      slot->next = free_;
+      free_ = slot;
+    }
   }
 
   // Takes a slot back; the last one back releases every block.
@@ -537,6 +598,33 @@ void PointShape::operator delete(void* p, size_t /*size*/) {
   ::operator delete(p);
 #else
   GetPointPool().Free(p);
+#endif
+}
+
+size_t PointShape::SlotsPerPoolBlock() {
+#ifdef KESTRUNE_POOL_OFF
+  return 0;
+#else
+  return PointPool::kSlots;
+#endif
+}
+
+std::vector<void*> PointShape::TakePoolBlocks(size_t count, ShapeOwner* owner) {
+#ifdef KESTRUNE_POOL_OFF
+  (void)count;
+  (void)owner;
+  return {};
+#else
+  return GetPointPool().TakeBlocks(count, owner);
+#endif
+}
+
+void PointShape::GivePoolSlotsBack(void* first, size_t count) {
+#ifdef KESTRUNE_POOL_OFF
+  (void)first;
+  (void)count;
+#else
+  GetPointPool().GiveBack(first, count);
 #endif
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -176,6 +177,25 @@ class PointShape final : public Shape {
   static bool IsPooled();
   static void* operator new(size_t size);
   static void operator delete(void* p, size_t size);
+
+  // ---- Whole pool blocks, for a load that makes point records side by side
+  // in several threads (pooled builds only; see IsPooled).
+  // The record slots of one block.
+  static size_t SlotsPerPoolBlock();
+  // Takes count fresh blocks whose records share the owner; every slot counts
+  // as taken until made into a record and deleted, or given back. Gives the
+  // first slot of each block; empty when the memory is not there.
+  static std::vector<void*> TakePoolBlocks(size_t count, ShapeOwner* owner);
+  // A point record made in a slot of such a block, owned by the block's owner.
+  static PointShape* MakeInSlot(void* slot, int recordNumber, const MapPoint& point) {
+    auto* shape = ::new (slot) PointShape(recordNumber);
+    shape->point_ = point;
+    shape->flags_ = static_cast<uint8_t>(shape->flags_ | kBlockOwner);
+    return shape;
+  }
+  // Gives back count slots from the slot first on, in one block, that hold
+  // no record (never made, or their records destroyed in place).
+  static void GivePoolSlotsBack(void* first, size_t count);
 
  private:
   // The half side of the symbol square in map units.

@@ -1,6 +1,7 @@
 #include "shapes/ShapeCollection.h"
 
 #include "geo/MapPoint.h"
+#include "shapes/RecordList.h"
 
 namespace kestrune {
 
@@ -49,6 +50,11 @@ double ShapeCollection::GetDisplaySize(bool metric) const {
 void ShapeCollection::Clear() {
   records_.ForEach([](Shape* shape) { delete shape; });
   records_.Clear();
+}
+
+// One AddRecord per record, appended.
+void RecordSink::AppendPointRun(Shape* first, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) AddRecord(RecordList::RunAt(first, i), true);
 }
 
 }  // namespace kestrune

@@ -338,6 +338,22 @@ bool ShapeFileReader::LoadRecords(RecordSink& sink, int coordSystemKind, int dat
   int32_t lastStoredNumber = 0;
   ProgressTimer progress(progress_, stats_.progressReports);
   bool cancelled = false;
+  // A Point file of many records is read in chunks by every core first, up to
+  // its end or to the chunk holding the first record that is no plain point.
+  constexpr uint64_t kPointRecordBytes = kRecordHeaderSize + 4 + kPointSize;
+  if (!finished && PointShape::IsPooled() && bytesTotal >= ShapeFileHeader::kSize + kPointRecordBytes &&
+      ShapeFileHeader::FromBytes(header, sizeof header).shapeType == kShapePoint &&
+      (bytesTotal - ShapeFileHeader::kSize) / kPointRecordBytes >= chunkedMinRecords_) {
+    uint64_t resumeAt = ShapeFileHeader::kSize;
+    if (!LoadPointChunks(bytesTotal, resumeAt, recordNumber, lastStoredNumber)) {
+      cancelled = true;
+      finished = true;
+    } else if (resumeAt >= bytesTotal) {
+      finished = true;
+    } else {
+      file.Skip(resumeAt - ShapeFileHeader::kSize);
+    }
+  }
   while (!finished) {
     unsigned char recordHeader[kRecordHeaderSize] = {};
     if (!ReadExact(file, recordHeader, sizeof recordHeader)) {

@@ -172,6 +172,21 @@ class ShapeFileReader {
   // How long the record loop works between two progress reports (milliseconds).
   static constexpr int kProgressIntervalMs = 50;
 
+  // A Point file of at least minRecords records is read in chunks of
+  // chunkRecords records that up to threads threads parse and project at
+  // once, each record made in its final place in the point pool. Whatever is
+  // not a plain point record (a null record, a length or number out of step,
+  // coordinates past the range of degrees, a file that shrank) ends the
+  // chunked part before its chunk, and the one-thread reading goes on from
+  // there, so its records, counts and messages are those of a one-thread
+  // load. Defaults: 4096 records, a pool block per chunk, every core.
+  void SetChunkedPoints(size_t minRecords, size_t chunkRecords = 0, unsigned threads = 0) {
+    chunkedMinRecords_ = minRecords;
+    chunkRecords_ = chunkRecords;
+    chunkThreads_ = threads;
+  }
+  static constexpr size_t kChunkedMinRecords = 4096;
+
  private:
   // One record's content after its type word, by type; false ends the load.
   bool ParsePoint(int recordNumber);
@@ -199,6 +214,16 @@ class ShapeFileReader {
   void LoseTail(SkipReason reason, int64_t recordsRead);
   // Degrees to the map, with latitude held within ±85°.
   MapPoint DegreesToMap(double longitude, double latitude) const;
+  // The chunked reading of a Point file (see SetChunkedPoints), from the
+  // first record on: hands the records of the plain chunks to the sink in
+  // file order and gives the file offset where the one-thread reading goes
+  // on (the file's end when none is left), with the record number and the
+  // stored number of the last record read. False when progress asked to stop.
+  bool LoadPointChunks(uint64_t bytesTotal, uint64_t& resumeAt, int& recordNumber, int32_t& lastStoredNumber);
+
+  size_t chunkedMinRecords_ = kChunkedMinRecords;
+  size_t chunkRecords_ = 0;
+  unsigned chunkThreads_ = 0;
 
   std::string shpPath_;
   std::string dbfPath_;

@@ -219,26 +219,37 @@ TEST(ReaderSkips, AFileCutWhileItIsReadTellsTheLostTail) {
   ShpBuilder b(1);
   constexpr int kPoints = 600000;
   for (int i = 0; i < kPoints; ++i) b.Point(10 + i * 1e-5, 45);
-  WriteFileBytes(dir / "big.shp", b.Bytes());
-  WriteFileBytes(dir / "big.shx", ShxOf(kPoints));
-  ShapeCollection sink((dir / "big.shp").string());
-  ShapeFileReader reader;
-  bool cut = false;
-  // The first report cuts the file to its header and a few records.
-  reader.SetProgressHandler([&](uint64_t, uint64_t) {
-    if (!cut) fs::resize_file(dir / "big.shp", 100 + 28 * 10);
-    cut = true;
-    return true;
-  });
-  reader.LoadRecords(sink, kCoordGeographic, 8, -1);
-  if (!cut) GTEST_SKIP() << "the load ended before its first progress report";
-  const auto& stats = reader.GetLoadStats();
-  EXPECT_TRUE(stats.tailLost);
-  EXPECT_TRUE(stats.stoppedEarly);
-  const int64_t made = static_cast<int64_t>(sink.Records().size());
-  EXPECT_LT(made, kPoints);
-  // Every listed record is either made or counted as lost.
-  EXPECT_EQ(made + stats.skipped[kSkipTruncated], kPoints);
+  const std::string bytes = b.Bytes();
+  // Read by one thread, and in small chunks by one thread (several threads
+  // may have read every chunk before the first report comes).
+  for (const bool chunked : {false, true}) {
+    SCOPED_TRACE(chunked ? "in chunks" : "one thread");
+    WriteFileBytes(dir / "big.shp", bytes);
+    WriteFileBytes(dir / "big.shx", ShxOf(kPoints));
+    ShapeCollection sink((dir / "big.shp").string());
+    ShapeFileReader reader;
+    if (chunked) {
+      reader.SetChunkedPoints(0, 1000, 1);
+    } else {
+      reader.SetChunkedPoints(SIZE_MAX);
+    }
+    bool cut = false;
+    // The first report cuts the file to its header and a few records.
+    reader.SetProgressHandler([&](uint64_t, uint64_t) {
+      if (!cut) fs::resize_file(dir / "big.shp", 100 + 28 * 10);
+      cut = true;
+      return true;
+    });
+    reader.LoadRecords(sink, kCoordGeographic, 8, -1);
+    if (!cut) GTEST_SKIP() << "the load ended before its first progress report";
+    const auto& stats = reader.GetLoadStats();
+    EXPECT_TRUE(stats.tailLost);
+    EXPECT_TRUE(stats.stoppedEarly);
+    const int64_t made = static_cast<int64_t>(sink.Records().size());
+    EXPECT_LT(made, kPoints);
+    // Every listed record is either made or counted as lost.
+    EXPECT_EQ(made + stats.skipped[kSkipTruncated], kPoints);
+  }
 }
 
 TEST(ReaderSkips, ASparseGigabyteWithTwoRecordsReadsTwoRecords) {
