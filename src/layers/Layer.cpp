@@ -10,6 +10,7 @@
 
 #include "base/Platform.h"
 #include "layers/IniFile.h"
+#include "layers/LayerCache.h"
 #include "layers/RowScan.h"
 
 namespace kestrune {
@@ -55,10 +56,15 @@ bool Layer::Load(bool keepRecords) {
   int16_t scannedColumn = 0;
   LogFields scannedFields;
   int defaultTheme = 0;
+  std::unique_ptr<LayerCacheLoad> cache;
   if (first) {
     WaitCursor wait;
     if (!keepRecords) Clear();
     if (source_->HasRecords()) {
+      // A cache of the same files, when there is one, stands in for the
+      // parse and the row pass.
+      cache = std::make_unique<LayerCacheLoad>(*this);
+      const LayerCacheFile* hit = cache->Hit();
       if (!GetBasePath().empty()) {
         // A look at the keys that writes and reports nothing: that is left
         // to the settings load after the records.
@@ -77,18 +83,26 @@ bool Layer::Load(bool keepRecords) {
         }
         // No more rows than the ".shp" can hold records: a table announcing
         // millions of rows for a few records costs what those rows cost.
-        rows = std::async(std::launch::async, ScanRows, GetTablePath(), scannedColumn, scannedFields, cancel_,
-                          MaxRowsOfShapeFile(GetPathName()));
+        if (hit && hit->HasRows(scannedColumn, scannedFields)) {
+          rows = std::async(std::launch::async, [hit, path = GetTablePath()] { return hit->Rows(path); });
+        } else {
+          rows = std::async(std::launch::async, ScanRows, GetTablePath(), scannedColumn, scannedFields, cancel_,
+                            MaxRowsOfShapeFile(GetPathName()));
+        }
       }
       loading_ = true;
       loadedSinceReport_ = 0;
       loadPercent_ = 0;
-      source_->ReadRecords(*this, [this](uint64_t bytesRead, uint64_t bytesTotal) {
-        loadPercent_ = bytesTotal > 0 ? static_cast<int>(bytesRead * 100 / bytesTotal) : 100;
-        loadedSinceReport_ = 0;
-        emit loadProgress(static_cast<qint64>(records_.size()), loadPercent_);
-        return !Cancelled();
-      });
+      if (hit) {
+        hit->ReadRecords(*this);
+      } else {
+        source_->ReadRecords(*this, [this](uint64_t bytesRead, uint64_t bytesTotal) {
+          loadPercent_ = bytesTotal > 0 ? static_cast<int>(bytesRead * 100 / bytesTotal) : 100;
+          loadedSinceReport_ = 0;
+          emit loadProgress(static_cast<qint64>(records_.size()), loadPercent_);
+          return !Cancelled();
+        });
+      }
       loading_ = false;
       emit loadProgress(static_cast<qint64>(records_.size()), 100);
       if (Error notice = source_->TakeReadNotice()) loadNotices_.push_back(std::move(notice));
@@ -135,6 +149,7 @@ bool Layer::Load(bool keepRecords) {
   if (!style_.LoadLegendFile(notice) && notice) loadNotices_.push_back(std::move(notice));
   ApplyColors();
   renderer_.EnsureIndex();
+  if (cache) cache->Store(*this, scannedRows ? &scanned : nullptr, scannedColumn, scannedFields);
   return true;
 }
 
