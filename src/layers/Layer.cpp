@@ -148,7 +148,10 @@ bool Layer::Load(bool keepRecords) {
   Error notice;
   if (!style_.LoadLegendFile(notice) && notice) loadNotices_.push_back(std::move(notice));
   ApplyColors();
-  renderer_.EnsureIndex();
+  // A cached load takes its index's grid from the cache.
+  SpatialIndex::Grid grid;
+  const bool indexCached = cache && cache->Hit() && cache->Hit()->IndexGrid(grid) && renderer_.AdoptIndex(std::move(grid));
+  if (!indexCached) renderer_.EnsureIndex();
   if (cache) cache->Store(*this, scannedRows ? &scanned : nullptr, scannedColumn, scannedFields);
   return true;
 }

@@ -51,6 +51,10 @@ enum Section : int {
   kSecFlags,    // uint8_t
   kSecRates,    // double
   kSecWidths,   // double
+  kSecIndex,    // CacheIndex: the index grid's shape
+  kSecCellStart,  // uint32_t
+  kSecCellItems,  // uint32_t
+  kSecAlways,     // uint32_t
   kSectionCount
 };
 
@@ -79,6 +83,11 @@ struct CacheRows {
   alignas(8) unsigned char dates[sizeof(LogSummaryBuilder)];
 };
 
+struct CacheIndex {
+  int64_t originX, originY, columns, rows;
+  int32_t cellShift, maxUnitsPerFoot;
+};
+
 static_assert(std::is_trivially_copyable<LogSummaryBuilder>::value, "the dates are kept as bytes");
 static_assert(std::is_trivially_copyable<RecordZM>::value, "Z and M values are kept as bytes");
 static_assert(sizeof(MapPoint) == 8, "points are kept as two 32-bit numbers");
@@ -105,7 +114,8 @@ namespace {
 
 constexpr size_t kItemSize[kSectionCount] = {sizeof(CacheRun), sizeof(CacheShape), sizeof(MapPoint), sizeof(int32_t),
                                              sizeof(RecordZM),  sizeof(CacheRows),  sizeof(double),   sizeof(uint8_t),
-                                             sizeof(double),    sizeof(double)};
+                                             sizeof(double),    sizeof(double),     sizeof(CacheIndex), sizeof(uint32_t),
+                                             sizeof(uint32_t),  sizeof(uint32_t)};
 
 uint64_t HeaderChecksum(const LayerCacheHeader& h) {
   return LayerCacheChecksum(&h, offsetof(LayerCacheHeader, headerChecksum), 0x6b6c79);
@@ -300,7 +310,7 @@ bool LayerCacheFile::Check(const LayerCacheKey& key) {
     sections_[s] = data_ + at;
     at += h->sectionBytes[s];
   }
-  if (at != size_) return false;
+  if (at != size_ || h->itemCount[kSecIndex] > 1) return false;
   const size_t body = sizeof(LayerCacheHeader);
   if (h->bodyChecksum != LayerCacheChecksum(data_ + body, size_ - body, kBodySeed)) return false;
 
@@ -351,6 +361,25 @@ bool LayerCacheFile::Check(const LayerCacheKey& key) {
     return false;
   }
   header_ = h;
+  return true;
+}
+
+bool LayerCacheFile::IndexGrid(SpatialIndex::Grid& grid) const {
+  if (header_->itemCount[kSecIndex] != 1) return false;
+  const auto* meta = reinterpret_cast<const CacheIndex*>(sections_[kSecIndex]);
+  grid.originX = meta->originX;
+  grid.originY = meta->originY;
+  grid.columns = meta->columns;
+  grid.rows = meta->rows;
+  grid.cellShift = meta->cellShift;
+  grid.maxUnitsPerFoot = meta->maxUnitsPerFoot;
+  auto numbers = [this](int s, std::vector<uint32_t>& into) {
+    const auto* p = reinterpret_cast<const uint32_t*>(sections_[s]);
+    into.assign(p, p + header_->itemCount[s]);
+  };
+  numbers(kSecCellStart, grid.cellStart);
+  numbers(kSecCellItems, grid.cellItems);
+  numbers(kSecAlways, grid.always);
   return true;
 }
 
@@ -520,6 +549,14 @@ std::string BuildLayerCacheBytes(const Layer& layer, const LayerCacheKey& key, c
     std::memcpy(meta.dates, static_cast<const void*>(&rows->dates), sizeof meta.dates);
   }
 
+  CacheIndex index{};
+  SpatialIndex::Grid grid;
+  const bool indexed = layer.GetSpatialIndex().IsBuilt() && layer.GetSpatialIndex().size() == records.size();
+  if (indexed) {
+    grid = layer.GetSpatialIndex().GetGrid();
+    index = {grid.originX, grid.originY, grid.columns, grid.rows, grid.cellShift, grid.maxUnitsPerFoot};
+  }
+
   const void* data[kSectionCount] = {runs.data(),
                                      shapes.data(),
                                      points.data(),
@@ -529,7 +566,11 @@ std::string BuildLayerCacheBytes(const Layer& layer, const LayerCacheKey& key, c
                                      rows ? rows->values.data() : nullptr,
                                      rows ? rows->flags.data() : nullptr,
                                      rows ? rows->rates.data() : nullptr,
-                                     rows ? rows->widths.data() : nullptr};
+                                     rows ? rows->widths.data() : nullptr,
+                                     &index,
+                                     grid.cellStart.data(),
+                                     grid.cellItems.data(),
+                                     grid.always.data()};
   const uint64_t counts[kSectionCount] = {runs.size(),
                                           shapes.size(),
                                           points.size(),
@@ -539,7 +580,11 @@ std::string BuildLayerCacheBytes(const Layer& layer, const LayerCacheKey& key, c
                                           rows ? rows->values.size() : 0,
                                           rows ? rows->flags.size() : 0,
                                           rows ? rows->rates.size() : 0,
-                                          rows ? rows->widths.size() : 0};
+                                          rows ? rows->widths.size() : 0,
+                                          indexed ? 1u : 0u,
+                                          grid.cellStart.size(),
+                                          grid.cellItems.size(),
+                                          grid.always.size()};
   uint64_t total = sizeof h;
   for (int s = 0; s < kSectionCount; ++s) {
     h.itemCount[s] = counts[s];

@@ -2,7 +2,8 @@
 // load of a shape file set the projected geometry of its records (points in
 // runs of record numbers, lines and areas with their rings), the Z and M
 // values and the rows the load read from the table (the legend column's
-// values, the log fields' flags, rates and widths, the dates) are written to
+// values, the log fields' flags, rates and widths, the dates) and the grid of
+// the spatial index are written to
 // one file under the user's cache folder ($XDG_CACHE_HOME/Kestrune/layers, by
 // default ~/.cache/Kestrune/layers), in the background and through SafeFile.
 // The next load of the same set maps that file and hands its records over
@@ -30,6 +31,7 @@
 
 #include "layers/LogFields.h"
 #include "layers/RowScan.h"
+#include "layers/SpatialIndex.h"
 #include "shapes/RecordSink.h"
 
 namespace kestrune {
@@ -37,7 +39,7 @@ namespace kestrune {
 class Layer;
 
 // Raise it whenever the file's layout or what it holds changes.
-constexpr uint32_t kLayerCacheFormat = 1;
+constexpr uint32_t kLayerCacheFormat = 2;
 constexpr uint64_t kDefaultLayerCacheLimit = uint64_t{4} << 30;
 
 // ---- Process-wide switch. Off until a program turns it on (the viewer and
@@ -119,6 +121,8 @@ class LayerCacheFile {
   // same order, with the same geometry and Z and M values.
   void ReadRecords(RecordSink& sink) const;
   size_t RecordCount() const;
+  // The spatial index's grid for those records; false when none was kept.
+  bool IndexGrid(SpatialIndex::Grid& grid) const;
 
  private:
   LayerCacheFile() = default;
@@ -127,7 +131,7 @@ class LayerCacheFile {
   const unsigned char* data_ = nullptr;
   size_t size_ = 0;
   const struct LayerCacheHeader* header_ = nullptr;
-  const unsigned char* sections_[16] = {};
+  const unsigned char* sections_[20] = {};
 };
 
 // The bytes of a cache file for a loaded layer: its records and Z and M

@@ -132,6 +132,8 @@ TEST_F(LayerCacheTest, CachedOpenOfRealSetsGivesTheSameRecordsValuesAndHits) {
     SetLayerCacheEnabled(true);
     ASSERT_TRUE(reference);
     EXPECT_EQ(fresh->GetBounds(), reference->GetBounds());
+    EXPECT_TRUE(fresh->GetSpatialIndex().IsBuilt());
+    EXPECT_TRUE(fresh->GetSpatialIndex().GetGrid() == reference->GetSpatialIndex().GetGrid());
     EXPECT_EQ(fresh->FindInRect(reference->GetBounds()).size(), reference->FindInRect(reference->GetBounds()).size());
     Shape* first = reference->Records().front();
     const MapPoint at = first->GetLabelPoint();
