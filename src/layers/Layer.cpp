@@ -52,11 +52,12 @@ bool Layer::Open() { return source_->Open(); }
 // afterwards settle on others, the table is read again for them.
 bool Layer::Load(bool keepRecords) {
   const bool first = !loaded_;
+  // Before the rows: a scan from the cache reads its mapping until taken.
+  std::unique_ptr<LayerCacheLoad> cache;
   std::future<RowScan> rows;
   int16_t scannedColumn = 0;
   LogFields scannedFields;
   int defaultTheme = 0;
-  std::unique_ptr<LayerCacheLoad> cache;
   if (first) {
     WaitCursor wait;
     if (!keepRecords) Clear();
@@ -117,7 +118,7 @@ bool Layer::Load(bool keepRecords) {
   // The pass is over before anything else opens the table (each open takes
   // the table's lock).
   const bool scannedRows = rows.valid();
-  const RowScan scanned = scannedRows ? rows.get() : RowScan{};
+  RowScan scanned = scannedRows ? rows.get() : RowScan{};
   // A cancelled load stops before the settings load, the first step that may
   // write beside the file.
   if (Cancelled()) return false;

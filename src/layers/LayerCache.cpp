@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -108,6 +109,21 @@ struct LayerCacheHeader {
   uint64_t sectionBytes[kSectionCount];
   uint64_t bodyChecksum;
   uint64_t headerChecksum;  // of every byte before it
+};
+
+// Everything one cache file holds, gathered from a loaded layer.
+struct LayerCacheContents {
+  LayerCacheHeader header{};
+  std::vector<CacheRun> runs;
+  std::vector<CacheShape> shapes;
+  std::vector<MapPoint> points;
+  std::vector<int32_t> rings;
+  std::vector<RecordZM> zm;
+  CacheRows meta{};
+  RowScan rows;
+  CacheIndex index{};
+  SpatialIndex::Grid grid;
+  std::array<const void*, kSectionCount> data{};
 };
 
 namespace {
@@ -311,8 +327,15 @@ bool LayerCacheFile::Check(const LayerCacheKey& key) {
     at += h->sectionBytes[s];
   }
   if (at != size_ || h->itemCount[kSecIndex] > 1) return false;
-  const size_t body = sizeof(LayerCacheHeader);
-  if (h->bodyChecksum != LayerCacheChecksum(data_ + body, size_ - body, kBodySeed)) return false;
+  uint64_t sums[kSectionCount] = {};
+  for (int s = 0; s < kSectionCount; ++s) {
+    const size_t bytes = static_cast<size_t>(h->itemCount[s] * kItemSize[s]);
+    sums[s] = LayerCacheChecksum(sections_[s], bytes, static_cast<uint64_t>(s));
+    for (size_t i = bytes; i < h->sectionBytes[s]; ++i) {
+      if (sections_[s][i] != 0) return false;
+    }
+  }
+  if (h->bodyChecksum != LayerCacheChecksum(sums, sizeof sums, kBodySeed)) return false;
 
   // The records' counts add up to the points and rings held.
   const uint64_t points = h->itemCount[kSecPoints];
@@ -480,17 +503,19 @@ void LayerCacheFile::ReadRecords(RecordSink& sink) const {
 
 // ---------------------------------------------------------------- writing
 
-std::string BuildLayerCacheBytes(const Layer& layer, const LayerCacheKey& key, const RowScan* rows, int legendColumn,
-                                 const LogFields& fields) {
-  LayerCacheHeader h{};
+std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const LayerCacheKey& key, RowScan* rows,
+                                                     int legendColumn, const LogFields& fields) {
+  auto contents = std::make_unique<LayerCacheContents>();
+  LayerCacheContents& c = *contents;
+  LayerCacheHeader& h = c.header;
   std::memcpy(h.magic, kMagic, sizeof kMagic);
   h.format = kLayerCacheFormat;
   h.headerBytes = sizeof(LayerCacheHeader);
   h.key = key;
-  std::vector<CacheRun> runs;
-  std::vector<CacheShape> shapes;
-  std::vector<MapPoint> points;
-  std::vector<int32_t> rings;
+  std::vector<CacheRun>& runs = c.runs;
+  std::vector<CacheShape>& shapes = c.shapes;
+  std::vector<MapPoint>& points = c.points;
+  std::vector<int32_t>& rings = c.rings;
   bool mixed = false;
   const RecordList& records = layer.Records();
   h.recordClass = records.empty() ? 0 : records.front()->GetRecordClass();
@@ -530,13 +555,13 @@ std::string BuildLayerCacheBytes(const Layer& layer, const LayerCacheKey& key, c
       mixed = true;
     }
   });
-  if (mixed) return std::string();
+  if (mixed) return nullptr;
   h.recordCount = records.size();
 
-  std::vector<RecordZM> zm;
+  std::vector<RecordZM>& zm = c.zm;
   for (int n = 1; const RecordZM* z = layer.GetRecordZM(n); ++n) zm.push_back(*z);
 
-  CacheRows meta{};
+  CacheRows& meta = c.meta;
   if (rows) {
     h.hasRows = 1;
     meta.legendColumn = legendColumn;
@@ -549,77 +574,86 @@ std::string BuildLayerCacheBytes(const Layer& layer, const LayerCacheKey& key, c
     std::memcpy(meta.dates, static_cast<const void*>(&rows->dates), sizeof meta.dates);
   }
 
-  CacheIndex index{};
-  SpatialIndex::Grid grid;
+  CacheIndex& index = c.index;
+  SpatialIndex::Grid& grid = c.grid;
   const bool indexed = layer.GetSpatialIndex().IsBuilt() && layer.GetSpatialIndex().size() == records.size();
   if (indexed) {
     grid = layer.GetSpatialIndex().GetGrid();
     index = {grid.originX, grid.originY, grid.columns, grid.rows, grid.cellShift, grid.maxUnitsPerFoot};
   }
 
-  const void* data[kSectionCount] = {runs.data(),
-                                     shapes.data(),
-                                     points.data(),
-                                     rings.data(),
-                                     zm.data(),
-                                     &meta,
-                                     rows ? rows->values.data() : nullptr,
-                                     rows ? rows->flags.data() : nullptr,
-                                     rows ? rows->rates.data() : nullptr,
-                                     rows ? rows->widths.data() : nullptr,
-                                     &index,
-                                     grid.cellStart.data(),
-                                     grid.cellItems.data(),
-                                     grid.always.data()};
+  // The rows' arrays are taken, not copied.
+  if (rows) c.rows = std::move(*rows);
+  const bool hasRows = rows != nullptr;
+  c.data = {runs.data(),
+            shapes.data(),
+            points.data(),
+            rings.data(),
+            zm.data(),
+            &meta,
+            c.rows.values.data(),
+            c.rows.flags.data(),
+            c.rows.rates.data(),
+            c.rows.widths.data(),
+            &index,
+            grid.cellStart.data(),
+            grid.cellItems.data(),
+            grid.always.data()};
   const uint64_t counts[kSectionCount] = {runs.size(),
                                           shapes.size(),
                                           points.size(),
                                           rings.size(),
                                           zm.size(),
-                                          rows ? 1u : 0u,
-                                          rows ? rows->values.size() : 0,
-                                          rows ? rows->flags.size() : 0,
-                                          rows ? rows->rates.size() : 0,
-                                          rows ? rows->widths.size() : 0,
+                                          hasRows ? 1u : 0u,
+                                          c.rows.values.size(),
+                                          c.rows.flags.size(),
+                                          c.rows.rates.size(),
+                                          c.rows.widths.size(),
                                           indexed ? 1u : 0u,
                                           grid.cellStart.size(),
                                           grid.cellItems.size(),
                                           grid.always.size()};
-  uint64_t total = sizeof h;
+  uint64_t sums[kSectionCount] = {};
   for (int s = 0; s < kSectionCount; ++s) {
     h.itemCount[s] = counts[s];
     h.sectionBytes[s] = Pad8(counts[s] * kItemSize[s]);
-    total += h.sectionBytes[s];
+    sums[s] = LayerCacheChecksum(c.data[static_cast<size_t>(s)], static_cast<size_t>(counts[s] * kItemSize[s]),
+                                 static_cast<uint64_t>(s));
   }
-  std::string bytes(static_cast<size_t>(total), '\0');
-  size_t at = sizeof h;
-  for (int s = 0; s < kSectionCount; ++s) {
-    if (counts[s] > 0) std::memcpy(&bytes[at], data[s], static_cast<size_t>(counts[s] * kItemSize[s]));
-    at += static_cast<size_t>(h.sectionBytes[s]);
-  }
-  h.bodyChecksum = LayerCacheChecksum(bytes.data() + sizeof h, bytes.size() - sizeof h, kBodySeed);
+  h.bodyChecksum = LayerCacheChecksum(sums, sizeof sums, kBodySeed);
   h.headerChecksum = HeaderChecksum(h);
-  std::memcpy(&bytes[0], &h, sizeof h);
-  return bytes;
+  return contents;
 }
 
-bool StoreLayerCache(const std::string& path, const std::string& bytes) {
-  if (path.empty() || bytes.empty()) return false;
+bool WriteLayerCache(const std::string& path, const LayerCacheContents& c) {
+  if (path.empty()) return false;
   const std::string folder = path.substr(0, path.rfind('/'));
   if (!QDir().mkpath(QString::fromStdString(folder))) return false;
   SafeFile file;
-  if (!file.Open(path) || !file.Write(bytes) || !file.Commit()) return false;
+  if (!file.Open(path)) return false;
+  bool ok = file.Write(std::string_view(reinterpret_cast<const char*>(&c.header), sizeof c.header));
+  static const char kZeros[8] = {};
+  for (int s = 0; ok && s < kSectionCount; ++s) {
+    const size_t bytes = static_cast<size_t>(c.header.itemCount[s] * kItemSize[s]);
+    if (bytes > 0) ok = file.Write(std::string_view(static_cast<const char*>(c.data[static_cast<size_t>(s)]), bytes));
+    const size_t pad = static_cast<size_t>(c.header.sectionBytes[s]) - bytes;
+    if (ok && pad > 0) ok = file.Write(std::string_view(kZeros, pad));
+  }
+  if (!ok || !file.Commit()) return false;
   TrimLayerCacheFolder(folder, GetLayerCacheLimit(), path);
   return true;
 }
 
-void StoreLayerCacheInBackground(std::string path, std::string bytes) {
+void StoreLayerCacheInBackground(std::string path, std::unique_ptr<LayerCacheContents> contents) {
+  // A program that ends without waiting still lets its writes finish.
+  static const bool waitsAtExit = std::atexit(FinishLayerCacheWrites) == 0;
+  (void)waitsAtExit;
   {
     std::lock_guard<std::mutex> lock(g_writesMutex);
     ++g_writesRunning;
   }
-  std::thread([path = std::move(path), bytes = std::move(bytes)]() {
-    StoreLayerCache(path, bytes);
+  std::thread([path = std::move(path), contents = std::move(contents)]() {
+    WriteLayerCache(path, *contents);
     std::lock_guard<std::mutex> lock(g_writesMutex);
     --g_writesRunning;
     g_writesDone.notify_all();
@@ -683,7 +717,7 @@ LayerCacheLoad::LayerCacheLoad(const Layer& layer) {
   if (file_) ::utimensat(AT_FDCWD, path_.c_str(), nullptr, 0);
 }
 
-void LayerCacheLoad::Store(const Layer& layer, const RowScan* rows, int legendColumn, const LogFields& fields) {
+void LayerCacheLoad::Store(const Layer& layer, RowScan* rows, int legendColumn, const LogFields& fields) {
   if (!active_ || !IsLayerCacheEnabled()) return;
   if (file_ && (!rows || file_->HasRows(legendColumn, fields))) return;
   if (layer.GetRecordCount() == 0) return;
@@ -698,9 +732,9 @@ void LayerCacheLoad::Store(const Layer& layer, const RowScan* rows, int legendCo
       now != key_) {
     return;
   }
-  std::string bytes = BuildLayerCacheBytes(layer, key_, rows, legendColumn, fields);
-  if (bytes.empty()) return;
-  StoreLayerCacheInBackground(path_, std::move(bytes));
+  std::unique_ptr<LayerCacheContents> contents = GatherLayerCache(layer, key_, rows, legendColumn, fields);
+  if (!contents) return;
+  StoreLayerCacheInBackground(path_, std::move(contents));
 }
 
 }  // namespace kestrune

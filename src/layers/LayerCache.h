@@ -134,17 +134,19 @@ class LayerCacheFile {
   const unsigned char* sections_[20] = {};
 };
 
-// The bytes of a cache file for a loaded layer: its records and Z and M
-// values, and the rows when given (read for that column and those fields).
-// Empty when the layer cannot be cached (records of several classes).
-std::string BuildLayerCacheBytes(const Layer& layer, const LayerCacheKey& key, const RowScan* rows, int legendColumn,
-                                 const LogFields& fields);
+// What a cache file of a loaded layer holds: its records and Z and M values,
+// its index's grid, and the rows when given (read for that column and those
+// fields; their arrays are moved out of rows, not copied). Null when the
+// layer cannot be cached (records of several classes).
+struct LayerCacheContents;
+std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const LayerCacheKey& key, RowScan* rows,
+                                                     int legendColumn, const LogFields& fields);
 
-// Writes the bytes to path through SafeFile in a background thread, then
-// trims the folder to the limit. Failures are logged, never shown.
-void StoreLayerCacheInBackground(std::string path, std::string bytes);
-// The same in this thread; false when the write failed.
-bool StoreLayerCache(const std::string& path, const std::string& bytes);
+// Writes the contents to path through SafeFile, then trims the folder to the
+// limit; false when the write failed.
+bool WriteLayerCache(const std::string& path, const LayerCacheContents& contents);
+// The same in a background thread; failures are never shown.
+void StoreLayerCacheInBackground(std::string path, std::unique_ptr<LayerCacheContents> contents);
 // Waits for every background write started so far.
 void FinishLayerCacheWrites();
 // Removes the cache files of the folder used longest ago until the rest
@@ -163,7 +165,8 @@ class LayerCacheLoad {
   const LayerCacheFile* Hit() const { return file_.get(); }
   // After a parsing load: writes the cache in the background (nothing when
   // the cache is off, the load skipped records, or the files changed).
-  void Store(const Layer& layer, const RowScan* rows, int legendColumn, const LogFields& fields);
+  // The rows' arrays are taken (the load has applied them by then).
+  void Store(const Layer& layer, RowScan* rows, int legendColumn, const LogFields& fields);
 
  private:
   bool active_ = false;
