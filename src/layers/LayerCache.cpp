@@ -299,7 +299,7 @@ std::unique_ptr<LayerCacheFile> LayerCacheFile::Open(const std::string& path, co
     ::close(fd);
     return nullptr;
   }
-  void* map = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+  void* map = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
   ::close(fd);
   if (map == MAP_FAILED) return nullptr;
   std::unique_ptr<LayerCacheFile> file(new LayerCacheFile());
@@ -403,7 +403,16 @@ bool LayerCacheFile::IndexGrid(SpatialIndex::Grid& grid) const {
   numbers(kSecCellStart, grid.cellStart);
   numbers(kSecCellItems, grid.cellItems);
   numbers(kSecAlways, grid.always);
+  for (int s : {kSecCellStart, kSecCellItems, kSecAlways}) Drop(s);
   return true;
+}
+
+void LayerCacheFile::Drop(int section) const {
+  const uint64_t page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+  const uint64_t from = static_cast<uint64_t>(sections_[section] - data_);
+  const uint64_t start = (from + page - 1) / page * page;
+  const uint64_t end = (from + header_->sectionBytes[section]) / page * page;
+  if (end > start) ::madvise(const_cast<unsigned char*>(data_ + start), static_cast<size_t>(end - start), MADV_DONTNEED);
 }
 
 size_t LayerCacheFile::RecordCount() const { return static_cast<size_t>(header_->recordCount); }
@@ -438,6 +447,7 @@ RowScan LayerCacheFile::Rows(const std::string& tablePath) const {
   doubles(kSecWidths, scan.widths);
   const auto* flags = sections_[kSecFlags];
   scan.flags.assign(flags, flags + header_->itemCount[kSecFlags]);
+  for (int s : {kSecValues, kSecFlags, kSecRates, kSecWidths}) Drop(s);
   return scan;
 }
 
@@ -499,6 +509,7 @@ void LayerCacheFile::ReadRecords(RecordSink& sink) const {
   for (uint64_t i = 0; i < header_->itemCount[kSecZM]; ++i) {
     sink.SetRecordZM(static_cast<int>(i + 1), zm[i]);
   }
+  for (int s : {kSecRuns, kSecShapes, kSecPoints, kSecRings, kSecZM}) Drop(s);
 }
 
 // ---------------------------------------------------------------- writing

@@ -127,6 +127,9 @@ class LayerCacheFile {
  private:
   LayerCacheFile() = default;
   bool Check(const LayerCacheKey& key);
+  // Gives the pages of a section taken already back to the system (they
+  // would be read again from the file if touched).
+  void Drop(int section) const;
 
   const unsigned char* data_ = nullptr;
   size_t size_ = 0;
