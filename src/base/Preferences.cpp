@@ -35,6 +35,8 @@ const char kGctpZone[] = "GCTPZone";
 const char kDefDisplaySizeFt[] = "DefDisplaySizeFt";
 const char kEdition[] = "Edition";
 const char kRecentFiles[] = "RecentFiles";
+const char kLayerCache[] = "LayerCache";
+const char kLayerCacheMB[] = "LayerCacheMB";
 
 // The settings of the user scope, opened in the preferences group.
 void OpenPrefs(QSettings& settings) { settings.beginGroup(kGroup); }
@@ -88,6 +90,8 @@ void CPreferences::LoadFromConfigFile() {
   // Stored in hundredths of a foot, read back as hundredths (2 m stays 6.56 ft).
   if (ReadNumber(settings, kDefDisplaySizeFt, number)) defaultDisplaySizeFt_ = number / 100.0;
   ReadString(settings, kEdition, edition_);
+  if (ReadNumber(settings, kLayerCache, number)) layerCacheOn_ = number != 0;
+  if (ReadNumber(settings, kLayerCacheMB, number) && number > 0) layerCacheMB_ = number;
   if (settings.contains(kRecentFiles)) {
     recentFiles_.clear();
     // Oldest first, so the newest ends up at the top and the limit holds.
@@ -130,6 +134,8 @@ void CPreferences::SaveToConfigFile() const {
   settings.setValue(kGctpDatum, datum_);
   settings.setValue(kGctpZone, zone_);
   settings.setValue(kDefDisplaySizeFt, HundredthsOfFeet(defaultDisplaySizeFt_));
+  settings.setValue(kLayerCache, layerCacheOn_ ? 1 : 0);
+  settings.setValue(kLayerCacheMB, layerCacheMB_);
   // The edition is chosen at installation and never written back. A failing
   // write is ignored: the values stay in memory for this run.
   settings.endGroup();

@@ -6,7 +6,8 @@
 // IsMetric, LatLongStyle, GCTPDatum, GCTPZone (numbers), DefDisplaySizeFt (number,
 // hundredths of a foot), Edition (string, read only) and RecentFiles (the files
 // opened last, newest first, as a list of paths; written on its own by
-// SaveRecentFiles).
+// SaveRecentFiles), LayerCache (1 keeps a cache of loaded layers, 0 none) and
+// LayerCacheMB (the most the cache folder may hold, in MiB).
 #pragma once
 
 #include <cstddef>
@@ -38,6 +39,10 @@ class CPreferences {
   void SetDefaultDisplaySize(double value, bool inMetres);
   // The edition of the menus and toolbar ("Vantrel" for the second set).
   const std::string& GetEdition() const { return edition_; }
+  // Whether loaded layers are cached for the next open, and the bound.
+  bool IsLayerCacheOn() const { return layerCacheOn_; }
+  void SetLayerCacheOn(bool on) { layerCacheOn_ = on; }
+  int GetLayerCacheMB() const { return layerCacheMB_; }
 
   // The files opened last, newest first, at most kMaxRecentFiles.
   static constexpr std::size_t kMaxRecentFiles = 8;
@@ -63,6 +68,8 @@ class CPreferences {
   int zone_ = 101;
   double defaultDisplaySizeFt_ = 30.0;
   std::string edition_;
+  bool layerCacheOn_ = true;
+  int layerCacheMB_ = 4096;
   std::vector<std::string> recentFiles_;
 };
 

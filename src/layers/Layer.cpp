@@ -11,6 +11,7 @@
 
 #include "base/Platform.h"
 #include "layers/IniFile.h"
+#include "layers/LayerCache.h"
 #include "layers/RowScan.h"
 
 namespace kestrune {
@@ -53,6 +54,8 @@ bool Layer::Open() { return source_->Open(); }
 // afterwards settle on others, the table is read again for them.
 bool Layer::Load(bool keepRecords) {
   const bool first = !loaded_;
+  // Before the rows: a scan from the cache reads its mapping until taken.
+  std::unique_ptr<LayerCacheLoad> cache;
   std::future<RowScan> rows;
   int16_t scannedColumn = 0;
   LogFields scannedFields;
@@ -63,6 +66,10 @@ bool Layer::Load(bool keepRecords) {
     WaitCursor wait;
     if (!keepRecords) Clear();
     if (source_->HasRecords()) {
+      // A cache of the same files, when there is one, stands in for the
+      // parse and the row pass.
+      cache = std::make_unique<LayerCacheLoad>(*this);
+      const LayerCacheFile* hit = cache->Hit();
       if (!GetBasePath().empty()) {
         // A look at the keys that writes and reports nothing: that is left
         // to the settings load after the records.
@@ -81,12 +88,16 @@ bool Layer::Load(bool keepRecords) {
         }
         // A big point log has its rows read straight into its records once
         // they are all in (every core on the ".shp", then every core on the
-        // ".dbf"); other files have them read beside the shapes. No more
-        // rows than the ".shp" can hold records: a table announcing millions
-        // of rows for a few records costs what those rows cost. The log
-        // fields give the flags alone: the summary waits for its first use.
+        // ".dbf"); other files have them read beside the shapes, or taken
+        // from the cache when it holds them. No more rows than the ".shp"
+        // can hold records: a table announcing millions of rows for a few
+        // records costs what those rows cost. The log fields give the flags
+        // alone: the summary waits for its first use.
         direct = UsesDirectRows(GetShapeKind(), scannedColumn, GetPathName());
-        if (!direct) {
+        if (hit && hit->HasRows(scannedColumn, scannedFields)) {
+          direct = false;
+          rows = std::async(std::launch::async, [hit, path = GetTablePath()] { return hit->Rows(path); });
+        } else if (!direct) {
           rows = std::async(std::launch::async, ScanRows, GetTablePath(), scannedColumn, scannedFields, cancel_,
                             MaxRowsOfShapeFile(GetPathName()), true);
         }
@@ -94,12 +105,16 @@ bool Layer::Load(bool keepRecords) {
       loading_ = true;
       loadedSinceReport_ = 0;
       loadPercent_ = 0;
-      source_->ReadRecords(*this, [this](uint64_t bytesRead, uint64_t bytesTotal) {
-        loadPercent_ = bytesTotal > 0 ? static_cast<int>(bytesRead * 100 / bytesTotal) : 100;
-        loadedSinceReport_ = 0;
-        emit loadProgress(static_cast<qint64>(records_.size()), loadPercent_);
-        return !Cancelled();
-      });
+      if (hit) {
+        hit->ReadRecords(*this);
+      } else {
+        source_->ReadRecords(*this, [this](uint64_t bytesRead, uint64_t bytesTotal) {
+          loadPercent_ = bytesTotal > 0 ? static_cast<int>(bytesRead * 100 / bytesTotal) : 100;
+          loadedSinceReport_ = 0;
+          emit loadProgress(static_cast<qint64>(records_.size()), loadPercent_);
+          return !Cancelled();
+        });
+      }
       loading_ = false;
       emit loadProgress(static_cast<qint64>(records_.size()), 100);
       if (Error notice = source_->TakeReadNotice()) loadNotices_.push_back(std::move(notice));
@@ -151,15 +166,20 @@ bool Layer::Load(bool keepRecords) {
   } else {
     ComputeValues();
   }
-  // The rows' arrays are applied: their memory goes before the index takes its own.
-  scanned = RowScan{};
+  // The rows' arrays are applied: their memory goes before the index takes
+  // its own, unless the cache is to take them.
+  if (!cache || !cache->Active()) scanned = RowScan{};
   // Its legend is written on close, as a theme chosen in the box is.
   if (themedByDefault) GetLegend().SetChanged(true);
   // A legend file applies only to the field it was made for.
   Error notice;
   if (!style_.LoadLegendFile(notice) && notice) loadNotices_.push_back(std::move(notice));
   ApplyColors();
-  renderer_.EnsureIndex();
+  // A cached load takes its index's grid from the cache.
+  SpatialIndex::Grid grid;
+  const bool indexCached = cache && cache->Hit() && cache->Hit()->IndexGrid(grid) && renderer_.AdoptIndex(std::move(grid));
+  if (!indexCached) renderer_.EnsureIndex();
+  if (cache) cache->Store(*this, scannedRows ? &scanned : nullptr, scannedColumn, scannedFields);
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include "base/Platform.h"
 #include "lang/LangString.h"
 #include "layers/Layer.h"
+#include "layers/LayerCache.h"
 #include "layers/LayerList.h"
 #include "layers/LayerStats.h"
 #include "layers/LogFields.h"
@@ -380,6 +381,8 @@ std::vector<std::string> LayerInfoLines(Layer& layer, const std::string& path, b
 int RunInfoCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   // Only the outputs named on the command line are written; the inputs stay as they are.
   const ScopedSideFileWrites inputsUntouched(SideFileWrites::InMemory);
+  // Loads are cached outside the user's folders, as the viewer caches them.
+  const ScopedLayerCache layerCache(LayerCacheFromPreferences());
   bool records = false;
   std::string path;
   bool havePath = false;

@@ -340,6 +340,15 @@ bool LayerRenderer::EnsureIndex() {
   return true;
 }
 
+bool LayerRenderer::AdoptIndex(SpatialIndex::Grid grid) {
+  if (!useIndex_ || layer_.IsLoading()) return false;
+  if (!index_.Adopt(records_, std::move(grid))) return false;
+  SetAllBits(maybeVisible_, index_.size());
+  boundsKept_ = false;
+  GetBounds();
+  return true;
+}
+
 // Forgets the index and the bits and bounds taken from it.
 void LayerRenderer::ForgetIndex() {
   index_.Clear();

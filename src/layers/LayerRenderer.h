@@ -56,6 +56,9 @@ class LayerRenderer {
   // Builds the index when it is used and missing (not while the layer
   // loads); true when it can answer.
   bool EnsureIndex();
+  // The same with a grid made for these records before (a cached load);
+  // false, with no index, when it is not used or the grid does not fit.
+  bool AdoptIndex(SpatialIndex::Grid grid);
   // Drops the index after the records changed (cheap when there is none:
   // every record a load adds comes here).
   void DropIndex() {

@@ -89,6 +89,65 @@ void SpatialIndex::Build(const RecordList& records) {
   }
 }
 
+SpatialIndex::Grid SpatialIndex::GetGrid() const {
+  Grid grid;
+  grid.originX = originX_;
+  grid.originY = originY_;
+  grid.columns = columns_;
+  grid.rows = rows_;
+  grid.cellShift = cellShift_;
+  grid.maxUnitsPerFoot = maxUnitsPerFoot_;
+  grid.cellStart = cellStart_;
+  grid.cellItems = cellItems_;
+  grid.always = always_;
+  return grid;
+}
+
+// The positions as Build makes them; the grid checked for being one of
+// these positions (every position in one place, cells in ascending order).
+bool SpatialIndex::Adopt(const RecordList& records, Grid grid) {
+  Clear();
+  std::vector<Shape*> chunk;
+  chunk.reserve(kChunkSize);
+  for (Shape* shape : records) {
+    chunk.push_back(shape);
+    if (chunk.size() == kChunkSize) {
+      AddChunk(chunk.data(), chunk.size());
+      chunk.clear();
+    }
+    ++size_;
+  }
+  if (!chunk.empty()) AddChunk(chunk.data(), chunk.size());
+  const bool empty = grid.cellStart.empty();
+  bool fits = grid.cellItems.size() + grid.always.size() == size_ && grid.cellShift >= 0 && grid.cellShift <= 40;
+  if (fits && empty) fits = grid.cellItems.empty();
+  if (fits && !empty) {
+    fits = grid.columns >= 1 && grid.rows >= 1 && grid.columns <= int64_t{1} << 32 &&
+           static_cast<uint64_t>(grid.columns) * static_cast<uint64_t>(grid.rows) + 1 == grid.cellStart.size() &&
+           grid.cellStart.front() == 0 && grid.cellStart.back() == grid.cellItems.size();
+    for (size_t c = 1; fits && c < grid.cellStart.size(); ++c) fits = grid.cellStart[c - 1] <= grid.cellStart[c];
+  }
+  for (size_t i = 0; fits && i < grid.cellItems.size(); ++i) fits = grid.cellItems[i] < size_;
+  for (size_t i = 0; fits && i < grid.always.size(); ++i) fits = grid.always[i] < size_;
+  if (!fits) {
+    Clear();
+    return false;
+  }
+  originX_ = grid.originX;
+  originY_ = grid.originY;
+  columns_ = empty ? 0 : grid.columns;
+  rows_ = empty ? 0 : grid.rows;
+  cellShift_ = grid.cellShift;
+  cellW_ = int64_t{1} << cellShift_;
+  cellH_ = cellW_;
+  maxUnitsPerFoot_ = grid.maxUnitsPerFoot;
+  cellStart_ = std::move(grid.cellStart);
+  cellItems_ = std::move(grid.cellItems);
+  always_ = std::move(grid.always);
+  built_ = true;
+  return true;
+}
+
 // The record i strides after first, as the list keeps runs.
 Shape* SpatialIndex::RunAt(Shape* first, size_t i) { return RecordList::RunAt(first, i); }
 

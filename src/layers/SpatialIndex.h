@@ -74,6 +74,26 @@ class SpatialIndex {
     }
   }
 
+  // The grid Build made: its origin, cell size and counts, and the positions
+  // by cell; kept with the records so the same records are indexed again
+  // without looking at every point.
+  struct Grid {
+    int64_t originX = 0, originY = 0;
+    int64_t columns = 0, rows = 0;
+    int32_t cellShift = 0;
+    int32_t maxUnitsPerFoot = 0;
+    std::vector<uint32_t> cellStart, cellItems, always;
+    bool operator==(const Grid& o) const {
+      return originX == o.originX && originY == o.originY && columns == o.columns && rows == o.rows &&
+             cellShift == o.cellShift && maxUnitsPerFoot == o.maxUnitsPerFoot && cellStart == o.cellStart &&
+             cellItems == o.cellItems && always == o.always;
+    }
+  };
+  Grid GetGrid() const;
+  // Indexes the records in list order with the grid Build made for those
+  // same records; false, with nothing built, when it does not fit them.
+  bool Adopt(const RecordList& records, Grid grid);
+
   // Bytes held, for the memory figures.
   size_t MemoryBytes() const;
 

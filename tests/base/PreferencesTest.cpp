@@ -1,6 +1,8 @@
 // Preferences against a real settings file in a scratch folder.
 #include <cmath>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <QSettings>
 #include <QStringList>
@@ -110,6 +112,40 @@ TEST_F(Preferences, NumbersAreThirtyTwoBitAndSizesKeepTheirHundredths) {
   EXPECT_EQ(prefs.GetProjectionZone(), -60);
   EXPECT_EQ(prefs.GetProjectionDatum(), -1) << "an unsigned 32-bit value reads back as signed";
   EXPECT_EQ(prefs.GetDefaultDisplaySize(false), -15.99);
+}
+
+TEST_F(Preferences, LayerCacheIsOnWithFourGibibytesUnlessTheKeysSayOtherwise) {
+  struct Case {
+    std::vector<std::pair<const char*, QVariant>> stored;
+    bool on;
+    int megabytes;
+  };
+  const Case cases[] = {
+      {{}, true, 4096},
+      {{{"LayerCache", 0}}, false, 4096},
+      {{{"LayerCache", 1}, {"LayerCacheMB", 100}}, true, 100},
+      {{{"LayerCache", "no"}, {"LayerCacheMB", 0}}, true, 4096},
+      {{{"LayerCacheMB", -5}}, true, 4096},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.megabytes);
+    {
+      QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "Quillmer Software, Inc.", "Kestrune");
+      settings.remove("Prefs/LayerCache");
+      settings.remove("Prefs/LayerCacheMB");
+      for (const auto& [name, value] : c.stored) settings.setValue(QString("Prefs/") + name, value);
+      settings.sync();
+    }
+    CPreferences prefs;
+    prefs.LoadFromConfigFile();
+    EXPECT_EQ(prefs.IsLayerCacheOn(), c.on);
+    EXPECT_EQ(prefs.GetLayerCacheMB(), c.megabytes);
+  }
+  // The choice is written with the other values.
+  CPreferences prefs;
+  prefs.SetLayerCacheOn(false);
+  prefs.SaveToConfigFile();
+  EXPECT_EQ(ReadRaw("LayerCache").toInt(), 0);
 }
 
 TEST_F(Preferences, MissingValuesKeepWhatTheObjectHolds) {

@@ -9,6 +9,7 @@
 #include "app/gui/Session.h"
 #include "app/gui/SplashWnd.h"
 #include "app/gui/Wiring.h"
+#include "layers/LayerCache.h"
 #include "base/AppIdentity.h"
 #include "base/gui/AppResources.h"
 #include "base/Preferences.h"
@@ -67,6 +68,8 @@ bool CKestruneApp::InitInstance(const std::vector<std::string>& words) {
 
   if (fileName_.empty()) CSplashWnd::ShowSplash();
   GetPreferences().LoadFromConfigFile();
+  // Loaded layers are cached for the next open unless the preferences say not.
+  SetLayerCacheEnabled(LayerCacheFromPreferences());
   frame_->UpdateCommandStates();
   if (!fileName_.empty()) {
     frame_->OpenByName(fileName);

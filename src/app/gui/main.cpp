@@ -8,6 +8,7 @@
 #include "app/gui/KestruneApp.h"
 #include "base/AppIdentity.h"
 #include "lang/LangFile.h"
+#include "layers/LayerCache.h"
 #include "lang/gui/LangWidgets.h"
 
 // Starts the viewer or hands over to the running one.
@@ -27,5 +28,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) words.emplace_back(argv[i]);
   kestrune::CKestruneApp kestrune;
   if (!kestrune.InitInstance(words)) return 0;
-  return app.exec();
+  const int status = app.exec();
+  // A cache write still running is finished, never cut off.
+  kestrune::FinishLayerCacheWrites();
+  return status;
 }

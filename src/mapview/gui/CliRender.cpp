@@ -17,6 +17,7 @@
 #include "base/SafeFile.h"
 #include "lang/FileErrorText.h"
 #include "lang/LangString.h"
+#include "layers/LayerCache.h"
 #include "layers/LayerInfo.h"
 #include "mapview/gui/CliMapFiles.h"
 #include "mapview/gui/CMapWnd.h"
@@ -122,6 +123,8 @@ bool WriteMapPicture(LayerList& layers, const CMapTransform& transform, int widt
 int RunRenderCommand(const std::vector<std::string>& args, std::ostream&, std::ostream& err) {
   // Only the outputs named on the command line are written; the inputs stay as they are.
   const ScopedSideFileWrites inputsUntouched(SideFileWrites::InMemory);
+  // Loads are cached outside the user's folders, so the next render opens at once.
+  const ScopedLayerCache layerCache(LayerCacheFromPreferences());
   CliMapArguments parsed;
   if (!ParseMapArguments(args, {"--size"}, parsed)) return Usage(err);
   int width = kDefaultRenderWidth, height = kDefaultRenderHeight;

@@ -1,0 +1,756 @@
+// The layer cache: its key, its file (a header, then sections of fixed-size
+// items, each padded to 8 bytes), writing it in the background and trimming
+// the folder, and the load's use of it.
+#include "layers/LayerCache.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include <QDir>
+
+#include "base/Preferences.h"
+#include "base/SafeFile.h"
+#include "layers/Layer.h"
+#include "shapes/Shape.h"
+
+namespace kestrune {
+
+// ---------------------------------------------------------------- layout
+
+namespace {
+
+constexpr char kMagic[8] = {'K', 'S', 'T', 'R', 'L', 'Y', 'R', '\n'};
+constexpr size_t kSampleBlock = 4096;
+constexpr int kSampleBlocks = 5;
+constexpr uint64_t kBodySeed = 0x626f6479;
+
+enum Section : int {
+  kSecRuns,     // CacheRun: point records, by runs of record numbers
+  kSecShapes,   // CacheShape: line and area records
+  kSecPoints,   // MapPoint: every point, in record order
+  kSecRings,    // int32_t: the ring sizes of the areas
+  kSecZM,       // RecordZM by record number - 1
+  kSecRows,     // CacheRows: what the row pass read besides its arrays
+  kSecValues,   // double
+  kSecFlags,    // uint8_t
+  kSecRates,    // double
+  kSecWidths,   // double
+  kSecIndex,    // CacheIndex: the index grid's shape
+  kSecCellStart,  // uint32_t
+  kSecCellItems,  // uint32_t
+  kSecAlways,     // uint32_t
+  kSectionCount
+};
+
+struct CacheRun {
+  int32_t first;   // record number of the first point
+  int32_t step;    // 1 for consecutive numbers, 0 for the points of one record
+  uint64_t count;  // points in the run
+};
+
+struct CacheShape {
+  int32_t recordNumber;
+  uint32_t pointCount;
+  uint32_t ringCount;  // areas only
+  uint32_t reserved;
+};
+
+struct CacheRows {
+  int32_t legendColumn;
+  int32_t logColumns[kLogFieldCount];
+  uint8_t textColumn;
+  uint8_t ratesAreValues;
+  uint8_t flagsOnly;
+  uint8_t reserved[5];
+  uint64_t rows;
+  int64_t claimedRows;
+  int64_t heldRows;
+  alignas(8) unsigned char dates[sizeof(LogSummaryBuilder)];
+};
+
+struct CacheIndex {
+  int64_t originX, originY, columns, rows;
+  int32_t cellShift, maxUnitsPerFoot;
+};
+
+static_assert(std::is_trivially_copyable<LogSummaryBuilder>::value, "the dates are kept as bytes");
+static_assert(std::is_trivially_copyable<RecordZM>::value, "Z and M values are kept as bytes");
+static_assert(sizeof(MapPoint) == 8, "points are kept as two 32-bit numbers");
+
+uint64_t Pad8(uint64_t n) { return (n + 7) & ~uint64_t{7}; }
+
+}  // namespace
+
+struct LayerCacheHeader {
+  char magic[8];
+  uint32_t format;
+  uint32_t headerBytes;
+  LayerCacheKey key;
+  int32_t recordClass;  // 0 for a layer without records
+  uint32_t hasRows;
+  uint64_t recordCount;
+  uint64_t itemCount[kSectionCount];
+  uint64_t sectionBytes[kSectionCount];
+  uint64_t bodyChecksum;
+  uint64_t headerChecksum;  // of every byte before it
+};
+
+// Everything one cache file holds, gathered from a loaded layer.
+struct LayerCacheContents {
+  LayerCacheHeader header{};
+  std::vector<CacheRun> runs;
+  std::vector<CacheShape> shapes;
+  std::vector<MapPoint> points;
+  std::vector<int32_t> rings;
+  std::vector<RecordZM> zm;
+  CacheRows meta{};
+  RowScan rows;
+  CacheIndex index{};
+  SpatialIndex::Grid grid;
+  std::array<const void*, kSectionCount> data{};
+};
+
+namespace {
+
+constexpr size_t kItemSize[kSectionCount] = {sizeof(CacheRun), sizeof(CacheShape), sizeof(MapPoint), sizeof(int32_t),
+                                             sizeof(RecordZM),  sizeof(CacheRows),  sizeof(double),   sizeof(uint8_t),
+                                             sizeof(double),    sizeof(double),     sizeof(CacheIndex), sizeof(uint32_t),
+                                             sizeof(uint32_t),  sizeof(uint32_t)};
+
+uint64_t HeaderChecksum(const LayerCacheHeader& h) {
+  return LayerCacheChecksum(&h, offsetof(LayerCacheHeader, headerChecksum), 0x6b6c79);
+}
+
+// ---------------------------------------------------------------- switch
+
+std::atomic<bool> g_enabled{false};
+std::atomic<uint64_t> g_limit{kDefaultLayerCacheLimit};
+
+std::mutex g_writesMutex;
+std::condition_variable g_writesDone;
+int g_writesRunning = 0;
+
+// The environment's word, when it turns the cache off.
+bool EnvironmentForbids() {
+  const char* value = std::getenv("KESTRUNE_LAYER_CACHE");
+  return value && (std::strcmp(value, "0") == 0 || std::strcmp(value, "off") == 0);
+}
+
+uint64_t Mix(uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdULL;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ULL;
+  h ^= h >> 33;
+  return h;
+}
+
+// Fills a file's key: its stat and a hash of sampled blocks. False when the
+// file cannot be looked at.
+bool FileKeyOf(const std::string& path, LayerCacheKey::FileKey& key) {
+  key = {};
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  key.size = static_cast<uint64_t>(st.st_size);
+  key.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  key.inode = static_cast<uint64_t>(st.st_ino);
+  key.device = static_cast<uint64_t>(st.st_dev);
+  // The first block, the last, and three evenly between.
+  unsigned char block[kSampleBlock];
+  uint64_t hash = key.size;
+  const uint64_t span = key.size > kSampleBlock ? key.size - kSampleBlock : 0;
+  for (int i = 0; i < kSampleBlocks; ++i) {
+    const uint64_t offset = span * static_cast<uint64_t>(i) / (kSampleBlocks - 1);
+    const ssize_t got = ::pread(fd, block, sizeof block, static_cast<off_t>(offset));
+    if (got < 0) {
+      ::close(fd);
+      return false;
+    }
+    hash = LayerCacheChecksum(block, static_cast<size_t>(got), hash ^ offset);
+  }
+  key.sampleHash = hash;
+  ::close(fd);
+  return true;
+}
+
+}  // namespace
+
+void SetLayerCacheEnabled(bool on) { g_enabled.store(on); }
+bool IsLayerCacheEnabled() { return g_enabled.load() && !EnvironmentForbids(); }
+void SetLayerCacheLimit(uint64_t bytes) { g_limit.store(bytes); }
+uint64_t GetLayerCacheLimit() { return g_limit.load(); }
+
+std::string LayerCacheFolder() {
+  std::string base;
+  if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && xdg[0] == '/') {
+    base = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && home[0] != '\0') {
+    base = std::string(home) + "/.cache";
+  } else {
+    return std::string();
+  }
+  return base + "/Kestrune/layers";
+}
+
+std::string LayerCachePathFor(const std::string& shpPath) {
+  const std::string folder = LayerCacheFolder();
+  if (folder.empty()) return std::string();
+  std::string absolute = shpPath;
+  if (char* real = ::realpath(shpPath.c_str(), nullptr)) {
+    absolute = real;
+    std::free(real);
+  }
+  const uint64_t hash = LayerCacheChecksum(absolute.data(), absolute.size(), 0x70617468);
+  char name[40];
+  std::snprintf(name, sizeof name, "/%016llx.kly", static_cast<unsigned long long>(hash));
+  return folder + name;
+}
+
+bool LayerCacheFromPreferences() {
+  const CPreferences& prefs = GetPreferences();
+  SetLayerCacheLimit(static_cast<uint64_t>(std::max(1, prefs.GetLayerCacheMB())) << 20);
+  return prefs.IsLayerCacheOn();
+}
+
+ScopedLayerCache::ScopedLayerCache(bool on) : old_(g_enabled.load()) { SetLayerCacheEnabled(on); }
+
+ScopedLayerCache::~ScopedLayerCache() {
+  FinishLayerCacheWrites();
+  SetLayerCacheEnabled(old_);
+}
+
+// ---------------------------------------------------------------- key
+
+bool LayerCacheKey::operator==(const LayerCacheKey& o) const {
+  auto same = [](const FileKey& a, const FileKey& b) {
+    return a.size == b.size && a.mtimeNs == b.mtimeNs && a.inode == b.inode && a.device == b.device &&
+           a.sampleHash == b.sampleHash;
+  };
+  return same(shp, o.shp) && same(dbf, o.dbf) && coordSystemKind == o.coordSystemKind && datum == o.datum &&
+         zone == o.zone && shapeKind == o.shapeKind && format == o.format;
+}
+
+bool ComputeLayerCacheKey(const std::string& shpPath, const std::string& dbfPath, int coordSystemKind, int datum,
+                          int zone, int shapeKind, LayerCacheKey& key) {
+  key = LayerCacheKey{};
+  if (!FileKeyOf(shpPath, key.shp)) return false;
+  if (!dbfPath.empty()) FileKeyOf(dbfPath, key.dbf);
+  key.coordSystemKind = coordSystemKind;
+  key.datum = datum;
+  key.zone = zone;
+  key.shapeKind = shapeKind;
+  key.format = kLayerCacheFormat;
+  return true;
+}
+
+// Four lanes of multiply-and-shift over 8-byte words, then the tail bytes.
+uint64_t LayerCacheChecksum(const void* data, size_t size, uint64_t seed) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  constexpr uint64_t kPrime = 0x9e3779b97f4a7c15ULL;
+  uint64_t lane[4] = {seed ^ 0x243f6a8885a308d3ULL, seed ^ 0x13198a2e03707344ULL, seed ^ 0xa4093822299f31d0ULL,
+                      seed ^ 0x082efa98ec4e6c89ULL};
+  size_t i = 0;
+  for (; i + 32 <= size; i += 32) {
+    for (int l = 0; l < 4; ++l) {
+      uint64_t w;
+      std::memcpy(&w, p + i + 8 * static_cast<size_t>(l), 8);
+      lane[l] = (lane[l] ^ w) * kPrime;
+      lane[l] ^= lane[l] >> 29;
+    }
+  }
+  uint64_t h = Mix(lane[0]) ^ Mix(lane[1] + 1) ^ Mix(lane[2] + 2) ^ Mix(lane[3] + 3) ^ size;
+  for (; i < size; ++i) h = (h ^ p[i]) * 0x100000001b3ULL;
+  return Mix(h);
+}
+
+// ---------------------------------------------------------------- reading
+
+LayerCacheFile::~LayerCacheFile() {
+  if (data_) ::munmap(const_cast<unsigned char*>(data_), size_);
+}
+
+std::unique_ptr<LayerCacheFile> LayerCacheFile::Open(const std::string& path, const LayerCacheKey& key) {
+  if (path.empty()) return nullptr;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < static_cast<off_t>(sizeof(LayerCacheHeader))) {
+    ::close(fd);
+    return nullptr;
+  }
+  void* map = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  ::close(fd);
+  if (map == MAP_FAILED) return nullptr;
+  std::unique_ptr<LayerCacheFile> file(new LayerCacheFile());
+  file->data_ = static_cast<const unsigned char*>(map);
+  file->size_ = static_cast<size_t>(st.st_size);
+  if (!file->Check(key)) return nullptr;
+  return file;
+}
+
+// Every check before anything is handed out: header, key, sizes, length,
+// checksum, and that the counts inside agree with each other.
+bool LayerCacheFile::Check(const LayerCacheKey& key) {
+  const auto* h = reinterpret_cast<const LayerCacheHeader*>(data_);
+  if (std::memcmp(h->magic, kMagic, sizeof kMagic) != 0 || h->format != kLayerCacheFormat ||
+      h->headerBytes != sizeof(LayerCacheHeader) || h->headerChecksum != HeaderChecksum(*h)) {
+    return false;
+  }
+  if (h->key != key) return false;
+  uint64_t at = sizeof(LayerCacheHeader);
+  for (int s = 0; s < kSectionCount; ++s) {
+    const uint64_t items = h->itemCount[s];
+    if (items > size_ / kItemSize[s] || h->sectionBytes[s] != Pad8(items * kItemSize[s])) return false;
+    if (h->sectionBytes[s] > size_ - at) return false;
+    sections_[s] = data_ + at;
+    at += h->sectionBytes[s];
+  }
+  if (at != size_ || h->itemCount[kSecIndex] > 1) return false;
+  uint64_t sums[kSectionCount] = {};
+  for (int s = 0; s < kSectionCount; ++s) {
+    const size_t bytes = static_cast<size_t>(h->itemCount[s] * kItemSize[s]);
+    sums[s] = LayerCacheChecksum(sections_[s], bytes, static_cast<uint64_t>(s));
+    for (size_t i = bytes; i < h->sectionBytes[s]; ++i) {
+      if (sections_[s][i] != 0) return false;
+    }
+  }
+  if (h->bodyChecksum != LayerCacheChecksum(sums, sizeof sums, kBodySeed)) return false;
+
+  // The records' counts add up to the points and rings held.
+  const uint64_t points = h->itemCount[kSecPoints];
+  uint64_t used = 0, rings = 0, records = 0;
+  if (h->recordClass == kRecordPoint) {
+    if (h->itemCount[kSecShapes] != 0) return false;
+    const auto* runs = reinterpret_cast<const CacheRun*>(sections_[kSecRuns]);
+    for (uint64_t r = 0; r < h->itemCount[kSecRuns]; ++r) {
+      if (runs[r].count > points - used) return false;
+      used += runs[r].count;
+      const int64_t last = int64_t{runs[r].first} + int64_t{runs[r].step} * static_cast<int64_t>(runs[r].count - 1);
+      if (runs[r].count == 0 || last > INT32_MAX) return false;
+    }
+    records = used;
+  } else if (h->recordClass == kRecordLine || h->recordClass == kRecordArea) {
+    if (h->itemCount[kSecRuns] != 0) return false;
+    const auto* shapes = reinterpret_cast<const CacheShape*>(sections_[kSecShapes]);
+    const auto* sizes = reinterpret_cast<const int32_t*>(sections_[kSecRings]);
+    for (uint64_t i = 0; i < h->itemCount[kSecShapes]; ++i) {
+      const CacheShape& c = shapes[i];
+      if (c.pointCount > points - used || c.pointCount > INT_MAX) return false;
+      used += c.pointCount;
+      if (h->recordClass == kRecordArea) {
+        if (c.ringCount > h->itemCount[kSecRings] - rings) return false;
+        uint64_t inRings = 0;
+        for (uint32_t k = 0; k < c.ringCount; ++k) {
+          if (sizes[rings + k] < 0) return false;
+          inRings += static_cast<uint64_t>(sizes[rings + k]);
+        }
+        if (inRings != c.pointCount) return false;
+        rings += c.ringCount;
+      } else if (c.ringCount != 0) {
+        return false;
+      }
+    }
+    records = h->itemCount[kSecShapes];
+  } else if (h->recordClass != 0) {
+    return false;
+  }
+  if (used != points || rings != h->itemCount[kSecRings] || records != h->recordCount) return false;
+  if (h->hasRows) {
+    if (h->itemCount[kSecRows] != 1) return false;
+    const auto* meta = reinterpret_cast<const CacheRows*>(sections_[kSecRows]);
+    if (h->itemCount[kSecValues] > meta->rows || h->itemCount[kSecFlags] > meta->rows) return false;
+  } else if (h->itemCount[kSecRows] != 0) {
+    return false;
+  }
+  header_ = h;
+  return true;
+}
+
+bool LayerCacheFile::IndexGrid(SpatialIndex::Grid& grid) const {
+  if (header_->itemCount[kSecIndex] != 1) return false;
+  const auto* meta = reinterpret_cast<const CacheIndex*>(sections_[kSecIndex]);
+  grid.originX = meta->originX;
+  grid.originY = meta->originY;
+  grid.columns = meta->columns;
+  grid.rows = meta->rows;
+  grid.cellShift = meta->cellShift;
+  grid.maxUnitsPerFoot = meta->maxUnitsPerFoot;
+  auto numbers = [this](int s, std::vector<uint32_t>& into) {
+    const auto* p = reinterpret_cast<const uint32_t*>(sections_[s]);
+    into.assign(p, p + header_->itemCount[s]);
+  };
+  numbers(kSecCellStart, grid.cellStart);
+  numbers(kSecCellItems, grid.cellItems);
+  numbers(kSecAlways, grid.always);
+  for (int s : {kSecCellStart, kSecCellItems, kSecAlways}) Drop(s);
+  return true;
+}
+
+void LayerCacheFile::Drop(int section) const {
+  const uint64_t page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+  const uint64_t from = static_cast<uint64_t>(sections_[section] - data_);
+  const uint64_t start = (from + page - 1) / page * page;
+  const uint64_t end = (from + header_->sectionBytes[section]) / page * page;
+  if (end > start) ::madvise(const_cast<unsigned char*>(data_ + start), static_cast<size_t>(end - start), MADV_DONTNEED);
+}
+
+size_t LayerCacheFile::RecordCount() const { return static_cast<size_t>(header_->recordCount); }
+
+bool LayerCacheFile::HasRows(int legendColumn, const LogFields& fields) const {
+  if (!header_->hasRows) return false;
+  const auto* meta = reinterpret_cast<const CacheRows*>(sections_[kSecRows]);
+  if (meta->legendColumn != legendColumn) return false;
+  for (int f = 0; f < kLogFieldCount; ++f) {
+    if (meta->logColumns[f] != fields.column[static_cast<size_t>(f)]) return false;
+  }
+  return true;
+}
+
+RowScan LayerCacheFile::Rows(const std::string& tablePath) const {
+  RowScan scan;
+  scan.path = tablePath;
+  scan.opened = true;
+  const auto* meta = reinterpret_cast<const CacheRows*>(sections_[kSecRows]);
+  scan.textColumn = meta->textColumn != 0;
+  scan.ratesAreValues = meta->ratesAreValues != 0;
+  scan.flagsOnly = meta->flagsOnly != 0;
+  scan.rows = static_cast<size_t>(meta->rows);
+  scan.claimedRows = meta->claimedRows;
+  scan.heldRows = meta->heldRows;
+  std::memcpy(static_cast<void*>(&scan.dates), meta->dates, sizeof scan.dates);
+  auto doubles = [this](int s, std::vector<double>& into) {
+    const auto* p = reinterpret_cast<const double*>(sections_[s]);
+    into.assign(p, p + header_->itemCount[s]);
+  };
+  doubles(kSecValues, scan.values);
+  doubles(kSecRates, scan.rates);
+  doubles(kSecWidths, scan.widths);
+  const auto* flags = sections_[kSecFlags];
+  scan.flags.assign(flags, flags + header_->itemCount[kSecFlags]);
+  for (int s : {kSecValues, kSecFlags, kSecRates, kSecWidths}) Drop(s);
+  return scan;
+}
+
+void LayerCacheFile::ReadRecords(RecordSink& sink) const {
+  const auto* points = reinterpret_cast<const MapPoint*>(sections_[kSecPoints]);
+  if (header_->recordClass == kRecordPoint) {
+    const auto* runs = reinterpret_cast<const CacheRun*>(sections_[kSecRuns]);
+    size_t at = 0;
+    for (uint64_t r = 0; r < header_->itemCount[kSecRuns]; ++r) {
+      int32_t number = runs[r].first;
+      for (uint64_t i = 0; i < runs[r].count; ++i, number += runs[r].step) {
+        Shape* shape = sink.CreateRecord(kRecordPoint, number, true);
+        if (shape) {
+          shape->SetPoint(points[at]);
+          shape->FinishGeometry();
+        }
+        ++at;
+      }
+    }
+  } else if (header_->recordClass == kRecordLine) {
+    const auto* shapes = reinterpret_cast<const CacheShape*>(sections_[kSecShapes]);
+    size_t at = 0;
+    for (uint64_t i = 0; i < header_->itemCount[kSecShapes]; ++i) {
+      Shape* shape = sink.CreateRecord(kRecordLine, shapes[i].recordNumber, true);
+      if (shape) {
+        shape->AddPoints(points + at, static_cast<int>(shapes[i].pointCount));
+        shape->FinishGeometry();
+      }
+      at += shapes[i].pointCount;
+    }
+  } else if (header_->recordClass == kRecordArea) {
+    // Held in drawing order; placed from the last, each in front of those
+    // after it, so the ordered insert leaves them as they were.
+    const auto* shapes = reinterpret_cast<const CacheShape*>(sections_[kSecShapes]);
+    const auto* sizes = reinterpret_cast<const int32_t*>(sections_[kSecRings]);
+    const size_t count = static_cast<size_t>(header_->itemCount[kSecShapes]);
+    std::vector<size_t> pointAt(count), ringAt(count);
+    size_t p = 0, r = 0;
+    for (size_t i = 0; i < count; ++i) {
+      pointAt[i] = p;
+      ringAt[i] = r;
+      p += shapes[i].pointCount;
+      r += shapes[i].ringCount;
+    }
+    for (size_t i = count; i-- > 0;) {
+      Shape* shape = sink.CreateRecord(kRecordArea, shapes[i].recordNumber, false);
+      if (!shape) continue;
+      size_t at = pointAt[i];
+      for (uint32_t k = 0; k < shapes[i].ringCount; ++k) {
+        const int32_t n = sizes[ringAt[i] + k];
+        shape->AddPoints(points + at, n);
+        at += static_cast<size_t>(n);
+      }
+      shape->FinishGeometry();
+      sink.AddRecord(shape, false);
+    }
+  }
+  const auto* zm = reinterpret_cast<const RecordZM*>(sections_[kSecZM]);
+  for (uint64_t i = 0; i < header_->itemCount[kSecZM]; ++i) {
+    sink.SetRecordZM(static_cast<int>(i + 1), zm[i]);
+  }
+  for (int s : {kSecRuns, kSecShapes, kSecPoints, kSecRings, kSecZM}) Drop(s);
+}
+
+// ---------------------------------------------------------------- writing
+
+std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const LayerCacheKey& key, RowScan* rows,
+                                                     int legendColumn, const LogFields& fields) {
+  auto contents = std::make_unique<LayerCacheContents>();
+  LayerCacheContents& c = *contents;
+  LayerCacheHeader& h = c.header;
+  std::memcpy(h.magic, kMagic, sizeof kMagic);
+  h.format = kLayerCacheFormat;
+  h.headerBytes = sizeof(LayerCacheHeader);
+  h.key = key;
+  std::vector<CacheRun>& runs = c.runs;
+  std::vector<CacheShape>& shapes = c.shapes;
+  std::vector<MapPoint>& points = c.points;
+  std::vector<int32_t>& rings = c.rings;
+  bool mixed = false;
+  const RecordList& records = layer.Records();
+  h.recordClass = records.empty() ? 0 : records.front()->GetRecordClass();
+  if (h.recordClass == kRecordPoint) points.reserve(records.size());
+  records.ForEach([&](Shape* shape) {
+    if (shape->GetRecordClass() != h.recordClass) {
+      mixed = true;
+      return;
+    }
+    const int32_t number = shape->GetRecordNumber();
+    if (h.recordClass == kRecordPoint) {
+      points.push_back(static_cast<const PointShape*>(shape)->GetPoint());
+      if (!runs.empty()) {
+        CacheRun& run = runs.back();
+        if (run.count == 1 && (number == run.first || int64_t{number} == int64_t{run.first} + 1)) {
+          run.step = number - run.first;
+          ++run.count;
+          return;
+        }
+        if (int64_t{number} == int64_t{run.first} + int64_t{run.step} * static_cast<int64_t>(run.count)) {
+          ++run.count;
+          return;
+        }
+      }
+      runs.push_back({number, 1, 1});
+    } else if (h.recordClass == kRecordLine) {
+      const auto& p = static_cast<const LineShape*>(shape)->GetPoints();
+      shapes.push_back({number, static_cast<uint32_t>(p.size()), 0, 0});
+      points.insert(points.end(), p.begin(), p.end());
+    } else if (h.recordClass == kRecordArea) {
+      const auto* area = static_cast<const AreaShape*>(shape);
+      const auto& p = area->GetPoints();
+      shapes.push_back({number, static_cast<uint32_t>(p.size()), static_cast<uint32_t>(area->GetRingCount()), 0});
+      points.insert(points.end(), p.begin(), p.end());
+      rings.insert(rings.end(), area->GetRingSizes().begin(), area->GetRingSizes().end());
+    } else {
+      mixed = true;
+    }
+  });
+  if (mixed) return nullptr;
+  h.recordCount = records.size();
+
+  std::vector<RecordZM>& zm = c.zm;
+  for (int n = 1; const RecordZM* z = layer.GetRecordZM(n); ++n) zm.push_back(*z);
+
+  CacheRows& meta = c.meta;
+  if (rows) {
+    h.hasRows = 1;
+    meta.legendColumn = legendColumn;
+    for (int f = 0; f < kLogFieldCount; ++f) meta.logColumns[f] = fields.column[static_cast<size_t>(f)];
+    meta.textColumn = rows->textColumn ? 1 : 0;
+    meta.ratesAreValues = rows->ratesAreValues ? 1 : 0;
+    meta.flagsOnly = rows->flagsOnly ? 1 : 0;
+    meta.rows = rows->rows;
+    meta.claimedRows = rows->claimedRows;
+    meta.heldRows = rows->heldRows;
+    std::memcpy(meta.dates, static_cast<const void*>(&rows->dates), sizeof meta.dates);
+  }
+
+  CacheIndex& index = c.index;
+  SpatialIndex::Grid& grid = c.grid;
+  const bool indexed = layer.GetSpatialIndex().IsBuilt() && layer.GetSpatialIndex().size() == records.size();
+  if (indexed) {
+    grid = layer.GetSpatialIndex().GetGrid();
+    index = {grid.originX, grid.originY, grid.columns, grid.rows, grid.cellShift, grid.maxUnitsPerFoot};
+  }
+
+  // The rows' arrays are taken, not copied.
+  if (rows) c.rows = std::move(*rows);
+  const bool hasRows = rows != nullptr;
+  c.data = {runs.data(),
+            shapes.data(),
+            points.data(),
+            rings.data(),
+            zm.data(),
+            &meta,
+            c.rows.values.data(),
+            c.rows.flags.data(),
+            c.rows.rates.data(),
+            c.rows.widths.data(),
+            &index,
+            grid.cellStart.data(),
+            grid.cellItems.data(),
+            grid.always.data()};
+  const uint64_t counts[kSectionCount] = {runs.size(),
+                                          shapes.size(),
+                                          points.size(),
+                                          rings.size(),
+                                          zm.size(),
+                                          hasRows ? 1u : 0u,
+                                          c.rows.values.size(),
+                                          c.rows.flags.size(),
+                                          c.rows.rates.size(),
+                                          c.rows.widths.size(),
+                                          indexed ? 1u : 0u,
+                                          grid.cellStart.size(),
+                                          grid.cellItems.size(),
+                                          grid.always.size()};
+  uint64_t sums[kSectionCount] = {};
+  for (int s = 0; s < kSectionCount; ++s) {
+    h.itemCount[s] = counts[s];
+    h.sectionBytes[s] = Pad8(counts[s] * kItemSize[s]);
+    sums[s] = LayerCacheChecksum(c.data[static_cast<size_t>(s)], static_cast<size_t>(counts[s] * kItemSize[s]),
+                                 static_cast<uint64_t>(s));
+  }
+  h.bodyChecksum = LayerCacheChecksum(sums, sizeof sums, kBodySeed);
+  h.headerChecksum = HeaderChecksum(h);
+  return contents;
+}
+
+bool WriteLayerCache(const std::string& path, const LayerCacheContents& c) {
+  if (path.empty()) return false;
+  const std::string folder = path.substr(0, path.rfind('/'));
+  if (!QDir().mkpath(QString::fromStdString(folder))) return false;
+  SafeFile file;
+  if (!file.Open(path)) return false;
+  bool ok = file.Write(std::string_view(reinterpret_cast<const char*>(&c.header), sizeof c.header));
+  static const char kZeros[8] = {};
+  for (int s = 0; ok && s < kSectionCount; ++s) {
+    const size_t bytes = static_cast<size_t>(c.header.itemCount[s] * kItemSize[s]);
+    if (bytes > 0) ok = file.Write(std::string_view(static_cast<const char*>(c.data[static_cast<size_t>(s)]), bytes));
+    const size_t pad = static_cast<size_t>(c.header.sectionBytes[s]) - bytes;
+    if (ok && pad > 0) ok = file.Write(std::string_view(kZeros, pad));
+  }
+  if (!ok || !file.Commit()) return false;
+  TrimLayerCacheFolder(folder, GetLayerCacheLimit(), path);
+  return true;
+}
+
+void StoreLayerCacheInBackground(std::string path, std::unique_ptr<LayerCacheContents> contents) {
+  // A program that ends without waiting still lets its writes finish.
+  static const bool waitsAtExit = std::atexit(FinishLayerCacheWrites) == 0;
+  (void)waitsAtExit;
+  {
+    std::lock_guard<std::mutex> lock(g_writesMutex);
+    ++g_writesRunning;
+  }
+  std::thread([path = std::move(path), contents = std::move(contents)]() {
+    WriteLayerCache(path, *contents);
+    std::lock_guard<std::mutex> lock(g_writesMutex);
+    --g_writesRunning;
+    g_writesDone.notify_all();
+  }).detach();
+}
+
+void FinishLayerCacheWrites() {
+  std::unique_lock<std::mutex> lock(g_writesMutex);
+  g_writesDone.wait(lock, [] { return g_writesRunning == 0; });
+}
+
+uint64_t TrimLayerCacheFolder(const std::string& folder, uint64_t limit, const std::string& keep) {
+  struct Entry {
+    std::string path;
+    int64_t usedNs;
+    uint64_t size;
+  };
+  std::vector<Entry> entries;
+  uint64_t total = 0;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return 0;
+  while (const dirent* d = ::readdir(dir)) {
+    const std::string name = d->d_name;
+    if (name.size() < 5 || name.compare(name.size() - 4, 4, ".kly") != 0 || name[0] == '.') continue;
+    const std::string path = folder + "/" + name;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    const int64_t used = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    entries.push_back({path, path == keep ? INT64_MAX : used, static_cast<uint64_t>(st.st_size)});
+    total += static_cast<uint64_t>(st.st_size);
+  }
+  ::closedir(dir);
+  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    return a.usedNs != b.usedNs ? a.usedNs < b.usedNs : a.path < b.path;
+  });
+  uint64_t removed = 0;
+  for (const Entry& e : entries) {
+    if (total <= limit) break;
+    if (::unlink(e.path.c_str()) == 0 || errno == ENOENT) {
+      total -= e.size;
+      removed += e.size;
+    }
+  }
+  return removed;
+}
+
+// ---------------------------------------------------------------- the load's use
+
+LayerCacheLoad::LayerCacheLoad(const Layer& layer) {
+  if (!IsLayerCacheEnabled() || layer.GetBasePath().empty()) return;
+  if (!dynamic_cast<const ShapeFileSource*>(&layer.Source())) return;
+  if (!ComputeLayerCacheKey(layer.GetPathName(), layer.GetTablePath(), layer.GetCoordSystemKind(), layer.GetDatum(),
+                            layer.GetZone(), layer.GetShapeKind(), key_)) {
+    return;
+  }
+  path_ = LayerCachePathFor(layer.GetPathName());
+  if (path_.empty()) return;
+  active_ = true;
+  file_ = LayerCacheFile::Open(path_, key_);
+  // Used now: the last to be dropped when the folder is trimmed.
+  if (file_) ::utimensat(AT_FDCWD, path_.c_str(), nullptr, 0);
+}
+
+bool LayerCacheLoad::Active() const { return active_ && IsLayerCacheEnabled(); }
+
+void LayerCacheLoad::Store(const Layer& layer, RowScan* rows, int legendColumn, const LogFields& fields) {
+  if (!active_ || !IsLayerCacheEnabled()) return;
+  if (file_ && (!rows || file_->HasRows(legendColumn, fields))) return;
+  if (layer.GetRecordCount() == 0) return;
+  const ShapeFileReader::LoadStats& stats = layer.GetReader().GetLoadStats();
+  if (!file_ && (stats.SkippedTotal() > 0 || stats.tailLost || stats.stoppedEarly || stats.outsideDegrees)) return;
+  if (rows && (!rows->opened || rows->error != DbfError::None)) rows = nullptr;
+  // Files that changed while they were read would be cached under a key
+  // that no longer describes what was read.
+  LayerCacheKey now;
+  if (!ComputeLayerCacheKey(layer.GetPathName(), layer.GetTablePath(), layer.GetCoordSystemKind(), layer.GetDatum(),
+                            layer.GetZone(), layer.GetShapeKind(), now) ||
+      now != key_) {
+    return;
+  }
+  std::unique_ptr<LayerCacheContents> contents = GatherLayerCache(layer, key_, rows, legendColumn, fields);
+  if (!contents) return;
+  StoreLayerCacheInBackground(path_, std::move(contents));
+}
+
+}  // namespace kestrune

@@ -1,0 +1,407 @@
+// The layer cache: a cached open gives what a parsing open gives, every
+// change of the files or the projection makes it parse again, a damaged cache
+// file is ignored, and the folder stays within its bound.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/SideFileWrites.h"
+#include "layers/Layer.h"
+#include "layers/LayerCache.h"
+#include "layers/LayerInfo.h"
+#include "layers/LayerTestFiles.h"
+
+namespace kestrune::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every test caches into a folder of its own, never the user's.
+class LayerCacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const char* old = std::getenv("XDG_CACHE_HOME")) oldCache_ = old, hadCache_ = true;
+    ::setenv("XDG_CACHE_HOME", cacheDir_.path().c_str(), 1);
+    ::unsetenv("KESTRUNE_LAYER_CACHE");
+    SetLayerCacheEnabled(true);
+  }
+  void TearDown() override {
+    FinishLayerCacheWrites();
+    SetLayerCacheEnabled(false);
+    SetLayerCacheLimit(kDefaultLayerCacheLimit);
+    if (hadCache_) {
+      ::setenv("XDG_CACHE_HOME", oldCache_.c_str(), 1);
+    } else {
+      ::unsetenv("XDG_CACHE_HOME");
+    }
+  }
+
+  // A loaded layer (opened as kestrune-cli opens it: nothing written beside it).
+  static std::unique_ptr<Layer> Load(const std::string& path) {
+    const ScopedSideFileWrites untouched(SideFileWrites::InMemory);
+    auto layer = std::make_unique<Layer>();
+    layer->SetPathName(path);
+    if (!layer->Open() || !layer->Load()) return nullptr;
+    FinishLayerCacheWrites();
+    return layer;
+  }
+  static std::vector<std::string> Info(const std::string& path) {
+    const ScopedSideFileWrites untouched(SideFileWrites::InMemory);
+    auto layer = Load(path);
+    return layer ? LayerInfoLines(*layer, path, true) : std::vector<std::string>{};
+  }
+  // Whether a load of the set now would take its records from the cache.
+  static bool WouldHit(const std::string& path) {
+    Layer layer;
+    layer.SetPathName(path);
+    if (!layer.Open()) return false;
+    return LayerCacheLoad(layer).Hit() != nullptr;
+  }
+
+  TempDir cacheDir_;
+  TempDir data_;
+  std::string oldCache_;
+  bool hadCache_ = false;
+};
+
+std::vector<XY> Points(int n, double shift = 0.0) {
+  std::vector<XY> points;
+  for (int i = 0; i < n; ++i) points.push_back({-95.0 + 0.001 * i + shift, 42.0 + 0.0005 * (i % 37)});
+  return points;
+}
+std::vector<double> Values(int n) {
+  std::vector<double> values;
+  for (int i = 0; i < n; ++i) values.push_back(10.0 + (i * 7) % 23);
+  return values;
+}
+
+int64_t MtimeNs(const std::string& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+void SetMtimeNs(const std::string& path, int64_t ns) {
+  const timespec times[2] = {{ns / 1000000000, ns % 1000000000}, {ns / 1000000000, ns % 1000000000}};
+  ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+// Overwrites bytes in place (same inode), then puts the time back.
+void PatchForgingTime(const std::string& path, size_t offset, const std::string& bytes) {
+  const int64_t before = MtimeNs(path);
+  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(static_cast<std::streamoff>(offset));
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  f.close();
+  SetMtimeNs(path, before);
+}
+
+// ---------------------------------------------------------------- same result
+
+TEST_F(LayerCacheTest, CachedOpenOfRealSetsGivesTheSameRecordsValuesAndHits) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  const char* const sets[] = {"field/yield-simple1.shp",     "field/as-applied-simple1.shp",
+                              "field/ab-line-simple1.shp",   "field/boundary-simple1.shp",
+                              "field/field_boundary_with_holes.shp", "field/ssurgo-simple1.shp",
+                              "shapes/multipoint.shp",       "shapes/polyline.shp",
+                              "shapes/polygon.shp",          "projected/yield-utm28.shp"};
+  for (const char* set : sets) {
+    SCOPED_TRACE(set);
+    TempDir dir;
+    const std::string path = CopyFileSet(data / set, dir.path()).string();
+    ASSERT_FALSE(WouldHit(path));
+    const std::vector<std::string> parsed = Info(path);
+    ASSERT_FALSE(parsed.empty());
+    ASSERT_TRUE(fs::exists(LayerCachePathFor(path)));
+    ASSERT_TRUE(WouldHit(path));
+    EXPECT_EQ(Info(path), parsed);
+
+    // The same records are found by a rectangle and a click.
+    auto fresh = Load(path);
+    ASSERT_TRUE(fresh);
+    SetLayerCacheEnabled(false);
+    auto reference = Load(path);
+    SetLayerCacheEnabled(true);
+    ASSERT_TRUE(reference);
+    EXPECT_EQ(fresh->GetBounds(), reference->GetBounds());
+    EXPECT_TRUE(fresh->GetSpatialIndex().IsBuilt());
+    EXPECT_TRUE(fresh->GetSpatialIndex().GetGrid() == reference->GetSpatialIndex().GetGrid());
+    EXPECT_EQ(fresh->FindInRect(reference->GetBounds()).size(), reference->FindInRect(reference->GetBounds()).size());
+    Shape* first = reference->Records().front();
+    const MapPoint at = first->GetLabelPoint();
+    Shape* hitFresh = fresh->HitTestPoint(at);
+    Shape* hitReference = reference->HitTestPoint(at);
+    ASSERT_EQ(hitFresh == nullptr, hitReference == nullptr);
+    if (hitReference) {
+      EXPECT_EQ(hitFresh->GetRecordNumber(), hitReference->GetRecordNumber());
+    }
+  }
+}
+
+TEST_F(LayerCacheTest, ChangedLegendColumnRereadsTheTableAndCachesItsRows) {
+  const std::string path = WritePointSet(data_, "log", Points(50), Values(50));
+  ASSERT_TRUE(Load(path));
+  // The theme is chosen (and written to the ".gpe"): the cache holds no rows
+  // for it, so the next load reads the table again and caches those rows.
+  {
+    auto layer = Load(path);
+    ASSERT_TRUE(layer);
+    layer->SetThemeField(1);
+  }
+  {
+    Layer probe;
+    probe.SetPathName(path);
+    ASSERT_TRUE(probe.Open());
+    EXPECT_TRUE(LayerCacheLoad(probe).Hit());
+  }
+  auto again = Load(path);
+  ASSERT_TRUE(again);
+  ASSERT_EQ(again->GetLegendColumn(), 1);
+  EXPECT_DOUBLE_EQ(again->Records().front()->GetValue(), 10.0);
+  EXPECT_DOUBLE_EQ(again->Records().back()->GetValue(), Values(50).back());
+  Layer probe;
+  probe.SetPathName(path);
+  ASSERT_TRUE(probe.Open());
+  LayerCacheLoad cache(probe);
+  ASSERT_TRUE(cache.Hit());
+  EXPECT_TRUE(cache.Hit()->HasRows(1, again->GetLogFields()));
+  EXPECT_EQ(cache.Hit()->Rows("").values, std::vector<double>(Values(50)));
+}
+
+// ---------------------------------------------------------------- key
+
+TEST_F(LayerCacheTest, EveryChangeOfTheFilesMakesTheLoadParseAgain) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& shp, const std::string& dbf)> change;
+    // The first record's expected x after the change, relative to before (0 same).
+    bool movesPoints;
+  };
+  const std::vector<Case> cases = {
+      {"shp size",
+       [](const std::string& shp, const std::string&) {
+         const TempDir other;
+         const std::string p = WritePointSet(other, "x", Points(51), Values(51));
+         fs::copy_file(p, shp, fs::copy_options::overwrite_existing);
+       },
+       false},
+      {"shp time",
+       [](const std::string& shp, const std::string&) { SetMtimeNs(shp, MtimeNs(shp) - 5000000000LL); }, false},
+      {"shp inode",
+       [](const std::string& shp, const std::string&) {
+         const int64_t t = MtimeNs(shp);
+         fs::copy_file(shp, shp + ".new");
+         fs::rename(shp + ".new", shp);
+         SetMtimeNs(shp, t);
+       },
+       false},
+      {"shp bytes, time and inode forged back",
+       [](const std::string& shp, const std::string&) {
+         // The first point's x (record header 8 + type 4 after the 100-byte header).
+         const double x = -94.5;
+         PatchForgingTime(shp, 112, std::string(reinterpret_cast<const char*>(&x), 8));
+       },
+       true},
+      {"shp bytes in the middle, time forged back",
+       [](const std::string& shp, const std::string&) {
+         const double x = -94.25;
+         PatchForgingTime(shp, 100 + 28 * 25 + 12, std::string(reinterpret_cast<const char*>(&x), 8));
+       },
+       true},
+      {"dbf bytes, time forged back",
+       [](const std::string&, const std::string& dbf) {
+         // The first row's value: after the header (32 + 32 per field + 1) and the deletion flag.
+         PatchForgingTime(dbf, 32 + 32 + 1 + 1, Number(99.0));
+       },
+       false},
+      {"dbf time", [](const std::string&, const std::string& dbf) { SetMtimeNs(dbf, MtimeNs(dbf) + 1000); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string shp = WritePointSet(dir, "log", Points(50), Values(50));
+    const std::string dbf = (dir / "log.dbf").string();
+    auto first = Load(shp);
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(WouldHit(shp));
+    c.change(shp, dbf);
+    EXPECT_FALSE(WouldHit(shp));
+    // The load after the change gives what the files now hold, and caches it.
+    const std::vector<std::string> now = Info(shp);
+    SetLayerCacheEnabled(false);
+    const std::vector<std::string> parsed = Info(shp);
+    SetLayerCacheEnabled(true);
+    EXPECT_EQ(now, parsed);
+    if (c.movesPoints) {
+      EXPECT_NE(now, LayerInfoLines(*first, shp, true));
+    }
+    EXPECT_TRUE(WouldHit(shp));
+  }
+}
+
+TEST_F(LayerCacheTest, KeyOfAnotherProjectionOrFormatIsRefused) {
+  const std::string shp = WritePointSet(data_, "log", Points(20), Values(20));
+  auto layer = Load(shp);
+  ASSERT_TRUE(layer);
+  const std::string cache = LayerCachePathFor(shp);
+  LayerCacheKey key;
+  ASSERT_TRUE(ComputeLayerCacheKey(shp, (data_ / "log.dbf").string(), layer->GetCoordSystemKind(), layer->GetDatum(),
+                                   layer->GetZone(), layer->GetShapeKind(), key));
+  ASSERT_TRUE(LayerCacheFile::Open(cache, key));
+  struct Case {
+    const char* name;
+    std::function<void(LayerCacheKey&)> change;
+  };
+  const std::vector<Case> cases = {
+      {"coordinate system", [](LayerCacheKey& k) { k.coordSystemKind ^= 1; }},
+      {"datum", [](LayerCacheKey& k) { k.datum += 1; }},
+      {"zone", [](LayerCacheKey& k) { k.zone += 1; }},
+      {"shape kind", [](LayerCacheKey& k) { k.shapeKind += 1; }},
+      {"format", [](LayerCacheKey& k) { k.format += 1; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LayerCacheKey other = key;
+    c.change(other);
+    EXPECT_FALSE(LayerCacheFile::Open(cache, other));
+  }
+  // A file written by another format version is refused even for its own key.
+  std::string bytes = ReadFileBytes(cache);
+  bytes[8] = static_cast<char>(kLayerCacheFormat + 1);
+  WriteFileBytes(cache, bytes);
+  EXPECT_FALSE(LayerCacheFile::Open(cache, key));
+}
+
+// ---------------------------------------------------------------- damage
+
+TEST_F(LayerCacheTest, TruncatedOrFlippedCacheFileIsIgnored) {
+  const std::string shp = WritePointSet(data_, "log", Points(300), Values(300));
+  SetLayerCacheEnabled(false);
+  const std::vector<std::string> parsed = Info(shp);
+  SetLayerCacheEnabled(true);
+  ASSERT_TRUE(Load(shp));
+  const std::string cache = LayerCachePathFor(shp);
+  const std::string good = ReadFileBytes(cache);
+  ASSERT_GT(good.size(), 2000u);
+  ASSERT_TRUE(WouldHit(shp));
+
+  std::vector<std::pair<std::string, std::string>> damaged;
+  for (size_t length : {size_t{0}, size_t{7}, size_t{100}, size_t{300}, good.size() / 2, good.size() - 8,
+                        good.size() - 1}) {
+    damaged.push_back({"truncated to " + std::to_string(length), good.substr(0, length)});
+  }
+  damaged.push_back({"one byte more", good + '\0'});
+  // A flip in the magic, the key, the counts and sizes, the checksums, the
+  // first section, the middle and the very last byte.
+  for (size_t at : {size_t{0}, size_t{20}, size_t{150}, size_t{260}, size_t{330}, size_t{400}, good.size() / 2,
+                    good.size() - 1}) {
+    std::string flipped = good;
+    flipped[at] = static_cast<char>(flipped[at] ^ 0x10);
+    damaged.push_back({"flipped at " + std::to_string(at), flipped});
+  }
+  for (const auto& [name, bytes] : damaged) {
+    SCOPED_TRACE(name);
+    WriteFileBytes(cache, bytes);
+    EXPECT_FALSE(WouldHit(shp));
+    EXPECT_EQ(Info(shp), parsed);
+    // The load wrote a whole cache again.
+    EXPECT_EQ(ReadFileBytes(cache), good);
+  }
+}
+
+// ---------------------------------------------------------------- switch and bound
+
+TEST_F(LayerCacheTest, OffWritesNothing) {
+  const std::string shp = WritePointSet(data_, "log", Points(10), Values(10));
+  SetLayerCacheEnabled(false);
+  ASSERT_TRUE(Load(shp));
+  EXPECT_FALSE(fs::exists(LayerCachePathFor(shp)));
+  SetLayerCacheEnabled(true);
+  ::setenv("KESTRUNE_LAYER_CACHE", "0", 1);
+  ASSERT_TRUE(Load(shp));
+  ::unsetenv("KESTRUNE_LAYER_CACHE");
+  EXPECT_FALSE(fs::exists(LayerCachePathFor(shp)));
+  // Nothing is ever written beside the user's files.
+  ASSERT_TRUE(Load(shp));
+  EXPECT_TRUE(fs::exists(LayerCachePathFor(shp)));
+  EXPECT_EQ(LayerCachePathFor(shp).rfind(cacheDir_.path().string() + "/Kestrune/layers/", 0), 0u);
+  for (const auto& entry : fs::directory_iterator(data_.path())) {
+    EXPECT_NE(entry.path().extension(), ".kly");
+  }
+}
+
+TEST_F(LayerCacheTest, TrimDropsTheFilesUsedLongestAgoFirst) {
+  const std::string folder = LayerCacheFolder();
+  fs::create_directories(folder);
+  const int64_t base = int64_t{1700000000} * 1000000000;
+  // name, age order (larger is newer), size
+  struct File {
+    const char* name;
+    int64_t usedAt;
+    size_t size;
+  };
+  const std::vector<File> files = {{"c.kly", 3, 100}, {"a.kly", 1, 100}, {"d.kly", 4, 100}, {"b.kly", 2, 100}};
+  for (const File& f : files) {
+    WriteFileBytes(folder + "/" + f.name, std::string(f.size, 'x'));
+    SetMtimeNs(folder + "/" + f.name, base + f.usedAt * 1000000000);
+  }
+  WriteFileBytes(folder + "/notes.txt", std::string(500, 'y'));
+
+  struct Step {
+    uint64_t limit;
+    const char* keep;
+    std::vector<const char*> left;
+  };
+  const std::vector<Step> steps = {
+      {400, "", {"a.kly", "b.kly", "c.kly", "d.kly"}},
+      {250, "", {"c.kly", "d.kly"}},
+      {100, "c.kly", {"c.kly"}},
+      {0, "", {}},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.limit);
+    TrimLayerCacheFolder(folder, s.limit, s.keep[0] ? folder + "/" + s.keep : std::string());
+    for (const char* name : {"a.kly", "b.kly", "c.kly", "d.kly"}) {
+      const bool expected = std::find_if(s.left.begin(), s.left.end(),
+                                         [&](const char* l) { return std::string(l) == name; }) != s.left.end();
+      EXPECT_EQ(fs::exists(folder + "/" + name), expected) << name;
+    }
+    EXPECT_TRUE(fs::exists(folder + "/notes.txt"));
+  }
+}
+
+TEST_F(LayerCacheTest, WritingPastTheBoundDropsTheOldestCache) {
+  const std::string a = WritePointSet(data_, "a", Points(100), Values(100));
+  const std::string b = WritePointSet(data_, "b", Points(100, 0.5), Values(100));
+  ASSERT_TRUE(Load(a));
+  const uint64_t one = fs::file_size(LayerCachePathFor(a));
+  SetMtimeNs(LayerCachePathFor(a), MtimeNs(LayerCachePathFor(a)) - 10000000000LL);
+  SetLayerCacheLimit(one + one / 2);
+  ASSERT_TRUE(Load(b));
+  EXPECT_FALSE(fs::exists(LayerCachePathFor(a)));
+  EXPECT_TRUE(fs::exists(LayerCachePathFor(b)));
+}
+
+TEST(LayerCacheChecksum, EveryWordAndTailByteCounts) {
+  std::string bytes(203, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 31 + 7);
+  const uint64_t base = LayerCacheChecksum(bytes.data(), bytes.size());
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    std::string changed = bytes;
+    changed[i] = static_cast<char>(changed[i] ^ 1);
+    EXPECT_NE(LayerCacheChecksum(changed.data(), changed.size()), base) << i;
+  }
+  EXPECT_NE(LayerCacheChecksum(bytes.data(), bytes.size() - 1), base);
+  EXPECT_NE(LayerCacheChecksum(bytes.data(), bytes.size(), 1), base);
+}
+
+}  // namespace
+}  // namespace kestrune::test
