@@ -211,14 +211,14 @@ void Layer::ComputeValues() {
 void Layer::ComputeValues(const RowScan& rows) {
   WaitCursor wait;
   if (!loaded_) return;
-  style_.ComputeValues(records_, rows, &zm_);
+  style_.ComputeValues(records_, rows, &zm_, &GetLogFields());
   // The filter flags and the summary come from the log fields.
   ApplyLogValues(*this, rows);
 }
 
 // Colours by another field: writes the keys, recomputes, recolours and repaints.
 void Layer::SetThemeField(int16_t field) {
-  if ((field < 1 && !IsZMLegendColumn(field)) || field == GetLegendColumn()) return;
+  if ((field < 1 && !IsComputedLegendColumn(field)) || field == GetLegendColumn()) return;
   SetLegendColumn(field);
   SetColorMethod(kColorMethodLegend);
   ComputeValues();
