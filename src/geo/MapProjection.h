@@ -42,6 +42,23 @@ class SphereMercatorProjection : public MapProjection {
   mutable bool lastKnown_ = false;
 };
 
+// The steps of one walk along a log measured as StepDistance measures them,
+// keeping the map's scale at the last step's middle: within 20 m of it the
+// scale is carried on by its slope (within 1e-11 relative), so most steps
+// need no hyperbolic cosine. One per thread.
+class StepMeter {
+ public:
+  explicit StepMeter(const SphereMercatorProjection& projection) : projection_(projection) {}
+  double Step(const MapPoint& a, const MapPoint& b, bool inFeet);
+
+ private:
+  const SphereMercatorProjection& projection_;
+  bool known_ = false;
+  double northing_ = 0.0;  // metres, where the scale was worked out
+  double scale_ = 0.0;     // cos(latitude) = 1 / cosh(northing / R) there
+  double slope_ = 0.0;     // its change per metre north: -scale × tanh(northing / R) / R
+};
+
 // The process-wide projection. Always answers: a default instance serves until
 // the main frame installs its own (and after it removes it).
 MapProjection& GetMapProjection();

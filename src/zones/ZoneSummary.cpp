@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -265,6 +266,8 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
           break;
         }
       }
+      std::optional<StepMeter> meter;
+      if (mercator) meter.emplace(*mercator);
       for (size_t i = first; i < last; ++i) {
         if (order[i]->GetRecordClass() != kRecordPoint) continue;
         const auto* point = static_cast<const PointShape*>(order[i]);
@@ -273,8 +276,8 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
         if (IsAppliedRecord(order[i]->GetFilterFlags()) && w > 0.0) {
           double step = 0.0;
           if (!start) {
-            step = mercator ? mercator->StepDistance(previous->GetPoint(), point->GetPoint(), inFeet)
-                            : projection.Distance(previous->GetPoint(), point->GetPoint(), inFeet);
+            step = meter ? meter->Step(previous->GetPoint(), point->GetPoint(), inFeet)
+                         : projection.Distance(previous->GetPoint(), point->GetPoint(), inFeet);
           }
           pointArea[i] = PointStepArea(w, step, start) * perUnitArea;
         }

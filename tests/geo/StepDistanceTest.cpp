@@ -3,7 +3,8 @@
 // lies at, for steps of centimetres to the longest short step (beyond the
 // hundredth of a micrometre the route through degrees rounds a latitude's
 // last bit to), a whole pass the same within 1e-9, and long steps measured
-// exactly as Distance measures them.
+// exactly as Distance measures them; a meter carrying the scale along a
+// pass gives the same steps.
 #include <cmath>
 
 #include <gtest/gtest.h>
@@ -37,7 +38,8 @@ TEST(StepDistance, AgreesWithDistanceWithinOnePartInABillion) {
 TEST(StepDistance, APassAddsUpAsThroughDegrees) {
   const SphereMercatorProjection projection;
   for (double latitude : {-33.9, 0.1, 42.03, 64.1}) {
-    double quick = 0.0, exact = 0.0;
+    double quick = 0.0, exact = 0.0, metered = 0.0;
+    StepMeter meter(projection);
     MapPoint previous;
     projection.GeoToMap(latitude, -93.6, previous);
     for (int i = 1; i <= 2000; ++i) {
@@ -46,10 +48,14 @@ TEST(StepDistance, APassAddsUpAsThroughDegrees) {
       projection.GeoToMap(latitude + i * 1.5e-5, -93.6 + i * 1.2e-5 + (i % 7) * 1e-7, next);
       const SphereMercatorProjection fresh;
       quick += projection.StepDistance(previous, next, true);
+      const double step = meter.Step(previous, next, true);
+      EXPECT_NEAR(step, projection.StepDistance(previous, next, true), 1e-10 * step) << latitude << " step " << i;
+      metered += step;
       exact += fresh.Distance(previous, next, true);
       previous = next;
     }
     EXPECT_NEAR(quick, exact, 1e-9 * exact) << latitude;
+    EXPECT_NEAR(metered, exact, 1e-9 * exact) << latitude;
   }
 }
 
