@@ -301,6 +301,12 @@ bool Layer::SetLogFields(const LogFields& fields) {
   const bool written = GetBasePath().empty() || WriteLogFieldKeys(GetSettingsPath(), GetLogFields());
   ComputeLogValues(*this);
   if (filter_.IsApplied()) ApplyFilter();
+  // A theme of the rate against the target follows the fields it is worked out from.
+  if (IsTargetLegendColumn(GetLegendColumn())) {
+    ComputeValues();
+    ApplyColors();
+    RequestRepaint();
+  }
   return written;
 }
 

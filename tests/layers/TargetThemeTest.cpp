@@ -150,6 +150,12 @@ TEST(TargetTheme, LogColoursByRateAgainstTargetAndKeepsTheChoice) {
   for (const Shape* s : reopened->Records()) reopenedValues.push_back(s->GetValue());
   EXPECT_DOUBLE_EQ(reopenedValues[2], 20.0);
   EXPECT_DOUBLE_EQ(reopenedValues[4], 50.0);
+
+  // Without a target field the theme has nothing to work from: every record is blank.
+  LogFields fields = reopened->GetLogFields();
+  fields.target = 0;
+  reopened->SetLogFields(fields);
+  for (const Shape* s : reopened->Records()) EXPECT_TRUE(std::isnan(s->GetValue()));
 }
 
 TEST(TargetTheme, NoChoicesWithoutATarget) {
