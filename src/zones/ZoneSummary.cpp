@@ -250,13 +250,18 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
   order.reserve(log.GetRecordCount());
   log.Records().ForEach([&](Shape* shape) { order.push_back(shape); });
   const MapProjection& projection = GetMapProjection();
+  // The map's own projection measures without remembering a point, so the
+  // summary may run beside the window, which measures too.
+  const auto* mercator = dynamic_cast<const SphereMercatorProjection*>(&projection);
+  const auto distance = [&](const MapPoint& a, const MapPoint& b) {
+    return mercator ? mercator->StepDistance(a, b, inFeet) : projection.Distance(a, b, inFeet);
+  };
   // A point's covered area: width × the step from the point before in file
   // order, for an applied record (the summary's rule); its weight the same.
   std::vector<double> pointArea(order.size(), 0.0);
   {
     // The map's own projection measures steps from map units alone; another
     // one installed goes through its Distance, one thread.
-    const auto* mercator = dynamic_cast<const SphereMercatorProjection*>(&projection);
     const auto steps = [&](size_t first, size_t last) {
       // The point before the first: the last point record before it.
       const PointShape* previous = nullptr;
@@ -355,7 +360,7 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
           double length = 0.0;
           for (size_t k = 0; k + 1 < pts.size(); ++k) {
             const double share = zone.InsideShare(pts[k], pts[k + 1]);
-            if (share > 0.0) length += share * projection.Distance(pts[k], pts[k + 1], inFeet);
+            if (share > 0.0) length += share * distance(pts[k], pts[k + 1]);
           }
           if (!(length > 0.0)) return;
           const double w = width.At(rec);
@@ -456,7 +461,7 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
       case kRecordLine: {
         const auto& pts = static_cast<LineShape*>(shape)->GetPoints();
         double length = 0.0;
-        for (size_t k = 0; k + 1 < pts.size(); ++k) length += projection.Distance(pts[k], pts[k + 1], inFeet);
+        for (size_t k = 0; k + 1 < pts.size(); ++k) length += distance(pts[k], pts[k + 1]);
         const double w = width.At(rec);
         const double whole = w > 0.0 ? length * w * perUnitArea : length;
         const double rest = whole - insideWeight[i];
