@@ -42,6 +42,21 @@ void MercatorInverse(double x, double y, double centralMeridian, double& phi, do
   lambda = AdjustLongitude(x / kSphereRadius + centralMeridian);
 }
 
+// Ground distance on the sphere by the flat approximation at the mean latitude.
+double FlatDistance(double lat1, double lon1, double lat2, double lon2, bool inFeet) {
+  const double phi1 = lat1 / kDegreesPerRadian;
+  const double phi2 = lat2 / kDegreesPerRadian;
+  const double lambda1 = lon1 / kDegreesPerRadian;
+  const double lambda2 = lon2 / kDegreesPerRadian;
+  double dLambda = std::fabs(lambda1 - lambda2);
+  // Two points either side of the 180 degree meridian are near, not a world apart.
+  if (dLambda > kPi) dLambda = 2.0 * kPi - dLambda;
+  const double east = dLambda * std::cos((phi1 + phi2) / 2.0) * kSphereRadius;
+  const double north = std::fabs(phi1 - phi2) * kSphereRadius;
+  const double d = std::sqrt(east * east + north * north);
+  return inFeet ? d * kFeetPerMetre : d;
+}
+
 SphereMercatorProjection& DefaultProjection() {
   static SphereMercatorProjection instance;
   return instance;
@@ -87,17 +102,42 @@ double SphereMercatorProjection::Distance(const MapPoint& a, const MapPoint& b, 
   lastLatitude_ = lat2;
   lastLongitude_ = lon2;
   lastKnown_ = true;
-  const double phi1 = lat1 / kDegreesPerRadian;
-  const double phi2 = lat2 / kDegreesPerRadian;
-  const double lambda1 = lon1 / kDegreesPerRadian;
-  const double lambda2 = lon2 / kDegreesPerRadian;
-  double dLambda = std::fabs(lambda1 - lambda2);
-  // Two points either side of the 180 degree meridian are near, not a world apart.
-  if (dLambda > kPi) dLambda = 2.0 * kPi - dLambda;
-  const double east = dLambda * std::cos((phi1 + phi2) / 2.0) * kSphereRadius;
-  const double north = std::fabs(phi1 - phi2) * kSphereRadius;
-  const double d = std::sqrt(east * east + north * north);
-  return inFeet ? d * kFeetPerMetre : d;
+  return FlatDistance(lat1, lon1, lat2, lon2, inFeet);
+}
+
+// Mercator metres grow by 1 / cos(latitude) = cosh(northing / R), so a
+// short step's ground length is its map length over that at its middle; the
+// difference from the flat approximation through degrees grows with the
+// square of the step over the Earth's radius.
+double SphereMercatorProjection::StepDistance(const MapPoint& a, const MapPoint& b, bool inFeet) const {
+  constexpr double kShortStepMetres = 200.0;
+  const double dx = (static_cast<double>(b.x) - static_cast<double>(a.x)) * kMetresPerUnit;
+  const double dy = (static_cast<double>(b.y) - static_cast<double>(a.y)) * kMetresPerUnit;
+  const double middle = (kMapOffset - (static_cast<double>(a.y) + static_cast<double>(b.y)) / 2.0) * kMetresPerUnit;
+  const double d = std::sqrt(dx * dx + dy * dy) / std::cosh(middle / kSphereRadius);
+  if (d <= kShortStepMetres) return inFeet ? d * kFeetPerMetre : d;
+  double lat1 = 0.0, lon1 = 0.0, lat2 = 0.0, lon2 = 0.0;
+  MapToGeo(a, lat1, lon1);
+  MapToGeo(b, lat2, lon2);
+  return FlatDistance(lat1, lon1, lat2, lon2, inFeet);
+}
+
+double StepMeter::Step(const MapPoint& a, const MapPoint& b, bool inFeet) {
+  constexpr double kCarriedMetres = 20.0;
+  constexpr double kShortStepMetres = 200.0;
+  const double dx = (static_cast<double>(b.x) - static_cast<double>(a.x)) * kMetresPerUnit;
+  const double dy = (static_cast<double>(b.y) - static_cast<double>(a.y)) * kMetresPerUnit;
+  const double middle = (kMapOffset - (static_cast<double>(a.y) + static_cast<double>(b.y)) / 2.0) * kMetresPerUnit;
+  if (!known_ || std::fabs(middle - northing_) > kCarriedMetres) {
+    const double t = middle / kSphereRadius;
+    scale_ = 1.0 / std::cosh(t);
+    slope_ = -scale_ * std::tanh(t) / kSphereRadius;
+    northing_ = middle;
+    known_ = true;
+  }
+  const double d = std::sqrt(dx * dx + dy * dy) * (scale_ + slope_ * (middle - northing_));
+  if (d <= kShortStepMetres) return inFeet ? d * kFeetPerMetre : d;
+  return projection_.StepDistance(a, b, inFeet);
 }
 
 // Moves a point east along its parallel by a ground distance, wrapping at 180 degrees.

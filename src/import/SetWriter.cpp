@@ -6,10 +6,17 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+
+#include "base/LandingJournal.h"
 #include "base/SafeFile.h"
 #include "lang/FileErrorText.h"
 #include "lang/LangString.h"
+#include "shapes/FileSet.h"
 
 namespace kestrune {
 
@@ -383,6 +390,89 @@ bool WriteFeatureSet(const FeatureSet& set, const std::string& folder, Error& er
       return false;
     }
   }
+  return true;
+}
+
+bool LandFeatureSet(const FeatureSet& set, const std::string& shpPath, Error& error) {
+  const std::vector<DbfColumn> columns = PlanColumns(set);
+  const SetFiles files = BuildSetFiles(set, columns);
+  const std::string base = shpPath.size() > 4 ? shpPath.substr(0, shpPath.size() - 4) : shpPath;
+  std::vector<std::pair<std::string, std::string>> out = {
+      {shpPath, files.shp}, {base + ".shx", files.shx}, {base + ".dbf", files.dbf},
+      {base + ".prj", kWgs84Wkt}, {base + ".cpg", "UTF-8"}};
+  if (!set.settings.empty()) {
+    std::string gpe = "[Options]\r\n";
+    for (const auto& [key, value] : set.settings) gpe += key + "=" + value + "\r\n";
+    out.emplace_back(base + ".gpe", gpe);
+  }
+  const auto fail = [&](const std::string& path, int number) {
+    FileWriteError failure;
+    failure.failure = FileWriteFailure::System;
+    failure.path = path;
+    failure.error = number;
+    error = FileWriteErrorOf(failure, set.name);
+    error.icon = MessageIcon::Error;
+    return false;
+  };
+  const auto exists = [](const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+  };
+  // Every file whole on the disk beside its destination first.
+  std::vector<std::unique_ptr<SafeFile>> temps;
+  std::vector<LandingFile> landing;
+  for (const auto& [path, bytes] : out) {
+    auto temp = std::make_unique<SafeFile>();
+    if (!temp->Open(path) || !temp->Write(bytes) || !temp->Finish()) {
+      error = FileWriteErrorOf(temp->Error(), set.name);
+      error.icon = MessageIcon::Error;
+      return false;  // the temporaries go with temps
+    }
+    LandingFile entry;
+    entry.destination = path;
+    entry.incoming = temp->TemporaryPath();
+    if (exists(path)) entry.aside = NewAsidePath(path);
+    landing.push_back(std::move(entry));
+    temps.push_back(std::move(temp));
+  }
+  for (const char* ext : {"gpe", "lgd", "lgc"}) {
+    if (set.settings.empty() || std::string(ext) != "gpe") {
+      const std::string stale = FindSideFile(base, ext);
+      if (!stale.empty()) landing.push_back({stale, {}, NewAsidePath(stale)});
+    }
+  }
+  LandingJournal journal;
+  FileWriteError journalError;
+  if (!journal.Begin(base, landing, &journalError)) {
+    return fail(journalError.path.empty() ? shpPath : journalError.path,
+                journalError.error != 0 ? journalError.error : EINVAL);
+  }
+  for (const LandingFile& file : landing) {
+    if (file.aside.empty()) continue;
+    int number = LandingFaultAt("aside", file.destination);
+    if (number == 0 && ::rename(file.destination.c_str(), file.aside.c_str()) != 0) number = errno;
+    if (number != 0) {
+      journal.RollBack();
+      return fail(file.destination, number);
+    }
+  }
+  for (size_t i = 0; i < temps.size(); ++i) {
+    int number = LandingFaultAt("rename", landing[i].destination);
+    if (number == 0 && ::rename(landing[i].incoming.c_str(), landing[i].destination.c_str()) != 0) number = errno;
+    if (number != 0) {
+      journal.RollBack();
+      return fail(landing[i].destination, number);
+    }
+    temps[i]->Release();
+  }
+  SyncFolderOf(shpPath);
+  for (const LandingFile& file : landing) {
+    if (file.aside.empty()) continue;
+    LandingFaultAt("delete", file.aside);
+    ::unlink(file.aside.c_str());
+  }
+  SyncFolderOf(shpPath);
+  journal.End();
   return true;
 }
 

@@ -35,6 +35,15 @@ std::string NumberText(double value, int decimals);
 // Writes the set as FOLDER/NAME.* ; false with what failed in error.
 bool WriteFeatureSet(const FeatureSet& set, const std::string& folder, Error& error);
 
+// Writes the set as shpPath and the files beside it, all or nothing: each
+// file whole on the disk under a temporary name first, then landed together
+// (any old files of those names moved aside, the new ones renamed in, the old
+// ones deleted; a failure puts the old ones back, a kill is finished by the
+// next recovery). A ".gpe", ".lgd" or ".lgc" of that name that the set does
+// not write is removed with the landing, so the new set adopts none. False
+// with what failed in error; then every file of that name is as it was.
+bool LandFeatureSet(const FeatureSet& set, const std::string& shpPath, Error& error);
+
 // The set's file name within one import: its name made safe for a file name,
 // and unique among taken (compared ignoring case), which it is added to.
 std::string UniqueSetName(const std::string& wanted, std::vector<std::string>& taken);

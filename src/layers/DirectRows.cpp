@@ -52,7 +52,7 @@ std::atomic<size_t> g_minRecords{4096};
 void SetDirectRowsMinRecords(size_t records) { g_minRecords = records; }
 
 bool UsesDirectRows(int shapeKind, int legendColumn, const std::string& shpPath) {
-  if (shapeKind != kShapeKindPoints || IsZMLegendColumn(static_cast<int16_t>(legendColumn))) return false;
+  if (shapeKind != kShapeKindPoints || IsComputedLegendColumn(static_cast<int16_t>(legendColumn))) return false;
   // A point record takes 28 bytes where MaxRowsOfShapeFile counts 12.
   const size_t most = MaxRowsOfShapeFile(shpPath);
   return most != SIZE_MAX && most * 12 / 28 >= g_minRecords.load();

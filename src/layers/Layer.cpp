@@ -256,14 +256,14 @@ void Layer::ComputeValues() {
 void Layer::ComputeValues(const RowScan& rows) {
   WaitCursor wait;
   if (!loaded_) return;
-  style_.ComputeValues(records_, rows, &zm_);
+  style_.ComputeValues(records_, rows, &zm_, &GetLogFields());
   // The filter flags and the summary come from the log fields.
   ApplyLogValues(*this, rows);
 }
 
 // Colours by another field: writes the keys, recomputes, recolours and repaints.
 void Layer::SetThemeField(int16_t field) {
-  if ((field < 1 && !IsZMLegendColumn(field)) || field == GetLegendColumn()) return;
+  if ((field < 1 && !IsComputedLegendColumn(field)) || field == GetLegendColumn()) return;
   SetLegendColumn(field);
   SetColorMethod(kColorMethodLegend);
   ComputeValues();
@@ -348,6 +348,12 @@ bool Layer::SetLogFields(const LogFields& fields) {
   const bool written = GetBasePath().empty() || WriteLogFieldKeys(GetSettingsPath(), GetLogFields());
   ComputeLogValues(*this);
   if (filter_.IsApplied()) ApplyFilter();
+  // A theme of the rate against the target follows the fields it is worked out from.
+  if (IsTargetLegendColumn(GetLegendColumn())) {
+    ComputeValues();
+    ApplyColors();
+    RequestRepaint();
+  }
   return written;
 }
 

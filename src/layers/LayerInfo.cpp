@@ -15,6 +15,7 @@
 #include "layers/LayerList.h"
 #include "layers/LayerStats.h"
 #include "layers/LogFields.h"
+#include "layers/TargetTheme.h"
 #include "shapes/DbfTable.h"
 
 namespace kestrune {
@@ -131,35 +132,6 @@ void AppendZMValue(std::string& out, const RecordZM* zm, bool z) {
 }
 
 constexpr const char* kMsgInfoNotOpened = "#20300005:%s could not be opened as a shape file set.";
-
-// The rate and target columns by row (NaN for blanks); both empty unless
-// the layer has two distinct such fields.
-struct TargetColumns {
-  std::vector<double> rate, target;
-};
-TargetColumns ReadTargetColumns(const Layer& layer) {
-  TargetColumns columns;
-  const LogFields& fields = layer.GetLogFields();
-  if (!fields.Has(LogField::Rate) || fields.target <= 0 || fields.target == fields[LogField::Rate]) return columns;
-  DbfTable table;
-  if (!table.Open(layer.GetTablePath())) return columns;
-  const DbfField* rate = table.GetField(fields[LogField::Rate]);
-  const DbfField* target = table.GetField(fields.target);
-  if (!rate || !target || !rate->readable || !target->readable) return columns;
-  const auto number = [](const unsigned char* row, const DbfField& f) {
-    const char* text = reinterpret_cast<const char*>(row) + f.offset;
-    bool blank = true;
-    for (int i = 0; i < f.length && blank; ++i) blank = text[i] == ' ' || text[i] == '\0';
-    return blank ? std::nan("") : ParseDbfNumber(text, static_cast<size_t>(f.length));
-  };
-  for (int r = 1; r <= table.GetRecordCount(); ++r) {
-    const unsigned char* row = table.RowBytes(r);
-    if (!row) break;
-    columns.rate.push_back(number(row, *rate));
-    columns.target.push_back(number(row, *target));
-  }
-  return columns;
-}
 
 // Shows the usage of the subcommand.
 int Usage(std::ostream& err) {
@@ -356,7 +328,7 @@ std::vector<std::string> LayerInfoLines(Layer& layer, const std::string& path, b
     lines.reserve(layer.GetRecordCount() + 1);
     // With a rate and a target field, each record also gives the rate less
     // the target and the rate in percent of the target.
-    const TargetColumns target = ReadTargetColumns(layer);
+    const RateTargetColumns target = ReadRateTargetColumns(layer.GetTablePath(), layer.GetLogFields());
     for (Shape* shape : layer.Records()) {
       lines.push_back(RecordJson(*shape, &layer));
       if (target.rate.empty()) continue;

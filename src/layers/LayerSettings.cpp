@@ -186,7 +186,7 @@ SettingsLoadResult LoadLayerSettings(const std::string& settingsPath, LayerSetti
   ReportSettingsLoad(settingsPath, status, error);
   result.keysRead = ApplySettingsKeys(file, settings);
   // Legend colours need a column to read the values from.
-  if (settings.legendColumn <= 0 && !IsZMLegendColumn(settings.legendColumn)) {
+  if (settings.legendColumn <= 0 && !IsComputedLegendColumn(settings.legendColumn)) {
     result.colorMethodForced = settings.colorMethod != kColorMethodSolid;
     settings.colorMethod = kColorMethodSolid;
   }

@@ -40,6 +40,15 @@ constexpr int16_t kNoLegendColumn = -1;
 constexpr int16_t kLegendColumnZ = -2;
 constexpr int16_t kLegendColumnM = -3;
 inline bool IsZMLegendColumn(int16_t column) { return column == kLegendColumnZ || column == kLegendColumnM; }
+// Legend columns that colour a log by each record's rate less its target, or
+// its rate in percent of its target (the log fields' rate and target).
+constexpr int16_t kLegendColumnRateMinusTarget = -4;
+constexpr int16_t kLegendColumnRatePctTarget = -5;
+inline bool IsTargetLegendColumn(int16_t column) {
+  return column == kLegendColumnRateMinusTarget || column == kLegendColumnRatePctTarget;
+}
+// A legend column whose values are worked out rather than read from one field.
+inline bool IsComputedLegendColumn(int16_t column) { return IsZMLegendColumn(column) || IsTargetLegendColumn(column); }
 
 // The settings, in the order a layer reads them. The fill opacity is written
 // only when it is changed, so a file that never had one keeps its five keys.

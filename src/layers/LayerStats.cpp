@@ -7,6 +7,7 @@
 #include "lang/LangString.h"
 #include "layers/Layer.h"
 #include "layers/LogFields.h"
+#include "layers/TargetTheme.h"
 #include "shapes/DbfTable.h"
 
 namespace kestrune {
@@ -14,11 +15,18 @@ namespace kestrune {
 std::vector<double> LegendColumnValues(const Layer& layer) {
   std::vector<double> values;
   const int column = layer.GetLegendColumn();
-  if (column <= 0 || layer.IsCategorised()) return values;
+  const bool targetTheme = IsTargetLegendColumn(static_cast<int16_t>(column));
+  if ((column <= 0 && !targetTheme) || layer.IsCategorised()) return values;
+  // The computed columns first: the table is opened by one reader at a time.
+  RateTargetColumns computed;
+  if (targetTheme) {
+    computed = ReadRateTargetColumns(layer.GetTablePath(), layer.GetLogFields());
+    if (computed.rate.empty()) return values;
+  }
   DbfTable table;
   if (!table.Open(layer.GetTablePath())) return values;
-  const DbfField* field = table.GetField(column);
-  if (!field || !field->readable || (field->letter != 'N' && field->letter != 'F')) return values;
+  const DbfField* field = targetTheme ? nullptr : table.GetField(column);
+  if (!targetTheme && (!field || !field->readable || (field->letter != 'N' && field->letter != 'F'))) return values;
   const int rows = table.GetRecordCount();
   std::vector<bool> seen(static_cast<size_t>(std::max(rows, 0)) + 1, false);
   // Record numbers in file order, each once; a record without a row is blank.
@@ -38,6 +46,13 @@ std::vector<double> LegendColumnValues(const Layer& layer) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   for (int r = 1; r <= rows; ++r) {
     if (!seen[static_cast<size_t>(r)]) continue;
+    if (targetTheme) {
+      const size_t i = static_cast<size_t>(r) - 1;
+      values.push_back(i < computed.rate.size()
+                           ? TargetThemeValue(static_cast<int16_t>(column), computed.rate[i], computed.target[i])
+                           : nan);
+      continue;
+    }
     const unsigned char* row = table.RowBytes(r);
     if (!row) {
       values.push_back(nan);

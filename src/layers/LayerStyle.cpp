@@ -14,6 +14,7 @@
 #include "layers/LayerSource.h"
 #include "layers/LogFields.h"
 #include "layers/RowScan.h"
+#include "layers/TargetTheme.h"
 #include "shapes/DbfTable.h"
 
 namespace kestrune {
@@ -87,7 +88,7 @@ void LayerStyle::LoadSettings() {
     LoadLayerSettings(source_->GetSettingsPath(), settings_, defaultSize);
   } else {
     // No file, no settings file: the same rules on what is in memory.
-    if (settings_.legendColumn <= 0 && !IsZMLegendColumn(settings_.legendColumn)) {
+    if (settings_.legendColumn <= 0 && !IsComputedLegendColumn(settings_.legendColumn)) {
       settings_.colorMethod = kColorMethodSolid;
     }
     if (!(settings_.displaySizeFt >= 1.0)) settings_.displaySizeFt = defaultSize;
@@ -148,6 +149,7 @@ std::string LayerStyle::LegendColumnName() const {
   std::string name;
   if (settings_.legendColumn == kLegendColumnZ) return "Z";
   if (settings_.legendColumn == kLegendColumnM) return "M";
+  if (IsTargetLegendColumn(settings_.legendColumn)) return TargetThemeKey(settings_.legendColumn);
   if (settings_.legendColumn > 0 && source_) {
     DbfTable table;
     if (table.Open(source_->GetTablePath())) table.GetFieldName(settings_.legendColumn, name);
@@ -166,8 +168,13 @@ bool LayerStyle::LegendFileFitsColumn() const {
 
 // The values and the legend's range (the log fields' flags and summary are
 // the layer's to work out next).
-void LayerStyle::ComputeValues(const RecordList& records, const RowScan& rows, const std::vector<RecordZM>* zm) {
+void LayerStyle::ComputeValues(const RecordList& records, const RowScan& rows, const std::vector<RecordZM>* zm,
+                               const LogFields* fields) {
   const int16_t column = settings_.legendColumn;
+  if (IsTargetLegendColumn(column)) {
+    ComputeTargetValues(records, fields ? *fields : LogFields{});
+    return;
+  }
   if (IsZMLegendColumn(column)) {
     categorised_ = false;
     const bool z = column == kLegendColumnZ;
@@ -228,6 +235,31 @@ void LayerStyle::ComputeLegendFromRange(const RecordList& records, double max, d
 
 double LayerStyle::RangeMaxStart() { return kValueMaxStart; }
 double LayerStyle::RangeMinStart() { return kValueMinStart; }
+
+// Each record's rate less its target (or rate in percent of it), and the
+// diverging legend around 0 (or 100) that fits them.
+void LayerStyle::ComputeTargetValues(const RecordList& records, const LogFields& fields) {
+  categorised_ = false;
+  targetFields_ = fields;
+  const int16_t column = settings_.legendColumn;
+  const RateTargetColumns columns =
+      source_ ? ReadRateTargetColumns(source_->GetTablePath(), fields) : RateTargetColumns{};
+  // The step is found from at most about a million values, taken evenly.
+  const size_t stride = std::max<size_t>(1, records.size() / 1000000);
+  std::vector<double> sample;
+  size_t at = 0;
+  records.ForEach([&](Shape* shape) {
+    const size_t row = static_cast<size_t>(std::max(shape->GetRecordNumber(), 0));
+    double value = kNoValue;
+    if (row >= 1 && row <= columns.rate.size()) {
+      value = TargetThemeValue(column, columns.rate[row - 1], columns.target[row - 1]);
+    }
+    shape->SetValue(value);
+    if (at++ % stride == 0 && std::isfinite(value)) sample.push_back(value);
+  });
+  const double centre = TargetThemeCentre(column);
+  BuildDivergingLegend(legend_, centre, DivergingStep(sample, centre));
+}
 
 int LayerStyle::GetClassMethod() const {
   int32_t method = 0;
@@ -299,7 +331,12 @@ void LayerStyle::ComputeCategories(const RecordList& records, DbfTable& table, i
 // The record's row read again; a text never seen is listed after the others.
 double LayerStyle::RereadValue(const Shape& shape) {
   double value = shape.GetValue();
-  if (settings_.legendColumn != kNoLegendColumn && !IsZMLegendColumn(settings_.legendColumn)) {
+  if (IsTargetLegendColumn(settings_.legendColumn)) {
+    return source_ ? TargetThemeValueOfRow(source_->GetTablePath(), targetFields_, settings_.legendColumn,
+                                           shape.GetRecordNumber())
+                   : kNoValue;
+  }
+  if (settings_.legendColumn != kNoLegendColumn && !IsComputedLegendColumn(settings_.legendColumn)) {
     DbfTable table;
     table.Open(source_->GetTablePath());
     std::string text;

@@ -16,6 +16,7 @@
 #include "layers/CategoryLegend.h"
 #include "layers/LayerSettings.h"
 #include "layers/Legend.h"
+#include "layers/LogFields.h"
 #include "shapes/RecordList.h"
 #include "shapes/RecordSink.h"
 #include "shapes/Shape.h"
@@ -75,7 +76,9 @@ class LayerStyle {
   // rebuilt from their range (the categories for a text column).
   // For a Z or M legend column the values come from zm (indexed by record
   // number - 1): a point's own value, the middle of another record's range.
-  void ComputeValues(const RecordList& records, const RowScan& rows, const std::vector<RecordZM>* zm = nullptr);
+  // For a target theme the values come from the rate and target of fields.
+  void ComputeValues(const RecordList& records, const RowScan& rows, const std::vector<RecordZM>* zm = nullptr,
+                     const LogFields* fields = nullptr);
   // The legend rebuilt from the range of values already given to the records
   // (lowest and highest, or the starting bounds when none was read), as
   // ComputeValues rebuilds it for a numeric column.
@@ -114,6 +117,8 @@ class LayerStyle {
   bool LegendFileFitsColumn() const;
   // Writes one display setting's key, when the layer has a file.
   void WriteKey(SettingKey key) const;
+  // ComputeValues for a target theme.
+  void ComputeTargetValues(const RecordList& records, const LogFields& fields);
   // ComputeValues for a text legend column.
   void ComputeCategories(const RecordList& records, DbfTable& table, int column);
 
@@ -125,6 +130,8 @@ class LayerStyle {
   // Set once the user chose the legend column: only then are the categories
   // written beside the legend (opening a file to look at it writes nothing).
   bool categoriesChosen_ = false;
+  // The log fields a target theme's values were worked out from.
+  LogFields targetFields_;
 };
 
 }  // namespace kestrune

@@ -11,6 +11,7 @@
 #include "layers/LayerInfo.h"
 #include "layers/LayerList.h"
 #include "shapes/DbfTable.h"
+#include "zones/ZoneExport.h"
 #include "zones/ZoneSummary.h"
 
 namespace kestrune {
@@ -26,13 +27,13 @@ int Usage(std::ostream& err) {
 
 int RunZonesCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::vector<std::string> files, fieldNames;
-  std::string label;
+  std::string label, outPath;
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (!optionsEnded && (arg == "--field" || arg == "--label")) {
+    if (!optionsEnded && (arg == "--field" || arg == "--label" || arg == "--out")) {
       if (i + 1 >= args.size() || args[i + 1].empty()) return Usage(err);
-      (arg == "--field" ? fieldNames.emplace_back() : label) = args[++i];
+      (arg == "--field" ? fieldNames.emplace_back() : arg == "--label" ? label : outPath) = args[++i];
     } else if (!optionsEnded && arg == "--") {
       optionsEnded = true;
     } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
@@ -90,11 +91,13 @@ int RunZonesCommand(const std::vector<std::string>& args, std::ostream& out, std
       ZoneSummary summary;
       Error error;
       if (fieldsFound) {
-        if (SummariseByZones(*zones, *log, request, summary, &error)) {
+        if (!SummariseByZones(*zones, *log, request, summary, &error)) {
+          err << error.text << '\n';
+        } else if (!outPath.empty() && !ExportZones(*zones, *log, summary, outPath, error)) {
+          err << error.text << '\n';
+        } else {
           lines = ZoneSummaryJsonLines(summary);
           status = kCliOk;
-        } else {
-          err << error.text << '\n';
         }
       }
     }

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <chrono>
+#include <functional>
 #include <map>
+#include <optional>
+#include <thread>
 #include <utility>
 
 #include "base/JsonText.h"
@@ -13,6 +17,7 @@
 #include "layers/CategoryLegend.h"
 #include "layers/Layer.h"
 #include "layers/LogFields.h"
+#include "layers/NumberColumns.h"
 #include "shapes/DbfTable.h"
 #include "zones/ZoneGeometry.h"
 
@@ -31,22 +36,13 @@ std::string Upper(std::string text) {
 
 bool IsNumeric(const DbfField* field) { return field && (field->letter == 'N' || field->letter == 'F'); }
 
-// A number field's value, NaN when blank.
-double FieldNumber(const unsigned char* row, const DbfField& field) {
-  const char* text = reinterpret_cast<const char*>(row) + field.offset;
-  const size_t length = static_cast<size_t>(field.length);
-  bool blank = true;
-  for (size_t i = 0; i < length && blank; ++i) blank = text[i] == ' ' || text[i] == '\0';
-  return blank ? kNaN : ParseDbfNumber(text, length);
-}
-
 // One column of the log read by row: NaN for a blank or a row the table lacks.
 struct Column {
   const DbfField* field = nullptr;
-  std::vector<double> values;
+  const std::vector<double>* values = nullptr;  // shared by the columns of one field
   double At(int record) const {
     const size_t i = static_cast<size_t>(record) - 1;
-    return record >= 1 && i < values.size() ? values[i] : kNaN;
+    return values && record >= 1 && i < values->size() ? (*values)[i] : kNaN;
   }
 };
 
@@ -134,6 +130,23 @@ void ZoneFieldStats::Add(double value, double w) {
   }
 }
 
+void ZoneFieldStats::Merge(const ZoneFieldStats& other) {
+  if (other.count == 0) return;
+  if (count == 0) {
+    *this = other;
+    return;
+  }
+  const double a = static_cast<double>(count), b = static_cast<double>(other.count);
+  const double delta = other.mean - mean;
+  mean += delta * b / (a + b);
+  m2 += other.m2 + delta * delta * a * b / (a + b);
+  count += other.count;
+  min = std::min(min, other.min);
+  max = std::max(max, other.max);
+  weight += other.weight;
+  weightedSum += other.weightedSum;
+}
+
 double ZoneFieldStats::Sd() const {
   return count > 1 ? std::sqrt(std::max(0.0, m2 / static_cast<double>(count - 1))) : 0.0;
 }
@@ -148,7 +161,11 @@ int FindFieldByName(const DbfTable& table, const std::string& name, bool numeric
 }
 
 bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& request, ZoneSummary& out, Error* error,
-                      const std::atomic<bool>* cancel) {
+                      const std::atomic<bool>* cancel, std::atomic<int>* percent) {
+  const auto progress = [percent](int value) {
+    if (percent) percent->store(value, std::memory_order_relaxed);
+  };
+  progress(0);
   out = ZoneSummary{};
   const bool metric = GetPreferences().IsMetric();
   const bool inFeet = !metric;
@@ -193,22 +210,39 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
   columns.push_back(&rate);
   columns.push_back(&target);
   columns.push_back(&width);
-  const int rows = table.GetRecordCount();
   for (Column* c : columns) {
-    if (c->field && c->field->readable && IsNumeric(c->field)) {
-      c->values.assign(static_cast<size_t>(std::max(rows, 0)), kNaN);
-    } else {
-      c->field = c->field && IsNumeric(c->field) ? c->field : nullptr;
-    }
+    if (!(c->field && c->field->readable && IsNumeric(c->field))) c->field = nullptr;
   }
-  for (int r = 1; r <= rows; ++r) {
-    const unsigned char* bytes = table.RowBytes(r);
-    if (!bytes) break;
-    for (Column* c : columns) {
-      if (!c->values.empty()) c->values[static_cast<size_t>(r) - 1] = FieldNumber(bytes, *c->field);
-    }
-    if ((r & 0xFFFFF) == 0 && cancelled()) return false;
+  // Each field is parsed once, in one pass split between two threads; a
+  // field asked for twice (the rate among the fields) is shared.
+  std::vector<const DbfField*> distinct;
+  std::vector<size_t> source(columns.size(), 0);
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (!columns[i]->field) continue;
+    const auto at = std::find(distinct.begin(), distinct.end(), columns[i]->field);
+    source[i] = static_cast<size_t>(at - distinct.begin());
+    if (at == distinct.end()) distinct.push_back(columns[i]->field);
   }
+  std::vector<std::vector<double>> parsed;
+  std::atomic<int> readPercent{0};
+  std::atomic<bool> reading{true};
+  std::thread reporter;
+  if (percent) {
+    reporter = std::thread([&] {
+      while (reading.load()) {
+        progress(40 * readPercent.load() / 100);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    });
+  }
+  const bool read = ReadNumberColumns(table, distinct, parsed, cancel, &readPercent);
+  reading = false;
+  if (reporter.joinable()) reporter.join();
+  if (!read) return false;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (columns[i]->field) columns[i]->values = &parsed[source[i]];
+  }
+  progress(40);
   table.Close();
 
   // ---- The log's records in list order, with what each covers as a whole.
@@ -216,23 +250,56 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
   order.reserve(log.GetRecordCount());
   log.Records().ForEach([&](Shape* shape) { order.push_back(shape); });
   const MapProjection& projection = GetMapProjection();
+  // The map's own projection measures without remembering a point, so the
+  // summary may run beside the window, which measures too.
+  const auto* mercator = dynamic_cast<const SphereMercatorProjection*>(&projection);
+  const auto distance = [&](const MapPoint& a, const MapPoint& b) {
+    return mercator ? mercator->StepDistance(a, b, inFeet) : projection.Distance(a, b, inFeet);
+  };
   // A point's covered area: width × the step from the point before in file
   // order, for an applied record (the summary's rule); its weight the same.
   std::vector<double> pointArea(order.size(), 0.0);
   {
-    const PointShape* previous = nullptr;
-    for (size_t i = 0; i < order.size(); ++i) {
-      if (order[i]->GetRecordClass() != kRecordPoint) continue;
-      const auto* point = static_cast<const PointShape*>(order[i]);
-      const bool first = !previous || !previous->HasGeometry() || !point->HasGeometry();
-      const double w = width.At(order[i]->GetRecordNumber());
-      if (IsAppliedRecord(order[i]->GetFilterFlags()) && w > 0.0) {
-        const double step = first ? 0.0 : projection.Distance(previous->GetPoint(), point->GetPoint(), inFeet);
-        pointArea[i] = PointStepArea(w, step, first) * perUnitArea;
+    // The map's own projection measures steps from map units alone; another
+    // one installed goes through its Distance, one thread.
+    const auto steps = [&](size_t first, size_t last) {
+      // The point before the first: the last point record before it.
+      const PointShape* previous = nullptr;
+      for (size_t k = first; k-- > 0;) {
+        if (order[k]->GetRecordClass() == kRecordPoint) {
+          previous = static_cast<const PointShape*>(order[k]);
+          break;
+        }
       }
-      previous = point;
+      std::optional<StepMeter> meter;
+      if (mercator) meter.emplace(*mercator);
+      for (size_t i = first; i < last; ++i) {
+        if (order[i]->GetRecordClass() != kRecordPoint) continue;
+        const auto* point = static_cast<const PointShape*>(order[i]);
+        const bool start = !previous || !previous->HasGeometry() || !point->HasGeometry();
+        const double w = width.At(order[i]->GetRecordNumber());
+        if (IsAppliedRecord(order[i]->GetFilterFlags()) && w > 0.0) {
+          double step = 0.0;
+          if (!start) {
+            step = meter ? meter->Step(previous->GetPoint(), point->GetPoint(), inFeet)
+                         : projection.Distance(previous->GetPoint(), point->GetPoint(), inFeet);
+          }
+          pointArea[i] = PointStepArea(w, step, start) * perUnitArea;
+        }
+        previous = point;
+      }
+    };
+    if (mercator && order.size() >= 200000) {
+      const size_t half = order.size() / 2;
+      std::thread second(steps, half, order.size());
+      steps(0, half);
+      second.join();
+    } else {
+      steps(0, order.size());
     }
   }
+  if (cancelled()) return false;
+  progress(50);
 
   ZoneSummaryRequest req = request;
   const Accumulator accumulate(fields, rate, target);
@@ -261,8 +328,10 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
     for (uint32_t i = 0; i < all.size(); ++i) all[i] = i;
   }
 
+  size_t zonesDone = 0;
   for (auto& [record, rings] : zoneRings) {
     if (cancelled()) return false;
+    progress(50 + static_cast<int>(45 * zonesDone++ / zoneRings.size()));
     std::string label = std::to_string(record);
     if (zoneTableOpen && zoneTable.ReadRecord(record)) {
       std::string text;
@@ -291,7 +360,7 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
           double length = 0.0;
           for (size_t k = 0; k + 1 < pts.size(); ++k) {
             const double share = zone.InsideShare(pts[k], pts[k + 1]);
-            if (share > 0.0) length += share * projection.Distance(pts[k], pts[k + 1], inFeet);
+            if (share > 0.0) length += share * distance(pts[k], pts[k + 1]);
           }
           if (!(length > 0.0)) return;
           const double w = width.At(rec);
@@ -347,22 +416,52 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
   }
 
   // ---- Outside every zone, and the hidden records.
+  progress(95);
   out.outside = newRow(LangText(kMsgZonesOutside), 0);
+  // The points outside in two halves at once, then the lines and areas.
+  const auto outsidePoints = [&](size_t first, size_t last, ZoneRow& row, int64_t& hidden) {
+    for (size_t i = first; i < last; ++i) {
+      const Shape* shape = order[i];
+      if (shape->GetRecordClass() != kRecordPoint) continue;
+      if (shape->IsFilteredOut()) {
+        ++hidden;
+      } else if (!pointInside[i]) {
+        accumulate.Add(row, shape->GetRecordNumber(), {pointArea[i], pointArea[i]});
+      }
+    }
+  };
+  {
+    ZoneRow second = newRow(std::string(), 0);
+    int64_t hiddenFirst = 0, hiddenSecond = 0;
+    if (order.size() >= 200000) {
+      const size_t half = order.size() / 2;
+      std::thread other(outsidePoints, half, order.size(), std::ref(second), std::ref(hiddenSecond));
+      outsidePoints(0, half, out.outside, hiddenFirst);
+      other.join();
+    } else {
+      outsidePoints(0, order.size(), out.outside, hiddenFirst);
+    }
+    out.outside.count += second.count;
+    out.outside.area += second.area;
+    out.outside.volume += second.volume;
+    out.outside.areaWithin5 += second.areaWithin5;
+    out.outside.areaWithin10 += second.areaWithin10;
+    for (size_t f = 0; f < second.fields.size(); ++f) out.outside.fields[f].Merge(second.fields[f]);
+    out.hidden = hiddenFirst + hiddenSecond;
+  }
   for (size_t i = 0; i < order.size(); ++i) {
     Shape* shape = order[i];
+    if (shape->GetRecordClass() == kRecordPoint) continue;
     if (shape->IsFilteredOut()) {
       ++out.hidden;
       continue;
     }
     const int rec = shape->GetRecordNumber();
     switch (shape->GetRecordClass()) {
-      case kRecordPoint:
-        if (!pointInside[i]) accumulate.Add(out.outside, rec, {pointArea[i], pointArea[i]});
-        break;
       case kRecordLine: {
         const auto& pts = static_cast<LineShape*>(shape)->GetPoints();
         double length = 0.0;
-        for (size_t k = 0; k + 1 < pts.size(); ++k) length += projection.Distance(pts[k], pts[k + 1], inFeet);
+        for (size_t k = 0; k + 1 < pts.size(); ++k) length += distance(pts[k], pts[k + 1]);
         const double w = width.At(rec);
         const double whole = w > 0.0 ? length * w * perUnitArea : length;
         const double rest = whole - insideWeight[i];
@@ -384,6 +483,7 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
       default: break;
     }
   }
+  progress(100);
   return true;
 }
 

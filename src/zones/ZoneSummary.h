@@ -32,6 +32,8 @@ struct ZoneFieldStats {
   double weightedSum = 0.0;  // sum of weight × value
 
   void Add(double value, double w);
+  // Takes in the statistics of other values, as if each had been added.
+  void Merge(const ZoneFieldStats& other);
   // The sample standard deviation (n - 1; 0 for one value).
   double Sd() const;
   bool HasWeightedMean() const { return weight > 0.0; }
@@ -76,9 +78,11 @@ int FindFieldByName(const DbfTable& table, const std::string& name, bool numeric
 
 // Works the summary out; false with the reason in error when the zone file has
 // no areas or the log's table cannot be read. Once cancel is raised it stops
-// and gives false with no error.
+// and gives false with no error. percent, when given, follows the work from
+// 0 to 100.
 bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& request, ZoneSummary& out,
-                      Error* error = nullptr, const std::atomic<bool>* cancel = nullptr);
+                      Error* error = nullptr, const std::atomic<bool>* cancel = nullptr,
+                      std::atomic<int>* percent = nullptr);
 
 // A zone's JSON line: {"zone": label, "record": n, "count": .., "area": ..,
 // "fields": {NAME: {"min", "max", "mean", "wmean", "sd"}}, "volume": ..}

@@ -85,6 +85,32 @@ for line in lines[1:]:
 assert seen == len(recs), (seen, len(recs))
 PY
 
+# Coloured by rate in percent of target: the legend centred on 100 and the
+# statistics of the computed values.
+rm -f "$work"/mixed.gpe
+printf '[Options]\r\nCOLOR_METHOD=1\r\nLEGEND_COL=-5\r\n' > "$work/mixed.gpe"
+"$cli" info "$work/mixed.shp" > "$work/pct.jsonl" 2> "$work/err" || fail "info (percent theme): $(cat "$work/err")"
+/usr/bin/python3 - "$work/mixed" "$work/pct.jsonl" <<'PY' || fail "the percent theme"
+import sys, json, statistics, shapefile
+r = shapefile.Reader(sys.argv[1])
+names = [f[0] for f in r.fields[1:]]
+rate, tgt = names.index("Rate"), names.index("Tgt_Rate_k")
+head = json.loads(open(sys.argv[2]).readline())
+assert head["legend_column"] == -5, head["legend_column"]
+pct = [row[rate] / row[tgt] * 100 for row in r.records() if row[tgt] not in (0, None) and row[rate] is not None]
+stats = head["stats"]
+assert stats["count"] == len(pct), (stats["count"], len(pct))
+assert stats["blanks"] == len(r) - len(pct), stats
+assert abs(stats["mean"] - statistics.fmean(pct)) <= 1e-9 * 100, (stats["mean"], statistics.fmean(pct))
+assert abs(stats["min"] - min(pct)) <= 1e-9 * 100 and abs(stats["max"] - max(pct)) <= 1e-9 * 100, stats
+# Seven classes around 100: the middle one holds 100, the breaks mirror about it.
+breaks = [b for b, _ in head["legend"]][:-1]
+assert len(breaks) == 6, head["legend"]
+assert breaks[2] < 100 < breaks[3], breaks
+for lo, hi in zip(breaks, reversed(breaks)):
+    assert abs((lo + hi) / 2 - 100) < 1e-9, breaks
+PY
+
 # The applied area within the target's bands, by the field boundary (info
 # may have written a settings file; zones must write none).
 rm -f "$work"/*.gpe

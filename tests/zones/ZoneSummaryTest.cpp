@@ -97,6 +97,24 @@ TEST(ZoneFieldStats, MeanSdAndWeightedMean) {
   EXPECT_DOUBLE_EQ(s.WeightedMean(), (2 * 1 + 9 * 3) / 4.0);
 }
 
+TEST(ZoneFieldStats, MergedHalvesGiveWhatOnePassGives) {
+  const double values[] = {2, 4, 4, 4, 5, 5, 7, 9, 1e6, -3.5};
+  const double weights[] = {1, 0, 2, 0, 0, 0.5, 0, 3, 1, 0};
+  ZoneFieldStats whole;
+  for (size_t i = 0; i < 10; ++i) whole.Add(values[i], weights[i]);
+  for (size_t split : {size_t{0}, size_t{1}, size_t{5}, size_t{9}, size_t{10}}) {
+    ZoneFieldStats a, b;
+    for (size_t i = 0; i < 10; ++i) (i < split ? a : b).Add(values[i], weights[i]);
+    a.Merge(b);
+    EXPECT_EQ(a.count, whole.count) << split;
+    EXPECT_EQ(a.min, whole.min) << split;
+    EXPECT_EQ(a.max, whole.max) << split;
+    EXPECT_NEAR(a.mean, whole.mean, 1e-12 * std::fabs(whole.mean)) << split;
+    EXPECT_NEAR(a.Sd(), whole.Sd(), 1e-12 * whole.Sd()) << split;
+    EXPECT_NEAR(a.WeightedMean(), whole.WeightedMean(), 1e-12 * std::fabs(whole.WeightedMean())) << split;
+  }
+}
+
 // Even-odd ray casting over every ring of a zone's parcels.
 bool InZone(const std::vector<const AreaShape*>& parcels, double px, double py) {
   bool c = false;
@@ -264,6 +282,33 @@ TEST(ZoneSummaryTable, DecimalPointSeparatorsAndQuotes) {
   const std::string tabs = ZoneSummaryTable(summary, '.', true);
   EXPECT_NE(tabs.find("\"Clay, \"\"heavy\"\"\"\t3\t2\t1.5\t"), std::string::npos) << tabs;
   EXPECT_EQ(tabs.back(), '\n');
+}
+
+}  // namespace
+}  // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+TEST(ZoneSummary, ProgressRunsToTheEndAndCancelStopsWithoutAnError) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  test::TempDir dir;
+  LayerList list;
+  Layer* zones = list.AddLayer(test::CopyFileSet(data / "field" / "ssurgo-simple1.shp", dir.path()).string(), true);
+  Layer* log = list.AddLayer(test::CopyFileSet(data / "field" / "yield-simple1.shp", dir.path()).string(), true);
+  ASSERT_TRUE(zones && log);
+  ZoneSummaryRequest request;
+  request.fields = {1};
+  ZoneSummary summary;
+  Error error;
+  std::atomic<bool> cancel{false};
+  std::atomic<int> percent{-1};
+  ASSERT_TRUE(SummariseByZones(*zones, *log, request, summary, &error, &cancel, &percent));
+  EXPECT_EQ(percent.load(), 100);
+  cancel = true;
+  EXPECT_FALSE(SummariseByZones(*zones, *log, request, summary, &error, &cancel, &percent));
+  EXPECT_TRUE(error.text.empty());
+  EXPECT_LT(percent.load(), 100);
 }
 
 }  // namespace

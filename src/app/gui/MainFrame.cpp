@@ -6,6 +6,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QPainter>
+#include <QPointer>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -47,6 +49,8 @@
 #include "layers/LogFields.h"
 #include "mapview/gui/LayerTablePanel.h"
 #include "mapview/gui/MapPrinting.h"
+#include "mapview/gui/PrintPage.h"
+#include "zones/gui/ZoneTableBlock.h"
 #include "zones/gui/ZonesPanel.h"
 #include "mapview/MapView.h"
 
@@ -630,6 +634,17 @@ void CMainFrame::OnSummariseZones() {
     zonesPanel_ = new CZonesPanel(this);
     zonesPanel_->SetLayers(layers_.get());
     addDockWidget(Qt::RightDockWidgetArea, zonesPanel_);
+    // The panel's table prints as a block of the page when it is asked to.
+    SetPrintSourceHook([panel = QPointer<CZonesPanel>(zonesPanel_)](PrintSource& source) {
+      if (!panel || !panel->PrintsWithPage()) return;
+      source.extraBlocks.push_back([panel](QPainter& painter, const PageMetrics& page, int reserved, int& reserve) {
+        reserve = 0;
+        if (!panel) return QRect();
+        return DrawZoneTable(painter, {page.width, page.height, page.dpiX, page.dpiY}, reserved, reserve,
+                             panel->Summary(), panel->SummaryZoneFile(), panel->SummaryLogFile())
+            .box;
+      });
+    });
   }
   zonesPanel_->show();
   zonesPanel_->raise();

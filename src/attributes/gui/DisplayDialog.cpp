@@ -27,7 +27,7 @@
 #include "geo/gui/QPainterCanvas.h"
 #include "lang/LangString.h"
 #include "layers/Layer.h"
-#include "layers/LayerZM.h"
+#include "layers/TargetTheme.h"
 #include "layers/LogFields.h"
 #include "shapes/DbfTable.h"
 
@@ -198,8 +198,9 @@ void CDisplayDialog::FillFieldList() {
     if (field == field_) list->setCurrentIndex(list->count() - 1);
   }
   table.Close();
-  // A Z or M file also colours by its Z or M values.
-  for (const auto& [label, column] : ZMThemeChoices(layer_)) {
+  // A Z or M file also colours by its Z or M values, a log with a target by
+  // its rate against the target.
+  for (const auto& [label, column] : ComputedThemeChoices(layer_)) {
     list->addItem(QString::fromStdString(label), column);
     list->setItemData(list->count() - 1, false, kCategoryFieldRole);
     if (column == field_) list->setCurrentIndex(list->count() - 1);
@@ -297,7 +298,7 @@ void CDisplayDialog::OnLegendSetup() {
 // five settings in order, and the size as the new default.
 void CDisplayDialog::accept() {
   UpdateData(true);
-  if (colorMethod_ != 0 && field_ <= 0 && !IsZMLegendColumn(static_cast<int16_t>(field_))) {
+  if (colorMethod_ != 0 && field_ <= 0 && !IsComputedLegendColumn(static_cast<int16_t>(field_))) {
     ShowMessage(MessageRequest{LangText(kMsgSelectDataItem), LangText(kMsgDisplayCaption),
                                MessageIcon::Warning, MessageButtons::Ok});
     return;

@@ -23,7 +23,7 @@
 #include "lang/LangString.h"
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
-#include "layers/LayerZM.h"
+#include "layers/TargetTheme.h"
 #include "layers/LayerStats.h"
 #include "shapes/DbfTable.h"
 
@@ -393,8 +393,9 @@ void CLayersWnd::RefreshTheme() {
         }
       }
       table.Close();
-      // A Z or M file also colours by its Z or M values.
-      for (const auto& [label, column] : ZMThemeChoices(*layer)) {
+      // A Z or M file also colours by its Z or M values, a log with a target by
+      // its rate against the target.
+      for (const auto& [label, column] : ComputedThemeChoices(*layer)) {
         themeBox_->addItem(QString::fromStdString(label), column);
         if (column == layer->GetLegendColumn()) selected = themeBox_->count() - 1;
       }

@@ -174,6 +174,19 @@ PrintDialogRunner SetPrintDialogRunner(PrintDialogRunner runner) {
   return old;
 }
 
+namespace {
+PrintSourceHook& SourceHook() {
+  static PrintSourceHook hook;
+  return hook;
+}
+}  // namespace
+
+PrintSourceHook SetPrintSourceHook(PrintSourceHook hook) {
+  PrintSourceHook old = std::move(SourceHook());
+  SourceHook() = std::move(hook);
+  return old;
+}
+
 PrintSource PrintSourceOf(QWidget* parent, const MapView& view, LayerList* layers) {
   PrintSource source;
   source.layers = layers;
@@ -183,6 +196,7 @@ PrintSource PrintSourceOf(QWidget* parent, const MapView& view, LayerList* layer
   source.transform = &view.Transform();
   source.metric = GetPreferences().IsMetric();
   if (parent && parent->window()) source.title = parent->window()->windowTitle().toStdString();
+  if (SourceHook()) SourceHook()(source);
   return source;
 }
 

@@ -65,6 +65,12 @@ PreviewDialogRunner SetPreviewDialogRunner(PreviewDialogRunner runner);
 // view, the units preference and the title of the window over it.
 PrintSource PrintSourceOf(QWidget* parent, const MapView& view, LayerList* layers);
 
+// Called on every page's source as it is made, to add further blocks (the
+// window's zones table when asked for); none by default. The previous hook is
+// returned.
+using PrintSourceHook = std::function<void(PrintSource& source)>;
+PrintSourceHook SetPrintSourceHook(PrintSourceHook hook);
+
 // The orientation that prints a view of that shape larger on the printer's paper.
 void ChooseOrientation(QPrinter& printer, int viewWidth, int viewHeight);
 

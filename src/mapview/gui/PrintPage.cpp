@@ -26,6 +26,7 @@
 #include "layers/LayerList.h"
 #include "layers/Legend.h"
 #include "layers/SummaryUnits.h"
+#include "layers/TargetTheme.h"
 #include "mapview/MapView.h"
 #include "mapview/PageScale.h"
 #include "shapes/DbfTable.h"
@@ -236,6 +237,7 @@ bool PrintsLegend(const Layer& layer, const PrintSource& source) {
 // The name of a layer's legend field, read from its table; empty without one.
 std::string LegendFieldName(const Layer& layer) {
   if (layer.GetLegendColumn() == kNoLegendColumn || layer.GetColorMethod() == kColorMethodSolid) return {};
+  if (IsTargetLegendColumn(layer.GetLegendColumn())) return TargetThemeLabel(layer.GetLegendColumn());
   DbfTable table;
   if (!table.Open(layer.GetTablePath())) return {};
   const DbfField* field = table.GetField(layer.GetLegendColumn());

@@ -1,10 +1,19 @@
 #include "zones/gui/ZonesPanel.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QClipboard>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProgressDialog>
+#include <QTimer>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -25,6 +34,7 @@
 #include "layers/LayerList.h"
 #include "layers/LogFields.h"
 #include "shapes/DbfTable.h"
+#include "zones/ZoneExport.h"
 
 namespace kestrune {
 
@@ -83,10 +93,15 @@ CZonesPanel::CZonesPanel(QWidget* parent) : QDockWidget(Text(kZonesPanelTitle), 
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   auto* copy = new QPushButton(Text(kZonesCopy), body);
   auto* exportCsv = new QPushButton(Text(kZonesExport), body);
+  auto* exportShapes = new QPushButton(Text(kZonesExportShapes), body);
+  exportShapes->setObjectName(QStringLiteral("ExportZones"));
+  printBox_ = new QCheckBox(Text(kZonesPrintWithPage), body);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(note_, 1);
+  buttons->addWidget(printBox_);
   buttons->addWidget(copy);
   buttons->addWidget(exportCsv);
+  buttons->addWidget(exportShapes);
   auto* column = new QVBoxLayout(body);
   column->addLayout(grid);
   column->addWidget(table_, 1);
@@ -101,6 +116,16 @@ CZonesPanel::CZonesPanel(QWidget* parent) : QDockWidget(Text(kZonesPanelTitle), 
     const QString path = QFileDialog::getSaveFileName(this, Text(kZonesExport).remove(QStringLiteral("...")), QString(),
                                                       Text(kZonesCsvFilter));
     if (!path.isEmpty()) ExportCsv(path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) ? path : path + ".csv");
+  });
+  connect(exportShapes, &QPushButton::clicked, this, [this] {
+    if (summary_.zones.empty()) {
+      ShowMessage(MessageRequest{LangText(kZonesNothingToExport), LangText(kZonesPanelTitle), MessageIcon::Warning,
+                                 MessageButtons::Ok});
+      return;
+    }
+    const QString path = QFileDialog::getSaveFileName(this, Text(kZonesExportShapes).remove(QStringLiteral("...")),
+                                                      QString(), Text(kZonesShapeFilter));
+    if (!path.isEmpty()) ExportShapes(path);
   });
   connect(table_, &QTableWidget::cellClicked, this, [this](int row, int) { SelectZone(row); });
 }
@@ -184,15 +209,62 @@ bool CZonesPanel::Summarise() {
     return false;
   }
   request.labelField = labelBox_->currentData().toInt();
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+  // The work runs beside the window, which waits in a modal progress dialog
+  // (shown once it takes a while) whose Cancel stops it; the table keeps what
+  // it showed when it is cancelled.
+  ZoneSummary result;
   Error error;
-  const bool done = SummariseByZones(*zones, *log, request, summary_, &error);
+  std::atomic<int> percent{0};
+  std::atomic<bool> finished{false};
+  cancel_ = false;
+  bool done = false;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  std::thread worker([&] {
+    done = SummariseByZones(*zones, *log, request, result, &error, &cancel_, &percent);
+    finished = true;
+  });
+  // Until the dialog shows, the window takes no input (the files summarised
+  // must stay open); then the modal dialog keeps it off.
+  QElapsedTimer clock;
+  clock.start();
+  while (!finished && clock.elapsed() < progressDelay_) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (!finished) {
+    QProgressDialog progress(QString::fromStdString(LangFormat(kZonesProgress, log->GetFileName().c_str(),
+                                                               zones->GetFileName().c_str())),
+                             Text(kZonesCancel), 0, 100, this);
+    progress.setObjectName(QStringLiteral("ZonesProgress"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(0);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    connect(&progress, &QProgressDialog::canceled, this, [this] { cancel_ = true; });
+    progress.setValue(std::clamp(percent.load(), 0, 99));
+    QEventLoop loop;
+    QTimer timer;
+    timer.setInterval(20);
+    connect(&timer, &QTimer::timeout, &loop, [&] {
+      if (!progress.wasCanceled()) progress.setValue(std::clamp(percent.load(), 0, 99));
+      if (finished) loop.quit();
+    });
+    timer.start();
+    if (!finished) loop.exec();
+    timer.stop();
+  }
+  worker.join();
   QApplication::restoreOverrideCursor();
+  if (cancel_) return false;
   if (!done) {
     ShowError(error);
     return false;
   }
+  summary_ = std::move(result);
   summaryZones_ = zones;
+  summaryLog_ = log;
+  summaryZoneFile_ = zones->GetFileName();
+  summaryLogFile_ = log->GetFileName();
   FillTable();
   return true;
 }
@@ -242,13 +314,19 @@ void CZonesPanel::FillTable() {
                      : QString());
 }
 
+bool CZonesPanel::IsOpen(const Layer* layer) const {
+  if (!layer || !layers_) return false;
+  for (Layer* open : layers_->Layers()) {
+    if (open == layer) return true;
+  }
+  return false;
+}
+
 void CZonesPanel::SelectZone(int row) {
   QTableWidgetItem* item = table_->item(row, 0);
   if (!item || !summaryZones_ || !layers_) return;
   const int record = item->data(Qt::UserRole).toInt();
-  bool open = false;
-  for (Layer* layer : layers_->Layers()) open = open || layer == summaryZones_;
-  if (!open || record <= 0) return;
+  if (!IsOpen(summaryZones_) || record <= 0) return;
   std::vector<Shape*> parcels;
   summaryZones_->Records().ForEach([&](Shape* s) {
     if (s->GetRecordNumber() == record) parcels.push_back(s);
@@ -268,5 +346,21 @@ bool CZonesPanel::ExportCsv(const QString& path) {
   ShowError(FileWriteErrorOf(error, LangText(kZonesPanelTitle), LangText(kZonesExportFailed)));
   return false;
 }
+
+bool CZonesPanel::ExportShapes(const QString& chosen) {
+  if (!IsOpen(summaryZones_) || !IsOpen(summaryLog_)) {
+    ShowMessage(MessageRequest{LangText(kZonesFilesGone), LangText(kZonesPanelTitle), MessageIcon::Warning,
+                               MessageButtons::Ok});
+    return false;
+  }
+  const QString path = chosen.endsWith(QStringLiteral(".shp"), Qt::CaseInsensitive) ? chosen : chosen + ".shp";
+  Error error;
+  if (ExportZones(*summaryZones_, *summaryLog_, summary_, path.toStdString(), error)) return true;
+  if (error.caption.empty()) error.caption = LangText(kZonesPanelTitle);
+  ShowError(error);
+  return false;
+}
+
+bool CZonesPanel::PrintsWithPage() const { return printBox_->isChecked() && !summary_.zones.empty(); }
 
 }  // namespace kestrune

@@ -3,13 +3,20 @@
 // show in a sortable table, one row per zone and one for what lies outside
 // every zone. A click on a row selects that zone on the map; Copy puts the
 // table on the clipboard and Export CSV writes it (UTF-8, the user's decimal
-// point) through the safe-write path.
+// point) through the safe-write path; Export Zones writes the zones with
+// their figures as a new shape file set. A long summary shows its progress
+// with Cancel. With "Print with the page" ticked the table prints as a block
+// of the page.
 #pragma once
 
 #include <QDockWidget>
 
+#include <atomic>
+#include <string>
+
 #include "zones/ZoneSummary.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QListWidget;
@@ -34,6 +41,13 @@ constexpr const char* kZonesHiddenNote = "#20500049:%s records hidden by the fil
 constexpr const char* kZonesNoFields = "#20500050:Choose at least one numeric field of the log.";
 constexpr const char* kZonesExportFailed = "#20500051:The table could not be written.";
 constexpr const char* kZonesCsvFilter = "#20500052:CSV files (*.csv)";
+constexpr const char* kZonesExportShapes = "#20830030:Export Zones...";
+constexpr const char* kZonesShapeFilter = "#20830031:Shape files (*.shp)";
+constexpr const char* kZonesPrintWithPage = "#20830032:Print with the page";
+constexpr const char* kZonesProgress = "#20830033:Summarising %s by %s...";
+constexpr const char* kZonesCancel = "#20830034:Cancel";
+constexpr const char* kZonesNothingToExport = "#20830035:Summarise first: there are no figures to export yet.";
+constexpr const char* kZonesFilesGone = "#20830036:The files summarised are no longer open; summarise again.";
 
 class CZonesPanel : public QDockWidget {
   Q_OBJECT
@@ -55,6 +69,18 @@ class CZonesPanel : public QDockWidget {
   QString TableText() const;
   // Writes the CSV; false (and told) when it could not be written.
   bool ExportCsv(const QString& path);
+  // Writes the zones with the figures as a shape file set (".shp" added
+  // when missing); false (and told) when it could not be written.
+  bool ExportShapes(const QString& path);
+  // Whether the table is to print with the page, and the names it prints under.
+  bool PrintsWithPage() const;
+  QCheckBox* PrintBox() const { return printBox_; }
+  std::string SummaryZoneFile() const { return summaryZoneFile_; }
+  std::string SummaryLogFile() const { return summaryLogFile_; }
+  // A summary that shows its progress dialog (after this many milliseconds;
+  // tests set 0) and can be cancelled; the atomic is raised by Cancel.
+  void SetProgressDelay(int milliseconds) { progressDelay_ = milliseconds; }
+  std::atomic<bool>& CancelFlag() { return cancel_; }
 
  private:
   void RefillLayers();
@@ -62,10 +88,16 @@ class CZonesPanel : public QDockWidget {
   void FillTable();
   void SelectZone(int row);
   Layer* Chosen(const QComboBox* box) const;
+  bool IsOpen(const Layer* layer) const;
 
   LayerList* layers_ = nullptr;
   ZoneSummary summary_;
   Layer* summaryZones_ = nullptr;
+  Layer* summaryLog_ = nullptr;
+  std::string summaryZoneFile_, summaryLogFile_;
+  QCheckBox* printBox_ = nullptr;
+  int progressDelay_ = 400;
+  std::atomic<bool> cancel_{false};
   QComboBox* zonesBox_ = nullptr;
   QComboBox* logBox_ = nullptr;
   QComboBox* labelBox_ = nullptr;

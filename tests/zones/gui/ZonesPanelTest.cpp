@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QListWidget>
 #include <QLocale>
+#include <QCheckBox>
 #include <QTableWidget>
 
 #include <gtest/gtest.h>
@@ -61,6 +62,18 @@ TEST(ZonesPanel, SummarisesSortsSelectsCopiesAndExports) {
   const fs::path csv = dir / "zones.csv";
   ASSERT_TRUE(panel.ExportCsv(QString::fromStdString(csv.string())));
   EXPECT_EQ(ReadFileBytes(csv), ZoneSummaryTable(panel.Summary(), point));
+
+  // The zones as a set: ".shp" added to the name, one record per zone.
+  ASSERT_TRUE(panel.ExportShapes(QString::fromStdString((dir / "zones-out").string())));
+  LayerList back;
+  Layer* written = back.AddLayer((dir / "zones-out.shp").string(), true);
+  ASSERT_TRUE(written);
+  EXPECT_EQ(written->GetRecordCount(), zones->GetRecordCount());
+  // The table prints with the page only when asked and once summarised.
+  EXPECT_FALSE(panel.PrintsWithPage());
+  panel.PrintBox()->setChecked(true);
+  EXPECT_TRUE(panel.PrintsWithPage());
+  EXPECT_EQ(panel.SummaryZoneFile(), "ssurgo-simple1.shp");
 }
 
 }  // namespace
