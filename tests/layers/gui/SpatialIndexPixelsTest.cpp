@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <utility>
@@ -187,6 +188,27 @@ void SpatialIndexPixels::RandomViewsPaintAndPickAsTheWalk() {
   }
   // The views were not all empty.
   EXPECT_GT(drawnSomething, 60);
+}
+
+// A view holding every record draws by walking them, after views that left
+// other records visible: pixels and visible flags as the walk's, with one
+// thread and with three.
+TEST_F(SpatialIndexPixels, AViewOfEveryRecordPaintsAsTheWalk) {
+  std::mt19937 rng(3);
+  for (int round = 0; round < 6; ++round) {
+    RandomView(rng);
+    Paint(true, Painting::Whole, {});
+    MapRect all = layer_.GetBounds();
+    view_.ZoomToRect(all, round % 2 == 0);
+    layer_.SetFilterMask(round % 3 == 2 ? (kDefaultFilterMask & ~kFilterShowShadows) : kDefaultFilterMask);
+    const int threads = round < 3 ? 1 : 3;
+    const QImage indexed = Paint(true, Painting::Whole, {}, threads);
+    const std::vector<bool> indexedFlags = VisibleFlags();
+    EXPECT_TRUE(Paint(false, Painting::Whole, {}) == indexed) << "round " << round;
+    EXPECT_EQ(VisibleFlags(), indexedFlags) << "round " << round;
+    // Every record with geometry shows.
+    EXPECT_GT(std::count(indexedFlags.begin(), indexedFlags.end(), true), 19000) << "round " << round;
+  }
 }
 
 TEST_F(SpatialIndexPixels, TheIndexFollowsRecordsAddedAndRemoved) {
