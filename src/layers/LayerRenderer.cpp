@@ -49,9 +49,10 @@ void SetAllBits(SpatialIndex::Bits& bits, size_t count) {
 // The threads setting (see SetDrawThreads).
 std::atomic<int> gDrawThreads{0};
 
-// Records taken per slab of a parallel pass: their symbols (20 bytes each)
-// stay in the caches between converting and writing them.
-constexpr size_t kSlabSize = size_t{1} << 17;
+// Records taken per slab of a parallel pass (see SetDrawSlab): few slabs, so
+// the threads meet seldom, of 20 MB of symbols at most.
+constexpr size_t kDefaultSlabSize = size_t{1} << 20;
+std::atomic<size_t> gSlabSize{kDefaultSlabSize};
 
 // Runs work(part) for parts 0..parts-1, part 0 on this thread, and waits.
 template <class F>
@@ -102,6 +103,7 @@ struct SlabShare {
 }  // namespace
 
 void LayerRenderer::SetDrawThreads(int threads) { gDrawThreads.store(std::max(0, threads)); }
+void LayerRenderer::SetDrawSlab(size_t records) { gSlabSize.store(records > 0 ? records : kDefaultSlabSize); }
 int LayerRenderer::GetDrawThreads() { return gDrawThreads.load(); }
 
 // The machine's cores for a big layer unless the setting says otherwise.
@@ -197,8 +199,9 @@ void LayerRenderer::DrawPassInParallel(const PixelMapper& mapper, const CMapTran
   const bool border = style_.GetSettings().drawBorder;
   const ShapeOwner* owner = &layer_;
   std::vector<SlabShare> shares(static_cast<size_t>(threads));
+  const size_t slabSize = gSlabSize.load();
   std::vector<Shape*> slab;
-  slab.reserve(kSlabSize);
+  slab.reserve(slabSize);
   const int top = std::min(area.top, area.bottom), rows = std::max(area.top, area.bottom) - top;
 
   // One record of a thread's share: what DrawPass does with it, the drawing put off.
@@ -289,7 +292,7 @@ void LayerRenderer::DrawPassInParallel(const PixelMapper& mapper, const CMapTran
   };
   ForEachDrawn(indexed, [&](Shape* shape) {
     slab.push_back(shape);
-    if (slab.size() == kSlabSize) drawSlab();
+    if (slab.size() == slabSize) drawSlab();
   });
   drawSlab();
 }
@@ -298,8 +301,9 @@ void LayerRenderer::DrawPassInParallel(const PixelMapper& mapper, const CMapTran
 // own point records by all threads at once, any other record on this thread.
 void LayerRenderer::DecideVisibilityInParallel(const PixelMapper& mapper, Canvas& dc, bool indexed, int threads) {
   const ShapeOwner* owner = &layer_;
+  const size_t slabSize = gSlabSize.load();
   std::vector<Shape*> slab;
-  slab.reserve(kSlabSize);
+  slab.reserve(slabSize);
   const auto decideSlab = [&]() {
     const size_t n = slab.size();
     RunParts(threads, [&](int part) {
@@ -321,7 +325,7 @@ void LayerRenderer::DecideVisibilityInParallel(const PixelMapper& mapper, Canvas
   };
   ForEachDrawn(indexed, [&](Shape* shape) {
     slab.push_back(shape);
-    if (slab.size() == kSlabSize) decideSlab();
+    if (slab.size() == slabSize) decideSlab();
   });
   decideSlab();
 }

@@ -59,6 +59,8 @@ class LayerRenderer {
   // is the same whatever the count. Process-wide.
   static void SetDrawThreads(int threads);
   static int GetDrawThreads();
+  // Records the threads take at a time (0: the default, about a million).
+  static void SetDrawSlab(size_t records);
   static constexpr size_t kParallelMinRecords = 50000;
 
   // Whether drawing, clicks and rectangles look records up in the spatial

@@ -35,7 +35,10 @@ class SpatialIndexPixels : public ::testing::Test {
   // Only point records (the bands' own path), or lines and areas among them.
   virtual bool PointsOnly() const { return false; }
 
-  void TearDown() override { LayerRenderer::SetDrawThreads(0); }
+  void TearDown() override {
+    LayerRenderer::SetDrawThreads(0);
+    LayerRenderer::SetDrawSlab(0);
+  }
 
   void SetUp() override {
     const bool others = !PointsOnly();
@@ -160,8 +163,10 @@ void SpatialIndexPixels::RandomViewsPaintAndPickAsTheWalk() {
       const QImage walked = Paint(false, how, part);
       ASSERT_TRUE(indexed == walked) << "round " << round << " painting " << static_cast<int>(how);
       ASSERT_EQ(indexedFlags, VisibleFlags()) << "round " << round << " painting " << static_cast<int>(how);
-      // Two and three threads, through the index and walking, as one thread.
+      // Two and three threads, through the index and walking, as one thread;
+      // the walk in slabs of 1500 records.
       for (const auto& [useIndex, threads] : {std::pair{true, 2}, std::pair{false, 3}}) {
+        LayerRenderer::SetDrawSlab(useIndex ? 0 : 1500);
         ASSERT_TRUE(Paint(useIndex, how, part, threads) == walked)
             << "round " << round << " painting " << static_cast<int>(how) << " threads " << threads;
         ASSERT_EQ(indexedFlags, VisibleFlags()) << "round " << round << " threads " << threads;
