@@ -12,7 +12,10 @@
 //                       drawing can cost);
 //   BM_FloorRows        the same, squares inside the image written row by row
 //                       without clipping each side (the writer's shortcut);
-//   BM_LayerDraw        Layer::Draw through the QPainter canvas (the viewer's path);
+//   BM_LayerDraw        Layer::Draw through the QPainter canvas (the viewer's path),
+//                       on all cores;
+//   BM_LayerDrawOneThread  the same on one thread;
+//   BM_LayerDrawWalk    the same walking every record, without the spatial index;
 //   BM_RecordByRecord   every record drawing itself through the QPainter canvas;
 //   BM_NaiveDrawRect    QPainter setBrush + drawRect per record from the prepared array.
 // Loading:
@@ -33,6 +36,7 @@
 #include "BenchData.h"
 #include "geo/gui/QPainterCanvas.h"
 #include "layers/Layer.h"
+#include "layers/LayerRenderer.h"
 #include "mapview/MapView.h"
 #include "shapes/ShapeCollection.h"
 #include "shapes/ShapeFileReader.h"
@@ -202,6 +206,22 @@ void BM_LayerDraw(benchmark::State& state) {
   }
 }
 
+// The same on one thread: the parallel drawing's gain is BM_LayerDraw over this.
+void BM_LayerDrawOneThread(benchmark::State& state) {
+  LayerRenderer::SetDrawThreads(1);
+  BM_LayerDraw(state);
+  LayerRenderer::SetDrawThreads(0);
+}
+
+// The same with the spatial index turned off: the plain walk over the records,
+// which a full-extent drawing through the index must not exceed.
+void BM_LayerDrawWalk(benchmark::State& state) {
+  Scene& scene = GetScene();
+  if (scene.ok) scene.layer->SetSpatialIndexUsed(false);
+  BM_LayerDraw(state);
+  if (scene.ok) scene.layer->SetSpatialIndexUsed(true);
+}
+
 void BM_RecordByRecord(benchmark::State& state) {
   Scene& scene = GetScene();
   if (!scene.ok) {
@@ -279,6 +299,8 @@ void BM_LoadLayer(benchmark::State& state) {
 BENCHMARK(BM_Floor)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_FloorRows)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_LayerDraw)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_LayerDrawOneThread)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_LayerDrawWalk)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_RecordByRecord)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_NaiveDrawRect)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_LoadGeometry)->Unit(benchmark::kMillisecond)->Iterations(5);

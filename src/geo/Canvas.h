@@ -88,6 +88,23 @@ class Canvas {
     SetBrush(old);
   }
 
+  // Whether SolidRectanglesInRows can be used: the canvas writes its pixels
+  // itself, so calls for disjoint rows may run on several threads at once.
+  virtual bool CanFillRowBands() const { return false; }
+
+  // SolidRectangles' pixels in rows top..bottom-1 only, drawn with the given
+  // pen rather than the current one; nothing outside those rows is touched.
+  // Only when CanFillRowBands; the canvas's state is not changed.
+  virtual void SolidRectanglesInRows(const DeviceRect* rects, const Color* fills, int count, const Pen& pen, int top,
+                                     int bottom) {
+    (void)rects;
+    (void)fills;
+    (void)count;
+    (void)pen;
+    (void)top;
+    (void)bottom;
+  }
+
   // Draws the rectangles in order, each exactly as Rectangle would with the
   // current pen and the selection hatch brush; the current brush is kept.
   virtual void HatchedRectangles(const DeviceRect* rects, int count) {

@@ -231,6 +231,9 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   void DrawRecords(const CMapTransform& transform, Canvas& dc, Shape* const* records, size_t count) {
     renderer_.DrawRecords(transform, dc, records, count);
   }
+  // Whether its picture moved by whole pixels is its drawing in the view
+  // moved as much (see LayerRenderer::MovesWithPicture).
+  bool MovesWithPicture() const { return renderer_.MovesWithPicture(); }
 
   // Whether drawing, clicks and rectangles look records up in the layer's
   // spatial index (the default) or walk every record; both give the same

@@ -4,8 +4,10 @@
 #include "layers/LayerRenderer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 #include "geo/CMapTransform.h"
 #include "geo/Canvas.h"
@@ -44,7 +46,73 @@ void SetAllBits(SpatialIndex::Bits& bits, size_t count) {
   if (count % 64 != 0) bits.back() = (uint64_t{1} << (count % 64)) - 1;
 }
 
+// The threads setting (see SetDrawThreads).
+std::atomic<int> gDrawThreads{0};
+
+// Records taken per slab of a parallel pass (see SetDrawSlab): few slabs, so
+// the threads meet seldom, of 20 MB of symbols at most.
+constexpr size_t kDefaultSlabSize = size_t{1} << 20;
+std::atomic<size_t> gSlabSize{kDefaultSlabSize};
+
+// Runs work(part) for parts 0..parts-1, part 0 on this thread, and waits.
+template <class F>
+void RunParts(int parts, F work) {
+  std::vector<std::thread> helpers;
+  helpers.reserve(static_cast<size_t>(parts > 1 ? parts - 1 : 0));
+  for (int part = 1; part < parts; ++part) helpers.emplace_back([&work, part] { work(part); });
+  work(0);
+  for (std::thread& helper : helpers) helper.join();
+}
+
+// One thread's share of a slab: its point symbols in list order, and the
+// steps that give them out: runs of symbols with one pen, and records that
+// draw themselves (count 0).
+struct SlabShare {
+  struct Step {
+    uint32_t count = 0;
+    bool outlined = false;
+    Shape* shape = nullptr;
+  };
+  std::vector<DeviceRect> rects;
+  std::vector<Color> fills;
+  std::vector<Step> steps;
+  bool labelled = false;
+  bool drawsItself = false;
+
+  void Clear() {
+    rects.clear();
+    fills.clear();
+    steps.clear();
+    labelled = false;
+    drawsItself = false;
+  }
+  void AddSymbol(const DeviceRect& box, Color fill, bool outlined) {
+    if (steps.empty() || steps.back().count == 0 || steps.back().outlined != outlined) {
+      steps.push_back({0, outlined, nullptr});
+    }
+    ++steps.back().count;
+    rects.push_back(box);
+    fills.push_back(fill);
+  }
+  void AddSelfDrawn(Shape* shape) {
+    steps.push_back({0, false, shape});
+    drawsItself = true;
+  }
+};
+
 }  // namespace
+
+void LayerRenderer::SetDrawThreads(int threads) { gDrawThreads.store(std::max(0, threads)); }
+void LayerRenderer::SetDrawSlab(size_t records) { gSlabSize.store(records > 0 ? records : kDefaultSlabSize); }
+int LayerRenderer::GetDrawThreads() { return gDrawThreads.load(); }
+
+// The machine's cores for a big layer unless the setting says otherwise.
+int LayerRenderer::ThreadsForDrawing() const {
+  const int setting = gDrawThreads.load();
+  if (setting > 0) return setting;
+  if (records_.size() < kParallelMinRecords) return 1;
+  return static_cast<int>(std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, 16));
+}
 
 LayerRenderer::LayerRenderer(const Layer& layer, const RecordList& records, const LayerStyle& style,
                              const LayerSelection& selection, const LayerFilter& filter)
@@ -120,6 +188,148 @@ void LayerRenderer::DrawPass(const PixelMapper& mapper, const CMapTransform& tra
   flush();
 }
 
+// The normal passes in slabs: each thread converts a share of the slab, then
+// each writes its band of rows of every symbol of the slab in list order.
+// Pixels of a row are written in the order one thread would write them, so
+// the picture is the same. A slab with records that draw themselves is given
+// out on this thread instead, in list order.
+void LayerRenderer::DrawPassInParallel(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc,
+                                       DrawPassKind pass, bool indexed, const DeviceRect& area, int threads) {
+  const bool setVisibility = pass == DrawPassKind::NormalDecidingVisibility;
+  const bool border = style_.GetSettings().drawBorder;
+  const ShapeOwner* owner = &layer_;
+  std::vector<SlabShare> shares(static_cast<size_t>(threads));
+  const size_t slabSize = gSlabSize.load();
+  std::vector<Shape*> slab;
+  slab.reserve(slabSize);
+  const int top = std::min(area.top, area.bottom), rows = std::max(area.top, area.bottom) - top;
+
+  // One record of a thread's share: what DrawPass does with it, the drawing put off.
+  const auto take = [&](Shape* shape, SlabShare& share) {
+    if (shape->GetRecordClass() != kRecordPoint || shape->GetOwner() != owner) {
+      share.AddSelfDrawn(shape);
+      return;
+    }
+    auto* point = static_cast<PointShape*>(shape);
+    if (point->IsSelected() || point->IsFilteredOut()) {
+      // Drawn by other passes; here only their visibility and labels count.
+      if (setVisibility) point->SetVisible(mapper.IsRectVisible(dc, point->GetHitBounds()));
+      if (point->IsVisible()) share.labelled = share.labelled || point->HasLabel();
+      return;
+    }
+    const bool geometry = point->HasGeometry();
+    const MapRect b = point->GetBounds();
+    const DeviceRect box =
+        geometry ? mapper.RectangleBox(Clamp32(int64_t{b.left} - 1), Clamp32(int64_t{b.top} - 1),
+                                       Clamp32(int64_t{b.right} + 1), Clamp32(int64_t{b.bottom} + 1))
+                 : DeviceRect{};
+    if (setVisibility) {
+      const bool visible = (geometry && mapper.BoxShowsWholeBounds(box)) || mapper.IsRectVisible(dc, b);
+      if (point->IsVisible() != visible) point->SetVisible(visible);
+    }
+    if (!geometry || !point->IsVisible()) return;
+    share.labelled = share.labelled || point->HasLabel();
+    const bool keep = border && SymbolKeepsOutline(box);
+    share.AddSymbol(keep || !border ? box : UnoutlinedSymbolRect(box), point->GetColor(), keep);
+  };
+
+  const auto drawSlab = [&]() {
+    if (slab.empty()) return;
+    const size_t n = slab.size();
+    RunParts(threads, [&](int part) {
+      SlabShare& share = shares[static_cast<size_t>(part)];
+      share.Clear();
+      const size_t from = n * static_cast<size_t>(part) / static_cast<size_t>(threads);
+      const size_t to = n * static_cast<size_t>(part + 1) / static_cast<size_t>(threads);
+      for (size_t i = from; i < to; ++i) take(slab[i], share);
+    });
+    slab.clear();
+    bool selfDrawn = false;
+    for (const SlabShare& share : shares) {
+      labelled_ = labelled_ || share.labelled;
+      selfDrawn = selfDrawn || share.drawsItself;
+    }
+    if (!selfDrawn && dc.CanFillRowBands()) {
+      RunParts(threads, [&](int band) {
+        const int from = top + static_cast<int>(int64_t{rows} * band / threads);
+        const int to = top + static_cast<int>(int64_t{rows} * (band + 1) / threads);
+        if (from >= to) return;
+        for (const SlabShare& share : shares) {
+          size_t at = 0;
+          for (const SlabShare::Step& step : share.steps) {
+            dc.SolidRectanglesInRows(share.rects.data() + at, share.fills.data() + at, static_cast<int>(step.count),
+                                     step.outlined ? BlackPen() : NullPen(), from, to);
+            at += step.count;
+          }
+        }
+      });
+      return;
+    }
+    // In list order on this thread.
+    for (const SlabShare& share : shares) {
+      size_t at = 0;
+      for (const SlabShare::Step& step : share.steps) {
+        if (step.count != 0) {
+          const Pen old = dc.GetPen();
+          dc.SetPen(step.outlined ? BlackPen() : NullPen());
+          for (size_t done = 0; done < step.count; done += kBatchSize) {
+            const size_t count = std::min(kBatchSize, step.count - done);
+            dc.SolidRectangles(share.rects.data() + at + done, share.fills.data() + at + done,
+                               static_cast<int>(count));
+          }
+          dc.SetPen(old);
+          at += step.count;
+          continue;
+        }
+        Shape* shape = step.shape;
+        if (setVisibility) shape->SetVisible(mapper.IsRectVisible(dc, shape->GetHitBounds()));
+        if (!shape->IsVisible()) continue;
+        labelled_ = labelled_ || shape->HasLabel();
+        if (shape->IsSelected() || shape->IsFilteredOut()) continue;
+        shape->Draw(transform, dc);
+      }
+    }
+  };
+  ForEachDrawn(indexed, [&](Shape* shape) {
+    slab.push_back(shape);
+    if (slab.size() == slabSize) drawSlab();
+  });
+  drawSlab();
+}
+
+// The visibility of every record to draw, before the shadows: the layer's
+// own point records by all threads at once, any other record on this thread.
+void LayerRenderer::DecideVisibilityInParallel(const PixelMapper& mapper, Canvas& dc, bool indexed, int threads) {
+  const ShapeOwner* owner = &layer_;
+  const size_t slabSize = gSlabSize.load();
+  std::vector<Shape*> slab;
+  slab.reserve(slabSize);
+  const auto decideSlab = [&]() {
+    const size_t n = slab.size();
+    RunParts(threads, [&](int part) {
+      const size_t from = n * static_cast<size_t>(part) / static_cast<size_t>(threads);
+      const size_t to = n * static_cast<size_t>(part + 1) / static_cast<size_t>(threads);
+      for (size_t i = from; i < to; ++i) {
+        Shape* shape = slab[i];
+        if (shape->GetRecordClass() == kRecordPoint && shape->GetOwner() == owner) {
+          shape->SetVisible(mapper.IsRectVisible(dc, shape->GetHitBounds()));
+        }
+      }
+    });
+    for (Shape* shape : slab) {
+      if (shape->GetRecordClass() != kRecordPoint || shape->GetOwner() != owner) {
+        shape->SetVisible(mapper.IsRectVisible(dc, shape->GetHitBounds()));
+      }
+    }
+    slab.clear();
+  };
+  ForEachDrawn(indexed, [&](Shape* shape) {
+    slab.push_back(shape);
+    if (slab.size() == slabSize) decideSlab();
+  });
+  decideSlab();
+}
+
 // The index's candidates in list order, or every record.
 template <class F>
 void LayerRenderer::ForEachDrawn(bool indexed, F f) {
@@ -143,10 +353,24 @@ void LayerRenderer::Draw(const CMapTransform& transform, Canvas& dc) {
   const bool indexed = mapper.Usable() && MarkDrawn(transform, plain ? &area : nullptr);
   // The walk may leave any record visible.
   if (!indexed && index_.IsBuilt()) SetAllBits(maybeVisible_, index_.size());
+  // Threads share the work on a plain image (visibility answered without the
+  // canvas, symbols written in bands of rows).
+  const int threads = plain && mapper.Usable() ? ThreadsForDrawing() : 1;
   if (filter_.DrawsShadows()) {
-    ForEachDrawn(indexed, [&](Shape* shape) { shape->SetVisible(mapper.IsRectVisible(dc, shape->GetHitBounds())); });
+    if (threads > 1) {
+      DecideVisibilityInParallel(mapper, dc, indexed, threads);
+    } else {
+      ForEachDrawn(indexed,
+                   [&](Shape* shape) { shape->SetVisible(mapper.IsRectVisible(dc, shape->GetHitBounds())); });
+    }
     DrawPass(mapper, transform, dc, DrawPassKind::Shadows, indexed);
-    DrawPass(mapper, transform, dc, DrawPassKind::Normal, indexed);
+    if (threads > 1) {
+      DrawPassInParallel(mapper, transform, dc, DrawPassKind::Normal, indexed, area, threads);
+    } else {
+      DrawPass(mapper, transform, dc, DrawPassKind::Normal, indexed);
+    }
+  } else if (threads > 1) {
+    DrawPassInParallel(mapper, transform, dc, DrawPassKind::NormalDecidingVisibility, indexed, area, threads);
   } else {
     // Without shadows the visibility is decided on the way, in one pass.
     DrawPass(mapper, transform, dc, DrawPassKind::NormalDecidingVisibility, indexed);
@@ -215,6 +439,15 @@ void LayerRenderer::DrawSelected(const PixelMapper& mapper, const CMapTransform&
   flush();
   batchRects_ = {};
   batchFills_ = {};
+}
+
+// Only point records of the layer's own, none with a label.
+bool LayerRenderer::MovesWithPicture() const {
+  const ShapeOwner* owner = &layer_;
+  for (Shape* shape : records_) {
+    if (shape->HasLabel() || shape->GetRecordClass() != kRecordPoint || shape->GetOwner() != owner) return false;
+  }
+  return true;
 }
 
 // The union of the records' hit bounds; right and bottom start from 0. Kept
@@ -399,6 +632,13 @@ bool LayerRenderer::MarkDrawn(const CMapTransform& transform, const DeviceRect* 
   };
   const MapRect view{clamp(std::floor(std::min(x0, x1))), clamp(std::floor(std::min(y0, y1))),
                      clamp(std::ceil(std::max(x0, x1))), clamp(std::ceil(std::max(y0, y1)))};
+  // When every record lies in the view the index would mark them all, and
+  // the plain walk over the records is cheaper than visiting its marks.
+  const MapRect all = GetBounds();
+  if (all.left <= all.right && all.top <= all.bottom && all.left >= view.left && all.right <= view.right &&
+      all.top >= view.top && all.bottom <= view.bottom) {
+    return false;
+  }
   index_.Mark(view, PointMargin(), drawn_);
   // Records left visible last time and not candidates now are not visible.
   for (size_t w = 0; w < drawn_.size(); ++w) {

@@ -39,6 +39,11 @@ class LayerRenderer {
   // Draws the records through the transform at once (the map window's
   // immediate drawing of a selection).
   void DrawRecords(const CMapTransform& transform, Canvas& dc, Shape* const* records, size_t count);
+  // Whether the layer's picture, moved by whole pixels, is its drawing in
+  // the view moved as much: its records are point symbols of its own, which
+  // depend on their point alone, and carry no label (whose text reaches
+  // beyond its record).
+  bool MovesWithPicture() const;
   // The union of the records' hit bounds; right and bottom start from 0.
   MapRect GetBounds() const;
   // Records wholly inside the rectangle, or for a one-point rectangle the one
@@ -47,6 +52,16 @@ class LayerRenderer {
   // The best record at a map point: a point beats a line beats an area;
   // among equals the nearest, the later of equal distances.
   Shape* HitTestPoint(const MapPoint& point);
+
+  // Threads that draw a layer: 0 (the default) uses the machine's cores for
+  // layers of kParallelMinRecords records or more and one thread below; 1
+  // draws on one thread; more draws with that many on any layer. The picture
+  // is the same whatever the count. Process-wide.
+  static void SetDrawThreads(int threads);
+  static int GetDrawThreads();
+  // Records the threads take at a time (0: the default, about a million).
+  static void SetDrawSlab(size_t records);
+  static constexpr size_t kParallelMinRecords = 50000;
 
   // Whether drawing, clicks and rectangles look records up in the spatial
   // index (the default) or walk every record.
@@ -70,6 +85,17 @@ class LayerRenderer {
   enum class DrawPassKind { Shadows, Normal, NormalDecidingVisibility };
   void DrawPass(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass,
                 bool indexed);
+  // The threads this drawing uses (1: the passes run as above).
+  int ThreadsForDrawing() const;
+  // The parallel forms: the records are taken in slabs; each slab's records
+  // are converted by all threads at once (a share of the slab each), then the
+  // symbols are written by all threads at once, each into its own band of
+  // rows, in list order, so every pixel ends as one thread would leave it.
+  // Records that draw themselves (lines, areas) are drawn on this thread in
+  // their place. DecideVisibility is the visibility pass before the shadows.
+  void DrawPassInParallel(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass,
+                          bool indexed, const DeviceRect& area, int threads);
+  void DecideVisibilityInParallel(const PixelMapper& mapper, Canvas& dc, bool indexed, int threads);
   // Calls f for every record to draw: the index's candidates, or every record.
   template <class F>
   void ForEachDrawn(bool indexed, F f);

@@ -24,6 +24,36 @@ int64_t Trunc64(double v) {
   return static_cast<int64_t>(std::clamp(v, -kLimit, kLimit));
 }
 
+// Pixels near a quarter of `pixels` that cover a whole number of map units
+// at `extent` units over `pixels`: the nearest to the quarter from a fifth to
+// a third, the smaller of two as near; 0 when there is none.
+int QuarterStep(int64_t extent, int pixels) {
+  if (pixels <= 0) return 0;
+  const double quarter = pixels * 0.25;
+  int best = 0;
+  for (int k = std::max(1, pixels / 5); k <= std::max(1, pixels / 3); ++k) {
+    if ((k * extent) % pixels != 0) continue;
+    if (best == 0 || std::fabs(k - quarter) < std::fabs(best - quarter)) best = k;
+  }
+  return best;
+}
+
+// How far an extent may be nudged, in map units, to allow whole-pixel steps
+// (never more than a thousandth of it: far below what the eye sees).
+constexpr int kMaxExtentNudge = 8;
+
+// The greatest common divisor, for the drag's whole-pixel steps.
+int64_t Gcd(int64_t a, int64_t b) {
+  a = a < 0 ? -a : a;
+  b = b < 0 ? -b : b;
+  while (b != 0) {
+    const int64_t t = a % b;
+    a = b;
+    b = t;
+  }
+  return a;
+}
+
 }  // namespace
 
 MapView::MapView() {
@@ -184,13 +214,79 @@ void MapView::ZoomAll(const std::vector<MapRect>& layerBounds) {
   }
 }
 
-void MapView::PanLeft() { Pan(static_cast<int32_t>(-Width() * 0.25), 0); }
-void MapView::PanRight() { Pan(static_cast<int32_t>(Width() * 0.25), 0); }
-void MapView::PanUp() { Pan(0, static_cast<int32_t>(-Height() * 0.25)); }
-void MapView::PanDown() { Pan(0, static_cast<int32_t>(Height() * 0.25)); }
+void MapView::PanLeft() { PanQuarter(-1, 0); }
+void MapView::PanRight() { PanQuarter(1, 0); }
+void MapView::PanUp() { PanQuarter(0, -1); }
+void MapView::PanDown() { PanQuarter(0, 1); }
 
-// Shifts the origin by the map distance between the two pixels.
+// A quarter of the view in whole pixels that are whole map units, so the
+// window can move its picture and draw only what comes into view. When the
+// extent has no such step, it is nudged by a few map units to one that has
+// (the whole view is drawn again this once); failing that, a quarter of the
+// extent in map units as it is.
+void MapView::PanQuarter(int sx, int sy) {
+  const bool across = sx != 0;
+  const int64_t extent = across ? Width() : Height();
+  const int pixels = across ? clientWidth_ : clientHeight_;
+  if (HasClientArea() && extent > 0) {
+    if (const int k = QuarterStep(extent, pixels); k != 0 && PanPixels(sx * k, sy * k)) return;
+    for (int64_t nudge = 1; nudge <= kMaxExtentNudge && nudge * 1000 <= extent; ++nudge) {
+      for (const int64_t nudged : {extent - nudge, extent + nudge}) {
+        const int k = QuarterStep(nudged, pixels);
+        if (k == 0) continue;
+        const MapPoint origin = transform_.GetWorldOrigin();
+        const int64_t step = k * nudged / pixels;
+        SetView(int64_t{origin.x} + sx * step, int64_t{origin.y} + sy * step, across ? nudged : Width(),
+                across ? Height() : nudged);
+        Invalidate();
+        return;
+      }
+    }
+  }
+  if (across) {
+    Pan(static_cast<int32_t>(sx * Width() * 0.25), 0);
+  } else {
+    Pan(0, static_cast<int32_t>(sy * Height() * 0.25));
+  }
+}
+
+// Moves the origin by whole map units that are whole pixels.
+bool MapView::PanPixels(int dx, int dy) {
+  if (!HasClientArea()) return false;
+  const int64_t w = Width(), h = Height();
+  if ((dx * w) % clientWidth_ != 0 || (dy * h) % clientHeight_ != 0) return false;
+  const MapPoint origin = transform_.GetWorldOrigin();
+  const int64_t x = int64_t{origin.x} + dx * w / clientWidth_;
+  const int64_t y = int64_t{origin.y} + dy * h / clientHeight_;
+  // An origin the map range cuts off would not move by the pixels.
+  if (x != Clamp32(x) || y != Clamp32(y)) return false;
+  SetView(x, y, w, h);
+  if (dx == 0 && dy == 0) return true;
+  if (panned_) {
+    panned_(dx, dy);
+  } else {
+    Invalidate();
+  }
+  return true;
+}
+
+// Shifts the origin by the map distance between the two pixels: by whole
+// pixels when the distance is whole map units, or when rounding the move to
+// such pixels shifts it by two pixels at most.
 void MapView::PanByPixels(int fromX, int fromY, int toX, int toY) {
+  if (HasClientArea()) {
+    const int dx = fromX - toX, dy = fromY - toY;
+    if (PanPixels(dx, dy)) return;
+    // The smallest whole-pixel steps that are whole map units on each axis.
+    const int64_t qx = clientWidth_ / Gcd(Width(), clientWidth_);
+    const int64_t qy = clientHeight_ / Gcd(Height(), clientHeight_);
+    if (qx <= 4 && qy <= 4) {
+      const auto toSteps = [](int64_t v, int64_t q) {
+        return static_cast<int>((v >= 0 ? (v + q / 2) / q : -((-v + q / 2) / q)) * q);
+      };
+      if (PanPixels(toSteps(dx, qx), toSteps(dy, qy))) return;
+    }
+  }
   const DevicePoint pixels[2] = {{fromX, fromY}, {toX, toY}};
   MapPoint points[2];
   if (!transform_.DeviceToWorld(pixels, 2, points)) return;

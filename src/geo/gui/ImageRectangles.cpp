@@ -30,17 +30,22 @@ bool IsDirectFormat(QImage::Format format) {
 // The pixels of one image, written row by row and clipped to the image.
 class Pixels {
  public:
-  explicit Pixels(QImage& image)
-      : bits_(image.bits()),
+  // Rows top..bottom-1 of the image (all of them by default).
+  // constBits, not bits: bits() may detach (and counts its calls), which
+  // threads writing bands of one image must not do; the image is detached
+  // already (see WriteSolidRectanglesInRows).
+  explicit Pixels(QImage& image, int64_t top = 0, int64_t bottom = INT64_MAX)
+      : bits_(const_cast<uchar*>(image.constBits())),
         stride_(image.bytesPerLine()),
         width_(image.width()),
-        height_(image.height()) {}
+        top_(std::max<int64_t>(top, 0)),
+        height_(std::min<int64_t>(bottom, image.height())) {}
 
   // Fills columns left..right-1 of rows top..bottom-1 (64-bit bounds: the
   // rectangles' edges may sit at the ends of the int range).
   void Fill(int64_t left, int64_t top, int64_t right, int64_t bottom, uint32_t pixel) const {
     left = std::max<int64_t>(left, 0);
-    top = std::max<int64_t>(top, 0);
+    top = std::max<int64_t>(top, top_);
     right = std::min<int64_t>(right, width_);
     bottom = std::min<int64_t>(bottom, height_);
     if (left >= right || top >= bottom) return;
@@ -66,7 +71,7 @@ class Pixels {
 
   // Whether columns left..right-1 and rows top..bottom-1 all lie in the image.
   bool Contains(int64_t left, int64_t top, int64_t right, int64_t bottom) const {
-    return left >= 0 && top >= 0 && right <= width_ && bottom <= height_;
+    return left >= 0 && top >= top_ && right <= width_ && bottom <= height_;
   }
 
   // A box of at least 3 by 3 pixels inside the image: a one-pixel outline
@@ -90,7 +95,8 @@ class Pixels {
   uchar* bits_;
   int64_t stride_;
   int64_t width_;
-  int64_t height_;
+  int64_t top_;     // the first row written
+  int64_t height_;  // the row after the last one written
 };
 
 }  // namespace
@@ -111,9 +117,16 @@ QImage* DirectWritableImage(const QPainter& painter) {
 // Writes each rectangle's outline and fill, clipped to the image.
 bool WriteSolidRectangles(QImage& image, const Pen& pen, const DeviceRect* rects, const Color* fills,
                           int count) {
+  image.bits();  // detached before its pixels are written
+  return WriteSolidRectanglesInRows(image, pen, rects, fills, count, 0, image.height());
+}
+
+// Writes each rectangle's outline and fill, clipped to the image and the rows.
+bool WriteSolidRectanglesInRows(QImage& image, const Pen& pen, const DeviceRect* rects, const Color* fills, int count,
+                                int top, int bottom) {
   if (!IsDirectFormat(image.format())) return false;
   if (pen.style != PenStyle::Null && pen.width > 1) return false;
-  const Pixels pixels(image);
+  const Pixels pixels(image, top, bottom);
   const uint32_t outline = ToPixel(pen.color);
   const bool nullPen = pen.style == PenStyle::Null;
   for (int i = 0; i < count; ++i) {

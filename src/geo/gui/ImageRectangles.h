@@ -22,6 +22,12 @@ QImage* DirectWritableImage(const QPainter& painter);
 // pen wider than one pixel or an image of another format.
 bool WriteSolidRectangles(QImage& image, const Pen& pen, const DeviceRect* rects, const Color* fills,
                           int count);
+// The same limited to rows top..bottom-1: the pixels of those rows are those
+// of the whole drawing, and no other row is touched (bands of one image may
+// be written from several threads at once). The image must not share its
+// pixels with another (bits() called once before, as a painter on it does).
+bool WriteSolidRectanglesInRows(QImage& image, const Pen& pen, const DeviceRect* rects, const Color* fills, int count,
+                                int top, int bottom);
 
 // The same with QPainterCanvas's selection hatch brush, whose pattern is
 // learnt once from QPainter itself. False (nothing written) as above, or

@@ -225,6 +225,22 @@ void QPainterCanvas::SolidRectangles(const DeviceRect* rects, const Color* fills
   Canvas::SolidRectangles(rects, fills, count);
 }
 
+// Bands of rows can be written at once when the pixels are written directly.
+bool QPainterCanvas::CanFillRowBands() const {
+  bandImage_ = DirectWritableImage(painter_);
+  if (!bandImage_) return false;
+  // Detached here, on the painter's thread, so the bands' threads never do it.
+  bandImage_->bits();
+  return true;
+}
+
+// One band of rows of a batch of symbols, straight into the image's pixels
+// (the image CanFillRowBands found: the painter is not asked from the bands' threads).
+void QPainterCanvas::SolidRectanglesInRows(const DeviceRect* rects, const Color* fills, int count, const Pen& pen,
+                                           int top, int bottom) {
+  if (bandImage_) WriteSolidRectanglesInRows(*bandImage_, pen, rects, fills, count, top, bottom);
+}
+
 // Selected point symbols in bulk, straight into the pixels when they can be.
 void QPainterCanvas::HatchedRectangles(const DeviceRect* rects, int count) {
   if (QImage* image = DirectWritableImage(painter_)) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QBrush>
+#include <QImage>
 #include <QPen>
 
 #include "geo/Canvas.h"
@@ -43,6 +44,9 @@ class QPainterCanvas : public Canvas {
   bool GetPlainVisibleArea(DeviceRect& area) const override;
   // Writes the pixels straight into the image when the painter allows it.
   void SolidRectangles(const DeviceRect* rects, const Color* fills, int count) override;
+  bool CanFillRowBands() const override;
+  void SolidRectanglesInRows(const DeviceRect* rects, const Color* fills, int count, const Pen& pen, int top,
+                             int bottom) override;
   void HatchedRectangles(const DeviceRect* rects, int count) override;
 
   // Whether the painter scales (or rotates) logical pixels on their way to the device.
@@ -55,6 +59,8 @@ class QPainterCanvas : public Canvas {
  private:
   QPainter& painter_;
   Pen pen_ = BlackPen();
+  // The image the last CanFillRowBands found writable, for the bands.
+  mutable QImage* bandImage_ = nullptr;
   Brush brush_ = SolidBrush(0xFFFFFF);
 };
 

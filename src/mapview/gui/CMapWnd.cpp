@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 
 #include <QAction>
 #include <QGuiApplication>
@@ -27,8 +29,40 @@ namespace kestrune {
 
 namespace {
 
-// How far past a part being drawn again the layers are drawn, in pixels.
-constexpr int kPartMargin = 4;
+// How far past a part being drawn again the layers are drawn, in pixels:
+// records are passed over by their hit bounds, while a selected symbol's
+// halo reaches a few pixels further.
+constexpr int kPartMargin = kSelectionRepaintPixels + 2;
+// After a pan, how far into the moved picture the part that came into view
+// is drawn, and the rows or columns drawn again at the opposite edge. At the
+// seam, records that came into view reach over it; at the opposite edge,
+// records that left the view (by their hit bounds) left symbols and halos
+// reaching a few pixels into it, and a pixel edge exactly half a pixel
+// outside the window rounds away from zero, one pixel apart in the two views.
+constexpr int kPanSeam = kPartMargin;
+constexpr int kPanEdge = kPartMargin;
+// Parts drawn one by one; a region of more is drawn as its bounding rectangle.
+constexpr int kMaxParts = 8;
+
+// Moves an image's pixels dx left and dy up (right and down when negative);
+// what comes in keeps its old pixels, to be drawn again.
+void ShiftImage(QImage& image, int dx, int dy) {
+  const int w = image.width(), h = image.height();
+  if (std::abs(dx) >= w || std::abs(dy) >= h) return;
+  const qsizetype stride = image.bytesPerLine();
+  uchar* bits = image.bits();
+  const int bytes = image.depth() / 8;
+  const size_t rowBytes = static_cast<size_t>(w - std::abs(dx)) * static_cast<size_t>(bytes);
+  const int fromX = std::max(dx, 0), toX = std::max(-dx, 0);
+  const auto moveRow = [&](int y) {
+    std::memmove(bits + (y - dy) * stride + toX * bytes, bits + y * stride + fromX * bytes, rowBytes);
+  };
+  if (dy >= 0) {
+    for (int y = dy; y < h; ++y) moveRow(y);
+  } else {
+    for (int y = h - 1 + dy; y >= 0; --y) moveRow(y);
+  }
+}
 
 // The desktop key code of a Qt key, for the keys the map window knows.
 int VirtualKeyOf(int qtKey) {
@@ -81,6 +115,10 @@ CMapWnd::CMapWnd(QWidget* parent) : QWidget(parent) {
   SetSelectionHighlight(RGBColor(highlight.red(), highlight.green(), highlight.blue()));
   view_.SetInvalidateHandler([this] {
     InvalidateMap(true);
+    if (viewChanged_) viewChanged_();
+  });
+  view_.SetPannedHandler([this](int dx, int dy) {
+    MovePicture(dx, dy);
     if (viewChanged_) viewChanged_();
   });
   selectTool_ = std::make_unique<CSelectTool>(*this);
@@ -199,10 +237,19 @@ void CMapWnd::RenderPending() {
     invalid_ = QRegion(rect());
   }
   if (picture_.isNull()) return;
-  const QRect area = invalid_.boundingRect() & rect();
+  const QRegion invalid = invalid_ & rect();
   invalid_ = QRegion();
-  if (area.isEmpty()) return;
+  if (invalid.isEmpty()) return;
+  if (invalid.rectCount() > kMaxParts) {
+    RenderPart(invalid.boundingRect());
+    return;
+  }
+  for (const QRect& part : invalid) RenderPart(part);
+}
 
+// Draws one part of the picture again.
+void CMapWnd::RenderPart(const QRect& area) {
+  const qreal ratio = devicePixelRatioF();
   const auto drawLayers = [this](QPainter& painter, const QRect& where, const CMapTransform& transform) {
     painter.fillRect(where, ToQColor(kMapBackground));
     if (LayerList* list = layers_) {
@@ -219,8 +266,10 @@ void CMapWnd::RenderPending() {
   // the part's corner, so the layers pass over every record outside it as
   // cheaply as over those outside the window. Records are passed over by
   // their hit bounds while their symbols reach a pixel or two further: the
-  // picture is drawn a few pixels larger and only the part is kept.
-  const QRect drawn = area.adjusted(-kPartMargin, -kPartMargin, kPartMargin, kPartMargin);
+  // picture is drawn a few pixels larger and only the part is kept. It stays
+  // within the window, where the whole drawing stops too: at the window's
+  // edges the part's pixels are computed as the whole drawing's are.
+  const QRect drawn = area.adjusted(-kPartMargin, -kPartMargin, kPartMargin, kPartMargin) & rect();
   QImage part(QSize(static_cast<int>(std::ceil(drawn.width() * ratio)), static_cast<int>(std::ceil(drawn.height() * ratio))),
               QImage::Format_RGB32);
   part.setDevicePixelRatio(ratio);
@@ -235,6 +284,47 @@ void CMapWnd::RenderPending() {
   QPainter painter(&picture_);
   const QPointF offset(area.left() - drawn.left(), area.top() - drawn.top());
   painter.drawImage(QRectF(area), part, QRectF(offset * ratio, QSizeF(area.size()) * ratio));
+}
+
+// The picture moves with the view when every layer drawn moves with it and
+// the pixels are the window's own; then only what came into view is drawn,
+// with the seam past it and the opposite edge.
+void CMapWnd::MovePicture(int dx, int dy) {
+  bool reusable = !picture_.isNull() && picture_.devicePixelRatio() == 1.0 && picture_.size() == size() &&
+                  std::abs(dx) < width() && std::abs(dy) < height();
+  if (reusable && layers_) {
+    for (const Layer* layer : layers_->Layers()) {
+      if (layer->IsHidden()) continue;
+      if (layer->IsLoading() || !layer->MovesWithPicture()) {
+        reusable = false;
+        break;
+      }
+    }
+  }
+  if (!reusable) {
+    InvalidateMap(true);
+    return;
+  }
+  ShiftImage(picture_, dx, dy);
+  ++movedPictures_;
+  QRegion invalid = invalid_.translated(-dx, -dy);
+  const int w = width(), h = height();
+  if (dx > 0) {
+    invalid += QRect(w - dx - kPanSeam, 0, dx + kPanSeam, h);
+    invalid += QRect(0, 0, kPanEdge, h);
+  } else if (dx < 0) {
+    invalid += QRect(0, 0, -dx + kPanSeam, h);
+    invalid += QRect(w - kPanEdge, 0, kPanEdge, h);
+  }
+  if (dy > 0) {
+    invalid += QRect(0, h - dy - kPanSeam, w, dy + kPanSeam);
+    invalid += QRect(0, 0, w, kPanEdge);
+  } else if (dy < 0) {
+    invalid += QRect(0, 0, w, -dy + kPanSeam);
+    invalid += QRect(0, h - kPanEdge, w, kPanEdge);
+  }
+  invalid_ = invalid & rect();
+  update();
 }
 
 // Shows the picture of the layers and the active tool's band over it.

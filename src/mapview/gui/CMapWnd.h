@@ -70,6 +70,8 @@ class CMapWnd : public QWidget, public IMapPane, public InvalidateTarget {
   void InvalidateRect(const DeviceRect& rect, bool erase) override;
   // How often the window has painted itself.
   int PaintCount() const { return paintCount_; }
+  // How often a pan moved the picture rather than drawing it all again.
+  int MovedPictureCount() const { return movedPictures_; }
 
   CMapTransform& Transform() { return view_.Transform(); }
   // The tool mouse messages go to.
@@ -115,10 +117,16 @@ class CMapWnd : public QWidget, public IMapPane, public InvalidateTarget {
  private:
   // Redraws the invalid part of the picture of the layers.
   void RenderPending();
+  // Draws one part of the picture again (all of it: the whole window).
+  void RenderPart(const QRect& area);
+  // After a pan by whole pixels: moves the picture and marks what came into
+  // view to be drawn, or the whole map when the picture cannot be reused.
+  void MovePicture(int dx, int dy);
 
   MapView view_;
   LayerList* layers_ = nullptr;
   int paintCount_ = 0;
+  int movedPictures_ = 0;
   std::unique_ptr<CSelectTool> selectTool_;
   std::unique_ptr<CZoomTool> zoomTool_;
   std::unique_ptr<CMeasureTool> measureTool_;

@@ -1,15 +1,20 @@
 // The spatial index changes nothing anyone can see: on random views, whole
 // and in parts, the pictures, the visible flags, the clicks and the
-// rectangles are those of the walk over every record.
+// rectangles are those of the walk over every record. Drawing with several
+// threads (symbols written in bands of rows) changes nothing either.
 #include <QImage>
 #include <QPainter>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <string>
+#include <utility>
 
 #include "geo/gui/QPainterCanvas.h"
 #include "layers/Layer.h"
+#include "layers/LayerRenderer.h"
 #include "layers/LayerTestFiles.h"
 #include "mapview/MapView.h"
 
@@ -27,7 +32,16 @@ enum class Painting { Whole, Clipped, Part };
 
 class SpatialIndexPixels : public ::testing::Test {
  protected:
+  // Only point records (the bands' own path), or lines and areas among them.
+  virtual bool PointsOnly() const { return false; }
+
+  void TearDown() override {
+    LayerRenderer::SetDrawThreads(0);
+    LayerRenderer::SetDrawSlab(0);
+  }
+
   void SetUp() override {
+    const bool others = !PointsOnly();
     layer_.SetPathName((dir_ / "idx.shp").string());
     layer_.SetDisplaySize(30.0, false);
     std::mt19937 rng(1717);
@@ -35,12 +49,12 @@ class SpatialIndexPixels : public ::testing::Test {
     std::uniform_int_distribution<int32_t> near(-600, 600);
     MapPoint last{x(rng), y(rng)};
     for (int i = 1; i <= 20000; ++i) {
-      if (i % 1000 == 0) {
+      if (others && i % 1000 == 0) {
         Shape* line = layer_.CreateRecord(kRecordLine, i, true);
         const MapPoint pts[] = {{x(rng), y(rng)}, {x(rng), y(rng)}, {x(rng), y(rng)}};
         line->AddPoints(pts, 3);
         line->SetColor(0x2080F0);
-      } else if (i % 1500 == 0) {
+      } else if (others && i % 1500 == 0) {
         Shape* area = layer_.CreateRecord(kRecordArea, i, false);
         const MapPoint c{x(rng), y(rng)};
         const MapPoint ring[] = {c, {c.x, c.y + 9000}, {c.x + 12000, c.y + 9000}, {c.x + 12000, c.y}, c};
@@ -56,6 +70,7 @@ class SpatialIndexPixels : public ::testing::Test {
         Shape* p = layer_.CreateRecord(kRecordPoint, i, true);
         p->SetPoint(last);
         p->SetColor(static_cast<Color>(rng() & 0xFFFFFF));
+        if (i % 700 == 0) p->SetLabel("L" + std::to_string(i), i % 1400 == 0);
       }
     }
     int n = 0;
@@ -79,7 +94,9 @@ class SpatialIndexPixels : public ::testing::Test {
     view_.ZoomToRect(r, false);
   }
 
-  QImage Paint(bool indexed, Painting how, const QRect& part) {
+  // threads as LayerRenderer::SetDrawThreads takes them; 1 is one thread.
+  QImage Paint(bool indexed, Painting how, const QRect& part, int threads = 1) {
+    LayerRenderer::SetDrawThreads(threads);
     layer_.SetSpatialIndexUsed(indexed);
     QImage image(how == Painting::Part ? part.size() : QSize(320, 240), QImage::Format_RGB32);
     image.fill(Qt::white);
@@ -106,9 +123,20 @@ class SpatialIndexPixels : public ::testing::Test {
   TempDir dir_;
   Layer layer_;
   MapView view_;
+
+  void RandomViewsPaintAndPickAsTheWalk();
 };
 
-TEST_F(SpatialIndexPixels, RandomViewsPaintAndPickAsTheWalkOverEveryRecord) {
+// Only point records: every slab is written in bands.
+class BandedPointPixels : public SpatialIndexPixels {
+ protected:
+  bool PointsOnly() const override { return true; }
+};
+
+TEST_F(SpatialIndexPixels, RandomViewsPaintAndPickAsTheWalkOverEveryRecord) { RandomViewsPaintAndPickAsTheWalk(); }
+TEST_F(BandedPointPixels, RandomViewsPaintAndPickAsTheWalkOverEveryRecord) { RandomViewsPaintAndPickAsTheWalk(); }
+
+void SpatialIndexPixels::RandomViewsPaintAndPickAsTheWalk() {
   std::mt19937 rng(99);
   std::uniform_int_distribution<int> px(-5, 325), py(-5, 245), side(1, 200);
   int drawnSomething = 0;
@@ -135,6 +163,14 @@ TEST_F(SpatialIndexPixels, RandomViewsPaintAndPickAsTheWalkOverEveryRecord) {
       const QImage walked = Paint(false, how, part);
       ASSERT_TRUE(indexed == walked) << "round " << round << " painting " << static_cast<int>(how);
       ASSERT_EQ(indexedFlags, VisibleFlags()) << "round " << round << " painting " << static_cast<int>(how);
+      // Two and three threads, through the index and walking, as one thread;
+      // the walk in slabs of 1500 records.
+      for (const auto& [useIndex, threads] : {std::pair{true, 2}, std::pair{false, 3}}) {
+        LayerRenderer::SetDrawSlab(useIndex ? 0 : 1500);
+        ASSERT_TRUE(Paint(useIndex, how, part, threads) == walked)
+            << "round " << round << " painting " << static_cast<int>(how) << " threads " << threads;
+        ASSERT_EQ(indexedFlags, VisibleFlags()) << "round " << round << " threads " << threads;
+      }
       QImage blank(walked.size(), walked.format());
       blank.fill(Qt::white);
       drawnSomething += walked != blank;
@@ -159,6 +195,27 @@ TEST_F(SpatialIndexPixels, RandomViewsPaintAndPickAsTheWalkOverEveryRecord) {
   EXPECT_GT(drawnSomething, 60);
 }
 
+// A view holding every record draws by walking them, after views that left
+// other records visible: pixels and visible flags as the walk's, with one
+// thread and with three.
+TEST_F(SpatialIndexPixels, AViewOfEveryRecordPaintsAsTheWalk) {
+  std::mt19937 rng(3);
+  for (int round = 0; round < 6; ++round) {
+    RandomView(rng);
+    Paint(true, Painting::Whole, {});
+    MapRect all = layer_.GetBounds();
+    view_.ZoomToRect(all, round % 2 == 0);
+    layer_.SetFilterMask(round % 3 == 2 ? (kDefaultFilterMask & ~kFilterShowShadows) : kDefaultFilterMask);
+    const int threads = round < 3 ? 1 : 3;
+    const QImage indexed = Paint(true, Painting::Whole, {}, threads);
+    const std::vector<bool> indexedFlags = VisibleFlags();
+    EXPECT_TRUE(Paint(false, Painting::Whole, {}) == indexed) << "round " << round;
+    EXPECT_EQ(VisibleFlags(), indexedFlags) << "round " << round;
+    // Every record with geometry shows.
+    EXPECT_GT(std::count(indexedFlags.begin(), indexedFlags.end(), true), 19000) << "round " << round;
+  }
+}
+
 TEST_F(SpatialIndexPixels, TheIndexFollowsRecordsAddedAndRemoved) {
   MapRect all = layer_.GetBounds();
   view_.ZoomToRect(all, false);
@@ -174,6 +231,62 @@ TEST_F(SpatialIndexPixels, TheIndexFollowsRecordsAddedAndRemoved) {
   EXPECT_TRUE(Paint(true, Painting::Whole, {}) == walked);
   EXPECT_FALSE(walked == before);
   for (Shape* s : layer_.Records()) EXPECT_FALSE(s->IsSelected());
+}
+
+}  // namespace
+}  // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+// Real logs drawn with three threads (bands of a 1920 by 1080 picture) and
+// with one give the same pixels and visible flags on random views, with a
+// selection and with records filtered out into shadows.
+TEST(BandedDrawing, RealLogsPaintAsOneThread) {
+  KESTRUNE_TESTDATA_OR_SKIP(data);
+  for (const char* name : {"field/yield-simple1.shp", "field/as-applied-simple1.shp"}) {
+    test::TempDir dir;
+    Layer layer;
+    ASSERT_TRUE(test::OpenAndLoad(layer, test::CopyFileSet(data / name, dir.path()).string())) << name;
+    int n = 0;
+    for (Shape* s : layer.Records()) {
+      s->SetFilterFlags(++n % 17 == 0 ? kFilterBoomOff : kComputedRecordFlags);
+      if (n % 41 == 0) layer.Select(s);
+    }
+    layer.ApplyFilter();
+    MapView view;
+    view.Resize(1920, 1080);
+    const MapRect all = layer.GetBounds();
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const auto paint = [&](int threads) {
+      LayerRenderer::SetDrawThreads(threads);
+      QImage image(1920, 1080, QImage::Format_RGB32);
+      image.fill(Qt::white);
+      QPainter painter(&image);
+      QPainterCanvas canvas(painter);
+      layer.Draw(view.Transform(), canvas);
+      std::vector<bool> flags;
+      for (Shape* s : layer.Records()) flags.push_back(s->IsVisible());
+      return std::pair{image, flags};
+    };
+    for (int round = 0; round < 12; ++round) {
+      // From the whole log to a few symbols across, shadows on and off.
+      const double w = (all.right - all.left) * 1.2 * std::pow(2.0, -8.0 * unit(rng));
+      const double cx = all.left + unit(rng) * (all.right - all.left);
+      const double cy = all.top + unit(rng) * (all.bottom - all.top);
+      MapRect r{static_cast<int32_t>(cx - w / 2), static_cast<int32_t>(cy - w * 0.3),
+                static_cast<int32_t>(cx + w / 2), static_cast<int32_t>(cy + w * 0.3)};
+      view.ZoomToRect(r, false);
+      layer.SetFilterMask(round % 2 ? kDefaultFilterMask : (kDefaultFilterMask & ~kFilterShowShadows));
+      layer.SetDrawBorder(round % 3 != 0);
+      const auto one = paint(1);
+      const auto three = paint(3);
+      ASSERT_TRUE(one.first == three.first) << name << " round " << round;
+      ASSERT_EQ(one.second, three.second) << name << " round " << round;
+    }
+    LayerRenderer::SetDrawThreads(0);
+  }
 }
 
 }  // namespace
