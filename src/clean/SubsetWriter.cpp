@@ -14,7 +14,9 @@
 #include <memory>
 
 #include "base/Paths.h"
+#include "base/LandingJournal.h"
 #include "base/SafeFile.h"
+#include "base/SetLanding.h"
 #include "clean/CleanSource.h"
 #include "lang/LangString.h"
 #include "layers/IniFile.h"
@@ -137,38 +139,7 @@ class Input {
 struct Pending {
   std::string destination;
   std::unique_ptr<SafeFile> temp;  // null for a stale file to remove
-  std::string aside;
-  bool landed = false;
 };
-
-int MoveAside(const std::string& path, std::string& aside) {
-  std::string pattern = FolderOf(path);
-  if (pattern.empty()) pattern = ".";
-  pattern += "/." + FileNameOf(path) + ".kestrune-old-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return errno;
-  ::close(fd);
-  if (::rename(path.c_str(), name.data()) != 0) {
-    const int e = errno;
-    ::unlink(name.data());
-    return e;
-  }
-  aside = name.data();
-  return 0;
-}
-
-void RollBack(std::vector<Pending>& files) {
-  for (Pending& f : files) {
-    if (f.landed) ::unlink(f.destination.c_str());
-    f.landed = false;
-  }
-  for (Pending& f : files) {
-    if (!f.aside.empty()) ::rename(f.aside.c_str(), f.destination.c_str());
-    f.aside.clear();
-  }
-}
 
 bool Exists(const std::string& path) {
   struct stat st {};
@@ -370,6 +341,10 @@ bool WriteShapeSubset(const std::string& sourceShp, const std::string& newShp, c
   result = SubsetResult{};
   const std::string oldBase = BasePathOf(sourceShp);
   const std::string newBase = BasePathOf(newShp);
+  // A landing to this folder that a kill cut short is finished (or rolled
+  // back) first, so the names below are those of a whole set.
+  const std::string folder = FolderOf(SideFilePath(newBase, "shp"));
+  RecoverLandings(folder.empty() ? std::string(".") : folder);
   const std::string shpSource = FindSideFile(oldBase, "shp");
   const std::string dbfSource = FindSideFile(oldBase, "dbf");
   if (shpSource.empty()) return Fail(error, MakeError(kMsgSubsetSource, oldBase + ".shp", ENOENT));
@@ -413,38 +388,17 @@ bool WriteShapeSubset(const std::string& sourceShp, const std::string& newShp, c
     if (!p.temp->Write(bytes) || !p.temp->Finish()) return Fail(error, WriteError(*p.temp, p.destination));
   }
 
-  // Landing: the old files aside, the new ones in; a failure puts all back.
-  files.erase(std::remove_if(files.begin(), files.end(),
-                             [](const Pending& p) { return !p.temp && !Exists(p.destination); }),
-              files.end());
+  // Landing, through a journal: a kill on the way is finished or rolled
+  // back by the next recovery of the folder.
+  std::vector<SetLandingFile> landing;
   for (Pending& p : files) {
-    if (!Exists(p.destination)) continue;
-    struct stat st {};
-    if (::lstat(p.destination.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      RollBack(files);
-      return Fail(error, MakeError(kMsgSubsetFailed, p.destination, EISDIR));
-    }
-    if (int e = MoveAside(p.destination, p.aside)) {
-      RollBack(files);
-      return Fail(error, MakeError(kMsgSubsetFailed, p.destination, e));
-    }
+    if (p.temp || Exists(p.destination)) landing.push_back({p.destination, p.temp.get()});
   }
-  for (Pending& p : files) {
-    if (!p.temp) continue;
-    if (::rename(p.temp->TemporaryPath().c_str(), p.destination.c_str()) != 0) {
-      const int e = errno;
-      RollBack(files);
-      return Fail(error, MakeError(kMsgSubsetFailed, p.destination, e));
-    }
-    p.temp->Release();
-    p.landed = true;
-    result.written.push_back(p.destination);
+  SetLandingFailure failure;
+  if (!LandFileSet(newBase, landing, nullptr, &failure)) {
+    return Fail(error, MakeError(kMsgSubsetFailed, failure.path, failure.error));
   }
-  for (Pending& p : files) {
-    if (!p.aside.empty()) ::unlink(p.aside.c_str());
-    if (!p.temp) result.removed.push_back(p.destination);
-  }
-  if (!files.empty()) SyncFolderOf(files.front().destination);
+  for (const SetLandingFile& f : landing) (f.incoming ? result.written : result.removed).push_back(f.destination);
   result.records = int64_t(kept.size());
   return true;
 }
