@@ -204,8 +204,11 @@ class NeighbourGrid {
     v_.resize(m);
     id_.resize(m);
     std::vector<uint32_t> fill(start_.begin(), start_.end() - 1);
-    for (uint32_t i : items) {
+    slotOf_.resize(m);
+    for (size_t q = 0; q < m; ++q) {
+      const uint32_t i = items[q];
       const uint32_t slot = fill[CellOf(in.x[i], in.y[i])]++;
+      slotOf_[q] = slot;
       x_[slot] = in.x[i];
       y_[slot] = in.y[i];
       v_[slot] = v[i];
@@ -231,6 +234,8 @@ class NeighbourGrid {
   uint32_t Record(uint32_t slot) const { return id_[slot]; }
   double Value(uint32_t slot) const { return v_[slot]; }
   double X(uint32_t slot) const { return x_[slot]; }
+  // The slot of the q-th record the grid was made of.
+  uint32_t SlotOf(size_t q) const { return slotOf_[q]; }
   double Y(uint32_t slot) const { return y_[slot]; }
 
   // The n nearest records to the one in slot (itself left out) into near as
@@ -305,6 +310,61 @@ class NeighbourGrid {
     return have;
   }
 
+  // Nearest with a finite cap, by scanning the rows of cells the cap's square
+  // covers as runs of memory: every record within the cap is taken, then the
+  // n nearest of them, not ordered (OrderNearest orders them). Falls back to Nearest when the square is large or
+  // holds fewer than n records within the cap.
+  size_t NearestWithin(uint32_t slot, size_t cell, size_t n, double cap, std::vector<double>& dist,
+                       std::vector<uint32_t>& near, std::vector<std::pair<double, uint32_t>>& found) const {
+    const double px = x_[slot], py = y_[slot];
+    const double r = std::sqrt(cap) + tolerance_;
+    const int64_t c0 = std::max<int64_t>(int64_t(std::floor((px - x0_ - r) / cell_)), 0);
+    const int64_t c1 = std::min<int64_t>(int64_t(std::floor((px - x0_ + r) / cell_)), cols_ - 1);
+    const int64_t r0 = std::max<int64_t>(int64_t(std::floor((py - y0_ - r) / cell_)), 0);
+    const int64_t r1 = std::min<int64_t>(int64_t(std::floor((py - y0_ + r) / cell_)), rows_ - 1);
+    if (!(cap < std::numeric_limits<double>::infinity()) || (c1 - c0 + 1) * (r1 - r0 + 1) > 81) {
+      return Nearest(slot, cell, n, cap, dist, near);
+    }
+    found.clear();
+    for (int64_t row = r0; row <= r1; ++row) {
+      const uint32_t from = start_[size_t(row * cols_ + c0)], to = start_[size_t(row * cols_ + c1) + 1];
+      for (uint32_t k = from; k < to; ++k) {
+        const double dx = x_[k] - px, dy = y_[k] - py;
+        const double d = dx * dx + dy * dy;
+        if (d <= cap && k != slot) found.emplace_back(d, k);
+      }
+    }
+    if (found.size() < n) return Nearest(slot, cell, n, std::numeric_limits<double>::infinity(), dist, near);
+    const auto closer = [&](const std::pair<double, uint32_t>& a, const std::pair<double, uint32_t>& b) {
+      return a.first < b.first || (a.first == b.first && id_[a.second] < id_[b.second]);
+    };
+    // The n nearest, in no order: the caller orders them when it needs to.
+    if (found.size() > n) std::nth_element(found.begin(), found.begin() + long(n - 1), found.end(), closer);
+    dist.resize(n);
+    near.resize(n);
+    for (size_t k = 0; k < n; ++k) {
+      dist[k] = found[k].first;
+      near[k] = found[k].second;
+    }
+    return n;
+  }
+
+  // Puts the nearest in order: by distance, ties by record number.
+  void OrderNearest(size_t m, std::vector<double>& dist, std::vector<uint32_t>& near) const {
+    for (size_t k = 1; k < m; ++k) {
+      const double d = dist[k];
+      const uint32_t slot = near[k];
+      size_t at = k;
+      while (at > 0 && (dist[at - 1] > d || (dist[at - 1] == d && id_[near[at - 1]] > id_[slot]))) {
+        dist[at] = dist[at - 1];
+        near[at] = near[at - 1];
+        --at;
+      }
+      dist[at] = d;
+      near[at] = slot;
+    }
+  }
+
   // The cell a point falls in.
   size_t CellOf(double x, double y) const {
     const int64_t col = std::clamp<int64_t>(int64_t((x - x0_) / cell_), 0, cols_ - 1);
@@ -332,7 +392,7 @@ class NeighbourGrid {
   int64_t cols_ = 1, rows_ = 1, reach_ = 0;
   std::vector<uint32_t> start_;
   std::vector<double> x_, y_, v_;
-  std::vector<uint32_t> id_;
+  std::vector<uint32_t> id_, slotOf_;
   std::vector<Offset> offsets_;
 };
 
@@ -398,36 +458,48 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
       const size_t wanted = size_t(s.localN);
       // Each record is judged on its own: the cells are shared out among the
       // machine's cores, each writing only its own records' marks.
-      const auto judge = [&](size_t fromCell, size_t toCell) {
+      const auto judge = [&](size_t from, size_t to) {
         std::vector<double> dist, vals(wanted), nearest(wanted);
         std::vector<uint32_t> near;
-        // The record judged before, and how far its n-th nearest lay: every
-        // one of its nearest lies at most that far plus the step between the
-        // two, which caps the next search.
+        std::vector<std::pair<double, uint32_t>> found;
+        // The records are judged in file order, so the one judged before
+        // mostly lies a step away along the pass. Every one of its nearest
+        // lies at most as far as its n-th nearest plus that step, which caps
+        // the next search.
         bool previous = false;
         double lastX = 0.0, lastY = 0.0, lastReach = 0.0;
-        for (size_t c = fromCell; c < toCell; ++c) {
-          for (uint32_t slot = grid.CellStart(c); slot < grid.CellStart(c + 1); ++slot) {
+        {
+          for (size_t q = from; q < to; ++q) {
+            const uint32_t slot = grid.SlotOf(q);
+            const size_t c = grid.CellOf(grid.X(slot), grid.Y(slot));
             const double x = grid.X(slot), y = grid.Y(slot);
             double cap = std::numeric_limits<double>::infinity();
             if (previous) {
               const double r = lastReach + std::hypot(x - lastX, y - lastY);
               cap = r * r * (1.0 + 1e-9) + 1e-12;
             }
-            const size_t m = grid.Nearest(slot, c, wanted, cap, dist, near);
+            const size_t m = grid.NearestWithin(slot, c, wanted, cap, dist, near, found);
             previous = m == wanted;
             lastX = x;
             lastY = y;
             lastReach = previous ? std::sqrt(dist[m - 1]) : 0.0;
-            double sum = 0.0;
-            for (size_t k = 0; k < m; ++k) {
-              nearest[k] = grid.Value(near[k]);
-              sum += nearest[k];
-            }
-            const double mean = sum / double(m);
-            double squares = 0.0;
-            for (size_t k = 0; k < m; ++k) squares += (nearest[k] - mean) * (nearest[k] - mean);
-            const double sigma = std::sqrt(squares / double(m));
+            // The mean and deviation, summed nearest first. The sums in any
+            // other order differ in the last bits only: they decide every
+            // record but those within a hair of the limit, which are decided
+            // again over the nearest put in order.
+            const auto moments = [&](double& mean, double& sigma) {
+              double sum = 0.0;
+              for (size_t k = 0; k < m; ++k) {
+                nearest[k] = grid.Value(near[k]);
+                sum += nearest[k];
+              }
+              mean = sum / double(m);
+              double squares = 0.0;
+              for (size_t k = 0; k < m; ++k) squares += (nearest[k] - mean) * (nearest[k] - mean);
+              sigma = std::sqrt(squares / double(m));
+            };
+            double mean = 0.0, sigma = 0.0;
+            moments(mean, sigma);
             const double value = grid.Value(slot);
             // The median lies within one standard deviation of the mean, so a
             // value well inside (or well beyond) k - 1 (k + 1) of them from
@@ -450,20 +522,18 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
               vals[at] = nearest[k];
             }
             const double median = m % 2 == 1 ? vals[m / 2] : (vals[m / 2] + vals[m / 2 - 1]) / 2.0;
+            if (std::fabs(std::fabs(value - median) - s.localK * sigma) <= margin * (1.0 + s.localK)) {
+              grid.OrderNearest(m, dist, near);
+              moments(mean, sigma);
+            }
             if (std::fabs(value - median) > s.localK * sigma) hit[grid.Record(slot)] = 1;
           }
         }
       };
       const size_t cores = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
       const size_t parts = items.size() < 20000 ? 1 : cores;
-      // Shares of about equal records, cut at cell bounds.
-      std::vector<size_t> cut(parts + 1, grid.Cells());
-      cut[0] = 0;
-      for (size_t t = 1, c = 0; t < parts; ++t) {
-        const size_t target = items.size() * t / parts;
-        while (c < grid.Cells() && grid.CellStart(c) < target) ++c;
-        cut[t] = c;
-      }
+      std::vector<size_t> cut(parts + 1);
+      for (size_t t = 0; t <= parts; ++t) cut[t] = items.size() * t / parts;
       std::vector<std::thread> workers;
       for (size_t t = 1; t < parts; ++t) workers.emplace_back(judge, cut[t], cut[t + 1]);
       judge(cut[0], cut[1]);
