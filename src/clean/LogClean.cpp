@@ -1,6 +1,7 @@
 #include "clean/LogClean.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <numeric>
@@ -14,6 +15,30 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // About how many records a filled cell of the local-outlier grid holds.
 constexpr double kLocalPerCell = 6.0;
+
+// The progress of one run over its filters: each filter run is a step, the
+// local outliers weigh as many as kLocalWeight others.
+constexpr double kLocalWeight = 20.0;
+class RunProgress {
+ public:
+  RunProgress(const CleanProgress& tell, double total) : tell_(tell), total_(std::max(total, 1.0)) {}
+  // Whether to go on, having done done steps and the fraction of the next span.
+  bool Tell(double done, double span, double fraction) {
+    if (stop_.load(std::memory_order_relaxed)) return false;
+    if (!tell_) return true;
+    const int percent = int(std::clamp(100.0 * (done + span * fraction) / total_, 0.0, 100.0));
+    if (!tell_(percent)) stop_ = true;
+    return !stop_;
+  }
+  bool Stopped() const { return stop_.load(std::memory_order_relaxed); }
+  bool Active() const { return bool(tell_); }
+  double done = 0.0;  // steps done before the filter running
+
+ private:
+  const CleanProgress& tell_;
+  double total_;
+  std::atomic<bool> stop_{false};
+};
 
 // A mask of the records a filter may remove: 1 for a record still kept.
 using Mask = std::vector<uint8_t>;
@@ -406,7 +431,8 @@ const std::vector<double>& FieldValues(const CleanInput& in, const CleanSettings
 // Marks in hit the records of keep that filter f removes.
 void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, const Mask& keep,
                const std::vector<double>& speeds, const std::vector<double>& shifted,
-               const std::vector<uint8_t>& noSource, const std::vector<uint8_t>& passMember, Mask& hit) {
+               const std::vector<uint8_t>& noSource, const std::vector<uint8_t>& passMember, Mask& hit,
+               RunProgress& progress) {
   const size_t n = in.size();
   // A record the shift leaves without a value is the flow filter's to remove.
   const bool skipNoSource = s.IsOn(CleanFilter::Flow) && s.rangeField == s.flowField;
@@ -470,6 +496,14 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
         double lastX = 0.0, lastY = 0.0, lastReach = 0.0;
         {
           for (size_t q = from; q < to; ++q) {
+            // Now and then: the first share tells the progress, every share
+            // stops when told to.
+            if ((q - from) % 8192 == 0 && q > from) {
+              if (from == 0 ? !progress.Tell(progress.done, kLocalWeight, double(q) / double(std::max<size_t>(to, 1)))
+                            : progress.Stopped()) {
+                return;
+              }
+            }
             const uint32_t slot = grid.SlotOf(q);
             const size_t c = grid.CellOf(grid.X(slot), grid.Y(slot));
             const double x = grid.X(slot), y = grid.Y(slot);
@@ -660,7 +694,7 @@ double Percentile(std::vector<double> values, double q) {
   return values[lo] + (values[hi] - values[lo]) * (at - double(lo));
 }
 
-CleanResult CleanLog(const CleanInput& in, const CleanSettings& s, bool countAlone) {
+CleanResult CleanLog(const CleanInput& in, const CleanSettings& s, bool countAlone, const CleanProgress& tell) {
   const size_t n = in.size();
   CleanResult result;
   result.removedBy.assign(n, 0);
@@ -678,16 +712,29 @@ CleanResult CleanLog(const CleanInput& in, const CleanSettings& s, bool countAlo
 
   Mask keep(n, 1), hit(n, 0);
   const Mask all(n, 1);
+  double steps = 0.0;
+  for (int index = 0; index < kCleanFilterCount; ++index) {
+    const CleanFilter f = static_cast<CleanFilter>(index);
+    if (s.IsOn(f)) steps += (f == CleanFilter::Local ? kLocalWeight : 1.0) * (countAlone ? 2.0 : 1.0);
+  }
+  RunProgress progress(tell, steps);
+  // Runs one filter as a step of the progress; false when told to stop.
+  const auto run = [&](CleanFilter f, const Mask& from) {
+    const double weight = f == CleanFilter::Local ? kLocalWeight : 1.0;
+    if (!progress.Tell(progress.done, weight, 0.0)) return false;
+    std::fill(hit.begin(), hit.end(), 0);
+    RunFilter(f, in, s, from, speeds, result.shifted, noSource, passMember, hit, progress);
+    progress.done += weight;
+    return !progress.Stopped();
+  };
   for (int index = 0; index < kCleanFilterCount; ++index) {
     const CleanFilter f = static_cast<CleanFilter>(index);
     if (!s.IsOn(f)) continue;
     if (countAlone) {
-      std::fill(hit.begin(), hit.end(), 0);
-      RunFilter(f, in, s, all, speeds, result.shifted, noSource, passMember, hit);
+      if (!run(f, all)) break;
       result.alone[size_t(index)] = std::count(hit.begin(), hit.end(), uint8_t{1});
     }
-    std::fill(hit.begin(), hit.end(), 0);
-    RunFilter(f, in, s, keep, speeds, result.shifted, noSource, passMember, hit);
+    if (!run(f, keep)) break;
     int64_t count = 0;
     for (size_t i = 0; i < n; ++i) {
       if (hit[i]) {
@@ -699,6 +746,8 @@ CleanResult CleanLog(const CleanInput& in, const CleanSettings& s, bool countAlo
     result.after[size_t(index)] = count;
   }
   result.kept = std::count(keep.begin(), keep.end(), uint8_t{1});
+  result.cancelled = progress.Stopped();
+  if (!result.cancelled) progress.Tell(steps, 0.0, 0.0);
   return result;
 }
 

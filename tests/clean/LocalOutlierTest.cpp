@@ -105,5 +105,40 @@ TEST(LocalOutliers, EveryLayoutMatchesBruteForce) {
   }
 }
 
+// The progress rises to 100 over a run; told to stop, the run stops at once
+// (within the local filter's shares too) and says so.
+TEST(LocalOutliers, ProgressRisesAndCancelStops) {
+  CleanInput in;
+  in.values.resize(2);
+  for (int i = 0; i < 60000; ++i) {
+    in.x.push_back((i / 300) * 18.0);
+    in.y.push_back((i % 300) * 2.2);
+    in.values[1].push_back(50 + (i % 7));
+  }
+  CleanSettings s;
+  s.SetOn(CleanFilter::Local, true);
+  s.SetOn(CleanFilter::StdDev, true);
+  s.localField = s.sdField = 1;
+  for (const int stopAt : {-1, 0, 30}) {
+    std::vector<int> told;
+    const CleanResult r = CleanLog(in, s, true, [&](int percent) {
+      told.push_back(percent);
+      return stopAt < 0 || percent < stopAt;
+    });
+    ASSERT_FALSE(told.empty());
+    EXPECT_TRUE(std::is_sorted(told.begin(), told.end())) << stopAt;
+    if (stopAt < 0) {
+      EXPECT_FALSE(r.cancelled);
+      EXPECT_EQ(told.back(), 100);
+      EXPECT_GT(told.size(), 5u);  // within the local filter too
+      EXPECT_EQ(r.kept, CleanLog(in, s, true).kept);
+    } else {
+      EXPECT_TRUE(r.cancelled) << stopAt;
+      EXPECT_GE(told.back(), stopAt);
+      EXPECT_LT(told.back(), stopAt + 10) << "the run went on after the cancel";
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kestrune
