@@ -71,6 +71,9 @@ struct CleanSettings {
   int flowField = 0;
   CleanDelay flowDelay;
   double minWidth = 0.0;
+  // The removed records draw as shadows (a display choice kept with the
+  // settings; it removes nothing).
+  bool showRemoved = false;
 
   bool IsOn(CleanFilter f) const { return on[static_cast<size_t>(f)]; }
   void SetOn(CleanFilter f, bool value) { on[static_cast<size_t>(f)] = value; }

@@ -128,7 +128,7 @@ CCleanLogDialog::CCleanLogDialog(Layer& layer, QWidget* parent) : QDialog(parent
   row(7, {label(kMin), minWidth_});
 
   showRemoved_ = new QCheckBox(L(kShowRemoved));
-  showRemoved_->setChecked(layer.GetFilter().DrawsShadows());
+  showRemoved_->setChecked(layer.GetFilter().ShowsCleanRemoved());
   total_ = new QLabel;
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   QPushButton* restore = buttons->addButton(L(kRestore), QDialogButtonBox::ResetRole);
@@ -242,6 +242,7 @@ void CCleanLogDialog::SetSettings(const CleanSettings& s) {
 CleanSettings CCleanLogDialog::Settings() const {
   CleanSettings s;
   for (int f = 0; f < kCleanFilterCount; ++f) s.SetOn(static_cast<CleanFilter>(f), on_[size_t(f)]->isChecked());
+  s.showRemoved = showRemoved_ && showRemoved_->isChecked();
   s.rangeField = FieldOf(rangeField_);
   s.sdField = FieldOf(sdField_);
   s.localField = FieldOf(localField_);
