@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -81,8 +83,12 @@ int main(int argc, char** argv) {
   const double pass = Seconds(start);
 
   start = Clock::now();
+  const std::clock_t cpuStart = std::clock();
   const CleanResult result = CleanLog(input, s, false);
   const double clean = Seconds(start);
+  // The processor time over both cores: on a shared machine the wall time
+  // also holds the waits for a core.
+  const double cleanCpu = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
   start = Clock::now();
   const CleanResult withAlone = CleanLog(input, s, true);
   const double cleanAlone = Seconds(start);
@@ -103,27 +109,34 @@ int main(int argc, char** argv) {
   SubsetOptions options;
   options.replaceField = result.flowField;
   options.replaceValues = &result.shifted;
+  // Each twice, taking turns, the faster run counting: both then read a
+  // source in the page cache and neither pays for the other's dirty pages.
   SubsetResult saved;
-  start = Clock::now();
-  if (!WriteShapeSubset(shp, (dir / "kept.shp").string(), keep, options, saved, &error)) {
-    std::fprintf(stderr, "%s\n", error.text.c_str());
-    return 1;
+  double save = 1e30, copy = 1e30;
+  bool copiedOk = true;
+  for (int round = 0; round < 2; ++round) {
+    start = Clock::now();
+    const FileSetCopyResult copied = CopyShapeFileSet(BasePathOf(shp), (dir / "copy").string());
+    copy = std::min(copy, Seconds(start));
+    copiedOk = copiedOk && copied.ok;
+    start = Clock::now();
+    if (!WriteShapeSubset(shp, (dir / "kept.shp").string(), keep, options, saved, &error)) {
+      std::fprintf(stderr, "%s\n", error.text.c_str());
+      return 1;
+    }
+    save = std::min(save, Seconds(start));
   }
-  const double save = Seconds(start);
-  start = Clock::now();
-  const FileSetCopyResult copied = CopyShapeFileSet(BasePathOf(shp), (dir / "copy").string());
-  const double copy = Seconds(start);
 
   std::printf("records %zu, kept %lld (checksum %.0f, with alone counts kept %lld)\n", input.size(),
               static_cast<long long>(result.kept), sum, static_cast<long long>(withAlone.kept));
   std::printf("load %.3f s\n", load);
   std::printf("one pass %.4f s\n", pass);
-  std::printf("clean, every filter %.3f s (%.0f x one pass)\n", clean, clean / pass);
+  std::printf("clean, every filter %.3f s (%.0f x one pass), processor time %.3f s\n", clean, clean / pass, cleanCpu);
   std::printf("clean with alone counts %.3f s\n", cleanAlone);
   for (int f = 0; f < kCleanFilterCount; ++f) {
     std::printf("  %s alone %.3f s\n", CleanFilterName(static_cast<CleanFilter>(f)), each[f]);
   }
-  std::printf("save kept %.3f s, copy set %.3f s (%.2f x)%s\n", save, copy, save / copy, copied.ok ? "" : " copy failed");
+  std::printf("save kept %.3f s, copy set %.3f s (%.2f x)%s\n", save, copy, save / copy, copiedOk ? "" : " copy failed");
   std::error_code ignored;
   fs::remove_all(dir, ignored);
   return 0;

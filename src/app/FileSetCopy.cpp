@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "base/LandingJournal.h"
+#include "base/SetLanding.h"
 #include "base/Paths.h"
 #include "base/SafeFile.h"
 #include "lang/LangString.h"
@@ -50,12 +51,6 @@ class FdGuard {
 std::string FolderFor(const std::string& path) {
   const std::string folder = FolderOf(path);
   return folder.empty() ? std::string(".") : folder;
-}
-
-// Whether anything (a link included) stands under the name.
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
 }
 
 // Whether the name leads to a regular file.
@@ -108,14 +103,6 @@ struct PendingFile {
   std::unique_ptr<SafeFile> temp;
   bool stale = false;
 };
-
-// Moves what stands under path to the hidden name chosen for it; 0 or errno.
-int MoveAside(const std::string& path, const std::string& aside) {
-  if (int injected = InjectedFault("aside", path)) return injected;
-  // The random name is never anybody's file; one there by chance is not replaced.
-  if (Exists(aside)) return EEXIST;
-  return ::rename(path.c_str(), aside.c_str()) == 0 ? 0 : errno;
-}
 
 // The source file of ext beside oldBase in whatever case; the lower-case name
 // (for the message) when there is none.
@@ -192,54 +179,18 @@ FileSetCopyResult CopyShapeFileSet(const std::string& oldBase, const std::string
   // Landing: the journal first, then old files aside, new ones in, old ones
   // deleted, the journal removed; a failure puts everything back, a kill is
   // finished by the next recovery.
-  std::vector<LandingFile> landing;
-  for (PendingFile& file : files) {
-    LandingFile entry;
-    entry.destination = file.destination;
-    if (!file.stale) entry.incoming = file.temp->TemporaryPath();
-    if (Exists(file.destination)) entry.aside = NewAsidePath(file.destination);
-    landing.push_back(std::move(entry));
-  }
-  if (landing.empty()) {
-    result.ok = true;
-    result.newShpPath = SideFilePath(newBase, "shp");
-    return result;
-  }
-  LandingJournal journal;
-  FileWriteError journalError;
-  if (!journal.Begin(newBase, landing, &journalError)) {
-    return failWith(files.front().stale ? files.front().destination : files.front().source, journalError.path,
-                    journalError.error != 0 ? journalError.error : EINVAL);
-  }
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    if (landing[i].aside.empty()) continue;
-    if (int error = MoveAside(files[i].destination, landing[i].aside)) {
-      journal.RollBack();
-      return failWith(files[i].stale ? files[i].destination : files[i].source, files[i].destination, error);
+  std::vector<SetLandingFile> landing;
+  for (PendingFile& file : files) landing.push_back({file.destination, file.stale ? nullptr : file.temp.get()});
+  SetLandingFailure failure;
+  if (!LandFileSet(newBase, landing, InjectedFault, &failure)) {
+    if (std::string(failure.step) == "journal") {
+      return failWith(files.front().stale ? files.front().destination : files.front().source, failure.path,
+                      failure.error);
     }
+    const PendingFile& file = files[failure.index];
+    return failWith(file.stale ? file.destination : file.source, file.destination, failure.error);
   }
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    PendingFile& file = files[i];
-    if (file.stale) continue;
-    int error = InjectedFault("rename", file.destination);
-    if (error == 0 && ::rename(landing[i].incoming.c_str(), file.destination.c_str()) != 0) error = errno;
-    if (error != 0) {
-      journal.RollBack();
-      return failWith(file.source, file.destination, error);
-    }
-    file.temp->Release();
-    result.written.push_back(file.destination);
-  }
-  SyncFolderOf(files.front().destination);
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    if (!landing[i].aside.empty()) {
-      LandingFaultAt("delete", landing[i].aside);
-      ::unlink(landing[i].aside.c_str());
-    }
-    if (files[i].stale) result.removed.push_back(files[i].destination);
-  }
-  SyncFolderOf(files.front().destination);
-  journal.End();
+  for (const PendingFile& file : files) (file.stale ? result.removed : result.written).push_back(file.destination);
 
   result.ok = true;
   result.newShpPath = SideFilePath(newBase, "shp");

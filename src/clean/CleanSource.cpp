@@ -336,6 +336,9 @@ bool ParseCleanDelay(const std::string& text, CleanDelay& delay) {
   return true;
 }
 
+// Whether the removed records draw as shadows: "0" or "1".
+constexpr const char* kShowRemovedKey = "CLEAN_SHOW_REMOVED";
+
 std::string CleanDelayText(const CleanDelay& delay) { return Number(delay.amount) + (delay.records ? "r" : ""); }
 
 CleanSettings ReadCleanSettings(const IniFile& ini) {
@@ -344,6 +347,7 @@ CleanSettings ReadCleanSettings(const IniFile& ini) {
     const CleanFilter f = static_cast<CleanFilter>(i);
     s.SetOn(f, ini.GetString(kSettingsSection, Key(f, "")) == "1");
   }
+  s.showRemoved = ini.GetString(kSettingsSection, kShowRemovedKey) == "1";
   char* bytes = reinterpret_cast<char*>(&s);
   for (const KeyDef& k : kKeys) {
     const std::string key = Key(k.filter, k.what);
@@ -374,6 +378,7 @@ void StoreCleanSettings(IniFile& ini, const CleanSettings& clean) {
     const CleanFilter f = static_cast<CleanFilter>(i);
     ini.SetString(kSettingsSection, Key(f, ""), clean.IsOn(f) ? "1" : "0");
   }
+  ini.SetString(kSettingsSection, kShowRemovedKey, clean.showRemoved ? "1" : "0");
   for (const KeyDef& k : kKeys) {
     std::string value;
     switch (k.kind) {
@@ -394,6 +399,7 @@ bool RemoveCleanSettings(IniFile& ini) {
   for (const KeyDef& k : kKeys) {
     while (ini.RemoveKey(kSettingsSection, Key(k.filter, k.what))) any = true;
   }
+  while (ini.RemoveKey(kSettingsSection, kShowRemovedKey)) any = true;
   return any;
 }
 

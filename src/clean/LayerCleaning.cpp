@@ -55,9 +55,9 @@ constexpr int kShowAllMask = kFilterBoomOn | kFilterBoomOff | kFilterRateAboveZe
 // The flags, the filter, the colours of the shifted values and a repaint.
 void ShowCleaning(Layer& layer, bool showRemoved) {
   ComputeLogValues(layer);
-  int mask = layer.GetFilter().IsApplied() ? layer.GetFilterMask() : kShowAllMask;
-  mask = showRemoved ? (mask | kFilterShowShadows) : (mask & ~kFilterShowShadows);
-  layer.SetFilterMask(mask);
+  // Show Me's own choices (its shadows included) stay as they are.
+  if (!layer.GetFilter().IsApplied()) layer.SetFilterMask(kShowAllMask | (layer.GetFilterMask() & kFilterShowShadows));
+  layer.SetShowCleanRemoved(showRemoved);
   layer.ApplyFilter();
   if (const Shift* shift = ShiftOf(layer); shift && shift->field == layer.GetLegendColumn() && !layer.IsCategorised()) {
     layer.Records().ForEach([&](Shape* shape) {
@@ -119,6 +119,7 @@ bool CleanLayer(Layer& layer, const CleanSettings& settings, bool showRemoved, b
 
 bool RestoreLayer(Layer& layer, Error* error) {
   layer.SetCleanRemoved({});
+  layer.SetShowCleanRemoved(false);
   const bool hadShift = ShiftOf(layer) != nullptr;
   DropShift(layer);
   ComputeLogValues(layer);
@@ -147,7 +148,7 @@ bool ApplyStoredCleaning(Layer& layer, Error* error) {
   if (!CanCleanLayer(&layer)) return false;
   const CleanSettings settings = StoredCleanSettings(layer);
   if (!settings.Any()) return false;
-  return CleanLayer(layer, settings, false, false, nullptr, error);
+  return CleanLayer(layer, settings, settings.showRemoved, false, nullptr, error);
 }
 
 std::string CleaningStatusNote(const LayerList& layers) {

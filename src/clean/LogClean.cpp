@@ -1,6 +1,7 @@
 #include "clean/LogClean.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <numeric>
@@ -12,6 +13,32 @@ namespace kestrune {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// About how many records a filled cell of the local-outlier grid holds.
+constexpr double kLocalPerCell = 6.0;
+
+// The progress of one run over its filters: each filter run is a step, the
+// local outliers weigh as many as kLocalWeight others.
+constexpr double kLocalWeight = 20.0;
+class RunProgress {
+ public:
+  RunProgress(const CleanProgress& tell, double total) : tell_(tell), total_(std::max(total, 1.0)) {}
+  // Whether to go on, having done done steps and the fraction of the next span.
+  bool Tell(double done, double span, double fraction) {
+    if (stop_.load(std::memory_order_relaxed)) return false;
+    if (!tell_) return true;
+    const int percent = int(std::clamp(100.0 * (done + span * fraction) / total_, 0.0, 100.0));
+    if (!tell_(percent)) stop_ = true;
+    return !stop_;
+  }
+  bool Stopped() const { return stop_.load(std::memory_order_relaxed); }
+  bool Active() const { return bool(tell_); }
+  double done = 0.0;  // steps done before the filter running
+
+ private:
+  const CleanProgress& tell_;
+  double total_;
+  std::atomic<bool> stop_{false};
+};
 
 // A mask of the records a filter may remove: 1 for a record still kept.
 using Mask = std::vector<uint8_t>;
@@ -162,11 +189,14 @@ std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, co
 
 // ---- local outliers
 
-// A grid over the kept records with a value, for the nearest-record search.
+// The records of a local-outlier search in the cells of a fixed grid, stored
+// cell by cell (positions, values and record numbers side by side), so a
+// search reads neighbouring cells as runs of memory.
 class NeighbourGrid {
  public:
-  // perCell: about how many records a cell holds.
-  NeighbourGrid(const CleanInput& in, const std::vector<uint32_t>& items, double perCell) : in_(in) {
+  // perCell: about how many records a filled cell holds.
+  NeighbourGrid(const CleanInput& in, const std::vector<uint32_t>& items, const std::vector<double>& v,
+                double perCell) {
     double x0 = std::numeric_limits<double>::infinity(), y0 = x0, x1 = -x0, y1 = -x0;
     for (uint32_t i : items) {
       x0 = std::min(x0, in.x[i]);
@@ -177,76 +207,218 @@ class NeighbourGrid {
     x0_ = x0;
     y0_ = y0;
     const double w = std::max(x1 - x0, 1e-9), h = std::max(y1 - y0, 1e-9);
-    const double cells = std::max(1.0, double(items.size()) / std::max(perCell, 1.0));
-    cell_ = std::max(std::sqrt(w * h / cells), std::max(w, h) / 4096.0);
-    if (!(cell_ > 0.0)) cell_ = 1.0;
-    cols_ = std::min<int64_t>(int64_t(w / cell_) + 1, 1 << 20);
-    rows_ = std::min<int64_t>(int64_t(h / cell_) + 1, 1 << 20);
+    const double wanted = std::max(perCell, 1.0);
+    double cells = std::max(1.0, double(items.size()) / wanted);
+    // A log fills its box unevenly (passes, headlands, gaps): the cells are
+    // sized again once for the records the filled cells actually hold.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      Size(w, h, std::min(cells, 4.0 * double(items.size()) + 1024.0));
+      std::vector<uint32_t> count(size_t(cols_ * rows_), 0);
+      size_t filled = 0;
+      for (uint32_t i : items) filled += count[CellOf(in.x[i], in.y[i])]++ == 0;
+      const double held = double(items.size()) / double(std::max<size_t>(filled, 1));
+      if (attempt == 1 || held < 1.5 * wanted) break;
+      cells *= held / wanted;
+    }
     start_.assign(size_t(cols_ * rows_) + 1, 0);
-    for (uint32_t i : items) ++start_[CellOf(i) + 1];
+    for (uint32_t i : items) ++start_[CellOf(in.x[i], in.y[i]) + 1];
     for (size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
-    items_.resize(items.size());
+    const size_t m = items.size();
+    x_.resize(m);
+    y_.resize(m);
+    v_.resize(m);
+    id_.resize(m);
     std::vector<uint32_t> fill(start_.begin(), start_.end() - 1);
-    for (uint32_t i : items) items_[fill[CellOf(i)]++] = i;
+    slotOf_.resize(m);
+    for (size_t q = 0; q < m; ++q) {
+      const uint32_t i = items[q];
+      const uint32_t slot = fill[CellOf(in.x[i], in.y[i])]++;
+      slotOf_[q] = slot;
+      x_[slot] = in.x[i];
+      y_[slot] = in.y[i];
+      v_[slot] = v[i];
+      id_[slot] = i;
+    }
+    // The cells round a record's own, nearest first by the least distance any
+    // of their records can lie from any point of its cell.
+    const int64_t reach = std::min<int64_t>(kReach, std::max(cols_, rows_));
+    for (int64_t dy = -reach; dy <= reach; ++dy) {
+      for (int64_t dx = -reach; dx <= reach; ++dx) {
+        const int64_t gx = std::max<int64_t>(std::llabs(dx) - 1, 0), gy = std::max<int64_t>(std::llabs(dy) - 1, 0);
+        if (gx * gx + gy * gy < reach * reach) offsets_.push_back({int32_t(dx), int32_t(dy), double(gx * gx + gy * gy)});
+      }
+    }
+    std::stable_sort(offsets_.begin(), offsets_.end(),
+                     [](const Offset& a, const Offset& b) { return a.floor < b.floor; });
+    reach_ = reach;
+    tolerance_ = cell_ * 1e-6;
   }
 
-  // The n nearest of the grid's records to record i (itself excluded), nearest
-  // first, ties by record number.
-  void Nearest(uint32_t i, size_t n, std::vector<std::pair<double, uint32_t>>& out) const {
-    out.clear();
-    const int64_t cx = Column(in_.x[i]), cy = Row(in_.y[i]);
-    const int64_t maxRing = std::max(cols_, rows_);
-    int64_t ring = 0;
-    auto addRing = [&](int64_t r) {
-      for (int64_t yy = cy - r; yy <= cy + r; ++yy) {
-        if (yy < 0 || yy >= rows_) continue;
-        const bool edge = yy == cy - r || yy == cy + r;
-        for (int64_t xx = cx - r; xx <= cx + r; xx += edge ? 1 : 2 * r) {
-          if (xx >= 0 && xx < cols_) {
-            const size_t c = size_t(yy * cols_ + xx);
-            for (uint32_t k = start_[c]; k < start_[c + 1]; ++k) {
-              const uint32_t j = items_[k];
-              if (j == i) continue;
-              const double dx = in_.x[j] - in_.x[i], dy = in_.y[j] - in_.y[i];
-              out.emplace_back(dx * dx + dy * dy, j);
-            }
-          }
-          if (r == 0) break;
+  size_t Cells() const { return start_.size() - 1; }
+  uint32_t CellStart(size_t c) const { return start_[c]; }
+  uint32_t Record(uint32_t slot) const { return id_[slot]; }
+  double Value(uint32_t slot) const { return v_[slot]; }
+  double X(uint32_t slot) const { return x_[slot]; }
+  // The slot of the q-th record the grid was made of.
+  uint32_t SlotOf(size_t q) const { return slotOf_[q]; }
+  double Y(uint32_t slot) const { return y_[slot]; }
+
+  // The n nearest records to the one in slot (itself left out) into near as
+  // slots with their squared distances in dist, nearest first, ties going to
+  // the lower record number; their count is returned. cap bounds the n-th
+  // nearest's squared distance from above (infinity when nothing is known):
+  // records beyond it are not looked at.
+  size_t Nearest(uint32_t slot, size_t cell, size_t n, double cap, std::vector<double>& dist,
+                 std::vector<uint32_t>& near) const {
+    const double px = x_[slot], py = y_[slot];
+    const int64_t cx = int64_t(cell % size_t(cols_)), cy = int64_t(cell / size_t(cols_));
+    // Where the record lies in its cell.
+    const double fx = (px - x0_) - double(cx) * cell_, fy = (py - y0_) - double(cy) * cell_;
+    size_t have = 0;
+    double limit = cap;  // the n-th nearest's squared distance once n are found
+    const auto visit = [&](int64_t dx, int64_t dy) {
+      const int64_t gx = cx + dx, gy = cy + dy;
+      if (gx < 0 || gy < 0 || gx >= cols_ || gy >= rows_) return;
+      // No record of the cell can lie nearer than its side: skip it when that
+      // is beyond the limit.
+      const double bx = dx > 0 ? double(dx) * cell_ - fx : dx < 0 ? fx + double(-dx - 1) * cell_ : 0.0;
+      const double by = dy > 0 ? double(dy) * cell_ - fy : dy < 0 ? fy + double(-dy - 1) * cell_ : 0.0;
+      const double ex = std::max(bx - tolerance_, 0.0), ey = std::max(by - tolerance_, 0.0);
+      if (ex * ex + ey * ey > limit) return;
+      const size_t c = size_t(gy * cols_ + gx);
+      for (uint32_t k = start_[c], end = start_[c + 1]; k < end; ++k) {
+        const double ddx = x_[k] - px, ddy = y_[k] - py;
+        const double d = ddx * ddx + ddy * ddy;
+        if (d > limit || k == slot) continue;
+        if (have == n && d == limit && id_[k] > id_[near[n - 1]]) continue;
+        // Into its place in the sorted list, the last one dropping out when full.
+        size_t at = have < n ? have++ : n - 1;
+        while (at > 0 && (dist[at - 1] > d || (dist[at - 1] == d && id_[near[at - 1]] > id_[k]))) {
+          dist[at] = dist[at - 1];
+          near[at] = near[at - 1];
+          --at;
         }
+        dist[at] = d;
+        near[at] = k;
+        if (have == n) limit = dist[n - 1];
       }
     };
-    // Rings until n candidates, then until no closer record can lie outside.
-    for (; ring <= maxRing && out.size() < n; ++ring) addRing(ring);
-    // The n-th nearest so far bounds the search (also when exactly n were found).
-    if (out.size() >= n) {
-      std::nth_element(out.begin(), out.begin() + long(n - 1), out.end());
+    dist.resize(n);
+    near.resize(n);
+    bool settled = false;
+    for (const Offset& o : offsets_) {
+      const double floor = std::max(std::sqrt(o.floor) * cell_ - tolerance_, 0.0);
+      if (floor * floor > limit) {
+        settled = true;
+        break;
+      }
+      visit(o.dx, o.dy);
     }
-    if (out.empty()) return;
-    double reach = out.size() >= n ? out[n - 1].first : std::numeric_limits<double>::infinity();
-    // A record not yet visited lies outside the square of the rings visited:
-    // at least as far as that square's nearest side.
-    const double px = in_.x[i] - x0_, py = in_.y[i] - y0_;
-    const auto outside = [&](int64_t r) {
-      const double d = std::min(std::min(px - double(cx - r + 1) * cell_, double(cx + r) * cell_ - px),
-                                std::min(py - double(cy - r + 1) * cell_, double(cy + r) * cell_ - py));
-      return std::max(d, 0.0);
+    if (!settled) {
+      const double edge = std::max(double(reach_) * cell_ - tolerance_, 0.0);
+      settled = edge * edge > limit;
+    }
+    if (have == n && settled) return n;
+    // Not settled within the cells listed (a sparse corner, or a cap too
+    // tight): rings of cells outward until no nearer record can lie beyond.
+    have = 0;
+    limit = std::numeric_limits<double>::infinity();
+    const int64_t maxRing = std::max(cols_, rows_);
+    for (int64_t r = 0; r <= maxRing; ++r) {
+      const double floor = std::max(double(r - 1) * cell_ - tolerance_, 0.0);
+      if (r > 0 && floor * floor > limit) break;
+      for (int64_t dy = -r; dy <= r; ++dy) {
+        const bool side = dy == -r || dy == r;
+        for (int64_t dx = -r; dx <= r; dx += side || r == 0 ? 1 : 2 * r) visit(dx, dy);
+      }
+    }
+    return have;
+  }
+
+  // Nearest with a finite cap, by scanning the rows of cells the cap's square
+  // covers as runs of memory: every record within the cap is taken, then the
+  // n nearest of them, not ordered (OrderNearest orders them). Falls back to Nearest when the square is large or
+  // holds fewer than n records within the cap.
+  size_t NearestWithin(uint32_t slot, size_t cell, size_t n, double cap, std::vector<double>& dist,
+                       std::vector<uint32_t>& near, std::vector<std::pair<double, uint32_t>>& found) const {
+    const double px = x_[slot], py = y_[slot];
+    const double r = std::sqrt(cap) + tolerance_;
+    const int64_t c0 = std::max<int64_t>(int64_t(std::floor((px - x0_ - r) / cell_)), 0);
+    const int64_t c1 = std::min<int64_t>(int64_t(std::floor((px - x0_ + r) / cell_)), cols_ - 1);
+    const int64_t r0 = std::max<int64_t>(int64_t(std::floor((py - y0_ - r) / cell_)), 0);
+    const int64_t r1 = std::min<int64_t>(int64_t(std::floor((py - y0_ + r) / cell_)), rows_ - 1);
+    if (!(cap < std::numeric_limits<double>::infinity()) || (c1 - c0 + 1) * (r1 - r0 + 1) > 81) {
+      return Nearest(slot, cell, n, cap, dist, near);
+    }
+    found.clear();
+    for (int64_t row = r0; row <= r1; ++row) {
+      const uint32_t from = start_[size_t(row * cols_ + c0)], to = start_[size_t(row * cols_ + c1) + 1];
+      for (uint32_t k = from; k < to; ++k) {
+        const double dx = x_[k] - px, dy = y_[k] - py;
+        const double d = dx * dx + dy * dy;
+        if (d <= cap && k != slot) found.emplace_back(d, k);
+      }
+    }
+    if (found.size() < n) return Nearest(slot, cell, n, std::numeric_limits<double>::infinity(), dist, near);
+    const auto closer = [&](const std::pair<double, uint32_t>& a, const std::pair<double, uint32_t>& b) {
+      return a.first < b.first || (a.first == b.first && id_[a.second] < id_[b.second]);
     };
-    while (ring <= maxRing && outside(ring) * outside(ring) <= reach) addRing(ring++);
-    const size_t take = std::min(n, out.size());
-    std::partial_sort(out.begin(), out.begin() + long(take), out.end());
-    out.resize(take);
+    // The n nearest, in no order: the caller orders them when it needs to.
+    if (found.size() > n) std::nth_element(found.begin(), found.begin() + long(n - 1), found.end(), closer);
+    dist.resize(n);
+    near.resize(n);
+    for (size_t k = 0; k < n; ++k) {
+      dist[k] = found[k].first;
+      near[k] = found[k].second;
+    }
+    return n;
+  }
+
+  // Puts the nearest in order: by distance, ties by record number.
+  void OrderNearest(size_t m, std::vector<double>& dist, std::vector<uint32_t>& near) const {
+    for (size_t k = 1; k < m; ++k) {
+      const double d = dist[k];
+      const uint32_t slot = near[k];
+      size_t at = k;
+      while (at > 0 && (dist[at - 1] > d || (dist[at - 1] == d && id_[near[at - 1]] > id_[slot]))) {
+        dist[at] = dist[at - 1];
+        near[at] = near[at - 1];
+        --at;
+      }
+      dist[at] = d;
+      near[at] = slot;
+    }
+  }
+
+  // The cell a point falls in.
+  size_t CellOf(double x, double y) const {
+    const int64_t col = std::clamp<int64_t>(int64_t((x - x0_) / cell_), 0, cols_ - 1);
+    const int64_t row = std::clamp<int64_t>(int64_t((y - y0_) / cell_), 0, rows_ - 1);
+    return size_t(row * cols_ + col);
   }
 
  private:
-  int64_t Column(double x) const { return std::clamp<int64_t>(int64_t((x - x0_) / cell_), 0, cols_ - 1); }
-  int64_t Row(double y) const { return std::clamp<int64_t>(int64_t((y - y0_) / cell_), 0, rows_ - 1); }
-  size_t CellOf(uint32_t i) const { return size_t(Row(in_.y[i]) * cols_ + Column(in_.x[i])); }
+  static constexpr int64_t kReach = 6;
+  struct Offset {
+    int32_t dx, dy;
+    double floor;  // in cells squared
+  };
 
-  const CleanInput& in_;
-  double x0_ = 0.0, y0_ = 0.0, cell_ = 1.0;
-  int64_t cols_ = 1, rows_ = 1;
+  void Size(double w, double h, double cells) {
+    cell_ = std::max(std::sqrt(w * h / cells), std::max(w, h) / std::min(8192.0, cells));
+    if (!(cell_ > 0.0)) cell_ = 1.0;
+    cols_ = std::min<int64_t>(int64_t(w / cell_) + 1, 1 << 14);
+    rows_ = std::min<int64_t>(int64_t(h / cell_) + 1, 1 << 14);
+    // Cells capped in number are widened to still cover the box.
+    cell_ = std::max(cell_, std::max(w / double(cols_), h / double(rows_)) * (1 + 1e-12));
+  }
+
+  double x0_ = 0.0, y0_ = 0.0, cell_ = 1.0, tolerance_ = 0.0;
+  int64_t cols_ = 1, rows_ = 1, reach_ = 0;
   std::vector<uint32_t> start_;
-  std::vector<uint32_t> items_;
+  std::vector<double> x_, y_, v_;
+  std::vector<uint32_t> id_, slotOf_;
+  std::vector<Offset> offsets_;
 };
 
 // The values one filter reads: the shifted ones for the flow field.
@@ -259,7 +431,8 @@ const std::vector<double>& FieldValues(const CleanInput& in, const CleanSettings
 // Marks in hit the records of keep that filter f removes.
 void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, const Mask& keep,
                const std::vector<double>& speeds, const std::vector<double>& shifted,
-               const std::vector<uint8_t>& noSource, const std::vector<uint8_t>& passMember, Mask& hit) {
+               const std::vector<uint8_t>& noSource, const std::vector<uint8_t>& passMember, Mask& hit,
+               RunProgress& progress) {
   const size_t n = in.size();
   // A record the shift leaves without a value is the flow filter's to remove.
   const bool skipNoSource = s.IsOn(CleanFilter::Flow) && s.rangeField == s.flowField;
@@ -307,41 +480,97 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
         if (keep[i] && Finite(v[i]) && Finite(in.x[i]) && Finite(in.y[i])) items.push_back(uint32_t(i));
       }
       if (items.size() < 2 || s.localN < 1) break;
-      // A third of the neighbours a cell: the block of nine cells round a
-      // record mostly holds them all.
-      const NeighbourGrid grid(in, items, s.localN / 3.0);
-      // Each record is judged on its own: the records are shared out among
-      // the machine's cores, each writing only its own records' marks.
+      const NeighbourGrid grid(in, items, v, kLocalPerCell);
+      const size_t wanted = size_t(s.localN);
+      // Each record is judged on its own: the cells are shared out among the
+      // machine's cores, each writing only its own records' marks.
       const auto judge = [&](size_t from, size_t to) {
-        std::vector<std::pair<double, uint32_t>> near;
-        std::vector<double> vals;
-        for (size_t k = from; k < to; ++k) {
-          const uint32_t i = items[k];
-          grid.Nearest(i, size_t(s.localN), near);
-          vals.clear();
-          double sum = 0.0;
-          for (const auto& p : near) {
-            vals.push_back(v[p.second]);
-            sum += v[p.second];
+        std::vector<double> dist, vals(wanted), nearest(wanted);
+        std::vector<uint32_t> near;
+        std::vector<std::pair<double, uint32_t>> found;
+        // The records are judged in file order, so the one judged before
+        // mostly lies a step away along the pass. Every one of its nearest
+        // lies at most as far as its n-th nearest plus that step, which caps
+        // the next search.
+        bool previous = false;
+        double lastX = 0.0, lastY = 0.0, lastReach = 0.0;
+        {
+          for (size_t q = from; q < to; ++q) {
+            // Now and then: the first share tells the progress, every share
+            // stops when told to.
+            if ((q - from) % 8192 == 0 && q > from) {
+              if (from == 0 ? !progress.Tell(progress.done, kLocalWeight, double(q) / double(std::max<size_t>(to, 1)))
+                            : progress.Stopped()) {
+                return;
+              }
+            }
+            const uint32_t slot = grid.SlotOf(q);
+            const size_t c = grid.CellOf(grid.X(slot), grid.Y(slot));
+            const double x = grid.X(slot), y = grid.Y(slot);
+            double cap = std::numeric_limits<double>::infinity();
+            if (previous) {
+              const double r = lastReach + std::hypot(x - lastX, y - lastY);
+              cap = r * r * (1.0 + 1e-9) + 1e-12;
+            }
+            const size_t m = grid.NearestWithin(slot, c, wanted, cap, dist, near, found);
+            previous = m == wanted;
+            lastX = x;
+            lastY = y;
+            lastReach = previous ? std::sqrt(dist[m - 1]) : 0.0;
+            // The mean and deviation, summed nearest first. The sums in any
+            // other order differ in the last bits only: they decide every
+            // record but those within a hair of the limit, which are decided
+            // again over the nearest put in order.
+            const auto moments = [&](double& mean, double& sigma) {
+              double sum = 0.0;
+              for (size_t k = 0; k < m; ++k) {
+                nearest[k] = grid.Value(near[k]);
+                sum += nearest[k];
+              }
+              mean = sum / double(m);
+              double squares = 0.0;
+              for (size_t k = 0; k < m; ++k) squares += (nearest[k] - mean) * (nearest[k] - mean);
+              sigma = std::sqrt(squares / double(m));
+            };
+            double mean = 0.0, sigma = 0.0;
+            moments(mean, sigma);
+            const double value = grid.Value(slot);
+            // The median lies within one standard deviation of the mean, so a
+            // value well inside (or well beyond) k - 1 (k + 1) of them from
+            // the mean is decided without it; the margin is far above the
+            // rounding of the sums.
+            const double off = std::fabs(value - mean);
+            const double margin = 1e-9 * (std::fabs(mean) + std::fabs(value) + sigma);
+            if (off + margin <= (s.localK - 1.0) * sigma) continue;
+            if (off - margin > (s.localK + 1.0) * sigma) {
+              hit[grid.Record(slot)] = 1;
+              continue;
+            }
+            for (size_t k = 0; k < m; ++k) {
+              // Sorted on the way in, for the median.
+              size_t at = k;
+              while (at > 0 && vals[at - 1] > nearest[k]) {
+                vals[at] = vals[at - 1];
+                --at;
+              }
+              vals[at] = nearest[k];
+            }
+            const double median = m % 2 == 1 ? vals[m / 2] : (vals[m / 2] + vals[m / 2 - 1]) / 2.0;
+            if (std::fabs(std::fabs(value - median) - s.localK * sigma) <= margin * (1.0 + s.localK)) {
+              grid.OrderNearest(m, dist, near);
+              moments(mean, sigma);
+            }
+            if (std::fabs(value - median) > s.localK * sigma) hit[grid.Record(slot)] = 1;
           }
-          const size_t m = vals.size();
-          const double mean = sum / double(m);
-          double squares = 0.0;
-          for (double x : vals) squares += (x - mean) * (x - mean);
-          const double sigma = std::sqrt(squares / double(m));
-          std::nth_element(vals.begin(), vals.begin() + long(m / 2), vals.end());
-          double median = vals[m / 2];
-          if (m % 2 == 0) median = (median + *std::max_element(vals.begin(), vals.begin() + long(m / 2))) / 2.0;
-          if (std::fabs(v[i] - median) > s.localK * sigma) hit[i] = 1;
         }
       };
       const size_t cores = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
       const size_t parts = items.size() < 20000 ? 1 : cores;
+      std::vector<size_t> cut(parts + 1);
+      for (size_t t = 0; t <= parts; ++t) cut[t] = items.size() * t / parts;
       std::vector<std::thread> workers;
-      for (size_t t = 1; t < parts; ++t) {
-        workers.emplace_back(judge, items.size() * t / parts, items.size() * (t + 1) / parts);
-      }
-      judge(0, items.size() / parts);
+      for (size_t t = 1; t < parts; ++t) workers.emplace_back(judge, cut[t], cut[t + 1]);
+      judge(cut[0], cut[1]);
       for (std::thread& w : workers) w.join();
       break;
     }
@@ -465,7 +694,7 @@ double Percentile(std::vector<double> values, double q) {
   return values[lo] + (values[hi] - values[lo]) * (at - double(lo));
 }
 
-CleanResult CleanLog(const CleanInput& in, const CleanSettings& s, bool countAlone) {
+CleanResult CleanLog(const CleanInput& in, const CleanSettings& s, bool countAlone, const CleanProgress& tell) {
   const size_t n = in.size();
   CleanResult result;
   result.removedBy.assign(n, 0);
@@ -483,16 +712,29 @@ CleanResult CleanLog(const CleanInput& in, const CleanSettings& s, bool countAlo
 
   Mask keep(n, 1), hit(n, 0);
   const Mask all(n, 1);
+  double steps = 0.0;
+  for (int index = 0; index < kCleanFilterCount; ++index) {
+    const CleanFilter f = static_cast<CleanFilter>(index);
+    if (s.IsOn(f)) steps += (f == CleanFilter::Local ? kLocalWeight : 1.0) * (countAlone ? 2.0 : 1.0);
+  }
+  RunProgress progress(tell, steps);
+  // Runs one filter as a step of the progress; false when told to stop.
+  const auto run = [&](CleanFilter f, const Mask& from) {
+    const double weight = f == CleanFilter::Local ? kLocalWeight : 1.0;
+    if (!progress.Tell(progress.done, weight, 0.0)) return false;
+    std::fill(hit.begin(), hit.end(), 0);
+    RunFilter(f, in, s, from, speeds, result.shifted, noSource, passMember, hit, progress);
+    progress.done += weight;
+    return !progress.Stopped();
+  };
   for (int index = 0; index < kCleanFilterCount; ++index) {
     const CleanFilter f = static_cast<CleanFilter>(index);
     if (!s.IsOn(f)) continue;
     if (countAlone) {
-      std::fill(hit.begin(), hit.end(), 0);
-      RunFilter(f, in, s, all, speeds, result.shifted, noSource, passMember, hit);
+      if (!run(f, all)) break;
       result.alone[size_t(index)] = std::count(hit.begin(), hit.end(), uint8_t{1});
     }
-    std::fill(hit.begin(), hit.end(), 0);
-    RunFilter(f, in, s, keep, speeds, result.shifted, noSource, passMember, hit);
+    if (!run(f, keep)) break;
     int64_t count = 0;
     for (size_t i = 0; i < n; ++i) {
       if (hit[i]) {
@@ -504,6 +746,8 @@ CleanResult CleanLog(const CleanInput& in, const CleanSettings& s, bool countAlo
     result.after[size_t(index)] = count;
   }
   result.kept = std::count(keep.begin(), keep.end(), uint8_t{1});
+  result.cancelled = progress.Stopped();
+  if (!result.cancelled) progress.Tell(steps, 0.0, 0.0);
   return result;
 }
 

@@ -34,6 +34,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,9 @@ struct CleanSettings {
   int flowField = 0;
   CleanDelay flowDelay;
   double minWidth = 0.0;
+  // The removed records draw as shadows (a display choice kept with the
+  // settings; it removes nothing).
+  bool showRemoved = false;
 
   bool IsOn(CleanFilter f) const { return on[static_cast<size_t>(f)]; }
   void SetOn(CleanFilter f, bool value) { on[static_cast<size_t>(f)] = value; }
@@ -105,8 +109,15 @@ struct CleanResult {
   int flowField = 0;
   std::vector<double> shifted;
 
+  // The run was stopped by its progress callback: nothing above holds.
+  bool cancelled = false;
+
   int64_t Removed() const { return static_cast<int64_t>(removedBy.size()) - kept; }
 };
+
+// Told the share of the work done (0 to 100) now and then, on the thread that
+// runs CleanLog; returning false stops the run.
+using CleanProgress = std::function<bool(int percent)>;
 
 // What keeps the settings from running on the input (a field not read, a
 // delay in seconds without times, speed or width filters without their
@@ -115,7 +126,10 @@ std::string CleanSettingsProblem(const CleanInput& input, const CleanSettings& s
 
 // Runs the filters that are on. With countAlone, each also counts what it
 // removes on its own. The settings must have no problem.
-CleanResult CleanLog(const CleanInput& input, const CleanSettings& settings, bool countAlone);
+// With progress, tells how far it is and stops when told to (the result
+// then says cancelled).
+CleanResult CleanLog(const CleanInput& input, const CleanSettings& settings, bool countAlone,
+                     const CleanProgress& progress = {});
 
 // Each record's speed in the input's units, NaN when unknown: the speed field,
 // or the step from the record before (the one after, for the first).

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -14,7 +15,9 @@
 #include <memory>
 
 #include "base/Paths.h"
+#include "base/LandingJournal.h"
 #include "base/SafeFile.h"
+#include "base/SetLanding.h"
 #include "clean/CleanSource.h"
 #include "lang/LangString.h"
 #include "layers/IniFile.h"
@@ -76,21 +79,67 @@ double LittleDouble(const unsigned char* p) {
 // Appends to a SafeFile in large writes.
 class Output {
  public:
-  explicit Output(SafeFile& file) : file_(file) { buffer_.reserve(kBlock + 4096); }
+  explicit Output(SafeFile& file) : file_(file), buffer_(kBlock + 65536) {}
   bool Add(const void* bytes, size_t count) {
-    buffer_.append(static_cast<const char*>(bytes), count);
-    return buffer_.size() < kBlock || Flush();
+    if (count > buffer_.size() - used_) {
+      if (!Flush()) return false;
+      if (count > buffer_.size()) return file_.Write(std::string_view(static_cast<const char*>(bytes), count));
+    }
+    std::memcpy(buffer_.data() + used_, bytes, count);
+    used_ += count;
+    return used_ < kBlock || Flush();
+  }
+  // Room for count bytes written in place, then Commit(count); null when a
+  // flush on the way failed.
+  char* Reserve(size_t count) {
+    if (count > buffer_.size() - used_) {
+      if (!Flush()) return nullptr;
+      if (count > buffer_.size()) buffer_.resize(count);
+    }
+    return buffer_.data() + used_;
+  }
+  bool Commit(size_t count) {
+    used_ += count;
+    return used_ < kBlock || Flush();
   }
   bool Flush() {
-    const bool ok = file_.Write(buffer_);
-    buffer_.clear();
+    const bool ok = used_ == 0 || file_.Write(std::string_view(buffer_.data(), used_));
+    used_ = 0;
     return ok;
   }
 
  private:
   SafeFile& file_;
-  std::string buffer_;
+  std::vector<char> buffer_;
+  size_t used_ = 0;
 };
+
+// A number as the table writes it (FormatDbfNumber), right-aligned in the
+// width bytes at out without allocating; false when it does not fit.
+bool PutDbfNumber(char* out, double value, int width, int decimals) {
+  char text[400];
+  char* end = nullptr;
+  const auto shortest = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+  if (shortest.ec == std::errc()) {
+    char* point = std::find(text, shortest.ptr, '.');
+    const int digits = point == shortest.ptr ? 0 : int(shortest.ptr - point - 1);
+    if (digits <= decimals && (shortest.ptr - text) + 1 + decimals < int(sizeof text)) {
+      end = shortest.ptr;
+      if (decimals > 0 && point == shortest.ptr) *end++ = '.';
+      for (int k = digits; k < decimals; ++k) *end++ = '0';
+    }
+  }
+  if (!end) {
+    const auto fixed = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    if (fixed.ec != std::errc()) return false;
+    end = fixed.ptr;
+  }
+  const int length = int(end - text);
+  if (length > width) return false;
+  std::memset(out, ' ', size_t(width - length));
+  std::memcpy(out + (width - length), text, size_t(length));
+  return true;
+}
 
 // Overwrites the start of a SafeFile's temporary with a header.
 bool PatchHeader(SafeFile& file, const unsigned char* header, size_t count) {
@@ -137,38 +186,7 @@ class Input {
 struct Pending {
   std::string destination;
   std::unique_ptr<SafeFile> temp;  // null for a stale file to remove
-  std::string aside;
-  bool landed = false;
 };
-
-int MoveAside(const std::string& path, std::string& aside) {
-  std::string pattern = FolderOf(path);
-  if (pattern.empty()) pattern = ".";
-  pattern += "/." + FileNameOf(path) + ".kestrune-old-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return errno;
-  ::close(fd);
-  if (::rename(path.c_str(), name.data()) != 0) {
-    const int e = errno;
-    ::unlink(name.data());
-    return e;
-  }
-  aside = name.data();
-  return 0;
-}
-
-void RollBack(std::vector<Pending>& files) {
-  for (Pending& f : files) {
-    if (f.landed) ::unlink(f.destination.c_str());
-    f.landed = false;
-  }
-  for (Pending& f : files) {
-    if (!f.aside.empty()) ::rename(f.aside.c_str(), f.destination.c_str());
-    f.aside.clear();
-  }
-}
 
 bool Exists(const std::string& path) {
   struct stat st {};
@@ -324,7 +342,8 @@ bool WriteTable(const std::string& source, const std::vector<int64_t>& keptRecor
                                   options.replaceValues
                               ? &fields[size_t(options.replaceField - 1)]
                               : nullptr;
-  std::string row(size_t(newRecordLength), ' ');
+  // Each row goes straight into the output: its bytes as they are, the
+  // replaced field and the source number written over them in place.
   int64_t rowNumber = 0;
   for (int64_t record : keptRecords) {
     // The rows between are skipped in the source.
@@ -334,30 +353,34 @@ bool WriteTable(const std::string& source, const std::vector<int64_t>& keptRecor
       if (!bytes) break;
       ++rowNumber;
     }
+    char* row = out.Reserve(size_t(newRecordLength));
+    if (!row) return Fail(error, WriteError(dbf, dbfPath));
     if (bytes && rowNumber == record) {
-      row.assign(reinterpret_cast<const char*>(bytes), size_t(recordLength));
-      row.resize(size_t(newRecordLength), ' ');
+      std::memcpy(row, bytes, size_t(recordLength));
+      std::memset(row + recordLength, ' ', size_t(newRecordLength - recordLength));
     } else {
-      row.assign(size_t(newRecordLength), ' ');  // a record without a row gets a blank one
+      std::memset(row, ' ', size_t(newRecordLength));  // a record without a row gets a blank one
     }
     if (replaced) {
       const double v = size_t(record - 1) < options.replaceValues->size()
                            ? (*options.replaceValues)[size_t(record - 1)]
                            : std::numeric_limits<double>::quiet_NaN();
-      std::string text = std::isfinite(v) ? FormatDbfNumber(v, replaced->length, replaced->decimals)
-                                          : std::string(size_t(replaced->length), ' ');
-      if (text.size() != size_t(replaced->length)) return Fail(error, MakeError(kMsgSubsetFailed, dbfPath, ERANGE));
-      row.replace(size_t(replaced->offset), text.size(), text);
+      char* field = row + replaced->offset;
+      if (!std::isfinite(v)) {
+        std::memset(field, ' ', size_t(replaced->length));
+      } else if (!PutDbfNumber(field, v, replaced->length, replaced->decimals)) {
+        return Fail(error, MakeError(kMsgSubsetFailed, dbfPath, ERANGE));
+      }
     }
     // The source number right-aligned in its field.
-    char* digits = &row[size_t(sourceOffset)];
+    char* digits = row + sourceOffset;
     int64_t rest = record;
     for (int k = sourceLength - 1; k >= 0; --k) {
       digits[k] = rest > 0 || k == sourceLength - 1 ? char('0' + rest % 10) : ' ';
       rest /= 10;
     }
     if (rest > 0) return Fail(error, MakeError(kMsgSubsetFailed, dbfPath, ERANGE));
-    if (!out.Add(row.data(), row.size())) return Fail(error, WriteError(dbf, dbfPath));
+    if (!out.Commit(size_t(newRecordLength))) return Fail(error, WriteError(dbf, dbfPath));
   }
   if (!out.Add("\x1A", 1) || !out.Flush() || !dbf.Finish()) return Fail(error, WriteError(dbf, dbfPath));
   return true;
@@ -370,6 +393,10 @@ bool WriteShapeSubset(const std::string& sourceShp, const std::string& newShp, c
   result = SubsetResult{};
   const std::string oldBase = BasePathOf(sourceShp);
   const std::string newBase = BasePathOf(newShp);
+  // A landing to this folder that a kill cut short is finished (or rolled
+  // back) first, so the names below are those of a whole set.
+  const std::string folder = FolderOf(SideFilePath(newBase, "shp"));
+  RecoverLandings(folder.empty() ? std::string(".") : folder);
   const std::string shpSource = FindSideFile(oldBase, "shp");
   const std::string dbfSource = FindSideFile(oldBase, "dbf");
   if (shpSource.empty()) return Fail(error, MakeError(kMsgSubsetSource, oldBase + ".shp", ENOENT));
@@ -413,38 +440,17 @@ bool WriteShapeSubset(const std::string& sourceShp, const std::string& newShp, c
     if (!p.temp->Write(bytes) || !p.temp->Finish()) return Fail(error, WriteError(*p.temp, p.destination));
   }
 
-  // Landing: the old files aside, the new ones in; a failure puts all back.
-  files.erase(std::remove_if(files.begin(), files.end(),
-                             [](const Pending& p) { return !p.temp && !Exists(p.destination); }),
-              files.end());
+  // Landing, through a journal: a kill on the way is finished or rolled
+  // back by the next recovery of the folder.
+  std::vector<SetLandingFile> landing;
   for (Pending& p : files) {
-    if (!Exists(p.destination)) continue;
-    struct stat st {};
-    if (::lstat(p.destination.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      RollBack(files);
-      return Fail(error, MakeError(kMsgSubsetFailed, p.destination, EISDIR));
-    }
-    if (int e = MoveAside(p.destination, p.aside)) {
-      RollBack(files);
-      return Fail(error, MakeError(kMsgSubsetFailed, p.destination, e));
-    }
+    if (p.temp || Exists(p.destination)) landing.push_back({p.destination, p.temp.get()});
   }
-  for (Pending& p : files) {
-    if (!p.temp) continue;
-    if (::rename(p.temp->TemporaryPath().c_str(), p.destination.c_str()) != 0) {
-      const int e = errno;
-      RollBack(files);
-      return Fail(error, MakeError(kMsgSubsetFailed, p.destination, e));
-    }
-    p.temp->Release();
-    p.landed = true;
-    result.written.push_back(p.destination);
+  SetLandingFailure failure;
+  if (!LandFileSet(newBase, landing, nullptr, &failure)) {
+    return Fail(error, MakeError(kMsgSubsetFailed, failure.path, failure.error));
   }
-  for (Pending& p : files) {
-    if (!p.aside.empty()) ::unlink(p.aside.c_str());
-    if (!p.temp) result.removed.push_back(p.destination);
-  }
-  if (!files.empty()) SyncFolderOf(files.front().destination);
+  for (const SetLandingFile& f : landing) (f.incoming ? result.written : result.removed).push_back(f.destination);
   result.records = int64_t(kept.size());
   return true;
 }

@@ -8,9 +8,11 @@
 // are not written are removed, so the set adopts nobody else's.
 //
 // All or nothing: every file goes to a flushed temporary beside its
-// destination through SafeFile; then the old files are moved aside, the new
-// ones renamed in and the old ones deleted. A failure at any step puts the old
-// files back.
+// destination through SafeFile; then the set lands as a Save As of a whole
+// set does (SetLanding.h), behind a landing journal: a failure at any step
+// puts the old files back, and a save killed on the way is finished or rolled
+// back by the next recovery of the folder (the next save or copy there, an
+// open of the set, or `kestrune-cli copy --recover DIR`).
 #pragma once
 
 #include <cstdint>

@@ -214,6 +214,7 @@ class Layer : public QObject, public RecordSink, public ShapeOwner {
   // kFilterCleanRemoved through every recomputation of the flags.
   const LayerFilter& GetFilter() const { return filter_; }
   void SetCleanRemoved(std::vector<uint8_t> removed) { filter_.SetCleanRemoved(std::move(removed)); }
+  void SetShowCleanRemoved(bool on) { filter_.SetShowCleanRemoved(on); }
 
   // ---- Log fields (rate, boom, date, time, width; see LogFields.h).
   const LogFields& GetLogFields() const { return filter_.GetLogFields(); }

@@ -13,12 +13,14 @@ namespace kestrune {
 void LayerFilter::Apply(const RecordList& records, LayerSelection& selection) {
   const uint32_t mask = static_cast<uint32_t>(filterMask_);
   anyFilteredOut_ = false;
+  anyShowMeHidden_ = false;
   filterApplied_ = true;
   for (Shape* shape : records) {
     const uint32_t flags = shape->GetFilterFlags();
     const bool out = (mask & flags) != flags;
     shape->SetFilteredOut(out);
     anyFilteredOut_ = anyFilteredOut_ || out;
+    anyShowMeHidden_ = anyShowMeHidden_ || (out && !(flags & kFilterCleanRemoved));
   }
   // A hidden record cannot stay selected.
   if (anyFilteredOut_) selection.DropFilteredOut();

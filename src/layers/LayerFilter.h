@@ -39,8 +39,17 @@ class LayerFilter {
   // are not hidden).
   bool IsApplied() const { return filterApplied_; }
   bool AnyFilteredOut() const { return anyFilteredOut_; }
-  // Whether hidden records draw as shadows.
-  bool DrawsShadows() const { return (filterMask_ & kFilterShowShadows) && anyFilteredOut_; }
+  // Whether hidden records draw as shadows: those Show Me hides by the
+  // mask's shadow bit, those the cleaning removed by their own choice.
+  bool DrawsShadows() const {
+    return ((filterMask_ & kFilterShowShadows) && anyShowMeHidden_) || (showCleanRemoved_ && cleanRemovedCount_ > 0);
+  }
+  // Whether a hidden record with these filter flags draws as a shadow.
+  bool ShadowsRecord(uint32_t flags) const {
+    return (flags & kFilterCleanRemoved) ? showCleanRemoved_ : (filterMask_ & kFilterShowShadows) != 0;
+  }
+  bool ShowsCleanRemoved() const { return showCleanRemoved_; }
+  void SetShowCleanRemoved(bool on) { showCleanRemoved_ = on; }
 
   // Marks every record whose flags the mask does not cover as filtered out,
   // and unselects those.
@@ -63,9 +72,11 @@ class LayerFilter {
   int filterMask_ = kDefaultFilterMask;
   bool filterApplied_ = false;
   bool anyFilteredOut_ = false;
+  bool anyShowMeHidden_ = false;  // a hidden record the cleaning did not remove
   LogFields logFields_;
   std::vector<uint8_t> cleanRemoved_;
   size_t cleanRemovedCount_ = 0;
+  bool showCleanRemoved_ = false;
 };
 
 }  // namespace kestrune

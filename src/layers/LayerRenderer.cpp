@@ -182,6 +182,7 @@ void LayerRenderer::DrawPass(const PixelMapper& mapper, const CMapTransform& tra
     if (!shape->IsVisible()) return;
     labelled_ = labelled_ || shape->HasLabel();
     if (normal ? (shape->IsSelected() || shape->IsFilteredOut()) : !shape->IsFilteredOut()) return;
+    if (!normal && !filter_.ShadowsRecord(shape->GetFilterFlags())) return;
     flush();
     shape->Draw(transform, dc);
   });

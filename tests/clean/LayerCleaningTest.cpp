@@ -132,5 +132,46 @@ TEST_F(CleanSampleLog, RemovedRecordsAreHiddenKeptAndRestored) {
   EXPECT_EQ(layer->GetLegend().GetEntries().front().value, lowestBreak);
 }
 
+// "Show removed" is the cleaning's own choice: kept in the ".gpe" and back
+// when the log opens, shadowing only the removed records, and leaving Show
+// Me's shadow setting as it was either way.
+TEST_F(CleanSampleLog, ShowRemovedIsItsOwnStateKeptWithTheSettings) {
+  LayerList list;
+  Layer* layer = list.AddLayer(path_, true);
+  ASSERT_NE(layer, nullptr);
+  CleanSettings s;
+  s.SetOn(CleanFilter::Range, true);
+  s.rangeField = 2;
+  s.rangeMin = 1;
+  s.rangeMax = 1000;
+  Error error;
+  struct Case {
+    int mask;
+    bool showRemoved;
+  };
+  // Show Me shows every record, with and without its shadows.
+  const int all = kFilterBoomOn | kFilterBoomOff | kFilterRateAboveZero | kFilterRateZero;
+  for (const Case c : {Case{all | kFilterShowShadows, false}, Case{all, true}, Case{all | kFilterShowShadows, true}}) {
+    layer->SetFilterMask(c.mask);
+    s.showRemoved = c.showRemoved;
+    ASSERT_TRUE(CleanLayer(*layer, s, c.showRemoved, true, nullptr, &error)) << error.text;
+    const LayerFilter& filter = layer->GetFilter();
+    EXPECT_EQ(layer->GetFilterMask() & kFilterShowShadows, c.mask & kFilterShowShadows) << c.showRemoved;
+    EXPECT_EQ(filter.ShowsCleanRemoved(), c.showRemoved);
+    EXPECT_EQ(filter.DrawsShadows(), c.showRemoved);
+    EXPECT_EQ(filter.ShadowsRecord(kFilterCleanRemoved | kFilterBoomOff), c.showRemoved);
+    EXPECT_EQ(filter.ShadowsRecord(kFilterBoomOff), (c.mask & kFilterShowShadows) != 0);
+    EXPECT_EQ(StoredCleanSettings(*layer).showRemoved, c.showRemoved);
+    LayerList again;
+    Layer* reopened = again.AddLayer(path_, true);
+    ASSERT_NE(reopened, nullptr);
+    ASSERT_TRUE(ApplyStoredCleaning(*reopened, &error)) << error.text;
+    EXPECT_EQ(reopened->GetFilter().ShowsCleanRemoved(), c.showRemoved);
+  }
+  ASSERT_TRUE(RestoreLayer(*layer, &error));
+  EXPECT_FALSE(layer->GetFilter().ShowsCleanRemoved());
+  EXPECT_FALSE(layer->GetFilter().DrawsShadows());
+}
+
 }  // namespace
 }  // namespace kestrune

@@ -16,6 +16,8 @@ namespace {
 
 using test::TempDir;
 
+double kNaNValue() { return std::numeric_limits<double>::quiet_NaN(); }
+
 int32_t Big(const std::string& b, size_t at) {
   return int32_t(uint32_t(uint8_t(b[at])) << 24 | uint32_t(uint8_t(b[at + 1])) << 16 |
                  uint32_t(uint8_t(b[at + 2])) << 8 | uint8_t(b[at + 3]));
@@ -116,6 +118,39 @@ TEST(SubsetWriter, KeptRecordsRenumberedWithIndexTableAndSourceNumbers) {
   double number = 0;
   again.GetNumber(2, number);
   EXPECT_EQ(number, 2);
+}
+
+// The replaced values are written into the rows in place, as the table
+// writes any number: the same bytes as FormatDbfNumber, a blank for NaN, and a
+// value too wide for the field refused.
+TEST(SubsetWriter, ReplacedValuesWrittenAsTheTableWritesNumbers) {
+  TempDir dir;
+  const std::vector<double> values = {0.1,   -0.0,  2.675, 1e-7,     123456.789, -9999.995,
+                                      0.125, 7,     -3.5,  1234567.8, 0.005,      kNaNValue()};
+  std::vector<std::pair<double, double>> points(values.size(), {-93, 42});
+  const std::string src = test::WritePointSet(dir, "log", points, std::vector<double>(values.size(), 1));
+  SubsetOptions options;
+  options.replaceField = 1;
+  options.replaceValues = &values;
+  SubsetResult result;
+  Error error;
+  ASSERT_TRUE(WriteShapeSubset(src, (dir / "out.shp").string(), std::vector<uint8_t>(values.size(), 1), options,
+                               result, &error))
+      << error.text;
+  const std::string dbf = test::ReadFileBytes(dir / "out.dbf");
+  const size_t header = size_t(uint8_t(dbf[8]) | uint8_t(dbf[9]) << 8);
+  const size_t length = size_t(uint8_t(dbf[10]) | uint8_t(dbf[11]) << 8);
+  ASSERT_EQ(length, 21u);  // deletion flag, Rate (10), SRC_REC (10)
+  for (size_t i = 0; i < values.size(); ++i) {
+    const std::string field = dbf.substr(header + i * length + 1, 10);
+    const std::string expected = std::isnan(values[i]) ? std::string(10, ' ') : FormatDbfNumber(values[i], 10, 2);
+    EXPECT_EQ(field, expected) << values[i];
+    EXPECT_EQ(dbf.substr(header + i * length + 11, 10), FormatDbfNumber(double(i + 1), 10, 0));
+  }
+  const std::vector<double> wide = {1e12};
+  options.replaceValues = &wide;
+  EXPECT_FALSE(WriteShapeSubset(src, (dir / "wide.shp").string(), {1}, options, result, &error));
+  EXPECT_FALSE(std::filesystem::exists(dir / "wide.dbf"));
 }
 
 TEST(SubsetWriter, NothingKeptGivesAnEmptySet) {

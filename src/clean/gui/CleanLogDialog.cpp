@@ -2,18 +2,24 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "clean/CleanSource.h"
 #include "clean/LayerCleaning.h"
@@ -32,6 +38,9 @@ constexpr const char* kFilterTexts[kCleanFilterCount] = {
     "#20600047:Duplicates (same place and time)", "#20600048:Zero or missing width"};
 constexpr const char* kShowRemoved = "#20600049:Show removed records as shadows";
 constexpr const char* kRestore = "#20600050:Restore";
+constexpr const char* kCounting = "#20840000:Counting the records each filter removes...";
+constexpr const char* kCancel = "#20840001:Cancel";
+constexpr const char* kCountCancelled = "#20840002:Counting cancelled; the counts come back after the next change.";
 constexpr const char* kSeconds = "#20600051:seconds";
 constexpr const char* kRecords = "#20600052:records";
 constexpr const char* kCountText = "#20600053:%s removed (%s alone)";
@@ -119,7 +128,7 @@ CCleanLogDialog::CCleanLogDialog(Layer& layer, QWidget* parent) : QDialog(parent
   row(7, {label(kMin), minWidth_});
 
   showRemoved_ = new QCheckBox(L(kShowRemoved));
-  showRemoved_->setChecked(layer.GetFilter().DrawsShadows());
+  showRemoved_->setChecked(layer.GetFilter().ShowsCleanRemoved());
   total_ = new QLabel;
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   QPushButton* restore = buttons->addButton(L(kRestore), QDialogButtonBox::ResetRole);
@@ -233,6 +242,7 @@ void CCleanLogDialog::SetSettings(const CleanSettings& s) {
 CleanSettings CCleanLogDialog::Settings() const {
   CleanSettings s;
   for (int f = 0; f < kCleanFilterCount; ++f) s.SetOn(static_cast<CleanFilter>(f), on_[size_t(f)]->isChecked());
+  s.showRemoved = showRemoved_ && showRemoved_->isChecked();
   s.rangeField = FieldOf(rangeField_);
   s.sdField = FieldOf(sdField_);
   s.localField = FieldOf(localField_);
@@ -258,6 +268,10 @@ void CCleanLogDialog::Changed() { timer_->start(); }
 
 void CCleanLogDialog::Recount() {
   timer_->stop();
+  if (counting_) {
+    timer_->start();  // a change while counting: counted again after
+    return;
+  }
   const CleanSettings s = Settings();
   for (QLabel* label : counts_) label->clear();
   total_->clear();
@@ -269,7 +283,39 @@ void CCleanLogDialog::Recount() {
     total_->setText(QString::fromStdString(problem));
     return;
   }
-  const CleanResult r = CleanLog(input_, s, true);
+  // On a worker, with a progress window and its Cancel once the count takes
+  // long (a big log with local outliers).
+  QProgressDialog progress(QString::fromStdString(LangText(kCounting)), QString::fromStdString(LangText(kCancel)), 0,
+                           100, this);
+  progress.setWindowTitle(QString::fromStdString(LangText(kTitle)));
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(500);
+  progress.setAutoReset(false);
+  progress.setAutoClose(false);
+  std::atomic<int> percent{0};
+  std::atomic<bool> cancel{false}, done{false};
+  CleanResult r;
+  counting_ = true;
+  std::thread worker([&] {
+    r = CleanLog(input_, s, true, [&](int p) {
+      percent = p;
+      return !cancel.load();
+    });
+    done = true;
+  });
+  while (!done) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 30);
+    if (progress.wasCanceled()) cancel = true;
+    progress.setValue(percent.load());
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  worker.join();
+  progress.close();
+  counting_ = false;
+  if (r.cancelled) {
+    total_->setText(QString::fromStdString(LangText(kCountCancelled)));
+    return;
+  }
   for (int f = 0; f < kCleanFilterCount; ++f) {
     if (r.after[size_t(f)] < 0) continue;
     counts_[size_t(f)]->setText(QString::fromStdString(LangFormat(kCountText, GroupedCount(uint64_t(r.after[size_t(f)])).c_str(),

@@ -67,6 +67,7 @@ class CCleanLogDialog : public QDialog {
   QCheckBox* showRemoved_ = nullptr;
   QLabel* total_ = nullptr;
   QTimer* timer_ = nullptr;
+  bool counting_ = false;  // a count runs: a change then counts again after it
 };
 
 // Runs the dialog on the layer; true when the cleaning changed.

@@ -1,0 +1,144 @@
+// The local-outlier filter against a brute-force search over every pair, on
+// layouts that reach each way the search settles: far clusters and lone
+// records (the search widening ring by ring), jumps between distant records
+// (a loose cap), records on one spot (ties at distance 0), whole-number values
+// (the median between two equal values), and a k at or below 1 (no shortcut
+// by the mean).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include "clean/LogClean.h"
+
+namespace kestrune {
+namespace {
+
+std::vector<size_t> BruteForce(const CleanInput& in, size_t n, double k) {
+  std::vector<size_t> out;
+  const std::vector<double>& v = in.values[1];
+  for (size_t i = 0; i < in.size(); ++i) {
+    std::vector<std::pair<double, size_t>> d;
+    for (size_t j = 0; j < in.size(); ++j) {
+      if (j == i) continue;
+      const double dx = in.x[j] - in.x[i], dy = in.y[j] - in.y[i];
+      d.emplace_back(dx * dx + dy * dy, j);
+    }
+    std::sort(d.begin(), d.end());
+    const size_t m = std::min(n, d.size());
+    std::vector<double> vals;
+    double sum = 0;
+    for (size_t q = 0; q < m; ++q) {
+      vals.push_back(v[d[q].second]);
+      sum += vals.back();
+    }
+    const double mean = sum / double(m);
+    double squares = 0;
+    for (double x : vals) squares += (x - mean) * (x - mean);
+    const double sigma = std::sqrt(squares / double(m));
+    std::sort(vals.begin(), vals.end());
+    const double median = m % 2 ? vals[m / 2] : (vals[m / 2 - 1] + vals[m / 2]) / 2;
+    if (std::fabs(v[i] - median) > k * sigma) out.push_back(i);
+  }
+  return out;
+}
+
+TEST(LocalOutliers, EveryLayoutMatchesBruteForce) {
+  struct Case {
+    const char* name;
+    int layout;
+    size_t n;
+    double k;
+  };
+  const Case cases[] = {
+      {"far clusters", 0, 24, 3}, {"lone records", 1, 8, 2},     {"jumps along the file", 2, 24, 2},
+      {"one spot", 3, 6, 1},      {"whole values, k 0.5", 4, 24, 0.5}, {"fewer than n", 5, 24, 1},
+  };
+  for (const Case& c : cases) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> u(0, 1);
+    CleanInput in;
+    in.values.resize(2);
+    const int count = c.layout == 5 ? 12 : 1500;
+    for (int i = 0; i < count; ++i) {
+      double x = 0, y = 0;
+      switch (c.layout) {
+        case 0:  // four tight clusters kilometres apart
+          x = (i % 4) * 5000.0 + u(rng) * 30;
+          y = (i % 4 == 3 ? 9000.0 : 0.0) + u(rng) * 30;
+          break;
+        case 1:  // a dense block and a few lone records far out
+          x = i % 50 == 0 ? 1e4 + i * 300.0 : u(rng) * 100;
+          y = i % 50 == 0 ? -2e4 : u(rng) * 100;
+          break;
+        case 2:  // passes, every other record far from the one before
+          x = (i % 2 ? 0.0 : 4000.0) + (i / 200) * 18.0;
+          y = (i / 2 % 100) * 2.2;
+          break;
+        case 3:  // groups of records on one spot
+          x = (i / 5) * 3.0;
+          y = (i / 5 % 7) * 3.0;
+          break;
+        default:
+          x = u(rng) * 200;
+          y = u(rng) * 200;
+      }
+      in.x.push_back(x);
+      in.y.push_back(y);
+      const double value = c.layout == 4 ? std::round(u(rng) * 4) : 50 + u(rng) * 6 + (i % 41 == 0 ? 12 : 0);
+      in.values[1].push_back(value);
+    }
+    CleanSettings s;
+    s.SetOn(CleanFilter::Local, true);
+    s.localField = 1;
+    s.localK = c.k;
+    s.localN = int(c.n);
+    const CleanResult r = CleanLog(in, s, false);
+    std::vector<size_t> removed;
+    for (size_t i = 0; i < r.removedBy.size(); ++i) {
+      if (r.removedBy[i]) removed.push_back(i);
+    }
+    const std::vector<size_t> expected = BruteForce(in, c.n, c.k);
+    EXPECT_EQ(removed, expected) << c.name;
+    EXPECT_FALSE(expected.empty()) << c.name;
+  }
+}
+
+// The progress rises to 100 over a run; told to stop, the run stops at once
+// (within the local filter's shares too) and says so.
+TEST(LocalOutliers, ProgressRisesAndCancelStops) {
+  CleanInput in;
+  in.values.resize(2);
+  for (int i = 0; i < 60000; ++i) {
+    in.x.push_back((i / 300) * 18.0);
+    in.y.push_back((i % 300) * 2.2);
+    in.values[1].push_back(50 + (i % 7));
+  }
+  CleanSettings s;
+  s.SetOn(CleanFilter::Local, true);
+  s.SetOn(CleanFilter::StdDev, true);
+  s.localField = s.sdField = 1;
+  for (const int stopAt : {-1, 0, 30}) {
+    std::vector<int> told;
+    const CleanResult r = CleanLog(in, s, true, [&](int percent) {
+      told.push_back(percent);
+      return stopAt < 0 || percent < stopAt;
+    });
+    ASSERT_FALSE(told.empty());
+    EXPECT_TRUE(std::is_sorted(told.begin(), told.end())) << stopAt;
+    if (stopAt < 0) {
+      EXPECT_FALSE(r.cancelled);
+      EXPECT_EQ(told.back(), 100);
+      EXPECT_GT(told.size(), 5u);  // within the local filter too
+      EXPECT_EQ(r.kept, CleanLog(in, s, true).kept);
+    } else {
+      EXPECT_TRUE(r.cancelled) << stopAt;
+      EXPECT_GE(told.back(), stopAt);
+      EXPECT_LT(told.back(), stopAt + 10) << "the run went on after the cancel";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestrune
