@@ -91,6 +91,7 @@ struct CacheIndex {
 };
 
 static_assert(std::is_trivially_copyable<LogSummaryBuilder>::value, "the dates are kept as bytes");
+static_assert(sizeof(LogSummaryBuilder) == 48, "the dates' bytes hold no padding");
 static_assert(std::is_trivially_copyable<RecordZM>::value, "Z and M values are kept as bytes");
 static_assert(sizeof(MapPoint) == 8, "points are kept as two 32-bit numbers");
 

@@ -143,13 +143,16 @@ class LogSummaryBuilder {
   FileSummary Build(bool hasRateField) const;
 
  private:
-  bool hasDate_ = false;
+  // Laid out without padding, so its bytes are all its own (a cache file
+  // keeps them as they are).
   int64_t firstDay_ = 0;
-  bool hasTime_ = false;
   double start_ = 0.0;
   double end_ = 0.0;
   double area_ = 0.0;
   double volume_ = 0.0;
+  bool hasDate_ = false;
+  bool hasTime_ = false;
+  uint8_t unused_[6] = {};
 };
 
 // The ground area a point covers: its width times the step from the record
