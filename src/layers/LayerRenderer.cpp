@@ -100,6 +100,26 @@ struct SlabShare {
   }
 };
 
+
+// The drawing box of a point's symbol, one map unit outside its bounds as the
+// record draws it (empty without geometry). On a pass that decides
+// visibility, the point's visible mark is set from it.
+DeviceRect PointSymbolBox(const PixelMapper& mapper, const Canvas& dc, PointShape* point, bool setVisibility) {
+  const bool geometry = point->HasGeometry();
+  const MapRect b = point->GetBounds();
+  const DeviceRect box =
+      geometry ? mapper.RectangleBox(Clamp32(int64_t{b.left} - 1), Clamp32(int64_t{b.top} - 1),
+                                     Clamp32(int64_t{b.right} + 1), Clamp32(int64_t{b.bottom} + 1))
+               : DeviceRect{};
+  if (setVisibility) {
+    // The drawing box settles most symbols' visibility without converting the bounds too.
+    const bool visible = (geometry && mapper.BoxShowsWholeBounds(box)) || mapper.IsRectVisible(dc, b);
+    // Written only when it changes: a million records stay clean in the cache.
+    if (point->IsVisible() != visible) point->SetVisible(visible);
+  }
+  return box;
+}
+
 }  // namespace
 
 void LayerRenderer::SetDrawThreads(int threads) { gDrawThreads.store(std::max(0, threads)); }
@@ -152,20 +172,8 @@ void LayerRenderer::DrawPass(const PixelMapper& mapper, const CMapTransform& tra
       auto* point = static_cast<PointShape*>(shape);
       // Selected and shadowed symbols use other brushes; they draw themselves.
       if (!point->IsSelected() && !point->IsFilteredOut()) {
-        const bool geometry = point->HasGeometry();
-        // The symbol is drawn one map unit outside its bounds, as the record does.
-        const MapRect b = point->GetBounds();
-        const DeviceRect box =
-            geometry ? mapper.RectangleBox(Clamp32(int64_t{b.left} - 1), Clamp32(int64_t{b.top} - 1),
-                                           Clamp32(int64_t{b.right} + 1), Clamp32(int64_t{b.bottom} + 1))
-                     : DeviceRect{};
-        if (setVisibility) {
-          // The drawing box settles most symbols' visibility without converting the bounds too.
-          const bool visible = (geometry && mapper.BoxShowsWholeBounds(box)) || mapper.IsRectVisible(dc, b);
-          // Written only when it changes: a million records stay clean in the cache.
-          if (point->IsVisible() != visible) point->SetVisible(visible);
-        }
-        if (!geometry || !point->IsVisible()) return;
+        const DeviceRect box = PointSymbolBox(mapper, dc, point, setVisibility);
+        if (!point->HasGeometry() || !point->IsVisible()) return;
         labelled_ = labelled_ || point->HasLabel();
         const bool keep = border && SymbolKeepsOutline(box);
         if (border && keep != outlined) {
@@ -218,17 +226,8 @@ void LayerRenderer::DrawPassInParallel(const PixelMapper& mapper, const CMapTran
       if (point->IsVisible()) share.labelled = share.labelled || point->HasLabel();
       return;
     }
-    const bool geometry = point->HasGeometry();
-    const MapRect b = point->GetBounds();
-    const DeviceRect box =
-        geometry ? mapper.RectangleBox(Clamp32(int64_t{b.left} - 1), Clamp32(int64_t{b.top} - 1),
-                                       Clamp32(int64_t{b.right} + 1), Clamp32(int64_t{b.bottom} + 1))
-                 : DeviceRect{};
-    if (setVisibility) {
-      const bool visible = (geometry && mapper.BoxShowsWholeBounds(box)) || mapper.IsRectVisible(dc, b);
-      if (point->IsVisible() != visible) point->SetVisible(visible);
-    }
-    if (!geometry || !point->IsVisible()) return;
+    const DeviceRect box = PointSymbolBox(mapper, dc, point, setVisibility);
+    if (!point->HasGeometry() || !point->IsVisible()) return;
     share.labelled = share.labelled || point->HasLabel();
     const bool keep = border && SymbolKeepsOutline(box);
     share.AddSymbol(keep || !border ? box : UnoutlinedSymbolRect(box), point->GetColor(), keep);
