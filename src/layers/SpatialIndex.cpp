@@ -25,12 +25,8 @@ const PointShape* GridPoint(const Shape* shape) {
 
 }  // namespace
 
-// Positions in list order; points into the cells of their point by a counting
-// sort, which keeps each cell's positions in list order.
-void SpatialIndex::Build(const RecordList& records) {
-  Clear();
-  int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
-  int64_t points = 0;
+template <class Each>
+void SpatialIndex::AddPositions(const RecordList& records, Each each) {
   std::vector<Shape*> chunk;
   chunk.reserve(kChunkSize);
   for (Shape* shape : records) {
@@ -40,6 +36,18 @@ void SpatialIndex::Build(const RecordList& records) {
       chunk.clear();
     }
     ++size_;
+    each(shape);
+  }
+  if (!chunk.empty()) AddChunk(chunk.data(), chunk.size());
+}
+
+// Positions in list order; points into the cells of their point by a counting
+// sort, which keeps each cell's positions in list order.
+void SpatialIndex::Build(const RecordList& records) {
+  Clear();
+  int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
+  int64_t points = 0;
+  AddPositions(records, [&](Shape* shape) {
     if (auto* point = const_cast<PointShape*>(GridPoint(shape))) {
       const MapPoint p = point->GetPoint();
       minX = std::min<int64_t>(minX, p.x);
@@ -51,8 +59,7 @@ void SpatialIndex::Build(const RecordList& records) {
     } else {
       always_.push_back(static_cast<uint32_t>(size_ - 1));
     }
-  }
-  if (!chunk.empty()) AddChunk(chunk.data(), chunk.size());
+  });
   built_ = true;
   if (points == 0) return;
   // Cells about square in map units, some kPointsPerCell points each on average.
@@ -107,17 +114,7 @@ SpatialIndex::Grid SpatialIndex::GetGrid() const {
 // these positions (every position in one place, cells in ascending order).
 bool SpatialIndex::Adopt(const RecordList& records, Grid grid) {
   Clear();
-  std::vector<Shape*> chunk;
-  chunk.reserve(kChunkSize);
-  for (Shape* shape : records) {
-    chunk.push_back(shape);
-    if (chunk.size() == kChunkSize) {
-      AddChunk(chunk.data(), chunk.size());
-      chunk.clear();
-    }
-    ++size_;
-  }
-  if (!chunk.empty()) AddChunk(chunk.data(), chunk.size());
+  AddPositions(records, [](Shape*) {});
   const bool empty = grid.cellStart.empty();
   bool fits = grid.cellItems.size() + grid.always.size() == size_ && grid.cellShift >= 0 && grid.cellShift <= 40;
   if (fits && empty) fits = grid.cellItems.empty();
