@@ -20,4 +20,11 @@ bool ReadNumberColumns(const DbfTable& table, const std::vector<const DbfField*>
                        std::vector<std::vector<double>>& values, const std::atomic<bool>* cancel = nullptr,
                        std::atomic<int>* percent = nullptr);
 
+// The same into buffers the caller holds, each of the table's row count
+// (null for a null field); every value of them is written, NaN for a blank
+// or a missing row, unless cancel was raised.
+bool ReadNumberColumnsInto(const DbfTable& table, const std::vector<const DbfField*>& fields,
+                           const std::vector<double*>& into, const std::atomic<bool>* cancel = nullptr,
+                           std::atomic<int>* percent = nullptr);
+
 }  // namespace kestrune

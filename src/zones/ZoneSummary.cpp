@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -39,10 +40,11 @@ bool IsNumeric(const DbfField* field) { return field && (field->letter == 'N' ||
 // One column of the log read by row: NaN for a blank or a row the table lacks.
 struct Column {
   const DbfField* field = nullptr;
-  const std::vector<double>* values = nullptr;  // shared by the columns of one field
+  const double* values = nullptr;  // shared by the columns of one field
+  size_t size = 0;
   double At(int record) const {
     const size_t i = static_cast<size_t>(record) - 1;
-    return values && record >= 1 && i < values->size() ? (*values)[i] : kNaN;
+    return record >= 1 && i < size ? values[i] : kNaN;
   }
 };
 
@@ -223,7 +225,14 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
     source[i] = static_cast<size_t>(at - distinct.begin());
     if (at == distinct.end()) distinct.push_back(columns[i]->field);
   }
-  std::vector<std::vector<double>> parsed;
+  // Buffers left unset: the read writes every value, each thread its own rows.
+  const size_t rows = static_cast<size_t>(std::max(table.GetRecordCount(), 0));
+  std::vector<std::unique_ptr<double[]>> parsed(distinct.size());
+  std::vector<double*> into(distinct.size());
+  for (size_t d = 0; d < distinct.size(); ++d) {
+    parsed[d].reset(new double[rows]);
+    into[d] = parsed[d].get();
+  }
   std::atomic<int> readPercent{0};
   std::atomic<bool> reading{true};
   std::thread reporter;
@@ -235,20 +244,32 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
       }
     });
   }
-  const bool read = ReadNumberColumns(table, distinct, parsed, cancel, &readPercent);
+  const bool read = ReadNumberColumnsInto(table, distinct, into, cancel, &readPercent);
   reading = false;
   if (reporter.joinable()) reporter.join();
   if (!read) return false;
   for (size_t i = 0; i < columns.size(); ++i) {
-    if (columns[i]->field) columns[i]->values = &parsed[source[i]];
+    if (columns[i]->field) {
+      columns[i]->values = parsed[source[i]].get();
+      columns[i]->size = rows;
+    }
   }
   progress(40);
   table.Close();
 
   // ---- The log's records in list order, with what each covers as a whole.
-  std::vector<Shape*> order;
-  order.reserve(log.GetRecordCount());
-  log.Records().ForEach([&](Shape* shape) { order.push_back(shape); });
+  // The spatial index holds every record by its position in list order; a
+  // log without one has its records listed here.
+  const SpatialIndex& index = log.GetSpatialIndex();
+  const size_t recordCount = log.GetRecordCount();
+  const bool useIndex = index.IsBuilt() && index.size() == recordCount;
+  std::vector<Shape*> listed;
+  if (!useIndex) {
+    listed.reserve(recordCount);
+    log.Records().ForEach([&](Shape* shape) { listed.push_back(shape); });
+  }
+  const auto order = [&](size_t position) { return useIndex ? index.At(position) : listed[position]; };
+  const size_t orderSize = useIndex ? recordCount : listed.size();
   const MapProjection& projection = GetMapProjection();
   // The map's own projection measures without remembering a point, so the
   // summary may run beside the window, which measures too.
@@ -258,27 +279,34 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
   };
   // A point's covered area: width × the step from the point before in file
   // order, for an applied record (the summary's rule); its weight the same.
-  std::vector<double> pointArea(order.size(), 0.0);
+  // Every value is written by the thread whose records it follows.
+  std::unique_ptr<double[]> pointArea(new double[orderSize]);
+  bool pointsOnly = true;  // the log holds no line or area record
   {
     // The map's own projection measures steps from map units alone; another
     // one installed goes through its Distance, one thread.
-    const auto steps = [&](size_t first, size_t last) {
+    const auto steps = [&](size_t first, size_t last, size_t& others) {
       // The point before the first: the last point record before it.
       const PointShape* previous = nullptr;
       for (size_t k = first; k-- > 0;) {
-        if (order[k]->GetRecordClass() == kRecordPoint) {
-          previous = static_cast<const PointShape*>(order[k]);
+        if (order(k)->GetRecordClass() == kRecordPoint) {
+          previous = static_cast<const PointShape*>(order(k));
           break;
         }
       }
       std::optional<StepMeter> meter;
       if (mercator) meter.emplace(*mercator);
       for (size_t i = first; i < last; ++i) {
-        if (order[i]->GetRecordClass() != kRecordPoint) continue;
-        const auto* point = static_cast<const PointShape*>(order[i]);
+        pointArea[i] = 0.0;
+        Shape* shape = order(i);
+        if (shape->GetRecordClass() != kRecordPoint) {
+          ++others;
+          continue;
+        }
+        const auto* point = static_cast<const PointShape*>(shape);
         const bool start = !previous || !previous->HasGeometry() || !point->HasGeometry();
-        const double w = width.At(order[i]->GetRecordNumber());
-        if (IsAppliedRecord(order[i]->GetFilterFlags()) && w > 0.0) {
+        const double w = width.At(shape->GetRecordNumber());
+        if (IsAppliedRecord(shape->GetFilterFlags()) && w > 0.0) {
           double step = 0.0;
           if (!start) {
             step = meter ? meter->Step(previous->GetPoint(), point->GetPoint(), inFeet)
@@ -289,19 +317,20 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
         previous = point;
       }
     };
-    if (mercator && order.size() >= 200000) {
-      const size_t half = order.size() / 2;
-      std::thread second(steps, half, order.size());
-      steps(0, half);
+    size_t othersFirst = 0, othersSecond = 0;
+    if (mercator && orderSize >= 200000) {
+      const size_t half = orderSize / 2;
+      std::thread second(steps, half, orderSize, std::ref(othersSecond));
+      steps(0, half, othersFirst);
       second.join();
     } else {
-      steps(0, order.size());
+      steps(0, orderSize, othersFirst);
     }
+    pointsOnly = othersFirst + othersSecond == 0;
   }
   if (cancelled()) return false;
   progress(50);
 
-  ZoneSummaryRequest req = request;
   const Accumulator accumulate(fields, rate, target);
   const auto newRow = [&](const std::string& label, int record) {
     ZoneRow row;
@@ -311,94 +340,122 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
     return row;
   };
 
-  // Labels from the zone file's table.
-  DbfTable zoneTable;
-  const bool zoneTableOpen = req.labelField > 0 && zoneTable.Open(zones.GetTablePath());
-
-  // What of each line or area record lies in some zone (its weight), for the outside row.
-  std::vector<double> insideWeight(order.size(), 0.0);
-  std::vector<uint8_t> pointInside(order.size(), 0);
-  const SpatialIndex& index = log.GetSpatialIndex();
-  const bool useIndex = index.IsBuilt() && index.size() == order.size();
-  SpatialIndex::Bits bits, sure;
-  size_t low = 1, high = 0;
-  std::vector<uint32_t> all;
-  if (!useIndex) {
-    all.resize(order.size());
-    for (uint32_t i = 0; i < all.size(); ++i) all[i] = i;
+  // The zones in record order with their labels from the zone file's table.
+  std::vector<std::pair<int, RingSet*>> zoneList;
+  std::vector<std::string> labels;
+  {
+    DbfTable zoneTable;
+    const bool zoneTableOpen = request.labelField > 0 && zoneTable.Open(zones.GetTablePath());
+    for (auto& [record, rings] : zoneRings) {
+      std::string label = std::to_string(record);
+      if (zoneTableOpen && zoneTable.ReadRecord(record)) {
+        std::string text;
+        if (zoneTable.GetString(request.labelField, text)) label = CategoryLabelText(Trimmed(text));
+      }
+      zoneList.emplace_back(record, &rings);
+      labels.push_back(std::move(label));
+    }
   }
 
-  size_t zonesDone = 0;
-  for (auto& [record, rings] : zoneRings) {
-    if (cancelled()) return false;
-    progress(50 + static_cast<int>(45 * zonesDone++ / zoneRings.size()));
-    std::string label = std::to_string(record);
-    if (zoneTableOpen && zoneTable.ReadRecord(record)) {
-      std::string text;
-      if (zoneTable.GetString(req.labelField, text)) label = CategoryLabelText(Trimmed(text));
-    }
-    ZoneRow row = newRow(label, record);
-    const PreparedZone zone(std::move(rings));
-    const MapRect zb = zone.Bounds();
-    const auto visit = [&](uint32_t position) {
-      Shape* shape = order[position];
-      if (shape->IsFilteredOut()) return;
-      const int rec = shape->GetRecordNumber();
-      switch (shape->GetRecordClass()) {
-        case kRecordPoint: {
-          const auto* point = static_cast<const PointShape*>(shape);
-          if (!point->HasGeometry() || !zone.Contains(point->GetPoint())) return;
-          pointInside[position] = 1;
-          accumulate.Add(row, rec, {pointArea[position], pointArea[position]});
-          return;
-        }
-        case kRecordLine: {
-          const auto* line = static_cast<LineShape*>(shape);
-          const MapRect b = shape->GetBounds();
-          if (b.right < zb.left || b.left > zb.right || b.bottom < zb.top || b.top > zb.bottom) return;
-          const auto& pts = line->GetPoints();
-          double length = 0.0;
-          for (size_t k = 0; k + 1 < pts.size(); ++k) {
-            const double share = zone.InsideShare(pts[k], pts[k + 1]);
-            if (share > 0.0) length += share * distance(pts[k], pts[k + 1]);
-          }
-          if (!(length > 0.0)) return;
-          const double w = width.At(rec);
-          const bool applied = IsAppliedRecord(shape->GetFilterFlags());
-          const double area = applied && w > 0.0 ? length * w * perUnitArea : 0.0;
-          const double weight = w > 0.0 ? length * w * perUnitArea : length;
-          insideWeight[position] += weight;
-          accumulate.Add(row, rec, {weight, area});
-          return;
-        }
-        case kRecordArea: {
-          auto* area = static_cast<AreaShape*>(shape);
-          const MapRect b = shape->GetBounds();
-          if (!area->HasGeometry() || b.right < zb.left || b.left > zb.right || b.bottom < zb.top ||
-              b.top > zb.bottom) {
+  std::vector<uint32_t> all;
+  if (!useIndex) {
+    all.resize(orderSize);
+    for (uint32_t i = 0; i < all.size(); ++i) all[i] = i;
+  }
+  // What each thread of the zone pass keeps: the points it found in a zone,
+  // and the weight of each line or area record in each zone, in zone order.
+  struct ZoneWorker {
+    SpatialIndex::Bits bits, sure;
+    size_t low = 1, high = 0;
+    std::vector<uint8_t> inside;
+    struct Share {
+      size_t zone;
+      uint32_t position;
+      double weight;
+    };
+    std::vector<Share> shares;
+  };
+  // A zone's rows gather its records in list order whichever thread takes
+  // it, so the figures do not depend on the threads. Lines and areas measure
+  // through the installed projection: one thread for them.
+  const bool twoZoneThreads = pointsOnly && orderSize >= 200000 && zoneList.size() > 1;
+  ZoneWorker workers[2];
+  for (int t = 0; t < (twoZoneThreads ? 2 : 1); ++t) workers[t].inside.assign(orderSize, 0);
+  out.zones.resize(zoneList.size());
+  std::atomic<size_t> nextZone{0};
+  std::atomic<size_t> zonesDone{0};
+  std::atomic<bool> stopped{false};
+  const auto zonePass = [&](ZoneWorker& worker) {
+    for (;;) {
+      if (cancelled()) {
+        stopped = true;
+        return;
+      }
+      const size_t z = nextZone.fetch_add(1);
+      if (z >= zoneList.size()) return;
+      ZoneRow row = newRow(labels[z], zoneList[z].first);
+      const PreparedZone zone(std::move(*zoneList[z].second));
+      const MapRect zb = zone.Bounds();
+      const auto visit = [&](uint32_t position) {
+        Shape* shape = order(position);
+        if (shape->IsFilteredOut()) return;
+        const int rec = shape->GetRecordNumber();
+        switch (shape->GetRecordClass()) {
+          case kRecordPoint: {
+            const auto* point = static_cast<const PointShape*>(shape);
+            if (!point->HasGeometry() || !zone.Contains(point->GetPoint())) return;
+            worker.inside[position] = 1;
+            accumulate.Add(row, rec, {pointArea[position], pointArea[position]});
             return;
           }
-          RingSet own;
-          AddParcel(own, *area);
-          const double net = NetRingArea(own);
-          if (!(net > 0.0)) return;
-          const double overlap = std::min(zone.OverlapArea(own), net);
-          if (!(overlap > 0.0)) return;
-          // Ground per square map unit from the record's own area.
-          const double ground = area->GetArea(false) * perUnitArea * overlap / net;
-          insideWeight[position] += ground;
-          const bool applied = IsAppliedRecord(shape->GetFilterFlags());
-          accumulate.Add(row, rec, {ground, applied ? ground : 0.0});
-          return;
+          case kRecordLine: {
+            const auto* line = static_cast<LineShape*>(shape);
+            const MapRect b = shape->GetBounds();
+            if (b.right < zb.left || b.left > zb.right || b.bottom < zb.top || b.top > zb.bottom) return;
+            const auto& pts = line->GetPoints();
+            double length = 0.0;
+            for (size_t k = 0; k + 1 < pts.size(); ++k) {
+              const double share = zone.InsideShare(pts[k], pts[k + 1]);
+              if (share > 0.0) length += share * distance(pts[k], pts[k + 1]);
+            }
+            if (!(length > 0.0)) return;
+            const double w = width.At(rec);
+            const bool applied = IsAppliedRecord(shape->GetFilterFlags());
+            const double area = applied && w > 0.0 ? length * w * perUnitArea : 0.0;
+            const double weight = w > 0.0 ? length * w * perUnitArea : length;
+            worker.shares.push_back({z, position, weight});
+            accumulate.Add(row, rec, {weight, area});
+            return;
+          }
+          case kRecordArea: {
+            auto* area = static_cast<AreaShape*>(shape);
+            const MapRect b = shape->GetBounds();
+            if (!area->HasGeometry() || b.right < zb.left || b.left > zb.right || b.bottom < zb.top ||
+                b.top > zb.bottom) {
+              return;
+            }
+            RingSet own;
+            AddParcel(own, *area);
+            const double net = NetRingArea(own);
+            if (!(net > 0.0)) return;
+            const double overlap = std::min(zone.OverlapArea(own), net);
+            if (!(overlap > 0.0)) return;
+            // Ground per square map unit from the record's own area.
+            const double ground = area->GetArea(false) * perUnitArea * overlap / net;
+            worker.shares.push_back({z, position, ground});
+            const bool applied = IsAppliedRecord(shape->GetFilterFlags());
+            accumulate.Add(row, rec, {ground, applied ? ground : 0.0});
+            return;
+          }
+          default: return;
         }
-        default: return;
-      }
-    };
-    if (useIndex) {
-      index.MarkSparse(zb, 0, bits, sure, 0, low, high);
-      // Every position of the sure cells is a candidate as well.
-      if (low <= high) {
-        for (size_t w = low; w <= high; ++w) {
+      };
+      if (useIndex) {
+        SpatialIndex::Bits& bits = worker.bits;
+        SpatialIndex::Bits& sure = worker.sure;
+        index.MarkSparse(zb, 0, bits, sure, 0, worker.low, worker.high);
+        // Every position of the sure cells is a candidate as well.
+        for (size_t w = worker.low; w <= worker.high && worker.low <= worker.high; ++w) {
           uint64_t word = bits[w] | (w < sure.size() ? sure[w] : 0);
           bits[w] = 0;
           if (w < sure.size()) sure[w] = 0;
@@ -408,12 +465,36 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
             word &= word - 1;
           }
         }
+      } else {
+        for (uint32_t position : all) visit(position);
       }
-    } else {
-      for (uint32_t position : all) visit(position);
+      out.zones[z] = std::move(row);
+      progress(50 + static_cast<int>(45 * (zonesDone.fetch_add(1) + 1) / zoneList.size()));
     }
-    out.zones.push_back(std::move(row));
+  };
+  if (twoZoneThreads) {
+    std::thread second(zonePass, std::ref(workers[1]));
+    zonePass(workers[0]);
+    second.join();
+  } else {
+    zonePass(workers[0]);
   }
+  if (stopped) return false;
+  // What of each line or area record lies in some zone, added in zone order.
+  std::vector<double> insideWeight(pointsOnly ? 0 : orderSize, 0.0);
+  {
+    const auto& a = workers[0].shares;
+    const auto& b = workers[1].shares;
+    size_t i = 0, j = 0;
+    while (i < a.size() || j < b.size()) {
+      const bool fromA = j == b.size() || (i < a.size() && a[i].zone <= b[j].zone);
+      const ZoneWorker::Share& share = fromA ? a[i++] : b[j++];
+      insideWeight[share.position] += share.weight;
+    }
+  }
+  const std::vector<uint8_t>& insideFirst = workers[0].inside;
+  const std::vector<uint8_t>& insideSecond = workers[1].inside;
+  const auto pointInside = [&](size_t i) { return insideFirst[i] || (!insideSecond.empty() && insideSecond[i]); };
 
   // ---- Outside every zone, and the hidden records.
   progress(95);
@@ -421,11 +502,11 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
   // The points outside in two halves at once, then the lines and areas.
   const auto outsidePoints = [&](size_t first, size_t last, ZoneRow& row, int64_t& hidden) {
     for (size_t i = first; i < last; ++i) {
-      const Shape* shape = order[i];
+      const Shape* shape = order(i);
       if (shape->GetRecordClass() != kRecordPoint) continue;
       if (shape->IsFilteredOut()) {
         ++hidden;
-      } else if (!pointInside[i]) {
+      } else if (!pointInside(i)) {
         accumulate.Add(row, shape->GetRecordNumber(), {pointArea[i], pointArea[i]});
       }
     }
@@ -433,13 +514,13 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
   {
     ZoneRow second = newRow(std::string(), 0);
     int64_t hiddenFirst = 0, hiddenSecond = 0;
-    if (order.size() >= 200000) {
-      const size_t half = order.size() / 2;
-      std::thread other(outsidePoints, half, order.size(), std::ref(second), std::ref(hiddenSecond));
+    if (orderSize >= 200000) {
+      const size_t half = orderSize / 2;
+      std::thread other(outsidePoints, half, orderSize, std::ref(second), std::ref(hiddenSecond));
       outsidePoints(0, half, out.outside, hiddenFirst);
       other.join();
     } else {
-      outsidePoints(0, order.size(), out.outside, hiddenFirst);
+      outsidePoints(0, orderSize, out.outside, hiddenFirst);
     }
     out.outside.count += second.count;
     out.outside.area += second.area;
@@ -449,8 +530,8 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
     for (size_t f = 0; f < second.fields.size(); ++f) out.outside.fields[f].Merge(second.fields[f]);
     out.hidden = hiddenFirst + hiddenSecond;
   }
-  for (size_t i = 0; i < order.size(); ++i) {
-    Shape* shape = order[i];
+  for (size_t i = 0; i < (pointsOnly ? 0 : orderSize); ++i) {
+    Shape* shape = order(i);
     if (shape->GetRecordClass() == kRecordPoint) continue;
     if (shape->IsFilteredOut()) {
       ++out.hidden;
