@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "layers/NumberSort.h"
+
 namespace kestrune {
 
 namespace {
@@ -179,7 +181,7 @@ ValueStats ComputeValueStats(const std::vector<double>& values, std::vector<doub
       sorted.push_back(v);
     }
   }
-  std::sort(sorted.begin(), sorted.end());
+  SortNumbers(sorted);
   s.count = sorted.size();
   if (s.count > 0) {
     s.min = sorted.front();

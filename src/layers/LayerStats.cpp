@@ -8,6 +8,7 @@
 #include "layers/Layer.h"
 #include "layers/LogFields.h"
 #include "layers/TargetTheme.h"
+#include "shapes/DbfNumberField.h"
 #include "shapes/DbfTable.h"
 
 namespace kestrune {
@@ -58,10 +59,8 @@ std::vector<double> LegendColumnValues(const Layer& layer) {
       values.push_back(nan);
       continue;
     }
-    const char* text = reinterpret_cast<const char*>(row) + field->offset;
-    bool blank = true;
-    for (int i = 0; i < field->length && blank; ++i) blank = text[i] == ' ' || text[i] == '\0';
-    values.push_back(blank ? nan : ParseDbfNumber(text, static_cast<size_t>(field->length)));
+    values.push_back(ParseDbfNumberOrBlank(reinterpret_cast<const char*>(row) + field->offset,
+                                           static_cast<size_t>(field->length)));
   }
   values.insert(values.end(), withoutRow, nan);
   return values;

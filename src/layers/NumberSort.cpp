@@ -1,0 +1,71 @@
+#include "layers/NumberSort.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+namespace kestrune {
+
+namespace {
+
+constexpr uint64_t kSign = uint64_t{1} << 63;
+constexpr int kDigitBits = 11;
+constexpr size_t kBuckets = size_t{1} << kDigitBits;
+constexpr int kPasses = (64 + kDigitBits - 1) / kDigitBits;
+// Below this many the comparisons cost less than the passes.
+constexpr size_t kRadixFrom = 4096;
+
+// A key whose unsigned order is the numbers' order: negative numbers
+// reversed below the positive ones.
+uint64_t KeyOf(double v) {
+  uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  return (bits & kSign) ? ~bits : bits | kSign;
+}
+
+double NumberOf(uint64_t key) {
+  const uint64_t bits = (key & kSign) ? key & ~kSign : ~key;
+  double v;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+}  // namespace
+
+void SortNumbers(std::vector<double>& values) {
+  const size_t n = values.size();
+  if (n < kRadixFrom) {
+    std::sort(values.begin(), values.end());
+    return;
+  }
+  std::vector<uint64_t> keys(n), other(n);
+  std::vector<std::array<size_t, kBuckets>> counts(kPasses);
+  for (auto& c : counts) c.fill(0);
+  for (size_t i = 0; i < n; ++i) {
+    const uint64_t key = KeyOf(values[i]);
+    keys[i] = key;
+    for (int p = 0; p < kPasses; ++p) ++counts[static_cast<size_t>(p)][(key >> (p * kDigitBits)) & (kBuckets - 1)];
+  }
+  uint64_t* from = keys.data();
+  uint64_t* to = other.data();
+  for (int p = 0; p < kPasses; ++p) {
+    std::array<size_t, kBuckets>& count = counts[static_cast<size_t>(p)];
+    const uint64_t digitOfFirst = (from[0] >> (p * kDigitBits)) & (kBuckets - 1);
+    if (count[digitOfFirst] == n) continue;  // every key has this digit: the order stands
+    size_t offset = 0;
+    for (size_t& c : count) {
+      const size_t here = c;
+      c = offset;
+      offset += here;
+    }
+    for (size_t i = 0; i < n; ++i) {
+      const uint64_t key = from[i];
+      to[count[(key >> (p * kDigitBits)) & (kBuckets - 1)]++] = key;
+    }
+    std::swap(from, to);
+  }
+  for (size_t i = 0; i < n; ++i) values[i] = NumberOf(from[i]);
+}
+
+}  // namespace kestrune
