@@ -26,6 +26,25 @@ namespace kestrune {
 
 namespace {
 
+// One value into the statistics; inlined into the passes, where the running
+// mean's division chain is the floor.
+__attribute__((always_inline)) inline void AddValue(ZoneFieldStats& s, double value, double w) {
+  ++s.count;
+  if (s.count == 1) {
+    s.min = s.max = value;
+  } else {
+    s.min = std::min(s.min, value);
+    s.max = std::max(s.max, value);
+  }
+  const double delta = value - s.mean;
+  s.mean += delta / static_cast<double>(s.count);
+  s.m2 += delta * (value - s.mean);
+  if (w > 0.0) {
+    s.weight += w;
+    s.weightedSum += w * value;
+  }
+}
+
 constexpr double kSquareFeetPerAcre = 43560.0;
 constexpr double kSquareMetresPerHectare = 10000.0;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -54,17 +73,19 @@ struct Contribution {
   double area = 0.0;    // covered applied area (acres or hectares)
 };
 
+
 class Accumulator {
  public:
   Accumulator(const std::vector<Column>& fields, const Column& rate, const Column& target)
       : fields_(fields), rate_(rate), target_(target) {}
 
-  void Add(ZoneRow& row, int record, const Contribution& c) const {
+  // Inlined into the passes: the running mean's division chain is their floor.
+  __attribute__((always_inline)) void Add(ZoneRow& row, int record, const Contribution& c) const {
     ++row.count;
     row.area += c.area;
     for (size_t f = 0; f < fields_.size(); ++f) {
       const double v = fields_[f].At(record);
-      if (!std::isnan(v)) row.fields[f].Add(v, c.weight);
+      if (!std::isnan(v)) AddValue(row.fields[f], v, c.weight);
     }
     if (c.area > 0.0 && rate_.field) {
       const double rate = rate_.At(record);
@@ -115,22 +136,8 @@ void AppendOptionalDouble(std::string& out, bool present, double value) {
 
 }  // namespace
 
-void ZoneFieldStats::Add(double value, double w) {
-  ++count;
-  if (count == 1) {
-    min = max = value;
-  } else {
-    min = std::min(min, value);
-    max = std::max(max, value);
-  }
-  const double delta = value - mean;
-  mean += delta / static_cast<double>(count);
-  m2 += delta * (value - mean);
-  if (w > 0.0) {
-    weight += w;
-    weightedSum += w * value;
-  }
-}
+
+void ZoneFieldStats::Add(double value, double w) { AddValue(*this, value, w); }
 
 void ZoneFieldStats::Merge(const ZoneFieldStats& other) {
   if (other.count == 0) return;
@@ -281,11 +288,14 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
   // order, for an applied record (the summary's rule); its weight the same.
   // Every value is written by the thread whose records it follows.
   std::unique_ptr<double[]> pointArea(new double[orderSize]);
+  // Whether the filter hides each record, for the pass outside the zones.
+  std::unique_ptr<uint8_t[]> hiddenAt(new uint8_t[orderSize]);
   bool pointsOnly = true;  // the log holds no line or area record
+  bool inFileOrder = true;  // every position holds the record of its number (position + 1)
   {
     // The map's own projection measures steps from map units alone; another
     // one installed goes through its Distance, one thread.
-    const auto steps = [&](size_t first, size_t last, size_t& others) {
+    const auto steps = [&](size_t first, size_t last, size_t& others, bool& ordered) {
       // The point before the first: the last point record before it.
       const PointShape* previous = nullptr;
       for (size_t k = first; k-- > 0;) {
@@ -299,6 +309,8 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
       for (size_t i = first; i < last; ++i) {
         pointArea[i] = 0.0;
         Shape* shape = order(i);
+        hiddenAt[i] = shape->IsFilteredOut();
+        ordered = ordered && static_cast<size_t>(shape->GetRecordNumber()) == i + 1;
         if (shape->GetRecordClass() != kRecordPoint) {
           ++others;
           continue;
@@ -318,15 +330,17 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
       }
     };
     size_t othersFirst = 0, othersSecond = 0;
+    bool orderedFirst = true, orderedSecond = true;
     if (mercator && orderSize >= 200000) {
       const size_t half = orderSize / 2;
-      std::thread second(steps, half, orderSize, std::ref(othersSecond));
-      steps(0, half, othersFirst);
+      std::thread second(steps, half, orderSize, std::ref(othersSecond), std::ref(orderedSecond));
+      steps(0, half, othersFirst, orderedFirst);
       second.join();
     } else {
-      steps(0, orderSize, othersFirst);
+      steps(0, orderSize, othersFirst, orderedFirst);
     }
     pointsOnly = othersFirst + othersSecond == 0;
+    inFileOrder = orderedFirst && orderedSecond;
   }
   if (cancelled()) return false;
   progress(50);
@@ -501,6 +515,18 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
   out.outside = newRow(LangText(kMsgZonesOutside), 0);
   // The points outside in two halves at once, then the lines and areas.
   const auto outsidePoints = [&](size_t first, size_t last, ZoneRow& row, int64_t& hidden) {
+    if (pointsOnly && inFileOrder) {
+      // Every record a point with the number of its position: the records
+      // themselves need not be looked at again.
+      for (size_t i = first; i < last; ++i) {
+        if (hiddenAt[i]) {
+          ++hidden;
+        } else if (!pointInside(i)) {
+          accumulate.Add(row, static_cast<int>(i + 1), {pointArea[i], pointArea[i]});
+        }
+      }
+      return;
+    }
     for (size_t i = first; i < last; ++i) {
       const Shape* shape = order(i);
       if (shape->GetRecordClass() != kRecordPoint) continue;
