@@ -2,6 +2,7 @@
 // by the soil zones against a point-in-polygon count written here.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -14,6 +15,8 @@
 #include "layers/Layer.h"
 #include "layers/LayerList.h"
 #include "shapes/DbfTable.h"
+#include "shapes/DbfTestTables.h"
+#include "shapes/ShapeTestFiles.h"
 #include "zones/CliZones.h"
 #include "zones/ZoneGeometry.h"
 #include "zones/ZoneSummary.h"
@@ -309,6 +312,102 @@ TEST(ZoneSummary, ProgressRunsToTheEndAndCancelStopsWithoutAnError) {
   EXPECT_FALSE(SummariseByZones(*zones, *log, request, summary, &error, &cancel, &percent));
   EXPECT_TRUE(error.text.empty());
   EXPECT_LT(percent.load(), 100);
+}
+
+// A log big enough for the zone pass to share the zones between two threads,
+// with overlapping zones, an empty one and blank values: each zone's figures
+// are the statistics of its points added one by one in list order, to the
+// bit, as one thread adding them would give them.
+TEST(ZoneSummary, BigLogByOverlappingZonesGivesEachZoneItsPointsInListOrder) {
+  test::TempDir dir;
+  std::vector<test::XY> points;
+  test::DbfTableLayout table;
+  table.fields = {{"Rate", 'N', 10, 2}};
+  const int columns = 600, rows = 400;
+  for (int i = 0; i < columns * rows; ++i) {
+    points.push_back({-95.0 + (i % columns) * 1e-4, 42.0 + (i / columns) * 1e-4});
+    const double v = 150.0 + (i * 37 % 1000) / 10.0;
+    char text[16];
+    std::snprintf(text, sizeof text, "%10.2f", v);
+    table.rows.push_back(" " + (i % 97 == 3 ? std::string(10, ' ') : std::string(text)));
+  }
+  test::ShpBuilder log(1, -100.0, 40.0, -90.0, 45.0);
+  for (const test::XY& p : points) log.Point(p.first, p.second);
+  test::WriteFileBytes(dir / "log.shp", log.Bytes());
+  test::WriteFileBytes(dir / "log.dbf", test::MakeDbf(table));
+  // Squares off the points' grid, two of them overlapping, one far away.
+  const std::vector<std::pair<test::XY, double>> squares = {
+      {{-94.98997, 42.00503}, 0.004}, {{-94.98497, 42.01003}, 0.005}, {{-94.96997, 42.02003}, 0.006},
+      {{-94.94497, 42.03003}, 0.008}, {{-91.0, 44.0}, 0.01},           {{-94.95997, 42.03503}, 0.003}};
+  test::ShpBuilder zoneShp(5, -100.0, 40.0, -90.0, 45.0);
+  test::DbfTableLayout zoneTable;
+  zoneTable.fields = {{"Zone", 'N', 6, 0}};
+  for (size_t z = 0; z < squares.size(); ++z) {
+    const auto& [c, half] = squares[z];
+    zoneShp.Poly(5, {{{c.first - half, c.second - half},
+                      {c.first - half, c.second + half},
+                      {c.first + half, c.second + half},
+                      {c.first + half, c.second - half},
+                      {c.first - half, c.second - half}}});
+    zoneTable.rows.push_back(" " + std::string(5, ' ') + std::to_string(z + 1));
+  }
+  test::WriteFileBytes(dir / "zones.shp", zoneShp.Bytes());
+  test::WriteFileBytes(dir / "zones.dbf", test::MakeDbf(zoneTable));
+
+  LayerList list;
+  Layer* zones = list.AddLayer((dir / "zones.shp").string(), true);
+  Layer* logLayer = list.AddLayer((dir / "log.shp").string(), true);
+  ASSERT_TRUE(zones && logLayer);
+  ASSERT_EQ(logLayer->GetRecordCount(), static_cast<size_t>(columns * rows));
+  ZoneSummaryRequest request;
+  request.fields = {1};
+  ZoneSummary summary;
+  Error error;
+  ASSERT_TRUE(SummariseByZones(*zones, *logLayer, request, summary, &error)) << error.text;
+
+  std::map<int, std::vector<const AreaShape*>> parcels;
+  zones->Records().ForEach([&](Shape* s) {
+    if (s->GetRecordClass() == kRecordArea) parcels[s->GetRecordNumber()].push_back(static_cast<AreaShape*>(s));
+  });
+  std::map<int, ZoneFieldStats> expected;
+  std::map<int, int64_t> counts;
+  ZoneFieldStats outside;
+  int64_t outsideCount = 0;
+  logLayer->Records().ForEach([&](Shape* s) {
+    const MapPoint p = static_cast<PointShape*>(s)->GetPoint();
+    const size_t i = static_cast<size_t>(s->GetRecordNumber()) - 1;
+    const bool blank = i % 97 == 3;
+    const double v = 150.0 + static_cast<double>(i * 37 % 1000) / 10.0;
+    bool any = false;
+    for (const auto& [record, areas] : parcels) {
+      if (!InZone(areas, p.x, p.y)) continue;
+      any = true;
+      ++counts[record];
+      if (!blank) expected[record].Add(v, 0.0);
+    }
+    if (!any) {
+      ++outsideCount;
+      if (!blank) outside.Add(v, 0.0);
+    }
+  });
+  ASSERT_EQ(summary.zones.size(), squares.size());
+  EXPECT_EQ(summary.zones[4].count, 0);
+  EXPECT_GT(counts[1] + counts[2], counts[1]);
+  for (const ZoneRow& row : summary.zones) {
+    SCOPED_TRACE("zone " + std::to_string(row.record));
+    const ZoneFieldStats& want = expected[row.record];
+    EXPECT_EQ(row.label, std::to_string(row.record));
+    EXPECT_EQ(row.count, counts[row.record]);
+    EXPECT_EQ(row.fields[0].count, want.count);
+    EXPECT_EQ(row.fields[0].min, want.min);
+    EXPECT_EQ(row.fields[0].max, want.max);
+    EXPECT_EQ(row.fields[0].mean, want.mean);
+    EXPECT_EQ(row.fields[0].m2, want.m2);
+  }
+  EXPECT_EQ(summary.outside.count, outsideCount);
+  EXPECT_EQ(summary.outside.fields[0].count, outside.count);
+  EXPECT_NEAR(summary.outside.fields[0].mean, outside.mean, 1e-9 * outside.mean);
+  EXPECT_EQ(summary.hidden, 0);
 }
 
 }  // namespace
