@@ -7,8 +7,8 @@
 #include "lang/LangString.h"
 #include "layers/Layer.h"
 #include "layers/LogFields.h"
+#include "layers/NumberColumns.h"
 #include "layers/TargetTheme.h"
-#include "shapes/DbfNumberField.h"
 #include "shapes/DbfTable.h"
 
 namespace kestrune {
@@ -45,6 +45,10 @@ std::vector<double> LegendColumnValues(const Layer& layer) {
   });
   values.reserve(records.size() + withoutRow);
   const double nan = std::numeric_limits<double>::quiet_NaN();
+  // The column read in one pass (two threads on a big table): NaN for a
+  // blank cell or a row the file no longer holds.
+  std::vector<std::vector<double>> cells;
+  if (!targetTheme && !ReadNumberColumns(table, {field}, cells)) return {};
   for (int r = 1; r <= rows; ++r) {
     if (!seen[static_cast<size_t>(r)]) continue;
     if (targetTheme) {
@@ -54,13 +58,7 @@ std::vector<double> LegendColumnValues(const Layer& layer) {
                            : nan);
       continue;
     }
-    const unsigned char* row = table.RowBytes(r);
-    if (!row) {
-      values.push_back(nan);
-      continue;
-    }
-    values.push_back(ParseDbfNumberOrBlank(reinterpret_cast<const char*>(row) + field->offset,
-                                           static_cast<size_t>(field->length)));
+    values.push_back(cells[0][static_cast<size_t>(r) - 1]);
   }
   values.insert(values.end(), withoutRow, nan);
   return values;
