@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <condition_variable>
 #include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -240,19 +242,28 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
     parsed[d].reset(new double[rows]);
     into[d] = parsed[d].get();
   }
+  // The read's progress passed on every 20 ms; the end of the read wakes the
+  // passer at once.
   std::atomic<int> readPercent{0};
-  std::atomic<bool> reading{true};
+  std::mutex readMutex;
+  std::condition_variable readEnded;
+  bool reading = true;
   std::thread reporter;
   if (percent) {
     reporter = std::thread([&] {
-      while (reading.load()) {
+      std::unique_lock<std::mutex> lock(readMutex);
+      while (reading) {
         progress(40 * readPercent.load() / 100);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        readEnded.wait_for(lock, std::chrono::milliseconds(20));
       }
     });
   }
   const bool read = ReadNumberColumnsInto(table, distinct, into, cancel, &readPercent);
-  reading = false;
+  {
+    std::lock_guard<std::mutex> lock(readMutex);
+    reading = false;
+  }
+  readEnded.notify_all();
   if (reporter.joinable()) reporter.join();
   if (!read) return false;
   for (size_t i = 0; i < columns.size(); ++i) {
