@@ -494,7 +494,13 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
         for (uint32_t position : all) visit(position);
       }
       out.zones[z] = std::move(row);
-      progress(50 + static_cast<int>(45 * (zonesDone.fetch_add(1) + 1) / zoneList.size()));
+      // Raised only: the other thread may have told a later figure already.
+      if (percent) {
+        const int value = 50 + static_cast<int>(45 * (zonesDone.fetch_add(1) + 1) / zoneList.size());
+        int told = percent->load(std::memory_order_relaxed);
+        while (told < value && !percent->compare_exchange_weak(told, value, std::memory_order_relaxed)) {
+        }
+      }
     }
   };
   if (twoZoneThreads) {
