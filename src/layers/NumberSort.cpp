@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 
 namespace kestrune {
 
@@ -15,6 +16,8 @@ constexpr size_t kBuckets = size_t{1} << kDigitBits;
 constexpr int kPasses = (64 + kDigitBits - 1) / kDigitBits;
 // Below this many the comparisons cost less than the passes.
 constexpr size_t kRadixFrom = 4096;
+// From this many the halves are sorted by two threads and then merged.
+constexpr size_t kTwoThreadsFrom = 200000;
 
 // A key whose unsigned order is the numbers' order: negative numbers
 // reversed below the positive ones.
@@ -31,15 +34,8 @@ double NumberOf(uint64_t key) {
   return v;
 }
 
-}  // namespace
-
-void SortNumbers(std::vector<double>& values) {
-  const size_t n = values.size();
-  if (n < kRadixFrom) {
-    std::sort(values.begin(), values.end());
-    return;
-  }
-  std::vector<uint64_t> keys(n), other(n);
+// The keys of n values, sorted, into keys; spare (n too) serves the passes.
+void SortKeys(const double* values, uint64_t* keys, uint64_t* spare, size_t n) {
   std::vector<std::array<size_t, kBuckets>> counts(kPasses);
   for (auto& c : counts) c.fill(0);
   for (size_t i = 0; i < n; ++i) {
@@ -47,8 +43,8 @@ void SortNumbers(std::vector<double>& values) {
     keys[i] = key;
     for (int p = 0; p < kPasses; ++p) ++counts[static_cast<size_t>(p)][(key >> (p * kDigitBits)) & (kBuckets - 1)];
   }
-  uint64_t* from = keys.data();
-  uint64_t* to = other.data();
+  uint64_t* from = keys;
+  uint64_t* to = spare;
   for (int p = 0; p < kPasses; ++p) {
     std::array<size_t, kBuckets>& count = counts[static_cast<size_t>(p)];
     const uint64_t digitOfFirst = (from[0] >> (p * kDigitBits)) & (kBuckets - 1);
@@ -65,7 +61,31 @@ void SortNumbers(std::vector<double>& values) {
     }
     std::swap(from, to);
   }
-  for (size_t i = 0; i < n; ++i) values[i] = NumberOf(from[i]);
+  if (from != keys) std::copy(from, from + n, keys);
+}
+
+}  // namespace
+
+void SortNumbers(std::vector<double>& values) {
+  const size_t n = values.size();
+  if (n < kRadixFrom) {
+    std::sort(values.begin(), values.end());
+    return;
+  }
+  std::vector<uint64_t> keys(n), spare(n);
+  if (n < kTwoThreadsFrom) {
+    SortKeys(values.data(), keys.data(), spare.data(), n);
+  } else {
+    const size_t half = n / 2;
+    std::thread second(SortKeys, values.data() + half, keys.data() + half, spare.data() + half, n - half);
+    SortKeys(values.data(), keys.data(), spare.data(), half);
+    second.join();
+    // Keys in one order for every number, a -0 below a 0 included.
+    std::merge(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(half),
+               keys.begin() + static_cast<std::ptrdiff_t>(half), keys.end(), spare.begin());
+    keys.swap(spare);
+  }
+  for (size_t i = 0; i < n; ++i) values[i] = NumberOf(keys[i]);
 }
 
 }  // namespace kestrune
