@@ -107,18 +107,42 @@ std::vector<uint32_t> TimeOrder(const CleanInput& in) {
     std::iota(order.begin(), order.end(), 0u);
     return order;
   }
-  bool sorted = true;
+  bool sorted = true, whole = true;
   double last = -std::numeric_limits<double>::infinity();
+  double low = std::numeric_limits<double>::infinity(), high = -low;
   for (size_t i = 0; i < n; ++i) {
-    if (!Finite(in.time[i])) continue;
-    if (in.time[i] < last) sorted = false;
-    last = in.time[i];
+    const double t = in.time[i];
+    if (!Finite(t)) continue;
+    if (t < last) sorted = false;
+    last = t;
+    low = std::min(low, t);
+    high = std::max(high, t);
+    whole = whole && t == std::floor(t);
     order.push_back(static_cast<uint32_t>(i));
   }
-  if (!sorted) {
-    std::stable_sort(order.begin(), order.end(),
-                     [&](uint32_t a, uint32_t b) { return in.time[a] < in.time[b]; });
+  if (sorted) return order;
+  if (whole && high - low < 4294967296.0) {
+    // Whole seconds (as logs keep them) within 136 years: each record's
+    // seconds from the first time above its position, sorted by those
+    // seconds in two stable passes of 16 bits, so equal times keep their
+    // file order.
+    const size_t m = order.size();
+    std::vector<uint64_t> keys(m), other(m);
+    for (size_t k = 0; k < m; ++k) keys[k] = uint64_t(in.time[order[k]] - low) << 32 | order[k];
+    for (int shift = 32; shift < 64; shift += 16) {
+      std::vector<size_t> start(65537, 0);
+      for (uint64_t key : keys) ++start[(key >> shift & 0xFFFF) + 1];
+      for (size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
+      for (uint64_t key : keys) other[start[key >> shift & 0xFFFF]++] = key;
+      keys.swap(other);
+    }
+    for (size_t k = 0; k < m; ++k) order[k] = uint32_t(keys[k]);
+    return order;
   }
+  std::vector<std::pair<double, uint32_t>> timed(order.size());
+  for (size_t k = 0; k < order.size(); ++k) timed[k] = {in.time[order[k]], order[k]};
+  std::sort(timed.begin(), timed.end());
+  for (size_t k = 0; k < order.size(); ++k) order[k] = timed[k].second;
   return order;
 }
 
@@ -566,8 +590,8 @@ const std::vector<double>& FieldValues(const CleanInput& in, const CleanSettings
 // Marks in hit the records of keep that filter f removes.
 void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, const Mask& keep,
                const std::vector<double>& speeds, const std::vector<double>& shifted,
-               const std::vector<uint8_t>& noSource, const std::vector<uint8_t>& passMember, Mask& hit,
-               RunProgress& progress) {
+               const std::vector<uint8_t>& noSource, const std::vector<uint8_t>& passMember,
+               const std::vector<uint32_t>& timeOrder, Mask& hit, RunProgress& progress) {
   const size_t n = in.size();
   // A record the shift leaves without a value is the flow filter's to remove.
   const bool skipNoSource = s.IsOn(CleanFilter::Flow) && s.rangeField == s.flowField;
@@ -657,24 +681,40 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
       }
       break;
     case CleanFilter::Duplicates: {
-      const bool haveTime = !in.time.empty();
+      if (!in.time.empty()) {
+        // In time order, each run of equal times put in order of place (file
+        // order among equal places): the first of equal places stays.
+        const std::vector<uint32_t>& order = timeOrder;
+        std::vector<uint32_t> run;
+        const auto place = [&](uint32_t a, uint32_t b) {
+          return std::tie(in.x[a], in.y[a], a) < std::tie(in.x[b], in.y[b], b);
+        };
+        for (size_t k = 0; k < order.size();) {
+          size_t end = k + 1;
+          while (end < order.size() && in.time[order[end]] == in.time[order[k]]) ++end;
+          if (end - k > 1) {
+            run.clear();
+            for (size_t q = k; q < end; ++q) {
+              // A record without a place is nobody's duplicate.
+              if (keep[order[q]] && Finite(in.x[order[q]]) && Finite(in.y[order[q]])) run.push_back(order[q]);
+            }
+            std::sort(run.begin(), run.end(), place);
+            for (size_t q = 1; q < run.size(); ++q) {
+              if (in.x[run[q]] == in.x[run[q - 1]] && in.y[run[q]] == in.y[run[q - 1]]) hit[run[q]] = 1;
+            }
+          }
+          k = end;
+        }
+        break;
+      }
       std::vector<uint32_t> order;
       order.reserve(n);
       for (size_t i = 0; i < n; ++i) {
-        if (keep[i] && Finite(in.x[i]) && (!haveTime || Finite(in.time[i]))) order.push_back(uint32_t(i));
+        if (keep[i] && Finite(in.x[i])) order.push_back(uint32_t(i));
       }
-      const auto key = [&](uint32_t i) {
-        return std::make_tuple(haveTime ? in.time[i] : 0.0, in.x[i], in.y[i]);
-      };
-      // Logs come in time order: only equal neighbours are compared then.
-      bool sorted = true;
-      for (size_t k = 1; k < order.size() && sorted; ++k) {
-        if (key(order[k]) < key(order[k - 1])) sorted = false;
-      }
-      if (!sorted) {
-        std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return key(a) < key(b); });
-      }
-      // Within a run of equal keys the first in file order stays.
+      const auto key = [&](uint32_t i) { return std::make_tuple(in.x[i], in.y[i]); };
+      std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return key(a) < key(b); });
+      // Within a run of equal places the first in file order stays.
       for (size_t k = 1; k < order.size(); ++k) {
         if (key(order[k]) == key(order[k - 1])) hit[order[k]] = 1;
       }
@@ -776,8 +816,11 @@ CleanResult CleanLog(const CleanInput& in, const CleanSettings& s, bool countAlo
   std::vector<uint8_t> noSource;
   if (s.IsOn(CleanFilter::Flow)) {
     result.flowField = s.flowField;
-    result.shifted = ShiftValues(in, s, TimeOrder(in), noSource);
   }
+  // The time order, for the flow delay and the duplicates.
+  std::vector<uint32_t> timeOrder;
+  if (s.IsOn(CleanFilter::Flow) || (s.IsOn(CleanFilter::Duplicates) && !in.time.empty())) timeOrder = TimeOrder(in);
+  if (s.IsOn(CleanFilter::Flow)) result.shifted = ShiftValues(in, s, timeOrder, noSource);
   std::vector<uint8_t> passMember;
   if (s.IsOn(CleanFilter::Pass)) passMember = PassMembers(in);
 
@@ -794,7 +837,7 @@ CleanResult CleanLog(const CleanInput& in, const CleanSettings& s, bool countAlo
     const double weight = f == CleanFilter::Local ? kLocalWeight : 1.0;
     if (!progress.Tell(progress.done, weight, 0.0)) return false;
     std::fill(hit.begin(), hit.end(), 0);
-    RunFilter(f, in, s, from, speeds, result.shifted, noSource, passMember, hit, progress);
+    RunFilter(f, in, s, from, speeds, result.shifted, noSource, passMember, timeOrder, hit, progress);
     progress.done += weight;
     return !progress.Stopped();
   };
