@@ -123,17 +123,19 @@ std::vector<uint32_t> TimeOrder(const CleanInput& in) {
   if (sorted) return order;
   if (whole && high - low < 4294967296.0) {
     // Whole seconds (as logs keep them) within 136 years: each record's
-    // seconds from the first time above its position, sorted by those
-    // seconds in two stable passes of 16 bits, so equal times keep their
-    // file order.
+    // seconds from the earliest time above its position, sorted by those
+    // seconds in stable passes of 8 bits (as many as the span needs, each
+    // spreading over few enough places to stay in the caches), so equal
+    // times keep their file order.
     const size_t m = order.size();
     std::vector<uint64_t> keys(m), other(m);
     for (size_t k = 0; k < m; ++k) keys[k] = uint64_t(in.time[order[k]] - low) << 32 | order[k];
-    for (int shift = 32; shift < 64; shift += 16) {
-      std::vector<size_t> start(65537, 0);
-      for (uint64_t key : keys) ++start[(key >> shift & 0xFFFF) + 1];
-      for (size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
-      for (uint64_t key : keys) other[start[key >> shift & 0xFFFF]++] = key;
+    const uint64_t span = uint64_t(high - low);
+    for (int shift = 32; shift < 64 && (span >> (shift - 32)) > 0; shift += 8) {
+      size_t start[257] = {};
+      for (uint64_t key : keys) ++start[(key >> shift & 0xFF) + 1];
+      for (size_t b = 1; b < 257; ++b) start[b] += start[b - 1];
+      for (uint64_t key : keys) other[start[key >> shift & 0xFF]++] = key;
       keys.swap(other);
     }
     for (size_t k = 0; k < m; ++k) order[k] = uint32_t(keys[k]);
