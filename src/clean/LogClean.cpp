@@ -241,19 +241,25 @@ class NeighbourGrid {
     double cells = std::max(1.0, double(items.size()) / wanted);
     // A log fills its box unevenly (passes, headlands, gaps): the cells are
     // sized again once for the records the filled cells actually hold.
+    // Each record's cell is worked out once per sizing and kept for the
+    // filling; the counts of the last sizing become the cells' starts.
+    const size_t m = items.size();
+    std::vector<uint32_t> cellOf(m);
     for (int attempt = 0; attempt < 2; ++attempt) {
       Size(w, h, std::min(cells, 4.0 * double(items.size()) + 1024.0));
-      std::vector<uint32_t> count(size_t(cols_ * rows_), 0);
+      start_.assign(size_t(cols_ * rows_) + 1, 0);
       size_t filled = 0;
-      for (uint32_t i : items) filled += count[CellOf(inX[i], inY[i])]++ == 0;
+      for (size_t q = 0; q < m; ++q) {
+        const uint32_t i = items[q];
+        const uint32_t c = uint32_t(CellOf(inX[i], inY[i]));
+        cellOf[q] = c;
+        filled += start_[c + 1]++ == 0;
+      }
       const double held = double(items.size()) / double(std::max<size_t>(filled, 1));
       if (attempt == 1 || held < 1.5 * wanted) break;
       cells *= held / wanted;
     }
-    start_.assign(size_t(cols_ * rows_) + 1, 0);
-    for (uint32_t i : items) ++start_[CellOf(inX[i], inY[i]) + 1];
     for (size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
-    const size_t m = items.size();
     x_.resize(m);
     y_.resize(m);
     v_.resize(m);
@@ -261,7 +267,7 @@ class NeighbourGrid {
     std::vector<uint32_t> fill(start_.begin(), start_.end() - 1);
     for (size_t q = 0; q < m; ++q) {
       const uint32_t i = items[q];
-      const uint32_t slot = fill[CellOf(inX[i], inY[i])]++;
+      const uint32_t slot = fill[cellOf[q]]++;
       x_[slot] = inX[i];
       y_[slot] = inY[i];
       v_[slot] = v[i];
