@@ -363,6 +363,7 @@ bool WriteTable(const std::string& source, const std::vector<int64_t>& keptRecor
     newRecordLength = recordLength + sourceLength;
   }
   if (newRecordLength > 65535) return Fail(error, MakeError(kMsgSubsetFailed, dbfPath, EFBIG));
+  if (sourceLength < 1) return Fail(error, MakeError(kMsgSubsetFailed, dbfPath, ERANGE));
   const int newHeaderLength = 32 + int(descriptors.size()) + 1;
   PutLittle32(header.data() + 4, uint32_t(keptRecords.size()));
   header[8] = uint8_t(newHeaderLength);
@@ -407,14 +408,16 @@ bool WriteTable(const std::string& source, const std::vector<int64_t>& keptRecor
         return Fail(error, MakeError(kMsgSubsetFailed, dbfPath, ERANGE));
       }
     }
-    // The source number right-aligned in its field.
-    char* digits = row + sourceOffset;
-    int64_t rest = record;
-    for (int k = sourceLength - 1; k >= 0; --k) {
-      digits[k] = rest > 0 || k == sourceLength - 1 ? char('0' + rest % 10) : ' ';
+    // The source number right-aligned in its field, blanks before it.
+    char* const digits = row + sourceOffset;
+    char* at = digits + sourceLength;
+    uint64_t rest = uint64_t(record);
+    do {
+      *--at = char('0' + rest % 10);
       rest /= 10;
-    }
+    } while (rest > 0 && at > digits);
     if (rest > 0) return Fail(error, MakeError(kMsgSubsetFailed, dbfPath, ERANGE));
+    std::memset(digits, ' ', size_t(at - digits));
     if (!out.Commit(size_t(newRecordLength))) return Fail(error, WriteError(dbf, dbfPath));
   }
   if (!out.Add("\x1A", 1) || !out.Flush() || !dbf.Finish()) return Fail(error, WriteError(dbf, dbfPath));
