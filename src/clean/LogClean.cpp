@@ -97,11 +97,8 @@ void PassDelay(const CleanInput& in, const CleanSettings& s, const std::vector<u
 // ---- flow delay
 
 // The record positions in time order (file order among equal times, records
-// without a time left out); file order without a time field. times gets the
-// times in that order (read in order by the filters that follow it, rather
-// than record by record across the log); none without a time field.
-std::vector<uint32_t> TimeOrder(const CleanInput& in, std::vector<double>& times) {
-  times.clear();
+// without a time left out); file order without a time field.
+std::vector<uint32_t> TimeOrder(const CleanInput& in) {
   const size_t n = in.size();
   std::vector<uint32_t> order;
   order.reserve(n);
@@ -123,11 +120,7 @@ std::vector<uint32_t> TimeOrder(const CleanInput& in, std::vector<double>& times
     whole = whole && t == std::floor(t);
     order.push_back(static_cast<uint32_t>(i));
   }
-  if (sorted) {
-    times.reserve(order.size());
-    for (uint32_t i : order) times.push_back(in.time[i]);
-    return order;
-  }
+  if (sorted) return order;
   if (whole && high - low < 4294967296.0) {
     // Whole seconds (as logs keep them) within 136 years: each record's
     // seconds from the earliest time above its position, sorted by those
@@ -145,28 +138,19 @@ std::vector<uint32_t> TimeOrder(const CleanInput& in, std::vector<double>& times
       for (uint64_t key : keys) other[start[key >> shift & 0xFF]++] = key;
       keys.swap(other);
     }
-    times.resize(m);
-    for (size_t k = 0; k < m; ++k) {
-      order[k] = uint32_t(keys[k]);
-      times[k] = low + double(keys[k] >> 32);  // whole numbers: exact
-    }
+    for (size_t k = 0; k < m; ++k) order[k] = uint32_t(keys[k]);
     return order;
   }
   std::vector<std::pair<double, uint32_t>> timed(order.size());
   for (size_t k = 0; k < order.size(); ++k) timed[k] = {in.time[order[k]], order[k]};
   std::sort(timed.begin(), timed.end());
-  times.resize(order.size());
-  for (size_t k = 0; k < order.size(); ++k) {
-    order[k] = timed[k].second;
-    times[k] = timed[k].first;
-  }
+  for (size_t k = 0; k < order.size(); ++k) order[k] = timed[k].second;
   return order;
 }
 
 // Each record's value after the shift; NaN for a record with no source (then
 // marked in noSource) or a blank source value.
 std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, const std::vector<uint32_t>& order,
-                                const std::vector<double>& times,
                                 std::vector<uint8_t>& noSource) {
   const std::vector<double>& v = *in.Values(s.flowField);
   const size_t n = in.size();
@@ -192,7 +176,7 @@ std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, co
     std::vector<double> steps;
     steps.reserve(order.size() - 1);
     for (size_t k = 1; k < order.size(); ++k) {
-      const double dt = times[k] - times[k - 1];
+      const double dt = in.time[order[k]] - in.time[order[k - 1]];
       if (dt > 0.0) steps.push_back(dt);
     }
     if (!steps.empty()) {
@@ -205,10 +189,10 @@ std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, co
   const size_t m = order.size();
   if (d.amount >= 0.0) {
     for (size_t k = 0; k < m; ++k) {
-      const double want = times[k] + d.amount;
+      const double want = in.time[order[k]] + d.amount;
       if (j < k) j = k;
-      while (j < m && times[j] < want - tolerance) ++j;
-      if (j < m && std::fabs(times[j] - want) <= tolerance) {
+      while (j < m && in.time[order[j]] < want - tolerance) ++j;
+      if (j < m && std::fabs(in.time[order[j]] - want) <= tolerance) {
         out[order[k]] = v[order[j]];
         noSource[order[k]] = 0;
       }
@@ -217,10 +201,10 @@ std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, co
     // A negative delay looks back: walk from the end.
     j = m;
     for (size_t k = m; k-- > 0;) {
-      const double want = times[k] + d.amount;
+      const double want = in.time[order[k]] + d.amount;
       if (j > k + 1) j = k + 1;
-      while (j > 0 && times[j - 1] > want + tolerance) --j;
-      if (j > 0 && std::fabs(times[j - 1] - want) <= tolerance) {
+      while (j > 0 && in.time[order[j - 1]] > want + tolerance) --j;
+      if (j > 0 && std::fabs(in.time[order[j - 1]] - want) <= tolerance) {
         out[order[k]] = v[order[j - 1]];
         noSource[order[k]] = 0;
       }
@@ -615,8 +599,7 @@ const std::vector<double>& FieldValues(const CleanInput& in, const CleanSettings
 void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, const Mask& keep,
                const std::vector<double>& speeds, const std::vector<double>& shifted,
                const std::vector<uint8_t>& noSource, const std::vector<uint8_t>& passMember,
-               const std::vector<uint32_t>& timeOrder, const std::vector<double>& times, Mask& hit,
-               RunProgress& progress) {
+               const std::vector<uint32_t>& timeOrder, Mask& hit, RunProgress& progress) {
   const size_t n = in.size();
   // A record the shift leaves without a value is the flow filter's to remove.
   const bool skipNoSource = s.IsOn(CleanFilter::Flow) && s.rangeField == s.flowField;
@@ -716,7 +699,7 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
         };
         for (size_t k = 0; k < order.size();) {
           size_t end = k + 1;
-          while (end < order.size() && times[end] == times[k]) ++end;
+          while (end < order.size() && in.time[order[end]] == in.time[order[k]]) ++end;
           if (end - k > 1) {
             run.clear();
             for (size_t q = k; q < end; ++q) {
@@ -844,11 +827,8 @@ CleanResult CleanLog(const CleanInput& in, const CleanSettings& s, bool countAlo
   }
   // The time order, for the flow delay and the duplicates.
   std::vector<uint32_t> timeOrder;
-  std::vector<double> times;
-  if (s.IsOn(CleanFilter::Flow) || (s.IsOn(CleanFilter::Duplicates) && !in.time.empty())) {
-    timeOrder = TimeOrder(in, times);
-  }
-  if (s.IsOn(CleanFilter::Flow)) result.shifted = ShiftValues(in, s, timeOrder, times, noSource);
+  if (s.IsOn(CleanFilter::Flow) || (s.IsOn(CleanFilter::Duplicates) && !in.time.empty())) timeOrder = TimeOrder(in);
+  if (s.IsOn(CleanFilter::Flow)) result.shifted = ShiftValues(in, s, timeOrder, noSource);
   std::vector<uint8_t> passMember;
   if (s.IsOn(CleanFilter::Pass)) passMember = PassMembers(in);
 
@@ -865,7 +845,7 @@ CleanResult CleanLog(const CleanInput& in, const CleanSettings& s, bool countAlo
     const double weight = f == CleanFilter::Local ? kLocalWeight : 1.0;
     if (!progress.Tell(progress.done, weight, 0.0)) return false;
     std::fill(hit.begin(), hit.end(), 0);
-    RunFilter(f, in, s, from, speeds, result.shifted, noSource, passMember, timeOrder, times, hit, progress);
+    RunFilter(f, in, s, from, speeds, result.shifted, noSource, passMember, timeOrder, hit, progress);
     progress.done += weight;
     return !progress.Stopped();
   };
