@@ -86,14 +86,17 @@ bool CanCleanLayer(const Layer* layer) {
          layer->GetShapeKind() == kShapeKindPoints;
 }
 
-bool CleanLayer(Layer& layer, const CleanSettings& settings, bool showRemoved, bool store, CleanResult* out,
-                Error* error) {
-  if (!CanCleanLayer(&layer)) return Fail(error, CleanError(LangText(kMsgCannotCleanLayer)));
-  CleanInput input;
-  if (!LoadCleanInput(layer.GetPathName(), settings, input, error)) return false;
+bool RunLayerCleaning(const CleanInput& input, const CleanSettings& settings, bool countAlone,
+                      const CleanProgress& progress, CleanResult& result, Error* error) {
   const std::string problem = CleanSettingsProblem(input, settings);
-  if (!problem.empty()) return Fail(error, CleanError(problem, layer.GetPathName()));
-  CleanResult result = CleanLog(input, settings, true);
+  if (!problem.empty()) return Fail(error, CleanError(problem));
+  result = CleanLog(input, settings, countAlone, progress);
+  return true;
+}
+
+bool ApplyLayerCleaning(Layer& layer, const CleanSettings& settings, bool showRemoved, bool store, CleanResult result,
+                        CleanResult* out, Error* error) {
+  if (result.cancelled) return true;
   std::vector<uint8_t> removed(result.removedBy.size());
   for (size_t i = 0; i < removed.size(); ++i) removed[i] = result.removedBy[i] != 0;
   layer.SetCleanRemoved(std::move(removed));
@@ -115,6 +118,19 @@ bool CleanLayer(Layer& layer, const CleanSettings& settings, bool showRemoved, b
                                   layer.GetSettingsPath()));
   }
   return true;
+}
+
+bool CleanLayer(Layer& layer, const CleanSettings& settings, bool showRemoved, bool store, CleanResult* out,
+                Error* error) {
+  if (!CanCleanLayer(&layer)) return Fail(error, CleanError(LangText(kMsgCannotCleanLayer)));
+  CleanInput input;
+  if (!LoadCleanInput(layer.GetPathName(), settings, input, error)) return false;
+  const std::string problem = CleanSettingsProblem(input, settings);
+  if (!problem.empty()) return Fail(error, CleanError(problem, layer.GetPathName()));
+  // The counts of each filter alone only for a caller that reads them.
+  CleanResult result;
+  if (!RunLayerCleaning(input, settings, out != nullptr, {}, result, error)) return false;
+  return ApplyLayerCleaning(layer, settings, showRemoved, store, std::move(result), out, error);
 }
 
 bool RestoreLayer(Layer& layer, Error* error) {

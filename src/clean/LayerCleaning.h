@@ -24,6 +24,15 @@ class LayerList;
 // failure to write is told in error but the cleaning holds for the session).
 bool CleanLayer(Layer& layer, const CleanSettings& settings, bool showRemoved, bool store, CleanResult* result,
                 Error* error);
+// CleanLayer in two steps, so the long one can run on a worker: the records
+// each filter removes from the log's input (countAlone as CleanLog takes it;
+// progress may stop the run, which then says cancelled and changes nothing),
+// then, on the layer's thread, the result put on the layer. The first is
+// false, with error, when the settings cannot run on the input.
+bool RunLayerCleaning(const CleanInput& input, const CleanSettings& settings, bool countAlone,
+                      const CleanProgress& progress, CleanResult& result, Error* error);
+bool ApplyLayerCleaning(Layer& layer, const CleanSettings& settings, bool showRemoved, bool store, CleanResult result,
+                        CleanResult* out, Error* error);
 // Drops the cleaning: no record flagged, the keys removed from the ".gpe".
 bool RestoreLayer(Layer& layer, Error* error);
 // The settings kept in the layer's ".gpe" (no filter on when there are none).

@@ -14,7 +14,7 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // About how many records a filled cell of the local-outlier grid holds.
-constexpr double kLocalPerCell = 6.0;
+constexpr double kLocalPerCell = 3.0;
 
 // The progress of one run over its filters: each filter run is a step, the
 // local outliers weigh as many as kLocalWeight others.
@@ -107,18 +107,44 @@ std::vector<uint32_t> TimeOrder(const CleanInput& in) {
     std::iota(order.begin(), order.end(), 0u);
     return order;
   }
-  bool sorted = true;
+  bool sorted = true, whole = true;
   double last = -std::numeric_limits<double>::infinity();
+  double low = std::numeric_limits<double>::infinity(), high = -low;
   for (size_t i = 0; i < n; ++i) {
-    if (!Finite(in.time[i])) continue;
-    if (in.time[i] < last) sorted = false;
-    last = in.time[i];
+    const double t = in.time[i];
+    if (!Finite(t)) continue;
+    if (t < last) sorted = false;
+    last = t;
+    low = std::min(low, t);
+    high = std::max(high, t);
+    whole = whole && t == std::floor(t);
     order.push_back(static_cast<uint32_t>(i));
   }
-  if (!sorted) {
-    std::stable_sort(order.begin(), order.end(),
-                     [&](uint32_t a, uint32_t b) { return in.time[a] < in.time[b]; });
+  if (sorted) return order;
+  if (whole && high - low < 4294967296.0) {
+    // Whole seconds (as logs keep them) within 136 years: each record's
+    // seconds from the earliest time above its position, sorted by those
+    // seconds in stable passes of 8 bits (as many as the span needs, each
+    // spreading over few enough places to stay in the caches), so equal
+    // times keep their file order.
+    const size_t m = order.size();
+    std::vector<uint64_t> keys(m), other(m);
+    for (size_t k = 0; k < m; ++k) keys[k] = uint64_t(in.time[order[k]] - low) << 32 | order[k];
+    const uint64_t span = uint64_t(high - low);
+    for (int shift = 32; shift < 64 && (span >> (shift - 32)) > 0; shift += 8) {
+      size_t start[257] = {};
+      for (uint64_t key : keys) ++start[(key >> shift & 0xFF) + 1];
+      for (size_t b = 1; b < 257; ++b) start[b] += start[b - 1];
+      for (uint64_t key : keys) other[start[key >> shift & 0xFF]++] = key;
+      keys.swap(other);
+    }
+    for (size_t k = 0; k < m; ++k) order[k] = uint32_t(keys[k]);
+    return order;
   }
+  std::vector<std::pair<double, uint32_t>> timed(order.size());
+  for (size_t k = 0; k < order.size(); ++k) timed[k] = {in.time[order[k]], order[k]};
+  std::sort(timed.begin(), timed.end());
+  for (size_t k = 0; k < order.size(); ++k) order[k] = timed[k].second;
   return order;
 }
 
@@ -195,14 +221,18 @@ std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, co
 class NeighbourGrid {
  public:
   // perCell: about how many records a filled cell holds.
+  // The grid's x and y are the input's x and y, or swapped (distances are
+  // the same either way): the passes then run along the grid's rows.
   NeighbourGrid(const CleanInput& in, const std::vector<uint32_t>& items, const std::vector<double>& v,
-                double perCell) {
+                double perCell, bool swap) {
+    const std::vector<double>& inX = swap ? in.y : in.x;
+    const std::vector<double>& inY = swap ? in.x : in.y;
     double x0 = std::numeric_limits<double>::infinity(), y0 = x0, x1 = -x0, y1 = -x0;
     for (uint32_t i : items) {
-      x0 = std::min(x0, in.x[i]);
-      x1 = std::max(x1, in.x[i]);
-      y0 = std::min(y0, in.y[i]);
-      y1 = std::max(y1, in.y[i]);
+      x0 = std::min(x0, inX[i]);
+      x1 = std::max(x1, inX[i]);
+      y0 = std::min(y0, inY[i]);
+      y1 = std::max(y1, inY[i]);
     }
     x0_ = x0;
     y0_ = y0;
@@ -211,33 +241,56 @@ class NeighbourGrid {
     double cells = std::max(1.0, double(items.size()) / wanted);
     // A log fills its box unevenly (passes, headlands, gaps): the cells are
     // sized again once for the records the filled cells actually hold.
+    // Each record's cell is worked out once per sizing and kept for the
+    // filling; the counts of the last sizing become the cells' starts.
+    const size_t m = items.size();
+    std::vector<uint32_t> cellOf(m);
     for (int attempt = 0; attempt < 2; ++attempt) {
       Size(w, h, std::min(cells, 4.0 * double(items.size()) + 1024.0));
-      std::vector<uint32_t> count(size_t(cols_ * rows_), 0);
+      start_.assign(size_t(cols_ * rows_) + 1, 0);
       size_t filled = 0;
-      for (uint32_t i : items) filled += count[CellOf(in.x[i], in.y[i])]++ == 0;
+      for (size_t q = 0; q < m; ++q) {
+        const uint32_t i = items[q];
+        const uint32_t c = uint32_t(CellOf(inX[i], inY[i]));
+        cellOf[q] = c;
+        filled += start_[c + 1]++ == 0;
+      }
       const double held = double(items.size()) / double(std::max<size_t>(filled, 1));
       if (attempt == 1 || held < 1.5 * wanted) break;
       cells *= held / wanted;
     }
-    start_.assign(size_t(cols_ * rows_) + 1, 0);
-    for (uint32_t i : items) ++start_[CellOf(in.x[i], in.y[i]) + 1];
     for (size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
-    const size_t m = items.size();
     x_.resize(m);
     y_.resize(m);
     v_.resize(m);
     id_.resize(m);
     std::vector<uint32_t> fill(start_.begin(), start_.end() - 1);
-    slotOf_.resize(m);
     for (size_t q = 0; q < m; ++q) {
       const uint32_t i = items[q];
-      const uint32_t slot = fill[CellOf(in.x[i], in.y[i])]++;
-      slotOf_[q] = slot;
-      x_[slot] = in.x[i];
-      y_[slot] = in.y[i];
+      const uint32_t slot = fill[cellOf[q]]++;
+      x_[slot] = inX[i];
+      y_[slot] = inY[i];
       v_[slot] = v[i];
       id_[slot] = i;
+    }
+    // Within a cell, in the order of x: along a pass, the record judged
+    // before is then mostly the one a step away.
+    for (size_t c = 0; c + 1 < start_.size(); ++c) {
+      for (uint32_t k = start_[c] + 1; k < start_[c + 1]; ++k) {
+        uint32_t at = k;
+        const double x = x_[k], y = y_[k], value = v_[k];
+        const uint32_t id = id_[k];
+        for (; at > start_[c] && x_[at - 1] > x; --at) {
+          x_[at] = x_[at - 1];
+          y_[at] = y_[at - 1];
+          v_[at] = v_[at - 1];
+          id_[at] = id_[at - 1];
+        }
+        x_[at] = x;
+        y_[at] = y;
+        v_[at] = value;
+        id_[at] = id;
+      }
     }
     // The cells round a record's own, nearest first by the least distance any
     // of their records can lie from any point of its cell.
@@ -255,12 +308,17 @@ class NeighbourGrid {
   }
 
   size_t Cells() const { return start_.size() - 1; }
+  int64_t Cols() const { return cols_; }
+  double Side() const { return cell_; }
+  double Tolerance() const { return tolerance_; }
+  double Left() const { return x0_; }
+  double Bottom() const { return y0_; }
+  const double* Xs() const { return x_.data(); }
+  const double* Ys() const { return y_.data(); }
   uint32_t CellStart(size_t c) const { return start_[c]; }
   uint32_t Record(uint32_t slot) const { return id_[slot]; }
   double Value(uint32_t slot) const { return v_[slot]; }
   double X(uint32_t slot) const { return x_[slot]; }
-  // The slot of the q-th record the grid was made of.
-  uint32_t SlotOf(size_t q) const { return slotOf_[q]; }
   double Y(uint32_t slot) const { return y_[slot]; }
 
   // The n nearest records to the one in slot (itself left out) into near as
@@ -335,45 +393,6 @@ class NeighbourGrid {
     return have;
   }
 
-  // Nearest with a finite cap, by scanning the rows of cells the cap's square
-  // covers as runs of memory: every record within the cap is taken, then the
-  // n nearest of them, not ordered (OrderNearest orders them). Falls back to Nearest when the square is large or
-  // holds fewer than n records within the cap.
-  size_t NearestWithin(uint32_t slot, size_t cell, size_t n, double cap, std::vector<double>& dist,
-                       std::vector<uint32_t>& near, std::vector<std::pair<double, uint32_t>>& found) const {
-    const double px = x_[slot], py = y_[slot];
-    const double r = std::sqrt(cap) + tolerance_;
-    const int64_t c0 = std::max<int64_t>(int64_t(std::floor((px - x0_ - r) / cell_)), 0);
-    const int64_t c1 = std::min<int64_t>(int64_t(std::floor((px - x0_ + r) / cell_)), cols_ - 1);
-    const int64_t r0 = std::max<int64_t>(int64_t(std::floor((py - y0_ - r) / cell_)), 0);
-    const int64_t r1 = std::min<int64_t>(int64_t(std::floor((py - y0_ + r) / cell_)), rows_ - 1);
-    if (!(cap < std::numeric_limits<double>::infinity()) || (c1 - c0 + 1) * (r1 - r0 + 1) > 81) {
-      return Nearest(slot, cell, n, cap, dist, near);
-    }
-    found.clear();
-    for (int64_t row = r0; row <= r1; ++row) {
-      const uint32_t from = start_[size_t(row * cols_ + c0)], to = start_[size_t(row * cols_ + c1) + 1];
-      for (uint32_t k = from; k < to; ++k) {
-        const double dx = x_[k] - px, dy = y_[k] - py;
-        const double d = dx * dx + dy * dy;
-        if (d <= cap && k != slot) found.emplace_back(d, k);
-      }
-    }
-    if (found.size() < n) return Nearest(slot, cell, n, std::numeric_limits<double>::infinity(), dist, near);
-    const auto closer = [&](const std::pair<double, uint32_t>& a, const std::pair<double, uint32_t>& b) {
-      return a.first < b.first || (a.first == b.first && id_[a.second] < id_[b.second]);
-    };
-    // The n nearest, in no order: the caller orders them when it needs to.
-    if (found.size() > n) std::nth_element(found.begin(), found.begin() + long(n - 1), found.end(), closer);
-    dist.resize(n);
-    near.resize(n);
-    for (size_t k = 0; k < n; ++k) {
-      dist[k] = found[k].first;
-      near[k] = found[k].second;
-    }
-    return n;
-  }
-
   // Puts the nearest in order: by distance, ties by record number.
   void OrderNearest(size_t m, std::vector<double>& dist, std::vector<uint32_t>& near) const {
     for (size_t k = 1; k < m; ++k) {
@@ -417,9 +436,157 @@ class NeighbourGrid {
   int64_t cols_ = 1, rows_ = 1, reach_ = 0;
   std::vector<uint32_t> start_;
   std::vector<double> x_, y_, v_;
-  std::vector<uint32_t> id_, slotOf_;
+  std::vector<uint32_t> id_;
   std::vector<Offset> offsets_;
 };
+
+// ---- local outliers, judged cell by cell
+
+// A record near the one judged and its squared distance.
+struct Candidate {
+  double d;
+  uint32_t slot;
+};
+
+// A search by the cap scans at most this many cells; a wider one goes ring
+// by ring.
+constexpr int64_t kMaxCapCells = 256;
+
+// Judges the records of cells [fromCell, toCell) of the grid in cell order
+// (and, within a cell, in the order of x), so the record judged before mostly
+// lies a step away along the pass and its neighbours are in the cache. Every
+// one of the n nearest of the record judged before lies at most its n-th
+// nearest distance plus the step from the record judged now, which caps the
+// search: the rows of cells of the cap's square are read as runs of memory.
+// And the records nearer than its n-th nearest less the step are among the n
+// nearest: only the records between are put in order. A record without a
+// record judged before, or a cap too wide, is searched ring by ring. The
+// records removed go to hits by record number. With tells, the progress is
+// told now and then; every share stops when told to.
+void JudgeLocal(const NeighbourGrid& grid, const CleanSettings& s, size_t fromCell, size_t toCell, bool tells,
+                RunProgress& progress, std::vector<uint32_t>& hits) {
+  const size_t wanted = size_t(s.localN);
+  const double side = grid.Side(), tolerance = grid.Tolerance();
+  const int64_t cols = grid.Cols(), rows = int64_t(grid.Cells()) / cols;
+  const double* const xs = grid.Xs();
+  const double* const ys = grid.Ys();
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<double> dist(wanted), vals(wanted), nearest(wanted);
+  std::vector<uint32_t> near(wanted);
+  std::vector<Candidate> inside, between;
+  const auto closer = [&](const Candidate& a, const Candidate& b) {
+    return a.d < b.d || (a.d == b.d && grid.Record(a.slot) < grid.Record(b.slot));
+  };
+  const uint32_t first = grid.CellStart(fromCell);
+  const double share = std::max(1.0, double(grid.CellStart(toCell) - first));
+  uint32_t nextTell = first + 8192;
+  bool previous = false;
+  double lastX = 0.0, lastY = 0.0, lastReach = 0.0;
+  for (size_t c = fromCell; c < toCell; ++c) {
+    const uint32_t s0 = grid.CellStart(c), s1 = grid.CellStart(c + 1);
+    if (s0 == s1) continue;
+    if (s0 >= nextTell) {
+      nextTell = s0 + 8192;
+      if (tells ? !progress.Tell(progress.done, kLocalWeight, double(s0 - first) / share) : progress.Stopped()) return;
+    }
+    for (uint32_t slot = s0; slot < s1; ++slot) {
+      const double x = xs[slot], y = ys[slot];
+      size_t m = 0;
+      if (previous) {
+        const double step = std::sqrt((x - lastX) * (x - lastX) + (y - lastY) * (y - lastY));
+        const double above = lastReach + step;
+        const double cap = above * above * (1.0 + 1e-9) + 1e-12;
+        const double below = std::max(lastReach - step, 0.0);
+        const double sure = below * below * (1.0 - 1e-9);
+        const double r = std::sqrt(cap) + tolerance;
+        const int64_t c0 = std::max<int64_t>(int64_t(std::floor((x - grid.Left() - r) / side)), 0);
+        const int64_t c1 = std::min<int64_t>(int64_t(std::floor((x - grid.Left() + r) / side)), cols - 1);
+        const int64_t r0 = std::max<int64_t>(int64_t(std::floor((y - grid.Bottom() - r) / side)), 0);
+        const int64_t r1 = std::min<int64_t>(int64_t(std::floor((y - grid.Bottom() + r) / side)), rows - 1);
+        if ((c1 - c0 + 1) * (r1 - r0 + 1) <= kMaxCapCells) {
+          size_t in = 0, ring = 0;
+          for (int64_t row = r0; row <= r1; ++row) {
+            const uint32_t from = grid.CellStart(size_t(row * cols + c0)), to = grid.CellStart(size_t(row * cols + c1) + 1);
+            if (inside.size() < in + (to - from)) inside.resize(in + (to - from) + 64);
+            if (between.size() < ring + (to - from)) between.resize(ring + (to - from) + 64);
+            for (uint32_t k = from; k < to; ++k) {
+              const double dx = xs[k] - x, dy = ys[k] - y;
+              const double d = dx * dx + dy * dy;
+              const bool other = k != slot;
+              inside[in] = Candidate{d, k};
+              in += other && d < sure;
+              between[ring] = Candidate{d, k};
+              ring += other && d >= sure && d <= cap;
+            }
+          }
+          // Every record within the cap is found: with at least n of them
+          // (and fewer than n surely in), the n nearest are among them.
+          if (in <= wanted && in + ring >= wanted) {
+            const size_t need = wanted - in;
+            if (need > 0 && ring > need) {
+              std::nth_element(between.begin(), between.begin() + long(need - 1), between.begin() + long(ring), closer);
+            }
+            for (size_t k = 0; k < in; ++k) {
+              dist[k] = inside[k].d;
+              near[k] = inside[k].slot;
+            }
+            for (size_t k = 0; k < need; ++k) {
+              dist[in + k] = between[k].d;
+              near[in + k] = between[k].slot;
+            }
+            m = wanted;
+          }
+        }
+      }
+      if (m == 0) m = grid.Nearest(slot, c, wanted, inf, dist, near);
+      previous = m == wanted;
+      lastX = x;
+      lastY = y;
+      lastReach = 0.0;
+      for (size_t k = 0; k < m; ++k) lastReach = std::max(lastReach, dist[k]);
+      lastReach = std::sqrt(lastReach);
+      // The mean and deviation, summed nearest first. The sums in any
+      // other order differ in the last bits only: they decide every
+      // record but those within a hair of the limit, which are decided
+      // again over the nearest put in order.
+      const auto moments = [&](double& mean, double& sigma) {
+        double sum = 0.0;
+        for (size_t k = 0; k < m; ++k) {
+          nearest[k] = grid.Value(near[k]);
+          sum += nearest[k];
+        }
+        mean = sum / double(m);
+        double squares = 0.0;
+        for (size_t k = 0; k < m; ++k) squares += (nearest[k] - mean) * (nearest[k] - mean);
+        sigma = std::sqrt(squares / double(m));
+      };
+      double mean = 0.0, sigma = 0.0;
+      moments(mean, sigma);
+      const double value = grid.Value(slot);
+      // The median lies within one standard deviation of the mean, so a
+      // value well inside (or well beyond) k - 1 (k + 1) of them from
+      // the mean is decided without it; the margin is far above the
+      // rounding of the sums.
+      const double off = std::fabs(value - mean);
+      const double margin = 1e-9 * (std::fabs(mean) + std::fabs(value) + sigma);
+      if (off + margin <= (s.localK - 1.0) * sigma) continue;
+      if (off - margin > (s.localK + 1.0) * sigma) {
+        hits.push_back(grid.Record(slot));
+        continue;
+      }
+      std::copy(nearest.begin(), nearest.begin() + long(m), vals.begin());
+      const size_t half = m / 2;
+      std::nth_element(vals.begin(), vals.begin() + long(half), vals.begin() + long(m));
+      double median = vals[half];
+      if (m % 2 == 0) median = (median + *std::max_element(vals.begin(), vals.begin() + long(half))) / 2.0;
+      if (std::fabs(std::fabs(value - median) - s.localK * sigma) <= margin * (1.0 + s.localK)) {
+        grid.OrderNearest(m, dist, near);
+        moments(mean, sigma);
+      }
+      if (std::fabs(value - median) > s.localK * sigma) hits.push_back(grid.Record(slot));
+    }
+  }
+}
 
 // The values one filter reads: the shifted ones for the flow field.
 const std::vector<double>& FieldValues(const CleanInput& in, const CleanSettings& s, const std::vector<double>& shifted,
@@ -431,8 +598,8 @@ const std::vector<double>& FieldValues(const CleanInput& in, const CleanSettings
 // Marks in hit the records of keep that filter f removes.
 void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, const Mask& keep,
                const std::vector<double>& speeds, const std::vector<double>& shifted,
-               const std::vector<uint8_t>& noSource, const std::vector<uint8_t>& passMember, Mask& hit,
-               RunProgress& progress) {
+               const std::vector<uint8_t>& noSource, const std::vector<uint8_t>& passMember,
+               const std::vector<uint32_t>& timeOrder, Mask& hit, RunProgress& progress) {
   const size_t n = in.size();
   // A record the shift leaves without a value is the flow filter's to remove.
   const bool skipNoSource = s.IsOn(CleanFilter::Flow) && s.rangeField == s.flowField;
@@ -480,98 +647,34 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
         if (keep[i] && Finite(v[i]) && Finite(in.x[i]) && Finite(in.y[i])) items.push_back(uint32_t(i));
       }
       if (items.size() < 2 || s.localN < 1) break;
-      const NeighbourGrid grid(in, items, v, kLocalPerCell);
-      const size_t wanted = size_t(s.localN);
-      // Each record is judged on its own: the cells are shared out among the
-      // machine's cores, each writing only its own records' marks.
-      const auto judge = [&](size_t from, size_t to) {
-        std::vector<double> dist, vals(wanted), nearest(wanted);
-        std::vector<uint32_t> near;
-        std::vector<std::pair<double, uint32_t>> found;
-        // The records are judged in file order, so the one judged before
-        // mostly lies a step away along the pass. Every one of its nearest
-        // lies at most as far as its n-th nearest plus that step, which caps
-        // the next search.
-        bool previous = false;
-        double lastX = 0.0, lastY = 0.0, lastReach = 0.0;
-        {
-          for (size_t q = from; q < to; ++q) {
-            // Now and then: the first share tells the progress, every share
-            // stops when told to.
-            if ((q - from) % 8192 == 0 && q > from) {
-              if (from == 0 ? !progress.Tell(progress.done, kLocalWeight, double(q) / double(std::max<size_t>(to, 1)))
-                            : progress.Stopped()) {
-                return;
-              }
-            }
-            const uint32_t slot = grid.SlotOf(q);
-            const size_t c = grid.CellOf(grid.X(slot), grid.Y(slot));
-            const double x = grid.X(slot), y = grid.Y(slot);
-            double cap = std::numeric_limits<double>::infinity();
-            if (previous) {
-              const double r = lastReach + std::hypot(x - lastX, y - lastY);
-              cap = r * r * (1.0 + 1e-9) + 1e-12;
-            }
-            const size_t m = grid.NearestWithin(slot, c, wanted, cap, dist, near, found);
-            previous = m == wanted;
-            lastX = x;
-            lastY = y;
-            lastReach = previous ? std::sqrt(dist[m - 1]) : 0.0;
-            // The mean and deviation, summed nearest first. The sums in any
-            // other order differ in the last bits only: they decide every
-            // record but those within a hair of the limit, which are decided
-            // again over the nearest put in order.
-            const auto moments = [&](double& mean, double& sigma) {
-              double sum = 0.0;
-              for (size_t k = 0; k < m; ++k) {
-                nearest[k] = grid.Value(near[k]);
-                sum += nearest[k];
-              }
-              mean = sum / double(m);
-              double squares = 0.0;
-              for (size_t k = 0; k < m; ++k) squares += (nearest[k] - mean) * (nearest[k] - mean);
-              sigma = std::sqrt(squares / double(m));
-            };
-            double mean = 0.0, sigma = 0.0;
-            moments(mean, sigma);
-            const double value = grid.Value(slot);
-            // The median lies within one standard deviation of the mean, so a
-            // value well inside (or well beyond) k - 1 (k + 1) of them from
-            // the mean is decided without it; the margin is far above the
-            // rounding of the sums.
-            const double off = std::fabs(value - mean);
-            const double margin = 1e-9 * (std::fabs(mean) + std::fabs(value) + sigma);
-            if (off + margin <= (s.localK - 1.0) * sigma) continue;
-            if (off - margin > (s.localK + 1.0) * sigma) {
-              hit[grid.Record(slot)] = 1;
-              continue;
-            }
-            for (size_t k = 0; k < m; ++k) {
-              // Sorted on the way in, for the median.
-              size_t at = k;
-              while (at > 0 && vals[at - 1] > nearest[k]) {
-                vals[at] = vals[at - 1];
-                --at;
-              }
-              vals[at] = nearest[k];
-            }
-            const double median = m % 2 == 1 ? vals[m / 2] : (vals[m / 2] + vals[m / 2 - 1]) / 2.0;
-            if (std::fabs(std::fabs(value - median) - s.localK * sigma) <= margin * (1.0 + s.localK)) {
-              grid.OrderNearest(m, dist, near);
-              moments(mean, sigma);
-            }
-            if (std::fabs(value - median) > s.localK * sigma) hit[grid.Record(slot)] = 1;
-          }
-        }
-      };
+      // The passes run along the axis the records move along the most.
+      double alongX = 0.0, alongY = 0.0;
+      for (size_t q = 1; q < items.size(); ++q) {
+        alongX += std::fabs(in.x[items[q]] - in.x[items[q - 1]]);
+        alongY += std::fabs(in.y[items[q]] - in.y[items[q - 1]]);
+      }
+      const NeighbourGrid grid(in, items, v, kLocalPerCell, alongY > alongX);
+      // The cells are shared out among the machine's cores in runs of about
+      // as many records; each keeps its own list of the records it removes.
       const size_t cores = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
       const size_t parts = items.size() < 20000 ? 1 : cores;
-      std::vector<size_t> cut(parts + 1);
-      for (size_t t = 0; t <= parts; ++t) cut[t] = items.size() * t / parts;
+      std::vector<size_t> cut(parts + 1, grid.Cells());
+      cut[0] = 0;
+      for (size_t t = 1; t < parts; ++t) {
+        size_t c = cut[t - 1];
+        while (c < grid.Cells() && grid.CellStart(c) < items.size() * t / parts) ++c;
+        cut[t] = c;
+      }
+      std::vector<std::vector<uint32_t>> hits(parts);
       std::vector<std::thread> workers;
-      for (size_t t = 1; t < parts; ++t) workers.emplace_back(judge, cut[t], cut[t + 1]);
-      judge(cut[0], cut[1]);
+      for (size_t t = 1; t < parts; ++t) {
+        workers.emplace_back([&, t] { JudgeLocal(grid, s, cut[t], cut[t + 1], false, progress, hits[t]); });
+      }
+      JudgeLocal(grid, s, cut[0], cut[1], true, progress, hits[0]);
       for (std::thread& w : workers) w.join();
+      for (const std::vector<uint32_t>& part : hits) {
+        for (uint32_t i : part) hit[i] = 1;
+      }
       break;
     }
     case CleanFilter::Pass: {
@@ -586,24 +689,40 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
       }
       break;
     case CleanFilter::Duplicates: {
-      const bool haveTime = !in.time.empty();
+      if (!in.time.empty()) {
+        // In time order, each run of equal times put in order of place (file
+        // order among equal places): the first of equal places stays.
+        const std::vector<uint32_t>& order = timeOrder;
+        std::vector<uint32_t> run;
+        const auto place = [&](uint32_t a, uint32_t b) {
+          return std::tie(in.x[a], in.y[a], a) < std::tie(in.x[b], in.y[b], b);
+        };
+        for (size_t k = 0; k < order.size();) {
+          size_t end = k + 1;
+          while (end < order.size() && in.time[order[end]] == in.time[order[k]]) ++end;
+          if (end - k > 1) {
+            run.clear();
+            for (size_t q = k; q < end; ++q) {
+              // A record without a place is nobody's duplicate.
+              if (keep[order[q]] && Finite(in.x[order[q]]) && Finite(in.y[order[q]])) run.push_back(order[q]);
+            }
+            std::sort(run.begin(), run.end(), place);
+            for (size_t q = 1; q < run.size(); ++q) {
+              if (in.x[run[q]] == in.x[run[q - 1]] && in.y[run[q]] == in.y[run[q - 1]]) hit[run[q]] = 1;
+            }
+          }
+          k = end;
+        }
+        break;
+      }
       std::vector<uint32_t> order;
       order.reserve(n);
       for (size_t i = 0; i < n; ++i) {
-        if (keep[i] && Finite(in.x[i]) && (!haveTime || Finite(in.time[i]))) order.push_back(uint32_t(i));
+        if (keep[i] && Finite(in.x[i])) order.push_back(uint32_t(i));
       }
-      const auto key = [&](uint32_t i) {
-        return std::make_tuple(haveTime ? in.time[i] : 0.0, in.x[i], in.y[i]);
-      };
-      // Logs come in time order: only equal neighbours are compared then.
-      bool sorted = true;
-      for (size_t k = 1; k < order.size() && sorted; ++k) {
-        if (key(order[k]) < key(order[k - 1])) sorted = false;
-      }
-      if (!sorted) {
-        std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return key(a) < key(b); });
-      }
-      // Within a run of equal keys the first in file order stays.
+      const auto key = [&](uint32_t i) { return std::make_tuple(in.x[i], in.y[i]); };
+      std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return key(a) < key(b); });
+      // Within a run of equal places the first in file order stays.
       for (size_t k = 1; k < order.size(); ++k) {
         if (key(order[k]) == key(order[k - 1])) hit[order[k]] = 1;
       }
@@ -705,8 +824,11 @@ CleanResult CleanLog(const CleanInput& in, const CleanSettings& s, bool countAlo
   std::vector<uint8_t> noSource;
   if (s.IsOn(CleanFilter::Flow)) {
     result.flowField = s.flowField;
-    result.shifted = ShiftValues(in, s, TimeOrder(in), noSource);
   }
+  // The time order, for the flow delay and the duplicates.
+  std::vector<uint32_t> timeOrder;
+  if (s.IsOn(CleanFilter::Flow) || (s.IsOn(CleanFilter::Duplicates) && !in.time.empty())) timeOrder = TimeOrder(in);
+  if (s.IsOn(CleanFilter::Flow)) result.shifted = ShiftValues(in, s, timeOrder, noSource);
   std::vector<uint8_t> passMember;
   if (s.IsOn(CleanFilter::Pass)) passMember = PassMembers(in);
 
@@ -723,7 +845,7 @@ CleanResult CleanLog(const CleanInput& in, const CleanSettings& s, bool countAlo
     const double weight = f == CleanFilter::Local ? kLocalWeight : 1.0;
     if (!progress.Tell(progress.done, weight, 0.0)) return false;
     std::fill(hit.begin(), hit.end(), 0);
-    RunFilter(f, in, s, from, speeds, result.shifted, noSource, passMember, hit, progress);
+    RunFilter(f, in, s, from, speeds, result.shifted, noSource, passMember, timeOrder, hit, progress);
     progress.done += weight;
     return !progress.Stopped();
   };

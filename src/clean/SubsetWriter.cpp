@@ -13,6 +13,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <thread>
 
 #include "base/Paths.h"
 #include "base/LandingJournal.h"
@@ -116,7 +117,41 @@ class Output {
 
 // A number as the table writes it (FormatDbfNumber), right-aligned in the
 // width bytes at out without allocating; false when it does not fit.
+constexpr double kTens[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
 bool PutDbfNumber(char* out, double value, int width, int decimals) {
+  // A value that is a whole number of the field's smallest steps (as a
+  // logged value is), well within the doubles' exact range: its shortest
+  // text has no more decimals than the field, so the digits of that whole
+  // number with the point put in are the same text, written without
+  // to_chars. Minus zero keeps its sign through to_chars below.
+  if (decimals >= 0 && decimals < 16 && !(value == 0.0 && std::signbit(value))) {
+    const double scaled = value * kTens[decimals];
+    if (std::fabs(scaled) < 1e15) {
+      const long long whole = std::llround(scaled);
+      if (double(whole) / kTens[decimals] == value) {
+        char text[40];
+        char* p = text + sizeof text;
+        unsigned long long u = whole < 0 ? 0ull - static_cast<unsigned long long>(whole)
+                                         : static_cast<unsigned long long>(whole);
+        for (int k = 0; k < decimals; ++k) {
+          *--p = char('0' + u % 10);
+          u /= 10;
+        }
+        if (decimals > 0) *--p = '.';
+        do {
+          *--p = char('0' + u % 10);
+          u /= 10;
+        } while (u > 0);
+        if (whole < 0) *--p = '-';
+        const int length = int(text + sizeof text - p);
+        if (length > width) return false;
+        std::memset(out, ' ', size_t(width - length));
+        std::memcpy(out + (width - length), p, size_t(length));
+        return true;
+      }
+    }
+  }
   char text[400];
   char* end = nullptr;
   const auto shortest = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
@@ -328,6 +363,7 @@ bool WriteTable(const std::string& source, const std::vector<int64_t>& keptRecor
     newRecordLength = recordLength + sourceLength;
   }
   if (newRecordLength > 65535) return Fail(error, MakeError(kMsgSubsetFailed, dbfPath, EFBIG));
+  if (sourceLength < 1) return Fail(error, MakeError(kMsgSubsetFailed, dbfPath, ERANGE));
   const int newHeaderLength = 32 + int(descriptors.size()) + 1;
   PutLittle32(header.data() + 4, uint32_t(keptRecords.size()));
   header[8] = uint8_t(newHeaderLength);
@@ -372,14 +408,16 @@ bool WriteTable(const std::string& source, const std::vector<int64_t>& keptRecor
         return Fail(error, MakeError(kMsgSubsetFailed, dbfPath, ERANGE));
       }
     }
-    // The source number right-aligned in its field.
-    char* digits = row + sourceOffset;
-    int64_t rest = record;
-    for (int k = sourceLength - 1; k >= 0; --k) {
-      digits[k] = rest > 0 || k == sourceLength - 1 ? char('0' + rest % 10) : ' ';
+    // The source number right-aligned in its field, blanks before it.
+    char* const digits = row + sourceOffset;
+    char* at = digits + sourceLength;
+    uint64_t rest = uint64_t(record);
+    do {
+      *--at = char('0' + rest % 10);
       rest /= 10;
-    }
+    } while (rest > 0 && at > digits);
     if (rest > 0) return Fail(error, MakeError(kMsgSubsetFailed, dbfPath, ERANGE));
+    std::memset(digits, ' ', size_t(at - digits));
     if (!out.Commit(size_t(newRecordLength))) return Fail(error, WriteError(dbf, dbfPath));
   }
   if (!out.Add("\x1A", 1) || !out.Flush() || !dbf.Finish()) return Fail(error, WriteError(dbf, dbfPath));
@@ -422,9 +460,28 @@ bool WriteShapeSubset(const std::string& sourceShp, const std::string& newShp, c
   Pending& shx = files[1];
   Pending& dbf = files[2];
   if (!open(shp) || !open(shx) || !open(dbf)) return false;
-  std::vector<int64_t> kept;
-  if (!WriteGeometry(shpSource, keep, *shp.temp, *shx.temp, kept, error, shp.destination, shx.destination)) return false;
-  if (!WriteTable(dbfSource, kept, options, *dbf.temp, error, dbf.destination)) return false;
+  // The ".shp" and ".shx" on a worker while the ".dbf" is written here, for
+  // the records chosen; when the ".shp" holds fewer, the ".dbf" is written
+  // again for those it holds.
+  std::vector<int64_t> chosen, kept;
+  for (size_t i = 0; i < keep.size(); ++i) {
+    if (keep[i]) chosen.push_back(int64_t(i) + 1);
+  }
+  bool geometryOk = false;
+  Error geometryError;
+  std::thread geometry([&] {
+    geometryOk = WriteGeometry(shpSource, keep, *shp.temp, *shx.temp, kept, &geometryError, shp.destination,
+                               shx.destination);
+  });
+  Error tableError;
+  const bool tableOk = WriteTable(dbfSource, chosen, options, *dbf.temp, &tableError, dbf.destination);
+  geometry.join();
+  if (!geometryOk) return Fail(error, geometryError);
+  if (kept != chosen) {
+    if (!open(dbf) || !WriteTable(dbfSource, kept, options, *dbf.temp, error, dbf.destination)) return false;
+  } else if (!tableOk) {
+    return Fail(error, tableError);
+  }
 
   // The side files: copied, the ".gpe" without the cleaning keys.
   for (size_t i = 3; i < files.size(); ++i) {

@@ -2,8 +2,9 @@
 // layouts that reach each way the search settles: far clusters and lone
 // records (the search widening ring by ring), jumps between distant records
 // (a loose cap), records on one spot (ties at distance 0), whole-number values
-// (the median between two equal values), and a k at or below 1 (no shortcut
-// by the mean).
+// (the median between two equal values), a k at or below 1 (no shortcut
+// by the mean), passes along either axis on a lattice (ties on both sides of
+// a record) and a pile of more than n records on one spot at the grid's corner.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -54,6 +55,7 @@ TEST(LocalOutliers, EveryLayoutMatchesBruteForce) {
   const Case cases[] = {
       {"far clusters", 0, 24, 3}, {"lone records", 1, 8, 2},     {"jumps along the file", 2, 24, 2},
       {"one spot", 3, 6, 1},      {"whole values, k 0.5", 4, 24, 0.5}, {"fewer than n", 5, 24, 1},
+      {"serpentine passes along x", 6, 24, 2}, {"a pile on the grid's corner", 7, 24, 2},
   };
   for (const Case& c : cases) {
     std::mt19937 rng(11);
@@ -79,6 +81,14 @@ TEST(LocalOutliers, EveryLayoutMatchesBruteForce) {
         case 3:  // groups of records on one spot
           x = (i / 5) * 3.0;
           y = (i / 5 % 7) * 3.0;
+          break;
+        case 6:  // back and forth along x on a lattice: ties on both sides
+          x = (i / 100 % 2 ? 99 - i % 100 : i % 100) * 2.2;
+          y = (i / 100) * 18.0;
+          break;
+        case 7:  // a third of the records on one spot at the corner, more than n
+          x = i % 3 == 0 ? 0.0 : 1 + u(rng) * 300;
+          y = i % 3 == 0 ? 0.0 : 1 + u(rng) * 300;
           break;
         default:
           x = u(rng) * 200;

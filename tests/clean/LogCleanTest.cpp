@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
+#include <numeric>
 #include <random>
+#include <tuple>
 
 #include "clean/CleanSource.h"
 #include "clean/LogClean.h"
@@ -147,6 +150,63 @@ TEST(LogClean, DerivedSpeedAndDuplicatesOutOfOrder) {
   dup.SetOn(CleanFilter::Duplicates, true);
   // The later record of each equal place and time goes; 4 differs in place.
   EXPECT_EQ(Removed(CleanLog(d, dup, false)), (std::vector<size_t>{2, 3}));
+}
+
+// The time order behind the flow delay and the duplicates, however the times
+// come: in order, whole seconds out of order (days logged again under one
+// date), fractions of seconds, whole seconds too far apart to count as one
+// span, and blanks. Each against a stable sort and a first-seen table.
+TEST(LogClean, TimeOrderAndDuplicatesAgreeWithAStableSort) {
+  struct Case {
+    const char* name;
+    double (*time)(int i, std::mt19937& rng);
+  };
+  const Case cases[] = {
+      {"in order", [](int i, std::mt19937&) { return 1000.0 + i / 2; }},
+      {"whole, out of order", [](int i, std::mt19937& rng) { return double(i % 97 + rng() % 3) + 86400.0 * 9; }},
+      {"fractions", [](int i, std::mt19937& rng) { return (i % 89) * 0.5 + double(rng() % 2) * 0.25; }},
+      {"whole, a wide span", [](int i, std::mt19937& rng) { return i % 5 == 0 ? 1e10 : double(rng() % 50); }},
+      {"blanks", [](int i, std::mt19937& rng) { return i % 7 == 0 ? kNaN : double(rng() % 60); }},
+  };
+  for (const Case& c : cases) {
+    std::mt19937 rng(5);
+    CleanInput in;
+    in.values.resize(2);
+    const int n = 3000;
+    for (int i = 0; i < n; ++i) {
+      in.time.push_back(c.time(i, rng));
+      in.x.push_back(double(rng() % 4));
+      in.y.push_back(i % 11 == 0 ? kNaN : double(rng() % 3));
+      in.values[1].push_back(double(i));
+    }
+    std::vector<uint32_t> order;
+    for (int i = 0; i < n; ++i) {
+      if (std::isfinite(in.time[size_t(i)])) order.push_back(uint32_t(i));
+    }
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return in.time[a] < in.time[b]; });
+    CleanSettings s;
+    s.SetOn(CleanFilter::Flow, true);
+    s.flowField = 1;
+    s.flowDelay = {3, true};
+    const CleanResult flow = CleanLog(in, s, false);
+    for (size_t k = 0; k < order.size(); ++k) {
+      const double expected = k + 3 < order.size() ? double(order[k + 3]) : kNaN;
+      const double got = flow.shifted[order[k]];
+      ASSERT_TRUE(got == expected || (std::isnan(got) && std::isnan(expected))) << c.name << " at " << k;
+    }
+
+    std::map<std::tuple<double, double, double>, int> first;
+    std::vector<size_t> duplicates;
+    for (int i = 0; i < n; ++i) {
+      const size_t at = size_t(i);
+      if (!std::isfinite(in.time[at]) || !std::isfinite(in.y[at])) continue;
+      if (!first.emplace(std::make_tuple(in.time[at], in.x[at], in.y[at]), i).second) duplicates.push_back(at);
+    }
+    CleanSettings d;
+    d.SetOn(CleanFilter::Duplicates, true);
+    EXPECT_EQ(Removed(CleanLog(in, d, false)), duplicates) << c.name;
+    EXPECT_FALSE(duplicates.empty()) << c.name;
+  }
 }
 
 TEST(LogClean, RangeSdAndWidthCountAloneAndAfter) {

@@ -125,8 +125,8 @@ TEST(SubsetWriter, KeptRecordsRenumberedWithIndexTableAndSourceNumbers) {
 // value too wide for the field refused.
 TEST(SubsetWriter, ReplacedValuesWrittenAsTheTableWritesNumbers) {
   TempDir dir;
-  const std::vector<double> values = {0.1,   -0.0,  2.675, 1e-7,     123456.789, -9999.995,
-                                      0.125, 7,     -3.5,  1234567.8, 0.005,      kNaNValue()};
+  const std::vector<double> values = {0.1,   -0.0,  2.675, 1e-7,      123456.789, -9999.995, 0.125, 7,
+                                      -3.5,  1234567.8, 0.005, kNaNValue(), 180.25, -0.01, 9999999.99, 0.3};
   std::vector<std::pair<double, double>> points(values.size(), {-93, 42});
   const std::string src = test::WritePointSet(dir, "log", points, std::vector<double>(values.size(), 1));
   SubsetOptions options;
@@ -151,6 +151,25 @@ TEST(SubsetWriter, ReplacedValuesWrittenAsTheTableWritesNumbers) {
   options.replaceValues = &wide;
   EXPECT_FALSE(WriteShapeSubset(src, (dir / "wide.shp").string(), {1}, options, result, &error));
   EXPECT_FALSE(std::filesystem::exists(dir / "wide.dbf"));
+}
+
+// Records chosen past the end of the ".shp" are left out of every file: the
+// table is written for the records the ".shp" holds.
+TEST(SubsetWriter, ChosenRecordsPastTheShapesEndAreLeftOut) {
+  TempDir dir;
+  const std::string src = test::WritePointSet(dir, "log", {{-93, 42}, {-93.1, 42.1}, {-93.2, 42.2}}, {1, 2, 3});
+  SubsetResult result;
+  Error error;
+  ASSERT_TRUE(WriteShapeSubset(src, (dir / "out.shp").string(), {1, 0, 1, 1, 1}, {}, result, &error)) << error.text;
+  EXPECT_EQ(result.records, 2);
+  const std::string dbf = test::ReadFileBytes(dir / "out.dbf");
+  const size_t header = size_t(uint8_t(dbf[8]) | uint8_t(dbf[9]) << 8);
+  const size_t length = size_t(uint8_t(dbf[10]) | uint8_t(dbf[11]) << 8);
+  EXPECT_EQ(Little(dbf, 4), 2);
+  ASSERT_EQ(dbf.size(), header + 2 * length + 1);
+  EXPECT_EQ(dbf.substr(header + length - 10, 10), FormatDbfNumber(1, 10, 0));
+  EXPECT_EQ(dbf.substr(header + 2 * length - 10, 10), FormatDbfNumber(3, 10, 0));
+  EXPECT_EQ(Records(test::ReadFileBytes(dir / "out.shp")).size(), 2u);
 }
 
 TEST(SubsetWriter, NothingKeptGivesAnEmptySet) {

@@ -41,6 +41,8 @@ constexpr const char* kRestore = "#20600050:Restore";
 constexpr const char* kCounting = "#20840000:Counting the records each filter removes...";
 constexpr const char* kCancel = "#20840001:Cancel";
 constexpr const char* kCountCancelled = "#20840002:Counting cancelled; the counts come back after the next change.";
+constexpr const char* kCleaning = "#20860000:Cleaning the log...";
+constexpr const char* kCleanCancelled = "#20860001:Cleaning cancelled; the log is as it was.";
 constexpr const char* kSeconds = "#20600051:seconds";
 constexpr const char* kRecords = "#20600052:records";
 constexpr const char* kCountText = "#20600053:%s removed (%s alone)";
@@ -285,32 +287,9 @@ void CCleanLogDialog::Recount() {
   }
   // On a worker, with a progress window and its Cancel once the count takes
   // long (a big log with local outliers).
-  QProgressDialog progress(QString::fromStdString(LangText(kCounting)), QString::fromStdString(LangText(kCancel)), 0,
-                           100, this);
-  progress.setWindowTitle(QString::fromStdString(LangText(kTitle)));
-  progress.setWindowModality(Qt::WindowModal);
-  progress.setMinimumDuration(500);
-  progress.setAutoReset(false);
-  progress.setAutoClose(false);
-  std::atomic<int> percent{0};
-  std::atomic<bool> cancel{false}, done{false};
   CleanResult r;
   counting_ = true;
-  std::thread worker([&] {
-    r = CleanLog(input_, s, true, [&](int p) {
-      percent = p;
-      return !cancel.load();
-    });
-    done = true;
-  });
-  while (!done) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 30);
-    if (progress.wasCanceled()) cancel = true;
-    progress.setValue(percent.load());
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  worker.join();
-  progress.close();
+  RunWithProgress(kCounting, [&](const CleanProgress& progress) { r = CleanLog(input_, s, true, progress); });
   counting_ = false;
   if (r.cancelled) {
     total_->setText(QString::fromStdString(LangText(kCountCancelled)));
@@ -325,10 +304,39 @@ void CCleanLogDialog::Recount() {
                                                     GroupedCount(r.removedBy.size()).c_str())));
 }
 
+void CCleanLogDialog::RunWithProgress(const char* text, const std::function<void(const CleanProgress&)>& work) {
+  QProgressDialog progress(QString::fromStdString(LangText(text)), QString::fromStdString(LangText(kCancel)), 0, 100,
+                           this);
+  progress.setWindowTitle(QString::fromStdString(LangText(kTitle)));
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(500);
+  progress.setAutoReset(false);
+  progress.setAutoClose(false);
+  std::atomic<int> percent{0};
+  std::atomic<bool> cancel{false}, done{false};
+  std::thread worker([&] {
+    work([&](int p) {
+      percent = p;
+      if (observer_ && !observer_(p)) cancel = true;
+      return !cancel.load();
+    });
+    done = true;
+  });
+  while (!done) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 30);
+    if (progress.wasCanceled()) cancel = true;
+    progress.setValue(percent.load());
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  worker.join();
+  progress.close();
+}
+
 QString CCleanLogDialog::CountText(CleanFilter filter) const { return counts_[size_t(filter)]->text(); }
 QString CCleanLogDialog::TotalText() const { return total_->text(); }
 
 void CCleanLogDialog::accept() {
+  if (counting_) return;  // OK again while a run goes on
   Error error;
   const CleanSettings s = Settings();
   if (!s.Any()) {
@@ -336,11 +344,36 @@ void CCleanLogDialog::accept() {
     QDialog::accept();
     return;
   }
-  if (!CleanLayer(layer_, s, ShowRemoved(), true, nullptr, &error)) {
+  if (!inputOk_ || !CanCleanLayer(&layer_)) {
+    if (!CleanLayer(layer_, s, ShowRemoved(), true, nullptr, &error)) {
+      QMessageBox::warning(this, QString::fromStdString(error.caption), QString::fromStdString(error.text));
+      if (!CleanSettingsProblem(input_, s).empty() || !inputOk_) return;
+    }
+    QDialog::accept();
+    return;
+  }
+  // The data read for the counts, on a worker with a progress window and
+  // its Cancel; a cancelled run leaves the layer and its settings as they were.
+  for (int field : s.ValueFields()) LoadCleanField(layer_.GetPathName(), field, input_, &error);
+  CleanResult r;
+  bool ran = false;
+  counting_ = true;
+  RunWithProgress(kCleaning, [&](const CleanProgress& progress) {
+    ran = RunLayerCleaning(input_, s, false, progress, r, &error);
+  });
+  counting_ = false;
+  if (!ran) {
+    // Settings that cannot run leave the dialog open.
     QMessageBox::warning(this, QString::fromStdString(error.caption), QString::fromStdString(error.text));
-    // Settings that cannot run leave the dialog open; a settings file that
-    // could not be written does not undo the cleaning.
-    if (!CleanSettingsProblem(input_, s).empty()) return;
+    return;
+  }
+  if (r.cancelled) {
+    total_->setText(QString::fromStdString(LangText(kCleanCancelled)));
+    return;
+  }
+  // A settings file that could not be written does not undo the cleaning.
+  if (!ApplyLayerCleaning(layer_, s, ShowRemoved(), true, std::move(r), nullptr, &error)) {
+    QMessageBox::warning(this, QString::fromStdString(error.caption), QString::fromStdString(error.text));
   }
   QDialog::accept();
 }

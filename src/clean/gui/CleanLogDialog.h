@@ -8,6 +8,7 @@
 #include <QDialog>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 #include "clean/LogClean.h"
@@ -39,6 +40,10 @@ class CCleanLogDialog : public QDialog {
   // The count text of a filter ("" when off), for tests.
   QString CountText(CleanFilter filter) const;
   QString TotalText() const;
+  // Told the progress of each counting or cleaning run, on the worker that
+  // runs it; returning false stops the run as the progress window's Cancel
+  // does (for tests).
+  void SetRunObserver(std::function<bool(int percent)> observer) { observer_ = std::move(observer); }
 
  public slots:
   // Cleans the layer by the settings (or restores it when none is on).
@@ -47,6 +52,9 @@ class CCleanLogDialog : public QDialog {
  private:
   void Restore();
   void Changed();
+  // Runs work on a worker with a progress window (text, and Cancel) that
+  // shows once the run takes long; work is given the progress callback.
+  void RunWithProgress(const char* text, const std::function<void(const CleanProgress&)>& work);
   // The numeric fields (1-based numbers) and their names.
   void FillFieldBox(QComboBox* box, int selected) const;
   // The data-based defaults: the 1st and 99th percentiles.
@@ -68,6 +76,7 @@ class CCleanLogDialog : public QDialog {
   QLabel* total_ = nullptr;
   QTimer* timer_ = nullptr;
   bool counting_ = false;  // a count runs: a change then counts again after it
+  std::function<bool(int)> observer_;
 };
 
 // Runs the dialog on the layer; true when the cleaning changed.

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 
 #include <cstdlib>
+#include <vector>
 
 #include "base/Preferences.h"
 #include "clean/LayerCleaning.h"
@@ -53,6 +54,56 @@ TEST(CleanLogDialog, CountsLiveAndCleansOnOk) {
   CCleanLogDialog again(*layer);
   EXPECT_TRUE(again.Settings().IsOn(CleanFilter::Range));
   EXPECT_EQ(again.CountText(CleanFilter::Range), "158 removed (158 alone)");
+}
+
+
+// OK cleans on a worker with a progress window; cancelled (here at once, and
+// within the run), it leaves the layer's flags and kept settings as they
+// were and the dialog open; run to its end, it cleans.
+TEST(CleanLogDialog, CancelledCleaningLeavesTheLayerAsItWas) {
+  test::TempDir dir;
+  const std::string script = std::string(KESTRUNE_SOURCE_DIR) + "/tools/make_sample_farm.py";
+  const std::string command = "/usr/bin/python3 '" + script + "' '" + dir.path().string() + "' >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) GTEST_SKIP() << "python3 with pyshp is needed to write the sample farm";
+  GetPreferences().SetMetric(true);
+  LayerList list;
+  Layer* layer = list.AddLayer((dir / "as-applied.shp").string(), true);
+  ASSERT_NE(layer, nullptr);
+  CleanSettings range;
+  range.SetOn(CleanFilter::Range, true);
+  range.rangeField = 2;
+  range.rangeMin = 1;
+  range.rangeMax = 1000;
+  Error error;
+  ASSERT_TRUE(CleanLayer(*layer, range, false, true, nullptr, &error)) << error.text;
+  ASSERT_EQ(layer->GetFilter().GetCleanRemovedCount(), 158u);
+
+  CCleanLogDialog dialog(*layer);
+  CleanSettings more = dialog.Settings();
+  more.SetOn(CleanFilter::Local, true);
+  more.SetOn(CleanFilter::StdDev, true);
+  more.sdField = more.localField = 2;
+  more.sdK = 1;
+  dialog.SetSettings(more);
+  // Stopped when first told, and when told again (the next filter's start).
+  for (const size_t stopAt : {1u, 2u}) {
+    std::vector<int> told;
+    dialog.SetRunObserver([&](int percent) {
+      told.push_back(percent);
+      return told.size() < stopAt;
+    });
+    dialog.accept();
+    EXPECT_EQ(told.size(), stopAt);
+    EXPECT_EQ(dialog.result(), 0) << stopAt;
+    EXPECT_EQ(dialog.TotalText(), "Cleaning cancelled; the log is as it was.") << stopAt;
+    EXPECT_EQ(layer->GetFilter().GetCleanRemovedCount(), 158u) << stopAt;
+    EXPECT_FALSE(StoredCleanSettings(*layer).IsOn(CleanFilter::StdDev)) << stopAt;
+  }
+  dialog.SetRunObserver({});
+  dialog.accept();
+  EXPECT_EQ(dialog.result(), int(QDialog::Accepted));
+  EXPECT_GT(layer->GetFilter().GetCleanRemovedCount(), 158u);
+  EXPECT_TRUE(StoredCleanSettings(*layer).IsOn(CleanFilter::StdDev));
 }
 
 }  // namespace
