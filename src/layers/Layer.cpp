@@ -61,6 +61,8 @@ bool Layer::Load(bool keepRecords) {
   LogFields scannedFields;
   int defaultTheme = 0;
   bool direct = false;
+  // The records' values and flags come with them from the cache.
+  bool cachedValues = false;
   DirectRows directRows;
   if (first) {
     WaitCursor wait;
@@ -94,7 +96,10 @@ bool Layer::Load(bool keepRecords) {
         // records costs what those rows cost. The log fields give the flags
         // alone: the summary waits for its first use.
         direct = UsesDirectRows(GetShapeKind(), scannedColumn, GetPathName());
-        if (hit && hit->HasRows(scannedColumn, scannedFields)) {
+        if (hit && direct && hit->HasRecordValues(scannedColumn, scannedFields)) {
+          direct = false;
+          cachedValues = true;
+        } else if (hit && hit->HasRows(scannedColumn, scannedFields)) {
           direct = false;
           rows = std::async(std::launch::async, [hit, path = GetTablePath()] { return hit->Rows(path); });
         } else if (!direct) {
@@ -105,7 +110,9 @@ bool Layer::Load(bool keepRecords) {
       loading_ = true;
       loadedSinceReport_ = 0;
       loadPercent_ = 0;
-      if (hit) {
+      if (hit && cachedValues) {
+        directRows = hit->ReadPointRecords(*this, scannedFields);
+      } else if (hit) {
         hit->ReadRecords(*this);
       } else {
         source_->ReadRecords(*this, [this](uint64_t bytesRead, uint64_t bytesTotal) {
@@ -179,7 +186,10 @@ bool Layer::Load(bool keepRecords) {
   SpatialIndex::Grid grid;
   const bool indexCached = cache && cache->Hit() && cache->Hit()->IndexGrid(grid) && renderer_.AdoptIndex(std::move(grid));
   if (!indexCached) renderer_.EnsureIndex();
-  if (cache) cache->Store(*this, scannedRows ? &scanned : nullptr, scannedColumn, scannedFields);
+  if (cache) {
+    cache->Store(*this, scannedRows ? &scanned : nullptr, scannedColumn, scannedFields,
+                 directRows.applied && sameReading);
+  }
   return true;
 }
 
