@@ -27,9 +27,19 @@ Layer::Layer()
 // Destroys any records still held.
 Layer::~Layer() { Clear(); }
 
-// Destroys every record and empties the selection.
+// Destroys every record and empties the selection. Runs of pooled points go
+// back to the pool a run at a time (at once when they are all it holds).
 void Layer::Clear() {
-  records_.ForEach([](Shape* shape) { delete shape; });
+  std::vector<std::pair<Shape*, size_t>> pooled;
+  const bool pool = PointShape::IsPooled();
+  records_.ForEachRun([&](Shape* first, size_t count) {
+    if (pool && count > 1 && first->GetRecordClass() == kRecordPoint) {
+      pooled.emplace_back(first, count);
+      return;
+    }
+    for (size_t i = 0; i < count; ++i) delete RecordList::RunAt(first, i);
+  });
+  if (!pooled.empty()) PointShape::DestroyPooledRuns(pooled);
   records_.Clear();
   zm_ = {};
   renderer_.DropIndex();
@@ -183,8 +193,13 @@ bool Layer::Load(bool keepRecords) {
   if (!style_.LoadLegendFile(notice) && notice) loadNotices_.push_back(std::move(notice));
   ApplyColors();
   // A cached load takes its index's grid from the cache.
+  // and the records' bounds when it found them at this display size.
   SpatialIndex::Grid grid;
-  const bool indexCached = cache && cache->Hit() && cache->Hit()->IndexGrid(grid) && renderer_.AdoptIndex(std::move(grid));
+  MapRect keptBounds;
+  const bool boundsCached =
+      cache && cache->Hit() && cache->Hit()->KeptBounds(style_.GetSettings().displaySizeFt, keptBounds);
+  const bool indexCached = cache && cache->Hit() && cache->Hit()->IndexGrid(grid) &&
+                           renderer_.AdoptIndex(std::move(grid), boundsCached ? &keptBounds : nullptr);
   if (!indexCached) renderer_.EnsureIndex();
   if (cache) {
     cache->Store(*this, scannedRows ? &scanned : nullptr, scannedColumn, scannedFields,

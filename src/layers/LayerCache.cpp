@@ -91,7 +91,10 @@ struct CacheRows {
 struct CacheIndex {
   int64_t originX, originY, columns, rows;
   int32_t cellShift, maxUnitsPerFoot;
+  double boundsSizeFt;  // the display size the bounds were found at
+  int32_t bounds[4];    // left, top, right, bottom
 };
+static_assert(sizeof(CacheIndex) == 64, "the index's shape holds no padding bytes");
 
 static_assert(std::is_trivially_copyable<LogSummaryBuilder>::value, "the dates are kept as bytes");
 static_assert(sizeof(LogSummaryBuilder) == 48, "the dates' bytes hold no padding");
@@ -397,6 +400,14 @@ bool LayerCacheFile::Check(const LayerCacheKey& key) {
     return false;
   }
   header_ = h;
+  return true;
+}
+
+bool LayerCacheFile::KeptBounds(double displaySizeFt, MapRect& bounds) const {
+  if (header_->itemCount[kSecIndex] != 1) return false;
+  const auto* meta = reinterpret_cast<const CacheIndex*>(sections_[kSecIndex]);
+  if (!(meta->boundsSizeFt == displaySizeFt)) return false;
+  bounds = {meta->bounds[0], meta->bounds[1], meta->bounds[2], meta->bounds[3]};
   return true;
 }
 
@@ -743,7 +754,15 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
   const bool indexed = layer.GetSpatialIndex().IsBuilt() && layer.GetSpatialIndex().size() == records.size();
   if (indexed) {
     grid = layer.GetSpatialIndex().GetGrid();
-    index = {grid.originX, grid.originY, grid.columns, grid.rows, grid.cellShift, grid.maxUnitsPerFoot};
+    const MapRect bounds = layer.GetBounds();
+    index = {grid.originX,
+             grid.originY,
+             grid.columns,
+             grid.rows,
+             grid.cellShift,
+             grid.maxUnitsPerFoot,
+             layer.GetSettings().displaySizeFt,
+             {bounds.left, bounds.top, bounds.right, bounds.bottom}};
   }
 
   // The rows' arrays are taken, not copied.

@@ -133,6 +133,9 @@ class LayerCacheFile {
   size_t RecordCount() const;
   // The spatial index's grid for those records; false when none was kept.
   bool IndexGrid(SpatialIndex::Grid& grid) const;
+  // The records' bounds as the load found them for this display size (feet);
+  // false when it kept them for another.
+  bool KeptBounds(double displaySizeFt, MapRect& bounds) const;
 
  private:
   LayerCacheFile() = default;

@@ -68,6 +68,11 @@ class SideTableAccess {
     std::lock_guard<std::mutex> lock(Mutex());
     Table().erase(shape);
   }
+  // Whether no record has an entry (then none has kHasSideEntry set).
+  static bool Empty() {
+    std::lock_guard<std::mutex> lock(Mutex());
+    return Table().empty();
+  }
 
  private:
   static std::unordered_map<const Shape*, SideEntry>& Table() {
@@ -271,6 +276,22 @@ class PointPool {
     }
   }
 
+  // Runs of slots of whole records given back at once: when they are all
+  // the pool holds, every block goes back without a free list.
+  void GiveBackRuns(const std::vector<std::pair<Shape*, size_t>>& runs) {
+    size_t total = 0;
+    for (const auto& run : runs) total += run.second;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (total == live_) {
+        live_ = 0;
+        ReleaseAll();
+        return;
+      }
+    }
+    for (const auto& run : runs) GiveBack(run.first, run.second);
+  }
+
   // Takes a slot back; the last one back releases every block.
   void Free(void* p) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -404,6 +425,13 @@ double Shape::GetArea(bool) { return 0.0; }
 // The record's colour, set by the layer from its legend.
 Color Shape::GetColor() const {
   return colorIndex_ != kSideColor ? Palette().At(colorIndex_) : SideTableAccess::At(this).color;
+}
+
+bool Shape::SetPaletteColor(Color color) {
+  const uint16_t index = Palette().IndexOf(color, kSideColor);
+  if (index == kSideColor) return false;
+  colorIndex_ = index;
+  return true;
 }
 
 // Keeps the colour as a palette index, or in the side table when the palette is full.
@@ -616,6 +644,21 @@ std::vector<void*> PointShape::TakePoolBlocks(size_t count, ShapeOwner* owner) {
   return {};
 #else
   return GetPointPool().TakeBlocks(count, owner);
+#endif
+}
+
+void PointShape::DestroyPooledRuns(const std::vector<std::pair<Shape*, size_t>>& runs) {
+  // Without side entries a point record's destruction changes nothing.
+  const bool plain = SideTableAccess::Empty();
+  if (!plain) {
+    for (const auto& run : runs) {
+      for (size_t i = 0; i < run.second; ++i) RecordList::RunAt(run.first, i)->~Shape();
+    }
+  }
+#ifndef KESTRUNE_POOL_OFF
+  GetPointPool().GiveBackRuns(runs);
+#else
+  (void)runs;
 #endif
 }
 
