@@ -7,6 +7,7 @@
 #include <mutex>
 #include <new>
 #include <sys/mman.h>
+#include <thread>
 #include <unordered_map>
 
 #include "base/Preferences.h"
@@ -225,25 +226,34 @@ class PointPool {
     std::vector<void*> firsts;
     firsts.reserve(count);
     std::lock_guard<std::mutex> lock(mutex_);
+    const size_t before = blocks_.size();
     for (size_t i = 0; i < count; ++i) {
       char* block = NewBlock();
       if (!block) {
-        for (void* first : firsts) {
-          char* b = static_cast<char*>(first) - RecordList::kRunStride;
-          blocks_.erase(std::find(blocks_.begin(), blocks_.end(), b));
-          live_ -= kSlots;
-          std::free(b);
-        }
+        for (size_t b = before; b < blocks_.size(); ++b) std::free(blocks_[b]);
+        blocks_.resize(before);
         if (live_ == 0) ReleaseAll();
         return {};
       }
       blocks_.push_back(block);
-      Header* header = new (block) Header();
-      header->owner = owner;
-      header->live = kSlots;
-      live_ += kSlots;
       firsts.push_back(block + RecordList::kRunStride);
     }
+    // Writing a header is the first touch of its block's memory, which the
+    // system then clears (a whole huge page at once): every core takes a
+    // share of the blocks, so the clearing runs on all of them.
+    auto headers = [&](size_t share, size_t shares) {
+      for (size_t i = share; i < count; i += shares) {
+        Header* header = new (blocks_[before + i]) Header();
+        header->owner = owner;
+        header->live = kSlots;
+      }
+    };
+    const size_t shares = count < 8 ? 1 : std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), 16);
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < shares; ++t) helpers.emplace_back(headers, t, shares);
+    headers(0, shares);
+    for (std::thread& helper : helpers) helper.join();
+    live_ += count * kSlots;
     return firsts;
   }
 
