@@ -796,20 +796,28 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
                                           grid.cellStart.size(),
                                           grid.cellItems.size(),
                                           grid.always.size()};
-  uint64_t sums[kSectionCount] = {};
   for (int s = 0; s < kSectionCount; ++s) {
     h.itemCount[s] = counts[s];
     h.sectionBytes[s] = Pad8(counts[s] * kItemSize[s]);
-    sums[s] = LayerCacheChecksum(c.data[static_cast<size_t>(s)], static_cast<size_t>(counts[s] * kItemSize[s]),
+  }
+  return contents;
+}
+
+// The checksums, worked out by the writer (off the loading thread).
+void SealLayerCache(LayerCacheContents& c) {
+  LayerCacheHeader& h = c.header;
+  uint64_t sums[kSectionCount] = {};
+  for (int s = 0; s < kSectionCount; ++s) {
+    sums[s] = LayerCacheChecksum(c.data[static_cast<size_t>(s)], static_cast<size_t>(h.itemCount[s] * kItemSize[s]),
                                  static_cast<uint64_t>(s));
   }
   h.bodyChecksum = LayerCacheChecksum(sums, sizeof sums, kBodySeed);
   h.headerChecksum = HeaderChecksum(h);
-  return contents;
 }
 
-bool WriteLayerCache(const std::string& path, const LayerCacheContents& c) {
+bool WriteLayerCache(const std::string& path, LayerCacheContents& c) {
   if (path.empty()) return false;
+  SealLayerCache(c);
   const std::string folder = path.substr(0, path.rfind('/'));
   if (!QDir().mkpath(QString::fromStdString(folder))) return false;
   SafeFile file;

@@ -159,9 +159,9 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
                                                      int legendColumn, const LogFields& fields,
                                                      bool recordValues = false);
 
-// Writes the contents to path through SafeFile, then trims the folder to the
-// limit; false when the write failed.
-bool WriteLayerCache(const std::string& path, const LayerCacheContents& contents);
+// Seals the contents with their checksums and writes them to path through
+// SafeFile, then trims the folder to the limit; false when the write failed.
+bool WriteLayerCache(const std::string& path, LayerCacheContents& contents);
 // The same in a background thread; failures are never shown.
 void StoreLayerCacheInBackground(std::string path, std::unique_ptr<LayerCacheContents> contents);
 // Waits for every background write started so far.
