@@ -98,12 +98,16 @@ void SpatialIndex::Build(const RecordList& records) {
   });
   for (size_t c = 1; c < cellStart_.size(); ++c) cellStart_[c] += cellStart_[c - 1];
   cellItems_.resize(static_cast<size_t>(points));
-  std::vector<uint32_t> fill(cellStart_.begin(), cellStart_.end() - 1);
+  // Each cell's start serves as its cursor (no array of cursors beside it):
+  // filled, a cell's cursor stands at the next cell's start, so the starts
+  // move up one place once the points are in.
   uint32_t position = 0;
   records.ForEach([&](Shape* shape) {
-    if (const PointShape* point = GridPoint(shape)) cellItems_[fill[CellOf(point->GetPoint())]++] = position;
+    if (const PointShape* point = GridPoint(shape)) cellItems_[cellStart_[CellOf(point->GetPoint())]++] = position;
     ++position;
   });
+  std::copy_backward(cellStart_.begin(), cellStart_.end() - 1, cellStart_.end());
+  cellStart_[0] = 0;
 }
 
 SpatialIndex::Grid SpatialIndex::GetGrid() const {
