@@ -30,6 +30,7 @@
 #include "layers/Layer.h"
 #include "layers/LayerFilter.h"
 #include "layers/LayerStyle.h"
+#include "layers/RecordShares.h"
 #include "shapes/Shape.h"
 
 namespace kestrune {
@@ -132,6 +133,11 @@ struct LayerCacheContents {
   CacheIndex index{};
   SpatialIndex::Grid grid;
   std::array<const void*, kSectionCount> data{};
+  // A big point layer's points, values and flags, written by every core into
+  // memory nothing touched before (a vector would clear it first).
+  std::unique_ptr<unsigned char[]> pointArray;
+  std::unique_ptr<double[]> valueArray;
+  std::unique_ptr<uint8_t[]> flagArray;
 };
 
 namespace {
@@ -663,13 +669,44 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
   bool mixed = false;
   const RecordList& records = layer.Records();
   h.recordClass = records.empty() ? 0 : records.front()->GetRecordClass();
-  if (h.recordClass == kRecordPoint) points.reserve(records.size());
   // Each point record's value and log flags, by record.
   if (h.recordClass != kRecordPoint) recordValues = false;
   if (recordValues) rows = nullptr;
+  if (h.recordClass == kRecordPoint && RecordShareCount(records.size()) == 1) points.reserve(records.size());
   std::vector<double> recordValueList;
   std::vector<uint8_t> recordFlagList;
-  if (recordValues) {
+  // A big point layer: points, values and flags by every core, each over its
+  // share of the list; then the runs of record numbers in one walk.
+  const unsigned shares = h.recordClass == kRecordPoint ? RecordShareCount(records.size()) : 1;
+  const bool byShares = shares > 1;
+  if (byShares) {
+    const size_t n = records.size();
+    c.pointArray.reset(new unsigned char[n * sizeof(MapPoint)]);
+    if (recordValues) {
+      c.valueArray.reset(new double[n]);
+      c.flagArray.reset(new uint8_t[n]);
+    }
+    std::vector<size_t> next(shares);
+    for (unsigned k = 0; k < shares; ++k) next[k] = n * k / shares;
+    std::atomic<bool> odd{false}, otherFlags{false};
+    ForEachRecordInShares(records, shares, [&](unsigned k, Shape* shape) {
+      const size_t i = next[k]++;
+      if (shape->GetRecordClass() != kRecordPoint) {
+        odd.store(true, std::memory_order_relaxed);
+        return;
+      }
+      const MapPoint p = static_cast<const PointShape*>(shape)->GetPoint();
+      std::memcpy(c.pointArray.get() + i * sizeof(MapPoint), &p, sizeof p);
+      if (c.valueArray) {
+        const uint32_t bits = shape->GetFilterFlags() & ~static_cast<uint32_t>(kFilterCleanRemoved);
+        c.valueArray[i] = shape->GetValue();
+        c.flagArray[i] = static_cast<uint8_t>(bits & 0x0Fu);
+        if (bits > 0x0Fu) otherFlags.store(true, std::memory_order_relaxed);
+      }
+    });
+    if (odd) return nullptr;
+    if (otherFlags) recordValues = false;
+  } else if (recordValues) {
     recordValueList.reserve(records.size());
     recordFlagList.reserve(records.size());
   }
@@ -680,8 +717,8 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
     }
     const int32_t number = shape->GetRecordNumber();
     if (h.recordClass == kRecordPoint) {
-      points.push_back(static_cast<const PointShape*>(shape)->GetPoint());
-      if (recordValues) {
+      if (!byShares) points.push_back(static_cast<const PointShape*>(shape)->GetPoint());
+      if (recordValues && !byShares) {
         const uint32_t bits = shape->GetFilterFlags() & ~static_cast<uint32_t>(kFilterCleanRemoved);
         recordValueList.push_back(shape->GetValue());
         recordFlagList.push_back(static_cast<uint8_t>(bits & 0x0Fu));
@@ -782,7 +819,7 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
             grid.cellStart.data(),
             grid.cellItems.data(),
             grid.always.data()};
-  const uint64_t counts[kSectionCount] = {runs.size(),
+  uint64_t counts[kSectionCount] = {runs.size(),
                                           shapes.size(),
                                           points.size(),
                                           rings.size(),
@@ -796,6 +833,15 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
                                           grid.cellStart.size(),
                                           grid.cellItems.size(),
                                           grid.always.size()};
+  if (byShares) {
+    c.data[kSecPoints] = c.pointArray.get();
+    counts[kSecPoints] = records.size();
+    if (recordValues) {
+      c.data[kSecValues] = c.valueArray.get();
+      c.data[kSecFlags] = c.flagArray.get();
+      counts[kSecValues] = counts[kSecFlags] = records.size();
+    }
+  }
   for (int s = 0; s < kSectionCount; ++s) {
     h.itemCount[s] = counts[s];
     h.sectionBytes[s] = Pad8(counts[s] * kItemSize[s]);
