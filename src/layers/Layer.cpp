@@ -27,9 +27,19 @@ Layer::Layer()
 // Destroys any records still held.
 Layer::~Layer() { Clear(); }
 
-// Destroys every record and empties the selection.
+// Destroys every record and empties the selection. Runs of pooled points go
+// back to the pool a run at a time (at once when they are all it holds).
 void Layer::Clear() {
-  records_.ForEach([](Shape* shape) { delete shape; });
+  std::vector<std::pair<Shape*, size_t>> pooled;
+  const bool pool = PointShape::IsPooled();
+  records_.ForEachRun([&](Shape* first, size_t count) {
+    if (pool && count > 1 && first->GetRecordClass() == kRecordPoint) {
+      pooled.emplace_back(first, count);
+      return;
+    }
+    for (size_t i = 0; i < count; ++i) delete RecordList::RunAt(first, i);
+  });
+  if (!pooled.empty()) PointShape::DestroyPooledRuns(pooled);
   records_.Clear();
   zm_ = {};
   renderer_.DropIndex();
@@ -61,6 +71,8 @@ bool Layer::Load(bool keepRecords) {
   LogFields scannedFields;
   int defaultTheme = 0;
   bool direct = false;
+  // The records' values and flags come with them from the cache.
+  bool cachedValues = false;
   DirectRows directRows;
   if (first) {
     WaitCursor wait;
@@ -94,7 +106,10 @@ bool Layer::Load(bool keepRecords) {
         // records costs what those rows cost. The log fields give the flags
         // alone: the summary waits for its first use.
         direct = UsesDirectRows(GetShapeKind(), scannedColumn, GetPathName());
-        if (hit && hit->HasRows(scannedColumn, scannedFields)) {
+        if (hit && direct && hit->HasRecordValues(scannedColumn, scannedFields)) {
+          direct = false;
+          cachedValues = true;
+        } else if (hit && hit->HasRows(scannedColumn, scannedFields)) {
           direct = false;
           rows = std::async(std::launch::async, [hit, path = GetTablePath()] { return hit->Rows(path); });
         } else if (!direct) {
@@ -105,7 +120,9 @@ bool Layer::Load(bool keepRecords) {
       loading_ = true;
       loadedSinceReport_ = 0;
       loadPercent_ = 0;
-      if (hit) {
+      if (hit && cachedValues) {
+        directRows = hit->ReadPointRecords(*this, scannedFields);
+      } else if (hit) {
         hit->ReadRecords(*this);
       } else {
         source_->ReadRecords(*this, [this](uint64_t bytesRead, uint64_t bytesTotal) {
@@ -176,10 +193,18 @@ bool Layer::Load(bool keepRecords) {
   if (!style_.LoadLegendFile(notice) && notice) loadNotices_.push_back(std::move(notice));
   ApplyColors();
   // A cached load takes its index's grid from the cache.
+  // and the records' bounds when it found them at this display size.
   SpatialIndex::Grid grid;
-  const bool indexCached = cache && cache->Hit() && cache->Hit()->IndexGrid(grid) && renderer_.AdoptIndex(std::move(grid));
+  MapRect keptBounds;
+  const bool boundsCached =
+      cache && cache->Hit() && cache->Hit()->KeptBounds(style_.GetSettings().displaySizeFt, keptBounds);
+  const bool indexCached = cache && cache->Hit() && cache->Hit()->IndexGrid(grid) &&
+                           renderer_.AdoptIndex(std::move(grid), boundsCached ? &keptBounds : nullptr);
   if (!indexCached) renderer_.EnsureIndex();
-  if (cache) cache->Store(*this, scannedRows ? &scanned : nullptr, scannedColumn, scannedFields);
+  if (cache) {
+    cache->Store(*this, scannedRows ? &scanned : nullptr, scannedColumn, scannedFields,
+                 directRows.applied && sameReading);
+  }
   return true;
 }
 

@@ -28,6 +28,9 @@
 #include "base/Preferences.h"
 #include "base/SafeFile.h"
 #include "layers/Layer.h"
+#include "layers/LayerFilter.h"
+#include "layers/LayerStyle.h"
+#include "layers/RecordShares.h"
 #include "shapes/Shape.h"
 
 namespace kestrune {
@@ -48,8 +51,8 @@ enum Section : int {
   kSecRings,    // int32_t: the ring sizes of the areas
   kSecZM,       // RecordZM by record number - 1
   kSecRows,     // CacheRows: what the row pass read besides its arrays
-  kSecValues,   // double
-  kSecFlags,    // uint8_t
+  kSecValues,   // double (by row, or by record with CacheRows::perRecord)
+  kSecFlags,    // uint8_t (the same)
   kSecRates,    // double
   kSecWidths,   // double
   kSecIndex,    // CacheIndex: the index grid's shape
@@ -78,7 +81,8 @@ struct CacheRows {
   uint8_t textColumn;
   uint8_t ratesAreValues;
   uint8_t flagsOnly;
-  uint8_t reserved[5];
+  uint8_t perRecord;  // values and flags by record in list order, not by row
+  uint8_t reserved[4];
   uint64_t rows;
   int64_t claimedRows;
   int64_t heldRows;
@@ -88,7 +92,10 @@ struct CacheRows {
 struct CacheIndex {
   int64_t originX, originY, columns, rows;
   int32_t cellShift, maxUnitsPerFoot;
+  double boundsSizeFt;  // the display size the bounds were found at
+  int32_t bounds[4];    // left, top, right, bottom
 };
+static_assert(sizeof(CacheIndex) == 64, "the index's shape holds no padding bytes");
 
 static_assert(std::is_trivially_copyable<LogSummaryBuilder>::value, "the dates are kept as bytes");
 static_assert(sizeof(LogSummaryBuilder) == 48, "the dates' bytes hold no padding");
@@ -126,6 +133,11 @@ struct LayerCacheContents {
   CacheIndex index{};
   SpatialIndex::Grid grid;
   std::array<const void*, kSectionCount> data{};
+  // A big point layer's points, values and flags, written by every core into
+  // memory nothing touched before (a vector would clear it first).
+  std::unique_ptr<unsigned char[]> pointArray;
+  std::unique_ptr<double[]> valueArray;
+  std::unique_ptr<uint8_t[]> flagArray;
 };
 
 namespace {
@@ -381,11 +393,27 @@ bool LayerCacheFile::Check(const LayerCacheKey& key) {
   if (h->hasRows) {
     if (h->itemCount[kSecRows] != 1) return false;
     const auto* meta = reinterpret_cast<const CacheRows*>(sections_[kSecRows]);
-    if (h->itemCount[kSecValues] > meta->rows || h->itemCount[kSecFlags] > meta->rows) return false;
+    if (meta->perRecord) {
+      // One value and one flag byte per point record, nothing by row.
+      if (h->recordClass != kRecordPoint || h->itemCount[kSecValues] != h->recordCount ||
+          h->itemCount[kSecFlags] != h->recordCount || h->itemCount[kSecRates] != 0 || h->itemCount[kSecWidths] != 0) {
+        return false;
+      }
+    } else if (h->itemCount[kSecValues] > meta->rows || h->itemCount[kSecFlags] > meta->rows) {
+      return false;
+    }
   } else if (h->itemCount[kSecRows] != 0) {
     return false;
   }
   header_ = h;
+  return true;
+}
+
+bool LayerCacheFile::KeptBounds(double displaySizeFt, MapRect& bounds) const {
+  if (header_->itemCount[kSecIndex] != 1) return false;
+  const auto* meta = reinterpret_cast<const CacheIndex*>(sections_[kSecIndex]);
+  if (!(meta->boundsSizeFt == displaySizeFt)) return false;
+  bounds = {meta->bounds[0], meta->bounds[1], meta->bounds[2], meta->bounds[3]};
   return true;
 }
 
@@ -422,7 +450,17 @@ size_t LayerCacheFile::RecordCount() const { return static_cast<size_t>(header_-
 bool LayerCacheFile::HasRows(int legendColumn, const LogFields& fields) const {
   if (!header_->hasRows) return false;
   const auto* meta = reinterpret_cast<const CacheRows*>(sections_[kSecRows]);
-  if (meta->legendColumn != legendColumn) return false;
+  if (meta->perRecord || meta->legendColumn != legendColumn) return false;
+  for (int f = 0; f < kLogFieldCount; ++f) {
+    if (meta->logColumns[f] != fields.column[static_cast<size_t>(f)]) return false;
+  }
+  return true;
+}
+
+bool LayerCacheFile::HasRecordValues(int legendColumn, const LogFields& fields) const {
+  if (!header_->hasRows) return false;
+  const auto* meta = reinterpret_cast<const CacheRows*>(sections_[kSecRows]);
+  if (!meta->perRecord || meta->legendColumn != legendColumn) return false;
   for (int f = 0; f < kLogFieldCount; ++f) {
     if (meta->logColumns[f] != fields.column[static_cast<size_t>(f)]) return false;
   }
@@ -515,10 +553,108 @@ void LayerCacheFile::ReadRecords(RecordSink& sink) const {
   for (int s : {kSecRuns, kSecShapes, kSecPoints, kSecRings, kSecZM}) Drop(s);
 }
 
+DirectRows LayerCacheFile::ReadPointRecords(Layer& layer, const LogFields& fields) const {
+  DirectRows out;
+  out.max = LayerStyle::RangeMaxStart();
+  out.min = LayerStyle::RangeMinStart();
+  const auto* meta = reinterpret_cast<const CacheRows*>(sections_[kSecRows]);
+  const bool withValues = header_->hasRows && meta->perRecord;
+  const size_t total = static_cast<size_t>(header_->recordCount);
+  const auto* points = reinterpret_cast<const MapPoint*>(sections_[kSecPoints]);
+  const auto* runs = reinterpret_cast<const CacheRun*>(sections_[kSecRuns]);
+  const size_t runCount = static_cast<size_t>(header_->itemCount[kSecRuns]);
+  const auto* values = reinterpret_cast<const double*>(sections_[kSecValues]);
+  const unsigned char* flags = sections_[kSecFlags];
+  const LayerFilter& filter = layer.GetFilter();
+  // The value and flags of record i (numbered number), and the range they make.
+  auto apply = [&](Shape* shape, size_t i, int32_t number, double& max, double& min) {
+    const double value = values[i];
+    // Only the log bits: a code the record could not hold in its byte never comes.
+    uint32_t bits = flags[i] & 0x0Fu;
+    if (filter.IsCleanRemoved(static_cast<size_t>(number) - 1)) bits |= kFilterCleanRemoved;
+    shape->SetValue(value);
+    shape->SetFilterFlags(bits);
+    if (value > max) max = value;
+    if (value < min) min = value;
+  };
+
+  const size_t perBlock = PointShape::SlotsPerPoolBlock();
+  std::vector<void*> blocks;
+  if (header_->recordClass == kRecordPoint && total > 0 && PointShape::IsPooled()) {
+    blocks = PointShape::TakePoolBlocks((total + perBlock - 1) / perBlock, layer.PointRecordOwner());
+  }
+  if (blocks.empty()) {
+    // One record at a time, as the reader makes them.
+    ReadRecords(layer);
+    if (withValues && layer.Records().size() == total) {
+      size_t i = 0;
+      layer.Records().ForEach([&](Shape* shape) {
+        apply(shape, i, shape->GetRecordNumber(), out.max, out.min);
+        ++i;
+      });
+    }
+  } else {
+    // The first record of each run, counted over the runs before it.
+    std::vector<uint64_t> runStart(runCount + 1, 0);
+    for (size_t r = 0; r < runCount; ++r) runStart[r + 1] = runStart[r] + runs[r].count;
+    struct Range {
+      double max, min;
+    };
+    std::vector<Range> ranges(blocks.size(), Range{out.max, out.min});
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+      for (size_t b; (b = next.fetch_add(1)) < blocks.size();) {
+        const size_t from = b * perBlock, to = std::min(total, from + perBlock);
+        size_t r = static_cast<size_t>(std::upper_bound(runStart.begin(), runStart.end(), from) - runStart.begin()) - 1;
+        int64_t number = int64_t{runs[r].first} + int64_t{runs[r].step} * static_cast<int64_t>(from - runStart[r]);
+        char* slot = static_cast<char*>(blocks[b]);
+        Range& range = ranges[b];
+        for (size_t i = from; i < to; ++i, slot += RecordList::kRunStride) {
+          while (i >= runStart[r + 1]) number = runs[++r].first;
+          PointShape* shape = PointShape::MakeInSlot(slot, static_cast<int>(number), points[i]);
+          if (withValues) apply(shape, i, static_cast<int32_t>(number), range.max, range.min);
+          number += runs[r].step;
+        }
+      }
+    };
+    const unsigned threads = std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()), 16u);
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < threads && t < blocks.size(); ++t) helpers.emplace_back(work);
+    work();
+    for (std::thread& helper : helpers) helper.join();
+    for (size_t b = 0; b < blocks.size(); ++b) {
+      const size_t count = std::min(total - b * perBlock, perBlock);
+      layer.AppendPointRun(static_cast<Shape*>(blocks[b]), count);
+      if (withValues) {
+        out.max = std::max(out.max, ranges[b].max);
+        out.min = std::min(out.min, ranges[b].min);
+      }
+    }
+    const size_t lastCount = total - (blocks.size() - 1) * perBlock;
+    PointShape::GivePoolSlotsBack(static_cast<char*>(blocks.back()) + lastCount * RecordList::kRunStride,
+                                  perBlock - lastCount);
+    const auto* zm = reinterpret_cast<const RecordZM*>(sections_[kSecZM]);
+    for (uint64_t i = 0; i < header_->itemCount[kSecZM]; ++i) layer.SetRecordZM(static_cast<int>(i + 1), zm[i]);
+    for (int s : {kSecRuns, kSecPoints, kSecZM}) Drop(s);
+  }
+  if (!withValues) return out;
+  for (int s : {kSecValues, kSecFlags}) Drop(s);
+  RowScan sizes;
+  sizes.path = layer.GetTablePath();
+  sizes.opened = true;
+  sizes.claimedRows = meta->claimedRows;
+  sizes.heldRows = meta->heldRows;
+  out.shortTableText = ShortTableText(sizes);
+  const bool hasRate = fields.Has(LogField::Rate);
+  layer.SetFieldKnown(0, hasRate, hasRate);
+  out.applied = true;
+  return out;
+}
+
 // ---------------------------------------------------------------- writing
 
 std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const LayerCacheKey& key, RowScan* rows,
-                                                     int legendColumn, const LogFields& fields) {
+                                                     int legendColumn, const LogFields& fields, bool recordValues) {
   auto contents = std::make_unique<LayerCacheContents>();
   LayerCacheContents& c = *contents;
   LayerCacheHeader& h = c.header;
@@ -533,7 +669,47 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
   bool mixed = false;
   const RecordList& records = layer.Records();
   h.recordClass = records.empty() ? 0 : records.front()->GetRecordClass();
-  if (h.recordClass == kRecordPoint) points.reserve(records.size());
+  // Each point record's value and log flags, by record.
+  if (h.recordClass != kRecordPoint) recordValues = false;
+  if (recordValues) rows = nullptr;
+  if (h.recordClass == kRecordPoint && RecordShareCount(records.size()) == 1) points.reserve(records.size());
+  std::vector<double> recordValueList;
+  std::vector<uint8_t> recordFlagList;
+  // A big point layer: points, values and flags by every core, each over its
+  // share of the list; then the runs of record numbers in one walk.
+  const unsigned shares = h.recordClass == kRecordPoint ? RecordShareCount(records.size()) : 1;
+  const bool byShares = shares > 1;
+  if (byShares) {
+    const size_t n = records.size();
+    c.pointArray.reset(new unsigned char[n * sizeof(MapPoint)]);
+    if (recordValues) {
+      c.valueArray.reset(new double[n]);
+      c.flagArray.reset(new uint8_t[n]);
+    }
+    std::vector<size_t> next(shares);
+    for (unsigned k = 0; k < shares; ++k) next[k] = n * k / shares;
+    std::atomic<bool> odd{false}, otherFlags{false};
+    ForEachRecordInShares(records, shares, [&](unsigned k, Shape* shape) {
+      const size_t i = next[k]++;
+      if (shape->GetRecordClass() != kRecordPoint) {
+        odd.store(true, std::memory_order_relaxed);
+        return;
+      }
+      const MapPoint p = static_cast<const PointShape*>(shape)->GetPoint();
+      std::memcpy(c.pointArray.get() + i * sizeof(MapPoint), &p, sizeof p);
+      if (c.valueArray) {
+        const uint32_t bits = shape->GetFilterFlags() & ~static_cast<uint32_t>(kFilterCleanRemoved);
+        c.valueArray[i] = shape->GetValue();
+        c.flagArray[i] = static_cast<uint8_t>(bits & 0x0Fu);
+        if (bits > 0x0Fu) otherFlags.store(true, std::memory_order_relaxed);
+      }
+    });
+    if (odd) return nullptr;
+    if (otherFlags) recordValues = false;
+  } else if (recordValues) {
+    recordValueList.reserve(records.size());
+    recordFlagList.reserve(records.size());
+  }
   records.ForEach([&](Shape* shape) {
     if (shape->GetRecordClass() != h.recordClass) {
       mixed = true;
@@ -541,7 +717,14 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
     }
     const int32_t number = shape->GetRecordNumber();
     if (h.recordClass == kRecordPoint) {
-      points.push_back(static_cast<const PointShape*>(shape)->GetPoint());
+      if (!byShares) points.push_back(static_cast<const PointShape*>(shape)->GetPoint());
+      if (recordValues && !byShares) {
+        const uint32_t bits = shape->GetFilterFlags() & ~static_cast<uint32_t>(kFilterCleanRemoved);
+        recordValueList.push_back(shape->GetValue());
+        recordFlagList.push_back(static_cast<uint8_t>(bits & 0x0Fu));
+        // Flags beyond the log bits are not the reading's: nothing by record then.
+        if (bits > 0x0Fu) recordValues = false;
+      }
       if (!runs.empty()) {
         CacheRun& run = runs.back();
         if (run.count == 1 && (number == run.first || int64_t{number} == int64_t{run.first} + 1)) {
@@ -576,7 +759,21 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
   for (int n = 1; const RecordZM* z = layer.GetRecordZM(n); ++n) zm.push_back(*z);
 
   CacheRows& meta = c.meta;
-  if (rows) {
+  if (recordValues) {
+    h.hasRows = 1;
+    meta.perRecord = 1;
+    meta.legendColumn = legendColumn;
+    for (int f = 0; f < kLogFieldCount; ++f) meta.logColumns[f] = fields.column[static_cast<size_t>(f)];
+    meta.rows = records.size();
+    // The table's sizes, for the status text of a short table.
+    DbfTable table;
+    if (table.Open(layer.GetTablePath())) {
+      meta.claimedRows = table.GetClaimedRecordCount();
+      meta.heldRows = table.GetRecordCount();
+    }
+    c.rows.values = std::move(recordValueList);
+    c.rows.flags = std::move(recordFlagList);
+  } else if (rows) {
     h.hasRows = 1;
     meta.legendColumn = legendColumn;
     for (int f = 0; f < kLogFieldCount; ++f) meta.logColumns[f] = fields.column[static_cast<size_t>(f)];
@@ -594,12 +791,20 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
   const bool indexed = layer.GetSpatialIndex().IsBuilt() && layer.GetSpatialIndex().size() == records.size();
   if (indexed) {
     grid = layer.GetSpatialIndex().GetGrid();
-    index = {grid.originX, grid.originY, grid.columns, grid.rows, grid.cellShift, grid.maxUnitsPerFoot};
+    const MapRect bounds = layer.GetBounds();
+    index = {grid.originX,
+             grid.originY,
+             grid.columns,
+             grid.rows,
+             grid.cellShift,
+             grid.maxUnitsPerFoot,
+             layer.GetSettings().displaySizeFt,
+             {bounds.left, bounds.top, bounds.right, bounds.bottom}};
   }
 
   // The rows' arrays are taken, not copied.
   if (rows) c.rows = std::move(*rows);
-  const bool hasRows = rows != nullptr;
+  const bool hasRows = rows != nullptr || recordValues;
   c.data = {runs.data(),
             shapes.data(),
             points.data(),
@@ -614,7 +819,7 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
             grid.cellStart.data(),
             grid.cellItems.data(),
             grid.always.data()};
-  const uint64_t counts[kSectionCount] = {runs.size(),
+  uint64_t counts[kSectionCount] = {runs.size(),
                                           shapes.size(),
                                           points.size(),
                                           rings.size(),
@@ -628,20 +833,37 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
                                           grid.cellStart.size(),
                                           grid.cellItems.size(),
                                           grid.always.size()};
-  uint64_t sums[kSectionCount] = {};
+  if (byShares) {
+    c.data[kSecPoints] = c.pointArray.get();
+    counts[kSecPoints] = records.size();
+    if (recordValues) {
+      c.data[kSecValues] = c.valueArray.get();
+      c.data[kSecFlags] = c.flagArray.get();
+      counts[kSecValues] = counts[kSecFlags] = records.size();
+    }
+  }
   for (int s = 0; s < kSectionCount; ++s) {
     h.itemCount[s] = counts[s];
     h.sectionBytes[s] = Pad8(counts[s] * kItemSize[s]);
-    sums[s] = LayerCacheChecksum(c.data[static_cast<size_t>(s)], static_cast<size_t>(counts[s] * kItemSize[s]),
+  }
+  return contents;
+}
+
+// The checksums, worked out by the writer (off the loading thread).
+void SealLayerCache(LayerCacheContents& c) {
+  LayerCacheHeader& h = c.header;
+  uint64_t sums[kSectionCount] = {};
+  for (int s = 0; s < kSectionCount; ++s) {
+    sums[s] = LayerCacheChecksum(c.data[static_cast<size_t>(s)], static_cast<size_t>(h.itemCount[s] * kItemSize[s]),
                                  static_cast<uint64_t>(s));
   }
   h.bodyChecksum = LayerCacheChecksum(sums, sizeof sums, kBodySeed);
   h.headerChecksum = HeaderChecksum(h);
-  return contents;
 }
 
-bool WriteLayerCache(const std::string& path, const LayerCacheContents& c) {
+bool WriteLayerCache(const std::string& path, LayerCacheContents& c) {
   if (path.empty()) return false;
+  SealLayerCache(c);
   const std::string folder = path.substr(0, path.rfind('/'));
   if (!QDir().mkpath(QString::fromStdString(folder))) return false;
   SafeFile file;
@@ -734,9 +956,15 @@ LayerCacheLoad::LayerCacheLoad(const Layer& layer) {
 
 bool LayerCacheLoad::Active() const { return active_ && IsLayerCacheEnabled(); }
 
-void LayerCacheLoad::Store(const Layer& layer, RowScan* rows, int legendColumn, const LogFields& fields) {
+void LayerCacheLoad::Store(const Layer& layer, RowScan* rows, int legendColumn, const LogFields& fields,
+                           bool recordValues) {
   if (!active_ || !IsLayerCacheEnabled()) return;
-  if (file_ && (!rows || file_->HasRows(legendColumn, fields))) return;
+  if (recordValues) rows = nullptr;
+  // A matching file is written again only to keep what it lacks.
+  if (file_ && (recordValues ? file_->HasRecordValues(legendColumn, fields)
+                             : (!rows || file_->HasRows(legendColumn, fields)))) {
+    return;
+  }
   if (layer.GetRecordCount() == 0) return;
   const ShapeFileReader::LoadStats& stats = layer.GetReader().GetLoadStats();
   if (!file_ && (stats.SkippedTotal() > 0 || stats.tailLost || stats.stoppedEarly || stats.outsideDegrees)) return;
@@ -749,7 +977,7 @@ void LayerCacheLoad::Store(const Layer& layer, RowScan* rows, int legendColumn, 
       now != key_) {
     return;
   }
-  std::unique_ptr<LayerCacheContents> contents = GatherLayerCache(layer, key_, rows, legendColumn, fields);
+  std::unique_ptr<LayerCacheContents> contents = GatherLayerCache(layer, key_, rows, legendColumn, fields, recordValues);
   if (!contents) return;
   StoreLayerCacheInBackground(path_, std::move(contents));
 }

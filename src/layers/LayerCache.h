@@ -2,8 +2,9 @@
 // load of a shape file set the projected geometry of its records (points in
 // runs of record numbers, lines and areas with their rings), the Z and M
 // values and the rows the load read from the table (the legend column's
-// values, the log fields' flags, rates and widths, the dates) and the grid of
-// the spatial index are written to
+// values, the log fields' flags, rates and widths, the dates; or, for a big
+// point log whose rows went straight into its records, each record's value
+// and log flags in list order) and the grid of the spatial index are written to
 // one file under the user's cache folder ($XDG_CACHE_HOME/Kestrune/layers, by
 // default ~/.cache/Kestrune/layers), in the background and through SafeFile.
 // The next load of the same set maps that file and hands its records over
@@ -29,6 +30,7 @@
 #include <memory>
 #include <string>
 
+#include "layers/DirectRows.h"
 #include "layers/LogFields.h"
 #include "layers/RowScan.h"
 #include "layers/SpatialIndex.h"
@@ -39,7 +41,7 @@ namespace kestrune {
 class Layer;
 
 // Raise it whenever the file's layout or what it holds changes.
-constexpr uint32_t kLayerCacheFormat = 3;
+constexpr uint32_t kLayerCacheFormat = 4;
 constexpr uint64_t kDefaultLayerCacheLimit = uint64_t{4} << 30;
 
 // ---- Process-wide switch. Off until a program turns it on (the viewer and
@@ -117,12 +119,23 @@ class LayerCacheFile {
   bool HasRows(int legendColumn, const LogFields& fields) const;
   // Those rows, as a scan of the table at tablePath would give them.
   RowScan Rows(const std::string& tablePath) const;
+  // Whether it holds each record's value of this legend column and log flags
+  // of these fields, as reading the rows straight into the records gives them.
+  bool HasRecordValues(int legendColumn, const LogFields& fields) const;
+  // Hands a point layer its records with those values and flags (the
+  // filter's records removed by cleaning marked as that reading marks them),
+  // as ApplyRowsDirect would leave them: the pool's blocks filled from the
+  // mapped arrays by every core. The result is that of ApplyRowsDirect.
+  DirectRows ReadPointRecords(Layer& layer, const LogFields& fields) const;
   // Hands the records to the sink as the shape file's reader would: in the
   // same order, with the same geometry and Z and M values.
   void ReadRecords(RecordSink& sink) const;
   size_t RecordCount() const;
   // The spatial index's grid for those records; false when none was kept.
   bool IndexGrid(SpatialIndex::Grid& grid) const;
+  // The records' bounds as the load found them for this display size (feet);
+  // false when it kept them for another.
+  bool KeptBounds(double displaySizeFt, MapRect& bounds) const;
 
  private:
   LayerCacheFile() = default;
@@ -143,11 +156,12 @@ class LayerCacheFile {
 // layer cannot be cached (records of several classes).
 struct LayerCacheContents;
 std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const LayerCacheKey& key, RowScan* rows,
-                                                     int legendColumn, const LogFields& fields);
+                                                     int legendColumn, const LogFields& fields,
+                                                     bool recordValues = false);
 
-// Writes the contents to path through SafeFile, then trims the folder to the
-// limit; false when the write failed.
-bool WriteLayerCache(const std::string& path, const LayerCacheContents& contents);
+// Seals the contents with their checksums and writes them to path through
+// SafeFile, then trims the folder to the limit; false when the write failed.
+bool WriteLayerCache(const std::string& path, LayerCacheContents& contents);
 // The same in a background thread; failures are never shown.
 void StoreLayerCacheInBackground(std::string path, std::unique_ptr<LayerCacheContents> contents);
 // Waits for every background write started so far.
@@ -170,8 +184,10 @@ class LayerCacheLoad {
   bool Active() const;
   // After a parsing load: writes the cache in the background (nothing when
   // the cache is off, the load skipped records, or the files changed).
-  // The rows' arrays are taken (the load has applied them by then).
-  void Store(const Layer& layer, RowScan* rows, int legendColumn, const LogFields& fields);
+  // The rows' arrays are taken (the load has applied them by then). With
+  // recordValues the records' own values and flags (read straight into them
+  // for that column and those fields) are kept instead of rows.
+  void Store(const Layer& layer, RowScan* rows, int legendColumn, const LogFields& fields, bool recordValues = false);
 
  private:
   bool active_ = false;

@@ -17,6 +17,7 @@
 #include "shapes/SelectionLook.h"
 #include "layers/LayerStyle.h"
 #include "layers/PixelMapper.h"
+#include "layers/RecordShares.h"
 #include "shapes/ShapeCollection.h"
 
 namespace kestrune {
@@ -456,7 +457,24 @@ bool LayerRenderer::MovesWithPicture() const {
 MapRect LayerRenderer::GetBounds() const {
   if (index_.IsBuilt() && boundsKept_ && boundsSizeFt_ == style_.GetSettings().displaySizeFt) return bounds_;
   MapRect bounds = kEmptyBounds;
-  for (Shape* shape : records_) Unite(bounds, shape->GetHitBounds());
+  // Point records by every core (their bounds read nothing shared that
+  // changes); any other record, should one be listed, on one thread.
+  const unsigned shares = RecordShareCount(records_.size());
+  std::vector<MapRect> shareBounds(shares, kEmptyBounds);
+  std::atomic<bool> others{false};
+  ForEachRecordInShares(records_, shares, [&](unsigned share, Shape* shape) {
+    if (shape->GetRecordClass() == kRecordPoint) {
+      Unite(shareBounds[share], shape->GetHitBounds());
+    } else {
+      others.store(true, std::memory_order_relaxed);
+    }
+  });
+  for (const MapRect& b : shareBounds) Unite(bounds, b);
+  if (others) {
+    for (Shape* shape : records_) {
+      if (shape->GetRecordClass() != kRecordPoint) Unite(bounds, shape->GetHitBounds());
+    }
+  }
   if (index_.IsBuilt()) {
     bounds_ = bounds;
     boundsSizeFt_ = style_.GetSettings().displaySizeFt;
@@ -573,11 +591,16 @@ bool LayerRenderer::EnsureIndex() {
   return true;
 }
 
-bool LayerRenderer::AdoptIndex(SpatialIndex::Grid grid) {
+bool LayerRenderer::AdoptIndex(SpatialIndex::Grid grid, const MapRect* bounds) {
   if (!useIndex_ || layer_.IsLoading()) return false;
   if (!index_.Adopt(records_, std::move(grid))) return false;
   SetAllBits(maybeVisible_, index_.size());
   boundsKept_ = false;
+  if (bounds) {
+    bounds_ = *bounds;
+    boundsSizeFt_ = style_.GetSettings().displaySizeFt;
+    boundsKept_ = true;
+  }
   GetBounds();
   return true;
 }

@@ -73,7 +73,9 @@ class LayerRenderer {
   bool EnsureIndex();
   // The same with a grid made for these records before (a cached load);
   // false, with no index, when it is not used or the grid does not fit.
-  bool AdoptIndex(SpatialIndex::Grid grid);
+  // With bounds, those are kept as the records' bounds at the current
+  // display size instead of being worked out from every record.
+  bool AdoptIndex(SpatialIndex::Grid grid, const MapRect* bounds = nullptr);
   // Drops the index after the records changed (cheap when there is none:
   // every record a load adds comes here).
   void DropIndex() {

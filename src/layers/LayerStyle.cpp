@@ -2,6 +2,7 @@
 // the legend values and colours of the records.
 #include "layers/LayerStyle.h"
 
+#include <atomic>
 #include <cmath>
 #include <algorithm>
 #include <utility>
@@ -13,6 +14,7 @@
 #include "layers/Classes.h"
 #include "layers/LayerSource.h"
 #include "layers/LogFields.h"
+#include "layers/RecordShares.h"
 #include "layers/RowScan.h"
 #include "layers/TargetTheme.h"
 #include "shapes/DbfTable.h"
@@ -364,8 +366,16 @@ std::string LayerStyle::GetCategoryOf(const Shape& shape) const {
 }
 
 // Gives every record its colour by the layer's method.
+// By every core into the palette; should it be full, once more on one
+// thread, where colours beyond it are kept aside.
 void LayerStyle::ApplyColors(const RecordList& records) const {
-  for (Shape* shape : records) shape->SetColor(ColorFor(*shape));
+  std::atomic<bool> full{false};
+  ForEachRecordInShares(records, RecordShareCount(records.size()), [&](unsigned, Shape* shape) {
+    if (!shape->SetPaletteColor(ColorFor(*shape))) full.store(true, std::memory_order_relaxed);
+  });
+  if (full) {
+    for (Shape* shape : records) shape->SetColor(ColorFor(*shape));
+  }
 }
 
 }  // namespace kestrune

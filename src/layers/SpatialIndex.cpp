@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstdint>
 
+#include "layers/RecordShares.h"
 #include "shapes/RecordList.h"
 #include "shapes/Shape.h"
 
@@ -25,41 +26,48 @@ const PointShape* GridPoint(const Shape* shape) {
 
 }  // namespace
 
-template <class Each>
-void SpatialIndex::AddPositions(const RecordList& records, Each each) {
-  std::vector<Shape*> chunk;
-  chunk.reserve(kChunkSize);
-  for (Shape* shape : records) {
-    chunk.push_back(shape);
-    if (chunk.size() == kChunkSize) {
-      AddChunk(chunk.data(), chunk.size());
-      chunk.clear();
-    }
-    ++size_;
-    each(shape);
-  }
-  if (!chunk.empty()) AddChunk(chunk.data(), chunk.size());
-}
-
 // Positions in list order; points into the cells of their point by a counting
-// sort, which keeps each cell's positions in list order.
+// sort, which keeps each cell's positions in list order. The extent is found
+// by every core, each over its share of the list.
 void SpatialIndex::Build(const RecordList& records) {
   Clear();
-  int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
-  int64_t points = 0;
-  AddPositions(records, [&](Shape* shape) {
-    if (auto* point = const_cast<PointShape*>(GridPoint(shape))) {
+  AddRunPositions(records);
+  struct Share {
+    size_t first = 0, seen = 0;
+    int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
+    int32_t maxUnitsPerFoot = 0;
+    int64_t points = 0;
+    std::vector<uint32_t> always;
+  };
+  const unsigned shareCount = RecordShareCount(size_);
+  std::vector<Share> shares(shareCount);
+  for (unsigned k = 0; k < shareCount; ++k) shares[k].first = size_ * k / shareCount;
+  ForEachRecordInShares(records, shareCount, [&shares](unsigned k, Shape* shape) {
+    Share& share = shares[k];
+    const size_t position = share.first + share.seen++;
+    if (const PointShape* point = GridPoint(shape)) {
       const MapPoint p = point->GetPoint();
-      minX = std::min<int64_t>(minX, p.x);
-      minY = std::min<int64_t>(minY, p.y);
-      maxX = std::max<int64_t>(maxX, p.x);
-      maxY = std::max<int64_t>(maxY, p.y);
-      maxUnitsPerFoot_ = std::max(maxUnitsPerFoot_, std::abs(point->UnitsPerFoot()));
-      ++points;
+      share.minX = std::min<int64_t>(share.minX, p.x);
+      share.minY = std::min<int64_t>(share.minY, p.y);
+      share.maxX = std::max<int64_t>(share.maxX, p.x);
+      share.maxY = std::max<int64_t>(share.maxY, p.y);
+      share.maxUnitsPerFoot = std::max(share.maxUnitsPerFoot, std::abs(point->UnitsPerFoot()));
+      ++share.points;
     } else {
-      always_.push_back(static_cast<uint32_t>(size_ - 1));
+      share.always.push_back(static_cast<uint32_t>(position));
     }
   });
+  int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
+  int64_t points = 0;
+  for (const Share& share : shares) {
+    minX = std::min(minX, share.minX);
+    minY = std::min(minY, share.minY);
+    maxX = std::max(maxX, share.maxX);
+    maxY = std::max(maxY, share.maxY);
+    maxUnitsPerFoot_ = std::max(maxUnitsPerFoot_, share.maxUnitsPerFoot);
+    points += share.points;
+    always_.insert(always_.end(), share.always.begin(), share.always.end());
+  }
   built_ = true;
   if (points == 0) return;
   // Cells about square in map units, some kPointsPerCell points each on average.
@@ -85,15 +93,21 @@ void SpatialIndex::Build(const RecordList& records) {
   originX_ = minX;
   originY_ = minY;
   cellStart_.assign(static_cast<size_t>(columns_ * rows_) + 1, 0);
-  for (size_t i = 0; i < size_; ++i) {
-    if (const PointShape* point = GridPoint(At(i))) ++cellStart_[CellOf(point->GetPoint()) + 1];
-  }
+  records.ForEach([this](Shape* shape) {
+    if (const PointShape* point = GridPoint(shape)) ++cellStart_[CellOf(point->GetPoint()) + 1];
+  });
   for (size_t c = 1; c < cellStart_.size(); ++c) cellStart_[c] += cellStart_[c - 1];
   cellItems_.resize(static_cast<size_t>(points));
-  std::vector<uint32_t> fill(cellStart_.begin(), cellStart_.end() - 1);
-  for (size_t i = 0; i < size_; ++i) {
-    if (const PointShape* point = GridPoint(At(i))) cellItems_[fill[CellOf(point->GetPoint())]++] = static_cast<uint32_t>(i);
-  }
+  // Each cell's start serves as its cursor (no array of cursors beside it):
+  // filled, a cell's cursor stands at the next cell's start, so the starts
+  // move up one place once the points are in.
+  uint32_t position = 0;
+  records.ForEach([&](Shape* shape) {
+    if (const PointShape* point = GridPoint(shape)) cellItems_[cellStart_[CellOf(point->GetPoint())]++] = position;
+    ++position;
+  });
+  std::copy_backward(cellStart_.begin(), cellStart_.end() - 1, cellStart_.end());
+  cellStart_[0] = 0;
 }
 
 SpatialIndex::Grid SpatialIndex::GetGrid() const {
@@ -110,11 +124,50 @@ SpatialIndex::Grid SpatialIndex::GetGrid() const {
   return grid;
 }
 
+// Chunks of runs straight from the list's runs; the rest (and chunks that
+// straddle runs) record by record through AddChunk.
+void SpatialIndex::AddRunPositions(const RecordList& records) {
+  std::vector<Shape*> pending;
+  pending.reserve(kChunkSize);
+  Shape* runFirst = nullptr;
+  size_t runCount = 0;
+  auto flush = [&] {
+    size_t i = 0;
+    while (i < runCount && !pending.empty()) {
+      pending.push_back(RunAt(runFirst, i++));
+      if (pending.size() == kChunkSize) {
+        AddChunk(pending.data(), pending.size());
+        pending.clear();
+      }
+    }
+    for (; runCount - i >= kChunkSize; i += kChunkSize) {
+      Chunk c;
+      c.first = RunAt(runFirst, i);
+      c.run = true;
+      chunks_.push_back(c);
+    }
+    while (i < runCount) pending.push_back(RunAt(runFirst, i++));
+  };
+  records.ForEachRun([&](Shape* first, size_t count) {
+    // Runs the list keeps apart that lie side by side make one.
+    if (runFirst && first == RunAt(runFirst, runCount)) {
+      runCount += count;
+      return;
+    }
+    flush();
+    runFirst = first;
+    runCount = count;
+  });
+  flush();
+  if (!pending.empty()) AddChunk(pending.data(), pending.size());
+  size_ = records.size();
+}
+
 // The positions as Build makes them; the grid checked for being one of
 // these positions (every position in one place, cells in ascending order).
 bool SpatialIndex::Adopt(const RecordList& records, Grid grid) {
   Clear();
-  AddPositions(records, [](Shape*) {});
+  AddRunPositions(records);
   const bool empty = grid.cellStart.empty();
   bool fits = grid.cellItems.size() + grid.always.size() == size_ && grid.cellShift >= 0 && grid.cellShift <= 40;
   if (fits && empty) fits = grid.cellItems.empty();

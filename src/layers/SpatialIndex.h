@@ -116,10 +116,10 @@ class SpatialIndex {
   static Shape* RunAt(Shape* first, size_t i);
   // Keeps a chunk of records (count of them, the last chunk may be short).
   void AddChunk(Shape* const* records, size_t count);
-  // Gives every record its position, in list order, and calls each(shape)
-  // after the record's position is kept (size_ counts it).
-  template <class Each>
-  void AddPositions(const RecordList& records, Each each);
+  // Gives every record its position, in list order, a run at a time: whole
+  // chunks inside a run of records side by side are kept without a look at
+  // each record.
+  void AddRunPositions(const RecordList& records);
 
   bool built_ = false;
   size_t size_ = 0;

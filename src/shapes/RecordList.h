@@ -95,6 +95,46 @@ class RecordList {
     }
   }
 
+  // Calls f(shape) for the records at positions [from, to) in drawing order,
+  // going straight to the block holding from: shares of the list walked by
+  // several threads at once.
+  template <class F>
+  void ForEachInRange(size_t from, size_t to, F f) const {
+    size_t at = 0;
+    for (const auto* block : head_.blocks) {
+      const size_t n = block->size();
+      if (at + n > from && at < to) {
+        for (size_t i = from > at ? from - at : 0; i < n && at + i < to; ++i) f((*block)[i].shape);
+      }
+      at += n;
+      if (at >= to) return;
+    }
+    for (const TailBlock& block : tail_.blocks) {
+      const size_t n = block.size();
+      if (at + n > from && at < to) {
+        for (size_t i = from > at ? from - at : 0; i < n && at + i < to; ++i) f(block.at(i));
+      }
+      at += n;
+      if (at >= to) return;
+    }
+  }
+
+  // Calls f(first, count) for every run of records lying kRunStride bytes
+  // apart, and f(shape, 1) for every other record, in drawing order.
+  template <class F>
+  void ForEachRun(F f) const {
+    for (const auto* block : head_.blocks) {
+      for (const KeyedShape& k : *block) f(k.shape, size_t{1});
+    }
+    for (const TailBlock& block : tail_.blocks) {
+      if (block.runFirst) {
+        f(block.runFirst, static_cast<size_t>(block.runCount));
+      } else {
+        for (Shape* shape : block.items) f(shape, size_t{1});
+      }
+    }
+  }
+
   // The number of leading records kept sorted for the binary search (tests).
   size_t SortedRunLength() const { return head_.count; }
 

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <new>
 #include <sys/mman.h>
+#include <thread>
 #include <unordered_map>
 
 #include "base/Preferences.h"
@@ -67,6 +68,11 @@ class SideTableAccess {
   static void Erase(const Shape* shape) {
     std::lock_guard<std::mutex> lock(Mutex());
     Table().erase(shape);
+  }
+  // Whether no record has an entry (then none has kHasSideEntry set).
+  static bool Empty() {
+    std::lock_guard<std::mutex> lock(Mutex());
+    return Table().empty();
   }
 
  private:
@@ -220,25 +226,34 @@ class PointPool {
     std::vector<void*> firsts;
     firsts.reserve(count);
     std::lock_guard<std::mutex> lock(mutex_);
+    const size_t before = blocks_.size();
     for (size_t i = 0; i < count; ++i) {
       char* block = NewBlock();
       if (!block) {
-        for (void* first : firsts) {
-          char* b = static_cast<char*>(first) - RecordList::kRunStride;
-          blocks_.erase(std::find(blocks_.begin(), blocks_.end(), b));
-          live_ -= kSlots;
-          std::free(b);
-        }
+        for (size_t b = before; b < blocks_.size(); ++b) std::free(blocks_[b]);
+        blocks_.resize(before);
         if (live_ == 0) ReleaseAll();
         return {};
       }
       blocks_.push_back(block);
-      Header* header = new (block) Header();
-      header->owner = owner;
-      header->live = kSlots;
-      live_ += kSlots;
       firsts.push_back(block + RecordList::kRunStride);
     }
+    // Writing a header is the first touch of its block's memory, which the
+    // system then clears (a whole huge page at once): every core takes a
+    // share of the blocks, so the clearing runs on all of them.
+    auto headers = [&](size_t share, size_t shares) {
+      for (size_t i = share; i < count; i += shares) {
+        Header* header = new (blocks_[before + i]) Header();
+        header->owner = owner;
+        header->live = kSlots;
+      }
+    };
+    const size_t shares = count < 8 ? 1 : std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), 16);
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < shares; ++t) helpers.emplace_back(headers, t, shares);
+    headers(0, shares);
+    for (std::thread& helper : helpers) helper.join();
+    live_ += count * kSlots;
     return firsts;
   }
 
@@ -269,6 +284,22 @@ class PointPool {
       slot->next = free_;
       free_ = slot;
     }
+  }
+
+  // Runs of slots of whole records given back at once: when they are all
+  // the pool holds, every block goes back without a free list.
+  void GiveBackRuns(const std::vector<std::pair<Shape*, size_t>>& runs) {
+    size_t total = 0;
+    for (const auto& run : runs) total += run.second;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (total == live_) {
+        live_ = 0;
+        ReleaseAll();
+        return;
+      }
+    }
+    for (const auto& run : runs) GiveBack(run.first, run.second);
   }
 
   // Takes a slot back; the last one back releases every block.
@@ -404,6 +435,13 @@ double Shape::GetArea(bool) { return 0.0; }
 // The record's colour, set by the layer from its legend.
 Color Shape::GetColor() const {
   return colorIndex_ != kSideColor ? Palette().At(colorIndex_) : SideTableAccess::At(this).color;
+}
+
+bool Shape::SetPaletteColor(Color color) {
+  const uint16_t index = Palette().IndexOf(color, kSideColor);
+  if (index == kSideColor) return false;
+  colorIndex_ = index;
+  return true;
 }
 
 // Keeps the colour as a palette index, or in the side table when the palette is full.
@@ -616,6 +654,21 @@ std::vector<void*> PointShape::TakePoolBlocks(size_t count, ShapeOwner* owner) {
   return {};
 #else
   return GetPointPool().TakeBlocks(count, owner);
+#endif
+}
+
+void PointShape::DestroyPooledRuns(const std::vector<std::pair<Shape*, size_t>>& runs) {
+  // Without side entries a point record's destruction changes nothing.
+  const bool plain = SideTableAccess::Empty();
+  if (!plain) {
+    for (const auto& run : runs) {
+      for (size_t i = 0; i < run.second; ++i) RecordList::RunAt(run.first, i)->~Shape();
+    }
+  }
+#ifndef KESTRUNE_POOL_OFF
+  GetPointPool().GiveBackRuns(runs);
+#else
+  (void)runs;
 #endif
 }
 

@@ -8,6 +8,7 @@
 #include <limits>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "geo/Canvas.h"
@@ -79,6 +80,10 @@ class Shape {
   // Whether the record carries a label (DrawLabel draws nothing without one).
   bool HasLabel() const { return (flags_ & kHasLabel) != 0; }
   void SetColor(Color color);
+  // The colour as a palette index only: false, with nothing changed, when
+  // the palette is full (SetColor keeps it aside then). Several threads may
+  // colour different records so at once.
+  bool SetPaletteColor(Color color);
   // The legend value; kNoValue for a record without an attribute row.
   double GetValue() const { return value_; }
   void SetValue(double value) { value_ = value; }
@@ -196,6 +201,11 @@ class PointShape final : public Shape {
   // Gives back count slots from the slot first on, in one block, that hold
   // no record (never made, or their records destroyed in place).
   static void GivePoolSlotsBack(void* first, size_t count);
+  // Destroys runs of pooled point records (count records kRunStride bytes
+  // apart from first, each run within one block) and gives their slots back
+  // under one lock: what deleting each record does, without a lock and a
+  // free-list entry per record when nothing else holds the pool's slots.
+  static void DestroyPooledRuns(const std::vector<std::pair<Shape*, size_t>>& runs);
 
  private:
   // The half side of the symbol square in map units.

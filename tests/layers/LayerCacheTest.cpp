@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "base/SideFileWrites.h"
+#include "layers/DirectRows.h"
 #include "layers/Layer.h"
 #include "layers/LayerCache.h"
 #include "layers/LayerInfo.h"
@@ -39,6 +41,7 @@ class LayerCacheTest : public ::testing::Test {
     FinishLayerCacheWrites();
     SetLayerCacheEnabled(false);
     SetLayerCacheLimit(kDefaultLayerCacheLimit);
+    SetDirectRowsMinRecords(4096);
     if (hadCache_) {
       ::setenv("XDG_CACHE_HOME", oldCache_.c_str(), 1);
     } else {
@@ -60,6 +63,11 @@ class LayerCacheTest : public ::testing::Test {
     auto layer = Load(path);
     return layer ? LayerInfoLines(*layer, path, true) : std::vector<std::string>{};
   }
+  // Truncations, one byte more, and flipped bytes in every part of the set's
+  // cache file (header, sections, checksums, the last byte, and flips at the
+  // given fractions of its length): each is ignored, the open gives what a
+  // parsing open gives, and the cache is written whole again.
+  static void ExpectDamageIgnored(const std::string& shp, const std::vector<double>& fractions = {});
   // Whether a load of the set now would take its records from the cache.
   static bool WouldHit(const std::string& path) {
     Layer layer;
@@ -176,6 +184,91 @@ TEST_F(LayerCacheTest, ChangedLegendColumnRereadsTheTableAndCachesItsRows) {
   EXPECT_EQ(cache.Hit()->Rows("").values, std::vector<double>(Values(50)));
 }
 
+// ---------------------------------------------------------------- values by record
+
+// Writes a ".gpe" that colours by a field through the legend.
+void ThemeBy(const std::string& shp, int field) {
+  std::ofstream(fs::path(shp).replace_extension(".gpe")) << "[Options]\r\nLEGEND_COL=" << field
+                                                         << "\r\nCOLOR_METHOD=1\r\n";
+}
+
+// Whether the set's cache holds the records' values of that legend column.
+bool CachesRecordValues(const std::string& shp, int column) {
+  Layer probe;
+  probe.SetPathName(shp);
+  if (!probe.Open()) return false;
+  LayerCacheLoad cache(probe);
+  return cache.Hit() && cache.Hit()->HasRecordValues(column, LoadLogFields(probe.GetSettingsPath(), probe.GetTablePath()));
+}
+
+// A point log whose rows go straight into its records keeps their values by
+// record: the cached open reads no row and gives the records, legend, flags,
+// summary and hits of a fresh load; a theme field the cache did not keep is
+// read from the table and cached in its turn. Real logs (every size counted
+// big) and a generated log over one pool block, filled by every core.
+TEST_F(LayerCacheTest, ValuesKeptByRecordGiveWhatAFreshLoadGives) {
+  struct Set {
+    std::string shp;
+    std::vector<int> themes;  // the first is cached first; then each in turn
+  };
+  std::vector<Set> sets;
+  TempDir generated;
+  const std::string command = std::string("/usr/bin/python3 '") + KESTRUNE_SHARED_TOOLS_DIR + "/make_field_log.py' '" +
+                              generated.path().string() + "' --points 66000 >/dev/null 2>&1";
+  // Fields: Rate, Target, Boom, Speed, Elev, Product, Logged, Time, Width.
+  if (std::system(command.c_str()) == 0) sets.push_back({(generated / "points.shp").string(), {1, 2, 5}});
+  TempDir real;
+  const fs::path data = TestDataDir();
+  if (fs::exists(data / "field")) {
+    SetDirectRowsMinRecords(1);
+    for (const char* set : {"field/yield-simple1.shp", "field/as-applied-simple1.shp"}) {
+      sets.push_back({CopyFileSet(data / set, real.path()).string(), {1, 2}});
+    }
+  } else {
+    EXPECT_NE(std::getenv("KESTRUNE_REQUIRE_TESTDATA"), std::string("1")) << "the test data is missing";
+  }
+  if (sets.empty()) GTEST_SKIP() << "neither python3 with pyshp nor the test data";
+  for (const Set& set : sets) {
+    SCOPED_TRACE(set.shp);
+    fs::remove(LayerCachePathFor(set.shp));
+    for (size_t i = 0; i < set.themes.size(); ++i) {
+      const int theme = set.themes[i];
+      SCOPED_TRACE("theme " + std::to_string(theme));
+      ThemeBy(set.shp, theme);
+      SetLayerCacheEnabled(false);
+      const std::vector<std::string> fresh = Info(set.shp);
+      auto reference = Load(set.shp);
+      SetLayerCacheEnabled(true);
+      ASSERT_FALSE(fresh.empty());
+      ASSERT_TRUE(reference);
+      ASSERT_TRUE(UsesDirectRows(reference->GetShapeKind(), theme, set.shp));
+      // The cache holds another theme's values (or none): this open reads the
+      // table, then keeps this theme's values.
+      EXPECT_EQ(CachesRecordValues(set.shp, theme), false);
+      EXPECT_EQ(Info(set.shp), fresh);
+      ASSERT_TRUE(CachesRecordValues(set.shp, theme));
+      // Served by the cache: the same lines, bounds, index and hits.
+      EXPECT_EQ(Info(set.shp), fresh);
+      auto cached = Load(set.shp);
+      ASSERT_TRUE(cached);
+      EXPECT_EQ(cached->GetBounds(), reference->GetBounds());
+      EXPECT_TRUE(cached->GetSpatialIndex().GetGrid() == reference->GetSpatialIndex().GetGrid());
+      EXPECT_EQ(cached->FindInRect(reference->GetBounds()).size(), reference->FindInRect(reference->GetBounds()).size());
+      size_t differing = 0;
+      auto a = cached->Records().begin();
+      for (Shape* b : reference->Records()) {
+        Shape* s = *a++;
+        const bool same = s->GetRecordNumber() == b->GetRecordNumber() && s->GetColor() == b->GetColor() &&
+                          s->GetFilterFlags() == b->GetFilterFlags() && s->GetOwner() == cached.get() &&
+                          (s->GetValue() == b->GetValue() || (std::isnan(s->GetValue()) && std::isnan(b->GetValue())));
+        differing += same ? 0 : 1;
+      }
+      EXPECT_EQ(differing, 0u);
+      EXPECT_EQ(cached->GetSummary().fieldArea, reference->GetSummary().fieldArea);
+    }
+  }
+}
+
 // ---------------------------------------------------------------- key
 
 TEST_F(LayerCacheTest, EveryChangeOfTheFilesMakesTheLoadParseAgain) {
@@ -283,7 +376,21 @@ TEST_F(LayerCacheTest, KeyOfAnotherProjectionOrFormatIsRefused) {
 // ---------------------------------------------------------------- damage
 
 TEST_F(LayerCacheTest, TruncatedOrFlippedCacheFileIsIgnored) {
+  ExpectDamageIgnored(WritePointSet(data_, "log", Points(300), Values(300)));
+}
+
+// The same for a cache holding values by record (its values and flags
+// sections, from the middle of the file to the index).
+TEST_F(LayerCacheTest, TruncatedOrFlippedCacheOfValuesByRecordIsIgnored) {
+  SetDirectRowsMinRecords(1);
   const std::string shp = WritePointSet(data_, "log", Points(300), Values(300));
+  ThemeBy(shp, 1);
+  ASSERT_TRUE(Load(shp));
+  ASSERT_TRUE(CachesRecordValues(shp, 1));
+  ExpectDamageIgnored(shp, {0.55, 0.65, 0.72, 0.8, 0.9});
+}
+
+void LayerCacheTest::ExpectDamageIgnored(const std::string& shp, const std::vector<double>& fractions) {
   SetLayerCacheEnabled(false);
   const std::vector<std::string> parsed = Info(shp);
   SetLayerCacheEnabled(true);
@@ -301,8 +408,10 @@ TEST_F(LayerCacheTest, TruncatedOrFlippedCacheFileIsIgnored) {
   damaged.push_back({"one byte more", good + '\0'});
   // A flip in the magic, the key, the counts and sizes, the checksums, the
   // first section, the middle and the very last byte.
-  for (size_t at : {size_t{0}, size_t{20}, size_t{150}, size_t{260}, size_t{330}, size_t{400}, good.size() / 2,
-                    good.size() - 1}) {
+  std::vector<size_t> flips = {size_t{0}, size_t{20},      size_t{150},    size_t{260},
+                               size_t{330}, size_t{400}, good.size() / 2, good.size() - 1};
+  for (double f : fractions) flips.push_back(static_cast<size_t>(static_cast<double>(good.size()) * f));
+  for (size_t at : flips) {
     std::string flipped = good;
     flipped[at] = static_cast<char>(flipped[at] ^ 0x10);
     damaged.push_back({"flipped at " + std::to_string(at), flipped});

@@ -1,6 +1,7 @@
 // The record list's ordered insert against the plain walk from the head.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <list>
 #include <memory>
 #include <random>
@@ -157,6 +158,62 @@ TEST(RecordList, OrderedInsertOfManyAreasIsFastAndSorted) {
   EXPECT_EQ(removed, 50000u);
   EXPECT_EQ(list.size(), 50000u);
   for (Shape* s : list) ASSERT_EQ(s->GetRecordNumber() % 2, 1);
+}
+
+// The walks the loading threads share out: any range of positions and the
+// runs give the records of the walk from the head, in its order, on a list
+// of sorted areas, runs of pooled points and single records after edits.
+TEST(RecordList, RangesAndRunsGiveTheRecordsOfTheWalk) {
+  std::vector<std::unique_ptr<Shape>> owned;
+  RecordList list;
+  for (int side : {7, 3, 9}) {
+    owned.push_back(SquareArea(-side, side));
+    list.InsertOrdered(owned.back().get());
+  }
+  for (int i = 0; i < 3000; ++i) {
+    owned.push_back(std::make_unique<PointShape>(i + 1));
+    list.Append(owned.back().get());
+  }
+  // A record out of the middle of a run, and one placed in front of the points.
+  list.Remove(owned[1500].get());
+  owned.push_back(std::make_unique<PointShape>(-50));
+  list.Append(owned.back().get());
+  const std::vector<Shape*> walk = Contents(list);
+  ASSERT_EQ(walk.size(), 3003u);
+
+  struct Range {
+    size_t from, to;
+  };
+  const Range ranges[] = {{0, 0},     {0, 1},       {0, 3},       {2, 4},       {3, 1027},   {1026, 1028},
+                          {1500, 1510}, {1000, 2500}, {2990, 3003}, {0, 3003},  {3002, 5000}, {4000, 5000}};
+  for (const Range& r : ranges) {
+    std::vector<Shape*> got;
+    list.ForEachInRange(r.from, r.to, [&](Shape* s) { got.push_back(s); });
+    const size_t to = std::min(r.to, walk.size()), from = std::min(r.from, to);
+    EXPECT_EQ(got, std::vector<Shape*>(walk.begin() + static_cast<std::ptrdiff_t>(from),
+                                       walk.begin() + static_cast<std::ptrdiff_t>(to)))
+        << r.from << ".." << r.to;
+  }
+  // Shares cut at any count join into the walk.
+  for (size_t shares : {1u, 2u, 3u, 7u}) {
+    std::vector<Shape*> joined;
+    for (size_t k = 0; k < shares; ++k) {
+      list.ForEachInRange(walk.size() * k / shares, walk.size() * (k + 1) / shares,
+                          [&](Shape* s) { joined.push_back(s); });
+    }
+    EXPECT_EQ(joined, walk) << shares << " shares";
+  }
+  std::vector<Shape*> expanded;
+  size_t runs = 0;
+  list.ForEachRun([&](Shape* first, size_t count) {
+    runs += count > 1 ? 1 : 0;
+    for (size_t i = 0; i < count; ++i) expanded.push_back(RecordList::RunAt(first, i));
+  });
+  EXPECT_EQ(expanded, walk);
+  // Three blocks of points, the one edited inside now single records.
+  if (PointShape::IsPooled()) {
+    EXPECT_EQ(runs, 2u);
+  }
 }
 
 }  // namespace
