@@ -32,7 +32,9 @@ void ExpectSortedLikeStdSort(std::vector<double> values) {
   for (size_t i = 0; i < values.size(); ++i) {
     ASSERT_EQ(values[i], want[i]) << i;
     // Only zeros may differ in their sign; -0 then comes first.
-    if (values[i] != 0.0) ASSERT_EQ(Bits(values[i]), Bits(want[i])) << i;
+    if (values[i] != 0.0) {
+      ASSERT_EQ(Bits(values[i]), Bits(want[i])) << i;
+    }
     if (i > 0 && values[i] == 0.0 && values[i - 1] == 0.0) {
       ASSERT_LE(std::signbit(values[i]), std::signbit(values[i - 1]));
     }
