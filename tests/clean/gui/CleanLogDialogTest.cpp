@@ -17,11 +17,16 @@
 namespace kestrune {
 namespace {
 
-TEST(CleanLogDialog, CountsLiveAndCleansOnOk) {
-  test::TempDir dir;
+// Writes the sample farm into dir; false when python3 with pyshp is missing.
+bool WriteSampleFarm(const test::TempDir& dir) {
   const std::string script = std::string(KESTRUNE_SOURCE_DIR) + "/tools/make_sample_farm.py";
   const std::string command = "/usr/bin/python3 '" + script + "' '" + dir.path().string() + "' >/dev/null 2>&1";
-  if (std::system(command.c_str()) != 0) GTEST_SKIP() << "python3 with pyshp is needed to write the sample farm";
+  return std::system(command.c_str()) == 0;
+}
+
+TEST(CleanLogDialog, CountsLiveAndCleansOnOk) {
+  test::TempDir dir;
+  if (!WriteSampleFarm(dir)) GTEST_SKIP() << "python3 with pyshp is needed to write the sample farm";
   GetPreferences().SetMetric(true);
   LayerList list;
   Layer* layer = list.AddLayer((dir / "as-applied.shp").string(), true);
@@ -62,9 +67,7 @@ TEST(CleanLogDialog, CountsLiveAndCleansOnOk) {
 // were and the dialog open; run to its end, it cleans.
 TEST(CleanLogDialog, CancelledCleaningLeavesTheLayerAsItWas) {
   test::TempDir dir;
-  const std::string script = std::string(KESTRUNE_SOURCE_DIR) + "/tools/make_sample_farm.py";
-  const std::string command = "/usr/bin/python3 '" + script + "' '" + dir.path().string() + "' >/dev/null 2>&1";
-  if (std::system(command.c_str()) != 0) GTEST_SKIP() << "python3 with pyshp is needed to write the sample farm";
+  if (!WriteSampleFarm(dir)) GTEST_SKIP() << "python3 with pyshp is needed to write the sample farm";
   GetPreferences().SetMetric(true);
   LayerList list;
   Layer* layer = list.AddLayer((dir / "as-applied.shp").string(), true);
