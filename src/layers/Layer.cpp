@@ -192,8 +192,8 @@ bool Layer::Load(bool keepRecords) {
   Error notice;
   if (!style_.LoadLegendFile(notice) && notice) loadNotices_.push_back(std::move(notice));
   ApplyColors();
-  // A cached load takes its index's grid from the cache.
-  // and the records' bounds when it found them at this display size.
+  // A cached load takes its index's grid from the cache, and the records'
+  // bounds when it found them at this display size.
   SpatialIndex::Grid grid;
   MapRect keptBounds;
   const bool boundsCached =
