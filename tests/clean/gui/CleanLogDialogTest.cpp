@@ -17,20 +17,26 @@
 namespace kestrune {
 namespace {
 
-// Writes the sample farm into dir; false when python3 with pyshp is missing.
-bool WriteSampleFarm(const test::TempDir& dir) {
-  const std::string script = std::string(KESTRUNE_SOURCE_DIR) + "/tools/make_sample_farm.py";
-  const std::string command = "/usr/bin/python3 '" + script + "' '" + dir.path().string() + "' >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0;
-}
+// The sample farm's as-applied log, open in metric units; the test skips
+// when python3 with pyshp is missing.
+class CleanLogDialog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string script = std::string(KESTRUNE_SOURCE_DIR) + "/tools/make_sample_farm.py";
+    const std::string command = "/usr/bin/python3 '" + script + "' '" + dir_.path().string() + "' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) GTEST_SKIP() << "python3 with pyshp is needed to write the sample farm";
+    GetPreferences().SetMetric(true);
+    layer_ = list_.AddLayer((dir_ / "as-applied.shp").string(), true);
+    ASSERT_NE(layer_, nullptr);
+  }
 
-TEST(CleanLogDialog, CountsLiveAndCleansOnOk) {
-  test::TempDir dir;
-  if (!WriteSampleFarm(dir)) GTEST_SKIP() << "python3 with pyshp is needed to write the sample farm";
-  GetPreferences().SetMetric(true);
-  LayerList list;
-  Layer* layer = list.AddLayer((dir / "as-applied.shp").string(), true);
-  ASSERT_NE(layer, nullptr);
+  test::TempDir dir_;
+  LayerList list_;
+  Layer* layer_ = nullptr;
+};
+
+TEST_F(CleanLogDialog, CountsLiveAndCleansOnOk) {
+  Layer* layer = layer_;
 
   CCleanLogDialog dialog(*layer);
   CleanSettings s = dialog.Settings();
@@ -53,7 +59,7 @@ TEST(CleanLogDialog, CountsLiveAndCleansOnOk) {
 
   dialog.accept();
   EXPECT_EQ(layer->GetFilter().GetCleanRemovedCount(), 158u);
-  EXPECT_EQ(CleaningStatusNote(list), "Cleaning: 158 of 2,772 records removed");
+  EXPECT_EQ(CleaningStatusNote(list_), "Cleaning: 158 of 2,772 records removed");
 
   // A new dialog starts from the kept settings.
   CCleanLogDialog again(*layer);
@@ -65,13 +71,8 @@ TEST(CleanLogDialog, CountsLiveAndCleansOnOk) {
 // OK cleans on a worker with a progress window; cancelled (here at once, and
 // within the run), it leaves the layer's flags and kept settings as they
 // were and the dialog open; run to its end, it cleans.
-TEST(CleanLogDialog, CancelledCleaningLeavesTheLayerAsItWas) {
-  test::TempDir dir;
-  if (!WriteSampleFarm(dir)) GTEST_SKIP() << "python3 with pyshp is needed to write the sample farm";
-  GetPreferences().SetMetric(true);
-  LayerList list;
-  Layer* layer = list.AddLayer((dir / "as-applied.shp").string(), true);
-  ASSERT_NE(layer, nullptr);
+TEST_F(CleanLogDialog, CancelledCleaningLeavesTheLayerAsItWas) {
+  Layer* layer = layer_;
   CleanSettings range;
   range.SetOn(CleanFilter::Range, true);
   range.rangeField = 2;
