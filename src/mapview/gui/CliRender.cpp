@@ -14,6 +14,7 @@
 #include <QPdfWriter>
 
 #include "geo/gui/QPainterCanvas.h"
+#include "base/PngEncoder.h"
 #include "base/SafeFile.h"
 #include "lang/FileErrorText.h"
 #include "lang/LangString.h"
@@ -59,6 +60,17 @@ bool WriteMapImage(const QImage& image, const QString& path, FileWriteError* err
   // The name's suffix chooses the format; a name without a known one still gets a PNG.
   QByteArray format = QFileInfo(path).suffix().toLower().toLatin1();
   if (!QImageWriter::supportedImageFormats().contains(format)) format = "png";
+  // An opaque picture (as the map always is) takes the fast encoder.
+  if (format == "png" && image.format() == QImage::Format_RGB32) {
+    const std::string png = EncodeOpaquePng(image.constBits(), image.width(), image.height(),
+                                            static_cast<std::size_t>(image.bytesPerLine()), image.dotsPerMeterX(),
+                                            image.dotsPerMeterY());
+    if (png.empty()) {
+      if (error) *error = FileWriteError{FileWriteFailure::System, path.toStdString(), EIO};
+      return false;
+    }
+    return WriteFileSafely(path.toStdString(), png, error);
+  }
   QByteArray encoded;
   QBuffer buffer(&encoded);
   buffer.open(QIODevice::WriteOnly);

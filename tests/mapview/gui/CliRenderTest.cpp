@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -191,6 +192,55 @@ TEST(CliOutputs, AReallyFullDiskKeepsTheOldPageAndSaysSo) {
   EXPECT_EQ(test::ReadFileBytes(pdf), "old page");
   EXPECT_EQ(test::ReadFileBytes(png), "old map");
   EXPECT_TRUE(test::TemporaryFilesIn(disk.path()).empty());
+}
+
+// Pictures of every kind a map makes, written as PNG and read back by Qt's
+// own PNG reader: the same pixels and the same pixel size. A picture with
+// see-through pixels keeps them through the general writer.
+TEST(CliOutputs, PngPicturesReadBackPixelForPixel) {
+  struct Case {
+    const char* name;
+    int width, height;
+    std::function<QRgb(int x, int y)> pixel;
+  };
+  uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  std::vector<uint32_t> noise(640 * 480);
+  for (uint32_t& v : noise) v = next() >> 8;
+  const std::vector<Case> cases = {
+      {"one colour", 320, 200, [](int, int) { return qRgb(255, 255, 255); }},
+      {"one pixel", 1, 1, [](int, int) { return qRgb(1, 2, 3); }},
+      {"noise", 640, 480, [&noise](int x, int y) { return QRgb(0xff000000u | noise[size_t(y) * 640 + size_t(x)]); }},
+      // Channels that fall from one row to the next wrap below zero in the filter.
+      {"falling rows", 257, 300, [](int x, int y) { return qRgb((255 - y) & 255, (x * 7 + 255 - 3 * y) & 255, (x ^ y) & 255); }},
+      {"dots on a background", 1001, 7, [](int x, int y) { return (x * 31 + y * 17) % 23 ? qRgb(250, 250, 245) : qRgb(x & 255, 0, 200); }},
+      {"tall and thin", 3, 2500, [](int x, int y) { return qRgb(y % 256, (y / 256) * 20, x * 100); }},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QImage image(c.width, c.height, QImage::Format_RGB32);
+    for (int y = 0; y < c.height; ++y) {
+      for (int x = 0; x < c.width; ++x) image.setPixel(x, y, c.pixel(x, y));
+    }
+    image.setDotsPerMeterX(3780);
+    image.setDotsPerMeterY(2835);
+    const QString path = QString::fromStdString((dir / "picture.png").string());
+    ASSERT_TRUE(WriteMapImage(image, path));
+    const QImage back(path);
+    ASSERT_FALSE(back.isNull());
+    EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32), image);
+    EXPECT_EQ(back.dotsPerMeterX(), 3780);
+    EXPECT_EQ(back.dotsPerMeterY(), 2835);
+  }
+  QImage seeThrough(20, 10, QImage::Format_ARGB32);
+  seeThrough.fill(qRgba(10, 20, 30, 0));
+  seeThrough.setPixel(3, 4, qRgba(200, 100, 50, 255));
+  const QString path = QString::fromStdString((dir / "see-through.png").string());
+  ASSERT_TRUE(WriteMapImage(seeThrough, path));
+  const QImage back = QImage(path).convertToFormat(QImage::Format_ARGB32);
+  EXPECT_EQ(qAlpha(back.pixel(0, 0)), 0);
+  EXPECT_EQ(back.pixel(3, 4), qRgba(200, 100, 50, 255));
 }
 
 TEST(CliMapArguments, SizesAreTwoPositiveNumbersWithinTheLimit) {
