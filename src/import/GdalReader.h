@@ -13,7 +13,8 @@
 
 namespace kestrune {
 
-// Registers GDAL's drivers once, with its network access off.
+// Loads the GDAL module (see GdalModule.h) and registers its drivers once,
+// with its network access off.
 void EnsureGdal();
 
 // Reads PATH (a file, or a GDAL virtual path such as "/vsizip/a.zip/b.shp").

@@ -1,8 +1,5 @@
 #include "import/TaskData.h"
 
-#include <cpl_string.h>
-#include <cpl_vsi.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -13,6 +10,7 @@
 
 #include "base/Preferences.h"
 #include "import/Ddi.h"
+#include "import/GdalModule.h"
 #include "import/TaskDataXml.h"
 #include "import/TimeLog.h"
 #include "lang/LangString.h"
@@ -61,57 +59,25 @@ std::string Join(const std::string& dir, const std::string& name) {
 }
 
 bool IsFolder(const std::string& path) {
-  VSIStatBufL st;
-  return VSIStatL(path.c_str(), &st) == 0 && VSI_ISDIR(st.st_mode);
+  VirtualFileStat st;
+  return StatVirtualFile(path, st) && st.folder;
 }
 
 // The entry of DIR named NAME in any letter case: its path, or "".
 std::string FindInFolder(const std::string& dir, const std::string& name) {
-  char** list = VSIReadDir(dir.c_str());
+  std::vector<std::string> names;
+  VirtualFolderNames(dir, names);
   std::string found;
   const std::string want = Upper(name);
-  for (char** p = list; p && *p; ++p) {
-    if (Upper(*p) == want) {
-      found = Join(dir, *p);
-      if (*p == name) break;  // an exact match wins
+  for (const std::string& entry : names) {
+    if (Upper(entry) == want) {
+      found = Join(dir, entry);
+      if (entry == name) break;  // an exact match wins
     }
   }
-  CSLDestroy(list);
   return found;
 }
 
-// Reads a whole file of at most LIMIT bytes. It grows as the bytes arrive, so
-// a size a zip's directory claims is never trusted for the allocation.
-bool ReadAll(const std::string& path, uint64_t limit, std::string& bytes) {
-  VSIStatBufL st;
-  if (VSIStatL(path.c_str(), &st) != 0 || VSI_ISDIR(st.st_mode)) return false;
-  VSILFILE* f = VSIFOpenL(path.c_str(), "rb");
-  if (!f) return false;
-  bytes.clear();
-  constexpr std::size_t kMaxChunk = 8u << 20;
-  // The claimed size (and one byte to meet the end) as the first step.
-  std::size_t chunk = static_cast<std::size_t>(
-      std::min<uint64_t>(std::max<int64_t>(st.st_size, 0) + 1, kMaxChunk));
-  bool ok = true;
-  for (;;) {
-    const std::size_t have = bytes.size();
-    if (have > limit) {
-      ok = false;
-      break;
-    }
-    bytes.resize(have + chunk);
-    const std::size_t got = VSIFReadL(bytes.data() + have, 1, chunk, f);
-    bytes.resize(have + got);
-    if (got < chunk) {
-      // The end, or a read error: fewer bytes than the file claims is one.
-      ok = st.st_size < 0 || bytes.size() >= static_cast<uint64_t>(st.st_size);
-      break;
-    }
-    chunk = kMaxChunk;
-  }
-  VSIFCloseL(f);
-  return ok && bytes.size() <= limit;
-}
 
 // File-name-safe part of a set name.
 std::string Safe(const std::string& s) {
@@ -277,7 +243,7 @@ void AddGrid(const TaskDataModel& model, const TdTask& task, const TdGrid& grid,
   }
   std::string path = FindInFolder(dir, grid.file + ".bin");
   std::string bytes;
-  if (path.empty() || !ReadAll(path, kMaxBinaryBytes, bytes)) {
+  if (path.empty() || !ReadVirtualFile(path, kMaxBinaryBytes, bytes)) {
     content.skipped.push_back({what, LangText(kMsgFileMissing)});
     return;
   }
@@ -406,11 +372,11 @@ bool AddTimeLogs(const TaskDataModel& model, const TdTask& task, const std::stri
     const std::string xmlPath = FindInFolder(dir, tlg + ".xml");
     const std::string binPath = FindInFolder(dir, tlg + ".bin");
     std::string xml, bin;
-    if (xmlPath.empty() || !ReadAll(xmlPath, kMaxXmlBytes, xml)) {
+    if (xmlPath.empty() || !ReadVirtualFile(xmlPath, kMaxXmlBytes, xml)) {
       content.skipped.push_back({what + ".xml", LangText(kMsgFileMissing)});
       continue;
     }
-    if (binPath.empty() || !ReadAll(binPath, kMaxBinaryBytes, bin)) {
+    if (binPath.empty() || !ReadVirtualFile(binPath, kMaxBinaryBytes, bin)) {
       content.skipped.push_back({what + ".bin", LangText(kMsgFileMissing)});
       continue;
     }
@@ -528,8 +494,8 @@ std::string TaskDataXmlOf(const std::string& folder) {
 bool IsTaskData(const std::string& path) {
   if (path.empty()) return false;
   if (IsFolder(path)) return !TaskDataXmlOf(path).empty();
-  VSIStatBufL st;
-  return Upper(BaseName(path)) == "TASKDATA.XML" && VSIStatL(path.c_str(), &st) == 0;
+  VirtualFileStat st;
+  return Upper(BaseName(path)) == "TASKDATA.XML" && StatVirtualFile(path, st);
 }
 
 namespace {
@@ -549,7 +515,7 @@ bool ReadTaskDataSets(const std::string& path, ImportContent& content, std::stri
   const auto slash = xmlPath.find_last_of('/');
   dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : xmlPath.substr(0, slash));
   std::string xml;
-  if (!ReadAll(xmlPath, kMaxXmlBytes, xml)) {
+  if (!ReadVirtualFile(xmlPath, kMaxXmlBytes, xml)) {
     why = LangFormat(kMsgCannotRead, xmlPath.c_str());
     return false;
   }
@@ -566,7 +532,7 @@ bool ReadTaskDataSets(const std::string& path, ImportContent& content, std::stri
     if (!readExternal.insert(Upper(ext)).second) continue;
     const std::string extPath = FindInFolder(dir, ext + ".xml");
     std::string extXml;
-    if (extPath.empty() || !ReadAll(extPath, kMaxXmlBytes, extXml)) {
+    if (extPath.empty() || !ReadVirtualFile(extPath, kMaxXmlBytes, extXml)) {
       content.skipped.push_back({ext + ".XML", LangText(kMsgFileMissing)});
       continue;
     }
@@ -583,9 +549,9 @@ bool ReadTaskDataSets(const std::string& path, ImportContent& content, std::stri
   uint64_t total = 0, done = 0;
   for (const TdTask& t : model.tasks) {
     for (const std::string& tlg : t.timeLogs) {
-      VSIStatBufL st;
+      VirtualFileStat st;
       const std::string bin = FindInFolder(dir, tlg + ".bin");
-      if (!bin.empty() && VSIStatL(bin.c_str(), &st) == 0) total += static_cast<uint64_t>(st.st_size);
+      if (!bin.empty() && StatVirtualFile(bin, st)) total += st.size;
     }
   }
   // BYTES more of a log read; WHOLE when the log is done.

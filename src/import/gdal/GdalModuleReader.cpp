@@ -1,5 +1,6 @@
-#include "import/GdalReader.h"
-
+// The GDAL side of imports, built as the module libkestrune_gdal.so: reading
+// any vector format GDAL reads into feature sets, listing zips, and GDAL's
+// file system for the task data reader.
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -13,8 +14,7 @@
 #include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
 
-#include "base/Paths.h"
-#include "import/SetWriter.h"
+#include "import/GdalModule.h"
 
 namespace kestrune {
 
@@ -159,9 +159,8 @@ FeatureValue ValueOf(OGRFeature& feature, int i, const FeatureField& field) {
   return {};
 }
 
-}  // namespace
-
-void EnsureGdal() {
+// Registers the drivers once, with network access off.
+void SetUpGdal() {
   static std::once_flag once;
   std::call_once(once, [] {
     // No file of an import makes GDAL reach out to the network.
@@ -173,15 +172,16 @@ void EnsureGdal() {
   });
 }
 
-bool ReadWithGdal(const std::string& path, const std::string& sourceName, ImportContent& content,
-                  std::vector<std::string>& taken, std::string& why,
+bool Read(const GdalModuleHost& host, const std::string& path, const std::string& sourceName,
+                  ImportContent& content, std::vector<std::string>& taken, std::string& why,
                   const std::function<bool(int percent)>& progress) {
-  EnsureGdal();
+  SetUpGdal();
   CPLErrorReset();
   // A CSV places its rows by the usual names of longitude and latitude columns.
   const char* const openOptions[] = {"X_POSSIBLE_NAMES=X,LON,LONG,LNG,LONGITUDE,EASTING",
                                      "Y_POSSIBLE_NAMES=Y,LAT,LATITUDE,NORTHING", "KEEP_GEOM_COLUMNS=YES", nullptr};
-  const bool csv = ExtensionOf(path) == "csv" || ExtensionOf(path) == "CSV";
+  const std::string extension = host.extensionOf(path);
+  const bool csv = extension == "csv" || extension == "CSV";
   CPLPushErrorHandler(CPLQuietErrorHandler);
   std::unique_ptr<GDALDataset, DatasetCloser> dataset(GDALDataset::Open(
       path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, kDrivers, csv ? openOptions : nullptr, nullptr));
@@ -206,7 +206,7 @@ bool ReadWithGdal(const std::string& path, const std::string& sourceName, Import
   for (int l = 0; l < layerCount; ++l) {
     OGRLayer* layer = dataset->GetLayer(l);
     const std::string layerName = layer->GetName();
-    const std::string source = layerCount > 1 || layerName != BasePathOf(FileNameOf(path))
+    const std::string source = layerCount > 1 || layerName != host.basePathOf(host.fileNameOf(path))
                                    ? sourceName + " layer '" + layerName + "'"
                                    : sourceName;
     OGRFeatureDefn* defn = layer->GetLayerDefn();
@@ -295,7 +295,7 @@ bool ReadWithGdal(const std::string& path, const std::string& sourceName, Import
       set.kind = kind;
       set.fields = fields;
       const std::string wanted = sets.size() > 1 ? layerName + "_" + KindSuffix(kind) : layerName;
-      set.name = UniqueSetName(wanted, taken);
+      set.name = host.uniqueSetName(wanted, taken);
       set.source = source;
       content.sets.push_back(std::move(set));
     }
@@ -313,8 +313,8 @@ bool ReadWithGdal(const std::string& path, const std::string& sourceName, Import
   return true;
 }
 
-bool ListZip(const std::string& zipPath, std::vector<ZipMember>& members, std::string& why) {
-  EnsureGdal();
+bool ZipMembers(const std::string& zipPath, std::vector<ZipMember>& members, std::string& why) {
+  SetUpGdal();
   const std::string root = "/vsizip/" + zipPath;
   CPLErrorReset();
   char** list = VSIReadDirRecursive(root.c_str());
@@ -334,4 +334,64 @@ bool ListZip(const std::string& zipPath, std::vector<ZipMember>& members, std::s
   return true;
 }
 
+bool Stat(const std::string& path, VirtualFileStat& stat) {
+  VSIStatBufL st;
+  if (VSIStatL(path.c_str(), &st) != 0) return false;
+  stat.folder = VSI_ISDIR(st.st_mode);
+  stat.size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  return true;
+}
+
+bool FolderNames(const std::string& folder, std::vector<std::string>& names) {
+  char** list = VSIReadDir(folder.c_str());
+  if (!list) return false;
+  for (char** p = list; *p; ++p) names.emplace_back(*p);
+  CSLDestroy(list);
+  return true;
+}
+
+// Reads a whole file of at most LIMIT bytes. It grows as the bytes arrive, so
+// a size a zip's directory claims is never trusted for the allocation.
+bool ReadAll(const std::string& path, uint64_t limit, std::string& bytes) {
+  VSIStatBufL st;
+  if (VSIStatL(path.c_str(), &st) != 0 || VSI_ISDIR(st.st_mode)) return false;
+  VSILFILE* f = VSIFOpenL(path.c_str(), "rb");
+  if (!f) return false;
+  bytes.clear();
+  constexpr std::size_t kMaxChunk = 8u << 20;
+  // The claimed size (and one byte to meet the end) as the first step.
+  std::size_t chunk = static_cast<std::size_t>(
+      std::min<uint64_t>(std::max<int64_t>(st.st_size, 0) + 1, kMaxChunk));
+  bool ok = true;
+  for (;;) {
+    const std::size_t have = bytes.size();
+    if (have > limit) {
+      ok = false;
+      break;
+    }
+    bytes.resize(have + chunk);
+    const std::size_t got = VSIFReadL(bytes.data() + have, 1, chunk, f);
+    bytes.resize(have + got);
+    if (got < chunk) {
+      // The end, or a read error: fewer bytes than the file claims is one.
+      ok = st.st_size < 0 || bytes.size() >= static_cast<uint64_t>(st.st_size);
+      break;
+    }
+    chunk = kMaxChunk;
+  }
+  VSIFCloseL(f);
+  return ok && bytes.size() <= limit;
+}
+
+const GdalModuleApi kApi{GdalModuleApi::kVersion, Read, ZipMembers, Stat, FolderNames, ReadAll};
+
+}  // namespace
 }  // namespace kestrune
+
+// The module's one exported name: its table of calls, GDAL set up first.
+extern "C" __attribute__((visibility("default"))) const kestrune::GdalModuleApi* kestrune_gdal_module_api(
+    int version) {
+  if (version != kestrune::GdalModuleApi::kVersion) return nullptr;
+  kestrune::SetUpGdal();
+  return &kestrune::kApi;
+}
