@@ -1,0 +1,384 @@
+#include "zones/ZonePointPass.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "geo/MapProjection.h"
+#include "layers/LogFields.h"
+#include "shapes/DbfNumberField.h"
+#include "shapes/DbfTable.h"
+#include "shapes/Shape.h"
+#include "zones/ZoneGeometry.h"
+#include "zones/ZoneGrid.h"
+#include "zones/ZoneStatsAdd.h"
+
+namespace kestrune {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// Records taken at a time: their rows read in one go stay in the core's cache.
+constexpr size_t kPiece = 1024;
+constexpr size_t kRun = 64;  // the aligned runs the records come in
+// Below this many records a second thread costs more than it saves.
+constexpr size_t kRecordsForTwoThreads = 200000;
+// A piece whose record numbers spread wider than this reads its rows one by one.
+constexpr int64_t kWidestSpan = 4 * static_cast<int64_t>(kPiece);
+
+// Reads count bytes at offset, retrying short reads; the bytes read.
+size_t ReadAt(int fd, char* into, size_t count, int64_t offset) {
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t got = ::pread(fd, into + done, count - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return done;
+}
+
+// The rows of one piece of records, read through a descriptor of its own.
+class PieceRows {
+ public:
+  PieceRows(const DbfTable& table)
+      : fd_(::open(table.GetPath().c_str(), O_RDONLY | O_CLOEXEC)),
+        header_(table.GetHeaderLength()),
+        rowBytes_(static_cast<size_t>(table.GetRecordLength())),
+        rows_(std::max(table.GetRecordCount(), 0)) {}
+  ~PieceRows() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  PieceRows(const PieceRows&) = delete;
+  PieceRows& operator=(const PieceRows&) = delete;
+
+  // Reads the rows of the records numbered in recs.
+  void Load(const int32_t* recs, size_t count) {
+    oneByOne_ = false;
+    first_ = 0;
+    held_ = 0;
+    if (fd_ < 0 || rowBytes_ == 0 || count == 0) return;
+    int64_t low = std::numeric_limits<int64_t>::max(), high = 0;
+    for (size_t k = 0; k < count; ++k) {
+      if (recs[k] < 1 || recs[k] > rows_) continue;
+      low = std::min<int64_t>(low, recs[k]);
+      high = std::max<int64_t>(high, recs[k]);
+    }
+    if (high == 0) return;
+    if (high - low < kWidestSpan) {
+      const size_t want = static_cast<size_t>(high - low + 1);
+      bytes_.resize(want * rowBytes_ + kSlack);
+      const size_t got =
+          ReadAt(fd_, bytes_.data(), want * rowBytes_, header_ + (low - 1) * static_cast<int64_t>(rowBytes_));
+      first_ = low;
+      held_ = static_cast<int64_t>(got / rowBytes_);
+      return;
+    }
+    // Records far apart in the table: each row on its own.
+    oneByOne_ = true;
+    bytes_.resize(count * rowBytes_ + kSlack);
+    whole_.assign(count, 0);
+    for (size_t k = 0; k < count; ++k) {
+      if (recs[k] < 1 || recs[k] > rows_) continue;
+      whole_[k] = ReadAt(fd_, bytes_.data() + k * rowBytes_, rowBytes_,
+                         header_ + (recs[k] - 1) * static_cast<int64_t>(rowBytes_)) == rowBytes_;
+    }
+  }
+  // The row of the k-th record of the piece, numbered rec; null for a row
+  // the table does not hold whole.
+  const char* Row(size_t k, int32_t rec) const {
+    if (oneByOne_) return whole_[k] ? bytes_.data() + k * rowBytes_ : nullptr;
+    const int64_t i = int64_t{rec} - first_;
+    return i >= 0 && i < held_ ? bytes_.data() + static_cast<size_t>(i) * rowBytes_ : nullptr;
+  }
+
+ private:
+  // The fixed-field reader reads 8 bytes from a field's start.
+  static constexpr size_t kSlack = 8;
+  int fd_;
+  int64_t header_;
+  size_t rowBytes_;
+  int64_t rows_;
+  std::vector<char> bytes_;
+  std::vector<uint8_t> whole_;
+  bool oneByOne_ = false;
+  int64_t first_ = 0, held_ = 0;
+};
+
+// What the second half brings to the zones, kept until the first half is
+// done: for each (record, zone) the zone and the target flags, the area and
+// the values, in blocks of 2 MB (huge pages where the system gives them, so
+// few pages are cleared and mapped one by one).
+class Entries {
+ public:
+  explicit Entries(size_t stride) : stride_(stride), perBlock_(kBlockBytes / (stride * sizeof(double))) {}
+  ~Entries() {
+    for (double* b : blocks_) std::free(b);
+  }
+  Entries(const Entries&) = delete;
+  Entries& operator=(const Entries&) = delete;
+
+  double* Append() {
+    if (blocks_.empty() || used_ == perBlock_) {
+      void* block = std::aligned_alloc(kBlockBytes, kBlockBytes);
+      if (!block) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+      ::madvise(block, kBlockBytes, MADV_HUGEPAGE);
+#endif
+      blocks_.push_back(static_cast<double*>(block));
+      used_ = 0;
+    }
+    return blocks_.back() + (used_++) * stride_;
+  }
+  template <class F>
+  void ForEach(F f) const {
+    for (size_t b = 0; b < blocks_.size(); ++b) {
+      const size_t count = b + 1 == blocks_.size() ? used_ : perBlock_;
+      const double* e = blocks_[b];
+      for (size_t i = 0; i < count; ++i, e += stride_) f(e);
+    }
+  }
+
+ private:
+  static constexpr size_t kBlockBytes = size_t{2} << 20;
+  size_t stride_;
+  size_t perBlock_;
+  std::vector<double*> blocks_;
+  size_t used_ = 0;
+};
+
+constexpr uint64_t kWithin5 = 1, kWithin10 = 2;
+
+uint64_t Code(const double* entry) {
+  uint64_t code;
+  std::memcpy(&code, entry, sizeof code);
+  return code;
+}
+
+// What one half of the pass keeps.
+struct Half {
+  ZoneRow outside;
+  int64_t hidden = 0;
+  std::vector<int64_t> entriesByZone;  // the second half's entries per zone
+};
+
+}  // namespace
+
+ZonePointPassResult SummarisePointLog(const ZonePointPassInput& in, std::vector<ZoneRow>& zones, ZoneRow& outside,
+                                      int64_t& hidden) {
+  if (!in.projection || !in.table || !in.table->IsReady()) return ZonePointPassResult::NotPoints;
+  // The values kept per record: each field read once, the rate shared with
+  // a field that is the rate.
+  std::vector<const DbfField*> kept;
+  const auto slotOf = [&](const DbfField* field) -> int {
+    if (!field) return -1;
+    const auto at = std::find(kept.begin(), kept.end(), field);
+    if (at != kept.end()) return static_cast<int>(at - kept.begin());
+    kept.push_back(field);
+    return static_cast<int>(kept.size() - 1);
+  };
+  std::vector<int> fieldSlot;
+  for (const DbfField* f : in.fields) fieldSlot.push_back(slotOf(f));
+  const int rateSlot = slotOf(in.rate);
+  const bool hasRate = in.rate != nullptr;
+  const bool hasTarget = hasRate && in.target != nullptr;
+  const size_t stride = 2 + kept.size();
+
+  const ZoneGrid grid(in.zones);
+  const size_t n = in.size;
+  const bool twoThreads = n >= kRecordsForTwoThreads;
+  const size_t half = twoThreads ? n / 2 : n;
+  std::atomic<bool> stop{false};
+  std::atomic<bool> notPoints{false};
+  const auto stopped = [&] {
+    return stop.load(std::memory_order_relaxed) || (in.cancel && in.cancel->load(std::memory_order_relaxed));
+  };
+  const auto tell = [&](int value) {
+    if (in.percent) in.percent->store(value, std::memory_order_relaxed);
+  };
+
+  // One record into a row: as the general pass adds it.
+  const auto add = [&](ZoneRow& row, const double* values, double area, uint64_t flags) {
+    ++row.count;
+    row.area += area;
+    for (size_t f = 0; f < fieldSlot.size(); ++f) {
+      if (fieldSlot[f] < 0) continue;
+      const double v = values[fieldSlot[f]];
+      if (!std::isnan(v)) AddZoneValue(row.fields[f], v, area);
+    }
+    if (area > 0.0 && hasRate) {
+      const double rate = values[rateSlot];
+      if (!std::isnan(rate)) row.volume += rate * area;
+      if (flags & kWithin5) row.areaWithin5 += area;
+      if (flags & kWithin10) row.areaWithin10 += area;
+    }
+  };
+
+  Entries entries(stride);
+  Half halves[2];
+  for (Half& h : halves) {
+    h.outside = outside;
+    h.entriesByZone.assign(zones.size(), 0);
+  }
+
+  const auto pass = [&](size_t first, size_t last, Half& out, bool direct) {
+    PieceRows rows(*in.table);
+    StepMeter meter(*in.projection);
+    std::vector<Shape*> records;
+    std::vector<int32_t> recs;
+    std::vector<double> values(std::max<size_t>(kept.size(), 1));
+    // The point before the first: the record before it (every record is a point).
+    const PointShape* previous = nullptr;
+    if (first > 0) {
+      const size_t run = (first - 1) / kRun * kRun;
+      in.records(run, first - run, records);
+      if (records.back()->GetRecordClass() != kRecordPoint) {
+        notPoints = true;
+        stop = true;
+        return;
+      }
+      previous = static_cast<const PointShape*>(records.back());
+    }
+    size_t pieces = 0;
+    for (size_t at = first; at < last;) {
+      if (stopped()) return;
+      // A piece: whole aligned runs, the first and last maybe cut.
+      const size_t end = std::min(last, (at / kPiece + 1) * kPiece);
+      records.clear();
+      for (size_t p = at; p < end;) {
+        const size_t runEnd = std::min(end, (p / kRun + 1) * kRun);
+        in.records(p, runEnd - p, records);
+        p = runEnd;
+      }
+      const size_t count = end - at;
+      recs.resize(count);
+      for (size_t k = 0; k < count; ++k) {
+        if (records[k]->GetRecordClass() != kRecordPoint) {
+          notPoints = true;
+          stop = true;
+          return;
+        }
+        recs[k] = records[k]->GetRecordNumber();
+      }
+      rows.Load(recs.data(), count);
+      for (size_t k = 0; k < count; ++k) {
+        const auto* point = static_cast<const PointShape*>(records[k]);
+        const char* row = rows.Row(k, recs[k]);
+        const auto parse = [&](const DbfField* field) {
+          return row ? ParseDbfNumberOrBlankFixed(row + field->offset, static_cast<size_t>(field->length), field->decimals)
+                     : kNaN;
+        };
+        // The covered area: width × the step from the point before.
+        double area = 0.0;
+        const double w = in.width ? parse(in.width) : kNaN;
+        if (IsAppliedRecord(point->GetFilterFlags()) && w > 0.0) {
+          const bool start = !previous || !previous->HasGeometry() || !point->HasGeometry();
+          const double step = start ? 0.0 : meter.Step(previous->GetPoint(), point->GetPoint(), in.inFeet);
+          area = PointStepArea(w, step, start) * in.perUnitArea;
+        }
+        previous = point;
+        if (point->IsFilteredOut()) {
+          ++out.hidden;
+          continue;
+        }
+        for (size_t s = 0; s < kept.size(); ++s) values[s] = parse(kept[s]);
+        uint64_t flags = 0;
+        if (hasTarget) {
+          const double rate = values[rateSlot];
+          const double target = parse(in.target);
+          if (target > 0.0 && !std::isnan(rate)) {
+            const double miss = std::fabs(rate - target) / target;
+            if (miss <= 0.05) flags |= kWithin5;
+            if (miss <= 0.10) flags |= kWithin10;
+          }
+        }
+        bool inside = false;
+        if (point->HasGeometry()) {
+          grid.ForEachZoneHolding(point->GetPoint(), [&](uint32_t z) {
+            inside = true;
+            if (direct) {
+              add(zones[z], values.data(), area, flags);
+              return;
+            }
+            double* e = entries.Append();
+            const uint64_t code = uint64_t{z} << 2 | flags;
+            std::memcpy(e, &code, sizeof code);
+            e[1] = area;
+            std::copy(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(kept.size()), e + 2);
+            ++out.entriesByZone[z];
+          });
+        }
+        if (!inside) add(out.outside, values.data(), area, flags);
+      }
+      at = end;
+      if (direct && in.percent && (++pieces & 63) == 0) {
+        tell(in.percentFrom + static_cast<int>((in.percentTo - in.percentFrom) * 9 * (at - first) /
+                                               (10 * std::max<size_t>(last - first, 1))));
+      }
+    }
+  };
+  if (twoThreads) {
+    std::thread second(pass, half, n, std::ref(halves[1]), false);
+    pass(0, half, halves[0], true);
+    second.join();
+  } else {
+    pass(0, n, halves[0], true);
+  }
+  if (notPoints) return ZonePointPassResult::NotPoints;
+  if (stopped()) return ZonePointPassResult::Cancelled;
+
+  // The second half's entries, each zone's in list order, the zones shared
+  // out by their entries between the two threads.
+  if (twoThreads) {
+    std::vector<uint32_t> order(zones.size());
+    for (uint32_t z = 0; z < order.size(); ++z) order[z] = z;
+    const std::vector<int64_t>& counts = halves[1].entriesByZone;
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return counts[a] > counts[b]; });
+    std::vector<uint8_t> owner(zones.size(), 0);
+    int64_t load[2] = {0, 0};
+    for (uint32_t z : order) {
+      const int t = load[1] < load[0] ? 1 : 0;
+      owner[z] = static_cast<uint8_t>(t);
+      load[t] += counts[z];
+    }
+    const auto replay = [&](uint8_t thread) {
+      entries.ForEach([&](const double* e) {
+        const uint64_t code = Code(e);
+        const size_t z = static_cast<size_t>(code >> 2);
+        if (owner[z] == thread) add(zones[z], e + 2, e[1], code & 3);
+      });
+    };
+    if (load[1] > 0) {
+      std::thread second(replay, uint8_t{1});
+      replay(0);
+      second.join();
+    } else {
+      replay(0);
+    }
+  }
+  outside = std::move(halves[0].outside);
+  if (twoThreads) {
+    const ZoneRow& second = halves[1].outside;
+    outside.count += second.count;
+    outside.area += second.area;
+    outside.volume += second.volume;
+    outside.areaWithin5 += second.areaWithin5;
+    outside.areaWithin10 += second.areaWithin10;
+    for (size_t f = 0; f < second.fields.size(); ++f) outside.fields[f].Merge(second.fields[f]);
+  }
+  hidden = halves[0].hidden + halves[1].hidden;
+  tell(in.percentTo);
+  return ZonePointPassResult::Done;
+}
+
+}  // namespace kestrune
