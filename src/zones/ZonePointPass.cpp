@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -115,6 +116,48 @@ class PieceRows {
   int64_t first_ = 0, held_ = 0;
 };
 
+constexpr size_t kBlockBytes = size_t{2} << 20;
+// Blocks kept for the next summary: fresh memory costs the system a cleared
+// page each time, more than the pass spends on the records it holds.
+constexpr size_t kKeptBlocks = 64;
+
+std::mutex& PoolMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+std::vector<void*>& Pool() {
+  static std::vector<void*> pool;
+  return pool;
+}
+
+void* TakeBlock() {
+  {
+    std::lock_guard<std::mutex> lock(PoolMutex());
+    if (!Pool().empty()) {
+      void* block = Pool().back();
+      Pool().pop_back();
+      return block;
+    }
+  }
+  void* block = std::aligned_alloc(kBlockBytes, kBlockBytes);
+  if (!block) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+  ::madvise(block, kBlockBytes, MADV_HUGEPAGE);
+#endif
+  return block;
+}
+
+void GiveBlock(void* block) {
+  {
+    std::lock_guard<std::mutex> lock(PoolMutex());
+    if (Pool().size() < kKeptBlocks) {
+      Pool().push_back(block);
+      return;
+    }
+  }
+  std::free(block);
+}
+
 // What the second half brings to the zones, kept until the first half is
 // done: for each (record, zone) the zone and the target flags, the area and
 // the values, in blocks of 2 MB (huge pages where the system gives them, so
@@ -123,19 +166,14 @@ class Entries {
  public:
   explicit Entries(size_t stride) : stride_(stride), perBlock_(kBlockBytes / (stride * sizeof(double))) {}
   ~Entries() {
-    for (double* b : blocks_) std::free(b);
+    for (double* b : blocks_) GiveBlock(b);
   }
   Entries(const Entries&) = delete;
   Entries& operator=(const Entries&) = delete;
 
   double* Append() {
     if (blocks_.empty() || used_ == perBlock_) {
-      void* block = std::aligned_alloc(kBlockBytes, kBlockBytes);
-      if (!block) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-      ::madvise(block, kBlockBytes, MADV_HUGEPAGE);
-#endif
-      blocks_.push_back(static_cast<double*>(block));
+      blocks_.push_back(static_cast<double*>(TakeBlock()));
       used_ = 0;
     }
     return blocks_.back() + (used_++) * stride_;
@@ -150,11 +188,52 @@ class Entries {
   }
 
  private:
-  static constexpr size_t kBlockBytes = size_t{2} << 20;
   size_t stride_;
   size_t perBlock_;
   std::vector<double*> blocks_;
   size_t used_ = 0;
+};
+
+// A numeric field of the rows, read in place; the value of the last text read
+// is kept, so a text equal to the one before (a width or a target held over
+// many records) is not read again.
+class FieldReader {
+ public:
+  explicit FieldReader(const DbfField* field) : field_(field) {
+    if (!field) return;
+    length_ = static_cast<size_t>(field->length);
+    memo_ = length_ >= 1 && length_ <= 16;
+    first_ = length_ >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * length_)) - 1;
+    second_ = length_ <= 8 ? 0 : length_ >= 16 ? ~uint64_t{0} : (uint64_t{1} << (8 * (length_ - 8))) - 1;
+  }
+  // The row is followed by at least 8 readable bytes.
+  __attribute__((always_inline)) double Read(const char* row) {
+    if (!row) return kNaN;
+    const char* text = row + field_->offset;
+    if (!memo_) return ParseDbfNumberOrBlankFixed(text, length_, field_->decimals);
+    uint64_t a, b = 0;
+    std::memcpy(&a, text, sizeof a);
+    a &= first_;
+    if (second_) {
+      std::memcpy(&b, text + 8, sizeof b);
+      b &= second_;
+    }
+    if (a == lastFirst_ && b == lastSecond_ && known_) return value_;
+    value_ = ParseDbfNumberOrBlankFixed(text, length_, field_->decimals);
+    lastFirst_ = a;
+    lastSecond_ = b;
+    known_ = true;
+    return value_;
+  }
+
+ private:
+  const DbfField* field_;
+  size_t length_ = 0;
+  bool memo_ = false;
+  uint64_t first_ = 0, second_ = 0;  // the bytes of the text in each word
+  uint64_t lastFirst_ = 0, lastSecond_ = 0;
+  bool known_ = false;
+  double value_ = kNaN;
 };
 
 constexpr uint64_t kWithin5 = 1, kWithin10 = 2;
@@ -219,8 +298,9 @@ ZonePointPassResult SummarisePointLog(const ZonePointPassInput& in, std::vector<
     if (area > 0.0 && hasRate) {
       const double rate = values[rateSlot];
       if (!std::isnan(rate)) row.volume += rate * area;
-      if (flags & kWithin5) row.areaWithin5 += area;
-      if (flags & kWithin10) row.areaWithin10 += area;
+      // Adding 0 to a sum of positive areas leaves it as it is.
+      row.areaWithin5 += (flags & kWithin5) ? area : 0.0;
+      row.areaWithin10 += (flags & kWithin10) ? area : 0.0;
     }
   };
 
@@ -237,6 +317,8 @@ ZonePointPassResult SummarisePointLog(const ZonePointPassInput& in, std::vector<
     std::vector<Shape*> records;
     std::vector<int32_t> recs;
     std::vector<double> values(std::max<size_t>(kept.size(), 1));
+    std::vector<FieldReader> keptReaders(kept.begin(), kept.end());
+    FieldReader widthReader(in.width), targetReader(in.target);
     // The point before the first: the record before it (every record is a point).
     const PointShape* previous = nullptr;
     if (first > 0) {
@@ -274,13 +356,9 @@ ZonePointPassResult SummarisePointLog(const ZonePointPassInput& in, std::vector<
       for (size_t k = 0; k < count; ++k) {
         const auto* point = static_cast<const PointShape*>(records[k]);
         const char* row = rows.Row(k, recs[k]);
-        const auto parse = [&](const DbfField* field) {
-          return row ? ParseDbfNumberOrBlankFixed(row + field->offset, static_cast<size_t>(field->length), field->decimals)
-                     : kNaN;
-        };
         // The covered area: width × the step from the point before.
         double area = 0.0;
-        const double w = in.width ? parse(in.width) : kNaN;
+        const double w = in.width ? widthReader.Read(row) : kNaN;
         if (IsAppliedRecord(point->GetFilterFlags()) && w > 0.0) {
           const bool start = !previous || !previous->HasGeometry() || !point->HasGeometry();
           const double step = start ? 0.0 : meter.Step(previous->GetPoint(), point->GetPoint(), in.inFeet);
@@ -291,15 +369,16 @@ ZonePointPassResult SummarisePointLog(const ZonePointPassInput& in, std::vector<
           ++out.hidden;
           continue;
         }
-        for (size_t s = 0; s < kept.size(); ++s) values[s] = parse(kept[s]);
+        for (size_t s = 0; s < kept.size(); ++s) values[s] = keptReaders[s].Read(row);
+        // The target counts only where the record covers ground.
         uint64_t flags = 0;
-        if (hasTarget) {
+        if (hasTarget && area > 0.0 && !std::isnan(values[rateSlot])) {
           const double rate = values[rateSlot];
-          const double target = parse(in.target);
+          const double target = targetReader.Read(row);
           if (target > 0.0 && !std::isnan(rate)) {
+            // Without a branch: whether a rate is within 5 % is anyone's guess.
             const double miss = std::fabs(rate - target) / target;
-            if (miss <= 0.05) flags |= kWithin5;
-            if (miss <= 0.10) flags |= kWithin10;
+            flags = (miss <= 0.05 ? kWithin5 : 0) | (miss <= 0.10 ? kWithin10 : 0);
           }
         }
         bool inside = false;
