@@ -316,7 +316,11 @@ ZonePointPassResult SummarisePointLog(const ZonePointPassInput& in, std::vector<
     StepMeter meter(*in.projection);
     std::vector<Shape*> records;
     std::vector<int32_t> recs;
-    std::vector<double> values(std::max<size_t>(kept.size(), 1));
+    // One piece's figures by stage.
+    const size_t keptCount = std::max<size_t>(kept.size(), 1);
+    std::vector<double> values(kPiece * keptCount), widths(kPiece), targets(kPiece), areas(kPiece);
+    std::vector<uint64_t> flagsOf(kPiece);
+    std::vector<uint8_t> shown(kPiece);
     std::vector<FieldReader> keptReaders(kept.begin(), kept.end());
     FieldReader widthReader(in.width), targetReader(in.target);
     // The point before the first: the record before it (every record is a point).
@@ -353,51 +357,71 @@ ZonePointPassResult SummarisePointLog(const ZonePointPassInput& in, std::vector<
         recs[k] = records[k]->GetRecordNumber();
       }
       rows.Load(recs.data(), count);
+      // In stages over the piece, so the divisions and roots of one record
+      // need not wait for those of the record before.
+      // The fields of the shown records; the hidden ones only need a width.
+      for (size_t k = 0; k < count; ++k) {
+        const char* row = rows.Row(k, recs[k]);
+        widths[k] = in.width ? widthReader.Read(row) : kNaN;
+        shown[k] = !records[k]->IsFilteredOut();
+        if (!shown[k]) continue;
+        for (size_t v = 0; v < kept.size(); ++v) values[k * keptCount + v] = keptReaders[v].Read(row);
+        targets[k] = hasTarget ? targetReader.Read(row) : kNaN;
+      }
+      // The covered area: width × the step from the point before.
       for (size_t k = 0; k < count; ++k) {
         const auto* point = static_cast<const PointShape*>(records[k]);
-        const char* row = rows.Row(k, recs[k]);
-        // The covered area: width × the step from the point before.
         double area = 0.0;
-        const double w = in.width ? widthReader.Read(row) : kNaN;
+        const double w = widths[k];
         if (IsAppliedRecord(point->GetFilterFlags()) && w > 0.0) {
           const bool start = !previous || !previous->HasGeometry() || !point->HasGeometry();
           const double step = start ? 0.0 : meter.Step(previous->GetPoint(), point->GetPoint(), in.inFeet);
           area = PointStepArea(w, step, start) * in.perUnitArea;
         }
+        areas[k] = area;
         previous = point;
-        if (point->IsFilteredOut()) {
-          ++out.hidden;
-          continue;
-        }
-        for (size_t s = 0; s < kept.size(); ++s) values[s] = keptReaders[s].Read(row);
-        // The target counts only where the record covers ground.
+      }
+      // The target flags, where a record covers ground.
+      for (size_t k = 0; k < count; ++k) {
         uint64_t flags = 0;
-        if (hasTarget && area > 0.0 && !std::isnan(values[rateSlot])) {
-          const double rate = values[rateSlot];
-          const double target = targetReader.Read(row);
-          if (target > 0.0 && !std::isnan(rate)) {
+        if (hasTarget && shown[k]) {
+          const double rate = values[k * keptCount + static_cast<size_t>(rateSlot)];
+          const double target = targets[k];
+          if (areas[k] > 0.0 && target > 0.0 && !std::isnan(rate)) {
             // Without a branch: whether a rate is within 5 % is anyone's guess.
             const double miss = std::fabs(rate - target) / target;
             flags = (miss <= 0.05 ? kWithin5 : 0) | (miss <= 0.10 ? kWithin10 : 0);
           }
         }
+        flagsOf[k] = flags;
+      }
+      // Each record into its zones' rows, or the outside row.
+      for (size_t k = 0; k < count; ++k) {
+        if (!shown[k]) {
+          ++out.hidden;
+          continue;
+        }
+        const auto* point = static_cast<const PointShape*>(records[k]);
+        const double* v = values.data() + k * keptCount;
+        const double area = areas[k];
+        const uint64_t flags = flagsOf[k];
         bool inside = false;
         if (point->HasGeometry()) {
           grid.ForEachZoneHolding(point->GetPoint(), [&](uint32_t z) {
             inside = true;
             if (direct) {
-              add(zones[z], values.data(), area, flags);
+              add(zones[z], v, area, flags);
               return;
             }
             double* e = entries.Append();
             const uint64_t code = uint64_t{z} << 2 | flags;
             std::memcpy(e, &code, sizeof code);
             e[1] = area;
-            std::copy(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(kept.size()), e + 2);
+            std::copy(v, v + kept.size(), e + 2);
             ++out.entriesByZone[z];
           });
         }
-        if (!inside) add(out.outside, values.data(), area, flags);
+        if (!inside) add(out.outside, v, area, flags);
       }
       at = end;
       if (direct && in.percent && (++pieces & 63) == 0) {
