@@ -171,6 +171,7 @@ class Entries {
   Entries(const Entries&) = delete;
   Entries& operator=(const Entries&) = delete;
 
+  bool Empty() const { return blocks_.empty(); }
   double* Append() {
     if (blocks_.empty() || used_ == perBlock_) {
       blocks_.push_back(static_cast<double*>(TakeBlock()));
@@ -248,7 +249,6 @@ uint64_t Code(const double* entry) {
 struct Half {
   ZoneRow outside;
   int64_t hidden = 0;
-  std::vector<int64_t> entriesByZone;  // the second half's entries per zone
 };
 
 }  // namespace
@@ -304,12 +304,10 @@ ZonePointPassResult SummarisePointLog(const ZonePointPassInput& in, std::vector<
     }
   };
 
-  Entries entries(stride);
+  // By the zone's number, odd or even: each thread of the replay takes one.
+  Entries entries[2] = {Entries(stride), Entries(stride)};
   Half halves[2];
-  for (Half& h : halves) {
-    h.outside = outside;
-    h.entriesByZone.assign(zones.size(), 0);
-  }
+  for (Half& h : halves) h.outside = outside;
 
   const auto pass = [&](size_t first, size_t last, Half& out, bool direct) {
     PieceRows rows(*in.table);
@@ -413,12 +411,11 @@ ZonePointPassResult SummarisePointLog(const ZonePointPassInput& in, std::vector<
               add(zones[z], v, area, flags);
               return;
             }
-            double* e = entries.Append();
+            double* e = entries[z & 1].Append();
             const uint64_t code = uint64_t{z} << 2 | flags;
             std::memcpy(e, &code, sizeof code);
             e[1] = area;
             std::copy(v, v + kept.size(), e + 2);
-            ++out.entriesByZone[z];
           });
         }
         if (!inside) add(out.outside, v, area, flags);
@@ -440,29 +437,17 @@ ZonePointPassResult SummarisePointLog(const ZonePointPassInput& in, std::vector<
   if (notPoints) return ZonePointPassResult::NotPoints;
   if (stopped()) return ZonePointPassResult::Cancelled;
 
-  // The second half's entries, each zone's in list order, the zones shared
-  // out by their entries between the two threads.
+  // The second half's entries, each zone's in list order: the even zones in
+  // one thread, the odd ones in the other.
   if (twoThreads) {
-    std::vector<uint32_t> order(zones.size());
-    for (uint32_t z = 0; z < order.size(); ++z) order[z] = z;
-    const std::vector<int64_t>& counts = halves[1].entriesByZone;
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return counts[a] > counts[b]; });
-    std::vector<uint8_t> owner(zones.size(), 0);
-    int64_t load[2] = {0, 0};
-    for (uint32_t z : order) {
-      const int t = load[1] < load[0] ? 1 : 0;
-      owner[z] = static_cast<uint8_t>(t);
-      load[t] += counts[z];
-    }
-    const auto replay = [&](uint8_t thread) {
-      entries.ForEach([&](const double* e) {
+    const auto replay = [&](int part) {
+      entries[part].ForEach([&](const double* e) {
         const uint64_t code = Code(e);
-        const size_t z = static_cast<size_t>(code >> 2);
-        if (owner[z] == thread) add(zones[z], e + 2, e[1], code & 3);
+        add(zones[static_cast<size_t>(code >> 2)], e + 2, e[1], code & 3);
       });
     };
-    if (load[1] > 0) {
-      std::thread second(replay, uint8_t{1});
+    if (!entries[1].Empty()) {
+      std::thread second(replay, 1);
       replay(0);
       second.join();
     } else {
