@@ -21,7 +21,22 @@ ZoneGrid::ZoneGrid(const std::vector<const PreparedZone*>& zones, int64_t maxCel
   }
   const int64_t width = int64_t{bounds_.right} - bounds_.left + 1;
   const int64_t height = int64_t{bounds_.bottom} - bounds_.top + 1;
-  while ((((width - 1) >> shift_) + 1) * (((height - 1) >> shift_) + 1) > maxCells) ++shift_;
+  // Coarse enough for the grid's cells, and for the cells of every zone's
+  // bounds together (many zones over one another).
+  const auto zoneCells = [&](int shift) {
+    int64_t sum = 0;
+    for (const PreparedZone* zone : zones_) {
+      if (zone->Rings().Empty()) continue;
+      const MapRect& b = zone->Bounds();
+      sum += (((int64_t{b.right} - bounds_.left) >> shift) - ((int64_t{b.left} - bounds_.left) >> shift) + 1) *
+             (((int64_t{b.bottom} - bounds_.top) >> shift) - ((int64_t{b.top} - bounds_.top) >> shift) + 1);
+    }
+    return sum;
+  };
+  while ((((width - 1) >> shift_) + 1) * (((height - 1) >> shift_) + 1) > maxCells ||
+         (shift_ < 62 && zoneCells(shift_) > 16 * maxCells)) {
+    ++shift_;
+  }
   columns_ = ((width - 1) >> shift_) + 1;
   rows_ = ((height - 1) >> shift_) + 1;
   const int64_t cellSize = int64_t{1} << shift_;

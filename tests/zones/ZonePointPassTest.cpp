@@ -83,6 +83,29 @@ TEST(ZoneGrid, NamesTheZonesWhoseOwnTestHoldsEachPoint) {
   }
 }
 
+// Many zones over one another: the grid grows coarser rather than listing
+// every zone in every cell, and still names the right zones.
+TEST(ZoneGrid, ManyZonesOverOneAnotherKeepTheGridSmall) {
+  std::vector<PreparedZone> zones;
+  for (int32_t k = 0; k < 300; ++k) {
+    zones.push_back(Zone({{Ring({{k, 0}, {10000 + k, 300}, {5000, 9000 - k}}), false}}));
+  }
+  std::vector<const PreparedZone*> list;
+  for (const PreparedZone& z : zones) list.push_back(&z);
+  const ZoneGrid grid(list, 4096);
+  EXPECT_LE(grid.CellCount() * 300, 16 * 4096 * 4);
+  for (int32_t y = 0; y <= 9000; y += 97) {
+    for (int32_t x = 0; x <= 10300; x += 89) {
+      std::vector<uint32_t> named, want;
+      grid.ForEachZoneHolding({x, y}, [&](uint32_t z) { named.push_back(z); });
+      for (uint32_t z = 0; z < zones.size(); ++z) {
+        if (zones[z].Contains(MapPoint{x, y})) want.push_back(z);
+      }
+      ASSERT_EQ(named, want) << x << "," << y;
+    }
+  }
+}
+
 void ExpectSameStats(const ZoneFieldStats& a, const ZoneFieldStats& b) {
   EXPECT_EQ(a.count, b.count);
   EXPECT_EQ(a.min, b.min);
