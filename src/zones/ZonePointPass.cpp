@@ -287,7 +287,9 @@ ZonePointPassResult SummarisePointLog(const ZonePointPassInput& in, std::vector<
   };
 
   // One record into a row: as the general pass adds it.
-  const auto add = [&](ZoneRow& row, const double* values, double area, uint64_t flags) {
+  // Inlined: the running mean's division chain is the pass's floor.
+  const auto add = [&](ZoneRow& row, const double* values, double area,
+                       uint64_t flags) __attribute__((always_inline)) {
     ++row.count;
     row.area += area;
     for (size_t f = 0; f < fieldSlot.size(); ++f) {
