@@ -10,9 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <mutex>
-#include <optional>
+#include <new>
 #include <thread>
 
 #include "geo/MapProjection.h"
