@@ -30,6 +30,7 @@ namespace kestrune {
 
 namespace {
 
+// One value into the statistics, as every pass adds it.
 __attribute__((always_inline)) inline void AddValue(ZoneFieldStats& s, double value, double w) {
   AddZoneValue(s, value, w);
 }
@@ -183,7 +184,7 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
                              TextIdOf(kMsgZonesNoAreas)});
   }
 
-  // ---- The log's columns, read in one pass.
+  // ---- The log's table and the fields asked for.
   DbfTable table;
   if (!table.Open(log.GetTablePath())) {
     return Fail(error, Error{LangFormat(kMsgZonesNoTable, log.GetFileName().c_str(), table.GetLastErrorText().c_str()),
@@ -249,7 +250,6 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
     }
   }
 
-
   const auto newRow = [&](const std::string& label, int record) {
     ZoneRow row;
     row.label = label;
@@ -300,6 +300,8 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
     }
     // A record other than a point: the passes below measure lines and areas.
   }
+
+  // ---- The general passes: the log's columns first.
   // Each field is parsed once, in one pass split between two threads; a
   // field asked for twice (the rate among the fields) is shared.
   std::vector<const DbfField*> distinct;
