@@ -112,6 +112,20 @@ void BM_ZonesSummary(benchmark::State& state) {
 // The summary works in two threads: its CPU time is the process's.
 BENCHMARK(BM_ZonesSummary)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 
+// The same through the general passes (whole columns, then steps, zones and
+// the outside), which a log with lines or areas takes.
+void BM_ZonesSummaryGeneral(benchmark::State& state) {
+  Loaded& d = Data();
+  ZoneSummaryRequest request;
+  request.fields = {d.rate};
+  request.onePointPass = false;
+  for (auto _ : state) {
+    ZoneSummary summary;
+    if (!SummariseByZones(*d.zones, *d.log, request, summary)) state.SkipWithError("summary failed");
+  }
+}
+BENCHMARK(BM_ZonesSummaryGeneral)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+
 void BM_Histogram40(benchmark::State& state) {
   const std::vector<double>& v = Data().values;
   const auto [lo, hi] = std::minmax_element(v.begin(), v.end());

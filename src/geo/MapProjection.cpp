@@ -122,21 +122,15 @@ double SphereMercatorProjection::StepDistance(const MapPoint& a, const MapPoint&
   return FlatDistance(lat1, lon1, lat2, lon2, inFeet);
 }
 
-double StepMeter::Step(const MapPoint& a, const MapPoint& b, bool inFeet) {
-  constexpr double kCarriedMetres = 20.0;
-  constexpr double kShortStepMetres = 200.0;
-  const double dx = (static_cast<double>(b.x) - static_cast<double>(a.x)) * kMetresPerUnit;
-  const double dy = (static_cast<double>(b.y) - static_cast<double>(a.y)) * kMetresPerUnit;
-  const double middle = (kMapOffset - (static_cast<double>(a.y) + static_cast<double>(b.y)) / 2.0) * kMetresPerUnit;
-  if (!known_ || std::fabs(middle - northing_) > kCarriedMetres) {
-    const double t = middle / kSphereRadius;
-    scale_ = 1.0 / std::cosh(t);
-    slope_ = -scale_ * std::tanh(t) / kSphereRadius;
-    northing_ = middle;
-    known_ = true;
-  }
-  const double d = std::sqrt(dx * dx + dy * dy) * (scale_ + slope_ * (middle - northing_));
-  if (d <= kShortStepMetres) return inFeet ? d * kFeetPerMetre : d;
+void StepMeter::Rescale(double middle) {
+  const double t = middle / kSphereRadius;
+  scale_ = 1.0 / std::cosh(t);
+  slope_ = -scale_ * std::tanh(t) / kSphereRadius;
+  northing_ = middle;
+  known_ = true;
+}
+
+double StepMeter::Long(const MapPoint& a, const MapPoint& b, bool inFeet) const {
   return projection_.StepDistance(a, b, inFeet);
 }
 

@@ -2,9 +2,11 @@
 // to degrees. Latitude comes before longitude in every MapProjection call.
 #pragma once
 
+#include <cmath>
 #include <memory>
 #include <string>
 
+#include "base/Units.h"
 #include "geo/MapPoint.h"
 
 namespace kestrune {
@@ -49,9 +51,27 @@ class SphereMercatorProjection : public MapProjection {
 class StepMeter {
  public:
   explicit StepMeter(const SphereMercatorProjection& projection) : projection_(projection) {}
-  double Step(const MapPoint& a, const MapPoint& b, bool inFeet);
+  // Inline: a pass over a log takes a step per record.
+  double Step(const MapPoint& a, const MapPoint& b, bool inFeet) {
+    // The map's units and offset, as in the projection.
+    constexpr double kMetresPerUnit = 0.02;
+    constexpr double kMapOffset = 1050000000.0;
+    constexpr double kCarriedMetres = 20.0;
+    constexpr double kShortStepMetres = 200.0;
+    const double dx = (static_cast<double>(b.x) - static_cast<double>(a.x)) * kMetresPerUnit;
+    const double dy = (static_cast<double>(b.y) - static_cast<double>(a.y)) * kMetresPerUnit;
+    const double middle = (kMapOffset - (static_cast<double>(a.y) + static_cast<double>(b.y)) / 2.0) * kMetresPerUnit;
+    if (!known_ || std::fabs(middle - northing_) > kCarriedMetres) Rescale(middle);
+    const double d = std::sqrt(dx * dx + dy * dy) * (scale_ + slope_ * (middle - northing_));
+    if (d <= kShortStepMetres) return inFeet ? d * kFeetPerMetre : d;
+    return Long(a, b, inFeet);
+  }
 
  private:
+  // The scale and its slope worked out at a northing.
+  void Rescale(double middle);
+  double Long(const MapPoint& a, const MapPoint& b, bool inFeet) const;
+
   const SphereMercatorProjection& projection_;
   bool known_ = false;
   double northing_ = 0.0;  // metres, where the scale was worked out

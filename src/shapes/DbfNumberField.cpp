@@ -8,4 +8,6 @@ double ParseDbfNumberOrBlankSlow(const char* text, std::size_t length) {
   return blank ? std::numeric_limits<double>::quiet_NaN() : ParseDbfNumber(text, length);
 }
 
+double ParseDbfNumberOrBlankCall(const char* text, std::size_t length) { return ParseDbfNumberOrBlank(text, length); }
+
 }  // namespace kestrune

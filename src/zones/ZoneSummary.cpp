@@ -23,28 +23,16 @@
 #include "layers/NumberColumns.h"
 #include "shapes/DbfTable.h"
 #include "zones/ZoneGeometry.h"
+#include "zones/ZonePointPass.h"
+#include "zones/ZoneStatsAdd.h"
 
 namespace kestrune {
 
 namespace {
 
-// One value into the statistics; inlined into the passes, where the running
-// mean's division chain is the floor.
+// One value into the statistics, as every pass adds it.
 __attribute__((always_inline)) inline void AddValue(ZoneFieldStats& s, double value, double w) {
-  ++s.count;
-  if (s.count == 1) {
-    s.min = s.max = value;
-  } else {
-    s.min = std::min(s.min, value);
-    s.max = std::max(s.max, value);
-  }
-  const double delta = value - s.mean;
-  s.mean += delta / static_cast<double>(s.count);
-  s.m2 += delta * (value - s.mean);
-  if (w > 0.0) {
-    s.weight += w;
-    s.weightedSum += w * value;
-  }
+  AddZoneValue(s, value, w);
 }
 
 constexpr double kSquareFeetPerAcre = 43560.0;
@@ -196,7 +184,7 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
                              TextIdOf(kMsgZonesNoAreas)});
   }
 
-  // ---- The log's columns, read in one pass.
+  // ---- The log's table and the fields asked for.
   DbfTable table;
   if (!table.Open(log.GetTablePath())) {
     return Fail(error, Error{LangFormat(kMsgZonesNoTable, log.GetFileName().c_str(), table.GetLastErrorText().c_str()),
@@ -224,6 +212,96 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
   for (Column* c : columns) {
     if (!(c->field && c->field->readable && IsNumeric(c->field))) c->field = nullptr;
   }
+
+  // ---- The log's records in list order, with what each covers as a whole.
+  // The spatial index holds every record by its position in list order; a
+  // log without one has its records listed here.
+  const SpatialIndex& index = log.GetSpatialIndex();
+  const size_t recordCount = log.GetRecordCount();
+  const bool useIndex = index.IsBuilt() && index.size() == recordCount;
+  std::vector<Shape*> listed;
+  if (!useIndex) {
+    listed.reserve(recordCount);
+    log.Records().ForEach([&](Shape* shape) { listed.push_back(shape); });
+  }
+  const auto order = [&](size_t position) { return useIndex ? index.At(position) : listed[position]; };
+  const size_t orderSize = useIndex ? recordCount : listed.size();
+  const MapProjection& projection = GetMapProjection();
+  // The map's own projection measures without remembering a point, so the
+  // summary may run beside the window, which measures too.
+  const auto* mercator = dynamic_cast<const SphereMercatorProjection*>(&projection);
+  const auto distance = [&](const MapPoint& a, const MapPoint& b) {
+    return mercator ? mercator->StepDistance(a, b, inFeet) : projection.Distance(a, b, inFeet);
+  };
+  // The zones in record order with their labels from the zone file's table.
+  std::vector<std::pair<int, RingSet*>> zoneList;
+  std::vector<std::string> labels;
+  {
+    DbfTable zoneTable;
+    const bool zoneTableOpen = request.labelField > 0 && zoneTable.Open(zones.GetTablePath());
+    for (auto& [record, rings] : zoneRings) {
+      std::string label = std::to_string(record);
+      if (zoneTableOpen && zoneTable.ReadRecord(record)) {
+        std::string text;
+        if (zoneTable.GetString(request.labelField, text)) label = CategoryLabelText(Trimmed(text));
+      }
+      zoneList.emplace_back(record, &rings);
+      labels.push_back(std::move(label));
+    }
+  }
+
+  const auto newRow = [&](const std::string& label, int record) {
+    ZoneRow row;
+    row.label = label;
+    row.record = record;
+    row.fields.resize(fields.size());
+    return row;
+  };
+  // ---- A log of points under the map's own projection: one pass over its
+  // records, each row read as the pass reaches it.
+  if (request.onePointPass && mercator && orderSize > 0 && order(0)->GetRecordClass() == kRecordPoint) {
+    std::vector<PreparedZone> prepared;
+    prepared.reserve(zoneList.size());
+    for (const auto& [record, rings] : zoneList) prepared.emplace_back(*rings);
+    ZonePointPassInput in;
+    in.table = &table;
+    for (const Column& c : fields) in.fields.push_back(c.field);
+    in.rate = rate.field;
+    in.target = target.field;
+    in.width = width.field;
+    for (const PreparedZone& zone : prepared) in.zones.push_back(&zone);
+    in.size = orderSize;
+    in.records = [&](size_t first, size_t count, std::vector<Shape*>& into) {
+      if (useIndex) {
+        index.AppendRecords(first, count, into);
+      } else {
+        into.insert(into.end(), listed.begin() + static_cast<std::ptrdiff_t>(first),
+                    listed.begin() + static_cast<std::ptrdiff_t>(first + count));
+      }
+    };
+    in.projection = mercator;
+    in.inFeet = inFeet;
+    in.perUnitArea = perUnitArea;
+    in.cancel = cancel;
+    in.percent = percent;
+    std::vector<ZoneRow> rows;
+    rows.reserve(zoneList.size());
+    for (size_t z = 0; z < zoneList.size(); ++z) rows.push_back(newRow(labels[z], zoneList[z].first));
+    ZoneRow outsideRow = newRow(LangText(kMsgZonesOutside), 0);
+    int64_t hidden = 0;
+    const ZonePointPassResult result = SummarisePointLog(in, rows, outsideRow, hidden);
+    if (result == ZonePointPassResult::Cancelled) return false;
+    if (result == ZonePointPassResult::Done) {
+      out.zones = std::move(rows);
+      out.outside = std::move(outsideRow);
+      out.hidden = hidden;
+      progress(100);
+      return true;
+    }
+    // A record other than a point: the passes below measure lines and areas.
+  }
+
+  // ---- The general passes: the log's columns first.
   // Each field is parsed once, in one pass split between two threads; a
   // field asked for twice (the rate among the fields) is shared.
   std::vector<const DbfField*> distinct;
@@ -275,26 +353,6 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
   progress(40);
   table.Close();
 
-  // ---- The log's records in list order, with what each covers as a whole.
-  // The spatial index holds every record by its position in list order; a
-  // log without one has its records listed here.
-  const SpatialIndex& index = log.GetSpatialIndex();
-  const size_t recordCount = log.GetRecordCount();
-  const bool useIndex = index.IsBuilt() && index.size() == recordCount;
-  std::vector<Shape*> listed;
-  if (!useIndex) {
-    listed.reserve(recordCount);
-    log.Records().ForEach([&](Shape* shape) { listed.push_back(shape); });
-  }
-  const auto order = [&](size_t position) { return useIndex ? index.At(position) : listed[position]; };
-  const size_t orderSize = useIndex ? recordCount : listed.size();
-  const MapProjection& projection = GetMapProjection();
-  // The map's own projection measures without remembering a point, so the
-  // summary may run beside the window, which measures too.
-  const auto* mercator = dynamic_cast<const SphereMercatorProjection*>(&projection);
-  const auto distance = [&](const MapPoint& a, const MapPoint& b) {
-    return mercator ? mercator->StepDistance(a, b, inFeet) : projection.Distance(a, b, inFeet);
-  };
   // A point's covered area: width × the step from the point before in file
   // order, for an applied record (the summary's rule); its weight the same.
   // Every value is written by the thread whose records it follows.
@@ -357,30 +415,6 @@ bool SummariseByZones(Layer& zones, Layer& log, const ZoneSummaryRequest& reques
   progress(50);
 
   const Accumulator accumulate(fields, rate, target);
-  const auto newRow = [&](const std::string& label, int record) {
-    ZoneRow row;
-    row.label = label;
-    row.record = record;
-    row.fields.resize(fields.size());
-    return row;
-  };
-
-  // The zones in record order with their labels from the zone file's table.
-  std::vector<std::pair<int, RingSet*>> zoneList;
-  std::vector<std::string> labels;
-  {
-    DbfTable zoneTable;
-    const bool zoneTableOpen = request.labelField > 0 && zoneTable.Open(zones.GetTablePath());
-    for (auto& [record, rings] : zoneRings) {
-      std::string label = std::to_string(record);
-      if (zoneTableOpen && zoneTable.ReadRecord(record)) {
-        std::string text;
-        if (zoneTable.GetString(request.labelField, text)) label = CategoryLabelText(Trimmed(text));
-      }
-      zoneList.emplace_back(record, &rings);
-      labels.push_back(std::move(label));
-    }
-  }
 
   std::vector<uint32_t> all;
   if (!useIndex) {

@@ -54,6 +54,9 @@ struct ZoneRow {
 struct ZoneSummaryRequest {
   std::vector<int> fields;  // 1-based numeric fields of the log
   int labelField = 0;       // 1-based field of the zones; 0 labels by record number
+  // A log of points goes through one fused pass over its records; false
+  // takes it through the general passes, which give the same figures.
+  bool onePointPass = true;
 };
 
 struct ZoneSummary {
