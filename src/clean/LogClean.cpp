@@ -97,40 +97,71 @@ void PassDelay(const CleanInput& in, const CleanSettings& s, const std::vector<u
 
 // ---- flow delay
 
-// The record positions in time order (file order among equal times, records
-// without a time left out); file order without a time field.
-std::vector<uint32_t> TimeOrder(const CleanInput& in) {
-  const size_t n = in.size();
+// The records in time order (file order among equal times, records without
+// a time left out; file order without a time field) and their times in that
+// order, read in one run by the flow delay and the duplicates.
+struct TimeOrdering {
   std::vector<uint32_t> order;
+  std::vector<double> times;
+};
+
+TimeOrdering TimeOrder(const CleanInput& in) {
+  const size_t n = in.size();
+  TimeOrdering out;
+  std::vector<uint32_t>& order = out.order;
   order.reserve(n);
   if (in.time.empty()) {
     order.resize(n);
     std::iota(order.begin(), order.end(), 0u);
-    return order;
+    return out;
   }
+  // One pass: the finite times in file order, and whether they are in order
+  // already (as a log mostly is): then there is nothing to sort.
+  std::vector<double>& times = out.times;
+  times.reserve(n);
   bool sorted = true, whole = true;
   double last = -std::numeric_limits<double>::infinity();
   double low = std::numeric_limits<double>::infinity(), high = -low;
   for (size_t i = 0; i < n; ++i) {
     const double t = in.time[i];
     if (!Finite(t)) continue;
-    if (t < last) sorted = false;
+    sorted = sorted && t >= last;
     last = t;
     low = std::min(low, t);
     high = std::max(high, t);
     whole = whole && t == std::floor(t);
     order.push_back(static_cast<uint32_t>(i));
+    times.push_back(t);
   }
-  if (sorted) return order;
+  if (sorted) return out;
+  const size_t m = order.size();
+  if (whole && high - low < double(std::max<size_t>(2 * m, size_t(1) << 16))) {
+    // Whole seconds over a span of at most twice as many seconds as records:
+    // counted by second, then each record put at its second's place in file
+    // order (so equal times keep it).
+    const size_t span = size_t(high - low) + 1;
+    std::vector<uint32_t> start(span + 1, 0);
+    for (size_t k = 0; k < m; ++k) ++start[size_t(times[k] - low) + 1];
+    for (size_t b = 1; b <= span; ++b) start[b] += start[b - 1];
+    std::vector<uint32_t> sortedOrder(m);
+    for (size_t k = 0; k < m; ++k) sortedOrder[start[size_t(times[k] - low)]++] = order[k];
+    order.swap(sortedOrder);
+    // start[b] is now where second b + 1 begins.
+    size_t k = 0;
+    for (size_t b = 0; b < span; ++b) {
+      const double second = low + double(b);
+      for (; k < start[b]; ++k) times[k] = second;
+    }
+    return out;
+  }
   if (whole && high - low < 4294967296.0) {
     // Whole seconds (as logs keep them) within 136 years: each record's
     // seconds from the earliest time above its position, sorted by those
     // seconds in stable passes of 8 bits (as many as the span needs, each
     // spreading over few enough places to stay in the caches), so equal
     // times keep their file order.
-    const size_t m = order.size();
     std::vector<uint64_t> keys(m), other(m);
-    for (size_t k = 0; k < m; ++k) keys[k] = uint64_t(in.time[order[k]] - low) << 32 | order[k];
+    for (size_t k = 0; k < m; ++k) keys[k] = uint64_t(times[k] - low) << 32 | order[k];
     const uint64_t span = uint64_t(high - low);
     for (int shift = 32; shift < 64 && (span >> (shift - 32)) > 0; shift += 8) {
       size_t start[257] = {};
@@ -139,21 +170,65 @@ std::vector<uint32_t> TimeOrder(const CleanInput& in) {
       for (uint64_t key : keys) other[start[key >> shift & 0xFF]++] = key;
       keys.swap(other);
     }
-    for (size_t k = 0; k < m; ++k) order[k] = uint32_t(keys[k]);
-    return order;
+    for (size_t k = 0; k < m; ++k) {
+      order[k] = uint32_t(keys[k]);
+      times[k] = low + double(keys[k] >> 32);
+    }
+    return out;
   }
-  std::vector<std::pair<double, uint32_t>> timed(order.size());
-  for (size_t k = 0; k < order.size(); ++k) timed[k] = {in.time[order[k]], order[k]};
+  std::vector<std::pair<double, uint32_t>> timed(m);
+  for (size_t k = 0; k < m; ++k) timed[k] = {times[k], order[k]};
   std::sort(timed.begin(), timed.end());
-  for (size_t k = 0; k < order.size(); ++k) order[k] = timed[k].second;
-  return order;
+  for (size_t k = 0; k < m; ++k) {
+    times[k] = timed[k].first;
+    order[k] = timed[k].second;
+  }
+  return out;
+}
+
+// The usual step between records in time order: the median of the steps
+// above 0 (0 without any). Whole seconds below a day are counted rather than
+// sorted.
+double UsualStep(const std::vector<double>& times) {
+  constexpr size_t kCounted = 86400;
+  std::vector<uint32_t> counts(kCounted, 0);
+  size_t steps = 0;
+  bool counted = true;
+  for (size_t k = 1; k < times.size() && counted; ++k) {
+    const double dt = times[k] - times[k - 1];
+    if (!(dt > 0.0)) continue;
+    counted = dt < double(kCounted) && dt == std::floor(dt);
+    if (counted) {
+      ++counts[size_t(dt)];
+      ++steps;
+    }
+  }
+  if (counted) {
+    if (steps == 0) return 0.0;
+    // The (steps / 2)-th step from the least, as the selection below takes it.
+    size_t seen = 0;
+    for (size_t dt = 1; dt < kCounted; ++dt) {
+      seen += counts[dt];
+      if (seen > steps / 2) return double(dt);
+    }
+  }
+  std::vector<double> all;
+  all.reserve(times.size());
+  for (size_t k = 1; k < times.size(); ++k) {
+    const double dt = times[k] - times[k - 1];
+    if (dt > 0.0) all.push_back(dt);
+  }
+  if (all.empty()) return 0.0;
+  std::nth_element(all.begin(), all.begin() + long(all.size() / 2), all.end());
+  return all[all.size() / 2];
 }
 
 // Each record's value after the shift; NaN for a record with no source (then
 // marked in noSource) or a blank source value.
-std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, const std::vector<uint32_t>& order,
+std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, const TimeOrdering& timed,
                                 std::vector<uint8_t>& noSource) {
   const std::vector<double>& v = *in.Values(s.flowField);
+  const std::vector<uint32_t>& order = timed.order;
   const size_t n = in.size();
   std::vector<double> out(n, kNaN);
   noSource.assign(n, 1);
@@ -172,28 +247,16 @@ std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, co
   }
   // In seconds: the record logged at the time plus the delay, within half the
   // usual step between records.
-  double step = 0.0;
-  if (order.size() > 1) {
-    std::vector<double> steps;
-    steps.reserve(order.size() - 1);
-    for (size_t k = 1; k < order.size(); ++k) {
-      const double dt = in.time[order[k]] - in.time[order[k - 1]];
-      if (dt > 0.0) steps.push_back(dt);
-    }
-    if (!steps.empty()) {
-      std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
-      step = steps[steps.size() / 2];
-    }
-  }
-  const double tolerance = step / 2.0 + 1e-9;
+  const std::vector<double>& time = timed.times;
+  const double tolerance = UsualStep(time) / 2.0 + 1e-9;
   size_t j = 0;
   const size_t m = order.size();
   if (d.amount >= 0.0) {
     for (size_t k = 0; k < m; ++k) {
-      const double want = in.time[order[k]] + d.amount;
+      const double want = time[k] + d.amount;
       if (j < k) j = k;
-      while (j < m && in.time[order[j]] < want - tolerance) ++j;
-      if (j < m && std::fabs(in.time[order[j]] - want) <= tolerance) {
+      while (j < m && time[j] < want - tolerance) ++j;
+      if (j < m && std::fabs(time[j] - want) <= tolerance) {
         out[order[k]] = v[order[j]];
         noSource[order[k]] = 0;
       }
@@ -202,10 +265,10 @@ std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, co
     // A negative delay looks back: walk from the end.
     j = m;
     for (size_t k = m; k-- > 0;) {
-      const double want = in.time[order[k]] + d.amount;
+      const double want = time[k] + d.amount;
       if (j > k + 1) j = k + 1;
-      while (j > 0 && in.time[order[j - 1]] > want + tolerance) --j;
-      if (j > 0 && std::fabs(in.time[order[j - 1]] - want) <= tolerance) {
+      while (j > 0 && time[j - 1] > want + tolerance) --j;
+      if (j > 0 && std::fabs(time[j - 1] - want) <= tolerance) {
         out[order[k]] = v[order[j - 1]];
         noSource[order[k]] = 0;
       }
@@ -918,11 +981,22 @@ const std::vector<double>& FieldValues(const CleanInput& in, const CleanSettings
   return *in.Values(field);
 }
 
+// A hash of a place, equal for equal places (minus zero as zero).
+uint64_t PlaceHash(double x, double y) {
+  x += 0.0;
+  y += 0.0;
+  uint64_t a, b;
+  std::memcpy(&a, &x, sizeof a);
+  std::memcpy(&b, &y, sizeof b);
+  uint64_t h = (a ^ (b * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
+  return h ^ (h >> 31);
+}
+
 // Marks in hit the records of keep that filter f removes.
 void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, const Mask& keep,
                const std::vector<double>& speeds, const std::vector<double>& shifted,
                const std::vector<uint8_t>& noSource, const std::vector<uint8_t>& passMember,
-               const std::vector<uint32_t>& timeOrder, Mask& hit, RunProgress& progress) {
+               const TimeOrdering& timeOrder, Mask& hit, RunProgress& progress) {
   const size_t n = in.size();
   // A record the shift leaves without a value is the flow filter's to remove.
   const bool skipNoSource = s.IsOn(CleanFilter::Flow) && s.rangeField == s.flowField;
@@ -1013,25 +1087,35 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
       break;
     case CleanFilter::Duplicates: {
       if (!in.time.empty()) {
-        // In time order, each run of equal times put in order of place (file
-        // order among equal places): the first of equal places stays.
-        const std::vector<uint32_t>& order = timeOrder;
-        std::vector<uint32_t> run;
-        const auto place = [&](uint32_t a, uint32_t b) {
-          return std::tie(in.x[a], in.y[a], a) < std::tie(in.x[b], in.y[b], b);
-        };
+        // In time order, within each run of equal times, the first record of
+        // each place in file order (the run's order) stays: the places seen
+        // go into a small table keyed by their bits.
+        const std::vector<uint32_t>& order = timeOrder.order;
+        const std::vector<double>& times = timeOrder.times;
+        std::vector<uint32_t> table;
         for (size_t k = 0; k < order.size();) {
           size_t end = k + 1;
-          while (end < order.size() && in.time[order[end]] == in.time[order[k]]) ++end;
+          while (end < order.size() && times[end] == times[k]) ++end;
           if (end - k > 1) {
-            run.clear();
+            size_t size = 16;
+            while (size < 2 * (end - k)) size *= 2;
+            table.assign(size, UINT32_MAX);
             for (size_t q = k; q < end; ++q) {
+              const uint32_t i = order[q];
               // A record without a place is nobody's duplicate.
-              if (keep[order[q]] && Finite(in.x[order[q]]) && Finite(in.y[order[q]])) run.push_back(order[q]);
-            }
-            std::sort(run.begin(), run.end(), place);
-            for (size_t q = 1; q < run.size(); ++q) {
-              if (in.x[run[q]] == in.x[run[q - 1]] && in.y[run[q]] == in.y[run[q - 1]]) hit[run[q]] = 1;
+              if (!keep[i] || !Finite(in.x[i]) || !Finite(in.y[i])) continue;
+              const uint64_t h = PlaceHash(in.x[i], in.y[i]);
+              for (size_t at = size_t(h) & (size - 1);; at = (at + 1) & (size - 1)) {
+                const uint32_t other = table[at];
+                if (other == UINT32_MAX) {
+                  table[at] = i;
+                  break;
+                }
+                if (in.x[other] == in.x[i] && in.y[other] == in.y[i]) {
+                  hit[i] = 1;
+                  break;
+                }
+              }
             }
           }
           k = end;
@@ -1149,7 +1233,7 @@ CleanResult CleanLog(const CleanInput& in, const CleanSettings& s, bool countAlo
     result.flowField = s.flowField;
   }
   // The time order, for the flow delay and the duplicates.
-  std::vector<uint32_t> timeOrder;
+  TimeOrdering timeOrder;
   if (s.IsOn(CleanFilter::Flow) || (s.IsOn(CleanFilter::Duplicates) && !in.time.empty())) timeOrder = TimeOrder(in);
   if (s.IsOn(CleanFilter::Flow)) result.shifted = ShiftValues(in, s, timeOrder, noSource);
   std::vector<uint8_t> passMember;
