@@ -548,18 +548,20 @@ struct VectorTypes<4> {
 };
 
 // Over the gathered records below a threshold: how many, the sum of their
-// values and the greatest squared distance.
+// values, the greatest squared distance and the sum of the squared
+// differences of their values from a centre.
 struct LanesBelow {
   size_t count;
-  double sum, most;
+  double sum, most, squares;
 };
 
 // The least squared distance at or above a threshold (infinity when none),
-// how many records lie on it and the sum of their values.
+// how many records lie on it, the sum of their values and of their squared
+// differences from a centre.
 struct LanesLeast {
   double d;
   size_t count;
-  double sum;
+  double sum, squares;
 };
 
 template <size_t W>
@@ -582,6 +584,14 @@ struct Lanes {
   static KESTRUNE_INLINE Masks NoMask() {
     Masks m;
     for (size_t lane = 0; lane < W; ++lane) m[lane] = 0;
+    return m;
+  }
+  // A mask as plain bits: left as a vector of truths, two lanes of them turn
+  // into a branch per lane on SSE2.
+  static KESTRUNE_INLINE Masks Bits(Masks m) {
+#if defined(__GNUC__) && defined(__x86_64__)
+    if (W == 2) __asm__("" : "+x"(m));
+#endif
     return m;
   }
   // a where the mask is set, else b.
@@ -610,52 +620,86 @@ struct Lanes {
   // Squared distances from (x, y) to the count records at xs, ys and their
   // values into d and v, in whole vectors: up to W - 1 past count are read
   // (the grid's arrays run on that far) and written (the buffers have room).
-  static KESTRUNE_INLINE void Gather(const double* xs, const double* ys, const double* vs, size_t count, double x,
-                                     double y, double* d, double* v) {
-    const Doubles px = Splat(x), py = Splat(y);
+  // On the way, the sums over those below t (but the one at skip, the record
+  // judged) go on in the lanes of the running sums.
+  struct Sums {
+    Masks count = NoMask();
+    Doubles sum = Splat(0.0), most = Splat(-std::numeric_limits<double>::infinity()), squares = Splat(0.0);
+    LanesBelow Total() const {
+      return {size_t(Lanes::Total(count)), Lanes::Sum(sum), Lanes::Greatest(most), Lanes::Sum(squares)};
+    }
+  };
+  // What one record's gathering compares with, set once for the record.
+  struct Frame {
+    Doubles px, py, limit, mid;
+    Doubles none = Splat(-std::numeric_limits<double>::infinity()), width = Splat(double(W)), lanes;
+    Frame(double x, double y, double t, double centre) : px(Splat(x)), py(Splat(y)), limit(Splat(t)), mid(Splat(centre)) {
+      // Lane numbers as doubles: SSE2 compares doubles, not 64-bit integers.
+      for (size_t lane = 0; lane < W; ++lane) lanes[lane] = double(lane);
+    }
+  };
+  static KESTRUNE_INLINE void Gather(const double* xs, const double* ys, const double* vs, size_t count,
+                                     const Frame& f, double* d, double* v, size_t skip, Sums& sums) {
+    const Doubles px = f.px, py = f.py, limit = f.limit, mid = f.mid, none = f.none, width = f.width;
+    Doubles index = f.lanes;
+    const Doubles end = Splat(double(count)), self = Splat(skip == SIZE_MAX ? -1.0 : double(skip));
     for (size_t k = 0; k < count; k += W) {
       const Doubles dx = Load(xs + k) - px, dy = Load(ys + k) - py;
-      Store(d + k, dx * dx + dy * dy);
-      Store(v + k, Load(vs + k));
+      const Doubles dd = dx * dx + dy * dy, vv = Load(vs + k);
+      Store(d + k, dd);
+      Store(v + k, vv);
+      const Masks in = Bits(dd < limit) & Bits(index < end) & Bits(index != self);
+      sums.count -= in;
+      sums.sum += Zeroed(in, vv);
+      const Doubles off = vv - mid;
+      sums.squares += Zeroed(in, off * off);
+      const Doubles high = Select(in, dd, none);
+      sums.most = Select(Bits(high > sums.most), high, sums.most);
+      index += width;
     }
   }
 
   // Over d[0, n) below t (n a whole number of vectors).
-  static KESTRUNE_INLINE LanesBelow SumBelow(const double* d, const double* v, size_t n, double t) {
-    const Doubles limit = Splat(t), none = Splat(-std::numeric_limits<double>::infinity());
+  static KESTRUNE_INLINE LanesBelow SumBelow(const double* d, const double* v, size_t n, double t, double centre) {
+    const Doubles limit = Splat(t), none = Splat(-std::numeric_limits<double>::infinity()), mid = Splat(centre);
     Masks count = NoMask();
-    Doubles sum = Splat(0.0), most = none;
+    Doubles sum = Splat(0.0), most = none, squares = Splat(0.0);
     for (size_t k = 0; k < n; k += W) {
-      const Doubles dd = Load(d + k);
-      const Masks in = dd < limit;
+      const Doubles dd = Load(d + k), vv = Load(v + k);
+      const Masks in = Bits(dd < limit);
       count -= in;
-      sum += Zeroed(in, Load(v + k));
+      sum += Zeroed(in, vv);
+      const Doubles off = vv - mid;
+      squares += Zeroed(in, off * off);
       const Doubles high = Select(in, dd, none);
-      most = Select(high > most, high, most);
+      most = Select(Bits(high > most), high, most);
     }
-    return {size_t(Total(count)), Sum(sum), Greatest(most)};
+    return {size_t(Total(count)), Sum(sum), Greatest(most), Sum(squares)};
   }
 
   // The least of d[0, n) at or above t.
-  static KESTRUNE_INLINE LanesLeast LeastFrom(const double* d, const double* v, size_t n, double t) {
-    const Doubles limit = Splat(t);
-    Doubles least = Splat(std::numeric_limits<double>::infinity()), sum = Splat(0.0);
+  static KESTRUNE_INLINE LanesLeast LeastFrom(const double* d, const double* v, size_t n, double t, double centre) {
+    const Doubles limit = Splat(t), mid = Splat(centre);
+    Doubles least = Splat(std::numeric_limits<double>::infinity()), sum = Splat(0.0), squares = Splat(0.0);
     Masks count = NoMask();
     for (size_t k = 0; k < n; k += W) {
       const Doubles dd = Load(d + k), vv = Load(v + k);
-      const Masks lower = (dd >= limit) & (dd < least);
-      const Masks same = dd == least;
+      const Masks lower = Bits(dd >= limit) & Bits(dd < least);
+      const Masks same = Bits(dd == least);
+      const Doubles off = vv - mid;
       least = Select(lower, dd, least);
       count = (lower & 1) | (~lower & (count - same));
       sum = Select(lower, vv, sum + Zeroed(same, vv));
+      squares = Select(lower, off * off, squares + Zeroed(same, off * off));
     }
-    LanesLeast out{least[0], 0, 0.0};
+    LanesLeast out{least[0], 0, 0.0, 0.0};
     for (size_t lane = 1; lane < W; ++lane) out.d = std::min(out.d, least[lane]);
     if (!(out.d < std::numeric_limits<double>::infinity())) return out;
     for (size_t lane = 0; lane < W; ++lane) {
       if (least[lane] == out.d) {
         out.count += size_t(count[lane]);
         out.sum += sum[lane];
+        out.squares += squares[lane];
       }
     }
     return out;
@@ -666,14 +710,14 @@ struct Lanes {
     const Doubles limit = Splat(t), none = Splat(-std::numeric_limits<double>::infinity());
     Doubles most = none;
     for (size_t k = 0; k < n; k += W) {
-      const Doubles dd = Select(Load(d + k) < limit, Load(d + k), none);
-      most = Select(dd > most, dd, most);
+      const Doubles dd = Select(Bits(Load(d + k) < limit), Load(d + k), none);
+      most = Select(Bits(dd > most), dd, most);
     }
     const double top = Greatest(most);
     if (!(top > -std::numeric_limits<double>::infinity())) return {top, 0};
     Masks equal = NoMask();
     const Doubles at = Splat(top);
-    for (size_t k = 0; k < n; k += W) equal -= Load(d + k) == at;
+    for (size_t k = 0; k < n; k += W) equal -= Bits(Load(d + k) == at);
     return {top, size_t(Total(equal))};
   }
 
@@ -683,7 +727,7 @@ struct Lanes {
     Doubles sum = Splat(0.0);
     for (size_t k = 0; k < n; k += W) {
       const Doubles off = Load(v + k) - centre;
-      sum += Zeroed(Load(d + k) < limit, off * off);
+      sum += Zeroed(Bits(Load(d + k) < limit), off * off);
     }
     return Sum(sum);
   }
@@ -776,6 +820,8 @@ KESTRUNE_INLINE void JudgeCells(const NeighbourGrid& grid, const CleanSettings& 
       double threshold = 0.0, mean = 0.0, sigma = 0.0;
       size_t gathered = 0;
       runCount = 0;
+      // Decided as kept by the sums alone.
+      bool clear = false;
       if (previous) {
         const double step = std::sqrt((x - lastX) * (x - lastX) + (y - lastY) * (y - lastY));
         const double above = std::sqrt(lastNth) + step;
@@ -786,6 +832,8 @@ KESTRUNE_INLINE void JudgeCells(const NeighbourGrid& grid, const CleanSettings& 
         const int64_t r0 = CellIndex((y - bottom - r) * perSide, rows - 1);
         const int64_t r1 = CellIndex((y - bottom + r) * perSide, rows - 1);
         size_t self = SIZE_MAX;
+        typename L::Sums sums;
+        const typename L::Frame frame(x, y, lastNth, value);
         if ((c1 - c0 + 1) * (r1 - r0 + 1) <= kMaxCapCells) {
           for (int64_t row = r0; row <= r1; ++row) {
             if (grid.CellStart(size_t(row * cols)) == grid.CellStart(size_t(row * cols + cols))) continue;
@@ -803,9 +851,10 @@ KESTRUNE_INLINE void JudgeCells(const NeighbourGrid& grid, const CleanSettings& 
               gd.resize(2 * (gathered + (to - from) + 2 * kWidth));
               gv.resize(gd.size());
             }
-            L::Gather(xs + from, ys + from, vs + from, to - from, x, y, gd.data() + gathered,
-                          gv.data() + gathered);
-            if (slot >= from && slot < to) self = gathered + (slot - from);
+            const size_t skip = slot >= from && slot < to ? slot - from : SIZE_MAX;
+            L::Gather(xs + from, ys + from, vs + from, to - from, frame, gd.data() + gathered, gv.data() + gathered,
+                      skip, sums);
+            if (skip != SIZE_MAX) self = gathered + skip;
             runs[runCount++] = Run{from, uint32_t(gathered), to - from};
             gathered += to - from;
           }
@@ -823,10 +872,10 @@ KESTRUNE_INLINE void JudgeCells(const NeighbourGrid& grid, const CleanSettings& 
           // Exactly n below the threshold; or count below it, plus some of
           // those on it (ties at the edge).
           threshold = lastNth;
-          LanesBelow found = L::SumBelow(d, v, n, threshold);
+          LanesBelow found = sums.Total();
           bool tied = false, lost = false;
           while (found.count < wanted) {
-            const LanesLeast next = L::LeastFrom(d, v, n, threshold);
+            const LanesLeast next = L::LeastFrom(d, v, n, threshold, value);
             if (!(next.d <= cap)) {
               lost = true;  // rounding beyond the cap: searched ring by ring
               break;
@@ -838,6 +887,7 @@ KESTRUNE_INLINE void JudgeCells(const NeighbourGrid& grid, const CleanSettings& 
             }
             found.count += next.count;
             found.sum += next.sum;
+            found.squares += next.squares;
             found.most = next.d;
             threshold = NextUp(next.d);
           }
@@ -848,14 +898,20 @@ KESTRUNE_INLINE void JudgeCells(const NeighbourGrid& grid, const CleanSettings& 
               threshold = most;
             }
             tied = found.count < wanted;
-            if (!tied) found = L::SumBelow(d, v, n, threshold);
+            if (!tied) found = L::SumBelow(d, v, n, threshold, value);
           }
           if (!lost && !tied) {
             below = true;
             m = wanted;
             lastNth = found.most;
             mean = found.sum / double(m);
-            sigma = std::sqrt(L::SquaresBelow(d, v, n, threshold, mean) / double(m));
+            // The squared differences from the record's own value average
+            // sigma squared plus off squared (off its distance from the
+            // mean), so off well within (k - 1) sigma shows without sigma:
+            // the median lies within one sigma of the mean.
+            const double off = std::fabs(value - mean), k1 = s.localK - 1.0;
+            clear = k1 > 0.0 && off * off * (1.0 + k1 * k1) <= k1 * k1 * (found.squares / double(m)) * (1.0 - 1e-9);
+            if (!clear) sigma = std::sqrt(L::SquaresBelow(d, v, n, threshold, mean) / double(m));
           } else if (tied) {
             // Those below, then those on the threshold by record number.
             size_t in = 0;
@@ -885,6 +941,7 @@ KESTRUNE_INLINE void JudgeCells(const NeighbourGrid& grid, const CleanSettings& 
       previous = m == wanted;
       lastX = x;
       lastY = y;
+      if (clear) continue;
       // The mean and deviation, summed nearest first. The sums in any
       // other order differ in the last bits only: they decide every
       // record but those within a hair of the limit, which are decided
@@ -961,12 +1018,14 @@ __attribute__((target("avx2"))) void JudgeLocalWide(const NeighbourGrid& grid, c
 }
 #endif
 
+std::atomic<int> localLanes{0};
+
 // Judges the records of cells [fromCell, toCell), four lanes at a time where
 // the processor has AVX2, else two.
 void JudgeLocal(const NeighbourGrid& grid, const CleanSettings& s, size_t fromCell, size_t toCell, bool tells,
                 RunProgress& progress, std::vector<uint32_t>& hits) {
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-  if (__builtin_cpu_supports("avx2")) {
+  if (localLanes.load(std::memory_order_relaxed) != 2 && __builtin_cpu_supports("avx2")) {
     JudgeLocalWide(grid, s, fromCell, toCell, tells, progress, hits);
     return;
   }
@@ -1145,6 +1204,8 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
 }
 
 }  // namespace
+
+void SetLocalOutlierLanes(int lanes) { localLanes = lanes; }
 
 const char* CleanFilterName(CleanFilter filter) {
   static const char* const kNames[kCleanFilterCount] = {"range", "speed", "sd", "local",
