@@ -519,9 +519,10 @@ struct Candidate {
 // doubles at a time through the compiler's vector types: four in one AVX2
 // instruction where the processor has it, two in one SSE2 instruction on
 // any x86-64 (plain code elsewhere). A squared distance is the same double in
-// every lane as (dx * dx + dy * dy) in plain code (no fused multiply-add is
-// allowed), and a sum over lanes differs from a sum in order in the last bits
-// only, which the judging allows for. The helpers pass vectors by value
+// every lane as (dx * dx + dy * dy) in plain code (on x86-64 neither path
+// fuses a multiply and an add: AVX2 is asked for without FMA), and a sum over
+// lanes differs from a sum in order in the last bits only, which the judging
+// allows for. The helpers pass vectors by value
 // within this file only, whatever the calling convention for them outside
 // would be (the compiler's note on it comes at the file's end, so it stays
 // off from here on).
