@@ -102,7 +102,8 @@ void PassDelay(const CleanInput& in, const CleanSettings& s, const std::vector<u
 // order, read in one run by the flow delay and the duplicates.
 struct TimeOrdering {
   std::vector<uint32_t> order;
-  std::vector<double> times;
+  const double* times = nullptr;  // the input's own times when they are all there in order
+  std::vector<double> sorted;     // else the times put in order
 };
 
 TimeOrdering TimeOrder(const CleanInput& in) {
@@ -115,10 +116,8 @@ TimeOrdering TimeOrder(const CleanInput& in) {
     std::iota(order.begin(), order.end(), 0u);
     return out;
   }
-  // One pass: the finite times in file order, and whether they are in order
-  // already (as a log mostly is): then there is nothing to sort.
-  std::vector<double>& times = out.times;
-  times.reserve(n);
+  // One pass: the records with a time in file order, and whether the times
+  // are in order already (as a log mostly is): then there is nothing to sort.
   bool sorted = true, whole = true;
   double last = -std::numeric_limits<double>::infinity();
   double low = std::numeric_limits<double>::infinity(), high = -low;
@@ -131,10 +130,17 @@ TimeOrdering TimeOrder(const CleanInput& in) {
     high = std::max(high, t);
     whole = whole && t == std::floor(t);
     order.push_back(static_cast<uint32_t>(i));
-    times.push_back(t);
   }
-  if (sorted) return out;
   const size_t m = order.size();
+  if (sorted && m == n) {
+    out.times = in.time.data();
+    return out;
+  }
+  std::vector<double>& times = out.sorted;
+  times.resize(m);
+  for (size_t k = 0; k < m; ++k) times[k] = in.time[order[k]];
+  out.times = times.data();
+  if (sorted) return out;
   if (whole && high - low < double(std::max<size_t>(2 * m, size_t(1) << 16))) {
     // Whole seconds over a span of at most twice as many seconds as records:
     // counted by second, then each record put at its second's place in file
@@ -189,12 +195,12 @@ TimeOrdering TimeOrder(const CleanInput& in) {
 // The usual step between records in time order: the median of the steps
 // above 0 (0 without any). Whole seconds below a day are counted rather than
 // sorted.
-double UsualStep(const std::vector<double>& times) {
+double UsualStep(const double* times, size_t count) {
   constexpr size_t kCounted = 86400;
   std::vector<uint32_t> counts(kCounted, 0);
   size_t steps = 0;
   bool counted = true;
-  for (size_t k = 1; k < times.size() && counted; ++k) {
+  for (size_t k = 1; k < count && counted; ++k) {
     const double dt = times[k] - times[k - 1];
     if (!(dt > 0.0)) continue;
     counted = dt < double(kCounted) && dt == std::floor(dt);
@@ -213,8 +219,8 @@ double UsualStep(const std::vector<double>& times) {
     }
   }
   std::vector<double> all;
-  all.reserve(times.size());
-  for (size_t k = 1; k < times.size(); ++k) {
+  all.reserve(count);
+  for (size_t k = 1; k < count; ++k) {
     const double dt = times[k] - times[k - 1];
     if (dt > 0.0) all.push_back(dt);
   }
@@ -247,8 +253,8 @@ std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, co
   }
   // In seconds: the record logged at the time plus the delay, within half the
   // usual step between records.
-  const std::vector<double>& time = timed.times;
-  const double tolerance = UsualStep(time) / 2.0 + 1e-9;
+  const double* const time = timed.times;
+  const double tolerance = UsualStep(time, order.size()) / 2.0 + 1e-9;
   size_t j = 0;
   const size_t m = order.size();
   if (d.amount >= 0.0) {
@@ -1151,7 +1157,7 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
         // each place in file order (the run's order) stays: the places seen
         // go into a small table keyed by their bits.
         const std::vector<uint32_t>& order = timeOrder.order;
-        const std::vector<double>& times = timeOrder.times;
+        const double* const times = timeOrder.times;
         std::vector<uint32_t> table;
         for (size_t k = 0; k < order.size();) {
           size_t end = k + 1;

@@ -225,6 +225,7 @@ TEST(LogClean, FlowDelayInSecondsAndDuplicatesAgreeWithAPlainSearch) {
   const Case cases[] = {
       {"in order", [](int i, int, std::mt19937&) { return 5000.0 + i; }, 12},
       {"in order, stops in the logging", [](int i, int, std::mt19937&) { return 5000.0 + i + (i / 400) * 30; }, 12},
+      {"in order, some blank", [](int i, int, std::mt19937&) { return i % 7 == 3 ? kNaN : 5000.0 + i; }, 12},
       {"reversed", [](int i, int n, std::mt19937&) { return 5000.0 + (n - i); }, 12},
       {"nearly in order", [](int i, int, std::mt19937& rng) { return 5000.0 + i + (rng() % 50 == 0 ? 7.0 : 0.0); }, 5},
       {"days logged again under one date", [](int i, int, std::mt19937&) { return 9e4 + (i * 7) % 1000; }, 12},
@@ -244,8 +245,10 @@ TEST(LogClean, FlowDelayInSecondsAndDuplicatesAgreeWithAPlainSearch) {
       in.y.push_back(double(rng() % 2));
       in.values[1].push_back(double(i));
     }
-    std::vector<uint32_t> order(static_cast<size_t>(n));
-    std::iota(order.begin(), order.end(), 0u);
+    std::vector<uint32_t> order;
+    for (int i = 0; i < n; ++i) {
+      if (std::isfinite(in.time[size_t(i)])) order.push_back(uint32_t(i));
+    }
     std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return in.time[a] < in.time[b]; });
     std::vector<double> times, steps;
     for (uint32_t i : order) times.push_back(in.time[i]);
@@ -283,6 +286,7 @@ TEST(LogClean, FlowDelayInSecondsAndDuplicatesAgreeWithAPlainSearch) {
     std::map<std::tuple<double, double, double>, int> first;
     std::vector<size_t> duplicates;
     for (int i = 0; i < n; ++i) {
+      if (!std::isfinite(in.time[size_t(i)])) continue;
       if (!first.emplace(std::make_tuple(in.time[size_t(i)], in.x[size_t(i)], in.y[size_t(i)]), i).second) {
         duplicates.push_back(size_t(i));
       }
