@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <thread>
@@ -96,40 +97,77 @@ void PassDelay(const CleanInput& in, const CleanSettings& s, const std::vector<u
 
 // ---- flow delay
 
-// The record positions in time order (file order among equal times, records
-// without a time left out); file order without a time field.
-std::vector<uint32_t> TimeOrder(const CleanInput& in) {
-  const size_t n = in.size();
+// The records in time order (file order among equal times, records without
+// a time left out; file order without a time field) and their times in that
+// order, read in one run by the flow delay and the duplicates.
+struct TimeOrdering {
   std::vector<uint32_t> order;
+  const double* times = nullptr;  // the input's own times when they are all there in order
+  std::vector<double> sorted;     // else the times put in order
+};
+
+TimeOrdering TimeOrder(const CleanInput& in) {
+  const size_t n = in.size();
+  TimeOrdering out;
+  std::vector<uint32_t>& order = out.order;
   order.reserve(n);
   if (in.time.empty()) {
     order.resize(n);
     std::iota(order.begin(), order.end(), 0u);
-    return order;
+    return out;
   }
+  // One pass: the records with a time in file order, and whether the times
+  // are in order already (as a log mostly is): then there is nothing to sort.
   bool sorted = true, whole = true;
   double last = -std::numeric_limits<double>::infinity();
   double low = std::numeric_limits<double>::infinity(), high = -low;
   for (size_t i = 0; i < n; ++i) {
     const double t = in.time[i];
     if (!Finite(t)) continue;
-    if (t < last) sorted = false;
+    sorted = sorted && t >= last;
     last = t;
     low = std::min(low, t);
     high = std::max(high, t);
     whole = whole && t == std::floor(t);
     order.push_back(static_cast<uint32_t>(i));
   }
-  if (sorted) return order;
+  const size_t m = order.size();
+  if (sorted && m == n) {
+    out.times = in.time.data();
+    return out;
+  }
+  std::vector<double>& times = out.sorted;
+  times.resize(m);
+  for (size_t k = 0; k < m; ++k) times[k] = in.time[order[k]];
+  out.times = times.data();
+  if (sorted) return out;
+  if (whole && high - low < double(std::max<size_t>(2 * m, size_t(1) << 16))) {
+    // Whole seconds over a span of at most twice as many seconds as records:
+    // counted by second, then each record put at its second's place in file
+    // order (so equal times keep it).
+    const size_t span = size_t(high - low) + 1;
+    std::vector<uint32_t> start(span + 1, 0);
+    for (size_t k = 0; k < m; ++k) ++start[size_t(times[k] - low) + 1];
+    for (size_t b = 1; b <= span; ++b) start[b] += start[b - 1];
+    std::vector<uint32_t> sortedOrder(m);
+    for (size_t k = 0; k < m; ++k) sortedOrder[start[size_t(times[k] - low)]++] = order[k];
+    order.swap(sortedOrder);
+    // start[b] is now where second b + 1 begins.
+    size_t k = 0;
+    for (size_t b = 0; b < span; ++b) {
+      const double second = low + double(b);
+      for (; k < start[b]; ++k) times[k] = second;
+    }
+    return out;
+  }
   if (whole && high - low < 4294967296.0) {
     // Whole seconds (as logs keep them) within 136 years: each record's
     // seconds from the earliest time above its position, sorted by those
     // seconds in stable passes of 8 bits (as many as the span needs, each
     // spreading over few enough places to stay in the caches), so equal
     // times keep their file order.
-    const size_t m = order.size();
     std::vector<uint64_t> keys(m), other(m);
-    for (size_t k = 0; k < m; ++k) keys[k] = uint64_t(in.time[order[k]] - low) << 32 | order[k];
+    for (size_t k = 0; k < m; ++k) keys[k] = uint64_t(times[k] - low) << 32 | order[k];
     const uint64_t span = uint64_t(high - low);
     for (int shift = 32; shift < 64 && (span >> (shift - 32)) > 0; shift += 8) {
       size_t start[257] = {};
@@ -138,21 +176,65 @@ std::vector<uint32_t> TimeOrder(const CleanInput& in) {
       for (uint64_t key : keys) other[start[key >> shift & 0xFF]++] = key;
       keys.swap(other);
     }
-    for (size_t k = 0; k < m; ++k) order[k] = uint32_t(keys[k]);
-    return order;
+    for (size_t k = 0; k < m; ++k) {
+      order[k] = uint32_t(keys[k]);
+      times[k] = low + double(keys[k] >> 32);
+    }
+    return out;
   }
-  std::vector<std::pair<double, uint32_t>> timed(order.size());
-  for (size_t k = 0; k < order.size(); ++k) timed[k] = {in.time[order[k]], order[k]};
+  std::vector<std::pair<double, uint32_t>> timed(m);
+  for (size_t k = 0; k < m; ++k) timed[k] = {times[k], order[k]};
   std::sort(timed.begin(), timed.end());
-  for (size_t k = 0; k < order.size(); ++k) order[k] = timed[k].second;
-  return order;
+  for (size_t k = 0; k < m; ++k) {
+    times[k] = timed[k].first;
+    order[k] = timed[k].second;
+  }
+  return out;
+}
+
+// The usual step between records in time order: the median of the steps
+// above 0 (0 without any). Whole seconds below a day are counted rather than
+// sorted.
+double UsualStep(const double* times, size_t count) {
+  constexpr size_t kCounted = 86400;
+  std::vector<uint32_t> counts(kCounted, 0);
+  size_t steps = 0;
+  bool counted = true;
+  for (size_t k = 1; k < count && counted; ++k) {
+    const double dt = times[k] - times[k - 1];
+    if (!(dt > 0.0)) continue;
+    counted = dt < double(kCounted) && dt == std::floor(dt);
+    if (counted) {
+      ++counts[size_t(dt)];
+      ++steps;
+    }
+  }
+  if (counted) {
+    if (steps == 0) return 0.0;
+    // The (steps / 2)-th step from the least, as the selection below takes it.
+    size_t seen = 0;
+    for (size_t dt = 1; dt < kCounted; ++dt) {
+      seen += counts[dt];
+      if (seen > steps / 2) return double(dt);
+    }
+  }
+  std::vector<double> all;
+  all.reserve(count);
+  for (size_t k = 1; k < count; ++k) {
+    const double dt = times[k] - times[k - 1];
+    if (dt > 0.0) all.push_back(dt);
+  }
+  if (all.empty()) return 0.0;
+  std::nth_element(all.begin(), all.begin() + long(all.size() / 2), all.end());
+  return all[all.size() / 2];
 }
 
 // Each record's value after the shift; NaN for a record with no source (then
 // marked in noSource) or a blank source value.
-std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, const std::vector<uint32_t>& order,
+std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, const TimeOrdering& timed,
                                 std::vector<uint8_t>& noSource) {
   const std::vector<double>& v = *in.Values(s.flowField);
+  const std::vector<uint32_t>& order = timed.order;
   const size_t n = in.size();
   std::vector<double> out(n, kNaN);
   noSource.assign(n, 1);
@@ -171,28 +253,16 @@ std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, co
   }
   // In seconds: the record logged at the time plus the delay, within half the
   // usual step between records.
-  double step = 0.0;
-  if (order.size() > 1) {
-    std::vector<double> steps;
-    steps.reserve(order.size() - 1);
-    for (size_t k = 1; k < order.size(); ++k) {
-      const double dt = in.time[order[k]] - in.time[order[k - 1]];
-      if (dt > 0.0) steps.push_back(dt);
-    }
-    if (!steps.empty()) {
-      std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
-      step = steps[steps.size() / 2];
-    }
-  }
-  const double tolerance = step / 2.0 + 1e-9;
+  const double* const time = timed.times;
+  const double tolerance = UsualStep(time, order.size()) / 2.0 + 1e-9;
   size_t j = 0;
   const size_t m = order.size();
   if (d.amount >= 0.0) {
     for (size_t k = 0; k < m; ++k) {
-      const double want = in.time[order[k]] + d.amount;
+      const double want = time[k] + d.amount;
       if (j < k) j = k;
-      while (j < m && in.time[order[j]] < want - tolerance) ++j;
-      if (j < m && std::fabs(in.time[order[j]] - want) <= tolerance) {
+      while (j < m && time[j] < want - tolerance) ++j;
+      if (j < m && std::fabs(time[j] - want) <= tolerance) {
         out[order[k]] = v[order[j]];
         noSource[order[k]] = 0;
       }
@@ -201,10 +271,10 @@ std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, co
     // A negative delay looks back: walk from the end.
     j = m;
     for (size_t k = m; k-- > 0;) {
-      const double want = in.time[order[k]] + d.amount;
+      const double want = time[k] + d.amount;
       if (j > k + 1) j = k + 1;
-      while (j > 0 && in.time[order[j - 1]] > want + tolerance) --j;
-      if (j > 0 && std::fabs(in.time[order[j - 1]] - want) <= tolerance) {
+      while (j > 0 && time[j - 1] > want + tolerance) --j;
+      if (j > 0 && std::fabs(time[j - 1] - want) <= tolerance) {
         out[order[k]] = v[order[j - 1]];
         noSource[order[k]] = 0;
       }
@@ -260,9 +330,10 @@ class NeighbourGrid {
       cells *= held / wanted;
     }
     for (size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
-    x_.resize(m);
-    y_.resize(m);
-    v_.resize(m);
+    // Room past the last record for a whole vector read from any record on.
+    x_.resize(m + kPad);
+    y_.resize(m + kPad);
+    v_.resize(m + kPad);
     id_.resize(m);
     std::vector<uint32_t> fill(start_.begin(), start_.end() - 1);
     for (size_t q = 0; q < m; ++q) {
@@ -320,6 +391,7 @@ class NeighbourGrid {
   double Value(uint32_t slot) const { return v_[slot]; }
   double X(uint32_t slot) const { return x_[slot]; }
   double Y(uint32_t slot) const { return y_[slot]; }
+  const double* Values() const { return v_.data(); }
 
   // The n nearest records to the one in slot (itself left out) into near as
   // slots with their squared distances in dist, nearest first, ties going to
@@ -418,6 +490,7 @@ class NeighbourGrid {
 
  private:
   static constexpr int64_t kReach = 6;
+  static constexpr size_t kPad = 4;
   struct Offset {
     int32_t dx, dy;
     double floor;  // in cells squared
@@ -448,32 +521,288 @@ struct Candidate {
   uint32_t slot;
 };
 
-// A search by the cap scans at most this many cells; a wider one goes ring
-// by ring.
+// The passes over the records gathered round the one judged work on W
+// doubles at a time through the compiler's vector types: four in one AVX2
+// instruction where the processor has it, two in one SSE2 instruction on
+// any x86-64 (plain code elsewhere). A squared distance is the same double in
+// every lane as (dx * dx + dy * dy) in plain code (on x86-64 neither path
+// fuses a multiply and an add: AVX2 is asked for without FMA), and a sum over
+// lanes differs from a sum in order in the last bits only, which the judging
+// allows for. The helpers pass vectors by value
+// within this file only, whatever the calling convention for them outside
+// would be (the compiler's note on it comes at the file's end, so it stays
+// off from here on).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+#if defined(__GNUC__)
+#define KESTRUNE_INLINE inline __attribute__((always_inline))
+#else
+#define KESTRUNE_INLINE inline
+#endif
+
+template <size_t W>
+struct VectorTypes;
+template <>
+struct VectorTypes<2> {
+  typedef double Doubles __attribute__((vector_size(16)));
+  typedef long long Masks __attribute__((vector_size(16)));
+};
+template <>
+struct VectorTypes<4> {
+  typedef double Doubles __attribute__((vector_size(32)));
+  typedef long long Masks __attribute__((vector_size(32)));
+};
+
+// Over the gathered records below a threshold: how many, the sum of their
+// values, the greatest squared distance and the sum of the squared
+// differences of their values from a centre.
+struct LanesBelow {
+  size_t count;
+  double sum, most, squares;
+};
+
+// The least squared distance at or above a threshold (infinity when none),
+// how many records lie on it, the sum of their values and of their squared
+// differences from a centre.
+struct LanesLeast {
+  double d;
+  size_t count;
+  double sum, squares;
+};
+
+template <size_t W>
+struct Lanes {
+  using Doubles = typename VectorTypes<W>::Doubles;
+  using Masks = typename VectorTypes<W>::Masks;
+  static constexpr size_t kWidth = W;
+
+  static KESTRUNE_INLINE Doubles Load(const double* p) {
+    Doubles v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+  static KESTRUNE_INLINE void Store(double* p, Doubles v) { std::memcpy(p, &v, sizeof v); }
+  static KESTRUNE_INLINE Doubles Splat(double d) {
+    Doubles v;
+    for (size_t lane = 0; lane < W; ++lane) v[lane] = d;
+    return v;
+  }
+  static KESTRUNE_INLINE Masks NoMask() {
+    Masks m;
+    for (size_t lane = 0; lane < W; ++lane) m[lane] = 0;
+    return m;
+  }
+  // A mask as plain bits: left as a vector of truths, two lanes of them turn
+  // into a branch per lane on SSE2.
+  static KESTRUNE_INLINE Masks Bits(Masks m) {
+#if defined(__GNUC__) && defined(__x86_64__)
+    if (W == 2) __asm__("" : "+x"(m));
+#endif
+    return m;
+  }
+  // a where the mask is set, else b.
+  static KESTRUNE_INLINE Doubles Select(Masks m, Doubles a, Doubles b) {
+    return reinterpret_cast<Doubles>((reinterpret_cast<Masks>(a) & m) | (reinterpret_cast<Masks>(b) & ~m));
+  }
+  static KESTRUNE_INLINE Doubles Zeroed(Masks keep, Doubles a) {
+    return reinterpret_cast<Doubles>(reinterpret_cast<Masks>(a) & keep);
+  }
+  static KESTRUNE_INLINE long long Total(Masks m) {
+    long long sum = 0;
+    for (size_t lane = 0; lane < W; ++lane) sum += m[lane];
+    return sum;
+  }
+  static KESTRUNE_INLINE double Sum(Doubles v) {
+    double sum = 0.0;
+    for (size_t lane = 0; lane < W; ++lane) sum += v[lane];
+    return sum;
+  }
+  static KESTRUNE_INLINE double Greatest(Doubles v) {
+    double most = v[0];
+    for (size_t lane = 1; lane < W; ++lane) most = std::max(most, v[lane]);
+    return most;
+  }
+
+  // Squared distances from (x, y) to the count records at xs, ys and their
+  // values into d and v, in whole vectors: up to W - 1 past count are read
+  // (the grid's arrays run on that far) and written (the buffers have room).
+  // On the way, the sums over those below t (but the one at skip, the record
+  // judged) go on in the lanes of the running sums.
+  struct Sums {
+    Masks count = NoMask();
+    Doubles sum = Splat(0.0), most = Splat(-std::numeric_limits<double>::infinity()), squares = Splat(0.0);
+    LanesBelow Total() const {
+      return {size_t(Lanes::Total(count)), Lanes::Sum(sum), Lanes::Greatest(most), Lanes::Sum(squares)};
+    }
+  };
+  // What one record's gathering compares with, set once for the record.
+  struct Frame {
+    Doubles px, py, limit, mid;
+    Doubles none = Splat(-std::numeric_limits<double>::infinity()), width = Splat(double(W)), lanes;
+    Frame(double x, double y, double t, double centre) : px(Splat(x)), py(Splat(y)), limit(Splat(t)), mid(Splat(centre)) {
+      // Lane numbers as doubles: SSE2 compares doubles, not 64-bit integers.
+      for (size_t lane = 0; lane < W; ++lane) lanes[lane] = double(lane);
+    }
+  };
+  static KESTRUNE_INLINE void Gather(const double* xs, const double* ys, const double* vs, size_t count,
+                                     const Frame& f, double* d, double* v, size_t skip, Sums& sums) {
+    const Doubles px = f.px, py = f.py, limit = f.limit, mid = f.mid, none = f.none, width = f.width;
+    Doubles index = f.lanes;
+    const Doubles end = Splat(double(count)), self = Splat(skip == SIZE_MAX ? -1.0 : double(skip));
+    for (size_t k = 0; k < count; k += W) {
+      const Doubles dx = Load(xs + k) - px, dy = Load(ys + k) - py;
+      const Doubles dd = dx * dx + dy * dy, vv = Load(vs + k);
+      Store(d + k, dd);
+      Store(v + k, vv);
+      const Masks in = Bits(dd < limit) & Bits(index < end) & Bits(index != self);
+      sums.count -= in;
+      sums.sum += Zeroed(in, vv);
+      const Doubles off = vv - mid;
+      sums.squares += Zeroed(in, off * off);
+      const Doubles high = Select(in, dd, none);
+      sums.most = Select(Bits(high > sums.most), high, sums.most);
+      index += width;
+    }
+  }
+
+  // Over d[0, n) below t (n a whole number of vectors).
+  static KESTRUNE_INLINE LanesBelow SumBelow(const double* d, const double* v, size_t n, double t, double centre) {
+    const Doubles limit = Splat(t), none = Splat(-std::numeric_limits<double>::infinity()), mid = Splat(centre);
+    Masks count = NoMask();
+    Doubles sum = Splat(0.0), most = none, squares = Splat(0.0);
+    for (size_t k = 0; k < n; k += W) {
+      const Doubles dd = Load(d + k), vv = Load(v + k);
+      const Masks in = Bits(dd < limit);
+      count -= in;
+      sum += Zeroed(in, vv);
+      const Doubles off = vv - mid;
+      squares += Zeroed(in, off * off);
+      const Doubles high = Select(in, dd, none);
+      most = Select(Bits(high > most), high, most);
+    }
+    return {size_t(Total(count)), Sum(sum), Greatest(most), Sum(squares)};
+  }
+
+  // The least of d[0, n) at or above t.
+  static KESTRUNE_INLINE LanesLeast LeastFrom(const double* d, const double* v, size_t n, double t, double centre) {
+    const Doubles limit = Splat(t), mid = Splat(centre);
+    Doubles least = Splat(std::numeric_limits<double>::infinity()), sum = Splat(0.0), squares = Splat(0.0);
+    Masks count = NoMask();
+    for (size_t k = 0; k < n; k += W) {
+      const Doubles dd = Load(d + k), vv = Load(v + k);
+      const Masks lower = Bits(dd >= limit) & Bits(dd < least);
+      const Masks same = Bits(dd == least);
+      const Doubles off = vv - mid;
+      least = Select(lower, dd, least);
+      count = (lower & 1) | (~lower & (count - same));
+      sum = Select(lower, vv, sum + Zeroed(same, vv));
+      squares = Select(lower, off * off, squares + Zeroed(same, off * off));
+    }
+    LanesLeast out{least[0], 0, 0.0, 0.0};
+    for (size_t lane = 1; lane < W; ++lane) out.d = std::min(out.d, least[lane]);
+    if (!(out.d < std::numeric_limits<double>::infinity())) return out;
+    for (size_t lane = 0; lane < W; ++lane) {
+      if (least[lane] == out.d) {
+        out.count += size_t(count[lane]);
+        out.sum += sum[lane];
+        out.squares += squares[lane];
+      }
+    }
+    return out;
+  }
+
+  // The greatest of d[0, n) below t (minus infinity when none) and how many equal it.
+  static KESTRUNE_INLINE std::pair<double, size_t> GreatestBelow(const double* d, size_t n, double t) {
+    const Doubles limit = Splat(t), none = Splat(-std::numeric_limits<double>::infinity());
+    Doubles most = none;
+    for (size_t k = 0; k < n; k += W) {
+      const Doubles dd = Select(Bits(Load(d + k) < limit), Load(d + k), none);
+      most = Select(Bits(dd > most), dd, most);
+    }
+    const double top = Greatest(most);
+    if (!(top > -std::numeric_limits<double>::infinity())) return {top, 0};
+    Masks equal = NoMask();
+    const Doubles at = Splat(top);
+    for (size_t k = 0; k < n; k += W) equal -= Bits(Load(d + k) == at);
+    return {top, size_t(Total(equal))};
+  }
+
+  // Over d[0, n) below t: the sum of (v - mean) squared.
+  static KESTRUNE_INLINE double SquaresBelow(const double* d, const double* v, size_t n, double t, double mean) {
+    const Doubles limit = Splat(t), centre = Splat(mean);
+    Doubles sum = Splat(0.0);
+    for (size_t k = 0; k < n; k += W) {
+      const Doubles off = Load(v + k) - centre;
+      sum += Zeroed(Bits(Load(d + k) < limit), off * off);
+    }
+    return Sum(sum);
+  }
+};
+
+// The next double above a finite d >= 0.
+inline double NextUp(double d) {
+  uint64_t bits;
+  std::memcpy(&bits, &d, sizeof bits);
+  bits += 1;
+  std::memcpy(&d, &bits, sizeof d);
+  return d;
+}
+
+// A search bounded by the record judged before scans at most this many
+// cells; a wider one goes ring by ring.
 constexpr int64_t kMaxCapCells = 256;
+
+// A cell index for a place q cells from the grid's edge, clamped to [0, last].
+inline int64_t CellIndex(double q, int64_t last) {
+  return q <= 0.0 ? 0 : q >= double(last) ? last : int64_t(q);
+}
+
+// The rows of cells a bounded search reads at most.
+constexpr size_t kMaxCapRows = size_t(kMaxCapCells);
 
 // Judges the records of cells [fromCell, toCell) of the grid in cell order
 // (and, within a cell, in the order of x), so the record judged before mostly
-// lies a step away along the pass and its neighbours are in the cache. Every
-// one of the n nearest of the record judged before lies at most its n-th
-// nearest distance plus the step from the record judged now, which caps the
-// search: the rows of cells of the cap's square are read as runs of memory.
-// And the records nearer than its n-th nearest less the step are among the n
-// nearest: only the records between are put in order. A record without a
-// record judged before, or a cap too wide, is searched ring by ring. The
-// records removed go to hits by record number. With tells, the progress is
-// told now and then; every share stops when told to.
-void JudgeLocal(const NeighbourGrid& grid, const CleanSettings& s, size_t fromCell, size_t toCell, bool tells,
-                RunProgress& progress, std::vector<uint32_t>& hits) {
+// lies a step away along the pass and its neighbours are in the cache.
+//
+// Every one of the n nearest of the record judged before lies at most its
+// n-th nearest distance plus the step from the record judged now, which caps
+// the search: the records within the cap's circle are gathered, each row of
+// cells over the columns the circle reaches in it, as runs of memory (their
+// squared distances and values side by side). The n nearest are then the
+// records below a threshold: first the n-th nearest distance of the record
+// judged before, moved over the next distance up (or down) until exactly n
+// lie below it, mostly in no step or one. Records on one distance at the edge
+// (which no threshold parts) are put in order, ties going to the lower record
+// number. A record without a record judged before, or a cap too wide, is
+// searched ring by ring. The records removed go to hits by record number.
+// With tells, the progress is told now and then; every share stops when told
+// to.
+template <size_t W>
+KESTRUNE_INLINE void JudgeCells(const NeighbourGrid& grid, const CleanSettings& s, size_t fromCell, size_t toCell,
+                                bool tells, RunProgress& progress, std::vector<uint32_t>& hits) {
+  using L = Lanes<W>;
+  constexpr size_t kWidth = W;
   const size_t wanted = size_t(s.localN);
   const double side = grid.Side(), tolerance = grid.Tolerance();
+  // Places in cells by a product: the tolerance covers its rounding.
+  const double perSide = 1.0 / side;
+  const double left = grid.Left(), bottom = grid.Bottom();
   const int64_t cols = grid.Cols(), rows = int64_t(grid.Cells()) / cols;
   const double* const xs = grid.Xs();
   const double* const ys = grid.Ys();
+  const double* const vs = grid.Values();
   const double inf = std::numeric_limits<double>::infinity();
   std::vector<double> dist(wanted), vals(wanted), nearest(wanted);
   std::vector<uint32_t> near(wanted);
-  std::vector<Candidate> inside, between;
+  // The records gathered: squared distances and values, run after run.
+  std::vector<double> gd(1024), gv(1024);
+  struct Run {
+    uint32_t from, at, count;  // slots [from, from + count) at gd[at]
+  };
+  std::vector<Run> runs(kMaxCapRows);
+  size_t runCount = 0;
+  std::vector<Candidate> edge;
   const auto closer = [&](const Candidate& a, const Candidate& b) {
     return a.d < b.d || (a.d == b.d && grid.Record(a.slot) < grid.Record(b.slot));
   };
@@ -481,7 +810,7 @@ void JudgeLocal(const NeighbourGrid& grid, const CleanSettings& s, size_t fromCe
   const double share = std::max(1.0, double(grid.CellStart(toCell) - first));
   uint32_t nextTell = first + 8192;
   bool previous = false;
-  double lastX = 0.0, lastY = 0.0, lastReach = 0.0;
+  double lastX = 0.0, lastY = 0.0, lastNth = 0.0;  // lastNth squared
   for (size_t c = fromCell; c < toCell; ++c) {
     const uint32_t s0 = grid.CellStart(c), s1 = grid.CellStart(c + 1);
     if (s0 == s1) continue;
@@ -491,50 +820,127 @@ void JudgeLocal(const NeighbourGrid& grid, const CleanSettings& s, size_t fromCe
     }
     for (uint32_t slot = s0; slot < s1; ++slot) {
       const double x = xs[slot], y = ys[slot];
+      const double value = grid.Value(slot);
       size_t m = 0;
+      // Found by the threshold: the n nearest are those of gd below it.
+      bool below = false;
+      double threshold = 0.0, mean = 0.0, sigma = 0.0;
+      size_t gathered = 0;
+      runCount = 0;
+      // Decided as kept by the sums alone.
+      bool clear = false;
       if (previous) {
         const double step = std::sqrt((x - lastX) * (x - lastX) + (y - lastY) * (y - lastY));
-        const double above = lastReach + step;
+        const double above = std::sqrt(lastNth) + step;
         const double cap = above * above * (1.0 + 1e-9) + 1e-12;
-        const double below = std::max(lastReach - step, 0.0);
-        const double sure = below * below * (1.0 - 1e-9);
         const double r = std::sqrt(cap) + tolerance;
-        const int64_t c0 = std::max<int64_t>(int64_t(std::floor((x - grid.Left() - r) / side)), 0);
-        const int64_t c1 = std::min<int64_t>(int64_t(std::floor((x - grid.Left() + r) / side)), cols - 1);
-        const int64_t r0 = std::max<int64_t>(int64_t(std::floor((y - grid.Bottom() - r) / side)), 0);
-        const int64_t r1 = std::min<int64_t>(int64_t(std::floor((y - grid.Bottom() + r) / side)), rows - 1);
+        const int64_t c0 = CellIndex((x - left - r) * perSide, cols - 1);
+        const int64_t c1 = CellIndex((x - left + r) * perSide, cols - 1);
+        const int64_t r0 = CellIndex((y - bottom - r) * perSide, rows - 1);
+        const int64_t r1 = CellIndex((y - bottom + r) * perSide, rows - 1);
+        size_t self = SIZE_MAX;
+        typename L::Sums sums;
+        const typename L::Frame frame(x, y, lastNth, value);
         if ((c1 - c0 + 1) * (r1 - r0 + 1) <= kMaxCapCells) {
-          size_t in = 0, ring = 0;
           for (int64_t row = r0; row <= r1; ++row) {
-            const uint32_t from = grid.CellStart(size_t(row * cols + c0)), to = grid.CellStart(size_t(row * cols + c1) + 1);
-            if (inside.size() < in + (to - from)) inside.resize(in + (to - from) + 64);
-            if (between.size() < ring + (to - from)) between.resize(ring + (to - from) + 64);
-            for (uint32_t k = from; k < to; ++k) {
-              const double dx = xs[k] - x, dy = ys[k] - y;
-              const double d = dx * dx + dy * dy;
-              const bool other = k != slot;
-              inside[in] = Candidate{d, k};
-              in += other && d < sure;
-              between[ring] = Candidate{d, k};
-              ring += other && d >= sure && d <= cap;
+            if (grid.CellStart(size_t(row * cols)) == grid.CellStart(size_t(row * cols + cols))) continue;
+            // The columns the circle reaches in this row, across from the
+            // record by the row's least distance from it.
+            const double low = bottom + double(row) * side;
+            const double gap = std::max(std::max(low - y, y - (low + side)) - tolerance, 0.0);
+            const double reach = gap <= 0.0 ? r : gap * gap < cap ? std::sqrt(cap - gap * gap) + tolerance : tolerance;
+            const int64_t a = CellIndex((x - left - reach) * perSide, cols - 1);
+            const int64_t b = CellIndex((x - left + reach) * perSide, cols - 1);
+            const uint32_t from = grid.CellStart(size_t(row * cols + a));
+            const uint32_t to = grid.CellStart(size_t(row * cols + b) + 1);
+            if (from >= to) continue;
+            if (gd.size() < gathered + (to - from) + 2 * kWidth) {
+              gd.resize(2 * (gathered + (to - from) + 2 * kWidth));
+              gv.resize(gd.size());
             }
+            const size_t skip = slot >= from && slot < to ? slot - from : SIZE_MAX;
+            L::Gather(xs + from, ys + from, vs + from, to - from, frame, gd.data() + gathered, gv.data() + gathered,
+                      skip, sums);
+            if (skip != SIZE_MAX) self = gathered + skip;
+            runs[runCount++] = Run{from, uint32_t(gathered), to - from};
+            gathered += to - from;
           }
-          // Every record within the cap is found: with at least n of them
-          // (and fewer than n surely in), the n nearest are among them.
-          if (in <= wanted && in + ring >= wanted) {
-            const size_t need = wanted - in;
-            if (need > 0 && ring > need) {
-              std::nth_element(between.begin(), between.begin() + long(need - 1), between.begin() + long(ring), closer);
+        }
+        if (self != SIZE_MAX) {
+          // Whole vectors: those past the last record are beyond reach.
+          const size_t n = (gathered + kWidth - 1) / kWidth * kWidth;
+          for (size_t k = gathered; k < n; ++k) {
+            gd[k] = inf;
+            gv[k] = 0.0;
+          }
+          gd[self] = inf;
+          const double* const d = gd.data();
+          const double* const v = gv.data();
+          // Exactly n below the threshold; or count below it, plus some of
+          // those on it (ties at the edge).
+          threshold = lastNth;
+          LanesBelow found = sums.Total();
+          bool tied = false, lost = false;
+          while (found.count < wanted) {
+            const LanesLeast next = L::LeastFrom(d, v, n, threshold, value);
+            if (!(next.d <= cap)) {
+              lost = true;  // rounding beyond the cap: searched ring by ring
+              break;
             }
-            for (size_t k = 0; k < in; ++k) {
-              dist[k] = inside[k].d;
-              near[k] = inside[k].slot;
+            if (found.count + next.count > wanted) {
+              threshold = next.d;
+              tied = true;
+              break;
             }
-            for (size_t k = 0; k < need; ++k) {
-              dist[in + k] = between[k].d;
-              near[in + k] = between[k].slot;
+            found.count += next.count;
+            found.sum += next.sum;
+            found.squares += next.squares;
+            found.most = next.d;
+            threshold = NextUp(next.d);
+          }
+          if (!tied && !lost && found.count > wanted) {
+            while (found.count > wanted) {
+              const auto [most, equal] = L::GreatestBelow(d, n, threshold);
+              found.count -= equal;
+              threshold = most;
             }
+            tied = found.count < wanted;
+            if (!tied) found = L::SumBelow(d, v, n, threshold, value);
+          }
+          if (!lost && !tied) {
+            below = true;
             m = wanted;
+            lastNth = found.most;
+            mean = found.sum / double(m);
+            // The squared differences from the record's own value average
+            // sigma squared plus off squared (off its distance from the
+            // mean), so off well within (k - 1) sigma shows without sigma:
+            // the median lies within one sigma of the mean.
+            const double off = std::fabs(value - mean), k1 = s.localK - 1.0;
+            clear = k1 > 0.0 && off * off * (1.0 + k1 * k1) <= k1 * k1 * (found.squares / double(m)) * (1.0 - 1e-9);
+            if (!clear) sigma = std::sqrt(L::SquaresBelow(d, v, n, threshold, mean) / double(m));
+          } else if (tied) {
+            // Those below, then those on the threshold by record number.
+            size_t in = 0;
+            edge.clear();
+            for (size_t q0 = 0; q0 < runCount; ++q0) {
+              const Run& run = runs[q0];
+              for (uint32_t q = 0; q < run.count; ++q) {
+                const double dq = d[run.at + q];
+                if (dq < threshold) {
+                  dist[in] = dq;
+                  near[in++] = run.from + q;
+                } else if (dq == threshold) {
+                  edge.push_back(Candidate{dq, run.from + q});
+                }
+              }
+            }
+            std::sort(edge.begin(), edge.end(), closer);
+            for (size_t q = 0; in < wanted && q < edge.size(); ++q) {
+              dist[in] = edge[q].d;
+              near[in++] = edge[q].slot;
+            }
+            m = in == wanted ? wanted : 0;
           }
         }
       }
@@ -542,9 +948,7 @@ void JudgeLocal(const NeighbourGrid& grid, const CleanSettings& s, size_t fromCe
       previous = m == wanted;
       lastX = x;
       lastY = y;
-      lastReach = 0.0;
-      for (size_t k = 0; k < m; ++k) lastReach = std::max(lastReach, dist[k]);
-      lastReach = std::sqrt(lastReach);
+      if (clear) continue;
       // The mean and deviation, summed nearest first. The sums in any
       // other order differ in the last bits only: they decide every
       // record but those within a hair of the limit, which are decided
@@ -560,9 +964,11 @@ void JudgeLocal(const NeighbourGrid& grid, const CleanSettings& s, size_t fromCe
         for (size_t k = 0; k < m; ++k) squares += (nearest[k] - mean) * (nearest[k] - mean);
         sigma = std::sqrt(squares / double(m));
       };
-      double mean = 0.0, sigma = 0.0;
-      moments(mean, sigma);
-      const double value = grid.Value(slot);
+      if (!below) {
+        lastNth = 0.0;
+        for (size_t k = 0; k < m; ++k) lastNth = std::max(lastNth, dist[k]);
+        moments(mean, sigma);
+      }
       // The median lies within one standard deviation of the mean, so a
       // value well inside (or well beyond) k - 1 (k + 1) of them from
       // the mean is decided without it; the margin is far above the
@@ -574,18 +980,64 @@ void JudgeLocal(const NeighbourGrid& grid, const CleanSettings& s, size_t fromCe
         hits.push_back(grid.Record(slot));
         continue;
       }
-      std::copy(nearest.begin(), nearest.begin() + long(m), vals.begin());
+      if (below) {
+        size_t in = 0;
+        for (size_t k = 0; k < gathered; ++k) {
+          vals[in] = gv[k];
+          in += gd[k] < threshold;
+          if (in == m) break;
+        }
+      } else {
+        std::copy(nearest.begin(), nearest.begin() + long(m), vals.begin());
+      }
       const size_t half = m / 2;
       std::nth_element(vals.begin(), vals.begin() + long(half), vals.begin() + long(m));
       double median = vals[half];
       if (m % 2 == 0) median = (median + *std::max_element(vals.begin(), vals.begin() + long(half))) / 2.0;
       if (std::fabs(std::fabs(value - median) - s.localK * sigma) <= margin * (1.0 + s.localK)) {
+        if (below) {
+          // The nearest in the near list, to be put in order.
+          size_t in = 0;
+          for (size_t q0 = 0; q0 < runCount; ++q0) {
+            const Run& run = runs[q0];
+            for (uint32_t q = 0; q < run.count; ++q) {
+              if (gd[run.at + q] < threshold) {
+                dist[in] = gd[run.at + q];
+                near[in++] = run.from + q;
+              }
+            }
+          }
+        }
         grid.OrderNearest(m, dist, near);
         moments(mean, sigma);
       }
       if (std::fabs(value - median) > s.localK * sigma) hits.push_back(grid.Record(slot));
     }
   }
+}
+
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+// Four lanes at a time, for processors with AVX2.
+__attribute__((target("avx2"))) void JudgeLocalWide(const NeighbourGrid& grid, const CleanSettings& s,
+                                                    size_t fromCell, size_t toCell, bool tells, RunProgress& progress,
+                                                    std::vector<uint32_t>& hits) {
+  JudgeCells<4>(grid, s, fromCell, toCell, tells, progress, hits);
+}
+#endif
+
+std::atomic<int> localLanes{0};
+
+// Judges the records of cells [fromCell, toCell), four lanes at a time where
+// the processor has AVX2, else two.
+void JudgeLocal(const NeighbourGrid& grid, const CleanSettings& s, size_t fromCell, size_t toCell, bool tells,
+                RunProgress& progress, std::vector<uint32_t>& hits) {
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+  if (localLanes.load(std::memory_order_relaxed) != 2 && __builtin_cpu_supports("avx2")) {
+    JudgeLocalWide(grid, s, fromCell, toCell, tells, progress, hits);
+    return;
+  }
+#endif
+  JudgeCells<2>(grid, s, fromCell, toCell, tells, progress, hits);
 }
 
 // The values one filter reads: the shifted ones for the flow field.
@@ -595,11 +1047,22 @@ const std::vector<double>& FieldValues(const CleanInput& in, const CleanSettings
   return *in.Values(field);
 }
 
+// A hash of a place, equal for equal places (minus zero as zero).
+uint64_t PlaceHash(double x, double y) {
+  x += 0.0;
+  y += 0.0;
+  uint64_t a, b;
+  std::memcpy(&a, &x, sizeof a);
+  std::memcpy(&b, &y, sizeof b);
+  uint64_t h = (a ^ (b * 0x9E3779B97F4A7C15ull)) * 0xBF58476D1CE4E5B9ull;
+  return h ^ (h >> 31);
+}
+
 // Marks in hit the records of keep that filter f removes.
 void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, const Mask& keep,
                const std::vector<double>& speeds, const std::vector<double>& shifted,
                const std::vector<uint8_t>& noSource, const std::vector<uint8_t>& passMember,
-               const std::vector<uint32_t>& timeOrder, Mask& hit, RunProgress& progress) {
+               const TimeOrdering& timeOrder, Mask& hit, RunProgress& progress) {
   const size_t n = in.size();
   // A record the shift leaves without a value is the flow filter's to remove.
   const bool skipNoSource = s.IsOn(CleanFilter::Flow) && s.rangeField == s.flowField;
@@ -690,25 +1153,35 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
       break;
     case CleanFilter::Duplicates: {
       if (!in.time.empty()) {
-        // In time order, each run of equal times put in order of place (file
-        // order among equal places): the first of equal places stays.
-        const std::vector<uint32_t>& order = timeOrder;
-        std::vector<uint32_t> run;
-        const auto place = [&](uint32_t a, uint32_t b) {
-          return std::tie(in.x[a], in.y[a], a) < std::tie(in.x[b], in.y[b], b);
-        };
+        // In time order, within each run of equal times, the first record of
+        // each place in file order (the run's order) stays: the places seen
+        // go into a small table keyed by their bits.
+        const std::vector<uint32_t>& order = timeOrder.order;
+        const double* const times = timeOrder.times;
+        std::vector<uint32_t> table;
         for (size_t k = 0; k < order.size();) {
           size_t end = k + 1;
-          while (end < order.size() && in.time[order[end]] == in.time[order[k]]) ++end;
+          while (end < order.size() && times[end] == times[k]) ++end;
           if (end - k > 1) {
-            run.clear();
+            size_t size = 16;
+            while (size < 2 * (end - k)) size *= 2;
+            table.assign(size, UINT32_MAX);
             for (size_t q = k; q < end; ++q) {
+              const uint32_t i = order[q];
               // A record without a place is nobody's duplicate.
-              if (keep[order[q]] && Finite(in.x[order[q]]) && Finite(in.y[order[q]])) run.push_back(order[q]);
-            }
-            std::sort(run.begin(), run.end(), place);
-            for (size_t q = 1; q < run.size(); ++q) {
-              if (in.x[run[q]] == in.x[run[q - 1]] && in.y[run[q]] == in.y[run[q - 1]]) hit[run[q]] = 1;
+              if (!keep[i] || !Finite(in.x[i]) || !Finite(in.y[i])) continue;
+              const uint64_t h = PlaceHash(in.x[i], in.y[i]);
+              for (size_t at = size_t(h) & (size - 1);; at = (at + 1) & (size - 1)) {
+                const uint32_t other = table[at];
+                if (other == UINT32_MAX) {
+                  table[at] = i;
+                  break;
+                }
+                if (in.x[other] == in.x[i] && in.y[other] == in.y[i]) {
+                  hit[i] = 1;
+                  break;
+                }
+              }
             }
           }
           k = end;
@@ -738,6 +1211,8 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
 }
 
 }  // namespace
+
+void SetLocalOutlierLanes(int lanes) { localLanes = lanes; }
 
 const char* CleanFilterName(CleanFilter filter) {
   static const char* const kNames[kCleanFilterCount] = {"range", "speed", "sd", "local",
@@ -826,7 +1301,7 @@ CleanResult CleanLog(const CleanInput& in, const CleanSettings& s, bool countAlo
     result.flowField = s.flowField;
   }
   // The time order, for the flow delay and the duplicates.
-  std::vector<uint32_t> timeOrder;
+  TimeOrdering timeOrder;
   if (s.IsOn(CleanFilter::Flow) || (s.IsOn(CleanFilter::Duplicates) && !in.time.empty())) timeOrder = TimeOrder(in);
   if (s.IsOn(CleanFilter::Flow)) result.shifted = ShiftValues(in, s, timeOrder, noSource);
   std::vector<uint8_t> passMember;

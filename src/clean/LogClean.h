@@ -135,6 +135,11 @@ CleanResult CleanLog(const CleanInput& input, const CleanSettings& settings, boo
 // or the step from the record before (the one after, for the first).
 std::vector<double> RecordSpeeds(const CleanInput& input);
 
+// The local outliers are judged over vectors of four doubles where the
+// processor has AVX2, else of two. For tests: 2 keeps to two; 0 (as at the
+// start) lets the processor decide. The removals are the same either way.
+void SetLocalOutlierLanes(int lanes);
+
 // The value at fraction q (0 to 1) of the sorted finite values, by linear
 // interpolation between neighbours; NaN when there are none.
 double Percentile(std::vector<double> values, double q);

@@ -115,6 +115,82 @@ TEST(LocalOutliers, EveryLayoutMatchesBruteForce) {
   }
 }
 
+// The layouts the search's shortcuts make risky, on vectors of four doubles
+// and of two: runs of every length (vectors cut short at a run's end, the
+// record itself anywhere in one) on a lattice of whole metres (ties at cell
+// edges), a dense patch beside a sparse line (the threshold from the record
+// before far too wide), piles of more than n on spots along a pass (ties at
+// distance 0), exactly n + 1 records, and k at or below 1 (no shortcut by the
+// sums).
+TEST(LocalOutliers, RiskyLayoutsMatchBruteForceOnEitherLanes) {
+  struct Case {
+    const char* name;
+    int layout;
+    int count;
+    size_t n;
+    double k;
+  };
+  const Case cases[] = {
+      {"runs of every length on a lattice", 0, 1200, 24, 2},
+      {"a dense patch beside a sparse line", 1, 1500, 24, 2},
+      {"piles along a pass", 2, 1200, 24, 1.5},
+      {"exactly n + 1 records", 3, 25, 24, 1},
+      {"k below 1 on a lattice", 0, 1200, 8, 0.75},
+  };
+  for (const Case& c : cases) {
+    std::mt19937 rng(23);
+    std::uniform_real_distribution<double> u(0, 1);
+    CleanInput in;
+    in.values.resize(2);
+    int row = 0, at = 0;
+    for (int i = 0; i < c.count; ++i) {
+      double x = 0, y = 0;
+      switch (c.layout) {
+        case 0:  // row r holds r % 9 + 1 records, one metre apart
+          if (at > row % 9) {
+            at = 0;
+            ++row;
+          }
+          x = at++;
+          y = row % 40;
+          x += (row / 40) * 12.0;
+          break;
+        case 1:  // a line of records 5 m apart, then a patch of a metre
+          x = i < 300 ? i * 5.0 : 1500.0 + u(rng);
+          y = i < 300 ? 0.0 : u(rng);
+          break;
+        case 2:  // every tenth place along a pass holds a pile of 30
+          x = i % 40 < 30 ? (i / 40) * 10.0 : (i / 40) * 10.0 + 2.2 * (i % 40 - 29);
+          y = 0;
+          break;
+        default:
+          x = u(rng) * 50;
+          y = u(rng) * 50;
+      }
+      in.x.push_back(x);
+      in.y.push_back(y);
+      in.values[1].push_back(50 + std::round(u(rng) * 8) + (i % 37 == 0 ? 15 : 0));
+    }
+    CleanSettings s;
+    s.SetOn(CleanFilter::Local, true);
+    s.localField = 1;
+    s.localK = c.k;
+    s.localN = int(c.n);
+    const std::vector<size_t> expected = BruteForce(in, c.n, c.k);
+    EXPECT_FALSE(expected.empty()) << c.name;
+    for (const int lanes : {0, 2}) {
+      SetLocalOutlierLanes(lanes);
+      const CleanResult r = CleanLog(in, s, false);
+      std::vector<size_t> removed;
+      for (size_t i = 0; i < r.removedBy.size(); ++i) {
+        if (r.removedBy[i]) removed.push_back(i);
+      }
+      EXPECT_EQ(removed, expected) << c.name << " on lanes " << lanes;
+    }
+    SetLocalOutlierLanes(0);
+  }
+}
+
 // The progress rises to 100 over a run; told to stop, the run stops at once
 // (within the local filter's shares too) and says so.
 TEST(LocalOutliers, ProgressRisesAndCancelStops) {

@@ -209,6 +209,94 @@ TEST(LogClean, TimeOrderAndDuplicatesAgreeWithAStableSort) {
   }
 }
 
+// The time order's shortcuts (no sort for times in order, a count by second
+// for whole seconds over a short span, passes of 8 bits over a wider one, a
+// general sort for fractions) and the usual step (counted for whole seconds,
+// selected otherwise) against a plain search over a stable sort: a flow delay
+// in seconds puts on each record the value of the first record, in time
+// order, within half the usual step of its time plus the delay; and the
+// later of equal places and times goes.
+TEST(LogClean, FlowDelayInSecondsAndDuplicatesAgreeWithAPlainSearch) {
+  struct Case {
+    const char* name;
+    double (*time)(int i, int n, std::mt19937& rng);
+    double delay;
+  };
+  const Case cases[] = {
+      {"in order", [](int i, int, std::mt19937&) { return 5000.0 + i; }, 12},
+      {"in order, stops in the logging", [](int i, int, std::mt19937&) { return 5000.0 + i + (i / 400) * 30; }, 12},
+      {"in order, some blank", [](int i, int, std::mt19937&) { return i % 7 == 3 ? kNaN : 5000.0 + i; }, 12},
+      {"reversed", [](int i, int n, std::mt19937&) { return 5000.0 + (n - i); }, 12},
+      {"nearly in order", [](int i, int, std::mt19937& rng) { return 5000.0 + i + (rng() % 50 == 0 ? 7.0 : 0.0); }, 5},
+      {"days logged again under one date", [](int i, int, std::mt19937&) { return 9e4 + (i * 7) % 1000; }, 12},
+      {"whole, wider than the records", [](int i, int, std::mt19937&) { return double((i * 7919) % 3001) * 500.0; },
+       1000},
+      {"steps over a day", [](int i, int, std::mt19937&) { return double(i / 3) * 90000.0 + (i % 3); }, 90000},
+      {"fractions", [](int i, int, std::mt19937& rng) { return 50.0 + i * 0.5 + double(rng() % 4) * 0.25; }, -3},
+  };
+  for (const Case& c : cases) {
+    std::mt19937 rng(9);
+    CleanInput in;
+    in.values.resize(2);
+    const int n = 3000;
+    for (int i = 0; i < n; ++i) {
+      in.time.push_back(c.time(i, n, rng));
+      in.x.push_back(double(rng() % 3));
+      in.y.push_back(double(rng() % 2));
+      in.values[1].push_back(double(i));
+    }
+    std::vector<uint32_t> order;
+    for (int i = 0; i < n; ++i) {
+      if (std::isfinite(in.time[size_t(i)])) order.push_back(uint32_t(i));
+    }
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return in.time[a] < in.time[b]; });
+    std::vector<double> times, steps;
+    for (uint32_t i : order) times.push_back(in.time[i]);
+    for (size_t k = 1; k < times.size(); ++k) {
+      if (times[k] > times[k - 1]) steps.push_back(times[k] - times[k - 1]);
+    }
+    std::sort(steps.begin(), steps.end());
+    const double tolerance = steps[steps.size() / 2] / 2 + 1e-9;
+    std::vector<double> expected(size_t(n), kNaN);
+    for (size_t k = 0; k < times.size(); ++k) {
+      const double want = times[k] + c.delay;
+      if (c.delay >= 0) {
+        size_t j = k;
+        while (j < times.size() && times[j] < want - tolerance) ++j;
+        if (j < times.size() && std::fabs(times[j] - want) <= tolerance) expected[order[k]] = double(order[j]);
+      } else {
+        size_t j = k + 1;
+        while (j > 0 && times[j - 1] > want + tolerance) --j;
+        if (j > 0 && std::fabs(times[j - 1] - want) <= tolerance) expected[order[k]] = double(order[j - 1]);
+      }
+    }
+    CleanSettings s;
+    s.SetOn(CleanFilter::Flow, true);
+    s.flowField = 1;
+    s.flowDelay = {c.delay, false};
+    const CleanResult flow = CleanLog(in, s, false);
+    size_t shifted = 0;
+    for (size_t i = 0; i < size_t(n); ++i) {
+      const double got = flow.shifted[i];
+      ASSERT_TRUE(got == expected[i] || (std::isnan(got) && std::isnan(expected[i]))) << c.name << " at " << i;
+      shifted += std::isfinite(got);
+    }
+    EXPECT_GT(shifted, size_t(n) / 2) << c.name;
+
+    std::map<std::tuple<double, double, double>, int> first;
+    std::vector<size_t> duplicates;
+    for (int i = 0; i < n; ++i) {
+      if (!std::isfinite(in.time[size_t(i)])) continue;
+      if (!first.emplace(std::make_tuple(in.time[size_t(i)], in.x[size_t(i)], in.y[size_t(i)]), i).second) {
+        duplicates.push_back(size_t(i));
+      }
+    }
+    CleanSettings d;
+    d.SetOn(CleanFilter::Duplicates, true);
+    EXPECT_EQ(Removed(CleanLog(in, d, false)), duplicates) << c.name;
+  }
+}
+
 TEST(LogClean, RangeSdAndWidthCountAloneAndAfter) {
   CleanInput in = Line(10);
   in.values[1] = {10, 11, 9, 10, 10, 11, 9, 10, 500, kNaN};
