@@ -159,6 +159,9 @@ std::atomic<uint64_t> g_limit{kDefaultLayerCacheLimit};
 std::mutex g_writesMutex;
 std::condition_variable g_writesDone;
 int g_writesRunning = 0;
+// The layers background gatherings read, one entry per gathering (under g_writesMutex).
+std::vector<const Layer*> g_gathering;
+std::atomic<bool> g_gatherDeferred{false};
 
 // The environment's word, when it turns the cache off.
 bool EnvironmentForbids() {
@@ -247,11 +250,24 @@ bool LayerCacheFromPreferences() {
   return prefs.IsLayerCacheOn();
 }
 
-ScopedLayerCache::ScopedLayerCache(bool on) : old_(g_enabled.load()) { SetLayerCacheEnabled(on); }
+void SetLayerCacheGatherDeferred(bool on) { g_gatherDeferred.store(on); }
+bool IsLayerCacheGatherDeferred() { return g_gatherDeferred.load(); }
+
+void WaitForLayerCacheGather(const Layer& layer) {
+  std::unique_lock<std::mutex> lock(g_writesMutex);
+  g_writesDone.wait(lock, [&layer] { return std::find(g_gathering.begin(), g_gathering.end(), &layer) == g_gathering.end(); });
+}
+
+ScopedLayerCache::ScopedLayerCache(bool on, bool deferGather)
+    : old_(g_enabled.load()), oldDeferred_(g_gatherDeferred.load()) {
+  SetLayerCacheEnabled(on);
+  SetLayerCacheGatherDeferred(deferGather);
+}
 
 ScopedLayerCache::~ScopedLayerCache() {
   FinishLayerCacheWrites();
   SetLayerCacheEnabled(old_);
+  SetLayerCacheGatherDeferred(oldDeferred_);
 }
 
 // ---------------------------------------------------------------- key
@@ -897,6 +913,30 @@ void StoreLayerCacheInBackground(std::string path, std::unique_ptr<LayerCacheCon
   }).detach();
 }
 
+void StoreLayerCacheInBackground(std::string path, std::function<std::unique_ptr<LayerCacheContents>()> gather,
+                                 const Layer& reading) {
+  static const bool waitsAtExit = std::atexit(FinishLayerCacheWrites) == 0;
+  (void)waitsAtExit;
+  {
+    std::lock_guard<std::mutex> lock(g_writesMutex);
+    ++g_writesRunning;
+    g_gathering.push_back(&reading);
+  }
+  std::thread([path = std::move(path), gather = std::move(gather), layer = &reading]() {
+    std::unique_ptr<LayerCacheContents> contents = gather();
+    {
+      // The layer is free again once its contents are gathered.
+      std::lock_guard<std::mutex> lock(g_writesMutex);
+      g_gathering.erase(std::find(g_gathering.begin(), g_gathering.end(), layer));
+    }
+    g_writesDone.notify_all();
+    if (contents) WriteLayerCache(path, *contents);
+    std::lock_guard<std::mutex> lock(g_writesMutex);
+    --g_writesRunning;
+    g_writesDone.notify_all();
+  }).detach();
+}
+
 void FinishLayerCacheWrites() {
   std::unique_lock<std::mutex> lock(g_writesMutex);
   g_writesDone.wait(lock, [] { return g_writesRunning == 0; });
@@ -975,6 +1015,19 @@ void LayerCacheLoad::Store(const Layer& layer, RowScan* rows, int legendColumn, 
   if (!ComputeLayerCacheKey(layer.GetPathName(), layer.GetTablePath(), layer.GetCoordSystemKind(), layer.GetDatum(),
                             layer.GetZone(), layer.GetShapeKind(), now) ||
       now != key_) {
+    return;
+  }
+  if (IsLayerCacheGatherDeferred()) {
+    // The rows' arrays go with the thread that gathers.
+    auto taken = std::make_shared<RowScan>();
+    if (rows) *taken = std::move(*rows);
+    const bool withRows = rows != nullptr;
+    StoreLayerCacheInBackground(
+        path_,
+        [&layer, key = key_, taken, withRows, legendColumn, fields, recordValues] {
+          return GatherLayerCache(layer, key, withRows ? taken.get() : nullptr, legendColumn, fields, recordValues);
+        },
+        layer);
     return;
   }
   std::unique_ptr<LayerCacheContents> contents = GatherLayerCache(layer, key_, rows, legendColumn, fields, recordValues);

@@ -27,6 +27,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -61,17 +62,30 @@ std::string LayerCachePathFor(const std::string& shpPath);
 // Takes the bound from the preferences and gives whether they keep the cache on.
 bool LayerCacheFromPreferences();
 
-// Turns the cache on for a command's run as the preferences say, and on
-// leaving waits for the cache writes it started and puts the switch back.
+// Whether a load leaves the gathering of its cache's contents to the
+// background thread that writes them, so the first picture does not wait for
+// it. Only for a program whose layers keep their records, values and flags
+// as loaded (nothing but drawing touches them) until the write is done, as
+// kestrune-cli render's do; a layer's Clear (and so its destruction) waits
+// for its gathering. Process-wide; off by default.
+void SetLayerCacheGatherDeferred(bool on);
+bool IsLayerCacheGatherDeferred();
+// Waits until no background gathering reads the layer.
+void WaitForLayerCacheGather(const Layer& layer);
+
+// Turns the cache on for a command's run as the preferences say (with its
+// gathering in the background when deferGather), and on leaving waits for
+// the cache writes it started and puts the switches back.
 class ScopedLayerCache {
  public:
-  explicit ScopedLayerCache(bool on);
+  explicit ScopedLayerCache(bool on, bool deferGather = false);
   ~ScopedLayerCache();
   ScopedLayerCache(const ScopedLayerCache&) = delete;
   ScopedLayerCache& operator=(const ScopedLayerCache&) = delete;
 
  private:
   bool old_;
+  bool oldDeferred_;
 };
 
 // What a cache file must match: the files as they are and the projection.
@@ -164,6 +178,10 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
 bool WriteLayerCache(const std::string& path, LayerCacheContents& contents);
 // The same in a background thread; failures are never shown.
 void StoreLayerCacheInBackground(std::string path, std::unique_ptr<LayerCacheContents> contents);
+// The same with the contents gathered by that thread first (null: nothing
+// written) from the layer, which WaitForLayerCacheGather waits for until then.
+void StoreLayerCacheInBackground(std::string path, std::function<std::unique_ptr<LayerCacheContents>()> gather,
+                                 const Layer& reading);
 // Waits for every background write started so far.
 void FinishLayerCacheWrites();
 // Removes the cache files of the folder used longest ago until the rest
