@@ -105,12 +105,24 @@ struct SlabShare {
 };
 
 
+// PointShape::GetBounds of one of the layer's own points with geometry, the
+// layer's display size (feet) asked once per drawing instead of per point:
+// the same half side and the same clamping.
+MapRect PointBoundsAtSize(const PointShape* point, double sizeFt) {
+  const double half = sizeFt * point->UnitsPerFoot() * 0.5;
+  const int64_t h = half > 0.0 ? static_cast<int32_t>(std::min(half, 1.0e9)) : 0;
+  const MapPoint p = point->GetPoint();
+  return {Clamp32(p.x - h), Clamp32(p.y - h), Clamp32(p.x + h), Clamp32(p.y + h)};
+}
+
 // The drawing box of a point's symbol, one map unit outside its bounds as the
 // record draws it (empty without geometry). On a pass that decides
 // visibility, the point's visible mark is set from it.
-DeviceRect PointSymbolBox(const PixelMapper& mapper, const Canvas& dc, PointShape* point, bool setVisibility) {
+// sizeFt is the owner's display size: the point is the layer's own.
+DeviceRect PointSymbolBox(const PixelMapper& mapper, const Canvas& dc, PointShape* point, bool setVisibility,
+                          double sizeFt) {
   const bool geometry = point->HasGeometry();
-  const MapRect b = point->GetBounds();
+  const MapRect b = geometry ? PointBoundsAtSize(point, sizeFt) : kEmptyBounds;
   const DeviceRect box =
       geometry ? mapper.RectangleBox(Clamp32(int64_t{b.left} - 1), Clamp32(int64_t{b.top} - 1),
                                      Clamp32(int64_t{b.right} + 1), Clamp32(int64_t{b.bottom} + 1))
@@ -155,6 +167,7 @@ void LayerRenderer::DrawPass(const PixelMapper& mapper, const CMapTransform& tra
   const bool setVisibility = pass == DrawPassKind::NormalDecidingVisibility;
   const bool border = style_.GetSettings().drawBorder;
   const ShapeOwner* owner = &layer_;
+  const double sizeFt = owner->GetDisplaySize(false);
   std::vector<DeviceRect>& rects = batchRects_;
   std::vector<Color>& fills = batchFills_;
   rects.clear();
@@ -177,7 +190,7 @@ void LayerRenderer::DrawPass(const PixelMapper& mapper, const CMapTransform& tra
       auto* point = static_cast<PointShape*>(shape);
       // Selected and shadowed symbols use other brushes; they draw themselves.
       if (!point->IsSelected() && !point->IsFilteredOut()) {
-        const DeviceRect box = PointSymbolBox(mapper, dc, point, setVisibility);
+        const DeviceRect box = PointSymbolBox(mapper, dc, point, setVisibility, sizeFt);
         if (!point->HasGeometry() || !point->IsVisible()) return;
         labelled_ = labelled_ || point->HasLabel();
         const bool keep = border && SymbolKeepsOutline(box);
@@ -212,6 +225,7 @@ void LayerRenderer::DrawPassInParallel(const PixelMapper& mapper, const CMapTran
   const bool setVisibility = pass == DrawPassKind::NormalDecidingVisibility;
   const bool border = style_.GetSettings().drawBorder;
   const ShapeOwner* owner = &layer_;
+  const double sizeFt = owner->GetDisplaySize(false);
   std::vector<SlabShare> shares(static_cast<size_t>(threads));
   const size_t slabSize = gSlabSize.load();
   std::vector<Shape*> slab;
@@ -231,7 +245,7 @@ void LayerRenderer::DrawPassInParallel(const PixelMapper& mapper, const CMapTran
       if (point->IsVisible()) share.labelled = share.labelled || point->HasLabel();
       return;
     }
-    const DeviceRect box = PointSymbolBox(mapper, dc, point, setVisibility);
+    const DeviceRect box = PointSymbolBox(mapper, dc, point, setVisibility, sizeFt);
     if (!point->HasGeometry() || !point->IsVisible()) return;
     share.labelled = share.labelled || point->HasLabel();
     const bool keep = border && SymbolKeepsOutline(box);
@@ -321,6 +335,7 @@ bool LayerRenderer::DrawPassInLayers(const PixelMapper& mapper, Canvas& dc, Draw
   const bool setVisibility = pass == DrawPassKind::NormalDecidingVisibility;
   const bool border = style_.GetSettings().drawBorder;
   const ShapeOwner* owner = &layer_;
+  const double sizeFt = owner->GetDisplaySize(false);
   const auto parts = static_cast<size_t>(threads);
   // Share k is list positions cuts[k]..cuts[k+1]-1 of the walk, or the index's
   // marks in words cuts[k]..cuts[k+1]-1, cut so each holds as many marks.
@@ -371,7 +386,7 @@ bool LayerRenderer::DrawPassInLayers(const PixelMapper& mapper, Canvas& dc, Draw
         if (point->IsVisible()) anyLabel = anyLabel || point->HasLabel();
         return;
       }
-      const DeviceRect box = PointSymbolBox(mapper, dc, point, setVisibility);
+      const DeviceRect box = PointSymbolBox(mapper, dc, point, setVisibility, sizeFt);
       if (!point->HasGeometry() || !point->IsVisible()) return;
       anyLabel = anyLabel || point->HasLabel();
       const bool keep = border && SymbolKeepsOutline(box);
