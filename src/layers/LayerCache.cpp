@@ -6,7 +6,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -161,6 +163,29 @@ std::condition_variable g_writesDone;
 int g_writesRunning = 0;
 // The layers background gatherings read, one entry per gathering (under g_writesMutex).
 std::vector<const Layer*> g_gathering;
+// The threads writing in the background (under g_writesMutex).
+std::vector<pid_t> g_writers;
+
+// A cache write yields the cores to the drawing and everything else: its
+// thread runs at the lowest priority until someone waits for it.
+constexpr int kBackgroundNice = 19;
+
+// Marks the calling thread as a background writer, at the lowest priority.
+void BecomeBackgroundWriter() {
+  const auto tid = static_cast<pid_t>(::syscall(SYS_gettid));
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kBackgroundNice);
+  std::lock_guard<std::mutex> lock(g_writesMutex);
+  g_writers.push_back(tid);
+}
+
+// Ends a background write (its thread is forgotten before it ends).
+void EndBackgroundWrite() {
+  const auto tid = static_cast<pid_t>(::syscall(SYS_gettid));
+  std::lock_guard<std::mutex> lock(g_writesMutex);
+  g_writers.erase(std::remove(g_writers.begin(), g_writers.end(), tid), g_writers.end());
+  --g_writesRunning;
+  g_writesDone.notify_all();
+}
 std::atomic<bool> g_gatherDeferred{false};
 
 // The environment's word, when it turns the cache off.
@@ -255,6 +280,8 @@ bool IsLayerCacheGatherDeferred() { return g_gatherDeferred.load(); }
 
 void WaitForLayerCacheGather(const Layer& layer) {
   std::unique_lock<std::mutex> lock(g_writesMutex);
+  if (std::find(g_gathering.begin(), g_gathering.end(), &layer) == g_gathering.end()) return;
+  for (pid_t tid : g_writers) ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), 0);
   g_writesDone.wait(lock, [&layer] { return std::find(g_gathering.begin(), g_gathering.end(), &layer) == g_gathering.end(); });
 }
 
@@ -906,10 +933,9 @@ void StoreLayerCacheInBackground(std::string path, std::unique_ptr<LayerCacheCon
     ++g_writesRunning;
   }
   std::thread([path = std::move(path), contents = std::move(contents)]() {
+    BecomeBackgroundWriter();
     WriteLayerCache(path, *contents);
-    std::lock_guard<std::mutex> lock(g_writesMutex);
-    --g_writesRunning;
-    g_writesDone.notify_all();
+    EndBackgroundWrite();
   }).detach();
 }
 
@@ -923,6 +949,7 @@ void StoreLayerCacheInBackground(std::string path, std::function<std::unique_ptr
     g_gathering.push_back(&reading);
   }
   std::thread([path = std::move(path), gather = std::move(gather), layer = &reading]() {
+    BecomeBackgroundWriter();
     std::unique_ptr<LayerCacheContents> contents = gather();
     {
       // The layer is free again once its contents are gathered.
@@ -931,14 +958,14 @@ void StoreLayerCacheInBackground(std::string path, std::function<std::unique_ptr
     }
     g_writesDone.notify_all();
     if (contents) WriteLayerCache(path, *contents);
-    std::lock_guard<std::mutex> lock(g_writesMutex);
-    --g_writesRunning;
-    g_writesDone.notify_all();
+    EndBackgroundWrite();
   }).detach();
 }
 
 void FinishLayerCacheWrites() {
   std::unique_lock<std::mutex> lock(g_writesMutex);
+  // Waited for now: the writers get their priority back where the system allows it.
+  for (pid_t tid : g_writers) ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), 0);
   g_writesDone.wait(lock, [] { return g_writesRunning == 0; });
 }
 
