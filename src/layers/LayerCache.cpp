@@ -697,7 +697,8 @@ DirectRows LayerCacheFile::ReadPointRecords(Layer& layer, const LogFields& field
 // ---------------------------------------------------------------- writing
 
 std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const LayerCacheKey& key, RowScan* rows,
-                                                     int legendColumn, const LogFields& fields, bool recordValues) {
+                                                     int legendColumn, const LogFields& fields, bool recordValues,
+                                                     const LayerCacheTableRows* tableRows) {
   auto contents = std::make_unique<LayerCacheContents>();
   LayerCacheContents& c = *contents;
   LayerCacheHeader& h = c.header;
@@ -809,8 +810,10 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
     for (int f = 0; f < kLogFieldCount; ++f) meta.logColumns[f] = fields.column[static_cast<size_t>(f)];
     meta.rows = records.size();
     // The table's sizes, for the status text of a short table.
-    DbfTable table;
-    if (table.Open(layer.GetTablePath())) {
+    if (tableRows) {
+      meta.claimedRows = static_cast<int64_t>(tableRows->claimed);
+      meta.heldRows = static_cast<int64_t>(tableRows->held);
+    } else if (DbfTable table; table.Open(layer.GetTablePath())) {
       meta.claimedRows = table.GetClaimedRecordCount();
       meta.heldRows = table.GetRecordCount();
     }
@@ -1045,14 +1048,21 @@ void LayerCacheLoad::Store(const Layer& layer, RowScan* rows, int legendColumn, 
     return;
   }
   if (IsLayerCacheGatherDeferred()) {
-    // The rows' arrays go with the thread that gathers.
+    // The rows' arrays go with the thread that gathers; the table's sizes
+    // are read here, while nothing else holds the table.
     auto taken = std::make_shared<RowScan>();
     if (rows) *taken = std::move(*rows);
     const bool withRows = rows != nullptr;
+    LayerCacheTableRows tableRows;
+    if (DbfTable table; recordValues && table.Open(layer.GetTablePath())) {
+      tableRows.claimed = static_cast<uint64_t>(table.GetClaimedRecordCount());
+      tableRows.held = static_cast<uint64_t>(table.GetRecordCount());
+    }
     StoreLayerCacheInBackground(
         path_,
-        [&layer, key = key_, taken, withRows, legendColumn, fields, recordValues] {
-          return GatherLayerCache(layer, key, withRows ? taken.get() : nullptr, legendColumn, fields, recordValues);
+        [&layer, key = key_, taken, withRows, legendColumn, fields, recordValues, tableRows] {
+          return GatherLayerCache(layer, key, withRows ? taken.get() : nullptr, legendColumn, fields, recordValues,
+                                  &tableRows);
         },
         layer);
     return;

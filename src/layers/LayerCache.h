@@ -169,9 +169,17 @@ class LayerCacheFile {
 // fields; their arrays are moved out of rows, not copied). Null when the
 // layer cannot be cached (records of several classes).
 struct LayerCacheContents;
+// The table's claimed and held row counts, as a gathering by record keeps them.
+struct LayerCacheTableRows {
+  uint64_t claimed = 0;
+  uint64_t held = 0;
+};
+// tableRows: those counts read before (a gathering in the background must
+// not open the table, which takes its lock); null: the table is opened.
 std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const LayerCacheKey& key, RowScan* rows,
                                                      int legendColumn, const LogFields& fields,
-                                                     bool recordValues = false);
+                                                     bool recordValues = false,
+                                                     const LayerCacheTableRows* tableRows = nullptr);
 
 // Seals the contents with their checksums and writes them to path through
 // SafeFile, then trims the folder to the limit; false when the write failed.
