@@ -105,6 +105,36 @@ class Canvas {
     (void)bottom;
   }
 
+  // Point symbols written by several threads at once, each into its own
+  // layer of the picture, the layers then laid over the picture in their
+  // order. A symbol's pixels replace whatever lies beneath them, so the
+  // result is what writing layer 0's symbols, then layer 1's and so on, on
+  // one thread would leave. BeginSymbolLayers gives whether the canvas can
+  // (false by default); every layer starts empty.
+  virtual bool BeginSymbolLayers(int layers) {
+    (void)layers;
+    return false;
+  }
+  // SolidRectanglesInRows' pixels over the whole picture, into one layer;
+  // different layers may be written from different threads at once.
+  virtual void SolidRectanglesInLayer(int layer, const DeviceRect* rects, const Color* fills, int count,
+                                      const Pen& pen) {
+    (void)layer;
+    (void)rects;
+    (void)fills;
+    (void)count;
+    (void)pen;
+  }
+  // Lays every layer's written pixels over the picture in rows top..bottom-1,
+  // layer 0 first; disjoint rows may be merged from several threads at once.
+  virtual void MergeSymbolLayers(int top, int bottom) {
+    (void)top;
+    (void)bottom;
+  }
+  // Ends the layers; with merged false whatever they hold is dropped and the
+  // picture stays as it was.
+  virtual void EndSymbolLayers(bool merged) { (void)merged; }
+
   // Draws the rectangles in order, each exactly as Rectangle would with the
   // current pen and the selection hatch brush; the current brush is kept.
   virtual void HatchedRectangles(const DeviceRect* rects, int count) {

@@ -30,6 +30,8 @@ Layer::~Layer() { Clear(); }
 // Destroys every record and empties the selection. Runs of pooled points go
 // back to the pool a run at a time (at once when they are all it holds).
 void Layer::Clear() {
+  // A cache's gathering in the background may still read the records.
+  WaitForLayerCacheGather(*this);
   std::vector<std::pair<Shape*, size_t>> pooled;
   const bool pool = PointShape::IsPooled();
   records_.ForEachRun([&](Shape* first, size_t count) {

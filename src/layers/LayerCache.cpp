@@ -6,7 +6,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -159,6 +161,32 @@ std::atomic<uint64_t> g_limit{kDefaultLayerCacheLimit};
 std::mutex g_writesMutex;
 std::condition_variable g_writesDone;
 int g_writesRunning = 0;
+// The layers background gatherings read, one entry per gathering (under g_writesMutex).
+std::vector<const Layer*> g_gathering;
+// The threads writing in the background (under g_writesMutex).
+std::vector<pid_t> g_writers;
+
+// A cache write yields the cores to the drawing and everything else: its
+// thread runs at the lowest priority until someone waits for it.
+constexpr int kBackgroundNice = 19;
+
+// Marks the calling thread as a background writer, at the lowest priority.
+void BecomeBackgroundWriter() {
+  const auto tid = static_cast<pid_t>(::syscall(SYS_gettid));
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kBackgroundNice);
+  std::lock_guard<std::mutex> lock(g_writesMutex);
+  g_writers.push_back(tid);
+}
+
+// Ends a background write (its thread is forgotten before it ends).
+void EndBackgroundWrite() {
+  const auto tid = static_cast<pid_t>(::syscall(SYS_gettid));
+  std::lock_guard<std::mutex> lock(g_writesMutex);
+  g_writers.erase(std::remove(g_writers.begin(), g_writers.end(), tid), g_writers.end());
+  --g_writesRunning;
+  g_writesDone.notify_all();
+}
+std::atomic<bool> g_gatherDeferred{false};
 
 // The environment's word, when it turns the cache off.
 bool EnvironmentForbids() {
@@ -247,11 +275,26 @@ bool LayerCacheFromPreferences() {
   return prefs.IsLayerCacheOn();
 }
 
-ScopedLayerCache::ScopedLayerCache(bool on) : old_(g_enabled.load()) { SetLayerCacheEnabled(on); }
+void SetLayerCacheGatherDeferred(bool on) { g_gatherDeferred.store(on); }
+bool IsLayerCacheGatherDeferred() { return g_gatherDeferred.load(); }
+
+void WaitForLayerCacheGather(const Layer& layer) {
+  std::unique_lock<std::mutex> lock(g_writesMutex);
+  if (std::find(g_gathering.begin(), g_gathering.end(), &layer) == g_gathering.end()) return;
+  for (pid_t tid : g_writers) ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), 0);
+  g_writesDone.wait(lock, [&layer] { return std::find(g_gathering.begin(), g_gathering.end(), &layer) == g_gathering.end(); });
+}
+
+ScopedLayerCache::ScopedLayerCache(bool on, bool deferGather)
+    : old_(g_enabled.load()), oldDeferred_(g_gatherDeferred.load()) {
+  SetLayerCacheEnabled(on);
+  SetLayerCacheGatherDeferred(deferGather);
+}
 
 ScopedLayerCache::~ScopedLayerCache() {
   FinishLayerCacheWrites();
   SetLayerCacheEnabled(old_);
+  SetLayerCacheGatherDeferred(oldDeferred_);
 }
 
 // ---------------------------------------------------------------- key
@@ -654,7 +697,8 @@ DirectRows LayerCacheFile::ReadPointRecords(Layer& layer, const LogFields& field
 // ---------------------------------------------------------------- writing
 
 std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const LayerCacheKey& key, RowScan* rows,
-                                                     int legendColumn, const LogFields& fields, bool recordValues) {
+                                                     int legendColumn, const LogFields& fields, bool recordValues,
+                                                     const LayerCacheTableRows* tableRows) {
   auto contents = std::make_unique<LayerCacheContents>();
   LayerCacheContents& c = *contents;
   LayerCacheHeader& h = c.header;
@@ -766,8 +810,10 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
     for (int f = 0; f < kLogFieldCount; ++f) meta.logColumns[f] = fields.column[static_cast<size_t>(f)];
     meta.rows = records.size();
     // The table's sizes, for the status text of a short table.
-    DbfTable table;
-    if (table.Open(layer.GetTablePath())) {
+    if (tableRows) {
+      meta.claimedRows = static_cast<int64_t>(tableRows->claimed);
+      meta.heldRows = static_cast<int64_t>(tableRows->held);
+    } else if (DbfTable table; table.Open(layer.GetTablePath())) {
       meta.claimedRows = table.GetClaimedRecordCount();
       meta.heldRows = table.GetRecordCount();
     }
@@ -890,15 +936,39 @@ void StoreLayerCacheInBackground(std::string path, std::unique_ptr<LayerCacheCon
     ++g_writesRunning;
   }
   std::thread([path = std::move(path), contents = std::move(contents)]() {
+    BecomeBackgroundWriter();
     WriteLayerCache(path, *contents);
+    EndBackgroundWrite();
+  }).detach();
+}
+
+void StoreLayerCacheInBackground(std::string path, std::function<std::unique_ptr<LayerCacheContents>()> gather,
+                                 const Layer& reading) {
+  static const bool waitsAtExit = std::atexit(FinishLayerCacheWrites) == 0;
+  (void)waitsAtExit;
+  {
     std::lock_guard<std::mutex> lock(g_writesMutex);
-    --g_writesRunning;
+    ++g_writesRunning;
+    g_gathering.push_back(&reading);
+  }
+  std::thread([path = std::move(path), gather = std::move(gather), layer = &reading]() {
+    BecomeBackgroundWriter();
+    std::unique_ptr<LayerCacheContents> contents = gather();
+    {
+      // The layer is free again once its contents are gathered.
+      std::lock_guard<std::mutex> lock(g_writesMutex);
+      g_gathering.erase(std::find(g_gathering.begin(), g_gathering.end(), layer));
+    }
     g_writesDone.notify_all();
+    if (contents) WriteLayerCache(path, *contents);
+    EndBackgroundWrite();
   }).detach();
 }
 
 void FinishLayerCacheWrites() {
   std::unique_lock<std::mutex> lock(g_writesMutex);
+  // Waited for now: the writers get their priority back where the system allows it.
+  for (pid_t tid : g_writers) ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), 0);
   g_writesDone.wait(lock, [] { return g_writesRunning == 0; });
 }
 
@@ -975,6 +1045,26 @@ void LayerCacheLoad::Store(const Layer& layer, RowScan* rows, int legendColumn, 
   if (!ComputeLayerCacheKey(layer.GetPathName(), layer.GetTablePath(), layer.GetCoordSystemKind(), layer.GetDatum(),
                             layer.GetZone(), layer.GetShapeKind(), now) ||
       now != key_) {
+    return;
+  }
+  if (IsLayerCacheGatherDeferred()) {
+    // The rows' arrays go with the thread that gathers; the table's sizes
+    // are read here, while nothing else holds the table.
+    auto taken = std::make_shared<RowScan>();
+    if (rows) *taken = std::move(*rows);
+    const bool withRows = rows != nullptr;
+    LayerCacheTableRows tableRows;
+    if (DbfTable table; recordValues && table.Open(layer.GetTablePath())) {
+      tableRows.claimed = static_cast<uint64_t>(table.GetClaimedRecordCount());
+      tableRows.held = static_cast<uint64_t>(table.GetRecordCount());
+    }
+    StoreLayerCacheInBackground(
+        path_,
+        [&layer, key = key_, taken, withRows, legendColumn, fields, recordValues, tableRows] {
+          return GatherLayerCache(layer, key, withRows ? taken.get() : nullptr, legendColumn, fields, recordValues,
+                                  &tableRows);
+        },
+        layer);
     return;
   }
   std::unique_ptr<LayerCacheContents> contents = GatherLayerCache(layer, key_, rows, legendColumn, fields, recordValues);

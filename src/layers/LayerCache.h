@@ -27,6 +27,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -61,17 +62,30 @@ std::string LayerCachePathFor(const std::string& shpPath);
 // Takes the bound from the preferences and gives whether they keep the cache on.
 bool LayerCacheFromPreferences();
 
-// Turns the cache on for a command's run as the preferences say, and on
-// leaving waits for the cache writes it started and puts the switch back.
+// Whether a load leaves the gathering of its cache's contents to the
+// background thread that writes them, so the first picture does not wait for
+// it. Only for a program whose layers keep their records, values and flags
+// as loaded (nothing but drawing touches them) until the write is done, as
+// kestrune-cli render's do; a layer's Clear (and so its destruction) waits
+// for its gathering. Process-wide; off by default.
+void SetLayerCacheGatherDeferred(bool on);
+bool IsLayerCacheGatherDeferred();
+// Waits until no background gathering reads the layer.
+void WaitForLayerCacheGather(const Layer& layer);
+
+// Turns the cache on for a command's run as the preferences say (with its
+// gathering in the background when deferGather), and on leaving waits for
+// the cache writes it started and puts the switches back.
 class ScopedLayerCache {
  public:
-  explicit ScopedLayerCache(bool on);
+  explicit ScopedLayerCache(bool on, bool deferGather = false);
   ~ScopedLayerCache();
   ScopedLayerCache(const ScopedLayerCache&) = delete;
   ScopedLayerCache& operator=(const ScopedLayerCache&) = delete;
 
  private:
   bool old_;
+  bool oldDeferred_;
 };
 
 // What a cache file must match: the files as they are and the projection.
@@ -155,15 +169,27 @@ class LayerCacheFile {
 // fields; their arrays are moved out of rows, not copied). Null when the
 // layer cannot be cached (records of several classes).
 struct LayerCacheContents;
+// The table's claimed and held row counts, as a gathering by record keeps them.
+struct LayerCacheTableRows {
+  uint64_t claimed = 0;
+  uint64_t held = 0;
+};
+// tableRows: those counts read before (a gathering in the background must
+// not open the table, which takes its lock); null: the table is opened.
 std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const LayerCacheKey& key, RowScan* rows,
                                                      int legendColumn, const LogFields& fields,
-                                                     bool recordValues = false);
+                                                     bool recordValues = false,
+                                                     const LayerCacheTableRows* tableRows = nullptr);
 
 // Seals the contents with their checksums and writes them to path through
 // SafeFile, then trims the folder to the limit; false when the write failed.
 bool WriteLayerCache(const std::string& path, LayerCacheContents& contents);
 // The same in a background thread; failures are never shown.
 void StoreLayerCacheInBackground(std::string path, std::unique_ptr<LayerCacheContents> contents);
+// The same with the contents gathered by that thread first (null: nothing
+// written) from the layer, which WaitForLayerCacheGather waits for until then.
+void StoreLayerCacheInBackground(std::string path, std::function<std::unique_ptr<LayerCacheContents>()> gather,
+                                 const Layer& reading);
 // Waits for every background write started so far.
 void FinishLayerCacheWrites();
 // Removes the cache files of the folder used longest ago until the rest

@@ -55,6 +55,9 @@ std::atomic<int> gDrawThreads{0};
 constexpr size_t kDefaultSlabSize = size_t{1} << 20;
 std::atomic<size_t> gSlabSize{kDefaultSlabSize};
 
+// See LastSymbolPath.
+std::atomic<LayerRenderer::SymbolPath> gLastSymbolPath{LayerRenderer::SymbolPath::OneThread};
+
 // Runs work(part) for parts 0..parts-1, part 0 on this thread, and waits.
 template <class F>
 void RunParts(int parts, F work) {
@@ -102,12 +105,24 @@ struct SlabShare {
 };
 
 
+// PointShape::GetBounds of one of the layer's own points with geometry, the
+// layer's display size (feet) asked once per drawing instead of per point:
+// the same half side and the same clamping.
+MapRect PointBoundsAtSize(const PointShape* point, double sizeFt) {
+  const double half = sizeFt * point->UnitsPerFoot() * 0.5;
+  const int64_t h = half > 0.0 ? static_cast<int32_t>(std::min(half, 1.0e9)) : 0;
+  const MapPoint p = point->GetPoint();
+  return {Clamp32(p.x - h), Clamp32(p.y - h), Clamp32(p.x + h), Clamp32(p.y + h)};
+}
+
 // The drawing box of a point's symbol, one map unit outside its bounds as the
 // record draws it (empty without geometry). On a pass that decides
 // visibility, the point's visible mark is set from it.
-DeviceRect PointSymbolBox(const PixelMapper& mapper, const Canvas& dc, PointShape* point, bool setVisibility) {
+// sizeFt is the owner's display size: the point is the layer's own.
+DeviceRect PointSymbolBox(const PixelMapper& mapper, const Canvas& dc, PointShape* point, bool setVisibility,
+                          double sizeFt) {
   const bool geometry = point->HasGeometry();
-  const MapRect b = point->GetBounds();
+  const MapRect b = geometry ? PointBoundsAtSize(point, sizeFt) : kEmptyBounds;
   const DeviceRect box =
       geometry ? mapper.RectangleBox(Clamp32(int64_t{b.left} - 1), Clamp32(int64_t{b.top} - 1),
                                      Clamp32(int64_t{b.right} + 1), Clamp32(int64_t{b.bottom} + 1))
@@ -126,6 +141,7 @@ DeviceRect PointSymbolBox(const PixelMapper& mapper, const Canvas& dc, PointShap
 void LayerRenderer::SetDrawThreads(int threads) { gDrawThreads.store(std::max(0, threads)); }
 void LayerRenderer::SetDrawSlab(size_t records) { gSlabSize.store(records > 0 ? records : kDefaultSlabSize); }
 int LayerRenderer::GetDrawThreads() { return gDrawThreads.load(); }
+LayerRenderer::SymbolPath LayerRenderer::LastSymbolPath() { return gLastSymbolPath.load(); }
 
 // The machine's cores for a big layer unless the setting says otherwise.
 int LayerRenderer::ThreadsForDrawing() const {
@@ -151,6 +167,7 @@ void LayerRenderer::DrawPass(const PixelMapper& mapper, const CMapTransform& tra
   const bool setVisibility = pass == DrawPassKind::NormalDecidingVisibility;
   const bool border = style_.GetSettings().drawBorder;
   const ShapeOwner* owner = &layer_;
+  const double sizeFt = owner->GetDisplaySize(false);
   std::vector<DeviceRect>& rects = batchRects_;
   std::vector<Color>& fills = batchFills_;
   rects.clear();
@@ -173,7 +190,7 @@ void LayerRenderer::DrawPass(const PixelMapper& mapper, const CMapTransform& tra
       auto* point = static_cast<PointShape*>(shape);
       // Selected and shadowed symbols use other brushes; they draw themselves.
       if (!point->IsSelected() && !point->IsFilteredOut()) {
-        const DeviceRect box = PointSymbolBox(mapper, dc, point, setVisibility);
+        const DeviceRect box = PointSymbolBox(mapper, dc, point, setVisibility, sizeFt);
         if (!point->HasGeometry() || !point->IsVisible()) return;
         labelled_ = labelled_ || point->HasLabel();
         const bool keep = border && SymbolKeepsOutline(box);
@@ -208,6 +225,7 @@ void LayerRenderer::DrawPassInParallel(const PixelMapper& mapper, const CMapTran
   const bool setVisibility = pass == DrawPassKind::NormalDecidingVisibility;
   const bool border = style_.GetSettings().drawBorder;
   const ShapeOwner* owner = &layer_;
+  const double sizeFt = owner->GetDisplaySize(false);
   std::vector<SlabShare> shares(static_cast<size_t>(threads));
   const size_t slabSize = gSlabSize.load();
   std::vector<Shape*> slab;
@@ -227,7 +245,7 @@ void LayerRenderer::DrawPassInParallel(const PixelMapper& mapper, const CMapTran
       if (point->IsVisible()) share.labelled = share.labelled || point->HasLabel();
       return;
     }
-    const DeviceRect box = PointSymbolBox(mapper, dc, point, setVisibility);
+    const DeviceRect box = PointSymbolBox(mapper, dc, point, setVisibility, sizeFt);
     if (!point->HasGeometry() || !point->IsVisible()) return;
     share.labelled = share.labelled || point->HasLabel();
     const bool keep = border && SymbolKeepsOutline(box);
@@ -298,6 +316,117 @@ void LayerRenderer::DrawPassInParallel(const PixelMapper& mapper, const CMapTran
   drawSlab();
 }
 
+void LayerRenderer::DrawNormalInParallel(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc,
+                                         DrawPassKind pass, bool indexed, const DeviceRect& area, int threads) {
+  if (DrawPassInLayers(mapper, dc, pass, indexed, area, threads)) {
+    gLastSymbolPath.store(SymbolPath::Layers);
+    return;
+  }
+  gLastSymbolPath.store(SymbolPath::Bands);
+  DrawPassInParallel(mapper, transform, dc, pass, indexed, area, threads);
+}
+
+// Each thread walks its share of the records as DrawPass does, its symbols
+// in batches into its own layer; a record that would draw itself stops them
+// all. Then the layers are laid over the picture, each thread a band of rows.
+bool LayerRenderer::DrawPassInLayers(const PixelMapper& mapper, Canvas& dc, DrawPassKind pass, bool indexed,
+                                     const DeviceRect& area, int threads) {
+  if (!dc.BeginSymbolLayers(threads)) return false;
+  const bool setVisibility = pass == DrawPassKind::NormalDecidingVisibility;
+  const bool border = style_.GetSettings().drawBorder;
+  const ShapeOwner* owner = &layer_;
+  const double sizeFt = owner->GetDisplaySize(false);
+  const auto parts = static_cast<size_t>(threads);
+  // Share k is list positions cuts[k]..cuts[k+1]-1 of the walk, or the index's
+  // marks in words cuts[k]..cuts[k+1]-1, cut so each holds as many marks.
+  std::vector<size_t> cuts(parts + 1, 0);
+  if (indexed) {
+    size_t total = 0;
+    for (uint64_t word : drawn_) total += static_cast<size_t>(__builtin_popcountll(word));
+    size_t seen = 0, w = 0;
+    for (size_t k = 1; k < parts; ++k) {
+      const size_t wanted = total * k / parts;
+      while (w < drawn_.size() && seen < wanted) seen += static_cast<size_t>(__builtin_popcountll(drawn_[w++]));
+      cuts[k] = w;
+    }
+    cuts[parts] = drawn_.size();
+  } else {
+    for (size_t k = 0; k <= parts; ++k) cuts[k] = records_.size() * k / parts;
+  }
+  std::atomic<bool> selfDrawn{false};
+  std::vector<char> labelled(parts, 0);
+  RunParts(threads, [&](int part) {
+    std::vector<DeviceRect> rects;
+    std::vector<Color> fills;
+    rects.reserve(kBatchSize);
+    fills.reserve(kBatchSize);
+    bool outlined = border;
+    bool stop = false;
+    bool anyLabel = false;
+    const auto flush = [&]() {
+      if (rects.empty()) return;
+      dc.SolidRectanglesInLayer(part, rects.data(), fills.data(), static_cast<int>(rects.size()),
+                                outlined ? BlackPen() : NullPen());
+      rects.clear();
+      fills.clear();
+      // Another share met a record that draws itself: this drawing is given up.
+      stop = selfDrawn.load(std::memory_order_relaxed);
+    };
+    const auto take = [&](Shape* shape) {
+      if (stop) return;
+      if (shape->GetRecordClass() != kRecordPoint || shape->GetOwner() != owner) {
+        selfDrawn.store(true, std::memory_order_relaxed);
+        stop = true;
+        return;
+      }
+      auto* point = static_cast<PointShape*>(shape);
+      if (point->IsSelected() || point->IsFilteredOut()) {
+        // Drawn by other passes; here only their visibility and labels count.
+        if (setVisibility) point->SetVisible(mapper.IsRectVisible(dc, point->GetHitBounds()));
+        if (point->IsVisible()) anyLabel = anyLabel || point->HasLabel();
+        return;
+      }
+      const DeviceRect box = PointSymbolBox(mapper, dc, point, setVisibility, sizeFt);
+      if (!point->HasGeometry() || !point->IsVisible()) return;
+      anyLabel = anyLabel || point->HasLabel();
+      const bool keep = border && SymbolKeepsOutline(box);
+      if (border && keep != outlined) {
+        flush();
+        outlined = keep;
+      }
+      rects.push_back(keep || !border ? box : UnoutlinedSymbolRect(box));
+      fills.push_back(point->GetColor());
+      if (rects.size() >= kBatchSize) flush();
+    };
+    const size_t from = cuts[static_cast<size_t>(part)], to = cuts[static_cast<size_t>(part) + 1];
+    if (indexed) {
+      for (size_t w = from; w < to && !stop; ++w) {
+        uint64_t word = drawn_[w];
+        while (word != 0) {
+          take(index_.At(w * 64 + static_cast<size_t>(__builtin_ctzll(word))));
+          word &= word - 1;
+        }
+      }
+    } else {
+      records_.ForEachInRange(from, to, take);
+    }
+    if (!stop) flush();
+    labelled[static_cast<size_t>(part)] = anyLabel ? 1 : 0;
+  });
+  if (selfDrawn.load()) {
+    dc.EndSymbolLayers(false);
+    return false;
+  }
+  const int top = std::min(area.top, area.bottom), rows = std::max(area.top, area.bottom) - top;
+  RunParts(threads, [&](int band) {
+    dc.MergeSymbolLayers(top + static_cast<int>(int64_t{rows} * band / threads),
+                         top + static_cast<int>(int64_t{rows} * (band + 1) / threads));
+  });
+  dc.EndSymbolLayers(true);
+  for (char l : labelled) labelled_ = labelled_ || l != 0;
+  return true;
+}
+
 // The visibility of every record to draw, before the shadows: the layer's
 // own point records by all threads at once, any other record on this thread.
 void LayerRenderer::DecideVisibilityInParallel(const PixelMapper& mapper, Canvas& dc, bool indexed, int threads) {
@@ -357,6 +486,7 @@ void LayerRenderer::Draw(const CMapTransform& transform, Canvas& dc) {
   // Threads share the work on a plain image (visibility answered without the
   // canvas, symbols written in bands of rows).
   const int threads = plain && mapper.Usable() ? ThreadsForDrawing() : 1;
+  if (threads == 1) gLastSymbolPath.store(SymbolPath::OneThread);
   if (filter_.DrawsShadows()) {
     if (threads > 1) {
       DecideVisibilityInParallel(mapper, dc, indexed, threads);
@@ -366,12 +496,12 @@ void LayerRenderer::Draw(const CMapTransform& transform, Canvas& dc) {
     }
     DrawPass(mapper, transform, dc, DrawPassKind::Shadows, indexed);
     if (threads > 1) {
-      DrawPassInParallel(mapper, transform, dc, DrawPassKind::Normal, indexed, area, threads);
+      DrawNormalInParallel(mapper, transform, dc, DrawPassKind::Normal, indexed, area, threads);
     } else {
       DrawPass(mapper, transform, dc, DrawPassKind::Normal, indexed);
     }
   } else if (threads > 1) {
-    DrawPassInParallel(mapper, transform, dc, DrawPassKind::NormalDecidingVisibility, indexed, area, threads);
+    DrawNormalInParallel(mapper, transform, dc, DrawPassKind::NormalDecidingVisibility, indexed, area, threads);
   } else {
     // Without shadows the visibility is decided on the way, in one pass.
     DrawPass(mapper, transform, dc, DrawPassKind::NormalDecidingVisibility, indexed);

@@ -62,6 +62,11 @@ class LayerRenderer {
   // Records the threads take at a time (0: the default, about a million).
   static void SetDrawSlab(size_t records);
   static constexpr size_t kParallelMinRecords = 50000;
+  // How the last drawing's normal pass wrote its point symbols (process-wide,
+  // for tests and benchmarks): on one thread, each thread its share of the
+  // records into a layer of its own, or each thread a band of rows.
+  enum class SymbolPath { OneThread, Layers, Bands };
+  static SymbolPath LastSymbolPath();
 
   // Whether drawing, clicks and rectangles look records up in the spatial
   // index (the default) or walk every record.
@@ -97,6 +102,18 @@ class LayerRenderer {
   // their place. DecideVisibility is the visibility pass before the shadows.
   void DrawPassInParallel(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass,
                           bool indexed, const DeviceRect& area, int threads);
+  // A normal pass on several threads: in layers when it can be, else in bands.
+  void DrawNormalInParallel(const PixelMapper& mapper, const CMapTransform& transform, Canvas& dc, DrawPassKind pass,
+                            bool indexed, const DeviceRect& area, int threads);
+  // The normal passes with the records cut into one share per thread in list
+  // order (by the index's marks, as many each, when it is used): each thread
+  // writes its share's symbols into its own layer of the picture, then the
+  // layers are laid over it in order, which is the one-thread picture since
+  // a symbol's pixels replace what lies beneath. False, with the picture as
+  // it was, when the canvas has no layers or a record draws itself (a line,
+  // an area, another layer's point); the visible flags may be set already.
+  bool DrawPassInLayers(const PixelMapper& mapper, Canvas& dc, DrawPassKind pass, bool indexed,
+                        const DeviceRect& area, int threads);
   void DecideVisibilityInParallel(const PixelMapper& mapper, Canvas& dc, bool indexed, int threads);
   // Calls f for every record to draw: the index's candidates, or every record.
   template <class F>

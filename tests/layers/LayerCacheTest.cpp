@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/SideFileWrites.h"
+#include "geo/RecordingCanvas.h"
 #include "layers/DirectRows.h"
 #include "layers/Layer.h"
 #include "layers/LayerCache.h"
@@ -510,6 +511,58 @@ TEST(LayerCacheChecksum, EveryWordAndTailByteCounts) {
   }
   EXPECT_NE(LayerCacheChecksum(bytes.data(), bytes.size() - 1), base);
   EXPECT_NE(LayerCacheChecksum(bytes.data(), bytes.size(), 1), base);
+}
+
+}  // namespace
+}  // namespace kestrune::test
+
+namespace kestrune::test {
+namespace {
+
+// Gathered by the writing thread while the loaded layer is drawn, and while
+// the layer is closed at once: the cache file is byte for byte the one a
+// gathering at the end of the load writes, for values kept by record (a big
+// point log) and for rows kept beside the records (a small one).
+TEST_F(LayerCacheTest, GatheringInTheBackgroundWritesTheSameFile) {
+  struct Case {
+    const char* name;
+    int points;
+    bool closeAtOnce;
+  };
+  const Case cases[] = {{"values by record, drawn", 60000, false},
+                        {"values by record, closed at once", 60000, true},
+                        {"rows beside the records, closed at once", 300, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string shp = WritePointSet(dir, "log", Points(c.points), Values(c.points));
+    ThemeBy(shp, 1);
+    const std::string cachePath = LayerCachePathFor(shp);
+    fs::remove(cachePath);
+    ASSERT_NE(Load(shp), nullptr);  // gathered at the end of the load
+    const std::string atLoad = ReadFileBytes(cachePath);
+    ASSERT_FALSE(atLoad.empty());
+    fs::remove(cachePath);
+    {
+      const ScopedLayerCache deferred(true, true);
+      const ScopedSideFileWrites untouched(SideFileWrites::InMemory);
+      auto layer = std::make_unique<Layer>();
+      layer->SetPathName(shp);
+      ASSERT_TRUE(layer->Open() && layer->Load());
+      if (!c.closeAtOnce) {
+        RecordingCanvas canvas;
+        CMapTransform transform;
+        const MapRect b = layer->GetBounds();
+        transform.SetWorldOrigin({b.left, b.top});
+        transform.SetWorldExtent(b.right - b.left, b.bottom - b.top);
+        transform.SetDeviceExtent(200, 200);
+        layer->Draw(transform, canvas);
+      }
+      layer.reset();  // waits for the gathering, not for the write
+    }
+    EXPECT_FALSE(IsLayerCacheGatherDeferred());
+    EXPECT_TRUE(ReadFileBytes(cachePath) == atLoad);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "geo/gui/QPainterCanvas.h"
 
 #include "geo/gui/ImageRectangles.h"
+#include "geo/gui/SymbolLayers.h"
 
 #include <algorithm>
 #include <utility>
@@ -56,7 +57,10 @@ QPainterCanvas::QPainterCanvas(QPainter& painter) : painter_(painter) {
   painter_.setBrush(ToQBrush(brush_));
 }
 
-QPainterCanvas::~QPainterCanvas() { painter_.restore(); }
+QPainterCanvas::~QPainterCanvas() {
+  symbolLayers_.reset();
+  painter_.restore();
+}
 
 void QPainterCanvas::SetPen(const Pen& pen) {
   pen_ = pen;
@@ -239,6 +243,32 @@ bool QPainterCanvas::CanFillRowBands() const {
 void QPainterCanvas::SolidRectanglesInRows(const DeviceRect* rects, const Color* fills, int count, const Pen& pen,
                                            int top, int bottom) {
   if (bandImage_) WriteSolidRectanglesInRows(*bandImage_, pen, rects, fills, count, top, bottom);
+}
+
+// Layers of the image the painter writes directly (detached here, on the painter's thread).
+bool QPainterCanvas::BeginSymbolLayers(int layers) {
+  symbolLayers_.reset();
+  QImage* image = DirectWritableImage(painter_);
+  if (!image) return false;
+  image->bits();
+  auto made = std::make_unique<SymbolLayers>(*image, layers);
+  if (!made->IsReady()) return false;
+  symbolLayers_ = std::move(made);
+  return true;
+}
+
+void QPainterCanvas::SolidRectanglesInLayer(int layer, const DeviceRect* rects, const Color* fills, int count,
+                                            const Pen& pen) {
+  if (symbolLayers_) symbolLayers_->Write(layer, pen, rects, fills, count);
+}
+
+void QPainterCanvas::MergeSymbolLayers(int top, int bottom) {
+  if (symbolLayers_) symbolLayers_->Merge(top, bottom);
+}
+
+void QPainterCanvas::EndSymbolLayers(bool merged) {
+  if (symbolLayers_ && !merged) symbolLayers_->Clear();
+  symbolLayers_.reset();
 }
 
 // Selected point symbols in bulk, straight into the pixels when they can be.

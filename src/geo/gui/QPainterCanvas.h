@@ -6,11 +6,15 @@
 #include <QImage>
 #include <QPen>
 
+#include <memory>
+
 #include "geo/Canvas.h"
 
 class QPainter;
 
 namespace kestrune {
+
+class SymbolLayers;
 
 // Draws on a painter (widget, image or printer) without antialiasing:
 // - Rectangle(l, t, r, b) covers pixels l..r-1 by t..b-1: a one-pixel outline in
@@ -48,6 +52,12 @@ class QPainterCanvas : public Canvas {
   void SolidRectanglesInRows(const DeviceRect* rects, const Color* fills, int count, const Pen& pen, int top,
                              int bottom) override;
   void HatchedRectangles(const DeviceRect* rects, int count) override;
+  // Layers of symbols over the image, when its pixels are written directly.
+  bool BeginSymbolLayers(int layers) override;
+  void SolidRectanglesInLayer(int layer, const DeviceRect* rects, const Color* fills, int count,
+                              const Pen& pen) override;
+  void MergeSymbolLayers(int top, int bottom) override;
+  void EndSymbolLayers(bool merged) override;
 
   // Whether the painter scales (or rotates) logical pixels on their way to the device.
   static bool IsScaling(const QPainter& painter);
@@ -61,6 +71,8 @@ class QPainterCanvas : public Canvas {
   Pen pen_ = BlackPen();
   // The image the last CanFillRowBands found writable, for the bands.
   mutable QImage* bandImage_ = nullptr;
+  // The symbol layers between BeginSymbolLayers and EndSymbolLayers.
+  std::unique_ptr<SymbolLayers> symbolLayers_;
   Brush brush_ = SolidBrush(0xFFFFFF);
 };
 

@@ -135,8 +135,9 @@ bool WriteMapPicture(LayerList& layers, const CMapTransform& transform, int widt
 int RunRenderCommand(const std::vector<std::string>& args, std::ostream&, std::ostream& err) {
   // Only the outputs named on the command line are written; the inputs stay as they are.
   const ScopedSideFileWrites inputsUntouched(SideFileWrites::InMemory);
-  // Loads are cached outside the user's folders, so the next render opens at once.
-  const ScopedLayerCache layerCache(LayerCacheFromPreferences());
+  // Loads are cached outside the user's folders, so the next render opens at
+  // once; the layers are only drawn, so the cache is gathered beside the drawing.
+  const ScopedLayerCache layerCache(LayerCacheFromPreferences(), true);
   CliMapArguments parsed;
   if (!ParseMapArguments(args, {"--size"}, parsed)) return Usage(err);
   int width = kDefaultRenderWidth, height = kDefaultRenderHeight;
