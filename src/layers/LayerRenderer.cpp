@@ -136,6 +136,27 @@ DeviceRect PointSymbolBox(const PixelMapper& mapper, const Canvas& dc, PointShap
   return box;
 }
 
+// Puts POINT's symbol into the batch RECTS and FILLS, whose symbols are
+// OUTLINED or not; FLUSH hands the batch on when it is full or the symbol's
+// outline differs from the batch's. False when the point has no place or is
+// not visible.
+template <typename Flush>
+bool BatchPointSymbol(const PixelMapper& mapper, const Canvas& dc, PointShape* point, bool setVisibility,
+                      double sizeFt, bool border, bool& outlined, std::vector<DeviceRect>& rects,
+                      std::vector<Color>& fills, const Flush& flush) {
+  const DeviceRect box = PointSymbolBox(mapper, dc, point, setVisibility, sizeFt);
+  if (!point->HasGeometry() || !point->IsVisible()) return false;
+  const bool keep = border && SymbolKeepsOutline(box);
+  if (border && keep != outlined) {
+    flush();
+    outlined = keep;
+  }
+  rects.push_back(keep || !border ? box : UnoutlinedSymbolRect(box));
+  fills.push_back(point->GetColor());
+  if (rects.size() >= kBatchSize) flush();
+  return true;
+}
+
 }  // namespace
 
 void LayerRenderer::SetDrawThreads(int threads) { gDrawThreads.store(std::max(0, threads)); }
@@ -190,17 +211,9 @@ void LayerRenderer::DrawPass(const PixelMapper& mapper, const CMapTransform& tra
       auto* point = static_cast<PointShape*>(shape);
       // Selected and shadowed symbols use other brushes; they draw themselves.
       if (!point->IsSelected() && !point->IsFilteredOut()) {
-        const DeviceRect box = PointSymbolBox(mapper, dc, point, setVisibility, sizeFt);
-        if (!point->HasGeometry() || !point->IsVisible()) return;
-        labelled_ = labelled_ || point->HasLabel();
-        const bool keep = border && SymbolKeepsOutline(box);
-        if (border && keep != outlined) {
-          flush();
-          outlined = keep;
+        if (BatchPointSymbol(mapper, dc, point, setVisibility, sizeFt, border, outlined, rects, fills, flush)) {
+          labelled_ = labelled_ || point->HasLabel();
         }
-        rects.push_back(keep || !border ? box : UnoutlinedSymbolRect(box));
-        fills.push_back(point->GetColor());
-        if (rects.size() >= kBatchSize) flush();
         return;
       }
     }
@@ -386,17 +399,9 @@ bool LayerRenderer::DrawPassInLayers(const PixelMapper& mapper, Canvas& dc, Draw
         if (point->IsVisible()) anyLabel = anyLabel || point->HasLabel();
         return;
       }
-      const DeviceRect box = PointSymbolBox(mapper, dc, point, setVisibility, sizeFt);
-      if (!point->HasGeometry() || !point->IsVisible()) return;
-      anyLabel = anyLabel || point->HasLabel();
-      const bool keep = border && SymbolKeepsOutline(box);
-      if (border && keep != outlined) {
-        flush();
-        outlined = keep;
+      if (BatchPointSymbol(mapper, dc, point, setVisibility, sizeFt, border, outlined, rects, fills, flush)) {
+        anyLabel = anyLabel || point->HasLabel();
       }
-      rects.push_back(keep || !border ? box : UnoutlinedSymbolRect(box));
-      fills.push_back(point->GetColor());
-      if (rects.size() >= kBatchSize) flush();
     };
     const size_t from = cuts[static_cast<size_t>(part)], to = cuts[static_cast<size_t>(part) + 1];
     if (indexed) {

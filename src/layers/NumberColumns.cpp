@@ -9,6 +9,7 @@
 #include <limits>
 #include <thread>
 
+#include "shapes/BufferedFile.h"
 #include "shapes/DbfNumberField.h"
 #include "shapes/DbfTable.h"
 
@@ -22,17 +23,6 @@ constexpr size_t kBlockBytes = size_t{256} << 10;
 // Below this many rows a second thread costs more than it saves.
 constexpr int64_t kRowsForTwoThreads = 100000;
 
-// Reads count bytes at offset, retrying short reads; the bytes read.
-int64_t ReadAt(int fd, unsigned char* into, size_t count, int64_t offset) {
-  size_t done = 0;
-  while (done < count) {
-    const ssize_t got = ::pread(fd, into + done, count - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += static_cast<size_t>(got);
-  }
-  return static_cast<int64_t>(done);
-}
 
 }  // namespace
 
@@ -68,7 +58,8 @@ bool ReadNumberColumnsInto(const DbfTable& table, const std::vector<const DbfFie
           break;
         }
         const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(perBlock), last - row));
-        const int64_t got = ReadAt(fd, block.data(), want * rowBytes, header + row * static_cast<int64_t>(rowBytes));
+        const int64_t got = static_cast<int64_t>(
+            ReadBytesAt(fd, block.data(), want * rowBytes, header + row * static_cast<int64_t>(rowBytes)));
         const size_t whole = static_cast<size_t>(std::max<int64_t>(got, 0)) / rowBytes;
         for (size_t f = 0; f < fields.size(); ++f) {
           const DbfField* field = fields[f];

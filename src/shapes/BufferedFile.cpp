@@ -10,6 +10,18 @@
 
 namespace kestrune {
 
+size_t ReadBytesAt(int fd, void* into, size_t count, int64_t offset) {
+  char* bytes = static_cast<char*>(into);
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t got = ::pread(fd, bytes + done, count - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return done;
+}
+
 // Closes the file.
 BufferedFile::~BufferedFile() { Close(); }
 

@@ -10,6 +10,10 @@
 
 namespace kestrune {
 
+// Reads COUNT bytes at OFFSET of the open file FD into INTO, retrying short
+// and interrupted reads; the bytes read, fewer at the file's end or on an error.
+size_t ReadBytesAt(int fd, void* into, size_t count, int64_t offset);
+
 class BufferedFile {
  public:
   BufferedFile() = default;

@@ -16,6 +16,7 @@
 
 #include "geo/MapProjection.h"
 #include "layers/LogFields.h"
+#include "shapes/BufferedFile.h"
 #include "shapes/DbfNumberField.h"
 #include "shapes/DbfTable.h"
 #include "shapes/Shape.h"
@@ -36,17 +37,6 @@ constexpr size_t kRecordsForTwoThreads = 200000;
 // A piece whose record numbers spread wider than this reads its rows one by one.
 constexpr int64_t kWidestSpan = 4 * static_cast<int64_t>(kPiece);
 
-// Reads count bytes at offset, retrying short reads; the bytes read.
-size_t ReadAt(int fd, char* into, size_t count, int64_t offset) {
-  size_t done = 0;
-  while (done < count) {
-    const ssize_t got = ::pread(fd, into + done, count - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += static_cast<size_t>(got);
-  }
-  return done;
-}
 
 // The rows of one piece of records, read through a descriptor of its own.
 class PieceRows {
@@ -79,7 +69,7 @@ class PieceRows {
       const size_t want = static_cast<size_t>(high - low + 1);
       bytes_.resize(want * rowBytes_ + kSlack);
       const size_t got =
-          ReadAt(fd_, bytes_.data(), want * rowBytes_, header_ + (low - 1) * static_cast<int64_t>(rowBytes_));
+          ReadBytesAt(fd_, bytes_.data(), want * rowBytes_, header_ + (low - 1) * static_cast<int64_t>(rowBytes_));
       first_ = low;
       held_ = static_cast<int64_t>(got / rowBytes_);
       return;
@@ -90,7 +80,7 @@ class PieceRows {
     whole_.assign(count, 0);
     for (size_t k = 0; k < count; ++k) {
       if (recs[k] < 1 || recs[k] > rows_) continue;
-      whole_[k] = ReadAt(fd_, bytes_.data() + k * rowBytes_, rowBytes_,
+      whole_[k] = ReadBytesAt(fd_, bytes_.data() + k * rowBytes_, rowBytes_,
                          header_ + (recs[k] - 1) * static_cast<int64_t>(rowBytes_)) == rowBytes_;
     }
   }
