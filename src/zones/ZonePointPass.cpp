@@ -114,9 +114,19 @@ std::mutex& PoolMutex() {
   static std::mutex mutex;
   return mutex;
 }
+// The kept blocks, given back to the system when the program ends.
+struct BlockPool {
+  std::vector<void*> blocks;
+  BlockPool() = default;
+  BlockPool(const BlockPool&) = delete;
+  BlockPool& operator=(const BlockPool&) = delete;
+  ~BlockPool() {
+    for (void* block : blocks) std::free(block);
+  }
+};
 std::vector<void*>& Pool() {
-  static std::vector<void*> pool;
-  return pool;
+  static BlockPool pool;
+  return pool.blocks;
 }
 
 void* TakeBlock() {
