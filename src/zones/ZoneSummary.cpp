@@ -30,11 +30,6 @@ namespace kestrune {
 
 namespace {
 
-// One value into the statistics, as every pass adds it.
-__attribute__((always_inline)) inline void AddValue(ZoneFieldStats& s, double value, double w) {
-  AddZoneValue(s, value, w);
-}
-
 constexpr double kSquareFeetPerAcre = 43560.0;
 constexpr double kSquareMetresPerHectare = 10000.0;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -75,7 +70,7 @@ class Accumulator {
     row.area += c.area;
     for (size_t f = 0; f < fields_.size(); ++f) {
       const double v = fields_[f].At(record);
-      if (!std::isnan(v)) AddValue(row.fields[f], v, c.weight);
+      if (!std::isnan(v)) AddZoneValue(row.fields[f], v, c.weight);
     }
     if (c.area > 0.0 && rate_.field) {
       const double rate = rate_.At(record);
@@ -127,7 +122,7 @@ void AppendOptionalDouble(std::string& out, bool present, double value) {
 }  // namespace
 
 
-void ZoneFieldStats::Add(double value, double w) { AddValue(*this, value, w); }
+void ZoneFieldStats::Add(double value, double w) { AddZoneValue(*this, value, w); }
 
 void ZoneFieldStats::Merge(const ZoneFieldStats& other) {
   if (other.count == 0) return;
