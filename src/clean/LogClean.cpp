@@ -283,6 +283,19 @@ std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, co
   return out;
 }
 
+// Runs body(part, from, to) over [0, count) cut into parts runs in order,
+// the first on this thread and each other on a thread of its own; returns
+// when all are done.
+template <class Body>
+void InParts(size_t count, size_t parts, const Body& body) {
+  std::vector<std::thread> others;
+  for (size_t part = 1; part < parts; ++part) {
+    others.emplace_back([&, part] { body(part, count * part / parts, count * (part + 1) / parts); });
+  }
+  body(0, 0, count / std::max<size_t>(parts, 1));
+  for (std::thread& t : others) t.join();
+}
+
 // ---- local outliers
 
 // The records of a local-outlier search in the cells of a fixed grid, stored
@@ -297,12 +310,29 @@ class NeighbourGrid {
                 double perCell, bool swap) {
     const std::vector<double>& inX = swap ? in.y : in.x;
     const std::vector<double>& inY = swap ? in.x : in.y;
+    const size_t m = items.size();
+    // Each step over the records or the cells in parts, one a core; each
+    // part's records go into a cell after those of the parts before, in the
+    // order of the items, as one pass over them would put them.
+    const size_t parts = m < 20000 ? 1 : std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
+    std::vector<std::array<double, 4>> box(parts);
+    InParts(m, parts, [&](size_t part, size_t from, size_t to) {
+      double x0 = std::numeric_limits<double>::infinity(), y0 = x0, x1 = -x0, y1 = -x0;
+      for (size_t q = from; q < to; ++q) {
+        const uint32_t i = items[q];
+        x0 = std::min(x0, inX[i]);
+        x1 = std::max(x1, inX[i]);
+        y0 = std::min(y0, inY[i]);
+        y1 = std::max(y1, inY[i]);
+      }
+      box[part] = {x0, y0, x1, y1};
+    });
     double x0 = std::numeric_limits<double>::infinity(), y0 = x0, x1 = -x0, y1 = -x0;
-    for (uint32_t i : items) {
-      x0 = std::min(x0, inX[i]);
-      x1 = std::max(x1, inX[i]);
-      y0 = std::min(y0, inY[i]);
-      y1 = std::max(y1, inY[i]);
+    for (const auto& b : box) {
+      x0 = std::min(x0, b[0]);
+      y0 = std::min(y0, b[1]);
+      x1 = std::max(x1, b[2]);
+      y1 = std::max(y1, b[3]);
     }
     x0_ = x0;
     y0_ = y0;
@@ -313,56 +343,89 @@ class NeighbourGrid {
     // sized again once for the records the filled cells actually hold.
     // Each record's cell is worked out once per sizing and kept for the
     // filling; the counts of the last sizing become the cells' starts.
-    const size_t m = items.size();
     std::vector<uint32_t> cellOf(m);
+    // Each part's count of records in each cell, later where its next one goes.
+    std::vector<std::vector<uint32_t>> counts(parts);
     for (int attempt = 0; attempt < 2; ++attempt) {
       Size(w, h, std::min(cells, 4.0 * double(items.size()) + 1024.0));
-      start_.assign(size_t(cols_ * rows_) + 1, 0);
+      const size_t total = size_t(cols_ * rows_);
+      InParts(m, parts, [&](size_t part, size_t from, size_t to) {
+        std::vector<uint32_t>& count = counts[part];
+        count.assign(total, 0);
+        for (size_t q = from; q < to; ++q) {
+          const uint32_t i = items[q];
+          const uint32_t c = uint32_t(CellOf(inX[i], inY[i]));
+          cellOf[q] = c;
+          ++count[c];
+        }
+      });
+      start_.assign(total + 1, 0);
       size_t filled = 0;
-      for (size_t q = 0; q < m; ++q) {
-        const uint32_t i = items[q];
-        const uint32_t c = uint32_t(CellOf(inX[i], inY[i]));
-        cellOf[q] = c;
-        filled += start_[c + 1]++ == 0;
+      for (size_t c = 0; c < total; ++c) {
+        uint32_t held = 0;
+        for (size_t part = 0; part < parts; ++part) held += counts[part][c];
+        start_[c + 1] = held;
+        filled += held != 0;
       }
       const double held = double(items.size()) / double(std::max<size_t>(filled, 1));
       if (attempt == 1 || held < 1.5 * wanted) break;
       cells *= held / wanted;
     }
     for (size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
+    for (size_t c = 0; c + 1 < start_.size(); ++c) {
+      uint32_t next = start_[c];
+      for (size_t part = 0; part < parts; ++part) {
+        const uint32_t held = counts[part][c];
+        counts[part][c] = next;
+        next += held;
+      }
+    }
     // Room past the last record for a whole vector read from any record on.
     x_.resize(m + kPad);
     y_.resize(m + kPad);
     v_.resize(m + kPad);
     id_.resize(m);
-    std::vector<uint32_t> fill(start_.begin(), start_.end() - 1);
-    for (size_t q = 0; q < m; ++q) {
-      const uint32_t i = items[q];
-      const uint32_t slot = fill[cellOf[q]]++;
-      x_[slot] = inX[i];
-      y_[slot] = inY[i];
-      v_[slot] = v[i];
-      id_[slot] = i;
-    }
-    // Within a cell, in the order of x: along a pass, the record judged
-    // before is then mostly the one a step away.
-    for (size_t c = 0; c + 1 < start_.size(); ++c) {
-      for (uint32_t k = start_[c] + 1; k < start_[c + 1]; ++k) {
-        uint32_t at = k;
-        const double x = x_[k], y = y_[k], value = v_[k];
-        const uint32_t id = id_[k];
-        for (; at > start_[c] && x_[at - 1] > x; --at) {
-          x_[at] = x_[at - 1];
-          y_[at] = y_[at - 1];
-          v_[at] = v_[at - 1];
-          id_[at] = id_[at - 1];
-        }
-        x_[at] = x;
-        y_[at] = y;
-        v_[at] = value;
-        id_[at] = id;
+    InParts(m, parts, [&](size_t part, size_t from, size_t to) {
+      std::vector<uint32_t>& fill = counts[part];
+      for (size_t q = from; q < to; ++q) {
+        const uint32_t i = items[q];
+        const uint32_t slot = fill[cellOf[q]]++;
+        x_[slot] = inX[i];
+        y_[slot] = inY[i];
+        v_[slot] = v[i];
+        id_[slot] = i;
       }
+    });
+    counts.clear();
+    // Within a cell, in the order of x: along a pass, the record judged
+    // before is then mostly the one a step away. The parts take runs of
+    // cells of about as many records.
+    std::vector<size_t> cut(parts + 1, start_.size() - 1);
+    cut[0] = 0;
+    for (size_t part = 1; part < parts; ++part) {
+      size_t c = cut[part - 1];
+      while (c + 1 < start_.size() && start_[c] < m * part / parts) ++c;
+      cut[part] = c;
     }
+    InParts(parts, parts, [&](size_t part, size_t, size_t) {
+      for (size_t c = cut[part]; c < cut[part + 1]; ++c) {
+        for (uint32_t k = start_[c] + 1; k < start_[c + 1]; ++k) {
+          uint32_t at = k;
+          const double x = x_[k], y = y_[k], value = v_[k];
+          const uint32_t id = id_[k];
+          for (; at > start_[c] && x_[at - 1] > x; --at) {
+            x_[at] = x_[at - 1];
+            y_[at] = y_[at - 1];
+            v_[at] = v_[at - 1];
+            id_[at] = id_[at - 1];
+          }
+          x_[at] = x;
+          y_[at] = y;
+          v_[at] = value;
+          id_[at] = id;
+        }
+      }
+    });
     // The cells round a record's own, nearest first by the least distance any
     // of their records can lie from any point of its cell.
     const int64_t reach = std::min<int64_t>(kReach, std::max(cols_, rows_));
@@ -1058,6 +1121,122 @@ uint64_t PlaceHash(double x, double y) {
   return h ^ (h >> 31);
 }
 
+// The records that may be duplicates: within each run of one time (in time
+// order), the records with a place that share it with another, one group per
+// place, in the run's order (file order). Which of a group go depends only
+// on which are still kept when the filter runs (the first kept one stays),
+// so the groups are found before, beside other work.
+struct DuplicateGroups {
+  std::vector<uint32_t> members;  // group after group
+  std::vector<uint32_t> start;    // group g is members[start[g], start[g + 1])
+};
+
+DuplicateGroups FindDuplicateGroups(const CleanInput& in, const TimeOrdering& timeOrder) {
+  DuplicateGroups out;
+  out.start.push_back(0);
+  const std::vector<uint32_t>& order = timeOrder.order;
+  const double* const times = timeOrder.times;
+  std::vector<uint32_t> table;
+  std::vector<std::pair<uint32_t, uint32_t>> pairs;  // (the place's first record, a record), in run order
+  for (size_t k = 0; k < order.size();) {
+    size_t end = k + 1;
+    while (end < order.size() && times[end] == times[k]) ++end;
+    if (end - k > 1) {
+      size_t size = 16;
+      while (size < 2 * (end - k)) size *= 2;
+      table.assign(size, UINT32_MAX);
+      pairs.clear();
+      bool shared = false;
+      for (size_t q = k; q < end; ++q) {
+        const uint32_t i = order[q];
+        if (!Finite(in.x[i]) || !Finite(in.y[i])) continue;
+        const uint64_t h = PlaceHash(in.x[i], in.y[i]);
+        for (size_t at = size_t(h) & (size - 1);; at = (at + 1) & (size - 1)) {
+          const uint32_t other = table[at];
+          if (other == UINT32_MAX) {
+            table[at] = i;
+            pairs.emplace_back(i, i);
+            break;
+          }
+          if (in.x[other] == in.x[i] && in.y[other] == in.y[i]) {
+            pairs.emplace_back(other, i);
+            shared = true;
+            break;
+          }
+        }
+      }
+      if (shared) {
+        // Each place's records together, in the run's order (a stable sort
+        // by the place's first record).
+        std::stable_sort(pairs.begin(), pairs.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (size_t q = 0; q < pairs.size();) {
+          size_t last = q + 1;
+          while (last < pairs.size() && pairs[last].first == pairs[q].first) ++last;
+          if (last - q > 1) {
+            for (size_t r = q; r < last; ++r) out.members.push_back(pairs[r].second);
+            out.start.push_back(uint32_t(out.members.size()));
+          }
+          q = last;
+        }
+      }
+    }
+    k = end;
+  }
+  return out;
+}
+
+// Marks in hit the records of keep that are local outliers of the values v.
+// alongside, when given, runs on a thread of its own while the grid is built
+// (the part of the filter that has one core only); it is done on return.
+void LocalHits(const CleanInput& in, const CleanSettings& s, const Mask& keep, const std::vector<double>& v, Mask& hit,
+               RunProgress& progress, const std::function<void()>& alongside) {
+  const size_t n = in.size();
+  std::thread beside;
+  if (alongside) beside = std::thread(alongside);
+  struct Joined {
+    std::thread& t;
+    ~Joined() {
+      if (t.joinable()) t.join();
+    }
+  } joined{beside};
+  std::vector<uint32_t> items;
+  items.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    if (keep[i] && Finite(v[i]) && Finite(in.x[i]) && Finite(in.y[i])) items.push_back(uint32_t(i));
+  }
+  if (items.size() < 2 || s.localN < 1) return;
+  // The passes run along the axis the records move along the most.
+  double alongX = 0.0, alongY = 0.0;
+  for (size_t q = 1; q < items.size(); ++q) {
+    alongX += std::fabs(in.x[items[q]] - in.x[items[q - 1]]);
+    alongY += std::fabs(in.y[items[q]] - in.y[items[q - 1]]);
+  }
+  const NeighbourGrid grid(in, items, v, kLocalPerCell, alongY > alongX);
+  if (beside.joinable()) beside.join();
+  // The cells are shared out among the machine's cores in runs of about
+  // as many records; each keeps its own list of the records it removes.
+  const size_t cores = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
+  const size_t parts = items.size() < 20000 ? 1 : cores;
+  std::vector<size_t> cut(parts + 1, grid.Cells());
+  cut[0] = 0;
+  for (size_t t = 1; t < parts; ++t) {
+    size_t c = cut[t - 1];
+    while (c < grid.Cells() && grid.CellStart(c) < items.size() * t / parts) ++c;
+    cut[t] = c;
+  }
+  std::vector<std::vector<uint32_t>> hits(parts);
+  std::vector<std::thread> workers;
+  for (size_t t = 1; t < parts; ++t) {
+    workers.emplace_back([&, t] { JudgeLocal(grid, s, cut[t], cut[t + 1], false, progress, hits[t]); });
+  }
+  JudgeLocal(grid, s, cut[0], cut[1], true, progress, hits[0]);
+  for (std::thread& w : workers) w.join();
+  for (const std::vector<uint32_t>& part : hits) {
+    for (uint32_t i : part) hit[i] = 1;
+  }
+}
+
 // Marks in hit the records of keep that filter f removes.
 void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, const Mask& keep,
                const std::vector<double>& speeds, const std::vector<double>& shifted,
@@ -1102,44 +1281,9 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
       }
       break;
     }
-    case CleanFilter::Local: {
-      const std::vector<double>& v = FieldValues(in, s, shifted, s.localField);
-      std::vector<uint32_t> items;
-      items.reserve(n);
-      for (size_t i = 0; i < n; ++i) {
-        if (keep[i] && Finite(v[i]) && Finite(in.x[i]) && Finite(in.y[i])) items.push_back(uint32_t(i));
-      }
-      if (items.size() < 2 || s.localN < 1) break;
-      // The passes run along the axis the records move along the most.
-      double alongX = 0.0, alongY = 0.0;
-      for (size_t q = 1; q < items.size(); ++q) {
-        alongX += std::fabs(in.x[items[q]] - in.x[items[q - 1]]);
-        alongY += std::fabs(in.y[items[q]] - in.y[items[q - 1]]);
-      }
-      const NeighbourGrid grid(in, items, v, kLocalPerCell, alongY > alongX);
-      // The cells are shared out among the machine's cores in runs of about
-      // as many records; each keeps its own list of the records it removes.
-      const size_t cores = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
-      const size_t parts = items.size() < 20000 ? 1 : cores;
-      std::vector<size_t> cut(parts + 1, grid.Cells());
-      cut[0] = 0;
-      for (size_t t = 1; t < parts; ++t) {
-        size_t c = cut[t - 1];
-        while (c < grid.Cells() && grid.CellStart(c) < items.size() * t / parts) ++c;
-        cut[t] = c;
-      }
-      std::vector<std::vector<uint32_t>> hits(parts);
-      std::vector<std::thread> workers;
-      for (size_t t = 1; t < parts; ++t) {
-        workers.emplace_back([&, t] { JudgeLocal(grid, s, cut[t], cut[t + 1], false, progress, hits[t]); });
-      }
-      JudgeLocal(grid, s, cut[0], cut[1], true, progress, hits[0]);
-      for (std::thread& w : workers) w.join();
-      for (const std::vector<uint32_t>& part : hits) {
-        for (uint32_t i : part) hit[i] = 1;
-      }
+    case CleanFilter::Local:
+      LocalHits(in, s, keep, FieldValues(in, s, shifted, s.localField), hit, progress, {});
       break;
-    }
     case CleanFilter::Pass: {
       Mask all(n, 0);
       PassDelay(in, s, passMember, all);
@@ -1208,6 +1352,165 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
       }
       break;
   }
+}
+
+// CleanLog without the counts alone: the same removals, with the work that
+// does not wait on the filters before it done beside the work that does.
+//
+// The range, speed, pass, flow and width filters judge each record on its
+// own; what they would remove is worked out first (the speeds, passes and
+// widths beside the time order and the flow delay's shift) and taken off in
+// the filters' order, each from what the ones before it kept. The standard
+// deviations and the local outliers depend on what those before kept and
+// run in turn; the duplicates' groups are found while the local filter
+// builds its grid, and the first kept record of each stays.
+CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const CleanProgress& tell) {
+  const size_t n = in.size();
+  CleanResult result;
+  result.removedBy.assign(n, 0);
+  result.alone.fill(-1);
+  result.after.fill(-1);
+  double steps = 0.0;
+  for (int index = 0; index < kCleanFilterCount; ++index) {
+    const CleanFilter f = static_cast<CleanFilter>(index);
+    if (s.IsOn(f)) steps += f == CleanFilter::Local ? kLocalWeight : 1.0;
+  }
+  RunProgress progress(tell, steps);
+  const auto stopped = [&] {
+    result.cancelled = true;
+    return result;
+  };
+  if (!progress.Tell(0.0, 0.0, 0.0)) return stopped();
+  const bool flow = s.IsOn(CleanFilter::Flow);
+  const bool timedDuplicates = s.IsOn(CleanFilter::Duplicates) && !in.time.empty();
+  if (flow) result.flowField = s.flowField;
+
+  // What each filter that judges a record on its own would remove, a bit each.
+  enum : uint8_t { kRange = 1, kSpeed = 2, kPass = 4, kFlow = 8, kWidth = 16 };
+  std::vector<uint8_t> judged(n, 0);
+  TimeOrdering timeOrder;
+  std::vector<uint8_t> noSource;
+  std::vector<double> speeds;
+  {
+    std::thread ordering([&] {
+      if (flow || timedDuplicates) timeOrder = TimeOrder(in);
+      if (flow) result.shifted = ShiftValues(in, s, timeOrder, noSource);
+    });
+    struct Joined {
+      std::thread& t;
+      ~Joined() {
+        if (t.joinable()) t.join();
+      }
+    } joined{ordering};
+    if (s.IsOn(CleanFilter::Speed)) {
+      speeds = RecordSpeeds(in);
+      for (size_t i = 0; i < n; ++i) {
+        if (Finite(speeds[i]) && (speeds[i] < s.speedMin || speeds[i] > s.speedMax)) judged[i] |= kSpeed;
+      }
+    }
+    if (s.IsOn(CleanFilter::Pass)) {
+      Mask all(n, 0);
+      PassDelay(in, s, PassMembers(in), all);
+      for (size_t i = 0; i < n; ++i) judged[i] |= all[i] ? kPass : 0;
+    }
+    if (s.IsOn(CleanFilter::Width)) {
+      for (size_t i = 0; i < n; ++i) {
+        const double w = in.width[i];
+        if (!(w > 0.0 && w >= s.minWidth)) judged[i] |= kWidth;
+      }
+    }
+    ordering.join();
+  }
+  if (s.IsOn(CleanFilter::Range)) {
+    const std::vector<double>& v = FieldValues(in, s, result.shifted, s.rangeField);
+    const bool skipNoSource = flow && s.rangeField == s.flowField;
+    for (size_t i = 0; i < n; ++i) {
+      if (skipNoSource && noSource[i]) continue;
+      if (!(v[i] >= s.rangeMin && v[i] <= s.rangeMax)) judged[i] |= kRange;
+    }
+  }
+  if (flow) {
+    for (size_t i = 0; i < n; ++i) judged[i] |= noSource[i] ? kFlow : 0;
+  }
+
+  Mask keep(n, 1), hit;
+  // Takes the records of hit (1 each) or of the bit in judged off what is kept.
+  const auto takeOff = [&](CleanFilter f, const uint8_t* marks, uint8_t bit) {
+    int64_t count = 0;
+    const uint8_t by = uint8_t(int(f) + 1);
+    for (size_t i = 0; i < n; ++i) {
+      if (keep[i] && (marks[i] & bit)) {
+        keep[i] = 0;
+        result.removedBy[i] = by;
+        ++count;
+      }
+    }
+    result.after[size_t(f)] = count;
+  };
+  // One filter as a step of the progress; false when told to stop.
+  const auto step = [&](CleanFilter f, const std::function<void()>& work) {
+    const double weight = f == CleanFilter::Local ? kLocalWeight : 1.0;
+    if (!s.IsOn(f)) return true;
+    if (!progress.Tell(progress.done, weight, 0.0)) return false;
+    work();
+    progress.done += weight;
+    return !progress.Stopped();
+  };
+  const auto byOwn = [&](CleanFilter f, uint8_t bit) {
+    return step(f, [&] { takeOff(f, judged.data(), bit); });
+  };
+  const auto byHit = [&](CleanFilter f, const std::function<void()>& mark) {
+    return step(f, [&] {
+      hit.assign(n, 0);
+      mark();
+      takeOff(f, hit.data(), 1);
+    });
+  };
+  const std::vector<double> none;
+  const std::vector<uint8_t> noMembers;
+  DuplicateGroups groups;
+  const auto findGroups = [&] {
+    if (timedDuplicates) groups = FindDuplicateGroups(in, timeOrder);
+  };
+  if (!byOwn(CleanFilter::Range, kRange) || !byOwn(CleanFilter::Speed, kSpeed)) return stopped();
+  if (!byHit(CleanFilter::StdDev, [&] {
+        RunFilter(CleanFilter::StdDev, in, s, keep, none, result.shifted, noSource, noMembers, timeOrder, hit,
+                  progress);
+      })) {
+    return stopped();
+  }
+  if (s.IsOn(CleanFilter::Local)) {
+    if (!byHit(CleanFilter::Local, [&] {
+          LocalHits(in, s, keep, FieldValues(in, s, result.shifted, s.localField), hit, progress, findGroups);
+        })) {
+      return stopped();
+    }
+  } else {
+    findGroups();
+  }
+  if (!byOwn(CleanFilter::Pass, kPass) || !byOwn(CleanFilter::Flow, kFlow)) return stopped();
+  if (!byHit(CleanFilter::Duplicates, [&] {
+        if (!timedDuplicates) {
+          RunFilter(CleanFilter::Duplicates, in, s, keep, none, result.shifted, noSource, noMembers, timeOrder, hit,
+                    progress);
+          return;
+        }
+        for (size_t g = 0; g + 1 < groups.start.size(); ++g) {
+          bool first = true;
+          for (uint32_t q = groups.start[g]; q < groups.start[g + 1]; ++q) {
+            const uint32_t i = groups.members[q];
+            if (!keep[i]) continue;
+            if (!first) hit[i] = 1;
+            first = false;
+          }
+        }
+      })) {
+    return stopped();
+  }
+  if (!byOwn(CleanFilter::Width, kWidth)) return stopped();
+  result.kept = std::count(keep.begin(), keep.end(), uint8_t{1});
+  progress.Tell(steps, 0.0, 0.0);
+  return result;
 }
 
 }  // namespace
@@ -1289,6 +1592,7 @@ double Percentile(std::vector<double> values, double q) {
 }
 
 CleanResult CleanLog(const CleanInput& in, const CleanSettings& s, bool countAlone, const CleanProgress& tell) {
+  if (!countAlone) return CleanAtOnce(in, s, tell);
   const size_t n = in.size();
   CleanResult result;
   result.removedBy.assign(n, 0);

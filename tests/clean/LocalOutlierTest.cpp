@@ -191,6 +191,81 @@ TEST(LocalOutliers, RiskyLayoutsMatchBruteForceOnEitherLanes) {
   }
 }
 
+// Logs large enough for the grid to be built on every core, the records of
+// each half of the file in the same cells: scattered in any order, a lattice
+// of whole metres visited twice (equal x within a cell, ties at every
+// distance) and piles of more than n on spots, one part of each pile in
+// each half. Every 53rd record against a search over every pair.
+TEST(LocalOutliers, GridBuiltInPartsMatchesBruteForce) {
+  struct Case {
+    const char* name;
+    int layout;
+    double k;
+  };
+  const Case cases[] = {{"scattered in any order", 0, 2}, {"a lattice visited twice", 1, 1.5}, {"piles split between halves", 2, 2}};
+  for (const Case& c : cases) {
+    std::mt19937 rng(31);
+    std::uniform_real_distribution<double> u(0, 1);
+    CleanInput in;
+    in.values.resize(2);
+    const int count = 30000;
+    for (int i = 0; i < count; ++i) {
+      double x = 0, y = 0;
+      if (c.layout == 0) {
+        x = u(rng) * 400;
+        y = u(rng) * 300;
+      } else if (c.layout == 1) {
+        x = (i % 15000) % 150;
+        y = (i % 15000) / 150;
+      } else {
+        const int spot = i % 600;  // records i and i + 15000 share a spot
+        x = spot % 30 * 7.0;
+        y = spot / 30 * 7.0;
+      }
+      in.x.push_back(x);
+      in.y.push_back(y);
+      in.values[1].push_back(50 + std::round(u(rng) * 8) + (i % 37 == 0 ? 15 : 0));
+    }
+    const size_t n = 24;
+    std::vector<size_t> expected;
+    for (size_t i = 0; i < in.size(); i += 53) {
+      std::vector<std::pair<double, size_t>> d;
+      d.reserve(in.size());
+      for (size_t j = 0; j < in.size(); ++j) {
+        if (j == i) continue;
+        const double dx = in.x[j] - in.x[i], dy = in.y[j] - in.y[i];
+        d.emplace_back(dx * dx + dy * dy, j);
+      }
+      std::partial_sort(d.begin(), d.begin() + long(n), d.end());
+      std::vector<double> vals;
+      double sum = 0;
+      for (size_t q = 0; q < n; ++q) {
+        vals.push_back(in.values[1][d[q].second]);
+        sum += vals.back();
+      }
+      const double mean = sum / double(n);
+      double squares = 0;
+      for (double x : vals) squares += (x - mean) * (x - mean);
+      const double sigma = std::sqrt(squares / double(n));
+      std::sort(vals.begin(), vals.end());
+      const double median = (vals[n / 2 - 1] + vals[n / 2]) / 2;
+      if (std::fabs(in.values[1][i] - median) > c.k * sigma) expected.push_back(i);
+    }
+    CleanSettings s;
+    s.SetOn(CleanFilter::Local, true);
+    s.localField = 1;
+    s.localK = c.k;
+    s.localN = int(n);
+    std::vector<size_t> removed;
+    const CleanResult r = CleanLog(in, s, false);
+    for (size_t i = 0; i < r.removedBy.size(); i += 53) {
+      if (r.removedBy[i]) removed.push_back(i);
+    }
+    EXPECT_EQ(removed, expected) << c.name;
+    EXPECT_FALSE(expected.empty()) << c.name;
+  }
+}
+
 // The progress rises to 100 over a run; told to stop, the run stops at once
 // (within the local filter's shares too) and says so.
 TEST(LocalOutliers, ProgressRisesAndCancelStops) {
