@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <numeric>
 #include <thread>
 #include <tuple>
@@ -152,7 +153,6 @@ TimeOrdering TimeOrder(const CleanInput& in) {
     std::vector<uint32_t> sortedOrder(m);
     for (size_t k = 0; k < m; ++k) sortedOrder[start[size_t(times[k] - low)]++] = order[k];
     order.swap(sortedOrder);
-    // start[b] is now where second b + 1 begins.
     size_t k = 0;
     for (size_t b = 0; b < span; ++b) {
       const double second = low + double(b);
@@ -296,6 +296,21 @@ void InParts(size_t count, size_t parts, const Body& body) {
   for (std::thread& t : others) t.join();
 }
 
+// Work on a thread of its own, beside the caller's; done at the latest when
+// the object goes.
+class Beside {
+ public:
+  template <class Work>
+  explicit Beside(Work&& work) : thread_(std::forward<Work>(work)) {}
+  ~Beside() { Join(); }
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::thread thread_;
+};
+
 // ---- local outliers
 
 // The records of a local-outlier search in the cells of a fixed grid, stored
@@ -343,7 +358,7 @@ class NeighbourGrid {
     // sized again once for the records the filled cells actually hold.
     // Each record's cell is worked out once per sizing and kept for the
     // filling; the counts of the last sizing become the cells' starts.
-    std::vector<uint32_t> cellOf(m);
+    std::unique_ptr<uint32_t[]> cellOf(new uint32_t[m]);
     // Each part's count of records in each cell, later where its next one goes.
     std::vector<std::vector<uint32_t>> counts(parts);
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -380,11 +395,14 @@ class NeighbourGrid {
         next += held;
       }
     }
-    // Room past the last record for a whole vector read from any record on.
-    x_.resize(m + kPad);
-    y_.resize(m + kPad);
-    v_.resize(m + kPad);
-    id_.resize(m);
+    // Room past the last record for a whole vector read from any record on
+    // (zeros). The rest is filled below on every core, which also takes the
+    // first touch of each page, rather than zeroed here on one.
+    x_.reset(new double[m + kPad]);
+    y_.reset(new double[m + kPad]);
+    v_.reset(new double[m + kPad]);
+    id_.reset(new uint32_t[m]);
+    for (size_t k = m; k < m + kPad; ++k) x_[k] = y_[k] = v_[k] = 0.0;
     InParts(m, parts, [&](size_t part, size_t from, size_t to) {
       std::vector<uint32_t>& fill = counts[part];
       for (size_t q = from; q < to; ++q) {
@@ -447,14 +465,14 @@ class NeighbourGrid {
   double Tolerance() const { return tolerance_; }
   double Left() const { return x0_; }
   double Bottom() const { return y0_; }
-  const double* Xs() const { return x_.data(); }
-  const double* Ys() const { return y_.data(); }
+  const double* Xs() const { return x_.get(); }
+  const double* Ys() const { return y_.get(); }
   uint32_t CellStart(size_t c) const { return start_[c]; }
   uint32_t Record(uint32_t slot) const { return id_[slot]; }
   double Value(uint32_t slot) const { return v_[slot]; }
   double X(uint32_t slot) const { return x_[slot]; }
   double Y(uint32_t slot) const { return y_[slot]; }
-  const double* Values() const { return v_.data(); }
+  const double* Values() const { return v_.get(); }
 
   // The n nearest records to the one in slot (itself left out) into near as
   // slots with their squared distances in dist, nearest first, ties going to
@@ -571,8 +589,8 @@ class NeighbourGrid {
   double x0_ = 0.0, y0_ = 0.0, cell_ = 1.0, tolerance_ = 0.0;
   int64_t cols_ = 1, rows_ = 1, reach_ = 0;
   std::vector<uint32_t> start_;
-  std::vector<double> x_, y_, v_;
-  std::vector<uint32_t> id_;
+  std::unique_ptr<double[]> x_, y_, v_;
+  std::unique_ptr<uint32_t[]> id_;
   std::vector<Offset> offsets_;
 };
 
@@ -1186,34 +1204,13 @@ DuplicateGroups FindDuplicateGroups(const CleanInput& in, const TimeOrdering& ti
   return out;
 }
 
-// Marks in hit the records of keep that are local outliers of the values v.
-// alongside, when given, runs on a thread of its own while the grid is built
-// (the part of the filter that has one core only); it is done on return.
-void LocalHits(const CleanInput& in, const CleanSettings& s, const Mask& keep, const std::vector<double>& v, Mask& hit,
-               RunProgress& progress, const std::function<void()>& alongside) {
-  const size_t n = in.size();
-  std::thread beside;
-  if (alongside) beside = std::thread(alongside);
-  struct Joined {
-    std::thread& t;
-    ~Joined() {
-      if (t.joinable()) t.join();
-    }
-  } joined{beside};
-  std::vector<uint32_t> items;
-  items.reserve(n);
-  for (size_t i = 0; i < n; ++i) {
-    if (keep[i] && Finite(v[i]) && Finite(in.x[i]) && Finite(in.y[i])) items.push_back(uint32_t(i));
-  }
-  if (items.size() < 2 || s.localN < 1) return;
-  // The passes run along the axis the records move along the most.
-  double alongX = 0.0, alongY = 0.0;
-  for (size_t q = 1; q < items.size(); ++q) {
-    alongX += std::fabs(in.x[items[q]] - in.x[items[q - 1]]);
-    alongY += std::fabs(in.y[items[q]] - in.y[items[q - 1]]);
-  }
-  const NeighbourGrid grid(in, items, v, kLocalPerCell, alongY > alongX);
-  if (beside.joinable()) beside.join();
+// The local outliers among items (record numbers in file order, each with
+// a finite value in v and a place), their grid's rows laid along y when swap
+// (along x otherwise), in no particular order.
+std::vector<uint32_t> LocalOutliers(const CleanInput& in, const CleanSettings& s, const std::vector<uint32_t>& items,
+                                    const std::vector<double>& v, bool swap, RunProgress& progress) {
+  if (items.size() < 2 || s.localN < 1) return {};
+  const NeighbourGrid grid(in, items, v, kLocalPerCell, swap);
   // The cells are shared out among the machine's cores in runs of about
   // as many records; each keeps its own list of the records it removes.
   const size_t cores = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
@@ -1232,9 +1229,26 @@ void LocalHits(const CleanInput& in, const CleanSettings& s, const Mask& keep, c
   }
   JudgeLocal(grid, s, cut[0], cut[1], true, progress, hits[0]);
   for (std::thread& w : workers) w.join();
-  for (const std::vector<uint32_t>& part : hits) {
-    for (uint32_t i : part) hit[i] = 1;
+  for (size_t t = 1; t < parts; ++t) hits[0].insert(hits[0].end(), hits[t].begin(), hits[t].end());
+  return std::move(hits[0]);
+}
+
+// Marks in hit the records of keep that are local outliers of the values v.
+void LocalHits(const CleanInput& in, const CleanSettings& s, const Mask& keep, const std::vector<double>& v, Mask& hit,
+               RunProgress& progress) {
+  const size_t n = in.size();
+  std::vector<uint32_t> items;
+  items.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    if (keep[i] && Finite(v[i]) && Finite(in.x[i]) && Finite(in.y[i])) items.push_back(uint32_t(i));
   }
+  // The passes run along the axis the records move along the most.
+  double alongX = 0.0, alongY = 0.0;
+  for (size_t q = 1; q < items.size(); ++q) {
+    alongX += std::fabs(in.x[items[q]] - in.x[items[q - 1]]);
+    alongY += std::fabs(in.y[items[q]] - in.y[items[q - 1]]);
+  }
+  for (uint32_t i : LocalOutliers(in, s, items, v, alongY > alongX, progress)) hit[i] = 1;
 }
 
 // Marks in hit the records of keep that filter f removes.
@@ -1282,7 +1296,7 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
       break;
     }
     case CleanFilter::Local:
-      LocalHits(in, s, keep, FieldValues(in, s, shifted, s.localField), hit, progress, {});
+      LocalHits(in, s, keep, FieldValues(in, s, shifted, s.localField), hit, progress);
       break;
     case CleanFilter::Pass: {
       Mask all(n, 0);
@@ -1391,17 +1405,13 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
   TimeOrdering timeOrder;
   std::vector<uint8_t> noSource;
   std::vector<double> speeds;
+  DuplicateGroups groups;
   {
-    std::thread ordering([&] {
+    // The time order beside the speeds, passes and widths; then the
+    // duplicates' groups beside the flow delay's shift and the range.
+    Beside ordering([&] {
       if (flow || timedDuplicates) timeOrder = TimeOrder(in);
-      if (flow) result.shifted = ShiftValues(in, s, timeOrder, noSource);
     });
-    struct Joined {
-      std::thread& t;
-      ~Joined() {
-        if (t.joinable()) t.join();
-      }
-    } joined{ordering};
     if (s.IsOn(CleanFilter::Speed)) {
       speeds = RecordSpeeds(in);
       for (size_t i = 0; i < n; ++i) {
@@ -1419,96 +1429,176 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
         if (!(w > 0.0 && w >= s.minWidth)) judged[i] |= kWidth;
       }
     }
-    ordering.join();
-  }
-  if (s.IsOn(CleanFilter::Range)) {
-    const std::vector<double>& v = FieldValues(in, s, result.shifted, s.rangeField);
-    const bool skipNoSource = flow && s.rangeField == s.flowField;
-    for (size_t i = 0; i < n; ++i) {
-      if (skipNoSource && noSource[i]) continue;
-      if (!(v[i] >= s.rangeMin && v[i] <= s.rangeMax)) judged[i] |= kRange;
-    }
-  }
-  if (flow) {
-    for (size_t i = 0; i < n; ++i) judged[i] |= noSource[i] ? kFlow : 0;
-  }
-
-  Mask keep(n, 1), hit;
-  // Takes the records of hit (1 each) or of the bit in judged off what is kept.
-  const auto takeOff = [&](CleanFilter f, const uint8_t* marks, uint8_t bit) {
-    int64_t count = 0;
-    const uint8_t by = uint8_t(int(f) + 1);
-    for (size_t i = 0; i < n; ++i) {
-      if (keep[i] && (marks[i] & bit)) {
-        keep[i] = 0;
-        result.removedBy[i] = by;
-        ++count;
+    ordering.Join();
+    Beside grouping([&] {
+      if (timedDuplicates) groups = FindDuplicateGroups(in, timeOrder);
+    });
+    if (flow) result.shifted = ShiftValues(in, s, timeOrder, noSource);
+    if (s.IsOn(CleanFilter::Range)) {
+      const std::vector<double>& v = FieldValues(in, s, result.shifted, s.rangeField);
+      const bool skipNoSource = flow && s.rangeField == s.flowField;
+      for (size_t i = 0; i < n; ++i) {
+        if (skipNoSource && noSource[i]) continue;
+        if (!(v[i] >= s.rangeMin && v[i] <= s.rangeMax)) judged[i] |= kRange;
       }
     }
-    result.after[size_t(f)] = count;
+    if (flow) {
+      for (size_t i = 0; i < n; ++i) judged[i] |= noSource[i] ? kFlow : 0;
+    }
+    grouping.Join();
+  }
+
+  Mask keep(n, 1);
+  const auto off = [&](size_t i, CleanFilter f) {
+    keep[i] = 0;
+    result.removedBy[i] = uint8_t(int(f) + 1);
   };
-  // One filter as a step of the progress; false when told to stop.
-  const auto step = [&](CleanFilter f, const std::function<void()>& work) {
-    const double weight = f == CleanFilter::Local ? kLocalWeight : 1.0;
-    if (!s.IsOn(f)) return true;
-    if (!progress.Tell(progress.done, weight, 0.0)) return false;
-    work();
-    progress.done += weight;
+  // Tells the progress before the filters of a step and counts them done
+  // after; false when told to stop.
+  const auto before = [&](std::initializer_list<CleanFilter> filters) {
+    double weight = 0.0;
+    for (CleanFilter f : filters) {
+      if (s.IsOn(f)) weight += f == CleanFilter::Local ? kLocalWeight : 1.0;
+    }
+    return weight == 0.0 || progress.Tell(progress.done, weight, 0.0);
+  };
+  const auto done = [&](std::initializer_list<CleanFilter> filters) {
+    for (CleanFilter f : filters) {
+      if (s.IsOn(f)) progress.done += f == CleanFilter::Local ? kLocalWeight : 1.0;
+    }
     return !progress.Stopped();
   };
-  const auto byOwn = [&](CleanFilter f, uint8_t bit) {
-    return step(f, [&] { takeOff(f, judged.data(), bit); });
+  const auto counted = [&](CleanFilter f, int64_t count) {
+    if (s.IsOn(f)) result.after[size_t(f)] = count;
   };
-  const auto byHit = [&](CleanFilter f, const std::function<void()>& mark) {
-    return step(f, [&] {
-      hit.assign(n, 0);
-      mark();
-      takeOff(f, hit.data(), 1);
-    });
-  };
-  const std::vector<double> none;
-  const std::vector<uint8_t> noMembers;
-  DuplicateGroups groups;
-  const auto findGroups = [&] {
-    if (timedDuplicates) groups = FindDuplicateGroups(in, timeOrder);
-  };
-  if (!byOwn(CleanFilter::Range, kRange) || !byOwn(CleanFilter::Speed, kSpeed)) return stopped();
-  if (!byHit(CleanFilter::StdDev, [&] {
-        RunFilter(CleanFilter::StdDev, in, s, keep, none, result.shifted, noSource, noMembers, timeOrder, hit,
-                  progress);
-      })) {
-    return stopped();
-  }
-  if (s.IsOn(CleanFilter::Local)) {
-    if (!byHit(CleanFilter::Local, [&] {
-          LocalHits(in, s, keep, FieldValues(in, s, result.shifted, s.localField), hit, progress, findGroups);
-        })) {
-      return stopped();
+
+  // The range and the speed, and the sum of the values the standard
+  // deviations then read, in one pass (in record order, as the filter sums).
+  const bool sd = s.IsOn(CleanFilter::StdDev), local = s.IsOn(CleanFilter::Local);
+  if (!before({CleanFilter::Range, CleanFilter::Speed, CleanFilter::StdDev})) return stopped();
+  const std::vector<double>* sdValues = sd ? &FieldValues(in, s, result.shifted, s.sdField) : nullptr;
+  int64_t rangeCount = 0, speedCount = 0, sdCount = 0;
+  double sum = 0.0;
+  size_t finite = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t bits = judged[i];
+    if (bits & kRange) {
+      off(i, CleanFilter::Range);
+      ++rangeCount;
+    } else if (bits & kSpeed) {
+      off(i, CleanFilter::Speed);
+      ++speedCount;
+    } else if (sd && Finite((*sdValues)[i])) {
+      sum += (*sdValues)[i];
+      ++finite;
     }
-  } else {
-    findGroups();
   }
-  if (!byOwn(CleanFilter::Pass, kPass) || !byOwn(CleanFilter::Flow, kFlow)) return stopped();
-  if (!byHit(CleanFilter::Duplicates, [&] {
-        if (!timedDuplicates) {
-          RunFilter(CleanFilter::Duplicates, in, s, keep, none, result.shifted, noSource, noMembers, timeOrder, hit,
-                    progress);
-          return;
-        }
-        for (size_t g = 0; g + 1 < groups.start.size(); ++g) {
-          bool first = true;
-          for (uint32_t q = groups.start[g]; q < groups.start[g + 1]; ++q) {
-            const uint32_t i = groups.members[q];
-            if (!keep[i]) continue;
-            if (!first) hit[i] = 1;
-            first = false;
+  counted(CleanFilter::Range, rangeCount);
+  counted(CleanFilter::Speed, speedCount);
+  double mean = 0.0, limit = 0.0;
+  const bool deviations = sd && finite > 0;
+  if (deviations) {
+    const std::vector<double>& v = *sdValues;
+    mean = sum / double(finite);
+    double squares = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+      if (keep[i] && Finite(v[i])) squares += (v[i] - mean) * (v[i] - mean);
+    }
+    limit = s.sdK * std::sqrt(squares / double(finite));
+  }
+  // The standard deviations' removals, and the records the local filter
+  // judges, in one pass.
+  const std::vector<double>* localValues = local ? &FieldValues(in, s, result.shifted, s.localField) : nullptr;
+  std::vector<uint32_t> items;
+  double alongX = 0.0, alongY = 0.0;
+  if (local) items.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    if (!keep[i]) continue;
+    if (deviations && Finite((*sdValues)[i]) && std::fabs((*sdValues)[i] - mean) > limit) {
+      off(i, CleanFilter::StdDev);
+      ++sdCount;
+      continue;
+    }
+    if (local && Finite((*localValues)[i]) && Finite(in.x[i]) && Finite(in.y[i])) {
+      if (!items.empty()) {
+        alongX += std::fabs(in.x[i] - in.x[items.back()]);
+        alongY += std::fabs(in.y[i] - in.y[items.back()]);
+      }
+      items.push_back(uint32_t(i));
+    }
+  }
+  counted(CleanFilter::StdDev, sdCount);
+  if (!done({CleanFilter::Range, CleanFilter::Speed, CleanFilter::StdDev})) return stopped();
+
+  if (local) {
+    if (!before({CleanFilter::Local})) return stopped();
+    const std::vector<uint32_t> outliers = LocalOutliers(in, s, items, *localValues, alongY > alongX, progress);
+    if (progress.Stopped()) return stopped();
+    for (uint32_t i : outliers) off(i, CleanFilter::Local);
+    counted(CleanFilter::Local, int64_t(outliers.size()));
+    if (!done({CleanFilter::Local})) return stopped();
+  }
+
+  // The pass and flow delays in one pass; then the duplicates; then the
+  // widths with the count of what is kept.
+  if (!before({CleanFilter::Pass, CleanFilter::Flow})) return stopped();
+  int64_t passCount = 0, flowCount = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (!keep[i]) continue;
+    if (judged[i] & kPass) {
+      off(i, CleanFilter::Pass);
+      ++passCount;
+    } else if (judged[i] & kFlow) {
+      off(i, CleanFilter::Flow);
+      ++flowCount;
+    }
+  }
+  counted(CleanFilter::Pass, passCount);
+  counted(CleanFilter::Flow, flowCount);
+  if (!done({CleanFilter::Pass, CleanFilter::Flow})) return stopped();
+  if (s.IsOn(CleanFilter::Duplicates)) {
+    if (!before({CleanFilter::Duplicates})) return stopped();
+    int64_t count = 0;
+    if (timedDuplicates) {
+      for (size_t g = 0; g + 1 < groups.start.size(); ++g) {
+        bool first = true;
+        for (uint32_t q = groups.start[g]; q < groups.start[g + 1]; ++q) {
+          const uint32_t i = groups.members[q];
+          if (!keep[i]) continue;
+          if (!first) {
+            off(i, CleanFilter::Duplicates);
+            ++count;
           }
+          first = false;
         }
-      })) {
-    return stopped();
+      }
+    } else {
+      Mask hit(n, 0);
+      RunFilter(CleanFilter::Duplicates, in, s, keep, {}, result.shifted, noSource, {}, timeOrder, hit, progress);
+      for (size_t i = 0; i < n; ++i) {
+        if (hit[i]) {
+          off(i, CleanFilter::Duplicates);
+          ++count;
+        }
+      }
+    }
+    counted(CleanFilter::Duplicates, count);
+    if (!done({CleanFilter::Duplicates})) return stopped();
   }
-  if (!byOwn(CleanFilter::Width, kWidth)) return stopped();
-  result.kept = std::count(keep.begin(), keep.end(), uint8_t{1});
+  if (!before({CleanFilter::Width})) return stopped();
+  int64_t widthCount = 0, kept = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (!keep[i]) continue;
+    if (judged[i] & kWidth) {
+      off(i, CleanFilter::Width);
+      ++widthCount;
+    } else {
+      ++kept;
+    }
+  }
+  counted(CleanFilter::Width, widthCount);
+  if (!done({CleanFilter::Width})) return stopped();
+  result.kept = kept;
   progress.Tell(steps, 0.0, 0.0);
   return result;
 }
