@@ -107,16 +107,20 @@ int main(int argc, char** argv) {
   // KESTRUNE_BENCH_CLEAN_ONLY=1: the run with every filter alone (three
   // times, for a profiler), without the rest.
   if (std::getenv("KESTRUNE_BENCH_CLEAN_ONLY")) {
-    double best = clean;
+    double best = clean, cpuLeast = cleanCpu;
     for (int again = 0; again < 2; ++again) {
       start = Clock::now();
+      const std::clock_t cpuAgain = std::clock();
       CleanLog(input, s, false);
       best = std::min(best, Seconds(start));
+      cpuLeast = std::min(cpuLeast, double(std::clock() - cpuAgain) / CLOCKS_PER_SEC);
     }
     std::printf("records %zu, kept %lld\nremovals hash %016llx\n", input.size(),
                 static_cast<long long>(result.kept), static_cast<unsigned long long>(RemovalHash(result)));
-    std::printf("clean, every filter %.3f s first, %.3f s best of 3 (%.0f x one pass %.4f s), processor time %.3f s\n",
-                clean, best, best / pass, pass, cleanCpu);
+    std::printf(
+        "clean, every filter %.3f s first, %.3f s best of 3 (%.0f x one pass %.4f s), processor time %.3f s first, "
+        "%.3f s least\n",
+        clean, best, best / pass, pass, cleanCpu, cpuLeast);
     std::error_code ignored;
     fs::remove_all(dir, ignored);
     return 0;

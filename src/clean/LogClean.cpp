@@ -47,6 +47,34 @@ using Mask = std::vector<uint8_t>;
 
 bool Finite(double v) { return std::isfinite(v); }
 
+// Runs body(part, from, to) over [0, count) cut into parts runs in order,
+// the first on this thread and each other on a thread of its own; returns
+// when all are done.
+template <class Body>
+void InParts(size_t count, size_t parts, const Body& body) {
+  std::vector<std::thread> others;
+  for (size_t part = 1; part < parts; ++part) {
+    others.emplace_back([&, part] { body(part, count * part / parts, count * (part + 1) / parts); });
+  }
+  body(0, 0, count / std::max<size_t>(parts, 1));
+  for (std::thread& t : others) t.join();
+}
+
+// Work on a thread of its own, beside the caller's; done at the latest when
+// the object goes.
+class Beside {
+ public:
+  template <class Work>
+  explicit Beside(Work&& work) : thread_(std::forward<Work>(work)) {}
+  ~Beside() { Join(); }
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::thread thread_;
+};
+
 // ---- pass delay
 
 // Whether each record belongs to a pass.
@@ -117,20 +145,56 @@ TimeOrdering TimeOrder(const CleanInput& in) {
     std::iota(order.begin(), order.end(), 0u);
     return out;
   }
-  // One pass: the records with a time in file order, and whether the times
-  // are in order already (as a log mostly is): then there is nothing to sort.
+  // One pass (in a part of the records on each core): the records with a
+  // time in file order, and whether the times are in order already (as a
+  // log mostly is): then there is nothing to sort.
+  struct Scan {
+    std::vector<uint32_t> order;  // the first part's go straight into the result
+    bool sorted = true, whole = true, any = false;
+    double first = 0.0, last = -std::numeric_limits<double>::infinity();
+    double low = std::numeric_limits<double>::infinity(), high = -std::numeric_limits<double>::infinity();
+  };
+  const size_t parts = n < 20000 ? 1 : std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 2);
+  std::vector<Scan> scans(parts);
+  InParts(n, parts, [&](size_t part, size_t from, size_t to) {
+    Scan& scan = scans[part];
+    std::vector<uint32_t>& into = part == 0 ? order : scan.order;
+    if (part > 0) into.reserve(to - from);
+    bool sorted = true, whole = true;
+    double last = -std::numeric_limits<double>::infinity();
+    double low = std::numeric_limits<double>::infinity(), high = -low;
+    for (size_t i = from; i < to; ++i) {
+      const double t = in.time[i];
+      if (!Finite(t)) continue;
+      if (!scan.any) {
+        scan.any = true;
+        scan.first = t;
+      }
+      sorted = sorted && t >= last;
+      last = t;
+      low = std::min(low, t);
+      high = std::max(high, t);
+      whole = whole && t == std::floor(t);
+      into.push_back(static_cast<uint32_t>(i));
+    }
+    scan.sorted = sorted;
+    scan.whole = whole;
+    scan.last = last;
+    scan.low = low;
+    scan.high = high;
+  });
   bool sorted = true, whole = true;
   double last = -std::numeric_limits<double>::infinity();
   double low = std::numeric_limits<double>::infinity(), high = -low;
-  for (size_t i = 0; i < n; ++i) {
-    const double t = in.time[i];
-    if (!Finite(t)) continue;
-    sorted = sorted && t >= last;
-    last = t;
-    low = std::min(low, t);
-    high = std::max(high, t);
-    whole = whole && t == std::floor(t);
-    order.push_back(static_cast<uint32_t>(i));
+  for (size_t part = 0; part < parts; ++part) {
+    const Scan& scan = scans[part];
+    if (!scan.any) continue;
+    sorted = sorted && scan.sorted && scan.first >= last;
+    last = scan.last;
+    low = std::min(low, scan.low);
+    high = std::max(high, scan.high);
+    whole = whole && scan.whole;
+    if (part > 0) order.insert(order.end(), scan.order.begin(), scan.order.end());
   }
   const size_t m = order.size();
   if (sorted && m == n) {
@@ -282,34 +346,6 @@ std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, co
   }
   return out;
 }
-
-// Runs body(part, from, to) over [0, count) cut into parts runs in order,
-// the first on this thread and each other on a thread of its own; returns
-// when all are done.
-template <class Body>
-void InParts(size_t count, size_t parts, const Body& body) {
-  std::vector<std::thread> others;
-  for (size_t part = 1; part < parts; ++part) {
-    others.emplace_back([&, part] { body(part, count * part / parts, count * (part + 1) / parts); });
-  }
-  body(0, 0, count / std::max<size_t>(parts, 1));
-  for (std::thread& t : others) t.join();
-}
-
-// Work on a thread of its own, beside the caller's; done at the latest when
-// the object goes.
-class Beside {
- public:
-  template <class Work>
-  explicit Beside(Work&& work) : thread_(std::forward<Work>(work)) {}
-  ~Beside() { Join(); }
-  void Join() {
-    if (thread_.joinable()) thread_.join();
-  }
-
- private:
-  std::thread thread_;
-};
 
 // ---- local outliers
 

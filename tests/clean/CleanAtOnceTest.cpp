@@ -122,7 +122,9 @@ TEST(CleanAtOnce, SameRemovalsAsTheFiltersInTurn) {
     ExpectSame(atOnce, inTurn, c.name);
     // Every filter that is on removes something here.
     for (int f = 0; f < kCleanFilterCount; ++f) {
-      if (s.on[size_t(f)]) EXPECT_GT(atOnce.after[size_t(f)], 0) << c.name << ": " << CleanFilterName(CleanFilter(f));
+      if (s.on[size_t(f)]) {
+        EXPECT_GT(atOnce.after[size_t(f)], 0) << c.name << ": " << CleanFilterName(CleanFilter(f));
+      }
     }
   }
 }
@@ -170,6 +172,54 @@ TEST(CleanAtOnce, CancelStops) {
     EXPECT_TRUE(r.cancelled) << stopAt;
     EXPECT_GE(last, stopAt);
     EXPECT_LT(last, stopAt + 10) << "the run went on after the cancel";
+  }
+}
+
+// The time order is scanned in a part of the log on each core: whether the
+// times are in order must come out the same where the parts meet. A flow
+// delay of 3 records against a stable sort, on logs large enough for parts:
+// in order with blanks about the middle, in order but for one step back
+// right at the middle, each half in order but the halves swapped, and the
+// second half blank.
+TEST(CleanAtOnce, TimeOrderScannedInPartsAgreesWithAStableSort) {
+  constexpr int kCount = 40000;
+  struct Case {
+    const char* name;
+    double (*time)(int i);
+  };
+  const Case cases[] = {
+      {"in order, blanks about the middle",
+       [](int i) { return i > kCount / 2 - 5 && i < kCount / 2 + 5 ? kNaN : 100.0 + i; }},
+      {"one step back at the middle", [](int i) { return i == kCount / 2 ? 100.0 + i - 2 : 100.0 + i; }},
+      {"halves swapped", [](int i) { return i < kCount / 2 ? 1e5 + i : 100.0 + i; }},
+      {"second half blank", [](int i) { return i < kCount / 2 ? 100.0 + i : kNaN; }},
+  };
+  for (const Case& c : cases) {
+    CleanInput in;
+    in.values.resize(2);
+    for (int i = 0; i < kCount; ++i) {
+      in.x.push_back(i);
+      in.y.push_back(0);
+      in.time.push_back(c.time(i));
+      in.values[1].push_back(i);
+    }
+    std::vector<uint32_t> order;
+    for (uint32_t i = 0; i < uint32_t(kCount); ++i) {
+      if (std::isfinite(in.time[i])) order.push_back(i);
+    }
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return in.time[a] < in.time[b]; });
+    CleanSettings s;
+    s.SetOn(CleanFilter::Flow, true);
+    s.flowField = 1;
+    s.flowDelay = {3, true};
+    const CleanResult r = CleanLog(in, s, false);
+    size_t wrong = 0;
+    for (size_t k = 0; k < order.size(); ++k) {
+      const double expected = k + 3 < order.size() ? double(order[k + 3]) : kNaN;
+      const double got = r.shifted[order[k]];
+      wrong += !(got == expected || (std::isnan(got) && std::isnan(expected)));
+    }
+    EXPECT_EQ(wrong, 0u) << c.name;
   }
 }
 
