@@ -1195,7 +1195,16 @@ DuplicateGroups FindDuplicateGroups(const CleanInput& in, const TimeOrdering& ti
   for (size_t k = 0; k < order.size();) {
     size_t end = k + 1;
     while (end < order.size() && times[end] == times[k]) ++end;
-    if (end - k > 1) {
+    if (end - k == 2) {
+      // Two records of one time (a log of whole seconds logged twice over):
+      // a group when they share a place.
+      const uint32_t a = order[k], b = order[k + 1];
+      if (Finite(in.x[a]) && Finite(in.y[a]) && in.x[a] == in.x[b] && in.y[a] == in.y[b]) {
+        out.members.push_back(a);
+        out.members.push_back(b);
+        out.start.push_back(uint32_t(out.members.size()));
+      }
+    } else if (end - k > 2) {
       size_t size = 16;
       while (size < 2 * (end - k)) size *= 2;
       table.assign(size, UINT32_MAX);
