@@ -1451,9 +1451,11 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
   std::vector<uint8_t> noSource;
   std::vector<double> speeds;
   DuplicateGroups groups;
+  // The duplicates' groups, found beside the flow delay's shift and the
+  // range, speed and standard deviations.
+  std::unique_ptr<Beside> grouping;
   {
-    // The time order beside the speeds, passes and widths; then the
-    // duplicates' groups beside the flow delay's shift and the range.
+    // The time order beside the speeds, passes and widths.
     Beside ordering([&] {
       if (flow || timedDuplicates) timeOrder = TimeOrder(in);
     });
@@ -1475,9 +1477,7 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
       }
     }
     ordering.Join();
-    Beside grouping([&] {
-      if (timedDuplicates) groups = FindDuplicateGroups(in, timeOrder);
-    });
+    if (timedDuplicates) grouping = std::make_unique<Beside>([&] { groups = FindDuplicateGroups(in, timeOrder); });
     if (flow) result.shifted = ShiftValues(in, s, timeOrder, noSource);
     if (s.IsOn(CleanFilter::Range)) {
       const std::vector<double>& v = FieldValues(in, s, result.shifted, s.rangeField);
@@ -1490,7 +1490,6 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
     if (flow) {
       for (size_t i = 0; i < n; ++i) judged[i] |= noSource[i] ? kFlow : 0;
     }
-    grouping.Join();
   }
 
   Mask keep(n, 1);
@@ -1575,6 +1574,8 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
   counted(CleanFilter::StdDev, sdCount);
   if (!done({CleanFilter::Range, CleanFilter::Speed, CleanFilter::StdDev})) return stopped();
 
+  // The local filter takes both cores.
+  if (grouping) grouping->Join();
   if (local) {
     if (!before({CleanFilter::Local})) return stopped();
     const std::vector<uint32_t> outliers = LocalOutliers(in, s, items, *localValues, alongY > alongX, progress);
