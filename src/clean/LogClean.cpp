@@ -1256,23 +1256,41 @@ std::vector<uint32_t> LocalOutliers(const CleanInput& in, const CleanSettings& s
                                     const std::vector<double>& v, bool swap, RunProgress& progress) {
   if (items.size() < 2 || s.localN < 1) return {};
   const NeighbourGrid grid(in, items, v, kLocalPerCell, swap);
-  // The cells are shared out among the machine's cores in runs of about
-  // as many records; each keeps its own list of the records it removes.
+  // The cells are cut into runs of about as many records, more runs than
+  // cores, which each core takes one after another as it gets done: a core
+  // the machine gives less time to takes fewer. Each keeps its own list of
+  // the records it removes. A run's first record is searched without a
+  // record judged before.
   const size_t cores = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
   const size_t parts = items.size() < 20000 ? 1 : cores;
-  std::vector<size_t> cut(parts + 1, grid.Cells());
+  const size_t runs = parts == 1 ? 1 : std::clamp<size_t>(items.size() / 1024, parts, 64 * parts);
+  std::vector<size_t> cut(runs + 1, grid.Cells());
   cut[0] = 0;
-  for (size_t t = 1; t < parts; ++t) {
+  for (size_t t = 1; t < runs; ++t) {
     size_t c = cut[t - 1];
-    while (c < grid.Cells() && grid.CellStart(c) < items.size() * t / parts) ++c;
+    while (c < grid.Cells() && grid.CellStart(c) < items.size() * t / runs) ++c;
     cut[t] = c;
   }
   std::vector<std::vector<uint32_t>> hits(parts);
-  std::vector<std::thread> workers;
-  for (size_t t = 1; t < parts; ++t) {
-    workers.emplace_back([&, t] { JudgeLocal(grid, s, cut[t], cut[t + 1], false, progress, hits[t]); });
+  if (runs == 1) {
+    JudgeLocal(grid, s, 0, grid.Cells(), true, progress, hits[0]);
+    return std::move(hits[0]);
   }
-  JudgeLocal(grid, s, cut[0], cut[1], true, progress, hits[0]);
+  std::atomic<size_t> next{0};
+  std::atomic<size_t> judged{0};
+  // Only this thread tells the progress (by the records of the runs done).
+  const auto work = [&](size_t part) {
+    for (;;) {
+      const size_t run = next.fetch_add(1);
+      if (run >= runs || progress.Stopped()) return;
+      JudgeLocal(grid, s, cut[run], cut[run + 1], false, progress, hits[part]);
+      const size_t done = judged += grid.CellStart(cut[run + 1]) - grid.CellStart(cut[run]);
+      if (part == 0 && !progress.Tell(progress.done, kLocalWeight, double(done) / double(items.size()))) return;
+    }
+  };
+  std::vector<std::thread> workers;
+  for (size_t t = 1; t < parts; ++t) workers.emplace_back(work, t);
+  work(0);
   for (std::thread& w : workers) w.join();
   for (size_t t = 1; t < parts; ++t) hits[0].insert(hits[0].end(), hits[t].begin(), hits[t].end());
   return std::move(hits[0]);
