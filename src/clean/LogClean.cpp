@@ -410,14 +410,20 @@ class NeighbourGrid {
           ++count[c];
         }
       });
-      start_.assign(total + 1, 0);
-      size_t filled = 0;
-      for (size_t c = 0; c < total; ++c) {
-        uint32_t held = 0;
-        for (size_t part = 0; part < parts; ++part) held += counts[part][c];
-        start_[c + 1] = held;
-        filled += held != 0;
-      }
+      start_.resize(total + 1);
+      start_[0] = 0;
+      std::vector<size_t> filledIn(parts, 0);
+      InParts(total, parts, [&](size_t part, size_t from, size_t to) {
+        size_t filled = 0;
+        for (size_t c = from; c < to; ++c) {
+          uint32_t held = 0;
+          for (size_t other = 0; other < parts; ++other) held += counts[other][c];
+          start_[c + 1] = held;
+          filled += held != 0;
+        }
+        filledIn[part] = filled;
+      });
+      const size_t filled = std::accumulate(filledIn.begin(), filledIn.end(), size_t(0));
       const double held = double(items.size()) / double(std::max<size_t>(filled, 1));
       if (attempt == 1 || held < 1.5 * wanted) break;
       cells *= held / wanted;
