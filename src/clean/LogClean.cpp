@@ -203,25 +203,48 @@ TimeOrdering TimeOrder(const CleanInput& in) {
   }
   std::vector<double>& times = out.sorted;
   times.resize(m);
-  for (size_t k = 0; k < m; ++k) times[k] = in.time[order[k]];
+  InParts(m, parts, [&](size_t, size_t from, size_t to) {
+    for (size_t k = from; k < to; ++k) times[k] = in.time[order[k]];
+  });
   out.times = times.data();
   if (sorted) return out;
   if (whole && high - low < double(std::max<size_t>(2 * m, size_t(1) << 16))) {
     // Whole seconds over a span of at most twice as many seconds as records:
-    // counted by second, then each record put at its second's place in file
-    // order (so equal times keep it).
+    // counted by second (each core the records of a part), then each record
+    // put at its second's place in file order (so equal times keep it): a
+    // part's records of a second after those of the parts before.
     const size_t span = size_t(high - low) + 1;
-    std::vector<uint32_t> start(span + 1, 0);
-    for (size_t k = 0; k < m; ++k) ++start[size_t(times[k] - low) + 1];
-    for (size_t b = 1; b <= span; ++b) start[b] += start[b - 1];
-    std::vector<uint32_t> sortedOrder(m);
-    for (size_t k = 0; k < m; ++k) sortedOrder[start[size_t(times[k] - low)]++] = order[k];
-    order.swap(sortedOrder);
-    size_t k = 0;
+    std::vector<std::vector<uint32_t>> counts(parts);
+    InParts(m, parts, [&](size_t part, size_t from, size_t to) {
+      std::vector<uint32_t>& count = counts[part];
+      count.assign(span, 0);
+      for (size_t k = from; k < to; ++k) ++count[size_t(times[k] - low)];
+    });
+    // start[b]: where second b begins; each part's count becomes where its
+    // next record of that second goes.
+    std::vector<uint32_t> start(span + 1);
+    uint32_t next = 0;
     for (size_t b = 0; b < span; ++b) {
-      const double second = low + double(b);
-      for (; k < start[b]; ++k) times[k] = second;
+      start[b] = next;
+      for (size_t part = 0; part < parts; ++part) {
+        const uint32_t held = counts[part][b];
+        counts[part][b] = next;
+        next += held;
+      }
     }
+    start[span] = next;
+    std::vector<uint32_t> sortedOrder(m);
+    InParts(m, parts, [&](size_t part, size_t from, size_t to) {
+      std::vector<uint32_t>& place = counts[part];
+      for (size_t k = from; k < to; ++k) sortedOrder[place[size_t(times[k] - low)]++] = order[k];
+    });
+    order.swap(sortedOrder);
+    InParts(span, parts, [&](size_t, size_t from, size_t to) {
+      for (size_t b = from; b < to; ++b) {
+        const double second = low + double(b);
+        for (size_t k = start[b]; k < start[b + 1]; ++k) times[k] = second;
+      }
+    });
     return out;
   }
   if (whole && high - low < 4294967296.0) {

@@ -179,8 +179,9 @@ TEST(CleanAtOnce, CancelStops) {
 // times are in order must come out the same where the parts meet. A flow
 // delay of 3 records against a stable sort, on logs large enough for parts:
 // in order with blanks about the middle, in order but for one step back
-// right at the middle, each half in order but the halves swapped, and the
-// second half blank.
+// right at the middle, each half in order but the halves swapped, the
+// second half blank, and whole seconds out of order over a short span
+// (counted by second in parts, each second's records in both halves).
 TEST(CleanAtOnce, TimeOrderScannedInPartsAgreesWithAStableSort) {
   constexpr int kCount = 40000;
   struct Case {
@@ -193,6 +194,8 @@ TEST(CleanAtOnce, TimeOrderScannedInPartsAgreesWithAStableSort) {
       {"one step back at the middle", [](int i) { return i == kCount / 2 ? 100.0 + i - 2 : 100.0 + i; }},
       {"halves swapped", [](int i) { return i < kCount / 2 ? 1e5 + i : 100.0 + i; }},
       {"second half blank", [](int i) { return i < kCount / 2 ? 100.0 + i : kNaN; }},
+      // Counted by second in parts: equal seconds in both halves keep file order.
+      {"whole seconds out of order, each twice or more", [](int i) { return 5e5 + double((i * 7919) % 30011 % 20000); }},
   };
   for (const Case& c : cases) {
     CleanInput in;
