@@ -325,48 +325,56 @@ std::vector<double> ShiftValues(const CleanInput& in, const CleanSettings& s, co
   const size_t n = in.size();
   std::vector<double> out(n, kNaN);
   noSource.assign(n, 1);
+  // Each core takes a part of the records in time order.
+  const size_t parts = n < 20000 ? 1 : std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 2);
   const CleanDelay& d = s.flowDelay;
+  const size_t m = order.size();
   if (d.records || in.time.empty()) {
     const long long r = std::llround(d.amount);
-    const long long m = static_cast<long long>(order.size());
-    for (long long k = 0; k < m; ++k) {
-      const long long src = k + r;
-      if (src >= 0 && src < m) {
-        out[order[size_t(k)]] = v[order[size_t(src)]];
-        noSource[order[size_t(k)]] = 0;
+    InParts(m, parts, [&](size_t, size_t from, size_t to) {
+      for (long long k = (long long)from; k < (long long)to; ++k) {
+        const long long src = k + r;
+        if (src >= 0 && src < (long long)m) {
+          out[order[size_t(k)]] = v[order[size_t(src)]];
+          noSource[order[size_t(k)]] = 0;
+        }
       }
-    }
+    });
     return out;
   }
   // In seconds: the record logged at the time plus the delay, within half the
   // usual step between records.
   const double* const time = timed.times;
-  const double tolerance = UsualStep(time, order.size()) / 2.0 + 1e-9;
-  size_t j = 0;
-  const size_t m = order.size();
-  if (d.amount >= 0.0) {
-    for (size_t k = 0; k < m; ++k) {
-      const double want = time[k] + d.amount;
-      if (j < k) j = k;
-      while (j < m && time[j] < want - tolerance) ++j;
-      if (j < m && std::fabs(time[j] - want) <= tolerance) {
-        out[order[k]] = v[order[j]];
-        noSource[order[k]] = 0;
+  const double tolerance = UsualStep(time, m) / 2.0 + 1e-9;
+  InParts(m, parts, [&](size_t, size_t from, size_t to) {
+    if (d.amount >= 0.0) {
+      // The first record at or after k within reach of k's time plus the
+      // delay: a walk that starts at the part's first record finds the same
+      // one there as a walk from the first of all, none before k being one.
+      size_t j = from;
+      for (size_t k = from; k < to; ++k) {
+        const double want = time[k] + d.amount;
+        if (j < k) j = k;
+        while (j < m && time[j] < want - tolerance) ++j;
+        if (j < m && std::fabs(time[j] - want) <= tolerance) {
+          out[order[k]] = v[order[j]];
+          noSource[order[k]] = 0;
+        }
+      }
+    } else {
+      // A negative delay looks back: walk from the part's end.
+      size_t j = to;
+      for (size_t k = to; k-- > from;) {
+        const double want = time[k] + d.amount;
+        if (j > k + 1) j = k + 1;
+        while (j > 0 && time[j - 1] > want + tolerance) --j;
+        if (j > 0 && std::fabs(time[j - 1] - want) <= tolerance) {
+          out[order[k]] = v[order[j - 1]];
+          noSource[order[k]] = 0;
+        }
       }
     }
-  } else {
-    // A negative delay looks back: walk from the end.
-    j = m;
-    for (size_t k = m; k-- > 0;) {
-      const double want = time[k] + d.amount;
-      if (j > k + 1) j = k + 1;
-      while (j > 0 && time[j - 1] > want + tolerance) --j;
-      if (j > 0 && std::fabs(time[j - 1] - want) <= tolerance) {
-        out[order[k]] = v[order[j - 1]];
-        noSource[order[k]] = 0;
-      }
-    }
-  }
+  });
   return out;
 }
 
@@ -1526,17 +1534,17 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
     ordering.Join();
     if (timedDuplicates) grouping = std::make_unique<Beside>([&] { groups = FindDuplicateGroups(in, timeOrder); });
     if (flow) result.shifted = ShiftValues(in, s, timeOrder, noSource);
-    if (s.IsOn(CleanFilter::Range)) {
-      const std::vector<double>& v = FieldValues(in, s, result.shifted, s.rangeField);
-      const bool skipNoSource = flow && s.rangeField == s.flowField;
-      for (size_t i = 0; i < n; ++i) {
-        if (skipNoSource && noSource[i]) continue;
+    // Each record's range and flow bits, in a part of the log on each core.
+    const bool range = s.IsOn(CleanFilter::Range);
+    const std::vector<double>& v = range ? FieldValues(in, s, result.shifted, s.rangeField) : result.shifted;
+    const bool skipNoSource = flow && s.rangeField == s.flowField;
+    InParts(n, n < 20000 ? 1 : 2, [&](size_t, size_t from, size_t to) {
+      for (size_t i = from; i < to; ++i) {
+        if (flow && noSource[i]) judged[i] |= kFlow;
+        if (!range || (skipNoSource && noSource[i])) continue;
         if (!(v[i] >= s.rangeMin && v[i] <= s.rangeMax)) judged[i] |= kRange;
       }
-    }
-    if (flow) {
-      for (size_t i = 0; i < n; ++i) judged[i] |= noSource[i] ? kFlow : 0;
-    }
+    });
   }
 
   Mask keep(n, 1);

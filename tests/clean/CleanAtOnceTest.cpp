@@ -226,5 +226,78 @@ TEST(CleanAtOnce, TimeOrderScannedInPartsAgreesWithAStableSort) {
   }
 }
 
+// The flow delay in seconds walks the records in time order in a part on
+// each core, each part's walk starting at its own first record: against a
+// plain search over a stable sort (the first record, in time order, within
+// half the usual step of the time plus the delay), forward and back, on logs
+// large enough for parts.
+TEST(CleanAtOnce, FlowDelayInSecondsInPartsAgreesWithAPlainSearch) {
+  constexpr int kCount = 40000;
+  struct Case {
+    const char* name;
+    double (*time)(int i);
+    double delay;
+  };
+  const Case cases[] = {
+      {"in order, stops in the logging", [](int i) { return 5000.0 + i + (i / 400) * 30; }, 12},
+      {"days logged again under one date", [](int i) { return 9e4 + (i * 7) % 25000; }, 12},
+      {"fractions, looking back", [](int i) { return 50.0 + i * 0.5 + (i % 4) * 0.125; }, -3},
+  };
+  for (const Case& c : cases) {
+    CleanInput in;
+    in.values.resize(2);
+    for (int i = 0; i < kCount; ++i) {
+      in.x.push_back(i);
+      in.y.push_back(0);
+      in.time.push_back(c.time(i));
+      in.values[1].push_back(i);
+    }
+    std::vector<uint32_t> order(kCount);
+    for (uint32_t i = 0; i < uint32_t(kCount); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return in.time[a] < in.time[b]; });
+    std::vector<double> times, steps;
+    for (uint32_t i : order) times.push_back(in.time[i]);
+    for (size_t k = 1; k < times.size(); ++k) {
+      if (times[k] > times[k - 1]) steps.push_back(times[k] - times[k - 1]);
+    }
+    std::sort(steps.begin(), steps.end());
+    const double tolerance = steps[steps.size() / 2] / 2 + 1e-9;
+    std::vector<double> expected(size_t(kCount), kNaN);
+    for (size_t k = 0; k < times.size(); ++k) {
+      const double want = times[k] + c.delay;
+      // The first in time order within the tolerance, searched from k on
+      // (forward) or from k back (looking back).
+      if (c.delay >= 0) {
+        for (size_t j = k; j < times.size() && times[j] <= want + tolerance; ++j) {
+          if (std::fabs(times[j] - want) <= tolerance) {
+            expected[order[k]] = double(order[j]);
+            break;
+          }
+        }
+      } else {
+        for (size_t j = k + 1; j-- > 0 && times[j] >= want - tolerance;) {
+          if (std::fabs(times[j] - want) <= tolerance) {
+            expected[order[k]] = double(order[j]);
+            break;
+          }
+        }
+      }
+    }
+    CleanSettings s;
+    s.SetOn(CleanFilter::Flow, true);
+    s.flowField = 1;
+    s.flowDelay = {c.delay, false};
+    const CleanResult r = CleanLog(in, s, false);
+    size_t wrong = 0, shifted = 0;
+    for (size_t i = 0; i < size_t(kCount); ++i) {
+      const double got = r.shifted[i];
+      wrong += !(got == expected[i] || (std::isnan(got) && std::isnan(expected[i])));
+      shifted += std::isfinite(got);
+    }
+    EXPECT_EQ(wrong, 0u) << c.name;
+    EXPECT_GT(shifted, size_t(kCount) / 2) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace kestrune
