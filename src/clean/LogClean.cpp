@@ -1511,9 +1511,8 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
   std::unique_ptr<Beside> grouping;
   {
     // The time order beside the speeds, passes and widths.
-    Beside ordering([&] {
-      if (flow || timedDuplicates) timeOrder = TimeOrder(in);
-    });
+    std::unique_ptr<Beside> ordering;
+    if (flow || timedDuplicates) ordering = std::make_unique<Beside>([&] { timeOrder = TimeOrder(in); });
     if (s.IsOn(CleanFilter::Speed)) {
       speeds = RecordSpeeds(in);
       for (size_t i = 0; i < n; ++i) {
@@ -1531,14 +1530,15 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
         if (!(w > 0.0 && w >= s.minWidth)) judged[i] |= kWidth;
       }
     }
-    ordering.Join();
+    if (ordering) ordering->Join();
     if (timedDuplicates) grouping = std::make_unique<Beside>([&] { groups = FindDuplicateGroups(in, timeOrder); });
     if (flow) result.shifted = ShiftValues(in, s, timeOrder, noSource);
     // Each record's range and flow bits, in a part of the log on each core.
     const bool range = s.IsOn(CleanFilter::Range);
     const std::vector<double>& v = range ? FieldValues(in, s, result.shifted, s.rangeField) : result.shifted;
     const bool skipNoSource = flow && s.rangeField == s.flowField;
-    InParts(n, n < 20000 ? 1 : 2, [&](size_t, size_t from, size_t to) {
+    InParts(n, n < 20000 || !(range || flow) ? 1 : 2, [&](size_t, size_t from, size_t to) {
+      if (!(range || flow)) return;
       for (size_t i = from; i < to; ++i) {
         if (flow && noSource[i]) judged[i] |= kFlow;
         if (!range || (skipNoSource && noSource[i])) continue;
@@ -1574,12 +1574,13 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
   // The range and the speed, and the sum of the values the standard
   // deviations then read, in one pass (in record order, as the filter sums).
   const bool sd = s.IsOn(CleanFilter::StdDev), local = s.IsOn(CleanFilter::Local);
+  const bool firstPass = s.IsOn(CleanFilter::Range) || s.IsOn(CleanFilter::Speed) || sd;
   if (!before({CleanFilter::Range, CleanFilter::Speed, CleanFilter::StdDev})) return stopped();
   const std::vector<double>* sdValues = sd ? &FieldValues(in, s, result.shifted, s.sdField) : nullptr;
   int64_t rangeCount = 0, speedCount = 0, sdCount = 0;
   double sum = 0.0;
   size_t finite = 0;
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i < (firstPass ? n : 0); ++i) {
     const uint8_t bits = judged[i];
     if (bits & kRange) {
       off(i, CleanFilter::Range);
@@ -1611,7 +1612,7 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
   std::vector<uint32_t> items;
   double alongX = 0.0, alongY = 0.0;
   if (local) items.reserve(n);
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i < (deviations || local ? n : 0); ++i) {
     if (!keep[i]) continue;
     if (deviations && Finite((*sdValues)[i]) && std::fabs((*sdValues)[i] - mean) > limit) {
       off(i, CleanFilter::StdDev);
@@ -1644,7 +1645,7 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
   // widths with the count of what is kept.
   if (!before({CleanFilter::Pass, CleanFilter::Flow})) return stopped();
   int64_t passCount = 0, flowCount = 0;
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i < (s.IsOn(CleanFilter::Pass) || flow ? n : 0); ++i) {
     if (!keep[i]) continue;
     if (judged[i] & kPass) {
       off(i, CleanFilter::Pass);
@@ -1687,19 +1688,16 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
     if (!done({CleanFilter::Duplicates})) return stopped();
   }
   if (!before({CleanFilter::Width})) return stopped();
-  int64_t widthCount = 0, kept = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (!keep[i]) continue;
-    if (judged[i] & kWidth) {
+  int64_t widthCount = 0;
+  for (size_t i = 0; i < (s.IsOn(CleanFilter::Width) ? n : 0); ++i) {
+    if (keep[i] && (judged[i] & kWidth)) {
       off(i, CleanFilter::Width);
       ++widthCount;
-    } else {
-      ++kept;
     }
   }
   counted(CleanFilter::Width, widthCount);
   if (!done({CleanFilter::Width})) return stopped();
-  result.kept = kept;
+  result.kept = std::count(keep.begin(), keep.end(), uint8_t{1});
   progress.Tell(steps, 0.0, 0.0);
   return result;
 }
