@@ -98,7 +98,8 @@ bool ShapeFileReader::LoadPointChunks(uint64_t bytesTotal, uint64_t& resumeAt, i
   const size_t blockCount = (chunkCount + chunksPerBlock - 1) / chunksPerBlock;
   const int fd = ::open(shpPath_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return true;
-  std::vector<void*> blocks = PointShape::TakePoolBlocks(blockCount, sink_->PointRecordOwner());
+  const size_t lastSlots = records - std::min(records, (blockCount - 1) * chunksPerBlock * perChunk);
+  std::vector<void*> blocks = PointShape::TakePoolBlocks(blockCount, sink_->PointRecordOwner(), lastSlots);
   if (blocks.empty()) {
     ::close(fd);
     return true;
