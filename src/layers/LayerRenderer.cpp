@@ -597,9 +597,17 @@ MapRect LayerRenderer::GetBounds() const {
   const unsigned shares = RecordShareCount(records_.size());
   std::vector<MapRect> shareBounds(shares, kEmptyBounds);
   std::atomic<bool> others{false};
+  // The layer's own points with the display size asked once.
+  const ShapeOwner* owner = &layer_;
+  const double sizeFt = owner->GetDisplaySize(false);
   ForEachRecordInShares(records_, shares, [&](unsigned share, Shape* shape) {
     if (shape->GetRecordClass() == kRecordPoint) {
-      Unite(shareBounds[share], shape->GetHitBounds());
+      const auto* point = static_cast<const PointShape*>(shape);
+      if (point->GetOwner() != owner) {
+        Unite(shareBounds[share], shape->GetHitBounds());
+      } else if (point->HasGeometry()) {
+        Unite(shareBounds[share], PointBoundsAtSize(point, sizeFt));
+      }
     } else {
       others.store(true, std::memory_order_relaxed);
     }

@@ -1,6 +1,8 @@
 #include "layers/SpatialIndex.h"
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <cmath>
 #include <cstdlib>
 #include <cstdint>
@@ -24,41 +26,87 @@ const PointShape* GridPoint(const Shape* shape) {
   return point->HasGeometry() ? point : nullptr;
 }
 
+std::atomic<int> g_layout{0};
+
+constexpr SpatialIndex::Box kNoBox{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
+
+void Widen(SpatialIndex::Box& box, const SpatialIndex::Box& with) {
+  box.left = std::min(box.left, with.left);
+  box.top = std::min(box.top, with.top);
+  box.right = std::max(box.right, with.right);
+  box.bottom = std::max(box.bottom, with.bottom);
+}
+
+// A block's box holds this many times the area a grid cell of as many points
+// would, on average, before the points count as out of order.
+constexpr double kBlockAreaLimit = 64.0;
+
 }  // namespace
 
-// Positions in list order; points into the cells of their point by a counting
-// sort, which keeps each cell's positions in list order. The extent is found
-// by every core, each over its share of the list.
+void SpatialIndex::SetLayout(int layout) { g_layout = layout; }
+
+// Positions in list order; then one walk by every core, each over a share of
+// whole groups of blocks, for the extent, the records outside the grid and
+// the blocks' boxes. Points in order keep the blocks; others go into the
+// cells of their point by a counting sort, which keeps each cell's positions
+// in list order.
 void SpatialIndex::Build(const RecordList& records) {
   Clear();
   AddRunPositions(records);
   struct Share {
-    size_t first = 0, seen = 0;
+    size_t first = 0, last = 0;
     int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
     int32_t maxUnitsPerFoot = 0;
     int64_t points = 0;
+    double blockArea = 0.0;
+    int64_t blocksWithPoints = 0;
     std::vector<uint32_t> always;
   };
-  const unsigned shareCount = RecordShareCount(size_);
+  const size_t blockCount = (size_ + 63) >> kBlockShift;
+  const size_t groupCount = (blockCount + 63) >> kGroupShift;
+  blockBoxes_.assign(blockCount, kNoBox);
+  groupBoxes_.assign(groupCount, kNoBox);
+  const unsigned shareCount = static_cast<unsigned>(std::min<size_t>(RecordShareCount(size_), std::max<size_t>(groupCount, 1)));
   std::vector<Share> shares(shareCount);
-  for (unsigned k = 0; k < shareCount; ++k) shares[k].first = size_ * k / shareCount;
-  ForEachRecordInShares(records, shareCount, [&shares](unsigned k, Shape* shape) {
+  constexpr size_t kGroupPositions = size_t{1} << (kBlockShift + kGroupShift);
+  for (unsigned k = 0; k < shareCount; ++k) {
+    shares[k].first = std::min(size_, groupCount * k / shareCount * kGroupPositions);
+    shares[k].last = std::min(size_, groupCount * (k + 1) / shareCount * kGroupPositions);
+  }
+  auto walk = [&](unsigned k) {
     Share& share = shares[k];
-    const size_t position = share.first + share.seen++;
-    if (const PointShape* point = GridPoint(shape)) {
-      const MapPoint p = point->GetPoint();
-      share.minX = std::min<int64_t>(share.minX, p.x);
-      share.minY = std::min<int64_t>(share.minY, p.y);
-      share.maxX = std::max<int64_t>(share.maxX, p.x);
-      share.maxY = std::max<int64_t>(share.maxY, p.y);
-      share.maxUnitsPerFoot = std::max(share.maxUnitsPerFoot, std::abs(point->UnitsPerFoot()));
-      ++share.points;
-    } else {
-      share.always.push_back(static_cast<uint32_t>(position));
+    size_t position = share.first;
+    records.ForEachInRange(share.first, share.last, [&](Shape* shape) {
+      if (const PointShape* point = GridPoint(shape)) {
+        const MapPoint p = point->GetPoint();
+        share.minX = std::min<int64_t>(share.minX, p.x);
+        share.minY = std::min<int64_t>(share.minY, p.y);
+        share.maxX = std::max<int64_t>(share.maxX, p.x);
+        share.maxY = std::max<int64_t>(share.maxY, p.y);
+        share.maxUnitsPerFoot = std::max(share.maxUnitsPerFoot, std::abs(point->UnitsPerFoot()));
+        ++share.points;
+        Widen(blockBoxes_[position >> kBlockShift], {p.x, p.y, p.x, p.y});
+      } else {
+        share.always.push_back(static_cast<uint32_t>(position));
+      }
+      ++position;
+    });
+    for (size_t b = share.first >> kBlockShift; b < (share.last + 63) >> kBlockShift; ++b) {
+      const Box& box = blockBoxes_[b];
+      if (box.left > box.right) continue;
+      Widen(groupBoxes_[b >> kGroupShift], box);
+      share.blockArea += (static_cast<double>(box.right) - box.left + 1) * (static_cast<double>(box.bottom) - box.top + 1);
+      ++share.blocksWithPoints;
     }
-  });
+  };
+  std::vector<std::thread> helpers;
+  for (unsigned k = 1; k < shareCount; ++k) helpers.emplace_back(walk, k);
+  walk(0);
+  for (std::thread& helper : helpers) helper.join();
   int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
   int64_t points = 0;
+  double blockArea = 0.0;
+  int64_t blocksWithPoints = 0;
   for (const Share& share : shares) {
     minX = std::min(minX, share.minX);
     minY = std::min(minY, share.minY);
@@ -66,9 +114,22 @@ void SpatialIndex::Build(const RecordList& records) {
     maxY = std::max(maxY, share.maxY);
     maxUnitsPerFoot_ = std::max(maxUnitsPerFoot_, share.maxUnitsPerFoot);
     points += share.points;
+    blockArea += share.blockArea;
+    blocksWithPoints += share.blocksWithPoints;
     always_.insert(always_.end(), share.always.begin(), share.always.end());
   }
   built_ = true;
+  if (points > 0) {
+    // The area a grid cell of as many points as a block holds would take.
+    const double extent = (static_cast<double>(maxX - minX) + 1) * (static_cast<double>(maxY - minY) + 1);
+    const double cellOfBlock = extent / static_cast<double>(blocksWithPoints);
+    const int layout = g_layout.load();
+    blocks_ = layout == 1 ||
+              (layout == 0 && blockArea / static_cast<double>(blocksWithPoints) <= kBlockAreaLimit * cellOfBlock);
+  }
+  if (blocks_) return;
+  blockBoxes_ = {};
+  groupBoxes_ = {};
   if (points == 0) return;
   // Cells about square in map units, some kPointsPerCell points each on average.
   const double width = static_cast<double>(maxX - minX + 1);
@@ -112,6 +173,12 @@ void SpatialIndex::Build(const RecordList& records) {
 
 SpatialIndex::Grid SpatialIndex::GetGrid() const {
   Grid grid;
+  // Blocks are built again in one pass: only their mark is kept.
+  if (blocks_) {
+    grid.cellShift = -1;
+    grid.maxUnitsPerFoot = maxUnitsPerFoot_;
+    return grid;
+  }
   grid.originX = originX_;
   grid.originY = originY_;
   grid.columns = columns_;
@@ -167,6 +234,10 @@ void SpatialIndex::AddRunPositions(const RecordList& records) {
 // these positions (every position in one place, cells in ascending order).
 bool SpatialIndex::Adopt(const RecordList& records, Grid grid) {
   Clear();
+  if (grid.cellShift == -1 && grid.cellStart.empty() && grid.cellItems.empty() && grid.always.empty()) {
+    Build(records);
+    return true;
+  }
   AddRunPositions(records);
   const bool empty = grid.cellStart.empty();
   bool fits = grid.cellItems.size() + grid.always.size() == size_ && grid.cellShift >= 0 && grid.cellShift <= 40;
@@ -259,6 +330,9 @@ void SpatialIndex::Clear() {
   cellStart_ = {};
   cellItems_ = {};
   always_ = {};
+  blocks_ = false;
+  blockBoxes_ = {};
+  groupBoxes_ = {};
   columns_ = rows_ = 0;
   maxUnitsPerFoot_ = 0;
 }
@@ -310,11 +384,23 @@ void SpatialIndex::MarkInto(const MapRect& rect, int64_t margin, Bits& bits, Bit
   low = SIZE_MAX;
   high = 0;
   if (marked) *marked = always_.size();
+  if (blocks_) {
+    MarkBlocks(std::min<int64_t>(rect.left, rect.right) - margin, std::min<int64_t>(rect.top, rect.bottom) - margin,
+               std::max<int64_t>(rect.left, rect.right) + margin, std::max<int64_t>(rect.top, rect.bottom) + margin,
+               bits, sure, std::min<int64_t>(rect.left, rect.right) + sureMargin,
+               std::min<int64_t>(rect.top, rect.bottom) + sureMargin,
+               std::max<int64_t>(rect.left, rect.right) - sureMargin,
+               std::max<int64_t>(rect.top, rect.bottom) - sureMargin, low, high, marked);
+  }
+  // After the blocks: a record outside the grid is never sure.
   for (uint32_t position : always_) {
-    bits[position >> 6] |= uint64_t{1} << (position & 63);
+    const uint64_t bit = uint64_t{1} << (position & 63);
+    bits[position >> 6] |= bit;
+    if (sure && blocks_) (*sure)[position >> 6] &= ~bit;
     low = std::min<size_t>(low, position >> 6);
     high = std::max<size_t>(high, position >> 6);
   }
+  if (blocks_) return;
   int64_t x0 = 0, y0 = 0, x1 = -1, y1 = -1;
   if (!CellRange(rect, margin, x0, y0, x1, y1)) return;
   // Cells wholly inside the narrowed rectangle, in map units.
@@ -346,6 +432,27 @@ void SpatialIndex::MarkInto(const MapRect& rect, int64_t margin, Bits& bits, Bit
 // The cells' positions and the records outside the grid, sorted.
 void SpatialIndex::Collect(const MapRect& rect, int64_t margin, std::vector<uint32_t>& positions) const {
   positions.assign(always_.begin(), always_.end());
+  if (blocks_) {
+    const int64_t l = std::min<int64_t>(rect.left, rect.right) - margin;
+    const int64_t r = std::max<int64_t>(rect.left, rect.right) + margin;
+    const int64_t t = std::min<int64_t>(rect.top, rect.bottom) - margin;
+    const int64_t b = std::max<int64_t>(rect.top, rect.bottom) + margin;
+    const auto meets = [&](const Box& box) { return box.left <= r && box.right >= l && box.top <= b && box.bottom >= t; };
+    for (size_t g = 0; g < groupBoxes_.size(); ++g) {
+      if (!meets(groupBoxes_[g])) continue;
+      const size_t end = std::min(blockBoxes_.size(), (g + 1) << kGroupShift);
+      for (size_t k = g << kGroupShift; k < end; ++k) {
+        if (!meets(blockBoxes_[k])) continue;
+        for (uint64_t word = BlockMask(k); word != 0; word &= word - 1) {
+          positions.push_back(static_cast<uint32_t>((k << kBlockShift) + static_cast<size_t>(__builtin_ctzll(word))));
+        }
+      }
+    }
+    // A record outside the grid may share a block with points met.
+    std::sort(positions.begin(), positions.end());
+    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+    return;
+  }
   int64_t x0 = 0, y0 = 0, x1 = -1, y1 = -1;
   if (CellRange(rect, margin, x0, y0, x1, y1)) {
     for (int64_t cy = y0; cy <= y1; ++cy) {
@@ -359,9 +466,41 @@ void SpatialIndex::Collect(const MapRect& rect, int64_t margin, std::vector<uint
   std::sort(positions.begin(), positions.end());
 }
 
+// Blocks met go whole into bits, or into sure when their box lies inside the
+// narrowed rectangle; a group met or inside settles its blocks at once.
+void SpatialIndex::MarkBlocks(int64_t l, int64_t t, int64_t r, int64_t b, Bits& bits, Bits* sure, int64_t innerL,
+                              int64_t innerT, int64_t innerR, int64_t innerB, size_t& low, size_t& high,
+                              size_t* marked) const {
+  const auto meets = [&](const Box& box) { return box.left <= r && box.right >= l && box.top <= b && box.bottom >= t; };
+  const auto inside = [&](const Box& box) {
+    return sure && box.left >= innerL && box.right <= innerR && box.top >= innerT && box.bottom <= innerB;
+  };
+  size_t count = 0;
+  for (size_t g = 0; g < groupBoxes_.size(); ++g) {
+    const Box& group = groupBoxes_[g];
+    if (!meets(group)) continue;
+    const bool groupInside = inside(group);
+    const size_t first = g << kGroupShift;
+    const size_t end = std::min(blockBoxes_.size(), first + (size_t{1} << kGroupShift));
+    bool any = false;
+    for (size_t k = first; k < end; ++k) {
+      const Box& box = blockBoxes_[k];
+      if (box.left > box.right || (!groupInside && !meets(box))) continue;
+      const uint64_t mask = BlockMask(k);
+      ((groupInside || inside(box)) ? *sure : bits)[k] |= mask;
+      count += static_cast<size_t>(__builtin_popcountll(mask));
+      if (!any) low = std::min(low, k);
+      high = std::max(high, k);
+      any = true;
+    }
+  }
+  if (marked) *marked += count;
+}
+
 // The index's own arrays.
 size_t SpatialIndex::MemoryBytes() const {
-  return chunks_.capacity() * sizeof(Chunk) + listed_.capacity() * sizeof(Shape*) +
+  return (blockBoxes_.capacity() + groupBoxes_.capacity()) * sizeof(Box) + chunks_.capacity() * sizeof(Chunk) +
+         listed_.capacity() * sizeof(Shape*) +
          (cellStart_.capacity() + cellItems_.capacity() + always_.capacity()) *
                                                     sizeof(uint32_t);
 }

@@ -94,8 +94,20 @@ class SpatialIndex {
   // same records; false, with nothing built, when it does not fit them.
   bool Adopt(const RecordList& records, Grid grid);
 
+  // Blocks: the box of the grid points of the positions [64 b, 64 b + 64)
+  // and of the blocks [64 g, 64 g + 64); left > right for none.
+  struct Box {
+    int32_t left, top, right, bottom;
+  };
+
   // Bytes held, for the memory figures.
   size_t MemoryBytes() const;
+
+  // Whether the points are indexed by blocks rather than by the grid.
+  bool UsesBlocks() const { return blocks_; }
+  // How Build indexes: 0 as the points suit (the default), 1 always by
+  // blocks, 2 always by the grid (tests and benchmarks).
+  static void SetLayout(int layout);
 
  private:
   // The range of cells a rectangle widened by margin meets; false for none.
@@ -135,6 +147,20 @@ class SpatialIndex {
   // Records every query visits, in list order.
   std::vector<uint32_t> always_;
   int32_t maxUnitsPerFoot_ = 0;
+
+  static constexpr size_t kBlockShift = 6;
+  static constexpr size_t kGroupShift = 6;
+  bool blocks_ = false;
+  std::vector<Box> blockBoxes_;
+  std::vector<Box> groupBoxes_;
+  // The block marking and collecting.
+  void MarkBlocks(int64_t l, int64_t t, int64_t r, int64_t b, Bits& bits, Bits* sure, int64_t innerL,
+                  int64_t innerT, int64_t innerR, int64_t innerB, size_t& low, size_t& high, size_t* marked) const;
+  // The bits of the positions of block b the list holds.
+  uint64_t BlockMask(size_t b) const {
+    const size_t left = size_ - (b << kBlockShift);
+    return left >= 64 ? ~uint64_t{0} : (uint64_t{1} << left) - 1;
+  }
 };
 
 }  // namespace kestrune

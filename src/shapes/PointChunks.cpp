@@ -34,6 +34,9 @@ constexpr uint64_t kHeaderBytes = 100;
 // Record header (8), type (4), x and y (16).
 constexpr uint64_t kPointRecordBytes = 28;
 constexpr int32_t kPointContentWords = 10;
+// Records read at once: a buffer small enough to come from the heap the
+// thread reuses, rather than megabytes mapped afresh for every chunk.
+constexpr size_t kPieceRecords = 4096;
 
 uint32_t Big32(const unsigned char* b) {
   return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | uint32_t{b[3]};
@@ -95,7 +98,8 @@ bool ShapeFileReader::LoadPointChunks(uint64_t bytesTotal, uint64_t& resumeAt, i
   const size_t blockCount = (chunkCount + chunksPerBlock - 1) / chunksPerBlock;
   const int fd = ::open(shpPath_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return true;
-  std::vector<void*> blocks = PointShape::TakePoolBlocks(blockCount, sink_->PointRecordOwner());
+  const size_t lastSlots = records - std::min(records, (blockCount - 1) * chunksPerBlock * perChunk);
+  std::vector<void*> blocks = PointShape::TakePoolBlocks(blockCount, sink_->PointRecordOwner(), lastSlots);
   if (blocks.empty()) {
     ::close(fd);
     return true;
@@ -114,45 +118,54 @@ bool ShapeFileReader::LoadPointChunks(uint64_t bytesTotal, uint64_t& resumeAt, i
   const MapProjection* projection = projection_;
   const bool checkDegrees = checkDegrees_;
 
-  // Parses chunk c into its slots; false when it is not plain.
+  // Parses chunk c into its slots, a piece at a time through the thread's
+  // buffer; false when it is not plain.
   auto parse = [&](size_t c, std::vector<unsigned char>& buffer) {
     Chunk& chunk = chunks[c];
     const size_t firstRecord = c * perChunk;
     // The record before the chunk comes along for its stored number.
     const size_t lead = c > 0 ? kPointRecordBytes : 0;
-    const uint64_t from = kHeaderBytes + firstRecord * kPointRecordBytes - lead;
-    const size_t bytes = chunk.slots * kPointRecordBytes + lead;
-    buffer.resize(bytes);
-    if (!ReadAt(fd, buffer.data(), bytes, from)) return false;
-    int32_t previous = c > 0 ? AsInt(Big32(buffer.data())) : 0;
-    const unsigned char* record = buffer.data() + lead;
+    int32_t previous = 0;
     char* slot = chunk.first;
-    for (size_t i = 0; i < chunk.slots; ++i, record += kPointRecordBytes) {
-      const int32_t stored = AsInt(Big32(record));
-      if (stored <= previous || AsInt(Big32(record + 4)) != kPointContentWords || Little32(record + 8) != kShapePoint) {
-        return false;
+    for (size_t done = 0; done < chunk.slots;) {
+      const size_t piece = std::min(kPieceRecords, chunk.slots - done);
+      const size_t before = done == 0 ? lead : 0;
+      const uint64_t from = kHeaderBytes + (firstRecord + done) * kPointRecordBytes - before;
+      const size_t bytes = piece * kPointRecordBytes + before;
+      buffer.resize(bytes);
+      if (!ReadAt(fd, buffer.data(), bytes, from)) return false;
+      if (before > 0) previous = AsInt(Big32(buffer.data()));
+      const unsigned char* record = buffer.data() + before;
+      for (size_t i = done; i < done + piece; ++i, record += kPointRecordBytes) {
+        const int32_t stored = AsInt(Big32(record));
+        if (stored <= previous || AsInt(Big32(record + 4)) != kPointContentWords ||
+            Little32(record + 8) != kShapePoint) {
+          return false;
+        }
+        previous = stored;
+        const double x = LittleDouble(record + 12), y = LittleDouble(record + 20);
+        if (checkDegrees && std::isfinite(x) && std::isfinite(y) &&
+            (x < -180.0 || x > 180.0 || y < -90.0 || y > 90.0)) {
+          return false;
+        }
+        double longitude = 0.0, latitude = 0.0;
+        if (!converter->ToGeographic(x, y, longitude, latitude) || !std::isfinite(longitude) ||
+            !std::isfinite(latitude)) {
+          ++chunk.badCoordinates;
+          continue;
+        }
+        if (latitude >= -1.0 && latitude <= 1.0 && longitude >= -1.0 && longitude <= 1.0) {
+          ++chunk.noPosition;
+          continue;
+        }
+        latitude = std::clamp(latitude, -85.0, 85.0);
+        MapPoint p;
+        projection->GeoToMap(latitude, longitude, p);
+        PointShape::MakeInSlot(slot, static_cast<int>(firstRecord + i + 1), p);
+        slot += RecordList::kRunStride;
+        ++chunk.made;
       }
-      previous = stored;
-      const double x = LittleDouble(record + 12), y = LittleDouble(record + 20);
-      if (checkDegrees && std::isfinite(x) && std::isfinite(y) && (x < -180.0 || x > 180.0 || y < -90.0 || y > 90.0)) {
-        return false;
-      }
-      double longitude = 0.0, latitude = 0.0;
-      if (!converter->ToGeographic(x, y, longitude, latitude) || !std::isfinite(longitude) ||
-          !std::isfinite(latitude)) {
-        ++chunk.badCoordinates;
-        continue;
-      }
-      if (latitude >= -1.0 && latitude <= 1.0 && longitude >= -1.0 && longitude <= 1.0) {
-        ++chunk.noPosition;
-        continue;
-      }
-      latitude = std::clamp(latitude, -85.0, 85.0);
-      MapPoint p;
-      projection->GeoToMap(latitude, longitude, p);
-      PointShape::MakeInSlot(slot, static_cast<int>(firstRecord + i + 1), p);
-      slot += RecordList::kRunStride;
-      ++chunk.made;
+      done += piece;
     }
     chunk.lastStored = previous;
     return true;

@@ -222,13 +222,15 @@ class PointPool {
 
   // Fresh blocks with every slot taken and the owner set; the first slot
   // of each. All or none.
-  std::vector<void*> TakeBlocks(size_t count, ShapeOwner* owner) {
+  std::vector<void*> TakeBlocks(size_t count, ShapeOwner* owner, size_t lastSlots) {
     std::vector<void*> firsts;
     firsts.reserve(count);
     std::lock_guard<std::mutex> lock(mutex_);
     const size_t before = blocks_.size();
     for (size_t i = 0; i < count; ++i) {
-      char* block = NewBlock();
+      // A last block the load fills only in part keeps small pages: its
+      // untouched slots then take no memory.
+      char* block = NewBlock(i + 1 < count || lastSlots >= kSlots);
       if (!block) {
         for (size_t b = before; b < blocks_.size(); ++b) std::free(blocks_[b]);
         blocks_.resize(before);
@@ -328,11 +330,11 @@ class PointPool {
   // A block aligned to its size (so a record finds its header); from the
   // second block on (a layer of more than some 65,000 points) the kernel is
   // asked to back it with a huge page.
-  char* NewBlock() {
+  char* NewBlock(bool hugePage = true) {
     void* p = nullptr;
     if (posix_memalign(&p, kBlockBytes, kBlockBytes) != 0) return nullptr;
-#ifdef MADV_HUGEPAGE
-    if (!blocks_.empty()) madvise(p, kBlockBytes, MADV_HUGEPAGE);
+#if defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
+    if (!blocks_.empty()) madvise(p, kBlockBytes, hugePage ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
 #endif
     return static_cast<char*>(p);
   }
@@ -647,13 +649,14 @@ size_t PointShape::SlotsPerPoolBlock() {
 #endif
 }
 
-std::vector<void*> PointShape::TakePoolBlocks(size_t count, ShapeOwner* owner) {
+std::vector<void*> PointShape::TakePoolBlocks(size_t count, ShapeOwner* owner, size_t lastSlots) {
 #ifdef KESTRUNE_POOL_OFF
   (void)count;
   (void)owner;
+  (void)lastSlots;
   return {};
 #else
-  return GetPointPool().TakeBlocks(count, owner);
+  return GetPointPool().TakeBlocks(count, owner, lastSlots);
 #endif
 }
 

@@ -189,8 +189,10 @@ class PointShape final : public Shape {
   static size_t SlotsPerPoolBlock();
   // Takes count fresh blocks whose records share the owner; every slot counts
   // as taken until made into a record and deleted, or given back. Gives the
-  // first slot of each block; empty when the memory is not there.
-  static std::vector<void*> TakePoolBlocks(size_t count, ShapeOwner* owner);
+  // first slot of each block; empty when the memory is not there. lastSlots,
+  // when fewer than a block's, is how many slots of the last block the
+  // caller means to fill.
+  static std::vector<void*> TakePoolBlocks(size_t count, ShapeOwner* owner, size_t lastSlots = SIZE_MAX);
   // A point record made in a slot of such a block, owned by the block's owner.
   static PointShape* MakeInSlot(void* slot, int recordNumber, const MapPoint& point) {
     auto* shape = ::new (slot) PointShape(recordNumber);

@@ -154,6 +154,40 @@ TEST_F(GeneratedLog, ATableShorterThanTheLogReadsAsBesideTheShapes) {
   EXPECT_EQ(without, 1000u);
 }
 
+// Rate (the theme) and Boom hold texts of every form a number field may hold,
+// in the last rows too: the quick reader and ParseDbfNumber agree on each.
+TEST_F(GeneratedLog, OddNumberTextsReadAsBesideTheShapes) {
+  ThemeBy(shp_, 1);
+  const fs::path dbf = fs::path(shp_).replace_extension(".dbf");
+  std::string bytes = ReadFileBytes(dbf);
+  const auto word = [&bytes](size_t at) {
+    return static_cast<size_t>(static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8);
+  };
+  const size_t header = word(8), rowBytes = word(10);
+  // Field descriptors: Rate first, Boom third; offsets after the deletion flag.
+  const size_t rateLength = static_cast<unsigned char>(bytes[32 + 16]);
+  const size_t boomOffset = 1 + rateLength + static_cast<unsigned char>(bytes[64 + 16]);
+  const size_t boomLength = static_cast<unsigned char>(bytes[96 + 16]);
+  const char* const texts[] = {"",        "   ",      "-0.00",  "0.5",     "  +12.25", "1e2",   ".75",
+                               "12.",     "-.5",      "7.125",  "1234567.89", "  - 3.0", "abc", "12.3.4",
+                               "99999999999", "0.0000001", "  12.50", "NUL"};
+  const size_t count = sizeof texts / sizeof texts[0];
+  const auto put = [&](size_t row, size_t offset, size_t length, std::string text) {
+    if (text == "NUL") text = std::string(3, '\0');
+    text = text.substr(0, length);
+    const std::string field = std::string(length - text.size(), ' ') + text;
+    bytes.replace(header + row * rowBytes + offset, length, field);
+  };
+  for (size_t i = 0; i < count; ++i) {
+    for (size_t row : {i * 7, 5003 - 1 - i}) {
+      put(row, 1, rateLength, texts[i]);
+      put(row, boomOffset, boomLength, texts[(i + 3) % count]);
+    }
+  }
+  WriteFileBytes(dbf, bytes);
+  ExpectSameLoads(shp_);
+}
+
 TEST(DirectRows, RealPointFilesReadAsBesideTheShapes) {
   KESTRUNE_TESTDATA_OR_SKIP(data);
   const TempDir dir;
