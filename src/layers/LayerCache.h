@@ -186,10 +186,19 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
 bool WriteLayerCache(const std::string& path, LayerCacheContents& contents);
 // The same in a background thread; failures are never shown.
 void StoreLayerCacheInBackground(std::string path, std::unique_ptr<LayerCacheContents> contents);
-// The same with the contents gathered by that thread first (null: nothing
-// written) from the layer, which WaitForLayerCacheGather waits for until then.
-void StoreLayerCacheInBackground(std::string path, std::function<std::unique_ptr<LayerCacheContents>()> gather,
+// Runs write in a background thread that reads the layer until write calls
+// released (or returns); WaitForLayerCacheGather waits for that.
+void StoreLayerCacheInBackground(std::function<void(const std::function<void()>& released)> write,
                                  const Layer& reading);
+// A point layer's cache written straight from its records, in pieces (its
+// points, values and flags read a piece at a time, its index's grid as it is),
+// never holding a copy of the whole: the same bytes WriteLayerCache writes
+// for what GatherLayerCache gathers from the layer. released is called once
+// the layer is no longer read. False when nothing was written (a layer of
+// other records, or a failed write).
+bool WriteLayerCacheFromRecords(const std::string& path, const Layer& layer, const LayerCacheKey& key, RowScan* rows,
+                                int legendColumn, const LogFields& fields, bool recordValues,
+                                const LayerCacheTableRows& tableRows, const std::function<void()>& released);
 // Waits for every background write started so far.
 void FinishLayerCacheWrites();
 // Removes the cache files of the folder used longest ago until the rest
