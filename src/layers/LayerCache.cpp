@@ -433,12 +433,11 @@ bool LayerCacheFile::Check(const LayerCacheKey& key) {
   if (at != size_ || h->itemCount[kSecIndex] > 1) return false;
   uint64_t sums[kSectionCount] = {};
   for (int s = 0; s < kSectionCount; ++s) {
-    const size_t bytes = static_cast<size_t>(h->itemCount[s] * kItemSize[s]);
-    sums[s] = LayerCacheChecksum(sections_[s], bytes, static_cast<uint64_t>(s));
-    for (size_t i = bytes; i < h->sectionBytes[s]; ++i) {
+    for (uint64_t i = h->itemCount[s] * kItemSize[s]; i < h->sectionBytes[s]; ++i) {
       if (sections_[s][i] != 0) return false;
     }
   }
+  SumSections(sums);
   if (h->bodyChecksum != LayerCacheChecksum(sums, sizeof sums, kBodySeed)) return false;
 
   // The records' counts add up to the points and rings held.
@@ -497,6 +496,39 @@ bool LayerCacheFile::Check(const LayerCacheKey& key) {
   }
   header_ = h;
   return true;
+}
+
+void LayerCacheFile::SumSections(uint64_t* sums) const {
+  const auto* h = reinterpret_cast<const LayerCacheHeader*>(data_);
+  auto sum = [&](int s) {
+    sums[s] = LayerCacheChecksum(sections_[s], static_cast<size_t>(h->itemCount[s] * kItemSize[s]),
+                                 static_cast<uint64_t>(s));
+  };
+  // A big file's sections are summed by two cores, the largest first, each
+  // to the core with less to do so far.
+  if (size_ < (size_t{1} << 20) || std::thread::hardware_concurrency() < 2) {
+    for (int s = 0; s < kSectionCount; ++s) sum(s);
+    return;
+  }
+  std::array<int, kSectionCount> order;
+  for (int s = 0; s < kSectionCount; ++s) order[static_cast<size_t>(s)] = s;
+  std::sort(order.begin(), order.end(), [h](int a, int b) { return h->sectionBytes[a] > h->sectionBytes[b]; });
+  std::vector<int> mine, other;
+  uint64_t mineBytes = 0, otherBytes = 0;
+  for (int s : order) {
+    if (mineBytes <= otherBytes) {
+      mine.push_back(s);
+      mineBytes += h->sectionBytes[s];
+    } else {
+      other.push_back(s);
+      otherBytes += h->sectionBytes[s];
+    }
+  }
+  std::thread helper([&] {
+    for (int s : other) sum(s);
+  });
+  for (int s : mine) sum(s);
+  helper.join();
 }
 
 bool LayerCacheFile::KeptBounds(double displaySizeFt, MapRect& bounds) const {

@@ -154,6 +154,8 @@ class LayerCacheFile {
  private:
   LayerCacheFile() = default;
   bool Check(const LayerCacheKey& key);
+  // Each section's checksum, into sums (kSectionCount of them).
+  void SumSections(uint64_t* sums) const;
   // Gives the pages of a section taken already back to the system (they
   // would be read again from the file if touched).
   void Drop(int section) const;

@@ -627,6 +627,14 @@ TEST_F(LayerCacheTest, CacheWrittenInPiecesIsTheGatheredFileAndOpensAsAParse) {
     EXPECT_TRUE(ReadFileBytes(cachePath) == gathered);
     EXPECT_TRUE(WouldHit(shp));
     EXPECT_EQ(Info(shp), parsed);
+    // A byte changed in any of its big sections (summed by two cores) is found.
+    for (double at : {0.2, 0.5, 0.8, 0.97}) {
+      std::string changed = gathered;
+      const size_t i = static_cast<size_t>(static_cast<double>(changed.size()) * at);
+      changed[i] = static_cast<char>(changed[i] ^ 0x01);
+      WriteFileBytes(cachePath, changed);
+      EXPECT_FALSE(WouldHit(shp)) << at;
+    }
   }
 }
 
