@@ -19,6 +19,8 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <future>
+#include <tuple>
 #include <mutex>
 #include <thread>
 #include <type_traits>
@@ -391,6 +393,8 @@ uint64_t LayerCacheChecksum(const void* data, size_t size, uint64_t seed) {
 // ---------------------------------------------------------------- reading
 
 LayerCacheFile::~LayerCacheFile() {
+  // A copy of the index's grid still reading the mapping ends first.
+  if (gridCopy_.valid()) gridCopy_.wait();
   if (data_) ::munmap(const_cast<unsigned char*>(data_), size_);
 }
 
@@ -548,15 +552,25 @@ bool LayerCacheFile::IndexGrid(SpatialIndex::Grid& grid) const {
   grid.rows = meta->rows;
   grid.cellShift = meta->cellShift;
   grid.maxUnitsPerFoot = meta->maxUnitsPerFoot;
+  if (gridCopy_.valid()) {
+    std::tie(grid.cellStart, grid.cellItems, grid.always) = gridCopy_.get();
+  } else {
+    std::tie(grid.cellStart, grid.cellItems, grid.always) = CopyGridArrays();
+  }
+return true;
+}
+
+LayerCacheFile::GridArrays LayerCacheFile::CopyGridArrays() const {
+  GridArrays arrays;
   auto numbers = [this](int s, std::vector<uint32_t>& into) {
     const auto* p = reinterpret_cast<const uint32_t*>(sections_[s]);
     into.assign(p, p + header_->itemCount[s]);
+    Drop(s);
   };
-  numbers(kSecCellStart, grid.cellStart);
-  numbers(kSecCellItems, grid.cellItems);
-  numbers(kSecAlways, grid.always);
-  for (int s : {kSecCellStart, kSecCellItems, kSecAlways}) Drop(s);
-  return true;
+  numbers(kSecCellStart, std::get<0>(arrays));
+  numbers(kSecCellItems, std::get<1>(arrays));
+  numbers(kSecAlways, std::get<2>(arrays));
+  return arrays;
 }
 
 void LayerCacheFile::Drop(int section) const {
@@ -758,6 +772,11 @@ DirectRows LayerCacheFile::ReadPointRecords(Layer& layer, const LogFields& field
     const auto* zm = reinterpret_cast<const RecordZM*>(sections_[kSecZM]);
     for (uint64_t i = 0; i < header_->itemCount[kSecZM]; ++i) layer.SetRecordZM(static_cast<int>(i + 1), zm[i]);
     for (int s : {kSecRuns, kSecPoints, kSecZM}) Drop(s);
+    // The index's grid is copied out by a core of its own while the load
+    // goes on to the settings and the colours.
+    if (header_->itemCount[kSecIndex] == 1) {
+      gridCopy_ = std::async(std::launch::async, [this] { return CopyGridArrays(); });
+    }
   }
   if (!withValues) return out;
   for (int s : {kSecValues, kSecFlags}) Drop(s);

@@ -28,8 +28,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "layers/DirectRows.h"
 #include "layers/LogFields.h"
@@ -159,6 +162,13 @@ class LayerCacheFile {
   // Gives the pages of a section taken already back to the system (they
   // would be read again from the file if touched).
   void Drop(int section) const;
+
+  // The index's grid arrays (cell starts, cell items, always visited),
+  // copied out of the mapping.
+  using GridArrays = std::tuple<std::vector<uint32_t>, std::vector<uint32_t>, std::vector<uint32_t>>;
+  GridArrays CopyGridArrays() const;
+  // That copy, when ReadPointRecords started it beside the rest of the load.
+  mutable std::future<GridArrays> gridCopy_;
 
   const unsigned char* data_ = nullptr;
   size_t size_ = 0;

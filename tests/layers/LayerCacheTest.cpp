@@ -627,6 +627,15 @@ TEST_F(LayerCacheTest, CacheWrittenInPiecesIsTheGatheredFileAndOpensAsAParse) {
     EXPECT_TRUE(ReadFileBytes(cachePath) == gathered);
     EXPECT_TRUE(WouldHit(shp));
     EXPECT_EQ(Info(shp), parsed);
+    {
+      // The index's grid, copied out beside the rest of the cached load.
+      auto cached = Load(shp);
+      SetLayerCacheEnabled(false);
+      auto reference = Load(shp);
+      SetLayerCacheEnabled(true);
+      ASSERT_TRUE(cached && reference);
+      EXPECT_TRUE(cached->GetSpatialIndex().GetGrid() == reference->GetSpatialIndex().GetGrid());
+    }
     // A byte changed in any of its big sections (summed by two cores) is found.
     for (double at : {0.2, 0.5, 0.8, 0.97}) {
       std::string changed = gathered;
