@@ -635,6 +635,7 @@ TEST_F(LayerCacheTest, CacheWrittenInPiecesIsTheGatheredFileAndOpensAsAParse) {
       SetLayerCacheEnabled(true);
       ASSERT_TRUE(cached && reference);
       EXPECT_TRUE(cached->GetSpatialIndex().GetGrid() == reference->GetSpatialIndex().GetGrid());
+      EXPECT_FALSE(cached->IsModified());
     }
     // A byte changed in any of its big sections (summed by two cores) is found.
     for (double at : {0.2, 0.5, 0.8, 0.97}) {
