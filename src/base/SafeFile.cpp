@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -176,6 +177,29 @@ bool SafeFile::Write(std::string_view bytes) {
     size -= static_cast<std::size_t>(n);
   }
   return true;
+}
+
+bool SafeFile::WriteAt(uint64_t offset, std::string_view bytes) {
+  if (temp_.empty() || fd_ < 0 || finished_) return Fail(FileWriteFailure::System, EBADF);
+  if (int injected = InjectedFault(SafeWriteStep::Write, path_)) return Fail(FileWriteFailure::System, injected);
+  if (offset > static_cast<uint64_t>(INT64_MAX) - bytes.size()) return Fail(FileWriteFailure::System, EFBIG);
+  const char* data = bytes.data();
+  std::size_t size = bytes.size();
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Fail(FileWriteFailure::System, errno);
+    }
+    data += n;
+    offset += static_cast<uint64_t>(n);
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void SafeFile::StartFlush() {
+  if (fd_ >= 0 && !finished_) ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 // Hands the temporary file's name to a writer of its own.

@@ -25,6 +25,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -73,6 +74,13 @@ class SafeFile {
   void SetMode(mode_t mode);
   // Appends bytes to the temporary file; every short write is retried.
   bool Write(std::string_view bytes);
+  // Writes bytes at an offset of the temporary file (for a writer that fills
+  // its parts out of order; a gap reads as zeros); checked like Write. Where
+  // Write goes on is left as it was.
+  bool WriteAt(uint64_t offset, std::string_view bytes);
+  // Lets the system start putting what was written so far on the disk,
+  // without waiting for it, so the flush of Finish has less left to do.
+  void StartFlush();
   // Flushes the temporary file to the disk and closes it, without renaming
   // (for callers that land several files together).
   bool Finish();

@@ -152,7 +152,12 @@ bool Layer::Load(bool keepRecords) {
         }
       }
     }
-    SetModified(false);
+    // Point records made from the cache are unchanged as made: no walk to say so.
+    if (cachedValues && !keepRecords) {
+      modified_ = false;
+    } else {
+      SetModified(false);
+    }
   }
   // The pass is over before anything else opens the table (each open takes
   // the table's lock).

@@ -19,6 +19,8 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <future>
+#include <tuple>
 #include <mutex>
 #include <thread>
 #include <type_traits>
@@ -171,9 +173,9 @@ std::vector<pid_t> g_writers;
 constexpr int kBackgroundNice = 19;
 
 // Marks the calling thread as a background writer, at the lowest priority.
-void BecomeBackgroundWriter() {
+void BecomeBackgroundWriter(bool lowest = true) {
   const auto tid = static_cast<pid_t>(::syscall(SYS_gettid));
-  ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kBackgroundNice);
+  if (lowest) ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kBackgroundNice);
   std::lock_guard<std::mutex> lock(g_writesMutex);
   g_writers.push_back(tid);
 }
@@ -322,28 +324,77 @@ bool ComputeLayerCacheKey(const std::string& shpPath, const std::string& dbfPath
 }
 
 // Four lanes of multiply-and-shift over 8-byte words, then the tail bytes.
-uint64_t LayerCacheChecksum(const void* data, size_t size, uint64_t seed) {
-  const auto* p = static_cast<const unsigned char*>(data);
-  constexpr uint64_t kPrime = 0x9e3779b97f4a7c15ULL;
-  uint64_t lane[4] = {seed ^ 0x243f6a8885a308d3ULL, seed ^ 0x13198a2e03707344ULL, seed ^ 0xa4093822299f31d0ULL,
-                      seed ^ 0x082efa98ec4e6c89ULL};
-  size_t i = 0;
-  for (; i + 32 <= size; i += 32) {
-    for (int l = 0; l < 4; ++l) {
-      uint64_t w;
-      std::memcpy(&w, p + i + 8 * static_cast<size_t>(l), 8);
-      lane[l] = (lane[l] ^ w) * kPrime;
-      lane[l] ^= lane[l] >> 29;
+// Fed in pieces of any size, it gives what one call over their bytes gives.
+namespace {
+class ChecksumStream {
+ public:
+  explicit ChecksumStream(uint64_t seed)
+      : lane_{seed ^ 0x243f6a8885a308d3ULL, seed ^ 0x13198a2e03707344ULL, seed ^ 0xa4093822299f31d0ULL,
+              seed ^ 0x082efa98ec4e6c89ULL} {}
+
+  void Add(const void* data, size_t size) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    total_ += size;
+    if (pending_ > 0) {
+      const size_t take = std::min(size, kBlock - pending_);
+      std::memcpy(held_ + pending_, p, take);
+      pending_ += take;
+      p += take;
+      size -= take;
+      if (pending_ < kBlock) return;
+      Blocks(held_, kBlock);
+      pending_ = 0;
     }
+    const size_t whole = size / kBlock * kBlock;
+    Blocks(p, whole);
+    pending_ = size - whole;
+    std::memcpy(held_, p + whole, pending_);
   }
-  uint64_t h = Mix(lane[0]) ^ Mix(lane[1] + 1) ^ Mix(lane[2] + 2) ^ Mix(lane[3] + 3) ^ size;
-  for (; i < size; ++i) h = (h ^ p[i]) * 0x100000001b3ULL;
-  return Mix(h);
+
+  uint64_t Finish() const {
+    uint64_t h = Mix(lane_[0]) ^ Mix(lane_[1] + 1) ^ Mix(lane_[2] + 2) ^ Mix(lane_[3] + 3) ^ total_;
+    for (size_t i = 0; i < pending_; ++i) h = (h ^ held_[i]) * 0x100000001b3ULL;
+    return Mix(h);
+  }
+
+ private:
+  static constexpr size_t kBlock = 32;
+  void Blocks(const unsigned char* p, size_t size) {
+    constexpr uint64_t kPrime = 0x9e3779b97f4a7c15ULL;
+    uint64_t l0 = lane_[0], l1 = lane_[1], l2 = lane_[2], l3 = lane_[3];
+    for (size_t i = 0; i < size; i += kBlock) {
+      uint64_t w[4];
+      std::memcpy(w, p + i, sizeof w);
+      l0 = (l0 ^ w[0]) * kPrime;
+      l0 ^= l0 >> 29;
+      l1 = (l1 ^ w[1]) * kPrime;
+      l1 ^= l1 >> 29;
+      l2 = (l2 ^ w[2]) * kPrime;
+      l2 ^= l2 >> 29;
+      l3 = (l3 ^ w[3]) * kPrime;
+      l3 ^= l3 >> 29;
+    }
+    lane_[0] = l0, lane_[1] = l1, lane_[2] = l2, lane_[3] = l3;
+  }
+
+  uint64_t lane_[4];
+  uint64_t total_ = 0;
+  unsigned char held_[kBlock] = {};
+  size_t pending_ = 0;
+};
+}  // namespace
+
+uint64_t LayerCacheChecksum(const void* data, size_t size, uint64_t seed) {
+  ChecksumStream sum(seed);
+  sum.Add(data, size);
+  return sum.Finish();
 }
 
 // ---------------------------------------------------------------- reading
 
 LayerCacheFile::~LayerCacheFile() {
+  // A copy of the index's grid still reading the mapping ends first.
+  if (gridCopy_.valid()) gridCopy_.wait();
   if (data_) ::munmap(const_cast<unsigned char*>(data_), size_);
 }
 
@@ -386,12 +437,11 @@ bool LayerCacheFile::Check(const LayerCacheKey& key) {
   if (at != size_ || h->itemCount[kSecIndex] > 1) return false;
   uint64_t sums[kSectionCount] = {};
   for (int s = 0; s < kSectionCount; ++s) {
-    const size_t bytes = static_cast<size_t>(h->itemCount[s] * kItemSize[s]);
-    sums[s] = LayerCacheChecksum(sections_[s], bytes, static_cast<uint64_t>(s));
-    for (size_t i = bytes; i < h->sectionBytes[s]; ++i) {
+    for (uint64_t i = h->itemCount[s] * kItemSize[s]; i < h->sectionBytes[s]; ++i) {
       if (sections_[s][i] != 0) return false;
     }
   }
+  SumSections(sums);
   if (h->bodyChecksum != LayerCacheChecksum(sums, sizeof sums, kBodySeed)) return false;
 
   // The records' counts add up to the points and rings held.
@@ -452,6 +502,39 @@ bool LayerCacheFile::Check(const LayerCacheKey& key) {
   return true;
 }
 
+void LayerCacheFile::SumSections(uint64_t* sums) const {
+  const auto* h = reinterpret_cast<const LayerCacheHeader*>(data_);
+  auto sum = [&](int s) {
+    sums[s] = LayerCacheChecksum(sections_[s], static_cast<size_t>(h->itemCount[s] * kItemSize[s]),
+                                 static_cast<uint64_t>(s));
+  };
+  // A big file's sections are summed by two cores, the largest first, each
+  // to the core with less to do so far.
+  if (size_ < (size_t{1} << 20) || std::thread::hardware_concurrency() < 2) {
+    for (int s = 0; s < kSectionCount; ++s) sum(s);
+    return;
+  }
+  std::array<int, kSectionCount> order;
+  for (int s = 0; s < kSectionCount; ++s) order[static_cast<size_t>(s)] = s;
+  std::sort(order.begin(), order.end(), [h](int a, int b) { return h->sectionBytes[a] > h->sectionBytes[b]; });
+  std::vector<int> mine, other;
+  uint64_t mineBytes = 0, otherBytes = 0;
+  for (int s : order) {
+    if (mineBytes <= otherBytes) {
+      mine.push_back(s);
+      mineBytes += h->sectionBytes[s];
+    } else {
+      other.push_back(s);
+      otherBytes += h->sectionBytes[s];
+    }
+  }
+  std::thread helper([&] {
+    for (int s : other) sum(s);
+  });
+  for (int s : mine) sum(s);
+  helper.join();
+}
+
 bool LayerCacheFile::KeptBounds(double displaySizeFt, MapRect& bounds) const {
   if (header_->itemCount[kSecIndex] != 1) return false;
   const auto* meta = reinterpret_cast<const CacheIndex*>(sections_[kSecIndex]);
@@ -469,15 +552,25 @@ bool LayerCacheFile::IndexGrid(SpatialIndex::Grid& grid) const {
   grid.rows = meta->rows;
   grid.cellShift = meta->cellShift;
   grid.maxUnitsPerFoot = meta->maxUnitsPerFoot;
+  if (gridCopy_.valid()) {
+    std::tie(grid.cellStart, grid.cellItems, grid.always) = gridCopy_.get();
+  } else {
+    std::tie(grid.cellStart, grid.cellItems, grid.always) = CopyGridArrays();
+  }
+return true;
+}
+
+LayerCacheFile::GridArrays LayerCacheFile::CopyGridArrays() const {
+  GridArrays arrays;
   auto numbers = [this](int s, std::vector<uint32_t>& into) {
     const auto* p = reinterpret_cast<const uint32_t*>(sections_[s]);
     into.assign(p, p + header_->itemCount[s]);
+    Drop(s);
   };
-  numbers(kSecCellStart, grid.cellStart);
-  numbers(kSecCellItems, grid.cellItems);
-  numbers(kSecAlways, grid.always);
-  for (int s : {kSecCellStart, kSecCellItems, kSecAlways}) Drop(s);
-  return true;
+  numbers(kSecCellStart, std::get<0>(arrays));
+  numbers(kSecCellItems, std::get<1>(arrays));
+  numbers(kSecAlways, std::get<2>(arrays));
+  return arrays;
 }
 
 void LayerCacheFile::Drop(int section) const {
@@ -679,6 +772,11 @@ DirectRows LayerCacheFile::ReadPointRecords(Layer& layer, const LogFields& field
     const auto* zm = reinterpret_cast<const RecordZM*>(sections_[kSecZM]);
     for (uint64_t i = 0; i < header_->itemCount[kSecZM]; ++i) layer.SetRecordZM(static_cast<int>(i + 1), zm[i]);
     for (int s : {kSecRuns, kSecPoints, kSecZM}) Drop(s);
+    // The index's grid is copied out by a core of its own while the load
+    // goes on to the settings and the colours.
+    if (header_->itemCount[kSecIndex] == 1) {
+      gridCopy_ = std::async(std::launch::async, [this] { return CopyGridArrays(); });
+    }
   }
   if (!withValues) return out;
   for (int s : {kSecValues, kSecFlags}) Drop(s);
@@ -695,6 +793,109 @@ DirectRows LayerCacheFile::ReadPointRecords(Layer& layer, const LogFields& field
 }
 
 // ---------------------------------------------------------------- writing
+
+// Counts a point record's number into the runs of record numbers.
+void AddToRuns(std::vector<CacheRun>& runs, int32_t number) {
+  if (!runs.empty()) {
+    CacheRun& run = runs.back();
+    if (run.count == 1 && (number == run.first || int64_t{number} == int64_t{run.first} + 1)) {
+      run.step = number - run.first;
+      ++run.count;
+      return;
+    }
+    if (int64_t{number} == int64_t{run.first} + int64_t{run.step} * static_cast<int64_t>(run.count)) {
+      ++run.count;
+      return;
+    }
+  }
+  runs.push_back({number, 1, 1});
+}
+
+// The parts of a cache beside the records: Z and M values, the rows (moved
+// out of rows; with recordValues the values and flags by record already in
+// c.rows), the index's shape and grid (copied, or with gridInPlace pointed
+// at in the layer's index), with their items counted in the header.
+void GatherRowsAndIndex(LayerCacheContents& c, const Layer& layer, RowScan* rows, int legendColumn,
+                        const LogFields& fields, bool recordValues, const LayerCacheTableRows* tableRows,
+                        bool gridInPlace) {
+  LayerCacheHeader& h = c.header;
+  const RecordList& records = layer.Records();
+  std::vector<RecordZM>& zm = c.zm;
+  for (int n = 1; const RecordZM* z = layer.GetRecordZM(n); ++n) zm.push_back(*z);
+
+  CacheRows& meta = c.meta;
+  if (recordValues) {
+    h.hasRows = 1;
+    meta.perRecord = 1;
+    meta.legendColumn = legendColumn;
+    for (int f = 0; f < kLogFieldCount; ++f) meta.logColumns[f] = fields.column[static_cast<size_t>(f)];
+    meta.rows = records.size();
+    // The table's sizes, for the status text of a short table.
+    if (tableRows) {
+      meta.claimedRows = static_cast<int64_t>(tableRows->claimed);
+      meta.heldRows = static_cast<int64_t>(tableRows->held);
+    } else if (DbfTable table; table.Open(layer.GetTablePath())) {
+      meta.claimedRows = table.GetClaimedRecordCount();
+      meta.heldRows = table.GetRecordCount();
+    }
+  } else if (rows) {
+    h.hasRows = 1;
+    meta.legendColumn = legendColumn;
+    for (int f = 0; f < kLogFieldCount; ++f) meta.logColumns[f] = fields.column[static_cast<size_t>(f)];
+    meta.textColumn = rows->textColumn ? 1 : 0;
+    meta.ratesAreValues = rows->ratesAreValues ? 1 : 0;
+    meta.flagsOnly = rows->flagsOnly ? 1 : 0;
+    meta.rows = rows->rows;
+    meta.claimedRows = rows->claimedRows;
+    meta.heldRows = rows->heldRows;
+    std::memcpy(meta.dates, static_cast<const void*>(&rows->dates), sizeof meta.dates);
+  }
+
+  CacheIndex& index = c.index;
+  SpatialIndex::Grid& grid = c.grid;
+  const SpatialIndex& built = layer.GetSpatialIndex();
+  const bool indexed = built.IsBuilt() && built.size() == records.size();
+  const std::vector<uint32_t>* arrays[3] = {&grid.cellStart, &grid.cellItems, &grid.always};
+  if (indexed) {
+    grid = gridInPlace ? built.GetGridShape() : built.GetGrid();
+    if (gridInPlace) {
+      arrays[0] = &built.GridCellStart();
+      arrays[1] = &built.GridCellItems();
+      arrays[2] = &built.GridAlways();
+    }
+    const MapRect bounds = layer.GetBounds();
+    index = {grid.originX,
+             grid.originY,
+             grid.columns,
+             grid.rows,
+             grid.cellShift,
+             grid.maxUnitsPerFoot,
+             layer.GetSettings().displaySizeFt,
+             {bounds.left, bounds.top, bounds.right, bounds.bottom}};
+  }
+
+  // The rows' arrays are taken, not copied.
+  if (rows) c.rows = std::move(*rows);
+  const bool hasRows = rows != nullptr || recordValues;
+  c.data[kSecZM] = zm.data();
+  c.data[kSecRows] = &meta;
+  c.data[kSecValues] = c.rows.values.data();
+  c.data[kSecFlags] = c.rows.flags.data();
+  c.data[kSecRates] = c.rows.rates.data();
+  c.data[kSecWidths] = c.rows.widths.data();
+  c.data[kSecIndex] = &index;
+  h.itemCount[kSecZM] = zm.size();
+  h.itemCount[kSecRows] = hasRows ? 1u : 0u;
+  h.itemCount[kSecValues] = c.rows.values.size();
+  h.itemCount[kSecFlags] = c.rows.flags.size();
+  h.itemCount[kSecRates] = c.rows.rates.size();
+  h.itemCount[kSecWidths] = c.rows.widths.size();
+  h.itemCount[kSecIndex] = indexed ? 1u : 0u;
+  for (int a = 0; a < 3; ++a) {
+    c.data[static_cast<size_t>(kSecCellStart + a)] = arrays[a]->data();
+    h.itemCount[kSecCellStart + a] = arrays[a]->size();
+  }
+}
 
 std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const LayerCacheKey& key, RowScan* rows,
                                                      int legendColumn, const LogFields& fields, bool recordValues,
@@ -769,19 +970,7 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
         // Flags beyond the log bits are not the reading's: nothing by record then.
         if (bits > 0x0Fu) recordValues = false;
       }
-      if (!runs.empty()) {
-        CacheRun& run = runs.back();
-        if (run.count == 1 && (number == run.first || int64_t{number} == int64_t{run.first} + 1)) {
-          run.step = number - run.first;
-          ++run.count;
-          return;
-        }
-        if (int64_t{number} == int64_t{run.first} + int64_t{run.step} * static_cast<int64_t>(run.count)) {
-          ++run.count;
-          return;
-        }
-      }
-      runs.push_back({number, 1, 1});
+      AddToRuns(runs, number);
     } else if (h.recordClass == kRecordLine) {
       const auto& p = static_cast<const LineShape*>(shape)->GetPoints();
       shapes.push_back({number, static_cast<uint32_t>(p.size()), 0, 0});
@@ -799,99 +988,29 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
   if (mixed) return nullptr;
   h.recordCount = records.size();
 
-  std::vector<RecordZM>& zm = c.zm;
-  for (int n = 1; const RecordZM* z = layer.GetRecordZM(n); ++n) zm.push_back(*z);
-
-  CacheRows& meta = c.meta;
   if (recordValues) {
-    h.hasRows = 1;
-    meta.perRecord = 1;
-    meta.legendColumn = legendColumn;
-    for (int f = 0; f < kLogFieldCount; ++f) meta.logColumns[f] = fields.column[static_cast<size_t>(f)];
-    meta.rows = records.size();
-    // The table's sizes, for the status text of a short table.
-    if (tableRows) {
-      meta.claimedRows = static_cast<int64_t>(tableRows->claimed);
-      meta.heldRows = static_cast<int64_t>(tableRows->held);
-    } else if (DbfTable table; table.Open(layer.GetTablePath())) {
-      meta.claimedRows = table.GetClaimedRecordCount();
-      meta.heldRows = table.GetRecordCount();
-    }
     c.rows.values = std::move(recordValueList);
     c.rows.flags = std::move(recordFlagList);
-  } else if (rows) {
-    h.hasRows = 1;
-    meta.legendColumn = legendColumn;
-    for (int f = 0; f < kLogFieldCount; ++f) meta.logColumns[f] = fields.column[static_cast<size_t>(f)];
-    meta.textColumn = rows->textColumn ? 1 : 0;
-    meta.ratesAreValues = rows->ratesAreValues ? 1 : 0;
-    meta.flagsOnly = rows->flagsOnly ? 1 : 0;
-    meta.rows = rows->rows;
-    meta.claimedRows = rows->claimedRows;
-    meta.heldRows = rows->heldRows;
-    std::memcpy(meta.dates, static_cast<const void*>(&rows->dates), sizeof meta.dates);
   }
-
-  CacheIndex& index = c.index;
-  SpatialIndex::Grid& grid = c.grid;
-  const bool indexed = layer.GetSpatialIndex().IsBuilt() && layer.GetSpatialIndex().size() == records.size();
-  if (indexed) {
-    grid = layer.GetSpatialIndex().GetGrid();
-    const MapRect bounds = layer.GetBounds();
-    index = {grid.originX,
-             grid.originY,
-             grid.columns,
-             grid.rows,
-             grid.cellShift,
-             grid.maxUnitsPerFoot,
-             layer.GetSettings().displaySizeFt,
-             {bounds.left, bounds.top, bounds.right, bounds.bottom}};
-  }
-
-  // The rows' arrays are taken, not copied.
-  if (rows) c.rows = std::move(*rows);
-  const bool hasRows = rows != nullptr || recordValues;
-  c.data = {runs.data(),
-            shapes.data(),
-            points.data(),
-            rings.data(),
-            zm.data(),
-            &meta,
-            c.rows.values.data(),
-            c.rows.flags.data(),
-            c.rows.rates.data(),
-            c.rows.widths.data(),
-            &index,
-            grid.cellStart.data(),
-            grid.cellItems.data(),
-            grid.always.data()};
-  uint64_t counts[kSectionCount] = {runs.size(),
-                                          shapes.size(),
-                                          points.size(),
-                                          rings.size(),
-                                          zm.size(),
-                                          hasRows ? 1u : 0u,
-                                          c.rows.values.size(),
-                                          c.rows.flags.size(),
-                                          c.rows.rates.size(),
-                                          c.rows.widths.size(),
-                                          indexed ? 1u : 0u,
-                                          grid.cellStart.size(),
-                                          grid.cellItems.size(),
-                                          grid.always.size()};
+  GatherRowsAndIndex(c, layer, rows, legendColumn, fields, recordValues, tableRows, false);
+  h.itemCount[kSecRuns] = runs.size();
+  h.itemCount[kSecShapes] = shapes.size();
+  h.itemCount[kSecPoints] = points.size();
+  h.itemCount[kSecRings] = rings.size();
+  c.data[kSecRuns] = runs.data();
+  c.data[kSecShapes] = shapes.data();
+  c.data[kSecPoints] = points.data();
+  c.data[kSecRings] = rings.data();
   if (byShares) {
     c.data[kSecPoints] = c.pointArray.get();
-    counts[kSecPoints] = records.size();
+    h.itemCount[kSecPoints] = records.size();
     if (recordValues) {
       c.data[kSecValues] = c.valueArray.get();
       c.data[kSecFlags] = c.flagArray.get();
-      counts[kSecValues] = counts[kSecFlags] = records.size();
+      h.itemCount[kSecValues] = h.itemCount[kSecFlags] = records.size();
     }
   }
-  for (int s = 0; s < kSectionCount; ++s) {
-    h.itemCount[s] = counts[s];
-    h.sectionBytes[s] = Pad8(counts[s] * kItemSize[s]);
-  }
+  for (int s = 0; s < kSectionCount; ++s) h.sectionBytes[s] = Pad8(h.itemCount[s] * kItemSize[s]);
   return contents;
 }
 
@@ -927,6 +1046,146 @@ bool WriteLayerCache(const std::string& path, LayerCacheContents& c) {
   return true;
 }
 
+namespace {
+
+// The records a piece of a streamed cache holds: each piece's points, values
+// and flags are written (and summed) while the next are read.
+constexpr size_t kStreamPiece = 65536;
+
+bool SameRuns(const std::vector<CacheRun>& a, const std::vector<CacheRun>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const CacheRun& x, const CacheRun& y) {
+    return x.first == y.first && x.step == y.step && x.count == y.count;
+  });
+}
+
+}  // namespace
+
+bool WriteLayerCacheFromRecords(const std::string& path, const Layer& layer, const LayerCacheKey& key, RowScan* rows,
+                                int legendColumn, const LogFields& fields, bool recordValues,
+                                const LayerCacheTableRows& tableRows, const std::function<void()>& released) {
+  const RecordList& records = layer.Records();
+  const size_t n = records.size();
+  const std::string folder = path.substr(0, path.rfind('/'));
+  if (n == 0 || path.empty() || records.front()->GetRecordClass() != kRecordPoint ||
+      !QDir().mkpath(QString::fromStdString(folder))) {
+    released();
+    return false;
+  }
+  if (recordValues) rows = nullptr;
+  LayerCacheContents c;
+  LayerCacheHeader& h = c.header;
+  std::memcpy(h.magic, kMagic, sizeof kMagic);
+  h.format = kLayerCacheFormat;
+  h.headerBytes = sizeof(LayerCacheHeader);
+  h.key = key;
+  h.recordClass = kRecordPoint;
+  h.recordCount = n;
+  GatherRowsAndIndex(c, layer, rows, legendColumn, fields, recordValues, &tableRows, true);
+
+  // The usual log: one run of consecutive numbers. When the walk finds other
+  // runs (or flags the reading never gives), it is made again with them.
+  std::vector<CacheRun> runs = {{records.front()->GetRecordNumber(), 1, n}};
+  std::vector<MapPoint> points(kStreamPiece);
+  std::vector<double> values(recordValues ? kStreamPiece : 0);
+  std::vector<uint8_t> flags(recordValues ? kStreamPiece : 0);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    h.itemCount[kSecRuns] = runs.size();
+    h.itemCount[kSecPoints] = n;
+    if (recordValues) h.itemCount[kSecValues] = h.itemCount[kSecFlags] = n;
+    uint64_t offset[kSectionCount];
+    uint64_t at = sizeof(LayerCacheHeader);
+    for (int s = 0; s < kSectionCount; ++s) {
+      h.sectionBytes[s] = Pad8(h.itemCount[s] * kItemSize[s]);
+      offset[s] = at;
+      at += h.sectionBytes[s];
+    }
+    SafeFile file;
+    if (!file.Open(path)) break;
+    bool ok = true;
+    ChecksumStream pointSum(kSecPoints), valueSum(kSecValues), flagSum(kSecFlags);
+    std::vector<CacheRun> found;
+    bool odd = false, otherFlags = false;
+    size_t held = 0, done = 0;
+    auto put = [&](int section, size_t itemSize, const void* data, ChecksumStream& sum) {
+      const size_t bytes = held * itemSize;
+      sum.Add(data, bytes);
+      ok = ok && file.WriteAt(offset[section] + done * itemSize, std::string_view(static_cast<const char*>(data), bytes));
+    };
+    auto flush = [&] {
+      if (held == 0 || !ok) return;
+      put(kSecPoints, sizeof(MapPoint), points.data(), pointSum);
+      if (recordValues) {
+        put(kSecValues, sizeof(double), values.data(), valueSum);
+        put(kSecFlags, sizeof(uint8_t), flags.data(), flagSum);
+      }
+      done += held;
+      held = 0;
+      // The disk takes what is written while the rest is read.
+      if (done % (kStreamPiece * 32) == 0) file.StartFlush();
+    };
+    records.ForEach([&](Shape* shape) {
+      if (odd || !ok) return;
+      if (shape->GetRecordClass() != kRecordPoint) {
+        odd = true;
+        return;
+      }
+      AddToRuns(found, shape->GetRecordNumber());
+      points[held] = static_cast<const PointShape*>(shape)->GetPoint();
+      if (recordValues) {
+        const uint32_t bits = shape->GetFilterFlags() & ~static_cast<uint32_t>(kFilterCleanRemoved);
+        values[held] = shape->GetValue();
+        flags[held] = static_cast<uint8_t>(bits & 0x0Fu);
+        if (bits > 0x0Fu) otherFlags = true;
+      }
+      if (++held == kStreamPiece) flush();
+    });
+    flush();
+    if (odd || !ok) break;
+    if (otherFlags && recordValues) {
+      // Flags beyond the log bits are not the reading's: nothing by record.
+      recordValues = false;
+      h.hasRows = 0;
+      h.itemCount[kSecRows] = h.itemCount[kSecValues] = h.itemCount[kSecFlags] = 0;
+      runs = std::move(found);
+      continue;
+    }
+    if (!SameRuns(found, runs)) {
+      runs = std::move(found);
+      continue;
+    }
+    // Everything else from the gathered parts and the layer's index.
+    uint64_t sums[kSectionCount] = {};
+    c.data[kSecRuns] = runs.data();
+    static const char kZeros[8] = {};
+    for (int s = 0; ok && s < kSectionCount; ++s) {
+      const size_t bytes = static_cast<size_t>(h.itemCount[s] * kItemSize[s]);
+      if (s == kSecPoints) {
+        sums[s] = pointSum.Finish();
+      } else if (recordValues && s == kSecValues) {
+        sums[s] = valueSum.Finish();
+      } else if (recordValues && s == kSecFlags) {
+        sums[s] = flagSum.Finish();
+      } else {
+        const void* data = c.data[static_cast<size_t>(s)];
+        sums[s] = LayerCacheChecksum(data, bytes, static_cast<uint64_t>(s));
+        if (bytes > 0) ok = file.WriteAt(offset[s], std::string_view(static_cast<const char*>(data), bytes));
+      }
+      const size_t pad = static_cast<size_t>(h.sectionBytes[s]) - bytes;
+      if (ok && pad > 0) ok = file.WriteAt(offset[s] + bytes, std::string_view(kZeros, pad));
+    }
+    // The layer is not read from here on.
+    released();
+    h.bodyChecksum = LayerCacheChecksum(sums, sizeof sums, kBodySeed);
+    h.headerChecksum = HeaderChecksum(h);
+    ok = ok && file.WriteAt(0, std::string_view(reinterpret_cast<const char*>(&h), sizeof h));
+    if (!ok || !file.Commit()) return false;
+    TrimLayerCacheFolder(folder, GetLayerCacheLimit(), path);
+    return true;
+  }
+  released();
+  return false;
+}
+
 void StoreLayerCacheInBackground(std::string path, std::unique_ptr<LayerCacheContents> contents) {
   // A program that ends without waiting still lets its writes finish.
   static const bool waitsAtExit = std::atexit(FinishLayerCacheWrites) == 0;
@@ -942,7 +1201,7 @@ void StoreLayerCacheInBackground(std::string path, std::unique_ptr<LayerCacheCon
   }).detach();
 }
 
-void StoreLayerCacheInBackground(std::string path, std::function<std::unique_ptr<LayerCacheContents>()> gather,
+void StoreLayerCacheInBackground(std::function<void(const std::function<void()>& released)> write,
                                  const Layer& reading) {
   static const bool waitsAtExit = std::atexit(FinishLayerCacheWrites) == 0;
   (void)waitsAtExit;
@@ -951,16 +1210,24 @@ void StoreLayerCacheInBackground(std::string path, std::function<std::unique_ptr
     ++g_writesRunning;
     g_gathering.push_back(&reading);
   }
-  std::thread([path = std::move(path), gather = std::move(gather), layer = &reading]() {
-    BecomeBackgroundWriter();
-    std::unique_ptr<LayerCacheContents> contents = gather();
-    {
-      // The layer is free again once its contents are gathered.
-      std::lock_guard<std::mutex> lock(g_writesMutex);
-      g_gathering.erase(std::find(g_gathering.begin(), g_gathering.end(), layer));
-    }
-    g_writesDone.notify_all();
-    if (contents) WriteLayerCache(path, *contents);
+  // Waited for at the program's exit anyway: the write takes its share of
+  // the cores beside the drawing instead of what the drawing leaves.
+  const bool lowest = !IsLayerCacheGatherDeferred();
+  std::thread([write = std::move(write), layer = &reading, lowest]() {
+    BecomeBackgroundWriter(lowest);
+    bool reading = true;
+    const std::function<void()> released = [&reading, layer] {
+      if (!reading) return;
+      reading = false;
+      {
+        // The layer is free again once nothing more is read from it.
+        std::lock_guard<std::mutex> lock(g_writesMutex);
+        g_gathering.erase(std::find(g_gathering.begin(), g_gathering.end(), layer));
+      }
+      g_writesDone.notify_all();
+    };
+    write(released);
+    released();
     EndBackgroundWrite();
   }).detach();
 }
@@ -1059,10 +1326,18 @@ void LayerCacheLoad::Store(const Layer& layer, RowScan* rows, int legendColumn, 
       tableRows.held = static_cast<uint64_t>(table.GetRecordCount());
     }
     StoreLayerCacheInBackground(
-        path_,
-        [&layer, key = key_, taken, withRows, legendColumn, fields, recordValues, tableRows] {
-          return GatherLayerCache(layer, key, withRows ? taken.get() : nullptr, legendColumn, fields, recordValues,
-                                  &tableRows);
+        [path = path_, &layer, key = key_, taken, withRows, legendColumn, fields, recordValues,
+         tableRows](const std::function<void()>& released) {
+          RowScan* rows = withRows ? taken.get() : nullptr;
+          // A big point layer is written straight from its records and index.
+          if (RecordShareCount(layer.GetRecordCount()) > 1 && layer.Records().front()->GetRecordClass() == kRecordPoint) {
+            WriteLayerCacheFromRecords(path, layer, key, rows, legendColumn, fields, recordValues, tableRows, released);
+            return;
+          }
+          std::unique_ptr<LayerCacheContents> contents =
+              GatherLayerCache(layer, key, rows, legendColumn, fields, recordValues, &tableRows);
+          released();
+          if (contents) WriteLayerCache(path, *contents);
         },
         layer);
     return;

@@ -28,8 +28,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "layers/DirectRows.h"
 #include "layers/LogFields.h"
@@ -154,9 +157,18 @@ class LayerCacheFile {
  private:
   LayerCacheFile() = default;
   bool Check(const LayerCacheKey& key);
+  // Each section's checksum, into sums (kSectionCount of them).
+  void SumSections(uint64_t* sums) const;
   // Gives the pages of a section taken already back to the system (they
   // would be read again from the file if touched).
   void Drop(int section) const;
+
+  // The index's grid arrays (cell starts, cell items, always visited),
+  // copied out of the mapping.
+  using GridArrays = std::tuple<std::vector<uint32_t>, std::vector<uint32_t>, std::vector<uint32_t>>;
+  GridArrays CopyGridArrays() const;
+  // That copy, when ReadPointRecords started it beside the rest of the load.
+  mutable std::future<GridArrays> gridCopy_;
 
   const unsigned char* data_ = nullptr;
   size_t size_ = 0;
@@ -186,10 +198,19 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
 bool WriteLayerCache(const std::string& path, LayerCacheContents& contents);
 // The same in a background thread; failures are never shown.
 void StoreLayerCacheInBackground(std::string path, std::unique_ptr<LayerCacheContents> contents);
-// The same with the contents gathered by that thread first (null: nothing
-// written) from the layer, which WaitForLayerCacheGather waits for until then.
-void StoreLayerCacheInBackground(std::string path, std::function<std::unique_ptr<LayerCacheContents>()> gather,
+// Runs write in a background thread that reads the layer until write calls
+// released (or returns); WaitForLayerCacheGather waits for that.
+void StoreLayerCacheInBackground(std::function<void(const std::function<void()>& released)> write,
                                  const Layer& reading);
+// A point layer's cache written straight from its records, in pieces (its
+// points, values and flags read a piece at a time, its index's grid as it is),
+// never holding a copy of the whole: the same bytes WriteLayerCache writes
+// for what GatherLayerCache gathers from the layer. released is called once
+// the layer is no longer read. False when nothing was written (a layer of
+// other records, or a failed write).
+bool WriteLayerCacheFromRecords(const std::string& path, const Layer& layer, const LayerCacheKey& key, RowScan* rows,
+                                int legendColumn, const LogFields& fields, bool recordValues,
+                                const LayerCacheTableRows& tableRows, const std::function<void()>& released);
 // Waits for every background write started so far.
 void FinishLayerCacheWrites();
 // Removes the cache files of the folder used longest ago until the rest

@@ -90,6 +90,21 @@ class SpatialIndex {
     }
   };
   Grid GetGrid() const;
+  // The same without its arrays, and the arrays themselves: for a writer
+  // that copies them out as they are instead of through a copy of its own.
+  Grid GetGridShape() const {
+    Grid grid;
+    grid.originX = originX_;
+    grid.originY = originY_;
+    grid.columns = columns_;
+    grid.rows = rows_;
+    grid.cellShift = cellShift_;
+    grid.maxUnitsPerFoot = maxUnitsPerFoot_;
+    return grid;
+  }
+  const std::vector<uint32_t>& GridCellStart() const { return cellStart_; }
+  const std::vector<uint32_t>& GridCellItems() const { return cellItems_; }
+  const std::vector<uint32_t>& GridAlways() const { return always_; }
   // Indexes the records in list order with the grid Build made for those
   // same records; false, with nothing built, when it does not fit them.
   bool Adopt(const RecordList& records, Grid grid);

@@ -52,6 +52,37 @@ TEST(SafeWrite, EveryFailingStepKeepsTheOldFileAndLeavesNoTemporary) {
   }
 }
 
+// Parts written out of order land where they were put, a gap reads as
+// zeros, Write goes on where the last Write ended, and a flush started
+// midway changes nothing.
+TEST(SafeWrite, PartsWrittenAtOffsetsLandInPlace) {
+  TempDir dir;
+  const fs::path path = dir / "parts.bin";
+  WriteFileBytes(path, "old");
+  SafeFile file;
+  ASSERT_TRUE(file.Open(path.string()));
+  ASSERT_TRUE(file.Write("h"));
+  ASSERT_TRUE(file.WriteAt(10, "tail"));
+  ASSERT_TRUE(file.WriteAt(1, "ead"));
+  file.StartFlush();
+  ASSERT_TRUE(file.WriteAt(2, "AD"));
+  ASSERT_TRUE(file.Write("e"));
+  EXPECT_EQ(ReadFileBytes(path), "old");
+  ASSERT_TRUE(file.Commit());
+  EXPECT_EQ(ReadFileBytes(path), std::string("heAD") + std::string(6, '\0') + "tail");
+  // A failing write at an offset keeps the old file whole.
+  SafeFile failing;
+  ASSERT_TRUE(failing.Open(path.string()));
+  {
+    ScopedWriteFault injected(WriteFaultCases()[1]);
+    EXPECT_FALSE(failing.WriteAt(0, "x"));
+  }
+  EXPECT_EQ(failing.Error().error, ENOSPC);
+  failing.Cancel();
+  EXPECT_EQ(ReadFileBytes(path), std::string("heAD") + std::string(6, '\0') + "tail");
+  EXPECT_TRUE(TemporaryFilesIn(dir.path()).empty());
+}
+
 TEST(SafeWrite, ReplacesWholeAndKeepsThePermissions) {
   TempDir dir;
   const fs::path path = dir / "north.lgd";

@@ -23,6 +23,7 @@
 #include "layers/LayerCache.h"
 #include "layers/LayerInfo.h"
 #include "layers/LayerTestFiles.h"
+#include "support/SafeWriteTesting.h"
 
 namespace kestrune::test {
 namespace {
@@ -562,6 +563,113 @@ TEST_F(LayerCacheTest, GatheringInTheBackgroundWritesTheSameFile) {
     }
     EXPECT_FALSE(IsLayerCacheGatherDeferred());
     EXPECT_TRUE(ReadFileBytes(cachePath) == atLoad);
+  }
+}
+
+}  // namespace
+}  // namespace kestrune::test
+
+namespace kestrune::test {
+namespace {
+
+// A big point layer's cache written by kestrune-cli render's thread comes
+// straight from the records in pieces: it must be the file a gathering at the
+// end of the load writes, byte for byte, for values kept by record over
+// several pieces, rows kept beside the records, and records whose numbers do
+// not make one run (a multipoint's points share their record's number); and
+// the next open must find it and give what a parsing open gives.
+TEST_F(LayerCacheTest, CacheWrittenInPiecesIsTheGatheredFileAndOpensAsAParse) {
+  struct Case {
+    const char* name;
+    int points;
+    bool multipoint;  // two points a record
+    bool direct;      // rows read straight into the records (values by record)
+  };
+  const Case cases[] = {{"values by record, two whole pieces and a part", 140000, false, true},
+                        {"rows beside the records", 60000, false, false},
+                        {"multipoint records, rows beside them", 60000, true, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetDirectRowsMinRecords(c.direct ? 4096 : size_t{1} << 40);
+    TempDir dir;
+    std::string shp;
+    if (c.multipoint) {
+      ShpBuilder builder(8, -100.0, 40.0, -90.0, 45.0);
+      const std::vector<XY> points = Points(c.points);
+      for (size_t i = 0; i + 1 < points.size(); i += 2) builder.MultiPoint({points[i], points[i + 1]});
+      shp = (dir / "log.shp").string();
+      WriteFileBytes(shp, builder.Bytes());
+      WriteFileBytes(dir / "log.dbf", RateTable(Values(c.points / 2)));
+    } else {
+      shp = WritePointSet(dir, "log", Points(c.points), Values(c.points));
+    }
+    ThemeBy(shp, 1);
+    SetLayerCacheEnabled(false);
+    const std::vector<std::string> parsed = Info(shp);
+    SetLayerCacheEnabled(true);
+    ASSERT_FALSE(parsed.empty());
+
+    const std::string cachePath = LayerCachePathFor(shp);
+    ASSERT_NE(Load(shp), nullptr);  // gathered at the end of the load
+    const std::string gathered = ReadFileBytes(cachePath);
+    ASSERT_GT(gathered.size(), static_cast<size_t>(c.points) * sizeof(MapPoint));
+    ASSERT_EQ(CachesRecordValues(shp, 1), c.direct);
+    fs::remove(cachePath);
+    {
+      // As kestrune-cli render loads: the write is left to its thread.
+      const ScopedLayerCache deferred(true, true);
+      const ScopedSideFileWrites untouched(SideFileWrites::InMemory);
+      Layer layer;
+      layer.SetPathName(shp);
+      ASSERT_TRUE(layer.Open() && layer.Load());
+    }
+    // Written before the program goes on: the next open finds it.
+    EXPECT_TRUE(ReadFileBytes(cachePath) == gathered);
+    EXPECT_TRUE(WouldHit(shp));
+    EXPECT_EQ(Info(shp), parsed);
+    {
+      // The index's grid, copied out beside the rest of the cached load.
+      auto cached = Load(shp);
+      SetLayerCacheEnabled(false);
+      auto reference = Load(shp);
+      SetLayerCacheEnabled(true);
+      ASSERT_TRUE(cached && reference);
+      EXPECT_TRUE(cached->GetSpatialIndex().GetGrid() == reference->GetSpatialIndex().GetGrid());
+      EXPECT_FALSE(cached->IsModified());
+    }
+    // A byte changed in any of its big sections (summed by two cores) is found.
+    for (double at : {0.2, 0.5, 0.8, 0.97}) {
+      std::string changed = gathered;
+      const size_t i = static_cast<size_t>(static_cast<double>(changed.size()) * at);
+      changed[i] = static_cast<char>(changed[i] ^ 0x01);
+      WriteFileBytes(cachePath, changed);
+      EXPECT_FALSE(WouldHit(shp)) << at;
+    }
+  }
+}
+
+// A streamed write that fails at any step leaves no temporary file and the
+// cache file already there byte for byte, and lets the layer go.
+TEST_F(LayerCacheTest, CacheWrittenInPiecesThatFailsLeavesTheOldFile) {
+  const std::string shp = WritePointSet(data_, "log", Points(60000), Values(60000));
+  ThemeBy(shp, 1);
+  const std::string cachePath = LayerCachePathFor(shp);
+  fs::create_directories(fs::path(cachePath).parent_path());
+  const std::string stale = "not a cache file of this set";
+  for (const WriteFaultCase& fault : WriteFaultCases()) {
+    SCOPED_TRACE(fault.name);
+    WriteFileBytes(cachePath, stale);
+    {
+      const ScopedWriteFault failing(fault);
+      const ScopedLayerCache deferred(true, true);
+      const ScopedSideFileWrites untouched(SideFileWrites::InMemory);
+      Layer layer;
+      layer.SetPathName(shp);
+      ASSERT_TRUE(layer.Open() && layer.Load());
+      EXPECT_GT(layer.GetRecordCount(), 0u);
+    }
+    EXPECT_EQ(ReadFileBytes(cachePath), stale);
+    EXPECT_TRUE(TemporaryFilesIn(fs::path(cachePath).parent_path()).empty());
   }
 }
 

@@ -493,5 +493,42 @@ TEST(LegendFile, TheRealLegendFileLoadsAndSavesToTheSameBytes) {
   EXPECT_EQ(ReadFileBytes(saved), ReadFileBytes(copy));
 }
 
+// A value's colour is that of the first break not below it (the last
+// class's above every break and for NaN), for short legends, whose breaks are
+// counted, and long ones, searched: equal breaks, infinities and values on,
+// between and beyond the breaks alike.
+TEST(LegendColor, EveryValueTakesTheFirstBreakNotBelowIt) {
+  const double inf = std::numeric_limits<double>::infinity();
+  for (size_t count : {size_t{1}, size_t{2}, size_t{8}, size_t{32}, size_t{33}, size_t{200}}) {
+    SCOPED_TRACE(count);
+    Legend legend;
+    std::vector<LegendEntry> breaks;
+    for (size_t i = 0; i < count; ++i) {
+      // Pairs of equal breaks, the last one at infinity.
+      const double value = i + 1 == count && count > 1 ? inf : static_cast<double>(i / 2) * 1.5 - 4.0;
+      const LegendEntry entry{value, static_cast<Color>(0x010203 * (i + 1))};
+      ASSERT_TRUE(legend.Insert(entry));
+    }
+    const std::vector<LegendEntry>& sorted = legend.GetEntries();
+    std::vector<double> values = {-inf, inf, std::nan(""), -1e300, 1e300, 0.0, -0.0};
+    for (const LegendEntry& e : sorted) {
+      values.push_back(e.value);
+      values.push_back(std::nextafter(e.value, -inf));
+      values.push_back(std::nextafter(e.value, inf));
+    }
+    for (double v : values) {
+      Color expected = sorted.back().color;
+      for (const LegendEntry& e : sorted) {
+        if (!(e.value < v) && !std::isnan(v)) {
+          expected = e.color;
+          break;
+        }
+      }
+      EXPECT_EQ(legend.GetColor(v), expected) << v;
+    }
+  }
+  EXPECT_EQ(Legend().GetColor(1.0), kNeutralColor);
+}
+
 }  // namespace
 }  // namespace kestrune

@@ -43,6 +43,12 @@ for theme in 1 2 5; do
   for run in first cached; do
     "$cli" render "$work/$run.png" "$shp" --size 800x600 || fail "theme $theme: $run render"
     cmp -s "$work/plain.png" "$work/$run.png" || fail "theme $theme: the $run render differs"
+    # The cache is whole when the first run ends: the second, started at once,
+    # opens from it instead of writing another (a new file, a new inode).
+    written=$(stat -c %i "$XDG_CACHE_HOME"/Kestrune/layers/*.kly 2>/dev/null)
+    [ -n "$written" ] || fail "theme $theme: no cache after the $run render"
+    [ "$run" = first ] && inode=$written
+    [ "$written" = "$inode" ] || fail "theme $theme: the cached render wrote the cache again"
   done
   "$cli" info --records "$shp" >"$work/cached.jsonl" || fail "theme $theme: cached info"
   cmp -s "$work/plain.jsonl" "$work/cached.jsonl" || fail "theme $theme: the cached info differs"
