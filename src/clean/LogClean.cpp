@@ -1497,6 +1497,11 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
   if (!progress.Tell(0.0, 0.0, 0.0)) return stopped();
   const bool flow = s.IsOn(CleanFilter::Flow);
   const bool timedDuplicates = s.IsOn(CleanFilter::Duplicates) && !in.time.empty();
+  // The duplicates' groups are worth finding ahead only beside other work;
+  // else the filter seeks the duplicates in its turn.
+  const bool groupsAhead =
+      timedDuplicates && (flow || s.IsOn(CleanFilter::Range) || s.IsOn(CleanFilter::Speed) ||
+                          s.IsOn(CleanFilter::StdDev) || s.IsOn(CleanFilter::Local));
   if (flow) result.flowField = s.flowField;
 
   // What each filter that judges a record on its own would remove, a bit each.
@@ -1531,7 +1536,7 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
       }
     }
     if (ordering) ordering->Join();
-    if (timedDuplicates) grouping = std::make_unique<Beside>([&] { groups = FindDuplicateGroups(in, timeOrder); });
+    if (groupsAhead) grouping = std::make_unique<Beside>([&] { groups = FindDuplicateGroups(in, timeOrder); });
     if (flow) result.shifted = ShiftValues(in, s, timeOrder, noSource);
     // Each record's range and flow bits, in a part of the log on each core.
     const bool range = s.IsOn(CleanFilter::Range);
@@ -1661,7 +1666,7 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
   if (s.IsOn(CleanFilter::Duplicates)) {
     if (!before({CleanFilter::Duplicates})) return stopped();
     int64_t count = 0;
-    if (timedDuplicates) {
+    if (groupsAhead) {
       for (size_t g = 0; g + 1 < groups.start.size(); ++g) {
         bool first = true;
         for (uint32_t q = groups.start[g]; q < groups.start[g + 1]; ++q) {
