@@ -1314,15 +1314,27 @@ std::vector<uint32_t> LocalOutliers(const CleanInput& in, const CleanSettings& s
     return std::move(hits[0]);
   }
   std::atomic<size_t> next{0};
-  std::atomic<size_t> judged{0};
+  std::atomic<size_t> judged{0}, finished{0}, told{0};
   // Only this thread tells the progress (by the records of the runs done).
+  // While it is told, the other cores keep at most a few runs ahead of what
+  // this one last told, so the progress rises in small steps however little
+  // time the machine gives this thread.
+  const size_t lead = std::max<size_t>(2, runs / 32);
   const auto work = [&](size_t part) {
     for (;;) {
+      while (part != 0 && progress.Active() && !progress.Stopped() && next.load() < runs &&
+             next.load() > told.load() + lead) {
+        std::this_thread::yield();
+      }
       const size_t run = next.fetch_add(1);
       if (run >= runs || progress.Stopped()) return;
       JudgeLocal(grid, s, cut[run], cut[run + 1], false, progress, hits[part]);
       const size_t done = judged += grid.CellStart(cut[run + 1]) - grid.CellStart(cut[run]);
-      if (part == 0 && !progress.Tell(progress.done, kLocalWeight, double(done) / double(items.size()))) return;
+      const size_t runsDone = ++finished;
+      if (part == 0) {
+        if (!progress.Tell(progress.done, kLocalWeight, double(done) / double(items.size()))) return;
+        told = runsDone;
+      }
     }
   };
   std::vector<std::thread> workers;
