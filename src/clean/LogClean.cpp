@@ -4,11 +4,13 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <memory>
 #include <numeric>
 #include <thread>
 #include <tuple>
+#include <utility>
 
 namespace kestrune {
 
@@ -1488,8 +1490,9 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
 // widths beside the time order and the flow delay's shift) and taken off in
 // the filters' order, each from what the ones before it kept. The standard
 // deviations and the local outliers depend on what those before kept and
-// run in turn; the duplicates' groups are found while the local filter
-// builds its grid, and the first kept record of each stays.
+// run in turn; the duplicates' groups (records of one time and place) are
+// found beside the shift and the passes of range, speed and deviations, and
+// the first record of each group still kept when the filter runs stays.
 CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const CleanProgress& tell) {
   const size_t n = in.size();
   CleanResult result;
