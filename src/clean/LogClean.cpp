@@ -4,11 +4,13 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <memory>
 #include <numeric>
 #include <thread>
 #include <tuple>
+#include <utility>
 
 namespace kestrune {
 
@@ -1314,15 +1316,27 @@ std::vector<uint32_t> LocalOutliers(const CleanInput& in, const CleanSettings& s
     return std::move(hits[0]);
   }
   std::atomic<size_t> next{0};
-  std::atomic<size_t> judged{0};
+  std::atomic<size_t> judged{0}, finished{0}, told{0};
   // Only this thread tells the progress (by the records of the runs done).
+  // While it is told, the other cores keep at most a few runs ahead of what
+  // this one last told, so the progress rises in small steps however little
+  // time the machine gives this thread.
+  const size_t lead = std::max<size_t>(2, runs / 32);
   const auto work = [&](size_t part) {
     for (;;) {
+      while (part != 0 && progress.Active() && !progress.Stopped() && next.load() < runs &&
+             next.load() > told.load() + lead) {
+        std::this_thread::yield();
+      }
       const size_t run = next.fetch_add(1);
       if (run >= runs || progress.Stopped()) return;
       JudgeLocal(grid, s, cut[run], cut[run + 1], false, progress, hits[part]);
       const size_t done = judged += grid.CellStart(cut[run + 1]) - grid.CellStart(cut[run]);
-      if (part == 0 && !progress.Tell(progress.done, kLocalWeight, double(done) / double(items.size()))) return;
+      const size_t runsDone = ++finished;
+      if (part == 0) {
+        if (!progress.Tell(progress.done, kLocalWeight, double(done) / double(items.size()))) return;
+        told = runsDone;
+      }
     }
   };
   std::vector<std::thread> workers;
@@ -1476,8 +1490,9 @@ void RunFilter(CleanFilter f, const CleanInput& in, const CleanSettings& s, cons
 // widths beside the time order and the flow delay's shift) and taken off in
 // the filters' order, each from what the ones before it kept. The standard
 // deviations and the local outliers depend on what those before kept and
-// run in turn; the duplicates' groups are found while the local filter
-// builds its grid, and the first kept record of each stays.
+// run in turn; the duplicates' groups (records of one time and place) are
+// found beside the shift and the passes of range, speed and deviations, and
+// the first record of each group still kept when the filter runs stays.
 CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const CleanProgress& tell) {
   const size_t n = in.size();
   CleanResult result;
@@ -1497,6 +1512,11 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
   if (!progress.Tell(0.0, 0.0, 0.0)) return stopped();
   const bool flow = s.IsOn(CleanFilter::Flow);
   const bool timedDuplicates = s.IsOn(CleanFilter::Duplicates) && !in.time.empty();
+  // The duplicates' groups are worth finding ahead only beside other work;
+  // else the filter seeks the duplicates in its turn.
+  const bool groupsAhead =
+      timedDuplicates && (flow || s.IsOn(CleanFilter::Range) || s.IsOn(CleanFilter::Speed) ||
+                          s.IsOn(CleanFilter::StdDev) || s.IsOn(CleanFilter::Local));
   if (flow) result.flowField = s.flowField;
 
   // What each filter that judges a record on its own would remove, a bit each.
@@ -1531,7 +1551,7 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
       }
     }
     if (ordering) ordering->Join();
-    if (timedDuplicates) grouping = std::make_unique<Beside>([&] { groups = FindDuplicateGroups(in, timeOrder); });
+    if (groupsAhead) grouping = std::make_unique<Beside>([&] { groups = FindDuplicateGroups(in, timeOrder); });
     if (flow) result.shifted = ShiftValues(in, s, timeOrder, noSource);
     // Each record's range and flow bits, in a part of the log on each core.
     const bool range = s.IsOn(CleanFilter::Range);
@@ -1661,7 +1681,7 @@ CleanResult CleanAtOnce(const CleanInput& in, const CleanSettings& s, const Clea
   if (s.IsOn(CleanFilter::Duplicates)) {
     if (!before({CleanFilter::Duplicates})) return stopped();
     int64_t count = 0;
-    if (timedDuplicates) {
+    if (groupsAhead) {
       for (size_t g = 0; g + 1 < groups.start.size(); ++g) {
         bool first = true;
         for (uint32_t q = groups.start[g]; q < groups.start[g + 1]; ++q) {

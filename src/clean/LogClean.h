@@ -125,7 +125,10 @@ using CleanProgress = std::function<bool(int percent)>;
 std::string CleanSettingsProblem(const CleanInput& input, const CleanSettings& settings);
 
 // Runs the filters that are on. With countAlone, each also counts what it
-// removes on its own. The settings must have no problem.
+// removes on its own, one filter after the other; without, the work that
+// does not wait on the filters before it runs beside the work that does, on
+// the machine's cores, with the same removals. The settings must have no
+// problem.
 // With progress, tells how far it is and stops when told to (the result
 // then says cancelled).
 CleanResult CleanLog(const CleanInput& input, const CleanSettings& settings, bool countAlone,

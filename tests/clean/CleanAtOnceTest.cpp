@@ -158,6 +158,25 @@ TEST(CleanAtOnce, DuplicateOfARemovedRecordStays) {
   ExpectSame(r, CleanLog(in, s, true), "pairs");
 }
 
+// Logs of no, one and two records with every filter on: nothing to judge a
+// record against, the same as the filters in turn.
+TEST(CleanAtOnce, TinyLogsAsTheFiltersInTurn) {
+  for (const size_t count : {0u, 1u, 2u}) {
+    CleanInput in = Log(count, kOutOfOrder, 5);
+    in.x.resize(count);
+    in.y.resize(count);
+    in.time.resize(count);
+    in.boom.resize(count);
+    in.width.resize(count);
+    in.values[1].resize(count);
+    in.values[2].resize(count);
+    const CleanSettings s = EveryFilter(1);
+    const CleanResult atOnce = CleanLog(in, s, false);
+    ExpectSame(atOnce, CleanLog(in, s, true), "tiny");
+    EXPECT_EQ(atOnce.removedBy.size(), count);
+  }
+}
+
 // A run told to stop stops at once and says so: before any filter, before
 // the standard deviations, and in the filters after the local outliers.
 TEST(CleanAtOnce, CancelStops) {
