@@ -152,12 +152,17 @@ bool Layer::Load(bool keepRecords) {
         }
       }
     }
-    // Point records made from the cache are unchanged as made: no walk to say so.
-    if (cachedValues && !keepRecords) {
-      modified_ = false;
-    } else {
-      SetModified(false);
-    }
+    // Runs of point records this load made side by side carry no changed
+    // mark: only the other records (lines are marked as their vertices come)
+    // and a kept list are cleared, and only a record marked is written.
+    modified_ = false;
+    records_.ForEachRun([keepRecords](Shape* first, size_t count) {
+      if (!keepRecords && count > 1 && first->GetRecordClass() == kRecordPoint) return;
+      for (size_t i = 0; i < count; ++i) {
+        Shape* shape = RecordList::RunAt(first, i);
+        if (shape->IsModified()) shape->SetModified(false);
+      }
+    });
   }
   // The pass is over before anything else opens the table (each open takes
   // the table's lock).

@@ -109,10 +109,7 @@ struct SlabShare {
 // layer's display size (feet) asked once per drawing instead of per point:
 // the same half side and the same clamping.
 MapRect PointBoundsAtSize(const PointShape* point, double sizeFt) {
-  const double half = sizeFt * point->UnitsPerFoot() * 0.5;
-  const int64_t h = half > 0.0 ? static_cast<int32_t>(std::min(half, 1.0e9)) : 0;
-  const MapPoint p = point->GetPoint();
-  return {Clamp32(p.x - h), Clamp32(p.y - h), Clamp32(p.x + h), Clamp32(p.y + h)};
+  return PointSymbolBounds(point->GetPoint(), point->UnitsPerFoot(), sizeFt);
 }
 
 // The drawing box of a point's symbol, one map unit outside its bounds as the
@@ -725,11 +722,22 @@ Shape* LayerRenderer::HitTestPoint(const MapPoint& point) {
 bool LayerRenderer::EnsureIndex() {
   if (!useIndex_ || layer_.IsLoading()) return false;
   if (!index_.IsBuilt()) {
-    index_.Build(records_);
+    // The walk that indexes the records also finds their bounds, when they
+    // are all the layer's own points.
+    const ShapeOwner* owner = &layer_;
+    MapRect bounds = kEmptyBounds;
+    bool allOwn = false;
+    index_.Build(records_, owner, owner->GetDisplaySize(false), &bounds, &allOwn);
     // Every record starts visible.
     SetAllBits(maybeVisible_, index_.size());
     boundsKept_ = false;
-    GetBounds();
+    if (allOwn) {
+      bounds_ = bounds;
+      boundsSizeFt_ = style_.GetSettings().displaySizeFt;
+      boundsKept_ = true;
+    } else {
+      GetBounds();
+    }
   }
   return true;
 }

@@ -50,7 +50,8 @@ void SpatialIndex::SetLayout(int layout) { g_layout = layout; }
 // the blocks' boxes. Points in order keep the blocks; others go into the
 // cells of their point by a counting sort, which keeps each cell's positions
 // in list order.
-void SpatialIndex::Build(const RecordList& records) {
+void SpatialIndex::Build(const RecordList& records, const ShapeOwner* owner, double sizeFt, MapRect* bounds,
+                         bool* allOwn) {
   Clear();
   AddRunPositions(records);
   struct Share {
@@ -61,6 +62,8 @@ void SpatialIndex::Build(const RecordList& records) {
     double blockArea = 0.0;
     int64_t blocksWithPoints = 0;
     std::vector<uint32_t> always;
+    MapRect bounds = kEmptyBounds;
+    bool others = false;
   };
   const size_t blockCount = (size_ + 63) >> kBlockShift;
   const size_t groupCount = (blockCount + 63) >> kGroupShift;
@@ -77,15 +80,26 @@ void SpatialIndex::Build(const RecordList& records) {
     Share& share = shares[k];
     size_t position = share.first;
     records.ForEachInRange(share.first, share.last, [&](Shape* shape) {
-      if (const PointShape* point = GridPoint(shape)) {
+      const PointShape* point = GridPoint(shape);
+      if (bounds && (shape->GetRecordClass() != kRecordPoint ||
+                     static_cast<const PointShape*>(shape)->GetOwner() != owner)) {
+        share.others = true;
+      }
+      if (point) {
         const MapPoint p = point->GetPoint();
         share.minX = std::min<int64_t>(share.minX, p.x);
         share.minY = std::min<int64_t>(share.minY, p.y);
         share.maxX = std::max<int64_t>(share.maxX, p.x);
         share.maxY = std::max<int64_t>(share.maxY, p.y);
-        share.maxUnitsPerFoot = std::max(share.maxUnitsPerFoot, std::abs(point->UnitsPerFoot()));
+        const int unitsPerFoot = point->UnitsPerFoot();
+        share.maxUnitsPerFoot = std::max(share.maxUnitsPerFoot, std::abs(unitsPerFoot));
         ++share.points;
         Widen(blockBoxes_[position >> kBlockShift], {p.x, p.y, p.x, p.y});
+        if (bounds) {
+          const MapRect r = PointSymbolBounds(p, unitsPerFoot, sizeFt);
+          share.bounds = {std::min(share.bounds.left, r.left), std::min(share.bounds.top, r.top),
+                          std::max(share.bounds.right, r.right), std::max(share.bounds.bottom, r.bottom)};
+        }
       } else {
         share.always.push_back(static_cast<uint32_t>(position));
       }
@@ -117,6 +131,17 @@ void SpatialIndex::Build(const RecordList& records) {
     blockArea += share.blockArea;
     blocksWithPoints += share.blocksWithPoints;
     always_.insert(always_.end(), share.always.begin(), share.always.end());
+  }
+  if (bounds) {
+    MapRect all = kEmptyBounds;
+    bool others = false;
+    for (const Share& share : shares) {
+      all = {std::min(all.left, share.bounds.left), std::min(all.top, share.bounds.top),
+             std::max(all.right, share.bounds.right), std::max(all.bottom, share.bounds.bottom)};
+      others = others || share.others;
+    }
+    *bounds = all;
+    if (allOwn) *allOwn = !others;
   }
   built_ = true;
   if (points > 0) {

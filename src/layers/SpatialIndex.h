@@ -18,14 +18,30 @@ namespace kestrune {
 
 class RecordList;
 class Shape;
+class ShapeOwner;
+
+// The symbol square of a point at p whose ground has unitsPerFoot east-west
+// map units a foot, for a display size in feet: PointShape::GetBounds with
+// the owner's size, clamped to the 32-bit map range the same way.
+inline MapRect PointSymbolBounds(const MapPoint& p, int unitsPerFoot, double sizeFt) {
+  const double half = sizeFt * unitsPerFoot * 0.5;
+  const int64_t h = half > 0.0 ? static_cast<int32_t>(half < 1.0e9 ? half : 1.0e9) : 0;
+  const auto clamp = [](int64_t v) {
+    return static_cast<int32_t>(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v);
+  };
+  return {clamp(p.x - h), clamp(p.y - h), clamp(p.x + h), clamp(p.y + h)};
+}
 
 class SpatialIndex {
  public:
   // One bit per position.
   using Bits = std::vector<uint64_t>;
 
-  // Indexes the records in list order.
-  void Build(const RecordList& records);
+  // Indexes the records in list order. With bounds, the same walk unites
+  // the symbol squares (PointSymbolBounds at sizeFt) of owner's points into
+  // it, and allOwn tells whether those were all the records.
+  void Build(const RecordList& records, const ShapeOwner* owner = nullptr, double sizeFt = 0.0,
+             MapRect* bounds = nullptr, bool* allOwn = nullptr);
   void Clear();
   bool IsBuilt() const { return built_; }
   size_t size() const { return size_; }
@@ -98,7 +114,8 @@ class SpatialIndex {
     grid.originY = originY_;
     grid.columns = columns_;
     grid.rows = rows_;
-    grid.cellShift = cellShift_;
+    // Blocks are built again in one pass: only their mark is kept.
+    grid.cellShift = blocks_ ? -1 : cellShift_;
     grid.maxUnitsPerFoot = maxUnitsPerFoot_;
     return grid;
   }

@@ -10,9 +10,14 @@
 #include <random>
 #include <vector>
 
+#include <cstdlib>
+#include <string>
+
+#include "layers/Layer.h"
 #include "layers/SpatialIndex.h"
 #include "shapes/RecordList.h"
 #include "shapes/Shape.h"
+#include "support/TestSupport.h"
 
 namespace kestrune {
 namespace {
@@ -160,6 +165,58 @@ TEST_F(SpatialIndexLayouts, PassesTakeBlocksShuffledPointsTheGrid) {
   ASSERT_TRUE(adopted.Adopt(passes.list, grid.GetGrid()));
   EXPECT_FALSE(adopted.UsesBlocks());
   EXPECT_TRUE(adopted.GetGrid() == grid.GetGrid());
+}
+
+// The bounds the indexing walk finds are those of the walk over every record
+// (the index off), at every display size, on real and generated logs, in
+// either layout, and with a record of another kind among the points.
+TEST_F(SpatialIndexLayouts, TheIndexingWalkFindsTheBoundsOfTheRecordWalk) {
+  const test::TempDir dir;
+  std::vector<std::string> files;
+  const std::string command = std::string("/usr/bin/python3 '") + KESTRUNE_SHARED_TOOLS_DIR + "/make_field_log.py' '" +
+                              dir.path().string() + "' --points 70001 >/dev/null 2>&1";
+  if (std::system(command.c_str()) == 0) files.push_back((dir.path() / "points.shp").string());
+  if (!test::TestDataDir().empty() && std::filesystem::exists(test::TestDataDir() / "field/yield-simple1.shp")) {
+    files.push_back(test::CopyFileSet(test::TestDataDir() / "field/yield-simple1.shp", dir.path()).string());
+  } else if (test::TestDataRequired()) {
+    FAIL() << "no test data";
+  }
+  ASSERT_FALSE(files.empty());
+  for (const std::string& shp : files) {
+    for (int layout : {0, 1, 2}) {
+      for (bool foreign : {false, true}) {
+        SCOPED_TRACE(testing::Message() << shp << " layout " << layout << (foreign ? " with a line" : ""));
+        SpatialIndex::SetLayout(layout);
+        Layer layer;
+        layer.SetPathName(shp);
+        ASSERT_TRUE(layer.Open() && layer.Load());
+        ASSERT_GT(layer.GetRecordCount(), 100u);
+        if (foreign) {
+          // A line far east of the points: it widens the bounds.
+          Shape* line = layer.CreateRecord(kRecordLine, 999999, true);
+          const MapRect b = layer.GetBounds();
+          const MapPoint pts[] = {{b.right + 5000, b.top}, {b.right + 9000, b.bottom}};
+          line->AddPoints(pts, 2);
+          line->FinishGeometry();
+        }
+        // A record added and removed drops the index.
+        const auto dropIndex = [&layer] { layer.RemoveRecord(layer.CreateRecord(kRecordPoint, 1, true)); };
+        for (double sizeFt : {30.0, 0.5, 400.0}) {
+          layer.SetDisplaySize(sizeFt, false);
+          layer.SetSpatialIndexUsed(true);
+          dropIndex();
+          layer.FindInRect({0, 0, 1, 1});  // builds the index, and keeps the bounds its walk found
+          ASSERT_TRUE(layer.GetSpatialIndex().IsBuilt());
+          const MapRect indexed = layer.GetBounds();
+          layer.SetSpatialIndexUsed(false);
+          dropIndex();
+          const MapRect walked = layer.GetBounds();
+          EXPECT_EQ(indexed, walked) << sizeFt;
+          EXPECT_LT(indexed.left, indexed.right);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -152,6 +152,40 @@ TEST(ReaderChunked, MadeFilesLoadAsInOneThread) {
   }
 }
 
+// A chunk is read in pieces of 4096 records: chunks one below, at and above
+// a piece, and of several pieces, give the one-thread reading, with an odd
+// record (out of step, a multipoint, a point without position) on the first
+// record of a later piece.
+TEST(ReaderChunked, ChunksOfSeveralPiecesLoadAsInOneThread) {
+  const struct Case {
+    const char* what;
+    int oddAt;  // the record made odd, or -1
+    int kind;   // 0 number out of step, 1 multipoint, 2 at (0, 0)
+  } cases[] = {{"plain", -1, 0}, {"out of step", 4096, 0}, {"a multipoint", 8192, 1}, {"no position", 4096 + 9000, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string bytes = Points(16500, [&c](ShpBuilder& b, int i) {
+      if (i != c.oddAt || c.kind == 0) return false;
+      if (c.kind == 1) b.MultiPoint({{-93.4, 41.4}, {-93.3, 41.3}});
+      else b.Point(0.0, 0.0);
+      return true;
+    });
+    if (c.kind == 0 && c.oddAt >= 0) {
+      // The record claims the number of one long before it.
+      const size_t at = 100 + static_cast<size_t>(c.oddAt) * 28;
+      bytes[at] = bytes[at + 1] = bytes[at + 2] = 0;
+      bytes[at + 3] = 9;
+    }
+    const TempDir dir;
+    WriteFileBytes(dir / "t.shp", bytes);
+    const Loaded one = Load(dir / "t.shp", 0, 1);
+    for (const auto& [chunk, threads] :
+         std::vector<std::pair<size_t, unsigned>>{{4095, 2}, {4096, 2}, {4097, 2}, {9000, 2}, {16500, 1}}) {
+      ExpectSameLoad(one, Load(dir / "t.shp", chunk, threads), "chunks of " + std::to_string(chunk));
+    }
+  }
+}
+
 // A record number out of step at a chunk's first record ends the reading
 // where the one-thread reading ends it, whichever thread finds it.
 TEST(ReaderChunked, RecordNumberOutOfStepAtAChunkBoundary) {
