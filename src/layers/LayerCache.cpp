@@ -629,6 +629,16 @@ RowScan LayerCacheFile::Rows(const std::string& tablePath) const {
 }
 
 void LayerCacheFile::ReadRecords(RecordSink& sink) const {
+  // A big point layer's records are made in the pool's blocks by every core.
+  if (auto* layer = dynamic_cast<Layer*>(&sink);
+      layer && header_->recordClass == kRecordPoint && RecordShareCount(RecordCount()) > 1) {
+    MakePointRecords(*layer, LogFields{}, false);
+    return;
+  }
+  ReadRecordsOneByOne(sink);
+}
+
+void LayerCacheFile::ReadRecordsOneByOne(RecordSink& sink) const {
   const auto* points = reinterpret_cast<const MapPoint*>(sections_[kSecPoints]);
   if (header_->recordClass == kRecordPoint) {
     const auto* runs = reinterpret_cast<const CacheRun*>(sections_[kSecRuns]);
@@ -690,11 +700,15 @@ void LayerCacheFile::ReadRecords(RecordSink& sink) const {
 }
 
 DirectRows LayerCacheFile::ReadPointRecords(Layer& layer, const LogFields& fields) const {
+  return MakePointRecords(layer, fields, true);
+}
+
+DirectRows LayerCacheFile::MakePointRecords(Layer& layer, const LogFields& fields, bool takeValues) const {
   DirectRows out;
   out.max = LayerStyle::RangeMaxStart();
   out.min = LayerStyle::RangeMinStart();
   const auto* meta = reinterpret_cast<const CacheRows*>(sections_[kSecRows]);
-  const bool withValues = header_->hasRows && meta->perRecord;
+  const bool withValues = takeValues && header_->hasRows && meta->perRecord;
   const size_t total = static_cast<size_t>(header_->recordCount);
   const auto* points = reinterpret_cast<const MapPoint*>(sections_[kSecPoints]);
   const auto* runs = reinterpret_cast<const CacheRun*>(sections_[kSecRuns]);
@@ -721,7 +735,7 @@ DirectRows LayerCacheFile::ReadPointRecords(Layer& layer, const LogFields& field
   }
   if (blocks.empty()) {
     // One record at a time, as the reader makes them.
-    ReadRecords(layer);
+    ReadRecordsOneByOne(layer);
     if (withValues && layer.Records().size() == total) {
       size_t i = 0;
       layer.Records().ForEach([&](Shape* shape) {

@@ -145,7 +145,8 @@ class LayerCacheFile {
   // mapped arrays by every core. The result is that of ApplyRowsDirect.
   DirectRows ReadPointRecords(Layer& layer, const LogFields& fields) const;
   // Hands the records to the sink as the shape file's reader would: in the
-  // same order, with the same geometry and Z and M values.
+  // same order, with the same geometry and Z and M values (a big point
+  // layer's made in the pool's blocks by every core, without values).
   void ReadRecords(RecordSink& sink) const;
   size_t RecordCount() const;
   // The spatial index's grid for those records; false when none was kept.
@@ -157,6 +158,10 @@ class LayerCacheFile {
  private:
   LayerCacheFile() = default;
   bool Check(const LayerCacheKey& key);
+  // ReadPointRecords, with the values and flags only when takeValues.
+  DirectRows MakePointRecords(Layer& layer, const LogFields& fields, bool takeValues) const;
+  // ReadRecords a record at a time.
+  void ReadRecordsOneByOne(RecordSink& sink) const;
   // Each section's checksum, into sums (kSectionCount of them).
   void SumSections(uint64_t* sums) const;
   // Gives the pages of a section taken already back to the system (they

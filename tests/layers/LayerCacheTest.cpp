@@ -577,7 +577,8 @@ namespace {
 // end of the load writes, byte for byte, for values kept by record over
 // several pieces, rows kept beside the records, and records whose numbers do
 // not make one run (a multipoint's points share their record's number); and
-// the next open must find it and give what a parsing open gives.
+// the next open must find it and give what a parsing open gives (its point
+// records made in the pool by every core, with or without their values).
 TEST_F(LayerCacheTest, CacheWrittenInPiecesIsTheGatheredFileAndOpensAsAParse) {
   struct Case {
     const char* name;
