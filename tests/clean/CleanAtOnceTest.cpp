@@ -201,6 +201,20 @@ TEST(CleanAtOnce, CancelStops) {
 // right at the middle, each half in order but the halves swapped, the
 // second half blank, and whole seconds out of order over a short span
 // (counted by second in parts, each second's records in both halves).
+// Records one unit apart along a line, at the given times, each record's
+// field 1 holding its own number.
+CleanInput AlongALine(int count, double (*time)(int i)) {
+  CleanInput in;
+  in.values.resize(2);
+  for (int i = 0; i < count; ++i) {
+    in.x.push_back(i);
+    in.y.push_back(0);
+    in.time.push_back(time(i));
+    in.values[1].push_back(i);
+  }
+  return in;
+}
+
 TEST(CleanAtOnce, TimeOrderScannedInPartsAgreesWithAStableSort) {
   constexpr int kCount = 40000;
   struct Case {
@@ -217,14 +231,7 @@ TEST(CleanAtOnce, TimeOrderScannedInPartsAgreesWithAStableSort) {
       {"whole seconds out of order, each twice or more", [](int i) { return 5e5 + double((i * 7919) % 30011 % 20000); }},
   };
   for (const Case& c : cases) {
-    CleanInput in;
-    in.values.resize(2);
-    for (int i = 0; i < kCount; ++i) {
-      in.x.push_back(i);
-      in.y.push_back(0);
-      in.time.push_back(c.time(i));
-      in.values[1].push_back(i);
-    }
+    const CleanInput in = AlongALine(kCount, c.time);
     std::vector<uint32_t> order;
     for (uint32_t i = 0; i < uint32_t(kCount); ++i) {
       if (std::isfinite(in.time[i])) order.push_back(i);
@@ -263,14 +270,7 @@ TEST(CleanAtOnce, FlowDelayInSecondsInPartsAgreesWithAPlainSearch) {
       {"fractions, looking back", [](int i) { return 50.0 + i * 0.5 + (i % 4) * 0.125; }, -3},
   };
   for (const Case& c : cases) {
-    CleanInput in;
-    in.values.resize(2);
-    for (int i = 0; i < kCount; ++i) {
-      in.x.push_back(i);
-      in.y.push_back(0);
-      in.time.push_back(c.time(i));
-      in.values[1].push_back(i);
-    }
+    const CleanInput in = AlongALine(kCount, c.time);
     std::vector<uint32_t> order(kCount);
     for (uint32_t i = 0; i < uint32_t(kCount); ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return in.time[a] < in.time[b]; });
