@@ -333,6 +333,8 @@ class ChecksumStream {
               seed ^ 0x082efa98ec4e6c89ULL} {}
 
   void Add(const void* data, size_t size) {
+    // An empty section may come without any bytes to point at.
+    if (size == 0) return;
     const auto* p = static_cast<const unsigned char*>(data);
     total_ += size;
     if (pending_ > 0) {
