@@ -913,16 +913,33 @@ void GatherRowsAndIndex(LayerCacheContents& c, const Layer& layer, RowScan* rows
   }
 }
 
+namespace {
+
+// The fields every cache file's header opens with.
+void StartHeader(LayerCacheHeader& h, const LayerCacheKey& key) {
+  std::memcpy(h.magic, kMagic, sizeof kMagic);
+  h.format = kLayerCacheFormat;
+  h.headerBytes = sizeof(LayerCacheHeader);
+  h.key = key;
+}
+
+// A point record's log flags as the cache keeps them by record (the low four
+// bits); false when it carries other flags, which the reading never gives.
+bool RecordLogFlags(const Shape* shape, uint8_t& flags) {
+  const uint32_t bits = shape->GetFilterFlags() & ~static_cast<uint32_t>(kFilterCleanRemoved);
+  flags = static_cast<uint8_t>(bits & 0x0Fu);
+  return bits <= 0x0Fu;
+}
+
+}  // namespace
+
 std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const LayerCacheKey& key, RowScan* rows,
                                                      int legendColumn, const LogFields& fields, bool recordValues,
                                                      const LayerCacheTableRows* tableRows) {
   auto contents = std::make_unique<LayerCacheContents>();
   LayerCacheContents& c = *contents;
   LayerCacheHeader& h = c.header;
-  std::memcpy(h.magic, kMagic, sizeof kMagic);
-  h.format = kLayerCacheFormat;
-  h.headerBytes = sizeof(LayerCacheHeader);
-  h.key = key;
+  StartHeader(h, key);
   std::vector<CacheRun>& runs = c.runs;
   std::vector<CacheShape>& shapes = c.shapes;
   std::vector<MapPoint>& points = c.points;
@@ -959,10 +976,8 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
       const MapPoint p = static_cast<const PointShape*>(shape)->GetPoint();
       std::memcpy(c.pointArray.get() + i * sizeof(MapPoint), &p, sizeof p);
       if (c.valueArray) {
-        const uint32_t bits = shape->GetFilterFlags() & ~static_cast<uint32_t>(kFilterCleanRemoved);
         c.valueArray[i] = shape->GetValue();
-        c.flagArray[i] = static_cast<uint8_t>(bits & 0x0Fu);
-        if (bits > 0x0Fu) otherFlags.store(true, std::memory_order_relaxed);
+        if (!RecordLogFlags(shape, c.flagArray[i])) otherFlags.store(true, std::memory_order_relaxed);
       }
     });
     if (odd) return nullptr;
@@ -980,11 +995,11 @@ std::unique_ptr<LayerCacheContents> GatherLayerCache(const Layer& layer, const L
     if (h.recordClass == kRecordPoint) {
       if (!byShares) points.push_back(static_cast<const PointShape*>(shape)->GetPoint());
       if (recordValues && !byShares) {
-        const uint32_t bits = shape->GetFilterFlags() & ~static_cast<uint32_t>(kFilterCleanRemoved);
-        recordValueList.push_back(shape->GetValue());
-        recordFlagList.push_back(static_cast<uint8_t>(bits & 0x0Fu));
+        uint8_t flags = 0;
         // Flags beyond the log bits are not the reading's: nothing by record then.
-        if (bits > 0x0Fu) recordValues = false;
+        if (!RecordLogFlags(shape, flags)) recordValues = false;
+        recordValueList.push_back(shape->GetValue());
+        recordFlagList.push_back(flags);
       }
       AddToRuns(runs, number);
     } else if (h.recordClass == kRecordLine) {
@@ -1090,10 +1105,7 @@ bool WriteLayerCacheFromRecords(const std::string& path, const Layer& layer, con
   if (recordValues) rows = nullptr;
   LayerCacheContents c;
   LayerCacheHeader& h = c.header;
-  std::memcpy(h.magic, kMagic, sizeof kMagic);
-  h.format = kLayerCacheFormat;
-  h.headerBytes = sizeof(LayerCacheHeader);
-  h.key = key;
+  StartHeader(h, key);
   h.recordClass = kRecordPoint;
   h.recordCount = n;
   GatherRowsAndIndex(c, layer, rows, legendColumn, fields, recordValues, &tableRows, true);
@@ -1148,10 +1160,8 @@ bool WriteLayerCacheFromRecords(const std::string& path, const Layer& layer, con
       AddToRuns(found, shape->GetRecordNumber());
       points[held] = static_cast<const PointShape*>(shape)->GetPoint();
       if (recordValues) {
-        const uint32_t bits = shape->GetFilterFlags() & ~static_cast<uint32_t>(kFilterCleanRemoved);
         values[held] = shape->GetValue();
-        flags[held] = static_cast<uint8_t>(bits & 0x0Fu);
-        if (bits > 0x0Fu) otherFlags = true;
+        if (!RecordLogFlags(shape, flags[held])) otherFlags = true;
       }
       if (++held == kStreamPiece) flush();
     });
