@@ -10,7 +10,9 @@
 // on the offscreen platform.
 //   BM_Repaints     full repaint; repaint at 1/64 of the full area (ratio to
 //                   full); a 120 x 80 part (ratio to full); a pan by a quarter
-//                   of the window (ratio to full); every record selected
+//                   of the window (ratio to full), and at 1/64 of the area,
+//                   where the strips that come into view hold records (ratio
+//                   to the repaint at 1/64); every record selected
 //                   (ratio to none); each also with the walk over every record.
 //   BM_HitTest      one click's hit test, with the index and with the walk.
 //   BM_FindInRect   the records of a 200 x 200 pixel rectangle, against
@@ -124,6 +126,19 @@ void ShowSixtyFourth(Scene& s) {
   view.ZoomToWidth(view.Width() / 8);
 }
 
+// The median of arrow-key pans right and left in turn, each with its repaint.
+double PanRepaint(Scene& s) {
+  int pans = 0;
+  return MedianMs(8, [&] {
+    if (pans++ % 2 == 0) {
+      s.map->GetMapView().PanRight();
+    } else {
+      s.map->GetMapView().PanLeft();
+    }
+    s.map->repaint();
+  });
+}
+
 double FullRepaint(Scene& s) {
   return MedianMs(7, [&] {
     s.map->InvalidateMap(true);
@@ -139,17 +154,10 @@ void Repaints(Scene& s, bool indexed, benchmark::State& state, const std::string
     s.map->InvalidateRect(DeviceRect{900, 500, 1020, 580}, true);
     s.map->repaint(QRect(900, 500, 120, 80));
   });
-  int pans = 0;
-  const double pan = MedianMs(8, [&] {
-    if (pans++ % 2 == 0) {
-      s.map->GetMapView().PanRight();
-    } else {
-      s.map->GetMapView().PanLeft();
-    }
-    s.map->repaint();
-  });
+  const double pan = PanRepaint(s);
   ShowSixtyFourth(s);
   const double zoomed = FullRepaint(s);
+  const double zoomedPan = PanRepaint(s);
   ShowFull(s);
   // Every record selected, then none again.
   std::vector<Shape*> all(s.layer->Records().begin(), s.layer->Records().end());
@@ -164,6 +172,8 @@ void Repaints(Scene& s, bool indexed, benchmark::State& state, const std::string
   state.counters["part_to_full" + suffix] = part / full;
   state.counters["pan_ms" + suffix] = pan;
   state.counters["pan_to_full" + suffix] = pan / full;
+  state.counters["sixtyfourth_pan_ms" + suffix] = zoomedPan;
+  state.counters["sixtyfourth_pan_to_sixtyfourth" + suffix] = zoomedPan / zoomed;
   state.counters["all_selected_ms" + suffix] = selected;
   state.counters["all_selected_to_none" + suffix] = selected / full;
 }

@@ -576,11 +576,19 @@ void LayerRenderer::DrawSelected(const PixelMapper& mapper, const CMapTransform&
 
 // Only point records of the layer's own, none with a label.
 bool LayerRenderer::MovesWithPicture() const {
+  const uint64_t labels = Shape::LabelGeneration();
+  if (movesKnown_ && movesLabelGeneration_ == labels) return moves_;
   const ShapeOwner* owner = &layer_;
+  moves_ = true;
   for (Shape* shape : records_) {
-    if (shape->HasLabel() || shape->GetRecordClass() != kRecordPoint || shape->GetOwner() != owner) return false;
+    if (shape->HasLabel() || shape->GetRecordClass() != kRecordPoint || shape->GetOwner() != owner) {
+      moves_ = false;
+      break;
+    }
   }
-  return true;
+  movesKnown_ = true;
+  movesLabelGeneration_ = labels;
+  return moves_;
 }
 
 // The union of the records' hit bounds; right and bottom start from 0. Kept
@@ -726,8 +734,13 @@ bool LayerRenderer::EnsureIndex() {
     // are all the layer's own points.
     const ShapeOwner* owner = &layer_;
     MapRect bounds = kEmptyBounds;
-    bool allOwn = false;
-    index_.Build(records_, owner, owner->GetDisplaySize(false), &bounds, &allOwn);
+    bool allOwn = false, labelled = false;
+    const uint64_t labels = Shape::LabelGeneration();
+    index_.Build(records_, owner, owner->GetDisplaySize(false), &bounds, &allOwn, &labelled);
+    // The same walk tells whether the picture moves with the view.
+    moves_ = allOwn && !labelled;
+    movesKnown_ = true;
+    movesLabelGeneration_ = labels;
     // Every record starts visible.
     SetAllBits(maybeVisible_, index_.size());
     boundsKept_ = false;

@@ -84,6 +84,7 @@ class LayerRenderer {
   // Drops the index after the records changed (cheap when there is none:
   // every record a load adds comes here).
   void DropIndex() {
+    movesKnown_ = false;
     if (index_.IsBuilt()) ForgetIndex();
   }
 
@@ -154,6 +155,12 @@ class LayerRenderer {
   mutable MapRect bounds_ = kEmptyBounds;
   mutable double boundsSizeFt_ = 0.0;
   mutable bool boundsKept_ = false;
+  // Whether the picture moves with the view, as of the records and labels
+  // when it was last worked out (a pan asks it each time; the records change
+  // only through DropIndex).
+  mutable bool movesKnown_ = false;
+  mutable bool moves_ = false;
+  mutable uint64_t movesLabelGeneration_ = 0;
   std::vector<uint32_t> positions_;
 };
 

@@ -51,7 +51,7 @@ void SpatialIndex::SetLayout(int layout) { g_layout = layout; }
 // cells of their point by a counting sort, which keeps each cell's positions
 // in list order.
 void SpatialIndex::Build(const RecordList& records, const ShapeOwner* owner, double sizeFt, MapRect* bounds,
-                         bool* allOwn) {
+                         bool* allOwn, bool* labelled) {
   Clear();
   AddRunPositions(records);
   struct Share {
@@ -64,6 +64,7 @@ void SpatialIndex::Build(const RecordList& records, const ShapeOwner* owner, dou
     std::vector<uint32_t> always;
     MapRect bounds = kEmptyBounds;
     bool others = false;
+    bool labelled = false;
   };
   const size_t blockCount = (size_ + 63) >> kBlockShift;
   const size_t groupCount = (blockCount + 63) >> kGroupShift;
@@ -85,6 +86,7 @@ void SpatialIndex::Build(const RecordList& records, const ShapeOwner* owner, dou
                      static_cast<const PointShape*>(shape)->GetOwner() != owner)) {
         share.others = true;
       }
+      if (bounds && shape->HasLabel()) share.labelled = true;
       if (point) {
         const MapPoint p = point->GetPoint();
         share.minX = std::min<int64_t>(share.minX, p.x);
@@ -134,14 +136,16 @@ void SpatialIndex::Build(const RecordList& records, const ShapeOwner* owner, dou
   }
   if (bounds) {
     MapRect all = kEmptyBounds;
-    bool others = false;
+    bool others = false, anyLabel = false;
     for (const Share& share : shares) {
       all = {std::min(all.left, share.bounds.left), std::min(all.top, share.bounds.top),
              std::max(all.right, share.bounds.right), std::max(all.bottom, share.bounds.bottom)};
       others = others || share.others;
+      anyLabel = anyLabel || share.labelled;
     }
     *bounds = all;
     if (allOwn) *allOwn = !others;
+    if (labelled) *labelled = anyLabel;
   }
   built_ = true;
   if (points > 0) {

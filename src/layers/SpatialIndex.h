@@ -39,9 +39,10 @@ class SpatialIndex {
 
   // Indexes the records in list order. With bounds, the same walk unites
   // the symbol squares (PointSymbolBounds at sizeFt) of owner's points into
-  // it, and allOwn tells whether those were all the records.
+  // it, allOwn tells whether those were all the records and labelled
+  // whether any record carries a label.
   void Build(const RecordList& records, const ShapeOwner* owner = nullptr, double sizeFt = 0.0,
-             MapRect* bounds = nullptr, bool* allOwn = nullptr);
+             MapRect* bounds = nullptr, bool* allOwn = nullptr, bool* labelled = nullptr);
   void Clear();
   bool IsBuilt() const { return built_; }
   size_t size() const { return size_; }

@@ -1,6 +1,7 @@
 #include "shapes/Shape.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -31,6 +32,8 @@ namespace kestrune {
 namespace {
 
 constexpr Color kShadowColor = 0xE0E0E0;
+
+std::atomic<uint64_t> g_labelGeneration{0};
 
 // Keeps a map coordinate computed in 64 bits within the 32-bit map range.
 int32_t ClampToInt32(int64_t v) {
@@ -494,9 +497,12 @@ void Shape::SetSideOwner(ShapeOwner* owner) {
   SetFlag(kHasSideEntry, true);
 }
 
+uint64_t Shape::LabelGeneration() { return g_labelGeneration.load(std::memory_order_relaxed); }
+
 // Sets the label text and its opaque flag (an empty text removes the label).
 void Shape::SetLabel(const std::string& text, bool opaque) {
   if (text.empty() && !HasLabel()) return;
+  g_labelGeneration.fetch_add(1, std::memory_order_relaxed);
   SideEntry& entry = SideTableAccess::Of(this);
   entry.hasLabel = true;
   entry.text = text;

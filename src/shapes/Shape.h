@@ -76,6 +76,9 @@ class Shape {
 
   // Non-virtual state the layer reads and writes.
   void SetLabel(const std::string& text, bool opaque);
+  // Counts the labels set on any record in the process, so a reader that
+  // kept whether its records carry labels knows when to look again.
+  static uint64_t LabelGeneration();
   std::string GetLabel() const;
   // Whether the record carries a label (DrawLabel draws nothing without one).
   bool HasLabel() const { return (flags_ & kHasLabel) != 0; }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <random>
 #include <string>
 
@@ -155,6 +156,33 @@ TEST_F(MapPan, AViewWithALineIsDrawnWholeAndStillEqual) {
   ZoomTo(kWidth * 0.5, rng);
   Shown();
   EXPECT_EQ(PanAndCompare(rng, 8), 0);
+}
+
+// Whether the picture may move is kept between pans: a label set on a record
+// or a line added after pans that moved it makes the next pans draw whole,
+// with the spatial index or without.
+TEST_F(MapPan, ALabelOrALineAddedAfterPansStopsThePictureMoving) {
+  for (const int c : {0, 1, 2, 3}) {
+    const bool label = c % 2 == 0, indexed = c < 2;
+    SCOPED_TRACE(std::string(label ? "label" : "line") + (indexed ? ", indexed" : ", walked"));
+    if (layer_) list_.RemoveLayer(layer_, true);
+    Build(false);
+    layer_->SetSpatialIndexUsed(indexed);
+    std::mt19937 rng(23);
+    ZoomTo(kWidth * 0.31, rng);
+    Shown();
+    EXPECT_GT(PanAndCompare(rng, 8), 0);
+    if (label) {
+      (*std::next(layer_->Records().begin(), 500))->SetLabel("Gate", true);
+    } else {
+      Shape* line = layer_->CreateRecord(kRecordLine, 20000, true);
+      const MapPoint pts[] = {{kLeft, kTop}, {kLeft + kWidth, kTop + kHeight}};
+      line->AddPoints(pts, 2);
+    }
+    wnd_.InvalidateMap(true);
+    Shown();
+    EXPECT_EQ(PanAndCompare(rng, 8), 0);
+  }
 }
 
 TEST(MapPanSteps, KeyStepsAreWholePixelsOfWholeMapUnits) {
