@@ -15,6 +15,7 @@
 #include <limits>
 #include <random>
 
+#include "FlowDelayOracle.h"
 #include "clean/LogClean.h"
 
 namespace kestrune {
@@ -274,37 +275,7 @@ TEST(CleanAtOnce, FlowDelayInSecondsInPartsAgreesWithAPlainSearch) {
   };
   for (const Case& c : cases) {
     const CleanInput in = AlongALine(kCount, c.time);
-    std::vector<uint32_t> order(kCount);
-    for (uint32_t i = 0; i < uint32_t(kCount); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return in.time[a] < in.time[b]; });
-    std::vector<double> times, steps;
-    for (uint32_t i : order) times.push_back(in.time[i]);
-    for (size_t k = 1; k < times.size(); ++k) {
-      if (times[k] > times[k - 1]) steps.push_back(times[k] - times[k - 1]);
-    }
-    std::sort(steps.begin(), steps.end());
-    const double tolerance = steps[steps.size() / 2] / 2 + 1e-9;
-    std::vector<double> expected(size_t(kCount), kNaN);
-    for (size_t k = 0; k < times.size(); ++k) {
-      const double want = times[k] + c.delay;
-      // The first in time order within the tolerance, searched from k on
-      // (forward) or from k back (looking back).
-      if (c.delay >= 0) {
-        for (size_t j = k; j < times.size() && times[j] <= want + tolerance; ++j) {
-          if (std::fabs(times[j] - want) <= tolerance) {
-            expected[order[k]] = double(order[j]);
-            break;
-          }
-        }
-      } else {
-        for (size_t j = k + 1; j-- > 0 && times[j] >= want - tolerance;) {
-          if (std::fabs(times[j] - want) <= tolerance) {
-            expected[order[k]] = double(order[j]);
-            break;
-          }
-        }
-      }
-    }
+    const std::vector<double> expected = test::PlainFlowDelayMatches(in.time, c.delay);
     CleanSettings s;
     s.SetOn(CleanFilter::Flow, true);
     s.flowField = 1;

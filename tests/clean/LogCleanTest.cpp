@@ -10,6 +10,7 @@
 #include <random>
 #include <tuple>
 
+#include "FlowDelayOracle.h"
 #include "clean/CleanSource.h"
 #include "clean/LogClean.h"
 #include "layers/IniFile.h"
@@ -245,31 +246,7 @@ TEST(LogClean, FlowDelayInSecondsAndDuplicatesAgreeWithAPlainSearch) {
       in.y.push_back(double(rng() % 2));
       in.values[1].push_back(double(i));
     }
-    std::vector<uint32_t> order;
-    for (int i = 0; i < n; ++i) {
-      if (std::isfinite(in.time[size_t(i)])) order.push_back(uint32_t(i));
-    }
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return in.time[a] < in.time[b]; });
-    std::vector<double> times, steps;
-    for (uint32_t i : order) times.push_back(in.time[i]);
-    for (size_t k = 1; k < times.size(); ++k) {
-      if (times[k] > times[k - 1]) steps.push_back(times[k] - times[k - 1]);
-    }
-    std::sort(steps.begin(), steps.end());
-    const double tolerance = steps[steps.size() / 2] / 2 + 1e-9;
-    std::vector<double> expected(size_t(n), kNaN);
-    for (size_t k = 0; k < times.size(); ++k) {
-      const double want = times[k] + c.delay;
-      if (c.delay >= 0) {
-        size_t j = k;
-        while (j < times.size() && times[j] < want - tolerance) ++j;
-        if (j < times.size() && std::fabs(times[j] - want) <= tolerance) expected[order[k]] = double(order[j]);
-      } else {
-        size_t j = k + 1;
-        while (j > 0 && times[j - 1] > want + tolerance) --j;
-        if (j > 0 && std::fabs(times[j - 1] - want) <= tolerance) expected[order[k]] = double(order[j - 1]);
-      }
-    }
+    const std::vector<double> expected = test::PlainFlowDelayMatches(in.time, c.delay);
     CleanSettings s;
     s.SetOn(CleanFilter::Flow, true);
     s.flowField = 1;
