@@ -2,7 +2,8 @@
 //
 // For each size (default 1M, 10M and 30M points; the sizes in millions may be
 // given as arguments, e.g. `bench_scale 1 10`) the benchmark writes a point
-// log with its own writer into a folder under /tmp (removed afterwards), with
+// log with its own writer into a folder under /tmp (removed afterwards, or by
+// the next run when this one is stopped before its end), with
 // the fields of the shared field-log generator (Rate, Target, Boom, Speed,
 // Elev, Product, Logged, Time, Width) and a ".gpe" colouring by Rate, then
 // measures in this process:
@@ -15,6 +16,7 @@
 // threads (`*_cpu_s`), which a busy machine does not stretch.
 // It prints one JSON line per size, then the growth of each cost from the
 // size before over its share of points (1.00 is linear).
+#include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -24,6 +26,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -278,9 +281,33 @@ bool Load(Layer& layer, const std::string& shp) {
   return layer.Open() && layer.Load();
 }
 
+const char kLogFolderPrefix[] = "kestrune-bench-scale-";
+
+// A run that was stopped before its end leaves its log behind (gigabytes at
+// 30M points): the folders of runs whose process is gone are removed.
+void RemoveLogsOfEndedRuns() {
+  namespace fs = std::filesystem;
+  const std::string prefix = kLogFolderPrefix;
+  std::vector<fs::path> stale;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(fs::temp_directory_path(), ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    char* end = nullptr;
+    const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+    if (pid > 0 && *end == '\0' && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+      stale.push_back(entry.path());
+    }
+  }
+  for (const auto& dir : stale) {
+    std::fprintf(stderr, "removing %s, left by a run that ended early\n", dir.c_str());
+    fs::remove_all(dir, ec);
+  }
+}
+
 bool Measure(uint64_t n, Figures& out) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("kestrune-bench-scale-" + std::to_string(getpid()));
+  const fs::path dir = fs::temp_directory_path() / (kLogFolderPrefix + std::to_string(getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
   out.points = n;
@@ -348,6 +375,7 @@ int main(int argc, char** argv) {
     if (millions > 0) sizes.push_back(static_cast<uint64_t>(millions * 1e6));
   }
   if (sizes.empty()) sizes = {1000000, 10000000, 30000000};
+  RemoveLogsOfEndedRuns();
   std::vector<Figures> all;
   for (uint64_t n : sizes) {
     Figures f;
