@@ -152,7 +152,7 @@ class LogSummaryBuilder {
   double volume_ = 0.0;
   bool hasDate_ = false;
   bool hasTime_ = false;
-  uint8_t unused_[6] = {};
+  [[maybe_unused]] uint8_t unused_[6] = {};
 };
 
 // The ground area a point covers: its width times the step from the record
