@@ -8,7 +8,7 @@
 #   bash test_environment.sh BUILD_DIR TESTDATA_DIR SHARED_TOOLS_DIR
 set -u
 
-build=$1
+build=$(cd "$1" && pwd)
 
 ctest --test-dir "$build" --show-only=json-v1 | python3 -c '
 import json, sys
